@@ -1,0 +1,53 @@
+#include "link/mega_put.h"
+
+#include <vector>
+
+namespace kelo {
+
+int CMegaPut::Open(const std::string& host, const std::string& queue) {
+    queue_ = queue;
+    return OpenStream(host, port_);
+}
+
+bool CMegaPut::CarriesDataSum(const uint8_t* command) {
+    // Each command byte is read as a signed byte, as the machines' firmware does.
+    const int value = static_cast<int8_t>(command[0]) * 256 + static_cast<int8_t>(command[1]);
+    return !(value == 1 || value == 2 || value == 3 || value == 7);
+}
+
+int CMegaPut::BuildPacket(uint8_t* out, uint8_t lead, const uint8_t* data, int length,
+                          bool withDataSum) {
+    const int bodyLength = withDataSum ? length + 1 : length;
+    unsigned sum = 0;
+    int w = 0;
+    auto put = [&](uint8_t byte) {
+        out[w++] = byte;
+        sum += byte;
+    };
+    put(lead);
+    put(static_cast<uint8_t>(bodyLength >> 8));
+    put(static_cast<uint8_t>(bodyLength & 0xFF));
+    unsigned dataSum = 1;
+    for (int i = 0; i < length; ++i) {
+        put(data[i]);
+        if (i >= 2) dataSum += data[i];
+    }
+    if (withDataSum) put(static_cast<uint8_t>(dataSum));
+    out[w++] = static_cast<uint8_t>(0xFF - (sum & 0xFF));
+    return w;
+}
+
+int CMegaPut::PutPacket(const uint8_t* data, int length) {
+    // The payload must hold its command and fit the packet buffer with the framing bytes.
+    if (data == nullptr || length < 2 || length > kPacketBufferSize - 5) return -1;
+    const bool withDataSum = CarriesDataSum(data);
+    std::vector<uint8_t> packet(kPacketBufferSize);
+    const int frameLength = BuildPacket(packet.data(), kLeadByte, data, length, withDataSum);
+    return Send(packet.data(), frameLength) == frameLength ? 0 : -1;
+}
+
+int CMega9100Put::Open(const std::string& host, const std::string& /*queue*/) {
+    return OpenStream(host, kPort);
+}
+
+}  // namespace kelo

@@ -1,0 +1,52 @@
+// A blocking socket that keeps the program responsive: the descriptor is non-blocking and
+// every connect, send and receive waits in poll() slices of at most 10 ms. After each slice
+// that found the socket not ready, the pending-message hook runs; a hook that returns false
+// aborts the call, which then fails with -1 and the "interrupted" error.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <string>
+
+namespace kelo {
+
+class CSocket {
+public:
+    // The error of a call that the hook aborted.
+    static constexpr int kInterrupted = 4;  // EINTR
+
+    CSocket() = default;
+    virtual ~CSocket();
+    CSocket(const CSocket&) = delete;
+    CSocket& operator=(const CSocket&) = delete;
+
+    // Makes an IPv4 socket of the given type (SOCK_STREAM or SOCK_DGRAM) on any local port.
+    bool Create(int type);
+    // Connects, waiting in slices; for a datagram socket it fixes the peer.
+    bool Connect(const sockaddr_in& address);
+    // Sends the whole block: the length, or -1.
+    int Send(const void* data, int length);
+    // One receive of at most length bytes: the count (0 when the peer closed), or -1.
+    int Receive(void* buffer, int length);
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // errno of the last failed call; kInterrupted when the hook aborted it.
+    int LastError() const { return lastError_; }
+
+    // A dotted IPv4 address, else the first address the name resolves to. False when neither.
+    static bool ResolveIPv4(const std::string& host, int port, sockaddr_in* address);
+
+protected:
+    // Runs while a call waits; returning false aborts the call.
+    virtual bool OnMessagePending() { return true; }
+
+private:
+    enum class Wait { Ready, Failed, Aborted };
+    Wait WaitFor(short events);
+
+    int fd_ = -1;
+    int lastError_ = 0;
+};
+
+}  // namespace kelo

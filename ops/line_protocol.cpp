@@ -1,0 +1,164 @@
+// The line protocol through which machine types 1 and 2 answer: a count payload, then
+// numbered lines of up to 128 bytes as hexadecimal pairs, each in one status text.
+#include <cctype>
+#include <climits>
+
+#include "link/device_link.h"
+#include "platform/clock.h"
+
+namespace kelo {
+namespace {
+
+constexpr int kLineSize = 128;
+// More lines than this could not hold a report or a parameter set.
+constexpr int kMaxLineCount = 2048;
+constexpr int kPayloadWait = 5;
+
+// A decimal number read as atoi does: leading white space and a sign are accepted, no digits
+// give 0. end is where the number stops (the start when there are no digits).
+int LeadingDecimal(const std::string& text, size_t start, size_t* end) {
+    size_t i = start;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const size_t digitsStart = i;
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
+    }
+    if (i == digitsStart) {
+        if (end != nullptr) *end = start;
+        return 0;
+    }
+    if (end != nullptr) *end = i;
+    if (value > INT_MAX) value = INT_MAX;
+    return static_cast<int>(negative ? -value : value);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Two characters read as a base-16 number: leading white space and a sign accepted, reading
+// stops at the first non-digit, the byte is the low 8 bits.
+uint8_t PairValue(char first, char second) {
+    const char pair[2] = {first, second};
+    int i = 0;
+    while (i < 2 && std::isspace(static_cast<unsigned char>(pair[i]))) ++i;
+    bool negative = false;
+    if (i < 2 && (pair[i] == '+' || pair[i] == '-')) negative = pair[i++] == '-';
+    int value = 0;
+    for (; i < 2 && HexDigit(pair[i]) >= 0; ++i) value = value * 16 + HexDigit(pair[i]);
+    return static_cast<uint8_t>(negative ? -value : value);
+}
+
+// Decodes the pairs from start into the slot; a slot takes at most 128 bytes and the rest of
+// an overlong line is dropped. Returns the count written.
+int DecodeLine(const std::string& payload, size_t start, uint8_t* slot) {
+    int count = 0;
+    for (size_t i = start; i + 1 < payload.size() && count < kLineSize; i += 2) {
+        slot[count++] = PairValue(payload[i], payload[i + 1]);
+    }
+    return count;
+}
+
+}  // namespace
+
+void CDeviceLink::ExtractField(std::string& statusText, const std::string& key) {
+    const size_t keyAt = statusText.find(key);
+    if (keyAt == std::string::npos) {
+        statusText.clear();
+        return;
+    }
+    const size_t payloadAt = keyAt + key.size();
+    const size_t end = statusText.find(';', payloadAt);
+    if (end == std::string::npos) {
+        statusText.clear();
+        return;
+    }
+    statusText = statusText.substr(payloadAt, end - payloadAt);
+}
+
+bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {
+    expectedLineCount_ = 0;
+    while (expectedLineCount_ == 0) {
+        // The wait has no time limit, so every round lets a Cancel through.
+        dialog_.PumpMessages(false);
+        std::string status;
+        if (!ReadStatus(status)) return false;
+        ExtractField(status, key);
+        if (status.empty()) {
+            if (waitOnEmptyPayload) platform::Sleep(kPayloadWait);
+            continue;
+        }
+        size_t end = 0;
+        const int n = LeadingDecimal(status, 0, &end);
+        platform::Sleep(kPayloadWait);
+        if (n != 0) continue;  // a line payload before the count
+        const int count = end + 1 <= status.size() ? LeadingDecimal(status, end + 1, nullptr) : 0;
+        if (count > kMaxLineCount) return false;
+        if (count > 0) expectedLineCount_ = count;  // a count below 1 is ignored
+    }
+    dialog_.SetRange(expectedLineCount_);
+    return true;
+}
+
+bool CDeviceLink::ReadNumberedLines(const char* key, bool waitOnEmptyPayload,
+                                    std::vector<uint8_t>& slots, int& lastLineLength) {
+    const int count = expectedLineCount_;
+    std::vector<bool> receivedLine(static_cast<size_t>(count) + 1, false);
+    int received = 0;
+    lastLineLength = 0;
+    while (received < count) {
+        dialog_.PumpMessages(false);
+        std::string status;
+        if (!ReadStatus(status)) return false;
+        ExtractField(status, key);
+        if (status.empty()) {
+            if (waitOnEmptyPayload) platform::Sleep(kPayloadWait);
+            continue;
+        }
+        size_t end = 0;
+        const int n = LeadingDecimal(status, 0, &end);
+        platform::Sleep(kPayloadWait);
+        if (n < 1 || n > count || receivedLine[static_cast<size_t>(n)]) continue;
+        receivedLine[static_cast<size_t>(n)] = true;
+        ++received;
+        dialog_.SetPos(received);
+        uint8_t* slot = slots.data() + static_cast<size_t>(n - 1) * kLineSize;
+        const int decoded = DecodeLine(status, end + 1, slot);
+        if (n == count) lastLineLength = decoded;
+    }
+    return true;
+}
+
+bool CDeviceLink::ReadReportCount() { return ReadLineCount("REPORT:", true); }
+
+bool CDeviceLink::ReadReportLines(std::string& report) {
+    // One more byte than the slots, so the zero after a full last line stays inside.
+    std::vector<uint8_t> slots(static_cast<size_t>(expectedLineCount_) * kLineSize + 1, 0);
+    int lastLineLength = 0;
+    if (!ReadNumberedLines("REPORT:", false, slots, lastLineLength)) return false;
+    // Slots start zeroed, so the zero after the last line is already in place.
+    const std::string text(reinterpret_cast<const char*>(slots.data()));
+    report = text;
+    return true;
+}
+
+bool CDeviceLink::ReadParamCount() { return ReadLineCount("READ_PARAM:", false); }
+
+int CDeviceLink::ReadParamLines(uint8_t* buffer, int capacity) {
+    std::vector<uint8_t> slots(static_cast<size_t>(expectedLineCount_) * kLineSize, 0);
+    int lastLineLength = 0;
+    if (!ReadNumberedLines("READ_PARAM:", false, slots, lastLineLength)) return -1;
+    long long length = static_cast<long long>(expectedLineCount_ - 1) * kLineSize + lastLineLength;
+    if (length > capacity) length = capacity;
+    if (length < 0) length = 0;
+    std::copy(slots.begin(), slots.begin() + length, buffer);
+    return static_cast<int>(length);
+}
+
+}  // namespace kelo

@@ -1,0 +1,57 @@
+// Firmware upgrade: the update command, the restart wait, then the image in chunks.
+#include <algorithm>
+
+#include "link/device_link.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+
+namespace kelo {
+namespace {
+
+constexpr int kChunkSize = 102400;
+constexpr const char* kUpdateCommand = "BOOT_UpdateMain 0\n";
+
+}  // namespace
+
+void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
+    dialog_.SetPos(0);
+    dialog_.SetRange(100);
+    dialog_.Show();
+    bool succeeded = false;
+
+    [&] {
+        if (!OpenPort(false) || !SendCommand(kUpdateCommand)) return;
+        const bool rawDataPort = UsesPacketLink();
+        if (rawDataPort) ClosePort();
+        dialog_.SetPos(10);
+        WaitForRestart();  // its result is not looked at
+        if (rawDataPort) {
+            // Machine types 3 and 4 take the image on TCP 9100, whatever the port kind.
+            mega9100Put_ = std::make_unique<CMega9100Put>();
+            mega9100Put_->SetCancelDialog(&dialog_);
+            if (!HasSelectedHost() || mega9100Put_->Open(SelectedHost(), "lp1") != 0) {
+                platform::ShowMessage(platform::IDS_DATA_PORT_BUSY);
+                return;
+            }
+        }
+        for (int position = 0; position < size;) {
+            const int chunk = std::min(kChunkSize, size - position);
+            dialog_.SetPos(static_cast<int>(static_cast<long long>(position) * 90 / size + 10));
+            // The raw stream has no write step that checks the flag, so check it here.
+            if (rawDataPort && dialog_.IsCancelled()) return;
+            const bool sent = rawDataPort ? mega9100Put_->Send(data + position, chunk) == chunk
+                                          : WritePort(data + position, chunk);
+            if (!sent) return;
+            position += chunk;
+        }
+        dialog_.SetPos(100);
+        platform::Sleep(300);
+        succeeded = true;
+    }();
+
+    dialog_.Hide();
+    ClosePort();
+    if (succeeded) platform::ShowMessage(platform::IDS_DONE);
+}
+
+}  // namespace kelo

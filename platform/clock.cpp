@@ -1,0 +1,35 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+Clock* g_clock = nullptr;
+
+void RealSleep(int milliseconds) {
+    if (milliseconds <= 0) return;
+    timespec rest{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+Clock* SetClock(Clock* clock) {
+    Clock* previous = g_clock;
+    g_clock = clock;
+    return previous;
+}
+
+void Sleep(int milliseconds) {
+    if (g_clock != nullptr) {
+        g_clock->Sleep(milliseconds);
+    } else {
+        RealSleep(milliseconds);
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+// The program's own messages: string-table entries 101 to 127 and how each is shown.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+enum class Icon { Warning, Information };
+
+// String-table ids. Entry 101 is a menu text, every other entry a message.
+enum MessageId : int {
+    IDS_ABOUTBOX = 101,
+    IDS_DATA_PORT_BUSY = 102,
+    IDS_SOCKET_INIT_FAILED = 103,
+    IDS_FAILED_CONNECT = 104,
+    IDS_FAILED_SEND = 105,
+    IDS_FAILED_RECEIVE = 106,
+    IDS_FAILED_OPEN_PORT = 107,
+    IDS_FAILED_WRITE = 108,
+    IDS_FAILED_READ = 109,
+    IDS_ILLEGAL_PARAM_FILE = 110,
+    IDS_DONE = 111,
+    IDS_ILLEGAL_REPORT_FILE = 113,
+    IDS_ILLEGAL_FILE = 114,
+    IDS_FAILED_FIND = 115,
+    IDS_FAILED_REMOVE = 117,
+    IDS_TOO_LARGE_FILE = 118,
+    IDS_DROP_ONE_FILE = 119,
+    IDS_FAILED_TEMP_PATH = 120,
+    IDS_FAILED_CREATE_PROCESS = 121,
+    IDS_FAILED_CREATE_KEY = 122,
+    IDS_FAILED_SET_VALUE = 123,
+    IDS_SET_UP_PORT = 127,
+};
+
+// The text of a string-table entry; empty for an id the table does not hold.
+const char* LoadString(int id);
+
+// The icon a message box for this entry carries: information for "Done.", else warning.
+Icon MessageIcon(int id);
+
+// One message as the user sees it. id is 0 for a text that is not in the table
+// (the description of a file error).
+struct Message {
+    int id = 0;
+    std::string text;
+    Icon icon = Icon::Warning;
+};
+
+// Where messages go: a message box in the GUI, standard error in the CLI, a recorder in tests.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    virtual void Show(const Message& message) = 0;
+};
+
+// Installs the process-wide sink and returns the previous one. Without a sink, messages go
+// to standard error.
+MessageSink* SetMessageSink(MessageSink* sink);
+
+// Shows a string-table message with its own icon.
+void ShowMessage(int id);
+
+// Shows a text of no table entry (an OS error description) with the warning icon.
+void ShowText(const std::string& text);
+
+}  // namespace platform

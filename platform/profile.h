@@ -1,0 +1,42 @@
+// The application profile: an INI file with the rules of the Windows profile calls. Section
+// and key names are compared without case, a missing key gives the default, integers are read
+// from their leading digits, and every other section, key and line is kept as it stands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class ProfileStore {
+public:
+    // Reads the file now; a missing or unreadable file is an empty profile.
+    explicit ProfileStore(std::string path);
+
+    const std::string& Path() const { return path_; }
+
+    int GetInt(const std::string& section, const std::string& key, int fallback) const;
+    std::string GetString(const std::string& section, const std::string& key,
+                          const std::string& fallback) const;
+
+    void WriteInt(const std::string& section, const std::string& key, int value);
+    void WriteString(const std::string& section, const std::string& key,
+                     const std::string& value);
+
+    // Writes the profile back atomically; false when it could not be written.
+    bool Save() const;
+
+    // The profile file of the program: <config folder>/kelo.INI.
+    static std::string DefaultPath();
+
+private:
+    // Index of the line holding the key in the section, or -1.
+    int FindKey(const std::string& section, const std::string& key) const;
+    // Index of the section's header line, or -1.
+    int FindSection(const std::string& section) const;
+
+    std::string path_;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// Facts about the running program and its host: name, version, services, platform family.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The program's file name without directory or extension; titles message boxes.
+std::string ProgramName();
+void SetProgramName(const std::string& argv0);
+
+// The full path of the running program file ("" when it cannot be found).
+std::string ProgramPath();
+
+// The product version compiled in from the project version.
+std::string ProgramVersion();
+
+// The port of a service from the system's services database, or the fallback when the
+// database does not list it.
+int ServicePort(const char* service, const char* protocol, int fallback);
+
+// Tests can pretend the services database lacks every entry.
+void SetServicesDatabaseHiddenForTest(bool hidden);
+
+// The Windows 9x family flag of the design: always false on Linux; tests can force it.
+bool IsWindows9x();
+void ForceWindows9xForTest(bool value);
+
+// $TMPDIR or /tmp/, always with a trailing '/'.
+std::string TempFolder();
+
+// The folder that holds the profile: $XDG_CONFIG_HOME, else ~/.config.
+std::string ConfigFolder();
+
+// The folder of the per-user key store: $XDG_DATA_HOME/kelo, else ~/.local/share/kelo.
+std::string DataFolder();
+
+// The description of an OS error that names the file, e.g. "x.kel: No such file or directory".
+std::string FileErrorText(const std::string& path, int error);
+
+}  // namespace platform
