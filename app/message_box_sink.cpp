@@ -1,0 +1,20 @@
+#include "app/message_box_sink.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "platform/system.h"
+
+namespace app {
+
+void MessageBoxSink::Show(const platform::Message& message) {
+    const QMessageBox::Icon icon = message.icon == platform::Icon::Information
+                                       ? QMessageBox::Information
+                                       : QMessageBox::Warning;
+    QMessageBox box(icon, QString::fromStdString(platform::ProgramName()),
+                    QString::fromLocal8Bit(message.text.c_str()), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+}  // namespace app
