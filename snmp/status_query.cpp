@@ -1,17 +1,82 @@
 #include "snmp/status_query.h"
 
+#include "platform/clock.h"
 #include "platform/messages.h"
+#include "snmp/snmp_msg.h"
 
 namespace kelo {
+namespace {
 
-// Placeholder until the SNMP codec lands: the status read fails honestly.
-bool QueryStatus(const std::string&, platform::CancelDialog&, std::string&) {
-    platform::ShowMessage(platform::IDS_FAILED_CONNECT);
-    return false;
+// The restart object is set to this value to ask the interface to restart.
+constexpr int kRestartValue = 10;
+
+// The interface needs about six seconds to come back: 24 steps of 250 ms, with the bar
+// moving from 40 towards 100.
+constexpr int kRestartSteps = 24;
+constexpr int kRestartStepMs = 250;
+constexpr int kRestartWaitMs = kRestartSteps * kRestartStepMs;
+constexpr int kRestartFirstPos = 40;
+constexpr int kRestartRange = 100;
+
+// One request and its answer on a fresh message: the string-table message of the step
+// that failed, or 0. A missing answer is not a failure.
+template <typename BuildRequest>
+int Exchange(CSnmpMsg& message, const std::string& host, BuildRequest build) {
+    if (message.Open(host) != 0)
+        return platform::IDS_FAILED_CONNECT;
+    build(message);
+    if (message.SendRequest() < 0)
+        return platform::IDS_FAILED_SEND;
+    if (message.ReceiveResponse() < 0)
+        return platform::IDS_FAILED_RECEIVE;
+    return 0;
 }
 
-void RestartInterface(const std::string&, platform::CancelDialog&) {
-    platform::ShowMessage(platform::IDS_FAILED_CONNECT);
+// Lets the bar run while the interface restarts; a Cancel, seen in SetPos, ends the wait.
+void WaitForRestart(platform::CancelDialog& dialog) {
+    for (int step = 0; step < kRestartSteps; ++step) {
+        if (dialog.IsCancelled())
+            return;
+        const int elapsed = step * kRestartStepMs;
+        dialog.SetPos(kRestartFirstPos +
+                      (elapsed * (kRestartRange - kRestartFirstPos)) / kRestartWaitMs);
+        platform::Sleep(kRestartStepMs);
+    }
+}
+
+}  // namespace
+
+bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::string& statusText) {
+    CSnmpMsg message;
+    message.SetCancelDialog(dialog);
+    const int failure = Exchange(message, host, [](CSnmpMsg& request) {
+        request.MakeGetRequest(kStatusOid, kPduGetRequest);
+    });
+    if (failure != 0) {
+        platform::ShowMessage(failure);
+        return false;
+    }
+    statusText = message.ValueText();
+    return true;
+}
+
+void RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
+    dialog.SetRange(kRestartRange);
+    dialog.SetPos(0);
+    dialog.Show();
+    {
+        CSnmpMsg message;
+        message.SetCancelDialog(dialog);
+        const int failure = Exchange(message, host, [](CSnmpMsg& request) {
+            request.MakeSetRequest(kRestartOid, kPduSetRequest, kRestartValue);
+        });
+        if (failure != 0) {
+            platform::ShowMessage(failure);
+        } else {
+            WaitForRestart(dialog);
+        }
+    }
+    dialog.Hide();
 }
 
 }  // namespace kelo
