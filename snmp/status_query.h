@@ -13,7 +13,8 @@ constexpr const char* kRestartOid = ".1.3.6.1.4.1.1229.2.8.1.0";
 
 // One GetRequest of the status object. The value comes back as text; no answer within 200 ms
 // is an empty text and still true. Failures show their message and return false.
-bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::string& statusText);
+bool QueryStatus(const std::string& host, platform::CancelDialog& dialog,
+                 std::string& statusText);
 
 // Asks the interface to restart (SetRequest of the restart object to INTEGER 10), then waits
 // 24 steps of 250 ms with the bar moving from 40 to 97 unless Cancel ends the wait. The
