@@ -22,8 +22,10 @@ DialogUnits::DialogUnits(const QFont& font) {
     const QString letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     baseX_ = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
     baseY_ = metrics.height();
-    if (baseX_ < 1) baseX_ = 1;
-    if (baseY_ < 1) baseY_ = 1;
+    if (baseX_ < 1)
+        baseX_ = 1;
+    if (baseY_ < 1)
+        baseY_ = 1;
 }
 
 QRect DialogUnits::ToPixels(int x, int y, int width, int height) const {

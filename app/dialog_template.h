@@ -14,12 +14,12 @@ namespace app {
 QFont DialogFont();
 
 class DialogUnits {
-public:
+  public:
     explicit DialogUnits(const QFont& font);
     QRect ToPixels(int x, int y, int width, int height) const;
     QSize ToPixels(int width, int height) const;
 
-private:
+  private:
     int baseX_;
     int baseY_;
 };

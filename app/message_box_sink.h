@@ -8,7 +8,7 @@ class QWidget;
 namespace app {
 
 class MessageBoxSink : public platform::MessageSink {
-public:
+  public:
     void Show(const platform::Message& message) override;
 };
 

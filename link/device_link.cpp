@@ -57,14 +57,16 @@ void CDeviceLink::SelectPort(PortSelectDialog& dialog) {
     selection.hosts = settings_.hosts;
     selection.selectedHost = settings_.selectedHost;
     selection.typeValue = settings_.machineTypeIndex;
-    if (!dialog.Run(selection)) return;
+    if (!dialog.Run(selection))
+        return;
     if (selection.portKind >= kPortParallel && selection.portKind <= kPortUsb) {
         settings_.portKind = selection.portKind;
     }
     settings_.hosts = selection.hosts;
     settings_.selectedHost = selection.selectedHost;
     // A dialog that opened with no type checked and got no click keeps the stored index.
-    if (selection.typeValue >= 0) settings_.machineTypeIndex = selection.typeValue;
+    if (selection.typeValue >= 0)
+        settings_.machineTypeIndex = selection.typeValue;
 }
 
 bool CDeviceLink::HasSelectedHost() const {
@@ -94,7 +96,8 @@ std::vector<uint8_t> CDeviceLink::CommandFrame(const std::string& text) {
     frame.push_back(static_cast<uint8_t>(text.size() & 0xFF));
     frame.insert(frame.end(), text.begin(), text.end());
     unsigned sum = 1;
-    for (uint8_t byte : frame) sum += byte;
+    for (uint8_t byte : frame)
+        sum += byte;
     frame.push_back(static_cast<uint8_t>(sum & 0xFF));
     return frame;
 }
@@ -108,7 +111,8 @@ bool CDeviceLink::OpenPort(bool quiet) {
     }
     switch (settings_.portKind) {
         case kPortParallel:
-            if (OpenParallel()) return true;
+            if (OpenParallel())
+                return true;
             platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
             return false;
         case kPortNetwork:
@@ -117,7 +121,8 @@ bool CDeviceLink::OpenPort(bool quiet) {
             break;
     }
     for (int elapsed = 0; elapsed < kUsbOpenGiveUp; elapsed += kUsbOpenInterval) {
-        if (OpenUsb()) return true;
+        if (OpenUsb())
+            return true;
         platform::Sleep(kUsbOpenInterval);
     }
     platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
@@ -128,36 +133,43 @@ bool CDeviceLink::OpenNetwork(bool quiet) {
     if (UsesPacketLink()) {
         megaPut_ = std::make_unique<CMegaPut>(GetMachineType() == 3 ? kType3Port : kType4Port);
         megaPut_->SetCancelDialog(&dialog_);
-        if (megaPut_->Open(SelectedHost(), kQueue) == 0) return true;
+        if (megaPut_->Open(SelectedHost(), kQueue) == 0)
+            return true;
         megaPut_.reset();
-        if (!quiet) platform::ShowMessage(platform::IDS_FAILED_CONNECT);
+        if (!quiet)
+            platform::ShowMessage(platform::IDS_FAILED_CONNECT);
         return false;
     }
     lprPut_ = std::make_unique<CLprPut>();
     lprPut_->SetCancelDialog(&dialog_);
-    if (lprPut_->Open(SelectedHost(), kQueue) == 0) return true;
+    if (lprPut_->Open(SelectedHost(), kQueue) == 0)
+        return true;
     lprPut_.reset();
     platform::ShowMessage(platform::IDS_FAILED_CONNECT);
     return false;
 }
 
 bool CDeviceLink::OpenParallel() {
-    if (!parallel_ && parallelFactory_ != nullptr) parallel_ = parallelFactory_();
+    if (!parallel_ && parallelFactory_ != nullptr)
+        parallel_ = parallelFactory_();
     return parallel_ && parallel_->Open(win9x_);
 }
 
 bool CDeviceLink::OpenUsb() {
-    if (!usb_ && usbFactory_ != nullptr) usb_ = usbFactory_();
+    if (!usb_ && usbFactory_ != nullptr)
+        usb_ = usbFactory_();
     return usb_ && usb_->Open();
 }
 
 bool CDeviceLink::ClosePort() {
     switch (settings_.portKind) {
         case kPortParallel:
-            if (parallel_ && parallel_->IsOpen()) parallel_->Close();
+            if (parallel_ && parallel_->IsOpen())
+                parallel_->Close();
             break;
         case kPortUsb:
-            if (usb_) usb_->Close();
+            if (usb_)
+                usb_->Close();
             break;
         default:
             break;
@@ -170,23 +182,27 @@ bool CDeviceLink::ClosePort() {
 }
 
 bool CDeviceLink::WritePort(const uint8_t* data, int length) {
-    if (dialog_.IsCancelled()) return false;
+    if (dialog_.IsCancelled())
+        return false;
     switch (settings_.portKind) {
         case kPortParallel:
             return WriteParallel(data, length);
         case kPortNetwork: {
             int result = -1;
             if (UsesPacketLink()) {
-                if (megaPut_) result = megaPut_->PutPacket(data, length);
+                if (megaPut_)
+                    result = megaPut_->PutPacket(data, length);
             } else if (lprPut_) {
                 result = lprPut_->PutData(data, length);
             }
-            if (result == 0) return true;
+            if (result == 0)
+                return true;
             platform::ShowMessage(platform::IDS_FAILED_SEND);
             return false;
         }
         case kPortUsb:
-            if (usb_ && usb_->Write(data, length) != 0) return true;
+            if (usb_ && usb_->Write(data, length) != 0)
+                return true;
             platform::ShowMessage(platform::IDS_FAILED_WRITE);
             return false;
         default:
@@ -195,7 +211,8 @@ bool CDeviceLink::WritePort(const uint8_t* data, int length) {
 }
 
 bool CDeviceLink::WriteParallel(const uint8_t* data, int length) {
-    if (length < 1) return true;
+    if (length < 1)
+        return true;
     int written = 0;
     int zeroWrites = 0;
     while (written < length) {
@@ -204,7 +221,8 @@ bool CDeviceLink::WriteParallel(const uint8_t* data, int length) {
             platform::ShowMessage(platform::IDS_FAILED_WRITE);
             return false;
         }
-        if (n > 0) zeroWrites = 0;
+        if (n > 0)
+            zeroWrites = 0;
         written += n;
     }
     return true;
@@ -226,7 +244,8 @@ bool CDeviceLink::SendCommand(const std::string& text) {
         return WritePort(payload.data(), static_cast<int>(payload.size()));
     }
     platform::Sleep(300);
-    if (!WriteAccessLine() || !WriteText(kMonitorLine)) return false;
+    if (!WriteAccessLine() || !WriteText(kMonitorLine))
+        return false;
     const std::vector<uint8_t> frame = CommandFrame(text);
     return WritePort(frame.data(), static_cast<int>(frame.size()));
 }
@@ -247,10 +266,12 @@ int CDeviceLink::ReadReply(uint8_t* buffer, bool showProgress, int progressBase)
         }
         got += n;
     }
-    if (header[0] != CMegaPut::kLeadByte) return -1;
+    if (header[0] != CMegaPut::kLeadByte)
+        return -1;
     const int bodyLength = header[1] * 256 + header[2];
     // The data and check byte of a 65535-byte body cannot fit the reply buffer.
-    if (bodyLength + 1 > kReplyBufferSize) return -1;
+    if (bodyLength + 1 > kReplyBufferSize)
+        return -1;
     const int frameRest = bodyLength + 1;
     if (showProgress && progressBase == -1) {
         dialog_.SetRange(frameRest);
@@ -260,20 +281,25 @@ int CDeviceLink::ReadReply(uint8_t* buffer, bool showProgress, int progressBase)
     int received = 0;
     while (received < frameRest) {
         const int n = megaPut_->Receive(buffer + received, kReplyBufferSize - received);
-        if (n <= 0) return -1;
+        if (n <= 0)
+            return -1;
         received += n;
-        if (showProgress) dialog_.SetPos(progressBase + received);
+        if (showProgress)
+            dialog_.SetPos(progressBase + received);
     }
     // 3. The whole frame sums to 0xFF.
     unsigned sum = header[0] + header[1] + header[2];
-    for (int i = 0; i < frameRest; ++i) sum += buffer[i];
-    if ((sum & 0xFF) != 0xFF) return -1;
+    for (int i = 0; i < frameRest; ++i)
+        sum += buffer[i];
+    if ((sum & 0xFF) != 0xFF)
+        return -1;
     buffer[received - 1] = 0;
     return received - 1;
 }
 
 bool CDeviceLink::ReadStatus(std::string& statusText) {
-    if (dialog_.IsCancelled()) return false;
+    if (dialog_.IsCancelled())
+        return false;
     switch (settings_.portKind) {
         case kPortParallel:
             return ReadParallelStatus(statusText);
@@ -318,7 +344,8 @@ bool CDeviceLink::WaitForRestart() {
         case kPortUsb:
             ClosePort();
             platform::Sleep(3000);
-            if (win9x_) platform::Sleep(g_win9xExtraDelay);
+            if (win9x_)
+                platform::Sleep(g_win9xExtraDelay);
             return OpenPort(false);
         default:
             return true;
@@ -332,7 +359,8 @@ bool CDeviceLink::WaitForRestart() {
     bool reachable = false;
     for (int attempt = 0; attempt < kRestartAttempts && !reachable; ++attempt) {
         reachable = OpenPort(true);
-        if (!reachable) platform::Sleep(kRestartRetryWait);
+        if (!reachable)
+            platform::Sleep(kRestartRetryWait);
     }
     dialog_.SetBusyCursor(false);
     return reachable;

@@ -18,7 +18,7 @@
 namespace kelo {
 
 class CDeviceLink {
-public:
+  public:
     static constexpr int kReplyBufferSize = 65535;
     static constexpr int kStatusBufferSize = 512;
     static constexpr int kUsbStatusBufferSize = 1024;
@@ -83,7 +83,7 @@ public:
     // The payload between the key and the first ";" after it; empty without either.
     static void ExtractField(std::string& statusText, const std::string& key);
 
-private:
+  private:
     bool HasSelectedHost() const;
     const std::string& SelectedHost() const;
     bool UsesPacketLink() const;

@@ -11,7 +11,7 @@
 namespace kelo {
 
 class CLprPut : public CSenderSocket {
-public:
+  public:
     static constexpr int kLineBufferSize = 50;
 
     // Connects to the host's printer service and opens a job on the queue. 0 or -1.
@@ -19,7 +19,7 @@ public:
     // Sends one block as one data file. 0 or -1.
     int PutData(const uint8_t* data, int length);
 
-private:
+  private:
     // Sends the command line in the line buffer in one call.
     bool SendLine(int length);
     // One receive into the line buffer; positive when the machine answered 0x00. A closed

@@ -30,16 +30,19 @@ int CMegaPut::BuildPacket(uint8_t* out, uint8_t lead, const uint8_t* data, int l
     unsigned dataSum = 1;
     for (int i = 0; i < length; ++i) {
         put(data[i]);
-        if (i >= 2) dataSum += data[i];
+        if (i >= 2)
+            dataSum += data[i];
     }
-    if (withDataSum) put(static_cast<uint8_t>(dataSum));
+    if (withDataSum)
+        put(static_cast<uint8_t>(dataSum));
     out[w++] = static_cast<uint8_t>(0xFF - (sum & 0xFF));
     return w;
 }
 
 int CMegaPut::PutPacket(const uint8_t* data, int length) {
     // The payload must hold its command and fit the packet buffer with the framing bytes.
-    if (data == nullptr || length < 2 || length > kPacketBufferSize - 5) return -1;
+    if (data == nullptr || length < 2 || length > kPacketBufferSize - 5)
+        return -1;
     const bool withDataSum = CarriesDataSum(data);
     std::vector<uint8_t> packet(kPacketBufferSize);
     const int frameLength = BuildPacket(packet.data(), kLeadByte, data, length, withDataSum);

@@ -14,7 +14,7 @@ namespace kelo {
 // L counts from the command up to and including the data-sum. The data-sum is
 // (sum of the data + 1) mod 256; the checksum makes the whole frame sum to 0xFF.
 class CMegaPut : public CSenderSocket {
-public:
+  public:
     static constexpr int kPacketBufferSize = 65535;
     static constexpr uint8_t kLeadByte = 0x80;
 
@@ -32,13 +32,13 @@ public:
     uint16_t Port() const { return port_; }
     const std::string& Queue() const { return queue_; }
 
-private:
+  private:
     std::string queue_;
     uint16_t port_;
 };
 
 class CMega9100Put : public CSenderSocket {
-public:
+  public:
     static constexpr int kPort = 9100;
     // The queue argument is ignored.
     int Open(const std::string& host, const std::string& queue);

@@ -7,13 +7,15 @@ namespace kelo {
 int CSenderSocket::OpenStream(const std::string& host, int port) {
     host_ = host;
     sockaddr_in address{};
-    if (!ResolveIPv4(host, port, &address)) return -1;
+    if (!ResolveIPv4(host, port, &address))
+        return -1;
     Create(SOCK_STREAM);
     return Connect(address) ? 0 : -1;
 }
 
 bool CSenderSocket::OnMessagePending() {
-    if (cancelDialog_ == nullptr) return true;
+    if (cancelDialog_ == nullptr)
+        return true;
     cancelDialog_->PumpMessages(true);
     return !cancelDialog_->IsCancelled();
 }

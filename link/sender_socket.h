@@ -10,11 +10,11 @@
 namespace kelo {
 
 class CSenderSocket : public CSocket {
-public:
+  public:
     void SetCancelDialog(platform::CancelDialog* dialog) { cancelDialog_ = dialog; }
     const std::string& Host() const { return host_; }
 
-protected:
+  protected:
     // Stores the host, resolves it (no socket is made when that fails), creates a stream
     // socket and connects. 0 or -1.
     int OpenStream(const std::string& host, int port);
@@ -25,7 +25,7 @@ protected:
 
     platform::CancelDialog* cancelDialog_ = nullptr;
 
-private:
+  private:
     std::string host_;
 };
 

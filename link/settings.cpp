@@ -9,7 +9,9 @@ namespace {
 constexpr const char* kSection = "Port";
 constexpr int kMaxStoredHosts = 4096;
 
-std::string HostKey(size_t index) { return "Host" + std::to_string(index); }
+std::string HostKey(size_t index) {
+    return "Host" + std::to_string(index);
+}
 
 }  // namespace
 

@@ -39,7 +39,7 @@ struct PortSelection {
 
 // The port selection dialog as the connection sees it: filled, run, read back.
 class PortSelectDialog {
-public:
+  public:
     virtual ~PortSelectDialog() = default;
     // Runs the dialog on the values; true and the values changed only after OK.
     virtual bool Run(PortSelection& selection) = 0;

@@ -17,7 +17,9 @@ constexpr int kSliceMilliseconds = 10;
 
 }  // namespace
 
-CSocket::~CSocket() { Close(); }
+CSocket::~CSocket() {
+    Close();
+}
 
 bool CSocket::Create(int type) {
     Close();
@@ -40,7 +42,8 @@ CSocket::Wait CSocket::WaitFor(short events) {
     while (true) {
         pollfd entry{fd_, events, 0};
         const int n = ::poll(&entry, 1, kSliceMilliseconds);
-        if (n > 0) return Wait::Ready;
+        if (n > 0)
+            return Wait::Ready;
         if (n < 0 && errno != EINTR) {
             lastError_ = errno;
             return Wait::Failed;
@@ -64,10 +67,12 @@ bool CSocket::Connect(const sockaddr_in& address) {
         lastError_ = errno;
         return false;
     }
-    if (WaitFor(POLLOUT) != Wait::Ready) return false;
+    if (WaitFor(POLLOUT) != Wait::Ready)
+        return false;
     int error = 0;
     socklen_t size = sizeof error;
-    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
     if (error != 0) {
         lastError_ = error;
         return false;
@@ -83,18 +88,20 @@ int CSocket::Send(const void* data, int length) {
     const char* bytes = static_cast<const char*>(data);
     int sent = 0;
     while (sent < length) {
-        const ssize_t n = ::send(fd_, bytes + sent, static_cast<size_t>(length - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd_, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
         if (n >= 0) {
             sent += static_cast<int>(n);
             continue;
         }
-        if (errno == EINTR) continue;
+        if (errno == EINTR)
+            continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             lastError_ = errno;
             return -1;
         }
-        if (WaitFor(POLLOUT) != Wait::Ready) return -1;
+        if (WaitFor(POLLOUT) != Wait::Ready)
+            return -1;
     }
     return sent;
 }
@@ -104,16 +111,20 @@ int CSocket::Receive(void* buffer, int length) {
         lastError_ = EBADF;
         return -1;
     }
-    if (length <= 0) return 0;
+    if (length <= 0)
+        return 0;
     while (true) {
         const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(length), 0);
-        if (n >= 0) return static_cast<int>(n);
-        if (errno == EINTR) continue;
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             lastError_ = errno;
             return -1;
         }
-        if (WaitFor(POLLIN) != Wait::Ready) return -1;
+        if (WaitFor(POLLIN) != Wait::Ready)
+            return -1;
     }
 }
 
@@ -121,7 +132,8 @@ bool CSocket::ResolveIPv4(const std::string& host, int port, sockaddr_in* addres
     std::memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
     address->sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1) return true;
+    if (::inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1)
+        return true;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;

@@ -11,7 +11,7 @@
 namespace kelo {
 
 class CSocket {
-public:
+  public:
     // The error of a call that the hook aborted.
     static constexpr int kInterrupted = 4;  // EINTR
 
@@ -37,11 +37,11 @@ public:
     // A dotted IPv4 address, else the first address the name resolves to. False when neither.
     static bool ResolveIPv4(const std::string& host, int port, sockaddr_in* address);
 
-protected:
+  protected:
     // Runs while a call waits; returning false aborts the call.
     virtual bool OnMessagePending() { return true; }
 
-private:
+  private:
     enum class Wait { Ready, Failed, Aborted };
     Wait WaitFor(short events);
 

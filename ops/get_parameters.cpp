@@ -29,7 +29,8 @@ int CDeviceLink::GetParameters(uint8_t* buffer, int capacity) {
             ClosePort();
             if (n1 >= 1 && OpenPort(false) && WritePort(secondHalf, 2)) {
                 const int n2 = ReadReply(buffer + n1, true, kSecondHalfBase);
-                if (n2 >= 1) result = n1 + n2;
+                if (n2 >= 1)
+                    result = n1 + n2;
             }
         }
         dialog_.Hide();
@@ -40,12 +41,14 @@ int CDeviceLink::GetParameters(uint8_t* buffer, int capacity) {
     const bool opened = OpenPort(false);
     if (opened && WriteAccessLine() && WriteText("GET PARAM")) {
         platform::Sleep(300);
-        if (ReadParamCount()) result = ReadParamLines(buffer, capacity);
+        if (ReadParamCount())
+            result = ReadParamLines(buffer, capacity);
     }
     dialog_.Hide();
     if (opened) {
         const uint8_t end = kEndOfExchange;
-        if (!WritePort(&end, 1)) result = -1;
+        if (!WritePort(&end, 1))
+            result = -1;
     }
     ClosePort();
     return result;

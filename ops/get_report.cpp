@@ -36,7 +36,8 @@ bool CDeviceLink::GetReport(std::string& report) {
     if (opened) {
         // After a Cancel the flag is still set, so this write is refused without a message.
         const uint8_t end = kEndOfExchange;
-        if (!WritePort(&end, 1)) result = false;
+        if (!WritePort(&end, 1))
+            result = false;
     }
     ClosePort();
     return result;

@@ -18,27 +18,36 @@ constexpr int kPayloadWait = 5;
 // give 0. end is where the number stops (the start when there are no digits).
 int LeadingDecimal(const std::string& text, size_t start, size_t* end) {
     size_t i = start;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
     const size_t digitsStart = i;
     long long value = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
+        if (value <= INT_MAX)
+            value = value * 10 + (text[i] - '0');
     }
     if (i == digitsStart) {
-        if (end != nullptr) *end = start;
+        if (end != nullptr)
+            *end = start;
         return 0;
     }
-    if (end != nullptr) *end = i;
-    if (value > INT_MAX) value = INT_MAX;
+    if (end != nullptr)
+        *end = i;
+    if (value > INT_MAX)
+        value = INT_MAX;
     return static_cast<int>(negative ? -value : value);
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -47,11 +56,14 @@ int HexDigit(char c) {
 uint8_t PairValue(char first, char second) {
     const char pair[2] = {first, second};
     int i = 0;
-    while (i < 2 && std::isspace(static_cast<unsigned char>(pair[i]))) ++i;
+    while (i < 2 && std::isspace(static_cast<unsigned char>(pair[i])))
+        ++i;
     bool negative = false;
-    if (i < 2 && (pair[i] == '+' || pair[i] == '-')) negative = pair[i++] == '-';
+    if (i < 2 && (pair[i] == '+' || pair[i] == '-'))
+        negative = pair[i++] == '-';
     int value = 0;
-    for (; i < 2 && HexDigit(pair[i]) >= 0; ++i) value = value * 16 + HexDigit(pair[i]);
+    for (; i < 2 && HexDigit(pair[i]) >= 0; ++i)
+        value = value * 16 + HexDigit(pair[i]);
     return static_cast<uint8_t>(negative ? -value : value);
 }
 
@@ -88,19 +100,24 @@ bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {
         // The wait has no time limit, so every round lets a Cancel through.
         dialog_.PumpMessages(false);
         std::string status;
-        if (!ReadStatus(status)) return false;
+        if (!ReadStatus(status))
+            return false;
         ExtractField(status, key);
         if (status.empty()) {
-            if (waitOnEmptyPayload) platform::Sleep(kPayloadWait);
+            if (waitOnEmptyPayload)
+                platform::Sleep(kPayloadWait);
             continue;
         }
         size_t end = 0;
         const int n = LeadingDecimal(status, 0, &end);
         platform::Sleep(kPayloadWait);
-        if (n != 0) continue;  // a line payload before the count
+        if (n != 0)
+            continue;  // a line payload before the count
         const int count = end + 1 <= status.size() ? LeadingDecimal(status, end + 1, nullptr) : 0;
-        if (count > kMaxLineCount) return false;
-        if (count > 0) expectedLineCount_ = count;  // a count below 1 is ignored
+        if (count > kMaxLineCount)
+            return false;
+        if (count > 0)
+            expectedLineCount_ = count;  // a count below 1 is ignored
     }
     dialog_.SetRange(expectedLineCount_);
     return true;
@@ -115,48 +132,60 @@ bool CDeviceLink::ReadNumberedLines(const char* key, bool waitOnEmptyPayload,
     while (received < count) {
         dialog_.PumpMessages(false);
         std::string status;
-        if (!ReadStatus(status)) return false;
+        if (!ReadStatus(status))
+            return false;
         ExtractField(status, key);
         if (status.empty()) {
-            if (waitOnEmptyPayload) platform::Sleep(kPayloadWait);
+            if (waitOnEmptyPayload)
+                platform::Sleep(kPayloadWait);
             continue;
         }
         size_t end = 0;
         const int n = LeadingDecimal(status, 0, &end);
         platform::Sleep(kPayloadWait);
-        if (n < 1 || n > count || receivedLine[static_cast<size_t>(n)]) continue;
+        if (n < 1 || n > count || receivedLine[static_cast<size_t>(n)])
+            continue;
         receivedLine[static_cast<size_t>(n)] = true;
         ++received;
         dialog_.SetPos(received);
         uint8_t* slot = slots.data() + static_cast<size_t>(n - 1) * kLineSize;
         const int decoded = DecodeLine(status, end + 1, slot);
-        if (n == count) lastLineLength = decoded;
+        if (n == count)
+            lastLineLength = decoded;
     }
     return true;
 }
 
-bool CDeviceLink::ReadReportCount() { return ReadLineCount("REPORT:", true); }
+bool CDeviceLink::ReadReportCount() {
+    return ReadLineCount("REPORT:", true);
+}
 
 bool CDeviceLink::ReadReportLines(std::string& report) {
     // One more byte than the slots, so the zero after a full last line stays inside.
     std::vector<uint8_t> slots(static_cast<size_t>(expectedLineCount_) * kLineSize + 1, 0);
     int lastLineLength = 0;
-    if (!ReadNumberedLines("REPORT:", false, slots, lastLineLength)) return false;
+    if (!ReadNumberedLines("REPORT:", false, slots, lastLineLength))
+        return false;
     // Slots start zeroed, so the zero after the last line is already in place.
     const std::string text(reinterpret_cast<const char*>(slots.data()));
     report = text;
     return true;
 }
 
-bool CDeviceLink::ReadParamCount() { return ReadLineCount("READ_PARAM:", false); }
+bool CDeviceLink::ReadParamCount() {
+    return ReadLineCount("READ_PARAM:", false);
+}
 
 int CDeviceLink::ReadParamLines(uint8_t* buffer, int capacity) {
     std::vector<uint8_t> slots(static_cast<size_t>(expectedLineCount_) * kLineSize, 0);
     int lastLineLength = 0;
-    if (!ReadNumberedLines("READ_PARAM:", false, slots, lastLineLength)) return -1;
+    if (!ReadNumberedLines("READ_PARAM:", false, slots, lastLineLength))
+        return -1;
     long long length = static_cast<long long>(expectedLineCount_ - 1) * kLineSize + lastLineLength;
-    if (length > capacity) length = capacity;
-    if (length < 0) length = 0;
+    if (length > capacity)
+        length = capacity;
+    if (length < 0)
+        length = 0;
     std::copy(slots.begin(), slots.begin() + length, buffer);
     return static_cast<int>(length);
 }

@@ -22,7 +22,8 @@ std::vector<uint8_t> HalfRequest(uint8_t code, const uint8_t* half) {
 
 bool CDeviceLink::SendRsCommand() {
     const bool sent = SendCommand("rs\n");
-    if (sent) platform::Sleep(3000);
+    if (sent)
+        platform::Sleep(3000);
     return sent;
 }
 
@@ -66,8 +67,7 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
         dialog_.Hide();
     } else {
         const char* command = all ? "PUT ALL PARAM" : "PUT PARAM";
-        if (OpenPort(false) && WriteAccessLine() && WriteText(command) &&
-            WritePort(data, length)) {
+        if (OpenPort(false) && WriteAccessLine() && WriteText(command) && WritePort(data, length)) {
             dialog_.SetPos(50);
             WaitForRestart();  // its result is not looked at
             if (SendRsCommand()) {
@@ -79,7 +79,8 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
         dialog_.Hide();
         ClosePort();
     }
-    if (succeeded) platform::ShowMessage(platform::IDS_DONE);
+    if (succeeded)
+        platform::ShowMessage(platform::IDS_DONE);
 }
 
 }  // namespace kelo

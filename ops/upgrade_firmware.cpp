@@ -20,9 +20,11 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
     bool succeeded = false;
 
     [&] {
-        if (!OpenPort(false) || !SendCommand(kUpdateCommand)) return;
+        if (!OpenPort(false) || !SendCommand(kUpdateCommand))
+            return;
         const bool rawDataPort = UsesPacketLink();
-        if (rawDataPort) ClosePort();
+        if (rawDataPort)
+            ClosePort();
         dialog_.SetPos(10);
         WaitForRestart();  // its result is not looked at
         if (rawDataPort) {
@@ -38,10 +40,12 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
             const int chunk = std::min(kChunkSize, size - position);
             dialog_.SetPos(static_cast<int>(static_cast<long long>(position) * 90 / size + 10));
             // The raw stream has no write step that checks the flag, so check it here.
-            if (rawDataPort && dialog_.IsCancelled()) return;
+            if (rawDataPort && dialog_.IsCancelled())
+                return;
             const bool sent = rawDataPort ? mega9100Put_->Send(data + position, chunk) == chunk
                                           : WritePort(data + position, chunk);
-            if (!sent) return;
+            if (!sent)
+                return;
             position += chunk;
         }
         dialog_.SetPos(100);
@@ -51,7 +55,8 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
 
     dialog_.Hide();
     ClosePort();
-    if (succeeded) platform::ShowMessage(platform::IDS_DONE);
+    if (succeeded)
+        platform::ShowMessage(platform::IDS_DONE);
 }
 
 }  // namespace kelo

@@ -5,7 +5,7 @@
 namespace platform {
 
 class CancelDialog {
-public:
+  public:
     virtual ~CancelDialog() = default;
 
     // Showing clears the cancelled flag and puts the bar to 0; hiding a visible dialog clears

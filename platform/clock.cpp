@@ -10,7 +10,8 @@ namespace {
 Clock* g_clock = nullptr;
 
 void RealSleep(int milliseconds) {
-    if (milliseconds <= 0) return;
+    if (milliseconds <= 0)
+        return;
     timespec rest{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
     while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
     }

@@ -8,7 +8,7 @@
 namespace platform {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual void Sleep(int milliseconds) = 0;
 };
@@ -22,7 +22,7 @@ void Sleep(int milliseconds);
 // Records each requested wait instead of spending it. While installed it replaces the real
 // clock; onSleep, when set, runs at each wait so a test can change the world at that moment.
 class FakeClock : public Clock {
-public:
+  public:
     FakeClock() : previous_(SetClock(this)) {}
     ~FakeClock() override { SetClock(previous_); }
     FakeClock(const FakeClock&) = delete;
@@ -31,7 +31,8 @@ public:
     void Sleep(int milliseconds) override {
         waits_.push_back(milliseconds);
         total_ += milliseconds;
-        if (onSleep) onSleep(milliseconds);
+        if (onSleep)
+            onSleep(milliseconds);
     }
 
     const std::vector<int>& Waits() const { return waits_; }
@@ -43,7 +44,7 @@ public:
 
     std::function<void(int)> onSleep;
 
-private:
+  private:
     Clock* previous_;
     std::vector<int> waits_;
     long long total_ = 0;

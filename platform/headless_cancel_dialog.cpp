@@ -3,7 +3,8 @@
 namespace platform {
 
 void HeadlessCancelDialog::Show() {
-    if (visible_) return;
+    if (visible_)
+        return;
     visible_ = true;
     cancelled_ = false;
     cancelRequested_.store(false);
@@ -11,31 +12,38 @@ void HeadlessCancelDialog::Show() {
 }
 
 void HeadlessCancelDialog::Hide() {
-    if (!visible_) return;
+    if (!visible_)
+        return;
     visible_ = false;
     cancelled_ = false;
 }
 
 void HeadlessCancelDialog::SetRange(int upper) {
     range_ = upper;
-    if (onProgress) onProgress(*this);
+    if (onProgress)
+        onProgress(*this);
     PumpMessages(false);
 }
 
 void HeadlessCancelDialog::SetPos(int position) {
     pos_ = position;
-    if (onProgress) onProgress(*this);
+    if (onProgress)
+        onProgress(*this);
     PumpMessages(false);
 }
 
 void HeadlessCancelDialog::PumpMessages(bool /*socketSafe*/) {
     ++pumps_;
-    if (cancelRequested_.exchange(false)) Cancel();
+    if (cancelRequested_.exchange(false))
+        Cancel();
     CheckTimer();
-    if (onPump) onPump(*this);
+    if (onPump)
+        onPump(*this);
 }
 
-bool HeadlessCancelDialog::IsCancelled() const { return cancelled_ || cancelRequested_.load(); }
+bool HeadlessCancelDialog::IsCancelled() const {
+    return cancelled_ || cancelRequested_.load();
+}
 
 void HeadlessCancelDialog::Cancel() {
     cancelled_ = true;
@@ -49,7 +57,8 @@ void HeadlessCancelDialog::StartTimer(int milliseconds) {
 }
 
 void HeadlessCancelDialog::StopTimer() {
-    if (!timedOut_) timerRunning_ = false;
+    if (!timedOut_)
+        timerRunning_ = false;
 }
 
 bool HeadlessCancelDialog::IsTimedOut() const {

@@ -12,7 +12,7 @@ namespace platform {
 // The timer is a deadline checked whenever events are pumped or the flag is read; Cancel
 // can be raised from a signal handler through RequestCancel.
 class HeadlessCancelDialog : public CancelDialog {
-public:
+  public:
     void Show() override;
     void Hide() override;
     bool IsVisible() const override { return visible_; }
@@ -40,7 +40,7 @@ public:
     // Runs after each SetRange or SetPos.
     std::function<void(HeadlessCancelDialog&)> onProgress;
 
-private:
+  private:
     void CheckTimer() const;
 
     bool visible_ = false;

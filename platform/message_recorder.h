@@ -9,7 +9,7 @@
 namespace platform {
 
 class MessageRecorder : public MessageSink {
-public:
+  public:
     MessageRecorder() : previous_(SetMessageSink(this)) {}
     ~MessageRecorder() override { SetMessageSink(previous_); }
     MessageRecorder(const MessageRecorder&) = delete;
@@ -20,12 +20,13 @@ public:
     const std::vector<Message>& Messages() const { return messages_; }
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
-        for (const Message& m : messages_) texts.push_back(m.text);
+        for (const Message& m : messages_)
+            texts.push_back(m.text);
         return texts;
     }
     void Clear() { messages_.clear(); }
 
-private:
+  private:
     MessageSink* previous_;
     std::vector<Message> messages_;
 };

@@ -61,7 +61,9 @@ const char* LoadString(int id) {
     return "";
 }
 
-Icon MessageIcon(int id) { return id == IDS_DONE ? Icon::Information : Icon::Warning; }
+Icon MessageIcon(int id) {
+    return id == IDS_DONE ? Icon::Information : Icon::Warning;
+}
 
 MessageSink* SetMessageSink(MessageSink* sink) {
     MessageSink* previous = g_sink;
@@ -69,8 +71,12 @@ MessageSink* SetMessageSink(MessageSink* sink) {
     return previous;
 }
 
-void ShowMessage(int id) { Deliver(Message{id, LoadString(id), MessageIcon(id)}); }
+void ShowMessage(int id) {
+    Deliver(Message{id, LoadString(id), MessageIcon(id)});
+}
 
-void ShowText(const std::string& text) { Deliver(Message{0, text, Icon::Warning}); }
+void ShowText(const std::string& text) {
+    Deliver(Message{0, text, Icon::Warning});
+}
 
 }  // namespace platform

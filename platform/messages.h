@@ -49,7 +49,7 @@ struct Message {
 
 // Where messages go: a message box in the GUI, standard error in the CLI, a recorder in tests.
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual void Show(const Message& message) = 0;
 };

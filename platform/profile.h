@@ -9,7 +9,7 @@
 namespace platform {
 
 class ProfileStore {
-public:
+  public:
     // Reads the file now; a missing or unreadable file is an empty profile.
     explicit ProfileStore(std::string path);
 
@@ -20,8 +20,7 @@ public:
                           const std::string& fallback) const;
 
     void WriteInt(const std::string& section, const std::string& key, int value);
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
     // Writes the profile back atomically; false when it could not be written.
     bool Save() const;
@@ -29,7 +28,7 @@ public:
     // The profile file of the program: <config folder>/kelo.INI.
     static std::string DefaultPath();
 
-private:
+  private:
     // Index of the line holding the key in the section, or -1.
     int FindKey(const std::string& section, const std::string& key) const;
     // Index of the section's header line, or -1.

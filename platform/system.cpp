@@ -23,50 +23,71 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
 }
 
-std::string HomeFolder() { return EnvOr("HOME", "/tmp"); }
+std::string HomeFolder() {
+    return EnvOr("HOME", "/tmp");
+}
 
 }  // namespace
 
-std::string ProgramName() { return g_programName; }
+std::string ProgramName() {
+    return g_programName;
+}
 
 void SetProgramName(const std::string& argv0) {
     std::string name = argv0;
     const size_t slash = name.find_last_of('/');
-    if (slash != std::string::npos) name = name.substr(slash + 1);
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
-    if (!name.empty()) g_programName = name;
+    if (dot != std::string::npos && dot > 0)
+        name = name.substr(0, dot);
+    if (!name.empty())
+        g_programName = name;
 }
 
 std::string ProgramPath() {
     std::vector<char> buffer(4096);
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return "";
+    if (n <= 0)
+        return "";
     return std::string(buffer.data(), static_cast<size_t>(n));
 }
 
-std::string ProgramVersion() { return KELO_VERSION; }
+std::string ProgramVersion() {
+    return KELO_VERSION;
+}
 
 int ServicePort(const char* service, const char* protocol, int fallback) {
-    if (g_servicesHidden) return fallback;
+    if (g_servicesHidden)
+        return fallback;
     const servent* entry = getservbyname(service, protocol);
-    if (entry == nullptr) return fallback;
+    if (entry == nullptr)
+        return fallback;
     return ntohs(static_cast<uint16_t>(entry->s_port));
 }
 
-void SetServicesDatabaseHiddenForTest(bool hidden) { g_servicesHidden = hidden; }
+void SetServicesDatabaseHiddenForTest(bool hidden) {
+    g_servicesHidden = hidden;
+}
 
-bool IsWindows9x() { return g_windows9x; }
+bool IsWindows9x() {
+    return g_windows9x;
+}
 
-void ForceWindows9xForTest(bool value) { g_windows9x = value; }
+void ForceWindows9xForTest(bool value) {
+    g_windows9x = value;
+}
 
 std::string TempFolder() {
     std::string folder = EnvOr("TMPDIR", "/tmp/");
-    if (folder.back() != '/') folder += '/';
+    if (folder.back() != '/')
+        folder += '/';
     return folder;
 }
 
-std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config"); }
+std::string ConfigFolder() {
+    return EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config");
+}
 
 std::string DataFolder() {
     return EnvOr("XDG_DATA_HOME", HomeFolder() + "/.local/share") + "/kelo";

@@ -31,9 +31,11 @@ std::vector<uint8_t> PeerConnection::ReadUntilClosed(int limitMilliseconds) {
     uint8_t chunk[65536];
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, 20) <= 0) continue;
+        if (::poll(&entry, 1, 20) <= 0)
+            continue;
         const ssize_t r = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (r <= 0) break;
+        if (r <= 0)
+            break;
         all.insert(all.end(), chunk, chunk + r);
     }
     return all;
@@ -43,7 +45,8 @@ bool PeerConnection::Write(const std::vector<uint8_t>& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (r <= 0) return false;
+        if (r <= 0)
+            return false;
         sent += static_cast<size_t>(r);
     }
     return true;
@@ -82,26 +85,43 @@ LoopbackPeer::LoopbackPeer(uint16_t port, Handler handler, const std::string& ad
 
 LoopbackPeer::~LoopbackPeer() {
     stopping_ = true;
-    if (acceptThread_.joinable()) acceptThread_.join();
-    if (listenFd_ >= 0) ::close(listenFd_);
+    if (acceptThread_.joinable())
+        acceptThread_.join();
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
     std::lock_guard<std::mutex> lock(mutex_);
-    for (std::thread& worker : workers_) worker.join();
+    for (std::thread& worker : workers_)
+        worker.join();
 }
 
 void LoopbackPeer::AcceptLoop() {
     while (!stopping_) {
         pollfd entry{listenFd_, POLLIN, 0};
-        if (::poll(&entry, 1, 20) <= 0) continue;
+        if (::poll(&entry, 1, 20) <= 0)
+            continue;
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0)
+            continue;
         ++connections_;
         std::lock_guard<std::mutex> lock(mutex_);
         workers_.emplace_back([this, fd] {
             PeerConnection connection(fd);
             handler_(connection);
             connection.Close();
+            ++served_;
         });
     }
+}
+
+bool LoopbackPeer::WaitForServed(int n, int limitMilliseconds) const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMilliseconds);
+    while (served_.load() < n) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& body) {
@@ -109,7 +129,8 @@ std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& body) {
                                static_cast<uint8_t>(body.size() & 0xFF)};
     frame.insert(frame.end(), body.begin(), body.end());
     unsigned sum = 0;
-    for (uint8_t b : frame) sum += b;
+    for (uint8_t b : frame)
+        sum += b;
     frame.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
     return frame;
 }

@@ -13,7 +13,7 @@
 namespace testing_support {
 
 class PeerConnection {
-public:
+  public:
     explicit PeerConnection(int fd) : fd_(fd) {}
     // Reads exactly n bytes; false when the connection ended first.
     bool ReadExactly(size_t n, std::vector<uint8_t>& out);
@@ -24,12 +24,12 @@ public:
     void Close();
     int Fd() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
 class LoopbackPeer {
-public:
+  public:
     using Handler = std::function<void(PeerConnection&)>;
     // Listens on address:port (port 0 picks one). A handler that returns closes the
     // connection.
@@ -41,8 +41,10 @@ public:
     bool Listening() const { return listenFd_ >= 0; }
     uint16_t Port() const { return port_; }
     int Connections() const { return connections_.load(); }
+    // Waits until n connections have been served to the end; false after the limit.
+    bool WaitForServed(int n, int limitMilliseconds = 5000) const;
 
-private:
+  private:
     void AcceptLoop();
 
     int listenFd_ = -1;
@@ -50,6 +52,7 @@ private:
     Handler handler_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
+    std::atomic<int> served_{0};
     std::thread acceptThread_;
     std::mutex mutex_;
     std::vector<std::thread> workers_;

@@ -1,0 +1,312 @@
+// The connection over the packet link against scripted machines on loopback. Runs in a
+// private network namespace, so the machine's fixed ports are free.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "link/device_link.h"
+#include "platform/clock.h"
+#include "platform/headless_cancel_dialog.h"
+#include "platform/message_recorder.h"
+#include "tests/support/loopback_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing_support::LoopbackPeer;
+using testing_support::PeerConnection;
+using testing_support::ReplyFrame;
+
+constexpr uint16_t kType3Port = 9101;
+constexpr uint16_t kType4Port = 9500;
+
+class DeviceLinkNetTest : public ::testing::Test {
+  protected:
+    // A connection to 127.0.0.1 with the given machine type over the network.
+    std::unique_ptr<kelo::CDeviceLink> MakeLink(int machineType,
+                                                std::vector<std::string> hosts = {"127.0.0.1"}) {
+        auto link = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
+        link->DiscardSettingsOnExit();
+        link->MutableSettings().portKind = kelo::kPortNetwork;
+        link->MutableSettings().machineTypeIndex = machineType - 1;
+        link->MutableSettings().hosts = std::move(hosts);
+        link->MutableSettings().selectedHost = 0;
+        return link;
+    }
+
+    // Opens a type 3 link to a peer that sends these bytes in these pieces, then keeps the
+    // connection until the test ends.
+    int ReadReplyFrom(const std::vector<Bytes>& pieces, Bytes* data = nullptr,
+                      bool closeAfter = false) {
+        std::atomic<bool> done{false};
+        LoopbackPeer peer(kType3Port, [&](PeerConnection& c) {
+            for (const Bytes& piece : pieces) {
+                c.Write(piece);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            if (closeAfter)
+                return;
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        auto link = MakeLink(3);
+        EXPECT_TRUE(link->OpenPort(false));
+        Bytes buffer(kelo::CDeviceLink::kReplyBufferSize, 0xEE);
+        const int n = link->ReadReply(buffer.data(), false, -1);
+        if (data != nullptr && n >= 0)
+            data->assign(buffer.begin(), buffer.begin() + n + 1);
+        done = true;
+        link->ClosePort();
+        return n;
+    }
+
+    testing_support::TempDir dir_;
+    platform::HeadlessCancelDialog dialog_;
+    platform::MessageRecorder messages_;
+};
+
+TEST_F(DeviceLinkNetTest, ReplyFrameGivesItsDataEndedByAZero) {
+    Bytes data;
+    EXPECT_EQ(ReadReplyFrom({{0x80, 0x00, 0x03, 0x41, 0x42, 0x43, 0xB6}}, &data), 3);
+    EXPECT_EQ(data, (Bytes{0x41, 0x42, 0x43, 0x00}));
+    EXPECT_TRUE(messages_.Messages().empty());
+}
+
+TEST_F(DeviceLinkNetTest, EmptyReplyFrameGivesAnEmptyText) {
+    Bytes data;
+    EXPECT_EQ(ReadReplyFrom({{0x80, 0x00, 0x00, 0x7F}}, &data), 0);
+    EXPECT_EQ(data, Bytes{0x00});
+}
+
+TEST_F(DeviceLinkNetTest, HeaderSplitOverSeveralReceivesIsAssembled) {
+    Bytes data;
+    EXPECT_EQ(ReadReplyFrom({{0x80}, {0x00}, {0x03, 0x41}, {0x42, 0x43, 0xB6}}, &data), 3);
+    EXPECT_EQ(data, (Bytes{0x41, 0x42, 0x43, 0x00}));
+}
+
+TEST_F(DeviceLinkNetTest, BadFramesFailWithoutAMessage) {
+    const struct {
+        const char* name;
+        Bytes frame;
+    } cases[] = {
+        {"check byte one off", {0x80, 0x00, 0x03, 0x41, 0x42, 0x43, 0xB7}},
+        {"check byte zero", {0x80, 0x00, 0x03, 0x41, 0x42, 0x43, 0x00}},
+        {"lead byte 7F", {0x7F, 0x00, 0x03, 0x41, 0x42, 0x43, 0xB7}},
+        {"lead byte 81", {0x81, 0x00, 0x03, 0x41, 0x42, 0x43, 0xB5}},
+        {"length 65535", {0x80, 0xFF, 0xFF}},
+    };
+    for (const auto& c : cases) {
+        messages_.Clear();
+        EXPECT_EQ(ReadReplyFrom({c.frame}), -1) << c.name;
+        EXPECT_TRUE(messages_.Messages().empty()) << c.name;
+    }
+}
+
+TEST_F(DeviceLinkNetTest, ClosedConnectionEndsTheRead) {
+    // Mid-header: the header cannot be received.
+    EXPECT_EQ(ReadReplyFrom({{0x80, 0x00}}, nullptr, true), -1);
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
+    // Mid-data: the data cannot be received, which shows nothing.
+    messages_.Clear();
+    EXPECT_EQ(ReadReplyFrom({{0x80, 0x00, 0x03, 0x41}}, nullptr, true), -1);
+    EXPECT_TRUE(messages_.Messages().empty());
+}
+
+TEST_F(DeviceLinkNetTest, ReplyWithoutAPacketLinkFails) {
+    auto link = MakeLink(3);
+    link->MutableSettings().portKind = kelo::kPortUsb;
+    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
+    EXPECT_EQ(link->ReadReply(buffer.data(), false, -1), -1);
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
+}
+
+TEST_F(DeviceLinkNetTest, ProgressFollowsTheBytesOfTheFrame) {
+    std::vector<int> positions;
+    dialog_.onProgress = [&](platform::HeadlessCancelDialog& d) { positions.push_back(d.Pos()); };
+    std::atomic<bool> done{false};
+    LoopbackPeer peer(kType3Port, [&](PeerConnection& c) {
+        Bytes frame = ReplyFrame({0x48, 0x65, 0x6C, 0x6C, 0x6F});
+        c.Write(Bytes(frame.begin(), frame.begin() + 5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        c.Write(Bytes(frame.begin() + 5, frame.end()));
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    auto link = MakeLink(3);
+    ASSERT_TRUE(link->OpenPort(false));
+    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
+    EXPECT_EQ(link->ReadReply(buffer.data(), true, -1), 5);
+    done = true;
+    EXPECT_EQ(dialog_.Range(), 6);
+    ASSERT_EQ(positions.size(), 3u);  // the range, then two receives
+    EXPECT_EQ(positions[1], 2);
+    EXPECT_EQ(positions[2], 6);
+}
+
+TEST_F(DeviceLinkNetTest, TextCommandGoesAsRequestPayloadInAPacket) {
+    Bytes received;
+    {
+        LoopbackPeer peer(kType4Port, [&](PeerConnection& c) { received = c.ReadUntilClosed(); });
+        auto link = MakeLink(4);
+        ASSERT_TRUE(link->OpenPort(false));
+        EXPECT_TRUE(link->SendCommand("rs\n"));
+        link->ClosePort();
+        EXPECT_TRUE(peer.WaitForServed(1));
+    }
+    EXPECT_EQ(received, (Bytes{0x80, 0x00, 0x06, 0x00, 0x06, 0x72, 0x73, 0x0A, 0xF0, 0x94}));
+}
+
+TEST_F(DeviceLinkNetTest, OpenPortNeedsAHostForEveryPortKind) {
+    for (int kind : {0, 1, 2}) {
+        auto link = MakeLink(3, {});
+        link->MutableSettings().portKind = kind;
+        messages_.Clear();
+        EXPECT_FALSE(link->OpenPort(false)) << kind;
+        EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Set up \"SELECT PORT\""}) << kind;
+    }
+}
+
+TEST_F(DeviceLinkNetTest, OpenPortRefusesAMissingHostOrAnUnknownPortKind) {
+    auto outside = MakeLink(3);
+    outside->MutableSettings().selectedHost = 1;
+    EXPECT_FALSE(outside->OpenPort(false));
+    auto unknown = MakeLink(3);
+    unknown->MutableSettings().portKind = 5;
+    EXPECT_FALSE(unknown->OpenPort(false));
+    EXPECT_EQ(messages_.Texts(),
+              (std::vector<std::string>{"Set up \"SELECT PORT\"", "Set up \"SELECT PORT\""}));
+}
+
+TEST_F(DeviceLinkNetTest, FailedConnectIsQuietOnlyForPacketMachinesWhenAskedTo) {
+    auto type3 = MakeLink(3);
+    EXPECT_FALSE(type3->OpenPort(true));
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_FALSE(type3->OpenPort(false));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to connect."});
+    messages_.Clear();
+    auto type1 = MakeLink(1);
+    EXPECT_FALSE(type1->OpenPort(true));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to connect."});
+}
+
+TEST_F(DeviceLinkNetTest, UnresolvableHostMakesNoSocket) {
+    kelo::CMegaPut put(kType3Port);
+    EXPECT_EQ(put.Open("no-such-machine.invalid", "lp1"), -1);
+    EXPECT_FALSE(put.IsOpen());
+}
+
+TEST_F(DeviceLinkNetTest, WaitForRestartFindsAMachineThatComesBack) {
+    platform::FakeClock clock;
+    std::unique_ptr<LoopbackPeer> peer;
+    int sleeps = 0;
+    clock.onSleep = [&](int) {
+        // The machine listens again after the second failed attempt.
+        if (++sleeps == 3)
+            peer = std::make_unique<LoopbackPeer>(kType4Port, [](PeerConnection&) {});
+    };
+    auto link = MakeLink(4);
+    EXPECT_TRUE(link->WaitForRestart());
+    EXPECT_EQ(clock.Waits(), (std::vector<int>{10000, 2000, 2000}));
+    EXPECT_TRUE(messages_.Messages().empty());
+    link->ClosePort();
+}
+
+TEST_F(DeviceLinkNetTest, WaitForRestartGivesUpAfterTenQuietAttempts) {
+    platform::FakeClock clock;
+    auto link = MakeLink(3);
+    EXPECT_FALSE(link->WaitForRestart());
+    std::vector<int> expected{3000};
+    expected.insert(expected.end(), 10, 2000);
+    EXPECT_EQ(clock.Waits(), expected);
+    EXPECT_TRUE(messages_.Messages().empty());
+}
+
+TEST_F(DeviceLinkNetTest, CancelAbortsABlockedReceive) {
+    std::atomic<bool> done{false};
+    LoopbackPeer peer(kType3Port, [&](PeerConnection&) {
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    auto link = MakeLink(3);
+    ASSERT_TRUE(link->OpenPort(false));
+    dialog_.Show();
+    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
+        if (d.PumpCount() == 3)
+            d.Cancel();
+    };
+    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
+    EXPECT_EQ(link->ReadReply(buffer.data(), false, -1), -1);
+    EXPECT_LE(dialog_.PumpCount(), 4);
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
+    // After Cancel every further write of the operation fails at once, without a message.
+    const uint8_t request[2] = {0x00, 0x01};
+    EXPECT_FALSE(link->WritePort(request, 2));
+    EXPECT_EQ(messages_.Messages().size(), 1u);
+    done = true;
+}
+
+TEST_F(DeviceLinkNetTest, CancelAbortsABlockedSend) {
+    std::atomic<bool> done{false};
+    // A machine that never reads: the send fills the buffers and blocks.
+    LoopbackPeer peer(kelo::CMega9100Put::kPort, [&](PeerConnection&) {
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    kelo::CMega9100Put put;
+    put.SetCancelDialog(&dialog_);
+    ASSERT_EQ(put.Open("127.0.0.1", "lp1"), 0);
+    dialog_.Show();
+    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
+        if (d.PumpCount() == 2)
+            d.Cancel();
+    };
+    Bytes image(64 << 20, 0x5A);
+    EXPECT_EQ(put.Send(image.data(), static_cast<int>(image.size())), -1);
+    EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
+    EXPECT_LE(dialog_.PumpCount(), 3);
+    done = true;
+}
+
+TEST_F(DeviceLinkNetTest, CancelAbortsABlockedConnect) {
+    // A listener whose backlog is full drops further connection requests, so connect waits.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kType3Port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<std::unique_ptr<kelo::CMegaPut>> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(std::make_unique<kelo::CMegaPut>(kType3Port));
+        platform::HeadlessCancelDialog quick;
+        quick.onPump = [](platform::HeadlessCancelDialog& d) {
+            if (d.PumpCount() == 20)
+                d.Cancel();
+        };
+        fillers.back()->SetCancelDialog(&quick);
+        fillers.back()->Open("127.0.0.1", "lp1");
+        fillers.back()->SetCancelDialog(nullptr);
+    }
+    kelo::CMegaPut put(kType3Port);
+    put.SetCancelDialog(&dialog_);
+    dialog_.Show();
+    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
+        if (d.PumpCount() == 2)
+            d.Cancel();
+    };
+    EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
+    EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
+    ::close(listener);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// The byte formats of the connection: packet frames, command frames, access lines.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "link/device_link.h"
+#include "link/mega_put.h"
+#include "platform/access_codes.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Packet(const Bytes& payload) {
+    Bytes out(payload.size() + 5);
+    const bool sum = kelo::CMegaPut::CarriesDataSum(payload.data());
+    out.resize(static_cast<size_t>(kelo::CMegaPut::BuildPacket(
+        out.data(), 0x80, payload.data(), static_cast<int>(payload.size()), sum)));
+    return out;
+}
+
+struct FrameCase {
+    const char* name;
+    Bytes payload;
+    Bytes frame;
+};
+
+TEST(PacketFrame, MatchesTheWireTable) {
+    const FrameCase cases[] = {
+        {"get report", {0x00, 0x01}, {0x80, 0x00, 0x02, 0x00, 0x01, 0x7C}},
+        {"text command AB",
+         {0x00, 0x06, 0x41, 0x42},
+         {0x80, 0x00, 0x05, 0x00, 0x06, 0x41, 0x42, 0x84, 0x6D}},
+        {"data-sum of no data", {0x00, 0x06}, {0x80, 0x00, 0x03, 0x00, 0x06, 0x01, 0x75}},
+        {"rs",
+         {0x00, 0x06, 0x72, 0x73, 0x0A},
+         {0x80, 0x00, 0x06, 0x00, 0x06, 0x72, 0x73, 0x0A, 0xF0, 0x94}},
+    };
+    for (const FrameCase& c : cases) {
+        const Bytes frame = Packet(c.payload);
+        EXPECT_EQ(frame, c.frame) << c.name;
+        unsigned sum = 0;
+        for (uint8_t b : frame)
+            sum += b;
+        EXPECT_EQ(sum & 0xFF, 0xFFu) << c.name;
+    }
+}
+
+TEST(PacketFrame, OnlyCommands1237GoWithoutDataSum) {
+    const struct {
+        Bytes command;
+        bool dataSum;
+    } cases[] = {
+        {{0x00, 0x01}, false}, {{0x00, 0x02}, false}, {{0x00, 0x03}, false}, {{0x00, 0x07}, false},
+        {{0x00, 0x04}, true},  {{0x00, 0x05}, true},  {{0x00, 0x06}, true},  {{0x00, 0x08}, true},
+        {{0x01, 0x01}, true},  {{0x00, 0x81}, true},  {{0x00, 0x00}, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kelo::CMegaPut::CarriesDataSum(c.command.data()), c.dataSum)
+            << int(c.command[0]) << " " << int(c.command[1]);
+    }
+}
+
+TEST(PacketFrame, LargestPayloadFillsTheBuffer) {
+    Bytes payload(32770, 0xAB);
+    payload[0] = 0x00;
+    payload[1] = 0x05;
+    const Bytes frame = Packet(payload);
+    ASSERT_EQ(frame.size(), 32770u + 5u);
+    EXPECT_EQ(frame[1] * 256 + frame[2], 32771);
+}
+
+TEST(CommandFrame, CarriesLengthTextAndCheckByte) {
+    EXPECT_EQ(kelo::CDeviceLink::CommandFrame("rs\n"), (Bytes{0x00, 0x03, 0x72, 0x73, 0x0A, 0xF3}));
+    const std::string update = "BOOT_UpdateMain 0\n";
+    Bytes expected{0x00, 0x12};
+    expected.insert(expected.end(), update.begin(), update.end());
+    expected.push_back(0xE8);
+    EXPECT_EQ(kelo::CDeviceLink::CommandFrame(update), expected);
+}
+
+TEST(AccessLine, UsesCodeAForType1AndCodeBForEveryOtherType) {
+    const std::string a = kelo::CDeviceLink::AccessLine(1);
+    ASSERT_EQ(a.size(), 510u);
+    EXPECT_EQ(a.substr(0, 10), "OPEN CODE=");
+    EXPECT_EQ(a.substr(10), platform::kAccessCodeA);
+    for (int type : {2, 3, 4, 0, 7}) {
+        EXPECT_EQ(kelo::CDeviceLink::AccessLine(type).substr(10), platform::kAccessCodeB) << type;
+    }
+}
+
+}  // namespace

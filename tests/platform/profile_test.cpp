@@ -1,0 +1,88 @@
+// The profile store keeps the Windows profile rules on a real file.
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class ProfileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kelo-profile-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        path_ = dir_ + "/kelo.INI";
+    }
+    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+
+    void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+    std::string Read() {
+        std::ifstream in(path_, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::string dir_;
+    std::string path_;
+};
+
+TEST_F(ProfileTest, MissingFileGivesDefaults) {
+    platform::ProfileStore profile(path_);
+    EXPECT_EQ(profile.GetInt("Port", "Port", 1), 1);
+    EXPECT_EQ(profile.GetString("Port", "Host0", "none"), "none");
+}
+
+TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase) {
+    Write("[port]\nwin9x_extradelay=5000\n");
+    platform::ProfileStore profile(path_);
+    EXPECT_EQ(profile.GetInt("Port", "Win9X_ExtraDelay", 22000), 5000);
+    profile.WriteInt("Port", "Win9x_ExtraDelay", 7);
+    ASSERT_TRUE(profile.Save());
+    EXPECT_EQ(Read(), "[port]\nwin9x_extradelay=7\n");
+}
+
+TEST_F(ProfileTest, IntegersComeFromLeadingDigits) {
+    Write("[Port]\nA=12abc\nB= -3\nC=abc\nD=\n");
+    platform::ProfileStore profile(path_);
+    EXPECT_EQ(profile.GetInt("Port", "A", 99), 12);
+    EXPECT_EQ(profile.GetInt("Port", "B", 99), -3);
+    EXPECT_EQ(profile.GetInt("Port", "C", 99), 0);
+    EXPECT_EQ(profile.GetInt("Port", "D", 99), 0);
+}
+
+TEST_F(ProfileTest, OtherSectionsKeysAndLinesAreKept) {
+    Write("; a comment\n[Other]\nx=1\n\n[Port]\nPort=0\nodd line\n\n[Last]\ny=2\n");
+    platform::ProfileStore profile(path_);
+    profile.WriteInt("Port", "Port", 2);
+    profile.WriteString("Port", "Host0", "alpha");
+    profile.WriteString("New", "k", "v");
+    ASSERT_TRUE(profile.Save());
+    EXPECT_EQ(Read(),
+              "; a comment\n[Other]\nx=1\n\n[Port]\nPort=2\nodd line\nHost0=alpha\n\n[Last]\ny=2\n"
+              "[New]\nk=v\n");
+}
+
+TEST_F(ProfileTest, SaveIntoMissingFolderFailsAndLeavesNothing) {
+    platform::ProfileStore profile(dir_ + "/missing/kelo.INI");
+    profile.WriteInt("Port", "Port", 1);
+    EXPECT_FALSE(profile.Save());
+}
+
+TEST_F(ProfileTest, FailedSaveLeavesNoTemporaryFileBehind) {
+    // A folder where the profile should be makes the final rename fail.
+    mkdir(path_.c_str(), 0700);
+    platform::ProfileStore profile(path_);
+    profile.WriteInt("Port", "Port", 1);
+    EXPECT_FALSE(profile.Save());
+    struct stat info {};
+    ASSERT_EQ(stat(path_.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(std::system(("test -z \"$(ls -A " + dir_ + " | grep -v '^kelo.INI$')\"").c_str()), 0);
+}
+
+}  // namespace
