@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <random>
+#include <string>
+
+#include "snmp/snmp_msg.h"
+#include "tests/snmp/ber_bytes.h"
+
+namespace kelo {
+namespace {
+
+using test::Answer;
+using test::AnswerWithValue;
+using test::Bytes;
+using test::Cat;
+using test::Hex;
+using test::OctetString;
+using test::ToHex;
+
+Bytes RequestOf(const CSnmpMsg& message) {
+    return Bytes(message.Request(), message.Request() + message.RequestLength());
+}
+
+// ---- Requests -------------------------------------------------------------------------------
+
+TEST(SnmpRequest, GetRequestOfTheStatusObject) {
+    CSnmpMsg message;
+    message.SetRequestId(0x1A2B);
+    EXPECT_EQ(message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", kPduGetRequest), 48);
+    EXPECT_EQ(ToHex(RequestOf(message)),
+              "30 2E 02 01 00 04 06 70 75 62 6C 69 63 A0 21 02 04 00 00 1A 2B 02 01 00 02 01 "
+              "00 30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00");
+}
+
+TEST(SnmpRequest, SetRequestOfTheRestartObject) {
+    CSnmpMsg message;
+    message.SetRequestId(0x1A2B);
+    EXPECT_EQ(message.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", kPduSetRequest, 10), 47);
+    EXPECT_EQ(ToHex(RequestOf(message)),
+              "30 2D 02 01 00 04 06 70 75 62 6C 69 63 A3 20 02 04 00 00 1A 2B 02 01 00 02 01 "
+              "00 30 12 30 10 06 0B 2B 06 01 04 01 89 4D 02 08 01 00 02 01 0A");
+}
+
+TEST(SnmpRequest, RequestIdIsTheProcessIdBigEndian) {
+    CSnmpMsg message;
+    message.MakeGetRequest("1.3.6", kPduGetRequest);
+    const uint32_t pid = static_cast<uint32_t>(::getpid());
+    const Bytes expected{static_cast<uint8_t>(pid >> 24), static_cast<uint8_t>(pid >> 16),
+                         static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid)};
+    const Bytes request = RequestOf(message);
+    EXPECT_EQ(Bytes(request.begin() + 17, request.begin() + 21), expected);
+}
+
+TEST(SnmpRequest, IntegerValueInFewestTwosComplementOctets) {
+    const struct {
+        int value;
+        const char* element;
+    } cases[] = {
+        {0, "02 01 00"},
+        {1, "02 01 01"},
+        {127, "02 01 7F"},
+        {128, "02 02 00 80"},
+        {255, "02 02 00 FF"},
+        {256, "02 02 01 00"},
+        {32767, "02 02 7F FF"},
+        {32768, "02 03 00 80 00"},
+        {-1, "02 01 FF"},
+        {-128, "02 01 80"},
+        {-129, "02 02 FF 7F"},
+        {-32769, "02 03 FF 7F FF"},
+        {INT_MAX, "02 04 7F FF FF FF"},
+        {INT_MIN, "02 04 80 00 00 00"},
+    };
+    for (const auto& c : cases) {
+        CSnmpMsg message;
+        const int length = message.MakeSetRequest("1.3.6.1", kPduSetRequest, c.value);
+        const Bytes request = RequestOf(message);
+        const Bytes element = Hex(c.element);
+        ASSERT_GE(length, static_cast<int>(element.size())) << c.value;
+        EXPECT_EQ(ToHex(Bytes(request.end() - static_cast<long>(element.size()), request.end())),
+                  c.element)
+            << c.value;
+        // The outer length still covers everything after the message header.
+        EXPECT_EQ(request[1], length - 2) << c.value;
+    }
+}
+
+TEST(SnmpRequest, ObjectIdentifierContent) {
+    const struct {
+        const char* text;
+        const char* content;
+    } cases[] = {
+        {"1.3", "2B"},
+        {".1.3.6.1.4.1.1229", "2B 06 01 04 01 89 4D"},
+        {"1.3.127", "2B 7F"},
+        {"1.3.128", "2B 81 00"},
+        {"1.3.16383", "2B FF 7F"},
+        {"1.3.16384", "2B 81 80 00"},
+        {"1.3.4294967295", "2B 8F FF FF FF 7F"},
+        {"2.5", "55"},
+        {"1-3/6", "2B 06"},       // any non-digit separates arcs
+        {"1.3.6 .1.4", "2B 06"},  // white space after an arc ends the text
+        {"1.3.6\t7", "2B 06"},
+        {"  .1.3.6", "2B 06"},  // leading non-digits are skipped
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        uint8_t out[CSnmpMsg::kMaxOidContent];
+        const int n = CSnmpMsg::EncodeOid(c.text, out, CSnmpMsg::kMaxOidContent);
+        ASSERT_GE(n, 0) << c.text;
+        EXPECT_EQ(ToHex(Bytes(out, out + n)), c.content) << c.text;
+    }
+}
+
+TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
+    std::string oid = "1.3";
+    for (int i = 0; i < 30; ++i)
+        oid += ".1229";  // 60 octets: still fits
+    CSnmpMsg fits;
+    const int length = fits.MakeGetRequest(oid.c_str(), kPduGetRequest);
+    ASSERT_GT(length, 0);
+    EXPECT_LT(length, 130);
+    EXPECT_EQ(fits.Request()[1], length - 2);
+
+    for (int i = 0; i < 20; ++i)
+        oid += ".1229";  // 100 octets: the lengths would overflow
+    CSnmpMsg tooLong;
+    EXPECT_EQ(tooLong.MakeGetRequest(oid.c_str(), kPduGetRequest), -1);
+    EXPECT_EQ(tooLong.SendRequest(), -1);
+
+    uint8_t small[3];
+    EXPECT_EQ(CSnmpMsg::EncodeOid("1.3.6.1.4", small, 3), -1);
+    EXPECT_EQ(CSnmpMsg::EncodeOid("1.3.6.1", small, 3), 3);
+}
+
+// ---- Answers --------------------------------------------------------------------------------
+
+TEST(SnmpAnswer, FieldsOfAGetResponse) {
+    const Bytes answer = Answer(Hex("02 04 00 00 1A 2B"), 2, Hex("04 03 41 42 43"), 1);
+    SnmpVarBind fields;
+    ASSERT_TRUE(CSnmpMsg::ParseMessage(answer.data(), static_cast<int>(answer.size()), fields));
+    EXPECT_EQ(fields.request_id, 0x1A2B);
+    EXPECT_EQ(fields.error_status, 2);
+    EXPECT_EQ(fields.error_index, 1);
+    EXPECT_EQ(fields.oidname_type, 0x06);
+    ASSERT_EQ(fields.oidname_length, 13);
+    EXPECT_EQ(Bytes(fields.oidname_data, fields.oidname_data + 13), test::StatusOidContent());
+    EXPECT_EQ(fields.oidvalue_type, 0x04);
+    ASSERT_EQ(fields.oidvalue_length, 3);
+    EXPECT_EQ(fields.oidvalue_data, answer.data() + answer.size() - 3);
+}
+
+TEST(SnmpAnswer, RequestId) {
+    const struct {
+        const char* element;
+        int32_t id;
+    } cases[] = {
+        {"02 01 FF", -1},
+        {"02 02 00 FF", 255},
+        {"02 01 7F", 127},
+        {"02 02 FF 7F", -129},
+        {"02 03 80 00 00", -8388608},
+        {"02 04 00 00 1A 2B", 0x1A2B},
+        {"02 04 FF FF FF FE", -2},
+        {"02 05 01 00 00 00 07", 7},  // more than four octets: the last four count
+        {"02 00", 0},
+    };
+    for (const auto& c : cases) {
+        const Bytes answer = Answer(Hex(c.element), 0, Hex("05 00"));
+        SnmpVarBind fields;
+        ASSERT_TRUE(CSnmpMsg::ParseMessage(answer.data(), static_cast<int>(answer.size()), fields))
+            << c.element;
+        EXPECT_EQ(fields.request_id, c.id) << c.element;
+    }
+}
+
+TEST(SnmpAnswer, ValueText) {
+    const struct {
+        const char* value;
+        const char* text;
+    } cases[] = {
+        {"02 01 01", "0x1(1)"},
+        {"02 01 0A", "0xa(10)"},
+        {"02 01 FF", "0xff(255)"},  // taken unsigned
+        {"02 02 00 C8", "0xc8(200)"},
+        {"02 04 FF FF FF FF", "0xffffffff(-1)"},
+        {"02 06 12 34 00 00 00 2A", "0x2a(42)"},
+        {"04 03 41 00 42", "\"AB\""},
+        {"04 00", "\"\""},
+        {"05 00", ""},
+        {"40 04 0A 00 00 01", "Unknown ASN.1 object type"},
+        {"41 01 07", "Unknown ASN.1 object type"},
+    };
+    for (const auto& c : cases) {
+        const Bytes answer = AnswerWithValue(Hex(c.value));
+        CSnmpMsg message;
+        ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())))
+            << c.value;
+        message.MakeValueText();
+        EXPECT_EQ(message.ValueText(), c.text) << c.value;
+    }
+}
+
+TEST(SnmpAnswer, LongFormLengthsThroughout) {
+    // 144 value octets make every enclosing length long-form as well.
+    const Bytes answer = AnswerWithValue(Cat({Hex("04 81 90"), Bytes(144, 'x')}));
+    ASSERT_EQ(answer[1], 0x81);
+    CSnmpMsg message;
+    ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())));
+    EXPECT_EQ(message.Fields().oidvalue_length, 144);
+    EXPECT_EQ(message.Fields().request_id, 0x1A2B);
+    message.MakeValueText();
+    EXPECT_EQ(message.ValueText(), "\"" + std::string(144, 'x') + "\"");
+}
+
+TEST(SnmpAnswer, ValueTextPast513CharactersIsDropped) {
+    const Bytes answer = AnswerWithValue(OctetString(std::string(600, 'r')));
+    CSnmpMsg message;
+    ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())));
+    message.MakeValueText();
+    EXPECT_EQ(message.ValueText(), "\"" + std::string(512, 'r'));
+    message.MakeValueText();
+    EXPECT_EQ(message.ValueText().size(), 513u);
+}
+
+TEST(SnmpAnswer, ShorterThanItsLengthsClaimIsRefused) {
+    const Bytes good = AnswerWithValue(Hex("02 01 01"));
+    const struct {
+        const char* what;
+        Bytes datagram;
+    } cases[] = {
+        {"empty", {}},
+        {"value claims more than arrived", AnswerWithValue(Hex("04 0A 41 42"))},
+        {"value length's octets missing", AnswerWithValue(Hex("04 82 01"))},
+        {"value long form beyond any size", AnswerWithValue(Hex("04 84 FF FF FF FF 41"))},
+        {"request-id claims more than arrived", Hex("30 10 02 01 00 04 06 70 75 62 6C 69 63 A2 "
+                                                    "04 02 09 00 00")},
+        {"message claims more than arrived",
+         Cat({Hex("30 7F"), Bytes(good.begin() + 2, good.end())})},
+        {"no value", Bytes(good.begin(), good.end() - 3)},
+    };
+    for (const auto& c : cases) {
+        SnmpVarBind fields;
+        EXPECT_FALSE(
+            CSnmpMsg::ParseMessage(c.datagram.data(), static_cast<int>(c.datagram.size()), fields))
+            << c.what;
+    }
+}
+
+// ---- Robustness: every answer is untrusted --------------------------------------------------
+
+// Parses a datagram held in a buffer of exactly its size, so that any read past it is caught
+// by the address sanitizer, and checks that the record stays inside what arrived.
+bool ParseExactly(const Bytes& datagram) {
+    const auto size = static_cast<int>(datagram.size());
+    Bytes exact(datagram);
+    exact.shrink_to_fit();
+    SnmpVarBind fields;
+    const bool ok = CSnmpMsg::ParseMessage(exact.data(), size, fields);
+    if (ok) {
+        const uint8_t* end = exact.data() + size;
+        EXPECT_GE(fields.oidname_length, 0);
+        EXPECT_GE(fields.oidvalue_length, 0);
+        EXPECT_LE(fields.oidname_data + fields.oidname_length, end);
+        EXPECT_LE(fields.oidvalue_data + fields.oidvalue_length, end);
+        CSnmpMsg message;
+        if (size <= CSnmpMsg::kMessageSize) {
+            EXPECT_TRUE(message.TakeResponse(exact.data(), size));
+            message.MakeValueText();
+            EXPECT_LE(message.ValueText().size(), 513u);
+        }
+    }
+    return ok;
+}
+
+TEST(SnmpAnswerRobustness, EveryTruncationIsRefused) {
+    const Bytes answers[] = {
+        AnswerWithValue(OctetString("REPORT:0,3;")),
+        AnswerWithValue(Cat({Hex("04 81 90"), Bytes(144, 'x')})),
+        Answer(Hex("02 01 FF"), 0, Hex("02 01 01")),
+    };
+    for (const Bytes& answer : answers) {
+        ASSERT_TRUE(ParseExactly(answer));
+        for (size_t n = 0; n < answer.size(); ++n) {
+            EXPECT_FALSE(ParseExactly(Bytes(answer.begin(), answer.begin() + n))) << n;
+        }
+    }
+}
+
+TEST(SnmpAnswerRobustness, RandomDatagrams) {
+    std::mt19937 random(1157);
+    for (int i = 0; i < 4000; ++i) {
+        Bytes datagram(random() % 80);
+        for (uint8_t& b : datagram)
+            b = static_cast<uint8_t>(random());
+        // Half of them start like an answer whose outer lengths fit, so that the walk gets
+        // past its first steps.
+        if (i % 2 == 0 && datagram.size() > 16) {
+            const Bytes head = Hex("30 00 02 01 00 04 06 70 75 62 6C 69 63 A2 00");
+            std::copy(head.begin(), head.end(), datagram.begin());
+            datagram[1] = static_cast<uint8_t>(datagram.size() - 2);
+            datagram[14] = static_cast<uint8_t>(datagram.size() - 15);
+        }
+        ParseExactly(datagram);
+    }
+}
+
+TEST(SnmpAnswerRobustness, RandomByteFlips) {
+    const Bytes answer = AnswerWithValue(OctetString("REPORT:0,3;STATUS:IDLE;"));
+    std::mt19937 random(1901);
+    for (int i = 0; i < 3000; ++i) {
+        Bytes datagram(answer);
+        for (int flips = 1 + static_cast<int>(random() % 3); flips > 0; --flips) {
+            datagram[random() % datagram.size()] = static_cast<uint8_t>(random());
+        }
+        ParseExactly(datagram);
+    }
+}
+
+}  // namespace
+}  // namespace kelo
