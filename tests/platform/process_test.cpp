@@ -1,0 +1,106 @@
+// Starting a program from a command line and waiting for it in fixed pauses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/process.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+struct SplitCase {
+    const char* line;
+    Words words;
+};
+
+TEST(SplitCommandLine, SplitsAsAShellWould) {
+    const SplitCase cases[] = {
+        {"/usr/bin/browser /tmp/Kelo.html", {"/usr/bin/browser", "/tmp/Kelo.html"}},
+        {"  a \t b\n c  ", {"a", "b", "c"}},
+        {"", {}},
+        {"   ", {}},
+        {"'/opt/my browser/b' page", {"/opt/my browser/b", "page"}},
+        {"\"/opt/my browser/b\" page", {"/opt/my browser/b", "page"}},
+        {"a\\ b c", {"a b", "c"}},
+        {"\"q\\\"uote\" '\\n'", {"q\"uote", "\\n"}},
+        {"\"keep\\x\"", {"keep\\x"}},
+        {"pre'mid'\"post\"", {"premidpost"}},
+        {"'' x", {"", "x"}},
+        {"a\\\nb", {"ab"}},
+        {"$HOME *.kel ~", {"$HOME", "*.kel", "~"}},
+    };
+    for (const SplitCase& c : cases) {
+        Words words{"stale"};
+        EXPECT_TRUE(platform::SplitCommandLine(c.line, words)) << c.line;
+        EXPECT_EQ(words, c.words) << c.line;
+    }
+}
+
+TEST(SplitCommandLine, RefusesUnclosedQuotes) {
+    for (const char* line : {"'open", "\"open", "trailing\\", "\"a\\\""}) {
+        Words words;
+        EXPECT_FALSE(platform::SplitCommandLine(line, words)) << line;
+    }
+}
+
+// Blocks until some child has ended, without collecting it, so the next poll sees the end.
+void WaitForAChildToEnd() {
+    siginfo_t info{};
+    waitid(P_ALL, 0, &info, WEXITED | WNOWAIT);
+}
+
+TEST(ChildProcess, WaitPollsInFixedPausesUntilTheProgramEnds) {
+    char folder[] = "/tmp/kelo-process-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string fifo = std::string(folder) + "/gate";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    platform::FakeClock clock;
+    // The child waits at the gate until the second pause opens it, so one poll sees it running.
+    clock.onSleep = [&](int) {
+        if (clock.Waits().size() == 2) {
+            close(open(fifo.c_str(), O_WRONLY));
+            WaitForAChildToEnd();
+        }
+    };
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start({"/bin/sh", "-c", "read line < '" + fifo + "'; exit 3"}));
+    EXPECT_FALSE(child.HasEnded());
+    child.WaitPolling(500);
+    EXPECT_EQ(clock.Waits(), (std::vector<int>{500, 500}));
+    ASSERT_TRUE(WIFEXITED(child.RawStatus()));
+    EXPECT_EQ(WEXITSTATUS(child.RawStatus()), 3);
+    unlink(fifo.c_str());
+    rmdir(folder);
+}
+
+TEST(ChildProcess, AProgramThatCannotStartIsReported) {
+    platform::ChildProcess child;
+    EXPECT_FALSE(child.Start({"/nonexistent/browser", "/tmp/Kelo.html"}));
+    EXPECT_NE(child.Error(), 0);
+    platform::ChildProcess empty;
+    EXPECT_FALSE(empty.Start({}));
+}
+
+TEST(ChildProcess, FindsProgramsInPathAndPassesNoDescriptorsOfOurs) {
+    platform::FakeClock clock;
+    clock.onSleep = [](int) { WaitForAChildToEnd(); };
+    const int fd = open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
+    ASSERT_GE(fd, 3);
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start({"sh", "-c", "test ! -e /proc/self/fd/" + std::to_string(fd)}));
+    child.WaitPolling(500);
+    close(fd);
+    EXPECT_EQ(clock.Waits(), (std::vector<int>{500}));
+    ASSERT_TRUE(WIFEXITED(child.RawStatus()));
+    EXPECT_EQ(WEXITSTATUS(child.RawStatus()), 0);
+}
+
+}  // namespace

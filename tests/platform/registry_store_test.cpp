@@ -1,0 +1,155 @@
+// The per-user key store: values survive a reopen byte for byte, key paths compare as
+// registry paths do, and a store that cannot be written says so.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/registry_store.h"
+
+namespace {
+
+class RegistryStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kelo-registry-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        folder_ = root_ + "/data/kelo";
+    }
+    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+
+    std::string ReadStoreFile() const {
+        std::ifstream file(folder_ + "/registry", std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    std::string root_;
+    std::string folder_;
+};
+
+struct ValueCase {
+    const char* label;
+    std::string name;
+    std::string data;
+};
+
+TEST_F(RegistryStoreTest, ValuesSurviveAReopenByteForByte) {
+    const ValueCase cases[] = {
+        {"default value", "", "KeloFile"},
+        {"quoted command", "AppPath", "/opt/kelo/bin/kelo \"%1\""},
+        {"backslashes", "Path", "C:\\Program Files\\Browser\\b.exe"},
+        {"line breaks and tab", "Multi", "one\ntwo\r\nthree\tfour"},
+        {"control and high bytes", "Bytes", std::string("\x01\x1f\x7f\xe3\x81\x82", 6)},
+        {"empty data", "Empty", ""},
+        {"name with quote", "a\"b=c", "x"},
+    };
+    {
+        platform::RegistryStore store(folder_);
+        for (const ValueCase& c : cases) {
+            ASSERT_TRUE(store.WriteValue("SOFTWARE\\CLASSES\\.kel", c.name, c.data)) << c.label;
+        }
+    }
+    platform::RegistryStore reopened(folder_);
+    for (const ValueCase& c : cases) {
+        std::string value = "unchanged";
+        EXPECT_TRUE(reopened.ReadValue("SOFTWARE\\CLASSES\\.kel", c.name, value)) << c.label;
+        EXPECT_EQ(value, c.data) << c.label;
+    }
+}
+
+TEST_F(RegistryStoreTest, KeyPathsCompareWithoutCaseAndCreateTheirParents) {
+    platform::RegistryStore store(folder_);
+    ASSERT_TRUE(store.CreateKey("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command"));
+    EXPECT_TRUE(store.HasKey("software\\classes"));
+    EXPECT_TRUE(store.HasKey("SOFTWARE\\Classes\\kelofile\\shell"));
+    EXPECT_TRUE(store.HasKey("\\SOFTWARE\\\\CLASSES\\KeloFile\\"));
+    EXPECT_FALSE(store.HasKey("SOFTWARE\\CLASSES\\.kel"));
+
+    ASSERT_TRUE(
+        store.WriteValue("Software\\Microsoft\\Windows\\CurrentVersion\\App "
+                         "Paths\\IEXPLORE.EXE",
+                         "", "/usr/bin/browser"));
+    std::string value;
+    EXPECT_TRUE(platform::RegistryStore(folder_).ReadValue(
+        "SOFTWARE\\MICROSOFT\\Windows\\CurrentVersion\\App Paths\\iexplore.exe", "", value));
+    EXPECT_EQ(value, "/usr/bin/browser");
+}
+
+TEST_F(RegistryStoreTest, MissingKeysAndValuesReadAsAbsent) {
+    platform::RegistryStore store(folder_);
+    std::string value = "unchanged";
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "AppPath", value));
+    ASSERT_TRUE(store.CreateKey("SOFTWARE\\CLASSES\\.kel"));
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "AppPath", value));
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "", value));
+    EXPECT_EQ(value, "unchanged");
+    EXPECT_FALSE(store.CreateKey("\\\\"));
+    EXPECT_FALSE(store.WriteValue("", "x", "y"));
+}
+
+TEST_F(RegistryStoreTest, WritingAValueAgainReplacesIt) {
+    platform::RegistryStore store(folder_);
+    ASSERT_TRUE(store.WriteValue("K", "AppPath", "old"));
+    ASSERT_TRUE(store.WriteValue("k", "apppath", "new"));
+    const std::string text = ReadStoreFile();
+    EXPECT_EQ(text.find("old"), std::string::npos);
+    std::string value;
+    EXPECT_TRUE(platform::RegistryStore(folder_).ReadValue("K", "AppPath", value));
+    EXPECT_EQ(value, "new");
+}
+
+TEST_F(RegistryStoreTest, OpeningAnExistingKeyWritesNothing) {
+    platform::RegistryStore store(folder_);
+    ASSERT_TRUE(store.WriteValue("SOFTWARE\\CLASSES\\.kel", "", "KeloFile"));
+    struct stat before {};
+    ASSERT_EQ(stat(store.FilePath().c_str(), &before), 0);
+
+    platform::RegistryStore again(folder_);
+    EXPECT_TRUE(again.CreateKey("SOFTWARE\\CLASSES\\.kel"));
+    struct stat after {};
+    ASSERT_EQ(stat(again.FilePath().c_str(), &after), 0);
+    // The store is replaced through a rename when written, so a write shows as a new inode.
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST_F(RegistryStoreTest, AStoreThatCannotBeWrittenRefusesKeysAndKeepsNothing) {
+    // A folder below a plain file cannot be made, whoever runs the test.
+    const std::string blocker = root_ + "/blocker";
+    std::ofstream(blocker) << "x";
+    platform::RegistryStore store(blocker + "/kelo");
+    EXPECT_FALSE(store.CreateKey("SOFTWARE\\CLASSES\\.kel"));
+    EXPECT_FALSE(store.WriteValue("SOFTWARE\\CLASSES\\.kel", "", "KeloFile"));
+    EXPECT_FALSE(store.HasKey("SOFTWARE\\CLASSES\\.kel"));
+    std::string value;
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "", value));
+}
+
+TEST_F(RegistryStoreTest, DamagedLinesAreDroppedAndTheRestIsKept) {
+    ASSERT_EQ(std::system(("mkdir -p '" + folder_ + "'").c_str()), 0);
+    std::ofstream(folder_ + "/registry") << "garbage before any key\n"
+                                            "[SOFTWARE\\CLASSES\\.kel]\r\n"
+                                            "@=\"KeloFile\"\r\n"
+                                            "\"AppPath\"=\"unterminated\n"
+                                            "\"Bad\"=\"\\q\"\n"
+                                            "\"Trailing\"=\"x\" junk\n"
+                                            "\"Good\"=\"\\x41\\\\\"\n";
+    platform::RegistryStore store(folder_);
+    std::string value;
+    EXPECT_TRUE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "", value));
+    EXPECT_EQ(value, "KeloFile");
+    EXPECT_TRUE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "Good", value));
+    EXPECT_EQ(value, "A\\");
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "AppPath", value));
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "Bad", value));
+    EXPECT_FALSE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "Trailing", value));
+    EXPECT_TRUE(store.HasKey("SOFTWARE"));
+}
+
+}  // namespace
