@@ -1,0 +1,123 @@
+#include "files/report_file.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "files/path_names.h"
+#include "files/scramble.h"
+#include "platform/atomic_file.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+
+namespace kelo {
+namespace {
+
+constexpr uint8_t kReportBlockSum = 0x7F;
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool Refuse(ExHandle failure) {
+    platform::ShowMessage(ExHandleMessage(failure));
+    return false;
+}
+
+bool WriteWhole(const std::string& path, const void* data, size_t length) {
+    const platform::FileResult written = platform::WriteFileAtomically(path, data, length);
+    if (!written.ok)
+        platform::ShowText(written.ErrorText(path));
+    return written.ok;
+}
+
+}  // namespace
+
+int ExHandleMessage(ExHandle failure) {
+    return failure == ExHandle::WrongKind ? platform::IDS_ILLEGAL_FILE
+                                          : platform::IDS_ILLEGAL_REPORT_FILE;
+}
+
+uint8_t ReportCheckByte(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    return static_cast<uint8_t>(kReportBlockSum - SumBytes(bytes, static_cast<int>(text.size())));
+}
+
+bool EncodeReportBlock(const std::string& text, std::vector<uint8_t>& file) {
+    file.clear();
+    if (text.size() > static_cast<size_t>(kReportSaveCapacity - 1))
+        return false;
+    std::vector<uint8_t> plain(text.begin(), text.end());
+    plain.push_back(ReportCheckByte(text));
+    file.resize(kReportSaveCapacity);
+    const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), file.data(),
+                                        kReportSaveCapacity, ModeEncodeTagged);
+    if (length < 0) {
+        file.clear();
+        return false;
+    }
+    file.resize(static_cast<size_t>(length));
+    return true;
+}
+
+std::optional<ExHandle> DecodeReportBlock(std::vector<uint8_t> file, std::string& text) {
+    text.clear();
+    if (file.empty() || file.size() > kMaxReportFileBytes)
+        return ExHandle::BadContent;
+    std::vector<uint8_t> plain(kReportReadCapacity);
+    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.data(),
+                                        kReportReadCapacity, ModeDecodeTagged);
+    if (length <= 0)
+        return ExHandle::BadContent;  // a one-byte file holds no check byte
+    // The check byte makes the whole block, itself included, sum to 0x7F.
+    if (SumBytes(plain.data(), length) != kReportBlockSum)
+        return ExHandle::BadContent;
+    const auto textEnd = std::find(plain.begin(), plain.begin() + (length - 1), uint8_t{0});
+    text.assign(plain.begin(), textEnd);
+    return std::nullopt;
+}
+
+bool HasReportExtension(const std::string& path) {
+    return EqualIgnoringCase(DottedExtension(path), kReportExtension);
+}
+
+bool OpenReportFile(const std::string& path, std::string& text) {
+    text.clear();
+    if (!HasReportExtension(path))
+        return Refuse(ExHandle::WrongKind);
+
+    std::vector<uint8_t> file;
+    bool tooLarge = false;
+    const platform::FileResult read =
+        platform::ReadFileBytes(path, kMaxReportFileBytes, file, &tooLarge);
+    if (!read.ok) {
+        platform::ShowText(read.ErrorText(path));
+        return false;
+    }
+    if (tooLarge)
+        return Refuse(ExHandle::BadContent);
+
+    const std::optional<ExHandle> failure = DecodeReportBlock(std::move(file), text);
+    if (failure)
+        return Refuse(*failure);
+    return true;
+}
+
+bool SaveReportText(const std::string& path, const std::string& text) {
+    if (EndsWithLetters(path, "txt"))
+        return WriteWhole(path, text.data(), text.size());
+    if (!EndsWithLetters(path, kReportExtension + 1)) {
+        platform::ShowMessage(platform::IDS_ILLEGAL_FILE);
+        return false;
+    }
+    std::vector<uint8_t> file;
+    if (!EncodeReportBlock(text, file)) {
+        platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
+        return false;
+    }
+    return WriteWhole(path, file.data(), file.size());
+}
+
+}  // namespace kelo
