@@ -1,0 +1,84 @@
+#include "files/parameter_file.h"
+
+#include "files/scramble.h"
+#include "platform/atomic_file.h"
+#include "platform/messages.h"
+
+namespace kelo {
+
+uint8_t ParameterCheckByte(const uint8_t* data, int count) {
+    return static_cast<uint8_t>(SumBytes(data, count) + 1);
+}
+
+bool EncodeParameterBlock(const uint8_t* data, int count, std::vector<uint8_t>& file) {
+    file.clear();
+    if (count < 1 || count > kParameterFileCapacity - 1)
+        return false;
+    std::vector<uint8_t> plain(data, data + count);
+    plain.push_back(ParameterCheckByte(data, count));
+    file.resize(kParameterFileCapacity);
+    const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), file.data(),
+                                        kParameterFileCapacity, ModeEncodeUntagged);
+    if (length <= 0) {
+        file.clear();
+        return false;
+    }
+    file.resize(static_cast<size_t>(length));
+    return true;
+}
+
+bool DecodeParameterBlock(std::vector<uint8_t> file, std::vector<uint8_t>& plainBlock) {
+    plainBlock.clear();
+    if (file.size() > static_cast<size_t>(kParameterFileCapacity))
+        return false;
+    std::vector<uint8_t> plain(kParameterFileCapacity);
+    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.data(),
+                                        kParameterFileCapacity, ModeDecodeUntagged);
+    if (length <= 0)
+        return false;
+    const int count = length - 1;
+    if (plain[count] != ParameterCheckByte(plain.data(), count))
+        return false;
+    plainBlock.assign(plain.begin(), plain.begin() + length);
+    return true;
+}
+
+bool SaveParameterFile(const uint8_t* data, int count, const PathChooser& choosePath) {
+    std::vector<uint8_t> file;
+    if (!EncodeParameterBlock(data, count, file))
+        return false;
+    std::string path;
+    if (!choosePath(path))
+        return false;
+    const platform::FileResult written =
+        platform::WriteFileAtomically(path, file.data(), file.size());
+    if (!written.ok)
+        platform::ShowText(written.ErrorText(path));
+    return written.ok;
+}
+
+bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plainBlock) {
+    plainBlock.clear();
+    std::string path;
+    if (!choosePath(path))
+        return false;
+
+    std::vector<uint8_t> file;
+    bool tooLarge = false;
+    const platform::FileResult read =
+        platform::ReadFileBytes(path, kParameterFileCapacity, file, &tooLarge);
+    if (!read.ok) {
+        platform::ShowText(read.ErrorText(path));
+        return false;
+    }
+    // The program never writes a parameter file longer than 131,072 bytes; its first part
+    // alone unscrambles to garbage that could pass the check byte by chance, and the set goes
+    // into a machine, so such a file is refused whole.
+    if (tooLarge || !DecodeParameterBlock(std::move(file), plainBlock)) {
+        platform::ShowMessage(platform::IDS_ILLEGAL_PARAM_FILE);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kelo
