@@ -3,8 +3,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,15 +79,18 @@ class ChildProcess {
     int Wait(int limitMilliseconds) {
         if (pid_ <= 0 || exited_)
             return status_;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMilliseconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                Reap(status);
-                return status_;
+        // A process descriptor becomes readable when the child ends.
+        const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+        if (pidFd >= 0) {
+            pollfd entry{pidFd, POLLIN, 0};
+            while (::poll(&entry, 1, limitMilliseconds) < 0 && errno == EINTR) {
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ::close(pidFd);
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            Reap(status);
+            return status_;
         }
         Stop(SIGKILL);
         return -1;
