@@ -1,0 +1,150 @@
+#include "link/parallel_port_ieee1284.h"
+
+#include <ieee1284.h>
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+#include <vector>
+
+#include "link/device_id.h"
+
+namespace kelo {
+namespace {
+
+// The two length bytes in front of the device ID.
+constexpr int kLengthFieldSize = 2;
+
+class LibIeee1284Backend : public Ieee1284Backend {
+  public:
+    ~LibIeee1284Backend() override { FreePorts(); }
+
+    int FindPorts() override {
+        FreePorts();
+        const int result = ieee1284_find_ports(&list_, 0);
+        if (result != E1284_OK)
+            return result;
+        found_ = true;
+        return list_.portc;
+    }
+
+    int OpenFirstPort(int flags) override {
+        if (!HasPort())
+            return E1284_INVALIDPORT;
+        int capabilities = 0;
+        return ieee1284_open(list_.portv[0], flags, &capabilities);
+    }
+
+    int Claim() override { return HasPort() ? ieee1284_claim(list_.portv[0]) : E1284_INVALIDPORT; }
+
+    long CompatWrite(const uint8_t* data, long length) override {
+        if (!HasPort() || length < 0)
+            return E1284_INVALIDPORT;
+        return ieee1284_compat_write(list_.portv[0], 0, reinterpret_cast<const char*>(data),
+                                     static_cast<size_t>(length));
+    }
+
+    long GetDeviceId(uint8_t* buffer, long size) override {
+        if (!HasPort() || size < 0)
+            return E1284_INVALIDPORT;
+        return ieee1284_get_deviceid(list_.portv[0], -1, F1284_FRESH,
+                                     reinterpret_cast<char*>(buffer), static_cast<size_t>(size));
+    }
+
+    void Release() override {
+        if (HasPort())
+            ieee1284_release(list_.portv[0]);
+    }
+
+    void ClosePort() override {
+        if (HasPort())
+            ieee1284_close(list_.portv[0]);
+    }
+
+    void FreePorts() override {
+        if (!found_)
+            return;
+        ieee1284_free_ports(&list_);
+        found_ = false;
+    }
+
+  private:
+    bool HasPort() const { return found_ && list_.portc > 0; }
+
+    parport_list list_{};
+    bool found_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Ieee1284Backend> MakeLibIeee1284Backend() {
+    return std::make_unique<LibIeee1284Backend>();
+}
+
+CIeee1284Port::CIeee1284Port(std::unique_ptr<Ieee1284Backend> backend)
+    : backend_(std::move(backend)) {}
+
+CIeee1284Port::~CIeee1284Port() {
+    Close();
+}
+
+// win9x is ignored: both of the other system's device paths, "LPT1:" with read code 17 on the
+// 9x family and "\\.\ss1" with IOCTL_PAR_QUERY_DEVICE_ID elsewhere, mean the first parallel
+// port and its device ID read, which is the first port libieee1284 finds.
+bool CIeee1284Port::Open(bool /*win9x*/) {
+    if (open_)
+        return true;
+    if (backend_->FindPorts() < 1) {
+        backend_->FreePorts();
+        return false;
+    }
+    // Not exclusive: others may share the port, as the device was opened shared for reading
+    // and writing; the claim keeps it ours while the exchange runs.
+    if (backend_->OpenFirstPort(0) != E1284_OK) {
+        backend_->FreePorts();
+        return false;
+    }
+    if (backend_->Claim() != E1284_OK) {
+        backend_->ClosePort();
+        backend_->FreePorts();
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+// A device that takes nothing gives 0; the connection gives up after a run of such writes.
+int CIeee1284Port::Write(const uint8_t* data, int length) {
+    if (!open_)
+        return -1;
+    if (length <= 0)
+        return 0;
+    const long n = backend_->CompatWrite(data, length);
+    if (n < 0)
+        return -1;
+    return static_cast<int>(std::min<long>(n, length));
+}
+
+// The device ID is read fresh each time: it is the machine's current status, which a cached
+// copy would not show.
+int CIeee1284Port::ReadDeviceId(uint8_t* buffer, int size) {
+    if (!open_ || buffer == nullptr || size < 1)
+        return -1;
+    std::vector<uint8_t> raw(static_cast<size_t>(size) + kLengthFieldSize, 0);
+    const long got = backend_->GetDeviceId(raw.data(), static_cast<long>(raw.size()));
+    if (got < 0)
+        return -1;
+    const int arrived = static_cast<int>(std::min<long>(got, static_cast<long>(raw.size())));
+    return DeviceIdText(raw.data(), arrived, buffer, size);
+}
+
+void CIeee1284Port::Close() {
+    if (!open_)
+        return;
+    backend_->Release();
+    backend_->ClosePort();
+    backend_->FreePorts();
+    open_ = false;
+}
+
+}  // namespace kelo
