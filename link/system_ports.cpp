@@ -1,10 +1,15 @@
+#include "link/orvex_device.h"
+#include "link/parallel_port_ieee1284.h"
 #include "link/ports.h"
 
 namespace kelo {
 
-// The parallel port and USB links are not part of this build yet: opening them fails with
-// the connection's own message.
-std::unique_ptr<ParallelPort> MakeSystemParallelPort() { return nullptr; }
-std::unique_ptr<UsbDevice> MakeSystemUsbDevice() { return nullptr; }
+std::unique_ptr<ParallelPort> MakeSystemParallelPort() {
+    return std::make_unique<CIeee1284Port>(MakeLibIeee1284Backend());
+}
+
+std::unique_ptr<UsbDevice> MakeSystemUsbDevice() {
+    return std::make_unique<COrvexDevice>();
+}
 
 }  // namespace kelo

@@ -1,0 +1,262 @@
+// The connection over the USB and parallel port links: opening, writing, waiting for a
+// restart, and Get Report of machine type 1 answered through the device ID.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/device_link.h"
+#include "link/orvex_device.h"
+#include "link/parallel_port_ieee1284.h"
+#include "link/settings.h"
+#include "platform/clock.h"
+#include "platform/headless_cancel_dialog.h"
+#include "platform/message_recorder.h"
+#include "platform/system.h"
+#include "tests/link/ports/port_fakes.h"
+
+namespace kelo {
+namespace {
+
+using test::FakeIeee1284Backend;
+using test::FakeIeee1284State;
+using test::FakeSystemTree;
+using test::FakeUsbPrinterIo;
+using test::ScriptedMachine;
+using test::TempDir;
+using Texts = std::vector<std::string>;
+
+// A USB device that logs what the connection asks of it.
+class LoggingUsbDevice : public UsbDevice {
+  public:
+    explicit LoggingUsbDevice(std::vector<std::string>& log) : log_(log) {}
+    bool Open() override {
+        log_.push_back("open");
+        return true;
+    }
+    int Write(const uint8_t*, int length) override { return length; }
+    int Read(uint8_t*, int) override { return 0; }
+    void Close() override { log_.push_back("close"); }
+
+  private:
+    std::vector<std::string>& log_;
+};
+
+class PortConnectionTest : public ::testing::Test {
+  protected:
+    PortConnectionTest() { current = this; }
+    ~PortConnectionTest() override {
+        current = nullptr;
+        platform::ForceWindows9xForTest(false);
+        g_win9xExtraDelay = kDefaultWin9xExtraDelay;
+    }
+
+    std::unique_ptr<CDeviceLink> MakeLink(int portKind, bool withHost = true) {
+        auto link = std::make_unique<CDeviceLink>(dialog, profileDir.Path() + "/kelo.INI");
+        link->DiscardSettingsOnExit();
+        link->SetUsbDeviceFactory(usbFactory);
+        link->SetParallelPortFactory(&MakeFakeParallelPort);
+        ConnectionSettings& settings = link->MutableSettings();
+        settings.portKind = portKind;
+        settings.machineTypeIndex = 0;
+        settings.hosts = withHost ? Texts{"machine"} : Texts{};
+        settings.selectedHost = 0;
+        return link;
+    }
+
+    // The machine on the USB bus, its device file answering for the machine.
+    void AttachUsbMachine() {
+        tree.AddUsbmiscNode("lp0", "0b75", "031a", "K0001");
+        tree.AddDevNode("lp0");
+        usbIo.machine = &machine;
+    }
+
+    int ParallelCalls(const std::string& call) const {
+        return static_cast<int>(std::count(parallel.calls.begin(), parallel.calls.end(), call));
+    }
+
+    static std::unique_ptr<UsbDevice> MakeTreeUsbDevice() {
+        return std::make_unique<COrvexDevice>(current->tree.Sysfs(), current->tree.Dev(),
+                                              current->usbIo);
+    }
+    static std::unique_ptr<UsbDevice> MakeLoggingUsbDevice() {
+        return std::make_unique<LoggingUsbDevice>(current->log);
+    }
+    static std::unique_ptr<ParallelPort> MakeFakeParallelPort() {
+        return std::make_unique<CIeee1284Port>(
+            std::make_unique<FakeIeee1284Backend>(current->parallel));
+    }
+
+    static inline PortConnectionTest* current = nullptr;
+
+    TempDir profileDir;
+    FakeSystemTree tree;
+    FakeUsbPrinterIo usbIo;
+    FakeIeee1284State parallel;
+    ScriptedMachine machine;
+    std::vector<std::string> log;
+    UsbDeviceFactory usbFactory = &MakeTreeUsbDevice;
+    platform::HeadlessCancelDialog dialog;
+    platform::FakeClock clock;
+    platform::MessageRecorder messages;
+};
+
+TEST_F(PortConnectionTest, UsbWithoutDeviceGivesUpAfter34AttemptsOf300Ms) {
+    auto link = MakeLink(kPortUsb);
+    EXPECT_FALSE(link->OpenPort(false));
+    EXPECT_EQ(clock.Waits(), std::vector<int>(34, 300));
+    EXPECT_EQ(messages.Texts(), Texts{"Failed to open port."});
+}
+
+TEST_F(PortConnectionTest, UsbDeviceThatAppearsLateIsTaken) {
+    int waits = 0;
+    clock.onSleep = [&](int) {
+        if (++waits == 5)
+            AttachUsbMachine();
+    };
+    auto link = MakeLink(kPortUsb);
+    EXPECT_TRUE(link->OpenPort(false));
+    EXPECT_EQ(clock.Waits(), std::vector<int>(5, 300));
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(PortConnectionTest, ParallelPortWithoutHostsRefuses) {
+    auto link = MakeLink(kPortParallel, false);
+    EXPECT_FALSE(link->OpenPort(false));
+    EXPECT_EQ(messages.Texts(), Texts{"Set up \"SELECT PORT\""});
+    EXPECT_TRUE(parallel.calls.empty());
+}
+
+TEST_F(PortConnectionTest, ParallelPortThatCannotOpenFails) {
+    parallel.portCount = 0;
+    auto link = MakeLink(kPortParallel);
+    EXPECT_FALSE(link->OpenPort(false));
+    EXPECT_EQ(messages.Texts(), Texts{"Failed to open port."});
+}
+
+TEST_F(PortConnectionTest, ParallelWriteOfNothingSucceedsWithoutWriting) {
+    auto link = MakeLink(kPortParallel);
+    ASSERT_TRUE(link->OpenPort(false));
+    const uint8_t data[1] = {0x41};
+    EXPECT_TRUE(link->WritePort(data, 0));
+    EXPECT_EQ(ParallelCalls("write"), 0);
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(PortConnectionTest, ParallelDeviceThatTakesNothingEndsWithFailedToWrite) {
+    parallel.takes = [](long) { return 0L; };
+    auto link = MakeLink(kPortParallel);
+    ASSERT_TRUE(link->OpenPort(false));
+    const uint8_t data[5] = {0x48, 0x65, 0x6C, 0x6C, 0x6F};
+    EXPECT_FALSE(link->WritePort(data, 5));
+    EXPECT_EQ(messages.Texts(), Texts{"Failed to write."});
+    EXPECT_EQ(ParallelCalls("write"), 16);
+}
+
+TEST_F(PortConnectionTest, ParallelWriteLoopsOverPartialWrites) {
+    parallel.takes = [](long length) { return std::min(length, 2L); };
+    auto link = MakeLink(kPortParallel);
+    ASSERT_TRUE(link->OpenPort(false));
+    const uint8_t data[5] = {0x48, 0x65, 0x6C, 0x6C, 0x6F};
+    EXPECT_TRUE(link->WritePort(data, 5));
+    EXPECT_EQ(parallel.written, "Hello");
+}
+
+TEST_F(PortConnectionTest, UsbWaitForRestartClosesWaitsAndReopens) {
+    const struct {
+        bool win9x;
+        std::vector<std::string> log;
+    } cases[] = {
+        {false, {"close", "sleep 3000", "open"}},
+        {true, {"close", "sleep 3000", "sleep 5000", "open"}},
+    };
+    usbFactory = &MakeLoggingUsbDevice;
+    clock.onSleep = [this](int ms) { log.push_back("sleep " + std::to_string(ms)); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.win9x);
+        platform::ForceWindows9xForTest(c.win9x);
+        auto link = MakeLink(kPortUsb);
+        g_win9xExtraDelay = 5000;
+        ASSERT_TRUE(link->OpenPort(false));
+        log.clear();
+        EXPECT_TRUE(link->WaitForRestart());
+        EXPECT_EQ(log, c.log);
+    }
+}
+
+// Get Report of machine type 1 over both local ports, with the machine answering through its
+// device ID.
+class LocalGetReportTest : public PortConnectionTest, public ::testing::WithParamInterface<int> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == kPortUsb) {
+            AttachUsbMachine();
+        } else {
+            parallel.machine = &machine;
+        }
+    }
+
+    // Whether the port was given back at the end.
+    bool PortClosed() const {
+        if (GetParam() == kPortUsb)
+            return usbIo.openFd == -1 && !usbIo.closes.empty();
+        return parallel.calls.size() >= 3 &&
+               std::equal(parallel.calls.end() - 3, parallel.calls.end(),
+                          Texts{"release", "close", "free"}.begin());
+    }
+
+    static std::string Hex(const std::string& bytes) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        std::string hex;
+        for (unsigned char byte : bytes) {
+            hex += kDigits[byte >> 4];
+            hex += kDigits[byte & 0x0F];
+        }
+        return hex;
+    }
+
+    const std::string request = CDeviceLink::AccessLine(1) + "GET REPORT";
+};
+
+TEST_P(LocalGetReportTest, ReportArrivesLineByLine) {
+    std::string firstLine;
+    for (int i = 0; i < 128; ++i)
+        firstLine += static_cast<char>('a' + i % 26);
+    const std::string lastLine = "END\n";
+    machine.reportAnswers = {"MFG:Maker;REPORT:0,2;", "MFG:Maker;REPORT:1," + Hex(firstLine) + ";",
+                             "REPORT:2," + Hex(lastLine) + ";"};
+    auto link = MakeLink(GetParam());
+
+    std::string report;
+    ASSERT_TRUE(link->GetReport(report));
+    EXPECT_EQ(report, firstLine + lastLine);
+    EXPECT_EQ(machine.written, request + std::string(1, '\0'));
+    EXPECT_EQ(dialog.Range(), 2);
+    EXPECT_TRUE(PortClosed());
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_P(LocalGetReportTest, CancelEndsTheCountWait) {
+    dialog.onPump = [](platform::HeadlessCancelDialog& d) {
+        if (d.PumpCount() == 4)
+            d.Cancel();
+    };
+    auto link = MakeLink(GetParam());
+
+    std::string report = "unchanged";
+    EXPECT_FALSE(link->GetReport(report));
+    EXPECT_EQ(report, "unchanged");
+    EXPECT_EQ(machine.written, request) << "no end-of-exchange byte after a Cancel";
+    EXPECT_TRUE(PortClosed());
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, LocalGetReportTest, ::testing::Values(kPortUsb, kPortParallel),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == kPortUsb ? "Usb" : "Parallel";
+                         });
+
+}  // namespace
+}  // namespace kelo
