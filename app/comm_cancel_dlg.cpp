@@ -1,0 +1,150 @@
+#include "app/comm_cancel_dlg.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QHideEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <algorithm>
+
+#include "app/dialog_template.h"
+
+namespace app {
+namespace {
+
+// Holds back the socket layer's notifications while it exists. Qt's ExcludeSocketNotifiers
+// flag alone is not enough: the GLib event dispatcher, Qt's usual one on Linux, ignores it. A
+// notification held back is not lost: its descriptor is still ready, so the next pump without
+// a hold raises it again.
+class SocketNotificationHold : public QObject {
+  public:
+    SocketNotificationHold() { QCoreApplication::instance()->installEventFilter(this); }
+    ~SocketNotificationHold() override { QCoreApplication::instance()->removeEventFilter(this); }
+    SocketNotificationHold(const SocketNotificationHold&) = delete;
+    SocketNotificationHold& operator=(const SocketNotificationHold&) = delete;
+
+  protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        return event->type() == QEvent::SockAct || event->type() == QEvent::SockClose;
+    }
+};
+
+}  // namespace
+
+CCommCancelDlg::CCommCancelDlg(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    // Template 131: 154 x 48 dialog units, caption, no system menu, not visible.
+    setWindowTitle("Communicating...");
+    setModal(false);
+    setFont(DialogFont());
+    const DialogUnits units(font());
+    setFixedSize(units.ToPixels(154, 48));
+
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    Place(progress_, units, 7, 7, 140, 13);
+
+    cancel_ = new QPushButton("Cancel", this);
+    Place(cancel_, units, 52, 28, 50, 14);
+    connect(cancel_, &QPushButton::clicked, this, &CCommCancelDlg::reject);
+
+    // The timer bounds an SNMP receive: it must not fire early, as a coarse timer may.
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &CCommCancelDlg::OnTimer);
+}
+
+CCommCancelDlg::~CCommCancelDlg() {
+    SetBusyCursor(false);
+}
+
+void CCommCancelDlg::Show() {
+    show();
+}
+
+void CCommCancelDlg::Hide() {
+    hide();
+}
+
+bool CCommCancelDlg::IsVisible() const {
+    return isVisible();
+}
+
+void CCommCancelDlg::SetRange(int upper) {
+    // Qt draws an empty range as a moving busy indicator; an operation with nothing to count
+    // shows an empty bar instead.
+    progress_->setRange(0, std::max(upper, 1));
+    PumpMessages(false);
+}
+
+void CCommCancelDlg::SetPos(int position) {
+    // Qt ignores a value outside the range; the bar stops at its ends instead.
+    progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum()));
+    PumpMessages(false);
+}
+
+void CCommCancelDlg::PumpMessages(bool socketSafe) {
+    // Socket-safe mode leaves socket notifications pending for the blocking call that waits for
+    // them; everything else (painting, timers, clicks on any window) runs now.
+    if (!socketSafe) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    const SocketNotificationHold hold;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::ExcludeSocketNotifiers);
+}
+
+void CCommCancelDlg::StartTimer(int milliseconds) {
+    timedOut_ = false;
+    timer_.start(milliseconds);
+}
+
+void CCommCancelDlg::StopTimer() {
+    if (!timedOut_)
+        timer_.stop();
+}
+
+void CCommCancelDlg::OnTimer() {
+    timer_.stop();
+    timedOut_ = true;
+}
+
+void CCommCancelDlg::SetBusyCursor(bool busy) {
+    if (busy == busyCursor_)
+        return;
+    busyCursor_ = busy;
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void CCommCancelDlg::reject() {
+    // Ending the dialog hides it, and that hide clears the flag; the flag is set afterwards so
+    // that it outlives its own hide and stays set until the next operation shows the dialog.
+    QDialog::reject();
+    cancelled_ = true;
+}
+
+void CCommCancelDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Only the program's own show starts a new operation; the window system's (a restore
+    // from minimised) changes nothing.
+    if (event->spontaneous())
+        return;
+    cancelled_ = false;
+    progress_->setValue(0);
+}
+
+void CCommCancelDlg::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (event->spontaneous())
+        return;
+    cancelled_ = false;
+}
+
+}  // namespace app

@@ -1,0 +1,62 @@
+// CCommCancelDlg: the small modeless window "Communicating..." with a progress bar and a
+// Cancel button, shown while the program talks to a machine. Every exchange blocks the one
+// thread; the dialog keeps the program responsive meanwhile: its setters let pending events
+// run, so the windows repaint and a Cancel click is seen while the exchange waits.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+#include "platform/cancel_dialog.h"
+
+class QHideEvent;
+class QProgressBar;
+class QPushButton;
+class QShowEvent;
+
+namespace app {
+
+class CCommCancelDlg : public QDialog, public platform::CancelDialog {
+    Q_OBJECT
+
+  public:
+    // Template 131. The window starts hidden and modeless. An owner keeps the window usable
+    // while the owner runs modally (Qt blocks input to windows outside a modal dialog).
+    explicit CCommCancelDlg(QWidget* owner = nullptr);
+    ~CCommCancelDlg() override;
+
+    void Show() override;
+    void Hide() override;
+    bool IsVisible() const override;
+    void SetRange(int upper) override;
+    void SetPos(int position) override;
+    void PumpMessages(bool socketSafe) override;
+    bool IsCancelled() const override { return cancelled_; }
+    void StartTimer(int milliseconds) override;
+    void StopTimer() override;
+    bool IsTimedOut() const override { return timedOut_; }
+    void SetBusyCursor(bool busy) override;
+
+    QProgressBar* ProgressBar() const { return progress_; }
+    QPushButton* CancelButton() const { return cancel_; }
+
+  public slots:
+    // The cancel command: the Cancel button, Esc, or closing the window.
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void OnTimer();
+
+    QProgressBar* progress_ = nullptr;  // control 1008
+    QPushButton* cancel_ = nullptr;     // control 2
+    QTimer timer_;                      // timer 1
+    bool cancelled_ = false;
+    bool timedOut_ = false;
+    bool busyCursor_ = false;
+};
+
+}  // namespace app
