@@ -94,11 +94,6 @@ TEST_F(OrvexDeviceTest, NoMatchingDeviceLeavesTheDeviceNodesAlone) {
     EXPECT_TRUE(io.opens.empty());
 }
 
-TEST_F(OrvexDeviceTest, NoPrinterDriverMeansNotFound) {
-    EXPECT_EQ(Device().SearchInterfaceClass(), COrvexDevice::SearchResult::kNotFound);
-    EXPECT_FALSE(Device().Open());
-}
-
 TEST_F(OrvexDeviceTest, UnreadableDeviceEndsTheSearchAsAnError) {
     tree.AddUsbmiscNode("lp0", "", "", "");
     std::filesystem::remove(std::filesystem::path(tree.Sysfs()) / "devices/usb1/1-1/idVendor");

@@ -110,30 +110,11 @@ TEST_F(PortConnectionTest, UsbWithoutDeviceGivesUpAfter34AttemptsOf300Ms) {
     EXPECT_EQ(messages.Texts(), Texts{"Failed to open port."});
 }
 
-TEST_F(PortConnectionTest, UsbDeviceThatAppearsLateIsTaken) {
-    int waits = 0;
-    clock.onSleep = [&](int) {
-        if (++waits == 5)
-            AttachUsbMachine();
-    };
-    auto link = MakeLink(kPortUsb);
-    EXPECT_TRUE(link->OpenPort(false));
-    EXPECT_EQ(clock.Waits(), std::vector<int>(5, 300));
-    EXPECT_TRUE(messages.Texts().empty());
-}
-
 TEST_F(PortConnectionTest, ParallelPortWithoutHostsRefuses) {
     auto link = MakeLink(kPortParallel, false);
     EXPECT_FALSE(link->OpenPort(false));
     EXPECT_EQ(messages.Texts(), Texts{"Set up \"SELECT PORT\""});
     EXPECT_TRUE(parallel.calls.empty());
-}
-
-TEST_F(PortConnectionTest, ParallelPortThatCannotOpenFails) {
-    parallel.portCount = 0;
-    auto link = MakeLink(kPortParallel);
-    EXPECT_FALSE(link->OpenPort(false));
-    EXPECT_EQ(messages.Texts(), Texts{"Failed to open port."});
 }
 
 TEST_F(PortConnectionTest, ParallelWriteOfNothingSucceedsWithoutWriting) {
@@ -153,15 +134,6 @@ TEST_F(PortConnectionTest, ParallelDeviceThatTakesNothingEndsWithFailedToWrite) 
     EXPECT_FALSE(link->WritePort(data, 5));
     EXPECT_EQ(messages.Texts(), Texts{"Failed to write."});
     EXPECT_EQ(ParallelCalls("write"), 16);
-}
-
-TEST_F(PortConnectionTest, ParallelWriteLoopsOverPartialWrites) {
-    parallel.takes = [](long length) { return std::min(length, 2L); };
-    auto link = MakeLink(kPortParallel);
-    ASSERT_TRUE(link->OpenPort(false));
-    const uint8_t data[5] = {0x48, 0x65, 0x6C, 0x6C, 0x6F};
-    EXPECT_TRUE(link->WritePort(data, 5));
-    EXPECT_EQ(parallel.written, "Hello");
 }
 
 TEST_F(PortConnectionTest, UsbWaitForRestartClosesWaitsAndReopens) {
