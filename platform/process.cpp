@@ -141,6 +141,18 @@ bool ChildProcess::HasEnded() {
     return true;
 }
 
+void ChildProcess::Wait() {
+    if (pid_ <= 0 || ended_)
+        return;
+    int status = 0;
+    pid_t result;
+    do {
+        result = ::waitpid(pid_, &status, 0);
+    } while (result < 0 && errno == EINTR);
+    ended_ = true;
+    status_ = result == pid_ ? status : 0;
+}
+
 void ChildProcess::WaitPolling(int pollMilliseconds) {
     do {
         Sleep(pollMilliseconds);

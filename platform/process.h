@@ -33,6 +33,9 @@ class ChildProcess {
     // then asks, and again until it has ended.
     void WaitPolling(int pollMilliseconds);
 
+    // Blocks until the program has ended, for short helper programs.
+    void Wait();
+
     pid_t Pid() const { return pid_; }
     int Error() const { return error_; }
     // The status as waitpid gives it; meaningful once HasEnded() said so.

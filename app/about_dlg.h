@@ -1,0 +1,31 @@
+// CAboutDlg: the About box "Version of Kelo" (template 100), opened from the main dialog's
+// system menu. It shows the version text the main dialog gives it.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+namespace app {
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit CAboutDlg(QWidget* owner = nullptr);
+
+    void SetVersionText(const std::string& version);
+    QString VersionText() const;
+
+    QPushButton* OkButton() const { return ok_; }
+
+    static constexpr const char* kNotice = "Service utility. All rights reserved.";
+
+  private:
+    QLabel* version_ = nullptr;  // 1019
+    QPushButton* ok_ = nullptr;  // 1
+};
+
+}  // namespace app

@@ -1,0 +1,45 @@
+// CFindDlg: the viewer's modeless find box. The user types a search text, chooses Up or Down
+// (Down at first) and presses Find Next; the box tells its viewer, which searches. Each box
+// works on its own and deletes itself when closed; several may be open at once.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace app {
+
+class CFindDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit CFindDlg(QWidget* owner);
+
+    // The search text as bytes of the locale's encoding, as the report text is held.
+    std::string Needle() const;
+    bool SearchesDown() const;
+
+    QLineEdit* FindWhatEdit() const { return findWhat_; }
+    QRadioButton* UpRadio() const { return up_; }
+    QRadioButton* DownRadio() const { return down_; }
+    QPushButton* FindNextButton() const { return findNext_; }
+    QPushButton* CancelButton() const { return cancel_; }
+
+  signals:
+    // Find Next was pressed in this box.
+    void FindNextRequested(CFindDlg* box);
+
+  private:
+    void OnTextEdited();
+
+    QLineEdit* findWhat_ = nullptr;
+    QRadioButton* up_ = nullptr;
+    QRadioButton* down_ = nullptr;
+    QPushButton* findNext_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
+
+}  // namespace app

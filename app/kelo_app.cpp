@@ -1,0 +1,289 @@
+#include "app/kelo_app.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <cerrno>
+#include <sstream>
+
+#include "app/about_dlg.h"
+#include "app/app_icon.h"
+#include "app/find_dlg.h"
+#include "app/kelo_dlg.h"
+#include "app/message_box_sink.h"
+#include "app/report_dlg.h"
+#include "platform/atomic_file.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "platform/registry_store.h"
+#include "platform/system.h"
+
+namespace app {
+namespace {
+
+constexpr char kDesktopFileName[] = "kelo.desktop";
+constexpr char kMimePackageName[] = "kelo.xml";
+constexpr char kIconName[] = "kelo";
+
+bool MakeFolders(const std::string& folder) {
+    std::string path = folder.size() > 0 && folder[0] == '/' ? "/" : "";
+    std::istringstream parts(folder);
+    std::string part;
+    while (std::getline(parts, part, '/')) {
+        if (part.empty())
+            continue;
+        path += part;
+        if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        path += '/';
+    }
+    return true;
+}
+
+// Writes one desktop file; a failure leaves the start going on, the type merely not opening
+// on a double click.
+void WriteDesktopFile(const std::string& folder, const std::string& name,
+                      const std::string& content) {
+    if (!MakeFolders(folder))
+        return;
+    platform::WriteFileAtomically(folder + "/" + name, content.data(), content.size());
+}
+
+void RunDesktopTool(const std::vector<std::string>& command) {
+    platform::ChildProcess tool;
+    if (tool.Start(command))
+        tool.Wait();
+}
+
+// $XDG_DATA_HOME: the folder above the key store's own.
+std::string DataHome() {
+    std::string folder = platform::DataFolder();
+    const size_t slash = folder.find_last_of('/');
+    return slash == std::string::npos ? folder : folder.substr(0, slash);
+}
+
+// Characters that make an Exec argument need quotes, by the desktop entry rules.
+bool NeedsQuotes(const std::string& text) {
+    return text.empty() || text.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
+}
+
+void WriteDesktopPieces(const FileTypeRegistration& where) {
+    const std::string applications = where.dataHome + "/applications";
+    const std::string mime = where.dataHome + "/mime";
+    WriteDesktopFile(applications, kDesktopFileName, DesktopEntry(where.programPath));
+    WriteDesktopFile(mime + "/packages", kMimePackageName, MimePackage());
+    if (!where.iconPng.empty()) {
+        WriteDesktopFile(where.dataHome + "/icons/hicolor/64x64/apps",
+                         std::string(kIconName) + ".png", where.iconPng);
+    }
+    if (where.runTool) {
+        where.runTool({"update-mime-database", mime});
+        where.runTool({"update-desktop-database", applications});
+    }
+}
+
+const char kSampleReport[] =
+    "SERVICE REPORT\r\n"
+    "==============\r\n"
+    "Machine type        : Type3\r\n"
+    "Serial number       : 4711-0815\r\n"
+    "Firmware version    : 2.31\r\n"
+    "\r\n"
+    "Total counter       :   1,284,113\r\n"
+    "Total A4 counter    :     903,552\r\n"
+    "Total A3 counter    :     380,561\r\n"
+    "Jam count           :         217\r\n"
+    "Drum life           :        64 %\r\n"
+    "Fixing temperature  :       182 C\r\n"
+    "\r\n"
+    "ERROR LOG\r\n"
+    "  001  E-102  paper feed  <tray 2>\r\n"
+    "  002  E-310  fuser       & heater\r\n"
+    "  003  J-004  exit jam\r\n";
+
+bool Grab(QWidget& widget, const std::string& folder, const char* name) {
+    const QString path = QString::fromStdString(folder) + "/" + name;
+    const bool saved = widget.grab().save(path, "PNG");
+    if (!saved)
+        std::fprintf(stderr, "kelo: cannot write %s\n", path.toLocal8Bit().constData());
+    return saved;
+}
+
+}  // namespace
+
+FileTypeRegistration FileTypeRegistration::ForThisProgram() {
+    FileTypeRegistration where;
+    where.programPath = platform::ProgramPath();
+    where.storeFolder = platform::DataFolder();
+    where.dataHome = DataHome();
+    const QByteArray icon = AppIconPng(64);
+    where.iconPng.assign(icon.constData(), static_cast<size_t>(icon.size()));
+    where.runTool = RunDesktopTool;
+    return where;
+}
+
+std::string RegistrationCommand(const std::string& programPath) {
+    return programPath + " \"%1\"";
+}
+
+RegistrationResult RegisterFileType(const FileTypeRegistration& where) {
+    const std::string command = RegistrationCommand(where.programPath);
+    platform::RegistryStore store(where.storeFolder);
+    if (!store.CreateKey(kExtensionKey))
+        return RegistrationResult::kKeyFailed;
+
+    // "AppPath" equal to the command text, case counting, marks a current registration.
+    std::string appPath;
+    if (store.ReadValue(kExtensionKey, kAppPathValue, appPath) && appPath == command)
+        return RegistrationResult::kCurrent;
+
+    if (!store.WriteValue(kExtensionKey, "", kFileTypeName))
+        return RegistrationResult::kValueFailed;
+    // The rest is written as far as it goes; the type is registered once the default is set.
+    store.WriteValue(kExtensionKey, kAppPathValue, command);
+    store.WriteValue(kOpenKey, "", "Open");
+    store.WriteValue(kCommandKey, "", command);
+
+    WriteDesktopPieces(where);
+    return RegistrationResult::kWritten;
+}
+
+std::string DesktopExecArgument(const std::string& path) {
+    std::string argument;
+    if (NeedsQuotes(path)) {
+        argument = "\"";
+        for (const char c : path) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\')
+                argument += '\\';
+            argument += c;
+        }
+        argument += '"';
+    } else {
+        argument = path;
+    }
+    // Field codes start with "%", so a literal one is doubled; then the value escapes of a
+    // desktop file apply to the whole line.
+    std::string value;
+    for (const char c : argument) {
+        switch (c) {
+            case '%':
+                value += "%%";
+                break;
+            case '\\':
+                value += "\\\\";
+                break;
+            case '\n':
+                value += "\\n";
+                break;
+            case '\t':
+                value += "\\t";
+                break;
+            case '\r':
+                value += "\\r";
+                break;
+            default:
+                value += c;
+        }
+    }
+    return value;
+}
+
+std::string DesktopEntry(const std::string& programPath) {
+    return std::string(
+               "[Desktop Entry]\n"
+               "Type=Application\n"
+               "Name=Kelo\n"
+               "Comment=Service utility for the maker's printers\n"
+               "Exec=") +
+           DesktopExecArgument(programPath) +
+           " %f\n"
+           "Icon=" +
+           kIconName +
+           "\n"
+           "Terminal=false\n"
+           "NoDisplay=true\n"
+           "MimeType=" +
+           kReportMimeType + ";\n";
+}
+
+std::string MimePackage() {
+    return std::string(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+               "  <mime-type type=\"") +
+           kReportMimeType +
+           "\">\n"
+           "    <comment>Kelo report</comment>\n"
+           "    <glob pattern=\"*.kel\"/>\n"
+           "  </mime-type>\n"
+           "</mime-info>\n";
+}
+
+CKeloApp::CKeloApp(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+
+int CKeloApp::Run() {
+    MessageBoxSink messageBoxes;
+    platform::MessageSink* previous = platform::SetMessageSink(&messageBoxes);
+    QApplication::setWindowIcon(AppIcon());
+    {
+        // The connection loads the settings here and saves them as the dialog goes.
+        CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());
+        dialog.exec();
+    }
+    CReportDlg::RemovePagesLeftForExit();
+    platform::SetMessageSink(previous);
+    return 0;
+}
+
+int CKeloApp::RenderScreenshots(const std::string& folder) {
+    if (!QDir().mkpath(QString::fromStdString(folder))) {
+        std::fprintf(stderr, "kelo: cannot create %s\n", folder.c_str());
+        return 1;
+    }
+    QApplication::setWindowIcon(AppIcon());
+    bool ok = true;
+
+    CKeloDlg dialog("", folder + "/.kelo-screenshot.INI");
+    dialog.Link().DiscardSettingsOnExit();
+    dialog.SetRegistration(std::nullopt);
+    dialog.show();
+    QApplication::processEvents();
+    ok &= Grab(dialog, folder, "kelo-main.png");
+    dialog.EnableControls(false);
+    ok &= Grab(dialog, folder, "kelo-main-busy.png");
+    dialog.EnableControls(true);
+
+    dialog.SystemMenu()->popup(dialog.mapToGlobal(QPoint(20, 20)));
+    QApplication::processEvents();
+    ok &= Grab(*dialog.SystemMenu(), folder, "kelo-system-menu.png");
+    dialog.SystemMenu()->hide();
+
+    CAboutDlg about(&dialog);
+    about.SetVersionText(dialog.VersionText());
+    about.show();
+    QApplication::processEvents();
+    ok &= Grab(about, folder, "kelo-about.png");
+    about.hide();
+
+    CReportDlg viewer;
+    viewer.SetReportText(kSampleReport);
+    viewer.show();
+    CFindDlg* box = viewer.OnFind();
+    box->FindWhatEdit()->setText("counter");
+    box->FindNextButton()->click();
+    box->FindNextButton()->click();
+    QApplication::processEvents();
+    ok &= Grab(viewer, folder, "kelo-report.png");
+    ok &= Grab(*box, folder, "kelo-find.png");
+    box->close();
+    viewer.hide();
+    dialog.hide();
+    return ok ? 0 : 1;
+}
+
+}  // namespace app

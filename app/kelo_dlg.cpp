@@ -1,0 +1,320 @@
+#include "app/kelo_dlg.h"
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+#include <cstdio>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "app/app_icon.h"
+#include "app/dialog_template.h"
+#include "app/file_dialogs.h"
+#include "app/port_select_dlg.h"
+#include "app/report_dlg.h"
+#include "files/firmware_file.h"
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+
+namespace app {
+namespace {
+
+// Disables the controls for one operation and enables them again however it ends.
+class BusyScope {
+  public:
+    explicit BusyScope(CKeloDlg& dialog) : dialog_(dialog) { dialog_.EnableControls(false); }
+    ~BusyScope() { dialog_.EnableControls(true); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    CKeloDlg& dialog_;
+};
+
+// Ends the process at once: no destructor runs, so the settings just loaded are not written.
+void EndProgramAtOnce(int status) {
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
+}  // namespace
+
+CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      startupFile_(std::move(startupFile)),
+      cancelDialog_(this),
+      link_(cancelDialog_, profilePath),
+      registration_(FileTypeRegistration::ForThisProgram()),
+      exitProgram_(EndProgramAtOnce) {
+    operations_.selectPort = [this] {
+        CPortSelectDlg dialog(this);
+        link_.SelectPort(dialog);
+    };
+    operations_.getReport = [this](std::string& report) { return link_.GetReport(report); };
+    operations_.getParameters = [this](uint8_t* buffer, int capacity) {
+        return link_.GetParameters(buffer, capacity);
+    };
+    operations_.putParameters = [this](const uint8_t* data, int length, bool all) {
+        link_.PutParameters(data, length, all);
+    };
+    operations_.upgradeFirmware = [this](const uint8_t* data, int size) {
+        link_.UpgradeFirmware(data, size);
+    };
+    CreateControls();
+}
+
+CKeloDlg::~CKeloDlg() = default;
+
+// Template 102: 98 x 145 dialog units, caption "Kelo" until the version is known.
+void CKeloDlg::CreateControls() {
+    setWindowTitle("Kelo");
+    setFont(DialogFont());
+    const DialogUnits units(font());
+    setFixedSize(units.ToPixels(98, 145));
+
+    auto button = [&](const char* caption, int y) {
+        auto* b = new QPushButton(caption, this);
+        Place(b, units, 7, y, 84, 15);
+        b->setAutoDefault(false);  // plain buttons: none is the default
+        return b;
+    };
+    selectPort_ = button("Select Port", 8);
+    getReport_ = button("Get Report", 26);
+    openReport_ = button("Open Report", 42);
+    getParameters_ = button("Get Parameters", 62);
+    putParameters_ = button("Put Parameters", 80);
+    firmwareUpgrade_ = button("Firmware Upgrade", 106);
+    exit_ = button("Exit", 123);
+
+    all_ = new QCheckBox("all", this);
+    Place(all_, units, 68, 96, 23, 10);
+    development_ = new QLabel(QString::fromStdString(developmentText_), this);
+    Place(development_, units, 7, 0, 84, 8);
+    development_->hide();
+
+    connect(selectPort_, &QPushButton::clicked, this, &CKeloDlg::OnSelectPort);
+    connect(getReport_, &QPushButton::clicked, this, &CKeloDlg::OnGetReport);
+    connect(openReport_, &QPushButton::clicked, this, &CKeloDlg::OnOpenReport);
+    connect(getParameters_, &QPushButton::clicked, this, &CKeloDlg::OnGetParameters);
+    connect(putParameters_, &QPushButton::clicked, this, &CKeloDlg::OnPutParameters);
+    connect(firmwareUpgrade_, &QPushButton::clicked, this, &CKeloDlg::OnFirmwareUpgrade);
+    connect(exit_, &QPushButton::clicked, this, &CKeloDlg::accept);
+
+    // The menu's Close is there from the start; initialisation adds the About entry.
+    systemMenu_ = new QMenu(this);
+    closeAction_ = systemMenu_->addAction("Close", this, &CKeloDlg::close);
+}
+
+QPushButton* CKeloDlg::Button(int id) const {
+    switch (id) {
+        case IDC_SELECT_PORT:
+            return selectPort_;
+        case IDC_GET_REPORT:
+            return getReport_;
+        case IDC_OPEN_REPORT:
+            return openReport_;
+        case IDC_GET_PARAMETERS:
+            return getParameters_;
+        case IDC_PUT_PARAMETERS:
+            return putParameters_;
+        case IDC_FIRMWARE_UPGRADE:
+            return firmwareUpgrade_;
+        case IDC_EXIT:
+            return exit_;
+        default:
+            return nullptr;
+    }
+}
+
+// The window initialises just before it first appears.
+void CKeloDlg::showEvent(QShowEvent* event) {
+    if (!initialised_) {
+        initialised_ = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CKeloDlg::OnInitDialog() {
+    // 1. The system menu's About entry, after a separator.
+    const std::string about = platform::LoadString(platform::IDS_ABOUTBOX);
+    if (!about.empty()) {
+        systemMenu_->addSeparator();
+        aboutAction_ =
+            systemMenu_->addAction(QString::fromStdString(about), this, &CKeloDlg::OnAbout);
+    }
+    // 2. The icons, and files dropped on the window.
+    setWindowIcon(AppIcon());
+    setAcceptDrops(true);
+    // 3. The caption with the product version.
+    LoadVersion();
+    setWindowTitle(QString::fromStdString("Kelo " + version_));
+    // 4. The file type; a failure ends the program here.
+    RegisterFileType();
+    // 5. The start-up file, once the window is up.
+    QMetaObject::invokeMethod(this, &CKeloDlg::OnStartupFile, Qt::QueuedConnection);
+    // 6. The controls, which also hides the "all" check box.
+    EnableControls(true);
+    selectPort_->setFocus();
+}
+
+void CKeloDlg::LoadVersion() {
+    version_ = platform::ProgramVersion();
+}
+
+void CKeloDlg::RegisterFileType() {
+    if (!registration_)
+        return;
+    int message = 0;
+    switch (app::RegisterFileType(*registration_)) {
+        case RegistrationResult::kKeyFailed:
+            message = platform::IDS_FAILED_CREATE_KEY;
+            break;
+        case RegistrationResult::kValueFailed:
+            message = platform::IDS_FAILED_SET_VALUE;
+            break;
+        default:
+            return;
+    }
+    platform::ShowMessage(message);
+    // The settings have only just been loaded: the program ends without writing them.
+    link_.DiscardSettingsOnExit();
+    exitProgram_(0);
+}
+
+void CKeloDlg::EnableControls(bool enable) {
+    for (QPushButton* b : {selectPort_, getReport_, getParameters_, putParameters_,
+                           firmwareUpgrade_, openReport_, exit_}) {
+        b->setEnabled(enable);
+    }
+    closeAction_->setEnabled(enable);
+    busy_ = !enable;
+    // The "all" check box never shows, and Put Parameters never writes all parameters.
+    all_->setEnabled(false);
+    all_->hide();
+    allFlag_ = 0;
+    all_->setChecked(allFlag_ != 0);
+    development_->setText(QString::fromStdString(developmentText_));
+}
+
+void CKeloDlg::done(int result) {
+    if (busy_)
+        return;  // an operation runs: the window stays
+    QDialog::done(result);
+}
+
+void CKeloDlg::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CKeloDlg::contextMenuEvent(QContextMenuEvent* event) {
+    systemMenu_->exec(event->globalPos());
+}
+
+void CKeloDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+// A drop opens the one file dropped; the buttons stay as they are.
+void CKeloDlg::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    event->acceptProposedAction();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) {
+        platform::ShowMessage(platform::IDS_DROP_ONE_FILE);
+        return;
+    }
+    OpenReportFile(QFile::encodeName(urls.front().toLocalFile()).toStdString());
+}
+
+void CKeloDlg::OnStartupFile() {
+    if (!startupFile_.empty())
+        OpenReportFile(startupFile_);
+}
+
+void CKeloDlg::OpenReportFile(const std::string& path) {
+    std::string text;
+    if (kelo::OpenReportFile(path, text))
+        ShowReport(text);
+}
+
+void CKeloDlg::ShowReport(const std::string& text) {
+    CReportDlg viewer(nullptr);
+    viewer.SetReportText(text);
+    viewer.exec();
+}
+
+void CKeloDlg::OnSelectPort() {
+    BusyScope busy(*this);
+    operations_.selectPort();
+}
+
+void CKeloDlg::OnGetReport() {
+    BusyScope busy(*this);
+    std::string report;
+    if (!operations_.getReport(report))
+        return;  // the operation told the user why
+    if (report.size() > kMaxMachineReport) {
+        platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
+        return;
+    }
+    ShowReport(report);
+}
+
+void CKeloDlg::OnOpenReport() {
+    BusyScope busy(*this);
+    std::string path;
+    if (!ChooseFile(this, OpenReportDialog(), path))
+        return;
+    OpenReportFile(path);
+}
+
+void CKeloDlg::OnGetParameters() {
+    BusyScope busy(*this);
+    // The machine is read before any dialog shows.
+    std::vector<uint8_t> buffer(kParameterBufferSize);
+    const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
+    kelo::SaveParameterFile(buffer.data(), count, MakePathChooser(this, SaveParameterDialog()));
+}
+
+void CKeloDlg::OnPutParameters() {
+    BusyScope busy(*this);
+    std::vector<uint8_t> block;
+    if (!kelo::LoadParameterFile(MakePathChooser(this, LoadParameterDialog()), block))
+        return;
+    operations_.putParameters(block.data(), static_cast<int>(block.size()), allFlag_ != 0);
+}
+
+void CKeloDlg::OnFirmwareUpgrade() {
+    BusyScope busy(*this);
+    std::vector<uint8_t> image;
+    if (!kelo::LoadFirmwareFile(MakePathChooser(this, LoadFirmwareDialog()), image))
+        return;
+    operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
+}
+
+void CKeloDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.SetVersionText(version_);
+    about.exec();
+}
+
+}  // namespace app

@@ -1,0 +1,145 @@
+// CKeloDlg: the main dialog (template 102), one button per service operation. It owns the one
+// connection to the machine of the run; building it loads the settings, destroying it saves
+// them. Each button runs its operation to the end with the buttons disabled meanwhile.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/comm_cancel_dlg.h"
+#include "app/kelo_app.h"
+#include "link/device_link.h"
+
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QAction;
+class QPushButton;
+
+namespace app {
+
+class CKeloDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    // Control ids of template 102.
+    enum ControlId : int {
+        IDC_SELECT_PORT = 1000,
+        IDC_GET_REPORT = 1001,
+        IDC_OPEN_REPORT = 1027,
+        IDC_GET_PARAMETERS = 1002,
+        IDC_PUT_PARAMETERS = 1003,
+        IDC_FIRMWARE_UPGRADE = 1005,
+        IDC_EXIT = 1,
+        IDC_ALL = 1015,
+        IDC_DEVELOPMENT = 1021,
+    };
+
+    // A report from the machine longer than this is refused.
+    static constexpr size_t kMaxMachineReport = 0x20000;
+    // Get Parameters reads into a buffer of this size.
+    static constexpr int kParameterBufferSize = 131072;
+
+    // What the buttons ask of the machine: the connection's operations unless replaced.
+    struct Operations {
+        std::function<void()> selectPort;
+        std::function<bool(std::string& report)> getReport;
+        std::function<int(uint8_t* buffer, int capacity)> getParameters;
+        std::function<void(const uint8_t* data, int length, bool all)> putParameters;
+        std::function<void(const uint8_t* data, int size)> upgradeFirmware;
+    };
+
+    // startupFile: the report file named on the command line, "" for none. profilePath: the
+    // settings file the connection loads now and saves when the dialog is destroyed.
+    explicit CKeloDlg(std::string startupFile = "",
+                      const std::string& profilePath = platform::ProfileStore::DefaultPath());
+    ~CKeloDlg() override;
+
+    kelo::CDeviceLink& Link() { return link_; }
+    Operations& MutableOperations() { return operations_; }
+
+    // Where the .kel type is registered while the window initialises; nothing to skip it.
+    void SetRegistration(std::optional<FileTypeRegistration> registration) {
+        registration_ = std::move(registration);
+    }
+    // How the program ends at once after a failed registration (_exit by default).
+    void SetProgramExit(std::function<void(int status)> exitProgram) {
+        exitProgram_ = std::move(exitProgram);
+    }
+
+    const std::string& VersionText() const { return version_; }
+    QPushButton* Button(int id) const;
+    QCheckBox* AllCheckBox() const { return all_; }
+    QLabel* DevelopmentLabel() const { return development_; }
+    // The right-click menu standing in for the system menu: Close, a separator, About.
+    QMenu* SystemMenu() const { return systemMenu_; }
+    QAction* CloseAction() const { return closeAction_; }
+    QAction* AboutAction() const { return aboutAction_; }
+    bool IsBusy() const { return busy_; }
+
+    // Enables or disables the seven buttons and the menu's Close, and lets the window close
+    // or not. Every operation calls it with false first and true last, on every path.
+    void EnableControls(bool enable);
+
+    // Reads a report file and shows it in the viewer, or shows why it cannot.
+    void OpenReportFile(const std::string& path);
+
+  public slots:
+    void OnSelectPort();
+    void OnGetReport();
+    void OnOpenReport();
+    void OnGetParameters();
+    void OnPutParameters();
+    void OnFirmwareUpgrade();
+    void OnAbout();
+    // The posted start-up message: opens the report file named on the command line.
+    void OnStartupFile();
+    void done(int result) override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void CreateControls();
+    void OnInitDialog();
+    void LoadVersion();
+    void RegisterFileType();
+    void ShowReport(const std::string& text);
+
+    // The all flag (check box 1015): always 0, EnableControls clears it.
+    int allFlag_ = 0;
+    // The text of static 1021: empty from the start, so the control never shows anything.
+    std::string developmentText_;
+    std::string version_;
+    std::string startupFile_;
+
+    CCommCancelDlg cancelDialog_;
+    kelo::CDeviceLink link_;
+    Operations operations_;
+    std::optional<FileTypeRegistration> registration_;
+    std::function<void(int)> exitProgram_;
+
+    QPushButton* selectPort_ = nullptr;
+    QPushButton* getReport_ = nullptr;
+    QPushButton* openReport_ = nullptr;
+    QPushButton* getParameters_ = nullptr;
+    QPushButton* putParameters_ = nullptr;
+    QPushButton* firmwareUpgrade_ = nullptr;
+    QPushButton* exit_ = nullptr;
+    QCheckBox* all_ = nullptr;
+    QLabel* development_ = nullptr;
+    QMenu* systemMenu_ = nullptr;
+    QAction* closeAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    bool initialised_ = false;
+    bool busy_ = false;
+};
+
+}  // namespace app

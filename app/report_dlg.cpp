@@ -1,0 +1,243 @@
+#include "app/report_dlg.h"
+
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <algorithm>
+#include <cstdio>
+
+#include "app/dialog_template.h"
+#include "app/file_dialogs.h"
+#include "app/find_dlg.h"
+#include "files/report_file.h"
+#include "files/report_page.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "platform/registry_store.h"
+#include "platform/system.h"
+
+namespace app {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+std::vector<std::string>& PagesLeftForExit() {
+    static std::vector<std::string> pages;
+    return pages;
+}
+
+// The browser named in the key store, or "" when none is.
+std::string RegisteredBrowser() {
+    std::string browser;
+    if (!platform::RegistryStore::OpenDefault().ReadValue(CReportDlg::kBrowserKey, "", browser))
+        return "";
+    return browser;
+}
+
+// Keeps the buttons usable again whichever way Open Browser ends.
+class ButtonsBack {
+  public:
+    explicit ButtonsBack(CReportDlg& viewer) : viewer_(viewer) {}
+    ~ButtonsBack() { viewer_.EnableButtons(true); }
+    ButtonsBack(const ButtonsBack&) = delete;
+    ButtonsBack& operator=(const ButtonsBack&) = delete;
+
+  private:
+    CReportDlg& viewer_;
+};
+
+}  // namespace
+
+ReportDisplay::ReportDisplay(const std::string& text) : positionOfByte_(text.size() + 1, 0) {
+    display_.reserve(static_cast<qsizetype>(text.size()));
+    byteOfPosition_.reserve(text.size() + 1);
+    size_t offset = 0;
+    while (offset < text.size()) {
+        size_t length = CharacterLength(text, offset);
+        const unsigned char lead = static_cast<unsigned char>(text[offset]);
+        QString shown;
+        if (lead == '\r' || lead == '\n') {
+            // The control turns every line break into one block separator; CR LF is one break.
+            if (lead == '\r' && offset + 1 < text.size() && text[offset + 1] == '\n')
+                length = 2;
+            shown = QChar(u'\n');
+        } else if (lead == 0 || (length == 1 && lead >= 0x80)) {
+            shown = QChar(kReplacement);
+        } else {
+            shown = QString::fromUtf8(text.data() + offset, static_cast<qsizetype>(length));
+        }
+        const int position = static_cast<int>(display_.size());
+        for (size_t i = 0; i < length; ++i)
+            positionOfByte_[offset + i] = position;
+        for (qsizetype i = 0; i < shown.size(); ++i)
+            byteOfPosition_.push_back(offset);
+        display_ += shown;
+        offset += length;
+    }
+    positionOfByte_[text.size()] = static_cast<int>(display_.size());
+    byteOfPosition_.push_back(text.size());
+}
+
+int ReportDisplay::PositionOf(size_t offset) const {
+    return positionOfByte_[std::min(offset, positionOfByte_.size() - 1)];
+}
+
+size_t ReportDisplay::OffsetOf(int position) const {
+    if (position < 0)
+        return 0;
+    return byteOfPosition_[std::min(static_cast<size_t>(position), byteOfPosition_.size() - 1)];
+}
+
+// Template 129, "Report Dialog", 394 x 342 dialog units, not resizable.
+CReportDlg::CReportDlg(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    setWindowTitle("Report Dialog");
+    setFont(DialogFont());
+    const DialogUnits units(font());
+    setFixedSize(units.ToPixels(394, 342));
+    CreateControls();
+}
+
+CReportDlg::~CReportDlg() = default;
+
+void CReportDlg::CreateControls() {
+    const DialogUnits units(font());
+    auto button = [&](const char* caption, int x, int width) {
+        auto* b = new QPushButton(caption, this);
+        Place(b, units, x, 3, width, 15);
+        b->setAutoDefault(false);
+        return b;
+    };
+    save_ = button("Save", 5, 45);
+    openBrowser_ = button("Open Browser", 52, 57);
+    find_ = button("Find", 111, 47);
+    close_ = button("Close", 161, 48);
+    close_->setDefault(true);
+
+    textControl_ = new QPlainTextEdit(this);
+    Place(textControl_, units, 7, 21, 380, 314);
+    textControl_->setReadOnly(true);
+    textControl_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    textControl_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // A match stays highlighted while a find box has the focus.
+    QPalette palette = textControl_->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    textControl_->setPalette(palette);
+
+    connect(save_, &QPushButton::clicked, this, &CReportDlg::OnSave);
+    connect(openBrowser_, &QPushButton::clicked, this, &CReportDlg::OnOpenBrowser);
+    connect(find_, &QPushButton::clicked, this, &CReportDlg::OnFind);
+    connect(close_, &QPushButton::clicked, this, &CReportDlg::accept);
+}
+
+void CReportDlg::SetReportText(const std::string& text) {
+    text_ = text;
+    display_ = ReportDisplay(text_);
+    textControl_->setPlainText(display_.Text());
+    SetSelection(0, 0);
+}
+
+void CReportDlg::EnableButtons(bool on) {
+    for (QPushButton* b : {save_, openBrowser_, find_, close_})
+        b->setEnabled(on);
+}
+
+TextRange CReportDlg::Selection() const {
+    const QTextCursor cursor = textControl_->textCursor();
+    return {display_.OffsetOf(cursor.selectionStart()), display_.OffsetOf(cursor.selectionEnd())};
+}
+
+void CReportDlg::SetSelection(size_t start, size_t end) {
+    QTextCursor cursor = textControl_->textCursor();
+    cursor.setPosition(display_.PositionOf(start));
+    cursor.setPosition(display_.PositionOf(end), QTextCursor::KeepAnchor);
+    textControl_->setTextCursor(cursor);
+    textControl_->ensureCursorVisible();
+}
+
+void CReportDlg::OnSave() {
+    std::string path;
+    if (!ChooseFile(this, SaveReportDialog(), path))
+        return;
+    kelo::SaveReportText(path, text_);
+}
+
+void CReportDlg::OnOpenBrowser() {
+    ButtonsBack buttonsBack(*this);
+
+    // 1. The browser named in the key store; without one, the desktop's launcher.
+    const std::string browser = RegisteredBrowser();
+    const bool viaLauncher = browser.empty();
+
+    // 2. The page in the temporary folder, the report trimmed and escaped.
+    const std::string folder = platform::TempFolder();
+    if (folder.empty()) {
+        platform::ShowMessage(platform::IDS_FAILED_TEMP_PATH);
+        return;
+    }
+    const std::string page = folder + kPageName;
+    if (!kelo::WriteReportPage(page, text_))
+        return;
+
+    // 3. The command line "<browser> <page>", split as a shell would split it.
+    std::vector<std::string> words;
+    if (viaLauncher) {
+        words = {"xdg-open", page};
+    } else if (!platform::SplitCommandLine(browser + " " + page, words)) {
+        words.clear();
+    }
+    platform::ChildProcess child;
+    if (!child.Start(words)) {
+        platform::ShowMessage(platform::IDS_FAILED_CREATE_PROCESS);
+        return;
+    }
+
+    // 4. Wait for the browser to end, pausing between checks without handling events.
+    EnableButtons(false);
+    child.WaitPolling(kBrowserPollMilliseconds);
+
+    // 5. Remove the page; a launcher has handed it on, so that page stays until exit.
+    if (viaLauncher) {
+        std::vector<std::string>& pages = PagesLeftForExit();
+        if (std::find(pages.begin(), pages.end(), page) == pages.end())
+            pages.push_back(page);
+        return;
+    }
+    if (std::remove(page.c_str()) != 0)
+        platform::ShowMessage(platform::IDS_FAILED_REMOVE);
+}
+
+void CReportDlg::RemovePagesLeftForExit() {
+    for (const std::string& page : PagesLeftForExit())
+        std::remove(page.c_str());
+    PagesLeftForExit().clear();
+}
+
+CFindDlg* CReportDlg::OnFind() {
+    // A new find box searches from the top of the report.
+    SetSelection(0, 0);
+    auto* box = new CFindDlg(this);
+    connect(box, &CFindDlg::FindNextRequested, this, &CReportDlg::OnFindNext);
+    box->show();
+    return box;
+}
+
+void CReportDlg::OnFindNext(CFindDlg* box) {
+    const SearchDirection direction =
+        box->SearchesDown() ? SearchDirection::kDown : SearchDirection::kUp;
+    const std::optional<TextRange> match =
+        FindInReport(text_, Selection().start, box->Needle(), direction);
+    if (!match) {
+        platform::ShowMessage(platform::IDS_FAILED_FIND);
+        return;
+    }
+    SetSelection(match->start, match->end);
+}
+
+}  // namespace app

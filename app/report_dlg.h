@@ -1,0 +1,99 @@
+// CReportDlg: the modal "Report Dialog" (template 129) that shows one service report as
+// read-only text, and from which it is saved, shown in the web browser and searched.
+//
+// The report stays the byte string it arrived as: the text control only displays it, decoded
+// as UTF-8 (the locale's encoding), and selections and searches are byte offsets of the
+// stored text. Nothing is ever read back from the control.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "app/report_search.h"
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace app {
+
+class CFindDlg;
+
+// The displayed form of a report and the way between its byte offsets and the positions of
+// the text control. Each character of the report is one character of the display (two
+// positions for one beyond the 16-bit range); a byte that starts no well-formed sequence shows
+// as U+FFFD, a NUL too; CR LF, CR and LF each end a line and show as one line break.
+class ReportDisplay {
+  public:
+    explicit ReportDisplay(const std::string& text = "");
+
+    const QString& Text() const { return display_; }
+    // The control position of a byte offset; an offset inside a character counts as its start.
+    int PositionOf(size_t offset) const;
+    // The byte offset of a control position; a position inside a character counts as its start.
+    size_t OffsetOf(int position) const;
+
+  private:
+    QString display_;
+    std::vector<int> positionOfByte_;
+    std::vector<size_t> byteOfPosition_;
+};
+
+class CReportDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    // Both callers pass no owner, so the viewer is a window of its own.
+    explicit CReportDlg(QWidget* owner = nullptr);
+    ~CReportDlg() override;
+
+    // Replaces the stored text and shows it; the caret goes to the start.
+    void SetReportText(const std::string& text);
+    const std::string& ReportText() const { return text_; }
+
+    // Enables or disables Save, Open Browser, Find and Close together.
+    void EnableButtons(bool on);
+
+    // The selection as byte offsets of the stored text.
+    TextRange Selection() const;
+    void SetSelection(size_t start, size_t end);
+
+    QPlainTextEdit* TextControl() const { return textControl_; }
+    QPushButton* SaveButton() const { return save_; }
+    QPushButton* OpenBrowserButton() const { return openBrowser_; }
+    QPushButton* FindButton() const { return find_; }
+    QPushButton* CloseButton() const { return close_; }
+
+    // The page of an Open Browser that went through the desktop's launcher: such launchers
+    // hand the page on and return at once, so it is removed when the program ends. Removes
+    // the pages left so far.
+    static void RemovePagesLeftForExit();
+
+    // The registry key whose default value names the browser.
+    static constexpr const char* kBrowserKey =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE";
+    static constexpr const char* kPageName = "Kelo.html";
+    static constexpr int kBrowserPollMilliseconds = 500;
+
+  public slots:
+    void OnSave();
+    void OnOpenBrowser();
+    // Opens another find box and returns it.
+    CFindDlg* OnFind();
+    // A find box asked for the next match.
+    void OnFindNext(CFindDlg* box);
+
+  private:
+    void CreateControls();
+
+    std::string text_;
+    ReportDisplay display_;
+    QPlainTextEdit* textControl_ = nullptr;  // 1003
+    QPushButton* save_ = nullptr;            // 1001
+    QPushButton* openBrowser_ = nullptr;     // 1028
+    QPushButton* find_ = nullptr;            // 1036
+    QPushButton* close_ = nullptr;           // 1
+};
+
+}  // namespace app
