@@ -1,0 +1,50 @@
+// The simulated machine's record of everything it receives: one JSON object per line on
+// standard output, so a test can assert exactly what reached the machine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+// One event, {"event":"name","key":value,...}, built field by field in the order added.
+class Event {
+  public:
+    explicit Event(std::string_view name);
+
+    // A byte string; every byte becomes the code point of the same value, so nothing is lost.
+    Event& Text(std::string_view key, std::string_view bytes);
+    Event& Number(std::string_view key, long long value);
+    Event& Flag(std::string_view key, bool value);
+    // Bytes as uppercase hexadecimal pairs separated by spaces, e.g. "00 01".
+    Event& Hex(std::string_view key, const uint8_t* bytes, size_t size);
+
+    // The finished JSON object, without a line end.
+    std::string Line() const;
+
+  private:
+    void Key(std::string_view key);
+    std::string body_;
+};
+
+// Quotes and escapes a byte string for JSON (bytes 0x80 to 0xFF become \u0080 to \u00FF).
+std::string JsonString(std::string_view bytes);
+
+class EventLog {
+  public:
+    using Sink = std::function<void(const std::string& line)>;
+
+    // Writes each line to standard output and flushes it at once.
+    EventLog();
+    explicit EventLog(Sink sink) : sink_(std::move(sink)) {}
+
+    void Emit(const Event& event) { sink_(event.Line()); }
+
+  private:
+    Sink sink_;
+};
+
+}  // namespace sim

@@ -1,0 +1,116 @@
+// The simulated machine: what it holds (type, report, parameter set, faults, the field it is
+// offering), what it does with each command, and the sessions that turn the bytes of one
+// connection into commands. Sockets stay outside; the server feeds bytes in and sends what
+// the sessions put into their outbox.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/event_log.h"
+#include "sim/faults.h"
+#include "sim/line_offer.h"
+#include "sim/packet_frame.h"
+#include "sim/recorder.h"
+
+namespace sim {
+
+// The object the status text lives in, and the one whose setting to 10 restarts the machine.
+inline constexpr char kStatusOid[] = ".1.3.6.1.4.1.1229.2.2.2.1.24.1";
+inline constexpr char kRestartOid[] = ".1.3.6.1.4.1.1229.2.8.1.0";
+constexpr long long kRestartValue = 10;
+
+// Half of the parameter set that 00 02/00 03 read and 00 04/00 05 write.
+constexpr size_t kHalfSize = 32768;
+
+struct MachineConfig {
+    int type = 1;
+    std::vector<uint8_t> report;
+    std::vector<uint8_t> parameters;
+    Faults faults;
+};
+
+// What a session wants sent after it took some bytes.
+struct Outbox {
+    std::string bytes;
+    bool closeAfterSend = false;  // close once the bytes are out (or at once when there are none)
+};
+
+class Machine {
+  public:
+    using RestartHook = std::function<void(const std::string& cause)>;
+
+    Machine(MachineConfig config, EventLog& log, Recorder& recorder);
+
+    int Type() const { return config_.type; }
+    const Faults& GetFaults() const { return config_.faults; }
+    EventLog& Log() { return log_; }
+    Recorder& GetRecorder() { return recorder_; }
+
+    // Called when the machine decides to restart; the server stops listening for a while.
+    void SetRestartHook(RestartHook hook) { restartHook_ = std::move(hook); }
+    // The server calls this when the restart begins: the offered field is gone.
+    void OnRestart();
+
+    // One SNMP datagram in; the answer datagram out (empty: no answer).
+    std::vector<uint8_t> AnswerSnmp(const uint8_t* datagram, size_t size, const std::string& peer);
+
+    // The status text of one read; the offered field moves on.
+    std::string ReadStatus();
+
+    // Starts offering the report ("REPORT:") or the parameter set ("READ_PARAM:").
+    void StartOffer(const std::string& key);
+    // The end-of-exchange byte (or a restart) ends the offer.
+    void EndOffer(const char* reason);
+
+    // A text command ("rs\n", "BOOT_UpdateMain 0\n", ...); returns true when firmware
+    // follows it.
+    bool RunTextCommand(int connection, const std::string& text, const char* via);
+
+    // A reply body for a packet frame of types 3 and 4, or none.
+    std::optional<std::vector<uint8_t>> HandleFrame(int connection, const PacketFrame& frame);
+
+    // Records a received parameter set; half is 1 or 2 for a half of types 3 and 4, else 0.
+    void KeepParameters(int connection, const char* via, int half,
+                        const std::vector<uint8_t>& content);
+
+    // Whether "BOOT_UpdateMain 0\n" came since the last image on the raw port; clears it.
+    bool TakeImageAnnouncement();
+
+    const std::vector<uint8_t>& Report() const { return config_.report; }
+    const std::vector<uint8_t>& Parameters() const { return config_.parameters; }
+
+  private:
+    void Restart(const std::string& cause);
+    std::vector<uint8_t> Half(int half) const;
+
+    MachineConfig config_;
+    EventLog& log_;
+    Recorder& recorder_;
+    RestartHook restartHook_;
+    std::unique_ptr<LineOffer> offer_;
+    bool imageAnnounced_ = false;
+};
+
+class Session {
+  public:
+    virtual ~Session() = default;
+    // Bytes arrived on the connection.
+    virtual void Receive(const uint8_t* bytes, size_t size, Outbox& out) = 0;
+    // The connection ended: the peer closed it, it broke, or the machine is stopping.
+    virtual void Closed(const char* reason) = 0;
+};
+
+enum class PortRole {
+    kLpd,      // TCP 515, types 1 and 2: LPD jobs
+    kPackets,  // TCP 9101 (type 3) or 9500 (type 4): packet frames
+    kRawImage  // TCP 9100, types 3 and 4: a firmware image per connection
+};
+
+std::unique_ptr<Session> MakeSession(PortRole role, Machine& machine, int connection);
+
+}  // namespace sim
