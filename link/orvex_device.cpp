@@ -117,8 +117,8 @@ bool ReadAttribute(const fs::path& path, std::string& value) {
 
 // The instance identifier USB\VID_xxxx&PID_xxxx\serial of the USB device that an lp node
 // belongs to: the node's device is the printer interface, whose parent is the USB device.
-// A device without a serial number is named by its place on the bus instead, as the other
-// system names it by a generated instance path.
+// A device without a serial number is named by its place on the bus instead, as Windows names
+// it by a generated instance path.
 bool InstanceIdOfNode(const fs::path& node, std::string& instanceId) {
     std::error_code error;
     const fs::path interface = fs::canonical(node / "device", error);

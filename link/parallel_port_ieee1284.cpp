@@ -88,9 +88,9 @@ CIeee1284Port::~CIeee1284Port() {
     Close();
 }
 
-// win9x is ignored: both of the other system's device paths, "LPT1:" with read code 17 on the
-// 9x family and "\\.\ss1" with IOCTL_PAR_QUERY_DEVICE_ID elsewhere, mean the first parallel
-// port and its device ID read, which is the first port libieee1284 finds.
+// win9x is ignored on Linux: the Windows device paths, "LPT1:" with read code 17 on the 9x
+// family and "\\.\ss1" with IOCTL_PAR_QUERY_DEVICE_ID on NT, both mean the first parallel port
+// and its device ID read, which is the first port libieee1284 finds.
 bool CIeee1284Port::Open(bool /*win9x*/) {
     if (open_)
         return true;
