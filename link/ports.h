@@ -8,7 +8,7 @@
 namespace kelo {
 
 class ParallelPort {
-public:
+  public:
     virtual ~ParallelPort() = default;
     // Opens the first parallel port; win9x picks the design's "LPT1:" branch.
     virtual bool Open(bool win9x) = 0;
@@ -22,7 +22,7 @@ public:
 
 // The machine's USB printer interface (COrvexDevice on a real system).
 class UsbDevice {
-public:
+  public:
     virtual ~UsbDevice() = default;
     // Searches and opens when no handle is held; whether a handle is open.
     virtual bool Open() = 0;
