@@ -1,0 +1,12 @@
+// kelo-cli: every service operation of Kelo from a terminal.
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+#include "platform/system.h"
+
+int main(int argc, char** argv) {
+    platform::SetProgramName(argc > 0 ? argv[0] : "kelo-cli");
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    return kelo::cli::RunCommandLine(arguments, kelo::cli::SystemConsole());
+}

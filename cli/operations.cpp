@@ -1,0 +1,130 @@
+#include "cli/operations.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "cli/interrupt.h"
+#include "files/firmware_file.h"
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "snmp/status_query.h"
+
+namespace kelo::cli {
+namespace {
+
+// The buffer the main dialog gives Get Parameters, and the most it accepts.
+constexpr int kParameterBufferSize = 131072;
+// The longest report the main dialog hands to the viewer, and so the longest one saved.
+constexpr size_t kLargestViewedReport = 131072;
+
+// A chooser that answers the file dialog with the path given on the command line.
+PathChooser ChoosePath(const std::string& path) {
+    return [path](std::string& chosen) {
+        chosen = path;
+        return true;
+    };
+}
+
+// Puts a report where the command line says: standard output, or a file by the viewer's
+// Save rules.
+bool DeliverReport(CommandContext& context, const Invocation& invocation, const std::string& text) {
+    if (invocation.output.empty())
+        return PrintText(context.writeOut, text);
+    return SaveReportText(invocation.output, text);
+}
+
+}  // namespace
+
+bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text) {
+    if (writeOut(text))
+        return true;
+    platform::ShowText(platform::FileErrorText("standard output", errno));
+    return false;
+}
+
+std::string ProgressLabel(Command command) {
+    switch (command) {
+        case Command::GetReport:
+            return "Get Report";
+        case Command::GetParams:
+            return "Get Parameters";
+        case Command::PutParams:
+            return "Put Parameters";
+        case Command::Upgrade:
+            return "Firmware Upgrade";
+        case Command::Restart:
+            return "Restart";
+        default:
+            return "";
+    }
+}
+
+bool RunGetReport(CommandContext& context, const Invocation& invocation) {
+    std::string report;
+    if (!context.link.GetReport(report))
+        return false;
+    // A run cancelled after the last read has nothing to deliver.
+    if (Interrupted())
+        return false;
+    if (!invocation.output.empty() && report.size() > kLargestViewedReport) {
+        platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
+        return false;
+    }
+    return DeliverReport(context, invocation, report);
+}
+
+bool RunOpenReport(CommandContext& context, const Invocation& invocation) {
+    std::string text;
+    if (!OpenReportFile(invocation.file, text))
+        return false;
+    return DeliverReport(context, invocation, text);
+}
+
+bool RunGetParams(CommandContext& context, const Invocation& invocation) {
+    std::vector<uint8_t> buffer(kParameterBufferSize);
+    const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
+    if (count < 1 || Interrupted())
+        return false;
+    // A set of 131,072 bytes or more is not saved, and nothing is shown (as in the GUI).
+    return SaveParameterFile(buffer.data(), count, ChoosePath(invocation.output));
+}
+
+bool RunPutParams(CommandContext& context, const Invocation& invocation) {
+    std::vector<uint8_t> plainBlock;
+    if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock) || Interrupted())
+        return false;
+    // The GUI's "all" check box is always cleared before Put Parameters reads it.
+    context.link.PutParameters(plainBlock.data(), static_cast<int>(plainBlock.size()), false);
+    return context.sink.DoneShown();
+}
+
+bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
+    std::vector<uint8_t> image;
+    if (!LoadFirmwareFile(ChoosePath(invocation.file), image) || Interrupted())
+        return false;
+    context.link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+    return context.sink.DoneShown();
+}
+
+bool RunRestart(CommandContext& context, const Invocation& invocation) {
+    std::string host = invocation.host;
+    if (host.empty()) {
+        const ConnectionSettings& settings = context.link.Settings();
+        const int selected = settings.selectedHost;
+        if (selected < 0 || static_cast<size_t>(selected) >= settings.hosts.size()) {
+            platform::ShowMessage(platform::IDS_SET_UP_PORT);
+            return false;
+        }
+        host = settings.hosts[static_cast<size_t>(selected)];
+    }
+    if (Interrupted())
+        return false;
+    const size_t shownBefore = context.sink.ShownIds().size();
+    RestartInterface(host, context.dialog);
+    // The exchange tells a failure only by its message.
+    return context.sink.ShownIds().size() == shownBefore;
+}
+
+}  // namespace kelo::cli

@@ -1,0 +1,35 @@
+// kelo-cli from its arguments to its exit status.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/terminal.h"
+
+namespace kelo::cli {
+
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+    kExitCancelled = 130,
+};
+
+// Where a run writes: standard output for reports, settings and help; standard error for
+// messages and the progress line.
+struct Console {
+    // Writes bytes to standard output; false, with errno set, when they could not be written.
+    std::function<bool(const std::string& bytes)> writeOut;
+    TerminalWriter writeErr;
+    // The progress line is drawn only on a terminal.
+    bool errIsTerminal = false;
+};
+
+// The process's own standard output and standard error.
+Console SystemConsole();
+
+// Runs one command line (the arguments after the program name) and returns the exit status.
+int RunCommandLine(const std::vector<std::string>& arguments, const Console& console);
+
+}  // namespace kelo::cli

@@ -1,0 +1,82 @@
+#include "cli/settings_commands.h"
+
+namespace kelo::cli {
+namespace {
+
+bool HoldsIndex(const ConnectionSettings& settings, int index) {
+    return index >= 0 && static_cast<size_t>(index) < settings.hosts.size();
+}
+
+// Removes a host as the port selection dialog's Delete Host does: the entry that moves into
+// the deleted one's place stays selected, or the new last entry when the last one went.
+void DeleteHost(ConnectionSettings& settings, int index) {
+    settings.hosts.erase(settings.hosts.begin() + index);
+    if (index < settings.selectedHost)
+        --settings.selectedHost;
+    const int count = static_cast<int>(settings.hosts.size());
+    if (settings.selectedHost >= count)
+        settings.selectedHost = count > 0 ? count - 1 : 0;
+}
+
+}  // namespace
+
+std::string FormatSettings(const ConnectionSettings& settings) {
+    std::string text = "port: ";
+    const std::string portName = PortKindName(settings.portKind);
+    text += portName.empty() ? std::to_string(settings.portKind) + " (unknown)" : portName;
+    const int type = settings.machineTypeIndex + 1;
+    text += "\ntype: " + std::to_string(type);
+    if (type < 1 || type > 4)
+        text += " (unknown)";
+    text += settings.hosts.empty() ? "\nhosts: none\n" : "\nhosts:\n";
+    for (size_t i = 0; i < settings.hosts.size(); ++i) {
+        const bool selected = static_cast<int>(i) == settings.selectedHost;
+        text += (selected ? "* " : "  ") + std::to_string(i) + " " + settings.hosts[i] + "\n";
+    }
+    return text;
+}
+
+std::optional<std::string> ApplyConfigChange(const Invocation& invocation,
+                                             ConnectionSettings& settings) {
+    switch (invocation.command) {
+        case Command::ConfigPort:
+            settings.portKind = invocation.value;
+            break;
+        case Command::ConfigType:
+            settings.machineTypeIndex = invocation.value;
+            break;
+        case Command::ConfigAddHost:
+            // The first host of an empty list becomes the selected one.
+            if (!HoldsIndex(settings, settings.selectedHost))
+                settings.selectedHost = static_cast<int>(settings.hosts.size());
+            settings.hosts.push_back(invocation.host);
+            break;
+        case Command::ConfigSelectHost:
+        case Command::ConfigDeleteHost:
+            if (!HoldsIndex(settings, invocation.value)) {
+                return "no host has the index " + std::to_string(invocation.value) +
+                       " (see kelo-cli config)";
+            }
+            if (invocation.command == Command::ConfigSelectHost)
+                settings.selectedHost = invocation.value;
+            else
+                DeleteHost(settings, invocation.value);
+            break;
+        default:
+            break;
+    }
+    return std::nullopt;
+}
+
+void ApplyOverrides(const RunOverrides& overrides, ConnectionSettings& settings) {
+    if (overrides.host) {
+        settings.hosts = {*overrides.host};
+        settings.selectedHost = 0;
+    }
+    if (overrides.machineTypeIndex)
+        settings.machineTypeIndex = *overrides.machineTypeIndex;
+    if (overrides.portKind)
+        settings.portKind = *overrides.portKind;
+}
+
+}  // namespace kelo::cli

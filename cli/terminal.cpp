@@ -1,0 +1,79 @@
+#include "cli/terminal.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace kelo::cli {
+namespace {
+
+constexpr int kBarWidth = 30;
+
+}  // namespace
+
+void WriteStandardError(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // nowhere left to report it
+        done += static_cast<size_t>(n);
+    }
+}
+
+ProgressLine::ProgressLine(TerminalWriter write, SteadyNow now)
+    : write_(std::move(write)), now_(std::move(now)) {}
+
+std::string ProgressLine::Render(const std::string& label, int range, int position) {
+    std::string line = label;
+    if (range > 0) {
+        // Some operations run the position one or two past the range; the bar stops full.
+        const long long filled = std::clamp(static_cast<long long>(position) * kBarWidth / range,
+                                            0LL, static_cast<long long>(kBarWidth));
+        line += " [" + std::string(static_cast<size_t>(filled), '#') +
+                std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "]";
+    }
+    line += " " + std::to_string(position) + "/" + std::to_string(range);
+    return line;
+}
+
+void ProgressLine::Update(int range, int position) {
+    const auto now = now_();
+    const bool atEnd = range > 0 && position >= range;
+    if (!drawn_.empty() && !atEnd && now - lastDraw_ < kRedrawInterval)
+        return;
+    const std::string line = Render(label_, range, position);
+    if (line == drawn_)
+        return;
+    // Spaces cover what a longer earlier line left behind.
+    const size_t cover = drawn_.size() > line.size() ? drawn_.size() - line.size() : 0;
+    write_("\r" + line + std::string(cover, ' ') + std::string(cover, '\b'));
+    drawn_ = line;
+    lastDraw_ = now;
+}
+
+void ProgressLine::Clear() {
+    if (drawn_.empty())
+        return;
+    write_("\r" + std::string(drawn_.size(), ' ') + "\r");
+    drawn_.clear();
+}
+
+TerminalSink::TerminalSink(TerminalWriter write, ProgressLine* progress)
+    : write_(std::move(write)), progress_(progress) {}
+
+void TerminalSink::Show(const platform::Message& message) {
+    if (progress_ != nullptr)
+        progress_->Clear();
+    write_("kelo-cli: " + message.text + "\n");
+    ids_.push_back(message.id);
+}
+
+bool TerminalSink::DoneShown() const {
+    return !ids_.empty() && ids_.back() == platform::IDS_DONE;
+}
+
+}  // namespace kelo::cli

@@ -1,0 +1,68 @@
+// Standard error as kelo-cli uses it: each message as one line "kelo-cli: TEXT", and on a
+// terminal one progress line that is redrawn in place and cleared before anything else is
+// written.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+
+namespace kelo::cli {
+
+// Writes bytes to standard error (or, in tests, wherever the function puts them).
+using TerminalWriter = std::function<void(const std::string& bytes)>;
+using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+
+// Writes the bytes to descriptor 2, unbuffered, so lines and the progress line never mix.
+void WriteStandardError(const std::string& bytes);
+
+class ProgressLine {
+  public:
+    // Redraws come at most this often, except the one that reaches the end of the range.
+    static constexpr std::chrono::milliseconds kRedrawInterval{100};
+
+    explicit ProgressLine(TerminalWriter write, SteadyNow now = std::chrono::steady_clock::now);
+
+    // The name of the operation, shown before the bar.
+    void SetLabel(std::string label) { label_ = std::move(label); }
+
+    // Draws the operation's range and position, unless a redraw came too recently.
+    void Update(int range, int position);
+
+    // Erases a drawn line and puts the cursor back at its start.
+    void Clear();
+
+    // The line's text: "Get Report [#####     ] 512/1024".
+    static std::string Render(const std::string& label, int range, int position);
+
+  private:
+    TerminalWriter write_;
+    SteadyNow now_;
+    std::string label_;
+    std::string drawn_;  // the text on the terminal now; empty when nothing is drawn
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// The message sink of kelo-cli. It keeps the ids of the messages shown, because Put
+// Parameters and Firmware upgrade tell their outcome only by their messages.
+class TerminalSink : public platform::MessageSink {
+  public:
+    // progress may be null when no progress line is drawn.
+    TerminalSink(TerminalWriter write, ProgressLine* progress);
+
+    void Show(const platform::Message& message) override;
+
+    const std::vector<int>& ShownIds() const { return ids_; }
+    // True when the last message shown was "Done.".
+    bool DoneShown() const;
+
+  private:
+    TerminalWriter write_;
+    ProgressLine* progress_;
+    std::vector<int> ids_;
+};
+
+}  // namespace kelo::cli
