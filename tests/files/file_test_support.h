@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "files/scramble.h"
 #include "platform/system.h"
 
 namespace kelo::filetest {
@@ -35,6 +37,24 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     for (const Bytes& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+inline Bytes RandomBytes(size_t count, uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(count);
+    for (uint8_t& b : bytes)
+        b = static_cast<uint8_t>(generator());
+    return bytes;
+}
+
+// Scrambles a plain block with a target large enough for any content, so tests can build
+// files past the limits the program itself keeps to.
+inline Bytes ScrambleWithoutLimit(Bytes plain, uint8_t mode) {
+    Bytes file(plain.size() * 2 + 16);
+    const int n = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), file.data(),
+                                   static_cast<int>(file.size()), mode);
+    file.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return file;
 }
 
 // A fresh folder under the temporary folder, removed with everything in it at the end.

@@ -21,13 +21,8 @@ constexpr char kIllegalFile[] = "Illegal File";
 constexpr char kIllegalReport[] = "Illegal Report File.";
 constexpr char kTooLarge[] = "Too Large File";
 
-// Scrambles a plain block as a report file would hold it, with no limit on its size.
 Bytes ScrambleTagged(Bytes plain) {
-    Bytes file(plain.size() * 2 + 16);
-    const int n = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), file.data(),
-                                   static_cast<int>(file.size()), ModeEncodeTagged);
-    file.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return file;
+    return filetest::ScrambleWithoutLimit(std::move(plain), ModeEncodeTagged);
 }
 
 // The plain report block of a text with its check byte, plus an error added to that byte.
