@@ -201,6 +201,9 @@ bool CDeviceLink::WritePort(const uint8_t* data, int length) {
             return false;
         }
         case kPortUsb:
+            // An empty block is a write of nothing, which is no failure.
+            if (length < 1)
+                return true;
             if (usb_ && usb_->Write(data, length) != 0)
                 return true;
             platform::ShowMessage(platform::IDS_FAILED_WRITE);
