@@ -1,0 +1,481 @@
+// The main dialog: caption and hidden controls, the enabling rule around every operation,
+// the report size limit, dropped files, the start-up file and the About box.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "app/file_dialogs.h"
+#include "app/kelo_app.h"
+#include "app/kelo_dlg.h"
+#include "app/report_dlg.h"
+#include "files/file_filters.h"
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "platform/message_recorder.h"
+#include "platform/system.h"
+
+namespace {
+
+using app::CKeloDlg;
+using ::testing::ElementsAre;
+
+// A fresh folder, removed with its content at the end.
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = platform::TempFolder() + "kelo-dlg-test-XXXXXX";
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// File dialogs that answer from a script: a path, or nullopt for Cancel.
+class ScriptedFileDialogs : public app::FileDialogs {
+  public:
+    ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
+    ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
+
+    bool Choose(QWidget* owner, const app::FileDialogSpec& spec, std::string& path) override {
+        asked.push_back(spec);
+        owners.push_back(owner);
+        if (onShow)
+            onShow();
+        if (answers.empty() || !answers.front()) {
+            if (!answers.empty())
+                answers.pop_front();
+            return false;
+        }
+        path = *answers.front();
+        answers.pop_front();
+        return true;
+    }
+
+    std::deque<std::optional<std::string>> answers;
+    std::vector<app::FileDialogSpec> asked;
+    std::vector<QWidget*> owners;
+    std::function<void()> onShow;
+
+  private:
+    app::FileDialogs* previous_;
+};
+
+// Acts on each modal dialog of type T as it comes up, then closes it.
+template <class T>
+class ModalWatcher {
+  public:
+    explicit ModalWatcher(std::function<void(T&)> act = {}) : act_(std::move(act)) {
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;
+            ++count_;
+            if (act_)
+                act_(*dialog);
+            dialog->reject();
+        });
+        timer_.start();
+    }
+    int Count() const { return count_; }
+
+  private:
+    std::function<void(T&)> act_;
+    QTimer timer_;
+    int count_ = 0;
+};
+
+const int kButtons[] = {CKeloDlg::IDC_SELECT_PORT,
+                        CKeloDlg::IDC_GET_REPORT,
+                        CKeloDlg::IDC_OPEN_REPORT,
+                        CKeloDlg::IDC_GET_PARAMETERS,
+                        CKeloDlg::IDC_PUT_PARAMETERS,
+                        CKeloDlg::IDC_FIRMWARE_UPGRADE,
+                        CKeloDlg::IDC_EXIT};
+
+// What the window looks like from the user's side at one moment.
+struct ControlState {
+    int enabledButtons = 0;
+    bool closeEnabled = false;
+    bool closeRefused = false;
+    bool operator==(const ControlState&) const = default;
+};
+const ControlState kBusy{0, false, true};
+const ControlState kIdle{7, true, false};
+
+// Reads the state; tries Close and Esc on a busy window (an idle one is left open).
+ControlState Observe(CKeloDlg& dialog) {
+    ControlState state;
+    for (int id : kButtons)
+        state.enabledButtons += dialog.Button(id)->isEnabled() ? 1 : 0;
+    state.closeEnabled = dialog.CloseAction()->isEnabled();
+    if (dialog.IsBusy()) {
+        dialog.close();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        state.closeRefused = dialog.isVisible();
+    }
+    return state;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+class KeloDlgTest : public ::testing::Test {
+  protected:
+    KeloDlgTest() : dialog_("", folder_ / "kelo.INI") {
+        dialog_.SetRegistration(std::nullopt);
+        dialog_.show();
+    }
+
+    // Puts a report file with this text where Open Report and drops can find it.
+    std::string MakeReportFile(const std::string& name, const std::string& text) {
+        EXPECT_TRUE(kelo::SaveReportText(folder_ / name, text));
+        return folder_ / name;
+    }
+
+    void Drop(const std::vector<std::string>& paths) {
+        QList<QUrl> urls;
+        for (const std::string& path : paths)
+            urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        QMimeData data;
+        data.setUrls(urls);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // Straight to the window: the application passes drops only to a drag it tracks.
+        static_cast<QObject&>(dialog_).event(&drop);
+    }
+
+    TempFolder folder_;
+    platform::MessageRecorder messages_;
+    CKeloDlg dialog_;
+};
+
+TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
+    EXPECT_EQ(dialog_.windowTitle().toStdString(), "Kelo " + platform::ProgramVersion());
+    EXPECT_FALSE(platform::ProgramVersion().empty());
+    EXPECT_FALSE(dialog_.AllCheckBox()->isVisible());
+    EXPECT_FALSE(dialog_.AllCheckBox()->isEnabled());
+    EXPECT_FALSE(dialog_.AllCheckBox()->isChecked());
+    EXPECT_FALSE(dialog_.DevelopmentLabel()->isVisible());
+    EXPECT_TRUE(dialog_.DevelopmentLabel()->text().isEmpty());
+    EXPECT_TRUE(dialog_.acceptDrops());
+    EXPECT_EQ(Observe(dialog_), kIdle);
+    EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_SELECT_PORT)->text(), "Select Port");
+    EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_FIRMWARE_UPGRADE)->text(), "Firmware Upgrade");
+    EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_EXIT)->text(), "Exit");
+}
+
+TEST_F(KeloDlgTest, SystemMenuEndsWithTheAboutEntryThatShowsTheCaptionsVersion) {
+    const QList<QAction*> actions = dialog_.SystemMenu()->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), "Close");
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), "Version of Kelo(&A)...");
+
+    QString shown;
+    QString caption;
+    ModalWatcher<app::CAboutDlg> about([&](app::CAboutDlg& box) {
+        shown = box.VersionText();
+        caption = box.windowTitle();
+    });
+    actions[2]->trigger();
+    EXPECT_EQ(about.Count(), 1);
+    EXPECT_EQ(caption, "Version of Kelo");
+    EXPECT_EQ("Kelo " + shown, dialog_.windowTitle());
+}
+
+TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter) {
+    ScriptedFileDialogs dialogs;  // every file dialog is cancelled
+    std::vector<ControlState> during;
+    auto observe = [&] { during.push_back(Observe(dialog_)); };
+    dialogs.onShow = observe;
+    CKeloDlg::Operations& ops = dialog_.MutableOperations();
+    ops.selectPort = observe;
+    ops.getReport = [&](std::string&) {
+        observe();
+        return false;
+    };
+    ops.getParameters = [&](uint8_t* buffer, int) {
+        observe();
+        buffer[0] = 0x42;
+        return 1;
+    };
+
+    for (int id : kButtons) {
+        if (id == CKeloDlg::IDC_EXIT)
+            continue;
+        during.clear();
+        dialog_.Button(id)->click();
+        ASSERT_FALSE(during.empty()) << id;
+        for (const ControlState& state : during)
+            EXPECT_EQ(state, kBusy) << id;
+        EXPECT_EQ(Observe(dialog_), kIdle) << id;
+        EXPECT_TRUE(dialog_.isVisible()) << id;
+    }
+    EXPECT_TRUE(messages_.Messages().empty());
+}
+
+TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
+    ScriptedFileDialogs dialogs;
+    bool touched = false;
+    CKeloDlg::Operations& ops = dialog_.MutableOperations();
+    ops.getParameters = [](uint8_t* buffer, int capacity) {
+        EXPECT_EQ(capacity, 131072);
+        buffer[0] = 1;
+        return 1;
+    };
+    ops.putParameters = [&](const uint8_t*, int, bool) { touched = true; };
+    ops.upgradeFirmware = [&](const uint8_t*, int) { touched = true; };
+
+    struct Case {
+        int button;
+        app::FileDialogSpec::Kind kind;
+        std::string filter;
+        std::string defaultExtension;
+        bool mustExist;
+        bool askBeforeReplace;
+    };
+    const Case cases[] = {
+        {CKeloDlg::IDC_OPEN_REPORT, app::FileDialogSpec::Kind::kOpen, kelo::kReportFilter, ".kel",
+         true, false},
+        {CKeloDlg::IDC_GET_PARAMETERS, app::FileDialogSpec::Kind::kSave, "", "", false, true},
+        {CKeloDlg::IDC_PUT_PARAMETERS, app::FileDialogSpec::Kind::kOpen, "", "", false, false},
+        {CKeloDlg::IDC_FIRMWARE_UPGRADE, app::FileDialogSpec::Kind::kOpen, kelo::kFirmwareFilter,
+         "", true, false},
+    };
+    for (const Case& c : cases) {
+        dialogs.asked.clear();
+        dialogs.owners.clear();
+        dialog_.Button(c.button)->click();
+        ASSERT_EQ(dialogs.asked.size(), 1u) << c.button;
+        const app::FileDialogSpec& spec = dialogs.asked[0];
+        EXPECT_EQ(spec.kind, c.kind) << c.button;
+        EXPECT_EQ(spec.filter, c.filter) << c.button;
+        EXPECT_EQ(spec.defaultExtension, c.defaultExtension) << c.button;
+        EXPECT_EQ(spec.mustExist, c.mustExist) << c.button;
+        EXPECT_EQ(spec.askBeforeReplace, c.askBeforeReplace) << c.button;
+        EXPECT_EQ(dialogs.owners[0], &dialog_) << c.button;
+        EXPECT_EQ(Observe(dialog_), kIdle) << c.button;
+    }
+    EXPECT_FALSE(touched);
+    EXPECT_TRUE(messages_.Messages().empty());
+}
+
+TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
+    struct Case {
+        size_t length;
+        bool viewerOpens;
+    };
+    for (const Case c : {Case{131073, false}, Case{131072, true}, Case{0, true}}) {
+        messages_.Clear();
+        const std::string report(c.length, 'R');
+        dialog_.MutableOperations().getReport = [&](std::string& text) {
+            text = report;
+            return true;
+        };
+        size_t shownLength = 99;
+        ControlState whileShown;
+        ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
+            shownLength = v.ReportText().size();
+            whileShown = Observe(dialog_);
+            EXPECT_EQ(v.parentWidget(), nullptr);
+        });
+        dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
+        EXPECT_EQ(viewer.Count(), c.viewerOpens ? 1 : 0) << c.length;
+        if (c.viewerOpens) {
+            EXPECT_EQ(shownLength, c.length);
+            EXPECT_EQ(whileShown, kBusy);
+            EXPECT_TRUE(messages_.Messages().empty());
+        } else {
+            EXPECT_THAT(messages_.Texts(), ElementsAre("Too Large File"));
+        }
+        EXPECT_EQ(Observe(dialog_), kIdle) << c.length;
+    }
+}
+
+TEST_F(KeloDlgTest, AFailedGetReportOpensNothing) {
+    dialog_.MutableOperations().getReport = [](std::string& text) {
+        text = "partial";
+        return false;
+    };
+    ModalWatcher<app::CReportDlg> viewer;
+    dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
+    EXPECT_EQ(viewer.Count(), 0);
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(Observe(dialog_), kIdle);
+}
+
+TEST_F(KeloDlgTest, OpenReportShowsTheChosenFile) {
+    const std::string path = MakeReportFile("chosen.kel", "LINE 1\r\nLINE 2\r\n");
+    ScriptedFileDialogs dialogs;
+    dialogs.answers.push_back(path);
+    std::string shown;
+    ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) { shown = v.ReportText(); });
+    dialog_.Button(CKeloDlg::IDC_OPEN_REPORT)->click();
+    EXPECT_EQ(viewer.Count(), 1);
+    EXPECT_EQ(shown, "LINE 1\r\nLINE 2\r\n");
+    EXPECT_EQ(Observe(dialog_), kIdle);
+}
+
+TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBackWithTheAllFlagOff) {
+    const std::vector<uint8_t> parameters = {0x00, 0x10, 0xFF, 0x7F, 0x80, 0x01};
+    CKeloDlg::Operations& ops = dialog_.MutableOperations();
+    ops.getParameters = [&](uint8_t* buffer, int capacity) {
+        EXPECT_EQ(capacity, 131072);
+        std::copy(parameters.begin(), parameters.end(), buffer);
+        return static_cast<int>(parameters.size());
+    };
+    std::vector<uint8_t> put;
+    int putCalls = 0;
+    ops.putParameters = [&](const uint8_t* data, int length, bool all) {
+        ++putCalls;
+        put.assign(data, data + length);
+        EXPECT_FALSE(all);
+    };
+
+    ScriptedFileDialogs dialogs;
+    dialogs.answers.push_back(folder_ / "machine.par");
+    dialog_.Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
+    ASSERT_TRUE(std::filesystem::exists(folder_ / "machine.par"));
+
+    dialog_.AllCheckBox()->setChecked(true);  // even a checked box would not count
+    dialogs.answers.push_back(folder_ / "machine.par");
+    dialog_.Button(CKeloDlg::IDC_PUT_PARAMETERS)->click();
+    ASSERT_EQ(putCalls, 1);
+    std::vector<uint8_t> expected = parameters;
+    expected.push_back(kelo::ParameterCheckByte(parameters.data(), 6));
+    EXPECT_EQ(put, expected);
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(Observe(dialog_), kIdle);
+}
+
+TEST_F(KeloDlgTest, FirmwareUpgradeSendsTheFilesBytes) {
+    const std::string image("\x01\x02\x00\xFF firmware", 13);
+    WriteFile(folder_ / "update.rfw", image);
+    std::string sent;
+    dialog_.MutableOperations().upgradeFirmware = [&](const uint8_t* data, int size) {
+        sent.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    };
+    ScriptedFileDialogs dialogs;
+    dialogs.answers.push_back(folder_ / "update.rfw");
+    dialog_.Button(CKeloDlg::IDC_FIRMWARE_UPGRADE)->click();
+    EXPECT_EQ(sent, image);
+    EXPECT_EQ(Observe(dialog_), kIdle);
+}
+
+TEST_F(KeloDlgTest, DroppedFilesOpenOnlyOneReport) {
+    const std::string report = MakeReportFile("dropped.kel", "DROPPED");
+    WriteFile(folder_ / "note.txt", "text");
+    std::vector<std::string> shown;
+    ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
+        shown.push_back(v.ReportText());
+        EXPECT_EQ(Observe(dialog_), kIdle);  // a drop does not disable the buttons
+    });
+
+    Drop({report, folder_ / "note.txt"});
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Drop Only One File"));
+    messages_.Clear();
+    Drop({folder_ / "note.txt"});
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Illegal File"));
+    messages_.Clear();
+    Drop({report});
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_THAT(shown, ElementsAre("DROPPED"));
+}
+
+TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {
+    TempFolder folder;
+    platform::MessageRecorder messages;
+    const std::string path = folder / "start.kel";
+    ASSERT_TRUE(kelo::SaveReportText(path, "STARTED"));
+
+    CKeloDlg dialog(path, folder / "kelo.INI");
+    dialog.SetRegistration(std::nullopt);
+    bool windowUp = false;
+    std::string shown;
+    ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
+        windowUp = dialog.isVisible() && dialog.windowTitle().startsWith("Kelo ");
+        shown = v.ReportText();
+    });
+    dialog.show();
+    EXPECT_EQ(viewer.Count(), 0);  // the start-up file waits for the event loop
+    QApplication::processEvents();
+    EXPECT_EQ(viewer.Count(), 1);
+    EXPECT_TRUE(windowUp);
+    EXPECT_EQ(shown, "STARTED");
+    EXPECT_EQ(Observe(dialog), kIdle);
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+// The whole program: the first argument opens, the second is ignored, and the settings are
+// written when the window closes.
+TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
+    TempFolder folder;
+    const std::string config = folder / "config";
+    const std::string data = folder / "data";
+    std::filesystem::create_directories(config);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    ASSERT_TRUE(kelo::SaveReportText(folder / "first.kel", "FIRST"));
+    ASSERT_TRUE(kelo::SaveReportText(folder / "second.kel", "SECOND"));
+
+    std::vector<std::string> shown;
+    ModalWatcher<app::CReportDlg> viewer(
+        [&](app::CReportDlg& v) { shown.push_back(v.ReportText()); });
+    // Once the viewer has come and gone, Exit ends the program.
+    QTimer exitWhenDone;
+    exitWhenDone.setInterval(1);
+    QObject::connect(&exitWhenDone, &QTimer::timeout, [&] {
+        auto* main = qobject_cast<CKeloDlg*>(QApplication::activeModalWidget());
+        if (main != nullptr && viewer.Count() > 0)
+            main->Button(CKeloDlg::IDC_EXIT)->click();
+    });
+    exitWhenDone.start();
+
+    app::CKeloApp program({folder / "first.kel", folder / "second.kel"});
+    EXPECT_EQ(program.Run(), 0);
+    EXPECT_THAT(shown, ElementsAre("FIRST"));
+    EXPECT_TRUE(std::filesystem::exists(config + "/kelo.INI"));
+    EXPECT_NE(ReadFile(config + "/kelo.INI").find("[Port]"), std::string::npos);
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}
