@@ -1,0 +1,225 @@
+// The .kel registration: the four values and the desktop files on the first start, nothing on
+// the next, everything again for a moved program, and the end of the program when the key
+// store cannot be written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QWindow>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/kelo_app.h"
+#include "app/kelo_dlg.h"
+#include "platform/message_recorder.h"
+#include "platform/registry_store.h"
+#include "platform/system.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using Command = std::vector<std::string>;
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = platform::TempFolder() + "kelo-registration-test-XXXXXX";
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+ino_t Inode(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+class RegistrationTest : public ::testing::Test {
+  protected:
+    app::FileTypeRegistration Where(const std::string& programPath) {
+        app::FileTypeRegistration where;
+        where.programPath = programPath;
+        where.storeFolder = data_ + "/kelo";
+        where.dataHome = data_;
+        where.iconPng = "\x89PNG icon";
+        where.runTool = [this](const Command& command) { tools_.push_back(command); };
+        return where;
+    }
+
+    std::string Value(const std::string& key, const std::string& name) {
+        std::string value = "<absent>";
+        platform::RegistryStore(data_ + "/kelo").ReadValue(key, name, value);
+        return value;
+    }
+
+    TempFolder folder_;
+    const std::string data_ = folder_ / "data";
+    const std::string desktopFile_ = data_ + "/applications/kelo.desktop";
+    const std::string mimeFile_ = data_ + "/mime/packages/kelo.xml";
+    std::vector<Command> tools_;
+};
+
+TEST_F(RegistrationTest, TheFirstStartWritesTheFourValuesAndTheDesktopFiles) {
+    EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              app::RegistrationResult::kWritten);
+
+    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", ""), "KeloFile");
+    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", "AppPath"), "/opt/kelo/bin/kelo \"%1\"");
+    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open", ""), "Open");
+    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command", ""),
+              "/opt/kelo/bin/kelo \"%1\"");
+
+    const std::string entry = ReadFile(desktopFile_);
+    EXPECT_THAT(entry, HasSubstr("[Desktop Entry]\n"));
+    EXPECT_THAT(entry, HasSubstr("\nExec=/opt/kelo/bin/kelo %f\n"));
+    EXPECT_THAT(entry, HasSubstr("\nMimeType=application/x-kelo-report;\n"));
+    const std::string mime = ReadFile(mimeFile_);
+    EXPECT_THAT(mime, HasSubstr("<mime-type type=\"application/x-kelo-report\">"));
+    EXPECT_THAT(mime, HasSubstr("<glob pattern=\"*.kel\"/>"));
+    EXPECT_EQ(ReadFile(data_ + "/icons/hicolor/64x64/apps/kelo.png"), "\x89PNG icon");
+    EXPECT_THAT(tools_, ElementsAre(Command{"update-mime-database", data_ + "/mime"},
+                                    Command{"update-desktop-database", data_ + "/applications"}));
+}
+
+TEST_F(RegistrationTest, TheNextStartWritesNothing) {
+    ASSERT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              app::RegistrationResult::kWritten);
+    // Every file is replaced through a rename when written, so a write shows as a new inode.
+    const ino_t store = Inode(data_ + "/kelo/registry");
+    const ino_t desktop = Inode(desktopFile_);
+    tools_.clear();
+
+    EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              app::RegistrationResult::kCurrent);
+    EXPECT_EQ(Inode(data_ + "/kelo/registry"), store);
+    EXPECT_EQ(Inode(desktopFile_), desktop);
+    EXPECT_TRUE(tools_.empty());
+}
+
+TEST_F(RegistrationTest, AMovedProgramIsRegisteredAgain) {
+    struct Case {
+        const char* label;
+        std::string movedTo;
+    };
+    const Case cases[] = {
+        {"another folder", "/usr/local/bin/kelo"},
+        {"a path differing only in case", "/OPT/kelo/bin/kelo"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NE(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+                  app::RegistrationResult::kKeyFailed);
+        tools_.clear();
+        EXPECT_EQ(app::RegisterFileType(Where(c.movedTo)), app::RegistrationResult::kWritten)
+            << c.label;
+        EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", "AppPath"), c.movedTo + " \"%1\"") << c.label;
+        EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command", ""),
+                  c.movedTo + " \"%1\"")
+            << c.label;
+        EXPECT_THAT(ReadFile(desktopFile_), HasSubstr("\nExec=" + c.movedTo + " %f\n")) << c.label;
+        EXPECT_EQ(tools_.size(), 2u) << c.label;
+    }
+}
+
+TEST_F(RegistrationTest, AStoreThatCannotBeCreatedWritesNothingAtAll) {
+    std::ofstream(folder_ / "plain-file") << "x";
+    app::FileTypeRegistration where = Where("/opt/kelo/bin/kelo");
+    where.storeFolder = folder_ / "plain-file/kelo";
+    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kKeyFailed);
+    EXPECT_FALSE(std::filesystem::exists(desktopFile_));
+    EXPECT_FALSE(std::filesystem::exists(mimeFile_));
+    EXPECT_TRUE(tools_.empty());
+}
+
+TEST(DesktopExecArgument, QuotesAndEscapesAsTheDesktopEntryRulesAsk) {
+    struct Case {
+        std::string path;
+        std::string written;  // as it stands in the .desktop file
+    };
+    const Case cases[] = {
+        {"/opt/kelo/bin/kelo", "/opt/kelo/bin/kelo"},
+        {"/home/a b/kelo", "\"/home/a b/kelo\""},
+        {"/srv/100%/kelo", "/srv/100%%/kelo"},
+        {"/srv/a\"b/kelo", "\"/srv/a\\\\\"b/kelo\""},
+        {"/srv/$x/kelo", "\"/srv/\\\\$x/kelo\""},
+        {"/srv/a\\b/kelo", "\"/srv/a\\\\\\\\b/kelo\""},
+        {"/srv/it's/kelo", "\"/srv/it's/kelo\""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(app::DesktopExecArgument(c.path), c.written) << c.path;
+}
+
+// The main window's part: message 122, the program ended with status 0 before the window
+// appeared, and the settings left as they were.
+TEST(RegistrationAtStart, AStoreThatCannotBeCreatedEndsTheProgramBeforeTheWindowShows) {
+    TempFolder folder;
+    std::ofstream(folder / "plain-file") << "x";
+    platform::MessageRecorder messages;
+    std::optional<int> status;
+    bool windowOnScreen = true;
+    {
+        app::CKeloDlg dialog("", folder / "kelo.INI");
+        app::FileTypeRegistration where;
+        where.programPath = "/opt/kelo/bin/kelo";
+        where.storeFolder = folder / "plain-file/kelo";
+        where.dataHome = folder / "data";
+        dialog.SetRegistration(where);
+        dialog.SetProgramExit([&](int code) {
+            status = code;
+            windowOnScreen = dialog.windowHandle() != nullptr && dialog.windowHandle()->isVisible();
+        });
+        dialog.show();
+    }
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_FALSE(windowOnScreen);
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].id, 122);
+    EXPECT_FALSE(std::filesystem::exists(folder / "kelo.INI"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "data"));
+}
+
+TEST(RegistrationAtStart, AWritableStoreLetsTheWindowOpenAndKeepsTheSettings) {
+    TempFolder folder;
+    platform::MessageRecorder messages;
+    bool ended = false;
+    {
+        app::CKeloDlg dialog("", folder / "kelo.INI");
+        app::FileTypeRegistration where;
+        where.programPath = "/opt/kelo/bin/kelo";
+        where.storeFolder = folder / "data/kelo";
+        where.dataHome = folder / "data";
+        dialog.SetRegistration(where);
+        dialog.SetProgramExit([&](int) { ended = true; });
+        dialog.show();
+        EXPECT_TRUE(dialog.isVisible());
+    }
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_TRUE(std::filesystem::exists(folder / "data/kelo/registry"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "kelo.INI"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}
