@@ -1,0 +1,208 @@
+// kelo-cli without a machine: the profile, report files, usage errors and the messages of a
+// connection that is not set up.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "link/settings.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "tests/cli/cli_harness.h"
+
+namespace {
+
+using cli_testing::CliEnvironment;
+using cli_testing::CliResult;
+using cli_testing::ReadFile;
+using cli_testing::RunCli;
+using cli_testing::WriteFile;
+
+kelo::ConnectionSettings StoredSettings(const CliEnvironment& env) {
+    return kelo::LoadSettings(platform::ProfileStore(env.ProfilePath()));
+}
+
+TEST(CliConfig, ChangesAreSavedInTheProfileTheGuiReads) {
+    CliEnvironment env;
+    env.SetProfile("[Window]\nLeft=10\n");
+    const std::vector<std::vector<std::string>> changes = {
+        {"config", "add-host", "127.0.0.2"}, {"config", "add-host", "printer-b"},
+        {"config", "add-host", "printer-c"}, {"config", "select-host", "2"},
+        {"config", "delete-host", "0"},      {"config", "type", "1"},
+        {"config", "port", "usb"},
+    };
+    for (const std::vector<std::string>& change : changes) {
+        const CliResult result = RunCli(change);
+        ASSERT_EQ(result.status, 0) << change[1] << ": " << result.err;
+        EXPECT_EQ(result.out + result.err, "");
+    }
+    const kelo::ConnectionSettings stored = StoredSettings(env);
+    EXPECT_EQ(stored.hosts, (std::vector<std::string>{"printer-b", "printer-c"}));
+    EXPECT_EQ(stored.selectedHost, 1);
+    EXPECT_EQ(stored.machineTypeIndex, 0);
+    EXPECT_EQ(stored.portKind, kelo::kPortUsb);
+    EXPECT_NE(env.Profile().find("[Window]\nLeft=10\n"), std::string::npos)
+        << "other sections stay as they were";
+
+    const CliResult shown = RunCli({"config"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, "port: usb\ntype: 1\nhosts:\n  0 printer-b\n* 1 printer-c\n");
+}
+
+TEST(CliConfig, RunOptionsAndFailedChangesAreNeverSaved) {
+    CliEnvironment env;
+    const std::string profile =
+        "[Port]\nPort=1\nHostSel=0\nNumHost=1\nHost0=printer-a\nWin9x_ExtraDelay=22000\n"
+        "MachineType=2\n";
+    env.SetProfile(profile);
+
+    const CliResult shown =
+        RunCli({"--host", "127.0.0.9", "--type", "4", "--port", "parallel", "config"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, "port: parallel\ntype: 4\nhosts:\n* 0 127.0.0.9\n");
+
+    // A device command with run options fails on the absent parallel port.
+    const CliResult failed =
+        RunCli({"--host", "127.0.0.9", "--type", "1", "--port", "parallel", "get-report"});
+    EXPECT_EQ(failed.status, 1);
+
+    EXPECT_EQ(RunCli({"config", "select-host", "3"}).status, 2);
+    EXPECT_EQ(RunCli({"config", "delete-host", "1"}).status, 2);
+    EXPECT_EQ(RunCli({"open-report", env.File("missing.kel")}).status, 1);
+    EXPECT_EQ(env.Profile(), profile) << "byte for byte as it was";
+}
+
+TEST(CliConfig, CommandsOtherThanAChangeCreateNoProfile) {
+    CliEnvironment env;
+    RunCli({"config"});
+    RunCli({"get-report"});
+    RunCli({"--host", "h", "config"});
+    EXPECT_FALSE(std::filesystem::exists(env.ProfilePath()));
+}
+
+std::string ParameterFile(const CliEnvironment& env) {
+    std::vector<uint8_t> set(65536);
+    for (size_t i = 0; i < set.size(); ++i)
+        set[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> file;
+    EXPECT_TRUE(kelo::EncodeParameterBlock(set.data(), static_cast<int>(set.size()), file));
+    const std::string path = env.File("set.prm");
+    WriteFile(path, std::string(file.begin(), file.end()));
+    return path;
+}
+
+TEST(CliWithoutHost, EveryMachineCommandAsksToSetUpThePort) {
+    CliEnvironment env;
+    const std::string parameters = ParameterFile(env);
+    WriteFile(env.File("fw.rfw"), "image");
+    const std::vector<std::vector<std::string>> commands = {
+        {"get-report"},
+        {"get-report", "-o", env.File("r.kel")},
+        {"get-params", "-o", env.File("p.prm")},
+        {"put-params", parameters},
+        {"upgrade", env.File("fw.rfw")},
+        {"restart"},
+        {"--port", "parallel", "get-report"},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        const CliResult result = RunCli(command);
+        EXPECT_EQ(result.status, 1) << command[0];
+        EXPECT_EQ(result.err, "kelo-cli: Set up \"SELECT PORT\"\n") << command[0];
+        EXPECT_EQ(result.out, "") << command[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(env.File("r.kel")));
+    EXPECT_FALSE(std::filesystem::exists(env.File("p.prm")));
+}
+
+TEST(CliFiles, ChecksTheFileBeforeItLooksForTheMachine) {
+    CliEnvironment env;
+    WriteFile(env.File("fw.RFW"), "image");
+    WriteFile(env.File("bad.prm"), "not a parameter file");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"upgrade", env.File("fw.RFW")}, "kelo-cli: Illegal File\n"},
+        {{"upgrade", env.File("none.rfw")},
+         "kelo-cli: " + platform::FileErrorText(env.File("none.rfw"), ENOENT) + "\n"},
+        {{"put-params", env.File("bad.prm")}, "kelo-cli: Illegal Parameter File.\n"},
+    };
+    for (const Case& c : cases) {
+        const CliResult result = RunCli(c.arguments);
+        EXPECT_EQ(result.status, 1) << c.arguments[1];
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+// Bytes a viewer holds: high bytes of the system code page, CR LF and a tab.
+const std::string kReportText = "SERVICE REPORT\r\n\tCounter \x81\x40 \xE9 42\r\nEND";
+
+TEST(CliOpenReport, PrintsTheTextOrSavesItByTheViewersRules) {
+    CliEnvironment env;
+    const std::string report = env.File("saved.kel");
+    ASSERT_TRUE(kelo::SaveReportText(report, kReportText));
+
+    const CliResult printed = RunCli({"open-report", report});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_EQ(printed.out, kReportText) << "byte for byte, nothing added";
+    EXPECT_EQ(printed.err, "");
+
+    EXPECT_EQ(RunCli({"open-report", report, "-o", env.File("copy.txt")}).status, 0);
+    EXPECT_EQ(ReadFile(env.File("copy.txt")), kReportText);
+    EXPECT_EQ(RunCli({"open-report", report, "-o", env.File("copykel")}).status, 0);
+    EXPECT_EQ(RunCli({"open-report", env.File("copykel"), "-o", env.File("again.txt")}).status, 1)
+        << "opening asks for the dotted extension";
+    ASSERT_TRUE(std::filesystem::copy_file(env.File("copykel"), env.File("copy.KEL")));
+    EXPECT_EQ(RunCli({"open-report", env.File("copy.KEL")}).out, kReportText);
+}
+
+TEST(CliOpenReport, RefusalsShowTheSystemsMessages) {
+    CliEnvironment env;
+    const std::string report = env.File("saved.kel");
+    ASSERT_TRUE(kelo::SaveReportText(report, kReportText));
+    WriteFile(env.File("plain.txt"), kReportText);
+    std::string damaged = ReadFile(report);
+    damaged[0] = static_cast<char>(damaged[0] ^ 0x01);
+    WriteFile(env.File("damaged.kel"), damaged);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"open-report", env.File("plain.txt")}, "kelo-cli: Illegal File\n"},
+        {{"open-report", env.File("damaged.kel")}, "kelo-cli: Illegal Report File.\n"},
+        {{"open-report", env.File("none.kel")},
+         "kelo-cli: " + platform::FileErrorText(env.File("none.kel"), ENOENT) + "\n"},
+        // The viewer saves only names ending in "kel" or "txt", case counting.
+        {{"open-report", report, "-o", env.File("out.TXT")}, "kelo-cli: Illegal File\n"},
+        {{"open-report", report, "-o", env.File("out.html")}, "kelo-cli: Illegal File\n"},
+    };
+    for (const Case& c : cases) {
+        const CliResult result = RunCli(c.arguments);
+        EXPECT_EQ(result.status, 1) << c.arguments.back();
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(env.File("out.TXT")));
+    EXPECT_FALSE(std::filesystem::exists(env.File("out.html")));
+}
+
+TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {
+    CliEnvironment env;
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{}, {"fetch"}, {"get-params"}, {"--type", "9"}}) {
+        const CliResult result = RunCli(arguments);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("kelo-cli: ", 0), 0u) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    }
+    const CliResult help = RunCli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: kelo-cli ", 0), 0u);
+    EXPECT_EQ(RunCli({"--version"}).out, "kelo-cli " + platform::ProgramVersion() + "\n");
+}
+
+}  // namespace

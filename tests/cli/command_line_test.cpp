@@ -1,0 +1,188 @@
+// The command line and the config commands of kelo-cli.
+#include <gtest/gtest.h>
+
+#include "cli/command_line.h"
+#include "cli/settings_commands.h"
+
+namespace kelo::cli {
+namespace {
+
+struct Accepted {
+    std::vector<std::string> arguments;
+    Command command;
+    std::string file;
+    std::string output;
+    std::string host;
+    int value;
+};
+
+class AcceptedCommandLine : public ::testing::TestWithParam<Accepted> {};
+
+TEST_P(AcceptedCommandLine, ParsesToItsCommand) {
+    const Accepted& expected = GetParam();
+    const ParseResult parse = ParseCommandLine(expected.arguments);
+    ASSERT_TRUE(parse.ok) << parse.error;
+    EXPECT_EQ(parse.invocation.command, expected.command);
+    EXPECT_EQ(parse.invocation.file, expected.file);
+    EXPECT_EQ(parse.invocation.output, expected.output);
+    EXPECT_EQ(parse.invocation.host, expected.host);
+    EXPECT_EQ(parse.invocation.value, expected.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, AcceptedCommandLine,
+    ::testing::Values(
+        Accepted{{"get-report"}, Command::GetReport, "", "", "", 0},
+        Accepted{{"get-report", "-o", "r.kel"}, Command::GetReport, "", "r.kel", "", 0},
+        Accepted{{"-o", "r.txt", "get-report"}, Command::GetReport, "", "r.txt", "", 0},
+        Accepted{{"open-report", "a.kel"}, Command::OpenReport, "a.kel", "", "", 0},
+        Accepted{
+            {"open-report", "a.kel", "-o", "b.txt"}, Command::OpenReport, "a.kel", "b.txt", "", 0},
+        Accepted{{"get-params", "-o", "p"}, Command::GetParams, "", "p", "", 0},
+        Accepted{{"put-params", "p"}, Command::PutParams, "p", "", "", 0},
+        Accepted{{"upgrade", "--", "-fw.rfw"}, Command::Upgrade, "-fw.rfw", "", "", 0},
+        Accepted{{"restart"}, Command::Restart, "", "", "", 0},
+        Accepted{{"restart", "printer-b"}, Command::Restart, "", "", "printer-b", 0},
+        Accepted{{"config"}, Command::ConfigShow, "", "", "", 0},
+        Accepted{{"config", "port", "parallel"}, Command::ConfigPort, "", "", "", 0},
+        Accepted{{"config", "port", "usb"}, Command::ConfigPort, "", "", "", 2},
+        Accepted{{"config", "type", "4"}, Command::ConfigType, "", "", "", 3},
+        Accepted{{"config", "add-host", "10.0.0.7"}, Command::ConfigAddHost, "", "", "10.0.0.7", 0},
+        Accepted{{"config", "select-host", "12"}, Command::ConfigSelectHost, "", "", "", 12},
+        Accepted{{"config", "delete-host", "0"}, Command::ConfigDeleteHost, "", "", "", 0},
+        Accepted{{"get-report", "--help"}, Command::Help, "", "", "", 0},
+        Accepted{{"--version", "nonsense"}, Command::Version, "", "", "", 0}));
+
+TEST(RunOptions, HoldTheirValuesWhereverTheyStand) {
+    const ParseResult parse = ParseCommandLine(
+        {"--host", "127.0.0.2", "get-report", "--type=2", "--port", "usb", "--no-progress"});
+    ASSERT_TRUE(parse.ok) << parse.error;
+    const Invocation& invocation = parse.invocation;
+    EXPECT_EQ(invocation.overrides.host, "127.0.0.2");
+    EXPECT_EQ(invocation.overrides.machineTypeIndex, 1);
+    EXPECT_EQ(invocation.overrides.portKind, kPortUsb);
+    EXPECT_FALSE(invocation.showProgress);
+
+    const ParseResult plain = ParseCommandLine({"get-report"});
+    EXPECT_FALSE(plain.invocation.overrides.Any());
+    EXPECT_TRUE(plain.invocation.showProgress);
+}
+
+class RefusedCommandLine : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(RefusedCommandLine, IsAUsageError) {
+    const ParseResult parse = ParseCommandLine(GetParam());
+    EXPECT_FALSE(parse.ok);
+    EXPECT_FALSE(parse.error.empty());
+    EXPECT_EQ(parse.error.find('\n'), std::string::npos) << "the hint is one line";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, RefusedCommandLine,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"report"},
+                      std::vector<std::string>{"get-report", "extra"},
+                      std::vector<std::string>{"get-report", "-o"},
+                      std::vector<std::string>{"get-params"},
+                      std::vector<std::string>{"put-params"},
+                      std::vector<std::string>{"put-params", "-o", "x", "p"},
+                      std::vector<std::string>{"upgrade", "a.rfw", "b.rfw"},
+                      std::vector<std::string>{"restart", "a", "b"},
+                      std::vector<std::string>{"--type", "5", "get-report"},
+                      std::vector<std::string>{"--type", "0", "get-report"},
+                      std::vector<std::string>{"--type", "3x", "get-report"},
+                      std::vector<std::string>{"--port", "serial", "get-report"},
+                      std::vector<std::string>{"--host", "", "get-report"},
+                      std::vector<std::string>{"--host", "a\nNumHost=99", "get-report"},
+                      std::vector<std::string>{"get-report", "--host"},
+                      std::vector<std::string>{"--verbose", "get-report"},
+                      std::vector<std::string>{"config", "port"},
+                      std::vector<std::string>{"config", "port", "lpt"},
+                      std::vector<std::string>{"config", "type", "1", "2"},
+                      std::vector<std::string>{"config", "select-host", "-1"},
+                      std::vector<std::string>{"config", "select-host", "99999999999"},
+                      std::vector<std::string>{"config", "delete-host", "one"},
+                      std::vector<std::string>{"config", "add-host", "a\rb"},
+                      std::vector<std::string>{"config", "colour", "red"},
+                      std::vector<std::string>{"config", "-o", "x"},
+                      std::vector<std::string>{"--host", "h", "config", "type", "1"}));
+
+TEST(ConfigShow, ListsPortTypeAndHostsWithTheSelectedOneMarked) {
+    ConnectionSettings settings;
+    settings.portKind = kPortNetwork;
+    settings.machineTypeIndex = 2;
+    settings.hosts = {"127.0.0.2", "printer-b"};
+    settings.selectedHost = 0;
+    EXPECT_EQ(FormatSettings(settings),
+              "port: network\ntype: 3\nhosts:\n* 0 127.0.0.2\n  1 printer-b\n");
+
+    // Values the profile may hold but no command sets.
+    settings.portKind = 5;
+    settings.machineTypeIndex = 6;
+    settings.selectedHost = 9;
+    EXPECT_EQ(FormatSettings(settings),
+              "port: 5 (unknown)\ntype: 7 (unknown)\nhosts:\n  0 127.0.0.2\n  1 printer-b\n");
+
+    EXPECT_EQ(FormatSettings(ConnectionSettings{kPortUsb, 0, 0, {}}),
+              "port: usb\ntype: 1\nhosts: none\n");
+}
+
+struct HostChange {
+    std::vector<std::string> arguments;
+    int selectedBefore;
+    std::vector<std::string> hostsAfter;
+    int selectedAfter;
+};
+
+class HostListChange : public ::testing::TestWithParam<HostChange> {};
+
+// The list alpha, beta, gamma before each change.
+TEST_P(HostListChange, KeepsASensibleSelection) {
+    const HostChange& change = GetParam();
+    ConnectionSettings settings;
+    settings.hosts = {"alpha", "beta", "gamma"};
+    settings.selectedHost = change.selectedBefore;
+    const ParseResult parse = ParseCommandLine(change.arguments);
+    ASSERT_TRUE(parse.ok) << parse.error;
+    EXPECT_EQ(ApplyConfigChange(parse.invocation, settings), std::nullopt);
+    EXPECT_EQ(settings.hosts, change.hostsAfter);
+    EXPECT_EQ(settings.selectedHost, change.selectedAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, HostListChange,
+    ::testing::Values(
+        // The entry that moves into the deleted one's place stays selected.
+        HostChange{{"config", "delete-host", "1"}, 1, {"alpha", "gamma"}, 1},
+        // Deleting the selected last entry selects the new last one.
+        HostChange{{"config", "delete-host", "2"}, 2, {"alpha", "beta"}, 1},
+        // Deleting before the selection keeps the same host selected.
+        HostChange{{"config", "delete-host", "0"}, 2, {"beta", "gamma"}, 1},
+        HostChange{{"config", "delete-host", "2"}, 0, {"alpha", "beta"}, 0},
+        HostChange{{"config", "select-host", "2"}, 0, {"alpha", "beta", "gamma"}, 2},
+        // Adding keeps the selection; with none selected the new host becomes it.
+        HostChange{{"config", "add-host", "delta"}, 1, {"alpha", "beta", "gamma", "delta"}, 1},
+        HostChange{{"config", "add-host", "delta"}, 7, {"alpha", "beta", "gamma", "delta"}, 3}));
+
+TEST(HostListChange, RefusesAnIndexPastTheListAndChangesNothing) {
+    for (const char* command : {"select-host", "delete-host"}) {
+        ConnectionSettings settings;
+        settings.hosts = {"alpha"};
+        const ParseResult parse = ParseCommandLine({"config", command, "1"});
+        ASSERT_TRUE(parse.ok);
+        EXPECT_NE(ApplyConfigChange(parse.invocation, settings), std::nullopt) << command;
+        EXPECT_EQ(settings.hosts, std::vector<std::string>{"alpha"});
+        EXPECT_EQ(settings.selectedHost, 0);
+    }
+}
+
+TEST(HostListChange, DeletingTheOnlyHostLeavesAnEmptyList) {
+    ConnectionSettings settings;
+    settings.hosts = {"alpha"};
+    const ParseResult parse = ParseCommandLine({"config", "delete-host", "0"});
+    ASSERT_EQ(ApplyConfigChange(parse.invocation, settings), std::nullopt);
+    EXPECT_TRUE(settings.hosts.empty());
+    EXPECT_EQ(settings.selectedHost, 0);
+}
+
+}  // namespace
+}  // namespace kelo::cli
