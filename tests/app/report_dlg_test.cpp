@@ -1,0 +1,405 @@
+// The report viewer: byte offsets against what the control shows, the find boxes, Save, and
+// Open Browser with a stand-in browser.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/file_dialogs.h"
+#include "app/find_dlg.h"
+#include "app/report_dlg.h"
+#include "files/file_filters.h"
+#include "files/report_file.h"
+#include "platform/clock.h"
+#include "platform/message_recorder.h"
+#include "platform/registry_store.h"
+#include "platform/system.h"
+
+namespace {
+
+using app::CReportDlg;
+using app::TextRange;
+using ::testing::ElementsAre;
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = platform::TempFolder() + "kelo-viewer-test-XXXXXX";
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteScript(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+}
+
+// What the control shows as selected, line breaks as "\n".
+std::string SelectedText(const CReportDlg& viewer) {
+    QString text = viewer.TextControl()->textCursor().selectedText();
+    text.replace(QChar::ParagraphSeparator, QChar(u'\n'));
+    return text.toStdString();
+}
+
+struct MappingCase {
+    size_t start;
+    size_t end;
+    std::string shown;
+    TextRange readBack;
+};
+
+TEST(ReportViewer, SelectsByteRangesOfTheStoredText) {
+    // A CR LF, a CR, an LF, characters of 2, 3 and 4 bytes, a stray byte and a NUL.
+    const std::string text(
+        "A\r\nB\rC\nD\xC3\xA9"
+        "E\xE3\x81\x82"
+        "F\xF0\x9F\x98\x80"
+        "G\x83H",
+        22);
+    const std::string tail("\0I", 2);
+    CReportDlg viewer;
+    viewer.SetReportText(text + tail);
+    const QTextDocument* document = viewer.TextControl()->document();
+    EXPECT_EQ(document->characterCount() - 1, 18);  // 24 bytes, 18 positions
+
+    const MappingCase cases[] = {
+        {0,
+         24,
+         "A\nB\nC\nD\xC3\xA9"
+         "E\xE3\x81\x82"
+         "F\xF0\x9F\x98\x80"
+         "G\xEF\xBF\xBDH"
+         "\xEF\xBF\xBDI",
+         {0, 24}},
+        {3, 8, "B\nC\nD", {3, 8}},
+        {1, 3, "\n", {1, 3}},
+        {8, 10, "\xC3\xA9", {8, 10}},
+        {11, 14, "\xE3\x81\x82", {11, 14}},
+        {15, 19, "\xF0\x9F\x98\x80", {15, 19}},
+        {20, 21, "\xEF\xBF\xBD", {20, 21}},
+        {9, 10, "\xC3\xA9", {8, 10}},  // inside a character: its start counts
+        {12,
+         16,
+         "\xE3\x81\x82"
+         "F",
+         {11, 15}},
+        {2, 2, "", {1, 1}},
+    };
+    for (const MappingCase& c : cases) {
+        viewer.SetSelection(c.start, c.end);
+        EXPECT_EQ(SelectedText(viewer), c.shown) << c.start << ".." << c.end;
+        EXPECT_EQ(viewer.Selection(), c.readBack) << c.start << ".." << c.end;
+    }
+
+    // A caret put between the two halves of a 4-byte character reads as the character's start.
+    QTextCursor cursor = viewer.TextControl()->textCursor();
+    cursor.setPosition(12);
+    viewer.TextControl()->setTextCursor(cursor);
+    EXPECT_EQ(viewer.Selection(), (TextRange{15, 15}));
+}
+
+class FindBoxTest : public ::testing::Test {
+  protected:
+    FindBoxTest() {
+        viewer_.SetReportText("abc xx abc yy ABC");  // "abc" at 0, 7 and 14
+        viewer_.show();
+    }
+
+    app::CFindDlg* OpenBox(const QString& needle, bool down) {
+        app::CFindDlg* box = viewer_.OnFind();
+        box->FindWhatEdit()->setText(needle);
+        (down ? box->DownRadio() : box->UpRadio())->setChecked(true);
+        return box;
+    }
+
+    // Presses Find Next and returns the selection, or nullopt after "Failed to find".
+    std::optional<TextRange> Next(app::CFindDlg* box) {
+        messages_.Clear();
+        box->FindNextButton()->click();
+        if (!messages_.Messages().empty()) {
+            EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to find"));
+            return std::nullopt;
+        }
+        return viewer_.Selection();
+    }
+
+    platform::MessageRecorder messages_;
+    CReportDlg viewer_;
+};
+
+TEST_F(FindBoxTest, ABoxStartsEmptyWithDownChosen) {
+    app::CFindDlg* box = viewer_.OnFind();
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(box->parentWidget(), &viewer_);
+    EXPECT_TRUE(box->FindWhatEdit()->text().isEmpty());
+    EXPECT_TRUE(box->DownRadio()->isChecked());
+    EXPECT_FALSE(box->FindNextButton()->isEnabled());
+    box->FindWhatEdit()->setText("a");
+    EXPECT_TRUE(box->FindNextButton()->isEnabled());
+}
+
+TEST_F(FindBoxTest, DownWalksTheMatchesAfterTheCaretAndStopsAtTheEnd) {
+    app::CFindDlg* box = OpenBox("abc", true);
+    // The match at the very start is passed over: the search begins after the caret.
+    EXPECT_EQ(Next(box), (TextRange{7, 10}));
+    EXPECT_EQ(Next(box), (TextRange{14, 17}));
+    EXPECT_EQ(SelectedText(viewer_), "ABC");
+    EXPECT_EQ(Next(box), std::nullopt);
+    EXPECT_EQ(viewer_.Selection(), (TextRange{14, 17}));  // the last match stays selected
+    EXPECT_EQ(Next(box), std::nullopt);                   // and nothing wraps around
+}
+
+TEST_F(FindBoxTest, UpWalksBackToTheBeginning) {
+    app::CFindDlg* box = OpenBox("ABC", false);
+    viewer_.SetSelection(17, 17);
+    EXPECT_EQ(Next(box), (TextRange{14, 17}));
+    EXPECT_EQ(Next(box), (TextRange{7, 10}));
+    EXPECT_EQ(Next(box), (TextRange{0, 3}));
+    EXPECT_EQ(Next(box), std::nullopt);
+    EXPECT_EQ(viewer_.Selection(), (TextRange{0, 3}));
+}
+
+TEST_F(FindBoxTest, TwoBoxesSearchEachWithItsOwnTextAndDirection) {
+    app::CFindDlg* first = OpenBox("ABC", true);
+    app::CFindDlg* second = OpenBox("xx", false);
+    EXPECT_EQ(Next(first), (TextRange{7, 10}));
+    EXPECT_EQ(Next(second), (TextRange{4, 6}));
+    EXPECT_EQ(Next(first), (TextRange{7, 10}));
+    EXPECT_EQ(Next(first), (TextRange{14, 17}));
+    EXPECT_EQ(Next(second), (TextRange{4, 6}));
+
+    QPointer<app::CFindDlg> closed(first);
+    first->CancelButton()->click();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closed.isNull());
+    EXPECT_EQ(Next(second), std::nullopt);  // nothing ends before "xx" at 4
+    viewer_.SetSelection(17, 17);
+    EXPECT_EQ(Next(second), (TextRange{4, 6}));
+}
+
+TEST_F(FindBoxTest, FindBoxesCloseWithTheViewer) {
+    QPointer<app::CFindDlg> box(viewer_.OnFind());
+    QPointer<app::CFindDlg> own;
+    {
+        CReportDlg other;
+        own = other.OnFind();
+        ASSERT_FALSE(own.isNull());
+    }
+    EXPECT_TRUE(own.isNull());
+    EXPECT_FALSE(box.isNull());
+}
+
+// File dialogs that answer from a script: a path, or nullopt for Cancel.
+class ScriptedFileDialogs : public app::FileDialogs {
+  public:
+    ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
+    ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
+    bool Choose(QWidget* owner, const app::FileDialogSpec& spec, std::string& path) override {
+        asked.push_back(spec);
+        owners.push_back(owner);
+        const std::optional<std::string> answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        if (answer)
+            path = *answer;
+        return answer.has_value();
+    }
+    std::deque<std::optional<std::string>> answers;
+    std::vector<app::FileDialogSpec> asked;
+    std::vector<QWidget*> owners;
+
+  private:
+    app::FileDialogs* previous_;
+};
+
+TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
+    TempFolder folder;
+    platform::MessageRecorder messages;
+    const std::string text("REPORT \xE3\x81\x82\r\n\x83\x41", 14);
+    CReportDlg viewer;
+    viewer.SetReportText(text);
+    ScriptedFileDialogs dialogs;
+    dialogs.answers = {folder / "saved.kel", folder / "saved.txt", std::nullopt};
+    for (int i = 0; i < 3; ++i)
+        viewer.SaveButton()->click();
+
+    std::string reread;
+    ASSERT_TRUE(kelo::OpenReportFile(folder / "saved.kel", reread));
+    EXPECT_EQ(reread, text);
+    EXPECT_EQ(ReadFile(folder / "saved.txt"), text);
+    EXPECT_TRUE(messages.Messages().empty());
+    ASSERT_EQ(dialogs.asked.size(), 3u);
+    const app::FileDialogSpec& spec = dialogs.asked[0];
+    EXPECT_EQ(spec.kind, app::FileDialogSpec::Kind::kSave);
+    EXPECT_EQ(spec.filter, kelo::kSaveFilter);
+    EXPECT_EQ(spec.defaultExtension, ".kel|.txt");
+    EXPECT_FALSE(spec.askBeforeReplace);
+    EXPECT_EQ(dialogs.owners[0], &viewer);
+}
+
+// Open Browser against a stand-in browser: a script that writes down its arguments and the
+// page it was given. The key store and the temporary folder live in a scratch folder.
+class OpenBrowserTest : public ::testing::Test {
+  protected:
+    OpenBrowserTest() {
+        std::filesystem::create_directories(temp_);
+        setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
+        setenv("TMPDIR", temp_.c_str(), 1);
+        WriteScript(browser_, "printf '%s\\n' \"$@\" > '" + seen_ +
+                                  ".args'\n"
+                                  "for page; do :; done\n"
+                                  "cat \"$page\" > '" +
+                                  seen_ + ".page'\n");
+        // Each pause records the moment and waits until the browser has ended.
+        clock_.onSleep = [this](int) {
+            pageDuringWait_ = std::filesystem::exists(page_);
+            buttonsDuringWait_ = AnyButtonEnabled();
+            siginfo_t info{};
+            waitid(P_ALL, 0, &info, WEXITED | WNOWAIT);
+        };
+        viewer_.SetReportText(" \t\r\n<b>Total</b> & more\r\n \n");
+        viewer_.show();
+    }
+    ~OpenBrowserTest() override {
+        unsetenv("XDG_DATA_HOME");
+        unsetenv("TMPDIR");
+    }
+
+    void RegisterBrowser(const std::string& commandLine) {
+        ASSERT_TRUE(platform::RegistryStore(platform::DataFolder())
+                        .WriteValue(CReportDlg::kBrowserKey, "", commandLine));
+    }
+
+    bool AnyButtonEnabled() const {
+        return viewer_.SaveButton()->isEnabled() || viewer_.OpenBrowserButton()->isEnabled() ||
+               viewer_.FindButton()->isEnabled() || viewer_.CloseButton()->isEnabled();
+    }
+    bool AllButtonsEnabled() const {
+        return viewer_.SaveButton()->isEnabled() && viewer_.OpenBrowserButton()->isEnabled() &&
+               viewer_.FindButton()->isEnabled() && viewer_.CloseButton()->isEnabled();
+    }
+
+    const std::string kPage =
+        "<HTML><BODY><PRE>&lt;b&gt;Total&lt;/b&gt; &amp; more</PRE></BODY></HTML>";
+    TempFolder folder_;
+    const std::string temp_ = folder_ / "tmp";
+    const std::string page_ = temp_ + "/Kelo.html";
+    const std::string browser_ = folder_ / "browser";
+    const std::string seen_ = folder_ / "seen";
+    platform::MessageRecorder messages_;
+    platform::FakeClock clock_;
+    CReportDlg viewer_;
+    bool pageDuringWait_ = false;
+    bool buttonsDuringWait_ = true;
+};
+
+TEST_F(OpenBrowserTest, ShowsTheEscapedPageWaitsForTheBrowserAndRemovesThePage) {
+    struct Case {
+        const char* label;
+        std::string commandLine;
+        std::string arguments;
+    };
+    const Case cases[] = {
+        {"the path alone", browser_, page_ + "\n"},
+        {"a path with an option", "'" + browser_ + "' --new-window",
+         "--new-window\n" + page_ + "\n"},
+    };
+    for (const Case& c : cases) {
+        clock_.Clear();
+        RegisterBrowser(c.commandLine);
+        viewer_.OpenBrowserButton()->click();
+        EXPECT_EQ(ReadFile(seen_ + ".args"), c.arguments) << c.label;
+        EXPECT_EQ(ReadFile(seen_ + ".page"), kPage) << c.label;
+        EXPECT_EQ(clock_.Waits(), std::vector<int>{500}) << c.label;
+        EXPECT_TRUE(pageDuringWait_) << c.label;
+        EXPECT_FALSE(buttonsDuringWait_) << c.label;
+        EXPECT_FALSE(std::filesystem::exists(page_)) << c.label;
+        EXPECT_TRUE(AllButtonsEnabled()) << c.label;
+        EXPECT_TRUE(messages_.Messages().empty()) << c.label;
+    }
+}
+
+TEST_F(OpenBrowserTest, ABrowserThatCannotStartLeavesThePageAndTheButtons) {
+    RegisterBrowser(folder_ / "no-such-browser");
+    viewer_.OpenBrowserButton()->click();
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to Create Process"));
+    EXPECT_EQ(ReadFile(page_), kPage);
+    EXPECT_TRUE(clock_.Waits().empty());
+    EXPECT_TRUE(AllButtonsEnabled());
+}
+
+TEST_F(OpenBrowserTest, APageThatCannotBeRemovedIsReported) {
+    // This browser leaves a folder in the page's place, which a file removal cannot take away.
+    WriteScript(browser_, "rm \"$1\"; mkdir \"$1\"; touch \"$1/x\"\n");
+    RegisterBrowser(browser_);
+    viewer_.OpenBrowserButton()->click();
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to remove."));
+    EXPECT_TRUE(AllButtonsEnabled());
+}
+
+TEST_F(OpenBrowserTest, WithoutARegisteredBrowserTheLauncherGetsThePageUntilTheProgramEnds) {
+    const std::string bin = folder_ / "bin";
+    std::filesystem::create_directories(bin);
+    WriteScript(bin + "/xdg-open", "cat \"$1\" > '" + seen_ + ".page'\n");
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin";
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    viewer_.OpenBrowserButton()->click();
+    setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(ReadFile(seen_ + ".page"), kPage);
+    EXPECT_EQ(clock_.Waits(), std::vector<int>{500});
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_TRUE(AllButtonsEnabled());
+    EXPECT_TRUE(std::filesystem::exists(page_));  // the browser may still be reading it
+    CReportDlg::RemovePagesLeftForExit();
+    EXPECT_FALSE(std::filesystem::exists(page_));
+}
+
+TEST_F(OpenBrowserTest, APageThatCannotBeWrittenStartsNoBrowser) {
+    RegisterBrowser(browser_);
+    setenv("TMPDIR", (folder_ / "missing").c_str(), 1);
+    viewer_.OpenBrowserButton()->click();
+    ASSERT_EQ(messages_.Messages().size(), 1u);
+    EXPECT_THAT(messages_.Texts()[0], ::testing::HasSubstr(folder_ / "missing/Kelo.html"));
+    EXPECT_FALSE(std::filesystem::exists(seen_ + ".args"));
+    EXPECT_TRUE(clock_.Waits().empty());
+    EXPECT_TRUE(AllButtonsEnabled());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}
