@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -470,6 +471,84 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     EXPECT_NE(ReadFile(config + "/kelo.INI").find("[Port]"), std::string::npos);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_DATA_HOME");
+}
+
+TEST(FileDialogs, TranslateTheFiltersForQt) {
+    struct Case {
+        std::string filter;
+        QStringList names;
+    };
+    const Case cases[] = {
+        {kelo::kReportFilter, {"Kelo Report File(*.kel)"}},
+        {kelo::kFirmwareFilter, {"Firmware Files (*.rfw)", "All Files (*)"}},
+        {kelo::kSaveFilter, {"Kelo Report File(*.kel)", "Text File (*.txt)", "All Files (*)"}},
+        {"Logs|*.log;*.txt|", {"Logs (*.log *.txt)"}},
+        {"", {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(app::NameFilters(c.filter), c.names) << c.filter;
+
+    EXPECT_EQ(app::DefaultSuffix(".kel|.txt", 0), "kel");
+    EXPECT_EQ(app::DefaultSuffix(".kel|.txt", 1), "txt");
+    EXPECT_EQ(app::DefaultSuffix(".kel|.txt", 2), "kel");  // "All Files" keeps the first
+    EXPECT_EQ(app::DefaultSuffix(".kel", 0), "kel");
+    EXPECT_EQ(app::DefaultSuffix("", 0), "");
+}
+
+// The dialogs Qt shows, as the operations set them up.
+TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
+    struct Seen {
+        QFileDialog::AcceptMode mode;
+        QFileDialog::FileMode fileMode;
+        QStringList filters;
+        QString suffix;
+        bool confirmOverwrite;
+        QString suffixForText;
+    };
+    std::optional<Seen> seen;
+    ModalWatcher<QFileDialog> watcher([&](QFileDialog& d) {
+        seen = Seen{d.acceptMode(),
+                    d.fileMode(),
+                    d.nameFilters(),
+                    d.defaultSuffix(),
+                    !d.testOption(QFileDialog::DontConfirmOverwrite),
+                    ""};
+        if (d.nameFilters().size() > 1) {
+            d.selectNameFilter(d.nameFilters()[1]);
+            emit d.filterSelected(d.nameFilters()[1]);
+            seen->suffixForText = d.defaultSuffix();
+        }
+    });
+
+    dialog_.Button(CKeloDlg::IDC_OPEN_REPORT)->click();
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(seen->mode, QFileDialog::AcceptOpen);
+    EXPECT_EQ(seen->fileMode, QFileDialog::ExistingFile);
+    EXPECT_EQ(seen->filters, QStringList{"Kelo Report File(*.kel)"});
+    EXPECT_EQ(seen->suffix, "kel");
+
+    seen.reset();
+    dialog_.MutableOperations().getParameters = [](uint8_t* buffer, int) {
+        buffer[0] = 7;
+        return 1;
+    };
+    dialog_.Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);
+    EXPECT_TRUE(seen->confirmOverwrite);
+
+    seen.reset();
+    app::CReportDlg viewer;
+    viewer.SaveButton()->click();
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);
+    EXPECT_FALSE(seen->confirmOverwrite);
+    EXPECT_EQ(seen->suffix, "kel");
+    EXPECT_EQ(seen->suffixForText, "txt");
+
+    EXPECT_EQ(watcher.Count(), 3);
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(Observe(dialog_), kIdle);
 }
 
 }  // namespace
