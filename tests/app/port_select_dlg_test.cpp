@@ -1,0 +1,533 @@
+// The "Select Port" dialog run modally with scripted user actions: the host box's deletions and
+// typed hosts, what OK hands back and Cancel keeps, the port enabling rule, and Restart.
+#include "app/port_select_dlg.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+#include <optional>
+
+#include "app/comm_cancel_dlg.h"
+#include "link/device_link.h"
+#include "platform/clock.h"
+#include "platform/headless_cancel_dialog.h"
+#include "platform/message_recorder.h"
+#include "tests/snmp/scripted_agent.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using app::CCommCancelDlg;
+using app::CPortSelectDlg;
+using Hosts = std::vector<std::string>;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using Script = std::function<void(CPortSelectDlg&)>;
+
+// Queues the script to run inside the dialog's modal loop. A script that stops early (a failed
+// assertion) leaves the dialog open; it is cancelled then so that the test goes on.
+void Queue(CPortSelectDlg& dialog, Script script) {
+    QTimer::singleShot(0, &dialog, [&dialog, script] {
+        script(dialog);
+        if (dialog.isVisible())
+            dialog.reject();
+    });
+}
+
+bool RunScripted(CPortSelectDlg& dialog, kelo::PortSelection& selection, Script script) {
+    Queue(dialog, std::move(script));
+    return dialog.Run(selection);
+}
+
+Hosts BoxEntries(const CPortSelectDlg& dialog) {
+    Hosts entries;
+    for (int i = 0; i < dialog.HostBox()->count(); ++i) {
+        entries.push_back(dialog.HostBox()->itemText(i).toStdString());
+    }
+    return entries;
+}
+
+std::string EditText(const CPortSelectDlg& dialog) {
+    return dialog.HostBox()->lineEdit()->text().toStdString();
+}
+
+// Types into the host box's edit field as the user does, over whatever it shows.
+void TypeHost(CPortSelectDlg& dialog, const char* text) {
+    dialog.HostBox()->lineEdit()->selectAll();
+    QTest::keyClicks(dialog.HostBox()->lineEdit(), text);
+}
+
+void Click(QAbstractButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+kelo::PortSelection Selection(Hosts hosts, int selected, int portKind = kelo::kPortNetwork,
+                              int typeValue = 0) {
+    kelo::PortSelection selection;
+    selection.hosts = std::move(hosts);
+    selection.selectedHost = selected;
+    selection.portKind = portKind;
+    selection.typeValue = typeValue;
+    return selection;
+}
+
+TEST(PortSelectDlg, DeleteHostSelectsTheEntryThatMovesUpOrTheNewLastOne) {
+    CPortSelectDlg dialog;
+    auto selection = Selection({"alpha", "beta", "gamma"}, 1);
+    RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+        EXPECT_EQ(EditText(d), "beta");
+        Click(d.DeleteHostButton());
+        EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "gamma"));
+        EXPECT_EQ(d.HostBox()->currentIndex(), 1);
+        EXPECT_EQ(EditText(d), "gamma");
+
+        Click(d.DeleteHostButton());
+        EXPECT_THAT(BoxEntries(d), ElementsAre("alpha"));
+        EXPECT_EQ(d.HostBox()->currentIndex(), 0);
+        EXPECT_EQ(EditText(d), "alpha");
+
+        Click(d.DeleteHostButton());
+        EXPECT_THAT(BoxEntries(d), IsEmpty());
+        EXPECT_EQ(d.HostBox()->currentIndex(), -1);
+        EXPECT_EQ(EditText(d), "");
+        Click(d.CancelButton());
+    });
+}
+
+TEST(PortSelectDlg, DeleteHostWithATypedHostDeletesNothing) {
+    CPortSelectDlg dialog;
+    auto selection = Selection({"alpha", "beta"}, 0);
+    RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+        TypeHost(d, "delta");
+        Click(d.DeleteHostButton());
+        EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "beta"));
+        EXPECT_EQ(EditText(d), "delta");
+        Click(d.CancelButton());
+    });
+}
+
+// What the user does in the host box before OK.
+struct OkCase {
+    const char* what;
+    Hosts hosts;
+    int selected;
+    const char* typed;  // typed into the edit field, or nullptr
+    bool arrowDown;     // then the next entry chosen from the list with the arrow key
+    bool enterKey;      // Enter in the edit field instead of a click on OK
+    Hosts expectedHosts;
+    int expectedSelected;
+};
+
+class OkTest : public ::testing::TestWithParam<OkCase> {};
+
+TEST_P(OkTest, HandsBackTheBoxWithATypedHostInFront) {
+    const OkCase& c = GetParam();
+    CPortSelectDlg dialog;
+    auto selection = Selection(c.hosts, c.selected);
+    const bool accepted = RunScripted(dialog, selection, [&c](CPortSelectDlg& d) {
+        if (c.typed != nullptr)
+            TypeHost(d, c.typed);
+        if (c.arrowDown)
+            QTest::keyClick(d.HostBox(), Qt::Key_Down);
+        if (c.enterKey) {
+            QTest::keyClick(d.HostBox()->lineEdit(), Qt::Key_Return);
+        } else {
+            Click(d.OkButton());
+        }
+    });
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(selection.hosts, c.expectedHosts);
+    EXPECT_EQ(selection.selectedHost, c.expectedSelected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PortSelectDlg, OkTest,
+    ::testing::Values(OkCase{"typed_new_host_with_none_selected",
+                             {"alpha", "beta", "gamma"},
+                             7,
+                             "delta",
+                             false,
+                             false,
+                             {"delta", "alpha", "beta", "gamma"},
+                             0},
+                      OkCase{"typed_host_already_listed",
+                             {"alpha", "beta", "gamma"},
+                             0,
+                             "beta",
+                             false,
+                             false,
+                             {"beta", "alpha", "beta", "gamma"},
+                             0},
+                      OkCase{"typed_host_then_enter",
+                             {"alpha", "beta"},
+                             1,
+                             "alpha",
+                             false,
+                             true,
+                             {"alpha", "alpha", "beta"},
+                             0},
+                      OkCase{"empty_list_nothing_typed", {}, 0, nullptr, false, false, {""}, 0},
+                      OkCase{"entry_selected",
+                             {"alpha", "beta", "gamma"},
+                             2,
+                             nullptr,
+                             false,
+                             false,
+                             {"alpha", "beta", "gamma"},
+                             2},
+                      OkCase{"entry_chosen_after_typing",
+                             {"alpha", "beta"},
+                             0,
+                             "zeta",
+                             true,
+                             false,
+                             {"alpha", "beta"},
+                             1}),
+    [](const ::testing::TestParamInfo<OkCase>& info) { return info.param.what; });
+
+// The connection's settings around a run of the dialog through SelectPort.
+class SelectPortTest : public ::testing::Test {
+  protected:
+    void WriteProfile(const std::string& text) { std::ofstream(Profile()) << text; }
+    std::string Profile() const { return dir_.File("kelo.INI"); }
+    kelo::ConnectionSettings Reload() {
+        kelo::CDeviceLink link(progress_, Profile());
+        link.DiscardSettingsOnExit();
+        return link.Settings();
+    }
+
+    testing_support::TempDir dir_;
+    platform::HeadlessCancelDialog progress_;
+};
+
+TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
+    WriteProfile("[Port]\nPort=1\nHostSel=1\nNumHost=3\nHost0=alpha\nHost1=beta\nHost2=gamma\n");
+    {
+        kelo::CDeviceLink link(progress_, Profile());
+        CPortSelectDlg dialog;
+        Queue(dialog, [](CPortSelectDlg& d) {
+            Click(d.DeleteHostButton());
+            Click(d.DeleteHostButton());
+            Click(d.PortRadio(kelo::kPortUsb));
+            Click(d.TypeRadio(0));
+            Click(d.CancelButton());
+        });
+        link.SelectPort(dialog);
+    }
+    const kelo::ConnectionSettings settings = Reload();
+    EXPECT_THAT(settings.hosts, ElementsAre("alpha", "beta", "gamma"));
+    EXPECT_EQ(settings.selectedHost, 1);
+    EXPECT_EQ(settings.portKind, kelo::kPortNetwork);
+    EXPECT_EQ(settings.machineTypeIndex, 2);
+}
+
+TEST_F(SelectPortTest, OkTakesThePortTheTypeAndTheHosts) {
+    WriteProfile("[Port]\nPort=1\nHostSel=0\nNumHost=2\nHost0=alpha\nHost1=beta\n");
+    {
+        kelo::CDeviceLink link(progress_, Profile());
+        CPortSelectDlg dialog;
+        Queue(dialog, [](CPortSelectDlg& d) {
+            EXPECT_TRUE(d.TypeRadio(2)->isChecked());
+            Click(d.DeleteHostButton());
+            Click(d.TypeRadio(0));
+            Click(d.PortRadio(kelo::kPortParallel));
+            Click(d.OkButton());
+        });
+        link.SelectPort(dialog);
+    }
+    const kelo::ConnectionSettings settings = Reload();
+    EXPECT_THAT(settings.hosts, ElementsAre("beta"));
+    EXPECT_EQ(settings.selectedHost, 0);
+    EXPECT_EQ(settings.portKind, kelo::kPortParallel);
+    EXPECT_EQ(settings.machineTypeIndex, 0);
+}
+
+// Stored values the dialog has no radio for: it opens with none checked and, without a click,
+// OK leaves them as they were.
+struct UncheckedCase {
+    const char* what;
+    int storedPort;
+    int storedType;
+};
+
+class UncheckedTest : public SelectPortTest, public ::testing::WithParamInterface<UncheckedCase> {};
+
+TEST_P(UncheckedTest, OkWithoutAClickKeepsTheStoredValue) {
+    const UncheckedCase& c = GetParam();
+    {
+        kelo::CDeviceLink link(progress_, Profile());
+        link.MutableSettings().portKind = c.storedPort;
+        link.MutableSettings().machineTypeIndex = c.storedType;
+        CPortSelectDlg dialog;
+        Queue(dialog, [&c](CPortSelectDlg& d) {
+            for (int kind = 0; kind < 3; ++kind) {
+                EXPECT_EQ(d.PortRadio(kind)->isChecked(), kind == c.storedPort) << kind;
+            }
+            for (int index = 0; index < 4; ++index) {
+                EXPECT_EQ(d.TypeRadio(index)->isChecked(), index == c.storedType) << index;
+            }
+            // No port chosen: the host controls stay as the template has them.
+            EXPECT_TRUE(d.HostBox()->isEnabled());
+            EXPECT_TRUE(d.DeleteHostButton()->isEnabled());
+            EXPECT_TRUE(d.RestartButton()->isEnabled());
+            Click(d.OkButton());
+        });
+        link.SelectPort(dialog);
+    }
+    const kelo::ConnectionSettings settings = Reload();
+    EXPECT_EQ(settings.portKind, c.storedPort);
+    EXPECT_EQ(settings.machineTypeIndex, c.storedType);
+}
+
+INSTANTIATE_TEST_SUITE_P(PortSelectDlg, UncheckedTest,
+                         ::testing::Values(UncheckedCase{"port_5", 5, 2},
+                                           UncheckedCase{"port_minus_1", -1, 1},
+                                           UncheckedCase{"type_index_7", 1, 7},
+                                           UncheckedCase{"type_index_minus_2", 1, -2}),
+                         [](const ::testing::TestParamInfo<UncheckedCase>& info) {
+                             return info.param.what;
+                         });
+
+TEST(PortSelectDlg, OkWithoutATypeClickHandsBackTheIndexItWasGiven) {
+    CPortSelectDlg dialog;
+    auto selection = Selection({"alpha"}, 0, -1, 7);
+    ASSERT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) { Click(d.OkButton()); }));
+    EXPECT_EQ(selection.typeValue, 7);
+    EXPECT_EQ(selection.portKind, -1);
+}
+
+TEST(PortSelectDlg, HostControlsServeOnlyTheNetwork) {
+    const struct {
+        int openedWith;
+        bool enabledAtOpen;
+    } opens[] = {{kelo::kPortParallel, false}, {kelo::kPortNetwork, true}, {kelo::kPortUsb, false}};
+    for (const auto& open : opens) {
+        CPortSelectDlg dialog;
+        auto selection = Selection({"alpha"}, 0, open.openedWith);
+        RunScripted(dialog, selection, [&open](CPortSelectDlg& d) {
+            auto hostControlsEnabled = [&d, &open](bool enabled) {
+                EXPECT_EQ(d.HostBox()->isEnabled(), enabled) << "opened with " << open.openedWith;
+                EXPECT_EQ(d.DeleteHostButton()->isEnabled(), enabled);
+                EXPECT_EQ(d.RestartButton()->isEnabled(), enabled);
+            };
+            hostControlsEnabled(open.enabledAtOpen);
+            const struct {
+                int port;
+                bool enabled;
+            } clicks[] = {{kelo::kPortParallel, false},
+                          {kelo::kPortNetwork, true},
+                          {kelo::kPortUsb, false},
+                          {kelo::kPortNetwork, true}};
+            for (const auto& click : clicks) {
+                Click(d.PortRadio(click.port));
+                EXPECT_TRUE(d.PortRadio(click.port)->isChecked());
+                hostControlsEnabled(click.enabled);
+            }
+            Click(d.CancelButton());
+        });
+    }
+}
+
+TEST(PortSelectDlg, TypeRadiosAreOneExclusiveGroup) {
+    CPortSelectDlg dialog;
+    auto selection = Selection({}, 0, kelo::kPortNetwork, 1);
+    ASSERT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+        Click(d.TypeRadio(3));
+        EXPECT_FALSE(d.TypeRadio(1)->isChecked());
+        // The port radios are a group of their own.
+        EXPECT_TRUE(d.PortRadio(kelo::kPortNetwork)->isChecked());
+        Click(d.OkButton());
+    }));
+    EXPECT_EQ(selection.typeValue, 3);
+    EXPECT_EQ(selection.portKind, kelo::kPortNetwork);
+}
+
+// ---- Restart on a recording exchange --------------------------------------------------------
+
+struct RecordedRestart {
+    std::string host;
+    bool ownWindow = false;  // the exchange ran on a progress window of the port dialog's own
+};
+
+class RestartTest : public ::testing::Test {
+  protected:
+    void Record(CPortSelectDlg& dialog) {
+        dialog.SetRestartExchange(
+            [this, &dialog](const std::string& host, platform::CancelDialog& progress) {
+                auto* window = dynamic_cast<CCommCancelDlg*>(&progress);
+                restarts_.push_back({host, window != nullptr && window->parent() == &dialog});
+                if (onRestart)
+                    onRestart(dialog);
+            });
+    }
+
+    std::vector<RecordedRestart> restarts_;
+    std::function<void(CPortSelectDlg&)> onRestart;
+};
+
+TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
+    const struct {
+        const char* what;
+        int typeIndex;
+        const char* typed;
+        std::optional<std::string> expectedHost;
+    } cases[] = {
+        {"selected entry", 0, nullptr, "beta"}, {"typed host", 1, "10.0.0.9", "10.0.0.9"},
+        {"type3", 2, nullptr, "beta"},          {"no type checked", 9, nullptr, "beta"},
+        {"type4", 3, nullptr, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        restarts_.clear();
+        CPortSelectDlg dialog;
+        Record(dialog);
+        auto selection = Selection({"alpha", "beta"}, 1, kelo::kPortNetwork, c.typeIndex);
+        RunScripted(dialog, selection, [&c](CPortSelectDlg& d) {
+            if (c.typed != nullptr)
+                TypeHost(d, c.typed);
+            Click(d.RestartButton());
+            Click(d.CancelButton());
+        });
+        if (!c.expectedHost) {
+            EXPECT_THAT(restarts_, IsEmpty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(restarts_.size(), 1u) << c.what;
+        EXPECT_EQ(restarts_[0].host, *c.expectedHost) << c.what;
+        EXPECT_TRUE(restarts_[0].ownWindow) << c.what;
+    }
+}
+
+TEST_F(RestartTest, TypeClickedBeforeRestartDecides) {
+    CPortSelectDlg dialog;
+    Record(dialog);
+    auto selection = Selection({"alpha"}, 0, kelo::kPortNetwork, 2);
+    RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+        Click(d.TypeRadio(3));
+        Click(d.RestartButton());
+        Click(d.TypeRadio(2));
+        Click(d.RestartButton());
+        Click(d.CancelButton());
+    });
+    ASSERT_EQ(restarts_.size(), 1u);
+}
+
+TEST_F(RestartTest, DialogStaysOpenWithItsValuesAndASecondClickWaits) {
+    CPortSelectDlg dialog;
+    Record(dialog);
+    int nestedRestarts = 0;
+    onRestart = [&nestedRestarts](CPortSelectDlg& d) {
+        // The progress window pumps events, so the user can click Restart again meanwhile.
+        Click(d.RestartButton());
+        nestedRestarts = static_cast<int>(d.findChildren<CCommCancelDlg*>().size());
+    };
+    auto selection = Selection({"alpha", "beta"}, 0, kelo::kPortNetwork, 1);
+    ASSERT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+        Click(d.RestartButton());
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_THAT(d.findChildren<CCommCancelDlg*>(), IsEmpty());
+        EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "beta"));
+        EXPECT_EQ(d.HostBox()->currentIndex(), 0);
+        Click(d.OkButton());
+    }));
+    EXPECT_EQ(restarts_.size(), 1u);
+    EXPECT_EQ(nestedRestarts, 1);
+    EXPECT_THAT(selection.hosts, ElementsAre("alpha", "beta"));
+    EXPECT_EQ(selection.selectedHost, 0);
+    EXPECT_EQ(selection.typeValue, 1);
+    EXPECT_EQ(selection.portKind, kelo::kPortNetwork);
+}
+
+// ---- Restart on the real exchange -----------------------------------------------------------
+
+// True in a private network namespace: loopback is the only interface, so the test may bind the
+// machine's SNMP port.
+bool InPrivateNetwork() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    bool onlyLoopback = true;
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if ((entry->ifa_flags & IFF_LOOPBACK) == 0)
+            onlyLoopback = false;
+    }
+    ::freeifaddrs(list);
+    return onlyLoopback;
+}
+
+class RealRestartTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!InPrivateNetwork()) {
+            GTEST_SKIP() << "needs a private network namespace to bind UDP port 161";
+        }
+        agent_.emplace([](const kelo::test::Bytes&) { return std::optional<kelo::test::Bytes>(); });
+        ASSERT_TRUE(agent_->Bound());
+    }
+
+    // Runs Restart against the silent agent and returns the selection OK handed back.
+    kelo::PortSelection RestartThenOk() {
+        CPortSelectDlg dialog;
+        auto selection = Selection({"127.0.0.1", "beta"}, 0, kelo::kPortNetwork, 0);
+        EXPECT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+            Click(d.RestartButton());
+            EXPECT_TRUE(d.isVisible());
+            EXPECT_THAT(d.findChildren<CCommCancelDlg*>(), IsEmpty());
+            Click(d.OkButton());
+        }));
+        return selection;
+    }
+
+    std::optional<kelo::test::ScriptedAgent> agent_;
+    platform::FakeClock clock_;
+    platform::MessageRecorder messages_;
+};
+
+TEST_F(RealRestartTest, SilentInterfaceStillGetsTheSixSecondWait) {
+    const kelo::PortSelection selection = RestartThenOk();
+    EXPECT_EQ(clock_.Waits(), std::vector<int>(24, 250));
+    EXPECT_THAT(messages_.Texts(), IsEmpty());
+    EXPECT_TRUE(agent_->WaitForRequests(1));
+    EXPECT_THAT(selection.hosts, ElementsAre("127.0.0.1", "beta"));
+    EXPECT_EQ(selection.selectedHost, 0);
+}
+
+TEST_F(RealRestartTest, CancelOnTheProgressWindowEndsTheWaitEarly) {
+    bool progressShown = false;
+    clock_.onSleep = [this, &progressShown](int) {
+        if (clock_.Waits().size() != 3)
+            return;
+        // The restart's own progress window, a child of the port dialog, is the only one up.
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* progress = qobject_cast<CCommCancelDlg*>(window);
+            if (progress == nullptr || !progress->isVisible())
+                continue;
+            progressShown = true;
+            QMetaObject::invokeMethod(progress->CancelButton(), "click", Qt::QueuedConnection);
+        }
+    };
+    RestartThenOk();
+    EXPECT_TRUE(progressShown);
+    EXPECT_GE(clock_.Waits().size(), 3u);
+    EXPECT_LT(clock_.Waits().size(), 24u);
+    EXPECT_THAT(messages_.Texts(), IsEmpty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
