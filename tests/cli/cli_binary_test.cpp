@@ -1,0 +1,68 @@
+// The kelo-cli program as a shell runs it: its streams, its exit status and a real SIGINT.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "tests/cli/cli_harness.h"
+#include "tests/cli/cli_process.h"
+#include "tests/sim/sim_process.h"
+
+namespace {
+
+using cli_testing::CliEnvironment;
+using cli_testing::CliProcess;
+using cli_testing::WriteFile;
+using sim_testing::SimProcess;
+
+// Machine type 3: its operations involve no fixed wait, so the program runs at full speed.
+std::vector<std::string> Machine3(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> arguments{"--type", "3", "--bind", "127.0.0.2"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+TEST(CliProgram, ReportGoesToStandardOutputAndNothingElseIsWritten) {
+    CliEnvironment env;
+    std::string report;
+    for (int i = 0; i < 3000; ++i)
+        report += static_cast<char>(1 + i % 255);
+    WriteFile(env.File("report"), report);
+    SimProcess machine(Machine3({"--report", env.File("report")}));
+    ASSERT_TRUE(machine.Listening());
+
+    CliProcess run({"--host", "127.0.0.2", "--type", "3", "get-report"});
+    EXPECT_EQ(run.Wait(), 0);
+    EXPECT_EQ(run.Out(), report);
+    EXPECT_EQ(run.Err(), "") << "no progress line when standard error is not a terminal";
+}
+
+TEST(CliProgram, ExitStatusTellsFailureFromAUsageError) {
+    CliEnvironment env;
+    CliProcess failed({"get-report"});
+    EXPECT_EQ(failed.Wait(), 1);
+    EXPECT_EQ(failed.Err(), "kelo-cli: Set up \"SELECT PORT\"\n");
+
+    CliProcess usage({"get-report", "now"});
+    EXPECT_EQ(usage.Wait(), 2);
+    EXPECT_EQ(usage.Out(), "");
+    EXPECT_EQ(usage.Err(), "kelo-cli: get-report takes no file (try 'kelo-cli --help')\n");
+}
+
+TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
+    CliEnvironment env;
+    SimProcess machine(Machine3({"--fault", "never-answer"}));
+    ASSERT_TRUE(machine.Listening());
+    const std::string folder = env.File("out");
+    std::filesystem::create_directory(folder);
+
+    CliProcess run({"--host", "127.0.0.2", "--type", "3", "get-report", "-o", folder + "/x.kel"});
+    ASSERT_NE(machine.WaitForEvent("reply-withheld"), "");
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait(), 130);
+    EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\n");
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    EXPECT_NE(machine.WaitForEvent("disconnect"), "") << "the port was closed";
+}
+
+}  // namespace

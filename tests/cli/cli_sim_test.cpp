@@ -1,0 +1,270 @@
+// kelo-cli against kelo-sim, for every machine type, each test in a network namespace of its
+// own: what reaches the machine, what comes back, and how failures and Ctrl-C end a run.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "files/parameter_file.h"
+#include "tests/cli/cli_harness.h"
+#include "tests/sim/sim_process.h"
+
+namespace {
+
+using cli_testing::CliEnvironment;
+using cli_testing::CliResult;
+using cli_testing::ReadFile;
+using cli_testing::RunCli;
+using cli_testing::WriteFile;
+using sim_testing::EventField;
+using sim_testing::SimProcess;
+
+constexpr char kMachineHost[] = "127.0.0.2";
+constexpr size_t kSetSize = 65536;
+
+// A report with every byte value but 0 (which ends a report text), in numbered lines.
+std::string MakeReport(size_t size) {
+    std::string report;
+    for (int line = 0; report.size() < size; ++line) {
+        report += "line " + std::to_string(line) + ": ";
+        for (int b = 1; b < 256 && report.size() < size; b += 3)
+            report += static_cast<char>(b);
+        report += "\r\n";
+    }
+    report.resize(size);
+    return report;
+}
+
+std::string MakeBytes(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+uint8_t ParameterCheckByte(const std::string& set) {
+    return kelo::ParameterCheckByte(reinterpret_cast<const uint8_t*>(set.data()),
+                                    static_cast<int>(set.size()));
+}
+
+class CliAgainstSim : public ::testing::TestWithParam<int> {
+  protected:
+    int Type() const { return GetParam(); }
+    bool LineProtocol() const { return Type() == 1 || Type() == 2; }
+
+    // Starts the machine with the test's report and parameter set, recording what it takes.
+    void StartMachine(const std::vector<std::string>& extra = {}) {
+        WriteFile(env.File("machine-report"), report);
+        WriteFile(env.File("machine-params"), parameterSet);
+        std::vector<std::string> arguments{
+            "--type",   std::to_string(Type()),     "--bind",       kMachineHost,
+            "--report", env.File("machine-report"), "--params",     env.File("machine-params"),
+            "--record", env.File("record"),         "--restart-ms", "0"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        machine = std::make_unique<SimProcess>(arguments);
+        ASSERT_TRUE(machine->Listening()) << machine->StandardError();
+    }
+
+    // Runs kelo-cli for this machine with the options that hold for this run only.
+    CliResult Run(std::vector<std::string> arguments, bool terminal = false) {
+        arguments.insert(arguments.begin(),
+                         {"--host", kMachineHost, "--type", std::to_string(Type())});
+        return RunCli(arguments, terminal);
+    }
+
+    // What the machine recorded in the file named by the event.
+    std::string Recorded(const std::string& event) {
+        const std::string line = machine->WaitForEvent(event);
+        EXPECT_NE(line, "") << "no " << event << " event";
+        return ReadFile(EventField(line, "file"));
+    }
+
+    CliEnvironment env;
+    std::string report = MakeReport(5000);
+    std::string parameterSet = MakeBytes(kSetSize, 7);
+    std::unique_ptr<SimProcess> machine;
+};
+
+TEST_P(CliAgainstSim, ReportGoesToStandardOutputAndToBothFileKinds) {
+    StartMachine();
+    const CliResult printed = Run({"get-report"});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_EQ(printed.err, "");
+    EXPECT_EQ(printed.out, report) << "byte for byte";
+
+    EXPECT_EQ(Run({"get-report", "-o", env.File("r.kel")}).status, 0);
+    EXPECT_EQ(Run({"get-report", "-o", env.File("r.txt")}).status, 0);
+    EXPECT_EQ(ReadFile(env.File("r.txt")), report);
+    const CliResult reopened = RunCli({"open-report", env.File("r.kel")});
+    EXPECT_EQ(reopened.status, 0);
+    EXPECT_EQ(reopened.out, report);
+
+    const CliResult illegal = Run({"get-report", "-o", env.File("r.htm")});
+    EXPECT_EQ(illegal.status, 1);
+    EXPECT_EQ(illegal.err, "kelo-cli: Illegal File\n");
+    EXPECT_FALSE(std::filesystem::exists(env.File("r.htm")));
+}
+
+TEST_P(CliAgainstSim, ParameterSetGoesBackAsTheMachineGaveIt) {
+    StartMachine();
+    const CliResult got = Run({"get-params", "-o", env.File("set.prm")});
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.err, "");
+    std::vector<uint8_t> plainBlock;
+    ASSERT_TRUE(kelo::LoadParameterFile(
+        [&](std::string& path) {
+            path = env.File("set.prm");
+            return true;
+        },
+        plainBlock));
+    EXPECT_EQ(std::string(plainBlock.begin(), plainBlock.end()),
+              parameterSet + static_cast<char>(ParameterCheckByte(parameterSet)));
+
+    const CliResult put = Run({"put-params", env.File("set.prm")});
+    EXPECT_EQ(put.status, 0);
+    EXPECT_EQ(put.err, "kelo-cli: Done.\n");
+    if (LineProtocol()) {
+        // The whole set goes, with the file's check byte.
+        EXPECT_EQ(Recorded("params"),
+                  parameterSet + static_cast<char>(ParameterCheckByte(parameterSet)));
+    } else {
+        // Without "all" only the second half goes.
+        EXPECT_EQ(Recorded("params"), parameterSet.substr(kSetSize / 2));
+        EXPECT_EQ(EventField(machine->WaitForEvent("params"), "half"), "2");
+    }
+    EXPECT_NE(machine->WaitForEvent("restart"), "") << "the closing rs restarts the machine";
+}
+
+TEST_P(CliAgainstSim, FirmwareImageArrivesByteForByte) {
+    StartMachine();
+    const std::string image = MakeBytes(250000, 11);
+    WriteFile(env.File("main.rfw"), image);
+    // While kelo-cli waits for the restart, the machine restarts.
+    env.Clock().onSleep = [this](int milliseconds) {
+        if (milliseconds >= 3000 && !LineProtocol())
+            machine->WaitForEvent("ready");
+    };
+    const CliResult upgraded = Run({"upgrade", env.File("main.rfw")});
+    EXPECT_EQ(upgraded.status, 0);
+    EXPECT_EQ(upgraded.err, "kelo-cli: Done.\n");
+    EXPECT_EQ(Recorded("firmware"), image);
+    EXPECT_EQ(EventField(machine->WaitForEvent("restart"), "cause"), "firmware-update");
+}
+
+TEST_P(CliAgainstSim, CtrlCInALongReadEndsItAsCancelDoes) {
+    StartMachine({"--fault", "never-answer"});
+    const std::string folder = env.File("out");
+    std::filesystem::create_directory(folder);
+    // The read is under way once the machine has taken the request and keeps quiet.
+    std::thread pressCtrlC([this] {
+        if (LineProtocol())
+            machine->WaitForEvent("snmp", 3);
+        else
+            machine->WaitForEvent("reply-withheld");
+        ::kill(::getpid(), SIGINT);
+    });
+    const CliResult cancelled = Run({"get-report", "-o", folder + "/x.kel"});
+    pressCtrlC.join();
+
+    EXPECT_EQ(cancelled.status, 130);
+    EXPECT_EQ(cancelled.out, "");
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "no report file, no temporary file";
+    // The connection was closed, and types 1 and 2 got no end-of-exchange byte.
+    EXPECT_NE(machine->WaitForEvent("disconnect"), "");
+    EXPECT_TRUE(machine->EventsNamed("end-of-exchange").empty());
+    if (LineProtocol()) {
+        EXPECT_TRUE(cancelled.err == "" || cancelled.err == "kelo-cli: Failed to receive.\n")
+            << cancelled.err;
+    } else {
+        EXPECT_EQ(cancelled.err, "kelo-cli: Failed to receive.\n");
+    }
+}
+
+TEST_P(CliAgainstSim, RefusedConnectionFails) {
+    const CliResult refused = Run({"get-report"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "kelo-cli: Failed to connect.\n");
+    EXPECT_EQ(refused.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryType, CliAgainstSim, ::testing::Values(1, 2, 3, 4),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Type" + std::to_string(info.param);
+                         });
+
+class CliAgainstPacketSim : public CliAgainstSim {};
+
+TEST_P(CliAgainstPacketSim, BadReplyFrameFails) {
+    StartMachine({"--fault", "bad-checksum"});
+    const CliResult report = Run({"get-report"});
+    EXPECT_EQ(report.status, 1);
+    EXPECT_EQ(report.out, "");
+    const CliResult params = Run({"get-params", "-o", env.File("set.prm")});
+    EXPECT_EQ(params.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(env.File("set.prm")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Type" + std::to_string(info.param);
+                         });
+
+class CliAgainstLineSim : public CliAgainstSim {};
+
+TEST_P(CliAgainstLineSim, RestartSetsTheInterfacesRestartObject) {
+    StartMachine();
+    ASSERT_EQ(RunCli({"config", "add-host", kMachineHost}).status, 0);
+    const CliResult selected = RunCli({"restart"});
+    EXPECT_EQ(selected.status, 0);
+    EXPECT_EQ(selected.err, "");
+    const std::string request = machine->WaitForEvent("snmp");
+    EXPECT_EQ(EventField(request, "pdu"), "set");
+    EXPECT_EQ(EventField(request, "oid"), ".1.3.6.1.4.1.1229.2.8.1.0");
+    EXPECT_EQ(EventField(machine->WaitForEvent("restart"), "cause"), "snmp");
+
+    // A host named on the command line needs no profile entry.
+    ASSERT_EQ(RunCli({"config", "delete-host", "0"}).status, 0);
+    machine->WaitForEvent("ready");
+    EXPECT_EQ(RunCli({"restart", kMachineHost}).status, 0);
+    EXPECT_NE(machine->WaitForEvent("restart", 2), "");
+}
+
+TEST_P(CliAgainstLineSim, ReportOverTheViewersLimitIsNotSaved) {
+    report = MakeReport(131073);
+    StartMachine();
+    const CliResult printed = Run({"get-report"});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_EQ(printed.out, report);
+    const CliResult saved = Run({"get-report", "-o", env.File("big.txt")});
+    EXPECT_EQ(saved.status, 1);
+    EXPECT_EQ(saved.err, "kelo-cli: Too Large File\n");
+    EXPECT_FALSE(std::filesystem::exists(env.File("big.txt")));
+}
+
+TEST_P(CliAgainstLineSim, ProgressLineFollowsTheLinesOnATerminal) {
+    StartMachine();
+    const int lines = static_cast<int>((report.size() + 127) / 128);
+    const CliResult drawn = Run({"get-report", "-o", env.File("r.kel")}, true);
+    EXPECT_EQ(drawn.status, 0);
+    const std::string last = "Get Report [##############################] " +
+                             std::to_string(lines) + "/" + std::to_string(lines);
+    EXPECT_EQ(drawn.err.rfind("\rGet Report [", 0), 0u) << drawn.err;
+    // The full bar is drawn, then cleared away.
+    EXPECT_TRUE(drawn.err.ends_with("\r" + last + "\r" + std::string(last.size(), ' ') + "\r"))
+        << drawn.err;
+
+    const CliResult quiet = Run({"--no-progress", "get-report", "-o", env.File("r.kel")}, true);
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Types1And2, CliAgainstLineSim, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Type" + std::to_string(info.param);
+                         });
+
+}  // namespace
