@@ -1,0 +1,436 @@
+#include "sim/machine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/access_codes.h"
+#include "sim/options.h"
+#include "sim/snmp_ber.h"
+#include "tests/sim/sim_process.h"
+#include "tests/sim/test_bytes.h"
+
+namespace sim {
+namespace {
+
+using sim_testing::Bytes;
+using sim_testing::EventField;
+using sim_testing::Hex;
+using sim_testing::RequestFrame;
+
+std::string AccessLine(const char* code) {
+    return std::string("OPEN CODE=") + code;
+}
+std::string DataFile(const std::string& content) {
+    return "\x03" + std::to_string(content.size()) + " x\n" + content + std::string(1, '\0');
+}
+std::string CommandFrame(const std::string& text) {
+    std::string frame{static_cast<char>(text.size() >> 8), static_cast<char>(text.size() & 0xFF)};
+    frame += text;
+    unsigned sum = 1;
+    for (unsigned char c : frame)
+        sum += c;
+    return frame + static_cast<char>(sum & 0xFF);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+// A machine with its events kept in memory and its files in a fresh folder.
+class MachineTest : public ::testing::Test {
+  protected:
+    void Make(int type, Faults faults = {}) {
+        char folder[] = "/tmp/kelo-sim-test-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        recorder_ = std::make_unique<Recorder>(folder_);
+        MachineConfig config;
+        config.type = type;
+        config.report = Bytes("52 45 50 0D 0A");
+        for (int i = 0; i < 65536; ++i)
+            config.parameters.push_back(static_cast<uint8_t>(i * 7));
+        config.faults = faults;
+        machine_ = std::make_unique<Machine>(config, log_, *recorder_);
+        machine_->SetRestartHook([this](const std::string& cause) { restarts_.push_back(cause); });
+    }
+
+    void TearDown() override {
+        if (!folder_.empty())
+            std::system(("rm -rf " + folder_).c_str());
+    }
+
+    std::vector<std::string> Named(const std::string& name) const {
+        std::vector<std::string> lines;
+        for (const std::string& line : events_) {
+            if (EventField(line, "event") == name)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Feeds one LPD job and returns the acknowledgements.
+    std::string RunJob(Session& session, const std::string& stream) {
+        Outbox out;
+        session.Receive(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), out);
+        return out.bytes;
+    }
+
+    std::vector<std::string> events_;
+    EventLog log_{[this](const std::string& line) { events_.push_back(line); }};
+    std::string folder_;
+    std::unique_ptr<Recorder> recorder_;
+    std::unique_ptr<Machine> machine_;
+    std::vector<std::string> restarts_;
+};
+
+struct AccessCase {
+    int type;
+    const char* code;
+    bool ok;
+    const char* codeName;
+};
+
+class AccessLineTest : public MachineTest, public ::testing::WithParamInterface<AccessCase> {};
+
+TEST_P(AccessLineTest, OnlyTheTypesOwnCodeOpensTheMachine) {
+    const AccessCase& c = GetParam();
+    Make(c.type);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    RunJob(*session, "\x02lp1\n" + DataFile(AccessLine(c.code)) + DataFile("GET REPORT"));
+    ASSERT_EQ(Named("access").size(), 1u);
+    EXPECT_EQ(EventField(Named("access")[0], "ok"), c.ok ? "true" : "false");
+    EXPECT_EQ(EventField(Named("access")[0], "code"), c.codeName);
+    EXPECT_EQ(Named("offer-start").size(), c.ok ? 1u : 0u);
+    EXPECT_EQ(Named("command-ignored").size(), c.ok ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, AccessLineTest,
+                         ::testing::Values(AccessCase{1, platform::kAccessCodeA, true, "A"},
+                                           AccessCase{1, platform::kAccessCodeB, false, "B"},
+                                           AccessCase{2, platform::kAccessCodeB, true, "B"},
+                                           AccessCase{2, platform::kAccessCodeA, false, "A"},
+                                           AccessCase{1, "SHORT", false, "other"}));
+
+TEST_F(MachineTest, CommandsWithoutAnAccessLineAreIgnored) {
+    Make(1);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    RunJob(*session, "\x02lp1\n" + DataFile("GET PARAM") + DataFile("PIPE MONITOR") +
+                         DataFile(CommandFrame("rs\n")));
+    EXPECT_EQ(Named("command-ignored").size(), 3u);
+    EXPECT_EQ(EventField(Named("command-ignored")[0], "reason"), "no-access-line");
+    EXPECT_TRUE(restarts_.empty());
+}
+
+TEST_F(MachineTest, GetReportIsOfferedUntilTheEndOfExchangeByte) {
+    Make(1);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    EXPECT_EQ(RunJob(*session, "\x02lp1\n" + DataFile(AccessLine(platform::kAccessCodeA)) +
+                                   DataFile("GET REPORT")),
+              std::string(5, '\0'));
+    EXPECT_NE(machine_->ReadStatus().find(";REPORT:0,1;"), std::string::npos);
+    machine_->ReadStatus();
+    machine_->ReadStatus();
+    EXPECT_NE(machine_->ReadStatus().find(";REPORT:1,5245500D0A;"), std::string::npos);
+    RunJob(*session, DataFile(std::string(1, '\0')));
+    EXPECT_EQ(Named("end-of-exchange").size(), 1u);
+    EXPECT_EQ(machine_->ReadStatus().find("REPORT:"), std::string::npos);
+}
+
+TEST_F(MachineTest, NeverAnswerTakesTheCommandButOffersNothing) {
+    Faults faults;
+    faults.neverAnswer = true;
+    Make(2, faults);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    RunJob(*session,
+           "\x02lp1\n" + DataFile(AccessLine(platform::kAccessCodeB)) + DataFile("GET PARAM"));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(machine_->ReadStatus().find("READ_PARAM:"), std::string::npos);
+}
+
+TEST_F(MachineTest, PutParamRecordsTheNextDataFileExactly) {
+    Make(1);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    const std::string set("\x00\x01\x02\x00\xFF", 5);
+    RunJob(*session, "\x02lp1\n" + DataFile(AccessLine(platform::kAccessCodeA)) +
+                         DataFile("PUT ALL PARAM") + DataFile(set) + DataFile("GET REPORT"));
+    ASSERT_EQ(Named("params").size(), 1u);
+    EXPECT_EQ(EventField(Named("params")[0], "bytes"), "5");
+    EXPECT_EQ(Hex(ReadFile(folder_ + "/params-1.bin")), "00 01 02 00 FF");
+    EXPECT_EQ(Named("offer-start").size(), 1u);  // the command after the set is a command again
+}
+
+TEST_F(MachineTest, MonitorFrameRestartsOnlyWhenItsCheckByteIsRight) {
+    Make(2);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    std::string bad = CommandFrame("rs\n");
+    bad.back() = static_cast<char>(bad.back() + 1);
+    RunJob(*session, "\x02lp1\n" + DataFile(AccessLine(platform::kAccessCodeB)) +
+                         DataFile("PIPE MONITOR") + DataFile(bad));
+    EXPECT_TRUE(restarts_.empty());
+    EXPECT_EQ(EventField(Named("command-frame")[0], "reason"), "bad-check-byte");
+    RunJob(*session, DataFile("PIPE MONITOR") + DataFile(CommandFrame("rs\n")));
+    EXPECT_EQ(restarts_, std::vector<std::string>{"rs"});
+}
+
+TEST_F(MachineTest, UpdateCommandMakesTheRestOfTheJobTheImage) {
+    Make(1);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    RunJob(*session, "\x02lp1\n" + DataFile(AccessLine(platform::kAccessCodeA)) +
+                         DataFile("PIPE MONITOR") + DataFile(CommandFrame("BOOT_UpdateMain 0\n")) +
+                         DataFile("ABC") + DataFile(std::string("\0D", 2)) +
+                         DataFile(AccessLine(platform::kAccessCodeA)));
+    EXPECT_EQ(restarts_, std::vector<std::string>{"firmware-update"});
+    EXPECT_TRUE(Named("firmware").empty());  // the image ends with the job
+    session->Closed("peer-closed");
+    ASSERT_EQ(Named("firmware").size(), 1u);
+    EXPECT_EQ(EventField(Named("firmware")[0], "bytes"), "515");
+    const std::vector<uint8_t> image = ReadFile(folder_ + "/firmware-1.bin");
+    ASSERT_EQ(image.size(), 515u);
+    EXPECT_EQ(Hex({image[0], image[1], image[2], image[3], image[4]}), "41 42 43 00 44");
+}
+
+TEST_F(MachineTest, PacketRequestsAreAnsweredWithReplyFrames) {
+    Make(3);
+    auto session = MakeSession(PortRole::kPackets, *machine_, 1);
+    Outbox out;
+    const std::vector<uint8_t> request = Bytes("80 00 02 00 01 7C");
+    session->Receive(request.data(), request.size(), out);
+    EXPECT_EQ(Hex(std::vector<uint8_t>(out.bytes.begin(), out.bytes.end())),
+              "80 00 05 52 45 50 0D 0A 7C");
+    EXPECT_FALSE(out.closeAfterSend);
+}
+
+TEST_F(MachineTest, ParameterHalvesGoOutAndComeIn) {
+    Make(4);
+    auto session = MakeSession(PortRole::kPackets, *machine_, 1);
+    Outbox out;
+    const std::vector<uint8_t> second = Bytes("80 00 02 00 03 7A");
+    session->Receive(second.data(), second.size(), out);
+    ASSERT_EQ(out.bytes.size(), 32768u + 4);
+    EXPECT_EQ(static_cast<uint8_t>(out.bytes[3]), static_cast<uint8_t>(32768 * 7));
+
+    std::vector<uint8_t> half(32768, 0x5A);
+    half[0] = 0x00;
+    const std::vector<uint8_t> put = RequestFrame(0x00, 0x04, half, true);
+    Outbox stored;
+    session->Receive(put.data(), put.size(), stored);
+    EXPECT_EQ(Hex(std::vector<uint8_t>(stored.bytes.begin(), stored.bytes.end())),
+              "80 00 02 4F 4B E3");
+    EXPECT_EQ(EventField(Named("params")[0], "half"), "1");
+    EXPECT_EQ(ReadFile(folder_ + "/params-1.bin"), half);
+}
+
+TEST_F(MachineTest, AHalfOfTheWrongSizeIsNotStored) {
+    Make(3);
+    auto session = MakeSession(PortRole::kPackets, *machine_, 1);
+    Outbox out;
+    const std::vector<uint8_t> put = RequestFrame(0x00, 0x05, std::vector<uint8_t>(100, 1), true);
+    session->Receive(put.data(), put.size(), out);
+    EXPECT_TRUE(out.bytes.empty());
+    EXPECT_TRUE(Named("params").empty());
+    EXPECT_EQ(EventField(Named("command-rejected")[0], "reason"), "wrong-data-length");
+}
+
+TEST_F(MachineTest, ABadFrameClosesTheConnectionAndNothingAfterItCounts) {
+    Make(3);
+    auto session = MakeSession(PortRole::kPackets, *machine_, 1);
+    Outbox out;
+    std::vector<uint8_t> stream = Bytes("80 00 02 00 01 7D");  // wrong checksum
+    const std::vector<uint8_t> good = Bytes("80 00 02 00 01 7C");
+    stream.insert(stream.end(), good.begin(), good.end());
+    session->Receive(stream.data(), stream.size(), out);
+    EXPECT_TRUE(out.closeAfterSend);
+    EXPECT_TRUE(out.bytes.empty());
+    EXPECT_EQ(EventField(Named("frame-rejected")[0], "reason"), "bad-checksum");
+    EXPECT_TRUE(Named("frame").empty());
+}
+
+TEST_F(MachineTest, FramesSplitAnywhereAreStillTaken) {
+    Make(4);
+    auto session = MakeSession(PortRole::kPackets, *machine_, 1);
+    const std::vector<uint8_t> stream = RequestFrame(0x00, 0x06, Bytes("72 73 0A"), true);
+    for (uint8_t byte : stream) {
+        Outbox out;
+        session->Receive(&byte, 1, out);
+        EXPECT_FALSE(out.closeAfterSend);
+    }
+    EXPECT_EQ(restarts_, std::vector<std::string>{"rs"});
+}
+
+TEST_F(MachineTest, TheRawPortTakesEverythingAsOneImage) {
+    Make(3);
+    auto command = MakeSession(PortRole::kPackets, *machine_, 1);
+    Outbox out;
+    const std::vector<uint8_t> update = RequestFrame(
+        0x00, 0x06, Bytes("42 4F 4F 54 5F 55 70 64 61 74 65 4D 61 69 6E 20 30 0A"), true);
+    command->Receive(update.data(), update.size(), out);
+    auto raw = MakeSession(PortRole::kRawImage, *machine_, 2);
+    const std::vector<uint8_t> part = Bytes("00 01 80 FF");
+    raw->Receive(part.data(), part.size(), out);
+    raw->Receive(part.data(), part.size(), out);
+    raw->Closed("peer-closed");
+    EXPECT_EQ(EventField(Named("firmware")[0], "announced"), "true");
+    EXPECT_EQ(Hex(ReadFile(folder_ + "/firmware-1.bin")), "00 01 80 FF 00 01 80 FF");
+    auto unannounced = MakeSession(PortRole::kRawImage, *machine_, 3);
+    unannounced->Closed("peer-closed");
+    EXPECT_EQ(EventField(Named("firmware")[1], "announced"), "false");
+    EXPECT_EQ(EventField(Named("firmware")[1], "bytes"), "0");
+}
+
+// --- SNMP ---
+
+std::vector<uint8_t> Request(uint8_t pdu, const std::string& oid, const std::string& value) {
+    const std::vector<uint8_t> name = OidContent(oid);
+    std::vector<uint8_t> varbind{0x06, static_cast<uint8_t>(name.size())};
+    varbind.insert(varbind.end(), name.begin(), name.end());
+    const std::vector<uint8_t> valueBytes = Bytes(value);
+    varbind.insert(varbind.end(), valueBytes.begin(), valueBytes.end());
+    std::vector<uint8_t> list{0x30, static_cast<uint8_t>(varbind.size())};
+    list.insert(list.end(), varbind.begin(), varbind.end());
+    std::vector<uint8_t> pduBody = Bytes("02 02 12 34 02 01 00 02 01 00 30");
+    pduBody.push_back(static_cast<uint8_t>(list.size()));
+    pduBody.insert(pduBody.end(), list.begin(), list.end());
+    std::vector<uint8_t> message = Bytes("02 01 00 04 06 70 75 62 6C 69 63");
+    message.push_back(pdu);
+    message.push_back(static_cast<uint8_t>(pduBody.size()));
+    message.insert(message.end(), pduBody.begin(), pduBody.end());
+    std::vector<uint8_t> datagram{0x30, static_cast<uint8_t>(message.size())};
+    datagram.insert(datagram.end(), message.begin(), message.end());
+    return datagram;
+}
+
+struct SnmpCase {
+    const char* name;
+    const char* fault;
+    uint8_t pdu;
+    const char* oid;
+    const char* value;
+    bool answered;
+    int errorStatus;
+    const char* answer;  // the "answer" field of the event
+    bool restarts;
+};
+
+class SnmpAgentTest : public MachineTest, public ::testing::WithParamInterface<SnmpCase> {};
+
+TEST_P(SnmpAgentTest, AnswersAsTheRequestDeserves) {
+    const SnmpCase& c = GetParam();
+    Faults faults;
+    if (*c.fault != '\0') {
+        ASSERT_TRUE(EnableFault(c.fault, faults));
+    }
+    Make(1, faults);
+    const std::vector<uint8_t> request = Request(c.pdu, c.oid, c.value);
+    const std::vector<uint8_t> answer =
+        machine_->AnswerSnmp(request.data(), request.size(), "peer");
+    ASSERT_EQ(!answer.empty(), c.answered);
+    EXPECT_EQ(EventField(Named("snmp")[0], "answer"), c.answer);
+    EXPECT_EQ(EventField(Named("snmp")[0], "oid"), c.oid);
+    EXPECT_EQ(restarts_.size(), c.restarts ? 1u : 0u);
+    if (!c.answered)
+        return;
+    const SnmpParse parse = ParseSnmpRequest(answer.data(), answer.size());
+    ASSERT_TRUE(parse.ok);
+    EXPECT_EQ(parse.request.pduType, kPduGetResponse);
+    EXPECT_EQ(Hex(parse.request.requestId), "12 34");
+    EXPECT_EQ(parse.request.community, "public");
+    // error-status sits right after the request-id: 30 len 02 01 00 04 06 ... A2 len 02 02 12 34 02
+    // 01 <status>
+    const std::vector<uint8_t> status = Bytes("02 02 12 34 02 01");
+    const auto at = std::search(answer.begin(), answer.end(), status.begin(), status.end());
+    ASSERT_NE(at, answer.end());
+    EXPECT_EQ(*(at + static_cast<long>(status.size())), c.errorStatus);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, SnmpAgentTest,
+    ::testing::Values(SnmpCase{"StatusGet", "", kPduGetRequest, kStatusOid, "05 00", true, 0,
+                               "status", false},
+                      SnmpCase{"RestartSet", "", kPduSetRequest, kRestartOid, "02 01 0A", true, 0,
+                               "restart", true},
+                      SnmpCase{"RestartSetWrongValue", "", kPduSetRequest, kRestartOid, "02 01 0B",
+                               true, 3, "bad-value", false},
+                      SnmpCase{"RestartSetNotInteger", "", kPduSetRequest, kRestartOid, "04 01 0A",
+                               true, 3, "bad-value", false},
+                      SnmpCase{"OtherObject", "", kPduGetRequest, ".1.3.6.1.2.1.1.1.0", "05 00",
+                               true, 2, "no-such-name", false},
+                      SnmpCase{"StatusSet", "", kPduSetRequest, kStatusOid, "02 01 0A", true, 2,
+                               "no-such-name", false},
+                      SnmpCase{"GetNextIgnored", "", kPduGetNextRequest, kStatusOid, "05 00", false,
+                               0, "ignored", false},
+                      SnmpCase{"ErrorFault", "snmp-error", kPduGetRequest, kStatusOid, "05 00",
+                               true, 2, "error-fault", false},
+                      SnmpCase{"SilenceFault", "snmp-silence", kPduSetRequest, kRestartOid,
+                               "02 01 0A", false, 0, "silent", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MachineTest, StatusAnswerCarriesTheStatusTextAsOctetString) {
+    Make(2);
+    const std::vector<uint8_t> request = Request(kPduGetRequest, kStatusOid, "05 00");
+    const std::vector<uint8_t> answer = machine_->AnswerSnmp(request.data(), request.size(), "p");
+    const SnmpParse parse = ParseSnmpRequest(answer.data(), answer.size());
+    ASSERT_TRUE(parse.ok);
+    EXPECT_EQ(parse.request.varbinds[0].valueTag, kBerOctetString);
+    const std::vector<uint8_t>& value = parse.request.varbinds[0].value;
+    EXPECT_EQ(std::string(value.begin(), value.end()), StatusText(2, ""));
+}
+
+TEST_F(MachineTest, MalformedDatagramsGetNoAnswer) {
+    Make(1);
+    const std::vector<uint8_t> request = Request(kPduGetRequest, kStatusOid, "05 00");
+    for (size_t size = 0; size < request.size(); ++size) {
+        const std::vector<uint8_t> cut(request.begin(), request.begin() + size);
+        EXPECT_TRUE(machine_->AnswerSnmp(cut.data(), cut.size(), "p").empty());
+    }
+    EXPECT_EQ(Named("snmp-malformed").size(), request.size());
+}
+
+// --- Command line ---
+
+struct ArgumentsCase {
+    std::vector<std::string> arguments;
+    const char* error;  // "" when accepted
+};
+
+TEST(OptionsTest, BadArgumentsAreNamed) {
+    for (const ArgumentsCase& c : std::vector<ArgumentsCase>{
+             {{}, "--type is required"},
+             {{"--type", "0"}, "--type must be 1, 2, 3 or 4, not '0'"},
+             {{"--type", "3x"}, "--type must be 1, 2, 3 or 4, not '3x'"},
+             {{"--type"}, "--type needs a value"},
+             {{"--type", "1", "--bind", "localhost"},
+              "--bind needs a dotted IPv4 address, not 'localhost'"},
+             {{"--type", "1", "--restart-ms", "-5"}, "--restart-ms must be 0 to 3600000, not '-5'"},
+             {{"--type", "1", "--fault", "sometimes"}, "unknown fault 'sometimes'"},
+             {{"--type", "1", "--verbose"}, "unknown argument: --verbose"},
+             {{"--type", "4", "--bind", "127.0.0.2", "--fault", "bad-lead", "--fault", "lpd-nak",
+               "--restart-ms", "0"},
+              ""},
+         }) {
+        const OptionsParse parse = ParseOptions(c.arguments);
+        EXPECT_EQ(parse.ok, *c.error == '\0') << c.error;
+        EXPECT_EQ(parse.error, c.error);
+    }
+}
+
+TEST(OptionsTest, AcceptedArgumentsAreKept) {
+    const OptionsParse parse =
+        ParseOptions({"--type", "4", "--bind", "127.0.0.2", "--fault", "bad-lead", "--fault",
+                      "lpd-nak", "--restart-ms", "0", "--record", "/tmp/r"});
+    ASSERT_TRUE(parse.ok);
+    EXPECT_EQ(parse.options.type, 4);
+    EXPECT_EQ(parse.options.bind, "127.0.0.2");
+    EXPECT_EQ(parse.options.restartMs, 0);
+    EXPECT_EQ(parse.options.recordDir, "/tmp/r");
+    EXPECT_EQ(EnabledFaultNames(parse.options.faults), "bad-lead,lpd-nak");
+}
+
+}  // namespace
+}  // namespace sim

@@ -1,0 +1,79 @@
+// Runs kelo-sim as a child process for tests: starts it with arguments, waits until it
+// reports that it is listening, collects its JSON event lines, and stops it with SIGTERM.
+// Tests that start a machine of type 1 or 2 (ports 515 and 161) or any machine on its
+// fixed ports must be NETNS tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim_testing {
+
+// The kelo-sim binary of this build.
+const char* SimPath();
+
+class SimProcess {
+  public:
+    // Starts kelo-sim with the arguments (without the program name) and waits up to
+    // limitMs until its "listening" event arrives or it ends.
+    explicit SimProcess(const std::vector<std::string>& arguments, int limitMs = 10000);
+    // Stops it with SIGTERM if it is still running.
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // True once the "listening" event has arrived.
+    bool Listening() const;
+    pid_t Pid() const { return pid_; }
+
+    // Every event line so far, in order.
+    std::vector<std::string> Events() const;
+    // The event lines of that name so far.
+    std::vector<std::string> EventsNamed(const std::string& name) const;
+    // Waits up to limitMs until there are count events of that name; returns the last of
+    // them, or "" when they did not come (or the machine ended first).
+    std::string WaitForEvent(const std::string& name, int count = 1, int limitMs = 10000);
+
+    // Sends the signal (SIGTERM unless told) and waits up to limitMs for the end; returns
+    // the exit code, 128 + signal when a signal ended it, or -1 when it had to be killed.
+    int Stop(int signalNumber = 15, int limitMs = 10000);
+
+    // What it wrote to standard error so far.
+    std::string StandardError() const;
+
+  private:
+    void ReadOutput(int fd);
+    void ReadErrors(int fd);
+    int Reap(int limitMs);
+
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int exitCode_ = -1;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> events_;
+    std::string errors_;
+    bool outputEnded_ = false;
+    bool errorsEnded_ = false;
+    std::thread outputReader_;
+    std::thread errorReader_;
+};
+
+// Runs kelo-sim to its end, for arguments that make it stop at once (errors, --help).
+struct SimRun {
+    int exitCode = -1;
+    std::string standardOutput;
+    std::string standardError;
+};
+SimRun RunSimToEnd(const std::vector<std::string>& arguments, int limitMs = 10000);
+
+// One field of an event line: a string value unescaped (\u00XX back to the byte), a number
+// or true/false as written; "" when the key is absent.
+std::string EventField(const std::string& line, const std::string& key);
+
+}  // namespace sim_testing

@@ -1,0 +1,446 @@
+// kelo-sim as a process on the machine's real ports (NETNS: a private network namespace).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/access_codes.h"
+#include "sim/builtin_data.h"
+#include "sim/snmp_ber.h"
+#include "tests/sim/sim_process.h"
+#include "tests/sim/test_bytes.h"
+
+namespace {
+
+using sim_testing::Bytes;
+using sim_testing::EventField;
+using sim_testing::SimProcess;
+
+constexpr int kLimitMs = 10000;
+
+// A TCP connection to the machine on loopback; every wait is bounded.
+class Tcp {
+  public:
+    explicit Tcp(uint16_t port) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error_ = errno;
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Tcp() { Close(); }
+    bool Connected() const { return fd_ >= 0; }
+    int Error() const { return error_; }
+    void Close() {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+    bool Send(const std::vector<uint8_t>& bytes) {
+        return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    bool Send(const std::string& text) {
+        return Send(std::vector<uint8_t>(text.begin(), text.end()));
+    }
+
+    // Reads exactly n bytes; fewer when the machine closes or the limit passes.
+    std::vector<uint8_t> Read(size_t n) {
+        std::vector<uint8_t> bytes;
+        while (bytes.size() < n) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (poll(&entry, 1, kLimitMs) <= 0)
+                break;
+            uint8_t buffer[65536];
+            const ssize_t got = recv(fd_, buffer, std::min(sizeof buffer, n - bytes.size()), 0);
+            if (got <= 0)
+                break;
+            bytes.insert(bytes.end(), buffer, buffer + got);
+        }
+        return bytes;
+    }
+
+    // A reply frame: header, then L body bytes and the check byte.
+    std::vector<uint8_t> ReadReplyFrame() {
+        std::vector<uint8_t> frame = Read(3);
+        if (frame.size() < 3)
+            return frame;
+        const std::vector<uint8_t> rest = Read(((frame[1] << 8) | frame[2]) + 1u);
+        frame.insert(frame.end(), rest.begin(), rest.end());
+        return frame;
+    }
+
+    // True when the machine closed the connection (within the limit).
+    bool ClosedByPeer() {
+        pollfd entry{fd_, POLLIN, 0};
+        if (poll(&entry, 1, kLimitMs) <= 0)
+            return false;
+        uint8_t byte;
+        return recv(fd_, &byte, 1, 0) <= 0;
+    }
+
+  private:
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// One LPD data file: subcommand, acknowledgement, data and end byte, acknowledgement.
+bool PutDataFile(Tcp& job, const std::string& content) {
+    if (!job.Send("\x03" + std::to_string(content.size()) + " x\n"))
+        return false;
+    if (job.Read(1) != Bytes("00"))
+        return false;
+    if (!job.Send(content + std::string(1, '\0')))
+        return false;
+    return job.Read(1) == Bytes("00");
+}
+
+bool OpenJob(Tcp& job) {
+    return job.Send(std::string("\x02lp1\n")) && job.Read(1) == Bytes("00");
+}
+
+// One status read: a hand-built GetRequest of the status object; the status text or "".
+std::string ReadStatus() {
+    const std::vector<uint8_t> request = Bytes(
+        "30 2E 02 01 00 04 06 70 75 62 6C 69 63 A0 21 02 04 00 00 1A 2B 02 01 00 02 01 00 "
+        "30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00");
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(161);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    send(fd, request.data(), request.size(), 0);
+    pollfd entry{fd, POLLIN, 0};
+    std::vector<uint8_t> answer(1500);
+    ssize_t got = -1;
+    if (poll(&entry, 1, kLimitMs) > 0)
+        got = recv(fd, answer.data(), answer.size(), 0);
+    close(fd);
+    if (got <= 0)
+        return "";
+    const sim::SnmpParse parse = sim::ParseSnmpRequest(answer.data(), static_cast<size_t>(got));
+    if (!parse.ok || parse.request.varbinds.size() != 1)
+        return "";
+    const std::vector<uint8_t>& value = parse.request.varbinds[0].value;
+    return std::string(value.begin(), value.end());
+}
+
+// Reads status texts until every line of the field has come; the assembled bytes.
+std::vector<uint8_t> CollectLines(const std::string& key, int maxReads) {
+    int count = 0;
+    std::map<int, std::vector<uint8_t>> lines;
+    for (int read = 0; read < maxReads; ++read) {
+        const std::string text = ReadStatus();
+        const size_t at = text.find(key);
+        if (at == std::string::npos)
+            continue;
+        const size_t end = text.find(';', at);
+        if (end == std::string::npos)
+            continue;
+        const std::string payload = text.substr(at + key.size(), end - at - key.size());
+        const size_t comma = payload.find(',');
+        const int n = std::atoi(payload.substr(0, comma).c_str());
+        if (n == 0) {
+            count = std::atoi(payload.substr(comma + 1).c_str());
+        } else if (count > 0 && n <= count) {
+            std::vector<uint8_t>& line = lines[n];
+            line.clear();
+            for (size_t i = comma + 1; i + 1 < payload.size(); i += 2) {
+                line.push_back(static_cast<uint8_t>(std::stoul(payload.substr(i, 2), nullptr, 16)));
+            }
+            if (static_cast<int>(lines.size()) == count)
+                break;
+        }
+    }
+    std::vector<uint8_t> data;
+    for (const auto& [n, line] : lines)
+        data.insert(data.end(), line.begin(), line.end());
+    return data;
+}
+
+unsigned SumOf(const std::vector<uint8_t>& bytes) {
+    return std::accumulate(bytes.begin(), bytes.end(), 0u) & 0xFF;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string RunCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr)
+        output += buffer;
+    pclose(pipe);
+    return output;
+}
+
+class PacketMachineTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(PacketMachineTest, AnswersGetReportWithOneReplyFrame) {
+    const int type = GetParam();
+    SimProcess machine({"--type", std::to_string(type)});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    Tcp link(type == 3 ? 9101 : 9500);
+    ASSERT_TRUE(link.Connected());
+    ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
+    const std::vector<uint8_t> reply = link.ReadReplyFrame();
+    const std::vector<uint8_t> report = sim::BuiltInReport(type);
+    ASSERT_EQ(reply.size(), report.size() + 4);
+    EXPECT_EQ(reply[0], 0x80);
+    EXPECT_EQ((reply[1] << 8) | reply[2], static_cast<int>(report.size()));
+    EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 3, reply.end() - 1), report);
+    EXPECT_EQ(SumOf(reply), 0xFFu);
+    EXPECT_EQ(EventField(machine.WaitForEvent("frame"), "cmd"), "00 01");
+}
+
+TEST_P(PacketMachineTest, ServesBothHalvesOfTheParameterSet) {
+    SimProcess machine({"--type", std::to_string(GetParam())});
+    ASSERT_TRUE(machine.Listening());
+    const std::vector<uint8_t> set = sim::BuiltInParameters();
+    std::vector<uint8_t> received;
+    for (const char* request : {"80 00 02 00 02 7B", "80 00 02 00 03 7A"}) {
+        Tcp link(GetParam() == 3 ? 9101 : 9500);
+        ASSERT_TRUE(link.Send(Bytes(request)));
+        const std::vector<uint8_t> reply = link.ReadReplyFrame();
+        ASSERT_EQ(reply.size(), 32768u + 4);
+        EXPECT_EQ(SumOf(reply), 0xFFu);
+        received.insert(received.end(), reply.begin() + 3, reply.end() - 1);
+    }
+    EXPECT_EQ(received, set);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, PacketMachineTest, ::testing::Values(3, 4));
+
+class StatusMachineTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(StatusMachineTest, OffersTheReportLineByLineThroughTheStatusText) {
+    const int type = GetParam();
+    SimProcess machine({"--type", std::to_string(type)});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    Tcp job(515);
+    ASSERT_TRUE(OpenJob(job));
+    const char* code = type == 1 ? platform::kAccessCodeA : platform::kAccessCodeB;
+    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + code));
+    ASSERT_TRUE(PutDataFile(job, "GET REPORT"));
+
+    const std::vector<uint8_t> report = sim::BuiltInReport(type);
+    EXPECT_EQ(CollectLines("REPORT:", 200), report);
+    ASSERT_TRUE(PutDataFile(job, std::string(1, '\0')));
+    EXPECT_EQ(EventField(machine.WaitForEvent("access"), "ok"), "true");
+    EXPECT_FALSE(machine.WaitForEvent("end-of-exchange").empty());
+    EXPECT_EQ(ReadStatus().find("REPORT:"), std::string::npos);
+}
+
+TEST_P(StatusMachineTest, OffersTheParameterSetWithItsZeros) {
+    const int type = GetParam();
+    SimProcess machine({"--type", std::to_string(type)});
+    ASSERT_TRUE(machine.Listening());
+    Tcp job(515);
+    ASSERT_TRUE(OpenJob(job));
+    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + (type == 1 ? platform::kAccessCodeA
+                                                                        : platform::kAccessCodeB)));
+    ASSERT_TRUE(PutDataFile(job, "GET PARAM"));
+    EXPECT_EQ(CollectLines("READ_PARAM:", 1000), sim::BuiltInParameters());
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, StatusMachineTest, ::testing::Values(1, 2));
+
+TEST(SnmpToolsTest, NetSnmpGetsTheStatusAndSetsTheRestart) {
+    if (access("/usr/bin/snmpget", X_OK) != 0 || access("/usr/bin/snmpset", X_OK) != 0) {
+        GTEST_SKIP() << "net-snmp's snmpget and snmpset are not installed";
+    }
+    SimProcess machine({"--type", "1", "--restart-ms", "0"});
+    ASSERT_TRUE(machine.Listening());
+    const std::string got =
+        RunCommand("snmpget -v1 -c public -r 0 -t 5 127.0.0.1 .1.3.6.1.4.1.1229.2.2.2.1.24.1");
+    EXPECT_NE(got.find("STRING: \"MFG:Generic;"), std::string::npos) << got;
+    EXPECT_EQ(EventField(machine.WaitForEvent("snmp"), "pdu_type"), "160");
+
+    const std::string set =
+        RunCommand("snmpset -v1 -c public -r 0 -t 5 127.0.0.1 .1.3.6.1.4.1.1229.2.8.1.0 i 10");
+    EXPECT_NE(set.find("INTEGER: 10"), std::string::npos) << set;
+    EXPECT_EQ(EventField(machine.WaitForEvent("restart"), "cause"), "snmp");
+
+    machine.WaitForEvent("ready");
+    const std::string missing =
+        RunCommand("snmpget -v1 -c public -r 0 -t 5 127.0.0.1 .1.3.6.1.2.1.1.1.0");
+    EXPECT_NE(missing.find("noSuchName"), std::string::npos) << missing;
+}
+
+TEST(LifecycleTest, StopsWithExitCodeZeroOnSigtermAndSigint) {
+    for (int signalNumber : {SIGTERM, SIGINT}) {
+        SimProcess machine({"--type", "3"});
+        ASSERT_TRUE(machine.Listening());
+        EXPECT_EQ(machine.Stop(signalNumber), 0);
+        EXPECT_FALSE(machine.WaitForEvent("stopped").empty());
+    }
+}
+
+TEST(LifecycleTest, BadArgumentsExitTwoWithAMessage) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--type", "7"},
+                                               {"--type", "1", "--fault", "x"},
+                                               {"--type", "3", "--report", "/nonexistent/r"}}) {
+        const sim_testing::SimRun run = sim_testing::RunSimToEnd(arguments);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.standardError.rfind("kelo-sim: ", 0), 0u) << run.standardError;
+        EXPECT_TRUE(run.standardOutput.empty());
+    }
+}
+
+TEST(LifecycleTest, APortItCannotBindExitsTwoNamingThePort) {
+    SimProcess first({"--type", "4"});
+    ASSERT_TRUE(first.Listening());
+    const sim_testing::SimRun second = sim_testing::RunSimToEnd({"--type", "4"});
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_NE(second.standardError.find("cannot bind TCP 9500 on 127.0.0.1"), std::string::npos)
+        << second.standardError;
+    const sim_testing::SimRun foreign =
+        sim_testing::RunSimToEnd({"--type", "3", "--bind", "192.0.2.1"});
+    EXPECT_EQ(foreign.exitCode, 2);
+    EXPECT_NE(foreign.standardError.find("cannot bind TCP 9101 on 192.0.2.1"), std::string::npos);
+}
+
+TEST(RestartTest, ARestartingMachineRefusesConnections) {
+    SimProcess machine({"--type", "3", "--restart-ms", "600000"});
+    ASSERT_TRUE(machine.Listening());
+    {
+        Tcp link(9101);
+        ASSERT_TRUE(link.Send(sim_testing::RequestFrame(0x00, 0x06, Bytes("72 73 0A"), true)));
+        ASSERT_FALSE(machine.WaitForEvent("restart").empty());
+        // The connection that carried the command is left alone.
+        EXPECT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
+        EXPECT_EQ(link.ReadReplyFrame().size(), sim::BuiltInReport(3).size() + 4);
+    }
+    for (uint16_t port : {9101, 9100}) {
+        Tcp refused(port);
+        EXPECT_FALSE(refused.Connected());
+        EXPECT_EQ(refused.Error(), ECONNREFUSED);
+    }
+}
+
+TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
+    SimProcess machine({"--type", "2", "--restart-ms", "20"});
+    ASSERT_TRUE(machine.Listening());
+    Tcp job(515);
+    ASSERT_TRUE(OpenJob(job));
+    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + platform::kAccessCodeB));
+    ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
+    ASSERT_TRUE(PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6)));
+    EXPECT_EQ(EventField(machine.WaitForEvent("restart"), "cause"), "rs");
+    ASSERT_FALSE(machine.WaitForEvent("ready").empty());
+    Tcp again(515);
+    EXPECT_TRUE(again.Connected());
+    EXPECT_TRUE(OpenJob(again));
+}
+
+TEST(RecordTest, FirmwareAndParametersArriveAsFiles) {
+    char folder[] = "/tmp/kelo-sim-record-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    {
+        SimProcess machine({"--type", "1", "--record", folder, "--restart-ms", "0"});
+        ASSERT_TRUE(machine.Listening());
+        Tcp job(515);
+        ASSERT_TRUE(OpenJob(job));
+        const std::string access = std::string("OPEN CODE=") + platform::kAccessCodeA;
+        ASSERT_TRUE(PutDataFile(job, access));
+        ASSERT_TRUE(PutDataFile(job, "PUT PARAM"));
+        ASSERT_TRUE(PutDataFile(job, std::string("\x01\x00\x02", 3)));
+        ASSERT_TRUE(PutDataFile(job, access));
+        ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
+        std::string update = "BOOT_UpdateMain 0\n";
+        ASSERT_TRUE(PutDataFile(job, std::string("\x00\x12", 2) + update + "\xE8"));
+        ASSERT_TRUE(PutDataFile(job, std::string(102400, 'F')));
+        ASSERT_TRUE(PutDataFile(job, "tail"));
+        job.Close();
+        const std::string firmware = machine.WaitForEvent("firmware");
+        EXPECT_EQ(EventField(firmware, "bytes"), "102404");
+        EXPECT_EQ(ReadFile(std::string(folder) + "/params-1.bin"), Bytes("01 00 02"));
+        const std::vector<uint8_t> image = ReadFile(std::string(folder) + "/firmware-1.bin");
+        ASSERT_EQ(image.size(), 102404u);
+        EXPECT_EQ(std::string(image.end() - 5, image.end()), "Ftail");
+    }
+    std::system((std::string("rm -rf ") + folder).c_str());
+}
+
+TEST(HostileInputTest, GarbageOnEveryPortLeavesTheMachineServing) {
+    SimProcess machine({"--type", "1"});
+    ASSERT_TRUE(machine.Listening());
+    std::mt19937 random(1179);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<uint8_t> garbage(1 + random() % 600);
+        for (uint8_t& byte : garbage)
+            byte = static_cast<uint8_t>(random());
+        if (round % 2 == 0)
+            garbage[0] = 0x30;  // looks like a BER sequence
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(161);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(fd, garbage.data(), garbage.size(), 0, reinterpret_cast<sockaddr*>(&address),
+               sizeof address);
+        close(fd);
+        Tcp job(515);
+        job.Send(garbage);
+        job.Close();
+    }
+    EXPECT_NE(ReadStatus().find("MFG:"), std::string::npos);
+    Tcp job(515);
+    EXPECT_TRUE(OpenJob(job));
+    EXPECT_EQ(machine.Stop(), 0);
+}
+
+TEST(FaultTest, SlowTrickleStillDeliversTheWholeFrame) {
+    SimProcess machine({"--type", "3", "--fault", "slow-trickle", "--report", "/dev/null"});
+    ASSERT_TRUE(machine.Listening());
+    Tcp link(9101);
+    ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
+    EXPECT_EQ(link.ReadReplyFrame(), Bytes("80 00 00 7F"));
+}
+
+TEST(FaultTest, LpdNakRefusesTheJobAndCloses) {
+    SimProcess machine({"--type", "1", "--fault", "lpd-nak"});
+    ASSERT_TRUE(machine.Listening());
+    Tcp job(515);
+    ASSERT_TRUE(job.Send(std::string("\x02lp1\n")));
+    EXPECT_EQ(job.Read(1), Bytes("01"));
+    EXPECT_TRUE(job.ClosedByPeer());
+}
+
+TEST(FaultTest, CloseMidBodyCutsTheReplyAndCloses) {
+    SimProcess machine({"--type", "4", "--fault", "close-mid-body"});
+    ASSERT_TRUE(machine.Listening());
+    Tcp link(9500);
+    ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
+    const std::vector<uint8_t> cut = link.Read(70000);
+    EXPECT_EQ(cut.size(), 3 + sim::BuiltInReport(4).size() / 2);
+}
+
+}  // namespace
