@@ -306,7 +306,8 @@ class LpdSession : public Session, private LpdJobParser::Handler {
     enum class Expect { kCommand, kParameterSet, kCommandFrame, kFirmware };
 
     uint8_t OnJob(std::string_view queue) override {
-        const uint8_t ack = machine_.GetFaults().lpdNak ? 0x01 : 0x00;
+        // The machine has one queue; a job for any other is refused as an LPD server does.
+        const uint8_t ack = (machine_.GetFaults().lpdNak || queue != "lp1") ? 0x01 : 0x00;
         machine_.Log().Emit(
             Event("lpd-job").Number("conn", connection_).Text("queue", queue).Number("ack", ack));
         return ack;

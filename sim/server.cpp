@@ -121,7 +121,7 @@ class Server {
         in_addr address{};
         inet_pton(AF_INET, bindAddress_.c_str(), &address);
         for (Listener& listener : listeners_) {
-            if (!OpenListener(listener, address, error))
+            if (listener.fd < 0 && !OpenListener(listener, address, error))
                 return false;
         }
         return true;
@@ -290,6 +290,14 @@ class Server {
                                          reinterpret_cast<sockaddr*>(&peer), &size);
             if (got < 0)
                 return;
+            if (restarting_) {
+                // A booting machine's agent is not up yet: the request gets no answer at all.
+                machine_.Log().Emit(Event("snmp-dropped")
+                                        .Text("peer", PeerText(peer))
+                                        .Number("bytes", got)
+                                        .Text("reason", "restarting"));
+                continue;
+            }
             const std::vector<uint8_t> answer =
                 machine_.AnswerSnmp(datagram.data(), static_cast<size_t>(got), PeerText(peer));
             if (!answer.empty()) {
@@ -396,8 +404,10 @@ class Server {
         machine_.Log().Emit(
             Event("restart").Text("cause", pendingRestart_).Number("ms", restartMs_));
         pendingRestart_.clear();
-        for (Listener& listener : listeners_)
-            CloseListener(listener);
+        for (Listener& listener : listeners_) {
+            if (!listener.plan.udp)
+                CloseListener(listener);
+        }
         machine_.OnRestart();
         restarting_ = true;
         restartEndsMs_ = NowMs() + restartMs_;

@@ -2,10 +2,10 @@
 // single-threaded poll() loop over listeners, connections and the SNMP socket, and stops
 // on SIGINT or SIGTERM.
 //
-// A restart closes every listening socket (and the SNMP socket) for the restart time, so
-// that new connections are refused as by a machine that is booting; connections already
-// open stay open, which is what lets the LPD job that carried "BOOT_UpdateMain 0\n" go on
-// to carry the firmware image.
+// A restart closes every listening TCP socket for the restart time, so that new connections
+// are refused as by a machine that is booting, and SNMP requests go unanswered (the socket
+// stays, so no ICMP error reaches the client). Connections already open stay open, which is
+// what lets the LPD job that carried "BOOT_UpdateMain 0\n" go on to carry the image.
 #pragma once
 
 #include <string>

@@ -118,6 +118,17 @@ INSTANTIATE_TEST_SUITE_P(Codes, AccessLineTest,
                                            AccessCase{2, platform::kAccessCodeA, false, "A"},
                                            AccessCase{1, "SHORT", false, "other"}));
 
+TEST_F(MachineTest, AJobForAnotherQueueIsRefused) {
+    Make(1);
+    auto session = MakeSession(PortRole::kLpd, *machine_, 1);
+    Outbox out;
+    const std::string job = "\x02lp2\n";
+    session->Receive(reinterpret_cast<const uint8_t*>(job.data()), job.size(), out);
+    EXPECT_EQ(out.bytes, "\x01");
+    EXPECT_TRUE(out.closeAfterSend);
+    EXPECT_EQ(EventField(Named("lpd-job")[0], "queue"), "lp2");
+}
+
 TEST_F(MachineTest, CommandsWithoutAnAccessLineAreIgnored) {
     Make(1);
     auto session = MakeSession(PortRole::kLpd, *machine_, 1);

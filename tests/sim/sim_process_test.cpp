@@ -118,24 +118,32 @@ bool OpenJob(Tcp& job) {
     return job.Send(std::string("\x02lp1\n")) && job.Read(1) == Bytes("00");
 }
 
-// One status read: a hand-built GetRequest of the status object; the status text or "".
-std::string ReadStatus() {
-    const std::vector<uint8_t> request = Bytes(
-        "30 2E 02 01 00 04 06 70 75 62 6C 69 63 A0 21 02 04 00 00 1A 2B 02 01 00 02 01 00 "
-        "30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00");
+// A UDP socket connected to the machine's agent.
+int AgentSocket() {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(161);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+// Sends a hand-built GetRequest of the status object.
+void SendStatusRequest(int fd) {
+    const std::vector<uint8_t> request = Bytes(
+        "30 2E 02 01 00 04 06 70 75 62 6C 69 63 A0 21 02 04 00 00 1A 2B 02 01 00 02 01 00 "
+        "30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00");
     send(fd, request.data(), request.size(), 0);
+}
+
+// The status text in the answer waiting on the socket (up to limitMs), or "".
+std::string ReceiveStatus(int fd, int limitMs) {
     pollfd entry{fd, POLLIN, 0};
     std::vector<uint8_t> answer(1500);
-    ssize_t got = -1;
-    if (poll(&entry, 1, kLimitMs) > 0)
-        got = recv(fd, answer.data(), answer.size(), 0);
-    close(fd);
+    if (poll(&entry, 1, limitMs) <= 0)
+        return "";
+    const ssize_t got = recv(fd, answer.data(), answer.size(), 0);
     if (got <= 0)
         return "";
     const sim::SnmpParse parse = sim::ParseSnmpRequest(answer.data(), static_cast<size_t>(got));
@@ -143,6 +151,15 @@ std::string ReadStatus() {
         return "";
     const std::vector<uint8_t>& value = parse.request.varbinds[0].value;
     return std::string(value.begin(), value.end());
+}
+
+// One status read.
+std::string ReadStatus() {
+    const int fd = AgentSocket();
+    SendStatusRequest(fd);
+    const std::string text = ReceiveStatus(fd, kLimitMs);
+    close(fd);
+    return text;
 }
 
 // Reads status texts until every line of the field has come; the assembled bytes.
@@ -343,6 +360,23 @@ TEST(RestartTest, ARestartingMachineRefusesConnections) {
         EXPECT_FALSE(refused.Connected());
         EXPECT_EQ(refused.Error(), ECONNREFUSED);
     }
+}
+
+TEST(RestartTest, StatusReadsDuringARestartGoUnanswered) {
+    SimProcess machine({"--type", "1", "--restart-ms", "600000"});
+    ASSERT_TRUE(machine.Listening());
+    Tcp job(515);
+    ASSERT_TRUE(OpenJob(job));
+    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + platform::kAccessCodeA));
+    ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
+    ASSERT_TRUE(PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6)));
+    ASSERT_FALSE(machine.WaitForEvent("restart").empty());
+    const int agent = AgentSocket();
+    SendStatusRequest(agent);
+    EXPECT_EQ(EventField(machine.WaitForEvent("snmp-dropped"), "reason"), "restarting");
+    EXPECT_EQ(ReceiveStatus(agent, 0), "");  // dropped: nothing is, or will be, on its way
+    close(agent);
+    EXPECT_FALSE(Tcp(515).Connected());
 }
 
 TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
