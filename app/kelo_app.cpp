@@ -230,6 +230,7 @@ int CKeloApp::Run() {
     MessageBoxSink messageBoxes;
     platform::MessageSink* previous = platform::SetMessageSink(&messageBoxes);
     QApplication::setWindowIcon(AppIcon());
+    QGuiApplication::setDesktopFileName("kelo");  // ties the windows to the registered entry
     {
         // The connection loads the settings here and saves them as the dialog goes.
         CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());
