@@ -28,7 +28,7 @@ class LpdJobParser {
 
     // Longest command line taken, and largest file announced, before the job is refused.
     static constexpr size_t kMaxLine = 1024;
-    static constexpr size_t kMaxFile = 64u << 20;
+    static constexpr size_t kMaxFile = 16u << 20;
 
     explicit LpdJobParser(Handler& handler) : handler_(handler) {}
 

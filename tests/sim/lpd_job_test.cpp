@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "bad-count", 1},
                       BrokenCase{"FileTooLarge",
                                  Job("lp1") + "\x03"
-                                              "67108865 x\n",
+                                              "16777217 x\n",
                                  "file-too-large", 1},
                       BrokenCase{"UnknownSubcommand",
                                  Job("lp1") + "\x05"

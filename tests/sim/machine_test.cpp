@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,22 @@ TEST_F(MachineTest, PacketRequestsAreAnsweredWithReplyFrames) {
     EXPECT_FALSE(out.closeAfterSend);
 }
 
+TEST_F(MachineTest, NeverAnswerKeepsReplyFramesBackButStillStores) {
+    Faults faults;
+    faults.neverAnswer = true;
+    Make(4, faults);
+    auto session = MakeSession(PortRole::kPackets, *machine_, 1);
+    Outbox out;
+    const std::vector<uint8_t> report = Bytes("80 00 02 00 01 7C");
+    session->Receive(report.data(), report.size(), out);
+    const std::vector<uint8_t> put = RequestFrame(0x00, 0x05, std::vector<uint8_t>(32768, 0), true);
+    session->Receive(put.data(), put.size(), out);
+    EXPECT_TRUE(out.bytes.empty());
+    EXPECT_FALSE(out.closeAfterSend);
+    EXPECT_EQ(Named("reply-withheld").size(), 2u);
+    EXPECT_EQ(Named("params").size(), 1u);
+}
+
 TEST_F(MachineTest, ParameterHalvesGoOutAndComeIn) {
     Make(4);
     auto session = MakeSession(PortRole::kPackets, *machine_, 1);
@@ -293,6 +310,31 @@ TEST_F(MachineTest, TheRawPortTakesEverythingAsOneImage) {
     unannounced->Closed("peer-closed");
     EXPECT_EQ(EventField(Named("firmware")[1], "announced"), "false");
     EXPECT_EQ(EventField(Named("firmware")[1], "bytes"), "0");
+}
+
+TEST_F(MachineTest, RandomBytesNeverBreakTheMachine) {
+    Make(1);
+    std::mt19937 random(515);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> bytes(random() % 700);
+        for (uint8_t& byte : bytes)
+            byte = static_cast<uint8_t>(random());
+        // Give each kind of input a plausible first byte now and then, to get past it.
+        if (!bytes.empty() && round % 3 == 0)
+            bytes[0] = round % 2 ? 0x80 : 0x30;
+        machine_->AnswerSnmp(bytes.data(), bytes.size(), "p");
+        for (PortRole role : {PortRole::kLpd, PortRole::kPackets, PortRole::kRawImage}) {
+            auto session = MakeSession(role, *machine_, round);
+            Outbox out;
+            const std::string job = "\x02lp1\n\x03" + std::to_string(bytes.size()) + " x\n";
+            if (role == PortRole::kLpd && round % 2 == 0) {
+                session->Receive(reinterpret_cast<const uint8_t*>(job.data()), job.size(), out);
+            }
+            session->Receive(bytes.data(), bytes.size(), out);
+            session->Closed("peer-closed");
+        }
+    }
+    EXPECT_NE(machine_->ReadStatus().find("MFG:"), std::string::npos);
 }
 
 // --- SNMP ---
