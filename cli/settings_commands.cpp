@@ -46,7 +46,8 @@ std::optional<std::string> ApplyConfigChange(const Invocation& invocation,
             settings.machineTypeIndex = invocation.value;
             break;
         case Command::ConfigAddHost:
-            // The first host of an empty list becomes the selected one.
+            // With no host selected (an empty list, or a stored index past its end) the
+            // added host becomes the selected one.
             if (!HoldsIndex(settings, settings.selectedHost))
                 settings.selectedHost = static_cast<int>(settings.hosts.size());
             settings.hosts.push_back(invocation.host);
