@@ -14,7 +14,7 @@
 namespace kelo::cli {
 namespace {
 
-// The buffer the main dialog gives Get Parameters, and the most it accepts.
+// The buffer the main dialog gives Get Parameters, and its capacity.
 constexpr int kParameterBufferSize = 131072;
 // The longest report the main dialog hands to the viewer, and so the longest one saved.
 constexpr size_t kLargestViewedReport = 131072;
