@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -454,6 +455,9 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     std::vector<std::string> shown;
     ModalWatcher<app::CReportDlg> viewer(
         [&](app::CReportDlg& v) { shown.push_back(v.ReportText()); });
+    // The program shows its messages in boxes; none is expected, and one must not hang the test.
+    ModalWatcher<QMessageBox> boxes(
+        [](QMessageBox& box) { ADD_FAILURE() << box.text().toStdString(); });
     // Once the viewer has come and gone, Exit ends the program.
     QTimer exitWhenDone;
     exitWhenDone.setInterval(1);
