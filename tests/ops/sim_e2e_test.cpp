@@ -1,0 +1,228 @@
+// The four operations end to end against kelo-sim, a machine written from the wire formats
+// alone, for every machine type. Runs in a private network namespace.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "link/device_link.h"
+#include "platform/clock.h"
+#include "platform/headless_cancel_dialog.h"
+#include "platform/message_recorder.h"
+#include "tests/sim/sim_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim_testing::EventField;
+using sim_testing::SimProcess;
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// A report as a machine prints it: CR LF lines, a few bytes above 0x7F, no zero byte.
+std::string SampleReport() {
+    std::string report = "SERVICE REPORT\r\nFirmware  MAIN 2.31  ENGINE 1.07\r\n";
+    for (int i = 0; i < 120; ++i) {
+        report += "Counter " + std::to_string(i) + " = " + std::to_string(i * 7919 % 100000) +
+                  (i % 17 == 0 ? " \xB0"
+                                 "C\r\n"
+                               : "\r\n");
+    }
+    return report;
+}
+
+// 65,536 varied bytes with zeros in them.
+Bytes SampleParameters() {
+    Bytes set(65536);
+    for (size_t i = 0; i < set.size(); ++i)
+        set[i] = (i % 97 < 10) ? 0 : static_cast<uint8_t>(i * 31 + (i >> 8));
+    return set;
+}
+
+class SimEndToEnd : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override {
+        WriteAll(dir_.File("report.txt"), Bytes(report_.begin(), report_.end()));
+        WriteAll(dir_.File("params.bin"), params_);
+        // Restart waits are recorded, but each lets a little real time pass so that the
+        // machine, which restarts in real time, is back when it is polled again.
+        clock_.onSleep = [](int ms) {
+            if (ms >= 2000)
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        };
+    }
+
+    std::unique_ptr<SimProcess> StartMachine(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"--type",       std::to_string(GetParam()),
+                                      "--report",     dir_.File("report.txt"),
+                                      "--params",     dir_.File("params.bin"),
+                                      "--record",     dir_.File("record"),
+                                      "--restart-ms", "100"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto machine = std::make_unique<SimProcess>(args);
+        EXPECT_TRUE(machine->Listening()) << machine->StandardError();
+        return machine;
+    }
+
+    std::unique_ptr<kelo::CDeviceLink> MakeLink() {
+        auto link = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
+        link->DiscardSettingsOnExit();
+        link->MutableSettings() = {kelo::kPortNetwork, 0, GetParam() - 1, {"127.0.0.1"}};
+        return link;
+    }
+
+    bool PacketMachine() const { return GetParam() >= 3; }
+
+    testing_support::TempDir dir_;
+    platform::HeadlessCancelDialog dialog_;
+    platform::MessageRecorder messages_;
+    platform::FakeClock clock_;
+    const std::string report_ = SampleReport();
+    const Bytes params_ = SampleParameters();
+};
+
+TEST_P(SimEndToEnd, ReportArrivesByteForByte) {
+    auto machine = StartMachine();
+    auto link = MakeLink();
+    std::string report;
+    ASSERT_TRUE(link->GetReport(report)) << ::testing::PrintToString(messages_.Texts());
+    EXPECT_EQ(report, report_);
+    EXPECT_TRUE(messages_.Messages().empty());
+    if (!PacketMachine()) {
+        const std::string access = machine->WaitForEvent("access");
+        EXPECT_EQ(EventField(access, "ok"), "true");
+        EXPECT_EQ(EventField(access, "code"), GetParam() == 1 ? "A" : "B");
+        EXPECT_EQ(EventField(machine->WaitForEvent("command"), "text"), "GET REPORT");
+        EXPECT_NE(machine->WaitForEvent("end-of-exchange"), "");
+    }
+}
+
+TEST_P(SimEndToEnd, ParametersGoBackExactlyAsTheyCame) {
+    auto machine = StartMachine();
+    auto link = MakeLink();
+    Bytes buffer(131072);
+    const int count = link->GetParameters(buffer.data(), 131072);
+    ASSERT_EQ(count, 65536);
+    EXPECT_TRUE(std::equal(params_.begin(), params_.end(), buffer.begin()));
+    // The set goes back with its check byte, as a parameter file holds it.
+    Bytes set(buffer.begin(), buffer.begin() + count);
+    unsigned sum = 1;
+    for (uint8_t b : set)
+        sum += b;
+    set.push_back(static_cast<uint8_t>(sum));
+    link->PutParameters(set.data(), static_cast<int>(set.size()), true);
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
+    if (PacketMachine()) {
+        const std::string second = machine->WaitForEvent("params", 1);
+        const std::string first = machine->WaitForEvent("params", 2);
+        EXPECT_EQ(ReadAll(EventField(second, "file")),
+                  Bytes(params_.begin() + 32768, params_.end()));
+        EXPECT_EQ(ReadAll(EventField(first, "file")),
+                  Bytes(params_.begin(), params_.begin() + 32768));
+    } else {
+        const std::string put = machine->WaitForEvent("params");
+        EXPECT_EQ(ReadAll(EventField(put, "file")), set);
+    }
+    EXPECT_NE(machine->WaitForEvent("restart"), "");
+}
+
+TEST_P(SimEndToEnd, FirmwareImageArrivesByteForByte) {
+    auto machine = StartMachine();
+    auto link = MakeLink();
+    Bytes image(250000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>((i * 131) ^ (i >> 11));
+    link->UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
+    const std::string firmware = machine->WaitForEvent("firmware");
+    EXPECT_EQ(EventField(firmware, "announced"), "true");
+    EXPECT_EQ(ReadAll(EventField(firmware, "file")), image);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMachineType, SimEndToEnd, ::testing::Values(1, 2, 3, 4),
+                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+
+class SimLineMachine : public SimEndToEnd {};
+
+TEST_P(SimLineMachine, LineFaultsStillGiveTheReport) {
+    for (const char* fault : {"lines-repeated", "lines-out-of-range", "lines-odd-digits",
+                              "lines-before-count", "lines-without-semicolon"}) {
+        auto machine = StartMachine({"--fault", fault});
+        auto link = MakeLink();
+        std::string report;
+        EXPECT_TRUE(link->GetReport(report)) << fault;
+        EXPECT_EQ(report, report_) << fault;
+    }
+}
+
+TEST_P(SimLineMachine, CancelMidReportSendsNoEndByteAndClosesThePort) {
+    auto machine = StartMachine({"--fault", "never-answer"});
+    auto link = MakeLink();
+    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
+        if (d.PumpCount() == 30)
+            d.Cancel();
+    };
+    std::string report;
+    EXPECT_FALSE(link->GetReport(report));
+    EXPECT_NE(machine->WaitForEvent("disconnect"), "");
+    EXPECT_TRUE(machine->EventsNamed("end-of-exchange").empty());
+}
+
+TEST_P(SimLineMachine, AgentErrorEndsTheReport) {
+    auto machine = StartMachine({"--fault", "snmp-error"});
+    auto link = MakeLink();
+    std::string report;
+    EXPECT_FALSE(link->GetReport(report));
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
+}
+
+INSTANTIATE_TEST_SUITE_P(LineMachines, SimLineMachine, ::testing::Values(1, 2),
+                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+
+class SimPacketMachine : public SimEndToEnd {};
+
+TEST_P(SimPacketMachine, BadRepliesEndTheReportWithTheirOwnMessage) {
+    const struct {
+        const char* fault;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"bad-checksum", {}},
+        {"bad-lead", {}},
+        {"close-mid-body", {}},
+        {"length-65535", {}},
+        {"close-mid-header", {"Failed to receive."}},
+    };
+    for (const auto& c : cases) {
+        messages_.Clear();
+        auto machine = StartMachine({"--fault", c.fault});
+        auto link = MakeLink();
+        std::string report;
+        EXPECT_FALSE(link->GetReport(report)) << c.fault;
+        EXPECT_EQ(messages_.Texts(), c.messages) << c.fault;
+    }
+}
+
+TEST_P(SimPacketMachine, SlowTrickleStillGivesTheReport) {
+    auto machine = StartMachine({"--fault", "slow-trickle"});
+    auto link = MakeLink();
+    std::string report;
+    ASSERT_TRUE(link->GetReport(report));
+    EXPECT_EQ(report, report_);
+}
+
+INSTANTIATE_TEST_SUITE_P(PacketMachines, SimPacketMachine, ::testing::Values(3, 4),
+                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+
+}  // namespace
