@@ -1,4 +1,4 @@
-// The application icon (resource 141 of the design): a printer with a sheet, drawn here so the
+// The application icon (resource 141): a printer with a sheet, drawn here so the
 // program carries no image files.
 #pragma once
 

@@ -8,21 +8,21 @@ namespace {
 
 class QtFileDialogs : public FileDialogs {
   public:
-    bool Choose(QWidget* owner, const FileDialogSpec& spec, std::string& path) override {
+    bool Choose(QWidget* owner, const FileDialogRequest& request, std::string& path) override {
         QFileDialog dialog(owner);
-        const bool save = spec.kind == FileDialogSpec::Kind::kSave;
+        const bool save = request.kind == FileDialogRequest::Kind::kSave;
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog.setFileMode(spec.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.askBeforeReplace);
-        const QStringList filters = NameFilters(spec.filter);
+        dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.askBeforeReplace);
+        const QStringList filters = NameFilters(request.filter);
         if (!filters.isEmpty())
             dialog.setNameFilters(filters);
-        dialog.setDefaultSuffix(DefaultSuffix(spec.defaultExtension, 0));
+        dialog.setDefaultSuffix(DefaultSuffix(request.defaultExtension, 0));
         // The suffix follows the chosen file type, so "Text File" saves a .txt.
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                         [&dialog, &spec, filters](const QString& filter) {
+                         [&dialog, &request, filters](const QString& filter) {
                              dialog.setDefaultSuffix(
-                                 DefaultSuffix(spec.defaultExtension, filters.indexOf(filter)));
+                                 DefaultSuffix(request.defaultExtension, filters.indexOf(filter)));
                          });
         if (dialog.exec() != QDialog::Accepted)
             return false;
@@ -56,26 +56,26 @@ QString TranslatePatterns(const std::string& pattern) {
 
 }  // namespace
 
-FileDialogSpec OpenReportDialog() {
-    return {FileDialogSpec::Kind::kOpen, kelo::kReportFilter, kelo::kReportDefaultExtension, true,
+FileDialogRequest OpenReportDialog() {
+    return {FileDialogRequest::Kind::kOpen, kelo::kReportFilter, kelo::kReportDefaultExtension,
+            true, false};
+}
+
+FileDialogRequest SaveReportDialog() {
+    return {FileDialogRequest::Kind::kSave, kelo::kSaveFilter, kelo::kSaveDefaultExtension, false,
             false};
 }
 
-FileDialogSpec SaveReportDialog() {
-    return {FileDialogSpec::Kind::kSave, kelo::kSaveFilter, kelo::kSaveDefaultExtension, false,
-            false};
+FileDialogRequest SaveParameterDialog() {
+    return {FileDialogRequest::Kind::kSave, "", "", false, true};
 }
 
-FileDialogSpec SaveParameterDialog() {
-    return {FileDialogSpec::Kind::kSave, "", "", false, true};
+FileDialogRequest LoadParameterDialog() {
+    return {FileDialogRequest::Kind::kOpen, "", "", false, false};
 }
 
-FileDialogSpec LoadParameterDialog() {
-    return {FileDialogSpec::Kind::kOpen, "", "", false, false};
-}
-
-FileDialogSpec LoadFirmwareDialog() {
-    return {FileDialogSpec::Kind::kOpen, kelo::kFirmwareFilter, "", true, false};
+FileDialogRequest LoadFirmwareDialog() {
+    return {FileDialogRequest::Kind::kOpen, kelo::kFirmwareFilter, "", true, false};
 }
 
 FileDialogs* SetFileDialogs(FileDialogs* dialogs) {
@@ -84,12 +84,12 @@ FileDialogs* SetFileDialogs(FileDialogs* dialogs) {
     return previous;
 }
 
-bool ChooseFile(QWidget* owner, const FileDialogSpec& spec, std::string& path) {
-    return g_dialogs->Choose(owner, spec, path);
+bool ChooseFile(QWidget* owner, const FileDialogRequest& request, std::string& path) {
+    return g_dialogs->Choose(owner, request, path);
 }
 
-kelo::PathChooser MakePathChooser(QWidget* owner, const FileDialogSpec& spec) {
-    return [owner, spec](std::string& path) { return ChooseFile(owner, spec, path); };
+kelo::PathChooser MakePathChooser(QWidget* owner, const FileDialogRequest& request) {
+    return [owner, request](std::string& path) { return ChooseFile(owner, request, path); };
 }
 
 QStringList NameFilters(const std::string& filter) {

@@ -12,7 +12,7 @@ class QWidget;
 namespace app {
 
 // One file dialog as an operation asks for it.
-struct FileDialogSpec {
+struct FileDialogRequest {
     enum class Kind { kOpen, kSave };
     Kind kind = Kind::kOpen;
     std::string filter;            // "description|pattern|" entries; empty offers every file
@@ -22,26 +22,26 @@ struct FileDialogSpec {
 };
 
 // The dialogs of each operation.
-FileDialogSpec OpenReportDialog();     // Open Report: report filter, ".kel", must exist
-FileDialogSpec SaveReportDialog();     // the viewer's Save: save filter, ".kel|.txt", no question
-FileDialogSpec SaveParameterDialog();  // Get Parameters: no filter, asks before replacing
-FileDialogSpec LoadParameterDialog();  // Put Parameters: no filter
-FileDialogSpec LoadFirmwareDialog();   // Firmware Upgrade: firmware filter, must exist
+FileDialogRequest OpenReportDialog();  // Open Report: report filter, ".kel", must exist
+FileDialogRequest SaveReportDialog();  // the viewer's Save: save filter, ".kel|.txt", no question
+FileDialogRequest SaveParameterDialog();  // Get Parameters: no filter, asks before replacing
+FileDialogRequest LoadParameterDialog();  // Put Parameters: no filter
+FileDialogRequest LoadFirmwareDialog();   // Firmware Upgrade: firmware filter, must exist
 
 class FileDialogs {
   public:
     virtual ~FileDialogs() = default;
     // Shows the dialog owned by owner and puts the chosen path in path; false when cancelled.
-    virtual bool Choose(QWidget* owner, const FileDialogSpec& spec, std::string& path) = 0;
+    virtual bool Choose(QWidget* owner, const FileDialogRequest& request, std::string& path) = 0;
 };
 
 // Installs the process-wide dialogs and returns the previous ones; nullptr restores Qt's.
 FileDialogs* SetFileDialogs(FileDialogs* dialogs);
 
-bool ChooseFile(QWidget* owner, const FileDialogSpec& spec, std::string& path);
+bool ChooseFile(QWidget* owner, const FileDialogRequest& request, std::string& path);
 
 // A chooser for the file layer's operations, asking through ChooseFile.
-kelo::PathChooser MakePathChooser(QWidget* owner, const FileDialogSpec& spec);
+kelo::PathChooser MakePathChooser(QWidget* owner, const FileDialogRequest& request);
 
 // Qt's name filters for a "description|pattern|" filter. "*.*" means every file, as it does
 // on Windows, and becomes "*"; several patterns separated by ";" become a space-separated

@@ -64,8 +64,8 @@ class ScriptedFileDialogs : public app::FileDialogs {
     ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
     ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
 
-    bool Choose(QWidget* owner, const app::FileDialogSpec& spec, std::string& path) override {
-        asked.push_back(spec);
+    bool Choose(QWidget* owner, const app::FileDialogRequest& request, std::string& path) override {
+        asked.push_back(request);
         owners.push_back(owner);
         if (onShow)
             onShow();
@@ -80,7 +80,7 @@ class ScriptedFileDialogs : public app::FileDialogs {
     }
 
     std::deque<std::optional<std::string>> answers;
-    std::vector<app::FileDialogSpec> asked;
+    std::vector<app::FileDialogRequest> asked;
     std::vector<QWidget*> owners;
     std::function<void()> onShow;
 
@@ -262,18 +262,18 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
 
     struct Case {
         int button;
-        app::FileDialogSpec::Kind kind;
+        app::FileDialogRequest::Kind kind;
         std::string filter;
         std::string defaultExtension;
         bool mustExist;
         bool askBeforeReplace;
     };
     const Case cases[] = {
-        {CKeloDlg::IDC_OPEN_REPORT, app::FileDialogSpec::Kind::kOpen, kelo::kReportFilter, ".kel",
-         true, false},
-        {CKeloDlg::IDC_GET_PARAMETERS, app::FileDialogSpec::Kind::kSave, "", "", false, true},
-        {CKeloDlg::IDC_PUT_PARAMETERS, app::FileDialogSpec::Kind::kOpen, "", "", false, false},
-        {CKeloDlg::IDC_FIRMWARE_UPGRADE, app::FileDialogSpec::Kind::kOpen, kelo::kFirmwareFilter,
+        {CKeloDlg::IDC_OPEN_REPORT, app::FileDialogRequest::Kind::kOpen, kelo::kReportFilter,
+         ".kel", true, false},
+        {CKeloDlg::IDC_GET_PARAMETERS, app::FileDialogRequest::Kind::kSave, "", "", false, true},
+        {CKeloDlg::IDC_PUT_PARAMETERS, app::FileDialogRequest::Kind::kOpen, "", "", false, false},
+        {CKeloDlg::IDC_FIRMWARE_UPGRADE, app::FileDialogRequest::Kind::kOpen, kelo::kFirmwareFilter,
          "", true, false},
     };
     for (const Case& c : cases) {
@@ -281,12 +281,12 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
         dialogs.owners.clear();
         dialog_.Button(c.button)->click();
         ASSERT_EQ(dialogs.asked.size(), 1u) << c.button;
-        const app::FileDialogSpec& spec = dialogs.asked[0];
-        EXPECT_EQ(spec.kind, c.kind) << c.button;
-        EXPECT_EQ(spec.filter, c.filter) << c.button;
-        EXPECT_EQ(spec.defaultExtension, c.defaultExtension) << c.button;
-        EXPECT_EQ(spec.mustExist, c.mustExist) << c.button;
-        EXPECT_EQ(spec.askBeforeReplace, c.askBeforeReplace) << c.button;
+        const app::FileDialogRequest& request = dialogs.asked[0];
+        EXPECT_EQ(request.kind, c.kind) << c.button;
+        EXPECT_EQ(request.filter, c.filter) << c.button;
+        EXPECT_EQ(request.defaultExtension, c.defaultExtension) << c.button;
+        EXPECT_EQ(request.mustExist, c.mustExist) << c.button;
+        EXPECT_EQ(request.askBeforeReplace, c.askBeforeReplace) << c.button;
         EXPECT_EQ(dialogs.owners[0], &dialog_) << c.button;
         EXPECT_EQ(Observe(dialog_), kIdle) << c.button;
     }

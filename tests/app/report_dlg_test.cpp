@@ -224,8 +224,8 @@ class ScriptedFileDialogs : public app::FileDialogs {
   public:
     ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
     ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
-    bool Choose(QWidget* owner, const app::FileDialogSpec& spec, std::string& path) override {
-        asked.push_back(spec);
+    bool Choose(QWidget* owner, const app::FileDialogRequest& request, std::string& path) override {
+        asked.push_back(request);
         owners.push_back(owner);
         const std::optional<std::string> answer = answers.empty() ? std::nullopt : answers.front();
         if (!answers.empty())
@@ -235,7 +235,7 @@ class ScriptedFileDialogs : public app::FileDialogs {
         return answer.has_value();
     }
     std::deque<std::optional<std::string>> answers;
-    std::vector<app::FileDialogSpec> asked;
+    std::vector<app::FileDialogRequest> asked;
     std::vector<QWidget*> owners;
 
   private:
@@ -259,11 +259,11 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     EXPECT_EQ(ReadFile(folder / "saved.txt"), text);
     EXPECT_TRUE(messages.Messages().empty());
     ASSERT_EQ(dialogs.asked.size(), 3u);
-    const app::FileDialogSpec& spec = dialogs.asked[0];
-    EXPECT_EQ(spec.kind, app::FileDialogSpec::Kind::kSave);
-    EXPECT_EQ(spec.filter, kelo::kSaveFilter);
-    EXPECT_EQ(spec.defaultExtension, ".kel|.txt");
-    EXPECT_FALSE(spec.askBeforeReplace);
+    const app::FileDialogRequest& request = dialogs.asked[0];
+    EXPECT_EQ(request.kind, app::FileDialogRequest::Kind::kSave);
+    EXPECT_EQ(request.filter, kelo::kSaveFilter);
+    EXPECT_EQ(request.defaultExtension, ".kel|.txt");
+    EXPECT_FALSE(request.askBeforeReplace);
     EXPECT_EQ(dialogs.owners[0], &viewer);
 }
 
