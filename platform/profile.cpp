@@ -127,7 +127,9 @@ void ProfileStore::WriteInt(const std::string& section, const std::string& key, 
 }
 
 void ProfileStore::WriteString(const std::string& section, const std::string& key,
-                               const std::string& value) {
+                               const std::string& rawValue) {
+    // A value is one line: a line break inside it would write further keys into the file.
+    const std::string value = rawValue.substr(0, rawValue.find_first_of("\r\n"));
     const int line = FindKey(section, key);
     if (line >= 0) {
         // The stored key keeps its spelling: one entry, whatever case it was written in.

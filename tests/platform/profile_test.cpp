@@ -67,6 +67,13 @@ TEST_F(ProfileTest, OtherSectionsKeysAndLinesAreKept) {
               "[New]\nk=v\n");
 }
 
+TEST_F(ProfileTest, ValueWithALineBreakCannotAddKeys) {
+    platform::ProfileStore profile(path_);
+    profile.WriteString("Port", "Host0", "alpha\nNumHost=99\r\n[Evil]");
+    ASSERT_TRUE(profile.Save());
+    EXPECT_EQ(Read(), "[Port]\nHost0=alpha\n");
+}
+
 TEST_F(ProfileTest, SaveIntoMissingFolderFailsAndLeavesNothing) {
     platform::ProfileStore profile(dir_ + "/missing/kelo.INI");
     profile.WriteInt("Port", "Port", 1);
