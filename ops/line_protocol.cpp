@@ -5,6 +5,7 @@
 
 #include "link/device_link.h"
 #include "platform/clock.h"
+#include "platform/hex.h"
 
 namespace kelo {
 namespace {
@@ -41,16 +42,6 @@ int LeadingDecimal(const std::string& text, size_t start, size_t* end) {
     return static_cast<int>(negative ? -value : value);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Two characters read as a base-16 number: leading white space and a sign accepted, reading
 // stops at the first non-digit, the byte is the low 8 bits.
 uint8_t PairValue(char first, char second) {
@@ -62,8 +53,8 @@ uint8_t PairValue(char first, char second) {
     if (i < 2 && (pair[i] == '+' || pair[i] == '-'))
         negative = pair[i++] == '-';
     int value = 0;
-    for (; i < 2 && HexDigit(pair[i]) >= 0; ++i)
-        value = value * 16 + HexDigit(pair[i]);
+    for (; i < 2 && platform::HexDigitValue(pair[i]) >= 0; ++i)
+        value = value * 16 + platform::HexDigitValue(pair[i]);
     return static_cast<uint8_t>(negative ? -value : value);
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/atomic_file.h"
+#include "platform/hex.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -83,16 +84,6 @@ std::string Quote(const std::string& text) {
     return out + "\"";
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Reads a quoted text starting at line[pos] == '"'; pos ends after the closing quote.
 bool Unquote(const std::string& line, size_t& pos, std::string& text) {
     if (pos >= line.size() || line[pos] != '"')
@@ -129,8 +120,8 @@ bool Unquote(const std::string& line, size_t& pos, std::string& text) {
             case 'x': {
                 if (pos + 2 >= line.size())
                     return false;
-                const int high = HexDigit(line[pos + 1]);
-                const int low = HexDigit(line[pos + 2]);
+                const int high = HexDigitValue(line[pos + 1]);
+                const int low = HexDigitValue(line[pos + 2]);
                 if (high < 0 || low < 0)
                     return false;
                 text += static_cast<char>(high * 16 + low);
