@@ -18,7 +18,6 @@
 #include <QUrl>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,29 +33,16 @@
 #include "files/report_file.h"
 #include "platform/message_recorder.h"
 #include "platform/system.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using app::CKeloDlg;
 using ::testing::ElementsAre;
-
-// A fresh folder, removed with its content at the end.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = platform::TempFolder() + "kelo-dlg-test-XXXXXX";
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using testing_support::ReadFileText;
+using testing_support::TempDir;
+using testing_support::WriteFile;
 
 // File dialogs that answer from a script: a path, or nullopt for Cancel.
 class ScriptedFileDialogs : public app::FileDialogs {
@@ -145,15 +131,6 @@ ControlState Observe(CKeloDlg& dialog) {
     return state;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 class KeloDlgTest : public ::testing::Test {
   protected:
     KeloDlgTest() : dialog_("", folder_ / "kelo.INI") {
@@ -178,7 +155,7 @@ class KeloDlgTest : public ::testing::Test {
         static_cast<QObject&>(dialog_).event(&drop);
     }
 
-    TempFolder folder_;
+    TempDir folder_;
     platform::MessageRecorder messages_;
     CKeloDlg dialog_;
 };
@@ -417,7 +394,7 @@ TEST_F(KeloDlgTest, DroppedFilesOpenOnlyOneReport) {
 }
 
 TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {
-    TempFolder folder;
+    TempDir folder;
     platform::MessageRecorder messages;
     const std::string path = folder / "start.kel";
     ASSERT_TRUE(kelo::SaveReportText(path, "STARTED"));
@@ -443,7 +420,7 @@ TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {
 // The whole program: the first argument opens, the second is ignored, and the settings are
 // written when the window closes.
 TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
-    TempFolder folder;
+    TempDir folder;
     const std::string config = folder / "config";
     const std::string data = folder / "data";
     std::filesystem::create_directories(config);
@@ -472,7 +449,7 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     EXPECT_EQ(program.Run(), 0);
     EXPECT_THAT(shown, ElementsAre("FIRST"));
     EXPECT_TRUE(std::filesystem::exists(config + "/kelo.INI"));
-    EXPECT_NE(ReadFile(config + "/kelo.INI").find("[Port]"), std::string::npos);
+    EXPECT_NE(ReadFileText(config + "/kelo.INI").find("[Port]"), std::string::npos);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_DATA_HOME");
 }

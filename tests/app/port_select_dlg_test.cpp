@@ -14,7 +14,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
-#include <fstream>
 #include <functional>
 #include <optional>
 
@@ -24,6 +23,7 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "tests/snmp/scripted_agent.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The connection's settings around a run of the dialog through SelectPort.
 class SelectPortTest : public ::testing::Test {
   protected:
-    void WriteProfile(const std::string& text) { std::ofstream(Profile()) << text; }
+    void WriteProfile(const std::string& text) { testing_support::WriteFile(Profile(), text); }
     std::string Profile() const { return dir_.File("kelo.INI"); }
     kelo::ConnectionSettings Reload() {
         kelo::CDeviceLink link(progress_, Profile());

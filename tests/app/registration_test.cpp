@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QWindow>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,33 +17,17 @@
 #include "platform/message_recorder.h"
 #include "platform/registry_store.h"
 #include "platform/system.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing_support::ReadFileText;
+using testing_support::TempDir;
+using testing_support::WriteFile;
 using Command = std::vector<std::string>;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = platform::TempFolder() + "kelo-registration-test-XXXXXX";
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 ino_t Inode(const std::string& path) {
     struct stat info {};
@@ -69,7 +52,7 @@ class RegistrationTest : public ::testing::Test {
         return value;
     }
 
-    TempFolder folder_;
+    TempDir folder_;
     const std::string data_ = folder_ / "data";
     const std::string desktopFile_ = data_ + "/applications/kelo.desktop";
     const std::string mimeFile_ = data_ + "/mime/packages/kelo.xml";
@@ -86,14 +69,14 @@ TEST_F(RegistrationTest, TheFirstStartWritesTheFourValuesAndTheDesktopFiles) {
     EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command", ""),
               "/opt/kelo/bin/kelo \"%1\"");
 
-    const std::string entry = ReadFile(desktopFile_);
+    const std::string entry = ReadFileText(desktopFile_);
     EXPECT_THAT(entry, HasSubstr("[Desktop Entry]\n"));
     EXPECT_THAT(entry, HasSubstr("\nExec=/opt/kelo/bin/kelo %f\n"));
     EXPECT_THAT(entry, HasSubstr("\nMimeType=application/x-kelo-report;\n"));
-    const std::string mime = ReadFile(mimeFile_);
+    const std::string mime = ReadFileText(mimeFile_);
     EXPECT_THAT(mime, HasSubstr("<mime-type type=\"application/x-kelo-report\">"));
     EXPECT_THAT(mime, HasSubstr("<glob pattern=\"*.kel\"/>"));
-    EXPECT_EQ(ReadFile(data_ + "/icons/hicolor/64x64/apps/kelo.png"), "\x89PNG icon");
+    EXPECT_EQ(ReadFileText(data_ + "/icons/hicolor/64x64/apps/kelo.png"), "\x89PNG icon");
     EXPECT_THAT(tools_, ElementsAre(Command{"update-mime-database", data_ + "/mime"},
                                     Command{"update-desktop-database", data_ + "/applications"}));
 }
@@ -132,13 +115,14 @@ TEST_F(RegistrationTest, AMovedProgramIsRegisteredAgain) {
         EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command", ""),
                   c.movedTo + " \"%1\"")
             << c.label;
-        EXPECT_THAT(ReadFile(desktopFile_), HasSubstr("\nExec=" + c.movedTo + " %f\n")) << c.label;
+        EXPECT_THAT(ReadFileText(desktopFile_), HasSubstr("\nExec=" + c.movedTo + " %f\n"))
+            << c.label;
         EXPECT_EQ(tools_.size(), 2u) << c.label;
     }
 }
 
 TEST_F(RegistrationTest, AStoreThatCannotBeCreatedWritesNothingAtAll) {
-    std::ofstream(folder_ / "plain-file") << "x";
+    WriteFile(folder_ / "plain-file", "x");
     app::FileTypeRegistration where = Where("/opt/kelo/bin/kelo");
     where.storeFolder = folder_ / "plain-file/kelo";
     EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kKeyFailed);
@@ -168,8 +152,8 @@ TEST(DesktopExecArgument, QuotesAndEscapesAsTheDesktopEntryRulesAsk) {
 // The main window's part: message 122, the program ended with status 0 before the window
 // appeared, and the settings left as they were.
 TEST(RegistrationAtStart, AStoreThatCannotBeCreatedEndsTheProgramBeforeTheWindowShows) {
-    TempFolder folder;
-    std::ofstream(folder / "plain-file") << "x";
+    TempDir folder;
+    WriteFile(folder / "plain-file", "x");
     platform::MessageRecorder messages;
     std::optional<int> status;
     bool windowOnScreen = true;
@@ -196,7 +180,7 @@ TEST(RegistrationAtStart, AStoreThatCannotBeCreatedEndsTheProgramBeforeTheWindow
 }
 
 TEST(RegistrationAtStart, AWritableStoreLetsTheWindowOpenAndKeepsTheSettings) {
-    TempFolder folder;
+    TempDir folder;
     platform::MessageRecorder messages;
     bool ended = false;
     {

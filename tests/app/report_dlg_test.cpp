@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,36 +29,20 @@
 #include "platform/message_recorder.h"
 #include "platform/registry_store.h"
 #include "platform/system.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using app::CReportDlg;
 using app::TextRange;
 using ::testing::ElementsAre;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = platform::TempFolder() + "kelo-viewer-test-XXXXXX";
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using testing_support::ReadFileText;
+using testing_support::TempDir;
+using testing_support::WriteFile;
 
 void WriteScript(const std::string& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/sh\n" << body;
+    WriteFile(path, "#!/bin/sh\n" + body);
     ::chmod(path.c_str(), 0755);
 }
 
@@ -243,7 +226,7 @@ class ScriptedFileDialogs : public app::FileDialogs {
 };
 
 TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
-    TempFolder folder;
+    TempDir folder;
     platform::MessageRecorder messages;
     const std::string text("REPORT \xE3\x81\x82\r\n\x83\x41", 14);
     CReportDlg viewer;
@@ -256,7 +239,7 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     std::string reread;
     ASSERT_TRUE(kelo::OpenReportFile(folder / "saved.kel", reread));
     EXPECT_EQ(reread, text);
-    EXPECT_EQ(ReadFile(folder / "saved.txt"), text);
+    EXPECT_EQ(ReadFileText(folder / "saved.txt"), text);
     EXPECT_TRUE(messages.Messages().empty());
     ASSERT_EQ(dialogs.asked.size(), 3u);
     const app::FileDialogRequest& request = dialogs.asked[0];
@@ -311,7 +294,7 @@ class OpenBrowserTest : public ::testing::Test {
 
     const std::string kPage =
         "<HTML><BODY><PRE>&lt;b&gt;Total&lt;/b&gt; &amp; more</PRE></BODY></HTML>";
-    TempFolder folder_;
+    TempDir folder_;
     const std::string temp_ = folder_ / "tmp";
     const std::string page_ = temp_ + "/Kelo.html";
     const std::string browser_ = folder_ / "browser";
@@ -338,8 +321,8 @@ TEST_F(OpenBrowserTest, ShowsTheEscapedPageWaitsForTheBrowserAndRemovesThePage) 
         clock_.Clear();
         RegisterBrowser(c.commandLine);
         viewer_.OpenBrowserButton()->click();
-        EXPECT_EQ(ReadFile(seen_ + ".args"), c.arguments) << c.label;
-        EXPECT_EQ(ReadFile(seen_ + ".page"), kPage) << c.label;
+        EXPECT_EQ(ReadFileText(seen_ + ".args"), c.arguments) << c.label;
+        EXPECT_EQ(ReadFileText(seen_ + ".page"), kPage) << c.label;
         EXPECT_EQ(clock_.Waits(), std::vector<int>{500}) << c.label;
         EXPECT_TRUE(pageDuringWait_) << c.label;
         EXPECT_FALSE(buttonsDuringWait_) << c.label;
@@ -353,7 +336,7 @@ TEST_F(OpenBrowserTest, ABrowserThatCannotStartLeavesThePageAndTheButtons) {
     RegisterBrowser(folder_ / "no-such-browser");
     viewer_.OpenBrowserButton()->click();
     EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to Create Process"));
-    EXPECT_EQ(ReadFile(page_), kPage);
+    EXPECT_EQ(ReadFileText(page_), kPage);
     EXPECT_TRUE(clock_.Waits().empty());
     EXPECT_TRUE(AllButtonsEnabled());
 }
@@ -376,7 +359,7 @@ TEST_F(OpenBrowserTest, WithoutARegisteredBrowserTheLauncherGetsThePageUntilTheP
     viewer_.OpenBrowserButton()->click();
     setenv("PATH", path.c_str(), 1);
 
-    EXPECT_EQ(ReadFile(seen_ + ".page"), kPage);
+    EXPECT_EQ(ReadFileText(seen_ + ".page"), kPage);
     EXPECT_EQ(clock_.Waits(), std::vector<int>{500});
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_TRUE(AllButtonsEnabled());
