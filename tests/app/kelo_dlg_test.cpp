@@ -33,46 +33,18 @@
 #include "files/report_file.h"
 #include "platform/message_recorder.h"
 #include "platform/system.h"
+#include "tests/app/scripted_file_dialogs.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using app::CKeloDlg;
+using app_testing::ScriptedFileDialogs;
 using ::testing::ElementsAre;
 using testing_support::ReadFileText;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-
-// File dialogs that answer from a script: a path, or nullopt for Cancel.
-class ScriptedFileDialogs : public app::FileDialogs {
-  public:
-    ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
-    ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
-
-    bool Choose(QWidget* owner, const app::FileDialogRequest& request, std::string& path) override {
-        asked.push_back(request);
-        owners.push_back(owner);
-        if (onShow)
-            onShow();
-        if (answers.empty() || !answers.front()) {
-            if (!answers.empty())
-                answers.pop_front();
-            return false;
-        }
-        path = *answers.front();
-        answers.pop_front();
-        return true;
-    }
-
-    std::deque<std::optional<std::string>> answers;
-    std::vector<app::FileDialogRequest> asked;
-    std::vector<QWidget*> owners;
-    std::function<void()> onShow;
-
-  private:
-    app::FileDialogs* previous_;
-};
 
 // Acts on each modal dialog of type T as it comes up, then closes it.
 template <class T>

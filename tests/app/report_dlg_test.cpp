@@ -29,6 +29,7 @@
 #include "platform/message_recorder.h"
 #include "platform/registry_store.h"
 #include "platform/system.h"
+#include "tests/app/scripted_file_dialogs.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,6 +37,7 @@ namespace {
 
 using app::CReportDlg;
 using app::TextRange;
+using app_testing::ScriptedFileDialogs;
 using ::testing::ElementsAre;
 using testing_support::ReadFileText;
 using testing_support::TempDir;
@@ -201,29 +203,6 @@ TEST_F(FindBoxTest, FindBoxesCloseWithTheViewer) {
     EXPECT_TRUE(own.isNull());
     EXPECT_FALSE(box.isNull());
 }
-
-// File dialogs that answer from a script: a path, or nullopt for Cancel.
-class ScriptedFileDialogs : public app::FileDialogs {
-  public:
-    ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
-    ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
-    bool Choose(QWidget* owner, const app::FileDialogRequest& request, std::string& path) override {
-        asked.push_back(request);
-        owners.push_back(owner);
-        const std::optional<std::string> answer = answers.empty() ? std::nullopt : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        if (answer)
-            path = *answer;
-        return answer.has_value();
-    }
-    std::deque<std::optional<std::string>> answers;
-    std::vector<app::FileDialogRequest> asked;
-    std::vector<QWidget*> owners;
-
-  private:
-    app::FileDialogs* previous_;
-};
 
 TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     TempDir folder;
