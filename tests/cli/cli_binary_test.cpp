@@ -8,11 +8,9 @@
 #include "tests/cli/cli_process.h"
 #include "tests/sim/sim_process.h"
 
+namespace cli_testing {
 namespace {
 
-using cli_testing::CliEnvironment;
-using cli_testing::CliProcess;
-using cli_testing::WriteFile;
 using sim_testing::SimProcess;
 
 // Machine type 3: its operations involve no fixed wait, so the program runs at full speed.
@@ -66,3 +64,4 @@ TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
 }
 
 }  // namespace
+}  // namespace cli_testing

@@ -5,17 +5,19 @@
 
 #include <stdlib.h>
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/run.h"
 #include "platform/clock.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace cli_testing {
+
+using testing_support::ReadFileText;
+using testing_support::WriteFile;
 
 struct CliResult {
     int status = -1;
@@ -37,15 +39,6 @@ inline CliResult RunCli(const std::vector<std::string>& arguments, bool terminal
     return result;
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // A test folder that is also the config folder, so the profile is <folder>/kelo.INI.
 class CliEnvironment {
   public:
@@ -65,7 +58,7 @@ class CliEnvironment {
 
     std::string File(const std::string& name) const { return dir_.File(name); }
     std::string ProfilePath() const { return dir_.File("kelo.INI"); }
-    std::string Profile() const { return ReadFile(ProfilePath()); }
+    std::string Profile() const { return ReadFileText(ProfilePath()); }
     void SetProfile(const std::string& text) const { WriteFile(ProfilePath(), text); }
 
     platform::FakeClock& Clock() { return clock_; }

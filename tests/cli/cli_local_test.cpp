@@ -11,13 +11,8 @@
 #include "platform/system.h"
 #include "tests/cli/cli_harness.h"
 
+namespace cli_testing {
 namespace {
-
-using cli_testing::CliEnvironment;
-using cli_testing::CliResult;
-using cli_testing::ReadFile;
-using cli_testing::RunCli;
-using cli_testing::WriteFile;
 
 kelo::ConnectionSettings StoredSettings(const CliEnvironment& env) {
     return kelo::LoadSettings(platform::ProfileStore(env.ProfilePath()));
@@ -150,7 +145,7 @@ TEST(CliOpenReport, PrintsTheTextOrSavesItByTheViewersRules) {
     EXPECT_EQ(printed.err, "");
 
     EXPECT_EQ(RunCli({"open-report", report, "-o", env.File("copy.txt")}).status, 0);
-    EXPECT_EQ(ReadFile(env.File("copy.txt")), kReportText);
+    EXPECT_EQ(ReadFileText(env.File("copy.txt")), kReportText);
     EXPECT_EQ(RunCli({"open-report", report, "-o", env.File("copykel")}).status, 0);
     EXPECT_EQ(RunCli({"open-report", env.File("copykel"), "-o", env.File("again.txt")}).status, 1)
         << "opening asks for the dotted extension";
@@ -163,7 +158,7 @@ TEST(CliOpenReport, RefusalsShowTheSystemsMessages) {
     const std::string report = env.File("saved.kel");
     ASSERT_TRUE(kelo::SaveReportText(report, kReportText));
     WriteFile(env.File("plain.txt"), kReportText);
-    std::string damaged = ReadFile(report);
+    std::string damaged = ReadFileText(report);
     damaged[0] = static_cast<char>(damaged[0] ^ 0x01);
     WriteFile(env.File("damaged.kel"), damaged);
     struct Case {
@@ -206,3 +201,4 @@ TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {
 }
 
 }  // namespace
+}  // namespace cli_testing

@@ -11,13 +11,9 @@
 #include "tests/cli/cli_harness.h"
 #include "tests/sim/sim_process.h"
 
+namespace cli_testing {
 namespace {
 
-using cli_testing::CliEnvironment;
-using cli_testing::CliResult;
-using cli_testing::ReadFile;
-using cli_testing::RunCli;
-using cli_testing::WriteFile;
 using sim_testing::EventField;
 using sim_testing::SimProcess;
 
@@ -80,7 +76,7 @@ class CliAgainstSim : public ::testing::TestWithParam<int> {
     std::string Recorded(const std::string& event) {
         const std::string line = machine->WaitForEvent(event);
         EXPECT_NE(line, "") << "no " << event << " event";
-        return ReadFile(EventField(line, "file"));
+        return ReadFileText(EventField(line, "file"));
     }
 
     CliEnvironment env;
@@ -98,7 +94,7 @@ TEST_P(CliAgainstSim, ReportGoesToStandardOutputAndToBothFileKinds) {
 
     EXPECT_EQ(Run({"get-report", "-o", env.File("r.kel")}).status, 0);
     EXPECT_EQ(Run({"get-report", "-o", env.File("r.txt")}).status, 0);
-    EXPECT_EQ(ReadFile(env.File("r.txt")), report);
+    EXPECT_EQ(ReadFileText(env.File("r.txt")), report);
     const CliResult reopened = RunCli({"open-report", env.File("r.kel")});
     EXPECT_EQ(reopened.status, 0);
     EXPECT_EQ(reopened.out, report);
@@ -268,3 +264,4 @@ INSTANTIATE_TEST_SUITE_P(Types1And2, CliAgainstLineSim, ::testing::Values(1, 2),
                          });
 
 }  // namespace
+}  // namespace cli_testing
