@@ -10,6 +10,8 @@
 #include "files/scramble.h"
 #include "platform/message_recorder.h"
 #include "tests/files/file_test_support.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelo {
 namespace {
@@ -103,12 +105,12 @@ TEST(HostileFiles, ReportDecodeRefusesOrGivesAPlainText) {
 }
 
 TEST(HostileFiles, ReportFileOpensToTheRightMessage) {
-    filetest::ScratchFolder folder;
+    testing_support::TempDir folder;
     platform::MessageRecorder messages;
     const std::vector<Bytes> corpus = HostileCorpus();
     const std::string path = folder / "hostile.kel";
     for (size_t i = 0; i < corpus.size(); i += 23) {
-        filetest::WriteAll(path, corpus[i]);
+        testing_support::WriteFile(path, corpus[i]);
         messages.Clear();
         std::string decoded;
         const bool valid = !DecodeReportBlock(corpus[i], decoded).has_value();

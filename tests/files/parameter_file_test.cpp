@@ -7,6 +7,8 @@
 #include "files/scramble.h"
 #include "platform/message_recorder.h"
 #include "tests/files/file_test_support.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelo {
 namespace {
@@ -39,7 +41,7 @@ struct Chooser {
 
 class ParameterFileTest : public ::testing::Test {
   protected:
-    filetest::ScratchFolder folder_;
+    testing_support::TempDir folder_;
     platform::MessageRecorder messages_;
 };
 
@@ -52,7 +54,7 @@ TEST_F(ParameterFileTest, SavedSetLoadsBackWithItsCheckByte) {
         Chooser chooser{folder_ / "params"};
         ASSERT_TRUE(
             SaveParameterFile(data.data(), static_cast<int>(data.size()), chooser.Function()));
-        EXPECT_LE(filetest::ReadAll(chooser.path).size(), 131072u);
+        EXPECT_LE(testing_support::ReadFileBytes(chooser.path).size(), 131072u);
         Bytes plain;
         ASSERT_TRUE(LoadParameterFile(chooser.Function(), plain));
         Bytes expected = data;
@@ -109,7 +111,7 @@ TEST_F(ParameterFileTest, BadFilesAreIllegalParameterFiles) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         messages_.Clear();
-        filetest::WriteAll(folder_ / "bad", c.file);
+        testing_support::WriteFile(folder_ / "bad", c.file);
         Chooser chooser{folder_ / "bad"};
         Bytes plain;
         EXPECT_FALSE(LoadParameterFile(chooser.Function(), plain));
@@ -147,7 +149,7 @@ TEST_F(FirmwareFileTest, NameMustEndInLowerCaseRfw) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         messages_.Clear();
-        filetest::WriteAll(folder_ / c.name, image);
+        testing_support::WriteFile(folder_ / c.name, image);
         Chooser chooser{folder_ / c.name};
         Bytes loaded;
         EXPECT_EQ(LoadFirmwareFile(chooser.Function(), loaded), c.accepted);
@@ -157,7 +159,7 @@ TEST_F(FirmwareFileTest, NameMustEndInLowerCaseRfw) {
 }
 
 TEST_F(FirmwareFileTest, EmptyImageIsAccepted) {
-    filetest::WriteAll(folder_ / "empty.rfw", Bytes{});
+    testing_support::WriteFile(folder_ / "empty.rfw", Bytes{});
     Chooser chooser{folder_ / "empty.rfw"};
     Bytes loaded = Hex("FF");
     EXPECT_TRUE(LoadFirmwareFile(chooser.Function(), loaded));

@@ -10,6 +10,8 @@
 #include "files/scramble.h"
 #include "platform/message_recorder.h"
 #include "tests/files/file_test_support.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelo {
 namespace {
@@ -54,7 +56,7 @@ class ReportFileTest : public ::testing::Test {
         return messages_.Texts();
     }
 
-    filetest::ScratchFolder folder_;
+    testing_support::TempDir folder_;
     platform::MessageRecorder messages_;
     std::string text_;
     bool opened_ = false;
@@ -77,7 +79,7 @@ TEST_F(ReportFileTest, SavedReportOpensWithTheSameText) {
         const std::string path = folder_ / "x.kel";
         EXPECT_EQ(Save(path, text), Messages{});
         EXPECT_TRUE(saved_);
-        const Bytes file = filetest::ReadAll(path);
+        const Bytes file = testing_support::ReadFileBytes(path);
         ASSERT_FALSE(file.empty());
         EXPECT_EQ(file.back(), 0x07);
         EXPECT_LE(file.size(), 131072u);
@@ -89,16 +91,17 @@ TEST_F(ReportFileTest, SavedReportOpensWithTheSameText) {
 
 TEST_F(ReportFileTest, EmptyTextMakesThreeByteReportAndEmptyTextFile) {
     EXPECT_EQ(Save(folder_ / "empty.kel", ""), Messages{});
-    EXPECT_EQ(filetest::ReadAll(folder_ / "empty.kel").size(), 3u);
+    EXPECT_EQ(testing_support::ReadFileBytes(folder_ / "empty.kel").size(), 3u);
     EXPECT_EQ(Save(folder_ / "empty.txt", ""), Messages{});
     EXPECT_TRUE(filetest::Exists(folder_ / "empty.txt"));
-    EXPECT_EQ(filetest::ReadAll(folder_ / "empty.txt"), Bytes{});
+    EXPECT_EQ(testing_support::ReadFileBytes(folder_ / "empty.txt"), Bytes{});
 }
 
 TEST_F(ReportFileTest, TextFileIsWrittenByteForByte) {
     const std::string text("first\r\nsecond\n\x00\xff last", 21);
     EXPECT_EQ(Save(folder_ / "notes.txt", text), Messages{});
-    EXPECT_EQ(filetest::ReadAll(folder_ / "notes.txt"), Bytes(text.begin(), text.end()));
+    EXPECT_EQ(testing_support::ReadFileBytes(folder_ / "notes.txt"),
+              Bytes(text.begin(), text.end()));
 }
 
 TEST_F(ReportFileTest, SaveChoosesTheFormatByTheLastThreeCharacters) {
@@ -122,7 +125,7 @@ TEST_F(ReportFileTest, SaveChoosesTheFormatByTheLastThreeCharacters) {
             continue;
         }
         EXPECT_EQ(shown, Messages{});
-        const Bytes file = filetest::ReadAll(path);
+        const Bytes file = testing_support::ReadFileBytes(path);
         if (c.kind == Case::Text) {
             EXPECT_EQ(file, Bytes({'R', 'E', 'P', 'O', 'R', 'T'}));
         } else {
@@ -138,12 +141,12 @@ TEST_F(ReportFileTest, UpperCaseReportOpensButCannotBeSavedOver) {
     const std::string path = folder_ / "X.KEL";
     Bytes file;
     ASSERT_TRUE(EncodeReportBlock("OLD REPORT", file));
-    filetest::WriteAll(path, file);
+    testing_support::WriteFile(path, file);
     EXPECT_EQ(Open(path), Messages{});
     EXPECT_EQ(text_, "OLD REPORT");
 
     EXPECT_EQ(Save(path, "NEW REPORT"), Messages{kIllegalFile});
-    EXPECT_EQ(filetest::ReadAll(path), file);
+    EXPECT_EQ(testing_support::ReadFileBytes(path), file);
 }
 
 TEST_F(ReportFileTest, OpenTestsTheDottedExtensionIgnoringCase) {
@@ -159,7 +162,7 @@ TEST_F(ReportFileTest, OpenTestsTheDottedExtensionIgnoringCase) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        filetest::WriteAll(folder_ / c.name, file);
+        testing_support::WriteFile(folder_ / c.name, file);
         EXPECT_EQ(Open(folder_ / c.name), c.accepted ? Messages{} : Messages{kIllegalFile});
         EXPECT_EQ(opened_, c.accepted);
     }
@@ -185,7 +188,7 @@ TEST_F(ReportFileTest, BadContentIsAnIllegalReportFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        filetest::WriteAll(folder_ / "bad.kel", c.file);
+        testing_support::WriteFile(folder_ / "bad.kel", c.file);
         EXPECT_EQ(Open(folder_ / "bad.kel"), Messages{kIllegalReport});
         EXPECT_FALSE(opened_);
         EXPECT_EQ(text_, "");
@@ -197,31 +200,32 @@ TEST_F(ReportFileTest, ChangedStageByteStillOpens) {
     ASSERT_TRUE(EncodeReportBlock("STATUS OK", file));
     for (const int stage : {0x00, 0x01, 0x7F, 0xFF}) {
         file.back() = static_cast<uint8_t>(stage);
-        filetest::WriteAll(folder_ / "r.kel", file);
+        testing_support::WriteFile(folder_ / "r.kel", file);
         EXPECT_EQ(Open(folder_ / "r.kel"), Messages{}) << stage;
         EXPECT_EQ(text_, "STATUS OK");
     }
 }
 
 TEST_F(ReportFileTest, TextEndsAtItsFirstZero) {
-    filetest::WriteAll(folder_ / "z.kel", ScrambleTagged(PlainBlock(std::string("AB\0CD", 5))));
+    testing_support::WriteFile(folder_ / "z.kel",
+                               ScrambleTagged(PlainBlock(std::string("AB\0CD", 5))));
     EXPECT_EQ(Open(folder_ / "z.kel"), Messages{});
     EXPECT_EQ(text_, "AB");
 }
 
 TEST_F(ReportFileTest, PlainBlockOfAtMost262144BytesOpens) {
     const std::string longest(262143, 'L');
-    filetest::WriteAll(folder_ / "max.kel", ScrambleTagged(PlainBlock(longest)));
+    testing_support::WriteFile(folder_ / "max.kel", ScrambleTagged(PlainBlock(longest)));
     EXPECT_EQ(Open(folder_ / "max.kel"), Messages{});
     EXPECT_EQ(text_.size(), 262143u);
 
-    filetest::WriteAll(folder_ / "over.kel", ScrambleTagged(PlainBlock(longest + "L")));
+    testing_support::WriteFile(folder_ / "over.kel", ScrambleTagged(PlainBlock(longest + "L")));
     EXPECT_EQ(Open(folder_ / "over.kel"), Messages{kIllegalReport});
 }
 
 TEST_F(ReportFileTest, HugeFileIsRefusedUnread) {
     const std::string path = folder_ / "huge.kel";
-    filetest::WriteAll(path, Bytes{});
+    testing_support::WriteFile(path, Bytes{});
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxReportFileBytes + 1)), 0);
     EXPECT_EQ(Open(path), Messages{kIllegalReport});
 }
@@ -246,7 +250,7 @@ TEST_F(ReportFileTest, TooLargeForAReportFile) {
         EXPECT_FALSE(filetest::Exists(path));
         // The same text still goes into a text file.
         EXPECT_EQ(Save(folder_ / "big.txt", text), Messages{});
-        EXPECT_EQ(filetest::ReadAll(folder_ / "big.txt").size(), text.size());
+        EXPECT_EQ(testing_support::ReadFileBytes(folder_ / "big.txt").size(), text.size());
     }
 }
 
@@ -287,7 +291,7 @@ TEST_F(ReportFileTest, FailedWriteKeepsTheOldFile) {
     const std::string reportPath = folder_ / "old.kel";
     ASSERT_EQ(Save(textPath, "OLD"), Messages{});
     ASSERT_EQ(Save(reportPath, "OLD"), Messages{});
-    const Bytes oldReport = filetest::ReadAll(reportPath);
+    const Bytes oldReport = testing_support::ReadFileBytes(reportPath);
 
     const std::string longer = RandomText(5000, 4);
     {
@@ -295,8 +299,8 @@ TEST_F(ReportFileTest, FailedWriteKeepsTheOldFile) {
         EXPECT_EQ(Save(textPath, longer), Messages{textPath + ": File too large"});
         EXPECT_EQ(Save(reportPath, longer), Messages{reportPath + ": File too large"});
     }
-    EXPECT_EQ(filetest::ReadAll(textPath), Bytes({'O', 'L', 'D'}));
-    EXPECT_EQ(filetest::ReadAll(reportPath), oldReport);
+    EXPECT_EQ(testing_support::ReadFileBytes(textPath), Bytes({'O', 'L', 'D'}));
+    EXPECT_EQ(testing_support::ReadFileBytes(reportPath), oldReport);
     EXPECT_EQ(folder_.Entries().size(), 2u);  // no temporary file left behind
 }
 
@@ -308,7 +312,7 @@ TEST_F(ReportFileTest, ReadOnlyFolderKeepsTheOldFile) {
     ASSERT_EQ(::chmod(folder_.Path().c_str(), 0555), 0);
     EXPECT_EQ(Save(path, "NEW"), Messages{path + ": Permission denied"});
     ::chmod(folder_.Path().c_str(), 0755);
-    EXPECT_EQ(filetest::ReadAll(path), Bytes({'O', 'L', 'D'}));
+    EXPECT_EQ(testing_support::ReadFileBytes(path), Bytes({'O', 'L', 'D'}));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "files/file_filters.h"
 #include "platform/message_recorder.h"
 #include "tests/files/file_test_support.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelo {
 namespace {
@@ -32,12 +34,12 @@ TEST(BuildReportPage, TrimsAndEscapes) {
 }
 
 TEST(WriteReportPage, WritesThePageOrNamesThePath) {
-    filetest::ScratchFolder folder;
+    testing_support::TempDir folder;
     platform::MessageRecorder messages;
     const std::string path = folder / "Kelo.html";
     ASSERT_TRUE(WriteReportPage(path, "  x < y\n"));
     const std::string page = "<HTML><BODY><PRE>x &lt; y</PRE></BODY></HTML>";
-    EXPECT_EQ(filetest::ReadAll(path), filetest::Bytes(page.begin(), page.end()));
+    EXPECT_EQ(testing_support::ReadFileBytes(path), filetest::Bytes(page.begin(), page.end()));
 
     const std::string missing = folder / "gone/Kelo.html";
     EXPECT_FALSE(WriteReportPage(missing, "x"));
