@@ -1,11 +1,9 @@
 // The connection settings on real profile files: load at construction, save at destruction.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "link/device_link.h"
 #include "platform/headless_cancel_dialog.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -13,13 +11,8 @@ namespace {
 class SettingsTest : public ::testing::Test {
   protected:
     std::string Profile() const { return dir_.File("kelo.INI"); }
-    void Write(const std::string& text) { std::ofstream(Profile(), std::ios::binary) << text; }
-    std::string Read() const {
-        std::ifstream in(Profile(), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void Write(const std::string& text) { testing_support::WriteFile(Profile(), text); }
+    std::string Read() const { return testing_support::ReadFileText(Profile()); }
 
     testing_support::TempDir dir_;
     platform::HeadlessCancelDialog dialog_;

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "link/device_link.h"
@@ -12,6 +10,7 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "tests/sim/sim_process.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -19,17 +18,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using sim_testing::EventField;
 using sim_testing::SimProcess;
-
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
+using testing_support::ReadFileBytes;
+using testing_support::WriteFile;
 
 // A report as a machine prints it: CR LF lines, a few bytes above 0x7F, no zero byte.
 std::string SampleReport() {
@@ -54,8 +44,8 @@ Bytes SampleParameters() {
 class SimEndToEnd : public ::testing::TestWithParam<int> {
   protected:
     void SetUp() override {
-        WriteAll(dir_.File("report.txt"), Bytes(report_.begin(), report_.end()));
-        WriteAll(dir_.File("params.bin"), params_);
+        WriteFile(dir_.File("report.txt"), report_);
+        WriteFile(dir_.File("params.bin"), params_);
         // Restart waits are recorded, but each lets a little real time pass so that the
         // machine, which restarts in real time, is back when it is polled again.
         clock_.onSleep = [](int ms) {
@@ -127,13 +117,13 @@ TEST_P(SimEndToEnd, ParametersGoBackExactlyAsTheyCame) {
     if (PacketMachine()) {
         const std::string second = machine->WaitForEvent("params", 1);
         const std::string first = machine->WaitForEvent("params", 2);
-        EXPECT_EQ(ReadAll(EventField(second, "file")),
+        EXPECT_EQ(ReadFileBytes(EventField(second, "file")),
                   Bytes(params_.begin() + 32768, params_.end()));
-        EXPECT_EQ(ReadAll(EventField(first, "file")),
+        EXPECT_EQ(ReadFileBytes(EventField(first, "file")),
                   Bytes(params_.begin(), params_.begin() + 32768));
     } else {
         const std::string put = machine->WaitForEvent("params");
-        EXPECT_EQ(ReadAll(EventField(put, "file")), set);
+        EXPECT_EQ(ReadFileBytes(EventField(put, "file")), set);
     }
     EXPECT_NE(machine->WaitForEvent("restart"), "");
 }
@@ -148,7 +138,7 @@ TEST_P(SimEndToEnd, FirmwareImageArrivesByteForByte) {
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
     const std::string firmware = machine->WaitForEvent("firmware");
     EXPECT_EQ(EventField(firmware, "announced"), "true");
-    EXPECT_EQ(ReadAll(EventField(firmware, "file")), image);
+    EXPECT_EQ(ReadFileBytes(EventField(firmware, "file")), image);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMachineType, SimEndToEnd, ::testing::Values(1, 2, 3, 4),

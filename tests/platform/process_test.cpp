@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -57,9 +58,8 @@ void WaitForAChildToEnd() {
 }
 
 TEST(ChildProcess, WaitPollsInFixedPausesUntilTheProgramEnds) {
-    char folder[] = "/tmp/kelo-process-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string fifo = std::string(folder) + "/gate";
+    testing_support::TempDir folder;
+    const std::string fifo = folder.File("gate");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
     platform::FakeClock clock;
@@ -77,8 +77,6 @@ TEST(ChildProcess, WaitPollsInFixedPausesUntilTheProgramEnds) {
     EXPECT_EQ(clock.Waits(), (std::vector<int>{500, 500}));
     ASSERT_TRUE(WIFEXITED(child.RawStatus()));
     EXPECT_EQ(WEXITSTATUS(child.RawStatus()), 3);
-    unlink(fifo.c_str());
-    rmdir(folder);
 }
 
 TEST(ChildProcess, AProgramThatCannotStartIsReported) {

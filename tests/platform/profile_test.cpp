@@ -5,30 +5,19 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kelo-profile-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        path_ = dir_ + "/kelo.INI";
-    }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+    void Write(const std::string& text) { testing_support::WriteFile(path_, text); }
+    std::string Read() { return testing_support::ReadFileText(path_); }
 
-    void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string Read() {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    std::string dir_;
-    std::string path_;
+    testing_support::TempDir dir_;
+    const std::string path_ = dir_.File("kelo.INI");
 };
 
 TEST_F(ProfileTest, MissingFileGivesDefaults) {
@@ -75,7 +64,7 @@ TEST_F(ProfileTest, ValueWithALineBreakCannotAddKeys) {
 }
 
 TEST_F(ProfileTest, SaveIntoMissingFolderFailsAndLeavesNothing) {
-    platform::ProfileStore profile(dir_ + "/missing/kelo.INI");
+    platform::ProfileStore profile(dir_.File("missing/kelo.INI"));
     profile.WriteInt("Port", "Port", 1);
     EXPECT_FALSE(profile.Save());
 }
@@ -89,7 +78,9 @@ TEST_F(ProfileTest, FailedSaveLeavesNoTemporaryFileBehind) {
     struct stat info {};
     ASSERT_EQ(stat(path_.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(std::system(("test -z \"$(ls -A " + dir_ + " | grep -v '^kelo.INI$')\"").c_str()), 0);
+    EXPECT_EQ(
+        std::system(("test -z \"$(ls -A " + dir_.Path() + " | grep -v '^kelo.INI$')\"").c_str()),
+        0);
 }
 
 }  // namespace

@@ -5,33 +5,22 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/registry_store.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 class RegistryStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kelo-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        folder_ = root_ + "/data/kelo";
-    }
-    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-
     std::string ReadStoreFile() const {
-        std::ifstream file(folder_ + "/registry", std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        return testing_support::ReadFileText(folder_ + "/registry");
     }
 
-    std::string root_;
-    std::string folder_;
+    testing_support::TempDir root_;
+    const std::string folder_ = root_.File("data/kelo");
 };
 
 struct ValueCase {
@@ -121,8 +110,8 @@ TEST_F(RegistryStoreTest, OpeningAnExistingKeyWritesNothing) {
 
 TEST_F(RegistryStoreTest, AStoreThatCannotBeWrittenRefusesKeysAndKeepsNothing) {
     // A folder below a plain file cannot be made, whoever runs the test.
-    const std::string blocker = root_ + "/blocker";
-    std::ofstream(blocker) << "x";
+    const std::string blocker = root_.File("blocker");
+    testing_support::WriteFile(blocker, "x");
     platform::RegistryStore store(blocker + "/kelo");
     EXPECT_FALSE(store.CreateKey("SOFTWARE\\CLASSES\\.kel"));
     EXPECT_FALSE(store.WriteValue("SOFTWARE\\CLASSES\\.kel", "", "KeloFile"));
@@ -133,13 +122,14 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeWrittenRefusesKeysAndKeepsNothing) {
 
 TEST_F(RegistryStoreTest, DamagedLinesAreDroppedAndTheRestIsKept) {
     ASSERT_EQ(std::system(("mkdir -p '" + folder_ + "'").c_str()), 0);
-    std::ofstream(folder_ + "/registry") << "garbage before any key\n"
-                                            "[SOFTWARE\\CLASSES\\.kel]\r\n"
-                                            "@=\"KeloFile\"\r\n"
-                                            "\"AppPath\"=\"unterminated\n"
-                                            "\"Bad\"=\"\\q\"\n"
-                                            "\"Trailing\"=\"x\" junk\n"
-                                            "\"Good\"=\"\\x41\\\\\"\n";
+    testing_support::WriteFile(folder_ + "/registry",
+                               "garbage before any key\n"
+                               "[SOFTWARE\\CLASSES\\.kel]\r\n"
+                               "@=\"KeloFile\"\r\n"
+                               "\"AppPath\"=\"unterminated\n"
+                               "\"Bad\"=\"\\q\"\n"
+                               "\"Trailing\"=\"x\" junk\n"
+                               "\"Good\"=\"\\x41\\\\\"\n");
     platform::RegistryStore store(folder_);
     std::string value;
     EXPECT_TRUE(store.ReadValue("SOFTWARE\\CLASSES\\.kel", "", value));

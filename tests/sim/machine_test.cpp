@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +12,8 @@
 #include "sim/snmp_ber.h"
 #include "tests/sim/sim_process.h"
 #include "tests/sim/test_bytes.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace sim {
 namespace {
@@ -23,6 +22,7 @@ using sim_testing::Bytes;
 using sim_testing::EventField;
 using sim_testing::Hex;
 using sim_testing::RequestFrame;
+using testing_support::ReadFileBytes;
 
 std::string AccessLine(const char* code) {
     return std::string("OPEN CODE=") + code;
@@ -39,19 +39,11 @@ std::string CommandFrame(const std::string& text) {
     return frame + static_cast<char>(sum & 0xFF);
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
 // A machine with its events kept in memory and its files in a fresh folder.
 class MachineTest : public ::testing::Test {
   protected:
     void Make(int type, Faults faults = {}) {
-        char folder[] = "/tmp/kelo-sim-test-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
-        recorder_ = std::make_unique<Recorder>(folder_);
+        recorder_ = std::make_unique<Recorder>(folder_.Path());
         MachineConfig config;
         config.type = type;
         config.report = Bytes("52 45 50 0D 0A");
@@ -60,11 +52,6 @@ class MachineTest : public ::testing::Test {
         config.faults = faults;
         machine_ = std::make_unique<Machine>(config, log_, *recorder_);
         machine_->SetRestartHook([this](const std::string& cause) { restarts_.push_back(cause); });
-    }
-
-    void TearDown() override {
-        if (!folder_.empty())
-            std::system(("rm -rf " + folder_).c_str());
     }
 
     std::vector<std::string> Named(const std::string& name) const {
@@ -85,7 +72,7 @@ class MachineTest : public ::testing::Test {
 
     std::vector<std::string> events_;
     EventLog log_{[this](const std::string& line) { events_.push_back(line); }};
-    std::string folder_;
+    testing_support::TempDir folder_;
     std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<Machine> machine_;
     std::vector<std::string> restarts_;
@@ -174,7 +161,7 @@ TEST_F(MachineTest, PutParamRecordsTheNextDataFileExactly) {
                          DataFile("PUT ALL PARAM") + DataFile(set) + DataFile("GET REPORT"));
     ASSERT_EQ(Named("params").size(), 1u);
     EXPECT_EQ(EventField(Named("params")[0], "bytes"), "5");
-    EXPECT_EQ(Hex(ReadFile(folder_ + "/params-1.bin")), "00 01 02 00 FF");
+    EXPECT_EQ(Hex(ReadFileBytes(folder_.File("params-1.bin"))), "00 01 02 00 FF");
     EXPECT_EQ(Named("offer-start").size(), 1u);  // the command after the set is a command again
 }
 
@@ -203,7 +190,7 @@ TEST_F(MachineTest, UpdateCommandMakesTheRestOfTheJobTheImage) {
     session->Closed("peer-closed");
     ASSERT_EQ(Named("firmware").size(), 1u);
     EXPECT_EQ(EventField(Named("firmware")[0], "bytes"), "515");
-    const std::vector<uint8_t> image = ReadFile(folder_ + "/firmware-1.bin");
+    const std::vector<uint8_t> image = ReadFileBytes(folder_.File("firmware-1.bin"));
     ASSERT_EQ(image.size(), 515u);
     EXPECT_EQ(Hex({image[0], image[1], image[2], image[3], image[4]}), "41 42 43 00 44");
 }
@@ -252,7 +239,7 @@ TEST_F(MachineTest, ParameterHalvesGoOutAndComeIn) {
     EXPECT_EQ(Hex(std::vector<uint8_t>(stored.bytes.begin(), stored.bytes.end())),
               "80 00 02 4F 4B E3");
     EXPECT_EQ(EventField(Named("params")[0], "half"), "1");
-    EXPECT_EQ(ReadFile(folder_ + "/params-1.bin"), half);
+    EXPECT_EQ(ReadFileBytes(folder_.File("params-1.bin")), half);
 }
 
 TEST_F(MachineTest, AHalfOfTheWrongSizeIsNotStored) {
@@ -305,7 +292,7 @@ TEST_F(MachineTest, TheRawPortTakesEverythingAsOneImage) {
     raw->Receive(part.data(), part.size(), out);
     raw->Closed("peer-closed");
     EXPECT_EQ(EventField(Named("firmware")[0], "announced"), "true");
-    EXPECT_EQ(Hex(ReadFile(folder_ + "/firmware-1.bin")), "00 01 80 FF 00 01 80 FF");
+    EXPECT_EQ(Hex(ReadFileBytes(folder_.File("firmware-1.bin"))), "00 01 80 FF 00 01 80 FF");
     auto unannounced = MakeSession(PortRole::kRawImage, *machine_, 3);
     unannounced->Closed("peer-closed");
     EXPECT_EQ(EventField(Named("firmware")[1], "announced"), "false");

@@ -9,8 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <numeric>
 #include <random>
@@ -22,12 +20,15 @@
 #include "sim/snmp_ber.h"
 #include "tests/sim/sim_process.h"
 #include "tests/sim/test_bytes.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using sim_testing::Bytes;
 using sim_testing::EventField;
 using sim_testing::SimProcess;
+using testing_support::ReadFileBytes;
 
 constexpr int kLimitMs = 10000;
 
@@ -197,11 +198,6 @@ std::vector<uint8_t> CollectLines(const std::string& key, int maxReads) {
 
 unsigned SumOf(const std::vector<uint8_t>& bytes) {
     return std::accumulate(bytes.begin(), bytes.end(), 0u) & 0xFF;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
 std::string RunCommand(const std::string& command) {
@@ -395,10 +391,9 @@ TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
 }
 
 TEST(RecordTest, FirmwareAndParametersArriveAsFiles) {
-    char folder[] = "/tmp/kelo-sim-record-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    testing_support::TempDir folder;
     {
-        SimProcess machine({"--type", "1", "--record", folder, "--restart-ms", "0"});
+        SimProcess machine({"--type", "1", "--record", folder.Path(), "--restart-ms", "0"});
         ASSERT_TRUE(machine.Listening());
         Tcp job(515);
         ASSERT_TRUE(OpenJob(job));
@@ -415,12 +410,11 @@ TEST(RecordTest, FirmwareAndParametersArriveAsFiles) {
         job.Close();
         const std::string firmware = machine.WaitForEvent("firmware");
         EXPECT_EQ(EventField(firmware, "bytes"), "102404");
-        EXPECT_EQ(ReadFile(std::string(folder) + "/params-1.bin"), Bytes("01 00 02"));
-        const std::vector<uint8_t> image = ReadFile(std::string(folder) + "/firmware-1.bin");
+        EXPECT_EQ(ReadFileBytes(folder.File("params-1.bin")), Bytes("01 00 02"));
+        const std::vector<uint8_t> image = ReadFileBytes(folder.File("firmware-1.bin"));
         ASSERT_EQ(image.size(), 102404u);
         EXPECT_EQ(std::string(image.end() - 5, image.end()), "Ftail");
     }
-    std::system((std::string("rm -rf ") + folder).c_str());
 }
 
 TEST(HostileInputTest, GarbageOnEveryPortLeavesTheMachineServing) {

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -15,12 +14,12 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "platform/system.h"
 #include "snmp/snmp_msg.h"
 #include "snmp/status_query.h"
 #include "tests/snmp/ber_bytes.h"
 #include "tests/snmp/child_process.h"
 #include "tests/snmp/scripted_agent.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelo {
 namespace {
@@ -29,6 +28,7 @@ using test::Bytes;
 using test::ChildProcess;
 using test::ScriptedAgent;
 using test::ToHex;
+using testing_support::TempDir;
 
 constexpr const char* kSnmpd = "/usr/sbin/snmpd";
 constexpr const char* kSnmpGet = "/usr/bin/snmpget";
@@ -40,25 +40,6 @@ constexpr int kToolLimitMs = 10000;
 bool Installed(const char* path) {
     return ::access(path, X_OK) == 0;
 }
-
-// A private folder for net-snmp's configuration and persistent state, removed at the end.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern = platform::TempFolder() + "kelo-snmp-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // net-snmp reads no configuration or MIB files but the ones given here.
 std::vector<std::string> NetSnmpEnvironment(const std::string& folder) {
@@ -104,7 +85,7 @@ class NetSnmpAgent : public ::testing::Test {
             agent_->Stop();
     }
 
-    ScratchFolder folder_;
+    TempDir folder_;  // net-snmp's configuration and persistent state
     std::unique_ptr<ChildProcess> agent_;
 };
 
@@ -210,7 +191,7 @@ void ExpectSameRequest(const std::vector<std::string>& tool, const CSnmpMsg& kel
                        const std::string& what) {
     ScriptedAgent agent(ScriptedAgent::Echo);
     ASSERT_TRUE(agent.Bound());
-    ScratchFolder folder;
+    TempDir folder;
     int status = -1;
     const std::string output = RunTool(tool, folder.Path(), &status);
     EXPECT_EQ(status, 0) << what << ": " << output;

@@ -25,7 +25,7 @@ using test::FakeIeee1284State;
 using test::FakeSystemTree;
 using test::FakeUsbPrinterIo;
 using test::ScriptedMachine;
-using test::TempDir;
+using testing_support::TempDir;
 using Texts = std::vector<std::string>;
 
 // A USB device that logs what the connection asks of it.

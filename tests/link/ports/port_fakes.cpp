@@ -1,44 +1,22 @@
 #include "tests/link/ports/port_fakes.h"
 
 #include <ieee1284.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 
-#include "platform/system.h"
+#include "tests/support/file_bytes.h"
 
 namespace kelo::test {
 namespace fs = std::filesystem;
 
-namespace {
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream file(path);
-    file << text;
-}
-
-}  // namespace
+using testing_support::WriteFile;
 
 std::vector<uint8_t> DeviceIdBytes(const std::string& text) {
     const size_t length = text.size() + 2;
     std::vector<uint8_t> bytes{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
     bytes.insert(bytes.end(), text.begin(), text.end());
     return bytes;
-}
-
-TempDir::TempDir() {
-    std::string pattern = platform::TempFolder() + "kelo-ports-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code error;
-    fs::remove_all(path_, error);
 }
 
 void FakeSystemTree::AddUsbmiscNode(const std::string& name, const std::string& vendor,

@@ -12,24 +12,12 @@
 
 #include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
+#include "tests/support/temp_dir.h"
 
 namespace kelo::test {
 
 // A device ID as a device sends it: the big-endian length (counting itself), then the text.
 std::vector<uint8_t> DeviceIdBytes(const std::string& text);
-
-// A folder removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // <root>/sys and <root>/dev laid out as the usblp driver lays them out.
 class FakeSystemTree {
@@ -44,7 +32,7 @@ class FakeSystemTree {
     void AddDevNode(const std::string& name);
 
   private:
-    TempDir dir_;
+    testing_support::TempDir dir_;
     int busPort_ = 1;
 };
 
