@@ -20,11 +20,7 @@ Bytes Text(const std::string& s) {
 class DeviceOpsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing_support::ResetMachine();
-        link_ = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
-        link_->DiscardSettingsOnExit();
-        link_->MutableSettings() = {kelo::kPortParallel, 0, 1, {"local"}};
-        link_->SetParallelPortFactory(testing_support::MakeScriptedParallelPort);
+        link_ = testing_support::MakeScriptedParallelLink(dialog_, dir_.File("kelo.INI"), 1);
         dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
             positions_.push_back(d.Pos());
         };

@@ -50,4 +50,15 @@ std::unique_ptr<kelo::ParallelPort> MakeScriptedParallelPort() {
     return std::make_unique<ScriptedParallelPort>();
 }
 
+std::unique_ptr<kelo::CDeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
+                                                            const std::string& profilePath,
+                                                            int machineTypeIndex) {
+    ResetMachine();
+    auto link = std::make_unique<kelo::CDeviceLink>(dialog, profilePath);
+    link->DiscardSettingsOnExit();
+    link->MutableSettings() = {kelo::kPortParallel, 0, machineTypeIndex, {"local"}};
+    link->SetParallelPortFactory(MakeScriptedParallelPort);
+    return link;
+}
+
 }  // namespace testing_support

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "link/device_link.h"
 #include "link/ports.h"
+#include "platform/cancel_dialog.h"
 
 namespace testing_support {
 
@@ -35,5 +37,11 @@ void ResetMachine();
 
 // The factory to install with CDeviceLink::SetParallelPortFactory.
 std::unique_ptr<kelo::ParallelPort> MakeScriptedParallelPort();
+
+// A link to a fresh scripted machine on the parallel port, as the machine type of this index;
+// its settings are never written back to the profile.
+std::unique_ptr<kelo::CDeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
+                                                            const std::string& profilePath,
+                                                            int machineTypeIndex);
 
 }  // namespace testing_support

@@ -31,11 +31,7 @@ std::string Status(const std::string& field) {
 class LineProtocolTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testing_support::ResetMachine();
-        link_ = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
-        link_->DiscardSettingsOnExit();
-        link_->MutableSettings() = {kelo::kPortParallel, 0, 0, {"local"}};
-        link_->SetParallelPortFactory(testing_support::MakeScriptedParallelPort);
+        link_ = testing_support::MakeScriptedParallelLink(dialog_, dir_.File("kelo.INI"), 0);
         dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
             progress_.push_back({d.Range(), d.Pos()});
         };
