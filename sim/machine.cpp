@@ -267,6 +267,20 @@ bool Machine::TakeImageAnnouncement() {
 
 namespace {
 
+// Ends a firmware image with its connection and logs what arrived.
+void FinishFirmware(Machine& machine, Recorder::Image& image, int connection, const char* via,
+                    bool announced, const char* reason) {
+    const size_t size = image.Size();
+    const std::string path = image.Finish();
+    machine.Log().Emit(Event("firmware")
+                           .Number("conn", connection)
+                           .Text("via", via)
+                           .Number("bytes", static_cast<long long>(size))
+                           .Text("file", path)
+                           .Flag("announced", announced)
+                           .Text("end", reason));
+}
+
 // Types 1 and 2: an LPD job whose data files are access lines, bare commands, command
 // frames, parameter sets, end-of-exchange bytes and, after an update command, firmware.
 class LpdSession : public Session, private LpdJobParser::Handler {
@@ -289,17 +303,8 @@ class LpdSession : public Session, private LpdJobParser::Handler {
                     .Text("reason", "closed-inside-file")
                     .Number("missing", static_cast<long long>(parser_.PendingFileBytes())));
         }
-        if (image_.Open()) {
-            const size_t size = image_.Size();
-            const std::string path = image_.Finish();
-            machine_.Log().Emit(Event("firmware")
-                                    .Number("conn", connection_)
-                                    .Text("via", "lpd")
-                                    .Number("bytes", static_cast<long long>(size))
-                                    .Text("file", path)
-                                    .Flag("announced", true)
-                                    .Text("end", reason));
-        }
+        if (image_.Open())
+            FinishFirmware(machine_, image_, connection_, "lpd", true, reason);
     }
 
   private:
@@ -518,15 +523,7 @@ class RawImageSession : public Session {
     }
 
     void Closed(const char* reason) override {
-        const size_t size = image_.Size();
-        const std::string path = image_.Finish();
-        machine_.Log().Emit(Event("firmware")
-                                .Number("conn", connection_)
-                                .Text("via", "9100")
-                                .Number("bytes", static_cast<long long>(size))
-                                .Text("file", path)
-                                .Flag("announced", announced_)
-                                .Text("end", reason));
+        FinishFirmware(machine_, image_, connection_, "9100", announced_, reason);
     }
 
   private:
