@@ -129,12 +129,19 @@ TEST_F(DeviceLinkNetTest, ReplyWithoutAPacketLinkFails) {
 
 TEST_F(DeviceLinkNetTest, ProgressFollowsTheBytesOfTheFrame) {
     std::vector<int> positions;
-    dialog_.onProgress = [&](platform::HeadlessCancelDialog& d) { positions.push_back(d.Pos()); };
+    std::atomic<bool> firstPartRead{false};
+    dialog_.onProgress = [&](platform::HeadlessCancelDialog& d) {
+        positions.push_back(d.Pos());
+        firstPartRead = d.Pos() > 0;
+    };
     std::atomic<bool> done{false};
     LoopbackPeer peer(kType3Port, [&](PeerConnection& c) {
         Bytes frame = ReplyFrame({0x48, 0x65, 0x6C, 0x6C, 0x6F});
         c.Write(Bytes(frame.begin(), frame.begin() + 5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // The rest goes only once the first part was taken, so the two arrive as two receives
+        // however the threads are scheduled.
+        while (!firstPartRead && !done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         c.Write(Bytes(frame.begin() + 5, frame.end()));
         while (!done)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
