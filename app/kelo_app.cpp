@@ -1,6 +1,7 @@
 #include "app/kelo_app.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cerrno>
+#include <cstdlib>
 #include <sstream>
 
 #include "app/about_dlg.h"
@@ -45,13 +47,12 @@ bool MakeFolders(const std::string& folder) {
     return true;
 }
 
-// Writes one desktop file; a failure leaves the start going on, the type merely not opening
-// on a double click.
-void WriteDesktopFile(const std::string& folder, const std::string& name,
-                      const std::string& content) {
-    if (!MakeFolders(folder))
+// Writes one desktop file, making its folder; a failure leaves the start going on, the type
+// merely not opening on a double click.
+void WriteDesktopFile(const std::string& path, const std::string& content) {
+    if (!MakeFolders(path.substr(0, path.find_last_of('/'))))
         return;
-    platform::WriteFileAtomically(folder + "/" + name, content.data(), content.size());
+    platform::WriteFileAtomically(path, content.data(), content.size());
 }
 
 void RunDesktopTool(const std::vector<std::string>& command) {
@@ -72,19 +73,67 @@ bool NeedsQuotes(const std::string& text) {
     return text.empty() || text.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
 }
 
-void WriteDesktopPieces(const FileTypeRegistration& where) {
-    const std::string applications = where.dataHome + "/applications";
-    const std::string mime = where.dataHome + "/mime";
-    WriteDesktopFile(applications, kDesktopFileName, DesktopEntry(where.programPath));
-    WriteDesktopFile(mime + "/packages", kMimePackageName, MimePackage());
-    if (!where.iconPng.empty()) {
-        WriteDesktopFile(where.dataHome + "/icons/hicolor/64x64/apps",
-                         std::string(kIconName) + ".png", where.iconPng);
-    }
+// The user's own desktop files of the registration, below the desktop's data folder.
+struct UserDesktopFiles {
+    std::string applications;  // the folders the desktop's update helpers index
+    std::string mime;
+    std::string desktopEntry;
+    std::string mimePackage;
+    std::string icon;
+
+    explicit UserDesktopFiles(const std::string& dataHome)
+        : applications(dataHome + "/applications"),
+          mime(dataHome + "/mime"),
+          desktopEntry(applications + "/" + kDesktopFileName),
+          mimePackage(mime + "/packages/" + kMimePackageName),
+          icon(dataHome + "/icons/hicolor/64x64/apps/" + kIconName + ".png") {}
+};
+
+void UpdateDesktopIndexes(const FileTypeRegistration& where, const UserDesktopFiles& files) {
     if (where.runTool) {
-        where.runTool({"update-mime-database", mime});
-        where.runTool({"update-desktop-database", applications});
+        where.runTool({"update-mime-database", files.mime});
+        where.runTool({"update-desktop-database", files.applications});
     }
+}
+
+void WriteDesktopPieces(const FileTypeRegistration& where) {
+    const UserDesktopFiles files(where.dataHome);
+    WriteDesktopFile(files.desktopEntry, DesktopEntry(where.programPath));
+    WriteDesktopFile(files.mimePackage, MimePackage());
+    if (!where.iconPng.empty())
+        WriteDesktopFile(files.icon, where.iconPng);
+    UpdateDesktopIndexes(where, files);
+}
+
+// Removes the user's desktop files of an earlier registration, which would otherwise stand
+// beside the package's (or before them, opening .kel files with a program that has moved).
+void RemoveDesktopPieces(const FileTypeRegistration& where) {
+    const UserDesktopFiles files(where.dataHome);
+    bool removed = false;
+    for (const std::string& path : {files.desktopEntry, files.mimePackage, files.icon})
+        removed |= ::unlink(path.c_str()) == 0;
+    if (removed)
+        UpdateDesktopIndexes(where, files);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// $XDG_DATA_DIRS as a list of folders; relative entries do not count, as the base directory
+// rules say.
+std::vector<std::string> SystemDataFolders() {
+    const char* value = std::getenv("XDG_DATA_DIRS");
+    std::istringstream list(value != nullptr && *value != '\0' ? value
+                                                               : "/usr/local/share/:/usr/share/");
+    std::vector<std::string> folders;
+    std::string folder;
+    while (std::getline(list, folder, ':')) {
+        if (!folder.empty() && folder[0] == '/')
+            folders.push_back(folder);
+    }
+    return folders;
 }
 
 const char kSampleReport[] =
@@ -116,6 +165,8 @@ bool Grab(QWidget& widget, const std::string& folder, const char* name) {
 
 }  // namespace
 
+const char kInstalledDesktopId[] = KELO_APP_ID;
+
 FileTypeRegistration FileTypeRegistration::ForThisProgram() {
     FileTypeRegistration where;
     where.programPath = platform::ProgramPath();
@@ -123,6 +174,7 @@ FileTypeRegistration FileTypeRegistration::ForThisProgram() {
     where.dataHome = DataHome();
     const QByteArray icon = AppIconPng(64);
     where.iconPng.assign(icon.constData(), static_cast<size_t>(icon.size()));
+    where.systemDataFolders = SystemDataFolders();
     where.runTool = RunDesktopTool;
     return where;
 }
@@ -149,8 +201,21 @@ RegistrationResult RegisterFileType(const FileTypeRegistration& where) {
     store.WriteValue(kOpenKey, "", "Open");
     store.WriteValue(kCommandKey, "", command);
 
-    WriteDesktopPieces(where);
+    if (PackageDesktopFilesInstalled(where.systemDataFolders))
+        RemoveDesktopPieces(where);
+    else
+        WriteDesktopPieces(where);
     return RegistrationResult::kWritten;
+}
+
+bool PackageDesktopFilesInstalled(const std::vector<std::string>& systemDataFolders) {
+    const std::string id = kInstalledDesktopId;
+    for (const std::string& folder : systemDataFolders) {
+        if (IsRegularFile(folder + "/applications/" + id + ".desktop") &&
+            IsRegularFile(folder + "/mime/packages/" + id + ".xml"))
+            return true;
+    }
+    return false;
 }
 
 std::string DesktopExecArgument(const std::string& path) {
@@ -230,7 +295,9 @@ int CKeloApp::Run() {
     MessageBoxSink messageBoxes;
     platform::MessageSink* previous = platform::SetMessageSink(&messageBoxes);
     QApplication::setWindowIcon(AppIcon());
-    QGuiApplication::setDesktopFileName("kelo");  // ties the windows to the registered entry
+    // Ties the windows to the desktop entry that opens report files: the package's or the user's.
+    QGuiApplication::setDesktopFileName(
+        PackageDesktopFilesInstalled(SystemDataFolders()) ? kInstalledDesktopId : "kelo");
     {
         // The connection loads the settings here and saves them as the dialog goes.
         CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());

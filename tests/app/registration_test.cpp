@@ -121,6 +121,32 @@ TEST_F(RegistrationTest, AMovedProgramIsRegisteredAgain) {
     }
 }
 
+// An installed package's desktop entry and MIME package stand for the user's own: the values
+// are still written, the user's files are not, and those of an earlier run from a build
+// folder go. Only a package with both files counts.
+TEST_F(RegistrationTest, APackagesDesktopFilesReplaceTheUsersOwn) {
+    ASSERT_EQ(app::RegisterFileType(Where("/home/a/kelo/build/app/kelo")),
+              app::RegistrationResult::kWritten);
+    const std::string system = folder_ / "usr/share";
+    const std::string id = app::kInstalledDesktopId;
+    std::filesystem::create_directories(system + "/applications");
+    std::filesystem::create_directories(system + "/mime/packages");
+    WriteFile(system + "/applications/" + id + ".desktop", "[Desktop Entry]\n");
+    EXPECT_FALSE(app::PackageDesktopFilesInstalled({system}));
+    WriteFile(system + "/mime/packages/" + id + ".xml", "<mime-info/>\n");
+    EXPECT_TRUE(app::PackageDesktopFilesInstalled({folder_ / "nowhere", system}));
+
+    app::FileTypeRegistration where = Where("/usr/bin/kelo");
+    where.systemDataFolders = {system};
+    tools_.clear();
+    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kWritten);
+    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", "AppPath"), "/usr/bin/kelo \"%1\"");
+    for (const std::string& path :
+         {desktopFile_, mimeFile_, data_ + "/icons/hicolor/64x64/apps/kelo.png"})
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    EXPECT_EQ(tools_.size(), 2u);  // the desktop's indexes forget the removed files
+}
+
 TEST_F(RegistrationTest, AStoreThatCannotBeCreatedWritesNothingAtAll) {
     WriteFile(folder_ / "plain-file", "x");
     app::FileTypeRegistration where = Where("/opt/kelo/bin/kelo");
