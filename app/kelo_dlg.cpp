@@ -89,7 +89,8 @@ void CKeloDlg::CreateControls() {
     auto button = [&](const char* caption, int y) {
         auto* b = new QPushButton(caption, this);
         Place(b, units, 7, y, 84, 15);
-        b->setAutoDefault(false);  // plain buttons: none is the default
+        // Plain buttons, none the default; the one with the focus takes Enter.
+        b->setAutoDefault(true);
         return b;
     };
     selectPort_ = button("Select Port", 8);

@@ -108,7 +108,7 @@ void CReportDlg::CreateControls() {
     auto button = [&](const char* caption, int x, int width) {
         auto* b = new QPushButton(caption, this);
         Place(b, units, x, 3, width, 15);
-        b->setAutoDefault(false);
+        b->setAutoDefault(true);  // a focused button takes Enter; elsewhere Close does
         return b;
     };
     save_ = button("Save", 5, 45);
