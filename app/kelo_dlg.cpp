@@ -235,10 +235,17 @@ void CKeloDlg::dragEnterEvent(QDragEnterEvent* event) {
         event->acceptProposedAction();
 }
 
-// A drop opens the one file dropped; the buttons stay as they are.
+// A drop opens the one file dropped; the buttons stay as they are. The drop itself ends at
+// once: the file opens from a queued call, so the file manager that started the drag is not
+// left waiting while a message or the viewer is up.
 void CKeloDlg::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, urls] { OnDroppedFiles(urls); }, Qt::QueuedConnection);
+}
+
+void CKeloDlg::OnDroppedFiles(const QList<QUrl>& urls) {
     if (urls.size() != 1 || !urls.front().isLocalFile()) {
         platform::ShowMessage(platform::IDS_DROP_ONE_FILE);
         return;
