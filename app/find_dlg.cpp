@@ -43,7 +43,7 @@ CFindDlg::CFindDlg(QWidget* owner) : QDialog(owner) {
     findNext_->setEnabled(false);
     cancel_ = new QPushButton("Cancel", this);
     Place(cancel_, units, 182, 23, 50, 14);
-    cancel_->setAutoDefault(false);
+    cancel_->setAutoDefault(true);  // Enter on a focused Cancel cancels
 
     connect(findWhat_, &QLineEdit::textChanged, this, &CFindDlg::OnTextEdited);
     connect(findNext_, &QPushButton::clicked, this, [this] { emit FindNextRequested(this); });

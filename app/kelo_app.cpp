@@ -4,18 +4,11 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
-#include "app/about_dlg.h"
 #include "app/app_icon.h"
-#include "app/find_dlg.h"
 #include "app/kelo_dlg.h"
 #include "app/message_box_sink.h"
 #include "app/report_dlg.h"
@@ -134,33 +127,6 @@ std::vector<std::string> SystemDataFolders() {
             folders.push_back(folder);
     }
     return folders;
-}
-
-const char kSampleReport[] =
-    "SERVICE REPORT\r\n"
-    "==============\r\n"
-    "Machine type        : Type3\r\n"
-    "Serial number       : 4711-0815\r\n"
-    "Firmware version    : 2.31\r\n"
-    "\r\n"
-    "Total counter       :   1,284,113\r\n"
-    "Total A4 counter    :     903,552\r\n"
-    "Total A3 counter    :     380,561\r\n"
-    "Jam count           :         217\r\n"
-    "Drum life           :        64 %\r\n"
-    "Fixing temperature  :       182 C\r\n"
-    "\r\n"
-    "ERROR LOG\r\n"
-    "  001  E-102  paper feed  <tray 2>\r\n"
-    "  002  E-310  fuser       & heater\r\n"
-    "  003  J-004  exit jam\r\n";
-
-bool Grab(QWidget& widget, const std::string& folder, const char* name) {
-    const QString path = QString::fromStdString(folder) + "/" + name;
-    const bool saved = widget.grab().save(path, "PNG");
-    if (!saved)
-        std::fprintf(stderr, "kelo: cannot write %s\n", path.toLocal8Bit().constData());
-    return saved;
 }
 
 }  // namespace
@@ -306,52 +272,6 @@ int CKeloApp::Run() {
     CReportDlg::RemovePagesLeftForExit();
     platform::SetMessageSink(previous);
     return 0;
-}
-
-int CKeloApp::RenderScreenshots(const std::string& folder) {
-    if (!QDir().mkpath(QString::fromStdString(folder))) {
-        std::fprintf(stderr, "kelo: cannot create %s\n", folder.c_str());
-        return 1;
-    }
-    QApplication::setWindowIcon(AppIcon());
-    bool ok = true;
-
-    CKeloDlg dialog("", folder + "/.kelo-screenshot.INI");
-    dialog.Link().DiscardSettingsOnExit();
-    dialog.SetRegistration(std::nullopt);
-    dialog.show();
-    QApplication::processEvents();
-    ok &= Grab(dialog, folder, "kelo-main.png");
-    dialog.EnableControls(false);
-    ok &= Grab(dialog, folder, "kelo-main-busy.png");
-    dialog.EnableControls(true);
-
-    dialog.SystemMenu()->popup(dialog.mapToGlobal(QPoint(20, 20)));
-    QApplication::processEvents();
-    ok &= Grab(*dialog.SystemMenu(), folder, "kelo-system-menu.png");
-    dialog.SystemMenu()->hide();
-
-    CAboutDlg about(&dialog);
-    about.SetVersionText(dialog.VersionText());
-    about.show();
-    QApplication::processEvents();
-    ok &= Grab(about, folder, "kelo-about.png");
-    about.hide();
-
-    CReportDlg viewer;
-    viewer.SetReportText(kSampleReport);
-    viewer.show();
-    CFindDlg* box = viewer.OnFind();
-    box->FindWhatEdit()->setText("counter");
-    box->FindNextButton()->click();
-    box->FindNextButton()->click();
-    QApplication::processEvents();
-    ok &= Grab(viewer, folder, "kelo-report.png");
-    ok &= Grab(*box, folder, "kelo-find.png");
-    box->close();
-    viewer.hide();
-    dialog.hide();
-    return ok ? 0 : 1;
 }
 
 }  // namespace app

@@ -75,10 +75,6 @@ class CKeloApp {
     // status. The settings are saved as the dialog is destroyed.
     int Run();
 
-    // Renders the main dialog, the About box, the viewer with a report and a find box into
-    // PNG files in folder, touching neither settings nor registration. Returns the status.
-    static int RenderScreenshots(const std::string& folder);
-
   private:
     std::vector<std::string> arguments_;
 };

@@ -89,7 +89,8 @@ void CKeloDlg::CreateControls() {
     auto button = [&](const char* caption, int y) {
         auto* b = new QPushButton(caption, this);
         Place(b, units, 7, y, 84, 15);
-        b->setAutoDefault(false);  // plain buttons: none is the default
+        // Plain buttons, none the default; the one with the focus takes Enter.
+        b->setAutoDefault(true);
         return b;
     };
     selectPort_ = button("Select Port", 8);
@@ -234,10 +235,17 @@ void CKeloDlg::dragEnterEvent(QDragEnterEvent* event) {
         event->acceptProposedAction();
 }
 
-// A drop opens the one file dropped; the buttons stay as they are.
+// A drop opens the one file dropped; the buttons stay as they are. The drop itself ends at
+// once: the file opens from a queued call, so the file manager that started the drag is not
+// left waiting while a message or the viewer is up.
 void CKeloDlg::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, urls] { OnDroppedFiles(urls); }, Qt::QueuedConnection);
+}
+
+void CKeloDlg::OnDroppedFiles(const QList<QUrl>& urls) {
     if (urls.size() != 1 || !urls.front().isLocalFile()) {
         platform::ShowMessage(platform::IDS_DROP_ONE_FILE);
         return;

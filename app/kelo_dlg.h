@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QUrl>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -112,6 +114,8 @@ class CKeloDlg : public QDialog {
     void LoadVersion();
     void RegisterFileType();
     void ShowReport(const std::string& text);
+    // The dropped files: one local file opens, anything else is a wrong drop.
+    void OnDroppedFiles(const QList<QUrl>& urls);
 
     // The all flag (check box 1015): always 0, EnableControls clears it.
     int allFlag_ = 0;

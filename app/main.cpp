@@ -1,5 +1,5 @@
 // kelo: the service utility's window. "kelo [report.kel]" opens the report once the window is
-// up. "kelo --screenshot FOLDER" renders the program's windows into PNG files and ends.
+// up; further arguments are ignored.
 #include <QApplication>
 #include <string>
 #include <vector>
@@ -10,9 +10,6 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     platform::SetProgramName(argv[0]);
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.size() >= 2 && arguments[0] == "--screenshot")
-        return app::CKeloApp::RenderScreenshots(arguments[1]);
-    app::CKeloApp kelo(arguments);
+    app::CKeloApp kelo(std::vector<std::string>(argv + 1, argv + argc));
     return kelo.Run();
 }

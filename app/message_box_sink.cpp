@@ -14,6 +14,8 @@ void MessageBoxSink::Show(const platform::Message& message) {
     QMessageBox box(icon, QString::fromStdString(platform::ProgramName()),
                     QString::fromLocal8Bit(message.text.c_str()), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // Texts name files and hosts as typed: "<b>x.kel" is a file name, not bold text.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -108,7 +108,7 @@ void CReportDlg::CreateControls() {
     auto button = [&](const char* caption, int x, int width) {
         auto* b = new QPushButton(caption, this);
         Place(b, units, x, 3, width, 15);
-        b->setAutoDefault(false);
+        b->setAutoDefault(true);  // a focused button takes Enter; elsewhere Close does
         return b;
     };
     save_ = button("Save", 5, 45);
@@ -175,8 +175,8 @@ void CReportDlg::OnOpenBrowser() {
     const std::string browser = RegisteredBrowser();
     const bool viaLauncher = browser.empty();
 
-    // 2. The page in the temporary folder, the report trimmed and escaped.
-    const std::string folder = platform::TempFolder();
+    // 2. The page in the user's own temporary folder, the report trimmed and escaped.
+    const std::string folder = platform::UserTempFolder();
     if (folder.empty()) {
         platform::ShowMessage(platform::IDS_FAILED_TEMP_PATH);
         return;

@@ -44,7 +44,7 @@ std::string BuildReportPage(const std::string& text) {
 bool WriteReportPage(const std::string& path, const std::string& text) {
     const std::string page = BuildReportPage(text);
     const platform::FileResult written =
-        platform::WriteFileAtomically(path, page.data(), page.size());
+        platform::WriteNewPrivateFile(path, page.data(), page.size());
     if (!written.ok)
         platform::ShowText(written.ErrorText(path));
     return written.ok;

@@ -10,8 +10,9 @@ namespace kelo {
 // report shows as it is; every other byte goes unchanged.
 std::string BuildReportPage(const std::string& text);
 
-// Writes the page of text to path, replacing it only once written whole. A failure shows the
-// OS reason naming the file.
+// Writes the page of text to path as a new file only this user can read: an old page of this
+// user is replaced, but a symbolic link or another user's file there is neither followed nor
+// written. A failure shows the OS reason naming the file and leaves no page.
 bool WriteReportPage(const std::string& path, const std::string& text);
 
 }  // namespace kelo

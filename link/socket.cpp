@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -38,10 +39,21 @@ void CSocket::Close() {
     }
 }
 
-CSocket::Wait CSocket::WaitFor(short events) {
+CSocket::Wait CSocket::WaitFor(short events, Deadline deadline) {
+    using std::chrono::milliseconds;
     while (true) {
+        int slice = kSliceMilliseconds;
+        if (deadline) {
+            const auto left =
+                std::chrono::ceil<milliseconds>(*deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                lastError_ = ETIMEDOUT;
+                return Wait::Failed;
+            }
+            slice = static_cast<int>(std::min<long long>(slice, left.count()));
+        }
         pollfd entry{fd_, events, 0};
-        const int n = ::poll(&entry, 1, kSliceMilliseconds);
+        const int n = ::poll(&entry, 1, slice);
         if (n > 0)
             return Wait::Ready;
         if (n < 0 && errno != EINTR) {
@@ -67,7 +79,9 @@ bool CSocket::Connect(const sockaddr_in& address) {
         lastError_ = errno;
         return false;
     }
-    if (WaitFor(POLLOUT) != Wait::Ready)
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(connectDeadlineMilliseconds_);
+    if (WaitFor(POLLOUT, deadline) != Wait::Ready)
         return false;
     int error = 0;
     socklen_t size = sizeof error;

@@ -1,11 +1,14 @@
 // A blocking socket that keeps the program responsive: the descriptor is non-blocking and
 // every connect, send and receive waits in poll() slices of at most 10 ms. After each slice
 // that found the socket not ready, the pending-message hook runs; a hook that returns false
-// aborts the call, which then fails with -1 and the "interrupted" error.
+// aborts the call, which then fails with -1 and the "interrupted" error. A connect that gets
+// no answer gives up at its deadline and fails as a refused one does.
 #pragma once
 
 #include <netinet/in.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 namespace kelo {
@@ -14,6 +17,9 @@ class CSocket {
   public:
     // The error of a call that the hook aborted.
     static constexpr int kInterrupted = 4;  // EINTR
+    // How long a connect waits for an answer. A host that drops connection requests would
+    // otherwise hold the call for the kernel's SYN retries, over two minutes.
+    static constexpr int kConnectDeadlineMilliseconds = 20000;
 
     CSocket() = default;
     virtual ~CSocket();
@@ -22,8 +28,11 @@ class CSocket {
 
     // Makes an IPv4 socket of the given type (SOCK_STREAM or SOCK_DGRAM) on any local port.
     bool Create(int type);
-    // Connects, waiting in slices; for a datagram socket it fixes the peer.
+    // Connects, waiting in slices up to the connect deadline (then the error is ETIMEDOUT);
+    // for a datagram socket it fixes the peer.
     bool Connect(const sockaddr_in& address);
+    // Sets the connect deadline of this socket; a test waits less than the program does.
+    void SetConnectDeadline(int milliseconds) { connectDeadlineMilliseconds_ = milliseconds; }
     // Sends the whole block: the length, or -1.
     int Send(const void* data, int length);
     // One receive of at most length bytes: the count (0 when the peer closed), or -1.
@@ -42,11 +51,14 @@ class CSocket {
     virtual bool OnMessagePending() { return true; }
 
   private:
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
     enum class Wait { Ready, Failed, Aborted };
-    Wait WaitFor(short events);
+    // Waits until the events are ready, the hook aborts, or the deadline (when set) passes.
+    Wait WaitFor(short events, Deadline deadline = std::nullopt);
 
     int fd_ = -1;
     int lastError_ = 0;
+    int connectDeadlineMilliseconds_ = kConnectDeadlineMilliseconds;
 };
 
 }  // namespace kelo

@@ -1,16 +1,25 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/system.h"
 
 namespace platform {
 namespace {
+
+// The kernel's own limit on links followed in one path.
+constexpr int kMaxLinksFollowed = 40;
+// Names tried for the temporary file before the save gives up.
+constexpr int kTemporaryNameTries = 100;
 
 FileResult Failure(int error) {
     return FileResult{false, error};
@@ -39,11 +48,64 @@ bool WriteAll(int fd, const uint8_t* data, size_t length) {
     return true;
 }
 
-// New files get the usual 0666 less the umask, as a plain creat() would give them.
-mode_t NewFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+// The file a save to path writes: path itself, or, where path is a symbolic link, the file at
+// the end of its links (which need not exist yet), so that the links stay as editors keep them.
+bool FollowLinks(const std::string& path, std::string& target, int& error) {
+    target = path;
+    for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return true;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length < 0 || static_cast<size_t>(length) == link.size()) {
+            error = length < 0 ? errno : ENAMETOOLONG;
+            return false;
+        }
+        link.resize(static_cast<size_t>(length));
+        target = (link.front() == '/') ? link : FolderOf(target) + "/" + link;
+    }
+    error = ELOOP;
+    return false;
+}
+
+// A name in folder that no other save uses: the process id and a count keep this process's
+// saves apart, the random part those of processes that ended and left a file behind.
+std::string TemporaryName(const std::string& folder) {
+    static std::atomic<unsigned> count{0};
+    uint32_t random = 0;
+    if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+        random = 0;
+    char name[64];
+    std::snprintf(name, sizeof name, "/.kelo-%d-%u-%08x", static_cast<int>(::getpid()), ++count,
+                  random);
+    return folder + name;
+}
+
+// Creates the temporary file in folder with mode as the creation mode: the kernel takes the
+// umask off, and no later permission change is needed.
+int CreateTemporary(const std::string& folder, mode_t mode, std::string& temp) {
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+        temp = TemporaryName(folder);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Writes the whole content to the file just created at path, puts it on the disk and closes
+// it; on any failure the file is removed.
+FileResult WriteAndClose(int fd, const std::string& path, const void* data, size_t length) {
+    const bool written =
+        WriteAll(fd, static_cast<const uint8_t*>(data), length) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    const bool closed = ::close(fd) == 0;
+    const int closeError = errno;
+    if (written && closed)
+        return FileResult{};
+    ::unlink(path.c_str());
+    return Failure(written ? closeError : writeError);
 }
 
 }  // namespace
@@ -53,33 +115,51 @@ std::string FileResult::ErrorText(const std::string& path) const {
 }
 
 FileResult WriteFileAtomically(const std::string& path, const void* data, size_t length) {
-    std::string temp = FolderOf(path) + "/.kelo-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    // 1. The file to write: the target of a symbolic link, the link itself staying.
+    std::string target;
+    int error = 0;
+    if (!FollowLinks(path, target, error))
+        return Failure(error);
+
+    // 2. A new file gets 0666 less the umask; a replaced one keeps its permission bits, but
+    // never its setuid, setgid or sticky bit.
+    struct stat existing {};
+    const bool replacing = ::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    const mode_t mode = replacing ? (existing.st_mode & 0777) : 0666;
+
+    std::string temp;
+    const int fd = CreateTemporary(FolderOf(target), mode, temp);
     if (fd < 0)
         return Failure(errno);
 
-    struct stat existing {};
-    const mode_t mode =
-        (::stat(path.c_str(), &existing) == 0) ? (existing.st_mode & 07777) : NewFileMode();
-    const bool written = ::fchmod(fd, mode) == 0 &&
-                         WriteAll(fd, static_cast<const uint8_t*>(data), length) &&
-                         ::fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0 && written) {
-        const int closeError = errno;
-        ::unlink(temp.c_str());
-        return Failure(closeError);
-    }
-    if (!written) {
-        ::unlink(temp.c_str());
-        return Failure(writeError);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
+    // 3. The umask may have taken bits the old file had; giving them back is worth a try, but
+    // a file system that refuses permission changes (exFAT, FAT) still gets the file.
+    struct stat created {};
+    if (replacing && ::fstat(fd, &created) == 0 && (created.st_mode & 0777) != mode)
+        (void)::fchmod(fd, mode);
+
+    // 4. The content, whole and on the disk, then the rename over the target.
+    const FileResult written = WriteAndClose(fd, temp, data, length);
+    if (!written.ok)
+        return written;
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int renameError = errno;
         ::unlink(temp.c_str());
         return Failure(renameError);
     }
     return FileResult{};
+}
+
+FileResult WriteNewPrivateFile(const std::string& path, const void* data, size_t length) {
+    // An old file of this user goes; what another user put there, or a link, stays and makes
+    // the creation fail.
+    struct stat old {};
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid())
+        ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return Failure(errno);
+    return WriteAndClose(fd, path, data, length);
 }
 
 FileResult ReadFileBytes(const std::string& path, size_t maxBytes, std::vector<uint8_t>& out,

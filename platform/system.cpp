@@ -85,6 +85,15 @@ std::string TempFolder() {
     return folder;
 }
 
+std::string UserTempFolder() {
+    std::string folder = EnvOr("XDG_RUNTIME_DIR", "");
+    if (folder.empty())
+        return TempFolder();
+    if (folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
 std::string ConfigFolder() {
     return EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config");
 }

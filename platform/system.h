@@ -29,6 +29,10 @@ void ForceWindows9xForTest(bool value);
 // $TMPDIR or /tmp/, always with a trailing '/'.
 std::string TempFolder();
 
+// A folder for the user's own short-lived files: $XDG_RUNTIME_DIR, which only the user can
+// reach, else the temporary folder; always with a trailing '/'.
+std::string UserTempFolder();
+
 // The folder that holds the profile: $XDG_CONFIG_HOME, else ~/.config.
 std::string ConfigFolder();
 

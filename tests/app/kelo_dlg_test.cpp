@@ -27,6 +27,7 @@
 #include "app/file_dialogs.h"
 #include "app/kelo_app.h"
 #include "app/kelo_dlg.h"
+#include "app/message_box_sink.h"
 #include "app/report_dlg.h"
 #include "files/file_filters.h"
 #include "files/parameter_file.h"
@@ -354,15 +355,44 @@ TEST_F(KeloDlgTest, DroppedFilesOpenOnlyOneReport) {
         EXPECT_EQ(Observe(dialog_), kIdle);  // a drop does not disable the buttons
     });
 
-    Drop({report, folder_ / "note.txt"});
-    EXPECT_THAT(messages_.Texts(), ElementsAre("Drop Only One File"));
-    messages_.Clear();
-    Drop({folder_ / "note.txt"});
-    EXPECT_THAT(messages_.Texts(), ElementsAre("Illegal File"));
-    messages_.Clear();
-    Drop({report});
-    EXPECT_TRUE(messages_.Messages().empty());
-    EXPECT_THAT(shown, ElementsAre("DROPPED"));
+    // Each drop returns to the drag's source first; its message or viewer follows from the
+    // event loop.
+    struct Case {
+        std::vector<std::string> dropped;
+        std::vector<std::string> messages;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {{report, folder_ / "note.txt"}, {"Drop Only One File"}, {}},
+        {{folder_ / "note.txt"}, {"Illegal File"}, {}},
+        {{report}, {}, {"DROPPED"}},
+    };
+    for (const Case& c : cases) {
+        messages_.Clear();
+        shown.clear();
+        Drop(c.dropped);
+        EXPECT_TRUE(messages_.Messages().empty() && shown.empty()) << c.dropped.size();
+        QApplication::processEvents();
+        EXPECT_EQ(messages_.Texts(), c.messages);
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+// A file name is shown as typed, never read as markup.
+TEST(MessageBoxes, ShowTheirTextAsPlainText) {
+    app::MessageBoxSink boxes;
+    platform::MessageSink* previous = platform::SetMessageSink(&boxes);
+    Qt::TextFormat format = Qt::AutoText;
+    QString text;
+    ModalWatcher<QMessageBox> watcher([&](QMessageBox& box) {
+        format = box.textFormat();
+        text = box.text();
+    });
+    platform::ShowText("<b>x.kel: Operation not permitted");
+    platform::SetMessageSink(previous);
+    EXPECT_EQ(watcher.Count(), 1);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(text, "<b>x.kel: Operation not permitted");
 }
 
 TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {

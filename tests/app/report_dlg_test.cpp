@@ -237,6 +237,7 @@ class OpenBrowserTest : public ::testing::Test {
         std::filesystem::create_directories(temp_);
         setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
         setenv("TMPDIR", temp_.c_str(), 1);
+        unsetenv("XDG_RUNTIME_DIR");  // the page goes to the temporary folder
         WriteScript(browser_, "printf '%s\\n' \"$@\" > '" + seen_ +
                                   ".args'\n"
                                   "for page; do :; done\n"
@@ -347,10 +348,12 @@ TEST_F(OpenBrowserTest, WithoutARegisteredBrowserTheLauncherGetsThePageUntilTheP
     EXPECT_FALSE(std::filesystem::exists(page_));
 }
 
+// The user's runtime folder, when there is one, holds the page rather than the temporary folder.
 TEST_F(OpenBrowserTest, APageThatCannotBeWrittenStartsNoBrowser) {
     RegisterBrowser(browser_);
-    setenv("TMPDIR", (folder_ / "missing").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
     viewer_.OpenBrowserButton()->click();
+    unsetenv("XDG_RUNTIME_DIR");
     ASSERT_EQ(messages_.Messages().size(), 1u);
     EXPECT_THAT(messages_.Texts()[0], ::testing::HasSubstr(folder_ / "missing/Kelo.html"));
     EXPECT_FALSE(std::filesystem::exists(seen_ + ".args"));

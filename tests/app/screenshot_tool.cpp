@@ -1,17 +1,28 @@
 // kelo-screenshots: renders Kelo's dialogs into PNG files for review, one file per dialog in a
-// typical state. Usage: kelo-screenshots [folder]; the folder (default "screenshots") is made
-// when missing. scripts/screenshots runs it on a virtual X display.
+// typical state, touching neither the user's settings nor the file-type registration. Usage:
+// kelo-screenshots [folder]; the folder (default "screenshots") is made when missing.
+// scripts/screenshots runs it on a virtual X display.
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "app/about_dlg.h"
+#include "app/app_icon.h"
 #include "app/comm_cancel_dlg.h"
+#include "app/find_dlg.h"
+#include "app/kelo_dlg.h"
+#include "app/message_box_sink.h"
 #include "app/port_select_dlg.h"
+#include "app/report_dlg.h"
 
 namespace {
 
@@ -50,6 +61,86 @@ bool PortSelection(const QString& path, int portKind) {
     return SaveFromModalLoop(dialog, path, [&] { dialog.Run(selection); });
 }
 
+const char kSampleReport[] =
+    "SERVICE REPORT\r\n"
+    "==============\r\n"
+    "Machine type        : Type3\r\n"
+    "Serial number       : 4711-0815\r\n"
+    "Firmware version    : 2.31\r\n"
+    "\r\n"
+    "Total counter       :   1,284,113\r\n"
+    "Total A4 counter    :     903,552\r\n"
+    "Total A3 counter    :     380,561\r\n"
+    "Jam count           :         217\r\n"
+    "Drum life           :        64 %\r\n"
+    "Fixing temperature  :       182 C\r\n"
+    "\r\n"
+    "ERROR LOG\r\n"
+    "  001  E-102  paper feed  <tray 2>\r\n"
+    "  002  E-310  fuser       & heater\r\n"
+    "  003  J-004  exit jam\r\n";
+
+// The main window as it first appears, on a throwaway profile and without the registration.
+std::unique_ptr<app::CKeloDlg> MainWindow() {
+    auto dialog = std::make_unique<app::CKeloDlg>(
+        "", QDir::temp().filePath(".kelo-screenshot.INI").toStdString());
+    dialog->Link().DiscardSettingsOnExit();
+    dialog->SetRegistration(std::nullopt);
+    dialog->show();
+    return dialog;
+}
+
+bool MainDialog(const QString& path, bool busy) {
+    const auto dialog = MainWindow();
+    dialog->EnableControls(!busy);
+    return Save(*dialog, path);
+}
+
+bool SystemMenu(const QString& path) {
+    const auto dialog = MainWindow();
+    QMenu* menu = dialog->SystemMenu();
+    menu->popup(dialog->mapToGlobal(QPoint(20, 20)));
+    const bool saved = Save(*menu, path);
+    menu->hide();
+    return saved;
+}
+
+bool AboutBox(const QString& path) {
+    const auto dialog = MainWindow();
+    app::CAboutDlg about(dialog.get());
+    about.SetVersionText(dialog->VersionText());
+    about.show();
+    return Save(about, path);
+}
+
+// The viewer with a report in which a find box has found the second match.
+bool ReportViewer(const QString& path, bool grabFindBox) {
+    app::CReportDlg viewer;
+    viewer.SetReportText(kSampleReport);
+    viewer.show();
+    app::CFindDlg* box = viewer.OnFind();
+    box->FindWhatEdit()->setText("counter");
+    box->FindNextButton()->click();
+    box->FindNextButton()->click();
+    return grabFindBox ? Save(*box, path) : Save(viewer, path);
+}
+
+// A message naming a file whose name looks like markup.
+bool MessageBox(const QString& path) {
+    app::MessageBoxSink boxes;
+    platform::MessageSink* previous = platform::SetMessageSink(&boxes);
+    bool saved = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            saved = Save(*box, path);
+            box->reject();
+        }
+    });
+    platform::ShowText("<b>x.kel: Operation not permitted");
+    platform::SetMessageSink(previous);
+    return saved;
+}
+
 struct Shot {
     const char* file;
     std::function<bool(const QString& path)> take;
@@ -57,6 +148,13 @@ struct Shot {
 
 const std::vector<Shot>& Shots() {
     static const std::vector<Shot> shots = {
+        {"kelo-main.png", [](const QString& path) { return MainDialog(path, false); }},
+        {"kelo-main-busy.png", [](const QString& path) { return MainDialog(path, true); }},
+        {"kelo-system-menu.png", SystemMenu},
+        {"kelo-about.png", AboutBox},
+        {"kelo-report.png", [](const QString& path) { return ReportViewer(path, false); }},
+        {"kelo-find.png", [](const QString& path) { return ReportViewer(path, true); }},
+        {"message-box.png", MessageBox},
         {"progress.png", ProgressWindow},
         {"port_select_network.png",
          [](const QString& path) { return PortSelection(path, kelo::kPortNetwork); }},
@@ -70,6 +168,7 @@ const std::vector<Shot>& Shots() {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    QApplication::setWindowIcon(app::AppIcon());
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("screenshots"));
     if (!QDir().mkpath(folder.path())) {
         std::fprintf(stderr, "kelo-screenshots: cannot make %s\n", qPrintable(folder.path()));

@@ -7,6 +7,7 @@
 #include "tests/cli/cli_harness.h"
 #include "tests/cli/cli_process.h"
 #include "tests/sim/sim_process.h"
+#include "tests/support/full_listener.h"
 
 namespace cli_testing {
 namespace {
@@ -61,6 +62,19 @@ TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
     EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\n");
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     EXPECT_NE(machine.WaitForEvent("disconnect"), "") << "the port was closed";
+}
+
+// A machine that drops connection requests: the program gives up at its connect deadline (the
+// real one, 20 seconds) and fails as against a refused connection.
+TEST(CliProgram, AMachineThatNeverAnswersTheConnectFailsToConnect) {
+    CliEnvironment env;
+    testing_support::FullListener machine(9101, "127.0.0.2");
+    ASSERT_TRUE(machine.Listening());
+
+    CliProcess run({"--host", "127.0.0.2", "--type", "3", "get-report"});
+    EXPECT_EQ(run.Wait(60000), 1);
+    EXPECT_EQ(run.Out(), "");
+    EXPECT_EQ(run.Err(), "kelo-cli: Failed to connect.\n");
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "files/report_page.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "files/file_filters.h"
 #include "platform/message_recorder.h"
@@ -37,13 +41,42 @@ TEST(WriteReportPage, WritesThePageOrNamesThePath) {
     testing_support::TempDir folder;
     platform::MessageRecorder messages;
     const std::string path = folder / "Kelo.html";
+    testing_support::WriteFile(path, "an old page of this user");
+    ::chmod(path.c_str(), 0644);
     ASSERT_TRUE(WriteReportPage(path, "  x < y\n"));
     const std::string page = "<HTML><BODY><PRE>x &lt; y</PRE></BODY></HTML>";
     EXPECT_EQ(testing_support::ReadFileBytes(path), filetest::Bytes(page.begin(), page.end()));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     const std::string missing = folder / "gone/Kelo.html";
     EXPECT_FALSE(WriteReportPage(missing, "x"));
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{missing + ": No such file or directory"});
+}
+
+// A shared temporary folder may hold a page name that someone else planted: a link to a file
+// of this user, or (seen only as root, who can give a file away) another user's file.
+TEST(WriteReportPage, NeverWritesThroughALinkOrIntoAnotherUsersFile) {
+    testing_support::TempDir folder;
+    platform::MessageRecorder messages;
+    const std::string victim = folder / "profile.INI";
+    testing_support::WriteFile(victim, "[Port]\n");
+    const std::string link = folder / "Kelo.html";
+    std::filesystem::create_symlink(victim, link);
+    EXPECT_FALSE(WriteReportPage(link, "REPORT"));
+    EXPECT_EQ(testing_support::ReadFileText(victim), "[Port]\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{link + ": File exists"});
+
+    if (::geteuid() != 0)
+        return;
+    const std::string planted = folder / "other/Kelo.html";
+    std::filesystem::create_directories(folder / "other");
+    testing_support::WriteFile(planted, "planted");
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(WriteReportPage(planted, "REPORT"));
+    EXPECT_EQ(testing_support::ReadFileText(planted), "planted");
 }
 
 TEST(ParseFileFilter, SplitsDescriptionsAndPatterns) {

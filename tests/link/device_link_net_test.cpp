@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
+#include "tests/support/full_listener.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -281,39 +282,34 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedSend) {
     done = true;
 }
 
-TEST_F(DeviceLinkNetTest, CancelAbortsABlockedConnect) {
-    // A listener whose backlog is full drops further connection requests, so connect waits.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kType3Port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    std::vector<std::unique_ptr<kelo::CMegaPut>> fillers;
-    for (int i = 0; i < 3; ++i) {
-        fillers.push_back(std::make_unique<kelo::CMegaPut>(kType3Port));
-        platform::HeadlessCancelDialog quick;
-        quick.onPump = [](platform::HeadlessCancelDialog& d) {
-            if (d.PumpCount() == 20)
+// A listener whose accept queue is full drops further connection requests, so a connect to it
+// waits: a Cancel ends it at once, else it gives up at its deadline, failing as a refused one.
+TEST_F(DeviceLinkNetTest, ConnectToASilentHostEndsAtCancelOrItsDeadline) {
+    testing_support::FullListener listener(kType3Port);
+    ASSERT_TRUE(listener.Listening());
+    dialog_.Show();
+    {
+        kelo::CMegaPut put(kType3Port);
+        put.SetCancelDialog(&dialog_);
+        dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
+            if (d.PumpCount() == 2)
                 d.Cancel();
         };
-        fillers.back()->SetCancelDialog(&quick);
-        fillers.back()->Open("127.0.0.1", "lp1");
-        fillers.back()->SetCancelDialog(nullptr);
+        EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
+        EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
+        EXPECT_EQ(dialog_.PumpCount(), 2);
     }
+    dialog_.Hide();
+    dialog_.Show();
+    dialog_.onPump = nullptr;
+    const int pumpsBefore = dialog_.PumpCount();
     kelo::CMegaPut put(kType3Port);
     put.SetCancelDialog(&dialog_);
-    dialog_.Show();
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 2)
-            d.Cancel();
-    };
+    put.SetConnectDeadline(300);
     EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
-    EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
-    ::close(listener);
+    EXPECT_EQ(put.LastError(), ETIMEDOUT);
+    EXPECT_GT(dialog_.PumpCount(), pumpsBefore) << "the window kept running while it waited";
+    EXPECT_FALSE(dialog_.IsCancelled());
 }
 
 }  // namespace
