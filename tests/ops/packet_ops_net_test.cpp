@@ -265,6 +265,9 @@ TEST_F(PacketOpsTest, FirmwareGoesToTheRawPortAfterTheRestart) {
         firmware[i] = static_cast<uint8_t>(i ^ (i >> 9));
     link->UpgradeFirmware(firmware.data(), static_cast<int>(firmware.size()));
     ASSERT_TRUE(raw.WaitForServed(1));
+    // The command's connection ended before the image went; its frame is kept once the
+    // machine has seen that close.
+    ASSERT_TRUE(machine.WaitForServed(1));
     EXPECT_EQ(image, firmware);
     const std::string update = "BOOT_UpdateMain 0\n";
     EXPECT_EQ(machine.Requests(),
