@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <CLI/CLI.hpp>
 #include <charconv>
+#include <map>
+#include <optional>
 
 namespace sim {
 namespace {
@@ -11,6 +14,71 @@ bool ParseInt(const std::string& text, int low, int high, int& value) {
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     return error == std::errc() && stop == end && value >= low && value <= high;
+}
+
+// What an option does with one value it was given; returns what was wrong with it.
+using TakeValue = std::optional<std::string> (*)(const std::string& value, Options& options);
+
+std::optional<std::string> TakeType(const std::string& value, Options& options) {
+    if (!ParseInt(value, 1, 4, options.type))
+        return "--type must be 1, 2, 3 or 4, not '" + value + "'";
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeBind(const std::string& value, Options& options) {
+    in_addr address{};
+    if (inet_pton(AF_INET, value.c_str(), &address) != 1)
+        return "--bind needs a dotted IPv4 address, not '" + value + "'";
+    options.bind = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeReport(const std::string& value, Options& options) {
+    options.reportFile = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeParams(const std::string& value, Options& options) {
+    options.paramsFile = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeRecord(const std::string& value, Options& options) {
+    options.recordDir = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeRestartMs(const std::string& value, Options& options) {
+    if (!ParseInt(value, 0, 3600000, options.restartMs))
+        return "--restart-ms must be 0 to 3600000, not '" + value + "'";
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeFault(const std::string& value, Options& options) {
+    if (!EnableFault(value, options.faults))
+        return "unknown fault '" + value + "'";
+    return std::nullopt;
+}
+
+struct OptionSpec {
+    const char* name;
+    TakeValue take;
+};
+
+// Every option takes a value; each may be given more than once, and the values are taken in
+// the order they stand (a later --type wins, every --fault counts).
+constexpr OptionSpec kOptions[] = {
+    {"--type", TakeType},     {"--bind", TakeBind},     {"--report", TakeReport},
+    {"--params", TakeParams}, {"--record", TakeRecord}, {"--restart-ms", TakeRestartMs},
+    {"--fault", TakeFault},
+};
+
+const OptionSpec* OptionNamed(const std::string& name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (name == spec.name)
+            return &spec;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -45,57 +113,51 @@ std::string UsageText() {
 
 OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
     OptionsParse result;
-    Options& options = result.options;
-    bool typeGiven = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& name = arguments[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            result.ok = true;
-            return result;
-        }
-        const bool takesValue = name == "--type" || name == "--bind" || name == "--report" ||
-                                name == "--params" || name == "--record" ||
-                                name == "--restart-ms" || name == "--fault";
-        if (!takesValue) {
-            result.error = "unknown argument: " + name;
-            return result;
-        }
-        if (i + 1 >= arguments.size()) {
-            result.error = name + " needs a value";
-            return result;
-        }
-        const std::string& value = arguments[++i];
-        if (name == "--type") {
-            if (!ParseInt(value, 1, 4, options.type)) {
-                result.error = "--type must be 1, 2, 3 or 4, not '" + value + "'";
-                return result;
-            }
-            typeGiven = true;
-        } else if (name == "--bind") {
-            in_addr address{};
-            if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
-                result.error = "--bind needs a dotted IPv4 address, not '" + value + "'";
-                return result;
-            }
-            options.bind = value;
-        } else if (name == "--report") {
-            options.reportFile = value;
-        } else if (name == "--params") {
-            options.paramsFile = value;
-        } else if (name == "--record") {
-            options.recordDir = value;
-        } else if (name == "--restart-ms") {
-            if (!ParseInt(value, 0, 3600000, options.restartMs)) {
-                result.error = "--restart-ms must be 0 to 3600000, not '" + value + "'";
-                return result;
-            }
-        } else if (!EnableFault(value, options.faults)) {
-            result.error = "unknown fault '" + value + "'";
+    CLI::App app{"", "kelo-sim"};
+    app.set_help_flag();  // the help is kelo-sim's own text
+    app.allow_extras();   // left-over arguments get kelo-sim's own message
+    const CLI::Option* help = app.add_flag("-h,--help");
+    std::map<const CLI::Option*, const OptionSpec*> specs;
+    for (const OptionSpec& spec : kOptions) {
+        CLI::Option* option = app.add_option(spec.name)->expected(1)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
+        specs[option] = &spec;
+    }
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);  // CLI11 takes the arguments last first
+    } catch (const CLI::ArgumentMismatch& error) {
+        // Only an option that ends the line can lack its value.
+        result.error = OptionNamed(arguments.back()) != nullptr
+                           ? arguments.back() + " needs a value"
+                           : error.what();
+    } catch (const CLI::ParseError& error) {
+        result.error = error.what();
+    }
+    // --help answers whatever else stands there.
+    if (help->count() > 0) {
+        result.options.help = true;
+        result.error.clear();
+        result.ok = true;
+        return result;
+    }
+    if (!result.error.empty())
+        return result;
+
+    std::map<const CLI::Option*, size_t> taken;
+    for (const CLI::Option* parsed : app.parse_order()) {
+        const std::string& value = parsed->results().at(taken[parsed]++);
+        if (std::optional<std::string> error = specs.at(parsed)->take(value, result.options)) {
+            result.error = *error;
             return result;
         }
     }
-    if (!typeGiven) {
+    const std::vector<std::string> leftOver = app.remaining(false);
+    if (!leftOver.empty()) {
+        result.error = "unknown argument: " + leftOver[0];
+        return result;
+    }
+    if (result.options.type == 0) {
         result.error = "--type is required";
         return result;
     }
