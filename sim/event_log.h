@@ -7,13 +7,15 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace sim {
 
-// One event, {"event":"name","key":value,...}, built field by field in the order added.
+// One event, {"event":"name","key":value,...}, with its fields in the order added.
 class Event {
   public:
-    explicit Event(std::string_view name);
+    explicit Event(std::string_view name) : name_(name) {}
 
     // A byte string; every byte becomes the code point of the same value, so nothing is lost.
     Event& Text(std::string_view key, std::string_view bytes);
@@ -26,12 +28,13 @@ class Event {
     std::string Line() const;
 
   private:
-    void Key(std::string_view key);
-    std::string body_;
+    struct Field {
+        std::string key;
+        std::variant<std::string, long long, bool> value;  // a string holds bytes
+    };
+    std::string name_;
+    std::vector<Field> fields_;
 };
-
-// Quotes and escapes a byte string for JSON (bytes 0x80 to 0xFF become \u0080 to \u00FF).
-std::string JsonString(std::string_view bytes);
 
 class EventLog {
   public:
