@@ -53,9 +53,11 @@ Event& Event::Hex(std::string_view key, const uint8_t* bytes, size_t size) {
     return Text(key, text);
 }
 
-std::string Event::Line() const {
+std::string Event::Line(std::string_view address) const {
     nlohmann::ordered_json object;
     object["event"] = CodePoints(name_);
+    if (!address.empty())
+        object["address"] = CodePoints(address);
     for (const Field& field : fields_) {
         nlohmann::ordered_json& value = object[CodePoints(field.key)];
         std::visit(

@@ -24,8 +24,9 @@ class Event {
     // Bytes as uppercase hexadecimal pairs separated by spaces, e.g. "00 01".
     Event& Hex(std::string_view key, const uint8_t* bytes, size_t size);
 
-    // The finished JSON object, without a line end.
-    std::string Line() const;
+    // The finished JSON object, without a line end. The address of the machine it concerns,
+    // when given, follows the event name as "address".
+    std::string Line(std::string_view address = {}) const;
 
   private:
     struct Field {
@@ -42,12 +43,19 @@ class EventLog {
 
     // Writes each line to standard output and flushes it at once.
     EventLog();
-    explicit EventLog(Sink sink) : sink_(std::move(sink)) {}
+    // Every event goes to the sink, tagged with the address when one is given.
+    explicit EventLog(Sink sink, std::string address = {})
+        : sink_(std::move(sink)), address_(std::move(address)) {}
 
-    void Emit(const Event& event) { sink_(event.Line()); }
+    // The log of one machine of a process that serves many: the same sink, and every event
+    // tagged with that machine's address.
+    EventLog ForAddress(std::string address) const { return EventLog(sink_, std::move(address)); }
+
+    void Emit(const Event& event) const { sink_(event.Line(address_)); }
 
   private:
     Sink sink_;
+    std::string address_;
 };
 
 }  // namespace sim

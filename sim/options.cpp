@@ -6,6 +6,7 @@
 #include <charconv>
 #include <map>
 #include <optional>
+#include <set>
 
 namespace sim {
 namespace {
@@ -25,11 +26,41 @@ std::optional<std::string> TakeType(const std::string& value, Options& options) 
     return std::nullopt;
 }
 
+// "ADDR" is one address; "ADDR/N" every address of that block (the host bits of ADDR are
+// ignored), up to kMaxAddresses in all over every --bind.
 std::optional<std::string> TakeBind(const std::string& value, Options& options) {
+    const size_t slash = value.find('/');
+    const std::string dotted = value.substr(0, slash);
     in_addr address{};
-    if (inet_pton(AF_INET, value.c_str(), &address) != 1)
+    if (inet_pton(AF_INET, dotted.c_str(), &address) != 1)
         return "--bind needs a dotted IPv4 address, not '" + value + "'";
-    options.bind = value;
+    int prefix = 32;
+    if (slash != std::string::npos && !ParseInt(value.substr(slash + 1), 0, 32, prefix))
+        return "--bind needs a prefix length from 0 to 32 after the '/', not '" + value + "'";
+    const uint64_t count = uint64_t{1} << (32 - prefix);
+    if (options.addresses.size() + count > kMaxAddresses) {
+        return "--bind covers more than " + std::to_string(kMaxAddresses) + " addresses in all (" +
+               value + ")";
+    }
+    const uint32_t mask = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
+    const uint32_t first = ntohl(address.s_addr) & mask;
+    for (uint64_t i = 0; i < count; ++i) {
+        in_addr each{};
+        each.s_addr = htonl(first + static_cast<uint32_t>(i));
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &each, text, sizeof text);
+        options.addresses.emplace_back(text);
+    }
+    return std::nullopt;
+}
+
+// The first address given twice; a machine can be served only once.
+std::optional<std::string> RepeatedAddress(const std::vector<std::string>& addresses) {
+    std::set<std::string> seen;
+    for (const std::string& address : addresses) {
+        if (!seen.insert(address).second)
+            return address;
+    }
     return std::nullopt;
 }
 
@@ -85,20 +116,24 @@ const OptionSpec* OptionNamed(const std::string& name) {
 
 std::string UsageText() {
     std::string text =
-        "Usage: kelo-sim --type N [--bind ADDR] [--report FILE] [--params FILE]\n"
+        "Usage: kelo-sim --type N [--bind ADDR[/N]]... [--report FILE] [--params FILE]\n"
         "                [--record DIR] [--restart-ms MS] [--fault NAME]...\n"
         "\n"
-        "A simulated machine of type N (1 to 4) on its real ports:\n"
+        "Simulated machines of type N (1 to 4) on their real ports, one per address:\n"
         "  types 1 and 2  LPD on TCP 515, SNMP on UDP 161\n"
-        "  type 3         packet frames on TCP 9101, firmware on TCP 9100\n"
-        "  type 4         packet frames on TCP 9500, firmware on TCP 9100\n"
+        "  type 3         packet frames on TCP 9101, firmware on TCP 9100, SNMP on UDP 161\n"
+        "  type 4         packet frames on TCP 9500, firmware on TCP 9100, SNMP on UDP 161\n"
         "Every event is written to standard output as one JSON line. It runs until\n"
         "SIGINT or SIGTERM and then exits 0.\n"
         "\n"
-        "  --bind ADDR       IPv4 address to listen on (default 127.0.0.1)\n"
-        "  --report FILE     the service report to serve (default: a built-in one)\n"
-        "  --params FILE     the parameter set to serve (default: 65,536 built-in bytes)\n"
+        "  --bind ADDR       IPv4 address to listen on (default 127.0.0.1); repeatable;\n"
+        "                    ADDR/N means every address of that block (1024 in all)\n"
+        "  --report FILE     the service report to serve (default: a built-in one);\n"
+        "                    {address} in FILE stands for each machine's address\n"
+        "  --params FILE     the parameter set to serve (default: 65,536 built-in bytes);\n"
+        "                    {address} as for --report\n"
         "  --record DIR      keep received parameter sets and firmware images as files\n"
+        "                    (in DIR/ADDRESS/ when serving more than one address)\n"
         "  --restart-ms MS   how long a restart refuses connections (default 2000)\n"
         "  --fault NAME      misbehave on purpose; repeatable. Names:\n";
     for (const std::string& name : FaultNames())
@@ -161,6 +196,12 @@ OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
         result.error = "--type is required";
         return result;
     }
+    if (std::optional<std::string> repeated = RepeatedAddress(result.options.addresses)) {
+        result.error = "--bind gives " + *repeated + " more than once";
+        return result;
+    }
+    if (result.options.addresses.empty())
+        result.options.addresses.push_back("127.0.0.1");
     result.ok = true;
     return result;
 }
