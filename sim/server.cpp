@@ -29,6 +29,9 @@ constexpr int kAcceptsPerWake = 16;
 constexpr int kDatagramsPerWake = 64;
 constexpr int kEventsPerWait = 256;
 constexpr int kListenBacklog = 16;
+// How long a connection that fills an accept queue may take on loopback: it is answered at
+// once, so only a machine that is badly overloaded comes near this.
+constexpr int kFillConnectMs = 5000;
 // Files a process needs beside its listeners: the standard streams, the signal pipe, the
 // epoll instance, and its connections.
 constexpr rlim_t kSpareFiles = 256;
@@ -82,6 +85,11 @@ std::vector<PortPlan> PortsOf(int machineType) {
     }
 }
 
+// With never-accept, the listeners that clients connect to first are never served.
+bool NeverAccepts(const PortPlan& plan, const Faults& faults) {
+    return faults.neverAccept && !plan.udp && plan.role != PortRole::kRawImage;
+}
+
 // Makes room for the open files the machines need: the limit is raised to the hard limit
 // when it is lower than that; false when even the hard limit is too low.
 bool EnsureOpenFiles(rlim_t needed, std::string& error) {
@@ -105,6 +113,7 @@ bool EnsureOpenFiles(rlim_t needed, std::string& error) {
 struct Listener {
     PortPlan plan;
     int fd = -1;
+    int filler = -1;  // never-accept: our own connection that fills its accept queue
 };
 
 // One machine on its address: its state, its event log and recorder, its listeners, and its
@@ -116,7 +125,7 @@ struct Station {
           recorder(std::move(plan.recordDir)),
           machine(std::move(plan.config), log, recorder) {
         for (const PortPlan& port : PortsOf(machine.Type()))
-            listeners.push_back({port, -1});
+            listeners.push_back({port, -1, -1});
     }
 
     const size_t index;  // in the server's list, for the listeners' epoll tokens
@@ -202,8 +211,10 @@ class Server {
     // Everything before the first event: open files, epoll, and every port of every machine.
     bool Prepare(std::string& error) {
         rlim_t needed = kSpareFiles;
-        for (const auto& station : stations_)
-            needed += station->listeners.size();
+        for (const auto& station : stations_) {
+            for (const Listener& listener : station->listeners)
+                needed += NeverAccepts(listener.plan, station->machine.GetFaults()) ? 2 : 1;
+        }
         if (!EnsureOpenFiles(needed, error))
             return false;
         epoll_ = epoll_create1(EPOLL_CLOEXEC);
@@ -291,10 +302,15 @@ class Server {
         local.sin_family = AF_INET;
         local.sin_port = htons(plan.port);
         inet_pton(AF_INET, station.machine.Address().c_str(), &local.sin_addr);
+        const bool neverAccepts = NeverAccepts(plan, station.machine.GetFaults());
+        // A backlog of 0 lets one connection wait; once it does, the kernel drops new SYNs.
+        const int backlog = neverAccepts ? 0 : kListenBacklog;
         int failure = 0;
         if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            (!plan.udp && listen(fd, kListenBacklog) != 0)) {
+            (!plan.udp && listen(fd, backlog) != 0)) {
             failure = errno;
+        } else if (neverAccepts) {
+            failure = FillAcceptQueue(listener, local);
         } else if (!Watch(fd, ListenerToken(station.index, listenerIndex), EPOLLIN)) {
             failure = errno;
         }
@@ -306,10 +322,40 @@ class Server {
         return 0;
     }
 
+    // never-accept: one connection of our own waits in the listener's accept queue, which is
+    // then full, so the kernel drops every further SYN and a client's connect gets no answer.
+    static int FillAcceptQueue(Listener& listener, const sockaddr_in& address) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return errno;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+            errno != EINPROGRESS) {
+            const int failure = errno;
+            close(fd);
+            return failure;
+        }
+        pollfd entry{fd, POLLOUT, 0};
+        int failure = 0;
+        socklen_t size = sizeof failure;
+        if (poll(&entry, 1, kFillConnectMs) != 1)
+            failure = ETIMEDOUT;
+        else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0)
+            failure = errno;
+        if (failure != 0) {
+            close(fd);
+            return failure;
+        }
+        listener.filler = fd;
+        return 0;
+    }
+
     static void CloseListener(Listener& listener) {
         if (listener.fd >= 0)
             close(listener.fd);
         listener.fd = -1;
+        if (listener.filler >= 0)
+            close(listener.filler);
+        listener.filler = -1;
     }
 
     bool Watch(int fd, uint64_t token, uint32_t events) {

@@ -496,6 +496,19 @@ TEST(FaultTest, LpdNakRefusesTheJobAndCloses) {
     EXPECT_TRUE(job.ClosedByPeer());
 }
 
+TEST(FaultTest, NeverAcceptLeavesAConnectUnanswered) {
+    SimProcess machine({"--type", "3", "--fault", "never-accept"});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const sockaddr_in address = Address("127.0.0.1", 9101);
+    ASSERT_NE(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(errno, EINPROGRESS);
+    pollfd entry{fd, POLLOUT, 0};
+    EXPECT_EQ(poll(&entry, 1, 300), 0) << "the kernel dropped the SYN of a full accept queue";
+    close(fd);
+    EXPECT_TRUE(Tcp(9100).Connected()) << "the firmware port is not part of the fault";
+}
+
 TEST(FaultTest, CloseMidBodyCutsTheReplyAndCloses) {
     SimProcess machine({"--type", "4", "--fault", "close-mid-body"});
     ASSERT_TRUE(machine.Listening());
