@@ -1,31 +1,17 @@
 #include "cli/command_line.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <climits>
+#include <map>
+#include <span>
 
 #include "link/settings.h"
 
 namespace kelo::cli {
 namespace {
-
-struct CommandWord {
-    const char* word;
-    Command command;
-};
-
-constexpr CommandWord kCommands[] = {
-    {"get-report", Command::GetReport}, {"open-report", Command::OpenReport},
-    {"get-params", Command::GetParams}, {"put-params", Command::PutParams},
-    {"upgrade", Command::Upgrade},      {"restart", Command::Restart},
-};
-
-constexpr CommandWord kConfigCommands[] = {
-    {"port", Command::ConfigPort},
-    {"type", Command::ConfigType},
-    {"add-host", Command::ConfigAddHost},
-    {"select-host", Command::ConfigSelectHost},
-    {"delete-host", Command::ConfigDeleteHost},
-};
 
 // A whole decimal number from 0 to INT_MAX, nothing before or after it.
 bool ParseIndex(const std::string& text, int& value) {
@@ -52,10 +38,107 @@ bool IsUsableHostName(const std::string& host) {
     return true;
 }
 
-// Run options and -o, taken out of the arguments wherever they stand before "--".
-struct Split {
-    std::vector<std::string> words;
-    bool outputGiven = false;
+// What an option does with one value it was given ("" for a flag, or when the value is
+// missing); returns what was wrong with it.
+using TakeValue = std::optional<std::string> (*)(const std::string& value, Invocation& invocation);
+
+// One option of the command line. The parser, the usage line and the option list of the help
+// are all built from these entries, so each option is described in one place.
+struct OptionSpec {
+    const char* name;       // as typed: "--host", "-o"
+    const char* valueName;  // the word for its value in the help; nullptr for a flag
+    const char* synopsis;   // its part of the usage line; nullptr when it is not shown there
+    const char* help;       // its line in the option list; nullptr when it is not listed
+    TakeValue take;
+};
+
+std::optional<std::string> TakeHost(const std::string& value, Invocation& invocation) {
+    if (value.empty() || !IsUsableHostName(value))
+        return "--host needs a host name";
+    invocation.overrides.host = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeType(const std::string& value, Invocation& invocation) {
+    const int index = TypeIndexFromText(value);
+    if (index < 0)
+        return "--type must be 1, 2, 3 or 4";
+    invocation.overrides.machineTypeIndex = index;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakePort(const std::string& value, Invocation& invocation) {
+    const int kind = PortKindFromName(value);
+    if (kind < 0)
+        return "--port must be network, parallel or usb";
+    invocation.overrides.portKind = kind;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeNoProgress(const std::string&, Invocation& invocation) {
+    invocation.showProgress = false;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeOutput(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "-o needs a file name";
+    invocation.output = value;
+    return std::nullopt;
+}
+
+// The options of the program: the run options hold for one run and are never saved; all of
+// them may stand before or after the command.
+constexpr OptionSpec kRunOptions[] = {
+    {"--host", "HOST", "[--host HOST]", "use this host for this run only", TakeHost},
+    {"--type", "N", "[--type 1|2|3|4]", "use machine type N for this run only", TakeType},
+    {"--port", "KIND", "[--port network|parallel|usb]", "use this port kind for this run only",
+     TakePort},
+    {"--no-progress", nullptr, "[--no-progress]", "draw no progress line", TakeNoProgress},
+    // Where get-report, open-report and get-params write; the commands describe it.
+    {"-o", "FILE", nullptr, nullptr, TakeOutput},
+};
+
+// What follows a command word.
+enum class Operands {
+    kNone,          // nothing
+    kFile,          // exactly one FILE
+    kOptionalHost,  // at most one HOST
+    kConfig,        // nothing, or a setting and its value
+};
+
+// Whether a command writes to -o FILE.
+enum class Output { kRefused, kOptional, kRequired };
+
+struct CommandSpec {
+    const char* word;
+    Command command;
+    Operands operands;
+    Output output;
+    std::span<const OptionSpec> options = {};  // options of this command alone
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"get-report", Command::GetReport, Operands::kNone, Output::kOptional},
+    {"open-report", Command::OpenReport, Operands::kFile, Output::kOptional},
+    {"get-params", Command::GetParams, Operands::kNone, Output::kRequired},
+    {"put-params", Command::PutParams, Operands::kFile, Output::kRefused},
+    {"upgrade", Command::Upgrade, Operands::kFile, Output::kRefused},
+    {"restart", Command::Restart, Operands::kOptionalHost, Output::kRefused},
+    {"config", Command::ConfigShow, Operands::kConfig, Output::kRefused},
+};
+
+struct ConfigWord {
+    const char* word;
+    Command command;
+};
+
+constexpr ConfigWord kConfigCommands[] = {
+    {"port", Command::ConfigPort},
+    {"type", Command::ConfigType},
+    {"add-host", Command::ConfigAddHost},
+    {"select-host", Command::ConfigSelectHost},
+    {"delete-host", Command::ConfigDeleteHost},
 };
 
 ParseResult Fail(std::string error) {
@@ -64,63 +147,11 @@ ParseResult Fail(std::string error) {
     return result;
 }
 
-// Reads "--name VALUE" or "--name=VALUE" at arguments[i]; false when it is not that option.
-bool TakeValue(const std::vector<std::string>& arguments, size_t& i, const std::string& name,
-               std::optional<std::string>& value) {
-    const std::string& argument = arguments[i];
-    if (argument == name) {
-        if (i + 1 < arguments.size())
-            value = arguments[++i];
-        else
-            value = std::nullopt;
-        return true;
-    }
-    if (argument.rfind(name + "=", 0) == 0) {
-        value = argument.substr(name.size() + 1);
-        return true;
-    }
-    return false;
-}
-
-// Separates the options from the words; on a bad option returns its error.
-std::optional<std::string> SplitArguments(const std::vector<std::string>& arguments,
-                                          Invocation& invocation, Split& split) {
-    bool optionsEnded = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
-            split.words.push_back(argument);
-            continue;
-        }
-        std::optional<std::string> value;
-        if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "--no-progress") {
-            invocation.showProgress = false;
-        } else if (TakeValue(arguments, i, "--host", value)) {
-            if (!value || value->empty() || !IsUsableHostName(*value))
-                return "--host needs a host name";
-            invocation.overrides.host = *value;
-        } else if (TakeValue(arguments, i, "--type", value)) {
-            const int index = value ? TypeIndexFromText(*value) : -1;
-            if (index < 0)
-                return "--type must be 1, 2, 3 or 4";
-            invocation.overrides.machineTypeIndex = index;
-        } else if (TakeValue(arguments, i, "--port", value)) {
-            const int kind = value ? PortKindFromName(*value) : -1;
-            if (kind < 0)
-                return "--port must be network, parallel or usb";
-            invocation.overrides.portKind = kind;
-        } else if (TakeValue(arguments, i, "-o", value)) {
-            if (!value || value->empty())
-                return "-o needs a file name";
-            invocation.output = *value;
-            split.outputGiven = true;
-        } else {
-            return "unknown option '" + argument + "'";
-        }
-    }
-    return std::nullopt;
+ParseResult Succeed(Invocation invocation) {
+    ParseResult result;
+    result.ok = true;
+    result.invocation = std::move(invocation);
+    return result;
 }
 
 // The arguments of a config command (the words after "config").
@@ -130,8 +161,8 @@ std::optional<std::string> ParseConfig(const std::vector<std::string>& words,
         invocation.command = Command::ConfigShow;
         return std::nullopt;
     }
-    const CommandWord* found = nullptr;
-    for (const CommandWord& entry : kConfigCommands) {
+    const ConfigWord* found = nullptr;
+    for (const ConfigWord& entry : kConfigCommands) {
         if (words[0] == entry.word)
             found = &entry;
     }
@@ -163,46 +194,325 @@ std::optional<std::string> ParseConfig(const std::vector<std::string>& words,
                 return usage + " needs a host index (0, 1, ...)";
             break;
     }
+    // Run options hold for one run; a change written to the profile must not mix them in.
+    if (ChangesProfile(invocation.command) && invocation.overrides.Any())
+        return "--host, --type and --port cannot be used with a config change";
     return std::nullopt;
 }
 
-// The arguments of a device or file command (the words after the command word).
-std::optional<std::string> ParseOperands(const std::string& word,
+// The words after the command word, and whether the command may have been given -o.
+std::optional<std::string> ParseOperands(const CommandSpec& spec,
                                          const std::vector<std::string>& operands,
-                                         Invocation& invocation, bool outputGiven) {
-    const Command command = invocation.command;
-    const bool takesOutput = command == Command::GetReport || command == Command::OpenReport ||
-                             command == Command::GetParams;
-    if (outputGiven && !takesOutput)
+                                         Invocation& invocation) {
+    const std::string word = spec.word;
+    const bool outputGiven = !invocation.output.empty();
+    if (outputGiven && spec.output == Output::kRefused)
         return word + " does not take -o";
-    if (command == Command::GetParams && !outputGiven)
-        return "get-params needs -o FILE";
-    switch (command) {
-        case Command::GetReport:
-        case Command::GetParams:
+    if (!outputGiven && spec.output == Output::kRequired)
+        return word + " needs -o FILE";
+    switch (spec.operands) {
+        case Operands::kNone:
             if (!operands.empty())
                 return word + " takes no file";
             break;
-        case Command::OpenReport:
-        case Command::PutParams:
-        case Command::Upgrade:
+        case Operands::kFile:
             if (operands.size() != 1)
                 return word + " needs one FILE";
             invocation.file = operands[0];
             break;
-        case Command::Restart:
+        case Operands::kOptionalHost:
             if (operands.size() > 1)
-                return "restart takes at most one HOST";
+                return word + " takes at most one HOST";
             if (!operands.empty()) {
                 if (operands[0].empty() || !IsUsableHostName(operands[0]))
-                    return "restart needs a host name";
+                    return word + " needs a host name";
                 invocation.host = operands[0];
             }
             break;
-        default:
-            break;
+        case Operands::kConfig:
+            return ParseConfig(operands, invocation);
     }
     return std::nullopt;
+}
+
+// An argument that looks like an option rather than a word.
+bool IsOptionWord(const std::string& argument) {
+    return argument.size() > 1 && argument[0] == '-' && argument != "--";
+}
+
+// --help and --version answer at once, wherever they stand before "--", even where an option
+// would take them as its value: a mistyped line must never write a file named "--help".
+std::optional<Command> HelpOrVersion(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--")
+            break;
+        if (argument == "--help" || argument == "-h")
+            return Command::Help;
+        if (argument == "--version")
+            return Command::Version;
+    }
+    return std::nullopt;
+}
+
+// An option as registered with CLI11, beside its entry.
+struct BoundOption {
+    const OptionSpec* spec;
+    CLI::Option* option;
+};
+
+BoundOption Bind(CLI::App& app, const OptionSpec& spec) {
+    if (spec.valueName == nullptr)
+        return {&spec, app.add_flag(spec.name)};
+    // Every occurrence is kept and taken in order, so a later one wins as it always did.
+    CLI::Option* option = app.add_option(spec.name)->expected(1)->multi_option_policy(
+        CLI::MultiOptionPolicy::TakeAll);
+    return {&spec, option};
+}
+
+// Hands each value given to an option of the app to the option's entry, in the order the
+// values stand on the line; the first error wins.
+std::optional<std::string> TakeValues(const CLI::App& app, const std::vector<BoundOption>& options,
+                                      Invocation& invocation) {
+    std::map<const CLI::Option*, size_t> taken;
+    for (const CLI::Option* parsed : app.parse_order()) {
+        for (const BoundOption& bound : options) {
+            if (bound.option != parsed)
+                continue;
+            const size_t index = taken[parsed]++;
+            const std::vector<std::string>& values = parsed->results();
+            const bool isFlag = bound.spec->valueName == nullptr;
+            const std::string value = isFlag || index >= values.size() ? "" : values[index];
+            if (std::optional<std::string> error = bound.spec->take(value, invocation))
+                return error;
+        }
+    }
+    return std::nullopt;
+}
+
+// The entry of that name among the options that take a value, the program's or a
+// command's; nullptr when there is none.
+const OptionSpec* ValueOptionNamed(std::string_view name) {
+    auto named = [&](const OptionSpec& spec) {
+        return spec.valueName != nullptr && name == spec.name;
+    };
+    for (const OptionSpec& spec : kRunOptions) {
+        if (named(spec))
+            return &spec;
+    }
+    for (const CommandSpec& command : kCommands) {
+        for (const OptionSpec& spec : command.options) {
+            if (named(spec))
+                return &spec;
+        }
+    }
+    return nullptr;
+}
+
+// The arguments as CLI11 is given them, and the words after "--", which kelo-cli keeps to
+// itself: CLI11 2.1.2 hands the words after a "--" back to the program's options in places
+// (after a command's last operand, and in a command that follows the "--").
+struct PreparedLine {
+    std::vector<std::string> options;  // everything before "--"
+    std::vector<std::string> words;    // everything after it
+};
+
+// Splits the line at the "--" that ends the options (not one that is an option's value), and
+// splits off values attached with "=": CLI11 reads "-o=FILE" as the value "=FILE" and lets an
+// empty "--host=" take the next word as its value, where kelo-cli has always taken what
+// follows the "=".
+PreparedLine PrepareArguments(const std::vector<std::string>& arguments) {
+    PreparedLine line;
+    bool isValue = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (!isValue && argument == "--") {
+            line.words.assign(arguments.begin() + static_cast<long>(i) + 1, arguments.end());
+            break;
+        }
+        const size_t equals = argument.find('=');
+        if (!isValue && equals != std::string::npos &&
+            ValueOptionNamed(std::string_view(argument).substr(0, equals)) != nullptr) {
+            line.options.push_back(argument.substr(0, equals));
+            line.options.push_back(argument.substr(equals + 1));
+            continue;
+        }
+        isValue = !isValue && ValueOptionNamed(argument) != nullptr;
+        line.options.push_back(argument);
+    }
+    return line;
+}
+
+// kelo-cli's command line as CLI11 sees it: the program's options, and one subcommand per
+// command word that collects the words after it. A command passes the options it does not
+// know on to the program, so run options may follow the command; once a command is found,
+// further command words are its operands.
+class CommandLineParser {
+  public:
+    CommandLineParser() {
+        app_.set_help_flag();           // the help is kelo-cli's own text (see HelpOrVersion)
+        app_.allow_extras();            // left-over words and options get kelo-cli's messages
+        app_.require_subcommand(0, 1);  // one command at most
+        for (const OptionSpec& spec : kRunOptions)
+            runOptions_.push_back(Bind(app_, spec));
+        for (size_t i = 0; i < std::size(kCommands); ++i) {
+            Slot& slot = slots_[i];
+            slot.spec = &kCommands[i];
+            slot.app = app_.add_subcommand(slot.spec->word);
+            slot.app->fallthrough();
+            slot.app->allow_extras();
+            slot.app->add_option("operands", slot.operands);
+            for (const OptionSpec& spec : slot.spec->options)
+                slot.options.push_back(Bind(*slot.app, spec));
+        }
+    }
+
+    ParseResult Parse(const std::vector<std::string>& arguments) {
+        const PreparedLine line = PrepareArguments(arguments);
+        std::vector<std::string> reversed(line.options.rbegin(), line.options.rend());
+        std::optional<std::string> parseError;
+        try {
+            app_.parse(reversed);  // CLI11 takes the arguments last first
+        } catch (const CLI::ArgumentMismatch& error) {
+            parseError = MissingValueError(line.options.back(), error);
+        } catch (const CLI::ParseError& error) {
+            parseError = error.what();
+        }
+        return Interpret(parseError, line.words);
+    }
+
+  private:
+    struct Slot {
+        const CommandSpec* spec = nullptr;
+        CLI::App* app = nullptr;
+        std::vector<std::string> operands;
+        std::vector<BoundOption> options;
+    };
+
+    // CLI11 says a value is missing only for an option that ends the line: it gets the
+    // message its own entry gives an empty value.
+    static std::string MissingValueError(const std::string& last, const CLI::ParseError& error) {
+        Invocation scratch;
+        if (const OptionSpec* spec = ValueOptionNamed(last)) {
+            if (std::optional<std::string> message = spec->take("", scratch))
+                return *message;
+        }
+        return error.what();
+    }
+
+    const Slot* ChosenCommand() const {
+        for (const Slot& slot : slots_) {
+            if (slot.app->parsed())
+                return &slot;
+        }
+        return nullptr;
+    }
+
+    // What CLI11 left over before "--": options that neither the program nor its command
+    // knows, then words before the command that are no command. CLI11 takes a word such as
+    // "-1" for a number; kelo-cli has always refused it as an unknown option.
+    std::optional<std::string> LeftOverError(const Slot* command) const {
+        std::vector<std::string> leftOver = app_.remaining(false);
+        if (command != nullptr) {
+            const std::vector<std::string> own = command->app->remaining(false);
+            leftOver.insert(leftOver.end(), own.begin(), own.end());
+            leftOver.insert(leftOver.end(), command->operands.begin(), command->operands.end());
+        }
+        for (const std::string& argument : leftOver) {
+            if (IsOptionWord(argument))
+                return "unknown option '" + argument + "'";
+        }
+        const std::vector<std::string> words = app_.remaining(false);
+        if (!words.empty())
+            return "unknown command '" + words[0] + "'";
+        return std::nullopt;
+    }
+
+    ParseResult Interpret(const std::optional<std::string>& parseError,
+                          const std::vector<std::string>& words) {
+        Invocation invocation;
+        if (std::optional<std::string> error = TakeValues(app_, runOptions_, invocation))
+            return Fail(*error);
+        if (parseError)
+            return Fail(*parseError);
+        const Slot* command = ChosenCommand();
+        if (std::optional<std::string> error = LeftOverError(command))
+            return Fail(*error);
+        std::vector<std::string> operands;
+        if (command != nullptr) {
+            operands = command->operands;
+            operands.insert(operands.end(), words.begin(), words.end());
+        } else if (!words.empty()) {
+            // The command itself stands after "--".
+            for (const Slot& slot : slots_) {
+                if (words[0] == slot.spec->word)
+                    command = &slot;
+            }
+            if (command == nullptr)
+                return Fail("unknown command '" + words[0] + "'");
+            operands.assign(words.begin() + 1, words.end());
+        }
+        if (command == nullptr)
+            return Fail("no command given");
+        invocation.command = command->spec->command;
+        if (std::optional<std::string> error =
+                TakeValues(*command->app, command->options, invocation)) {
+            return Fail(*error);
+        }
+        if (std::optional<std::string> error = ParseOperands(*command->spec, operands, invocation))
+            return Fail(*error);
+        return Succeed(invocation);
+    }
+
+    CLI::App app_{"", "kelo-cli"};
+    std::vector<BoundOption> runOptions_;
+    std::array<Slot, std::size(kCommands)> slots_;
+};
+
+// Lays the pieces out after the prefix, starting a new indented line where the next piece
+// would pass the 80th column.
+std::string WrapUsage(const std::string& prefix, const std::vector<std::string>& pieces) {
+    constexpr size_t kWidth = 80;
+    std::string text = prefix;
+    size_t lineStart = 0;
+    bool lineEmpty = true;
+    for (const std::string& piece : pieces) {
+        if (!lineEmpty && text.size() - lineStart + 1 + piece.size() > kWidth) {
+            text += '\n';
+            lineStart = text.size();
+            text += std::string(prefix.size(), ' ');
+            lineEmpty = true;
+        }
+        if (!lineEmpty)
+            text += ' ';
+        text += piece;
+        lineEmpty = false;
+    }
+    return text + "\n";
+}
+
+std::string UsageLine() {
+    std::vector<std::string> pieces;
+    for (const OptionSpec& spec : kRunOptions) {
+        if (spec.synopsis != nullptr)
+            pieces.emplace_back(spec.synopsis);
+    }
+    pieces.emplace_back("COMMAND [ARGS]");
+    return WrapUsage("Usage: kelo-cli ", pieces);
+}
+
+std::string OptionList() {
+    constexpr size_t kLabelWidth = 17;
+    std::string text = "Options:\n";
+    for (const OptionSpec& spec : kRunOptions) {
+        if (spec.help == nullptr)
+            continue;
+        std::string label = spec.name;
+        if (spec.valueName != nullptr)
+            label += std::string(" ") + spec.valueName;
+        label.resize(std::max(kLabelWidth, label.size() + 1), ' ');
+        text += "  " + label + spec.help + "\n";
+    }
+    return text + "  --help, --version\n";
 }
 
 }  // namespace
@@ -237,59 +547,17 @@ bool ChangesProfile(Command command) {
 }
 
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
-    // --help and --version answer at once, whatever else stands there.
-    for (const std::string& argument : arguments) {
-        if (argument == "--")
-            break;
-        if (argument == "--help" || argument == "-h" || argument == "--version") {
-            ParseResult result;
-            result.ok = true;
-            result.invocation.command = argument == "--version" ? Command::Version : Command::Help;
-            return result;
-        }
+    if (std::optional<Command> answer = HelpOrVersion(arguments)) {
+        Invocation invocation;
+        invocation.command = *answer;
+        return Succeed(invocation);
     }
-
-    ParseResult result;
-    Invocation& invocation = result.invocation;
-    Split split;
-    if (std::optional<std::string> error = SplitArguments(arguments, invocation, split))
-        return Fail(*error);
-    if (split.words.empty())
-        return Fail("no command given");
-
-    const std::string& word = split.words[0];
-    const std::vector<std::string> rest(split.words.begin() + 1, split.words.end());
-    if (word == "config") {
-        if (split.outputGiven)
-            return Fail("config does not take -o");
-        if (std::optional<std::string> error = ParseConfig(rest, invocation))
-            return Fail(*error);
-        // Run options hold for one run; a change written to the profile must not mix them in.
-        if (ChangesProfile(invocation.command) && invocation.overrides.Any())
-            return Fail("--host, --type and --port cannot be used with a config change");
-        result.ok = true;
-        return result;
-    }
-    bool known = false;
-    for (const CommandWord& entry : kCommands) {
-        if (word == entry.word) {
-            invocation.command = entry.command;
-            known = true;
-        }
-    }
-    if (!known)
-        return Fail("unknown command '" + word + "'");
-    if (std::optional<std::string> error =
-            ParseOperands(word, rest, invocation, split.outputGiven)) {
-        return Fail(*error);
-    }
-    result.ok = true;
-    return result;
+    CommandLineParser parser;
+    return parser.Parse(arguments);
 }
 
 std::string UsageText() {
-    return "Usage: kelo-cli [--host HOST] [--type 1|2|3|4] [--port network|parallel|usb]\n"
-           "                [--no-progress] COMMAND [ARGS]\n"
+    return UsageLine() +
            "\n"
            "Services a machine from the terminal, with the settings of the Kelo profile.\n"
            "\n"
@@ -310,13 +578,8 @@ std::string UsageText() {
            "  config add-host HOST\n"
            "  config select-host INDEX\n"
            "  config delete-host INDEX\n"
-           "\n"
-           "Options:\n"
-           "  --host HOST      use this host for this run only\n"
-           "  --type N         use machine type N for this run only\n"
-           "  --port KIND      use this port kind for this run only\n"
-           "  --no-progress    draw no progress line\n"
-           "  --help, --version\n"
+           "\n" +
+           OptionList() +
            "\n"
            "Only config changes the profile. Messages go to standard error. Exit status: 0 done,\n"
            "1 the operation failed, 2 a usage error, 130 cancelled with Ctrl-C.\n";

@@ -1,66 +1,43 @@
 #include "sim/event_log.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
+#include <type_traits>
 
 namespace sim {
+namespace {
 
-std::string JsonString(std::string_view bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c >= 0x20 && c < 0x7F) {
-                    out += static_cast<char>(c);
-                } else {
-                    out += "\\u00";
-                    out += kDigits[c >> 4];
-                    out += kDigits[c & 0x0F];
-                }
+// JSON strings are Unicode, the machine's bytes are not: each byte becomes the code point of
+// the same value (UTF-8 encoded here), and the dump writes those from 0x80 on as \u0080 to
+// \u00ff, so a reader gets every byte back.
+std::string CodePoints(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (unsigned char byte : bytes) {
+        if (byte < 0x80) {
+            text += static_cast<char>(byte);
+        } else {
+            text += static_cast<char>(0xC0 | (byte >> 6));
+            text += static_cast<char>(0x80 | (byte & 0x3F));
         }
     }
-    out += '"';
-    return out;
+    return text;
 }
 
-Event::Event(std::string_view name) : body_("{\"event\":" + JsonString(name)) {}
-
-void Event::Key(std::string_view key) {
-    body_ += ',';
-    body_ += JsonString(key);
-    body_ += ':';
-}
+}  // namespace
 
 Event& Event::Text(std::string_view key, std::string_view bytes) {
-    Key(key);
-    body_ += JsonString(bytes);
+    fields_.push_back({std::string(key), std::string(bytes)});
     return *this;
 }
 
 Event& Event::Number(std::string_view key, long long value) {
-    Key(key);
-    body_ += std::to_string(value);
+    fields_.push_back({std::string(key), value});
     return *this;
 }
 
 Event& Event::Flag(std::string_view key, bool value) {
-    Key(key);
-    body_ += value ? "true" : "false";
+    fields_.push_back({std::string(key), value});
     return *this;
 }
 
@@ -76,8 +53,24 @@ Event& Event::Hex(std::string_view key, const uint8_t* bytes, size_t size) {
     return Text(key, text);
 }
 
-std::string Event::Line() const {
-    return body_ + "}";
+std::string Event::Line(std::string_view address) const {
+    nlohmann::ordered_json object;
+    object["event"] = CodePoints(name_);
+    if (!address.empty())
+        object["address"] = CodePoints(address);
+    for (const Field& field : fields_) {
+        nlohmann::ordered_json& value = object[CodePoints(field.key)];
+        std::visit(
+            [&value](const auto& content) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(content)>, std::string>) {
+                    value = CodePoints(content);
+                } else {
+                    value = content;
+                }
+            },
+            field.value);
+    }
+    return object.dump(-1, ' ', /*ensure_ascii=*/true);
 }
 
 EventLog::EventLog()

@@ -7,13 +7,15 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace sim {
 
-// One event, {"event":"name","key":value,...}, built field by field in the order added.
+// One event, {"event":"name","key":value,...}, with its fields in the order added.
 class Event {
   public:
-    explicit Event(std::string_view name);
+    explicit Event(std::string_view name) : name_(name) {}
 
     // A byte string; every byte becomes the code point of the same value, so nothing is lost.
     Event& Text(std::string_view key, std::string_view bytes);
@@ -22,16 +24,18 @@ class Event {
     // Bytes as uppercase hexadecimal pairs separated by spaces, e.g. "00 01".
     Event& Hex(std::string_view key, const uint8_t* bytes, size_t size);
 
-    // The finished JSON object, without a line end.
-    std::string Line() const;
+    // The finished JSON object, without a line end. The address of the machine it concerns,
+    // when given, follows the event name as "address".
+    std::string Line(std::string_view address = {}) const;
 
   private:
-    void Key(std::string_view key);
-    std::string body_;
+    struct Field {
+        std::string key;
+        std::variant<std::string, long long, bool> value;  // a string holds bytes
+    };
+    std::string name_;
+    std::vector<Field> fields_;
 };
-
-// Quotes and escapes a byte string for JSON (bytes 0x80 to 0xFF become \u0080 to \u00FF).
-std::string JsonString(std::string_view bytes);
 
 class EventLog {
   public:
@@ -39,12 +43,19 @@ class EventLog {
 
     // Writes each line to standard output and flushes it at once.
     EventLog();
-    explicit EventLog(Sink sink) : sink_(std::move(sink)) {}
+    // Every event goes to the sink, tagged with the address when one is given.
+    explicit EventLog(Sink sink, std::string address = {})
+        : sink_(std::move(sink)), address_(std::move(address)) {}
 
-    void Emit(const Event& event) { sink_(event.Line()); }
+    // The log of one machine of a process that serves many: the same sink, and every event
+    // tagged with that machine's address.
+    EventLog ForAddress(std::string address) const { return EventLog(sink_, std::move(address)); }
+
+    void Emit(const Event& event) const { sink_(event.Line(address_)); }
 
   private:
     Sink sink_;
+    std::string address_;
 };
 
 }  // namespace sim

@@ -17,6 +17,7 @@ constexpr FaultEntry kFaultTable[] = {
     {"close-mid-body", &Faults::closeMidBody},
     {"length-65535", &Faults::length65535},
     {"never-answer", &Faults::neverAnswer},
+    {"never-accept", &Faults::neverAccept},
     {"slow-trickle", &Faults::slowTrickle},
     {"lpd-nak", &Faults::lpdNak},
     {"snmp-error", &Faults::snmpError},

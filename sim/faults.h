@@ -15,6 +15,7 @@ struct Faults {
     bool closeMidBody = false;           // the connection closes halfway through a reply body
     bool length65535 = false;            // reply frames announce and carry 65535 body bytes
     bool neverAnswer = false;            // no reply frames; no REPORT:/READ_PARAM: field
+    bool neverAccept = false;            // LPD and packet listeners keep a full accept queue
     bool slowTrickle = false;            // TCP output goes a few bytes at a time with pauses
     bool lpdNak = false;                 // the LPD job command is answered 0x01
     bool snmpError = false;              // every SNMP answer carries error-status 2

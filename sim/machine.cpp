@@ -77,7 +77,7 @@ void Machine::OnRestart() {
 }
 
 void Machine::StartOffer(const std::string& key) {
-    const std::vector<uint8_t>& data = key == "REPORT:" ? config_.report : config_.parameters;
+    const std::vector<uint8_t>& data = key == "REPORT:" ? Report() : Parameters();
     offer_ = std::make_unique<LineOffer>(key, data, config_.faults);
     log_.Emit(Event("offer-start")
                   .Text("key", key)
@@ -136,7 +136,9 @@ std::vector<uint8_t> Machine::AnswerSnmp(const uint8_t* datagram, size_t size,
     }
 
     // Walk the variables; the first one that cannot be served decides the error, and an
-    // error answer echoes the request's variables unchanged.
+    // error answer echoes the request's variables unchanged. Only types 1 and 2 keep their
+    // status in the status object; types 3 and 4 are known by their TCP ports.
+    const bool hasStatus = config_.type <= 2;
     std::vector<SnmpVarBind> answers;
     bool statusRead = false;
     bool restart = false;
@@ -145,13 +147,18 @@ std::vector<uint8_t> Machine::AnswerSnmp(const uint8_t* datagram, size_t size,
         const SnmpVarBind& varbind = request.varbinds[i];
         const std::string oid = OidText(varbind.name);
         const int index = static_cast<int>(i + 1);
-        if (request.pduType == kPduGetRequest && oid == kStatusOid) {
+        const bool get = request.pduType == kPduGetRequest;
+        const std::optional<std::string> systemValue = get ? SystemObject(oid) : std::nullopt;
+        if (get && hasStatus && oid == kStatusOid) {
             if (!statusRead) {
                 offered = ReadStatus();
                 statusRead = true;
             }
             answers.push_back({varbind.name, kBerOctetString,
                                std::vector<uint8_t>(offered.begin(), offered.end())});
+        } else if (systemValue) {
+            answers.push_back({varbind.name, kBerOctetString,
+                               std::vector<uint8_t>(systemValue->begin(), systemValue->end())});
         } else if (request.pduType == kPduSetRequest && oid == kRestartOid) {
             if (varbind.valueTag != kBerInteger || varbind.value.empty() ||
                 varbind.value.size() > 8 || IntegerValue(varbind.value) != kRestartValue) {
@@ -170,14 +177,24 @@ std::vector<uint8_t> Machine::AnswerSnmp(const uint8_t* datagram, size_t size,
         if (offer_ && !config_.faults.neverAnswer) {
             event.Text("offer", offer_->Key() + std::to_string(offer_->LastNumber()));
         }
+    } else if (restart) {
+        event.Text("answer", "restart");
     } else {
-        event.Text("answer", restart ? "restart" : "empty");
+        event.Text("answer", answers.empty() ? "empty" : "system");
     }
     log_.Emit(event);
     std::vector<uint8_t> answer = EncodeGetResponse(request, kSnmpNoError, 0, answers);
     if (restart)
         Restart("snmp");
     return answer;
+}
+
+std::optional<std::string> Machine::SystemObject(const std::string& oid) const {
+    if (oid == kSysDescrOid)
+        return "Kelo simulated machine, type " + std::to_string(config_.type);
+    if (oid == kSysNameOid)
+        return "kelo-sim-" + config_.address;
+    return std::nullopt;
 }
 
 bool Machine::RunTextCommand(int connection, const std::string& text, const char* via) {
@@ -198,7 +215,7 @@ bool Machine::RunTextCommand(int connection, const std::string& text, const char
 }
 
 std::vector<uint8_t> Machine::Half(int half) const {
-    const std::vector<uint8_t>& set = config_.parameters;
+    const std::vector<uint8_t>& set = Parameters();
     const size_t start = std::min(set.size(), (half - 1) * kHalfSize);
     const size_t end = std::min(set.size(), start + kHalfSize);
     return std::vector<uint8_t>(set.begin() + start, set.begin() + end);
@@ -216,7 +233,7 @@ std::optional<std::vector<uint8_t>> Machine::HandleFrame(int connection, const P
     }
     switch (frame.command[1]) {
         case 0x01:
-            return config_.report;
+            return Report();
         case 0x02:
             return Half(1);
         case 0x03:

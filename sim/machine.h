@@ -23,15 +23,22 @@ namespace sim {
 inline constexpr char kStatusOid[] = ".1.3.6.1.4.1.1229.2.2.2.1.24.1";
 inline constexpr char kRestartOid[] = ".1.3.6.1.4.1.1229.2.8.1.0";
 constexpr long long kRestartValue = 10;
+// MIB-II's system description and name, which every type's agent answers.
+inline constexpr char kSysDescrOid[] = ".1.3.6.1.2.1.1.1.0";
+inline constexpr char kSysNameOid[] = ".1.3.6.1.2.1.1.5.0";
 
 // Half of the parameter set that 00 02/00 03 read and 00 04/00 05 write.
 constexpr size_t kHalfSize = 32768;
 
+// The bytes a machine serves. Machines of one process that serve the same file share them.
+using ServedBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
 struct MachineConfig {
     int type = 1;
-    std::vector<uint8_t> report;
-    std::vector<uint8_t> parameters;
+    ServedBytes report;
+    ServedBytes parameters;
     Faults faults;
+    std::string address = "127.0.0.1";  // the address it serves, named in sysName.0
 };
 
 // What a session wants sent after it took some bytes.
@@ -47,6 +54,7 @@ class Machine {
     Machine(MachineConfig config, EventLog& log, Recorder& recorder);
 
     int Type() const { return config_.type; }
+    const std::string& Address() const { return config_.address; }
     const Faults& GetFaults() const { return config_.faults; }
     EventLog& Log() { return log_; }
     Recorder& GetRecorder() { return recorder_; }
@@ -81,11 +89,13 @@ class Machine {
     // Whether "BOOT_UpdateMain 0\n" came since the last image on the raw port; clears it.
     bool TakeImageAnnouncement();
 
-    const std::vector<uint8_t>& Report() const { return config_.report; }
-    const std::vector<uint8_t>& Parameters() const { return config_.parameters; }
+    const std::vector<uint8_t>& Report() const { return *config_.report; }
+    const std::vector<uint8_t>& Parameters() const { return *config_.parameters; }
 
   private:
     void Restart(const std::string& cause);
+    // The value of an object a GetRequest may read other than the status object, or none.
+    std::optional<std::string> SystemObject(const std::string& oid) const;
     std::vector<uint8_t> Half(int half) const;
 
     MachineConfig config_;

@@ -8,11 +8,17 @@
 
 namespace sim {
 
+// At most this many addresses in all, each a machine of its own.
+constexpr size_t kMaxAddresses = 1024;
+
+// The placeholder in --report and --params that stands for each machine's address.
+inline constexpr char kAddressPlaceholder[] = "{address}";
+
 struct Options {
     int type = 0;
-    std::string bind = "127.0.0.1";
-    std::string reportFile;
-    std::string paramsFile;
+    std::vector<std::string> addresses;  // every --bind address in order; 127.0.0.1 if none
+    std::string reportFile;              // may hold {address}
+    std::string paramsFile;              // may hold {address}
     std::string recordDir;
     int restartMs = 2000;
     Faults faults;

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
+#include "snmp/status_query.h"
 #include "tests/sim/sim_process.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
@@ -214,5 +215,20 @@ TEST_P(SimPacketMachine, SlowTrickleStillGivesTheReport) {
 
 INSTANTIATE_TEST_SUITE_P(PacketMachines, SimPacketMachine, ::testing::Values(3, 4),
                          [](const auto& info) { return "Type" + std::to_string(info.param); });
+
+// Restart in the port selection dialog is the SNMP restart exchange; a machine of type 3
+// restarts by it as one of types 1 and 2 does.
+TEST(SimRestartExchange, RestartsAMachineOfType3) {
+    platform::FakeClock clock;
+    platform::MessageRecorder messages;
+    platform::HeadlessCancelDialog dialog;
+    SimProcess machine({"--type", "3", "--bind", "127.0.0.2", "--restart-ms", "600000"});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    kelo::RestartInterface("127.0.0.2", dialog);
+    EXPECT_TRUE(messages.Messages().empty()) << ::testing::PrintToString(messages.Texts());
+    const std::string restart = machine.WaitForEvent("restart");
+    EXPECT_EQ(EventField(restart, "cause"), "snmp");
+    EXPECT_EQ(EventField(restart, "address"), "127.0.0.2");
+}
 
 }  // namespace

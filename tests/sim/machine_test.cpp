@@ -46,9 +46,11 @@ class MachineTest : public ::testing::Test {
         recorder_ = std::make_unique<Recorder>(folder_.Path());
         MachineConfig config;
         config.type = type;
-        config.report = Bytes("52 45 50 0D 0A");
+        config.report = std::make_shared<const std::vector<uint8_t>>(Bytes("52 45 50 0D 0A"));
+        std::vector<uint8_t> parameters;
         for (int i = 0; i < 65536; ++i)
-            config.parameters.push_back(static_cast<uint8_t>(i * 7));
+            parameters.push_back(static_cast<uint8_t>(i * 7));
+        config.parameters = std::make_shared<const std::vector<uint8_t>>(std::move(parameters));
         config.faults = faults;
         machine_ = std::make_unique<Machine>(config, log_, *recorder_);
         machine_->SetRestartHook([this](const std::string& cause) { restarts_.push_back(cause); });
@@ -399,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(
                                true, 3, "bad-value", false},
                       SnmpCase{"RestartSetNotInteger", "", kPduSetRequest, kRestartOid, "04 01 0A",
                                true, 3, "bad-value", false},
-                      SnmpCase{"OtherObject", "", kPduGetRequest, ".1.3.6.1.2.1.1.1.0", "05 00",
+                      SnmpCase{"OtherObject", "", kPduGetRequest, ".1.3.6.1.2.1.1.4.0", "05 00",
                                true, 2, "no-such-name", false},
                       SnmpCase{"StatusSet", "", kPduSetRequest, kStatusOid, "02 01 0A", true, 2,
                                "no-such-name", false},
@@ -410,6 +412,41 @@ INSTANTIATE_TEST_SUITE_P(
                       SnmpCase{"SilenceFault", "snmp-silence", kPduSetRequest, kRestartOid,
                                "02 01 0A", false, 0, "silent", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class EveryTypeAgentTest : public MachineTest, public ::testing::WithParamInterface<int> {
+  protected:
+    // The answer's error-status and its first value as text ("" for none).
+    std::pair<int, std::string> Get(const char* oid) {
+        const std::vector<uint8_t> request = Request(kPduGetRequest, oid, "05 00");
+        const std::vector<uint8_t> answer =
+            machine_->AnswerSnmp(request.data(), request.size(), "p");
+        const SnmpParse parse = ParseSnmpRequest(answer.data(), answer.size());
+        if (!parse.ok || parse.request.varbinds.empty())
+            return {-1, ""};
+        const std::vector<uint8_t> status = Bytes("02 02 12 34 02 01");
+        const auto at = std::search(answer.begin(), answer.end(), status.begin(), status.end());
+        const std::vector<uint8_t>& value = parse.request.varbinds[0].value;
+        const bool octets = parse.request.varbinds[0].valueTag == kBerOctetString;
+        return {at == answer.end() ? -1 : *(at + static_cast<long>(status.size())),
+                octets ? std::string(value.begin(), value.end()) : ""};
+    }
+};
+
+// Every type names itself; only types 1 and 2 keep a status object; every type restarts.
+TEST_P(EveryTypeAgentTest, NamesItselfAndRestarts) {
+    const int type = GetParam();
+    Make(type);
+    using Answer = std::pair<int, std::string>;
+    EXPECT_EQ(Get(kSysDescrOid), Answer(0, "Kelo simulated machine, type " + std::to_string(type)));
+    EXPECT_EQ(Get(kSysNameOid), Answer(0, "kelo-sim-127.0.0.1"));
+    EXPECT_EQ(EventField(Named("snmp")[0], "answer"), "system");
+    EXPECT_EQ(Get(kStatusOid).first, type <= 2 ? 0 : 2);
+    const std::vector<uint8_t> restart = Request(kPduSetRequest, kRestartOid, "02 01 0A");
+    EXPECT_FALSE(machine_->AnswerSnmp(restart.data(), restart.size(), "p").empty());
+    EXPECT_EQ(restarts_, std::vector<std::string>{"snmp"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, EveryTypeAgentTest, ::testing::Values(1, 2, 3, 4));
 
 TEST_F(MachineTest, StatusAnswerCarriesTheStatusTextAsOctetString) {
     Make(2);
@@ -450,6 +487,14 @@ TEST(OptionsTest, BadArgumentsAreNamed) {
              {{"--type", "1", "--restart-ms", "-5"}, "--restart-ms must be 0 to 3600000, not '-5'"},
              {{"--type", "1", "--fault", "sometimes"}, "unknown fault 'sometimes'"},
              {{"--type", "1", "--verbose"}, "unknown argument: --verbose"},
+             {{"--type", "1", "--bind", "10.0.0.0/33"},
+              "--bind needs a prefix length from 0 to 32 after the '/', not '10.0.0.0/33'"},
+             {{"--type", "1", "--bind", "10.0.0.0/22", "--bind", "10.1.0.0/32"},
+              "--bind covers more than 1024 addresses in all (10.1.0.0/32)"},
+             {{"--type", "1", "--bind", "10.0.0.0/0"},
+              "--bind covers more than 1024 addresses in all (10.0.0.0/0)"},
+             {{"--type", "1", "--bind", "10.0.0.0/30", "--bind", "10.0.0.2"},
+              "--bind gives 10.0.0.2 more than once"},
              {{"--type", "4", "--bind", "127.0.0.2", "--fault", "bad-lead", "--fault", "lpd-nak",
                "--restart-ms", "0"},
               ""},
@@ -466,10 +511,23 @@ TEST(OptionsTest, AcceptedArgumentsAreKept) {
                       "lpd-nak", "--restart-ms", "0", "--record", "/tmp/r"});
     ASSERT_TRUE(parse.ok);
     EXPECT_EQ(parse.options.type, 4);
-    EXPECT_EQ(parse.options.bind, "127.0.0.2");
+    EXPECT_EQ(parse.options.addresses, std::vector<std::string>{"127.0.0.2"});
     EXPECT_EQ(parse.options.restartMs, 0);
     EXPECT_EQ(parse.options.recordDir, "/tmp/r");
     EXPECT_EQ(EnabledFaultNames(parse.options.faults), "bad-lead,lpd-nak");
+}
+
+TEST(OptionsTest, ABlockBindsEveryAddressOfIt) {
+    EXPECT_EQ(ParseOptions({"--type", "3"}).options.addresses,
+              std::vector<std::string>{"127.0.0.1"});
+    const OptionsParse parse =
+        ParseOptions({"--type", "3", "--bind", "127.0.4.254/31", "--bind", "10.9.8.7/30"});
+    ASSERT_TRUE(parse.ok) << parse.error;
+    EXPECT_EQ(parse.options.addresses,
+              (std::vector<std::string>{"127.0.4.254", "127.0.4.255", "10.9.8.4", "10.9.8.5",
+                                        "10.9.8.6", "10.9.8.7"}));
+    EXPECT_EQ(ParseOptions({"--type", "3", "--bind", "127.0.4.0/22"}).options.addresses.size(),
+              1024u);
 }
 
 }  // namespace

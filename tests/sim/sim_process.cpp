@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 extern char** environ;
 
@@ -189,46 +190,24 @@ SimRun RunSimToEnd(const std::vector<std::string>& arguments, int limitMs) {
 }
 
 std::string EventField(const std::string& line, const std::string& key) {
-    const std::string marker = "\"" + key + "\":";
-    const size_t at = line.find(marker);
-    if (at == std::string::npos)
+    const nlohmann::json object = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+    if (!object.is_object() || !object.contains(key))
         return "";
-    size_t i = at + marker.size();
-    if (i >= line.size())
-        return "";
-    if (line[i] != '"') {
-        const size_t end = line.find_first_of(",}", i);
-        return line.substr(i, end == std::string::npos ? std::string::npos : end - i);
-    }
-    std::string value;
-    for (++i; i < line.size() && line[i] != '"'; ++i) {
-        if (line[i] != '\\' || i + 1 >= line.size()) {
-            value += line[i];
-            continue;
-        }
-        const char escaped = line[++i];
-        switch (escaped) {
-            case 'n':
-                value += '\n';
-                break;
-            case 'r':
-                value += '\r';
-                break;
-            case 't':
-                value += '\t';
-                break;
-            case 'u':
-                if (i + 4 < line.size()) {
-                    value +=
-                        static_cast<char>(std::strtol(line.substr(i + 1, 4).c_str(), nullptr, 16));
-                    i += 4;
-                }
-                break;
-            default:
-                value += escaped;
+    const nlohmann::json& value = object[key];
+    if (!value.is_string())
+        return value.dump();
+    // Each code point of the string stands for the byte of the same value.
+    std::string bytes;
+    const std::string& text = value.get_ref<const std::string&>();
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead >= 0xC0 && i + 1 < text.size()) {
+            bytes += static_cast<char>(((lead & 0x1F) << 6) | (text[++i] & 0x3F));
+        } else {
+            bytes += static_cast<char>(lead);
         }
     }
-    return value;
+    return bytes;
 }
 
 }  // namespace sim_testing

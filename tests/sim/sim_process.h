@@ -72,8 +72,8 @@ struct SimRun {
 };
 SimRun RunSimToEnd(const std::vector<std::string>& arguments, int limitMs = 10000);
 
-// One field of an event line: a string value unescaped (\u00XX back to the byte), a number
-// or true/false as written; "" when the key is absent.
+// One field of an event line: a string value with each code point back to its byte, a
+// number or true/false as written; "" when the key is absent or the line is no JSON object.
 std::string EventField(const std::string& line, const std::string& key);
 
 }  // namespace sim_testing

@@ -17,6 +17,7 @@
 
 #include "platform/access_codes.h"
 #include "sim/builtin_data.h"
+#include "sim/machine.h"
 #include "sim/snmp_ber.h"
 #include "tests/sim/sim_process.h"
 #include "tests/sim/test_bytes.h"
@@ -32,16 +33,21 @@ using testing_support::ReadFileBytes;
 
 constexpr int kLimitMs = 10000;
 
+sockaddr_in Address(const char* dotted, uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, dotted, &address.sin_addr);
+    return address;
+}
+
 // A TCP connection to the machine on loopback; every wait is bounded.
 class Tcp {
   public:
-    explicit Tcp(uint16_t port) {
+    explicit Tcp(uint16_t port, const char* host = "127.0.0.1") {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const sockaddr_in address = Address(host, port);
+        if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             error_ = errno;
             close(fd_);
             fd_ = -1;
@@ -120,14 +126,32 @@ bool OpenJob(Tcp& job) {
 }
 
 // A UDP socket connected to the machine's agent.
-int AgentSocket() {
+int AgentSocket(const char* host = "127.0.0.1") {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(161);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const sockaddr_in address = Address(host, 161);
+    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return fd;
+}
+
+std::vector<uint8_t> Tlv(uint8_t tag, const std::vector<uint8_t>& content) {
+    std::vector<uint8_t> bytes{tag, static_cast<uint8_t>(content.size())};
+    bytes.insert(bytes.end(), content.begin(), content.end());
+    return bytes;
+}
+
+// A version 1 request of one object, community "public", request-id 0x1A2B; value is the
+// whole value TLV ("05 00" for a Get).
+std::vector<uint8_t> SnmpRequest(uint8_t pdu, const char* oid, const std::string& value) {
+    std::vector<uint8_t> varbind = Tlv(0x06, sim::OidContent(oid));
+    const std::vector<uint8_t> valueBytes = Bytes(value);
+    varbind.insert(varbind.end(), valueBytes.begin(), valueBytes.end());
+    std::vector<uint8_t> body = Bytes("02 04 00 00 1A 2B 02 01 00 02 01 00");
+    const std::vector<uint8_t> list = Tlv(0x30, Tlv(0x30, varbind));
+    body.insert(body.end(), list.begin(), list.end());
+    std::vector<uint8_t> message = Bytes("02 01 00 04 06 70 75 62 6C 69 63");
+    const std::vector<uint8_t> pduBytes = Tlv(pdu, body);
+    message.insert(message.end(), pduBytes.begin(), pduBytes.end());
+    return Tlv(0x30, message);
 }
 
 // Sends a hand-built GetRequest of the status object.
@@ -152,6 +176,16 @@ std::string ReceiveStatus(int fd, int limitMs) {
         return "";
     const std::vector<uint8_t>& value = parse.request.varbinds[0].value;
     return std::string(value.begin(), value.end());
+}
+
+// The text value of one object of the agent on that address, or "" without an answer.
+std::string GetText(const char* host, const char* oid) {
+    const int fd = AgentSocket(host);
+    const std::vector<uint8_t> request = SnmpRequest(sim::kPduGetRequest, oid, "05 00");
+    send(fd, request.data(), request.size(), 0);
+    const std::string text = ReceiveStatus(fd, kLimitMs);
+    close(fd);
+    return text;
 }
 
 // One status read.
@@ -301,7 +335,7 @@ TEST(SnmpToolsTest, NetSnmpGetsTheStatusAndSetsTheRestart) {
 
     machine.WaitForEvent("ready");
     const std::string missing =
-        RunCommand("snmpget -v1 -c public -r 0 -t 5 127.0.0.1 .1.3.6.1.2.1.1.1.0");
+        RunCommand("snmpget -v1 -c public -r 0 -t 5 127.0.0.1 .1.3.6.1.2.1.1.4.0");
     EXPECT_NE(missing.find("noSuchName"), std::string::npos) << missing;
 }
 
@@ -462,6 +496,19 @@ TEST(FaultTest, LpdNakRefusesTheJobAndCloses) {
     EXPECT_TRUE(job.ClosedByPeer());
 }
 
+TEST(FaultTest, NeverAcceptLeavesAConnectUnanswered) {
+    SimProcess machine({"--type", "3", "--fault", "never-accept"});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const sockaddr_in address = Address("127.0.0.1", 9101);
+    ASSERT_NE(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(errno, EINPROGRESS);
+    pollfd entry{fd, POLLOUT, 0};
+    EXPECT_EQ(poll(&entry, 1, 300), 0) << "the kernel dropped the SYN of a full accept queue";
+    close(fd);
+    EXPECT_TRUE(Tcp(9100).Connected()) << "the firmware port is not part of the fault";
+}
+
 TEST(FaultTest, CloseMidBodyCutsTheReplyAndCloses) {
     SimProcess machine({"--type", "4", "--fault", "close-mid-body"});
     ASSERT_TRUE(machine.Listening());
@@ -469,6 +516,75 @@ TEST(FaultTest, CloseMidBodyCutsTheReplyAndCloses) {
     ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
     const std::vector<uint8_t> cut = link.Read(70000);
     EXPECT_EQ(cut.size(), 3 + sim::BuiltInReport(4).size() / 2);
+}
+
+// --- Many machines in one process ---
+
+// 1,024 machines of type 1: every one listens and names itself, and a restart closes only
+// that machine's listener.
+TEST(ManyMachinesTest, EachOfAThousandMachinesHasItsOwnState) {
+    SimProcess machines({"--type", "1", "--bind", "127.0.4.0/22", "--restart-ms", "600000"});
+    ASSERT_TRUE(machines.Listening()) << machines.StandardError();
+    const std::string last = machines.WaitForEvent("listening", 1024);
+    EXPECT_EQ(EventField(last, "address"), "127.0.7.255");
+    EXPECT_EQ(EventField(last, "udp"), "161");
+    EXPECT_EQ(GetText("127.0.5.17", sim::kSysNameOid), "kelo-sim-127.0.5.17");
+
+    const int agent = AgentSocket("127.0.6.1");
+    const std::vector<uint8_t> restart =
+        SnmpRequest(sim::kPduSetRequest, sim::kRestartOid, "02 01 0A");
+    send(agent, restart.data(), restart.size(), 0);
+    close(agent);
+    EXPECT_EQ(EventField(machines.WaitForEvent("restart"), "address"), "127.0.6.1");
+    EXPECT_FALSE(Tcp(515, "127.0.6.1").Connected());
+    Tcp neighbour(515, "127.0.6.2");
+    EXPECT_TRUE(OpenJob(neighbour));
+    EXPECT_EQ(EventField(machines.WaitForEvent("lpd-job"), "address"), "127.0.6.2");
+}
+
+TEST(ManyMachinesTest, EachAddressServesItsOwnReportAndRecordsInItsOwnFolder) {
+    testing_support::TempDir folder;
+    testing_support::WriteFile(folder.File("127.0.4.0.txt"), "REPORT OF ZERO");
+    testing_support::WriteFile(folder.File("127.0.4.1.txt"), "REPORT OF ONE");
+    SimProcess machines({"--type", "3", "--bind", "127.0.4.0/31", "--report",
+                         folder.File("{address}.txt"), "--record", folder.File("record")});
+    ASSERT_TRUE(machines.Listening()) << machines.StandardError();
+    for (const auto& [host, report] :
+         {std::pair{"127.0.4.0", "REPORT OF ZERO"}, std::pair{"127.0.4.1", "REPORT OF ONE"}}) {
+        Tcp link(9101, host);
+        ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
+        const std::vector<uint8_t> reply = link.ReadReplyFrame();
+        ASSERT_GT(reply.size(), 4u);
+        EXPECT_EQ(std::string(reply.begin() + 3, reply.end() - 1), report);
+    }
+    const std::vector<uint8_t> half(sim::kHalfSize, 0x5A);
+    Tcp link(9101, "127.0.4.1");
+    ASSERT_TRUE(link.Send(sim_testing::RequestFrame(0x00, 0x04, half, true)));
+    const std::string params = machines.WaitForEvent("params");
+    EXPECT_EQ(EventField(params, "address"), "127.0.4.1");
+    EXPECT_EQ(EventField(params, "file"), folder.File("record") + "/127.0.4.1/params-1.bin");
+    EXPECT_EQ(ReadFileBytes(EventField(params, "file")), half);
+}
+
+// Types 3 and 4 ran without an agent before they had one; where UDP 161 is taken they still
+// do, while types 1 and 2 cannot do without theirs.
+TEST(AgentTest, OnlyTypesThreeAndFourServeWithoutTheirAgent) {
+    const int taken = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in address = Address("127.0.0.1", 161);
+    ASSERT_EQ(bind(taken, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    {
+        SimProcess machine({"--type", "3"});
+        ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+        EXPECT_EQ(EventField(machine.EventsNamed("listening")[0], "udp"), "");
+        EXPECT_EQ(machine.StandardError(),
+                  "kelo-sim: cannot bind UDP 161 on 127.0.0.1: Address already in use; serving "
+                  "without the SNMP agent\n");
+    }
+    const sim_testing::SimRun lineMachine = sim_testing::RunSimToEnd({"--type", "2"});
+    EXPECT_EQ(lineMachine.exitCode, 2);
+    EXPECT_NE(lineMachine.standardError.find("cannot bind UDP 161 on 127.0.0.1"),
+              std::string::npos);
+    close(taken);
 }
 
 }  // namespace
