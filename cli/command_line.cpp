@@ -8,6 +8,7 @@
 #include <map>
 #include <span>
 
+#include "cli/host_list.h"
 #include "link/settings.h"
 
 namespace kelo::cli {
@@ -87,6 +88,32 @@ std::optional<std::string> TakeOutput(const std::string& value, Invocation& invo
     return std::nullopt;
 }
 
+std::optional<std::string> TakeHostList(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "--hosts needs a file name (- for standard input)";
+    invocation.hostList = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeJobs(const std::string& value, Invocation& invocation) {
+    int jobs = 0;
+    if (!ParseIndex(value, jobs) || jobs < 1 || jobs > kMostJobs)
+        return "--jobs must be a number from 1 to " + std::to_string(kMostJobs);
+    invocation.jobs = jobs;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeJson(const std::string&, Invocation& invocation) {
+    invocation.json = true;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeProgressFd(const std::string& value, Invocation& invocation) {
+    if (!ParseIndex(value, invocation.progressFd))
+        return "--progress-fd needs a descriptor number";
+    return std::nullopt;
+}
+
 // The options of the program: the run options hold for one run and are never saved; all of
 // them may stand before or after the command.
 constexpr OptionSpec kRunOptions[] = {
@@ -95,6 +122,14 @@ constexpr OptionSpec kRunOptions[] = {
     {"--port", "KIND", "[--port network|parallel|usb]", "use this port kind for this run only",
      TakePort},
     {"--no-progress", nullptr, "[--no-progress]", "draw no progress line", TakeNoProgress},
+    // Many machines at once, and results for scripts (see cli/host_pool.h).
+    {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
+     "run the command for every host in FILE (- for standard input)", TakeHostList},
+    {"--jobs", "N", nullptr, "run up to N hosts at once (1 to 64, default 8)", TakeJobs},
+    {"--json", nullptr, "[--json]", "write each result to standard output as a JSON line",
+     TakeJson},
+    {"--progress-fd", "FD", nullptr, "write the progress in percent to descriptor FD, a line each",
+     TakeProgressFd},
     // Where get-report, open-report and get-params write; the commands describe it.
     {"-o", "FILE", nullptr, nullptr, TakeOutput},
 };
@@ -232,6 +267,34 @@ std::optional<std::string> ParseOperands(const CommandSpec& spec,
         case Operands::kConfig:
             return ParseConfig(operands, invocation);
     }
+    return std::nullopt;
+}
+
+// What --hosts, --jobs, --json and --progress-fd go with. A host list runs each host as a
+// single run of the network port, so the options that choose one host or port do not fit it.
+std::optional<std::string> CheckHostListUse(const Invocation& invocation) {
+    const bool list = invocation.hostList.has_value();
+    if (invocation.jobs && !list)
+        return "--jobs goes with --hosts";
+    if ((list || invocation.json) && !ServicesMachine(invocation.command)) {
+        return std::string(list ? "--hosts" : "--json") +
+               " goes with get-report, get-params, put-params, upgrade and restart";
+    }
+    if (!list)
+        return std::nullopt;
+    const std::string word = CommandWord(invocation.command);
+    if (invocation.overrides.host)
+        return "--host and --hosts cannot be used together";
+    if (invocation.overrides.portKind && *invocation.overrides.portKind != kPortNetwork)
+        return "--hosts uses the network port";
+    if (invocation.progressFd >= 0)
+        return "--progress-fd goes with a single host";
+    if (!invocation.host.empty())
+        return word + " takes no HOST with --hosts";
+    const bool writesFile =
+        invocation.command == Command::GetReport || invocation.command == Command::GetParams;
+    if (writesFile && invocation.output.find(kHostField) == std::string::npos)
+        return word + " needs -o with " + kHostField + " in the file name when --hosts is given";
     return std::nullopt;
 }
 
@@ -460,6 +523,8 @@ class CommandLineParser {
         }
         if (std::optional<std::string> error = ParseOperands(*command->spec, operands, invocation))
             return Fail(*error);
+        if (std::optional<std::string> error = CheckHostListUse(invocation))
+            return Fail(*error);
         return Succeed(invocation);
     }
 
@@ -546,6 +611,20 @@ bool ChangesProfile(Command command) {
            command == Command::ConfigDeleteHost;
 }
 
+bool ServicesMachine(Command command) {
+    return command == Command::GetReport || command == Command::GetParams ||
+           command == Command::PutParams || command == Command::Upgrade ||
+           command == Command::Restart;
+}
+
+std::string CommandWord(Command command) {
+    for (const CommandSpec& spec : kCommands) {
+        if (spec.command == command && spec.operands != Operands::kConfig)
+            return spec.word;
+    }
+    return "";
+}
+
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     if (std::optional<Command> answer = HelpOrVersion(arguments)) {
         Invocation invocation;
@@ -581,8 +660,12 @@ std::string UsageText() {
            "\n" +
            OptionList() +
            "\n"
+           "With --hosts, FILE holds a host a line, optionally followed by its type 1 to 4;\n"
+           "-o then names each host's file, with {host} standing for the host.\n"
+           "\n"
            "Only config changes the profile. Messages go to standard error. Exit status: 0 done,\n"
-           "1 the operation failed, 2 a usage error, 130 cancelled with Ctrl-C.\n";
+           "1 the operation failed (for a host list: any host), 2 a usage error, 130 cancelled\n"
+           "with Ctrl-C.\n";
 }
 
 }  // namespace kelo::cli

@@ -33,14 +33,22 @@ struct RunOverrides {
     bool Any() const { return host || machineTypeIndex || portKind; }
 };
 
+// How many hosts of a host list run at once.
+constexpr int kDefaultJobs = 8;
+constexpr int kMostJobs = 64;
+
 struct Invocation {
     Command command = Command::Help;
     RunOverrides overrides;
     bool showProgress = true;
-    std::string file;    // the FILE of open-report, put-params, upgrade
-    std::string output;  // -o FILE; empty when not given
-    std::string host;    // restart HOST, config add-host HOST
-    int value = 0;       // config port/type value, config select-host/delete-host INDEX
+    std::optional<std::string> hostList;  // --hosts FILE ("-": standard input)
+    std::optional<int> jobs;              // --jobs N, when given
+    bool json = false;                    // --json: the result as a JSON line on standard output
+    int progressFd = -1;                  // --progress-fd FD, or -1
+    std::string file;                     // the FILE of open-report, put-params, upgrade
+    std::string output;                   // -o FILE; empty when not given
+    std::string host;                     // restart HOST, config add-host HOST
+    int value = 0;  // config port/type value, config select-host/delete-host INDEX
 };
 
 struct ParseResult {
@@ -54,6 +62,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
 
 // True for the config commands that change the profile.
 bool ChangesProfile(Command command);
+
+// True for the commands that talk to a machine: the ones a host list and --json go with.
+bool ServicesMachine(Command command);
+
+// The word that names a command on the command line ("get-report"); "" for config and help.
+std::string CommandWord(Command command);
 
 // The --help text.
 std::string UsageText();

@@ -3,6 +3,8 @@
 // button would); a second one ends the program at once with status 130.
 #pragma once
 
+#include <sys/types.h>
+
 #include "platform/headless_cancel_dialog.h"
 
 namespace kelo::cli {
@@ -22,6 +24,27 @@ class InterruptGuard {
     ~InterruptGuard();
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+// Ctrl-C during a host list. Each host runs in a process group of its own, so a Ctrl-C at the
+// terminal reaches this process alone; the first one only wakes the pool (WakeDescriptor
+// becomes readable), which passes one SIGINT to each running host (each then ends as Cancel
+// ends it) and starts no new one. The second passes a SIGINT to every host still running,
+// which ends them at once as their own second Ctrl-C does, and ends the program with 130.
+class HostListInterruptGuard {
+  public:
+    HostListInterruptGuard();
+    ~HostListInterruptGuard();
+    HostListInterruptGuard(const HostListInterruptGuard&) = delete;
+    HostListInterruptGuard& operator=(const HostListInterruptGuard&) = delete;
+
+    // Readable after a Ctrl-C; Drain empties it.
+    int WakeDescriptor() const;
+    void Drain() const;
+
+    // The running hosts' processes, for the second Ctrl-C (at most kMostJobs at once).
+    static void Track(pid_t pid);
+    static void Untrack(pid_t pid);
 };
 
 // True once Ctrl-C was pressed during this run.

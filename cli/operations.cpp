@@ -30,6 +30,10 @@ PathChooser ChoosePath(const std::string& path) {
 // Puts a report where the command line says: standard output, or a file by the viewer's
 // Save rules.
 bool DeliverReport(CommandContext& context, const Invocation& invocation, const std::string& text) {
+    if (invocation.output.empty() && context.keepReport) {
+        context.keptReport = text;
+        return true;
+    }
     if (invocation.output.empty())
         return PrintText(context.writeOut, text);
     return SaveReportText(invocation.output, text);
@@ -72,6 +76,7 @@ bool RunGetReport(CommandContext& context, const Invocation& invocation) {
         platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
         return false;
     }
+    context.bytes = static_cast<long long>(report.size());
     return DeliverReport(context, invocation, report);
 }
 
@@ -87,6 +92,7 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation) {
     const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
     if (count < 1 || Interrupted())
         return false;
+    context.bytes = count;
     // A set of 131,072 bytes or more is not saved, and nothing is shown (as in the GUI).
     return SaveParameterFile(buffer.data(), count, ChoosePath(invocation.output));
 }
@@ -95,6 +101,7 @@ bool RunPutParams(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> plainBlock;
     if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock) || Interrupted())
         return false;
+    context.bytes = static_cast<long long>(plainBlock.size());
     // The GUI's "all" check box is always cleared before Put Parameters reads it.
     context.link.PutParameters(plainBlock.data(), static_cast<int>(plainBlock.size()), false);
     return context.sink.DoneShown();
@@ -104,6 +111,7 @@ bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> image;
     if (!LoadFirmwareFile(ChoosePath(invocation.file), image) || Interrupted())
         return false;
+    context.bytes = static_cast<long long>(image.size());
     context.link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
     return context.sink.DoneShown();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "cli/command_line.h"
@@ -18,6 +19,12 @@ struct CommandContext {
     const TerminalSink& sink;
     // Writes a report's text to standard output; false, with errno set, when it could not.
     std::function<bool(const std::string& text)> writeOut;
+    // With --json a report that has no -o is kept here for the result line, not printed.
+    bool keepReport = false;
+    std::optional<std::string> keptReport;
+    // The size of what the command read from the machine or handed to it: the report, the
+    // parameter set, the parameter block of the file, the firmware image.
+    std::optional<long long> bytes;
 };
 
 // Each returns true when the command succeeded; a failure has shown its message, if the

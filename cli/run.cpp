@@ -1,13 +1,17 @@
 #include "cli/run.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <chrono>
 #include <memory>
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/host_list.h"
+#include "cli/host_pool.h"
 #include "cli/interrupt.h"
+#include "cli/json_result.h"
 #include "cli/operations.h"
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
@@ -62,36 +66,95 @@ bool RunDeviceCommand(CommandContext& context, const Invocation& invocation) {
     }
 }
 
-// Draws the progress line from the dialog's range and position while an operation runs.
-void AttachProgressLine(TerminalCancelDialog& dialog, ProgressLine& line) {
-    dialog.onProgress = [&line](platform::HeadlessCancelDialog& d) {
-        if (d.IsVisible())
-            line.Update(d.Range(), d.Pos());
+// Draws the progress line and writes the --progress-fd percentages from the dialog's range
+// and position while an operation runs; either may be null.
+void AttachProgress(TerminalCancelDialog& dialog, ProgressLine* line, PercentLine* percent) {
+    dialog.onProgress = [line, percent](platform::HeadlessCancelDialog& d) {
+        if (!d.IsVisible())
+            return;
+        if (line != nullptr)
+            line->Update(d.Range(), d.Pos());
+        if (percent != nullptr)
+            percent->Update(d.Range(), d.Pos());
     };
 }
 
+// The host a machine command talks to, for its result line: restart's HOST, else the selected
+// host of the network port; none on the parallel port, on USB, or with no host selected.
+std::optional<std::string> TargetHost(const ConnectionSettings& settings,
+                                      const Invocation& invocation) {
+    if (!invocation.host.empty())
+        return invocation.host;
+    const int selected = settings.selectedHost;
+    if (settings.portKind != kPortNetwork || selected < 0 ||
+        static_cast<size_t>(selected) >= settings.hosts.size()) {
+        return std::nullopt;
+    }
+    return settings.hosts[static_cast<size_t>(selected)];
+}
+
 // Runs a command that needs the connection: its settings come from the profile with the run
-// options laid over them, and only a config change is written back.
+// options laid over them, and only a config change is written back. A machine command notes
+// in record what its result line tells besides its status.
 int RunWithConnection(const Console& console, const Invocation& invocation,
-                      TerminalCancelDialog& dialog, const TerminalSink& sink) {
+                      TerminalCancelDialog& dialog, const TerminalSink& sink, HostResult& record) {
     CDeviceLink link(dialog, platform::ProfileStore::DefaultPath());
     if (!ChangesProfile(invocation.command))
         link.DiscardSettingsOnExit();
     ApplyOverrides(invocation.overrides, link.MutableSettings());
     if (IsConfigCommand(invocation.command))
         return RunConfig(console, link, invocation);
-    CommandContext context{link, dialog, sink, console.writeOut};
-    return RunDeviceCommand(context, invocation) ? kExitSuccess : kExitFailed;
+    record.host = TargetHost(link.Settings(), invocation);
+    record.type = link.Settings().machineTypeIndex + 1;
+    CommandContext context{link, dialog, sink, console.writeOut, invocation.json, {}, {}};
+    const bool succeeded = RunDeviceCommand(context, invocation);
+    record.bytes = context.bytes;
+    record.text = std::move(context.keptReport);
+    return succeeded ? kExitSuccess : kExitFailed;
+}
+
+// Completes the record of a finished run and writes its --json line.
+int WriteResultLine(const Console& console, const Invocation& invocation, const TerminalSink& sink,
+                    int status, HostResult& record) {
+    const bool succeeded = status == kExitSuccess;
+    record.command = CommandWord(invocation.command);
+    record.result = ResultOfStatus(status);
+    record.message = sink.LastText();
+    if (succeeded && !invocation.output.empty())
+        record.output = invocation.output;
+    if (!succeeded) {
+        record.bytes.reset();
+        record.text.reset();
+    }
+    record.carriesText = invocation.command == Command::GetReport && invocation.output.empty();
+    if (!PrintText(console.writeOut, ResultLine(record)) && succeeded)
+        return kExitFailed;
+    return status;
+}
+
+// --hosts: reads the list and runs the command for each of its hosts.
+int RunForHostList(const Console& console, const Invocation& invocation) {
+    std::string text;
+    if (std::optional<std::string> error = ReadHostList(*invocation.hostList, text))
+        return UsageError(console, *error, "");
+    const HostListParse list = ParseHostList(text, HostListName(*invocation.hostList));
+    if (!list.ok)
+        return UsageError(console, list.error, "");
+    // A host without a type of its own takes --type, else the profile's type.
+    const int typeIndex = invocation.overrides.machineTypeIndex.value_or(
+        LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
+            .machineTypeIndex);
+    return RunHostList(invocation, list.hosts, typeIndex, console, [](const Invocation& hostRun) {
+        return RunInvocation(hostRun, SystemConsole());
+    });
 }
 
 }  // namespace
 
 Console SystemConsole() {
     Console console;
-    console.writeOut = [](const std::string& bytes) {
-        return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
-               std::fflush(stdout) == 0;
-    };
+    // One write() a call, so that a JSON line reaches a pipe whole.
+    console.writeOut = [](const std::string& bytes) { return WriteWhole(STDOUT_FILENO, bytes); };
     console.writeErr = WriteStandardError;
     console.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
     return console;
@@ -101,7 +164,10 @@ int RunCommandLine(const std::vector<std::string>& arguments, const Console& con
     const ParseResult parse = ParseCommandLine(arguments);
     if (!parse.ok)
         return UsageError(console, parse.error);
-    const Invocation& invocation = parse.invocation;
+    return RunInvocation(parse.invocation, console);
+}
+
+int RunInvocation(const Invocation& invocation, const Console& console) {
     if (invocation.command == Command::Help)
         return console.writeOut(UsageText()) ? kExitSuccess : kExitFailed;
     if (invocation.command == Command::Version) {
@@ -109,25 +175,44 @@ int RunCommandLine(const std::vector<std::string>& arguments, const Console& con
                                                                                  : kExitFailed;
     }
 
+    if (invocation.hostList)
+        return RunForHostList(console, invocation);
+    const auto started = std::chrono::steady_clock::now();
+
     std::unique_ptr<ProgressLine> progress;
     if (invocation.showProgress && console.errIsTerminal) {
         progress = std::make_unique<ProgressLine>(console.writeErr);
         progress->SetLabel(ProgressLabel(invocation.command));
     }
+    std::unique_ptr<PercentLine> percent;
+    if (const int fd = invocation.progressFd; fd >= 0) {
+        if (::fcntl(fd, F_GETFD) < 0)
+            return UsageError(console, "--progress-fd " + std::to_string(fd) + " is not open");
+        percent = std::make_unique<PercentLine>([fd](const std::string& line) {
+            WriteWhole(fd, line);  // a reader that went away must not stop the run
+        });
+    }
     TerminalSink sink(console.writeErr, progress.get());
     platform::MessageSink* previousSink = platform::SetMessageSink(&sink);
     TerminalCancelDialog dialog;
-    if (progress)
-        AttachProgressLine(dialog, *progress);
+    AttachProgress(dialog, progress.get(), percent.get());
 
     int status = kExitSuccess;
     {
         InterruptGuard interruptGuard(dialog);
-        status = RunWithConnection(console, invocation, dialog, sink);
+        HostResult record;
+        status = RunWithConnection(console, invocation, dialog, sink, record);
         if (progress)
             progress->Clear();
         if (Interrupted())
             status = kExitCancelled;
+        // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
+        if (invocation.json) {
+            record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started)
+                            .count();
+            status = WriteResultLine(console, invocation, sink, status, record);
+        }
     }
     platform::SetMessageSink(previousSink);
     return status;

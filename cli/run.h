@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/terminal.h"
 
 namespace kelo::cli {
@@ -31,5 +32,8 @@ Console SystemConsole();
 
 // Runs one command line (the arguments after the program name) and returns the exit status.
 int RunCommandLine(const std::vector<std::string>& arguments, const Console& console);
+
+// Runs a parsed command line; each host of a host list runs through here in a child process.
+int RunInvocation(const Invocation& invocation, const Console& console);
 
 }  // namespace kelo::cli

@@ -12,16 +12,25 @@ constexpr int kBarWidth = 30;
 
 }  // namespace
 
-void WriteStandardError(const std::string& bytes) {
+bool WriteWhole(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return;  // nowhere left to report it
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
         done += static_cast<size_t>(n);
     }
+    return true;
+}
+
+void WriteStandardError(const std::string& bytes) {
+    WriteWhole(STDERR_FILENO, bytes);  // a failure leaves nowhere to report it
 }
 
 ProgressLine::ProgressLine(TerminalWriter write, SteadyNow now)
@@ -62,6 +71,20 @@ void ProgressLine::Clear() {
     drawn_.clear();
 }
 
+int PercentLine::Percent(int range, int position) {
+    if (range <= 0)
+        return 0;
+    return static_cast<int>(std::clamp(static_cast<long long>(position) * 100 / range, 0LL, 100LL));
+}
+
+void PercentLine::Update(int range, int position) {
+    const int percent = Percent(range, position);
+    if (percent == written_)
+        return;
+    write_(std::to_string(percent) + "\n");
+    written_ = percent;
+}
+
 TerminalSink::TerminalSink(TerminalWriter write, ProgressLine* progress)
     : write_(std::move(write)), progress_(progress) {}
 
@@ -70,6 +93,7 @@ void TerminalSink::Show(const platform::Message& message) {
         progress_->Clear();
     write_("kelo-cli: " + message.text + "\n");
     ids_.push_back(message.id);
+    lastText_ = message.text;
 }
 
 bool TerminalSink::DoneShown() const {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ namespace kelo::cli {
 // Writes bytes to standard error (or, in tests, wherever the function puts them).
 using TerminalWriter = std::function<void(const std::string& bytes)>;
 using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+
+// Writes the bytes to the descriptor in one write(), continued only when a signal cut it
+// short, so that a line is never mixed with another writer's; false, with errno set, when
+// they could not be written.
+bool WriteWhole(int fd, const std::string& bytes);
 
 // Writes the bytes to descriptor 2, unbuffered, so lines and the progress line never mix.
 void WriteStandardError(const std::string& bytes);
@@ -46,6 +52,23 @@ class ProgressLine {
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
+// The progress as a whole percentage, one line each ("37\n"), written when it changes: what
+// --progress-fd gives to a progress dialog such as zenity's, and what a host list reads from
+// each of its hosts.
+class PercentLine {
+  public:
+    explicit PercentLine(TerminalWriter write) : write_(std::move(write)) {}
+
+    void Update(int range, int position);
+
+    // 0 to 100; 0 for an empty range.
+    static int Percent(int range, int position);
+
+  private:
+    TerminalWriter write_;
+    int written_ = -1;
+};
+
 // The message sink of kelo-cli. It keeps the ids of the messages shown, because Put
 // Parameters and Firmware upgrade tell their outcome only by their messages.
 class TerminalSink : public platform::MessageSink {
@@ -56,6 +79,8 @@ class TerminalSink : public platform::MessageSink {
     void Show(const platform::Message& message) override;
 
     const std::vector<int>& ShownIds() const { return ids_; }
+    // The text of the last message shown; nullopt when none was.
+    const std::optional<std::string>& LastText() const { return lastText_; }
     // True when the last message shown was "Done.".
     bool DoneShown() const;
 
@@ -63,6 +88,7 @@ class TerminalSink : public platform::MessageSink {
     TerminalWriter write_;
     ProgressLine* progress_;
     std::vector<int> ids_;
+    std::optional<std::string> lastText_;
 };
 
 }  // namespace kelo::cli

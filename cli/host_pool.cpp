@@ -1,0 +1,396 @@
+#include "cli/host_pool.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <list>
+#include <optional>
+
+#include "cli/host_table.h"
+#include "cli/interrupt.h"
+#include "cli/json_result.h"
+#include "link/settings.h"
+#include "platform/messages.h"
+
+namespace kelo::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Where a child writes its progress (--progress-fd).
+constexpr int kProgressDescriptor = 3;
+// A child's line longer than this is cut: its result line is a few hundred bytes, its
+// messages one line each.
+constexpr size_t kLongestLine = 65536;
+constexpr char kMessagePrefix[] = "kelo-cli: ";
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// One pipe from a child and what arrived on it that is not yet a whole line.
+struct Stream {
+    int fd = -1;
+    std::string pending;
+
+    bool IsOpen() const { return fd >= 0; }
+    void Close() {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    // Takes the next whole line (without its line end) from what arrived.
+    std::optional<std::string> TakeLine() {
+        const size_t end = pending.find('\n');
+        if (end == std::string::npos) {
+            if (pending.size() < kLongestLine)
+                return std::nullopt;
+            std::string cut = pending.substr(0, kLongestLine);
+            pending.erase(0, kLongestLine);
+            return cut;
+        }
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        return line;
+    }
+};
+
+// One host's child process while it runs.
+struct HostRun {
+    size_t index = 0;  // in the list
+    std::string host;
+    int typeIndex = 0;
+    pid_t pid = -1;
+    Stream out;
+    Stream err;
+    Stream progress;
+    bool cancelSent = false;
+    std::optional<std::string> lastMessage;
+    Clock::time_point started;
+
+    bool Ended() const { return !out.IsOpen() && !err.IsOpen() && !progress.IsOpen(); }
+};
+
+// A pipe whose ends this process never hands to another child.
+bool MakePipe(int ends[2]) {
+    return ::pipe2(ends, O_CLOEXEC) == 0;
+}
+
+void CloseBoth(int ends[2]) {
+    for (int i = 0; i < 2; ++i) {
+        if (ends[i] >= 0)
+            ::close(ends[i]);
+        ends[i] = -1;
+    }
+}
+
+// Starts the run of one host in a child process: standard output, standard error and (for
+// the table) the progress descriptor on pipes to this process, standard input from /dev/null,
+// SIGINT and SIGPIPE at their defaults, in a process group of its own. The child is this
+// program forked, not executed again: it runs the single run as a new process would, at a
+// fraction of the cost of loading the program once more (this process has no threads, so a
+// fork is safe). Returns 0 or an errno value.
+int Spawn(const HostRunner& runHost, const Invocation& hostRun, HostRun& run, bool withProgress) {
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    int progress[2] = {-1, -1};
+    if (!MakePipe(out) || !MakePipe(err) || (withProgress && !MakePipe(progress))) {
+        const int error = errno;
+        CloseBoth(out);
+        CloseBoth(err);
+        CloseBoth(progress);
+        return error;
+    }
+    // A Ctrl-C must not run this process's handler in the child before the child has reset it.
+    sigset_t interrupt;
+    sigset_t previousMask;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &interrupt, &previousMask);
+    run.pid = ::fork();
+    if (run.pid == 0) {
+        ::setpgid(0, 0);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGPIPE, SIG_DFL);
+        const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::dup2(nothing, STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        if (withProgress)
+            ::dup2(progress[1], kProgressDescriptor);
+        // Nothing of the pool (other hosts' pipes, the Ctrl-C pipe) stays open in the run.
+        ::closefrom(withProgress ? kProgressDescriptor + 1 : kProgressDescriptor);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::_exit(runHost(hostRun));
+    }
+    const int error = run.pid < 0 ? errno : 0;
+    if (run.pid > 0)
+        ::setpgid(run.pid, run.pid);  // either side may come first
+    ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (withProgress)
+        ::close(progress[1]);
+    if (error != 0) {
+        run.pid = -1;
+        ::close(out[0]);
+        ::close(err[0]);
+        if (withProgress)
+            ::close(progress[0]);
+        return error;
+    }
+    run.out.fd = out[0];
+    run.err.fd = err[0];
+    run.progress.fd = withProgress ? progress[0] : -1;
+    return 0;
+}
+
+// A child's exit status: its exit code, or 128 + the signal that ended it, as a shell has it.
+int ExitStatusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return kExitFailed;
+}
+
+class HostPool {
+  public:
+    HostPool(const Invocation& invocation, const std::vector<HostEntry>& hosts,
+             int defaultTypeIndex, const Console& console, HostRunner runHost)
+        : invocation_(invocation),
+          hosts_(hosts),
+          defaultTypeIndex_(defaultTypeIndex),
+          console_(console),
+          runHost_(std::move(runHost)),
+          live_(console.errIsTerminal && invocation.showProgress),
+          table_(console.writeErr, live_, StandardErrorSize) {}
+
+    int Run() {
+        const Clock::time_point started = Clock::now();
+        const size_t jobs = static_cast<size_t>(invocation_.jobs.value_or(kDefaultJobs));
+        size_t next = 0;
+        for (;;) {
+            while (!Interrupted() && running_.size() < jobs && next < hosts_.size())
+                Start(next++);
+            if (running_.empty())
+                break;
+            WaitForEvents();
+            if (Interrupted())
+                PassOnCancel();
+            for (auto run = running_.begin(); run != running_.end();) {
+                if (run->Ended()) {
+                    Finish(*run);
+                    run = running_.erase(run);
+                } else {
+                    ++run;
+                }
+            }
+            table_.RedrawIfDue();
+        }
+        // After Ctrl-C the hosts that did not run are listed as cancelled.
+        for (; next < hosts_.size(); ++next)
+            Report(NotRun(hosts_[next]), next);
+        summary_.ms = MillisecondsSince(started);
+        table_.Summary(summary_);
+        if (invocation_.json)
+            console_.writeOut(SummaryLine(summary_));
+        if (Interrupted())
+            return kExitCancelled;
+        return summary_.ok == summary_.hosts ? kExitSuccess : kExitFailed;
+    }
+
+  private:
+    int TypeIndexOf(const HostEntry& entry) const {
+        return entry.machineTypeIndex.value_or(defaultTypeIndex_);
+    }
+
+    void Start(size_t index) {
+        const HostEntry& entry = hosts_[index];
+        HostRun run;
+        run.index = index;
+        run.host = entry.host;
+        run.typeIndex = TypeIndexOf(entry);
+        run.started = Clock::now();
+        const Invocation hostRun = HostRunInvocation(invocation_, entry.host, run.typeIndex, live_);
+        if (Spawn(runHost_, hostRun, run, live_) != 0) {
+            // The system's own message for a program that cannot be started.
+            HostResult failed = Unfinished(run, RunResult::kFailed);
+            failed.message = platform::LoadString(platform::IDS_FAILED_CREATE_PROCESS);
+            table_.Message(run.host, *failed.message);
+            Report(failed, index);
+            return;
+        }
+        HostListInterruptGuard::Track(run.pid);
+        table_.Started(index, run.host);
+        running_.push_back(std::move(run));
+    }
+
+    // Waits until a child writes or ends, Ctrl-C is pressed, or the table is due a redraw.
+    void WaitForEvents() {
+        std::vector<pollfd> watched;
+        std::vector<std::pair<HostRun*, Stream*>> owners;
+        if (interrupt_.WakeDescriptor() >= 0) {
+            watched.push_back({interrupt_.WakeDescriptor(), POLLIN, 0});
+            owners.emplace_back(nullptr, nullptr);
+        }
+        for (HostRun& run : running_) {
+            for (Stream* stream : {&run.out, &run.err, &run.progress}) {
+                if (stream->IsOpen()) {
+                    watched.push_back({stream->fd, POLLIN, 0});
+                    owners.emplace_back(&run, stream);
+                }
+            }
+        }
+        const std::optional<std::chrono::milliseconds> redraw = table_.UntilRedraw();
+        const int timeout = redraw ? static_cast<int>(redraw->count()) : -1;
+        if (::poll(watched.data(), watched.size(), timeout) <= 0)
+            return;  // a timeout, or a signal: the caller looks again
+        for (size_t i = 0; i < watched.size(); ++i) {
+            if (watched[i].revents == 0)
+                continue;
+            if (owners[i].first == nullptr)
+                interrupt_.Drain();
+            else
+                Read(*owners[i].first, *owners[i].second);
+        }
+    }
+
+    // Takes what a child wrote on one of its pipes; the end of the pipe closes it.
+    void Read(HostRun& run, Stream& stream) {
+        char buffer[65536];
+        const ssize_t n = ::read(stream.fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            stream.Close();
+            if (&stream == &run.err && !stream.pending.empty())
+                stream.pending += '\n';  // a last message without its line end
+        } else if (&stream != &run.out || stream.pending.size() < kLongestLine) {
+            stream.pending.append(buffer, static_cast<size_t>(n));
+        }
+        if (&stream == &run.err) {
+            while (std::optional<std::string> line = stream.TakeLine())
+                ShowMessage(run, *line);
+        } else if (&stream == &run.progress) {
+            while (std::optional<std::string> line = stream.TakeLine()) {
+                int percent = 0;
+                const auto [end, error] =
+                    std::from_chars(line->data(), line->data() + line->size(), percent);
+                if (error == std::errc())
+                    table_.Progress(run.index, percent);
+            }
+        }
+    }
+
+    // A line of the child's standard error: its message, shown with the host in front.
+    void ShowMessage(HostRun& run, std::string line) {
+        if (line.starts_with(kMessagePrefix))
+            line.erase(0, sizeof kMessagePrefix - 1);
+        table_.Message(run.host, line);
+        run.lastMessage = line;
+    }
+
+    // The first Ctrl-C goes on to each running host once; each ends as Cancel ends it.
+    void PassOnCancel() {
+        for (HostRun& run : running_) {
+            if (!run.cancelSent)
+                ::kill(run.pid, SIGINT);
+            run.cancelSent = true;
+        }
+    }
+
+    // Collects a child whose pipes have all ended and reports its result: the line it wrote,
+    // or one made from its exit status when it wrote none (it was killed).
+    void Finish(HostRun& run) {
+        HostListInterruptGuard::Untrack(run.pid);
+        int waitStatus = 0;
+        while (::waitpid(run.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+        }
+        const size_t end = run.out.pending.find('\n');
+        const std::string line = run.out.pending.substr(0, end);
+        if (const std::optional<RunResult> result = ResultOfLine(line)) {
+            Pass(line + "\n", *result, run.index);
+            return;
+        }
+        Report(Unfinished(run, ResultOfStatus(ExitStatusOf(waitStatus))), run.index);
+    }
+
+    // The result of a run that told none itself.
+    HostResult Unfinished(const HostRun& run, RunResult result) const {
+        HostResult made;
+        made.host = run.host;
+        made.type = run.typeIndex + 1;
+        made.command = CommandWord(invocation_.command);
+        made.result = result;
+        made.message = run.lastMessage;
+        made.ms = MillisecondsSince(run.started);
+        return made;
+    }
+
+    HostResult NotRun(const HostEntry& entry) const {
+        HostResult made;
+        made.host = entry.host;
+        made.type = TypeIndexOf(entry) + 1;
+        made.command = CommandWord(invocation_.command);
+        made.result = RunResult::kCancelled;
+        return made;
+    }
+
+    void Report(const HostResult& result, size_t index) {
+        Pass(ResultLine(result), result.result, index);
+    }
+
+    // Counts a host's result, shows it and, with --json, writes its line.
+    void Pass(const std::string& line, RunResult result, size_t index) {
+        summary_.Count(result);
+        table_.Ended(index, hosts_[index].host, result);
+        if (invocation_.json)
+            console_.writeOut(line);
+    }
+
+    const Invocation& invocation_;
+    const std::vector<HostEntry>& hosts_;
+    const int defaultTypeIndex_;
+    const Console& console_;
+    const HostRunner runHost_;
+    const bool live_;
+    HostTable table_;
+    HostListInterruptGuard interrupt_;
+    std::list<HostRun> running_;
+    HostListSummary summary_;
+};
+
+}  // namespace
+
+Invocation HostRunInvocation(const Invocation& invocation, const std::string& host, int typeIndex,
+                             bool withProgress) {
+    Invocation run = invocation;
+    run.hostList.reset();
+    run.jobs.reset();
+    run.overrides.host = host;
+    run.overrides.machineTypeIndex = typeIndex;
+    run.overrides.portKind = kPortNetwork;
+    run.showProgress = false;
+    run.json = true;
+    run.progressFd = withProgress ? kProgressDescriptor : -1;
+    if (!invocation.output.empty())
+        run.output = ExpandHostTemplate(invocation.output, host);
+    return run;
+}
+
+int RunHostList(const Invocation& invocation, const std::vector<HostEntry>& hosts,
+                int defaultTypeIndex, const Console& console, HostRunner runHost) {
+    HostPool pool(invocation, hosts, defaultTypeIndex, console, std::move(runHost));
+    return pool.Run();
+}
+
+}  // namespace kelo::cli

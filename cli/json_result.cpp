@@ -1,0 +1,112 @@
+#include "cli/json_result.h"
+
+#include <nlohmann/json.hpp>
+
+#include "cli/run.h"
+
+namespace kelo::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* ResultName(RunResult result) {
+    switch (result) {
+        case RunResult::kOk:
+            return "ok";
+        case RunResult::kCancelled:
+            return "cancelled";
+        default:
+            return "failed";
+    }
+}
+
+// Each byte as the code point of the same value, UTF-8 encoded.
+std::string Latin1CodePoints(const std::string& bytes) {
+    std::string text;
+    text.reserve(bytes.size() + bytes.size() / 8);
+    for (unsigned char byte : bytes) {
+        if (byte < 0x80) {
+            text += static_cast<char>(byte);
+        } else {
+            text += static_cast<char>(0xC0 | (byte >> 6));
+            text += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
+
+template <typename T>
+Json OrNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+// One line: the object, UTF-8 as it stands, bytes that are not UTF-8 replaced.
+std::string Line(const Json& object) {
+    return object.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+void HostListSummary::Count(RunResult result) {
+    ++hosts;
+    switch (result) {
+        case RunResult::kOk:
+            ++ok;
+            break;
+        case RunResult::kCancelled:
+            ++cancelled;
+            break;
+        default:
+            ++failed;
+            break;
+    }
+}
+
+std::string ResultLine(const HostResult& result) {
+    Json line;
+    line["host"] = OrNull(result.host);
+    line["type"] = result.type;
+    line["command"] = result.command;
+    line["result"] = ResultName(result.result);
+    line["message"] = OrNull(result.message);
+    line["output"] = OrNull(result.output);
+    line["bytes"] = OrNull(result.bytes);
+    line["ms"] = OrNull(result.ms);
+    if (result.carriesText)
+        line["text"] = result.text ? Json(Latin1CodePoints(*result.text)) : Json(nullptr);
+    return Line(line);
+}
+
+std::string SummaryLine(const HostListSummary& summary) {
+    Json counts;
+    counts["hosts"] = summary.hosts;
+    counts["ok"] = summary.ok;
+    counts["failed"] = summary.failed;
+    counts["cancelled"] = summary.cancelled;
+    counts["ms"] = summary.ms;
+    Json line;
+    line["summary"] = counts;
+    return Line(line);
+}
+
+std::optional<RunResult> ResultOfLine(const std::string& line) {
+    const Json object = Json::parse(line, nullptr, /*allow_exceptions=*/false);
+    if (!object.is_object())
+        return std::nullopt;
+    const auto found = object.find("result");
+    if (found == object.end() || !found->is_string())
+        return std::nullopt;
+    for (RunResult result : {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled}) {
+        if (found->get<std::string>() == ResultName(result))
+            return result;
+    }
+    return std::nullopt;
+}
+
+RunResult ResultOfStatus(int exitStatus) {
+    if (exitStatus == kExitSuccess)
+        return RunResult::kOk;
+    return exitStatus == kExitCancelled ? RunResult::kCancelled : RunResult::kFailed;
+}
+
+}  // namespace kelo::cli

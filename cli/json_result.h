@@ -1,0 +1,58 @@
+// The results of kelo-cli --json: one JSON object a line (JSON Lines) on standard output, one
+// line per host and, after a host list, one summary line. This file alone knows their fields.
+//
+// JSON strings are Unicode, and the bytes they carry here need not be: host names, messages
+// and file names are taken as UTF-8 (what the user typed, the file names of a UTF-8 system),
+// and a byte that is not valid UTF-8 there becomes U+FFFD. A report's text is the machine's
+// bytes, which no decoding may change: each byte becomes the code point of the same value
+// (U+0000 to U+00FF), so a reader gets every byte back by encoding the text as Latin-1.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kelo::cli {
+
+enum class RunResult { kOk, kFailed, kCancelled };
+
+// One run for one host, as its line tells it.
+struct HostResult {
+    std::optional<std::string> host;
+    int type = 0;
+    std::string command;  // the command word, "get-report"
+    RunResult result = RunResult::kFailed;
+    std::optional<std::string> message;  // the last message the run showed
+    std::optional<std::string> output;   // the file written
+    std::optional<long long> bytes;      // the size of what was read or sent
+    std::optional<long long> ms;         // the run's wall time
+    // get-report without -o keeps the report here instead of printing it; the field is
+    // written (null when the run failed) only when the run carries text.
+    bool carriesText = false;
+    std::optional<std::string> text;
+};
+
+// The closing line of a host list.
+struct HostListSummary {
+    int hosts = 0;
+    int ok = 0;
+    int failed = 0;
+    int cancelled = 0;
+    long long ms = 0;
+
+    void Count(RunResult result);
+};
+
+// {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
+// "bytes": ..., "ms": ... [, "text": ...]} and a line end.
+std::string ResultLine(const HostResult& result);
+
+// {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "ms": T}} and a line end.
+std::string SummaryLine(const HostListSummary& summary);
+
+// The result a result line tells; nullopt for a line that is not one.
+std::optional<RunResult> ResultOfLine(const std::string& line);
+
+// The result an exit status of kelo-cli stands for: 0 ok, 130 cancelled, else failed.
+RunResult ResultOfStatus(int exitStatus);
+
+}  // namespace kelo::cli
