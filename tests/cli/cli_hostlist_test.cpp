@@ -1,0 +1,227 @@
+// kelo-cli over a host list against one kelo-sim serving many machines, in a network namespace
+// of its own: every host's result line, every machine's files, and Ctrl-C in the middle.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <bit>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "tests/cli/cli_harness.h"
+#include "tests/cli/cli_process.h"
+#include "tests/sim/sim_process.h"
+
+namespace cli_testing {
+namespace {
+
+using nlohmann::json;
+using sim_testing::EventField;
+using sim_testing::SimProcess;
+
+// The machines 127.0.4.0 to 127.0.4.(count - 1), each with a report naming it.
+class HostListRun : public ::testing::Test {
+  protected:
+    static std::string Address(int i) { return "127.0.4." + std::to_string(i); }
+
+    std::string ReportOf(const std::string& address) const {
+        if (!everyReport.empty())
+            return everyReport;
+        std::string report;
+        for (int line = 0; line < 40; ++line)
+            report += "Machine " + address + " line " + std::to_string(line) + " \xb0\xd7\r\n";
+        return report;
+    }
+
+    // Starts one kelo-sim of type 3 for the machines and lists them, one a line.
+    void StartMachines(int count, const std::vector<std::string>& extra = {}) {
+        std::filesystem::create_directory(env.File("reports"));
+        std::string list;
+        for (int i = 0; i < count; ++i) {
+            WriteFile(env.File("reports/" + Address(i) + ".txt"), ReportOf(Address(i)));
+            list += Address(i) + (i % 2 == 0 ? " 3\n" : "\n");  // the profile's type is 3 too
+        }
+        WriteFile(hosts, list);
+        std::vector<std::string> arguments{
+            "--type",
+            "3",
+            "--bind",
+            "127.0.4.0/" + std::to_string(32 - std::countr_zero(static_cast<unsigned>(count))),
+            "--report",
+            env.File("reports") + "/{address}.txt",
+            "--record",
+            env.File("record"),
+            "--restart-ms",
+            "0"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        machines = std::make_unique<SimProcess>(arguments);
+        ASSERT_TRUE(machines->Listening()) << machines->StandardError();
+        std::filesystem::create_directory(out);
+    }
+
+    // The JSON lines of standard output, by host; the summary under "".
+    static std::map<std::string, json> Lines(const std::string& text) {
+        std::map<std::string, json> lines;
+        size_t start = 0;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            const json line = json::parse(text.substr(start, end - start));
+            lines[line.contains("summary") ? "" : line["host"].get<std::string>()] = line;
+        }
+        EXPECT_EQ(start, text.size()) << "every line ends";
+        return lines;
+    }
+
+    CliEnvironment env;
+    std::string hosts = env.File("hosts");
+    std::string out = env.File("out");
+    std::unique_ptr<SimProcess> machines;
+    std::string everyReport;  // when set, every machine's report
+};
+
+TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
+    StartMachines(16);
+    WriteFile(hosts, ReadFileText(hosts) + "# nothing listens here\n127.0.5.1\n");
+
+    CliProcess run(
+        {"--hosts", hosts, "--jobs", "4", "--json", "get-report", "-o", out + "/{host}.kel"});
+    EXPECT_EQ(run.Wait(), 1);
+    const std::map<std::string, json> lines = Lines(run.Out());
+    ASSERT_EQ(lines.size(), 18u) << run.Out();
+    EXPECT_EQ(lines.at(""), json::parse(R"({"summary": {"hosts": 17, "ok": 16, "failed": 1,
+        "cancelled": 0, "ms": )" + std::to_string(lines.at("")["summary"]["ms"].get<long>()) +
+                                        "}}"));
+    for (int i = 0; i < 16; ++i) {
+        const std::string host = Address(i);
+        const json& line = lines.at(host);
+        EXPECT_EQ(line["result"], "ok") << line;
+        EXPECT_EQ(line["type"], 3);
+        EXPECT_EQ(line["output"], out + "/" + host + ".kel");
+        EXPECT_EQ(line["bytes"], ReportOf(host).size());
+        std::string text;
+        EXPECT_TRUE(kelo::OpenReportFile(out + "/" + host + ".kel", text));
+        EXPECT_EQ(text, ReportOf(host));
+    }
+    EXPECT_EQ(lines.at("127.0.5.1"),
+              json::parse(R"({"host": "127.0.5.1", "type": 3, "command": "get-report",
+                  "result": "failed", "message": "Failed to connect.", "output": null,
+                  "bytes": null, "ms": )" +
+                          std::to_string(lines.at("127.0.5.1")["ms"].get<long>()) + "}"));
+    // Other hosts' results may come between a host's message and its own result.
+    const size_t message = run.Err().find("kelo-cli: 127.0.5.1: Failed to connect.\n");
+    EXPECT_NE(message, std::string::npos) << run.Err();
+    EXPECT_NE(run.Err().find("\n127.0.5.1: failed\n", message), std::string::npos);
+    EXPECT_TRUE(run.Err().ends_with("\n17 hosts: 16 done, 1 failed, 0 cancelled\n"));
+}
+
+TEST_F(HostListRun, ParametersAndFirmwareReachEveryMachine) {
+    // Parameters go to the first four machines while firmware goes to the other four.
+    StartMachines(8);
+    WriteFile(env.File("first"), "127.0.4.0\n127.0.4.1\n127.0.4.2\n127.0.4.3\n");
+    WriteFile(env.File("second"), "127.0.4.4\n127.0.4.5\n127.0.4.6\n127.0.4.7\n");
+    std::string set(65536, '\0');
+    for (size_t i = 0; i < set.size(); ++i)
+        set[i] = static_cast<char>(i * 7 + i / 256);
+    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(set.data()),
+                                        static_cast<int>(set.size()), [&](std::string& path) {
+                                            path = env.File("set.prm");
+                                            return true;
+                                        }));
+    std::string image(300000, '\0');
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i % 251);
+    WriteFile(env.File("main.rfw"), image);
+
+    CliProcess put({"--hosts", env.File("first"), "put-params", env.File("set.prm")});
+    CliProcess upgrade({"--hosts", env.File("second"), "upgrade", env.File("main.rfw")});
+    EXPECT_EQ(put.Wait(60000), 0) << put.Err();
+    EXPECT_EQ(upgrade.Wait(60000), 0) << upgrade.Err();
+    EXPECT_TRUE(upgrade.Err().ends_with("4 hosts: 4 done, 0 failed, 0 cancelled\n"));
+
+    // Without "all" types 3 and 4 take the second half of the set.
+    std::map<std::string, std::string> params;
+    std::map<std::string, std::string> firmware;
+    ASSERT_NE(machines->WaitForEvent("params", 4), "");
+    ASSERT_NE(machines->WaitForEvent("firmware", 4), "");
+    for (const std::string& event : machines->EventsNamed("params"))
+        params[EventField(event, "address")] = ReadFileText(EventField(event, "file"));
+    for (const std::string& event : machines->EventsNamed("firmware"))
+        firmware[EventField(event, "address")] = ReadFileText(EventField(event, "file"));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(params[Address(i)], set.substr(32768)) << Address(i);
+        EXPECT_EQ(firmware[Address(4 + i)], image) << Address(4 + i);
+    }
+}
+
+TEST_F(HostListRun, CtrlCCancelsTheRunningHostsAndStartsNoOther) {
+    StartMachines(8, {"--fault", "never-answer"});
+    CliProcess run(
+        {"--hosts", hosts, "--jobs", "4", "--json", "get-report", "-o", out + "/{host}.kel"});
+    ASSERT_NE(machines->WaitForEvent("reply-withheld", 4), "");
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait(), 130);
+
+    const std::map<std::string, json> lines = Lines(run.Out());
+    ASSERT_EQ(lines.size(), 9u) << run.Out();
+    EXPECT_EQ(lines.at("")["summary"]["cancelled"], 8);
+    int ran = 0;
+    for (int i = 0; i < 8; ++i) {
+        const json& line = lines.at(Address(i));
+        EXPECT_EQ(line["result"], "cancelled");
+        if (line["ms"].is_null()) {
+            EXPECT_TRUE(line["message"].is_null()) << "a host that did not run showed nothing";
+        } else {
+            EXPECT_EQ(line["message"], "Failed to receive.");
+            ++ran;
+        }
+    }
+    EXPECT_EQ(ran, 4);
+    EXPECT_TRUE(std::filesystem::is_empty(out)) << "no report file, no temporary file";
+    EXPECT_NE(machines->WaitForEvent("disconnect", 4), "") << "every port was closed";
+    EXPECT_EQ(machines->EventsNamed("connect").size(), 4u) << "no host started after Ctrl-C";
+}
+
+TEST_F(HostListRun, ASingleHostsJsonLineCarriesTheReportText) {
+    std::string report;
+    for (int b = 1; b < 256; ++b)
+        report += static_cast<char>(b);  // every byte but 0, which ends a report
+    everyReport = report;
+    StartMachines(1);
+    int progress[2];
+    ASSERT_EQ(::pipe(progress), 0);
+
+    const CliResult printed = RunCli({"--host", "127.0.4.0", "--json", "--progress-fd",
+                                      std::to_string(progress[1]), "get-report"});
+    ::close(progress[1]);
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_EQ(printed.err, "");
+    ASSERT_EQ(printed.out.find('\n'), printed.out.size() - 1) << "one line and no summary";
+    const json line = json::parse(printed.out);
+    EXPECT_EQ(line["host"], "127.0.4.0");
+    EXPECT_EQ(line["result"], "ok");
+    EXPECT_TRUE(line["output"].is_null());
+    EXPECT_EQ(line["bytes"], 255);
+    std::string text;  // each byte as the code point of its value, in UTF-8
+    for (unsigned char b : report) {
+        text += static_cast<char>(b < 0x80 ? b : 0xC0 | (b >> 6));
+        if (b >= 0x80)
+            text += static_cast<char>(0x80 | (b & 0x3F));
+    }
+    EXPECT_EQ(line["text"], text);
+    const std::string percents = ReadFileText("/proc/self/fd/" + std::to_string(progress[0]));
+    ::close(progress[0]);
+    EXPECT_TRUE(percents.starts_with("0\n") && percents.ends_with("\n100\n")) << percents;
+
+    const CliResult refused =
+        RunCli({"--host", "127.0.5.1", "--type", "3", "--json", "get-report"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "kelo-cli: Failed to connect.\n");
+    const json failed = json::parse(refused.out);
+    EXPECT_EQ(failed["message"], "Failed to connect.");
+    EXPECT_TRUE(failed["text"].is_null());
+}
+
+}  // namespace
+}  // namespace cli_testing

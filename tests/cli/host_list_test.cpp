@@ -1,0 +1,160 @@
+// Host lists of kelo-cli: the list file, the -o template, the rules of the command line, the
+// JSON result lines and the table on standard error.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/host_list.h"
+#include "cli/host_pool.h"
+#include "cli/host_table.h"
+#include "cli/json_result.h"
+#include "link/settings.h"
+#include "tests/cli/cli_harness.h"
+
+namespace kelo::cli {
+namespace {
+
+TEST(HostListFile, TakesOneHostALineWithAnOptionalType) {
+    const HostListParse parse = ParseHostList(
+        "# site A\n10.1.2.3\r\n\n  printer-b 1\n\t# spare\n10.1.2.4\t4  \nlast-line", "hosts");
+    ASSERT_TRUE(parse.ok) << parse.error;
+    ASSERT_EQ(parse.hosts.size(), 4u);
+    EXPECT_EQ(parse.hosts[0].host, "10.1.2.3");
+    EXPECT_EQ(parse.hosts[0].machineTypeIndex, std::nullopt);
+    EXPECT_EQ(parse.hosts[1].host, "printer-b");
+    EXPECT_EQ(parse.hosts[1].machineTypeIndex, 0);
+    EXPECT_EQ(parse.hosts[2].machineTypeIndex, 3);
+    EXPECT_EQ(parse.hosts[2].line, 6);
+    EXPECT_EQ(parse.hosts[3].host, "last-line");
+    EXPECT_TRUE(ParseHostList("", "hosts").ok) << "an empty list runs nothing";
+}
+
+TEST(HostListFile, RefusesLinesThatNameNoSingleHost) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a\nb 5\n", "hosts:2: the type must be 1, 2, 3 or 4"},
+        {"a 3 x\n", "hosts:1: a line holds a host and at most its type"},
+        // A host becomes part of a file name: nothing may lead it out of the folder.
+        {"../etc/x\n", "hosts:1: '../etc/x' is not a host name or address"},
+        {"-o\n", "hosts:1: '-o' is not a host name or address"},
+        {"Printer-A\nprinter-a 2\n", "hosts:2: printer-a is listed twice"},
+    };
+    for (const auto& [text, error] : cases) {
+        const HostListParse parse = ParseHostList(text, "hosts");
+        EXPECT_FALSE(parse.ok) << text;
+        EXPECT_EQ(parse.error, error);
+    }
+}
+
+TEST(HostListFile, TemplateNamesEachHostsFile) {
+    EXPECT_EQ(ExpandHostTemplate("out/{host}/{host}.kel", "10.1.2.3"), "out/10.1.2.3/10.1.2.3.kel");
+    EXPECT_EQ(ExpandHostTemplate("{hos}t{host", "a"), "{hos}t{host");
+    ParseResult parse = ParseCommandLine({"--hosts", "-", "get-report", "-o", "r/{host}.kel"});
+    ASSERT_TRUE(parse.ok) << parse.error;
+    const Invocation run = HostRunInvocation(parse.invocation, "h1", 0, true);
+    EXPECT_EQ(run.output, "r/h1.kel");
+    EXPECT_EQ(run.overrides.host, "h1");
+    EXPECT_EQ(run.overrides.machineTypeIndex, 0);
+    EXPECT_EQ(run.overrides.portKind, kelo::kPortNetwork);
+    EXPECT_TRUE(run.json);
+    EXPECT_FALSE(run.hostList.has_value()) << "a host's run is a single run";
+}
+
+TEST(HostListCommandLine, MistakesAreUsageErrors) {
+    cli_testing::CliEnvironment env;
+    const std::string list = env.File("hosts");
+    cli_testing::WriteFile(list, "127.0.0.2\n");
+    const std::vector<std::vector<std::string>> mistakes = {
+        {"--hosts", list, "--jobs", "0", "get-report", "-o", "{host}.kel"},
+        {"--hosts", list, "--jobs", "65", "get-report", "-o", "{host}.kel"},
+        {"--hosts", list, "get-report", "-o", "report.kel"},
+        {"--hosts", list, "get-params"},
+        {"--hosts", env.File("missing"), "get-report", "-o", "{host}.kel"},
+        {"--hosts", env.File("."), "put-params", "p.prm"},  // a folder
+        {"--jobs", "4", "get-report"},
+        {"--hosts", list, "--host", "h", "restart"},
+        {"--hosts", list, "--port", "usb", "restart"},
+        {"--hosts", list, "restart", "printer-b"},
+        {"--hosts", list, "config"},
+        {"--json", "open-report", "a.kel"},
+    };
+    for (const std::vector<std::string>& arguments : mistakes) {
+        const cli_testing::CliResult result = cli_testing::RunCli(arguments);
+        EXPECT_EQ(result.status, 2) << arguments[1] << " " << arguments[2];
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("kelo-cli: ", 0), 0u) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    }
+}
+
+TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
+    HostResult result;
+    result.host =
+        "dr\xfc"
+        "cker";  // Latin-1, not UTF-8
+    result.type = 3;
+    result.command = "get-report";
+    result.result = RunResult::kOk;
+    result.bytes = 256;
+    result.ms = 41;
+    result.carriesText = true;
+    result.text = std::string(1, '\0');
+    for (int b = 1; b < 256; ++b)
+        *result.text += static_cast<char>(b);
+    const std::string line = ResultLine(result);
+    ASSERT_EQ(line.find('\n'), line.size() - 1) << "one line";
+    const nlohmann::json parsed = nlohmann::json::parse(line);
+    EXPECT_EQ(parsed["host"],
+              "dr\xef\xbf\xbd"
+              "cker");
+    EXPECT_TRUE(parsed["message"].is_null());
+    EXPECT_TRUE(parsed["output"].is_null());
+    // Every code point is below U+0100: one byte, or two in UTF-8.
+    const std::string utf8 = parsed["text"];
+    std::string bytes;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        bytes += lead < 0x80 ? static_cast<char>(lead)
+                             : static_cast<char>(((lead & 0x1F) << 6) | (utf8[++i] & 0x3F));
+    }
+    EXPECT_EQ(bytes, *result.text);
+    EXPECT_EQ(ResultOfLine(line), RunResult::kOk);
+    EXPECT_EQ(ResultOfLine("not json"), std::nullopt);
+
+    HostListSummary summary;
+    for (RunResult each : {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled})
+        summary.Count(each);
+    summary.ms = 20010;
+    EXPECT_EQ(SummaryLine(summary),
+              "{\"summary\":{\"hosts\":3,\"ok\":1,\"failed\":1,\"cancelled\":1,\"ms\":20010}}\n");
+}
+
+TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
+    std::string written;
+    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    HostTable table([&](const std::string& bytes) { written += bytes; }, true,
+                    [] {
+                        return TerminalSize{80, 3};
+                    },
+                    [&] { return now; });
+    table.Started(0, "10.1.2.3");
+    EXPECT_EQ(written, HostTable::Row("10.1.2.3", 15, 0, 80) + "\n");
+    written.clear();
+    for (size_t id = 1; id <= 2; ++id)
+        table.Started(id, "10.1.2." + std::to_string(3 + id));
+    EXPECT_EQ(written, "") << "at most one redraw each 100 ms";
+    now += HostTable::kRedrawInterval;
+    table.Progress(0, 37);
+    // Three hosts and two rows of room: one row, and the rest counted.
+    EXPECT_EQ(written, "\x1b[1A\r\x1b[J" + HostTable::Row("10.1.2.3", 15, 37, 80) +
+                           "\nand 2 more running\n");
+    written.clear();
+    table.Ended(0, "10.1.2.3", RunResult::kFailed);
+    EXPECT_EQ(written, "\x1b[2A\r\x1b[J10.1.2.3: failed\n" + HostTable::Row("10.1.2.4", 15, 0, 80) +
+                           "\n" + HostTable::Row("10.1.2.5", 15, 0, 80) + "\n");
+    EXPECT_EQ(HostTable::Row("10.1.2.3", 15, 37, 80),
+              "10.1.2.3        [#######             ]  37%");
+    EXPECT_EQ(HostTable::Row("10.1.2.3", 15, 37, 20), "10.1.2.3        [##");
+}
+
+}  // namespace
+}  // namespace kelo::cli
