@@ -77,79 +77,87 @@ struct HostRun {
     bool Ended() const { return !out.IsOpen() && !err.IsOpen() && !progress.IsOpen(); }
 };
 
-// A pipe whose ends this process never hands to another child.
-bool MakePipe(int ends[2]) {
-    return ::pipe2(ends, O_CLOEXEC) == 0;
-}
-
-void CloseBoth(int ends[2]) {
-    for (int i = 0; i < 2; ++i) {
-        if (ends[i] >= 0)
-            ::close(ends[i]);
-        ends[i] = -1;
-    }
-}
-
-// Starts the run of one host in a child process: standard output, standard error and (for
-// the table) the progress descriptor on pipes to this process, standard input from /dev/null,
-// SIGINT and SIGPIPE at their defaults, in a process group of its own. The child is this
-// program forked, not executed again: it runs the single run as a new process would, at a
-// fraction of the cost of loading the program once more (this process has no threads, so a
-// fork is safe). Returns 0 or an errno value.
-int Spawn(const HostRunner& runHost, const Invocation& hostRun, HostRun& run, bool withProgress) {
+// The pipes from one child, each {read end, write end}; the progress pipe only for the table.
+// Made with O_CLOEXEC and closed in every other child, so that each pipe ends with its child.
+struct ChildPipes {
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
     int progress[2] = {-1, -1};
-    if (!MakePipe(out) || !MakePipe(err) || (withProgress && !MakePipe(progress))) {
+
+    // 0 or an errno value.
+    int Open(bool withProgress) {
+        if (::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0 &&
+            (!withProgress || ::pipe2(progress, O_CLOEXEC) == 0)) {
+            return 0;
+        }
         const int error = errno;
-        CloseBoth(out);
-        CloseBoth(err);
-        CloseBoth(progress);
+        CloseEnd(0);
+        CloseEnd(1);
         return error;
     }
-    // A Ctrl-C must not run this process's handler in the child before the child has reset it.
+    // Closes the read ends (0) or the write ends (1) of all three.
+    void CloseEnd(int end) {
+        for (int* pipe : {out, err, progress}) {
+            if (pipe[end] >= 0)
+                ::close(pipe[end]);
+            pipe[end] = -1;
+        }
+    }
+};
+
+// In the forked child: the pipes become its standard output, standard error and progress
+// descriptor, standard input reads /dev/null, nothing else of the pool stays open, SIGINT and
+// SIGPIPE act as in a new process, and the process group is its own. Then the single run.
+[[noreturn]] void RunHostInChild(const HostRunner& runHost, const Invocation& hostRun,
+                                 const ChildPipes& pipes) {
+    ::setpgid(0, 0);
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGPIPE, SIG_DFL);
+    const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::dup2(nothing, STDIN_FILENO);
+    ::dup2(pipes.out[1], STDOUT_FILENO);
+    ::dup2(pipes.err[1], STDERR_FILENO);
+    int firstToClose = kProgressDescriptor;
+    if (pipes.progress[1] >= 0) {
+        ::dup2(pipes.progress[1], kProgressDescriptor);
+        firstToClose = kProgressDescriptor + 1;
+    }
+    ::closefrom(firstToClose);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::_exit(runHost(hostRun));
+}
+
+// Starts the run of one host in a child process. The child is this program forked, not
+// executed again: it runs the single run as a new process would, at a fraction of the cost of
+// loading the program once more (this process has no threads, so a fork is safe). Returns 0
+// or an errno value.
+int Spawn(const HostRunner& runHost, const Invocation& hostRun, HostRun& run, bool withProgress) {
+    ChildPipes pipes;
+    if (const int error = pipes.Open(withProgress); error != 0)
+        return error;
+    // A Ctrl-C must not run this process's handler in the child before the child reset it.
     sigset_t interrupt;
     sigset_t previousMask;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
     ::sigprocmask(SIG_BLOCK, &interrupt, &previousMask);
     run.pid = ::fork();
-    if (run.pid == 0) {
-        ::setpgid(0, 0);
-        ::signal(SIGINT, SIG_DFL);
-        ::signal(SIGPIPE, SIG_DFL);
-        const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        ::dup2(nothing, STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        if (withProgress)
-            ::dup2(progress[1], kProgressDescriptor);
-        // Nothing of the pool (other hosts' pipes, the Ctrl-C pipe) stays open in the run.
-        ::closefrom(withProgress ? kProgressDescriptor + 1 : kProgressDescriptor);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::_exit(runHost(hostRun));
-    }
+    if (run.pid == 0)
+        RunHostInChild(runHost, hostRun, pipes);
     const int error = run.pid < 0 ? errno : 0;
     if (run.pid > 0)
         ::setpgid(run.pid, run.pid);  // either side may come first
     ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (withProgress)
-        ::close(progress[1]);
+    pipes.CloseEnd(1);
     if (error != 0) {
-        run.pid = -1;
-        ::close(out[0]);
-        ::close(err[0]);
-        if (withProgress)
-            ::close(progress[0]);
+        pipes.CloseEnd(0);
         return error;
     }
-    run.out.fd = out[0];
-    run.err.fd = err[0];
-    run.progress.fd = withProgress ? progress[0] : -1;
+    run.out.fd = pipes.out[0];
+    run.err.fd = pipes.err[0];
+    run.progress.fd = pipes.progress[0];
     return 0;
 }
 
