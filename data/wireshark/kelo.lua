@@ -262,11 +262,16 @@ local function add_request_body(root, tvb, offset, length, pinfo)
     return ok and summary or summary .. ", data-sum wrong"
 end
 
-local function dissect_packet_frame(tvb, offset, length, pinfo, tree)
-    local frame_length = length + 4
-    local root = tree:add(kelo, tvb(offset, frame_length), "Kelo packet frame (to the machine)")
+-- The frame's own tree with its lead byte and length, which both kinds of frame start with.
+local function add_frame_header(tree, tvb, offset, length, label)
+    local root = tree:add(kelo, tvb(offset, length + 4), label)
     root:add(f.lead, tvb(offset, 1))
     root:add(f.len, tvb(offset + 1, 2))
+    return root
+end
+
+local function dissect_packet_frame(tvb, offset, length, pinfo, tree)
+    local root = add_frame_header(tree, tvb, offset, length, "Kelo packet frame (to the machine)")
     local summary
     if length < 2 then
         if length > 0 then
@@ -277,7 +282,7 @@ local function dissect_packet_frame(tvb, offset, length, pinfo, tree)
     else
         summary = add_request_body(root, tvb, offset, length, pinfo)
     end
-    if not add_check(root, tvb, offset, frame_length) then
+    if not add_check(root, tvb, offset, length + 4) then
         summary = summary .. ", check wrong"
     end
     root:append_text(": " .. summary)
@@ -294,10 +299,7 @@ local function reply_is_text(request, tvb, offset, length)
 end
 
 local function dissect_reply_frame(tvb, offset, length, pinfo, tree)
-    local frame_length = length + 4
-    local root = tree:add(kelo, tvb(offset, frame_length), "Kelo reply frame (from the machine)")
-    root:add(f.lead, tvb(offset, 1))
-    root:add(f.len, tvb(offset + 1, 2))
+    local root = add_frame_header(tree, tvb, offset, length, "Kelo reply frame (from the machine)")
 
     local key = next_frame_key(pinfo)
     if not pinfo.visited then
@@ -316,7 +318,7 @@ local function dissect_reply_frame(tvb, offset, length, pinfo, tree)
             add_text(root, range)
         end
     end
-    local ok = add_check(root, tvb, offset, frame_length)
+    local ok = add_check(root, tvb, offset, length + 4)
     local summary = ("Reply %s, check %s"):format(byte_count(length), ok and "ok" or "wrong")
     root:append_text(": " .. summary)
     add_summary(pinfo, summary)
