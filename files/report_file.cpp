@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "files/path_names.h"
 #include "files/scramble.h"
@@ -51,14 +52,13 @@ bool EncodeReportBlock(const std::string& text, std::vector<uint8_t>& file) {
         return false;
     std::vector<uint8_t> plain(text.begin(), text.end());
     plain.push_back(ReportCheckByte(text));
-    file.resize(kReportSaveCapacity);
-    const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), file.data(),
+    // The scrambling writes only as far as it goes; the rest of the block is never touched.
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(kReportSaveCapacity);
+    const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), block.get(),
                                         kReportSaveCapacity, ModeEncodeTagged);
-    if (length < 0) {
-        file.clear();
+    if (length < 0)
         return false;
-    }
-    file.resize(static_cast<size_t>(length));
+    file.assign(block.get(), block.get() + length);
     return true;
 }
 

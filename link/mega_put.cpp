@@ -1,5 +1,6 @@
 #include "link/mega_put.h"
 
+#include <memory>
 #include <vector>
 
 namespace kelo {
@@ -44,9 +45,10 @@ int CMegaPut::PutPacket(const uint8_t* data, int length) {
     if (data == nullptr || length < 2 || length > kPacketBufferSize - 5)
         return -1;
     const bool withDataSum = CarriesDataSum(data);
-    std::vector<uint8_t> packet(kPacketBufferSize);
-    const int frameLength = BuildPacket(packet.data(), kLeadByte, data, length, withDataSum);
-    return Send(packet.data(), frameLength) == frameLength ? 0 : -1;
+    // Left unfilled: the frame is built over its own bytes, and untouched pages cost nothing.
+    const auto packet = std::make_unique_for_overwrite<uint8_t[]>(kPacketBufferSize);
+    const int frameLength = BuildPacket(packet.get(), kLeadByte, data, length, withDataSum);
+    return Send(packet.get(), frameLength) == frameLength ? 0 : -1;
 }
 
 int CMega9100Put::Open(const std::string& host, const std::string& /*queue*/) {

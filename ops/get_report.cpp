@@ -1,4 +1,5 @@
 // Get Report: the machine's service report as text.
+#include <memory>
 #include <vector>
 
 #include "link/device_link.h"
@@ -15,9 +16,10 @@ bool CDeviceLink::GetReport(std::string& report) {
         // 1. One request, one reply frame that holds the whole report.
         if (OpenPort(false)) {
             const uint8_t request[2] = {0x00, kRequestReport};
-            std::vector<uint8_t> reply(kReplyBufferSize);
-            if (WritePort(request, 2) && ReadReply(reply.data(), true, -1) >= 0) {
-                report = reinterpret_cast<const char*>(reply.data());
+            // ReadReply ends the data with a zero, so the buffer needs no filling first.
+            const auto reply = std::make_unique_for_overwrite<uint8_t[]>(kReplyBufferSize);
+            if (WritePort(request, 2) && ReadReply(reply.get(), true, -1) >= 0) {
+                report = reinterpret_cast<const char*>(reply.get());
                 result = true;
             }
         }
