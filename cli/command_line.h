@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "discover/address_block.h"
+
 namespace kelo::cli {
 
 enum class Command {
@@ -22,6 +24,7 @@ enum class Command {
     ConfigAddHost,
     ConfigSelectHost,
     ConfigDeleteHost,
+    Discover,
 };
 
 // Settings that replace the profile's for this run only; they are never saved.
@@ -33,6 +36,14 @@ struct RunOverrides {
     bool Any() const { return host || machineTypeIndex || portKind; }
 };
 
+// What discover probes, how long it waits and how it prints.
+struct DiscoverOptions {
+    std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
+    int timeoutMs = 1500;
+    std::string community = "public";
+    bool json = false;
+};
+
 struct Invocation {
     Command command = Command::Help;
     RunOverrides overrides;
@@ -41,6 +52,7 @@ struct Invocation {
     std::string output;  // -o FILE; empty when not given
     std::string host;    // restart HOST, config add-host HOST
     int value = 0;       // config port/type value, config select-host/delete-host INDEX
+    DiscoverOptions discover;
 };
 
 struct ParseResult {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/discover_command.h"
 #include "cli/interrupt.h"
 #include "cli/operations.h"
 #include "cli/settings_commands.h"
@@ -123,7 +124,11 @@ int RunCommandLine(const std::vector<std::string>& arguments, const Console& con
     int status = kExitSuccess;
     {
         InterruptGuard interruptGuard(dialog);
-        status = RunWithConnection(console, invocation, dialog, sink);
+        if (invocation.command == Command::Discover) {
+            status = RunDiscover(console, invocation.discover, dialog, progress.get());
+        } else {
+            status = RunWithConnection(console, invocation, dialog, sink);
+        }
         if (progress)
             progress->Clear();
         if (Interrupted())
