@@ -1,7 +1,7 @@
 // CPortSelectDlg: the modal dialog "Select Port" in which the user chooses the machine type,
-// the port kind and, for the network, the host; keeps the list of known hosts; and can restart
-// a machine's network interface. It changes no setting itself: the connection fills it, runs
-// it, and takes its values back only after OK.
+// the port kind and, for the network, the host; keeps the list of known hosts; can restart
+// a machine's network interface; and can find the machines on the network (Find...). It changes no
+// setting itself: the connection fills it, runs it, and takes its values back only after OK.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "discover/discovery.h"
 #include "link/settings.h"
 #include "platform/cancel_dialog.h"
 
@@ -54,6 +55,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     QAbstractButton* TypeRadio(int typeIndex) const;
     QPushButton* DeleteHostButton() const { return deleteHost_; }
     QPushButton* RestartButton() const { return restart_; }
+    QPushButton* FindButton() const { return find_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
 
@@ -74,12 +76,15 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     void OnHostChosen();
     void OnDeleteHost();
     void OnRestart();
+    void OnFindMachines();
+    void UseMachine(const kelo::discover::FoundMachine& machine);
 
     QButtonGroup* typeGroup_ = nullptr;  // 1016 to 1019
     QButtonGroup* portGroup_ = nullptr;  // 1004, 1005, 1009
     QComboBox* hostBox_ = nullptr;       // 1006
     QPushButton* deleteHost_ = nullptr;  // 1007
     QPushButton* restart_ = nullptr;     // 1008
+    QPushButton* find_ = nullptr;        // Find..., beside Restart
     QPushButton* ok_ = nullptr;          // 1
     QPushButton* cancel_ = nullptr;      // 2
 
