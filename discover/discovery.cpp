@@ -99,37 +99,34 @@ bool Discovery::Start(std::string& error) {
         return Failed(error, std::string("cannot broadcast: ") + std::strerror(errno));
     }
 
-    for (Address host : plan_.hosts) {
-        targets_[host];
-        Queue(Kind::Snmp, host, kStatus);
-        Queue(Kind::Type3Port, host);
-        Queue(Kind::Type4Port, host);
-    }
+    for (Address host : plan_.hosts)
+        QueueAddress(host, {Kind::Snmp, Kind::Type3Port, Kind::Type4Port});
     for (Address broadcast : plan_.broadcasts)
-        Queue(Kind::Snmp, broadcast, kStatus, true);
+        queue_.push_back(MakeProbe(Kind::Snmp, broadcast, kStatus, true));
     return true;
 }
 
-// Adds a probe to the queue: at its end, or in front when first (the questions to a machine
-// found go before the sweep goes on).
-void Discovery::Queue(Kind kind, Address address, Question question, bool broadcast, bool first) {
+size_t Discovery::MakeProbe(Kind kind, Address address, Question question, bool broadcast) {
     Probe probe;
     probe.index = probes_.size();
     probe.kind = kind;
     probe.question = question;
     probe.address = address;
     probe.broadcast = broadcast;
-    const size_t index = probe.index;
     probes_.push_back(probe);
     if (kind == Kind::Snmp && !broadcast)
-        snmpProbes_[{address, question}] = index;
+        snmpProbes_[{address, question}] = probe.index;
     if (broadcast)
-        broadcastProbes_.push_back(index);
-    if (first) {
-        queue_.push_front(index);
-    } else {
-        queue_.push_back(index);
-    }
+        broadcastProbes_.push_back(probe.index);
+    return probe.index;
+}
+
+// The address waits for a place, with the probes it is to get then.
+void Discovery::QueueAddress(Address address, std::vector<Kind> kinds) {
+    Target& target = targets_[address];
+    for (Kind kind : kinds)
+        target.firstProbes.push_back(MakeProbe(kind, address));
+    addressQueue_.push_back(address);
 }
 
 bool Discovery::Step(int maxWaitMs) {
@@ -144,26 +141,46 @@ bool Discovery::Step(int maxWaitMs) {
     return true;
 }
 
-// Starts queued probes while fewer than kMaxOutstanding are active.
+// Starts the probes that wait only for the socket, then the addresses that wait for a place
+// while fewer than kMaxOutstanding hold one.
 void Discovery::StartQueued(long long now) {
-    int started = 0;
-    while (!queue_.empty() && activeCount_ < kMaxOutstanding) {
-        Probe& probe = probes_[queue_.front()];
-        if (!StartProbe(probe, now))
+    while (!queue_.empty()) {
+        if (!StartProbe(probes_[queue_.front()], now))
             return;  // the socket takes no more now; the next round tries again
         queue_.pop_front();
+    }
+    int started = 0;
+    while (!addressQueue_.empty() && outstanding_ < kMaxOutstanding) {
+        StartAddress(addressQueue_.front(), now);
+        addressQueue_.pop_front();
         if (++started % kStartsBetweenReads == 0)
             ReadSocket(now);
     }
 }
 
+// Starts every first probe of the address; the address holds a place while any of them is
+// active. A probe the socket cannot take yet waits in the queue, outside the place.
+void Discovery::StartAddress(Address address, long long now) {
+    Target& target = targets_[address];
+    for (size_t index : target.firstProbes) {
+        Probe& probe = probes_[index];
+        if (!StartProbe(probe, now)) {
+            queue_.push_back(index);
+        } else if (probe.state == State::Active) {
+            probe.holdsPlace = true;
+            ++target.activeFirstProbes;
+        }
+    }
+    target.firstProbes.clear();
+    if (target.activeFirstProbes > 0)
+        ++outstanding_;
+}
+
 // False when the probe could not go out yet and stays queued.
 bool Discovery::StartProbe(Probe& probe, long long now) {
     probe.startMs = now;
-    if (probe.kind != Kind::Snmp) {
-        Connect(probe, now);
-        return true;
-    }
+    if (probe.kind != Kind::Snmp)
+        return Connect(probe, now);
     switch (SendRequest(probe, now)) {
         case SendResult::Later:
             return false;
@@ -199,12 +216,15 @@ Discovery::SendResult Discovery::SendRequest(Probe& probe, long long now) {
     return SendResult::Failed;  // no route, not allowed: this address cannot be asked
 }
 
-void Discovery::Connect(Probe& probe, long long now) {
+// False when no socket is to be had now (the descriptors are used up); the probe waits.
+bool Discovery::Connect(Probe& probe, long long now) {
     const int port = probe.kind == Kind::Type3Port ? plan_.ports.type3 : plan_.ports.type4;
     probe.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (probe.fd < 0) {
+        if (errno == EMFILE || errno == ENFILE)
+            return false;
         End(probe);
-        return;
+        return true;
     }
     const sockaddr_in to = SocketAddress(probe.address, port);
     if (::connect(probe.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
@@ -214,19 +234,27 @@ void Discovery::Connect(Probe& probe, long long now) {
     } else {
         TakePort(probe, false, now);
     }
+    return true;
 }
 
 void Discovery::Activate(Probe& probe) {
     probe.state = State::Active;
-    ++activeCount_;
     live_.push_back(probe.index);
+}
+
+// A first probe that stops being active may free its address's place.
+void Discovery::LeaveActive(Probe& probe) {
+    if (!probe.holdsPlace)
+        return;
+    probe.holdsPlace = false;
+    if (--targets_[probe.address].activeFirstProbes == 0)
+        --outstanding_;
 }
 
 void Discovery::End(Probe& probe) {
     if (probe.state == State::Ended)
         return;
-    if (probe.state == State::Active)
-        --activeCount_;
+    LeaveActive(probe);
     if (probe.fd >= 0) {
         ::close(probe.fd);
         probe.fd = -1;
@@ -235,8 +263,8 @@ void Discovery::End(Probe& probe) {
     ++endedCount_;
 }
 
-// Sends the requests whose time has come again; after its last one a probe gives up its slot
-// and listens until its time-out.
+// Sends the requests whose time has come again; after its last one a probe listens until its
+// time-out.
 void Discovery::SendDue(long long now) {
     for (size_t index : live_) {
         Probe& probe = probes_[index];
@@ -247,8 +275,8 @@ void Discovery::SendDue(long long now) {
         if (SendRequest(probe, now) == SendResult::Failed) {
             End(probe);
         } else if (probe.sends == kSnmpSends) {
+            LeaveActive(probe);
             probe.state = State::Listening;
-            --activeCount_;
         }
     }
 }
@@ -281,8 +309,8 @@ long long Discovery::NextDeadline(long long now) const {
             next = std::min(next, probe.startMs + kConnectGiveUpMs);
         }
     }
-    // A probe held back by a full socket buffer is tried again soon.
-    if (!queue_.empty() && activeCount_ < kMaxOutstanding)
+    // A probe held back by a full socket buffer (or no free descriptor) is tried again soon.
+    if (!queue_.empty())
         next = std::min(next, now + 1);
     return next;
 }
@@ -410,8 +438,7 @@ void Discovery::TakeAnswer(Address source, int port, const uint8_t* data, int le
                                std::equal(name.begin(), name.end(), fields.oidname_data);
     if (probe->broadcast && !target.portsQueued) {
         target.portsQueued = true;
-        Queue(Kind::Type3Port, source);
-        Queue(Kind::Type4Port, source);
+        QueueAddress(source, {Kind::Type3Port, Kind::Type4Port});
     }
     if (valueAnswered) {
         std::optional<std::string>& value = question == kStatus ? target.status
@@ -440,15 +467,16 @@ void Discovery::NoteAnswer(Target& target, const Probe& probe, long long now) {
 }
 
 // A machine found is asked for its name and description in requests of their own, so that
-// an agent lacking one of them still answers the other.
+// an agent lacking one of them still answers the other. They belong to the address's probe
+// and go out at once.
 void Discovery::Changed(Address address) {
     Target& target = targets_[address];
     if (!target.IsMachine())
         return;
     if (!target.namesQueued) {
         target.namesQueued = true;
-        Queue(Kind::Snmp, address, kDescription, false, true);
-        Queue(Kind::Snmp, address, kName, false, true);
+        queue_.push_back(MakeProbe(Kind::Snmp, address, kName));
+        queue_.push_back(MakeProbe(Kind::Snmp, address, kDescription));
     }
     if (onMachine)
         onMachine(MachineOf(address, target));

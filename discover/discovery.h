@@ -1,8 +1,8 @@
-// Finding Kelo's machines on the network. Every address is asked for the status object over
-// SNMP and tried on the packet ports of machine types 3 and 4 over TCP, many probes at once in
-// one poll loop; each address is sorted by its answers as they arrive, and every machine found
-// is asked for its name and description. The caller pumps Step (RunDiscovery does it on a
-// progress dialog) and so decides when to stop.
+// Finding Kelo's machines on the network. Every address is probed once: asked for the status
+// object over SNMP and tried on the packet ports of machine types 3 and 4 over TCP, many
+// addresses at once in one poll loop; each address is sorted by its answers as they arrive,
+// and every machine found is asked for its name and description. The caller pumps Step
+// (RunDiscovery does it on a progress dialog) and so decides when to stop.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +50,8 @@ struct FoundMachine {
 
 class Discovery {
   public:
-    // Probes that wait for their first answer or still have requests to send.
+    // Addresses probed at once: an address holds its place while its status request still has
+    // sends to come or a connect of it waits for an answer.
     static constexpr int kMaxOutstanding = 256;
     // An SNMP request goes out this many times, this far apart, with the same request-id.
     static constexpr int kSnmpSends = 3;
@@ -83,8 +84,8 @@ class Discovery {
     // The three SNMP questions; the request-id of each is the run's base plus its number.
     enum Question { kStatus, kName, kDescription, kQuestions };
     enum class Kind { Snmp, Type3Port, Type4Port };
-    // Queued until a slot is free; Active while it holds one (requests left to send, or a
-    // connect pending); Listening after its last request until its time-out.
+    // Queued until it can start; Active while it has requests left to send or its connect
+    // waits; Listening after its last request until its time-out.
     enum class State { Queued, Active, Listening, Ended };
 
     struct Probe {
@@ -94,7 +95,8 @@ class Discovery {
         Address address = 0;
         bool broadcast = false;
         State state = State::Queued;
-        int fd = -1;  // a port probe's connecting socket
+        bool holdsPlace = false;  // Active as part of its address's place
+        int fd = -1;              // a port probe's connecting socket
         long long startMs = 0;
         long long lastSendMs = 0;
         int sends = 0;
@@ -107,19 +109,23 @@ class Discovery {
         bool type4Open = false;
         bool portsQueued = false;
         bool namesQueued = false;
+        std::vector<size_t> firstProbes;  // made when the address is queued, started together
+        int activeFirstProbes = 0;        // while above 0 the address holds a place
         std::optional<std::string> status, name, description;
         std::optional<long long> firstAnswerMs;
         bool IsMachine() const { return statusAnswered || type3Open || type4Open; }
     };
 
     long long Elapsed() const;
-    void Queue(Kind kind, Address address, Question question = kStatus, bool broadcast = false,
-               bool first = false);
+    size_t MakeProbe(Kind kind, Address address, Question question = kStatus,
+                     bool broadcast = false);
+    void QueueAddress(Address address, std::vector<Kind> kinds);
     void StartQueued(long long now);
+    void StartAddress(Address address, long long now);
     bool StartProbe(Probe& probe, long long now);
     enum class SendResult { Sent, Later, Failed };
     SendResult SendRequest(Probe& probe, long long now);
-    void Connect(Probe& probe, long long now);
+    bool Connect(Probe& probe, long long now);
     void SendDue(long long now);
     void EndExpired(long long now);
     long long NextDeadline(long long now) const;
@@ -129,6 +135,7 @@ class Discovery {
     void TakeAnswer(Address source, int port, const uint8_t* data, int length, long long now);
     void TakePort(Probe& probe, bool open, long long now);
     void Activate(Probe& probe);
+    void LeaveActive(Probe& probe);
     void End(Probe& probe);
     Probe* AwaitingProbe(Address address, Question question);
     Probe* AwaitingBroadcast();
@@ -143,12 +150,13 @@ class Discovery {
     std::vector<uint8_t> requests_[kQuestions];
     std::vector<uint8_t> names_[kQuestions];  // each question's object identifier, encoded
 
-    std::deque<Probe> probes_;  // a deque: probes added later leave references valid
-    std::deque<size_t> queue_;
-    std::vector<size_t> live_;                              // Active and Listening probes
+    std::deque<Probe> probes_;          // a deque: probes added later leave references valid
+    std::deque<Address> addressQueue_;  // addresses waiting for a place
+    std::deque<size_t> queue_;          // probes to start as soon as the socket takes them
+    std::vector<size_t> live_;          // Active and Listening probes
     std::map<std::pair<Address, int>, size_t> snmpProbes_;  // unicast, by address and question
     std::vector<size_t> broadcastProbes_;
-    int activeCount_ = 0;
+    int outstanding_ = 0;  // addresses holding a place
     int endedCount_ = 0;
     std::map<Address, Target> targets_;
 };
