@@ -1,6 +1,5 @@
-// Find Machines from the port selection dialog, against kelo-sim machines in this test's
-// network namespace: a machine chosen there fills the host box and the type radio, and the
-// port dialog's OK keeps it while its Cancel discards it.
+// Find Machines against kelo-sim machines in this test's network namespace: a machine chosen
+// fills the host box and the type radio; the port dialog's OK keeps it, its Cancel discards it.
 #include "app/find_machines_dlg.h"
 
 #include <gmock/gmock.h>
@@ -25,12 +24,6 @@ using app::CPortSelectDlg;
 using sim_testing::SimProcess;
 using ::testing::ElementsAre;
 
-constexpr char kSubnet[] = "127.0.9.0/29";
-
-QStringList Row(QTreeWidgetItem* item) {
-    return {item->text(0), item->text(1), item->text(2)};
-}
-
 // Clicks Find... in the port dialog; inside Find Machines, types the subnet before the first
 // discovery runs and, once it has ended, chooses the machine at the address with Use or a
 // double click. Returns the rows Find Machines listed.
@@ -38,24 +31,19 @@ std::vector<QStringList> FindAndChoose(CPortSelectDlg& port, const QString& addr
                                        bool doubleClick) {
     std::vector<QStringList> rows;
     QTimer::singleShot(0, &port, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        auto* finder = qobject_cast<CFindMachinesDlg*>(modal);
-        if (finder == nullptr) {
-            ADD_FAILURE() << "Find Machines did not open";
-            if (modal != nullptr)
-                modal->close();
-            return;
-        }
-        finder->SubnetEdit()->setText(kSubnet);
+        auto* finder = qobject_cast<CFindMachinesDlg*>(QApplication::activeModalWidget());
+        if (finder == nullptr)
+            return port.reject();  // Find Machines did not open: the checks below fail
+        finder->SubnetEdit()->setText("127.0.9.0/29");
         auto choose = [&rows, finder, address, doubleClick] {
             QTreeWidget* list = finder->MachineList();
-            for (int i = 0; i < list->topLevelItemCount(); ++i)
-                rows.push_back(Row(list->topLevelItem(i)));
-            const QList<QTreeWidgetItem*> found = list->findItems(address, Qt::MatchExactly);
-            if (found.size() != 1) {
-                finder->reject();
-                return;
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* item = list->topLevelItem(i);
+                rows.push_back({item->text(0), item->text(1), item->text(2)});
             }
+            const QList<QTreeWidgetItem*> found = list->findItems(address, Qt::MatchExactly);
+            if (found.size() != 1)
+                return finder->reject();
             if (doubleClick) {
                 // A double click arrives as a press, a release and the double click.
                 const QPoint at = list->visualItemRect(found.front()).center();
@@ -77,11 +65,8 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
     SimProcess type2({"--type", "2", "--bind", "127.0.9.1"});
     SimProcess type4({"--type", "4", "--bind", "127.0.9.2"});
     ASSERT_TRUE(type2.Listening() && type4.Listening());
-    kelo::PortSelection selection;
-    selection.portKind = kelo::kPortNetwork;
-    selection.typeValue = 2;  // Type3
-    selection.hosts = {"alpha", "127.0.9.2"};
-    selection.selectedHost = 0;
+    // Type3 checked, "alpha" selected.
+    kelo::PortSelection selection{kelo::kPortNetwork, 2, 0, {"alpha", "127.0.9.2"}};
 
     // Use on a new address: it joins the list, selected; Type3 gives way to Type1. OK keeps it.
     CPortSelectDlg first;
@@ -108,9 +93,8 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
         EXPECT_TRUE(second.TypeRadio(3)->isChecked());
         QTest::mouseClick(second.CancelButton(), Qt::LeftButton);
     });
-    const kelo::PortSelection before = selection;
     EXPECT_FALSE(second.Run(selection));
-    EXPECT_EQ(selection.hosts, before.hosts);
+    EXPECT_THAT(selection.hosts, ElementsAre("alpha", "127.0.9.2", "127.0.9.1"));
     EXPECT_EQ(selection.selectedHost, 2);
     EXPECT_EQ(selection.typeValue, 0);
 }

@@ -1,6 +1,6 @@
 // kelo-cli discover against kelo-sim machines, each test in a network namespace of its own:
 // a subnet holding the four machine types, an SNMP agent that is no machine and an address
-// with nothing; a broadcast across a bridge into a second namespace; Ctrl-C and usage errors.
+// with nothing; a broadcast across a bridge into a second namespace; Ctrl-C.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "tests/cli/cli_process.h"
@@ -58,30 +59,24 @@ TEST(Discover, SubnetListsExactlyTheFourMachinesAsJsonAndAsATable) {
         {"MIBS=", "SNMPCONFPATH=" + folder.Path(), "SNMP_PERSISTENT_DIR=" + folder.File("p")});
     ASSERT_TRUE(agent.WaitForOutput("NET-SNMP version", 10000)) << agent.Output();
 
+    // Each line with its round trip, a whole number of milliseconds, taken out.
     CliProcess json({"discover", "--subnet", "127.0.7.0/28", "--json"});
     ASSERT_EQ(json.Wait(), 0) << json.Err();
-    std::vector<nlohmann::json> lines;
-    std::istringstream out(json.Out());
-    for (std::string line; std::getline(out, line);)
-        lines.push_back(nlohmann::json::parse(line));
-    ASSERT_EQ(lines.size(), 4u) << json.Out();
-    for (int type = 1; type <= 4; ++type) {
-        const nlohmann::json& line = lines[static_cast<size_t>(type - 1)];
-        const std::string address = "127.0.7." + std::to_string(type);
-        EXPECT_EQ(line["address"], address);
-        const auto types =
-            type <= 2 ? nlohmann::json::array({1, 2}) : nlohmann::json::array({type});
-        EXPECT_EQ(line["types"], types);
-        EXPECT_EQ(line["name"], "kelo-sim-" + address);
-        EXPECT_EQ(line["description"], "Kelo simulated machine, type " + std::to_string(type));
-        // Types 3 and 4 keep no status object; 1 and 2 show their status text.
-        EXPECT_EQ(line["status"].is_null(), type > 2) << line;
-        if (type <= 2) {
-            EXPECT_THAT(line["status"].get<std::string>(),
-                        ::testing::HasSubstr("MDL:Service Machine Type " + std::to_string(type)));
-        }
-        EXPECT_TRUE(line["ms"].is_number_integer()) << line;
-    }
+    const std::string status = "MFG:Generic;CMD:PJL,PCL,PS;MDL:Service Machine Type ";
+    const std::string statusEnd = ";CLS:PRINTER;DES:Simulated service machine;";
+    EXPECT_EQ(std::regex_replace(json.Out(), std::regex(R"(,"ms":[0-9]+\})"), "}"),
+              R"({"address":"127.0.7.1","types":[1,2],"name":"kelo-sim-127.0.7.1",)"
+              R"("description":"Kelo simulated machine, type 1","status":")" +
+                  status + "1" + statusEnd + "\"}\n" +
+                  R"({"address":"127.0.7.2","types":[1,2],"name":"kelo-sim-127.0.7.2",)"
+                  R"("description":"Kelo simulated machine, type 2","status":")" +
+                  status + "2" + statusEnd + "\"}\n" +
+                  R"({"address":"127.0.7.3","types":[3],"name":"kelo-sim-127.0.7.3",)"
+                  R"("description":"Kelo simulated machine, type 3","status":null})"
+                  "\n"
+                  R"({"address":"127.0.7.4","types":[4],"name":"kelo-sim-127.0.7.4",)"
+                  R"("description":"Kelo simulated machine, type 4","status":null})"
+                  "\n");
 
     CliProcess table({"discover", "--subnet", "127.0.7.0/28", "--no-progress"});
     ASSERT_EQ(table.Wait(), 0) << table.Err();
@@ -94,24 +89,19 @@ TEST(Discover, SubnetListsExactlyTheFourMachinesAsJsonAndAsATable) {
     EXPECT_EQ(table.Err(), "");
 }
 
-// Enters the network namespace of a process for as long as it lives; what the thread starts
-// meanwhile runs there.
-class NamespaceVisit {
-  public:
-    explicit NamespaceVisit(const std::string& pid)
-        : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
-        const int there = ::open(("/proc/" + pid + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-        EXPECT_EQ(::setns(there, CLONE_NEWNET), 0) << "cannot enter the namespace of " << pid;
-        ::close(there);
-    }
-    ~NamespaceVisit() {
-        ::setns(home_, CLONE_NEWNET);
-        ::close(home_);
-    }
-
-  private:
-    int home_;
-};
+// Starts a machine in the network namespace of the process pid: the thread enters it for the
+// start, and the machine stays there.
+std::unique_ptr<SimProcess> StartMachineIn(const std::string& pid, int type,
+                                           const std::string& address) {
+    const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int there = ::open(("/proc/" + pid + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::setns(there, CLONE_NEWNET), 0) << "cannot enter the namespace of " << pid;
+    auto machine = StartMachine(type, address);
+    ::setns(home, CLONE_NEWNET);
+    ::close(there);
+    ::close(home);
+    return machine;
+}
 
 // This namespace has a bridge, 10.9.0.1/24; a veth pair joins it to a second namespace, in
 // which a type 1 machine listens on every address as 10.9.0.2. Only the bridge can broadcast
@@ -130,11 +120,7 @@ TEST(Discover, BroadcastAcrossABridgeFindsATypeOneMachine) {
               "ip link set vB netns " +
               pid + " && nsenter --net=/proc/" + pid +
               "/ns/net sh -c 'ip addr add 10.9.0.2/24 brd + dev vB && ip link set vB up'"));
-    std::unique_ptr<SimProcess> machine;
-    {
-        NamespaceVisit visit(pid);
-        machine = StartMachine(1, "0.0.0.0");
-    }
+    const auto machine = StartMachineIn(pid, 1, "0.0.0.0");
 
     CliProcess discover({"discover", "--json"});
     ASSERT_EQ(discover.Wait(), 0) << discover.Err();
@@ -151,15 +137,6 @@ TEST(Discover, CtrlCEndsItAtOnceWith130) {
     ASSERT_NE(machine->WaitForEvent("snmp"), "");
     discover.Signal(SIGINT);
     EXPECT_EQ(discover.Wait(), 130);
-    EXPECT_EQ(discover.Out(), "");
-}
-
-TEST(Discover, MoreThan1024AddressesIsAUsageError) {
-    CliProcess discover({"discover", "--subnet", "10.0.0.0/21"});
-    EXPECT_EQ(discover.Wait(), 2);
-    EXPECT_EQ(
-        discover.Err(),
-        "kelo-cli: --subnet covers more than 1024 addresses in all (try 'kelo-cli --help')\n");
     EXPECT_EQ(discover.Out(), "");
 }
 

@@ -57,25 +57,20 @@ TEST(AddressBlock, HostAddressesLeaveOutNetworkAndBroadcast) {
 }
 
 TEST(ShownText, ReplacesControlsAndBrokenUtf8AndCutsWholeCharacters) {
+    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
     const struct {
         std::string bytes;
         size_t limit;
         std::string shown;
     } cases[] = {
         {"Kelo simulated machine", 40, "Kelo simulated machine"},
-        {"red\x1b[31m!\r\n", 40, "red\xEF\xBF\xBD[31m!\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {std::string("a\0b", 3), 40,
-         "a\xEF\xBF\xBD"
-         "b"},
-        {"\xC2\x9B"
-         "2J",
-         40,
-         "\xEF\xBF\xBD"
-         "2J"},                                                        // C1 CSI
-        {"\xFF\xC0\xAF", 40, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // not UTF-8, overlong
-        {"\xED\xA0\x80", 40, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
-        {"\xC3\xA4\xC3\xB6\xC3\xBC", 2, "\xC3\xA4\xC3\xB6"},           // äöü cut to äö
-        {"\xE2\x82", 40, "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // cut short
+        {"red\x1b[31m!\r\n", 40, "red" + r + "[31m!" + r + r},
+        {std::string("a\0b", 3), 40, "a" + r + "b"},
+        {"\xC2\x9B[2J", 40, r + "[2J"},                       // C1 CSI
+        {"\xFF\xC0\xAF", 40, r + r + r},                      // not UTF-8, overlong
+        {"\xED\xA0\x80", 40, r + r + r},                      // a surrogate
+        {"\xE2\x82", 40, r + r},                              // cut short
+        {"\xC3\xA4\xC3\xB6\xC3\xBC", 2, "\xC3\xA4\xC3\xB6"},  // äöü cut to äö
         {"0123456789", 4, "0123"},
     };
     for (const auto& c : cases) {
@@ -95,20 +90,16 @@ const Bytes kSysName = Hex("2B 06 01 02 01 01 05 00");
 // TCP listener waits, so the port probes are refused.
 class LoopbackSocket {
   public:
-    explicit LoopbackSocket(const char* address, uint16_t port = 0) {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(port);
+    explicit LoopbackSocket(const char* address, uint16_t port = 0)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+        sockaddr_in local{AF_INET, htons(port), {}, {}};
         ::inet_pton(AF_INET, address, &local.sin_addr);
         socklen_t size = sizeof local;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), size) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
-            port_ = ntohs(local.sin_port);
-        }
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), size);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size);
+        port_ = ntohs(local.sin_port);
     }
     ~LoopbackSocket() { ::close(fd_); }
-
     uint16_t Port() const { return port_; }
 
     // The datagrams waiting, with where each came from.
@@ -117,9 +108,8 @@ class LoopbackSocket {
         Bytes buffer(2048);
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        ssize_t got;
-        while ((got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&from), &size)) >= 0) {
+        for (ssize_t got; (got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
+                                            reinterpret_cast<sockaddr*>(&from), &size)) >= 0;) {
             taken.emplace_back(Bytes(buffer.begin(), buffer.begin() + got), from);
         }
         return taken;
@@ -130,7 +120,7 @@ class LoopbackSocket {
     }
 
   private:
-    int fd_ = -1;
+    int fd_;
     uint16_t port_ = 0;
 };
 
@@ -218,8 +208,8 @@ TEST_F(ProbeSchedule, AnswerToARepeatCountsOnceAndOnlyFromAnAddressAsked) {
                     agent_.SendTo(from, AnswerTo(request, 2, Hex("05 00")));
                 }
             });
-        const size_t found = broadcast ? 2 : 1;
-        ASSERT_EQ(machines.size(), found) << broadcast;
+        ASSERT_EQ(machines.size(), broadcast ? 2u : 1u);
+        EXPECT_EQ(AddressText(machines.back().address), broadcast ? "127.0.0.2" : "127.0.0.1");
         const FoundMachine& machine = machines[0];
         EXPECT_EQ(AddressText(machine.address), "127.0.0.1");
         EXPECT_THAT(machine.types, ElementsAre(1, 2));
@@ -227,9 +217,6 @@ TEST_F(ProbeSchedule, AnswerToARepeatCountsOnceAndOnlyFromAnAddressAsked) {
         EXPECT_EQ(machine.name, "m1");
         EXPECT_EQ(machine.description, std::nullopt);
         EXPECT_EQ(machine.ms, 1000) << "from the first request, seen when the wait ended";
-        if (broadcast) {
-            EXPECT_EQ(AddressText(machines[1].address), "127.0.0.2");
-        }
         // The status twice (an answer ends a request to one address, not a broadcast), then
         // one request for each of the other two questions.
         EXPECT_EQ(requests_.size(), broadcast ? 5u : 4u);
