@@ -53,10 +53,18 @@ void CheckOnly(QButtonGroup* group, int id) {
     group->setExclusive(true);
 }
 
+// Runs the Find Machines dialog over the owner.
+std::optional<kelo::discover::FoundMachine> FindMachines(QWidget* owner) {
+    CFindMachinesDlg finder(owner);
+    if (finder.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return finder.Chosen();
+}
+
 }  // namespace
 
 CPortSelectDlg::CPortSelectDlg(QWidget* owner)
-    : QDialog(owner), restartExchange_(kelo::RestartInterface) {
+    : QDialog(owner), restartExchange_(kelo::RestartInterface), machineFinder_(FindMachines) {
     setWindowTitle("Select Port");
     setModal(true);
     setFont(DialogFont());
@@ -285,9 +293,8 @@ void CPortSelectDlg::OnRestart() {
 // Opens Find Machines; a machine chosen there goes into the host box and the type radios,
 // for OK or Cancel to keep or discard as they do a typed host.
 void CPortSelectDlg::OnFindMachines() {
-    CFindMachinesDlg finder(this);
-    if (finder.exec() == QDialog::Accepted && finder.Chosen())
-        UseMachine(*finder.Chosen());
+    if (const std::optional<kelo::discover::FoundMachine> machine = machineFinder_(this))
+        UseMachine(*machine);
 }
 
 // The address becomes the selected entry of the box (added at its end unless listed). The

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     // The restart exchange run by the Restart button on the dialog's own progress window.
     using RestartExchange =
         std::function<void(const std::string& host, platform::CancelDialog& dialog)>;
+    // Find Machines run over the dialog: the machine chosen there, or nothing.
+    using MachineFinder =
+        std::function<std::optional<kelo::discover::FoundMachine>(QWidget* owner)>;
 
     // Template 130; port kind -1, type value -1, no hosts.
     explicit CPortSelectDlg(QWidget* owner = nullptr);
@@ -49,6 +53,9 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
 
     // Replaces the restart exchange (kelo::RestartInterface by default).
     void SetRestartExchange(RestartExchange exchange) { restartExchange_ = std::move(exchange); }
+    // Replaces Find Machines (the CFindMachinesDlg by default), so that no test probes the
+    // network by accident.
+    void SetMachineFinder(MachineFinder finder) { machineFinder_ = std::move(finder); }
 
     QComboBox* HostBox() const { return hostBox_; }
     QAbstractButton* PortRadio(int portKind) const;
@@ -98,6 +105,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     bool hostTyped_ = false;
     bool restarting_ = false;
     RestartExchange restartExchange_;
+    MachineFinder machineFinder_;
 };
 
 }  // namespace app
