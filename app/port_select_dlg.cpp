@@ -11,6 +11,7 @@
 
 #include "app/comm_cancel_dlg.h"
 #include "app/dialog_template.h"
+#include "app/find_machines_dlg.h"
 #include "snmp/status_query.h"
 
 namespace app {
@@ -52,10 +53,18 @@ void CheckOnly(QButtonGroup* group, int id) {
     group->setExclusive(true);
 }
 
+// Runs the Find Machines dialog over the owner.
+std::optional<kelo::discover::FoundMachine> FindMachines(QWidget* owner) {
+    CFindMachinesDlg finder(owner);
+    if (finder.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return finder.Chosen();
+}
+
 }  // namespace
 
 CPortSelectDlg::CPortSelectDlg(QWidget* owner)
-    : QDialog(owner), restartExchange_(kelo::RestartInterface) {
+    : QDialog(owner), restartExchange_(kelo::RestartInterface), machineFinder_(FindMachines) {
     setWindowTitle("Select Port");
     setModal(true);
     setFont(DialogFont());
@@ -119,6 +128,11 @@ void CPortSelectDlg::CreateControls() {
     Place(restart_, units, 279, 97, 39, 13);
     connect(restart_, &QPushButton::clicked, this, &CPortSelectDlg::OnRestart);
 
+    // Not in the template: it stands over Restart, in the room the template leaves there.
+    find_ = new QPushButton("Find...", this);
+    Place(find_, units, 279, 82, 39, 13);
+    connect(find_, &QPushButton::clicked, this, &CPortSelectDlg::OnFindMachines);
+
     ok_ = new QPushButton("OK", this);
     ok_->setDefault(true);
     Place(ok_, units, 133, 121, 50, 14);
@@ -180,7 +194,7 @@ void CPortSelectDlg::InitDialog() {
     SelectHost(selectedHost_);
     // 4. The host controls start enabled, as the template has them; the rule follows the port.
     for (QWidget* control : {static_cast<QWidget*>(hostBox_), static_cast<QWidget*>(deleteHost_),
-                             static_cast<QWidget*>(restart_)}) {
+                             static_cast<QWidget*>(restart_), static_cast<QWidget*>(find_)}) {
         control->setEnabled(true);
     }
     ApplyPortRule();
@@ -208,6 +222,7 @@ void CPortSelectDlg::ApplyPortRule() {
     hostBox_->setEnabled(enableHost);
     deleteHost_->setEnabled(enableHost);
     restart_->setEnabled(enableHost);
+    find_->setEnabled(enableHost);
 }
 
 void CPortSelectDlg::OnPortClicked(int portKind) {
@@ -273,6 +288,30 @@ void CPortSelectDlg::OnRestart() {
         restartExchange_(host, progress);
     }
     restarting_ = false;
+}
+
+// Opens Find Machines; a machine chosen there goes into the host box and the type radios,
+// for OK or Cancel to keep or discard as they do a typed host.
+void CPortSelectDlg::OnFindMachines() {
+    if (const std::optional<kelo::discover::FoundMachine> machine = machineFinder_(this))
+        UseMachine(*machine);
+}
+
+// The address becomes the selected entry of the box (added at its end unless listed). The
+// checked type stays when the machine is of that type; else the machine's first type is
+// checked (Type1 for a machine of types 1 and 2).
+void CPortSelectDlg::UseMachine(const kelo::discover::FoundMachine& machine) {
+    const QString address = QString::fromStdString(kelo::discover::AddressText(machine.address));
+    int index = hostBox_->findText(address, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0) {
+        hostBox_->addItem(address);
+        index = hostBox_->count() - 1;
+    }
+    SelectHost(index);
+    const std::vector<int>& types = machine.types;
+    const int checkedType = typeGroup_->checkedId() + 1;
+    if (!types.empty() && std::find(types.begin(), types.end(), checkedType) == types.end())
+        CheckOnly(typeGroup_, types.front() - 1);
 }
 
 // OK: a typed host goes to the front of the list and is the chosen one; the box's entries

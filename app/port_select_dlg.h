@@ -1,14 +1,16 @@
 // CPortSelectDlg: the modal dialog "Select Port" in which the user chooses the machine type,
-// the port kind and, for the network, the host; keeps the list of known hosts; and can restart
-// a machine's network interface. It changes no setting itself: the connection fills it, runs
-// it, and takes its values back only after OK.
+// the port kind and, for the network, the host; keeps the list of known hosts; can restart
+// a machine's network interface; and can find the machines on the network (Find...). It changes no
+// setting itself: the connection fills it, runs it, and takes its values back only after OK.
 #pragma once
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "discover/discovery.h"
 #include "link/settings.h"
 #include "platform/cancel_dialog.h"
 
@@ -26,6 +28,9 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     // The restart exchange run by the Restart button on the dialog's own progress window.
     using RestartExchange =
         std::function<void(const std::string& host, platform::CancelDialog& dialog)>;
+    // Find Machines run over the dialog: the machine chosen there, or nothing.
+    using MachineFinder =
+        std::function<std::optional<kelo::discover::FoundMachine>(QWidget* owner)>;
 
     // Template 130; port kind -1, type value -1, no hosts.
     explicit CPortSelectDlg(QWidget* owner = nullptr);
@@ -48,12 +53,16 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
 
     // Replaces the restart exchange (kelo::RestartInterface by default).
     void SetRestartExchange(RestartExchange exchange) { restartExchange_ = std::move(exchange); }
+    // Replaces Find Machines (the CFindMachinesDlg by default), so that no test probes the
+    // network by accident.
+    void SetMachineFinder(MachineFinder finder) { machineFinder_ = std::move(finder); }
 
     QComboBox* HostBox() const { return hostBox_; }
     QAbstractButton* PortRadio(int portKind) const;
     QAbstractButton* TypeRadio(int typeIndex) const;
     QPushButton* DeleteHostButton() const { return deleteHost_; }
     QPushButton* RestartButton() const { return restart_; }
+    QPushButton* FindButton() const { return find_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
 
@@ -74,12 +83,15 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     void OnHostChosen();
     void OnDeleteHost();
     void OnRestart();
+    void OnFindMachines();
+    void UseMachine(const kelo::discover::FoundMachine& machine);
 
     QButtonGroup* typeGroup_ = nullptr;  // 1016 to 1019
     QButtonGroup* portGroup_ = nullptr;  // 1004, 1005, 1009
     QComboBox* hostBox_ = nullptr;       // 1006
     QPushButton* deleteHost_ = nullptr;  // 1007
     QPushButton* restart_ = nullptr;     // 1008
+    QPushButton* find_ = nullptr;        // Find..., beside Restart
     QPushButton* ok_ = nullptr;          // 1
     QPushButton* cancel_ = nullptr;      // 2
 
@@ -93,6 +105,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     bool hostTyped_ = false;
     bool restarting_ = false;
     RestartExchange restartExchange_;
+    MachineFinder machineFinder_;
 };
 
 }  // namespace app

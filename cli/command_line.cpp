@@ -103,6 +103,38 @@ std::optional<std::string> TakeJobs(const std::string& value, Invocation& invoca
     return std::nullopt;
 }
 
+// The longest --timeout: ten minutes.
+constexpr int kLongestTimeoutMs = 600000;
+// The longest --community; a request must keep one-octet lengths.
+constexpr size_t kLongestCommunity = 64;
+
+std::optional<std::string> TakeSubnet(const std::string& value, Invocation& invocation) {
+    const std::optional<discover::AddressBlock> block = discover::ParseAddressBlock(value);
+    if (!block)
+        return "--subnet needs an IPv4 block such as 192.0.2.0/24, not '" + value + "'";
+    std::vector<discover::AddressBlock>& subnets = invocation.discover.subnets;
+    subnets.push_back(*block);
+    if (!discover::HostAddresses(subnets)) {
+        return "--subnet covers more than " + std::to_string(discover::kMaxProbedAddresses) +
+               " addresses in all";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeTimeout(const std::string& value, Invocation& invocation) {
+    int& timeout = invocation.discover.timeoutMs;
+    if (!ParseIndex(value, timeout) || timeout > kLongestTimeoutMs)
+        return "--timeout needs milliseconds from 0 to " + std::to_string(kLongestTimeoutMs);
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeCommunity(const std::string& value, Invocation& invocation) {
+    if (value.empty() || value.size() > kLongestCommunity)
+        return "--community needs a text of 1 to " + std::to_string(kLongestCommunity) + " bytes";
+    invocation.discover.community = value;
+    return std::nullopt;
+}
+
 std::optional<std::string> TakeJson(const std::string&, Invocation& invocation) {
     invocation.json = true;
     return std::nullopt;
@@ -113,6 +145,15 @@ std::optional<std::string> TakeProgressFd(const std::string& value, Invocation& 
         return "--progress-fd needs a descriptor number";
     return std::nullopt;
 }
+
+constexpr OptionSpec kDiscoverOptions[] = {
+    {"--subnet", "CIDR", "[--subnet CIDR]...",
+     "probe every host address of this IPv4 block (repeatable)", TakeSubnet},
+    {"--timeout", "MS", "[--timeout MS]", "wait this long for answers (default 1500)", TakeTimeout},
+    {"--community", "TEXT", "[--community TEXT]", "the SNMP community (default \"public\")",
+     TakeCommunity},
+    {"--json", nullptr, "[--json]", "print one JSON object per machine a line", TakeJson},
+};
 
 // The options of the program: the run options hold for one run and are never saved; all of
 // them may stand before or after the command.
@@ -161,6 +202,7 @@ constexpr CommandSpec kCommands[] = {
     {"upgrade", Command::Upgrade, Operands::kFile, Output::kRefused},
     {"restart", Command::Restart, Operands::kOptionalHost, Output::kRefused},
     {"config", Command::ConfigShow, Operands::kConfig, Output::kRefused},
+    {"discover", Command::Discover, Operands::kNone, Output::kRefused, kDiscoverOptions},
 };
 
 struct ConfigWord {
@@ -276,9 +318,12 @@ std::optional<std::string> CheckHostListUse(const Invocation& invocation) {
     const bool list = invocation.hostList.has_value();
     if (invocation.jobs && !list)
         return "--jobs goes with --hosts";
-    if ((list || invocation.json) && !ServicesMachine(invocation.command)) {
-        return std::string(list ? "--hosts" : "--json") +
-               " goes with get-report, get-params, put-params, upgrade and restart";
+    if (list && !ServicesMachine(invocation.command))
+        return "--hosts goes with get-report, get-params, put-params, upgrade and restart";
+    if (invocation.json && !ServicesMachine(invocation.command) &&
+        invocation.command != Command::Discover) {
+        return "--json goes with get-report, get-params, put-params, upgrade, restart and "
+               "discover";
     }
     if (!list)
         return std::nullopt;
@@ -565,10 +610,11 @@ std::string UsageLine() {
     return WrapUsage("Usage: kelo-cli ", pieces);
 }
 
-std::string OptionList() {
-    constexpr size_t kLabelWidth = 17;
-    std::string text = "Options:\n";
-    for (const OptionSpec& spec : kRunOptions) {
+// The heading, then one line for each listed option.
+std::string OptionList(const char* heading, std::span<const OptionSpec> options) {
+    constexpr size_t kLabelWidth = 18;
+    std::string text = heading;
+    for (const OptionSpec& spec : options) {
         if (spec.help == nullptr)
             continue;
         std::string label = spec.name;
@@ -577,7 +623,7 @@ std::string OptionList() {
         label.resize(std::max(kLabelWidth, label.size() + 1), ' ');
         text += "  " + label + spec.help + "\n";
     }
-    return text + "  --help, --version\n";
+    return text;
 }
 
 }  // namespace
@@ -657,14 +703,19 @@ std::string UsageText() {
            "  config add-host HOST\n"
            "  config select-host INDEX\n"
            "  config delete-host INDEX\n"
+           "  discover [--subnet CIDR]... [--timeout MS] [--community TEXT] [--json]\n"
+           "                              find the machines on the network; without --subnet\n"
+           "                              by a broadcast on every local network\n"
            "\n" +
-           OptionList() +
+           OptionList("Options:\n", kRunOptions) + "  --help, --version\n\n" +
+           OptionList("Options of discover:\n", kDiscoverOptions) +
            "\n"
            "With --hosts, FILE holds a host a line, optionally followed by its type 1 to 4;\n"
            "-o then names each host's file, with {host} standing for the host.\n"
            "\n"
            "Only config changes the profile. Messages go to standard error. Exit status: 0 done,\n"
-           "1 the operation failed (for a host list: any host), 2 a usage error, 130 cancelled\n"
+           "1 the operation failed (for a host list: any host; discover: no machine found),\n"
+           "2 a usage error, 130 cancelled\n"
            "with Ctrl-C.\n";
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "discover/address_block.h"
+
 namespace kelo::cli {
 
 enum class Command {
@@ -22,6 +24,7 @@ enum class Command {
     ConfigAddHost,
     ConfigSelectHost,
     ConfigDeleteHost,
+    Discover,
 };
 
 // Settings that replace the profile's for this run only; they are never saved.
@@ -37,6 +40,13 @@ struct RunOverrides {
 constexpr int kDefaultJobs = 8;
 constexpr int kMostJobs = 64;
 
+// What discover probes, how long it waits and how it prints.
+struct DiscoverOptions {
+    std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
+    int timeoutMs = 1500;
+    std::string community = "public";
+};
+
 struct Invocation {
     Command command = Command::Help;
     RunOverrides overrides;
@@ -49,6 +59,7 @@ struct Invocation {
     std::string output;                   // -o FILE; empty when not given
     std::string host;                     // restart HOST, config add-host HOST
     int value = 0;  // config port/type value, config select-host/delete-host INDEX
+    DiscoverOptions discover;
 };
 
 struct ParseResult {

@@ -60,6 +60,8 @@ std::string ProgressLabel(Command command) {
             return "Firmware Upgrade";
         case Command::Restart:
             return "Restart";
+        case Command::Discover:
+            return "Discover";
         default:
             return "";
     }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/discover_command.h"
 #include "cli/host_list.h"
 #include "cli/host_pool.h"
 #include "cli/interrupt.h"
@@ -201,13 +202,20 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     {
         InterruptGuard interruptGuard(dialog);
         HostResult record;
-        status = RunWithConnection(console, invocation, dialog, sink, record);
+        const bool discovering = invocation.command == Command::Discover;
+        if (discovering) {
+            status = RunDiscover(console, invocation.discover, invocation.json, dialog,
+                                 progress.get());
+        } else {
+            status = RunWithConnection(console, invocation, dialog, sink, record);
+        }
         if (progress)
             progress->Clear();
         if (Interrupted())
             status = kExitCancelled;
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
-        if (invocation.json) {
+        // Discover writes its machines as its own lines instead.
+        if (invocation.json && !discovering) {
             record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - started)
                             .count();

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace platform {
 namespace {
@@ -15,6 +16,11 @@ void RealSleep(int milliseconds) {
     timespec rest{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
     while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
     }
+}
+
+long long RealNow() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -31,6 +37,16 @@ void Sleep(int milliseconds) {
     } else {
         RealSleep(milliseconds);
     }
+}
+
+long long NowMilliseconds() {
+    return g_clock != nullptr ? g_clock->Now() : RealNow();
+}
+
+int Poll(pollfd* fds, nfds_t count, int milliseconds) {
+    if (g_clock != nullptr)
+        return g_clock->Poll(fds, count, milliseconds);
+    return ::poll(fds, count, milliseconds);
 }
 
 }  // namespace platform

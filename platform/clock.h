@@ -1,6 +1,9 @@
-// Every fixed wait of the program goes through Sleep, so tests can record waits instead of
-// spending them.
+// Every fixed wait of the program goes through Sleep, and every wait that watches sockets
+// through Poll, so tests can record waits instead of spending them; Now reads the same
+// clock.
 #pragma once
+
+#include <poll.h>
 
 #include <functional>
 #include <vector>
@@ -11,6 +14,8 @@ class Clock {
   public:
     virtual ~Clock() = default;
     virtual void Sleep(int milliseconds) = 0;
+    virtual long long Now() = 0;
+    virtual int Poll(pollfd* fds, nfds_t count, int milliseconds) = 0;
 };
 
 // Installs the process-wide clock and returns the previous one (nullptr is the real clock).
@@ -19,8 +24,16 @@ Clock* SetClock(Clock* clock);
 // Blocks for the given time without handling any events.
 void Sleep(int milliseconds);
 
+// Milliseconds on a clock that never goes back (a fake clock's: the sum of its waits).
+long long NowMilliseconds();
+
+// Waits as poll() does for events on the descriptors, at most the given time.
+int Poll(pollfd* fds, nfds_t count, int milliseconds);
+
 // Records each requested wait instead of spending it. While installed it replaces the real
 // clock; onSleep, when set, runs at each wait so a test can change the world at that moment.
+// Its time is the sum of the waits. Poll looks at the descriptors without waiting; when none
+// is ready it records the wait as a Sleep and looks once more.
 class FakeClock : public Clock {
   public:
     FakeClock() : previous_(SetClock(this)) {}
@@ -33,6 +46,14 @@ class FakeClock : public Clock {
         total_ += milliseconds;
         if (onSleep)
             onSleep(milliseconds);
+    }
+    long long Now() override { return total_; }
+    int Poll(pollfd* fds, nfds_t count, int milliseconds) override {
+        const int ready = ::poll(fds, count, 0);
+        if (ready != 0 || milliseconds <= 0)
+            return ready;
+        Sleep(milliseconds);
+        return ::poll(fds, count, 0);
     }
 
     const std::vector<int>& Waits() const { return waits_; }

@@ -22,13 +22,8 @@ constexpr int kTagSequence = 0x30;
 constexpr int kSnmpPort = 161;
 constexpr int kReceiveTimeoutMs = 200;
 
-constexpr uint8_t kCommunity[] = {'p', 'u', 'b', 'l', 'i', 'c'};
-constexpr int kCommunityLength = sizeof kCommunity;
-
-// Octets between the version's length and the PDU length that the walk steps over: the
-// one-octet version value, the community tag, its length, six community octets ("public"
-// comes back as sent) and the PDU tag.
-constexpr int kVersionToPduLength = 10;
+// The largest content a short-form length can announce.
+constexpr int kShortFormLimit = 127;
 
 // Writes a message back to front: every element goes in reversed behind the elements
 // nested inside it, so each length is known when it is written. Finish turns the whole
@@ -186,6 +181,13 @@ int CSnmpMsg::BuildRequest(const char* oid, int pduType, int valueTag, const uin
     const int nameLength = EncodeOid(oid, name, kMaxOidContent);
     if (nameLength < 0)
         return -1;
+    // The message's content: version (3), community, the PDU header (2), request-id (6),
+    // error-status and error-index (6), the two sequence headers (4), the name and the value
+    // with their headers.
+    const int communityLength = static_cast<int>(community_.size());
+    const int content = 3 + 2 + communityLength + 2 + 6 + 6 + 4 + 2 + nameLength + 2 + valueLength;
+    if (content > kShortFormLimit)
+        return -1;
 
     ReverseWriter out(request_);
     int start = out.Position();
@@ -203,8 +205,8 @@ int CSnmpMsg::BuildRequest(const char* oid, int pduType, int valueTag, const uin
     out.Octet(4);
     out.Octet(kTagInteger);
     out.Header(pduType, 0);
-    out.Octets(kCommunity, kCommunityLength);
-    out.Octet(kCommunityLength);
+    out.Octets(reinterpret_cast<const uint8_t*>(community_.data()), communityLength);
+    out.Octet(communityLength);
     out.Octet(kTagOctetString);
     out.SmallInteger(0);  // version-1
     out.Header(kTagSequence, 0);
@@ -246,14 +248,17 @@ int CSnmpMsg::EncodeOid(const char* text, uint8_t* out, int capacity) {
     return used;
 }
 
-// The fixed steps: message header; version header and the fixed run up to the PDU length;
-// PDU length; request-id; error-status and error-index; variable-bindings and VarBind
-// headers; the name; the value.
+// The fixed steps: message header; version header and its one-octet value; community
+// header and the community (an agent echoes the request's, of whatever length); PDU tag and
+// length; request-id; error-status and error-index; variable-bindings and VarBind headers;
+// the name; the value.
 bool CSnmpMsg::ParseMessage(const uint8_t* message, int length, SnmpVarBind& fields) {
     fields = SnmpVarBind{};
     AnswerReader in(message, length);
+    int communityLength = 0;
     int pduLength = 0;
-    if (!SkipHeader(in) || !SkipHeader(in) || !in.Skip(kVersionToPduLength) ||
+    if (!SkipHeader(in) || !SkipHeader(in) || !in.Skip(1) || !in.Skip(1) ||
+        !in.Length(communityLength) || !in.Skip(communityLength) || !in.Skip(1) ||
         !in.Length(pduLength)) {
         return false;
     }

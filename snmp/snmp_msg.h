@@ -38,6 +38,8 @@ class CSnmpMsg : public CSocket {
     // Every length of a request is one short-form octet, so the object identifier content
     // must leave the outer SEQUENCE under 128 octets.
     static constexpr int kMaxOidContent = 90;
+    // The community a request carries unless told otherwise.
+    static constexpr const char* kDefaultCommunity = "public";
 
     // The request-id is the process id, so every request of one run carries the same one.
     CSnmpMsg();
@@ -68,6 +70,8 @@ class CSnmpMsg : public CSocket {
     int ResponseLength() const { return responseLength_; }
     const SnmpVarBind& Fields() const { return fields_; }
     void SetRequestId(uint32_t requestId) { requestId_ = requestId; }
+    // The community of the requests built from now on.
+    void SetCommunity(std::string community) { community_ = std::move(community); }
 
     // Exchange.
 
@@ -92,6 +96,7 @@ class CSnmpMsg : public CSocket {
     void AppendValueText(const std::string& text);
 
     uint32_t requestId_;
+    std::string community_ = kDefaultCommunity;
     uint8_t request_[kMessageSize] = {};
     int requestLength_ = kMessageSize;
     bool requestBuilt_ = false;

@@ -110,8 +110,14 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
     app::CPortSelectDlg ports;
     int restarts = 0;
     ports.SetRestartExchange([&](const std::string&, platform::CancelDialog&) { ++restarts; });
+    int finds = 0;
+    ports.SetMachineFinder([&](QWidget*) {
+        ++finds;
+        return std::nullopt;
+    });
     ExpectEnterPressesTheFocusedButton(ports);
     EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(finds, 1);
     ExpectEscapeCloses(ports, ports.RestartButton());
 
     app::CCommCancelDlg progress;

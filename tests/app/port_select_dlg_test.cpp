@@ -321,6 +321,7 @@ TEST(PortSelectDlg, HostControlsServeOnlyTheNetwork) {
                 EXPECT_EQ(d.HostBox()->isEnabled(), enabled) << "opened with " << open.openedWith;
                 EXPECT_EQ(d.DeleteHostButton()->isEnabled(), enabled);
                 EXPECT_EQ(d.RestartButton()->isEnabled(), enabled);
+                EXPECT_EQ(d.FindButton()->isEnabled(), enabled);
             };
             hostControlsEnabled(open.enabledAtOpen);
             const struct {

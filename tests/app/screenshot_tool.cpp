@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 #include <cstdio>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "app/app_icon.h"
 #include "app/comm_cancel_dlg.h"
 #include "app/find_dlg.h"
+#include "app/find_machines_dlg.h"
 #include "app/kelo_dlg.h"
 #include "app/message_box_sink.h"
 #include "app/port_select_dlg.h"
@@ -59,6 +61,37 @@ bool PortSelection(const QString& path, int portKind) {
     selection.hosts = {"192.168.1.20", "printer-2.example.net", "10.0.0.7"};
     selection.selectedHost = 1;
     return SaveFromModalLoop(dialog, path, [&] { dialog.Run(selection); });
+}
+
+// Find Machines after a sweep of a subnet, with a machine selected. The discovery is a stand-in
+// that reports sample machines: a screenshot never probes the network.
+bool FindMachines(const QString& path) {
+    using kelo::discover::FoundMachine;
+    const std::vector<FoundMachine> found = {
+        {0xC0A80114, {3}, "press-hall-3", "Framed packets machine", std::nullopt, 4},
+        {0xC0A8011F, {1, 2}, "kelo-lab-1", "Plain commands machine", "MDL:Type 1;", 3},
+        {0xC0A8012F, {4}, "line-4-packer", std::nullopt, std::nullopt, 7},
+        {0xC0A80166, {1, 2}, std::nullopt, std::nullopt, "MDL:Type 2;", 12},
+    };
+    app::CFindMachinesDlg dialog;
+    dialog.SubnetEdit()->setText("192.168.1.0/24");
+    dialog.SetRunner([&found](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
+                              const std::function<void(const FoundMachine&)>& onMachine) {
+        for (const FoundMachine& machine : found)
+            onMachine(machine);
+        return kelo::discover::DiscoveryResult{false, "", found};
+    });
+    bool saved = false;
+    QObject::connect(
+        &dialog, &app::CFindMachinesDlg::findingEnded, &dialog,
+        [&] {
+            dialog.MachineList()->setCurrentItem(dialog.MachineList()->topLevelItem(1));
+            saved = Save(dialog, path);
+            dialog.reject();
+        },
+        Qt::QueuedConnection);
+    dialog.exec();
+    return saved;
 }
 
 const char kSampleReport[] =
@@ -160,6 +193,7 @@ const std::vector<Shot>& Shots() {
          [](const QString& path) { return PortSelection(path, kelo::kPortNetwork); }},
         {"port_select_usb.png",
          [](const QString& path) { return PortSelection(path, kelo::kPortUsb); }},
+        {"find_machines.png", FindMachines},
     };
     return shots;
 }

@@ -104,7 +104,32 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"config", "add-host", "a\rb"},
                       std::vector<std::string>{"config", "colour", "red"},
                       std::vector<std::string>{"config", "-o", "x"},
-                      std::vector<std::string>{"--host", "h", "config", "type", "1"}));
+                      std::vector<std::string>{"--host", "h", "config", "type", "1"},
+                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/21"},
+                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/22", "--subnet",
+                                               "10.0.4.0/29"},
+                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/33"},
+                      std::vector<std::string>{"discover", "--subnet", "10.0.0/24"},
+                      std::vector<std::string>{"discover", "--timeout", "-5"},
+                      std::vector<std::string>{"discover", "--community", ""},
+                      std::vector<std::string>{"discover", "extra"},
+                      std::vector<std::string>{"--hosts", "list", "discover"}));
+
+// Blocks may overlap: an address counts once towards the limit.
+TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {
+    const ParseResult parse =
+        ParseCommandLine({"discover", "--subnet=10.0.0.0/22", "--subnet", "10.0.0.9", "--timeout",
+                          "200", "--community=lab", "--json"});
+    ASSERT_TRUE(parse.ok) << parse.error;
+    const DiscoverOptions& options = parse.invocation.discover;
+    ASSERT_EQ(options.subnets.size(), 2u);
+    EXPECT_EQ(options.subnets[1].prefix, 32);
+    EXPECT_EQ(options.timeoutMs, 200);
+    EXPECT_EQ(options.community, "lab");
+    EXPECT_TRUE(parse.invocation.json);
+    // --json is the one run option, also before the command.
+    EXPECT_TRUE(ParseCommandLine({"--json", "discover"}).invocation.json);
+}
 
 TEST(ConfigShow, ListsPortTypeAndHostsWithTheSelectedOneMarked) {
     ConnectionSettings settings;

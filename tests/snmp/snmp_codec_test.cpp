@@ -135,6 +135,28 @@ TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
     EXPECT_EQ(CSnmpMsg::EncodeOid("1.3.6.1", small, 3), 3);
 }
 
+// An agent echoes the community, so an answer to a request of another community carries it;
+// the request itself has the answer's layout and must parse to its own fields.
+TEST(SnmpRequest, CommunityOfAnyLengthThatLeavesShortFormLengths) {
+    CSnmpMsg message;
+    message.SetRequestId(0x1A2B);
+    message.SetCommunity("kelo-lab");
+    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", kPduGetRequest), 45);
+    EXPECT_EQ(ToHex(RequestOf(message)),
+              "30 2B 02 01 00 04 08 6B 65 6C 6F 2D 6C 61 62 A0 1C 02 04 00 00 1A 2B 02 01 00 02 01 "
+              "00 30 0E 30 0C 06 08 2B 06 01 02 01 01 05 00 05 00");
+    SnmpVarBind fields;
+    ASSERT_TRUE(CSnmpMsg::ParseMessage(message.Request(), message.RequestLength(), fields));
+    EXPECT_EQ(fields.request_id, 0x1A2B);
+    EXPECT_EQ(fields.oidname_length, 8);
+    EXPECT_EQ(fields.oidvalue_type, 0x05);
+
+    message.SetCommunity(std::string(93, 'c'));  // 128 octets of content: too long
+    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", kPduGetRequest), -1);
+    message.SetCommunity(std::string(92, 'c'));
+    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", kPduGetRequest), 129);
+}
+
 // ---- Answers --------------------------------------------------------------------------------
 
 TEST(SnmpAnswer, FieldsOfAGetResponse) {

@@ -1,0 +1,193 @@
+#include "app/find_machines_dlg.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "app/comm_cancel_dlg.h"
+#include "app/dialog_template.h"
+#include "discover/broadcast_addresses.h"
+#include "discover/shown_text.h"
+#include "platform/messages.h"
+
+namespace app {
+namespace {
+
+using kelo::discover::Address;
+using kelo::discover::FoundMachine;
+
+enum Column { kAddressColumn, kTypeColumn, kNameColumn };
+
+QString TypesText(const std::vector<int>& types) {
+    QStringList names;
+    for (int type : types)
+        names << QString("Type%1").arg(type);
+    return names.join(", ");
+}
+
+QString Shown(const std::optional<std::string>& value) {
+    return value ? QString::fromStdString(kelo::discover::ShownText(*value)) : QString();
+}
+
+}  // namespace
+
+CFindMachinesDlg::CFindMachinesDlg(QWidget* owner)
+    : QDialog(owner), runner_(kelo::discover::RunDiscovery) {
+    setWindowTitle("Find Machines");
+    setModal(true);
+    setFont(DialogFont());
+    CreateControls();
+}
+
+// 250 x 160 dialog units; the controls in tab order.
+void CFindMachinesDlg::CreateControls() {
+    const DialogUnits units(font());
+    setFixedSize(units.ToPixels(250, 160));
+
+    Place(new QLabel("Subnet:", this), units, 7, 9, 32, 8);
+    subnet_ = new QLineEdit(this);
+    subnet_->setPlaceholderText("empty: every local network");
+    subnet_->setToolTip("IPv4 blocks such as 192.168.1.0/24, at most 1024 addresses");
+    Place(subnet_, units, 40, 7, 140, 12);
+
+    find_ = new QPushButton("Find", this);
+    find_->setDefault(true);
+    Place(find_, units, 186, 6, 57, 14);
+    connect(find_, &QPushButton::clicked, this, &CFindMachinesDlg::OnFind);
+
+    list_ = new QTreeWidget(this);
+    list_->setRootIsDecorated(false);
+    list_->setHeaderLabels({"Address", "Type", "Name"});
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    Place(list_, units, 7, 25, 236, 108);
+    list_->setColumnWidth(kAddressColumn, units.ToPixels(68, 0).width());
+    list_->setColumnWidth(kTypeColumn, units.ToPixels(60, 0).width());
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CFindMachinesDlg::OnSelectionChanged);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, &CFindMachinesDlg::accept);
+
+    use_ = new QPushButton("Use", this);
+    use_->setEnabled(false);
+    Place(use_, units, 134, 139, 50, 14);
+    connect(use_, &QPushButton::clicked, this, &CFindMachinesDlg::accept);
+
+    cancel_ = new QPushButton("Cancel", this);
+    Place(cancel_, units, 193, 139, 50, 14);
+    connect(cancel_, &QPushButton::clicked, this, &CFindMachinesDlg::reject);
+}
+
+int CFindMachinesDlg::exec() {
+    QMetaObject::invokeMethod(this, &CFindMachinesDlg::OnFind, Qt::QueuedConnection);
+    return QDialog::exec();
+}
+
+// The blocks typed into the box (separated by spaces or commas), or every local network's
+// broadcast address when it is empty; nothing, after a message, when the text is no such
+// list.
+std::optional<kelo::discover::DiscoveryPlan> CFindMachinesDlg::PlanFromSubnetBox() {
+    kelo::discover::DiscoveryPlan plan;
+    const QStringList words =
+        subnet_->text().split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
+    if (words.isEmpty()) {
+        plan.broadcasts = kelo::discover::BroadcastAddresses();
+        return plan;
+    }
+    std::vector<kelo::discover::AddressBlock> blocks;
+    for (const QString& word : words) {
+        const auto block = kelo::discover::ParseAddressBlock(word.toStdString());
+        if (!block) {
+            platform::ShowText("'" + word.toStdString() +
+                               "' is no IPv4 subnet such as 192.168.1.0/24.");
+            return std::nullopt;
+        }
+        blocks.push_back(*block);
+    }
+    const auto hosts = kelo::discover::HostAddresses(blocks);
+    if (!hosts) {
+        platform::ShowText("The subnets hold more than " +
+                           std::to_string(kelo::discover::kMaxProbedAddresses) + " addresses.");
+        return std::nullopt;
+    }
+    plan.hosts = *hosts;
+    return plan;
+}
+
+// Runs one discovery on a progress window of this dialog's own, listing the machines afresh.
+void CFindMachinesDlg::OnFind() {
+    if (progress_ != nullptr)
+        return;  // one at a time: the progress window lets a second click through
+    if (const std::optional<kelo::discover::DiscoveryPlan> plan = PlanFromSubnetBox()) {
+        list_->clear();
+        machines_.clear();
+        for (QWidget* control : {static_cast<QWidget*>(subnet_), static_cast<QWidget*>(find_),
+                                 static_cast<QWidget*>(use_)}) {
+            control->setEnabled(false);
+        }
+        CCommCancelDlg progress(this);
+        progress_ = &progress;
+        const kelo::discover::DiscoveryResult result =
+            runner_(*plan, progress, [this](const FoundMachine& machine) { ShowMachine(machine); });
+        progress_ = nullptr;
+        subnet_->setEnabled(true);
+        find_->setEnabled(true);
+        OnSelectionChanged();
+        if (!result.error.empty())
+            platform::ShowText(result.error);
+    }
+    emit findingEnded();
+}
+
+// Keeps what is known of the machine, its row in address order; returns the row.
+int CFindMachinesDlg::Keep(const FoundMachine& machine) {
+    const auto at = std::lower_bound(
+        machines_.begin(), machines_.end(), machine.address,
+        [](const FoundMachine& listed, Address wanted) { return listed.address < wanted; });
+    const int row = static_cast<int>(at - machines_.begin());
+    if (at != machines_.end() && at->address == machine.address) {
+        *at = machine;
+    } else {
+        machines_.insert(at, machine);
+        list_->insertTopLevelItem(row, new QTreeWidgetItem);
+    }
+    return row;
+}
+
+void CFindMachinesDlg::ShowMachine(const FoundMachine& machine) {
+    QTreeWidgetItem* item = list_->topLevelItem(Keep(machine));
+    item->setText(kAddressColumn,
+                  QString::fromStdString(kelo::discover::AddressText(machine.address)));
+    item->setText(kTypeColumn, TypesText(machine.types));
+    item->setText(kNameColumn, Shown(machine.name));
+    item->setToolTip(kNameColumn, Shown(machine.description));
+}
+
+void CFindMachinesDlg::OnSelectionChanged() {
+    use_->setEnabled(progress_ == nullptr && list_->currentItem() != nullptr &&
+                     !list_->selectedItems().isEmpty());
+}
+
+void CFindMachinesDlg::accept() {
+    if (progress_ != nullptr)
+        return;
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = list_->indexOfTopLevelItem(selected.front());
+    if (row < 0 || row >= static_cast<int>(machines_.size()))
+        return;
+    chosen_ = machines_[static_cast<size_t>(row)];
+    QDialog::accept();
+}
+
+void CFindMachinesDlg::reject() {
+    if (progress_ != nullptr) {
+        progress_->reject();
+        return;
+    }
+    QDialog::reject();
+}
+
+}  // namespace app

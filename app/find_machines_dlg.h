@@ -1,0 +1,76 @@
+// CFindMachinesDlg: the modal dialog "Find Machines", opened from the port selection dialog.
+// It runs a discovery as it opens (by broadcast, or on the subnet in its box) and again on
+// Find, behind the progress window with Cancel, and lists each machine as its answers arrive;
+// Use (or a double click) ends it with the machine chosen.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <optional>
+
+#include "discover/run_discovery.h"
+
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace app {
+
+class CCommCancelDlg;
+
+class CFindMachinesDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    using Runner = std::function<kelo::discover::DiscoveryResult(
+        const kelo::discover::DiscoveryPlan& plan, platform::CancelDialog& progress,
+        const std::function<void(const kelo::discover::FoundMachine&)>& onMachine)>;
+
+    explicit CFindMachinesDlg(QWidget* owner = nullptr);
+
+    // Queues the first discovery, then runs the modal loop.
+    int exec() override;
+
+    // Replaces the discovery (kelo::discover::RunDiscovery by default).
+    void SetRunner(Runner runner) { runner_ = std::move(runner); }
+
+    // The machine chosen with Use; nothing before.
+    const std::optional<kelo::discover::FoundMachine>& Chosen() const { return chosen_; }
+
+    QLineEdit* SubnetEdit() const { return subnet_; }
+    QPushButton* FindButton() const { return find_; }
+    QTreeWidget* MachineList() const { return list_; }
+    QPushButton* UseButton() const { return use_; }
+    QPushButton* CancelButton() const { return cancel_; }
+
+  signals:
+    // A discovery has ended (run to its end, cancelled, or refused).
+    void findingEnded();
+
+  public slots:
+    // Use: ends the dialog with the selected machine.
+    void accept() override;
+    // Cancel, Esc or the window's close: while a discovery runs it cancels that instead.
+    void reject() override;
+
+  private:
+    void CreateControls();
+    void OnFind();
+    void OnSelectionChanged();
+    void ShowMachine(const kelo::discover::FoundMachine& machine);
+    int Keep(const kelo::discover::FoundMachine& machine);
+    std::optional<kelo::discover::DiscoveryPlan> PlanFromSubnetBox();
+
+    QLineEdit* subnet_ = nullptr;
+    QPushButton* find_ = nullptr;
+    QTreeWidget* list_ = nullptr;
+    QPushButton* use_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+
+    Runner runner_;
+    CCommCancelDlg* progress_ = nullptr;                  // while a discovery runs
+    std::vector<kelo::discover::FoundMachine> machines_;  // as listed, by address
+    std::optional<kelo::discover::FoundMachine> chosen_;
+};
+
+}  // namespace app

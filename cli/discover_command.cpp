@@ -1,0 +1,115 @@
+#include "cli/discover_command.h"
+
+#include <algorithm>
+#include <array>
+#include <nlohmann/json.hpp>
+
+#include "cli/interrupt.h"
+#include "cli/operations.h"
+#include "discover/broadcast_addresses.h"
+#include "discover/run_discovery.h"
+#include "discover/shown_text.h"
+
+namespace kelo::cli {
+namespace {
+
+constexpr size_t kTableDescription = 40;
+constexpr size_t kJsonStatus = 200;
+
+std::string TypesText(const std::vector<int>& types) {
+    std::string text;
+    for (int type : types)
+        text += (text.empty() ? "" : ",") + std::to_string(type);
+    return text;
+}
+
+// A text as shown, or "-" when the machine did not answer it.
+std::string CellText(const std::optional<std::string>& value, size_t limit = std::string::npos) {
+    return value ? discover::ShownText(*value, limit) : "-";
+}
+
+nlohmann::ordered_json JsonText(const std::optional<std::string>& value,
+                                size_t limit = std::string::npos) {
+    return value ? nlohmann::ordered_json(discover::ShownText(*value, limit))
+                 : nlohmann::ordered_json(nullptr);
+}
+
+// What to probe: the subnets' hosts, or every local network's broadcast address.
+discover::DiscoveryPlan PlanOf(const DiscoverOptions& options) {
+    discover::DiscoveryPlan plan;
+    plan.community = options.community;
+    plan.timeoutMs = options.timeoutMs;
+    if (options.subnets.empty()) {
+        plan.broadcasts = discover::BroadcastAddresses();
+    } else {
+        // The command line has held the subnets to the limit already.
+        plan.hosts = discover::HostAddresses(options.subnets).value_or(plan.hosts);
+    }
+    return plan;
+}
+
+}  // namespace
+
+std::string MachineTable(const std::vector<discover::FoundMachine>& machines) {
+    using Row = std::array<std::string, 4>;
+    std::vector<Row> rows{{"ADDRESS", "TYPES", "NAME", "DESCRIPTION"}};
+    for (const discover::FoundMachine& machine : machines) {
+        rows.push_back({discover::AddressText(machine.address), TypesText(machine.types),
+                        CellText(machine.name), CellText(machine.description, kTableDescription)});
+    }
+    std::array<size_t, 3> widths{};
+    for (const Row& row : rows) {
+        for (size_t column = 0; column < widths.size(); ++column)
+            widths[column] = std::max(widths[column], discover::CharacterCount(row[column]));
+    }
+    std::string table;
+    for (const Row& row : rows) {
+        for (size_t column = 0; column < widths.size(); ++column) {
+            table += row[column];
+            table.append(widths[column] + 2 - discover::CharacterCount(row[column]), ' ');
+        }
+        table += row[3] + "\n";
+    }
+    return table;
+}
+
+std::string MachineJsonLines(const std::vector<discover::FoundMachine>& machines) {
+    std::string lines;
+    for (const discover::FoundMachine& machine : machines) {
+        const nlohmann::ordered_json line = {
+            {"address", discover::AddressText(machine.address)},
+            {"types", machine.types},
+            {"name", JsonText(machine.name)},
+            {"description", JsonText(machine.description)},
+            {"status", JsonText(machine.status, kJsonStatus)},
+            {"ms", machine.ms},
+        };
+        lines += line.dump() + "\n";
+    }
+    return lines;
+}
+
+int RunDiscover(const Console& console, const DiscoverOptions& options, bool json,
+                platform::CancelDialog& dialog, ProgressLine* progress) {
+    const discover::DiscoveryPlan plan = PlanOf(options);
+    auto fail = [&](const std::string& reason) {
+        console.writeErr("kelo-cli: " + reason + "\n");
+        return kExitFailed;
+    };
+    if (options.subnets.empty() && plan.broadcasts.empty())
+        return fail("no network interface to broadcast on");
+    const discover::DiscoveryResult result = discover::RunDiscovery(plan, dialog);
+    if (progress != nullptr)
+        progress->Clear();
+    if (result.cancelled || Interrupted())
+        return kExitCancelled;
+    if (!result.error.empty())
+        return fail(result.error);
+    if (result.machines.empty())
+        return fail("no machine found");
+    const std::string text =
+        json ? MachineJsonLines(result.machines) : MachineTable(result.machines);
+    return PrintText(console.writeOut, text) ? kExitSuccess : kExitFailed;
+}
+
+}  // namespace kelo::cli

@@ -1,0 +1,108 @@
+// Find Machines against kelo-sim machines in this test's network namespace: a machine chosen
+// fills the host box and the type radio; the port dialog's OK keeps it, its Cancel discards it.
+#include "app/find_machines_dlg.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "app/port_select_dlg.h"
+#include "tests/sim/sim_process.h"
+
+namespace {
+
+using app::CFindMachinesDlg;
+using app::CPortSelectDlg;
+using sim_testing::SimProcess;
+using ::testing::ElementsAre;
+
+// Clicks Find... in the port dialog; inside Find Machines, types the subnet before the first
+// discovery runs and, once it has ended, chooses the machine at the address with Use or a
+// double click. Returns the rows Find Machines listed.
+std::vector<QStringList> FindAndChoose(CPortSelectDlg& port, const QString& address,
+                                       bool doubleClick) {
+    std::vector<QStringList> rows;
+    QTimer::singleShot(0, &port, [&] {
+        auto* finder = qobject_cast<CFindMachinesDlg*>(QApplication::activeModalWidget());
+        if (finder == nullptr)
+            return port.reject();  // Find Machines did not open: the checks below fail
+        finder->SubnetEdit()->setText("127.0.9.0/29");
+        auto choose = [&rows, finder, address, doubleClick] {
+            QTreeWidget* list = finder->MachineList();
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem* item = list->topLevelItem(i);
+                rows.push_back({item->text(0), item->text(1), item->text(2)});
+            }
+            const QList<QTreeWidgetItem*> found = list->findItems(address, Qt::MatchExactly);
+            if (found.size() != 1)
+                return finder->reject();
+            if (doubleClick) {
+                // A double click arrives as a press, a release and the double click.
+                const QPoint at = list->visualItemRect(found.front()).center();
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+            } else {
+                list->setCurrentItem(found.front());
+                QTest::mouseClick(finder->UseButton(), Qt::LeftButton);
+            }
+        };
+        QObject::connect(finder, &CFindMachinesDlg::findingEnded, finder, choose,
+                         Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    });
+    QTest::mouseClick(port.FindButton(), Qt::LeftButton);
+    return rows;
+}
+
+TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
+    SimProcess type2({"--type", "2", "--bind", "127.0.9.1"});
+    SimProcess type4({"--type", "4", "--bind", "127.0.9.2"});
+    ASSERT_TRUE(type2.Listening() && type4.Listening());
+    // Type3 checked, "alpha" selected.
+    kelo::PortSelection selection{kelo::kPortNetwork, 2, 0, {"alpha", "127.0.9.2"}};
+
+    // Use on a new address: it joins the list, selected; Type3 gives way to Type1. OK keeps it.
+    CPortSelectDlg first;
+    QTimer::singleShot(0, &first, [&first] {
+        const auto rows = FindAndChoose(first, "127.0.9.1", false);
+        EXPECT_THAT(rows,
+                    ElementsAre(QStringList{"127.0.9.1", "Type1, Type2", "kelo-sim-127.0.9.1"},
+                                QStringList{"127.0.9.2", "Type4", "kelo-sim-127.0.9.2"}));
+        EXPECT_EQ(first.HostBox()->currentText(), "127.0.9.1");
+        EXPECT_TRUE(first.TypeRadio(0)->isChecked());
+        QTest::mouseClick(first.OkButton(), Qt::LeftButton);
+    });
+    ASSERT_TRUE(first.Run(selection));
+    EXPECT_THAT(selection.hosts, ElementsAre("alpha", "127.0.9.2", "127.0.9.1"));
+    EXPECT_EQ(selection.selectedHost, 2);
+    EXPECT_EQ(selection.typeValue, 0);
+
+    // A double click on a listed address selects its entry and checks Type4; Cancel discards.
+    CPortSelectDlg second;
+    QTimer::singleShot(0, &second, [&second] {
+        FindAndChoose(second, "127.0.9.2", true);
+        EXPECT_EQ(second.HostBox()->currentIndex(), 1);
+        EXPECT_EQ(second.HostBox()->count(), 3);
+        EXPECT_TRUE(second.TypeRadio(3)->isChecked());
+        QTest::mouseClick(second.CancelButton(), Qt::LeftButton);
+    });
+    EXPECT_FALSE(second.Run(selection));
+    EXPECT_THAT(selection.hosts, ElementsAre("alpha", "127.0.9.2", "127.0.9.1"));
+    EXPECT_EQ(selection.selectedHost, 2);
+    EXPECT_EQ(selection.typeValue, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,227 @@
+// Discovery's pieces without a network namespace: address blocks, texts from the network as
+// shown, and the probe schedule against an agent on loopback, timed by the fake clock.
+#include "discover/discovery.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "discover/shown_text.h"
+#include "platform/clock.h"
+#include "tests/snmp/ber_bytes.h"
+
+namespace kelo::discover {
+namespace {
+
+using test::Bytes;
+using test::Cat;
+using test::Hex;
+using test::Tlv;
+using ::testing::ElementsAre;
+
+TEST(AddressBlock, HostAddressesLeaveOutNetworkAndBroadcast) {
+    const struct {
+        std::vector<std::string> blocks;
+        std::optional<size_t> count;  // nullopt: refused
+        std::string first, last;
+    } cases[] = {
+        {{"192.0.2.77/24"}, 254, "192.0.2.1", "192.0.2.254"},
+        {{"192.0.2.7"}, 1, "192.0.2.7", "192.0.2.7"},
+        {{"192.0.2.6/31"}, 2, "192.0.2.6", "192.0.2.7"},
+        {{"10.0.0.0/22"}, 1022, "10.0.0.1", "10.0.3.254"},
+        {{"10.0.0.0/22", "10.0.2.0/23", "10.0.0.5"}, 1022, "10.0.0.1", "10.0.3.254"},
+        {{"10.0.0.0/22", "10.0.4.0/30"}, 1024, "10.0.0.1", "10.0.4.2"},
+        {{"10.0.0.0/22", "10.0.4.0/29"}, std::nullopt, "", ""},
+        {{"10.0.0.0/21"}, std::nullopt, "", ""},
+        {{"0.0.0.0/0"}, std::nullopt, "", ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<AddressBlock> blocks;
+        for (const std::string& text : c.blocks)
+            blocks.push_back(ParseAddressBlock(text).value());
+        const auto hosts = HostAddresses(blocks);
+        ASSERT_EQ(hosts.has_value(), c.count.has_value()) << c.blocks[0];
+        if (!hosts)
+            continue;
+        EXPECT_EQ(hosts->size(), *c.count) << c.blocks[0];
+        EXPECT_EQ(AddressText(hosts->front()), c.first) << c.blocks[0];
+        EXPECT_EQ(AddressText(hosts->back()), c.last) << c.blocks[0];
+    }
+    for (const char* bad : {"", "192.0.2.0/", "192.0.2.0/33", "192.0.2.0/-1", "192.0.2.0/+8",
+                            "192.0.2/24", "192.0.2.0/24x", "printer/24", "192.0.2.0 /24"}) {
+        EXPECT_FALSE(ParseAddressBlock(bad)) << bad;
+    }
+}
+
+TEST(ShownText, ReplacesControlsAndBrokenUtf8AndCutsWholeCharacters) {
+    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+    const struct {
+        std::string bytes;
+        size_t limit;
+        std::string shown;
+    } cases[] = {
+        {"Kelo simulated machine", 40, "Kelo simulated machine"},
+        {"red\x1b[31m!\r\n", 40, "red" + r + "[31m!" + r + r},
+        {std::string("a\0b", 3), 40, "a" + r + "b"},
+        {"\xC2\x9B[2J", 40, r + "[2J"},                       // C1 CSI
+        {"\xFF\xC0\xAF", 40, r + r + r},                      // not UTF-8, overlong
+        {"\xED\xA0\x80", 40, r + r + r},                      // a surrogate
+        {"\xE2\x82", 40, r + r},                              // cut short
+        {"\xC3\xA4\xC3\xB6\xC3\xBC", 2, "\xC3\xA4\xC3\xB6"},  // äöü cut to äö
+        {"0123456789", 4, "0123"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ShownText(c.bytes, c.limit), c.shown)
+            << test::ToHex(Bytes(c.bytes.begin(), c.bytes.end()));
+    }
+    EXPECT_EQ(CharacterCount("a\xC3\xA4\xEF\xBF\xBD"), 3u);
+}
+
+// ---- The probe schedule ---------------------------------------------------------------------
+
+// Object identifier contents of the three questions.
+const Bytes kStatusName = Hex("2B 06 01 04 01 89 4D 02 02 02 01 18 01");
+const Bytes kSysName = Hex("2B 06 01 02 01 01 05 00");
+
+// A UDP socket on an address of loopback; every port probed is its port number, on which no
+// TCP listener waits, so the port probes are refused.
+class LoopbackSocket {
+  public:
+    explicit LoopbackSocket(const char* address, uint16_t port = 0)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+        sockaddr_in local{AF_INET, htons(port), {}, {}};
+        ::inet_pton(AF_INET, address, &local.sin_addr);
+        socklen_t size = sizeof local;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), size);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size);
+        port_ = ntohs(local.sin_port);
+    }
+    ~LoopbackSocket() { ::close(fd_); }
+    uint16_t Port() const { return port_; }
+
+    // The datagrams waiting, with where each came from.
+    std::vector<std::pair<Bytes, sockaddr_in>> Take() {
+        std::vector<std::pair<Bytes, sockaddr_in>> taken;
+        Bytes buffer(2048);
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        for (ssize_t got; (got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
+                                            reinterpret_cast<sockaddr*>(&from), &size)) >= 0;) {
+            taken.emplace_back(Bytes(buffer.begin(), buffer.begin() + got), from);
+        }
+        return taken;
+    }
+    void SendTo(const sockaddr_in& to, const Bytes& datagram) {
+        ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    }
+
+  private:
+    int fd_;
+    uint16_t port_ = 0;
+};
+
+// A request of community "public" has its request-id element at 15 and its name at 33.
+Bytes RequestIdOf(const Bytes& request) {
+    return Bytes(request.begin() + 15, request.begin() + 21);
+}
+Bytes NameOf(const Bytes& request) {
+    return Bytes(request.begin() + 33, request.begin() + 33 + request[32]);
+}
+
+Bytes AnswerTo(const Bytes& request, uint8_t errorStatus, const Bytes& value) {
+    const Bytes varBind = Tlv(0x30, Cat({Tlv(0x06, NameOf(request)), value}));
+    const Bytes pdu = Tlv(0xA2, Cat({RequestIdOf(request), Bytes{0x02, 0x01, errorStatus},
+                                     Hex("02 01 00"), Tlv(0x30, varBind)}));
+    return Tlv(0x30, Cat({Hex("02 01 00"), Tlv(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
+}
+
+class ProbeSchedule : public ::testing::Test {
+  protected:
+    DiscoveryPlan Plan(bool broadcast) {
+        DiscoveryPlan plan;
+        const std::vector<Address> loopback{0x7F000001};
+        (broadcast ? plan.broadcasts : plan.hosts) = loopback;
+        plan.ports = {agent_.Port(), agent_.Port(), agent_.Port()};
+        return plan;
+    }
+
+    // Runs the discovery to its end; at each wait the agent's script sees the requests that
+    // arrived, with the time they went out.
+    std::vector<FoundMachine> Run(
+        const DiscoveryPlan& plan,
+        std::function<void(long long sentAt, const Bytes&, const sockaddr_in&)> script) {
+        clock_.Clear();
+        clock_.onSleep = [&](int milliseconds) {
+            for (const auto& [request, from] : agent_.Take()) {
+                requests_.emplace_back(clock_.Total() - milliseconds, request);
+                script(clock_.Total() - milliseconds, request, from);
+            }
+        };
+        Discovery discovery(plan);
+        std::string error;
+        EXPECT_TRUE(discovery.Start(error)) << error;
+        while (discovery.Step(60000)) {
+        }
+        return discovery.Machines();
+    }
+
+    platform::FakeClock clock_;
+    LoopbackSocket agent_{"127.0.0.1"};
+    std::vector<std::pair<long long, Bytes>> requests_;  // when each went out
+};
+
+TEST_F(ProbeSchedule, SilentAgentGetsTheRequestThreeTimesThenTheTimeOut) {
+    DiscoveryPlan plan = Plan(false);
+    plan.timeoutMs = 1200;
+    EXPECT_TRUE(Run(plan, [](long long, const Bytes&, const sockaddr_in&) {}).empty());
+    ASSERT_EQ(requests_.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(requests_[i].first, static_cast<long long>(500 * i));
+        EXPECT_EQ(requests_[i].second, requests_[0].second) << "the same request-id each time";
+    }
+    EXPECT_EQ(NameOf(requests_[0].second), kStatusName);
+    EXPECT_EQ(clock_.Total(), 1000 + 1200);
+}
+
+// The agent misses the first status request. An answer from another address is taken only
+// from a broadcast; the name is asked on its own, and a noSuchName for the description
+// leaves the machine found.
+TEST_F(ProbeSchedule, AnswerToARepeatCountsOnceAndOnlyFromAnAddressAsked) {
+    for (const bool broadcast : {false, true}) {
+        requests_.clear();
+        LoopbackSocket stranger("127.0.0.2", agent_.Port());
+        const auto machines = Run(
+            Plan(broadcast), [&](long long sentAt, const Bytes& request, const sockaddr_in& from) {
+                const Bytes name = NameOf(request);
+                if (name == kStatusName && sentAt == 500) {
+                    const Bytes answer = AnswerTo(request, 0, test::OctetString("MDL:Type 1;"));
+                    stranger.SendTo(from, answer);
+                    agent_.SendTo(from, answer);
+                    agent_.SendTo(from, answer);
+                } else if (name == kSysName) {
+                    agent_.SendTo(from, AnswerTo(request, 0, test::OctetString("m1")));
+                } else if (name != kStatusName) {
+                    agent_.SendTo(from, AnswerTo(request, 2, Hex("05 00")));
+                }
+            });
+        ASSERT_EQ(machines.size(), broadcast ? 2u : 1u);
+        EXPECT_EQ(AddressText(machines.back().address), broadcast ? "127.0.0.2" : "127.0.0.1");
+        const FoundMachine& machine = machines[0];
+        EXPECT_EQ(AddressText(machine.address), "127.0.0.1");
+        EXPECT_THAT(machine.types, ElementsAre(1, 2));
+        EXPECT_EQ(machine.status, "MDL:Type 1;");
+        EXPECT_EQ(machine.name, "m1");
+        EXPECT_EQ(machine.description, std::nullopt);
+        EXPECT_EQ(machine.ms, 1000) << "from the first request, seen when the wait ended";
+        // The status twice (an answer ends a request to one address, not a broadcast), then
+        // one request for each of the other two questions.
+        EXPECT_EQ(requests_.size(), broadcast ? 5u : 4u);
+    }
+}
+
+}  // namespace
+}  // namespace kelo::discover
