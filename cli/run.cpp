@@ -204,8 +204,8 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         HostResult record;
         const bool discovering = invocation.command == Command::Discover;
         if (discovering) {
-            status = RunDiscover(console, invocation.discover, invocation.json, dialog,
-                                 progress.get());
+            status =
+                RunDiscover(console, invocation.discover, invocation.json, dialog, progress.get());
         } else {
             status = RunWithConnection(console, invocation, dialog, sink, record);
         }
