@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "platform/trace.h"
+
 namespace platform {
 namespace {
 
@@ -26,6 +28,8 @@ Clock* SetClock(Clock* clock) {
 }
 
 void Sleep(int milliseconds) {
+    if (TraceSink* sink = ActiveTraceSink())
+        sink->Wait(milliseconds);
     if (g_clock != nullptr) {
         g_clock->Sleep(milliseconds);
     } else {

@@ -1,0 +1,158 @@
+#include "platform/trace_text_writer.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace platform {
+namespace {
+
+constexpr size_t kRowBytes = 16;
+
+// One row: offset, the bytes in hex (short rows padded so the ASCII lines up), the ASCII.
+void AppendRow(std::string& out, const uint8_t* data, size_t offset, size_t count) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%06zx", offset);
+    out += text;
+    for (size_t i = 0; i < kRowBytes; ++i) {
+        if (i < count) {
+            std::snprintf(text, sizeof text, " %02x", data[offset + i]);
+            out += text;
+        } else {
+            out += "   ";
+        }
+    }
+    out += "  >";
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t c = data[offset + i];
+        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+    }
+    out += "<\n";
+}
+
+void AppendRows(std::string& out, const uint8_t* data, size_t from, size_t to) {
+    for (size_t offset = from; offset < to; offset += kRowBytes)
+        AppendRow(out, data, offset, std::min(kRowBytes, to - offset));
+}
+
+// The bytes of [from, to) that the trace shows: all of them, or for a bulk payload only
+// those within its first and last kBulkShown bytes.
+void AppendShown(std::string& out, const TraceBlock& block, size_t from, size_t to) {
+    if (from >= to)
+        return;
+    if (block.size <= kBulkThreshold) {
+        AppendRows(out, block.data, from, to);
+        return;
+    }
+    const size_t headEnd = kBulkShown;
+    const size_t tailStart = block.size - kBulkShown;
+    AppendRows(out, block.data, from, std::min(to, headEnd));
+    const size_t gapFrom = std::max(from, headEnd);
+    const size_t gapTo = std::min(to, tailStart);
+    if (gapFrom < gapTo)
+        out += "<" + ByteCount(gapTo - gapFrom) + " not shown>\n";
+    AppendRows(out, block.data, std::max(from, tailStart), to);
+}
+
+const char* Arrow(TraceDirection direction) {
+    return direction == TraceDirection::kToMachine ? ">" : "<";
+}
+
+}  // namespace
+
+int64_t RealTimeMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+std::string UtcTimeText(int64_t microseconds) {
+    const time_t seconds = static_cast<time_t>(microseconds / 1000000);
+    tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ",
+                  static_cast<int>(microseconds % 1000000 / 1000));
+    return text;
+}
+
+std::string TraceRows(const TraceBlock& block) {
+    std::string out;
+    size_t position = 0;
+    for (const TraceHiddenRange& range : block.hidden) {
+        AppendShown(out, block, position, range.offset);
+        out += "<access code, " + std::to_string(range.length) + " characters, not shown>\n";
+        position = range.offset + range.length;
+    }
+    AppendShown(out, block, position, block.size);
+    return out;
+}
+
+TraceTextWriter::TraceTextWriter(TraceOutput output, TraceClock clock)
+    : output_(std::move(output)), clock_(std::move(clock)) {}
+
+void TraceTextWriter::Write(const std::string& what, const std::string& rows) {
+    const std::string text = UtcTimeText(clock_()) + " " + what + "\n" + rows;
+    output_(text.data(), text.size());
+}
+
+void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result,
+                             const std::string& detail) {
+    const TraceEndpoints& ends = channel.Endpoints();
+    const bool network =
+        ends.transport == TraceTransport::kTcp || ends.transport == TraceTransport::kUdp;
+    const std::string verb = ends.transport == TraceTransport::kTcp ? " connect: " : " open: ";
+    std::string outcome;
+    switch (result) {
+        case TraceOpenResult::kOpened:
+            outcome = network ? "from " + AddressText(ends.localAddress, ends.localPort) : "opened";
+            break;
+        case TraceOpenResult::kRefused:
+            outcome = "refused (" + detail + ")";
+            break;
+        case TraceOpenResult::kNoAnswer:
+            outcome = detail;
+            break;
+        case TraceOpenResult::kFailed:
+            outcome = "failed (" + detail + ")";
+            break;
+    }
+    Write(channel.Name() + verb + outcome);
+}
+
+void TraceTextWriter::Bytes(const TraceChannel& channel, const TraceBlock& block) {
+    std::string what = channel.Name() + " " + Arrow(block.direction) + " " + ByteCount(block.size);
+    if (!block.decoding.empty())
+        what += ": " + block.decoding;
+    Write(what, TraceRows(block));
+}
+
+void TraceTextWriter::PeerClosed(const TraceChannel& channel) {
+    Write(channel.Name() + " closed by the machine");
+}
+
+void TraceTextWriter::Closed(const TraceChannel& channel) {
+    Write(channel.Name() + " close");
+}
+
+void TraceTextWriter::Note(const TraceChannel& channel, const std::string& text) {
+    Write(channel.Name() + " " + text);
+}
+
+void TraceTextWriter::Wait(int milliseconds) {
+    Write("wait " + std::to_string(milliseconds) + " ms");
+}
+
+void TraceTextWriter::Cancel() {
+    Write("Cancel");
+}
+
+void TraceTextWriter::Message(const std::string& text) {
+    Write("message " +
+          QuotedPreview(reinterpret_cast<const uint8_t*>(text.data()), text.size(), text.size()));
+}
+
+}  // namespace platform
