@@ -2,7 +2,17 @@
 
 #include <vector>
 
+#include "link/frame_trace.h"
+
 namespace kelo {
+
+CMegaPut::CMegaPut(uint16_t port) : port_(port) {
+    SetTraceDecoder(MakePacketLinkDecoder);
+}
+
+CMega9100Put::CMega9100Put() {
+    SetTraceDecoder(MakeRawDataDecoder);
+}
 
 int CMegaPut::Open(const std::string& host, const std::string& queue) {
     queue_ = queue;
