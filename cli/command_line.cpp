@@ -80,6 +80,20 @@ std::optional<std::string> TakeNoProgress(const std::string&, Invocation& invoca
     return std::nullopt;
 }
 
+std::optional<std::string> TakeTrace(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "--trace needs a file name";
+    invocation.traceFile = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeCapture(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "--pcap needs a file name";
+    invocation.captureFile = value;
+    return std::nullopt;
+}
+
 std::optional<std::string> TakeOutput(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "-o needs a file name";
@@ -95,6 +109,10 @@ constexpr OptionSpec kRunOptions[] = {
     {"--port", "KIND", "[--port network|parallel|usb]", "use this port kind for this run only",
      TakePort},
     {"--no-progress", nullptr, "[--no-progress]", "draw no progress line", TakeNoProgress},
+    {"--trace", "FILE", "[--trace FILE]", "append a protocol trace to FILE (- standard error)",
+     TakeTrace},
+    {"--pcap", "FILE", "[--pcap FILE]", "write the network traffic to FILE as a capture",
+     TakeCapture},
     // Where get-report, open-report and get-params write; the commands describe it.
     {"-o", "FILE", nullptr, nullptr, TakeOutput},
 };

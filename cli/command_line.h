@@ -37,10 +37,12 @@ struct Invocation {
     Command command = Command::Help;
     RunOverrides overrides;
     bool showProgress = true;
-    std::string file;    // the FILE of open-report, put-params, upgrade
-    std::string output;  // -o FILE; empty when not given
-    std::string host;    // restart HOST, config add-host HOST
-    int value = 0;       // config port/type value, config select-host/delete-host INDEX
+    std::string traceFile;    // --trace FILE: the text trace ("-" standard error); empty: none
+    std::string captureFile;  // --pcap FILE: the capture file; empty: none
+    std::string file;         // the FILE of open-report, put-params, upgrade
+    std::string output;       // -o FILE; empty when not given
+    std::string host;         // restart HOST, config add-host HOST
+    int value = 0;            // config port/type value, config select-host/delete-host INDEX
 };
 
 struct ParseResult {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -13,6 +14,7 @@
 #include "link/device_link.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "platform/trace_session.h"
 
 namespace kelo::cli {
 namespace {
@@ -84,6 +86,24 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     return RunDeviceCommand(context, invocation) ? kExitSuccess : kExitFailed;
 }
 
+// The text trace of --trace, else of KELO_TRACE; empty for none.
+std::string TextTracePath(const Invocation& invocation) {
+    if (!invocation.traceFile.empty())
+        return invocation.traceFile;
+    const char* fromEnvironment = std::getenv("KELO_TRACE");
+    return fromEnvironment != nullptr ? fromEnvironment : "";
+}
+
+// Starts the trace files the run asks for. One that cannot be opened is reported and the
+// run goes on without it.
+void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
+    const std::string textPath = TextTracePath(invocation);
+    if (!textPath.empty())
+        trace.StartText(textPath);
+    if (!invocation.captureFile.empty())
+        trace.StartCapture(invocation.captureFile);
+}
+
 }  // namespace
 
 Console SystemConsole() {
@@ -109,8 +129,10 @@ int RunCommandLine(const std::vector<std::string>& arguments, const Console& con
                                                                                  : kExitFailed;
     }
 
+    // A text trace on standard error would be torn apart by the progress line.
+    const bool traceOnStandardError = TextTracePath(invocation) == "-";
     std::unique_ptr<ProgressLine> progress;
-    if (invocation.showProgress && console.errIsTerminal) {
+    if (invocation.showProgress && console.errIsTerminal && !traceOnStandardError) {
         progress = std::make_unique<ProgressLine>(console.writeErr);
         progress->SetLabel(ProgressLabel(invocation.command));
     }
@@ -119,6 +141,13 @@ int RunCommandLine(const std::vector<std::string>& arguments, const Console& con
     TerminalCancelDialog dialog;
     if (progress)
         AttachProgressLine(dialog, *progress);
+    // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
+    platform::TraceSession trace([&console, &progress](const std::string& problem) {
+        if (progress)
+            progress->Clear();
+        console.writeErr("kelo-cli: protocol trace: " + problem + "\n");
+    });
+    StartTraces(trace, invocation);
 
     int status = kExitSuccess;
     {
