@@ -1,0 +1,73 @@
+// trace_cost report|upgrade HOST ROUNDS [TRACE_FILE]: runs a type 3 Get Report (ROUNDS times)
+// or a 64 MiB firmware upgrade (ROUNDS times) against kelo-sim at HOST and prints the
+// median seconds of one operation. With TRACE_FILE the text trace runs into that file.
+// bench/trace/compare.sh runs it from a build with the trace's hooks and one without.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "link/device_link.h"
+#include "platform/clock.h"
+#include "platform/headless_cancel_dialog.h"
+#include "platform/message_recorder.h"
+#include "platform/trace_session.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kImageSize = 64u << 20;
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: trace_cost report|upgrade HOST ROUNDS [TRACE_FILE]\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const int rounds = std::max(1, std::atoi(argv[3]));
+    platform::TraceSession trace(
+        [](const std::string& problem) { std::fprintf(stderr, "trace: %s\n", problem.c_str()); });
+    if (argc > 4 && !trace.StartText(argv[4]))
+        return 1;
+
+    // The fixed waits (restart) are recorded, not spent: only the exchanges are timed.
+    platform::FakeClock clock;
+    platform::MessageRecorder messages;
+    platform::HeadlessCancelDialog dialog;
+    kelo::CDeviceLink link(dialog, "/nonexistent/kelo.INI");
+    link.DiscardSettingsOnExit();
+    link.MutableSettings() = {kelo::kPortNetwork, 0, 2, {argv[2]}};
+    std::vector<uint8_t> image(mode == "upgrade" ? kImageSize : 0);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+
+    std::vector<double> seconds;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = Clock::now();
+        bool done = false;
+        if (mode == "report") {
+            std::string report;
+            done = link.GetReport(report) && !report.empty();
+        } else {
+            messages.Clear();
+            link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+            done = messages.Texts() == std::vector<std::string>{"Done."};
+        }
+        if (!done) {
+            std::fprintf(stderr, "%s failed in round %d\n", mode.c_str(), round + 1);
+            return 1;
+        }
+        seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    std::printf("%.9f\n", Median(seconds));
+    return 0;
+}
