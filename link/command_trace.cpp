@@ -50,8 +50,12 @@ class LocalPortDecoder : public platform::TraceDecoder {
 std::string CommandReader::Describe(const uint8_t* data, size_t size) {
     if (StartsWith(data, size, platform::kAccessLinePrefix, platform::kAccessLinePrefixLength)) {
         expect_ = Expect::kCommand;
+        const size_t code =
+            std::min<size_t>(size - platform::kAccessLinePrefixLength, platform::kAccessCodeLength);
+        const size_t rest = size - platform::kAccessLinePrefixLength - code;
         return std::string("access line \"") + platform::kAccessLinePrefix + "\" <access code, " +
-               std::to_string(size - platform::kAccessLinePrefixLength) + " characters, not shown>";
+               std::to_string(code) + " characters, not shown>" +
+               (rest > 0 ? ", then " + ByteCount(rest) : "");
     }
     switch (expect_) {
         case Expect::kFirmware:
