@@ -104,11 +104,13 @@ void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result
     const TraceEndpoints& ends = channel.Endpoints();
     const bool network =
         ends.transport == TraceTransport::kTcp || ends.transport == TraceTransport::kUdp;
-    const std::string verb = ends.transport == TraceTransport::kTcp ? " connect: " : " open: ";
+    const bool tcp = ends.transport == TraceTransport::kTcp;
     std::string outcome;
     switch (result) {
         case TraceOpenResult::kOpened:
-            outcome = network ? "from " + AddressText(ends.localAddress, ends.localPort) : "opened";
+            outcome = tcp ? "connected" : "opened";
+            if (network)
+                outcome += " from " + AddressText(ends.localAddress, ends.localPort);
             break;
         case TraceOpenResult::kRefused:
             outcome = "refused (" + detail + ")";
@@ -120,7 +122,7 @@ void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result
             outcome = "failed (" + detail + ")";
             break;
     }
-    Write(channel.Name() + verb + outcome);
+    Write(channel.Name() + (tcp ? " connect: " : " open: ") + outcome);
 }
 
 void TraceTextWriter::Bytes(const TraceChannel& channel, const TraceBlock& block) {

@@ -243,6 +243,8 @@ TEST(PcapngCapture, ExchangesBecomeConsistentPackets) {
         {TraceTransport::kUdp, {kConnect, kSend3, kReceive2, kClose}, {"> U 3", "< U 2"}},
     };
     const std::string big(70000, 'b');
+    const std::string three = "abc";
+    const std::string two = "xy";
     for (const auto& c : cases) {
         std::string file;
         PcapngTraceWriter writer([&](const void* data, size_t size) {
@@ -251,7 +253,7 @@ TEST(PcapngCapture, ExchangesBecomeConsistentPackets) {
         TraceChannel channel;
         channel.SetEndpoints({c.transport, 0x7F000001, 40000, 0x7F000002, 9101, ""});
         for (Step step : c.steps) {
-            TraceBlock block = BlockOf(step == kSend70000 ? big : step == kSend3 ? "abc" : "xy");
+            TraceBlock block = BlockOf(step == kSend70000 ? big : step == kSend3 ? three : two);
             block.direction =
                 step == kReceive2 ? TraceDirection::kFromMachine : TraceDirection::kToMachine;
             if (step == kConnect || step == kRefused)
