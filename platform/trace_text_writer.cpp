@@ -11,25 +11,39 @@ namespace {
 
 constexpr size_t kRowBytes = 16;
 
+constexpr char kDigits[] = "0123456789abcdef";
+// The longest row: six offset digits (more past 16 MiB), 16 times " xx", "  >", 16, "<\n".
+constexpr size_t kLongestRow = 16 + 3 * kRowBytes + 3 + kRowBytes + 2;
+// A text trace that runs behind a firmware upgrade holds its bulk blocks back up to this
+// much, so that thousands of them cost a few writes; every other event writes at once.
+constexpr size_t kHeldBack = 64 * 1024;
+
 // One row: offset, the bytes in hex (short rows padded so the ASCII lines up), the ASCII.
+// Written by hand rather than with snprintf: a traced firmware upgrade writes thousands.
 void AppendRow(std::string& out, const uint8_t* data, size_t offset, size_t count) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%06zx", offset);
-    out += text;
+    char row[kLongestRow];
+    size_t at = 0;
+    int digits = 6;
+    while (digits < 16 && (offset >> (4 * digits)) != 0)
+        ++digits;
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        row[at++] = kDigits[(offset >> shift) & 0x0F];
     for (size_t i = 0; i < kRowBytes; ++i) {
-        if (i < count) {
-            std::snprintf(text, sizeof text, " %02x", data[offset + i]);
-            out += text;
-        } else {
-            out += "   ";
-        }
+        const bool present = i < count;
+        row[at++] = ' ';
+        row[at++] = present ? kDigits[data[offset + i] >> 4] : ' ';
+        row[at++] = present ? kDigits[data[offset + i] & 0x0F] : ' ';
     }
-    out += "  >";
+    row[at++] = ' ';
+    row[at++] = ' ';
+    row[at++] = '>';
     for (size_t i = 0; i < count; ++i) {
         const uint8_t c = data[offset + i];
-        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+        row[at++] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
     }
-    out += "<\n";
+    row[at++] = '<';
+    row[at++] = '\n';
+    out.append(row, at);
 }
 
 void AppendRows(std::string& out, const uint8_t* data, size_t from, size_t to) {
@@ -81,6 +95,11 @@ std::string UtcTimeText(int64_t microseconds) {
 
 std::string TraceRows(const TraceBlock& block) {
     std::string out;
+    AppendTraceRows(out, block);
+    return out;
+}
+
+void AppendTraceRows(std::string& out, const TraceBlock& block) {
     size_t position = 0;
     for (const TraceHiddenRange& range : block.hidden) {
         AppendShown(out, block, position, range.offset);
@@ -88,15 +107,31 @@ std::string TraceRows(const TraceBlock& block) {
         position = range.offset + range.length;
     }
     AppendShown(out, block, position, block.size);
-    return out;
 }
 
 TraceTextWriter::TraceTextWriter(TraceOutput output, TraceClock clock)
     : output_(std::move(output)), clock_(std::move(clock)) {}
 
-void TraceTextWriter::Write(const std::string& what, const std::string& rows) {
-    const std::string text = UtcTimeText(clock_()) + " " + what + "\n" + rows;
-    output_(text.data(), text.size());
+TraceTextWriter::~TraceTextWriter() {
+    Flush();
+}
+
+void TraceTextWriter::Write(const std::string& what, const TraceBlock* block) {
+    pending_ += UtcTimeText(clock_());
+    pending_ += ' ';
+    pending_ += what;
+    pending_ += '\n';
+    if (block != nullptr)
+        AppendTraceRows(pending_, *block);
+    if (block == nullptr || block->size <= kBulkThreshold || pending_.size() >= kHeldBack)
+        Flush();
+}
+
+void TraceTextWriter::Flush() {
+    if (pending_.empty())
+        return;
+    output_(pending_.data(), pending_.size());
+    pending_.clear();
 }
 
 void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result,
@@ -129,7 +164,7 @@ void TraceTextWriter::Bytes(const TraceChannel& channel, const TraceBlock& block
     std::string what = channel.Name() + " " + Arrow(block.direction) + " " + ByteCount(block.size);
     if (!block.decoding.empty())
         what += ": " + block.decoding;
-    Write(what, TraceRows(block));
+    Write(what, &block);
 }
 
 void TraceTextWriter::PeerClosed(const TraceChannel& channel) {

@@ -2,7 +2,8 @@
 // millisecond, then for bytes the transport and peer, the direction ('>' to the machine, '<'
 // from it), the byte count and the decoding, followed by the bytes in the layout of
 // "od -Ax -tx1z" (six-digit hexadecimal offset, 16 bytes in hex, their ASCII between '>' and
-// '<'), which text2pcap reads as well.
+// '<'), which text2pcap reads as well. A run of bulk blocks (a firmware image) is written in
+// batches of up to 64 KiB; every other event is written at once.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +30,15 @@ std::string UtcTimeText(int64_t microseconds);
 // The rows of a block: hidden ranges become "<access code, N characters, not shown>", the
 // middle of a bulk payload "<N bytes not shown>".
 std::string TraceRows(const TraceBlock& block);
+void AppendTraceRows(std::string& out, const TraceBlock& block);
 
 class TraceTextWriter : public TraceSink {
   public:
     explicit TraceTextWriter(TraceOutput output, TraceClock clock = RealTimeMicroseconds);
+    // Writes what a run of bulk blocks left held back.
+    ~TraceTextWriter() override;
+    TraceTextWriter(const TraceTextWriter&) = delete;
+    TraceTextWriter& operator=(const TraceTextWriter&) = delete;
 
     void Opened(const TraceChannel& channel, TraceOpenResult result,
                 const std::string& detail) override;
@@ -45,11 +51,14 @@ class TraceTextWriter : public TraceSink {
     void Message(const std::string& text) override;
 
   private:
-    // Writes the header line (time, then what) and the rows after it in one output call.
-    void Write(const std::string& what, const std::string& rows = "");
+    // The header line (time, then what) and the block's rows. A bulk block may be held back
+    // with others; anything else is written at once, with what was held back before it.
+    void Write(const std::string& what, const TraceBlock* block = nullptr);
+    void Flush();
 
     TraceOutput output_;
     TraceClock clock_;
+    std::string pending_;
 };
 
 }  // namespace platform
