@@ -52,6 +52,8 @@ class CSocket {
     void SetTraceDecoder(platform::TraceDecoderFactory factory) {
         trace_.SetDecoder(std::move(factory));
     }
+    // Says that this socket never carries an access line (see TraceChannel).
+    void SetTraceWithoutAccessLines() { trace_.SetCarriesAccessLines(false); }
 
   protected:
     // Runs while a call waits; returning false aborts the call.

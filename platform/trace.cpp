@@ -175,20 +175,21 @@ void TraceChannel::Restart() {
 void TraceChannel::SetEndpoints(TraceEndpoints endpoints) {
     endpoints_ = std::move(endpoints);
     hasEndpoints_ = true;
-}
-
-std::string TraceChannel::Name() const {
+    const std::string& device = endpoints_.device;
     switch (endpoints_.transport) {
         case TraceTransport::kTcp:
-            return "tcp " + AddressText(endpoints_.peerAddress, endpoints_.peerPort);
+            name_ = "tcp " + AddressText(endpoints_.peerAddress, endpoints_.peerPort);
+            break;
         case TraceTransport::kUdp:
-            return "udp " + AddressText(endpoints_.peerAddress, endpoints_.peerPort);
+            name_ = "udp " + AddressText(endpoints_.peerAddress, endpoints_.peerPort);
+            break;
         case TraceTransport::kUsb:
-            return endpoints_.device.empty() ? "usb" : "usb " + endpoints_.device;
+            name_ = device.empty() ? "usb" : "usb " + device;
+            break;
         case TraceTransport::kParallel:
-            return endpoints_.device.empty() ? "parallel" : "parallel " + endpoints_.device;
+            name_ = device.empty() ? "parallel" : "parallel " + device;
+            break;
     }
-    return "";
 }
 
 void TraceChannel::Opened(TraceSink& sink, TraceOpenResult result, const std::string& detail) {
@@ -202,7 +203,7 @@ void TraceChannel::Bytes(TraceSink& sink, TraceDirection direction, const uint8_
     block.data = data;
     block.size = size;
     std::vector<uint8_t> masked;
-    if (direction == TraceDirection::kToMachine) {
+    if (direction == TraceDirection::kToMachine && carriesAccessLines_) {
         block.hidden = mask_.Apply(data, size, masked);
         if (!block.hidden.empty())
             block.data = masked.data();

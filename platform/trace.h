@@ -148,6 +148,11 @@ class TraceChannel {
 
     // The decoder of the blocks to come; the owner chooses it by what the channel carries.
     void SetDecoder(TraceDecoderFactory factory);
+    // Access lines belong to the commands of machine types 1 and 2 (LPD data files, USB, the
+    // parallel port), and every channel is searched for them unless its owner says it never
+    // carries one (the packet link, the firmware stream, SNMP): there "OPEN CODE=" would be
+    // data of its own, which the trace must not change.
+    void SetCarriesAccessLines(bool carries) { carriesAccessLines_ = carries; }
 
     void SetEndpoints(TraceEndpoints endpoints);
     // Makes it a new channel (a socket made afresh): new endpoints, id and decoder state.
@@ -158,7 +163,7 @@ class TraceChannel {
     // the channel is traced.
     uint64_t Id() const;
     // "tcp 127.0.0.2:9101", "udp 127.0.0.2:161", "usb /dev/usb/lp0", "parallel parport0".
-    std::string Name() const;
+    const std::string& Name() const { return name_; }
 
     void Opened(TraceSink& sink, TraceOpenResult result, const std::string& detail = "");
     // Masks, decodes and hands on one block.
@@ -170,7 +175,9 @@ class TraceChannel {
   private:
     mutable uint64_t id_ = 0;
     bool hasEndpoints_ = false;
+    bool carriesAccessLines_ = true;
     TraceEndpoints endpoints_;
+    std::string name_;
     TraceDecoderFactory factory_;
     std::unique_ptr<TraceDecoder> decoder_;
     AccessCodeMask mask_;

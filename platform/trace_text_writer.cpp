@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace platform {
@@ -28,19 +29,18 @@ void AppendRow(std::string& out, const uint8_t* data, size_t offset, size_t coun
         ++digits;
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
         row[at++] = kDigits[(offset >> shift) & 0x0F];
-    for (size_t i = 0; i < kRowBytes; ++i) {
-        const bool present = i < count;
-        row[at++] = ' ';
-        row[at++] = present ? kDigits[data[offset + i] >> 4] : ' ';
-        row[at++] = present ? kDigits[data[offset + i] & 0x0F] : ' ';
-    }
-    row[at++] = ' ';
-    row[at++] = ' ';
-    row[at++] = '>';
+    std::memset(row + at, ' ', 3 * kRowBytes + 2);
+    char* hex = row + at;
+    char* ascii = hex + 3 * kRowBytes + 3;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t c = data[offset + i];
-        row[at++] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+        hex[3 * i + 1] = kDigits[c >> 4];
+        hex[3 * i + 2] = kDigits[c & 0x0F];
+        ascii[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
     }
+    at += 3 * kRowBytes + 2;
+    row[at++] = '>';
+    at += count;
     row[at++] = '<';
     row[at++] = '\n';
     out.append(row, at);
@@ -117,7 +117,7 @@ TraceTextWriter::~TraceTextWriter() {
 }
 
 void TraceTextWriter::Write(const std::string& what, const TraceBlock* block) {
-    pending_ += UtcTimeText(clock_());
+    AppendTime(clock_());
     pending_ += ' ';
     pending_ += what;
     pending_ += '\n';
@@ -125,6 +125,23 @@ void TraceTextWriter::Write(const std::string& what, const TraceBlock* block) {
         AppendTraceRows(pending_, *block);
     if (block == nullptr || block->size <= kBulkThreshold || pending_.size() >= kHeldBack)
         Flush();
+}
+
+// The date and time to the second change seldom; only the milliseconds are new each time.
+void TraceTextWriter::AppendTime(int64_t microseconds) {
+    const int64_t second = microseconds / 1000000;
+    if (second != timeSecond_ || timeText_.empty()) {
+        timeSecond_ = second;
+        timeText_ = UtcTimeText(second * 1000000);
+    }
+    const int milliseconds = static_cast<int>(microseconds % 1000000 / 1000);
+    const char digits[3] = {static_cast<char>('0' + milliseconds / 100),
+                            static_cast<char>('0' + milliseconds / 10 % 10),
+                            static_cast<char>('0' + milliseconds % 10)};
+    // "....:SS." then the milliseconds, then "Z".
+    pending_.append(timeText_, 0, timeText_.size() - 4);
+    pending_.append(digits, 3);
+    pending_ += 'Z';
 }
 
 void TraceTextWriter::Flush() {

@@ -54,11 +54,14 @@ class TraceTextWriter : public TraceSink {
     // The header line (time, then what) and the block's rows. A bulk block may be held back
     // with others; anything else is written at once, with what was held back before it.
     void Write(const std::string& what, const TraceBlock* block = nullptr);
+    void AppendTime(int64_t microseconds);
     void Flush();
 
     TraceOutput output_;
     TraceClock clock_;
     std::string pending_;
+    int64_t timeSecond_ = 0;
+    std::string timeText_;  // UtcTimeText of timeSecond_
 };
 
 }  // namespace platform

@@ -166,6 +166,7 @@ bool IsSpace(char c) {
 
 CSnmpMsg::CSnmpMsg() : requestId_(static_cast<uint32_t>(::getpid())) {
     SetTraceDecoder([] { return MakeSnmpDecoder(); });
+    SetTraceWithoutAccessLines();
 }
 
 CSnmpMsg::~CSnmpMsg() = default;

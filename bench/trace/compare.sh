@@ -2,14 +2,14 @@
 # What the protocol trace costs. Builds trace_cost and kelo-sim twice, with the trace's hooks
 # (the normal build) and with them compiled out (-DKELO_TRACE=OFF), then runs against one
 # kelo-sim of type 3, in a private network namespace, in alternation:
-#   a type 3 Get Report (the median of 200 per run) and a 64 MiB firmware upgrade (of 3), each from
+#   a type 3 Get Report (the median of 500 per run) and a 64 MiB firmware upgrade (of 5), each from
 #   both builds without a trace, and the upgrade once more with the text trace on.
 # It prints the median over all runs and the verdict: without a trace the hooks cost at most
 # 2%; with the text trace on, the upgrade takes at most 10% longer than without.
-# Usage: bench/trace/compare.sh [RUNS]   (default 15)
+# Usage: bench/trace/compare.sh [RUNS]   (default 21)
 set -e
 cd "$(dirname "$0")/../.."
-RUNS=${1:-15}
+RUNS=${1:-21}
 ON="build-bench/trace-on"
 OFF="build-bench/trace-off"
 
@@ -41,10 +41,10 @@ run=1
 while [ "$run" -le "$RUNS" ]; do
     # The order alternates, so neither build always runs first.
     if [ $((run % 2)) -eq 1 ]; then first=$OFF second=$ON; else first=$ON second=$OFF; fi
-    for build in "$first" "$second"; do measure "$build" report 200; done
-    for build in "$first" "$second"; do measure "$build" upgrade 3; done
+    for build in "$first" "$second"; do measure "$build" report 500; done
+    for build in "$first" "$second"; do measure "$build" upgrade 5; done
     : >"$work/trace.txt"
-    measure "$ON" upgrade 3 "$work/trace.txt"
+    measure "$ON" upgrade 5 "$work/trace.txt"
     printf 'run %d of %d\r' "$run" "$RUNS" >&2
     run=$((run + 1))
 done
