@@ -2,8 +2,9 @@
 # What the protocol trace costs. Builds trace_cost and kelo-sim twice, with the trace's hooks
 # (the normal build) and with them compiled out (-DKELO_TRACE=OFF), then runs against one
 # kelo-sim of type 3, in a private network namespace, in alternation:
-#   a type 3 Get Report (the median of 500 per run) and a 64 MiB firmware upgrade (of 5), each from
-#   both builds without a trace, and the upgrade once more with the text trace on.
+#   a type 3 Get Report (the median of 500 per run) and a 64 MiB firmware upgrade (of 5 per
+#   run), each from both builds without a trace, and the upgrade once more with the text
+#   trace on.
 # It prints the median over all runs and the verdict: without a trace the hooks cost at most
 # 2%; with the text trace on, the upgrade takes at most 10% longer than without.
 # Usage: bench/trace/compare.sh [RUNS]   (default 21)
