@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -70,10 +71,6 @@ void AppendShown(std::string& out, const TraceBlock& block, size_t from, size_t 
     AppendRows(out, block.data, std::max(from, tailStart), to);
 }
 
-const char* Arrow(TraceDirection direction) {
-    return direction == TraceDirection::kToMachine ? ">" : "<";
-}
-
 }  // namespace
 
 int64_t RealTimeMicroseconds() {
@@ -116,15 +113,12 @@ TraceTextWriter::~TraceTextWriter() {
     Flush();
 }
 
-void TraceTextWriter::Write(const std::string& what, const TraceBlock* block) {
+void TraceTextWriter::Write(const std::string& what) {
     AppendTime(clock_());
     pending_ += ' ';
     pending_ += what;
     pending_ += '\n';
-    if (block != nullptr)
-        AppendTraceRows(pending_, *block);
-    if (block == nullptr || block->size <= kBulkThreshold || pending_.size() >= kHeldBack)
-        Flush();
+    Flush();
 }
 
 // The date and time to the second change seldom; only the milliseconds are new each time.
@@ -177,11 +171,23 @@ void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result
     Write(channel.Name() + (tcp ? " connect: " : " open: ") + outcome);
 }
 
+// Built in place: a traced firmware upgrade writes a thousand of these in a few milliseconds.
 void TraceTextWriter::Bytes(const TraceChannel& channel, const TraceBlock& block) {
-    std::string what = channel.Name() + " " + Arrow(block.direction) + " " + ByteCount(block.size);
-    if (!block.decoding.empty())
-        what += ": " + block.decoding;
-    Write(what, &block);
+    AppendTime(clock_());
+    pending_ += ' ';
+    pending_ += channel.Name();
+    pending_ += block.direction == TraceDirection::kToMachine ? " > " : " < ";
+    char count[24];
+    pending_.append(count, std::to_chars(count, count + sizeof count, block.size).ptr);
+    pending_ += block.size == 1 ? " byte" : " bytes";
+    if (!block.decoding.empty()) {
+        pending_ += ": ";
+        pending_ += block.decoding;
+    }
+    pending_ += '\n';
+    AppendTraceRows(pending_, block);
+    if (block.size <= kBulkThreshold || pending_.size() >= kHeldBack)
+        Flush();
 }
 
 void TraceTextWriter::PeerClosed(const TraceChannel& channel) {

@@ -51,9 +51,9 @@ class TraceTextWriter : public TraceSink {
     void Message(const std::string& text) override;
 
   private:
-    // The header line (time, then what) and the block's rows. A bulk block may be held back
-    // with others; anything else is written at once, with what was held back before it.
-    void Write(const std::string& what, const TraceBlock* block = nullptr);
+    // The line of an event (time, then what), written at once with what was held back
+    // before it. Only bulk blocks are held back, up to kHeldBack bytes.
+    void Write(const std::string& what);
     void AppendTime(int64_t microseconds);
     void Flush();
 
