@@ -5,8 +5,9 @@
 #   a type 3 Get Report (the median of 500 per run) and a 64 MiB firmware upgrade (of 5 per
 #   run), each from both builds without a trace, and the upgrade once more with the text
 #   trace on.
-# It prints the median over all runs and the verdict: without a trace the hooks cost at most
-# 2%; with the text trace on, the upgrade takes at most 10% longer than without.
+# It prints the best over all runs, of the wall time and of the CPU time of the process that
+# talks to the machine, and the verdicts: without a trace the hooks cost at most 2%; with the
+# text trace on, the upgrade takes at most 10% longer than without.
 # Usage: bench/trace/compare.sh [RUNS]   (default 21)
 set -e
 cd "$(dirname "$0")/../.."
@@ -33,7 +34,7 @@ trap 'kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT
 sim=$!
 until grep -q '"listening"' "$work/sim.log"; do sleep 0.1; done
 
-# One measurement: build, what, rounds, [trace file]; appends the seconds to a file.
+# One measurement: build, what, rounds, [trace file]; appends the wall and CPU seconds.
 measure() {
     "$1/bench/trace/trace_cost" "$2" 127.0.0.1 "$3" ${4:+"$4"} >>"$work/$2-$(basename "$1")${4:+-traced}"
 }
@@ -51,23 +52,29 @@ while [ "$run" -le "$RUNS" ]; do
 done
 printf '\n' >&2
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# The best (smallest) time over all runs: other work on the machine only ever adds time.
+# Column 1 is the wall time, column 2 the CPU time of the process that talks to the machine.
+best() { sort -g -k"$2" "$1" | head -n 1 | awk -v k="$2" '{ print $k }'; }
 verdict() { awk -v a="$1" -v b="$2" -v limit="$3" -v what="$4" 'BEGIN {
     change = (a / b - 1) * 100
-    printf "%-52s %+6.2f%% (limit %d%%): %s\n", what, change, limit, change <= limit ? "PASS" : "FAIL"
+    printf "  %-40s %+6.2f%% (limit %d%%): %s\n", what, change, limit, change <= limit ? "PASS" : "FAIL"
 }'; }
 
-report_off=$(median "$work/report-trace-off")
-report_on=$(median "$work/report-trace-on")
-upgrade_off=$(median "$work/upgrade-trace-off")
-upgrade_on=$(median "$work/upgrade-trace-on")
-upgrade_traced=$(median "$work/upgrade-trace-on-traced")
-awk -v a="$report_off" -v b="$report_on" 'BEGIN {
-    printf "Get Report, type 3:  without hooks %8.1f us   with hooks %8.1f us\n", a * 1e6, b * 1e6 }'
-awk -v a="$upgrade_off" -v b="$upgrade_on" -v c="$upgrade_traced" 'BEGIN {
-    printf "64 MiB upgrade:      without hooks %8.1f ms   with hooks %8.1f ms   text trace on %8.1f ms\n",
-        a * 1e3, b * 1e3, c * 1e3 }'
-echo "($RUNS runs, medians)"
-verdict "$report_on" "$report_off" 2 "Get Report, hooks without a trace:"
-verdict "$upgrade_on" "$upgrade_off" 2 "64 MiB upgrade, hooks without a trace:"
-verdict "$upgrade_traced" "$upgrade_on" 10 "64 MiB upgrade, text trace on:"
+echo "Best of $RUNS runs:"
+for column in 1 2; do
+    [ "$column" -eq 1 ] && kind="wall time" || kind="CPU time"
+    report_off=$(best "$work/report-trace-off" "$column")
+    report_on=$(best "$work/report-trace-on" "$column")
+    upgrade_off=$(best "$work/upgrade-trace-off" "$column")
+    upgrade_on=$(best "$work/upgrade-trace-on" "$column")
+    upgrade_traced=$(best "$work/upgrade-trace-on-traced" "$column")
+    echo "$kind:"
+    awk -v a="$report_off" -v b="$report_on" 'BEGIN {
+        printf "  Get Report, type 3: without hooks %8.1f us, with hooks %8.1f us\n", a * 1e6, b * 1e6 }'
+    awk -v a="$upgrade_off" -v b="$upgrade_on" -v c="$upgrade_traced" 'BEGIN {
+        printf "  64 MiB upgrade:     without hooks %8.2f ms, with hooks %8.2f ms, text trace on %8.2f ms\n",
+            a * 1e3, b * 1e3, c * 1e3 }'
+    verdict "$report_on" "$report_off" 2 "Get Report, hooks without a trace:"
+    verdict "$upgrade_on" "$upgrade_off" 2 "64 MiB upgrade, hooks without a trace:"
+    verdict "$upgrade_traced" "$upgrade_on" 10 "64 MiB upgrade, text trace on:"
+done
