@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/dialog_template.h"
+#include "platform/trace.h"
 
 namespace app {
 namespace {
@@ -128,6 +129,7 @@ void CCommCancelDlg::reject() {
     // that it outlives its own hide and stays set until the next operation shows the dialog.
     QDialog::reject();
     cancelled_ = true;
+    platform::TraceCancel();
 }
 
 void CCommCancelDlg::showEvent(QShowEvent* event) {

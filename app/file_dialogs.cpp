@@ -74,6 +74,11 @@ FileDialogRequest LoadParameterDialog() {
     return {FileDialogRequest::Kind::kOpen, "", "", false, false};
 }
 
+FileDialogRequest TraceFileDialog() {
+    return {FileDialogRequest::Kind::kSave, kelo::kTraceFilter, kelo::kTraceDefaultExtension, false,
+            false};
+}
+
 FileDialogRequest LoadFirmwareDialog() {
     return {FileDialogRequest::Kind::kOpen, kelo::kFirmwareFilter, "", true, false};
 }

@@ -27,6 +27,8 @@ FileDialogRequest SaveReportDialog();  // the viewer's Save: save filter, ".kel|
 FileDialogRequest SaveParameterDialog();  // Get Parameters: no filter, asks before replacing
 FileDialogRequest LoadParameterDialog();  // Put Parameters: no filter
 FileDialogRequest LoadFirmwareDialog();   // Firmware Upgrade: firmware filter, must exist
+FileDialogRequest
+TraceFileDialog();  // Protocol Trace: trace filter, ".txt", appended to: no question
 
 class FileDialogs {
   public:

@@ -267,6 +267,8 @@ int CKeloApp::Run() {
     {
         // The connection loads the settings here and saves them as the dialog goes.
         CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());
+        if (const char* tracePath = std::getenv("KELO_TRACE"); tracePath != nullptr && *tracePath)
+            dialog.StartTrace(tracePath);
         dialog.exec();
     }
     CReportDlg::RemovePagesLeftForExit();

@@ -56,6 +56,7 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       startupFile_(std::move(startupFile)),
+      trace_([this](const std::string& problem) { OnTraceProblem(problem); }),
       cancelDialog_(this),
       link_(cancelDialog_, profilePath),
       registration_(FileTypeRegistration::ForThisProgram()),
@@ -158,6 +159,9 @@ void CKeloDlg::OnInitDialog() {
         aboutAction_ =
             systemMenu_->addAction(QString::fromStdString(about), this, &CKeloDlg::OnAbout);
     }
+    traceAction_ = systemMenu_->addAction("Protocol Trace...", this, &CKeloDlg::OnProtocolTrace);
+    traceAction_->setCheckable(true);
+    traceAction_->setChecked(trace_.TextRunning());
     // 2. The icons, and files dropped on the window.
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
@@ -203,6 +207,9 @@ void CKeloDlg::EnableControls(bool enable) {
         b->setEnabled(enable);
     }
     closeAction_->setEnabled(enable);
+    // The trace's file dialog must not open inside a running exchange.
+    if (traceAction_ != nullptr)
+        traceAction_->setEnabled(enable);
     busy_ = !enable;
     // The "all" check box never shows, and Put Parameters never writes all parameters.
     all_->setEnabled(false);
@@ -317,6 +324,32 @@ void CKeloDlg::OnFirmwareUpgrade() {
     if (!kelo::LoadFirmwareFile(MakePathChooser(this, LoadFirmwareDialog()), image))
         return;
     operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
+}
+
+bool CKeloDlg::StartTrace(const std::string& path) {
+    const bool started = trace_.StartText(path);
+    if (traceAction_ != nullptr)
+        traceAction_->setChecked(trace_.TextRunning());
+    return started;
+}
+
+void CKeloDlg::OnProtocolTrace() {
+    if (trace_.TextRunning()) {
+        trace_.StopText();
+    } else {
+        std::string path;
+        if (ChooseFile(this, TraceFileDialog(), path) && !StartTrace(path))
+            platform::ShowText(traceProblem_);
+    }
+    traceAction_->setChecked(trace_.TextRunning());
+}
+
+// A trace file that cannot be written costs the trace, never the operation: its error goes
+// to standard error, not into a message box in the middle of an exchange.
+void CKeloDlg::OnTraceProblem(const std::string& problem) {
+    traceProblem_ = problem;
+    std::fprintf(stderr, "%s: protocol trace: %s\n", platform::ProgramName().c_str(),
+                 problem.c_str());
 }
 
 void CKeloDlg::OnAbout() {

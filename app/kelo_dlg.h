@@ -14,6 +14,7 @@
 #include "app/comm_cancel_dlg.h"
 #include "app/kelo_app.h"
 #include "link/device_link.h"
+#include "platform/trace_session.h"
 
 class QCheckBox;
 class QLabel;
@@ -80,6 +81,8 @@ class CKeloDlg : public QDialog {
     QMenu* SystemMenu() const { return systemMenu_; }
     QAction* CloseAction() const { return closeAction_; }
     QAction* AboutAction() const { return aboutAction_; }
+    // "Protocol Trace...", checked while the text trace runs.
+    QAction* TraceAction() const { return traceAction_; }
     bool IsBusy() const { return busy_; }
 
     // Enables or disables the seven buttons and the menu's Close, and lets the window close
@@ -89,6 +92,10 @@ class CKeloDlg : public QDialog {
     // Reads a report file and shows it in the viewer, or shows why it cannot.
     void OpenReportFile(const std::string& path);
 
+    // Starts the text trace, appending to the file (KELO_TRACE, or the menu item). False
+    // when the file cannot be written; its error then went to standard error.
+    bool StartTrace(const std::string& path);
+
   public slots:
     void OnSelectPort();
     void OnGetReport();
@@ -97,6 +104,8 @@ class CKeloDlg : public QDialog {
     void OnPutParameters();
     void OnFirmwareUpgrade();
     void OnAbout();
+    // The menu item: asks for a file and starts the trace, or stops the running one.
+    void OnProtocolTrace();
     // The posted start-up message: opens the report file named on the command line.
     void OnStartupFile();
     void done(int result) override;
@@ -114,6 +123,7 @@ class CKeloDlg : public QDialog {
     void LoadVersion();
     void RegisterFileType();
     void ShowReport(const std::string& text);
+    void OnTraceProblem(const std::string& problem);
     // The dropped files: one local file opens, anything else is a wrong drop.
     void OnDroppedFiles(const QList<QUrl>& urls);
 
@@ -124,6 +134,8 @@ class CKeloDlg : public QDialog {
     std::string version_;
     std::string startupFile_;
 
+    std::string traceProblem_;  // the trace file's last error
+    platform::TraceSession trace_;
     CCommCancelDlg cancelDialog_;
     kelo::CDeviceLink link_;
     Operations operations_;
@@ -142,6 +154,7 @@ class CKeloDlg : public QDialog {
     QMenu* systemMenu_ = nullptr;
     QAction* closeAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    QAction* traceAction_ = nullptr;
     bool initialised_ = false;
     bool busy_ = false;
 };

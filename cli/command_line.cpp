@@ -81,6 +81,20 @@ std::optional<std::string> TakeNoProgress(const std::string&, Invocation& invoca
     return std::nullopt;
 }
 
+std::optional<std::string> TakeTrace(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "--trace needs a file name";
+    invocation.traceFile = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeCapture(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "--pcap needs a file name";
+    invocation.captureFile = value;
+    return std::nullopt;
+}
+
 std::optional<std::string> TakeOutput(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "-o needs a file name";
@@ -163,6 +177,10 @@ constexpr OptionSpec kRunOptions[] = {
     {"--port", "KIND", "[--port network|parallel|usb]", "use this port kind for this run only",
      TakePort},
     {"--no-progress", nullptr, "[--no-progress]", "draw no progress line", TakeNoProgress},
+    {"--trace", "FILE", "[--trace FILE]", "append a protocol trace to FILE (- standard error)",
+     TakeTrace},
+    {"--pcap", "FILE", "[--pcap FILE]", "write the network traffic to FILE as a capture",
+     TakeCapture},
     // Many machines at once, and results for scripts (see cli/host_pool.h).
     {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
      "run the command for every host in FILE (- for standard input)", TakeHostList},
@@ -340,6 +358,12 @@ std::optional<std::string> CheckHostListUse(const Invocation& invocation) {
         invocation.command == Command::GetReport || invocation.command == Command::GetParams;
     if (writesFile && invocation.output.find(kHostField) == std::string::npos)
         return word + " needs -o with " + kHostField + " in the file name when --hosts is given";
+    // A capture file holds one run's packets; the hosts' messages share standard error.
+    if (!invocation.captureFile.empty() &&
+        invocation.captureFile.find(kHostField) == std::string::npos)
+        return std::string("--pcap needs ") + kHostField + " in the file name when --hosts is given";
+    if (invocation.traceFile == "-")
+        return "--trace - goes with a single host";
     return std::nullopt;
 }
 

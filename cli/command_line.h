@@ -55,6 +55,8 @@ struct Invocation {
     std::optional<int> jobs;              // --jobs N, when given
     bool json = false;                    // --json: the result as a JSON line on standard output
     int progressFd = -1;                  // --progress-fd FD, or -1
+    std::string traceFile;    // --trace FILE: the text trace ("-" standard error); empty: none
+    std::string captureFile;  // --pcap FILE: the capture file; empty: none
     std::string file;                     // the FILE of open-report, put-params, upgrade
     std::string output;                   // -o FILE; empty when not given
     std::string host;                     // restart HOST, config add-host HOST

@@ -392,6 +392,9 @@ Invocation HostRunInvocation(const Invocation& invocation, const std::string& ho
     run.progressFd = withProgress ? kProgressDescriptor : -1;
     if (!invocation.output.empty())
         run.output = ExpandHostTemplate(invocation.output, host);
+    // Each host its own capture; a text trace without {host} is shared, block by whole block.
+    run.captureFile = ExpandHostTemplate(invocation.captureFile, host);
+    run.traceFile = ExpandHostTemplate(invocation.traceFile, host);
     return run;
 }
 

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -18,6 +20,7 @@
 #include "link/device_link.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "platform/trace_session.h"
 
 namespace kelo::cli {
 namespace {
@@ -150,6 +153,24 @@ int RunForHostList(const Console& console, const Invocation& invocation) {
     });
 }
 
+// The text trace of --trace, else of KELO_TRACE; empty for none.
+std::string TextTracePath(const Invocation& invocation) {
+    if (!invocation.traceFile.empty())
+        return invocation.traceFile;
+    const char* fromEnvironment = std::getenv("KELO_TRACE");
+    return fromEnvironment != nullptr ? fromEnvironment : "";
+}
+
+// Starts the trace files the run asks for. One that cannot be opened is reported and the
+// run goes on without it.
+void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
+    const std::string textPath = TextTracePath(invocation);
+    if (!textPath.empty())
+        trace.StartText(textPath);
+    if (!invocation.captureFile.empty())
+        trace.StartCapture(invocation.captureFile);
+}
+
 }  // namespace
 
 Console SystemConsole() {
@@ -180,8 +201,10 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         return RunForHostList(console, invocation);
     const auto started = std::chrono::steady_clock::now();
 
+    // A text trace on standard error would be torn apart by the progress line.
+    const bool traceOnStandardError = TextTracePath(invocation) == "-";
     std::unique_ptr<ProgressLine> progress;
-    if (invocation.showProgress && console.errIsTerminal) {
+    if (invocation.showProgress && console.errIsTerminal && !traceOnStandardError) {
         progress = std::make_unique<ProgressLine>(console.writeErr);
         progress->SetLabel(ProgressLabel(invocation.command));
     }
@@ -197,6 +220,13 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     platform::MessageSink* previousSink = platform::SetMessageSink(&sink);
     TerminalCancelDialog dialog;
     AttachProgress(dialog, progress.get(), percent.get());
+    // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
+    platform::TraceSession trace([&console, &progress](const std::string& problem) {
+        if (progress)
+            progress->Clear();
+        console.writeErr("kelo-cli: protocol trace: " + problem + "\n");
+    });
+    StartTraces(trace, invocation);
 
     int status = kExitSuccess;
     {

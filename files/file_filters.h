@@ -14,6 +14,10 @@ inline constexpr char kReportFilter[] = "Kelo Report File(*.kel)|*.kel|";
 inline constexpr char kSaveFilter[] =
     "Kelo Report File(*.kel)|*.kel|Text File (*.txt)|*.txt|All Files (*.*)|*.*||";
 
+// The protocol trace's file (a text file the trace is appended to).
+inline constexpr char kTraceFilter[] = "Trace Files (*.txt)|*.txt|";
+inline constexpr char kTraceDefaultExtension[] = ".txt";
+
 // Default extension of the Open Report dialog, and the string given to the viewer's save dialog.
 inline constexpr char kReportDefaultExtension[] = ".kel";
 inline constexpr char kSaveDefaultExtension[] = ".kel|.txt";

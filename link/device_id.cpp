@@ -1,6 +1,10 @@
 #include "link/device_id.h"
 
 #include <algorithm>
+#include <vector>
+
+#include "link/status_text.h"
+#include "platform/trace.h"
 
 namespace kelo {
 namespace {
@@ -37,6 +41,17 @@ int DeviceIdText(const uint8_t* raw, int arrived, uint8_t* text, int capacity) {
     }
     text[count] = 0;
     return count;
+}
+
+std::string DescribeDeviceId(const uint8_t* raw, int arrived) {
+    std::vector<uint8_t> text(static_cast<size_t>(std::max(arrived, 0)) + 1);
+    const int length = DeviceIdText(raw, arrived, text.data(), static_cast<int>(text.size()));
+    const std::string status(reinterpret_cast<const char*>(text.data()),
+                             static_cast<size_t>(length));
+    std::string description =
+        "device ID " + platform::QuotedPreview(text.data(), status.size(), 60);
+    const std::string fields = DescribeStatusText(status);
+    return fields.empty() ? description : description + "; " + fields;
 }
 
 }  // namespace kelo

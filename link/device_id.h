@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kelo {
 
@@ -16,5 +17,9 @@ namespace kelo {
 // its length, or whose length is below 2 either way, gives an empty text. Nothing is read
 // past arrived nor written past capacity; a capacity below 1 writes nothing and gives 0.
 int DeviceIdText(const uint8_t* raw, int arrived, uint8_t* text, int capacity);
+
+// For the protocol trace: the text of a device ID as it arrived (with its length bytes),
+// and what its "REPORT:" or "READ_PARAM:" field carries.
+std::string DescribeDeviceId(const uint8_t* raw, int arrived);
 
 }  // namespace kelo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "link/status_text.h"
 #include "platform/access_codes.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -84,7 +85,7 @@ bool CDeviceLink::UsesPacketLink() const {
 }
 
 std::string CDeviceLink::AccessLine(int machineType) {
-    return std::string("OPEN CODE=") +
+    return std::string(platform::kAccessLinePrefix) +
            (machineType == 1 ? platform::kAccessCodeA : platform::kAccessCodeB);
 }
 
@@ -307,7 +308,7 @@ bool CDeviceLink::ReadStatus(std::string& statusText) {
         case kPortParallel:
             return ReadParallelStatus(statusText);
         case kPortNetwork:
-            return QueryStatus(SelectedHost(), dialog_, statusText);
+            return QueryStatus(SelectedHost(), dialog_, statusText, DescribeStatusText);
         case kPortUsb:
             return ReadUsbStatus(statusText);
         default:

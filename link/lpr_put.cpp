@@ -2,9 +2,14 @@
 
 #include <cstdio>
 
+#include "link/lpr_trace.h"
 #include "platform/system.h"
 
 namespace kelo {
+
+CLprPut::CLprPut() {
+    SetTraceDecoder(MakeLpdDecoder);
+}
 
 int CLprPut::Open(const std::string& host, const std::string& queue) {
     const int port = platform::ServicePort("printer", "tcp", 515);

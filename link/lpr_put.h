@@ -14,6 +14,8 @@ class CLprPut : public CSenderSocket {
   public:
     static constexpr int kLineBufferSize = 50;
 
+    CLprPut();
+
     // Connects to the host's printer service and opens a job on the queue. 0 or -1.
     int Open(const std::string& host, const std::string& queue);
     // Sends one block as one data file. 0 or -1.

@@ -3,7 +3,19 @@
 #include <memory>
 #include <vector>
 
+#include "link/frame_trace.h"
+
 namespace kelo {
+
+CMegaPut::CMegaPut(uint16_t port) : port_(port) {
+    SetTraceDecoder(MakePacketLinkDecoder);
+    SetTraceWithoutAccessLines();
+}
+
+CMega9100Put::CMega9100Put() {
+    SetTraceDecoder(MakeRawDataDecoder);
+    SetTraceWithoutAccessLines();
+}
 
 int CMegaPut::Open(const std::string& host, const std::string& queue) {
     queue_ = queue;

@@ -18,7 +18,7 @@ class CMegaPut : public CSenderSocket {
     static constexpr int kPacketBufferSize = 65535;
     static constexpr uint8_t kLeadByte = 0x80;
 
-    explicit CMegaPut(uint16_t port) : port_(port) {}
+    explicit CMegaPut(uint16_t port);
 
     int Open(const std::string& host, const std::string& queue);
     // Sends one packet for a request payload that starts with its two command bytes.
@@ -40,6 +40,7 @@ class CMegaPut : public CSenderSocket {
 class CMega9100Put : public CSenderSocket {
   public:
     static constexpr int kPort = 9100;
+    CMega9100Put();
     // The queue argument is ignored.
     int Open(const std::string& host, const std::string& queue);
 };

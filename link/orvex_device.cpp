@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/command_trace.h"
 #include "link/device_id.h"
 
 namespace kelo {
@@ -187,7 +188,9 @@ bool InterfaceClassFromLink(const std::string& link, std::string& interfaceClass
 }
 
 COrvexDevice::COrvexDevice(std::string sysfsRoot, std::string devRoot, UsbPrinterIo& io)
-    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), io_(io) {}
+    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), io_(io) {
+    trace_.SetDecoder(MakeLocalPortDecoder);
+}
 
 COrvexDevice::COrvexDevice() : COrvexDevice("/sys", "/dev", SystemUsbPrinterIo()) {}
 
@@ -207,15 +210,20 @@ int COrvexDevice::Write(const uint8_t* data, int length) {
     if (!open_ && !SearchAndOpen())
         return 0;
     int sent = 0;
-    while (sent < length) {
+    bool failed = false;
+    while (sent < length && !failed) {
         const int piece = std::min(kWritePiece, length - sent);
         const int n = io_.Write(handle_, data + sent, piece);
         // A write that takes nothing would make no progress: it fails like an error.
-        if (n <= 0) {
-            Close();
-            return 0;
-        }
-        sent += std::min(n, piece);
+        failed = n <= 0;
+        if (!failed)
+            sent += std::min(n, piece);
+    }
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        TraceTransfer(*sink, platform::TraceDirection::kToMachine, data, sent, failed);
+    if (failed) {
+        Close();
+        return 0;
     }
     return length;
 }
@@ -230,16 +238,24 @@ int COrvexDevice::Read(uint8_t* buffer, int size) {
         std::min<long>(static_cast<long>(size) + kLengthFieldSize, kMaxDeviceIdRequest));
     // The driver does not say how much it wrote, so what it leaves untouched reads as zeros.
     std::vector<uint8_t> raw(static_cast<size_t>(rawSize), 0);
-    if (!io_.GetDeviceId(handle_, raw.data(), rawSize)) {
+    const bool read = io_.GetDeviceId(handle_, raw.data(), rawSize);
+    const int textLength = read ? DeviceIdText(raw.data(), rawSize, buffer, size) : 0;
+    if (platform::TraceSink* sink = platform::ActiveTraceSink()) {
+        TraceTransfer(*sink, platform::TraceDirection::kFromMachine, raw.data(),
+                      read ? std::min(textLength + kLengthFieldSize, rawSize) : 0, !read);
+    }
+    if (!read) {
         Close();
         return 0;
     }
-    return DeviceIdText(raw.data(), rawSize, buffer, size) + 1;
+    return textLength + 1;
 }
 
 void COrvexDevice::Close() {
     if (!open_)
         return;
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        trace_.Closed(*sink);
     io_.Close(handle_);
     handle_ = -1;
     open_ = false;
@@ -268,11 +284,33 @@ COrvexDevice::SearchResult COrvexDevice::SearchInterfaceClass() {
 }
 
 bool COrvexDevice::SearchAndOpen() {
-    if (SearchInterfaceClass() != SearchResult::kFound)
-        return false;
-    if (!IsGuidText(interfaceClass_))
-        return false;
-    return OpenFirstPresentInterface();
+    const bool opened = SearchInterfaceClass() == SearchResult::kFound &&
+                        IsGuidText(interfaceClass_) && OpenFirstPresentInterface();
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        TraceOpen(*sink, opened ? openedPath_ : "");
+    return opened;
+}
+
+void COrvexDevice::TraceOpen(platform::TraceSink& sink, const std::string& device) {
+    platform::TraceEndpoints endpoints;
+    endpoints.transport = platform::TraceTransport::kUsb;
+    endpoints.device = device;
+    trace_.SetEndpoints(std::move(endpoints));
+    if (device.empty())
+        trace_.Opened(sink, platform::TraceOpenResult::kFailed, "no machine found");
+    else
+        trace_.Opened(sink, platform::TraceOpenResult::kOpened);
+}
+
+void COrvexDevice::TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
+                                 const uint8_t* data, int count, bool failed) {
+    if (count > 0)
+        trace_.Bytes(sink, direction, data, static_cast<size_t>(count));
+    if (failed) {
+        trace_.Note(sink, direction == platform::TraceDirection::kToMachine
+                              ? "write failed"
+                              : "device ID read failed");
+    }
 }
 
 // The present interfaces of the class are the usblp nodes; the first that opens is taken,
@@ -289,6 +327,7 @@ bool COrvexDevice::OpenFirstPresentInterface() {
         if (fd >= 0) {
             handle_ = fd;
             open_ = true;
+            openedPath_ = node.string();
             return true;
         }
     }

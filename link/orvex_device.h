@@ -10,6 +10,7 @@
 #include <string>
 
 #include "link/ports.h"
+#include "platform/trace.h"
 
 namespace kelo {
 
@@ -74,6 +75,10 @@ class COrvexDevice : public UsbDevice {
   private:
     bool SearchAndOpen();
     bool OpenFirstPresentInterface();
+    // The trace's record of an open and of a transfer, run only while a trace runs.
+    void TraceOpen(platform::TraceSink& sink, const std::string& device);
+    void TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
+                       const uint8_t* data, int count, bool failed);
 
     std::string sysfsRoot_;
     std::string devRoot_;
@@ -81,6 +86,8 @@ class COrvexDevice : public UsbDevice {
     bool open_ = false;
     int handle_ = -1;
     std::string interfaceClass_;
+    std::string openedPath_;  // the device file of the open handle
+    platform::TraceChannel trace_;
 };
 
 }  // namespace kelo

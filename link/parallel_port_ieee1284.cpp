@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/command_trace.h"
 #include "link/device_id.h"
 
 namespace kelo {
@@ -61,6 +62,10 @@ class LibIeee1284Backend : public Ieee1284Backend {
             ieee1284_close(list_.portv[0]);
     }
 
+    std::string FirstPortName() override {
+        return HasPort() && list_.portv[0]->name != nullptr ? list_.portv[0]->name : "";
+    }
+
     void FreePorts() override {
         if (!found_)
             return;
@@ -82,7 +87,9 @@ std::unique_ptr<Ieee1284Backend> MakeLibIeee1284Backend() {
 }
 
 CIeee1284Port::CIeee1284Port(std::unique_ptr<Ieee1284Backend> backend)
-    : backend_(std::move(backend)) {}
+    : backend_(std::move(backend)) {
+    trace_.SetDecoder(MakeLocalPortDecoder);
+}
 
 CIeee1284Port::~CIeee1284Port() {
     Close();
@@ -94,6 +101,13 @@ CIeee1284Port::~CIeee1284Port() {
 bool CIeee1284Port::Open(bool /*win9x*/) {
     if (open_)
         return true;
+    open_ = ClaimFirstPort();
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        TraceOpen(*sink, open_);
+    return open_;
+}
+
+bool CIeee1284Port::ClaimFirstPort() {
     if (backend_->FindPorts() < 1) {
         backend_->FreePorts();
         return false;
@@ -109,7 +123,6 @@ bool CIeee1284Port::Open(bool /*win9x*/) {
         backend_->FreePorts();
         return false;
     }
-    open_ = true;
     return true;
 }
 
@@ -120,6 +133,8 @@ int CIeee1284Port::Write(const uint8_t* data, int length) {
     if (length <= 0)
         return 0;
     const long n = backend_->CompatWrite(data, length);
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        TraceTransfer(*sink, platform::TraceDirection::kToMachine, data, std::min<long>(n, length));
     if (n < 0)
         return -1;
     return static_cast<int>(std::min<long>(n, length));
@@ -135,16 +150,41 @@ int CIeee1284Port::ReadDeviceId(uint8_t* buffer, int size) {
     if (got < 0)
         return -1;
     const int arrived = static_cast<int>(std::min<long>(got, static_cast<long>(raw.size())));
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        TraceTransfer(*sink, platform::TraceDirection::kFromMachine, raw.data(), arrived);
     return DeviceIdText(raw.data(), arrived, buffer, size);
 }
 
 void CIeee1284Port::Close() {
     if (!open_)
         return;
+    if (platform::TraceSink* sink = platform::ActiveTraceSink())
+        trace_.Closed(*sink);
     backend_->Release();
     backend_->ClosePort();
     backend_->FreePorts();
     open_ = false;
+}
+
+void CIeee1284Port::TraceOpen(platform::TraceSink& sink, bool opened) {
+    platform::TraceEndpoints endpoints;
+    endpoints.transport = platform::TraceTransport::kParallel;
+    endpoints.device = opened ? backend_->FirstPortName() : "";
+    trace_.SetEndpoints(std::move(endpoints));
+    if (opened)
+        trace_.Opened(sink, platform::TraceOpenResult::kOpened);
+    else
+        trace_.Opened(sink, platform::TraceOpenResult::kFailed, "no parallel port");
+}
+
+void CIeee1284Port::TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
+                                  const uint8_t* data, long count) {
+    if (count > 0)
+        trace_.Bytes(sink, direction, data, static_cast<size_t>(count));
+    else if (count < 0)
+        trace_.Note(sink, direction == platform::TraceDirection::kToMachine
+                              ? "write failed"
+                              : "device ID read failed");
 }
 
 }  // namespace kelo

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/ports.h"
+#include "platform/trace.h"
 
 namespace kelo {
 
@@ -28,6 +30,8 @@ class Ieee1284Backend {
     virtual void ClosePort() = 0;
     // ieee1284_free_ports.
     virtual void FreePorts() = 0;
+    // The name of the first port found ("parport0"), for the protocol trace.
+    virtual std::string FirstPortName() { return ""; }
 };
 
 // The library itself.
@@ -47,8 +51,16 @@ class CIeee1284Port : public ParallelPort {
     void Close() override;
 
   private:
+    // The trace's record of an open and of a transfer, run only while a trace runs.
+    // Finds, opens and claims the first port.
+    bool ClaimFirstPort();
+    void TraceOpen(platform::TraceSink& sink, bool opened);
+    void TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
+                       const uint8_t* data, long count);
+
     std::unique_ptr<Ieee1284Backend> backend_;
     bool open_ = false;
+    platform::TraceChannel trace_;
 };
 
 }  // namespace kelo

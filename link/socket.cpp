@@ -16,6 +16,10 @@ namespace {
 
 constexpr int kSliceMilliseconds = 10;
 
+using platform::ActiveTraceSink;
+using platform::TraceDirection;
+using platform::TraceSink;
+
 }  // namespace
 
 CSocket::~CSocket() {
@@ -24,6 +28,8 @@ CSocket::~CSocket() {
 
 bool CSocket::Create(int type) {
     Close();
+    type_ = type;
+    trace_.Restart();
     fd_ = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         lastError_ = errno;
@@ -34,8 +40,11 @@ bool CSocket::Create(int type) {
 
 void CSocket::Close() {
     if (fd_ >= 0) {
+        if (TraceSink* sink = ActiveTraceSink(); sink != nullptr && connected_)
+            TracedChannel().Closed(*sink);
         ::close(fd_);
         fd_ = -1;
+        connected_ = false;
     }
 }
 
@@ -72,6 +81,14 @@ bool CSocket::Connect(const sockaddr_in& address) {
         lastError_ = EBADF;
         return false;
     }
+    peer_ = address;
+    connected_ = ConnectNow(address);
+    if (TraceSink* sink = ActiveTraceSink())
+        TraceConnect(*sink, connected_);
+    return connected_;
+}
+
+bool CSocket::ConnectNow(const sockaddr_in& address) {
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         return true;
     }
@@ -99,8 +116,20 @@ int CSocket::Send(const void* data, int length) {
         lastError_ = EBADF;
         return -1;
     }
-    const char* bytes = static_cast<const char*>(data);
     int sent = 0;
+    const bool whole = SendAll(static_cast<const char*>(data), length, sent);
+    if (TraceSink* sink = ActiveTraceSink()) {
+        if (sent > 0) {
+            TracedChannel().Bytes(*sink, TraceDirection::kToMachine,
+                                  static_cast<const uint8_t*>(data), static_cast<size_t>(sent));
+        }
+        if (!whole)
+            TraceFailure(*sink, "send");
+    }
+    return whole ? sent : -1;
+}
+
+bool CSocket::SendAll(const char* bytes, int length, int& sent) {
     while (sent < length) {
         const ssize_t n =
             ::send(fd_, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
@@ -112,12 +141,12 @@ int CSocket::Send(const void* data, int length) {
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             lastError_ = errno;
-            return -1;
+            return false;
         }
         if (WaitFor(POLLOUT) != Wait::Ready)
-            return -1;
+            return false;
     }
-    return sent;
+    return true;
 }
 
 int CSocket::Receive(void* buffer, int length) {
@@ -127,6 +156,22 @@ int CSocket::Receive(void* buffer, int length) {
     }
     if (length <= 0)
         return 0;
+    const int received = ReceiveOnce(buffer, length);
+    if (TraceSink* sink = ActiveTraceSink()) {
+        if (received > 0) {
+            TracedChannel().Bytes(*sink, TraceDirection::kFromMachine,
+                                  static_cast<const uint8_t*>(buffer),
+                                  static_cast<size_t>(received));
+        } else if (received == 0 && type_ == SOCK_STREAM) {
+            TracedChannel().PeerClosed(*sink);
+        } else if (received < 0) {
+            TraceFailure(*sink, "receive");
+        }
+    }
+    return received;
+}
+
+int CSocket::ReceiveOnce(void* buffer, int length) {
     while (true) {
         const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(length), 0);
         if (n >= 0)
@@ -159,6 +204,50 @@ bool CSocket::ResolveIPv4(const std::string& host, int port, sockaddr_in* addres
     address->sin_addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
     ::freeaddrinfo(result);
     return true;
+}
+
+platform::TraceChannel& CSocket::TracedChannel() {
+    if (!trace_.HasEndpoints()) {
+        platform::TraceEndpoints endpoints;
+        endpoints.transport =
+            type_ == SOCK_DGRAM ? platform::TraceTransport::kUdp : platform::TraceTransport::kTcp;
+        endpoints.peerAddress = ntohl(peer_.sin_addr.s_addr);
+        endpoints.peerPort = ntohs(peer_.sin_port);
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        if (fd_ >= 0 && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
+            endpoints.localAddress = ntohl(local.sin_addr.s_addr);
+            endpoints.localPort = ntohs(local.sin_port);
+        }
+        trace_.SetEndpoints(std::move(endpoints));
+    }
+    return trace_;
+}
+
+void CSocket::TraceConnect(TraceSink& sink, bool connected) {
+    platform::TraceChannel& channel = TracedChannel();
+    if (connected) {
+        channel.Opened(sink, platform::TraceOpenResult::kOpened);
+    } else if (lastError_ == ECONNREFUSED) {
+        channel.Opened(sink, platform::TraceOpenResult::kRefused, std::strerror(lastError_));
+    } else if (lastError_ == ETIMEDOUT) {
+        channel.Opened(sink, platform::TraceOpenResult::kNoAnswer,
+                       "no answer within " + std::to_string(connectDeadlineMilliseconds_) + " ms");
+    } else {
+        channel.Opened(sink, platform::TraceOpenResult::kFailed,
+                       lastError_ == kInterrupted ? "interrupted" : std::strerror(lastError_));
+    }
+}
+
+// A call that the hook aborted is told by whoever aborted it (Cancel, the SNMP timer).
+void CSocket::TraceFailure(TraceSink& sink, const char* call) {
+    if (lastError_ != kInterrupted)
+        TracedChannel().Note(sink, std::string(call) + " failed: " + std::strerror(lastError_));
+}
+
+void CSocket::TraceNote(const std::string& text) {
+    if (TraceSink* sink = ActiveTraceSink())
+        TracedChannel().Note(*sink, text);
 }
 
 }  // namespace kelo

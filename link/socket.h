@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/trace.h"
+
 namespace kelo {
 
 class CSocket {
@@ -46,19 +48,42 @@ class CSocket {
     // A dotted IPv4 address, else the first address the name resolves to. False when neither.
     static bool ResolveIPv4(const std::string& host, int port, sockaddr_in* address);
 
+    // How the protocol trace describes what this socket carries; the owner chooses it.
+    void SetTraceDecoder(platform::TraceDecoderFactory factory) {
+        trace_.SetDecoder(std::move(factory));
+    }
+    // Says that this socket never carries an access line (see TraceChannel).
+    void SetTraceWithoutAccessLines() { trace_.SetCarriesAccessLines(false); }
+
   protected:
     // Runs while a call waits; returning false aborts the call.
     virtual bool OnMessagePending() { return true; }
+
+    // Says something about this socket in the trace (only while a trace runs).
+    void TraceNote(const std::string& text);
 
   private:
     using Deadline = std::optional<std::chrono::steady_clock::time_point>;
     enum class Wait { Ready, Failed, Aborted };
     // Waits until the events are ready, the hook aborts, or the deadline (when set) passes.
     Wait WaitFor(short events, Deadline deadline = std::nullopt);
+    bool ConnectNow(const sockaddr_in& address);
+    // Sends until all went or a call failed; sent counts what went.
+    bool SendAll(const char* bytes, int length, int& sent);
+    int ReceiveOnce(void* buffer, int length);
+
+    // The trace's slow paths, run only while a trace sink is installed.
+    platform::TraceChannel& TracedChannel();
+    void TraceConnect(platform::TraceSink& sink, bool connected);
+    void TraceFailure(platform::TraceSink& sink, const char* call);
 
     int fd_ = -1;
+    int type_ = 0;
+    bool connected_ = false;
     int lastError_ = 0;
     int connectDeadlineMilliseconds_ = kConnectDeadlineMilliseconds;
+    sockaddr_in peer_{};
+    platform::TraceChannel trace_;
 };
 
 }  // namespace kelo

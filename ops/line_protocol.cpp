@@ -1,9 +1,9 @@
 // The line protocol through which machine types 1 and 2 answer: a count payload, then
 // numbered lines of up to 128 bytes as hexadecimal pairs, each in one status text.
 #include <cctype>
-#include <climits>
 
 #include "link/device_link.h"
+#include "link/status_text.h"
 #include "platform/clock.h"
 #include "platform/hex.h"
 
@@ -14,33 +14,6 @@ constexpr int kLineSize = 128;
 // More lines than this could not hold a report or a parameter set.
 constexpr int kMaxLineCount = 2048;
 constexpr int kPayloadWait = 5;
-
-// A decimal number read as atoi does: leading white space and a sign are accepted, no digits
-// give 0. end is where the number stops (the start when there are no digits).
-int LeadingDecimal(const std::string& text, size_t start, size_t* end) {
-    size_t i = start;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    const size_t digitsStart = i;
-    long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        if (value <= INT_MAX)
-            value = value * 10 + (text[i] - '0');
-    }
-    if (i == digitsStart) {
-        if (end != nullptr)
-            *end = start;
-        return 0;
-    }
-    if (end != nullptr)
-        *end = i;
-    if (value > INT_MAX)
-        value = INT_MAX;
-    return static_cast<int>(negative ? -value : value);
-}
 
 // Two characters read as a base-16 number: leading white space and a sign accepted, reading
 // stops at the first non-digit, the byte is the low 8 bits.
@@ -71,18 +44,7 @@ int DecodeLine(const std::string& payload, size_t start, uint8_t* slot) {
 }  // namespace
 
 void CDeviceLink::ExtractField(std::string& statusText, const std::string& key) {
-    const size_t keyAt = statusText.find(key);
-    if (keyAt == std::string::npos) {
-        statusText.clear();
-        return;
-    }
-    const size_t payloadAt = keyAt + key.size();
-    const size_t end = statusText.find(';', payloadAt);
-    if (end == std::string::npos) {
-        statusText.clear();
-        return;
-    }
-    statusText = statusText.substr(payloadAt, end - payloadAt);
+    statusText = FieldPayload(statusText, key);
 }
 
 bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {

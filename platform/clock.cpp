@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/trace.h"
+
 namespace platform {
 namespace {
 
@@ -32,6 +34,8 @@ Clock* SetClock(Clock* clock) {
 }
 
 void Sleep(int milliseconds) {
+    if (TraceSink* sink = ActiveTraceSink())
+        sink->Wait(milliseconds);
     if (g_clock != nullptr) {
         g_clock->Sleep(milliseconds);
     } else {

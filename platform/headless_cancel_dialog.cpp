@@ -1,5 +1,7 @@
 #include "platform/headless_cancel_dialog.h"
 
+#include "platform/trace.h"
+
 namespace platform {
 
 void HeadlessCancelDialog::Show() {
@@ -46,6 +48,7 @@ bool HeadlessCancelDialog::IsCancelled() const {
 }
 
 void HeadlessCancelDialog::Cancel() {
+    TraceCancel();
     cancelled_ = true;
     visible_ = false;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/trace.h"
+
 namespace platform {
 namespace {
 
@@ -43,6 +45,8 @@ constexpr TableEntry kStringTable[] = {
 MessageSink* g_sink = nullptr;
 
 void Deliver(const Message& message) {
+    if (TraceSink* sink = ActiveTraceSink())
+        sink->Message(message.text);
     if (g_sink != nullptr) {
         g_sink->Show(message);
         return;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "snmp/snmp_trace.h"
 
 namespace kelo {
 namespace {
@@ -158,7 +159,10 @@ bool IsSpace(char c) {
 
 }  // namespace
 
-CSnmpMsg::CSnmpMsg() : requestId_(static_cast<uint32_t>(::getpid())) {}
+CSnmpMsg::CSnmpMsg() : requestId_(static_cast<uint32_t>(::getpid())) {
+    SetTraceDecoder([] { return MakeSnmpDecoder(); });
+    SetTraceWithoutAccessLines();
+}
 
 CSnmpMsg::~CSnmpMsg() = default;
 
@@ -258,10 +262,11 @@ bool CSnmpMsg::ParseMessage(const uint8_t* message, int length, SnmpVarBind& fie
     int communityLength = 0;
     int pduLength = 0;
     if (!SkipHeader(in) || !SkipHeader(in) || !in.Skip(1) || !in.Skip(1) ||
-        !in.Length(communityLength) || !in.Skip(communityLength) || !in.Skip(1) ||
-        !in.Length(pduLength)) {
+        !in.Length(communityLength) || !in.Skip(communityLength) || !in.Skip(1))
         return false;
-    }
+    fields.pdu_type = in.Here()[-1];  // the PDU tag
+    if (!in.Length(pduLength))
+        return false;
 
     int idLength = 0;
     if (!in.Skip(1) || !in.Octet(idLength) || idLength > in.Remaining())
@@ -311,8 +316,12 @@ bool CSnmpMsg::TakeResponse(const uint8_t* data, int length) {
 
 void CSnmpMsg::MakeValueText() {
     const uint8_t* data = fields_.oidvalue_data;
-    const int length = data != nullptr ? fields_.oidvalue_length : 0;
-    switch (fields_.oidvalue_type) {
+    AppendValueText(
+        ValueTextOf(fields_.oidvalue_type, data, data != nullptr ? fields_.oidvalue_length : 0));
+}
+
+std::string CSnmpMsg::ValueTextOf(int type, const uint8_t* data, int length) {
+    switch (type) {
         case kTagInteger: {
             // Unsigned, big-endian; with more than four octets the last four count.
             uint32_t value = 0;
@@ -320,8 +329,7 @@ void CSnmpMsg::MakeValueText() {
                 value = (value << 8) | data[i];
             char text[32];
             std::snprintf(text, sizeof text, "0x%x(%d)", value, static_cast<int>(value));
-            AppendValueText(text);
-            break;
+            return text;
         }
         case kTagOctetString: {
             std::string text = "\"";
@@ -329,16 +337,31 @@ void CSnmpMsg::MakeValueText() {
                 if (data[i] != 0)
                     text += static_cast<char>(data[i]);
             }
-            text += '"';
-            AppendValueText(text);
-            break;
+            return text + '"';
         }
         case kTagNull:
-            break;
+            return "";
         default:
-            AppendValueText("Unknown ASN.1 object type");
-            break;
+            return "Unknown ASN.1 object type";
     }
+}
+
+// The first octet holds the first two arcs (40 * first + second, the first arc at most 2);
+// every further arc is a base-128 sub-identifier, bit 7 set on all its octets but the last.
+std::string CSnmpMsg::OidText(const uint8_t* data, int length) {
+    if (data == nullptr || length < 1)
+        return "";
+    const int first = std::min(data[0] / 40, 2);
+    std::string text = "." + std::to_string(first) + "." + std::to_string(data[0] - 40 * first);
+    uint64_t arc = 0;
+    for (int i = 1; i < length; ++i) {
+        arc = (arc << 7) | (data[i] & 0x7F);
+        if ((data[i] & 0x80) == 0) {
+            text += "." + std::to_string(arc);
+            arc = 0;
+        }
+    }
+    return text;
 }
 
 void CSnmpMsg::AppendValueText(const std::string& text) {
@@ -370,6 +393,7 @@ int CSnmpMsg::ReceiveResponse() {
     dialog_->StopTimer();
     if (received < 0) {
         if (LastError() == kInterrupted && !dialog_->IsCancelled() && dialog_->IsTimedOut()) {
+            TraceNote("no answer within " + std::to_string(kReceiveTimeoutMs) + " ms");
             valueText_.clear();
             return 0;
         }

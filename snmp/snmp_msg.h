@@ -18,6 +18,7 @@ constexpr int kPduSetRequest = 0xA3;
 // The parsed answer: the PDU's header fields and the one variable binding. The data fields
 // point into the received datagram and never past its received length.
 struct SnmpVarBind {
+    int pdu_type = 0;
     int32_t request_id = 0;
     int error_status = 0;
     int error_index = 0;
@@ -63,6 +64,10 @@ class CSnmpMsg : public CSocket {
     bool TakeResponse(const uint8_t* data, int length);
     // Appends the text of the parsed value to the value text.
     void MakeValueText();
+    // The text of one value by the rules of the value text (without its length limit).
+    static std::string ValueTextOf(int type, const uint8_t* data, int length);
+    // BER content octets of an object identifier as dotted text with a leading '.'.
+    static std::string OidText(const uint8_t* data, int length);
     const std::string& ValueText() const { return valueText_; }
 
     const uint8_t* Request() const { return request_; }

@@ -46,9 +46,12 @@ void WaitForRestart(platform::CancelDialog& dialog) {
 
 }  // namespace
 
-bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::string& statusText) {
+bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::string& statusText,
+                 SnmpValueDescriber describeValue) {
     CSnmpMsg message;
     message.SetCancelDialog(dialog);
+    if (describeValue != nullptr)
+        message.SetTraceDecoder([describeValue] { return MakeSnmpDecoder(describeValue); });
     const int failure = Exchange(message, host, [](CSnmpMsg& request) {
         request.MakeGetRequest(kStatusOid, kPduGetRequest);
     });

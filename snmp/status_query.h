@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/cancel_dialog.h"
+#include "snmp/snmp_trace.h"
 
 namespace kelo {
 
@@ -13,8 +14,9 @@ constexpr const char* kRestartOid = ".1.3.6.1.4.1.1229.2.8.1.0";
 
 // One GetRequest of the status object. The value comes back as text; no answer within 200 ms
 // is an empty text and still true. Failures show their message and return false.
-bool QueryStatus(const std::string& host, platform::CancelDialog& dialog,
-                 std::string& statusText);
+// describeValue, when given, tells the protocol trace what the status text carries.
+bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::string& statusText,
+                 SnmpValueDescriber describeValue = nullptr);
 
 // Asks the interface to restart (SetRequest of the restart object to INTEGER 10), then waits
 // 24 steps of 250 ms with the bar moving from 40 to 97 unless Cancel ends the wait. The

@@ -148,12 +148,13 @@ TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
     EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_EXIT)->text(), "Exit");
 }
 
-TEST_F(KeloDlgTest, SystemMenuEndsWithTheAboutEntryThatShowsTheCaptionsVersion) {
+TEST_F(KeloDlgTest, SystemMenuHoldsTheAboutEntryThatShowsTheCaptionsVersion) {
     const QList<QAction*> actions = dialog_.SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);
+    ASSERT_EQ(actions.size(), 4);
     EXPECT_EQ(actions[0]->text(), "Close");
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), "Version of Kelo(&A)...");
+    EXPECT_EQ(actions[3]->text(), "Protocol Trace...");
 
     QString shown;
     QString caption;
@@ -165,6 +166,33 @@ TEST_F(KeloDlgTest, SystemMenuEndsWithTheAboutEntryThatShowsTheCaptionsVersion) 
     EXPECT_EQ(about.Count(), 1);
     EXPECT_EQ(caption, "Version of Kelo");
     EXPECT_EQ("Kelo " + shown, dialog_.windowTitle());
+}
+
+TEST_F(KeloDlgTest, ProtocolTraceStartsInTheChosenFileAndStopsWhenChosenAgain) {
+    ScriptedFileDialogs dialogs;
+    const std::string path = folder_ / "trace.txt";
+    dialogs.answers = {path};
+    QAction* trace = dialog_.TraceAction();
+    trace->trigger();
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].kind, app::FileDialogRequest::Kind::kSave);
+    EXPECT_EQ(dialogs.asked[0].filter, "Trace Files (*.txt)|*.txt|");
+    EXPECT_TRUE(trace->isChecked());
+    platform::ShowMessage(platform::IDS_DONE);
+
+    trace->trigger();
+    EXPECT_FALSE(trace->isChecked());
+    EXPECT_EQ(dialogs.asked.size(), 1u) << "stopping asks for nothing";
+    platform::ShowMessage(platform::IDS_FAILED_SEND);
+    const std::string written = ReadFileText(path);
+    EXPECT_NE(written.find(" message \"Done.\"\n"), std::string::npos) << written;
+    EXPECT_EQ(written.find("Failed to send."), std::string::npos) << written;
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Done.", "Failed to send."))
+        << "the messages themselves are as before";
+
+    dialog_.EnableControls(false);
+    EXPECT_FALSE(trace->isEnabled()) << "no file dialog inside a running exchange";
+    dialog_.EnableControls(true);
 }
 
 TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter) {

@@ -129,8 +129,11 @@ bool MainDialog(const QString& path, bool busy) {
     return Save(*dialog, path);
 }
 
-bool SystemMenu(const QString& path) {
+// With tracing, the protocol trace runs (into /dev/null) and its item shows checked.
+bool SystemMenu(const QString& path, bool tracing) {
     const auto dialog = MainWindow();
+    if (tracing)
+        dialog->StartTrace("/dev/null");
     QMenu* menu = dialog->SystemMenu();
     menu->popup(dialog->mapToGlobal(QPoint(20, 20)));
     const bool saved = Save(*menu, path);
@@ -183,7 +186,8 @@ const std::vector<Shot>& Shots() {
     static const std::vector<Shot> shots = {
         {"kelo-main.png", [](const QString& path) { return MainDialog(path, false); }},
         {"kelo-main-busy.png", [](const QString& path) { return MainDialog(path, true); }},
-        {"kelo-system-menu.png", SystemMenu},
+        {"kelo-system-menu.png", [](const QString& path) { return SystemMenu(path, false); }},
+        {"kelo-system-menu-trace.png", [](const QString& path) { return SystemMenu(path, true); }},
         {"kelo-about.png", AboutBox},
         {"kelo-report.png", [](const QString& path) { return ReportViewer(path, false); }},
         {"kelo-find.png", [](const QString& path) { return ReportViewer(path, true); }},

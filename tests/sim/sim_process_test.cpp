@@ -576,6 +576,8 @@ TEST(AgentTest, OnlyTypesThreeAndFourServeWithoutTheirAgent) {
         SimProcess machine({"--type", "3"});
         ASSERT_TRUE(machine.Listening()) << machine.StandardError();
         EXPECT_EQ(EventField(machine.EventsNamed("listening")[0], "udp"), "");
+        // Its standard error is read apart from its events: whole only once it has ended.
+        EXPECT_EQ(machine.Stop(), 0);
         EXPECT_EQ(machine.StandardError(),
                   "kelo-sim: cannot bind UDP 161 on 127.0.0.1: Address already in use; serving "
                   "without the SNMP agent\n");

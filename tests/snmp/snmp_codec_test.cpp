@@ -6,6 +6,7 @@
 #include <string>
 
 #include "snmp/snmp_msg.h"
+#include "snmp/snmp_trace.h"
 #include "tests/snmp/ber_bytes.h"
 
 namespace kelo {
@@ -338,6 +339,40 @@ TEST(SnmpAnswerRobustness, RandomByteFlips) {
             datagram[random() % datagram.size()] = static_cast<uint8_t>(random());
         }
         ParseExactly(datagram);
+    }
+}
+
+// ---- The protocol trace's reading ----------------------------------------------------------
+
+std::string StatusMeaning(const std::string& value) {
+    return value.find("REPORT:") != std::string::npos ? "a report field" : "";
+}
+
+TEST(SnmpTrace, DescribesRequestsAndAnswersThroughTheCodec) {
+    const struct {
+        Bytes message;
+        const char* decoding;
+    } cases[] = {
+        {Hex("30 2E 02 01 00 04 06 70 75 62 6C 69 63 A0 21 02 04 00 00 1A 2B 02 01 00 02 01 00 "
+             "30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00"),
+         "SNMP GetRequest request-id 6699, .1.3.6.1.4.1.1229.2.2.2.1.24.1 = NULL"},
+        {AnswerWithValue(OctetString("MFG:X;REPORT:0,3;")),
+         "SNMP GetResponse request-id 6699, error-status 0 (noError), error-index 0, "
+         ".1.3.6.1.4.1.1229.2.2.2.1.24.1 = OCTET STRING \"MFG:X;REPORT:0,3;\" (17 octets); "
+         "a report field"},
+        {Answer(Hex("02 01 FF"), 2, Hex("05 00"), 1),
+         "SNMP GetResponse request-id -1, error-status 2 (noSuchName), error-index 1, "
+         ".1.3.6.1.4.1.1229.2.2.2.1.24.1 = NULL"},
+        {AnswerWithValue(Hex("02 01 0A")),
+         "SNMP GetResponse request-id 6699, error-status 0 (noError), error-index 0, "
+         ".1.3.6.1.4.1.1229.2.2.2.1.24.1 = INTEGER 0xa(10)"},
+        {Hex("30 2E 02 01 00 04 06 70 75 62"), "SNMP message cut short or malformed, 10 bytes"},
+    };
+    const auto decoder = MakeSnmpDecoder(StatusMeaning);
+    for (const auto& c : cases) {
+        EXPECT_EQ(decoder->Decode(platform::TraceDirection::kFromMachine, c.message.data(),
+                                  c.message.size()),
+                  c.decoding);
     }
 }
 

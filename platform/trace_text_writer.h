@@ -1,0 +1,67 @@
+// The text trace: one block per event, each headed by a line with the UTC time to the
+// millisecond, then for bytes the transport and peer, the direction ('>' to the machine, '<'
+// from it), the byte count and the decoding, followed by the bytes in the layout of
+// "od -Ax -tx1z" (six-digit hexadecimal offset, 16 bytes in hex, their ASCII between '>' and
+// '<'), which text2pcap reads as well. A run of bulk blocks (a firmware image) is written in
+// batches of up to 64 KiB; every other event is written at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/trace.h"
+
+namespace platform {
+
+// Where a writer puts its bytes; each call is one whole block or line group.
+using TraceOutput = std::function<void(const void* data, size_t size)>;
+// Microseconds since 1970-01-01 00:00 UTC.
+using TraceClock = std::function<int64_t()>;
+int64_t RealTimeMicroseconds();
+
+// A payload over this many bytes shows only its first and last kBulkShown bytes.
+constexpr size_t kBulkThreshold = 1024;
+constexpr size_t kBulkShown = 256;
+
+// "2024-05-01T12:00:00.123Z".
+std::string UtcTimeText(int64_t microseconds);
+
+// The rows of a block: hidden ranges become "<access code, N characters, not shown>", the
+// middle of a bulk payload "<N bytes not shown>".
+std::string TraceRows(const TraceBlock& block);
+void AppendTraceRows(std::string& out, const TraceBlock& block);
+
+class TraceTextWriter : public TraceSink {
+  public:
+    explicit TraceTextWriter(TraceOutput output, TraceClock clock = RealTimeMicroseconds);
+    // Writes what a run of bulk blocks left held back.
+    ~TraceTextWriter() override;
+    TraceTextWriter(const TraceTextWriter&) = delete;
+    TraceTextWriter& operator=(const TraceTextWriter&) = delete;
+
+    void Opened(const TraceChannel& channel, TraceOpenResult result,
+                const std::string& detail) override;
+    void Bytes(const TraceChannel& channel, const TraceBlock& block) override;
+    void PeerClosed(const TraceChannel& channel) override;
+    void Closed(const TraceChannel& channel) override;
+    void Note(const TraceChannel& channel, const std::string& text) override;
+    void Wait(int milliseconds) override;
+    void Cancel() override;
+    void Message(const std::string& text) override;
+
+  private:
+    // The line of an event (time, then what), written at once with what was held back
+    // before it. Only bulk blocks are held back, up to kHeldBack bytes.
+    void Write(const std::string& what);
+    void AppendTime(int64_t microseconds);
+    void Flush();
+
+    TraceOutput output_;
+    TraceClock clock_;
+    std::string pending_;
+    int64_t timeSecond_ = 0;
+    std::string timeText_;  // UtcTimeText of timeSecond_
+};
+
+}  // namespace platform

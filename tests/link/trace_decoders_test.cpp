@@ -1,0 +1,135 @@
+// How the protocol trace reads each format of the link: one conversation per table, each
+// block with the decoding it must get, in the order the blocks went over the channel.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/command_trace.h"
+#include "link/frame_trace.h"
+#include "link/lpr_trace.h"
+#include "link/status_text.h"
+
+namespace {
+
+using platform::TraceDirection;
+constexpr TraceDirection kOut = TraceDirection::kToMachine;
+constexpr TraceDirection kIn = TraceDirection::kFromMachine;
+
+// "80 00 02" to its bytes.
+std::string Hex(const std::string& text) {
+    std::string bytes;
+    std::istringstream in(text);
+    std::string octet;
+    while (in >> octet)
+        bytes += static_cast<char>(std::stoul(octet, nullptr, 16));
+    return bytes;
+}
+
+struct Block {
+    TraceDirection direction;
+    std::string bytes;
+    const char* decoding;
+};
+
+void ExpectDecodings(platform::TraceDecoder& decoder, const std::vector<Block>& blocks) {
+    for (const Block& block : blocks) {
+        EXPECT_EQ(
+            decoder.Decode(block.direction, reinterpret_cast<const uint8_t*>(block.bytes.data()),
+                           block.bytes.size()),
+            block.decoding);
+    }
+}
+
+TEST(PacketLinkTrace, FramesWholeOrSplitOverReceives) {
+    ExpectDecodings(
+        *kelo::MakePacketLinkDecoder(),
+        {
+            {kOut, Hex("80 00 02 00 01 7C"),
+             "packet frame: command 00 01 (get report), L 2, check byte good"},
+            {kOut, Hex("80 00 05 00 06 41 42 84 6D"),
+             "packet frame: command 00 06 (text command) \"AB\", data-sum good, L 5, "
+             "check byte good"},
+            {kOut, Hex("80 00 05 00 05 41 42 99 59"),
+             "packet frame: command 00 05 (put the second half of the parameter "
+             "set), 2 bytes of data, data-sum bad, L 5, check byte good"},
+            {kIn, Hex("80"), "reply frame begins: 1 of 3 header bytes"},
+            {kIn, Hex("00 03"), "reply frame header: L 3, 4 bytes to follow"},
+            {kIn, Hex("41 42"), "reply frame continues: 2 of 4 bytes after the header"},
+            {kIn, Hex("43 B6 80 00 00 7F 80 00 03 41"),
+             "end of reply frame: L 3, body \"ABC\", check byte good; reply frame: "
+             "L 0, body \"\", check byte good; reply frame begins: L 3, 1 of 4 "
+             "bytes after the header"},
+            {kIn, Hex("42 43 B7"), "end of reply frame: L 3, body \"ABC\", check byte bad"},
+            {kIn, Hex("7F 00 00 80"),
+             "not a reply frame: lead byte 0x7F; 1 byte after a frame that went wrong"},
+        });
+}
+
+TEST(LpdTrace, JobCommandsDataFilesAndAcknowledgements) {
+    ExpectDecodings(*kelo::MakeLpdDecoder(),
+                    {
+                        {kOut, "\x02lp1\n", "LPD receive a printer job, queue \"lp1\""},
+                        {kIn, Hex("00"), "LPD acknowledgement: positive (0x00)"},
+                        {kOut,
+                         "\x03"
+                         "12 x\n",
+                         "LPD receive data file, 12 bytes, name \"x\""},
+                        {kOut, "PIPE MONITOR", "LPD data file: monitor line \"PIPE MONITOR\""},
+                        {kOut, Hex("00"), "LPD end of data file"},
+                        {kOut,
+                         "\x03"
+                         "6 x\n",
+                         "LPD receive data file, 6 bytes, name \"x\""},
+                        {kOut, Hex("00 03 72 73 0A F3"),
+                         "LPD data file: command frame \"rs\\n\", length 3, check byte good"},
+                        {kOut, Hex("00"), "LPD end of data file"},
+                        {kOut,
+                         "\x03"
+                         "1 x\n",
+                         "LPD receive data file, 1 byte, name \"x\""},
+                        {kOut, Hex("00"), "LPD data file: end-of-exchange byte"},
+                        {kOut, Hex("00"), "LPD end of data file"},
+                        {kIn, Hex("01"), "LPD acknowledgement: negative (0x01)"},
+                    });
+}
+
+TEST(LocalPortTrace, CommandsToTheMachineAndDeviceIdsFromIt) {
+    const std::string accessLine = "OPEN CODE=" + std::string(500, '*');
+    ExpectDecodings(*kelo::MakeLocalPortDecoder(),
+                    {
+                        {kOut, accessLine,
+                         "access line \"OPEN CODE=\" <access code, 500 characters, not shown>"},
+                        {kOut, "PUT PARAM", "command \"PUT PARAM\", the parameter set follows"},
+                        {kOut, Hex("00 01 02"), "parameter set, 3 bytes"},
+                        {kOut, "PIPE MONITOR", "monitor line \"PIPE MONITOR\""},
+                        {kOut, Hex("00 12") + "BOOT_UpdateMain 0\n" + Hex("E8"),
+                         "command frame \"BOOT_UpdateMain 0\\n\", length 18, check byte good"},
+                        {kOut, Hex("80 00 01 02"), "firmware image, 4 bytes"},
+                        {kOut, accessLine,
+                         "access line \"OPEN CODE=\" <access code, 500 characters, not shown>"},
+                        {kOut, "GET REPORT", "command \"GET REPORT\""},
+                        {kOut, Hex("00 06") + "rs\n", "request payload: text command \"rs\\n\""},
+                        {kIn, Hex("00 16") + "MFG:X;REPORT:2,4142;",
+                         "device ID \"MFG:X;REPORT:2,4142;\"; REPORT: line 2, 2 bytes"},
+                    });
+}
+
+TEST(StatusTextTrace, SaysWhatTheLineFieldsCarry) {
+    const struct {
+        const char* text;
+        const char* description;
+    } cases[] = {
+        {"MFG:X;REPORT:0,12;", "REPORT: count 12"},
+        {"READ_PARAM:3,0102;", "READ_PARAM: line 3, 2 bytes"},
+        {"REPORT:1,414;", "REPORT: line 1, 1 byte"},
+        {"REPORT:0,3", "REPORT: without a payload"},
+        {"MFG:X;CMD:Y;", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kelo::DescribeStatusText(c.text), c.description) << c.text;
+}
+
+}  // namespace
