@@ -361,7 +361,8 @@ std::optional<std::string> CheckHostListUse(const Invocation& invocation) {
     // A capture file holds one run's packets; the hosts' messages share standard error.
     if (!invocation.captureFile.empty() &&
         invocation.captureFile.find(kHostField) == std::string::npos)
-        return std::string("--pcap needs ") + kHostField + " in the file name when --hosts is given";
+        return std::string("--pcap needs ") + kHostField +
+               " in the file name when --hosts is given";
     if (invocation.traceFile == "-")
         return "--trace - goes with a single host";
     return std::nullopt;
