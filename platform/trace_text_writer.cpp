@@ -20,25 +20,38 @@ constexpr size_t kLongestRow = 16 + 3 * kRowBytes + 3 + kRowBytes + 2;
 // much, so that thousands of them cost a few writes; every other event writes at once.
 constexpr size_t kHeldBack = 64 * 1024;
 
+// " xx" for every byte value, four bytes apart so that each is one aligned copy.
+struct HexCells {
+    char cell[256][4];
+    constexpr HexCells() : cell() {
+        for (int c = 0; c < 256; ++c) {
+            cell[c][0] = ' ';
+            cell[c][1] = kDigits[c >> 4];
+            cell[c][2] = kDigits[c & 0x0F];
+            cell[c][3] = ' ';
+        }
+    }
+};
+constexpr HexCells kHexCells;
+
 // One row: offset, the bytes in hex (short rows padded so the ASCII lines up), the ASCII.
 // Written by hand rather than with snprintf: a traced firmware upgrade writes thousands.
 void AppendRow(std::string& out, const uint8_t* data, size_t offset, size_t count) {
-    char row[kLongestRow];
+    char row[kLongestRow + 1];  // one more: the last hex cell is copied whole
     size_t at = 0;
     int digits = 6;
     while (digits < 16 && (offset >> (4 * digits)) != 0)
         ++digits;
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
         row[at++] = kDigits[(offset >> shift) & 0x0F];
-    std::memset(row + at, ' ', 3 * kRowBytes + 2);
     char* hex = row + at;
     char* ascii = hex + 3 * kRowBytes + 3;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t c = data[offset + i];
-        hex[3 * i + 1] = kDigits[c >> 4];
-        hex[3 * i + 2] = kDigits[c & 0x0F];
+        std::memcpy(hex + 3 * i, kHexCells.cell[c], 4);
         ascii[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
     }
+    std::memset(hex + 3 * count, ' ', 3 * (kRowBytes - count) + 2);
     at += 3 * kRowBytes + 2;
     row[at++] = '>';
     at += count;
