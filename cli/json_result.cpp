@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run.h"
+#include "platform/code_points.h"
 
 namespace kelo::cli {
 namespace {
@@ -18,21 +19,6 @@ const char* ResultName(RunResult result) {
         default:
             return "failed";
     }
-}
-
-// Each byte as the code point of the same value, UTF-8 encoded.
-std::string Latin1CodePoints(const std::string& bytes) {
-    std::string text;
-    text.reserve(bytes.size() + bytes.size() / 8);
-    for (unsigned char byte : bytes) {
-        if (byte < 0x80) {
-            text += static_cast<char>(byte);
-        } else {
-            text += static_cast<char>(0xC0 | (byte >> 6));
-            text += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return text;
 }
 
 template <typename T>
@@ -73,7 +59,7 @@ std::string ResultLine(const HostResult& result) {
     line["bytes"] = OrNull(result.bytes);
     line["ms"] = OrNull(result.ms);
     if (result.carriesText)
-        line["text"] = result.text ? Json(Latin1CodePoints(*result.text)) : Json(nullptr);
+        line["text"] = result.text ? Json(platform::Latin1CodePoints(*result.text)) : Json(nullptr);
     return Line(line);
 }
 

@@ -4,28 +4,9 @@
 #include <nlohmann/json.hpp>
 #include <type_traits>
 
+#include "platform/code_points.h"
+
 namespace sim {
-namespace {
-
-// JSON strings are Unicode, the machine's bytes are not: each byte becomes the code point of
-// the same value (UTF-8 encoded here), and the dump writes those from 0x80 on as \u0080 to
-// \u00ff, so a reader gets every byte back.
-std::string CodePoints(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (unsigned char byte : bytes) {
-        if (byte < 0x80) {
-            text += static_cast<char>(byte);
-        } else {
-            text += static_cast<char>(0xC0 | (byte >> 6));
-            text += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return text;
-}
-
-}  // namespace
-
 Event& Event::Text(std::string_view key, std::string_view bytes) {
     fields_.push_back({std::string(key), std::string(bytes)});
     return *this;
@@ -55,15 +36,15 @@ Event& Event::Hex(std::string_view key, const uint8_t* bytes, size_t size) {
 
 std::string Event::Line(std::string_view address) const {
     nlohmann::ordered_json object;
-    object["event"] = CodePoints(name_);
+    object["event"] = platform::Latin1CodePoints(name_);
     if (!address.empty())
-        object["address"] = CodePoints(address);
+        object["address"] = platform::Latin1CodePoints(address);
     for (const Field& field : fields_) {
-        nlohmann::ordered_json& value = object[CodePoints(field.key)];
+        nlohmann::ordered_json& value = object[platform::Latin1CodePoints(field.key)];
         std::visit(
             [&value](const auto& content) {
                 if constexpr (std::is_same_v<std::decay_t<decltype(content)>, std::string>) {
-                    value = CodePoints(content);
+                    value = platform::Latin1CodePoints(content);
                 } else {
                     value = content;
                 }
