@@ -143,10 +143,7 @@ TEST(CliFiles, ChecksTheFileBeforeItLooksForTheMachine) {
         {{"upgrade", env.File("none.rfw")},
          "kelo-cli: " + platform::FileErrorText(env.File("none.rfw"), ENOENT) + "\n"},
         {{"put-params", env.File("bad.prm")}, "kelo-cli: Illegal Parameter File.\n"},
-        // Output names are refused by the save's own rules before any machine is looked for.
-        {{"get-report", "-o", env.File("r.KEL")}, "kelo-cli: Illegal File\n"},
-        {{"get-report", "-o", env.File("none/r.kel")},
-         "kelo-cli: " + platform::FileErrorText(env.File("none/r.kel"), ENOENT) + "\n"},
+        // -o is checked before the machine is looked for, or a report file read.
         {{"open-report", env.File("none.kel"), "-o", env.File("none/r.txt")},
          "kelo-cli: " + platform::FileErrorText(env.File("none/r.txt"), ENOENT) + "\n"},
     };
