@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
@@ -25,25 +24,10 @@ constexpr char kDesktopFileName[] = "kelo.desktop";
 constexpr char kMimePackageName[] = "kelo.xml";
 constexpr char kIconName[] = "kelo";
 
-bool MakeFolders(const std::string& folder) {
-    std::string path = folder.size() > 0 && folder[0] == '/' ? "/" : "";
-    std::istringstream parts(folder);
-    std::string part;
-    while (std::getline(parts, part, '/')) {
-        if (part.empty())
-            continue;
-        path += part;
-        if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-        path += '/';
-    }
-    return true;
-}
-
 // Writes one desktop file, making its folder; a failure leaves the start going on, the type
 // merely not opening on a double click.
 void WriteDesktopFile(const std::string& path, const std::string& content) {
-    if (!MakeFolders(path.substr(0, path.find_last_of('/'))))
+    if (!platform::MakeFolders(path.substr(0, path.find_last_of('/')), 0755).ok)
         return;
     platform::WriteFileAtomically(path, content.data(), content.size());
 }

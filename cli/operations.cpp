@@ -7,6 +7,7 @@
 #include "files/firmware_file.h"
 #include "files/parameter_file.h"
 #include "files/report_file.h"
+#include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "snmp/status_query.h"
@@ -18,6 +19,31 @@ namespace {
 constexpr int kParameterBufferSize = 131072;
 // The longest report the main dialog hands to the viewer, and so the longest one saved.
 constexpr size_t kLargestViewedReport = 131072;
+
+constexpr char kDamagedReply[] = "the machine's reply was damaged or incomplete";
+constexpr char kFirmwareAwaited[] =
+    "the machine may be waiting for its firmware; run the upgrade again";
+
+// Refuses, before the machine is read, an -o that the save would refuse only after it: a name
+// the report viewer's Save rules refuse (with reportRules), a folder that is missing or cannot
+// be written. The messages are the ones the save would show.
+bool OutputCanBeSaved(const std::string& output, bool reportRules) {
+    if (output.empty())
+        return true;
+    if (reportRules && !IsReportSaveName(output)) {
+        platform::ShowMessage(platform::IDS_ILLEGAL_FILE);
+        return false;
+    }
+    const platform::FileResult folder = platform::CheckCanCreateFileAt(output);
+    if (!folder.ok)
+        platform::ShowText(folder.ErrorText(output));
+    return folder.ok;
+}
+
+bool TalksToMachine(Command command) {
+    return command == Command::GetReport || command == Command::GetParams ||
+           command == Command::PutParams || command == Command::Upgrade;
+}
 
 // A chooser that answers the file dialog with the path given on the command line.
 PathChooser ChoosePath(const std::string& path) {
@@ -68,6 +94,8 @@ std::string ProgressLabel(Command command) {
 }
 
 bool RunGetReport(CommandContext& context, const Invocation& invocation) {
+    if (!OutputCanBeSaved(invocation.output, true))
+        return false;
     std::string report;
     if (!context.link.GetReport(report))
         return false;
@@ -84,12 +112,14 @@ bool RunGetReport(CommandContext& context, const Invocation& invocation) {
 
 bool RunOpenReport(CommandContext& context, const Invocation& invocation) {
     std::string text;
-    if (!OpenReportFile(invocation.file, text))
+    if (!OutputCanBeSaved(invocation.output, true) || !OpenReportFile(invocation.file, text))
         return false;
     return DeliverReport(context, invocation, text);
 }
 
 bool RunGetParams(CommandContext& context, const Invocation& invocation) {
+    if (!OutputCanBeSaved(invocation.output, false))
+        return false;
     std::vector<uint8_t> buffer(kParameterBufferSize);
     const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
     if (count < 1 || Interrupted())
@@ -135,6 +165,15 @@ bool RunRestart(CommandContext& context, const Invocation& invocation) {
     RestartInterface(host, context.dialog);
     // The exchange tells a failure only by its message.
     return context.sink.ShownIds().size() == shownBefore;
+}
+
+void TellAfterFailure(CommandContext& context, Command command) {
+    // A cancelled run (Ctrl-C, or anything that ends it as Cancel does) has said why it ended.
+    const bool cancelled = Interrupted() || context.dialog.IsCancelled();
+    if (TalksToMachine(command) && !cancelled && context.sink.ShownIds().empty())
+        context.sink.Tell(kDamagedReply);
+    if (command == Command::Upgrade && context.link.FirmwareAwaited())
+        context.sink.Tell(kFirmwareAwaited);
 }
 
 }  // namespace kelo::cli

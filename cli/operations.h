@@ -16,7 +16,7 @@ namespace kelo::cli {
 struct CommandContext {
     CDeviceLink& link;
     platform::CancelDialog& dialog;
-    const TerminalSink& sink;
+    TerminalSink& sink;
     // Writes a report's text to standard output; false, with errno set, when it could not.
     std::function<bool(const std::string& text)> writeOut;
     // With --json a report that has no -o is kept here for the result line, not printed.
@@ -35,6 +35,12 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation);
 bool RunPutParams(CommandContext& context, const Invocation& invocation);
 bool RunUpgrade(CommandContext& context, const Invocation& invocation);
 bool RunRestart(CommandContext& context, const Invocation& invocation);
+
+// After a command failed: a line of kelo-cli's own when a machine command failed without any
+// message (a reply frame with a bad lead or check byte, a connection closed inside a reply),
+// and, when an upgrade stopped after the update command went out (cancelled or failed), that
+// the machine may be waiting for its firmware.
+void TellAfterFailure(CommandContext& context, Command command);
 
 // Writes text through writeOut; a failure shows the reason naming standard output.
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text);

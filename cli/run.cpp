@@ -36,19 +36,16 @@ bool IsConfigCommand(Command command) {
     return command == Command::ConfigShow || ChangesProfile(command);
 }
 
-// The config commands: show the settings, or change them and let the connection save them
-// as it does at the end of every GUI run.
+// The config commands: show the settings, or change them and save them through the
+// connection's own save, whose failure (shown naming the profile) fails the command.
 int RunConfig(const Console& console, CDeviceLink& link, const Invocation& invocation) {
     if (!ChangesProfile(invocation.command)) {
-        link.DiscardSettingsOnExit();
         return PrintText(console.writeOut, FormatSettings(link.Settings())) ? kExitSuccess
                                                                             : kExitFailed;
     }
-    if (std::optional<std::string> error = ApplyConfigChange(invocation, link.MutableSettings())) {
-        link.DiscardSettingsOnExit();
+    if (std::optional<std::string> error = ApplyConfigChange(invocation, link.MutableSettings()))
         return UsageError(console, *error, "");
-    }
-    return kExitSuccess;
+    return link.SaveSettings() ? kExitSuccess : kExitFailed;
 }
 
 bool RunDeviceCommand(CommandContext& context, const Invocation& invocation) {
@@ -101,10 +98,11 @@ std::optional<std::string> TargetHost(const ConnectionSettings& settings,
 // options laid over them, and only a config change is written back. A machine command notes
 // in record what its result line tells besides its status.
 int RunWithConnection(const Console& console, const Invocation& invocation,
-                      TerminalCancelDialog& dialog, const TerminalSink& sink, HostResult& record) {
+                      TerminalCancelDialog& dialog, TerminalSink& sink, HostResult& record) {
     CDeviceLink link(dialog, platform::ProfileStore::DefaultPath());
-    if (!ChangesProfile(invocation.command))
-        link.DiscardSettingsOnExit();
+    // A config change saves at once, so that a failure decides the exit status; nothing else
+    // is ever saved.
+    link.DiscardSettingsOnExit();
     ApplyOverrides(invocation.overrides, link.MutableSettings());
     if (IsConfigCommand(invocation.command))
         return RunConfig(console, link, invocation);
@@ -112,6 +110,8 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     record.type = link.Settings().machineTypeIndex + 1;
     CommandContext context{link, dialog, sink, console.writeOut, invocation.json, {}, {}};
     const bool succeeded = RunDeviceCommand(context, invocation);
+    if (!succeeded)
+        TellAfterFailure(context, invocation.command);
     record.bytes = context.bytes;
     record.text = std::move(context.keptReport);
     return succeeded ? kExitSuccess : kExitFailed;

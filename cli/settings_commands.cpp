@@ -1,5 +1,9 @@
 #include "cli/settings_commands.h"
 
+#include <strings.h>
+
+#include <algorithm>
+
 namespace kelo::cli {
 namespace {
 
@@ -16,6 +20,25 @@ void DeleteHost(ConnectionSettings& settings, int index) {
     const int count = static_cast<int>(settings.hosts.size());
     if (settings.selectedHost >= count)
         settings.selectedHost = count > 0 ? count - 1 : 0;
+}
+
+// Host names are compared as DNS compares them, without the case of A to Z.
+bool SameHost(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// A host already in the list is selected rather than listed twice. A new one goes at the end
+// and becomes the selected host when none was (an empty list, or a stored index past its end).
+void AddHost(ConnectionSettings& settings, const std::string& host) {
+    const auto listed = std::find_if(settings.hosts.begin(), settings.hosts.end(),
+                                     [&](const std::string& h) { return SameHost(h, host); });
+    if (listed != settings.hosts.end()) {
+        settings.selectedHost = static_cast<int>(listed - settings.hosts.begin());
+        return;
+    }
+    if (!HoldsIndex(settings, settings.selectedHost))
+        settings.selectedHost = static_cast<int>(settings.hosts.size());
+    settings.hosts.push_back(host);
 }
 
 }  // namespace
@@ -46,11 +69,7 @@ std::optional<std::string> ApplyConfigChange(const Invocation& invocation,
             settings.machineTypeIndex = invocation.value;
             break;
         case Command::ConfigAddHost:
-            // With no host selected (an empty list, or a stored index past its end) the
-            // added host becomes the selected one.
-            if (!HoldsIndex(settings, settings.selectedHost))
-                settings.selectedHost = static_cast<int>(settings.hosts.size());
-            settings.hosts.push_back(invocation.host);
+            AddHost(settings, invocation.host);
             break;
         case Command::ConfigSelectHost:
         case Command::ConfigDeleteHost:

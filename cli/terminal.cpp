@@ -94,6 +94,13 @@ void TerminalSink::Show(const platform::Message& message) {
     write_("kelo-cli: " + message.text + "\n");
     ids_.push_back(message.id);
     lastText_ = message.text;
+    // The GUI answers this message with its port selection dialog; a terminal needs the words.
+    if (message.id == platform::IDS_SET_UP_PORT)
+        write_("kelo-cli: hint: kelo-cli config add-host HOST (and config type N)\n");
+}
+
+void TerminalSink::Tell(const std::string& text) {
+    Show(platform::Message{0, text, platform::Icon::Warning});
 }
 
 bool TerminalSink::DoneShown() const {

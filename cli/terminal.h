@@ -77,6 +77,9 @@ class TerminalSink : public platform::MessageSink {
     TerminalSink(TerminalWriter write, ProgressLine* progress);
 
     void Show(const platform::Message& message) override;
+    // A line of kelo-cli's own where the system shows nothing: written and kept as messages
+    // are, so that it is the run's last message in its result line too.
+    void Tell(const std::string& text);
 
     const std::vector<int>& ShownIds() const { return ids_; }
     // The text of the last message shown; nullopt when none was.

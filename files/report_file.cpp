@@ -105,10 +105,14 @@ bool OpenReportFile(const std::string& path, std::string& text) {
     return true;
 }
 
+bool IsReportSaveName(const std::string& path) {
+    return EndsWithLetters(path, "txt") || EndsWithLetters(path, kReportExtension + 1);
+}
+
 bool SaveReportText(const std::string& path, const std::string& text) {
     if (EndsWithLetters(path, "txt"))
         return WriteWhole(path, text.data(), text.size());
-    if (!EndsWithLetters(path, kReportExtension + 1)) {
+    if (!IsReportSaveName(path)) {
         platform::ShowMessage(platform::IDS_ILLEGAL_FILE);
         return false;
     }

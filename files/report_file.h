@@ -50,6 +50,9 @@ bool HasReportExtension(const std::string& path);
 // the OS reason naming the file, and returns false.
 bool OpenReportFile(const std::string& path, std::string& text);
 
+// True when SaveReportText takes the name: the path ends in "txt" or "kel", case counting.
+bool IsReportSaveName(const std::string& path);
+
 // Saves text as a text file (path ending in "txt") or a report file (path ending in "kel"),
 // by the path's last three characters, case counting. Any other name shows "Illegal File"
 // and touches nothing. A text too large for a report file shows "Too Large File". The file is

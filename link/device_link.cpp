@@ -43,12 +43,16 @@ CDeviceLink::~CDeviceLink() {
     usb_.reset();
 }
 
-void CDeviceLink::SaveSettings() {
+bool CDeviceLink::SaveSettings() {
     // Read the profile afresh so that what others wrote meanwhile is kept.
     platform::ProfileStore profile(profilePath_);
     SaveHostSettings(profile, settings_);
     SaveTypeSettings(profile, settings_);
-    profile.Save();
+    // Settings that could not be kept must not be lost without a word.
+    const platform::FileResult saved = profile.Save();
+    if (!saved.ok)
+        platform::ShowText(saved.ErrorText(profilePath_));
+    return saved.ok;
 }
 
 void CDeviceLink::SelectPort(PortSelectDialog& dialog) {

@@ -48,8 +48,9 @@ class CDeviceLink {
     int GetMachineType() const { return settings_.machineTypeIndex + 1; }
     // Runs the port selection dialog and takes its values after OK.
     void SelectPort(PortSelectDialog& dialog);
-    // Writes the settings to the profile now (the destructor does it too).
-    void SaveSettings();
+    // Writes the settings to the profile now (the destructor does it too). A profile that
+    // cannot be written shows the OS reason naming it, and gives false.
+    bool SaveSettings();
     // The connection never writes its settings back (for a run with temporary overrides).
     void DiscardSettingsOnExit() { saveOnExit_ = false; }
 
@@ -67,6 +68,9 @@ class CDeviceLink {
     int GetParameters(uint8_t* buffer, int capacity);
     void PutParameters(const uint8_t* data, int length, bool all);
     void UpgradeFirmware(const uint8_t* data, int size);
+    // True when the last upgrade sent the update command but not the whole image, so the
+    // machine may still be waiting for one.
+    bool FirmwareAwaited() const { return firmwareAwaited_; }
 
     // Byte formats of machine types 1 and 2.
     static std::string AccessLine(int machineType);
@@ -112,6 +116,7 @@ class CDeviceLink {
     ConnectionSettings settings_;
     bool win9x_ = false;
     bool saveOnExit_ = true;
+    bool firmwareAwaited_ = false;
     int expectedLineCount_ = 0;
 
     std::unique_ptr<CLprPut> lprPut_;

@@ -18,10 +18,13 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
     dialog_.SetRange(100);
     dialog_.Show();
     bool succeeded = false;
+    firmwareAwaited_ = false;
 
     [&] {
         if (!OpenPort(false) || !SendCommand(kUpdateCommand))
             return;
+        // The machine now waits for an image until one has gone whole.
+        firmwareAwaited_ = true;
         const bool rawDataPort = UsesPacketLink();
         if (rawDataPort)
             ClosePort();
@@ -48,6 +51,7 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
                 return;
             position += chunk;
         }
+        firmwareAwaited_ = false;
         dialog_.SetPos(100);
         platform::Sleep(300);
         succeeded = true;

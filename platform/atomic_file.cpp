@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -109,6 +110,48 @@ FileResult WriteAndClose(int fd, const std::string& path, const void* data, size
 }
 
 }  // namespace
+
+FileResult CheckCanCreateFileAt(const std::string& path) {
+    std::string target;
+    int error = 0;
+    if (!FollowLinks(path, target, error))
+        return Failure(error);
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return Failure(EISDIR);  // no file can replace a folder
+    const std::string folder = FolderOf(target);
+    if (::stat(folder.c_str(), &info) != 0)
+        return Failure(errno);
+    if (!S_ISDIR(info.st_mode))
+        return Failure(ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return Failure(errno);
+    return FileResult{};
+}
+
+FileResult MakeFolders(const std::string& folder, unsigned mode) {
+    std::string path = !folder.empty() && folder[0] == '/' ? "/" : "";
+    size_t start = 0;
+    while (start <= folder.size()) {
+        const size_t slash = std::min(folder.find('/', start), folder.size());
+        if (slash > start) {
+            path += folder.substr(start, slash - start);
+            if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
+                return Failure(errno);
+            path += '/';
+        }
+        start = slash + 1;
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0)
+        return Failure(errno);
+    return S_ISDIR(info.st_mode) ? FileResult{} : Failure(ENOTDIR);
+}
+
+FileResult WriteFileMakingFolders(const std::string& path, const void* data, size_t length) {
+    const FileResult folders = MakeFolders(FolderOf(path));
+    return folders.ok ? WriteFileAtomically(path, data, length) : folders;
+}
 
 std::string FileResult::ErrorText(const std::string& path) const {
     return FileErrorText(path, error);

@@ -26,6 +26,21 @@ FileResult WriteFileAtomically(const std::string& path, const void* data, size_t
 // and the write fails with EEXIST. A failed write leaves no file.
 FileResult WriteNewPrivateFile(const std::string& path, const void* data, size_t length);
 
+// Whether WriteFileAtomically could write path, asked before there is anything to write: the
+// folder it would write in (that of the file at the end of a symbolic link) exists and this
+// user may create files there. Fails with the errno a save would meet (ENOENT, ENOTDIR, EACCES,
+// EROFS, EISDIR for a folder at path, ELOOP for links that loop).
+FileResult CheckCanCreateFileAt(const std::string& path);
+
+// Makes the folder and every missing folder above it with the mode (less the umask), as
+// `mkdir -p` does; folders that exist are left as they are. Fails with the errno of the step
+// that failed, or ENOTDIR when something other than a folder stands at the path.
+FileResult MakeFolders(const std::string& folder, unsigned mode = 0700);
+
+// Writes a file as WriteFileAtomically does after making its missing folders (0700), for the
+// settings files whose folders ($XDG_CONFIG_HOME, $XDG_DATA_HOME) a new account may not have.
+FileResult WriteFileMakingFolders(const std::string& path, const void* data, size_t length);
+
 // Reads at most maxBytes of a file. tooLarge is set when the file holds more than maxBytes.
 FileResult ReadFileBytes(const std::string& path, size_t maxBytes, std::vector<uint8_t>& out,
                          bool* tooLarge = nullptr);

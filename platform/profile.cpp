@@ -154,12 +154,12 @@ void ProfileStore::WriteString(const std::string& section, const std::string& ke
     lines_.insert(lines_.begin() + static_cast<long>(end), key + "=" + value);
 }
 
-bool ProfileStore::Save() const {
+FileResult ProfileStore::Save() const {
     std::ostringstream out;
     for (const std::string& line : lines_)
         out << line << "\n";
     const std::string text = out.str();
-    return WriteFileAtomically(path_, text.data(), text.size()).ok;
+    return WriteFileMakingFolders(path_, text.data(), text.size());
 }
 
 std::string ProfileStore::DefaultPath() {

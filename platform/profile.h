@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace platform {
 
 class ProfileStore {
@@ -22,8 +24,8 @@ class ProfileStore {
     void WriteInt(const std::string& section, const std::string& key, int value);
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
-    // Writes the profile back atomically; false when it could not be written.
-    bool Save() const;
+    // Writes the profile back atomically, making its missing folders (0700) first.
+    FileResult Save() const;
 
     // The profile file of the program: <config folder>/kelo.INI.
     static std::string DefaultPath();

@@ -1,9 +1,7 @@
 #include "platform/registry_store.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -148,24 +146,6 @@ bool ParseValueLine(const std::string& line, std::string& name, std::string& dat
     return Unquote(line, pos, data) && pos == line.size();
 }
 
-bool MakeFolder(const std::string& folder) {
-    std::string path;
-    std::istringstream parts(folder);
-    std::string part;
-    if (!folder.empty() && folder[0] == '/')
-        path = "/";
-    while (std::getline(parts, part, '/')) {
-        if (part.empty())
-            continue;
-        path += part;
-        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        path += '/';
-    }
-    struct stat info {};
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 }  // namespace
 
 RegistryStore::RegistryStore(std::string folder)
@@ -251,7 +231,7 @@ void RegistryStore::Load() {
 }
 
 bool RegistryStore::Save() const {
-    if (!MakeFolder(folder_))
+    if (!MakeFolders(folder_).ok)
         return false;
     std::string text = kHeader;
     for (const Key& key : keys_) {

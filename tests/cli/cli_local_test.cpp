@@ -68,6 +68,23 @@ TEST(CliConfig, RunOptionsAndFailedChangesAreNeverSaved) {
     EXPECT_EQ(env.Profile(), profile) << "byte for byte as it was";
 }
 
+TEST(CliConfig, MissingFoldersAreMadeAndAProfileThatCannotBeSavedFails) {
+    CliEnvironment env;
+    ::setenv("XDG_CONFIG_HOME", env.File("home/.config").c_str(), 1);
+    for (const char* host : {"127.0.0.50", "printer-b", "PRINTER-B"})
+        ASSERT_EQ(RunCli({"config", "add-host", host}).status, 0) << host;
+    EXPECT_EQ(RunCli({"config"}).out,
+              "port: network\ntype: 3\nhosts:\n  0 127.0.0.50\n* 1 printer-b\n")
+        << "a listed host is selected, not added again";
+
+    const std::string blocked = env.File("home/.config/kelo.INI/sub");
+    ::setenv("XDG_CONFIG_HOME", blocked.c_str(), 1);
+    const CliResult failed = RunCli({"config", "type", "1"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err,
+              "kelo-cli: " + platform::FileErrorText(blocked + "/kelo.INI", ENOTDIR) + "\n");
+}
+
 TEST(CliConfig, CommandsOtherThanAChangeCreateNoProfile) {
     CliEnvironment env;
     RunCli({"config"});
@@ -103,7 +120,10 @@ TEST(CliWithoutHost, EveryMachineCommandAsksToSetUpThePort) {
     for (const std::vector<std::string>& command : commands) {
         const CliResult result = RunCli(command);
         EXPECT_EQ(result.status, 1) << command[0];
-        EXPECT_EQ(result.err, "kelo-cli: Set up \"SELECT PORT\"\n") << command[0];
+        EXPECT_EQ(result.err,
+                  "kelo-cli: Set up \"SELECT PORT\"\n"
+                  "kelo-cli: hint: kelo-cli config add-host HOST (and config type N)\n")
+            << command[0];
         EXPECT_EQ(result.out, "") << command[0];
     }
     EXPECT_FALSE(std::filesystem::exists(env.File("r.kel")));
@@ -123,6 +143,9 @@ TEST(CliFiles, ChecksTheFileBeforeItLooksForTheMachine) {
         {{"upgrade", env.File("none.rfw")},
          "kelo-cli: " + platform::FileErrorText(env.File("none.rfw"), ENOENT) + "\n"},
         {{"put-params", env.File("bad.prm")}, "kelo-cli: Illegal Parameter File.\n"},
+        // -o is checked before the machine is looked for, or a report file read.
+        {{"open-report", env.File("none.kel"), "-o", env.File("none/r.txt")},
+         "kelo-cli: " + platform::FileErrorText(env.File("none/r.txt"), ENOENT) + "\n"},
     };
     for (const Case& c : cases) {
         const CliResult result = RunCli(c.arguments);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "cli/interrupt.h"
 #include "files/parameter_file.h"
 #include "tests/cli/cli_harness.h"
 #include "tests/sim/sim_process.h"
@@ -180,6 +181,31 @@ TEST_P(CliAgainstSim, CtrlCInALongReadEndsItAsCancelDoes) {
     }
 }
 
+TEST_P(CliAgainstSim, OutputNamesAreRefusedBeforeTheMachineIsContacted) {
+    StartMachine();
+    EXPECT_EQ(Run({"get-report", "-o", env.File("r.KEL")}).status, 1);
+    EXPECT_EQ(Run({"get-report", "-o", env.File("missing/r.kel")}).status, 1);
+    EXPECT_EQ(Run({"get-params", "-o", env.File("missing/set.prm")}).status, 1);
+    machine->Stop();
+    EXPECT_EQ(machine->Events().size(), 2u) << "listening and stopped only";
+}
+
+// Ctrl-C in the wait for the restart, after the machine took the update command.
+TEST_P(CliAgainstSim, UpgradeCancelledAfterTheUpdateCommandSaysTheMachineWaits) {
+    StartMachine();
+    WriteFile(env.File("main.rfw"), MakeBytes(250000, 11));
+    env.Clock().onSleep = [](int milliseconds) {
+        if (milliseconds >= 3000 && !kelo::cli::Interrupted())
+            ::raise(SIGINT);
+    };
+    const CliResult cancelled = Run({"upgrade", env.File("main.rfw")});
+    env.Clock().onSleep = nullptr;
+    EXPECT_EQ(cancelled.status, 130);
+    EXPECT_TRUE(cancelled.err.ends_with(
+        "kelo-cli: the machine may be waiting for its firmware; run the upgrade again\n"))
+        << cancelled.err;
+}
+
 TEST_P(CliAgainstSim, RefusedConnectionFails) {
     const CliResult refused = Run({"get-report"});
     EXPECT_EQ(refused.status, 1);
@@ -194,14 +220,18 @@ INSTANTIATE_TEST_SUITE_P(EveryType, CliAgainstSim, ::testing::Values(1, 2, 3, 4)
 
 class CliAgainstPacketSim : public CliAgainstSim {};
 
-TEST_P(CliAgainstPacketSim, BadReplyFrameFails) {
-    StartMachine({"--fault", "bad-checksum"});
-    const CliResult report = Run({"get-report"});
-    EXPECT_EQ(report.status, 1);
-    EXPECT_EQ(report.out, "");
-    const CliResult params = Run({"get-params", "-o", env.File("set.prm")});
-    EXPECT_EQ(params.status, 1);
-    EXPECT_FALSE(std::filesystem::exists(env.File("set.prm")));
+TEST_P(CliAgainstPacketSim, DamagedRepliesFailWithALineOfTheirOwn) {
+    const std::string damaged = "the machine's reply was damaged or incomplete";
+    for (const char* fault : {"bad-checksum", "bad-lead", "close-mid-body"}) {
+        machine.reset();
+        StartMachine({"--fault", fault});
+        const CliResult report = Run({"get-report"});
+        EXPECT_EQ(report.status, 1) << fault;
+        EXPECT_EQ(report.out + report.err, "kelo-cli: " + damaged + "\n") << fault;
+        const CliResult params = Run({"--json", "get-params", "-o", env.File("set.prm")});
+        EXPECT_EQ(EventField(params.out, "message"), damaged) << fault;
+        EXPECT_FALSE(std::filesystem::exists(env.File("set.prm"))) << fault;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),

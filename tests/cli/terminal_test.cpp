@@ -101,8 +101,9 @@ TEST(TerminalSink, WritesEachMessageOnItsOwnLineAfterClearingTheProgressLine) {
     const std::string drawn = ProgressLine::Render("Put Parameters", 100, 50);
     written.clear();
     platform::ShowMessage(platform::IDS_SET_UP_PORT);
-    EXPECT_EQ(written,
-              "\r" + std::string(drawn.size(), ' ') + "\rkelo-cli: Set up \"SELECT PORT\"\n");
+    EXPECT_EQ(written, "\r" + std::string(drawn.size(), ' ') +
+                           "\rkelo-cli: Set up \"SELECT PORT\"\n" +
+                           "kelo-cli: hint: kelo-cli config add-host HOST (and config type N)\n");
     EXPECT_FALSE(sink.DoneShown());
 
     written.clear();

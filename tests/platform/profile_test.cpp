@@ -31,7 +31,7 @@ TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase) {
     platform::ProfileStore profile(path_);
     EXPECT_EQ(profile.GetInt("Port", "Win9X_ExtraDelay", 22000), 5000);
     profile.WriteInt("Port", "Win9x_ExtraDelay", 7);
-    ASSERT_TRUE(profile.Save());
+    ASSERT_TRUE(profile.Save().ok);
     EXPECT_EQ(Read(), "[port]\nwin9x_extradelay=7\n");
 }
 
@@ -50,7 +50,7 @@ TEST_F(ProfileTest, OtherSectionsKeysAndLinesAreKept) {
     profile.WriteInt("Port", "Port", 2);
     profile.WriteString("Port", "Host0", "alpha");
     profile.WriteString("New", "k", "v");
-    ASSERT_TRUE(profile.Save());
+    ASSERT_TRUE(profile.Save().ok);
     EXPECT_EQ(Read(),
               "; a comment\n[Other]\nx=1\n\n[Port]\nPort=2\nodd line\nHost0=alpha\n\n[Last]\ny=2\n"
               "[New]\nk=v\n");
@@ -59,14 +59,17 @@ TEST_F(ProfileTest, OtherSectionsKeysAndLinesAreKept) {
 TEST_F(ProfileTest, ValueWithALineBreakCannotAddKeys) {
     platform::ProfileStore profile(path_);
     profile.WriteString("Port", "Host0", "alpha\nNumHost=99\r\n[Evil]");
-    ASSERT_TRUE(profile.Save());
+    ASSERT_TRUE(profile.Save().ok);
     EXPECT_EQ(Read(), "[Port]\nHost0=alpha\n");
 }
 
-TEST_F(ProfileTest, SaveIntoMissingFolderFailsAndLeavesNothing) {
-    platform::ProfileStore profile(dir_.File("missing/kelo.INI"));
+TEST_F(ProfileTest, SaveMakesTheMissingFoldersForThisUserOnly) {
+    platform::ProfileStore profile(dir_.File("home/.config/kelo.INI"));
     profile.WriteInt("Port", "Port", 1);
-    EXPECT_FALSE(profile.Save());
+    EXPECT_TRUE(profile.Save().ok);
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.File("home").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0077, 0u);
 }
 
 TEST_F(ProfileTest, FailedSaveLeavesNoTemporaryFileBehind) {
@@ -74,7 +77,7 @@ TEST_F(ProfileTest, FailedSaveLeavesNoTemporaryFileBehind) {
     mkdir(path_.c_str(), 0700);
     platform::ProfileStore profile(path_);
     profile.WriteInt("Port", "Port", 1);
-    EXPECT_FALSE(profile.Save());
+    EXPECT_FALSE(profile.Save().ok);
     struct stat info {};
     ASSERT_EQ(stat(path_.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
