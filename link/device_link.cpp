@@ -28,6 +28,23 @@ std::string TextUpToZero(const uint8_t* bytes, int count) {
     return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(end - bytes));
 }
 
+// Receives until count bytes are in, asking each time only for the bytes still missing, and
+// tells afterEach the total after every receive. False when a receive fails or the peer closes
+// first.
+template <typename AfterEach>
+bool ReceiveExactly(const CDeviceLink::ReplyReceive& receive, uint8_t* into, int count,
+                    AfterEach afterEach) {
+    int got = 0;
+    while (got < count) {
+        const int n = receive(into + got, count - got);
+        if (n <= 0)
+            return false;
+        got += n;
+        afterEach(got);
+    }
+    return true;
+}
+
 }  // namespace
 
 CDeviceLink::CDeviceLink(platform::CancelDialog& dialog, const std::string& profilePath)
@@ -263,16 +280,20 @@ int CDeviceLink::ReadReply(uint8_t* buffer, bool showProgress, int progressBase)
         platform::ShowMessage(platform::IDS_FAILED_RECEIVE);
         return -1;
     }
-    // 1. The three header bytes: lead byte and the 16-bit length.
+    CMegaPut& sender = *megaPut_;
+    return ReadReplyFrame(
+        [&sender](uint8_t* bytes, int length) { return sender.Receive(bytes, length); }, buffer,
+        showProgress, progressBase);
+}
+
+int CDeviceLink::ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, bool showProgress,
+                                int progressBase) {
+    // 1. The three header bytes: lead byte and the 16-bit length. A failed receive, or the
+    //    machine closing the connection, ends the read.
     uint8_t header[3];
-    int got = 0;
-    while (got < 3) {
-        const int n = megaPut_->Receive(header + got, 3 - got);
-        if (n <= 0) {  // a failed receive, or the machine closed the connection
-            platform::ShowMessage(platform::IDS_FAILED_RECEIVE);
-            return -1;
-        }
-        got += n;
+    if (!ReceiveExactly(receive, header, 3, [](int) {})) {
+        platform::ShowMessage(platform::IDS_FAILED_RECEIVE);
+        return -1;
     }
     if (header[0] != CMegaPut::kLeadByte)
         return -1;
@@ -285,24 +306,23 @@ int CDeviceLink::ReadReply(uint8_t* buffer, bool showProgress, int progressBase)
         dialog_.SetRange(frameRest);
         progressBase = 0;
     }
-    // 2. Data and check byte; each receive may take whatever room the buffer has left.
-    int received = 0;
-    while (received < frameRest) {
-        const int n = megaPut_->Receive(buffer + received, kReplyBufferSize - received);
-        if (n <= 0)
-            return -1;
-        received += n;
+    // 2. Data and check byte, and nothing after them: whatever the machine sends next is not
+    //    part of this reply, and the check byte covers only the frame.
+    const bool received = ReceiveExactly(receive, buffer, frameRest, [&](int total) {
         if (showProgress)
-            dialog_.SetPos(progressBase + received);
-    }
+            dialog_.SetPos(progressBase + total);
+    });
+    if (!received)
+        return -1;
     // 3. The whole frame sums to 0xFF.
     unsigned sum = header[0] + header[1] + header[2];
     for (int i = 0; i < frameRest; ++i)
         sum += buffer[i];
     if ((sum & 0xFF) != 0xFF)
         return -1;
-    buffer[received - 1] = 0;
-    return received - 1;
+    // 4. A zero in place of the check byte ends the data as a text.
+    buffer[bodyLength] = 0;
+    return bodyLength;
 }
 
 bool CDeviceLink::ReadStatus(std::string& statusText) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,7 +60,14 @@ class CDeviceLink {
     bool ClosePort();
     bool WritePort(const uint8_t* data, int length);
     bool SendCommand(const std::string& text);
+    // Reads one reply frame from the packet sender: exactly the frame, nothing after it.
     int ReadReply(uint8_t* buffer, bool showProgress, int progressBase);
+    // One receive of at most length bytes: the count, 0 when the peer closed, or -1.
+    using ReplyReceive = std::function<int(uint8_t* bytes, int length)>;
+    // ReadReply's steps on whatever receive delivers (the packet sender's socket, or bytes in
+    // memory for a check).
+    int ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, bool showProgress,
+                       int progressBase);
     bool ReadStatus(std::string& statusText);
     bool WaitForRestart();
 

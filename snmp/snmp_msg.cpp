@@ -399,12 +399,14 @@ int CSnmpMsg::ReceiveResponse() {
         }
         return -1;
     }
-    if (!TakeResponse(response_, received))
-        return -1;
-    if (fields_.error_status != 0)
+    return AcceptResponse(response_, received);
+}
+
+int CSnmpMsg::AcceptResponse(const uint8_t* data, int length) {
+    if (!TakeResponse(data, length) || fields_.error_status != 0)
         return -1;
     MakeValueText();
-    return received;
+    return length;
 }
 
 bool CSnmpMsg::OnMessagePending() {

@@ -62,6 +62,9 @@ class CSnmpMsg : public CSocket {
     static bool ParseMessage(const uint8_t* message, int length, SnmpVarBind& fields);
     // Copies a received datagram into the response buffer and parses it.
     bool TakeResponse(const uint8_t* data, int length);
+    // Takes a received answer as ReceiveResponse does: its length once the value text is
+    // made, or -1 when it is malformed or carries a non-zero error status.
+    int AcceptResponse(const uint8_t* data, int length);
     // Appends the text of the parsed value to the value text.
     void MakeValueText();
     // The text of one value by the rules of the value text (without its length limit).

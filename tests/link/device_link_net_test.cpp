@@ -78,6 +78,9 @@ TEST_F(DeviceLinkNetTest, ReplyFrameGivesItsDataEndedByAZero) {
     EXPECT_EQ(ReadReplyFrom({{0x80, 0x00, 0x03, 0x41, 0x42, 0x43, 0xB6}}, &data), 3);
     EXPECT_EQ(data, (Bytes{0x41, 0x42, 0x43, 0x00}));
     EXPECT_TRUE(messages_.Messages().empty());
+    // What follows the frame in the same segment is not part of the reply.
+    EXPECT_EQ(ReadReplyFrom({{0x80, 0x00, 0x02, 0x48, 0x69, 0xCC, 0x58, 0x59, 0x5A}}, &data), 2);
+    EXPECT_EQ(data, (Bytes{0x48, 0x69, 0x00}));
 }
 
 TEST_F(DeviceLinkNetTest, EmptyReplyFrameGivesAnEmptyText) {

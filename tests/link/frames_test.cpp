@@ -1,11 +1,13 @@
 // The byte formats of the connection: packet frames, command frames, access lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "link/device_link.h"
 #include "link/mega_put.h"
 #include "platform/access_codes.h"
+#include "platform/headless_cancel_dialog.h"
 
 namespace {
 
@@ -77,6 +79,28 @@ TEST(CommandFrame, CarriesLengthTextAndCheckByte) {
     expected.insert(expected.end(), update.begin(), update.end());
     expected.push_back(0xE8);
     EXPECT_EQ(kelo::CDeviceLink::CommandFrame(update), expected);
+}
+
+TEST(ReplyFrame, IsReadExactlyAndWhatFollowsStaysUnread) {
+    // A good frame for "Hi", then "XYZ" from whatever the machine sends next.
+    const Bytes stream{0x80, 0x00, 0x02, 0x48, 0x69, 0xCC, 0x58, 0x59, 0x5A};
+    size_t taken = 0;
+    auto receive = [&](uint8_t* into, int length) {
+        const size_t n = std::min(static_cast<size_t>(length), stream.size() - taken);
+        std::copy_n(stream.begin() + static_cast<long>(taken), n, into);
+        taken += n;
+        return static_cast<int>(n);
+    };
+    platform::HeadlessCancelDialog dialog;
+    kelo::CDeviceLink link(dialog, "/nonexistent/kelo.INI");
+    link.DiscardSettingsOnExit();
+    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize, 0xEE);
+    EXPECT_EQ(link.ReadReplyFrame(receive, buffer.data(), true, -1), 2);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{0x48, 0x69, 0x00, 0xEE}));
+    EXPECT_EQ(taken, 6u);
+    // The bar ends at the frame's end.
+    EXPECT_EQ(dialog.Range(), 3);
+    EXPECT_EQ(dialog.Pos(), 3);
 }
 
 TEST(AccessLine, UsesCodeAForType1AndCodeBForEveryOtherType) {

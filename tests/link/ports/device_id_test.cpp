@@ -54,6 +54,15 @@ TEST(DeviceIdText, FollowsTheLengthRules) {
     }
 }
 
+TEST(DeviceIdText, NeverReadsPastWhatArrived) {
+    // Four bytes arrived; the length bytes claim 1280 or 5 either way round. The byte after
+    // them in memory would join the text if the length were not clamped.
+    const uint8_t memory[] = {0x05, 0x00, 0x41, 0x42, 0x43};
+    uint8_t text[8] = {};
+    EXPECT_EQ(DeviceIdText(memory, 4, text, sizeof text), 2);
+    EXPECT_STREQ(reinterpret_cast<const char*>(text), "AB");
+}
+
 TEST(DeviceIdText, NoRoomWritesNothing) {
     const uint8_t raw[] = {0x00, 0x03, 0x41};
     uint8_t text = 0xEE;
