@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "files/parameter_file.h"
+#include "files/report_file.h"
 #include "tests/cli/cli_harness.h"
 #include "tests/sim/sim_process.h"
 
@@ -202,6 +205,22 @@ TEST_P(CliAgainstPacketSim, BadReplyFrameFails) {
     const CliResult params = Run({"get-params", "-o", env.File("set.prm")});
     EXPECT_EQ(params.status, 1);
     EXPECT_FALSE(std::filesystem::exists(env.File("set.prm")));
+}
+
+TEST_P(CliAgainstPacketSim, ReportInACodePageIsShownConvertedAndSavedAsTheMachinesBytes) {
+    report = "25\x81\x8B\x43 \x83\x5C\r\n";  // 25 degrees C, then a katakana ending in 0x5C
+    StartMachine();
+    const std::string shown = "25\u00B0C \u30BD\r\n";
+    EXPECT_EQ(Run({"--encoding", "CP932", "get-report"}).out, shown);
+    const auto line = nlohmann::json::parse(Run({"--encoding=CP932", "--json", "get-report"}).out);
+    EXPECT_EQ(line["encoding"], "CP932");
+    EXPECT_EQ(line["text"], shown);
+    for (const char* name : {"r.kel", "r.txt"})
+        EXPECT_EQ(Run({"--encoding", "CP932", "get-report", "-o", env.File(name)}).status, 0);
+    EXPECT_EQ(ReadFileText(env.File("r.txt")), report);
+    std::string reread;
+    ASSERT_TRUE(kelo::OpenReportFile(env.File("r.kel"), reread));
+    EXPECT_EQ(reread, report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),
