@@ -192,7 +192,7 @@ constexpr OptionSpec kRunOptions[] = {
     {"--pcap", "FILE", "[--pcap FILE]", "write the network traffic to FILE as a capture",
      TakeCapture},
     {"--encoding", "NAME", "[--encoding NAME]",
-     "show report text converted from code page NAME (CP932, CP1252, ...)", TakeEncoding},
+     "show reports converted from code page NAME (CP932, ...)", TakeEncoding},
     // Many machines at once, and results for scripts (see cli/host_pool.h).
     {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
      "run the command for every host in FILE (- for standard input)", TakeHostList},

@@ -162,22 +162,17 @@ bool ReportViewer(const QString& path, bool grabFindBox) {
     return grabFindBox ? Save(*box, path) : Save(viewer, path);
 }
 
-// A report a machine wrote in CP932, shown in that code page, with a Japanese word found.
+// A report a machine wrote in CP932, shown in that code page, with a Japanese word selected.
 bool CodePageReport(const QString& path) {
     const std::optional<platform::CodePage> cp932 = platform::CodePage::Named("CP932");
     const std::optional<std::string> report = cp932->FromUtf8(
-        "SERVICE REPORT\r\n"
-        "Fixing temperature  :       182 \u00B0C\r\n"
-        "\u5B9A\u7740\u6E29\u5EA6            :       182 \u00B0C\r\n"
-        "\u30AA\u30DA\u30EC\u30FC\u30BF\u30E1\u30E2: \u30C8\u30CA\u30FC\u88DC\u7D66\u6E08\u307F\r\n"
-        "  001  E-102  \u7D66\u7D19\u30B8\u30E3\u30E0  <\u30C8\u30EC\u30A42>\r\n");
+        "SERVICE REPORT\r\n\u5B9A\u7740\u6E29\u5EA6 (fixing temperature): 182 \u00B0C\r\n"
+        "\u30E1\u30E2: \u30C8\u30CA\u30FC\u88DC\u7D66\u6E08\u307F <\u30C8\u30EC\u30A42>\r\n");
     app::CReportDlg viewer;
     viewer.SetCodePage(cp932);
     viewer.SetReportText(*report);
     viewer.show();
-    app::CFindDlg* box = viewer.OnFind();
-    box->FindWhatEdit()->setText(QString::fromUtf8("\u6E29\u5EA6"));
-    box->FindNextButton()->click();
+    viewer.SetSelection(16, 24);  // the Japanese for "fixing temperature"
     return Save(viewer, path);
 }
 
