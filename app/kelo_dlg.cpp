@@ -56,6 +56,7 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       startupFile_(std::move(startupFile)),
+      profilePath_(profilePath),
       trace_([this](const std::string& problem) { OnTraceProblem(problem); }),
       cancelDialog_(this),
       link_(cancelDialog_, profilePath),
@@ -271,8 +272,23 @@ void CKeloDlg::OpenReportFile(const std::string& path) {
         ShowReport(text);
 }
 
+std::optional<platform::CodePage> CKeloDlg::ReportCodePage() {
+    // Read afresh each time, so that a changed profile holds for the next report.
+    const std::string name = platform::ReportEncodingName(platform::ProfileStore(profilePath_));
+    if (name.empty())
+        return std::nullopt;
+    std::optional<platform::CodePage> codePage = platform::CodePage::Named(name);
+    if (!codePage && !unknownEncodingShown_) {
+        unknownEncodingShown_ = true;
+        platform::ShowText("Unknown report encoding \"" + name + "\" in " + profilePath_ +
+                           "; reports are shown as UTF-8.");
+    }
+    return codePage;
+}
+
 void CKeloDlg::ShowReport(const std::string& text) {
     CReportDlg viewer(nullptr);
+    viewer.SetCodePage(ReportCodePage());
     viewer.SetReportText(text);
     viewer.exec();
 }

@@ -14,6 +14,7 @@
 #include "app/comm_cancel_dlg.h"
 #include "app/kelo_app.h"
 #include "link/device_link.h"
+#include "platform/code_page.h"
 #include "platform/trace_session.h"
 
 class QCheckBox;
@@ -123,6 +124,9 @@ class CKeloDlg : public QDialog {
     void LoadVersion();
     void RegisterFileType();
     void ShowReport(const std::string& text);
+    // The code page of reports named in the profile; nullopt for the locale's. An unknown
+    // name is said once, and reports are then shown as UTF-8.
+    std::optional<platform::CodePage> ReportCodePage();
     void OnTraceProblem(const std::string& problem);
     // The dropped files: one local file opens, anything else is a wrong drop.
     void OnDroppedFiles(const QList<QUrl>& urls);
@@ -133,6 +137,8 @@ class CKeloDlg : public QDialog {
     std::string developmentText_;
     std::string version_;
     std::string startupFile_;
+    std::string profilePath_;
+    bool unknownEncodingShown_ = false;
 
     std::string traceProblem_;  // the trace file's last error
     platform::TraceSession trace_;

@@ -50,31 +50,34 @@ class ButtonsBack {
 
 }  // namespace
 
-ReportDisplay::ReportDisplay(const std::string& text) : positionOfByte_(text.size() + 1, 0) {
+ReportDisplay::ReportDisplay(const std::string& text, const platform::CodePage* codePage)
+    : positionOfByte_(text.size() + 1, 0) {
     display_.reserve(static_cast<qsizetype>(text.size()));
     byteOfPosition_.reserve(text.size() + 1);
-    size_t offset = 0;
-    while (offset < text.size()) {
-        size_t length = CharacterLength(text, offset);
-        const unsigned char lead = static_cast<unsigned char>(text[offset]);
+    const std::vector<platform::DecodedCharacter> characters = ReportCharacters(text, codePage);
+    for (size_t i = 0; i < characters.size(); ++i) {
+        const size_t offset = characters[i].offset;
+        size_t length = characters[i].length;
+        const std::u32string& codePoints = characters[i].codePoints;
         QString shown;
-        if (lead == '\r' || lead == '\n') {
+        if (codePoints == U"\r" || codePoints == U"\n") {
             // The control turns every line break into one block separator; CR LF is one break.
-            if (lead == '\r' && offset + 1 < text.size() && text[offset + 1] == '\n')
-                length = 2;
+            if (codePoints == U"\r" && i + 1 < characters.size() &&
+                characters[i + 1].codePoints == U"\n") {
+                length += characters[++i].length;
+            }
             shown = QChar(u'\n');
-        } else if (lead == 0 || (length == 1 && lead >= 0x80)) {
+        } else if (codePoints == std::u32string(1, U'\0')) {
             shown = QChar(kReplacement);
         } else {
-            shown = QString::fromUtf8(text.data() + offset, static_cast<qsizetype>(length));
+            shown = QString::fromUcs4(codePoints.data(), static_cast<qsizetype>(codePoints.size()));
         }
         const int position = static_cast<int>(display_.size());
-        for (size_t i = 0; i < length; ++i)
-            positionOfByte_[offset + i] = position;
-        for (qsizetype i = 0; i < shown.size(); ++i)
+        for (size_t b = 0; b < length; ++b)
+            positionOfByte_[offset + b] = position;
+        for (qsizetype p = 0; p < shown.size(); ++p)
             byteOfPosition_.push_back(offset);
         display_ += shown;
-        offset += length;
     }
     positionOfByte_[text.size()] = static_cast<int>(display_.size());
     byteOfPosition_.push_back(text.size());
@@ -138,9 +141,14 @@ void CReportDlg::CreateControls() {
 
 void CReportDlg::SetReportText(const std::string& text) {
     text_ = text;
-    display_ = ReportDisplay(text_);
+    display_ = ReportDisplay(text_, codePage_ ? &*codePage_ : nullptr);
     textControl_->setPlainText(display_.Text());
     SetSelection(0, 0);
+}
+
+void CReportDlg::SetCodePage(std::optional<platform::CodePage> codePage) {
+    codePage_ = std::move(codePage);
+    SetReportText(text_);
 }
 
 void CReportDlg::EnableButtons(bool on) {
@@ -231,8 +239,8 @@ CFindDlg* CReportDlg::OnFind() {
 void CReportDlg::OnFindNext(CFindDlg* box) {
     const SearchDirection direction =
         box->SearchesDown() ? SearchDirection::kDown : SearchDirection::kUp;
-    const std::optional<TextRange> match =
-        FindInReport(text_, Selection().start, box->Needle(), direction);
+    const std::optional<TextRange> match = FindInReport(
+        text_, Selection().start, box->Needle(), direction, codePage_ ? &*codePage_ : nullptr);
     if (!match) {
         platform::ShowMessage(platform::IDS_FAILED_FIND);
         return;

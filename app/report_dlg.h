@@ -2,16 +2,18 @@
 // read-only text, and from which it is saved, shown in the web browser and searched.
 //
 // The report stays the byte string it arrived as: the text control only displays it, decoded
-// as UTF-8 (the locale's encoding), and selections and searches are byte offsets of the
-// stored text. Nothing is ever read back from the control.
+// as UTF-8 (the locale's encoding) or from the code page chosen for reports, and selections
+// and searches are byte offsets of the stored text. Nothing is ever read back from the control.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/report_search.h"
+#include "platform/code_page.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -22,11 +24,13 @@ class CFindDlg;
 
 // The displayed form of a report and the way between its byte offsets and the positions of
 // the text control. Each character of the report is one character of the display (two
-// positions for one beyond the 16-bit range); a byte that starts no well-formed sequence shows
-// as U+FFFD, a NUL too; CR LF, CR and LF each end a line and show as one line break.
+// positions for one beyond the 16-bit range); a byte that starts no character shows as U+FFFD,
+// a NUL too; CR LF, CR and LF each end a line and show as one line break.
 class ReportDisplay {
   public:
-    explicit ReportDisplay(const std::string& text = "");
+    // The text as UTF-8, or in the code page when one is given.
+    explicit ReportDisplay(const std::string& text = "",
+                           const platform::CodePage* codePage = nullptr);
 
     const QString& Text() const { return display_; }
     // The control position of a byte offset; an offset inside a character counts as its start.
@@ -50,6 +54,9 @@ class CReportDlg : public QDialog {
 
     // Replaces the stored text and shows it; the caret goes to the start.
     void SetReportText(const std::string& text);
+    // The code page the report is shown and searched in; nullopt: the locale's (UTF-8).
+    // The stored text keeps its bytes either way.
+    void SetCodePage(std::optional<platform::CodePage> codePage);
     const std::string& ReportText() const { return text_; }
 
     // Enables or disables Save, Open Browser, Find and Close together.
@@ -88,6 +95,7 @@ class CReportDlg : public QDialog {
     void CreateControls();
 
     std::string text_;
+    std::optional<platform::CodePage> codePage_;
     ReportDisplay display_;
     QPlainTextEdit* textControl_ = nullptr;  // 1003
     QPushButton* save_ = nullptr;            // 1001

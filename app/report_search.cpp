@@ -17,25 +17,41 @@ bool InRange(std::string_view text, size_t pos, unsigned char low, unsigned char
     return c >= low && c <= high;
 }
 
-// Lower-cases the letters A to Z. Every other byte, the bytes of multibyte characters
-// included, stays as it is, so offsets into the lowered copy are offsets into the text.
-std::string LowerLetters(std::string_view text) {
+// Where characters start: position i is true when a character begins there. The end of the
+// text counts as a start too, so that a match may end there.
+std::vector<bool> CharacterStarts(std::string_view text, const platform::CodePage* codePage) {
+    std::vector<bool> starts(text.size() + 1, false);
+    if (codePage != nullptr) {
+        for (const platform::DecodedCharacter& character : codePage->Decode(text))
+            starts[character.offset] = true;
+    } else {
+        for (size_t pos = 0; pos < text.size(); pos += CharacterLength(text, pos))
+            starts[pos] = true;
+    }
+    starts[text.size()] = true;
+    return starts;
+}
+
+// Lower-cases the letters A to Z that are characters of their own. Every other byte stays as
+// it is: in a double-byte code page a letter's byte can be the second half of another
+// character. Offsets into the lowered copy are offsets into the text.
+std::string LowerLetters(std::string_view text, const std::vector<bool>& starts) {
     std::string lowered(text);
-    for (char& c : lowered) {
-        if (c >= 'A' && c <= 'Z')
+    for (size_t i = 0; i < lowered.size(); ++i) {
+        char& c = lowered[i];
+        if (c >= 'A' && c <= 'Z' && starts[i] && starts[i + 1])
             c = static_cast<char>(c - 'A' + 'a');
     }
     return lowered;
 }
 
-// Where characters start: position i is true when a character begins there. The end of the
-// text counts as a start too, so that a match may end there.
-std::vector<bool> CharacterStarts(std::string_view text) {
-    std::vector<bool> starts(text.size() + 1, false);
-    for (size_t pos = 0; pos < text.size(); pos += CharacterLength(text, pos))
-        starts[pos] = true;
-    starts[text.size()] = true;
-    return starts;
+// The code point of a well-formed UTF-8 sequence of the given length.
+char32_t Utf8CodePoint(std::string_view text, size_t pos, size_t length) {
+    static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t codePoint = static_cast<unsigned char>(text[pos]) & kLeadBits[length];
+    for (size_t i = 1; i < length; ++i)
+        codePoint = codePoint << 6 | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+    return codePoint;
 }
 
 }  // namespace
@@ -73,13 +89,36 @@ size_t CharacterLength(std::string_view text, size_t pos) {
     return length;
 }
 
+std::vector<platform::DecodedCharacter> ReportCharacters(std::string_view text,
+                                                         const platform::CodePage* codePage) {
+    if (codePage != nullptr)
+        return codePage->Decode(text);
+    std::vector<platform::DecodedCharacter> characters;
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t length = CharacterLength(text, pos);
+        const bool stray = length == 1 && static_cast<unsigned char>(text[pos]) >= 0x80;
+        const char32_t codePoint = stray ? char32_t{0xFFFD} : Utf8CodePoint(text, pos, length);
+        characters.push_back({pos, length, std::u32string(1, codePoint)});
+        pos += length;
+    }
+    return characters;
+}
+
 std::optional<TextRange> FindInReport(std::string_view text, size_t selectionStart,
-                                      std::string_view needle, SearchDirection direction) {
+                                      std::string_view typed, SearchDirection direction,
+                                      const platform::CodePage* codePage) {
+    std::string needle(typed);
+    if (codePage != nullptr) {
+        std::optional<std::string> encoded = codePage->FromUtf8(typed);
+        if (!encoded)
+            return std::nullopt;
+        needle = std::move(*encoded);
+    }
     if (needle.empty() || needle.size() > text.size())
         return std::nullopt;
-    const std::string haystack = LowerLetters(text);
-    const std::string pattern = LowerLetters(needle);
-    const std::vector<bool> starts = CharacterStarts(text);
+    const std::vector<bool> starts = CharacterStarts(text, codePage);
+    const std::string haystack = LowerLetters(text, starts);
+    const std::string pattern = LowerLetters(needle, CharacterStarts(needle, codePage));
     const size_t k = pattern.size();
     auto wholeCharacters = [&](size_t at) { return starts[at] && starts[at + k]; };
 

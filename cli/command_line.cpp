@@ -10,6 +10,7 @@
 
 #include "cli/host_list.h"
 #include "link/settings.h"
+#include "platform/code_page.h"
 
 namespace kelo::cli {
 namespace {
@@ -92,6 +93,15 @@ std::optional<std::string> TakeCapture(const std::string& value, Invocation& inv
     if (value.empty())
         return "--pcap needs a file name";
     invocation.captureFile = value;
+    return std::nullopt;
+}
+
+std::optional<std::string> TakeEncoding(const std::string& value, Invocation& invocation) {
+    if (value.empty())
+        return "--encoding needs an encoding name such as CP932";
+    if (!platform::CodePage::Named(value))
+        return "unknown encoding '" + value + "' for --encoding";
+    invocation.encoding = value;
     return std::nullopt;
 }
 
@@ -181,6 +191,8 @@ constexpr OptionSpec kRunOptions[] = {
      TakeTrace},
     {"--pcap", "FILE", "[--pcap FILE]", "write the network traffic to FILE as a capture",
      TakeCapture},
+    {"--encoding", "NAME", "[--encoding NAME]",
+     "show reports converted from code page NAME (CP932, ...)", TakeEncoding},
     // Many machines at once, and results for scripts (see cli/host_pool.h).
     {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
      "run the command for every host in FILE (- for standard input)", TakeHostList},

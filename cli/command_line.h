@@ -62,6 +62,8 @@ struct Invocation {
     std::string host;                     // restart HOST, config add-host HOST
     int value = 0;  // config port/type value, config select-host/delete-host INDEX
     DiscoverOptions discover;
+    // --encoding NAME: the code page a report's text is shown in; empty: the profile's.
+    std::string encoding;
 };
 
 struct ParseResult {

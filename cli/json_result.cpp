@@ -31,6 +31,12 @@ std::string Line(const Json& object) {
     return object.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace) + "\n";
 }
 
+// A report's text: decoded from the code page when one was given, else byte for byte.
+std::string ReportText(const std::string& bytes,
+                       const std::optional<platform::CodePage>& codePage) {
+    return codePage ? codePage->ToUtf8(bytes) : platform::Latin1CodePoints(bytes);
+}
+
 }  // namespace
 
 void HostListSummary::Count(RunResult result) {
@@ -58,8 +64,11 @@ std::string ResultLine(const HostResult& result) {
     line["output"] = OrNull(result.output);
     line["bytes"] = OrNull(result.bytes);
     line["ms"] = OrNull(result.ms);
+    if (result.carriesText && result.textCodePage)
+        line["encoding"] = result.textCodePage->Name();
     if (result.carriesText)
-        line["text"] = result.text ? Json(platform::Latin1CodePoints(*result.text)) : Json(nullptr);
+        line["text"] =
+            result.text ? Json(ReportText(*result.text, result.textCodePage)) : Json(nullptr);
     return Line(line);
 }
 

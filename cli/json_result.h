@@ -6,10 +6,14 @@
 // and a byte that is not valid UTF-8 there becomes U+FFFD. A report's text is the machine's
 // bytes, which no decoding may change: each byte becomes the code point of the same value
 // (U+0000 to U+00FF), so a reader gets every byte back by encoding the text as Latin-1.
+// Only when the run was given a code page (--encoding) is the text decoded from it instead,
+// and the line then names that code page in "encoding".
 #pragma once
 
 #include <optional>
 #include <string>
+
+#include "platform/code_page.h"
 
 namespace kelo::cli {
 
@@ -29,6 +33,8 @@ struct HostResult {
     // written (null when the run failed) only when the run carries text.
     bool carriesText = false;
     std::optional<std::string> text;
+    // The code page the text is decoded from; nullopt: each byte as its code point.
+    std::optional<platform::CodePage> textCodePage;
 };
 
 // The closing line of a host list.
@@ -43,7 +49,7 @@ struct HostListSummary {
 };
 
 // {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
-// "bytes": ..., "ms": ... [, "text": ...]} and a line end.
+// "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end.
 std::string ResultLine(const HostResult& result);
 
 // {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "ms": T}} and a line end.

@@ -53,15 +53,17 @@ PathChooser ChoosePath(const std::string& path) {
     };
 }
 
-// Puts a report where the command line says: standard output, or a file by the viewer's
-// Save rules.
+// Puts a report where the command line says: standard output (converted from the code page
+// given for display, if any), or a file by the viewer's Save rules, byte for byte.
 bool DeliverReport(CommandContext& context, const Invocation& invocation, const std::string& text) {
     if (invocation.output.empty() && context.keepReport) {
         context.keptReport = text;
         return true;
     }
-    if (invocation.output.empty())
-        return PrintText(context.writeOut, text);
+    if (invocation.output.empty()) {
+        const platform::CodePage* codePage = context.shownCodePage;
+        return PrintText(context.writeOut, codePage != nullptr ? codePage->ToUtf8(text) : text);
+    }
     return SaveReportText(invocation.output, text);
 }
 

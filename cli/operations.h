@@ -9,6 +9,7 @@
 #include "cli/terminal.h"
 #include "link/device_link.h"
 #include "platform/cancel_dialog.h"
+#include "platform/code_page.h"
 
 namespace kelo::cli {
 
@@ -25,6 +26,9 @@ struct CommandContext {
     // The size of what the command read from the machine or handed to it: the report, the
     // parameter set, the parameter block of the file, the firmware image.
     std::optional<long long> bytes;
+    // The code page a report printed to standard output is converted from to UTF-8; null:
+    // the machine's bytes go out as they are.
+    const platform::CodePage* shownCodePage = nullptr;
 };
 
 // Each returns true when the command succeeded; a failure has shown its message, if the

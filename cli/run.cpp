@@ -18,6 +18,7 @@
 #include "cli/operations.h"
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
+#include "platform/code_page.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/trace_session.h"
@@ -94,11 +95,38 @@ std::optional<std::string> TargetHost(const ConnectionSettings& settings,
     return settings.hosts[static_cast<size_t>(selected)];
 }
 
+// The code page a report printed on standard output is converted from: --encoding, else the
+// profile's; nullopt prints the machine's bytes as they are. A name in the profile that this
+// system does not know is an error, told before any machine is read.
+std::optional<std::string> ChooseShownCodePage(const Invocation& invocation,
+                                               std::optional<platform::CodePage>& codePage) {
+    if (!invocation.encoding.empty()) {
+        codePage = platform::CodePage::Named(invocation.encoding);
+        return std::nullopt;
+    }
+    const bool printsReport =
+        (invocation.command == Command::GetReport || invocation.command == Command::OpenReport) &&
+        invocation.output.empty() && !invocation.json;
+    if (!printsReport)
+        return std::nullopt;
+    const std::string path = platform::ProfileStore::DefaultPath();
+    const std::string name = platform::ReportEncodingName(platform::ProfileStore(path));
+    if (name.empty())
+        return std::nullopt;
+    codePage = platform::CodePage::Named(name);
+    if (!codePage)
+        return "unknown encoding '" + name + "' in " + path + " (Encoding in [Report])";
+    return std::nullopt;
+}
+
 // Runs a command that needs the connection: its settings come from the profile with the run
 // options laid over them, and only a config change is written back. A machine command notes
 // in record what its result line tells besides its status.
 int RunWithConnection(const Console& console, const Invocation& invocation,
                       TerminalCancelDialog& dialog, TerminalSink& sink, HostResult& record) {
+    std::optional<platform::CodePage> shownCodePage;
+    if (std::optional<std::string> error = ChooseShownCodePage(invocation, shownCodePage))
+        return UsageError(console, *error, "");
     CDeviceLink link(dialog, platform::ProfileStore::DefaultPath());
     // A config change saves at once, so that a failure decides the exit status; nothing else
     // is ever saved.
@@ -109,6 +137,10 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     record.host = TargetHost(link.Settings(), invocation);
     record.type = link.Settings().machineTypeIndex + 1;
     CommandContext context{link, dialog, sink, console.writeOut, invocation.json, {}, {}};
+    context.shownCodePage = shownCodePage ? &*shownCodePage : nullptr;
+    // Only a code page given for the run changes what a JSON line's text carries.
+    if (!invocation.encoding.empty())
+        record.textCodePage = shownCodePage;
     const bool succeeded = RunDeviceCommand(context, invocation);
     if (!succeeded)
         TellAfterFailure(context, invocation.command);

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -302,6 +303,24 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
         }
         EXPECT_EQ(Observe(dialog_), kIdle) << c.length;
     }
+}
+
+TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
+    dialog_.MutableOperations().getReport = [](std::string& text) {
+        text = "25\x81\x8B\x43";
+        return true;
+    };
+    QStringList shown;
+    ModalWatcher<app::CReportDlg> viewer(
+        [&](app::CReportDlg& v) { shown << v.TextControl()->toPlainText(); });
+    for (const char* name : {"CP932", "NOPE", "NOPE"}) {
+        WriteFile(folder_ / "kelo.INI", std::string("[Report]\nEncoding=") + name + "\n");
+        dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
+    }
+    EXPECT_EQ(shown, QStringList({"25\u00B0C", "25\uFFFD\uFFFDC", "25\uFFFD\uFFFDC"}));
+    EXPECT_THAT(messages_.Texts(),
+                ElementsAre("Unknown report encoding \"NOPE\" in " + folder_ / "kelo.INI" +
+                            "; reports are shown as UTF-8."));
 }
 
 TEST_F(KeloDlgTest, AFailedGetReportOpensNothing) {

@@ -229,6 +229,47 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     EXPECT_EQ(dialogs.owners[0], &viewer);
 }
 
+TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
+    TempDir folder;
+    platform::MessageRecorder messages;
+    // 25 degrees C, then katakana whose second bytes are 0x5C ("\\"), 't', 'g' and 'a'.
+    const std::string text("25\x81\x8B\x43\r\n\x83\x5C\x83\x74\x83\x67\x83\x61 ok");
+    CReportDlg viewer;
+    viewer.SetCodePage(platform::CodePage::Named("CP932"));
+    viewer.SetReportText(text);
+    viewer.show();
+    EXPECT_EQ(viewer.TextControl()->toPlainText(),
+              QString::fromUtf8("25\u00B0C\n\u30BD\u30D5\u30C8\u30C2 ok"));
+    struct Case {
+        const char* typed;
+        std::optional<TextRange> found;
+        const char* selected = "";
+    };
+    const Case cases[] = {
+        {"\u30C8\u30C2 OK", TextRange{11, 18}, "\u30C8\u30C2 ok"},
+        {"\u00B0c", TextRange{2, 5}, "\u00B0C"},
+        {"\\", std::nullopt},      // only ever the second byte of a katakana
+        {"\u30A2", std::nullopt},  // 0x83 0x41: its second byte is no letter to fold
+        {"\u00E9", std::nullopt},  // no form in CP932
+    };
+    for (const Case& c : cases) {
+        app::CFindDlg* box = viewer.OnFind();
+        box->FindWhatEdit()->setText(QString::fromUtf8(c.typed));
+        messages.Clear();
+        box->FindNextButton()->click();
+        const bool found = messages.Messages().empty();
+        EXPECT_EQ(found ? std::optional(viewer.Selection()) : std::nullopt, c.found) << c.typed;
+        EXPECT_EQ(found ? SelectedText(viewer) : "", c.selected) << c.typed;
+    }
+    ScriptedFileDialogs dialogs;
+    dialogs.answers = {folder / "saved.kel", folder / "saved.txt"};
+    viewer.SaveButton()->click();
+    viewer.SaveButton()->click();
+    std::string reread;
+    EXPECT_TRUE(kelo::OpenReportFile(folder / "saved.kel", reread) && reread == text);
+    EXPECT_EQ(ReadFileText(folder / "saved.txt"), text);
+}
+
 // Open Browser against a stand-in browser: a script that writes down its arguments and the
 // page it was given. The key store and the temporary folder live in a scratch folder.
 class OpenBrowserTest : public ::testing::Test {

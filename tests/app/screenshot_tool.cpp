@@ -25,6 +25,7 @@
 #include "app/message_box_sink.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
+#include "platform/code_page.h"
 
 namespace {
 
@@ -161,6 +162,20 @@ bool ReportViewer(const QString& path, bool grabFindBox) {
     return grabFindBox ? Save(*box, path) : Save(viewer, path);
 }
 
+// A report a machine wrote in CP932, shown in that code page, with a Japanese word selected.
+bool CodePageReport(const QString& path) {
+    const std::optional<platform::CodePage> cp932 = platform::CodePage::Named("CP932");
+    const std::optional<std::string> report = cp932->FromUtf8(
+        "SERVICE REPORT\r\n\u5B9A\u7740\u6E29\u5EA6 (fixing temperature): 182 \u00B0C\r\n"
+        "\u30E1\u30E2: \u30C8\u30CA\u30FC\u88DC\u7D66\u6E08\u307F <\u30C8\u30EC\u30A42>\r\n");
+    app::CReportDlg viewer;
+    viewer.SetCodePage(cp932);
+    viewer.SetReportText(*report);
+    viewer.show();
+    viewer.SetSelection(16, 24);  // the Japanese for "fixing temperature"
+    return Save(viewer, path);
+}
+
 // A message naming a file whose name looks like markup.
 bool MessageBox(const QString& path) {
     app::MessageBoxSink boxes;
@@ -191,6 +206,7 @@ const std::vector<Shot>& Shots() {
         {"kelo-about.png", AboutBox},
         {"kelo-report.png", [](const QString& path) { return ReportViewer(path, false); }},
         {"kelo-find.png", [](const QString& path) { return ReportViewer(path, true); }},
+        {"kelo-report-cp932.png", CodePageReport},
         {"message-box.png", MessageBox},
         {"progress.png", ProgressWindow},
         {"port_select_network.png",

@@ -7,6 +7,7 @@
 #include "files/parameter_file.h"
 #include "files/report_file.h"
 #include "link/settings.h"
+#include "platform/code_points.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "tests/cli/cli_harness.h"
@@ -205,6 +206,28 @@ TEST(CliOpenReport, RefusalsShowTheSystemsMessages) {
     }
     EXPECT_FALSE(std::filesystem::exists(env.File("out.TXT")));
     EXPECT_FALSE(std::filesystem::exists(env.File("out.html")));
+}
+
+TEST(CliOpenReport, ShowsTheTextInTheProfilesCodePageUnlessTheRunNamesAnother) {
+    CliEnvironment env;
+    const std::string bytes("25\x81\x8B\x43 \x83\x5C\r\n");
+    const std::string report = env.File("cp932.kel");
+    ASSERT_TRUE(kelo::SaveReportText(report, bytes));
+    env.SetProfile("[Report]\nEncoding=cp932\n");
+    EXPECT_EQ(RunCli({"open-report", report}).out, "25\u00B0C \u30BD\r\n");
+    EXPECT_EQ(RunCli({"open-report", report, "--encoding", "ISO-8859-1"}).out,
+              platform::Latin1CodePoints(bytes));
+    const CliResult unknownOption = RunCli({"--encoding", "NOPE", "open-report", report});
+    EXPECT_EQ(unknownOption.status, 2);
+    EXPECT_EQ(unknownOption.err,
+              "kelo-cli: unknown encoding 'NOPE' for --encoding (try 'kelo-cli --help')\n");
+    env.SetProfile("[Report]\nEncoding=NOPE\n");
+    const CliResult unknownSetting = RunCli({"open-report", report});
+    EXPECT_EQ(unknownSetting.status, 2);
+    EXPECT_EQ(unknownSetting.err, "kelo-cli: unknown encoding 'NOPE' in " + env.ProfilePath() +
+                                      " (Encoding in [Report])\n");
+    EXPECT_EQ(RunCli({"open-report", report, "-o", env.File("copy.txt")}).status, 0)
+        << "saving needs no code page";
 }
 
 TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/interrupt.h"
 #include "files/parameter_file.h"
 #include "tests/cli/cli_harness.h"
@@ -232,6 +234,18 @@ TEST_P(CliAgainstPacketSim, DamagedRepliesFailWithALineOfTheirOwn) {
         EXPECT_EQ(EventField(params.out, "message"), damaged) << fault;
         EXPECT_FALSE(std::filesystem::exists(env.File("set.prm"))) << fault;
     }
+}
+
+TEST_P(CliAgainstPacketSim, ReportInACodePageIsShownConvertedAndSavedAsTheMachinesBytes) {
+    report = "25\x81\x8B\x43 \x83\x5C\r\n";  // 25 degrees C, then a katakana ending in 0x5C
+    StartMachine();
+    const std::string shown = "25\u00B0C \u30BD\r\n";
+    EXPECT_EQ(Run({"--encoding", "CP932", "get-report"}).out, shown);
+    const auto line = nlohmann::json::parse(Run({"--encoding=CP932", "--json", "get-report"}).out);
+    EXPECT_EQ(line["encoding"], "CP932");
+    EXPECT_EQ(line["text"], shown);
+    EXPECT_EQ(Run({"--encoding", "CP932", "get-report", "-o", env.File("r.txt")}).status, 0);
+    EXPECT_EQ(ReadFileText(env.File("r.txt")), report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),
