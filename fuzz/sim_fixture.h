@@ -1,0 +1,128 @@
+// What the simulator's fuzz targets share: a machine whose events are kept in memory, and a
+// connection's session fed the same bytes once whole and once in pieces, as TCP may cut them.
+// The two runs must leave the same events and send the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/builtin_data.h"
+#include "sim/event_log.h"
+#include "sim/machine.h"
+#include "sim/recorder.h"
+
+namespace sim_fuzz {
+
+// Stops the run when a promise breaks, naming the line that checks it.
+inline void Fail(const char* file, int line) {
+    std::fprintf(stderr, "broken promise checked at %s:%d\n", file, line);
+    std::abort();
+}
+#define FUZZ_REQUIRE(condition) \
+    ((condition) ? static_cast<void>(0) : sim_fuzz::Fail(__FILE__, __LINE__))
+
+// The built-in report and parameter set, made once per machine type.
+inline sim::MachineConfig ConfigOf(int type, const sim::Faults& faults) {
+    static std::map<int, sim::ServedBytes> reports;
+    static const sim::ServedBytes parameters =
+        std::make_shared<const std::vector<uint8_t>>(sim::BuiltInParameters());
+    sim::ServedBytes& report = reports[type];
+    if (!report)
+        report = std::make_shared<const std::vector<uint8_t>>(sim::BuiltInReport(type));
+    sim::MachineConfig config;
+    config.type = type;
+    config.report = report;
+    config.parameters = parameters;
+    config.faults = faults;
+    return config;
+}
+
+// A rejected frame's event shows the head of what had arrived when the machine refused it,
+// which depends on how the bytes were cut; the rest of the event does not.
+inline std::string WithoutArrivedHead(const std::string& line) {
+    if (line.find("\"frame-rejected\"") == std::string::npos)
+        return line;
+    const size_t head = line.find(",\"head\":\"");
+    const size_t end = head == std::string::npos ? head : line.find('"', head + 9);
+    return end == std::string::npos ? line : line.substr(0, head) + line.substr(end + 1);
+}
+
+// A fresh machine for one input, so that every run starts from the same state. It records
+// nothing; its events and restarts become lines in Events().
+class FuzzMachine {
+  public:
+    FuzzMachine(int type, const sim::Faults& faults)
+        : log_([this](const std::string& line) { events_.push_back(WithoutArrivedHead(line)); }),
+          recorder_(""),
+          machine_(ConfigOf(type, faults), log_, recorder_) {
+        machine_.SetRestartHook([this](const std::string& cause) {
+            events_.push_back("restart " + cause);
+            machine_.OnRestart();
+        });
+    }
+
+    sim::Machine& Get() { return machine_; }
+    const std::vector<std::string>& Events() const { return events_; }
+
+  private:
+    std::vector<std::string> events_;
+    sim::EventLog log_;
+    sim::Recorder recorder_;
+    sim::Machine machine_;
+};
+
+// What one connection left behind.
+struct Transcript {
+    std::vector<std::string> events;
+    std::string sent;
+    bool closedByMachine = false;
+
+    bool operator==(const Transcript& other) const {
+        return events == other.events && sent == other.sent &&
+               closedByMachine == other.closedByMachine;
+    }
+};
+
+// Feeds the bytes to a new session in pieces of 1 to 64 bytes whose sizes follow from the
+// seed (seed 0: all at once), stops as the server does once the machine closes the
+// connection, and closes it. Then the status text is read as often as asked; each text
+// joins the events.
+inline Transcript RunSession(sim::PortRole role, int type, const sim::Faults& faults,
+                             const uint8_t* bytes, size_t size, unsigned seed,
+                             int statusReads) {
+    FuzzMachine machine(type, faults);
+    std::unique_ptr<sim::Session> session = sim::MakeSession(role, machine.Get(), 1);
+    Transcript transcript;
+    size_t at = 0;
+    for (unsigned piece = 1; at < size && !transcript.closedByMachine; ++piece) {
+        const size_t length = seed == 0 ? size : 1 + (seed * piece * 37u >> 3) % 64;
+        const size_t take = std::min(length, size - at);
+        sim::Outbox out;
+        session->Receive(bytes + at, take, out);
+        at += take;
+        transcript.sent += out.bytes;
+        transcript.closedByMachine = out.closeAfterSend;
+    }
+    session->Closed(transcript.closedByMachine ? "machine-closed" : "peer-closed");
+    transcript.events = machine.Events();
+    for (int read = 0; read < statusReads; ++read)
+        transcript.events.push_back(machine.Get().ReadStatus());
+    return transcript;
+}
+
+// The session must not depend on how the bytes were cut; returns the whole run.
+inline Transcript RunWholeAndInPieces(sim::PortRole role, int type, const sim::Faults& faults,
+                                      const uint8_t* bytes, size_t size, unsigned seed,
+                                      int statusReads = 0) {
+    Transcript whole = RunSession(role, type, faults, bytes, size, 0, statusReads);
+    FUZZ_REQUIRE(whole == RunSession(role, type, faults, bytes, size, seed | 1, statusReads));
+    return whole;
+}
+
+}  // namespace sim_fuzz
