@@ -94,8 +94,7 @@ struct Transcript {
 // connection, and closes it. Then the status text is read as often as asked; each text
 // joins the events.
 inline Transcript RunSession(sim::PortRole role, int type, const sim::Faults& faults,
-                             const uint8_t* bytes, size_t size, unsigned seed,
-                             int statusReads) {
+                             const uint8_t* bytes, size_t size, unsigned seed, int statusReads) {
     FuzzMachine machine(type, faults);
     std::unique_ptr<sim::Session> session = sim::MakeSession(role, machine.Get(), 1);
     Transcript transcript;

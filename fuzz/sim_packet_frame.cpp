@@ -25,8 +25,8 @@ void CheckRequestFrame(const uint8_t* bytes, size_t size) {
     const sim::PacketFrame& frame = parse.frame;
     FUZZ_REQUIRE(parse.frameLength <= size);
     FUZZ_REQUIRE(frame.hasDataSum == sim::CarriesDataSum(frame.command[0], frame.command[1]));
-    const std::vector<uint8_t> rebuilt = sim_testing::RequestFrame(
-        frame.command[0], frame.command[1], frame.data, frame.hasDataSum);
+    const std::vector<uint8_t> rebuilt =
+        sim_testing::RequestFrame(frame.command[0], frame.command[1], frame.data, frame.hasDataSum);
     FUZZ_REQUIRE(rebuilt == std::vector<uint8_t>(bytes, bytes + parse.frameLength));
 }
 

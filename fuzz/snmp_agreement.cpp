@@ -81,8 +81,8 @@ std::vector<uint8_t> Octets(const uint8_t* data, int length) {
 // The value text Kelo makes of a value agrees with the value: an OCTET STRING in quotes
 // without its zero octets, a non-negative INTEGER in hexadecimal and decimal.
 void CheckValueText(uint8_t tag, const std::vector<uint8_t>& value) {
-    const std::string text = kelo::CSnmpMsg::ValueTextOf(tag, value.data(),
-                                                         static_cast<int>(value.size()));
+    const std::string text =
+        kelo::CSnmpMsg::ValueTextOf(tag, value.data(), static_cast<int>(value.size()));
     if (tag == sim::kBerOctetString) {
         std::string expected = "\"";
         for (uint8_t octet : value) {
@@ -133,7 +133,8 @@ void CheckRequest(FuzzedDataProvider& in) {
     const sim::SnmpVarBind& variable = request.varbinds[0];
     FUZZ_REQUIRE(variable.name == name && sim::OidText(variable.name) == oid.text);
     if (set) {
-        FUZZ_REQUIRE(variable.valueTag == sim::kBerInteger && sim::IntegerValue(variable.value) == value);
+        FUZZ_REQUIRE(variable.valueTag == sim::kBerInteger &&
+                     sim::IntegerValue(variable.value) == value);
         FUZZ_REQUIRE(variable.value == sim::IntegerContent(value));
     } else {
         FUZZ_REQUIRE(variable.valueTag == sim::kBerNull && variable.value.empty());
@@ -141,7 +142,8 @@ void CheckRequest(FuzzedDataProvider& in) {
 
     kelo::SnmpVarBind fields;
     FUZZ_REQUIRE(kelo::CSnmpMsg::ParseMessage(codec.Request(), length, fields));
-    FUZZ_REQUIRE(fields.pdu_type == pduType && fields.request_id == static_cast<int32_t>(requestId));
+    FUZZ_REQUIRE(fields.pdu_type == pduType &&
+                 fields.request_id == static_cast<int32_t>(requestId));
     FUZZ_REQUIRE(Octets(fields.oidname_data, fields.oidname_length) == variable.name);
     FUZZ_REQUIRE(fields.oidvalue_type == variable.valueTag);
     FUZZ_REQUIRE(Octets(fields.oidvalue_data, fields.oidvalue_length) == variable.value);
@@ -153,22 +155,23 @@ void CheckRequest(FuzzedDataProvider& in) {
         return;  // a request the machine leaves unanswered: not version 1 Get or Set
     FUZZ_REQUIRE(codec.TakeResponse(answer.data(), static_cast<int>(answer.size())));
     const kelo::SnmpVarBind& answered = codec.Fields();
-    FUZZ_REQUIRE(answered.pdu_type == sim::kPduGetResponse && answered.request_id == fields.request_id);
+    FUZZ_REQUIRE(answered.pdu_type == sim::kPduGetResponse &&
+                 answered.request_id == fields.request_id);
     FUZZ_REQUIRE(answered.error_status == 0 || answered.error_status == sim::kSnmpNoSuchName ||
-            answered.error_status == sim::kSnmpBadValue);
+                 answered.error_status == sim::kSnmpBadValue);
     FUZZ_REQUIRE(Octets(answered.oidname_data, answered.oidname_length) == variable.name);
     const sim::SnmpParse own = sim::ParseSnmpRequest(answer.data(), answer.size());
     FUZZ_REQUIRE(own.ok && own.request.varbinds.size() == 1);
     FUZZ_REQUIRE(answered.oidvalue_type == own.request.varbinds[0].valueTag);
     FUZZ_REQUIRE(Octets(answered.oidvalue_data, answered.oidvalue_length) ==
-            own.request.varbinds[0].value);
+                 own.request.varbinds[0].value);
     CheckValueText(own.request.varbinds[0].valueTag, own.request.varbinds[0].value);
 }
 
 // An answer of fuzzed fields built by the machine's encoder, parsed by Kelo.
 void CheckAnswer(FuzzedDataProvider& in) {
-    static const uint8_t kTags[] = {sim::kBerInteger, sim::kBerOctetString, sim::kBerNull,
-                                    sim::kBerObjectId, 0x40, 0x41, 0x43};
+    static const uint8_t kTags[] = {
+        sim::kBerInteger, sim::kBerOctetString, sim::kBerNull, sim::kBerObjectId, 0x40, 0x41, 0x43};
     sim::SnmpRequest request;
     request.community = in.ConsumeRandomLengthString(300);
     request.requestId = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(1, 4));
@@ -178,8 +181,9 @@ void CheckAnswer(FuzzedDataProvider& in) {
     const int index = in.ConsumeIntegralInRange(0, 127);
     std::vector<sim::SnmpVarBind> varbinds(in.ConsumeIntegralInRange(1, 3));
     for (sim::SnmpVarBind& varbind : varbinds) {
-        varbind.name = in.ConsumeBool() ? sim::OidContent(FuzzedOid(in).text)
-                                        : in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(1, 40));
+        varbind.name = in.ConsumeBool()
+                           ? sim::OidContent(FuzzedOid(in).text)
+                           : in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(1, 40));
         if (varbind.name.empty())
             varbind.name.push_back(0x2B);
         varbind.valueTag = in.PickValueInArray(kTags);
@@ -204,7 +208,8 @@ void CheckAnswer(FuzzedDataProvider& in) {
     FUZZ_REQUIRE(Octets(fields.oidname_data, fields.oidname_length) == first.name);
     const std::string oidText = sim::OidText(first.name);
     if (!oidText.empty()) {
-        FUZZ_REQUIRE(kelo::CSnmpMsg::OidText(fields.oidname_data, fields.oidname_length) == oidText);
+        FUZZ_REQUIRE(kelo::CSnmpMsg::OidText(fields.oidname_data, fields.oidname_length) ==
+                     oidText);
     }
     FUZZ_REQUIRE(fields.oidvalue_type == first.valueTag);
     FUZZ_REQUIRE(Octets(fields.oidvalue_data, fields.oidvalue_length) == first.value);
