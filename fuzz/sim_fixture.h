@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +28,35 @@ inline void Fail(const char* file, int line) {
 }
 #define FUZZ_REQUIRE(condition) \
     ((condition) ? static_cast<void>(0) : sim_fuzz::Fail(__FILE__, __LINE__))
+
+// An input: settings bytes in front (missing ones read as 0), then what the machine receives.
+struct Input {
+    uint8_t settings = 0;
+    unsigned seed = 0;  // how the bytes are cut into pieces, where a target uses it
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+};
+
+inline Input SplitInput(const uint8_t* data, size_t size, size_t settingsBytes) {
+    Input input;
+    input.settings = size > 0 ? data[0] : 0;
+    input.seed = settingsBytes > 1 && size > 1 ? data[1] : 0;
+    const size_t skip = std::min(size, settingsBytes);
+    input.bytes = data + skip;
+    input.size = size - skip;
+    return input;
+}
+
+// Switches on the faults listed, the first by the settings bit firstBit, the next by the
+// bit above it, and so on.
+inline sim::Faults FaultsOf(uint8_t settings, int firstBit,
+                            std::initializer_list<bool sim::Faults::*> faults) {
+    sim::Faults result;
+    int bit = firstBit;
+    for (bool sim::Faults::*fault : faults)
+        result.*fault = (settings >> bit++) & 1;
+    return result;
+}
 
 // The start of the built-in report and parameter set, made once per machine type. Short
 // ones keep each run cheap (every offer, reply and recording copies them) while the offers

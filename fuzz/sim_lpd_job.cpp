@@ -26,22 +26,16 @@ void CheckAcknowledgements(const sim_fuzz::Transcript& transcript) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const uint8_t settings = size > 0 ? data[0] : 0;
-    const unsigned seed = size > 1 ? data[1] : 0;
-    const size_t skip = std::min<size_t>(size, 2);
-
-    sim::Faults faults;
-    faults.lpdNak = settings & 0x02;
-    faults.neverAnswer = settings & 0x04;
-    faults.linesRepeated = settings & 0x08;
-    faults.linesOutOfRange = settings & 0x10;
-    faults.linesOddDigits = settings & 0x20;
-    faults.linesBeforeCount = settings & 0x40;
-    faults.linesWithoutSemicolon = settings & 0x80;
-    const int type = (settings & 0x01) ? 2 : 1;
+    const sim_fuzz::Input input = sim_fuzz::SplitInput(data, size, 2);
+    using F = sim::Faults;
+    const sim::Faults faults =
+        sim_fuzz::FaultsOf(input.settings, 1,
+                           {&F::lpdNak, &F::neverAnswer, &F::linesRepeated, &F::linesOutOfRange,
+                            &F::linesOddDigits, &F::linesBeforeCount, &F::linesWithoutSemicolon});
+    const int type = (input.settings & 0x01) ? 2 : 1;
     // A few status reads after the job show the offer it started, if any.
     const sim_fuzz::Transcript transcript = sim_fuzz::RunWholeAndInPieces(
-        sim::PortRole::kLpd, type, faults, data + skip, size - skip, seed, 8);
+        sim::PortRole::kLpd, type, faults, input.bytes, input.size, input.seed, 8);
     CheckAcknowledgements(transcript);
     return 0;
 }

@@ -68,26 +68,19 @@ void CheckReplyFrames(const std::string& sent) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const uint8_t settings = size > 0 ? data[0] : 0;
-    const unsigned seed = size > 1 ? data[1] : 0;
-    const size_t skip = std::min<size_t>(size, 2);
-    const uint8_t* stream = data + skip;
-    const size_t length = size - skip;
+    const sim_fuzz::Input input = sim_fuzz::SplitInput(data, size, 2);
+    CheckRequestFrame(input.bytes, input.size);
+    CheckCommandFrame(input.bytes, input.size);
 
-    CheckRequestFrame(stream, length);
-    CheckCommandFrame(stream, length);
-
-    sim::Faults faults;
-    faults.badChecksum = settings & 0x02;
-    faults.badLead = settings & 0x04;
-    faults.closeMidHeader = settings & 0x08;
-    faults.closeMidBody = settings & 0x10;
-    faults.length65535 = settings & 0x20;
-    faults.neverAnswer = settings & 0x40;
-    const int type = (settings & 0x01) ? 4 : 3;
-    const sim_fuzz::Transcript transcript =
-        sim_fuzz::RunWholeAndInPieces(sim::PortRole::kPackets, type, faults, stream, length, seed);
-    if ((settings & 0x3E) == 0)
+    using F = sim::Faults;
+    const sim::Faults faults =
+        sim_fuzz::FaultsOf(input.settings, 1,
+                           {&F::badChecksum, &F::badLead, &F::closeMidHeader, &F::closeMidBody,
+                            &F::length65535, &F::neverAnswer});
+    const int type = (input.settings & 0x01) ? 4 : 3;
+    const sim_fuzz::Transcript transcript = sim_fuzz::RunWholeAndInPieces(
+        sim::PortRole::kPackets, type, faults, input.bytes, input.size, input.seed);
+    if ((input.settings & 0x3E) == 0)
         CheckReplyFrames(transcript.sent);
     return 0;
 }

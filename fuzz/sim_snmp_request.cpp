@@ -74,22 +74,17 @@ void CheckAnswer(const std::vector<uint8_t>& answer, const sim::SnmpParse& parse
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const uint8_t settings = size > 0 ? data[0] : 0;
-    const size_t skip = std::min<size_t>(size, 1);
-    const uint8_t* datagram = data + skip;
-    const size_t length = size - skip;
-
-    const sim::SnmpParse parse = sim::ParseSnmpRequest(datagram, length);
+    const sim_fuzz::Input input = sim_fuzz::SplitInput(data, size, 1);
+    const sim::SnmpParse parse = sim::ParseSnmpRequest(input.bytes, input.size);
     CheckDecoded(parse);
 
-    sim::Faults faults;
-    faults.snmpError = settings & 0x08;
-    faults.snmpSilence = settings & 0x10;
-    faults.neverAnswer = settings & 0x20;
-    sim_fuzz::FuzzMachine machine(1 + (settings & 0x03), faults);
-    if (settings & 0x04)
+    using F = sim::Faults;
+    const sim::Faults faults =
+        sim_fuzz::FaultsOf(input.settings, 3, {&F::snmpError, &F::snmpSilence, &F::neverAnswer});
+    sim_fuzz::FuzzMachine machine(1 + (input.settings & 0x03), faults);
+    if (input.settings & 0x04)
         machine.Get().StartOffer("REPORT:");
     for (int read = 0; read < 2; ++read)
-        CheckAnswer(machine.Get().AnswerSnmp(datagram, length, "127.0.0.1"), parse);
+        CheckAnswer(machine.Get().AnswerSnmp(input.bytes, input.size, "127.0.0.1"), parse);
     return 0;
 }
