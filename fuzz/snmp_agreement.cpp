@@ -10,13 +10,15 @@
 // - Kelo takes object identifiers as text. Text it cannot encode faithfully (fewer than two
 //   arcs, the first two arcs not fitting one octet below 128, an arc beyond 32 bits) it must
 //   refuse; anything it builds must decode to exactly the arcs given.
-// - Kelo reads error-status and error-index as one octet, so answers carry 0 to 127 there: a
-//   machine answers one variable with index 0 or 1 and a status of 0 to 5.
+// - Kelo reads error-status and error-index as one-octet INTEGERs, so the answers built here
+//   carry 0 to 127 there; an agent answering Kelo's one variable uses index 0 or 1 and the
+//   statuses 0 to 5 of SNMP version 1.
+// - The machine echoes any request's variable names, also ones that are no object identifier
+//   at all; Kelo's text of a name is compared where the machine reads the name as one.
 // - Kelo takes an answer of at most its 1,500-octet buffer and refuses a longer one.
 // - Kelo prints an INTEGER as unsigned, so the value texts are compared for values >= 0.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cinttypes>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
