@@ -252,7 +252,10 @@ std::vector<uint8_t> OidContent(std::string_view dotted) {
             return {};
         dotted.remove_prefix(1);
     }
-    if (arcs.size() < 2 || arcs[0] > 2 || arcs[1] >= 40 || (arcs[0] * 40 + arcs[1]) > 127) {
+    // The first two arcs share one octet below 128, as OidText reads them: the second arc is
+    // below 40 under the arcs 0 and 1, and up to 47 under 2.
+    if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] >= 40) ||
+        (arcs[0] * 40 + arcs[1]) > 127) {
         return {};
     }
     std::vector<uint8_t> content{static_cast<uint8_t>(arcs[0] * 40 + arcs[1])};

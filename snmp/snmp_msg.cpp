@@ -182,8 +182,9 @@ int CSnmpMsg::MakeSetRequest(const char* oid, int pduType, int value) {
 int CSnmpMsg::BuildRequest(const char* oid, int pduType, int valueTag, const uint8_t* value,
                            int valueLength) {
     uint8_t name[kMaxOidContent];
+    requestBuilt_ = false;  // a refused request leaves nothing to send
     const int nameLength = EncodeOid(oid, name, kMaxOidContent);
-    if (nameLength < 0)
+    if (nameLength < 1)
         return -1;
     // The message's content: version (3), community, the PDU header (2), request-id (6),
     // error-status and error-index (6), the two sequence headers (4), the name and the value
@@ -221,7 +222,10 @@ int CSnmpMsg::BuildRequest(const char* oid, int pduType, int valueTag, const uin
 
 // Arcs are runs of digits; whatever is not a digit before an arc separates. The first two
 // arcs share the first octet (40 * first + second); encoding ends at the end of the text or
-// at white space after an arc.
+// at white space after an arc. Text that names no object this way is refused rather than
+// encoded as another one: a single arc, a first arc above 2, a second arc of 40 or more under
+// the first arcs 0 and 1, a first octet above 127 (the first sub-identifier fits one octet
+// here), or an arc beyond 32 bits.
 int CSnmpMsg::EncodeOid(const char* text, uint8_t* out, int capacity) {
     int used = 0;
     int arc = 0;
@@ -231,17 +235,22 @@ int CSnmpMsg::EncodeOid(const char* text, uint8_t* out, int capacity) {
             ++p;
         if (*p == '\0')
             break;
-        uint32_t value = 0;
-        for (; IsDigit(*p); ++p)
-            value = value * 10 + static_cast<uint32_t>(*p - '0');
+        uint64_t value = 0;
+        for (; IsDigit(*p); ++p) {
+            value = value * 10 + static_cast<uint64_t>(*p - '0');
+            if (value > UINT32_MAX)
+                return -1;
+        }
         if (arc == 0) {
-            if (capacity < 1)
+            if (capacity < 1 || value > 2)
                 return -1;
             out[used++] = static_cast<uint8_t>(value * 40);
         } else if (arc == 1) {
+            if ((out[0] < 80 && value >= 40) || out[0] + value > 0x7F)
+                return -1;
             out[0] = static_cast<uint8_t>(out[0] + value);
         } else {
-            used = PutSubIdentifier(value, out, used, capacity);
+            used = PutSubIdentifier(static_cast<uint32_t>(value), out, used, capacity);
             if (used < 0)
                 return -1;
         }
@@ -249,7 +258,7 @@ int CSnmpMsg::EncodeOid(const char* text, uint8_t* out, int capacity) {
         if (*p == '\0' || IsSpace(*p))
             break;
     }
-    return used;
+    return arc == 1 ? -1 : used;
 }
 
 // The fixed steps: message header; version header and its one-octet value; community

@@ -179,7 +179,8 @@ TEST(OidTest, TextAndContentBothWays) {
     for (const OidCase& c :
          {OidCase{".1.3.6.1.4.1.1229.2.2.2.1.24.1", "2B 06 01 04 01 89 4D 02 02 02 01 18 01"},
           OidCase{".1.3.6.1.4.1.1229.2.8.1.0", "2B 06 01 04 01 89 4D 02 08 01 00"},
-          OidCase{".1.3.4294967295", "2B 8F FF FF FF 7F"}, OidCase{".2.5.128", "55 81 00"}}) {
+          OidCase{".1.3.4294967295", "2B 8F FF FF FF 7F"}, OidCase{".2.5.128", "55 81 00"},
+          OidCase{".2.45.1", "7D 01"}, OidCase{".2.47", "7F"}}) {
         EXPECT_EQ(Hex(OidContent(c.text)), c.hex) << c.text;
         EXPECT_EQ(OidText(Bytes(c.hex)), c.text) << c.hex;
     }
@@ -191,6 +192,8 @@ TEST(OidTest, MalformedContentHasNoText) {
     EXPECT_EQ(OidText(Bytes("2B 90 80 80 80 80 00")), "");  // beyond 32 bits
     EXPECT_TRUE(OidContent("1.3.").empty());
     EXPECT_TRUE(OidContent("1.x").empty());
+    EXPECT_TRUE(OidContent("1.40").empty());  // would read back as 2.0
+    EXPECT_TRUE(OidContent("2.48").empty());  // a first octet of 128 would continue
 }
 
 }  // namespace

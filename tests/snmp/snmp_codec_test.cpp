@@ -115,6 +115,26 @@ TEST(SnmpRequest, ObjectIdentifierContent) {
     }
 }
 
+// Text that would otherwise be encoded as another object (an arc wrapped round, the first
+// octet overflowing, a missing second arc) is refused, and a refused request is not sent in
+// place of the one before it.
+TEST(SnmpRequest, ObjectIdentifierItCannotEncodeIsRefused) {
+    for (const char* text : {"1.3.4294967296", "1.3.99999999999999999999", "3.1", "1.40", "0.40.1",
+                             "2.48", "1", ".1.3.6.1.2.1.1.1.0.4294967296"}) {
+        uint8_t out[CSnmpMsg::kMaxOidContent];
+        EXPECT_EQ(CSnmpMsg::EncodeOid(text, out, CSnmpMsg::kMaxOidContent), -1) << text;
+    }
+    uint8_t out[CSnmpMsg::kMaxOidContent];
+    ASSERT_EQ(CSnmpMsg::EncodeOid("2.47", out, CSnmpMsg::kMaxOidContent), 1);
+    EXPECT_EQ(out[0], 0x7F);
+
+    CSnmpMsg message;
+    ASSERT_GT(message.MakeGetRequest("1.3.6", kPduGetRequest), 0);
+    EXPECT_EQ(message.MakeGetRequest("1.3.4294967296", kPduGetRequest), -1);
+    EXPECT_EQ(message.MakeGetRequest("", kPduGetRequest), -1);
+    EXPECT_EQ(message.SendRequest(), -1);
+}
+
 TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
     std::string oid = "1.3";
     for (int i = 0; i < 30; ++i)

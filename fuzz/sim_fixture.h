@@ -1,0 +1,168 @@
+// What the simulator's fuzz targets share: a machine whose events are kept in memory, and a
+// connection's session fed the same bytes once whole and once in pieces, as TCP may cut them.
+// The two runs must leave the same events and send the same bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/builtin_data.h"
+#include "sim/event_log.h"
+#include "sim/machine.h"
+#include "sim/recorder.h"
+
+namespace sim_fuzz {
+
+// Stops the run when a promise breaks, naming the line that checks it.
+inline void Fail(const char* file, int line) {
+    std::fprintf(stderr, "broken promise checked at %s:%d\n", file, line);
+    std::abort();
+}
+#define FUZZ_REQUIRE(condition) \
+    ((condition) ? static_cast<void>(0) : sim_fuzz::Fail(__FILE__, __LINE__))
+
+// An input: settings bytes in front (missing ones read as 0), then what the machine receives.
+struct Input {
+    uint8_t settings = 0;
+    unsigned seed = 0;  // how the bytes are cut into pieces, where a target uses it
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+};
+
+inline Input SplitInput(const uint8_t* data, size_t size, size_t settingsBytes) {
+    Input input;
+    input.settings = size > 0 ? data[0] : 0;
+    input.seed = settingsBytes > 1 && size > 1 ? data[1] : 0;
+    const size_t skip = std::min(size, settingsBytes);
+    input.bytes = data + skip;
+    input.size = size - skip;
+    return input;
+}
+
+// Switches on the faults listed, the first by the settings bit firstBit, the next by the
+// bit above it, and so on.
+inline sim::Faults FaultsOf(uint8_t settings, int firstBit,
+                            std::initializer_list<bool sim::Faults::*> faults) {
+    sim::Faults result;
+    int bit = firstBit;
+    for (bool sim::Faults::*fault : faults)
+        result.*fault = (settings >> bit++) & 1;
+    return result;
+}
+
+// The start of the built-in report and parameter set, made once per machine type. Short
+// ones keep each run cheap (every offer, reply and recording copies them) while the offers
+// still span several lines and the first half of the set is there but not the second.
+constexpr size_t kServedReportBytes = 1000;
+constexpr size_t kServedParameterBytes = 1200;
+
+inline sim::ServedBytes Start(std::vector<uint8_t> bytes, size_t size) {
+    bytes.resize(std::min(bytes.size(), size));
+    return std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+}
+
+inline sim::MachineConfig ConfigOf(int type, const sim::Faults& faults) {
+    static std::map<int, sim::ServedBytes> reports;
+    static const sim::ServedBytes parameters =
+        Start(sim::BuiltInParameters(), kServedParameterBytes);
+    sim::ServedBytes& report = reports[type];
+    if (!report)
+        report = Start(sim::BuiltInReport(type), kServedReportBytes);
+    sim::MachineConfig config;
+    config.type = type;
+    config.report = report;
+    config.parameters = parameters;
+    config.faults = faults;
+    return config;
+}
+
+// A rejected frame's event shows the head of what had arrived when the machine refused it,
+// which depends on how the bytes were cut; the rest of the event does not.
+inline std::string WithoutArrivedHead(const std::string& line) {
+    if (line.find("\"frame-rejected\"") == std::string::npos)
+        return line;
+    const size_t head = line.find(",\"head\":\"");
+    const size_t end = head == std::string::npos ? head : line.find('"', head + 9);
+    return end == std::string::npos ? line : line.substr(0, head) + line.substr(end + 1);
+}
+
+// A fresh machine for one input, so that every run starts from the same state. It records
+// nothing; its events and restarts become lines in Events().
+class FuzzMachine {
+  public:
+    FuzzMachine(int type, const sim::Faults& faults)
+        : log_([this](const std::string& line) { events_.push_back(WithoutArrivedHead(line)); }),
+          recorder_(""),
+          machine_(ConfigOf(type, faults), log_, recorder_) {
+        machine_.SetRestartHook([this](const std::string& cause) {
+            events_.push_back("restart " + cause);
+            machine_.OnRestart();
+        });
+    }
+
+    sim::Machine& Get() { return machine_; }
+    const std::vector<std::string>& Events() const { return events_; }
+
+  private:
+    std::vector<std::string> events_;
+    sim::EventLog log_;
+    sim::Recorder recorder_;
+    sim::Machine machine_;
+};
+
+// What one connection left behind.
+struct Transcript {
+    std::vector<std::string> events;
+    std::string sent;
+    bool closedByMachine = false;
+
+    bool operator==(const Transcript& other) const {
+        return events == other.events && sent == other.sent &&
+               closedByMachine == other.closedByMachine;
+    }
+};
+
+// Feeds the bytes to a new session in pieces of 1 to 64 bytes whose sizes follow from the
+// seed (seed 0: all at once), stops as the server does once the machine closes the
+// connection, and closes it. Then the status text is read as often as asked; each text
+// joins the events.
+inline Transcript RunSession(sim::PortRole role, int type, const sim::Faults& faults,
+                             const uint8_t* bytes, size_t size, unsigned seed, int statusReads) {
+    FuzzMachine machine(type, faults);
+    std::unique_ptr<sim::Session> session = sim::MakeSession(role, machine.Get(), 1);
+    Transcript transcript;
+    size_t at = 0;
+    for (unsigned piece = 1; at < size && !transcript.closedByMachine; ++piece) {
+        const size_t length = seed == 0 ? size : 1 + (seed * piece * 37u >> 3) % 64;
+        const size_t take = std::min(length, size - at);
+        sim::Outbox out;
+        session->Receive(bytes + at, take, out);
+        at += take;
+        transcript.sent += out.bytes;
+        transcript.closedByMachine = out.closeAfterSend;
+    }
+    session->Closed(transcript.closedByMachine ? "machine-closed" : "peer-closed");
+    transcript.events = machine.Events();
+    for (int read = 0; read < statusReads; ++read)
+        transcript.events.push_back(machine.Get().ReadStatus());
+    return transcript;
+}
+
+// The session must not depend on how the bytes were cut; returns the whole run.
+inline Transcript RunWholeAndInPieces(sim::PortRole role, int type, const sim::Faults& faults,
+                                      const uint8_t* bytes, size_t size, unsigned seed,
+                                      int statusReads = 0) {
+    Transcript whole = RunSession(role, type, faults, bytes, size, 0, statusReads);
+    FUZZ_REQUIRE(whole == RunSession(role, type, faults, bytes, size, seed | 1, statusReads));
+    return whole;
+}
+
+}  // namespace sim_fuzz
