@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "cli/command_line.h"
+#include "platform/clock.h"
 
 namespace kelo::cli {
 namespace {
@@ -70,8 +71,31 @@ void OnInterrupt(int) {
 
 void TerminalCancelDialog::Show() {
     HeadlessCancelDialog::Show();
-    if (Interrupted())
+    if (Stopped())
         RequestCancel();
+}
+
+void TerminalCancelDialog::PumpMessages(bool socketSafe) {
+    // The deadline turns into a Cancel where Ctrl-C would: at the pump.
+    if (PastDeadline() && !HeadlessCancelDialog::IsCancelled())
+        RequestCancel();
+    HeadlessCancelDialog::PumpMessages(socketSafe);
+}
+
+bool TerminalCancelDialog::IsCancelled() const {
+    return HeadlessCancelDialog::IsCancelled() || PastDeadline();
+}
+
+void TerminalCancelDialog::SetDeadline(long long milliseconds) {
+    deadline_ = platform::NowMilliseconds() + milliseconds;
+}
+
+bool TerminalCancelDialog::PastDeadline() const {
+    return deadline_ && platform::NowMilliseconds() >= *deadline_;
+}
+
+bool TerminalCancelDialog::Stopped() const {
+    return Interrupted() || PastDeadline();
 }
 
 InterruptGuard::InterruptGuard(platform::HeadlessCancelDialog& dialog) {

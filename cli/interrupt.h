@@ -5,15 +5,30 @@
 
 #include <sys/types.h>
 
+#include <optional>
+
 #include "platform/headless_cancel_dialog.h"
 
 namespace kelo::cli {
 
 // The terminal's progress dialog. A Ctrl-C that came before an operation showed the dialog
-// (Show clears a pending request) still cancels that operation.
+// (Show clears a pending request) still cancels that operation. A run may also be given a
+// deadline (--timeout): once the clock reaches it, the dialog is cancelled as by Ctrl-C, and
+// stays so for every later operation of the run.
 class TerminalCancelDialog : public platform::HeadlessCancelDialog {
   public:
     void Show() override;
+    void PumpMessages(bool socketSafe) override;
+    bool IsCancelled() const override;
+
+    // The run ends this many milliseconds from now on platform::NowMilliseconds's clock.
+    void SetDeadline(long long milliseconds);
+    bool PastDeadline() const;
+    // True once Ctrl-C was pressed or the deadline passed: the run is to deliver nothing more.
+    bool Stopped() const;
+
+  private:
+    std::optional<long long> deadline_;
 };
 
 // Installs the SIGINT handler for the dialog while it lives, without SA_RESTART so that a
