@@ -9,7 +9,6 @@
 #include <cerrno>
 
 #include "cli/command_line.h"
-#include "platform/clock.h"
 
 namespace kelo::cli {
 namespace {
@@ -86,12 +85,12 @@ bool TerminalCancelDialog::IsCancelled() const {
     return HeadlessCancelDialog::IsCancelled() || PastDeadline();
 }
 
-void TerminalCancelDialog::SetDeadline(long long milliseconds) {
-    deadline_ = platform::NowMilliseconds() + milliseconds;
+void TerminalCancelDialog::SetDeadline(std::chrono::milliseconds fromNow) {
+    deadline_ = std::chrono::steady_clock::now() + fromNow;
 }
 
 bool TerminalCancelDialog::PastDeadline() const {
-    return deadline_ && platform::NowMilliseconds() >= *deadline_;
+    return deadline_ && std::chrono::steady_clock::now() >= *deadline_;
 }
 
 bool TerminalCancelDialog::Stopped() const {

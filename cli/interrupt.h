@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <optional>
 
 #include "platform/headless_cancel_dialog.h"
@@ -21,14 +22,15 @@ class TerminalCancelDialog : public platform::HeadlessCancelDialog {
     void PumpMessages(bool socketSafe) override;
     bool IsCancelled() const override;
 
-    // The run ends this many milliseconds from now on platform::NowMilliseconds's clock.
-    void SetDeadline(long long milliseconds);
+    // The run ends this long from now, in real time like the dialog's timer: the sockets'
+    // waits do not go through the platform clock.
+    void SetDeadline(std::chrono::milliseconds fromNow);
     bool PastDeadline() const;
     // True once Ctrl-C was pressed or the deadline passed: the run is to deliver nothing more.
     bool Stopped() const;
 
   private:
-    std::optional<long long> deadline_;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 // Installs the SIGINT handler for the dialog while it lives, without SA_RESTART so that a

@@ -235,7 +235,7 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     TerminalCancelDialog dialog;
     const int timeoutSeconds = invocation.timeoutSeconds.value_or(0);
     if (timeoutSeconds > 0)
-        dialog.SetDeadline(timeoutSeconds * 1000LL);
+        dialog.SetDeadline(std::chrono::seconds(timeoutSeconds));
     AttachProgress(dialog, progress.get(), percent.get());
     // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
     platform::TraceSession trace([&console, &progress](const std::string& problem) {
