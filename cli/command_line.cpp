@@ -190,7 +190,7 @@ constexpr OptionSpec kRunOptions[] = {
     {"--pcap", "FILE", "[--pcap FILE]", "write the network traffic to FILE as a capture",
      TakeCapture},
     {"--timeout", "SECONDS", "[--timeout SECONDS]",
-     "end the run as Ctrl-C does after SECONDS (0: never; --hosts: 300 a host)", TakeRunTimeout},
+     "cancel the run after SECONDS (0: never; --hosts: 300)", TakeRunTimeout},
     // Many machines at once, and results for scripts (see cli/host_pool.h).
     {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
      "run the command for every host in FILE (- for standard input)", TakeHostList},
