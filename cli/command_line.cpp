@@ -170,6 +170,14 @@ std::optional<std::string> TakeProgressFd(const std::string& value, Invocation& 
     return std::nullopt;
 }
 
+std::optional<std::string> TakeRunTimeout(const std::string& value, Invocation& invocation) {
+    int seconds = 0;
+    if (!ParseIndex(value, seconds) || seconds > kLongestRunTimeout)
+        return "--timeout needs seconds from 0 to " + std::to_string(kLongestRunTimeout);
+    invocation.timeoutSeconds = seconds;
+    return std::nullopt;
+}
+
 constexpr OptionSpec kDiscoverOptions[] = {
     {"--subnet", "CIDR", "[--subnet CIDR]...",
      "probe every host address of this IPv4 block (repeatable)", TakeSubnet},
@@ -193,6 +201,8 @@ constexpr OptionSpec kRunOptions[] = {
      TakeCapture},
     {"--encoding", "NAME", "[--encoding NAME]",
      "show reports converted from code page NAME (CP932, ...)", TakeEncoding},
+    {"--timeout", "SECONDS", "[--timeout SECONDS]",
+     "cancel the run after SECONDS (0: never; --hosts: 300)", TakeRunTimeout},
     // Many machines at once, and results for scripts (see cli/host_pool.h).
     {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
      "run the command for every host in FILE (- for standard input)", TakeHostList},
@@ -342,9 +352,10 @@ std::optional<std::string> ParseOperands(const CommandSpec& spec,
     return std::nullopt;
 }
 
-// What --hosts, --jobs, --json and --progress-fd go with. A host list runs each host as a
-// single run of the network port, so the options that choose one host or port do not fit it.
-std::optional<std::string> CheckHostListUse(const Invocation& invocation) {
+// What --hosts, --jobs, --json, --progress-fd and --timeout go with. A host list runs each host
+// as a single run of the network port, so the options that choose one host or port do not fit
+// it.
+std::optional<std::string> CheckRunOptionUse(const Invocation& invocation) {
     const bool list = invocation.hostList.has_value();
     if (invocation.jobs && !list)
         return "--jobs goes with --hosts";
@@ -354,6 +365,11 @@ std::optional<std::string> CheckHostListUse(const Invocation& invocation) {
         invocation.command != Command::Discover) {
         return "--json goes with get-report, get-params, put-params, upgrade, restart and "
                "discover";
+    }
+    // Before discover, --timeout would be read as the run's seconds, not discover's milliseconds.
+    if (invocation.timeoutSeconds && !ServicesMachine(invocation.command)) {
+        return "--timeout SECONDS goes with get-report, get-params, put-params, upgrade and "
+               "restart (discover takes --timeout MS after the command)";
     }
     if (!list)
         return std::nullopt;
@@ -605,7 +621,7 @@ class CommandLineParser {
         }
         if (std::optional<std::string> error = ParseOperands(*command->spec, operands, invocation))
             return Fail(*error);
-        if (std::optional<std::string> error = CheckHostListUse(invocation))
+        if (std::optional<std::string> error = CheckRunOptionUse(invocation))
             return Fail(*error);
         return Succeed(invocation);
     }

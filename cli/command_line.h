@@ -40,6 +40,12 @@ struct RunOverrides {
 constexpr int kDefaultJobs = 8;
 constexpr int kMostJobs = 64;
 
+// How long each host of a host list may take unless --timeout says otherwise, so that one
+// silent machine cannot hold a job for ever.
+constexpr int kDefaultHostTimeout = 300;
+// The longest --timeout: a day.
+constexpr int kLongestRunTimeout = 86400;
+
 // What discover probes, how long it waits and how it prints.
 struct DiscoverOptions {
     std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
@@ -57,13 +63,16 @@ struct Invocation {
     int progressFd = -1;                  // --progress-fd FD, or -1
     std::string traceFile;    // --trace FILE: the text trace ("-" standard error); empty: none
     std::string captureFile;  // --pcap FILE: the capture file; empty: none
-    std::string file;                     // the FILE of open-report, put-params, upgrade
-    std::string output;                   // -o FILE; empty when not given
-    std::string host;                     // restart HOST, config add-host HOST
-    int value = 0;  // config port/type value, config select-host/delete-host INDEX
+    std::string file;         // the FILE of open-report, put-params, upgrade
+    std::string output;       // -o FILE; empty when not given
+    std::string host;         // restart HOST, config add-host HOST
+    int value = 0;            // config port/type value, config select-host/delete-host INDEX
     DiscoverOptions discover;
     // --encoding NAME: the code page a report's text is shown in; empty: the profile's.
     std::string encoding;
+    // --timeout SECONDS: the run is cancelled once they have passed; 0 is no bound. Without it
+    // a single run has no bound and each host of a host list kDefaultHostTimeout.
+    std::optional<int> timeoutSeconds;
 };
 
 struct ParseResult {

@@ -390,6 +390,7 @@ Invocation HostRunInvocation(const Invocation& invocation, const std::string& ho
     run.showProgress = false;
     run.json = true;
     run.progressFd = withProgress ? kProgressDescriptor : -1;
+    run.timeoutSeconds = invocation.timeoutSeconds.value_or(kDefaultHostTimeout);
     if (!invocation.output.empty())
         run.output = ExpandHostTemplate(invocation.output, host);
     // Each host its own capture; a text trace without {host} is shared, block by whole block.

@@ -32,8 +32,8 @@ int RunHostList(const Invocation& invocation, const std::vector<HostEntry>& host
 
 // The single run of one host, as the command line
 //   kelo-cli --host HOST --type N --port network --no-progress --json [--progress-fd 3]
-//            [-o FILE] COMMAND [FILE]
-// gives it, -o with {host} replaced.
+//            --timeout SECONDS [-o FILE] COMMAND [FILE]
+// gives it, -o with {host} replaced; SECONDS is the list's --timeout, else kDefaultHostTimeout.
 Invocation HostRunInvocation(const Invocation& invocation, const std::string& host, int typeIndex,
                              bool withProgress);
 

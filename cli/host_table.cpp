@@ -25,6 +25,8 @@ const char* Word(RunResult result) {
             return "done";
         case RunResult::kCancelled:
             return "cancelled";
+        case RunResult::kTimedOut:
+            return "timed out";
         default:
             return "failed";
     }
@@ -79,9 +81,12 @@ void HostTable::Ended(size_t id, const std::string& host, RunResult result) {
 
 void HostTable::Summary(const HostListSummary& summary) {
     running_.clear();
+    // Timed-out hosts are named only when there are any, so the usual line stays as it was.
+    const std::string timedOut =
+        summary.timedOut > 0 ? ", " + std::to_string(summary.timedOut) + " timed out" : "";
     WriteAbove(std::to_string(summary.hosts) + (summary.hosts == 1 ? " host: " : " hosts: ") +
                std::to_string(summary.ok) + " done, " + std::to_string(summary.failed) +
-               " failed, " + std::to_string(summary.cancelled) + " cancelled\n");
+               " failed, " + std::to_string(summary.cancelled) + " cancelled" + timedOut + "\n");
 }
 
 std::optional<std::chrono::milliseconds> HostTable::UntilRedraw() const {

@@ -1,8 +1,8 @@
 // Standard error during a host list. A host's messages come as "kelo-cli: HOST: TEXT", its
-// result as one line "HOST: done" (failed, cancelled) when it ends, and the summary closes the
-// run. On a terminal a block of lines stays below them, one per running host with its progress
-// in percent; it is redrawn in place (at most every 100 ms), and cleared before anything else
-// is written and at the end.
+// result as one line "HOST: done" (failed, cancelled, timed out) when it ends, and the summary
+// closes the run. On a terminal a block of lines stays below them, one per running host with its
+// progress in percent; it is redrawn in place (at most every 100 ms), and cleared before
+// anything else is written and at the end.
 #pragma once
 
 #include <chrono>
@@ -35,7 +35,7 @@ class HostTable {
     void Message(const std::string& host, const std::string& text);
     // The host's result; id need not have started (a host that did not run).
     void Ended(size_t id, const std::string& host, RunResult result);
-    // "N hosts: A done, B failed, C cancelled"; the block is gone after it.
+    // "N hosts: A done, B failed, C cancelled[, D timed out]"; the block is gone after it.
     void Summary(const HostListSummary& summary);
 
     // How long until a pending redraw of the block is due; nullopt when none is pending.

@@ -70,8 +70,31 @@ void OnInterrupt(int) {
 
 void TerminalCancelDialog::Show() {
     HeadlessCancelDialog::Show();
-    if (Interrupted())
+    if (Stopped())
         RequestCancel();
+}
+
+void TerminalCancelDialog::PumpMessages(bool socketSafe) {
+    // The deadline turns into a Cancel where Ctrl-C would: at the pump.
+    if (PastDeadline() && !HeadlessCancelDialog::IsCancelled())
+        RequestCancel();
+    HeadlessCancelDialog::PumpMessages(socketSafe);
+}
+
+bool TerminalCancelDialog::IsCancelled() const {
+    return HeadlessCancelDialog::IsCancelled() || PastDeadline();
+}
+
+void TerminalCancelDialog::SetDeadline(std::chrono::milliseconds fromNow) {
+    deadline_ = std::chrono::steady_clock::now() + fromNow;
+}
+
+bool TerminalCancelDialog::PastDeadline() const {
+    return deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+}
+
+bool TerminalCancelDialog::Stopped() const {
+    return Interrupted() || PastDeadline();
 }
 
 InterruptGuard::InterruptGuard(platform::HeadlessCancelDialog& dialog) {

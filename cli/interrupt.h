@@ -5,15 +5,32 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <optional>
+
 #include "platform/headless_cancel_dialog.h"
 
 namespace kelo::cli {
 
 // The terminal's progress dialog. A Ctrl-C that came before an operation showed the dialog
-// (Show clears a pending request) still cancels that operation.
+// (Show clears a pending request) still cancels that operation. A run may also be given a
+// deadline (--timeout): once the clock reaches it, the dialog is cancelled as by Ctrl-C, and
+// stays so for every later operation of the run.
 class TerminalCancelDialog : public platform::HeadlessCancelDialog {
   public:
     void Show() override;
+    void PumpMessages(bool socketSafe) override;
+    bool IsCancelled() const override;
+
+    // The run ends this long from now, in real time like the dialog's timer: the sockets'
+    // waits do not go through the platform clock.
+    void SetDeadline(std::chrono::milliseconds fromNow);
+    bool PastDeadline() const;
+    // True once Ctrl-C was pressed or the deadline passed: the run is to deliver nothing more.
+    bool Stopped() const;
+
+  private:
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 // Installs the SIGINT handler for the dialog while it lives, without SA_RESTART so that a

@@ -16,6 +16,8 @@ const char* ResultName(RunResult result) {
             return "ok";
         case RunResult::kCancelled:
             return "cancelled";
+        case RunResult::kTimedOut:
+            return "timed-out";
         default:
             return "failed";
     }
@@ -48,6 +50,9 @@ void HostListSummary::Count(RunResult result) {
         case RunResult::kCancelled:
             ++cancelled;
             break;
+        case RunResult::kTimedOut:
+            ++timedOut;
+            break;
         default:
             ++failed;
             break;
@@ -78,6 +83,7 @@ std::string SummaryLine(const HostListSummary& summary) {
     counts["ok"] = summary.ok;
     counts["failed"] = summary.failed;
     counts["cancelled"] = summary.cancelled;
+    counts["timed_out"] = summary.timedOut;
     counts["ms"] = summary.ms;
     Json line;
     line["summary"] = counts;
@@ -91,7 +97,8 @@ std::optional<RunResult> ResultOfLine(const std::string& line) {
     const auto found = object.find("result");
     if (found == object.end() || !found->is_string())
         return std::nullopt;
-    for (RunResult result : {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled}) {
+    for (RunResult result :
+         {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled, RunResult::kTimedOut}) {
         if (found->get<std::string>() == ResultName(result))
             return result;
     }

@@ -17,7 +17,8 @@
 
 namespace kelo::cli {
 
-enum class RunResult { kOk, kFailed, kCancelled };
+// A timed-out run is one that --timeout cancelled; its exit status is that of a failure.
+enum class RunResult { kOk, kFailed, kCancelled, kTimedOut };
 
 // One run for one host, as its line tells it.
 struct HostResult {
@@ -43,16 +44,19 @@ struct HostListSummary {
     int ok = 0;
     int failed = 0;
     int cancelled = 0;
+    int timedOut = 0;
     long long ms = 0;
 
     void Count(RunResult result);
 };
 
 // {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
-// "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end.
+// "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end; "result" is "ok",
+// "failed", "cancelled" or "timed-out".
 std::string ResultLine(const HostResult& result);
 
-// {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "ms": T}} and a line end.
+// {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D, "ms": T}}
+// and a line end.
 std::string SummaryLine(const HostListSummary& summary);
 
 // The result a result line tells; nullopt for a line that is not one.

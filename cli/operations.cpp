@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <vector>
 
-#include "cli/interrupt.h"
 #include "files/firmware_file.h"
 #include "files/parameter_file.h"
 #include "files/report_file.h"
@@ -101,8 +100,8 @@ bool RunGetReport(CommandContext& context, const Invocation& invocation) {
     std::string report;
     if (!context.link.GetReport(report))
         return false;
-    // A run cancelled after the last read has nothing to deliver.
-    if (Interrupted())
+    // A run cancelled (or out of time) after the last read has nothing to deliver.
+    if (context.dialog.Stopped())
         return false;
     if (!invocation.output.empty() && report.size() > kLargestViewedReport) {
         platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
@@ -124,7 +123,7 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation) {
         return false;
     std::vector<uint8_t> buffer(kParameterBufferSize);
     const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
-    if (count < 1 || Interrupted())
+    if (count < 1 || context.dialog.Stopped())
         return false;
     context.bytes = count;
     // A set of 131,072 bytes or more is not saved, and nothing is shown (as in the GUI).
@@ -133,7 +132,7 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation) {
 
 bool RunPutParams(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> plainBlock;
-    if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock) || Interrupted())
+    if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock) || context.dialog.Stopped())
         return false;
     context.bytes = static_cast<long long>(plainBlock.size());
     // The GUI's "all" check box is always cleared before Put Parameters reads it.
@@ -143,7 +142,7 @@ bool RunPutParams(CommandContext& context, const Invocation& invocation) {
 
 bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> image;
-    if (!LoadFirmwareFile(ChoosePath(invocation.file), image) || Interrupted())
+    if (!LoadFirmwareFile(ChoosePath(invocation.file), image) || context.dialog.Stopped())
         return false;
     context.bytes = static_cast<long long>(image.size());
     context.link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
@@ -161,7 +160,7 @@ bool RunRestart(CommandContext& context, const Invocation& invocation) {
         }
         host = settings.hosts[static_cast<size_t>(selected)];
     }
-    if (Interrupted())
+    if (context.dialog.Stopped())
         return false;
     const size_t shownBefore = context.sink.ShownIds().size();
     RestartInterface(host, context.dialog);

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/terminal.h"
 #include "link/device_link.h"
-#include "platform/cancel_dialog.h"
 #include "platform/code_page.h"
 
 namespace kelo::cli {
@@ -16,7 +16,7 @@ namespace kelo::cli {
 // Where a command's results go.
 struct CommandContext {
     CDeviceLink& link;
-    platform::CancelDialog& dialog;
+    TerminalCancelDialog& dialog;
     TerminalSink& sink;
     // Writes a report's text to standard output; false, with errno set, when it could not.
     std::function<bool(const std::string& text)> writeOut;

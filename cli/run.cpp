@@ -19,6 +19,7 @@
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
+#include "platform/messages.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/trace_session.h"
@@ -151,10 +152,10 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
 
 // Completes the record of a finished run and writes its --json line.
 int WriteResultLine(const Console& console, const Invocation& invocation, const TerminalSink& sink,
-                    int status, HostResult& record) {
+                    int status, RunResult result, HostResult& record) {
     const bool succeeded = status == kExitSuccess;
     record.command = CommandWord(invocation.command);
-    record.result = ResultOfStatus(status);
+    record.result = result;
     record.message = sink.LastText();
     if (succeeded && !invocation.output.empty())
         record.output = invocation.output;
@@ -166,6 +167,19 @@ int WriteResultLine(const Console& console, const Invocation& invocation, const 
     if (!PrintText(console.writeOut, ResultLine(record)) && succeeded)
         return kExitFailed;
     return status;
+}
+
+// What a run came to. One whose command succeeded stays done however late Ctrl-C or the
+// deadline came, since nothing was left to stop (put-params after its last write, for one);
+// otherwise Ctrl-C, then the deadline, is what ended it.
+RunResult Outcome(const TerminalCancelDialog& dialog, int status) {
+    if (status == kExitSuccess)
+        return RunResult::kOk;
+    if (Interrupted())
+        return RunResult::kCancelled;
+    if (dialog.PastDeadline())
+        return RunResult::kTimedOut;
+    return ResultOfStatus(status);
 }
 
 // --hosts: reads the list and runs the command for each of its hosts.
@@ -251,6 +265,9 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     TerminalSink sink(console.writeErr, progress.get());
     platform::MessageSink* previousSink = platform::SetMessageSink(&sink);
     TerminalCancelDialog dialog;
+    const int timeoutSeconds = invocation.timeoutSeconds.value_or(0);
+    if (timeoutSeconds > 0)
+        dialog.SetDeadline(std::chrono::seconds(timeoutSeconds));
     AttachProgress(dialog, progress.get(), percent.get());
     // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
     platform::TraceSession trace([&console, &progress](const std::string& problem) {
@@ -273,15 +290,20 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         }
         if (progress)
             progress->Clear();
-        if (Interrupted())
+        const RunResult result = Outcome(dialog, status);
+        if (result == RunResult::kCancelled)
             status = kExitCancelled;
+        if (result == RunResult::kTimedOut) {
+            platform::ShowText("no answer within " + std::to_string(timeoutSeconds) + " s");
+            status = kExitFailed;
+        }
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
         // Discover writes its machines as its own lines instead.
         if (invocation.json && !discovering) {
             record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - started)
                             .count();
-            status = WriteResultLine(console, invocation, sink, status, record);
+            status = WriteResultLine(console, invocation, sink, status, result, record);
         }
     }
     platform::SetMessageSink(previousSink);

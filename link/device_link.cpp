@@ -125,6 +125,9 @@ std::vector<uint8_t> CDeviceLink::CommandFrame(const std::string& text) {
 }
 
 bool CDeviceLink::OpenPort(bool quiet) {
+    // After a Cancel the operation reaches the machine no more, as with writes and status reads.
+    if (dialog_.IsCancelled())
+        return false;
     // No operation acts on a missing host or an unknown port kind.
     const bool knownPort = settings_.portKind >= kPortParallel && settings_.portKind <= kPortUsb;
     if (settings_.hosts.empty() || !HasSelectedHost() || !knownPort) {
@@ -145,7 +148,7 @@ bool CDeviceLink::OpenPort(bool quiet) {
     for (int elapsed = 0; elapsed < kUsbOpenGiveUp; elapsed += kUsbOpenInterval) {
         if (OpenUsb())
             return true;
-        platform::Sleep(kUsbOpenInterval);
+        WaitUnlessCancelled(kUsbOpenInterval);
     }
     platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
     return false;
@@ -253,6 +256,10 @@ bool CDeviceLink::WriteParallel(const uint8_t* data, int length) {
     return true;
 }
 
+void CDeviceLink::WaitUnlessCancelled(int milliseconds) {
+    platform::Sleep(milliseconds, [this] { return dialog_.IsCancelled(); });
+}
+
 bool CDeviceLink::WriteAccessLine() {
     const std::string line = AccessLine(GetMachineType());
     return WriteText(line);
@@ -268,7 +275,7 @@ bool CDeviceLink::SendCommand(const std::string& text) {
         payload.insert(payload.end(), text.begin(), text.end());
         return WritePort(payload.data(), static_cast<int>(payload.size()));
     }
-    platform::Sleep(300);
+    WaitUnlessCancelled(300);
     if (!WriteAccessLine() || !WriteText(kMonitorLine))
         return false;
     const std::vector<uint8_t> frame = CommandFrame(text);
@@ -365,30 +372,30 @@ bool CDeviceLink::ReadUsbStatus(std::string& statusText) {
 bool CDeviceLink::WaitForRestart() {
     switch (settings_.portKind) {
         case kPortParallel:
-            platform::Sleep(3000);
+            WaitUnlessCancelled(3000);
             return true;
         case kPortNetwork:
             break;
         case kPortUsb:
             ClosePort();
-            platform::Sleep(3000);
+            WaitUnlessCancelled(3000);
             if (win9x_)
-                platform::Sleep(g_win9xExtraDelay);
+                WaitUnlessCancelled(g_win9xExtraDelay);
             return OpenPort(false);
         default:
             return true;
     }
     if (!UsesPacketLink()) {
-        platform::Sleep(3000);  // the LPD job stays open
+        WaitUnlessCancelled(3000);  // the LPD job stays open
         return true;
     }
     dialog_.SetBusyCursor(true);
-    platform::Sleep(GetMachineType() == 3 ? 3000 : 10000);
+    WaitUnlessCancelled(GetMachineType() == 3 ? 3000 : 10000);
     bool reachable = false;
     for (int attempt = 0; attempt < kRestartAttempts && !reachable; ++attempt) {
         reachable = OpenPort(true);
         if (!reachable)
-            platform::Sleep(kRestartRetryWait);
+            WaitUnlessCancelled(kRestartRetryWait);
     }
     dialog_.SetBusyCursor(false);
     return reachable;

@@ -108,6 +108,9 @@ class CDeviceLink {
     bool ReadUsbStatus(std::string& statusText);
     bool WriteAccessLine();
     bool WriteText(const std::string& text);
+    // A fixed wait before a step that a Cancel refuses (a write, a status read, an opening):
+    // a Cancel ends it, since the step after it would fail anyway.
+    void WaitUnlessCancelled(int milliseconds);
 
     // The line protocol of machine types 1 and 2 (Get Report and Get Parameters).
     bool ReadReportCount();

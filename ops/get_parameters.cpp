@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "link/device_link.h"
-#include "platform/clock.h"
 
 namespace kelo {
 namespace {
@@ -40,7 +39,7 @@ int CDeviceLink::GetParameters(uint8_t* buffer, int capacity) {
 
     const bool opened = OpenPort(false);
     if (opened && WriteAccessLine() && WriteText("GET PARAM")) {
-        platform::Sleep(300);
+        WaitUnlessCancelled(300);
         if (ReadParamCount())
             result = ReadParamLines(buffer, capacity);
     }

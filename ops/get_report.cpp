@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "link/device_link.h"
-#include "platform/clock.h"
 
 namespace kelo {
 
@@ -31,7 +30,7 @@ bool CDeviceLink::GetReport(std::string& report) {
     // Machine types 1 and 2: access line and command, then the report line by line.
     const bool opened = OpenPort(false);
     if (opened && WriteAccessLine() && WriteText("GET REPORT")) {
-        platform::Sleep(300);
+        WaitUnlessCancelled(300);
         result = ReadReportCount() && ReadReportLines(report);
     }
     dialog_.Hide();

@@ -30,6 +30,9 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
             ClosePort();
         dialog_.SetPos(10);
         WaitForRestart();  // its result is not looked at
+        // After a Cancel the image does not go, and no "Data Port is Busy" stands for it.
+        if (dialog_.IsCancelled())
+            return;
         if (rawDataPort) {
             // Machine types 3 and 4 take the image on TCP 9100, whatever the port kind.
             mega9100Put_ = std::make_unique<CMega9100Put>();

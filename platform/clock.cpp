@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -11,6 +12,9 @@ namespace platform {
 namespace {
 
 Clock* g_clock = nullptr;
+
+// How often a wait that can be stopped looks at its condition when no signal wakes it.
+constexpr long long kStopCheckMilliseconds = 10;
 
 void RealSleep(int milliseconds) {
     if (milliseconds <= 0)
@@ -25,6 +29,17 @@ long long RealNow() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Waits in slices, so that a condition set by a signal handler (which ends the slice at once)
+// or by the passing of time is seen soon.
+void RealSleepUnless(int milliseconds, const std::function<bool()>& stop) {
+    const long long end = RealNow() + milliseconds;
+    for (long long rest = milliseconds; rest > 0 && !stop(); rest = end - RealNow()) {
+        const long long slice = std::min(rest, kStopCheckMilliseconds);
+        timespec wait{0, slice * 1000000L};
+        nanosleep(&wait, nullptr);
+    }
+}
+
 }  // namespace
 
 Clock* SetClock(Clock* clock) {
@@ -34,10 +49,18 @@ Clock* SetClock(Clock* clock) {
 }
 
 void Sleep(int milliseconds) {
+    Sleep(milliseconds, nullptr);
+}
+
+void Sleep(int milliseconds, const std::function<bool()>& stop) {
+    if (stop && stop())
+        return;
     if (TraceSink* sink = ActiveTraceSink())
         sink->Wait(milliseconds);
     if (g_clock != nullptr) {
         g_clock->Sleep(milliseconds);
+    } else if (stop) {
+        RealSleepUnless(milliseconds, stop);
     } else {
         RealSleep(milliseconds);
     }

@@ -24,6 +24,11 @@ Clock* SetClock(Clock* clock);
 // Blocks for the given time without handling any events.
 void Sleep(int milliseconds);
 
+// The same wait, ended early once stop() turns true: it is looked at before the wait (which is
+// then skipped), whenever a signal arrives, and at least every 10 ms. A fake clock records the
+// whole wait unless stop() was already true. An empty stop never ends it.
+void Sleep(int milliseconds, const std::function<bool()>& stop);
+
 // Milliseconds on a clock that never goes back (a fake clock's: the sum of its waits).
 long long NowMilliseconds();
 

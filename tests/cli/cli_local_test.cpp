@@ -2,8 +2,12 @@
 // connection that is not set up.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <filesystem>
 
+#include "cli/interrupt.h"
 #include "files/parameter_file.h"
 #include "files/report_file.h"
 #include "link/settings.h"
@@ -17,6 +21,21 @@ namespace {
 
 kelo::ConnectionSettings StoredSettings(const CliEnvironment& env) {
     return kelo::LoadSettings(platform::ProfileStore(env.ProfilePath()));
+}
+
+// The first Ctrl-C is the Cancel; the second ends the program at once with 130.
+TEST(CliCtrlC, SecondOneEndsTheProgramWith130) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    kelo::cli::TerminalCancelDialog dialog;
+    EXPECT_EXIT(
+        {
+            kelo::cli::InterruptGuard guard(dialog);
+            ::raise(SIGINT);
+            if (!dialog.IsCancelled())
+                ::_exit(3);
+            ::raise(SIGINT);
+        },
+        ::testing::ExitedWithCode(130), "");
 }
 
 TEST(CliConfig, ChangesAreSavedInTheProfileTheGuiReads) {

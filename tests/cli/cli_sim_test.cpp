@@ -220,6 +220,80 @@ INSTANTIATE_TEST_SUITE_P(EveryType, CliAgainstSim, ::testing::Values(1, 2, 3, 4)
                              return "Type" + std::to_string(info.param);
                          });
 
+// Ctrl-C as the run starts its nth wait of waitMs (0: while a withheld reply is awaited):
+// before the last write the run is cancelled, after it nothing is left to stop and it is done.
+TEST_P(CliAgainstSim, CtrlCLeavesARunDoneOrCancelledNeverBoth) {
+    struct Point {
+        const char* command;
+        int waitMs, nth;
+        bool done;
+    };
+    const int restartWait = Type() == 4 ? 10000 : 3000;
+    const std::vector<Point> points = LineProtocol()
+                                          ? std::vector<Point>{{"put-params", 3000, 1, false},
+                                                               {"put-params", 3000, 2, true},
+                                                               {"upgrade", 300, 1, false},
+                                                               {"upgrade", 3000, 1, false},
+                                                               {"upgrade", 300, 2, true}}
+                                          : std::vector<Point>{{"put-params", 3000, 1, true},
+                                                               {"put-params", 0, 1, false},
+                                                               {"upgrade", restartWait, 1, false},
+                                                               {"upgrade", 300, 1, true}};
+    WriteFile(env.File("main.rfw"), parameterSet);
+    for (const Point& p : points) {
+        const bool upgrade = p.command == std::string("upgrade");
+        machine.reset();
+        StartMachine(p.waitMs > 0 ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"--fault", "never-answer"});
+        if (!upgrade && !std::filesystem::exists(env.File("set.prm"))) {
+            ASSERT_EQ(Run({"get-params", "-o", env.File("set.prm")}).status, 0);
+        }
+        env.Clock().onSleep = [this, p, seen = 0](int milliseconds) mutable {
+            if (milliseconds >= 3000 && !LineProtocol())
+                machine->WaitForEvent("ready");  // it restarted at the update or rs command
+            if (milliseconds == p.waitMs && ++seen == p.nth)
+                ::kill(::getpid(), SIGINT);
+        };
+        std::thread withheld([this, p] {
+            if (p.waitMs == 0 && !machine->WaitForEvent("reply-withheld").empty())
+                ::kill(::getpid(), SIGINT);
+        });
+        env.Clock().Clear();
+        const CliResult run = Run({p.command, env.File(upgrade ? "main.rfw" : "set.prm")});
+        withheld.join();
+        const std::string where = std::string(p.command) + " at " + std::to_string(p.waitMs);
+        EXPECT_EQ(run.status, p.done ? 0 : 130) << where;
+        EXPECT_EQ(run.err.find("Done."), p.done ? 10u : std::string::npos) << where << run.err;
+        const std::vector<int>& waits = env.Clock().Waits();
+        EXPECT_TRUE(p.done || waits.empty() || waits.back() == p.waitMs)
+            << where << ": a wait after";
+        // Only a run that is done gave the machine its closing rs or the whole image.
+        const char* last = !p.done ? "disconnect" : upgrade ? "firmware" : "restart";
+        EXPECT_NE(machine->WaitForEvent(last), "") << where;
+        bool whole = !upgrade && !machine->EventsNamed("restart").empty();
+        for (const std::string& event : machine->EventsNamed("firmware"))
+            whole = whole || EventField(event, "bytes") == std::to_string(kSetSize);
+        EXPECT_EQ(whole, p.done) << where;
+    }
+}
+
+// --timeout ends a run that gets no answer as Ctrl-C would, as a failure that says why.
+TEST_P(CliAgainstSim, TimeoutEndsARunWithoutAnswer) {
+    StartMachine({"--fault", "never-answer"});
+    const std::string folder = env.File("out");
+    std::filesystem::create_directory(folder);
+    const CliResult run = Run({"--timeout", "1", "--json", "get-report", "-o", folder + "/r.kel"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.ends_with("kelo-cli: no answer within 1 s\n")) << run.err;
+    EXPECT_NE(run.out.find(R"("result":"timed-out","message":"no answer within 1 s")"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "no report file, no temporary file";
+    EXPECT_NE(machine->WaitForEvent("disconnect"), "") << "the port was closed";
+    if (Type() == 1) {  // addressed as type 2, it ignores the commands
+        EXPECT_EQ(Run({"--type", "2", "--timeout", "1", "get-report"}).status, 1);
+    }
+}
+
 class CliAgainstPacketSim : public CliAgainstSim {};
 
 TEST_P(CliAgainstPacketSim, DamagedRepliesFailWithALineOfTheirOwn) {

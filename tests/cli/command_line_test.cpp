@@ -66,6 +66,13 @@ TEST(RunOptions, HoldTheirValuesWhereverTheyStand) {
     const ParseResult plain = ParseCommandLine({"get-report"});
     EXPECT_FALSE(plain.invocation.overrides.Any());
     EXPECT_TRUE(plain.invocation.showProgress);
+
+    // The run's --timeout is seconds; discover's own, after the command, milliseconds.
+    EXPECT_EQ(ParseCommandLine({"upgrade", "a.rfw", "--timeout=90"}).invocation.timeoutSeconds, 90);
+    const ParseResult discover = ParseCommandLine({"discover", "--timeout", "200"});
+    ASSERT_TRUE(discover.ok) << discover.error;
+    EXPECT_EQ(discover.invocation.discover.timeoutMs, 200);
+    EXPECT_EQ(discover.invocation.timeoutSeconds, std::nullopt);
 }
 
 class RefusedCommandLine : public ::testing::TestWithParam<std::vector<std::string>> {};
@@ -113,7 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"discover", "--timeout", "-5"},
                       std::vector<std::string>{"discover", "--community", ""},
                       std::vector<std::string>{"discover", "extra"},
-                      std::vector<std::string>{"--hosts", "list", "discover"}));
+                      std::vector<std::string>{"--hosts", "list", "discover"},
+                      std::vector<std::string>{"--timeout", "5", "discover"},
+                      std::vector<std::string>{"--timeout", "5", "config"},
+                      std::vector<std::string>{"--timeout", "1.5", "get-report"}));
 
 // Blocks may overlap: an address counts once towards the limit.
 TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {

@@ -120,12 +120,21 @@ TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
     EXPECT_EQ(ResultOfLine(line), RunResult::kOk);
     EXPECT_EQ(ResultOfLine("not json"), std::nullopt);
 
+    result.result = RunResult::kTimedOut;
+    EXPECT_EQ(ResultOfLine(ResultLine(result)), RunResult::kTimedOut);
     HostListSummary summary;
-    for (RunResult each : {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled})
+    for (RunResult each :
+         {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled, RunResult::kTimedOut})
         summary.Count(each);
     summary.ms = 20010;
     EXPECT_EQ(SummaryLine(summary),
-              "{\"summary\":{\"hosts\":3,\"ok\":1,\"failed\":1,\"cancelled\":1,\"ms\":20010}}\n");
+              "{\"summary\":{\"hosts\":4,\"ok\":1,\"failed\":1,"
+              "\"cancelled\":1,\"timed_out\":1,\"ms\":20010}}\n");
+    // Each host's run is bounded unless the list says otherwise; 0 lifts the bound.
+    Invocation list;
+    EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, kDefaultHostTimeout);
+    list.timeoutSeconds = 0;
+    EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, 0);
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
