@@ -27,15 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string value = input.ConsumeRandomLengthString(64);
     const std::string text = input.ConsumeRemainingBytesAsString();
 
-    platform::KeyStoreContent content = platform::KeyStoreContent::FromText(text);
-    const std::string saved = content.Text();
-    if (!content.SetValue(keyPath, name, value)) {
-        Require(content.Text() == saved);
-        Require(platform::KeyStoreContent::FromText(saved).Text() == saved);
+    using platform::KeyStoreContent;
+    KeyStoreContent content = KeyStoreContent::FromText(text);
+    if (!KeyStoreContent::IsStorableKeyPath(keyPath)) {
+        const std::string saved = content.Text();
+        Require(!content.SetValue(keyPath, name, value) && content.Text() == saved);
+        Require(KeyStoreContent::FromText(saved).Text() == saved);
         return 0;
     }
+    Require(content.SetValue(keyPath, name, value));
     const std::string changed = content.Text();
-    const platform::KeyStoreContent reread = platform::KeyStoreContent::FromText(changed);
+    const KeyStoreContent reread = KeyStoreContent::FromText(changed);
     Require(reread.Text() == changed);
     std::string readBack;
     Require(reread.ReadValue(keyPath, name, readBack) && readBack == value);
