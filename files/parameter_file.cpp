@@ -1,5 +1,7 @@
 #include "files/parameter_file.h"
 
+#include <memory>
+
 #include "files/scramble.h"
 #include "platform/atomic_file.h"
 #include "platform/messages.h"
@@ -16,14 +18,13 @@ bool EncodeParameterBlock(const uint8_t* data, int count, std::vector<uint8_t>& 
         return false;
     std::vector<uint8_t> plain(data, data + count);
     plain.push_back(ParameterCheckByte(data, count));
-    file.resize(kParameterFileCapacity);
-    const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), file.data(),
+    // The scrambling writes only as far as it goes; the rest of the block is never touched.
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(kParameterFileCapacity);
+    const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), block.get(),
                                         kParameterFileCapacity, ModeEncodeUntagged);
-    if (length <= 0) {
-        file.clear();
+    if (length <= 0)
         return false;
-    }
-    file.resize(static_cast<size_t>(length));
+    file.assign(block.get(), block.get() + length);
     return true;
 }
 
@@ -31,15 +32,17 @@ bool DecodeParameterBlock(std::vector<uint8_t> file, std::vector<uint8_t>& plain
     plainBlock.clear();
     if (file.size() > static_cast<size_t>(kParameterFileCapacity))
         return false;
-    std::vector<uint8_t> plain(kParameterFileCapacity);
-    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.data(),
-                                        kParameterFileCapacity, ModeDecodeUntagged);
+    // Unscrambling writes only as far as it goes, and never further than the file can unpack.
+    const int room = UnscrambleRoom(file.size(), kParameterFileCapacity);
+    const auto plain = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room));
+    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.get(),
+                                        room, ModeDecodeUntagged);
     if (length <= 0)
         return false;
     const int count = length - 1;
-    if (plain[count] != ParameterCheckByte(plain.data(), count))
+    if (plain[count] != ParameterCheckByte(plain.get(), count))
         return false;
-    plainBlock.assign(plain.begin(), plain.begin() + length);
+    plainBlock.assign(plain.get(), plain.get() + length);
     return true;
 }
 

@@ -66,16 +66,18 @@ std::optional<ExHandle> DecodeReportBlock(std::vector<uint8_t> file, std::string
     text.clear();
     if (file.empty() || file.size() > kMaxReportFileBytes)
         return ExHandle::BadContent;
-    std::vector<uint8_t> plain(kReportReadCapacity);
-    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.data(),
-                                        kReportReadCapacity, ModeDecodeTagged);
+    // Unscrambling writes only as far as it goes, and never further than the file can unpack.
+    const int room = UnscrambleRoom(file.size(), kReportReadCapacity);
+    const auto plain = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room));
+    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.get(),
+                                        room, ModeDecodeTagged);
     if (length <= 0)
         return ExHandle::BadContent;  // a one-byte file holds no check byte
     // The check byte makes the whole block, itself included, sum to 0x7F.
-    if (SumBytes(plain.data(), length) != kReportBlockSum)
+    if (SumBytes(plain.get(), length) != kReportBlockSum)
         return ExHandle::BadContent;
-    const auto textEnd = std::find(plain.begin(), plain.begin() + (length - 1), uint8_t{0});
-    text.assign(plain.begin(), textEnd);
+    const char* textBegin = reinterpret_cast<const char*>(plain.get());
+    text.assign(textBegin, std::find(textBegin, textBegin + (length - 1), '\0'));
     return std::nullopt;
 }
 

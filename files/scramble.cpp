@@ -18,6 +18,8 @@ namespace {
 // A chunk covers at most 128 input bytes: headers 0x00..0x7F are literals of 1 to 128 bytes,
 // 0x81..0xFF repeats of 128 down to 2 bytes. 0x80 is never written.
 constexpr int kMaxChunk = 128;
+// The largest expansion is a repeat chunk: a header and one byte standing for kMaxChunk bytes.
+static_assert(kMaxUnscrambleExpansion * 2 == kMaxChunk);
 
 // The literal run starting at a: it stops just before the next pair of equal bytes, at the
 // end of the input, or after kMaxChunk bytes.
@@ -236,6 +238,14 @@ int ScrambleFileData(uint8_t* source, int sourceLength, uint8_t* target, int tar
     if ((mode & 0x01) != 0)
         return Scramble(source, sourceLength, target, targetCapacity, tagged);
     return Unscramble(source, sourceLength, target, targetCapacity, tagged);
+}
+
+int UnscrambleRoom(size_t sourceLength, int capacity) {
+    if (capacity <= 0)
+        return 0;
+    const size_t room = static_cast<size_t>(capacity) / kMaxUnscrambleExpansion;
+    return sourceLength >= room ? capacity
+                                : static_cast<int>(sourceLength) * kMaxUnscrambleExpansion;
 }
 
 uint8_t SumBytes(const uint8_t* data, int length) {

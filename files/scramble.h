@@ -5,6 +5,7 @@
 // blocks in memory only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kelo {
@@ -21,6 +22,14 @@ constexpr uint8_t ModeEncodeUntagged = 0x11;  // scramble without stage byte
 // Unscrambling rewrites the source block in place; an unknown mode touches neither block.
 int ScrambleFileData(uint8_t* source, int sourceLength, uint8_t* target, int targetCapacity,
                      uint8_t mode);
+
+// Unscrambling gives at most this many bytes for each byte of its source: the most a packed
+// stream holds is a two-byte repeat chunk standing for 128 bytes.
+constexpr int kMaxUnscrambleExpansion = 64;
+
+// The room a target needs to unscramble sourceLength bytes into at most capacity bytes. A
+// target of this size gives the same result as one of the full capacity.
+int UnscrambleRoom(size_t sourceLength, int capacity);
 
 // The sum of length bytes, modulo 256; 0 for a length of 0 or less.
 uint8_t SumBytes(const uint8_t* data, int length);

@@ -1,48 +1,50 @@
 #include "platform/profile.h"
 
-#include <strings.h>
-
+#include <algorithm>
 #include <cctype>
 #include <climits>
-#include <fstream>
-#include <sstream>
 
 #include "platform/atomic_file.h"
 #include "platform/system.h"
+#include "platform/text_lines.h"
 
 namespace platform {
 namespace {
 
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names compare byte for byte, ASCII letters without case.
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // "[Name]" gives Name; anything else is not a section header.
-bool SectionName(const std::string& line, std::string* name) {
-    const std::string trimmed = Trim(line);
+bool SectionName(std::string_view line, std::string_view* name) {
+    const std::string_view trimmed = Trim(line);
     if (trimmed.size() < 2 || trimmed.front() != '[')
         return false;
     const size_t close = trimmed.find(']');
-    if (close == std::string::npos)
+    if (close == std::string_view::npos)
         return false;
     *name = Trim(trimmed.substr(1, close - 1));
     return true;
 }
 
 // "key=value" gives key and value; a line without '=' holds no key.
-bool KeyValue(const std::string& line, std::string* key, std::string* value) {
+bool KeyValue(std::string_view line, std::string_view* key, std::string_view* value) {
     const size_t equals = line.find('=');
-    if (equals == std::string::npos)
+    if (equals == std::string_view::npos)
         return false;
     *key = Trim(line.substr(0, equals));
     *value = Trim(line.substr(equals + 1));
@@ -50,7 +52,7 @@ bool KeyValue(const std::string& line, std::string* key, std::string* value) {
 }
 
 // Leading white space, an optional sign, then digits; no digits give 0.
-int LeadingInteger(const std::string& text) {
+int LeadingInteger(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
         ++i;
@@ -71,17 +73,21 @@ int LeadingInteger(const std::string& text) {
 }  // namespace
 
 ProfileStore::ProfileStore(std::string path) : path_(std::move(path)) {
-    std::ifstream in(path_, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines_.push_back(line);
-    }
+    const std::string text = SettingFileText(path_);
+    ReadLines(text);
+}
+
+ProfileStore::ProfileStore(std::string path, std::string_view text) : path_(std::move(path)) {
+    ReadLines(text);
+}
+
+void ProfileStore::ReadLines(std::string_view text) {
+    const std::vector<std::string_view> lines = TextLines(text);
+    lines_.assign(lines.begin(), lines.end());
 }
 
 int ProfileStore::FindSection(const std::string& section) const {
-    std::string name;
+    std::string_view name;
     for (size_t i = 0; i < lines_.size(); ++i) {
         if (SectionName(lines_[i], &name) && SameName(name, section))
             return static_cast<int>(i);
@@ -93,7 +99,7 @@ int ProfileStore::FindKey(const std::string& section, const std::string& key) co
     const int header = FindSection(section);
     if (header < 0)
         return -1;
-    std::string name, k, v;
+    std::string_view name, k, v;
     for (size_t i = static_cast<size_t>(header) + 1; i < lines_.size(); ++i) {
         if (SectionName(lines_[i], &name))
             break;
@@ -107,7 +113,7 @@ int ProfileStore::GetInt(const std::string& section, const std::string& key, int
     const int line = FindKey(section, key);
     if (line < 0)
         return fallback;
-    std::string k, v;
+    std::string_view k, v;
     KeyValue(lines_[static_cast<size_t>(line)], &k, &v);
     return LeadingInteger(v);
 }
@@ -117,9 +123,9 @@ std::string ProfileStore::GetString(const std::string& section, const std::strin
     const int line = FindKey(section, key);
     if (line < 0)
         return fallback;
-    std::string k, v;
+    std::string_view k, v;
     KeyValue(lines_[static_cast<size_t>(line)], &k, &v);
-    return v;
+    return std::string(v);
 }
 
 void ProfileStore::WriteInt(const std::string& section, const std::string& key, int value) {
@@ -133,9 +139,9 @@ void ProfileStore::WriteString(const std::string& section, const std::string& ke
     const int line = FindKey(section, key);
     if (line >= 0) {
         // The stored key keeps its spelling: one entry, whatever case it was written in.
-        std::string k, v;
+        std::string_view k, v;
         KeyValue(lines_[static_cast<size_t>(line)], &k, &v);
-        lines_[static_cast<size_t>(line)] = k + "=" + value;
+        lines_[static_cast<size_t>(line)] = std::string(k) + "=" + value;
         return;
     }
     int header = FindSection(section);
@@ -146,7 +152,7 @@ void ProfileStore::WriteString(const std::string& section, const std::string& ke
     }
     // Insert after the section's last key, before any blank lines that end it.
     size_t end = static_cast<size_t>(header) + 1;
-    std::string name;
+    std::string_view name;
     while (end < lines_.size() && !SectionName(lines_[end], &name))
         ++end;
     while (end > static_cast<size_t>(header) + 1 && Trim(lines_[end - 1]).empty())
@@ -154,11 +160,19 @@ void ProfileStore::WriteString(const std::string& section, const std::string& ke
     lines_.insert(lines_.begin() + static_cast<long>(end), key + "=" + value);
 }
 
-FileResult ProfileStore::Save() const {
-    std::ostringstream out;
+std::string ProfileStore::Text() const {
+    size_t room = 0;
     for (const std::string& line : lines_)
-        out << line << "\n";
-    const std::string text = out.str();
+        room += line.size() + 1;
+    std::string text;
+    text.reserve(room);
+    for (const std::string& line : lines_)
+        text.append(line).push_back('\n');
+    return text;
+}
+
+FileResult ProfileStore::Save() const {
+    const std::string text = Text();
     return WriteFileMakingFolders(path_, text.data(), text.size());
 }
 

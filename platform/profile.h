@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -14,6 +15,8 @@ class ProfileStore {
   public:
     // Reads the file now; a missing or unreadable file is an empty profile.
     explicit ProfileStore(std::string path);
+    // A profile read from the text of a profile file, to be saved to path.
+    ProfileStore(std::string path, std::string_view text);
 
     const std::string& Path() const { return path_; }
 
@@ -24,6 +27,9 @@ class ProfileStore {
     void WriteInt(const std::string& section, const std::string& key, int value);
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
+    // The text of the profile file: every line followed by a line feed.
+    std::string Text() const;
+
     // Writes the profile back atomically, making its missing folders (0700) first.
     FileResult Save() const;
 
@@ -31,6 +37,7 @@ class ProfileStore {
     static std::string DefaultPath();
 
   private:
+    void ReadLines(std::string_view text);
     // Index of the line holding the key in the section, or -1.
     int FindKey(const std::string& section, const std::string& key) const;
     // Index of the section's header line, or -1.

@@ -2,13 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <sstream>
 
 #include "platform/atomic_file.h"
 #include "platform/hex.h"
 #include "platform/system.h"
+#include "platform/text_lines.h"
 
 namespace platform {
 namespace {
@@ -23,7 +24,7 @@ char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
+bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -34,23 +35,24 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 // "A\\B\" and "\A\B" name the same key as "A\B": empty parts are dropped.
-std::string NormaliseKeyPath(const std::string& keyPath) {
+std::string NormaliseKeyPath(std::string_view keyPath) {
     std::string result;
-    std::string part;
-    std::istringstream parts(keyPath);
-    while (std::getline(parts, part, '\\')) {
-        if (part.empty())
-            continue;
-        if (!result.empty())
-            result += '\\';
-        result += part;
+    result.reserve(keyPath.size());
+    while (!keyPath.empty()) {
+        const size_t end = std::min(keyPath.find('\\'), keyPath.size());
+        if (end > 0) {
+            if (!result.empty())
+                result += '\\';
+            result.append(keyPath.substr(0, end));
+        }
+        keyPath.remove_prefix(std::min(end + 1, keyPath.size()));
     }
     return result;
 }
 
-std::string Quote(const std::string& text) {
+void AppendQuoted(std::string& out, const std::string& text) {
     static const char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
+    out += '"';
     for (const char c : text) {
         const uint8_t byte = static_cast<uint8_t>(c);
         switch (c) {
@@ -79,11 +81,11 @@ std::string Quote(const std::string& text) {
                 }
         }
     }
-    return out + "\"";
+    out += '"';
 }
 
 // Reads a quoted text starting at line[pos] == '"'; pos ends after the closing quote.
-bool Unquote(const std::string& line, size_t& pos, std::string& text) {
+bool Unquote(std::string_view line, size_t& pos, std::string& text) {
     if (pos >= line.size() || line[pos] != '"')
         return false;
     text.clear();
@@ -134,7 +136,7 @@ bool Unquote(const std::string& line, size_t& pos, std::string& text) {
 }
 
 // One value line: @="data" or "name"="data", nothing after it.
-bool ParseValueLine(const std::string& line, std::string& name, std::string& data) {
+bool ParseValueLine(std::string_view line, std::string& name, std::string& data) {
     size_t pos = 0;
     if (line.compare(0, 2, "@=") == 0) {
         name.clear();
@@ -148,32 +150,63 @@ bool ParseValueLine(const std::string& line, std::string& name, std::string& dat
 
 }  // namespace
 
-RegistryStore::RegistryStore(std::string folder)
-    : folder_(std::move(folder)), filePath_(folder_ + "/" + kStoreFileName) {
-    Load();
+KeyStoreContent KeyStoreContent::FromText(std::string_view text) {
+    KeyStoreContent content;
+    Key* current = nullptr;
+    for (const std::string_view line : TextLines(text)) {
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            const std::string path = NormaliseKeyPath(line.substr(1, line.size() - 2));
+            content.AddKey(path);
+            current = content.FindNormalisedKey(path);
+            continue;
+        }
+        std::string name;
+        std::string data;
+        if (current != nullptr && ParseValueLine(line, name, data)) {
+            current->values.push_back(Value{std::move(name), std::move(data)});
+        }
+    }
+    return content;
 }
 
-RegistryStore RegistryStore::OpenDefault() {
-    return RegistryStore(DataFolder());
+std::string KeyStoreContent::Text() const {
+    // Room for every byte as it stands and the marks around it; escapes may need more.
+    size_t room = std::string_view(kHeader).size();
+    for (const Key& key : keys_) {
+        room += key.path.size() + 4;
+        for (const Value& value : key.values)
+            room += value.name.size() + value.data.size() + 6;
+    }
+    std::string text;
+    text.reserve(room);
+    text = kHeader;
+    for (const Key& key : keys_) {
+        text.append("\n[").append(key.path).append("]\n");
+        for (const Value& value : key.values) {
+            if (value.name.empty())
+                text += '@';
+            else
+                AppendQuoted(text, value.name);
+            text += '=';
+            AppendQuoted(text, value.data);
+            text += '\n';
+        }
+    }
+    return text;
 }
 
-bool RegistryStore::HasKey(const std::string& keyPath) const {
+// A key's header line holds its path as it stands, so a line feed in it would end the header
+// and turn the rest into lines of their own.
+bool KeyStoreContent::IsStorableKeyPath(const std::string& keyPath) {
+    return !NormaliseKeyPath(keyPath).empty() && keyPath.find('\n') == std::string::npos;
+}
+
+bool KeyStoreContent::HasKey(const std::string& keyPath) const {
     return FindKey(keyPath) != nullptr;
 }
 
-bool RegistryStore::CreateKey(const std::string& keyPath) {
-    if (NormaliseKeyPath(keyPath).empty())
-        return false;
-    if (!AddKeyWithParents(keyPath))
-        return CanWrite();
-    if (Save())
-        return true;
-    Load();
-    return false;
-}
-
-bool RegistryStore::ReadValue(const std::string& keyPath, const std::string& name,
-                              std::string& value) const {
+bool KeyStoreContent::ReadValue(const std::string& keyPath, const std::string& name,
+                                std::string& value) const {
     const Key* key = FindKey(keyPath);
     if (key == nullptr)
         return false;
@@ -186,22 +219,88 @@ bool RegistryStore::ReadValue(const std::string& keyPath, const std::string& nam
     return false;
 }
 
-bool RegistryStore::WriteValue(const std::string& keyPath, const std::string& name,
+bool KeyStoreContent::AddKey(const std::string& keyPath) {
+    if (!IsStorableKeyPath(keyPath))
+        return false;
+    const std::string path = NormaliseKeyPath(keyPath);
+    bool added = false;
+    size_t end = 0;
+    while (end != std::string::npos) {
+        end = path.find('\\', end + 1);
+        const std::string_view prefix = std::string_view(path).substr(0, end);
+        if (FindNormalisedKey(prefix) == nullptr) {
+            keys_.push_back(Key{std::string(prefix), {}});
+            added = true;
+        }
+    }
+    return added;
+}
+
+bool KeyStoreContent::SetValue(const std::string& keyPath, const std::string& name,
                                const std::string& value) {
-    AddKeyWithParents(keyPath);
+    if (!IsStorableKeyPath(keyPath))
+        return false;
+    AddKey(keyPath);
     Key* key = FindKey(keyPath);
-    if (key == nullptr)
-        return false;  // an empty path names no key
-    bool found = false;
     for (Value& v : key->values) {
         if (SameName(v.name, name)) {
             v.data = value;
-            found = true;
-            break;
+            return true;
         }
     }
-    if (!found)
-        key->values.push_back(Value{name, value});
+    key->values.push_back(Value{name, value});
+    return true;
+}
+
+KeyStoreContent::Key* KeyStoreContent::FindNormalisedKey(std::string_view path) {
+    for (Key& key : keys_) {
+        if (SameName(key.path, path))
+            return &key;
+    }
+    return nullptr;
+}
+
+KeyStoreContent::Key* KeyStoreContent::FindKey(const std::string& keyPath) {
+    return FindNormalisedKey(NormaliseKeyPath(keyPath));
+}
+
+const KeyStoreContent::Key* KeyStoreContent::FindKey(const std::string& keyPath) const {
+    return const_cast<KeyStoreContent*>(this)->FindKey(keyPath);
+}
+
+RegistryStore::RegistryStore(std::string folder)
+    : folder_(std::move(folder)), filePath_(folder_ + "/" + kStoreFileName) {
+    Load();
+}
+
+RegistryStore RegistryStore::OpenDefault() {
+    return RegistryStore(DataFolder());
+}
+
+bool RegistryStore::HasKey(const std::string& keyPath) const {
+    return content_.HasKey(keyPath);
+}
+
+bool RegistryStore::CreateKey(const std::string& keyPath) {
+    if (!KeyStoreContent::IsStorableKeyPath(keyPath))
+        return false;
+    if (!content_.AddKey(keyPath))
+        return CanWrite();
+    if (Save())
+        return true;
+    Load();
+    return false;
+}
+
+bool RegistryStore::ReadValue(const std::string& keyPath, const std::string& name,
+                              std::string& value) const {
+    return content_.ReadValue(keyPath, name, value);
+}
+
+bool RegistryStore::WriteValue(const std::string& keyPath, const std::string& name,
+                               const std::string& value) {
+    if (!content_.SetValue(keyPath, name, value))
+        return false;
     if (Save())
         return true;
     Load();
@@ -209,38 +308,14 @@ bool RegistryStore::WriteValue(const std::string& keyPath, const std::string& na
 }
 
 void RegistryStore::Load() {
-    keys_.clear();
-    std::ifstream file(filePath_, std::ios::binary);
-    std::string line;
-    Key* current = nullptr;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            const std::string path = NormaliseKeyPath(line.substr(1, line.size() - 2));
-            AddKeyWithParents(path);
-            current = FindKey(path);
-            continue;
-        }
-        std::string name;
-        std::string data;
-        if (current != nullptr && ParseValueLine(line, name, data)) {
-            current->values.push_back(Value{name, data});
-        }
-    }
+    const std::string text = SettingFileText(filePath_);
+    content_ = KeyStoreContent::FromText(text);
 }
 
 bool RegistryStore::Save() const {
     if (!MakeFolders(folder_).ok)
         return false;
-    std::string text = kHeader;
-    for (const Key& key : keys_) {
-        text += "\n[" + key.path + "]\n";
-        for (const Value& value : key.values) {
-            text += (value.name.empty() ? std::string("@") : Quote(value.name)) + "=" +
-                    Quote(value.data) + "\n";
-        }
-    }
+    const std::string text = content_.Text();
     return WriteFileAtomically(filePath_, text.data(), text.size()).ok;
 }
 
@@ -249,34 +324,6 @@ bool RegistryStore::CanWrite() const {
     if (::access(folder_.c_str(), W_OK | X_OK) != 0)
         return false;
     return ::access(filePath_.c_str(), F_OK) != 0 || ::access(filePath_.c_str(), W_OK) == 0;
-}
-
-RegistryStore::Key* RegistryStore::FindKey(const std::string& keyPath) {
-    const std::string path = NormaliseKeyPath(keyPath);
-    for (Key& key : keys_) {
-        if (SameName(key.path, path))
-            return &key;
-    }
-    return nullptr;
-}
-
-const RegistryStore::Key* RegistryStore::FindKey(const std::string& keyPath) const {
-    return const_cast<RegistryStore*>(this)->FindKey(keyPath);
-}
-
-bool RegistryStore::AddKeyWithParents(const std::string& keyPath) {
-    const std::string path = NormaliseKeyPath(keyPath);
-    bool added = false;
-    size_t end = 0;
-    while (end != std::string::npos) {
-        end = path.find('\\', end + 1);
-        const std::string prefix = path.substr(0, end);
-        if (!prefix.empty() && FindKey(prefix) == nullptr) {
-            keys_.push_back(Key{prefix, {}});
-            added = true;
-        }
-    }
-    return added;
 }
 
 }  // namespace platform

@@ -250,6 +250,26 @@ TEST(UnpackRuns, Streams) {
     }
 }
 
+// The decoders size their target by UnscrambleRoom: the densest stream, repeats of 128 bytes
+// all through, must fit it exactly, and the full capacity is kept where it is the smaller.
+TEST(UnscrambleRoom, HoldsTheDensestStreamAndNeverExceedsTheCapacity) {
+    EXPECT_EQ(UnscrambleRoom(0, 262144), 0);
+    EXPECT_EQ(UnscrambleRoom(1, 262144), 64);
+    EXPECT_EQ(UnscrambleRoom(4095, 262144), 262080);
+    EXPECT_EQ(UnscrambleRoom(4096, 262144), 262144);
+    EXPECT_EQ(UnscrambleRoom(size_t{1} << 40, 131072), 131072);
+    EXPECT_EQ(UnscrambleRoom(10, 0), 0);
+
+    Bytes densest;
+    for (int i = 0; i < 50; ++i)
+        densest.insert(densest.end(), {0x81, static_cast<uint8_t>(i)});
+    const int room = UnscrambleRoom(densest.size(), 262144);
+    Bytes output(static_cast<size_t>(room));
+    EXPECT_EQ(
+        detail::UnpackRuns(densest.data(), static_cast<int>(densest.size()), output.data(), room),
+        room);
+}
+
 TEST(ApplyKeyStream, RepeatsEvery501Bytes) {
     Bytes block(3 * 501, 0);
     detail::ApplyKeyStream(block.data(), static_cast<int>(block.size()), true);

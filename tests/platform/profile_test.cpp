@@ -63,6 +63,16 @@ TEST_F(ProfileTest, ValueWithALineBreakCannotAddKeys) {
     EXPECT_EQ(Read(), "[Port]\nHost0=alpha\n");
 }
 
+TEST_F(ProfileTest, ReturnsAtLineEndsAreDroppedOnceNotAtEverySave) {
+    Write("odd line\r\r\n[Port]\r\nPort=1\r\r\n\r");
+    ASSERT_TRUE(platform::ProfileStore(path_).Save().ok);
+    EXPECT_EQ(Read(), "odd line\n[Port]\nPort=1\n\n");
+    platform::ProfileStore again(path_);
+    EXPECT_EQ(again.GetInt("Port", "Port", 0), 1);
+    ASSERT_TRUE(again.Save().ok);
+    EXPECT_EQ(Read(), "odd line\n[Port]\nPort=1\n\n");
+}
+
 TEST_F(ProfileTest, SaveMakesTheMissingFoldersForThisUserOnly) {
     platform::ProfileStore profile(dir_.File("home/.config/kelo.INI"));
     profile.WriteInt("Port", "Port", 1);

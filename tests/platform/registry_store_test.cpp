@@ -142,4 +142,25 @@ TEST_F(RegistryStoreTest, DamagedLinesAreDroppedAndTheRestIsKept) {
     EXPECT_TRUE(store.HasKey("SOFTWARE"));
 }
 
+TEST_F(RegistryStoreTest, AKeyPathWithALineFeedIsRefusedAndTheStoreStaysSound) {
+    // Written as it stands, this header would end at the line feed and file the value under
+    // the registration's key.
+    const std::string injected = "X]\n[SOFTWARE\\CLASSES\\.kel";
+    {
+        platform::RegistryStore store(folder_);
+        ASSERT_TRUE(store.WriteValue("SOFTWARE\\CLASSES\\.kel", "", "KeloFile"));
+        EXPECT_FALSE(store.WriteValue(injected, "AppPath", "evil"));
+        EXPECT_FALSE(store.CreateKey("A\n"));
+        EXPECT_FALSE(store.HasKey("X]"));
+        // A carriage return cannot end the header line, which ends in "]": it is kept.
+        EXPECT_TRUE(store.WriteValue("Odd\rKey", "v", "kept"));
+    }
+    platform::RegistryStore reopened(folder_);
+    std::string value;
+    EXPECT_FALSE(reopened.ReadValue("SOFTWARE\\CLASSES\\.kel", "AppPath", value));
+    EXPECT_FALSE(reopened.HasKey("X]"));
+    EXPECT_TRUE(reopened.ReadValue("Odd\rKey", "v", value));
+    EXPECT_EQ(value, "kept");
+}
+
 }  // namespace

@@ -1,0 +1,96 @@
+// libFuzzer target for the scrambling routine. The bytes are unscrambled as a report file or a
+// parameter file with the capacity that kind uses, and scrambled in that kind's mode and
+// unscrambled again, which must give them back. Stops on any result that breaks the
+// routine's promises: a length past the capacity, more than 64 bytes out for each byte in, a
+// round trip that changes the data, a scrambled form longer than packing allows, a scrambling
+// refused although it fits.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "files/scramble.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+// Blocks as large as the files' buffers, allocated once: the routine writes only what it
+// reports, so nothing needs clearing between inputs.
+uint8_t* Block(size_t capacity) {
+    static std::vector<uint8_t> block(static_cast<size_t>(kelo::kReportReadCapacity));
+    Require(capacity <= block.size());
+    return block.data();
+}
+
+std::vector<uint8_t>& Source(const uint8_t* data, size_t size) {
+    static std::vector<uint8_t> source;
+    source.assign(data, data + size);
+    return source;
+}
+
+void CheckUnscramble(const uint8_t* data, size_t size, int capacity, uint8_t mode) {
+    std::vector<uint8_t>& source = Source(data, size);
+    const int length = kelo::ScrambleFileData(source.data(), static_cast<int>(source.size()),
+                                              Block(static_cast<size_t>(capacity)), capacity, mode);
+    Require(length >= -1 && length <= capacity);
+    Require(length <= static_cast<int>(size) * kelo::kMaxUnscrambleExpansion);
+}
+
+// The longest scrambled form of size bytes. Only a literal chunk is longer than its bytes, by
+// its header; it is followed by a repeat of two bytes or more unless it holds 128 bytes or ends
+// the input, so there is at most one such header for every three bytes, and one at the end.
+// Tagging adds the stage byte.
+size_t MostScrambled(size_t size) {
+    return size + size / 3 + 2;
+}
+
+void CheckRoundTrip(const uint8_t* data, size_t size, uint8_t encode, uint8_t decode,
+                    int readCapacity) {
+    constexpr int kSaveCapacity = kelo::kParameterFileCapacity;
+    static_assert(kelo::kReportSaveCapacity == kSaveCapacity);
+    std::vector<uint8_t>& source = Source(data, size);
+    uint8_t* block = Block(kSaveCapacity);
+    const int scrambled =
+        kelo::ScrambleFileData(source.data(), static_cast<int>(size), block, kSaveCapacity, encode);
+    Require(scrambled <= kSaveCapacity);
+    if (scrambled < 0) {
+        Require(MostScrambled(size) > static_cast<size_t>(kSaveCapacity));
+        return;
+    }
+    Require(static_cast<size_t>(scrambled) <= MostScrambled(size));
+    Require(std::equal(data, data + size, source.begin()));  // scrambling leaves its source alone
+    std::vector<uint8_t> file(block, block + scrambled);
+    const int plain =
+        kelo::ScrambleFileData(file.data(), scrambled, Block(readCapacity), readCapacity, decode);
+    Require(plain == static_cast<int>(size));
+    Require(std::equal(data, data + size, Block(readCapacity)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    // The first byte picks the files' kind, so each input runs three passes of the routine
+    // rather than six; the rest is the block.
+    const bool report = (data[0] & 1) != 0;
+    const uint8_t* block = data + 1;
+    const size_t length = size - 1;
+    if (report) {
+        CheckUnscramble(block, length, kelo::kReportReadCapacity, kelo::ModeDecodeTagged);
+        CheckRoundTrip(block, length, kelo::ModeEncodeTagged, kelo::ModeDecodeTagged,
+                       kelo::kReportReadCapacity);
+    } else {
+        CheckUnscramble(block, length, kelo::kParameterFileCapacity, kelo::ModeDecodeUntagged);
+        CheckRoundTrip(block, length, kelo::ModeEncodeUntagged, kelo::ModeDecodeUntagged,
+                       kelo::kParameterFileCapacity);
+    }
+    return 0;
+}
