@@ -318,16 +318,16 @@ std::optional<std::string> ParseConfig(const std::vector<std::string>& words,
 }
 
 // The words after the command word, and whether the command may have been given -o.
-std::optional<std::string> ParseOperands(const CommandSpec& spec,
+std::optional<std::string> ParseOperands(const CommandSpec& entry,
                                          const std::vector<std::string>& operands,
                                          Invocation& invocation) {
-    const std::string word = spec.word;
+    const std::string word = entry.word;
     const bool outputGiven = !invocation.output.empty();
-    if (outputGiven && spec.output == Output::kRefused)
+    if (outputGiven && entry.output == Output::kRefused)
         return word + " does not take -o";
-    if (!outputGiven && spec.output == Output::kRequired)
+    if (!outputGiven && entry.output == Output::kRequired)
         return word + " needs -o FILE";
-    switch (spec.operands) {
+    switch (entry.operands) {
         case Operands::kNone:
             if (!operands.empty())
                 return word + " takes no file";
@@ -417,17 +417,18 @@ std::optional<Command> HelpOrVersion(const std::vector<std::string>& arguments) 
 
 // An option as registered with CLI11, beside its entry.
 struct BoundOption {
-    const OptionSpec* spec;
+    const OptionSpec* entry;
     CLI::Option* option;
 };
 
-BoundOption Bind(CLI::App& app, const OptionSpec& spec) {
-    if (spec.valueName == nullptr)
-        return {&spec, app.add_flag(spec.name)};
+BoundOption Bind(CLI::App& app, const OptionSpec& entry) {
+    if (entry.valueName == nullptr)
+        return {&entry, app.add_flag(entry.name)};
     // Every occurrence is kept and taken in order, so a later one wins as it always did.
-    CLI::Option* option = app.add_option(spec.name)->expected(1)->multi_option_policy(
-        CLI::MultiOptionPolicy::TakeAll);
-    return {&spec, option};
+    CLI::Option* option = app.add_option(entry.name)
+                              ->expected(1)
+                              ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    return {&entry, option};
 }
 
 // Hands each value given to an option of the app to the option's entry, in the order the
@@ -441,9 +442,9 @@ std::optional<std::string> TakeValues(const CLI::App& app, const std::vector<Bou
                 continue;
             const size_t index = taken[parsed]++;
             const std::vector<std::string>& values = parsed->results();
-            const bool isFlag = bound.spec->valueName == nullptr;
+            const bool isFlag = bound.entry->valueName == nullptr;
             const std::string value = isFlag || index >= values.size() ? "" : values[index];
-            if (std::optional<std::string> error = bound.spec->take(value, invocation))
+            if (std::optional<std::string> error = bound.entry->take(value, invocation))
                 return error;
         }
     }
@@ -453,17 +454,17 @@ std::optional<std::string> TakeValues(const CLI::App& app, const std::vector<Bou
 // The entry of that name among the options that take a value, the program's or a
 // command's; nullptr when there is none.
 const OptionSpec* ValueOptionNamed(std::string_view name) {
-    auto named = [&](const OptionSpec& spec) {
-        return spec.valueName != nullptr && name == spec.name;
+    auto named = [&](const OptionSpec& entry) {
+        return entry.valueName != nullptr && name == entry.name;
     };
-    for (const OptionSpec& spec : kRunOptions) {
-        if (named(spec))
-            return &spec;
+    for (const OptionSpec& entry : kRunOptions) {
+        if (named(entry))
+            return &entry;
     }
     for (const CommandSpec& command : kCommands) {
-        for (const OptionSpec& spec : command.options) {
-            if (named(spec))
-                return &spec;
+        for (const OptionSpec& entry : command.options) {
+            if (named(entry))
+                return &entry;
         }
     }
     return nullptr;
@@ -513,17 +514,17 @@ class CommandLineParser {
         app_.set_help_flag();           // the help is kelo-cli's own text (see HelpOrVersion)
         app_.allow_extras();            // left-over words and options get kelo-cli's messages
         app_.require_subcommand(0, 1);  // one command at most
-        for (const OptionSpec& spec : kRunOptions)
-            runOptions_.push_back(Bind(app_, spec));
+        for (const OptionSpec& entry : kRunOptions)
+            runOptions_.push_back(Bind(app_, entry));
         for (size_t i = 0; i < std::size(kCommands); ++i) {
             Slot& slot = slots_[i];
-            slot.spec = &kCommands[i];
-            slot.app = app_.add_subcommand(slot.spec->word);
+            slot.entry = &kCommands[i];
+            slot.app = app_.add_subcommand(slot.entry->word);
             slot.app->fallthrough();
             slot.app->allow_extras();
             slot.app->add_option("operands", slot.operands);
-            for (const OptionSpec& spec : slot.spec->options)
-                slot.options.push_back(Bind(*slot.app, spec));
+            for (const OptionSpec& entry : slot.entry->options)
+                slot.options.push_back(Bind(*slot.app, entry));
         }
     }
 
@@ -543,7 +544,7 @@ class CommandLineParser {
 
   private:
     struct Slot {
-        const CommandSpec* spec = nullptr;
+        const CommandSpec* entry = nullptr;
         CLI::App* app = nullptr;
         std::vector<std::string> operands;
         std::vector<BoundOption> options;
@@ -553,8 +554,8 @@ class CommandLineParser {
     // message its own entry gives an empty value.
     static std::string MissingValueError(const std::string& last, const CLI::ParseError& error) {
         Invocation scratch;
-        if (const OptionSpec* spec = ValueOptionNamed(last)) {
-            if (std::optional<std::string> message = spec->take("", scratch))
+        if (const OptionSpec* entry = ValueOptionNamed(last)) {
+            if (std::optional<std::string> message = entry->take("", scratch))
                 return *message;
         }
         return error.what();
@@ -605,7 +606,7 @@ class CommandLineParser {
         } else if (!words.empty()) {
             // The command itself stands after "--".
             for (const Slot& slot : slots_) {
-                if (words[0] == slot.spec->word)
+                if (words[0] == slot.entry->word)
                     command = &slot;
             }
             if (command == nullptr)
@@ -614,12 +615,12 @@ class CommandLineParser {
         }
         if (command == nullptr)
             return Fail("no command given");
-        invocation.command = command->spec->command;
+        invocation.command = command->entry->command;
         if (std::optional<std::string> error =
                 TakeValues(*command->app, command->options, invocation)) {
             return Fail(*error);
         }
-        if (std::optional<std::string> error = ParseOperands(*command->spec, operands, invocation))
+        if (std::optional<std::string> error = ParseOperands(*command->entry, operands, invocation))
             return Fail(*error);
         if (std::optional<std::string> error = CheckRunOptionUse(invocation))
             return Fail(*error);
@@ -655,9 +656,9 @@ std::string WrapUsage(const std::string& prefix, const std::vector<std::string>&
 
 std::string UsageLine() {
     std::vector<std::string> pieces;
-    for (const OptionSpec& spec : kRunOptions) {
-        if (spec.synopsis != nullptr)
-            pieces.emplace_back(spec.synopsis);
+    for (const OptionSpec& entry : kRunOptions) {
+        if (entry.synopsis != nullptr)
+            pieces.emplace_back(entry.synopsis);
     }
     pieces.emplace_back("COMMAND [ARGS]");
     return WrapUsage("Usage: kelo-cli ", pieces);
@@ -667,14 +668,14 @@ std::string UsageLine() {
 std::string OptionList(const char* heading, std::span<const OptionSpec> options) {
     constexpr size_t kLabelWidth = 18;
     std::string text = heading;
-    for (const OptionSpec& spec : options) {
-        if (spec.help == nullptr)
+    for (const OptionSpec& entry : options) {
+        if (entry.help == nullptr)
             continue;
-        std::string label = spec.name;
-        if (spec.valueName != nullptr)
-            label += std::string(" ") + spec.valueName;
+        std::string label = entry.name;
+        if (entry.valueName != nullptr)
+            label += std::string(" ") + entry.valueName;
         label.resize(std::max(kLabelWidth, label.size() + 1), ' ');
-        text += "  " + label + spec.help + "\n";
+        text += "  " + label + entry.help + "\n";
     }
     return text;
 }
@@ -717,9 +718,9 @@ bool ServicesMachine(Command command) {
 }
 
 std::string CommandWord(Command command) {
-    for (const CommandSpec& spec : kCommands) {
-        if (spec.command == command && spec.operands != Operands::kConfig)
-            return spec.word;
+    for (const CommandSpec& entry : kCommands) {
+        if (entry.command == command && entry.operands != Operands::kConfig)
+            return entry.word;
     }
     return "";
 }

@@ -105,9 +105,9 @@ constexpr OptionSpec kOptions[] = {
 };
 
 const OptionSpec* OptionNamed(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.name)
-            return &spec;
+    for (const OptionSpec& entry : kOptions) {
+        if (name == entry.name)
+            return &entry;
     }
     return nullptr;
 }
@@ -152,11 +152,12 @@ OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
     app.set_help_flag();  // the help is kelo-sim's own text
     app.allow_extras();   // left-over arguments get kelo-sim's own message
     const CLI::Option* help = app.add_flag("-h,--help");
-    std::map<const CLI::Option*, const OptionSpec*> specs;
-    for (const OptionSpec& spec : kOptions) {
-        CLI::Option* option = app.add_option(spec.name)->expected(1)->multi_option_policy(
-            CLI::MultiOptionPolicy::TakeAll);
-        specs[option] = &spec;
+    std::map<const CLI::Option*, const OptionSpec*> entries;
+    for (const OptionSpec& entry : kOptions) {
+        CLI::Option* option = app.add_option(entry.name)
+                                  ->expected(1)
+                                  ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        entries[option] = &entry;
     }
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
@@ -182,7 +183,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
     std::map<const CLI::Option*, size_t> taken;
     for (const CLI::Option* parsed : app.parse_order()) {
         const std::string& value = parsed->results().at(taken[parsed]++);
-        if (std::optional<std::string> error = specs.at(parsed)->take(value, result.options)) {
+        if (std::optional<std::string> error = entries.at(parsed)->take(value, result.options)) {
             result.error = *error;
             return result;
         }
