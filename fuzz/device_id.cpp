@@ -9,16 +9,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "fuzz/require.h"
 #include "link/device_id.h"
 
 namespace {
 
 constexpr int kLengthFieldSize = 2;
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // Reads the text into a buffer of exactly capacity bytes and checks what the rules promise
 // whatever the length bytes say; returns the count.
@@ -26,14 +22,14 @@ int ReadText(const uint8_t* raw, int arrived, int capacity, std::unique_ptr<uint
     text = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity));
     const int count = kelo::DeviceIdText(raw, arrived, text.get(), capacity);
     if (capacity < 1) {
-        Require(count == 0);
+        FUZZ_REQUIRE(count == 0);
         return count;
     }
-    Require(count >= 0 && count <= capacity - 1);
-    Require(count <= std::max(arrived - kLengthFieldSize, 0));
-    Require(text[static_cast<size_t>(count)] == 0);
-    Require(std::equal(text.get(), text.get() + count, raw + kLengthFieldSize));
-    Require(std::find(text.get(), text.get() + count, 0) == text.get() + count);
+    FUZZ_REQUIRE(count >= 0 && count <= capacity - 1);
+    FUZZ_REQUIRE(count <= std::max(arrived - kLengthFieldSize, 0));
+    FUZZ_REQUIRE(text[static_cast<size_t>(count)] == 0);
+    FUZZ_REQUIRE(std::equal(text.get(), text.get() + count, raw + kLengthFieldSize));
+    FUZZ_REQUIRE(std::find(text.get(), text.get() + count, 0) == text.get() + count);
     return count;
 }
 
@@ -51,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int capacity = static_cast<int>(size % 9);
     const int cut = ReadText(raw.get(), arrived, capacity, tight);
     if (capacity >= 1)
-        Require(cut == std::min(full, capacity - 1));
+        FUZZ_REQUIRE(cut == std::min(full, capacity - 1));
 
     kelo::DescribeDeviceId(raw.get(), arrived);
     return 0;

@@ -9,16 +9,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/require.h"
 #include "platform/registry_store.h"
 
-namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
@@ -31,15 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KeyStoreContent content = KeyStoreContent::FromText(text);
     if (!KeyStoreContent::IsStorableKeyPath(keyPath)) {
         const std::string saved = content.Text();
-        Require(!content.SetValue(keyPath, name, value) && content.Text() == saved);
-        Require(KeyStoreContent::FromText(saved).Text() == saved);
+        FUZZ_REQUIRE(!content.SetValue(keyPath, name, value) && content.Text() == saved);
+        FUZZ_REQUIRE(KeyStoreContent::FromText(saved).Text() == saved);
         return 0;
     }
-    Require(content.SetValue(keyPath, name, value));
+    FUZZ_REQUIRE(content.SetValue(keyPath, name, value));
     const std::string changed = content.Text();
     const KeyStoreContent reread = KeyStoreContent::FromText(changed);
-    Require(reread.Text() == changed);
+    FUZZ_REQUIRE(reread.Text() == changed);
     std::string readBack;
-    Require(reread.ReadValue(keyPath, name, readBack) && readBack == value);
+    FUZZ_REQUIRE(reread.ReadValue(keyPath, name, readBack) && readBack == value);
     return 0;
 }

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz/require.h"
 #include "link/device_link.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
@@ -29,11 +30,6 @@ constexpr int kLineSize = 128;
 constexpr int kMaxLineCount = 2048;
 constexpr int kCommandWait = 300;
 constexpr int kPayloadWait = 5;
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 struct Harness {
     platform::HeadlessCancelDialog dialog;
@@ -84,20 +80,21 @@ void Script(const uint8_t* data, size_t size) {
 // A result needs that byte written.
 void CheckWrites(const Harness& h, const std::string& command, bool succeeded) {
     const bool completed = !h.dialog.IsCancelled();
-    Require(completed || !succeeded);
+    FUZZ_REQUIRE(completed || !succeeded);
     const auto& writes = testing_support::CurrentMachine().writes;
-    Require(writes.size() == (completed ? 3u : 2u));
+    FUZZ_REQUIRE(writes.size() == (completed ? 3u : 2u));
     const std::string access = kelo::CDeviceLink::AccessLine(1);
-    Require(writes[0] == std::vector<uint8_t>(access.begin(), access.end()));
-    Require(writes[1] == std::vector<uint8_t>(command.begin(), command.end()));
+    FUZZ_REQUIRE(writes[0] == std::vector<uint8_t>(access.begin(), access.end()));
+    FUZZ_REQUIRE(writes[1] == std::vector<uint8_t>(command.begin(), command.end()));
     if (completed)
-        Require(writes[2] == std::vector<uint8_t>{kelo::CDeviceLink::kEndOfExchange});
-    Require(!testing_support::CurrentMachine().open);
+        FUZZ_REQUIRE(writes[2] == std::vector<uint8_t>{kelo::CDeviceLink::kEndOfExchange});
+    FUZZ_REQUIRE(!testing_support::CurrentMachine().open);
 }
 
 void CheckWaits(const std::vector<int>& waits) {
-    Require(!waits.empty() && waits[0] == kCommandWait);
-    Require(std::all_of(waits.begin() + 1, waits.end(), [](int w) { return w == kPayloadWait; }));
+    FUZZ_REQUIRE(!waits.empty() && waits[0] == kCommandWait);
+    FUZZ_REQUIRE(
+        std::all_of(waits.begin() + 1, waits.end(), [](int w) { return w == kPayloadWait; }));
 }
 
 void RunReport(Harness& h) {
@@ -105,8 +102,8 @@ void RunReport(Harness& h) {
     const bool ok = h.link->GetReport(report);
     CheckWrites(h, "GET REPORT", ok);
     if (ok) {
-        Require(report.size() <= static_cast<size_t>(kMaxLineCount) * kLineSize);
-        Require(report.find('\0') == std::string::npos);
+        FUZZ_REQUIRE(report.size() <= static_cast<size_t>(kMaxLineCount) * kLineSize);
+        FUZZ_REQUIRE(report.find('\0') == std::string::npos);
     }
 }
 
@@ -114,7 +111,7 @@ void RunParameters(Harness& h, int capacity) {
     // Exactly the room the caller gives, so a write past it is caught.
     const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity));
     const int result = h.link->GetParameters(buffer.get(), capacity);
-    Require(result >= -1 && result <= capacity);
+    FUZZ_REQUIRE(result >= -1 && result <= capacity);
     CheckWrites(h, "GET PARAM", result >= 0);
 }
 
@@ -131,8 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         RunParameters(harness, ((data[0] >> 1) + 1) * 2048);
     }
-    Require(harness.messages.Messages().empty());
-    Require(!harness.barPassedRange);
+    FUZZ_REQUIRE(harness.messages.Messages().empty());
+    FUZZ_REQUIRE(!harness.barPassedRange);
     CheckWaits(harness.clock.Waits());
     return 0;
 }

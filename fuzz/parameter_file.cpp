@@ -7,31 +7,28 @@
 #include <vector>
 
 #include "files/parameter_file.h"
+#include "fuzz/require.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // A set that loaded ends in its check byte, fits the file capacity, and when it can be saved
 // again loads back unchanged.
 void CheckParameters(const std::vector<uint8_t>& file) {
     std::vector<uint8_t> plain;
     if (!kelo::DecodeParameterBlock(file, plain)) {
-        Require(plain.empty());
+        FUZZ_REQUIRE(plain.empty());
         return;
     }
-    Require(!plain.empty() && plain.size() <= static_cast<size_t>(kelo::kParameterFileCapacity));
+    FUZZ_REQUIRE(!plain.empty() &&
+                 plain.size() <= static_cast<size_t>(kelo::kParameterFileCapacity));
     const int count = static_cast<int>(plain.size()) - 1;
-    Require(plain.back() == kelo::ParameterCheckByte(plain.data(), count));
+    FUZZ_REQUIRE(plain.back() == kelo::ParameterCheckByte(plain.data(), count));
 
     std::vector<uint8_t> saved;
     if (!kelo::EncodeParameterBlock(plain.data(), count, saved))
         return;  // empty or too large to save: the scramble target holds when that may happen
     std::vector<uint8_t> again;
-    Require(kelo::DecodeParameterBlock(saved, again) && again == plain);
+    FUZZ_REQUIRE(kelo::DecodeParameterBlock(saved, again) && again == plain);
 }
 
 }  // namespace

@@ -7,14 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/require.h"
 #include "platform/profile.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 struct Setting {
     std::string section;
@@ -51,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string saved = read.Text();
     platform::ProfileStore reread("", saved);
     // Lines hold no line feed, so the same text means the same lines and the same settings.
-    Require(reread.Text() == saved);
+    FUZZ_REQUIRE(reread.Text() == saved);
 
     // A setting written into that profile is read back after a save, and nothing else changes.
     for (const Setting& s : kSettings)
@@ -61,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int value = static_cast<int>(size) - 1000;
     reread.WriteInt(kSettings[written].section, kSettings[written].key, value);
     const platform::ProfileStore after("", reread.Text());
-    Require(after.GetInt(kSettings[written].section, kSettings[written].key, -7) == value);
-    Require(SameSettings(read, after, written));
+    FUZZ_REQUIRE(after.GetInt(kSettings[written].section, kSettings[written].key, -7) == value);
+    FUZZ_REQUIRE(SameSettings(read, after, written));
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/require.h"
 #include "link/device_link.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
@@ -25,11 +26,6 @@ namespace {
 constexpr uint8_t kLeadByte = 0x80;
 constexpr int kHeaderSize = 3;
 constexpr int kTooLong = 65535;
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 struct Control {
     bool showProgress;
@@ -50,7 +46,7 @@ class MachineStream {
         : data_(data), size_(static_cast<int>(size)), control_(control) {}
 
     int Receive(uint8_t* into, int length) {
-        Require(length > 0 && position_ + length <= AskLimit());
+        FUZZ_REQUIRE(length > 0 && position_ + length <= AskLimit());
         if (position_ == size_)
             return control_.endResult;
         int n = std::min(length, size_ - position_);
@@ -119,22 +115,22 @@ struct Harness {
 // receive moves the bar forward, to the base plus the bytes of the rest received so far.
 void CheckProgress(const Harness& h, const Control& control, const Expected& expected) {
     if (!control.showProgress || expected.frameRest == 0) {
-        Require(h.positions.empty());
+        FUZZ_REQUIRE(h.positions.empty());
         return;
     }
     size_t first = 0;
     int base = control.progressBase;
     if (base == -1) {
-        Require(!h.positions.empty() && h.dialog.Range() == expected.frameRest);
+        FUZZ_REQUIRE(!h.positions.empty() && h.dialog.Range() == expected.frameRest);
         first = 1;
         base = 0;
     }
     int last = base;
     for (size_t i = first; i < h.positions.size(); ++i) {
-        Require(h.positions[i] > last);
+        FUZZ_REQUIRE(h.positions[i] > last);
         last = h.positions[i];
     }
-    Require(last == base + expected.taken - kHeaderSize);
+    FUZZ_REQUIRE(last == base + expected.taken - kHeaderSize);
 }
 
 }  // namespace
@@ -158,14 +154,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         buffer.get(), control.showProgress, control.progressBase);
 
     const Expected expected = ExpectedRead(stream, streamSize);
-    Require(result == expected.result);
-    Require(machine.Taken() == expected.taken);
-    Require(harness.messages.Messages().size() == (expected.headerMissing ? 1u : 0u));
+    FUZZ_REQUIRE(result == expected.result);
+    FUZZ_REQUIRE(machine.Taken() == expected.taken);
+    FUZZ_REQUIRE(harness.messages.Messages().size() == (expected.headerMissing ? 1u : 0u));
     if (expected.headerMissing)
-        Require(harness.messages.Messages()[0].id == platform::IDS_FAILED_RECEIVE);
+        FUZZ_REQUIRE(harness.messages.Messages()[0].id == platform::IDS_FAILED_RECEIVE);
     if (result >= 0) {
-        Require(std::equal(buffer.get(), buffer.get() + result, stream + kHeaderSize));
-        Require(buffer[static_cast<size_t>(result)] == 0);
+        FUZZ_REQUIRE(std::equal(buffer.get(), buffer.get() + result, stream + kHeaderSize));
+        FUZZ_REQUIRE(buffer[static_cast<size_t>(result)] == 0);
     }
     CheckProgress(harness, control, expected);
     return 0;

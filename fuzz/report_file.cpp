@@ -9,13 +9,9 @@
 #include <vector>
 
 #include "files/report_file.h"
+#include "fuzz/require.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // A report that opened holds no zero byte, fits the read buffer, and when short enough to be
 // saved again comes back unchanged.
@@ -23,16 +19,16 @@ void CheckReport(const std::vector<uint8_t>& file) {
     std::string text;
     const std::optional<kelo::ExHandle> failure = kelo::DecodeReportBlock(file, text);
     if (failure) {
-        Require(*failure == kelo::ExHandle::BadContent && text.empty());
+        FUZZ_REQUIRE(*failure == kelo::ExHandle::BadContent && text.empty());
         return;
     }
-    Require(text.size() < static_cast<size_t>(kelo::kReportReadCapacity));
-    Require(text.find('\0') == std::string::npos);
+    FUZZ_REQUIRE(text.size() < static_cast<size_t>(kelo::kReportReadCapacity));
+    FUZZ_REQUIRE(text.find('\0') == std::string::npos);
     std::vector<uint8_t> saved;
     if (!kelo::EncodeReportBlock(text, saved))
         return;  // too large to save: the scramble target holds when that may happen
     std::string again;
-    Require(!kelo::DecodeReportBlock(saved, again).has_value() && again == text);
+    FUZZ_REQUIRE(!kelo::DecodeReportBlock(saved, again).has_value() && again == text);
 }
 
 }  // namespace

@@ -13,19 +13,15 @@
 #include "files/parameter_file.h"
 #include "files/report_file.h"
 #include "files/scramble.h"
+#include "fuzz/require.h"
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // Blocks as large as the files' buffers, allocated once: the routine writes only what it
 // reports, so nothing needs clearing between inputs.
 uint8_t* Block(size_t capacity) {
     static std::vector<uint8_t> block(static_cast<size_t>(kelo::kReportReadCapacity));
-    Require(capacity <= block.size());
+    FUZZ_REQUIRE(capacity <= block.size());
     return block.data();
 }
 
@@ -39,8 +35,8 @@ void CheckUnscramble(const uint8_t* data, size_t size, int capacity, uint8_t mod
     std::vector<uint8_t>& source = Source(data, size);
     const int length = kelo::ScrambleFileData(source.data(), static_cast<int>(source.size()),
                                               Block(static_cast<size_t>(capacity)), capacity, mode);
-    Require(length >= -1 && length <= capacity);
-    Require(length <= static_cast<int>(size) * kelo::kMaxUnscrambleExpansion);
+    FUZZ_REQUIRE(length >= -1 && length <= capacity);
+    FUZZ_REQUIRE(length <= static_cast<int>(size) * kelo::kMaxUnscrambleExpansion);
 }
 
 // The longest scrambled form of size bytes. Only a literal chunk is longer than its bytes, by
@@ -59,18 +55,19 @@ void CheckRoundTrip(const uint8_t* data, size_t size, uint8_t encode, uint8_t de
     uint8_t* block = Block(kSaveCapacity);
     const int scrambled =
         kelo::ScrambleFileData(source.data(), static_cast<int>(size), block, kSaveCapacity, encode);
-    Require(scrambled <= kSaveCapacity);
+    FUZZ_REQUIRE(scrambled <= kSaveCapacity);
     if (scrambled < 0) {
-        Require(MostScrambled(size) > static_cast<size_t>(kSaveCapacity));
+        FUZZ_REQUIRE(MostScrambled(size) > static_cast<size_t>(kSaveCapacity));
         return;
     }
-    Require(static_cast<size_t>(scrambled) <= MostScrambled(size));
-    Require(std::equal(data, data + size, source.begin()));  // scrambling leaves its source alone
+    FUZZ_REQUIRE(static_cast<size_t>(scrambled) <= MostScrambled(size));
+    FUZZ_REQUIRE(
+        std::equal(data, data + size, source.begin()));  // scrambling leaves its source alone
     std::vector<uint8_t> file(block, block + scrambled);
     const int plain =
         kelo::ScrambleFileData(file.data(), scrambled, Block(readCapacity), readCapacity, decode);
-    Require(plain == static_cast<int>(size));
-    Require(std::equal(data, data + size, Block(readCapacity)));
+    FUZZ_REQUIRE(plain == static_cast<int>(size));
+    FUZZ_REQUIRE(std::equal(data, data + size, Block(readCapacity)));
 }
 
 }  // namespace

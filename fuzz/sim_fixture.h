@@ -14,20 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/require.h"
 #include "sim/builtin_data.h"
 #include "sim/event_log.h"
 #include "sim/machine.h"
 #include "sim/recorder.h"
 
 namespace sim_fuzz {
-
-// Stops the run when a promise breaks, naming the line that checks it.
-inline void Fail(const char* file, int line) {
-    std::fprintf(stderr, "broken promise checked at %s:%d\n", file, line);
-    std::abort();
-}
-#define FUZZ_REQUIRE(condition) \
-    ((condition) ? static_cast<void>(0) : sim_fuzz::Fail(__FILE__, __LINE__))
 
 // An input: settings bytes in front (missing ones read as 0), then what the machine receives.
 struct Input {

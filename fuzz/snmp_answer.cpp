@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/require.h"
 #include "link/device_link.h"
 #include "link/status_text.h"
 #include "snmp/snmp_msg.h"
@@ -21,21 +22,16 @@ constexpr int kTagOctetString = 0x04;
 constexpr int kTagNull = 0x05;
 constexpr int kTagInteger = 0x02;
 
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
 // A field's data lies inside the datagram.
 void CheckInside(const uint8_t* field, int length, const uint8_t* data, size_t size) {
-    Require(length >= 0 && field != nullptr && field >= data);
-    Require(static_cast<size_t>(field - data) + static_cast<size_t>(length) <= size);
+    FUZZ_REQUIRE(length >= 0 && field != nullptr && field >= data);
+    FUZZ_REQUIRE(static_cast<size_t>(field - data) + static_cast<size_t>(length) <= size);
 }
 
 // The status text: an OCTET STRING's octets without its zero octets, in quotes; an INTEGER in
 // hexadecimal and decimal; nothing for NULL; at most the value text's size in any case.
 void CheckValueText(const std::string& text, const kelo::SnmpVarBind& fields) {
-    Require(text.size() <= static_cast<size_t>(kelo::CSnmpMsg::kValueTextSize));
+    FUZZ_REQUIRE(text.size() <= static_cast<size_t>(kelo::CSnmpMsg::kValueTextSize));
     switch (fields.oidvalue_type) {
         case kTagOctetString: {
             std::string quoted = "\"";
@@ -44,11 +40,11 @@ void CheckValueText(const std::string& text, const kelo::SnmpVarBind& fields) {
                     quoted += static_cast<char>(fields.oidvalue_data[i]);
             }
             quoted += '"';
-            Require(text == quoted.substr(0, kelo::CSnmpMsg::kValueTextSize));
+            FUZZ_REQUIRE(text == quoted.substr(0, kelo::CSnmpMsg::kValueTextSize));
             break;
         }
         case kTagNull:
-            Require(text.empty());
+            FUZZ_REQUIRE(text.empty());
             break;
         case kTagInteger: {
             // Unsigned, from the last four octets; read back from the text.
@@ -58,12 +54,12 @@ void CheckValueText(const std::string& text, const kelo::SnmpVarBind& fields) {
             unsigned hex = 0;
             int decimal = 0;
             char close = 0;
-            Require(std::sscanf(text.c_str(), "0x%x(%d%c", &hex, &decimal, &close) == 3);
-            Require(hex == value && decimal == static_cast<int32_t>(value) && close == ')');
+            FUZZ_REQUIRE(std::sscanf(text.c_str(), "0x%x(%d%c", &hex, &decimal, &close) == 3);
+            FUZZ_REQUIRE(hex == value && decimal == static_cast<int32_t>(value) && close == ')');
             break;
         }
         default:
-            Require(text == "Unknown ASN.1 object type");
+            FUZZ_REQUIRE(text == "Unknown ASN.1 object type");
     }
 }
 
@@ -73,19 +69,19 @@ void CheckField(const std::string& status, const std::string& key) {
     kelo::CDeviceLink::ExtractField(payload, key);
     const size_t keyAt = status.find(key);
     if (keyAt == std::string::npos) {
-        Require(payload.empty());
+        FUZZ_REQUIRE(payload.empty());
         return;
     }
     const size_t payloadAt = keyAt + key.size();
-    Require(payload.find(';') == std::string::npos);
+    FUZZ_REQUIRE(payload.find(';') == std::string::npos);
     if (!payload.empty()) {
-        Require(status.compare(payloadAt, payload.size(), payload) == 0);
-        Require(status.size() > payloadAt + payload.size() &&
-                status[payloadAt + payload.size()] == ';');
+        FUZZ_REQUIRE(status.compare(payloadAt, payload.size(), payload) == 0);
+        FUZZ_REQUIRE(status.size() > payloadAt + payload.size() &&
+                     status[payloadAt + payload.size()] == ';');
     }
     size_t end = 0;
     kelo::LeadingDecimal(payload, 0, &end);
-    Require(end <= payload.size());
+    FUZZ_REQUIRE(end <= payload.size());
 }
 
 }  // namespace
@@ -108,11 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The path of a status query's answer, and the trace's reading of the same datagram.
     kelo::CSnmpMsg message;
     const int accepted = message.AcceptResponse(datagram.get(), length);
-    Require(accepted == (parsed && fields.error_status == 0 ? length : -1));
+    FUZZ_REQUIRE(accepted == (parsed && fields.error_status == 0 ? length : -1));
     if (accepted >= 0) {
         CheckValueText(message.ValueText(), fields);
     } else {
-        Require(message.ValueText().empty());
+        FUZZ_REQUIRE(message.ValueText().empty());
     }
     const std::string status = message.ValueText();
     CheckField(status, "REPORT:");
