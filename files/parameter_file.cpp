@@ -12,6 +12,15 @@ uint8_t ParameterCheckByte(const uint8_t* data, int count) {
     return static_cast<uint8_t>(SumBytes(data, count) + 1);
 }
 
+namespace {
+
+bool EndsInItsCheckByte(const std::vector<uint8_t>& block) {
+    const int count = static_cast<int>(block.size()) - 1;
+    return block[count] == ParameterCheckByte(block.data(), count);
+}
+
+}  // namespace
+
 bool EncodeParameterBlock(const uint8_t* data, int count, std::vector<uint8_t>& file) {
     file.clear();
     if (count < 1 || count > kParameterFileCapacity - 1)
@@ -19,9 +28,10 @@ bool EncodeParameterBlock(const uint8_t* data, int count, std::vector<uint8_t>& 
     std::vector<uint8_t> plain(data, data + count);
     plain.push_back(ParameterCheckByte(data, count));
     // The scrambling writes only as far as it goes; the rest of the block is never touched.
-    const auto block = std::make_unique_for_overwrite<uint8_t[]>(kParameterFileCapacity);
+    const int room = ScrambleRoom(plain.size(), kParameterFileCapacity);
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room));
     const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), block.get(),
-                                        kParameterFileCapacity, ModeEncodeUntagged);
+                                        room, ModeEncodeUntagged);
     if (length <= 0)
         return false;
     file.assign(block.get(), block.get() + length);
@@ -32,18 +42,13 @@ bool DecodeParameterBlock(std::vector<uint8_t> file, std::vector<uint8_t>& plain
     plainBlock.clear();
     if (file.size() > static_cast<size_t>(kParameterFileCapacity))
         return false;
-    // Unscrambling writes only as far as it goes, and never further than the file can unpack.
-    const int room = UnscrambleRoom(file.size(), kParameterFileCapacity);
-    const auto plain = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room));
-    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.get(),
-                                        room, ModeDecodeUntagged);
-    if (length <= 0)
-        return false;
-    const int count = length - 1;
-    if (plain[count] != ParameterCheckByte(plain.get(), count))
-        return false;
-    plainBlock.assign(plain.get(), plain.get() + length);
-    return true;
+    const bool loaded =
+        UnscrambleFileBlock(file.data(), static_cast<int>(file.size()), kParameterFileCapacity,
+                            ModeDecodeUntagged, plainBlock) &&
+        !plainBlock.empty() && EndsInItsCheckByte(plainBlock);
+    if (!loaded)
+        plainBlock.clear();
+    return loaded;
 }
 
 bool SaveParameterFile(const uint8_t* data, int count, const PathChooser& choosePath) {

@@ -53,9 +53,10 @@ bool EncodeReportBlock(const std::string& text, std::vector<uint8_t>& file) {
     std::vector<uint8_t> plain(text.begin(), text.end());
     plain.push_back(ReportCheckByte(text));
     // The scrambling writes only as far as it goes; the rest of the block is never touched.
-    const auto block = std::make_unique_for_overwrite<uint8_t[]>(kReportSaveCapacity);
+    const int room = ScrambleRoom(plain.size(), kReportSaveCapacity);
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room));
     const int length = ScrambleFileData(plain.data(), static_cast<int>(plain.size()), block.get(),
-                                        kReportSaveCapacity, ModeEncodeTagged);
+                                        room, ModeEncodeTagged);
     if (length < 0)
         return false;
     file.assign(block.get(), block.get() + length);
@@ -66,17 +67,17 @@ std::optional<ExHandle> DecodeReportBlock(std::vector<uint8_t> file, std::string
     text.clear();
     if (file.empty() || file.size() > kMaxReportFileBytes)
         return ExHandle::BadContent;
-    // Unscrambling writes only as far as it goes, and never further than the file can unpack.
-    const int room = UnscrambleRoom(file.size(), kReportReadCapacity);
-    const auto plain = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room));
-    const int length = ScrambleFileData(file.data(), static_cast<int>(file.size()), plain.get(),
-                                        room, ModeDecodeTagged);
-    if (length <= 0)
+    std::vector<uint8_t> plain;
+    if (!UnscrambleFileBlock(file.data(), static_cast<int>(file.size()), kReportReadCapacity,
+                             ModeDecodeTagged, plain) ||
+        plain.empty()) {
         return ExHandle::BadContent;  // a one-byte file holds no check byte
+    }
     // The check byte makes the whole block, itself included, sum to 0x7F.
-    if (SumBytes(plain.get(), length) != kReportBlockSum)
+    const int length = static_cast<int>(plain.size());
+    if (SumBytes(plain.data(), length) != kReportBlockSum)
         return ExHandle::BadContent;
-    const char* textBegin = reinterpret_cast<const char*>(plain.get());
+    const char* textBegin = reinterpret_cast<const char*>(plain.data());
     text.assign(textBegin, std::find(textBegin, textBegin + (length - 1), '\0'));
     return std::nullopt;
 }

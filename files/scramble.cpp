@@ -42,17 +42,34 @@ int RepeatLength(const uint8_t* input, int length, int a) {
     return r;
 }
 
+uint64_t LoadWord(const uint8_t* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// Bit k of every byte of a word.
+constexpr uint64_t BitOfEachByte(int k) {
+    return 0x0101010101010101ULL << k;
+}
+
 // Where bit k of output byte i comes from, for one stretch of outputs in which no source
-// position wraps round the end of the block: from[i + shift[k]].
+// position wraps round the end of the block: from[i + shift[k]]. Eight outputs are gathered at
+// once from eight-byte words, since each bit stays in its place within its byte.
 void GatherStretch(const uint8_t* __restrict from, uint8_t* __restrict to, ptrdiff_t begin,
                    ptrdiff_t end, const ptrdiff_t (&shift)[8]) {
-    const ptrdiff_t s0 = shift[0], s1 = shift[1], s2 = shift[2], s3 = shift[3];
-    const ptrdiff_t s4 = shift[4], s5 = shift[5], s6 = shift[6], s7 = shift[7];
-    for (ptrdiff_t i = begin; i < end; ++i) {
-        to[i] = static_cast<uint8_t>((from[i + s0] & 0x01) | (from[i + s1] & 0x02) |
-                                     (from[i + s2] & 0x04) | (from[i + s3] & 0x08) |
-                                     (from[i + s4] & 0x10) | (from[i + s5] & 0x20) |
-                                     (from[i + s6] & 0x40) | (from[i + s7] & 0x80));
+    ptrdiff_t i = begin;
+    const auto bits = [&](int k) { return LoadWord(from + i + shift[k]) & BitOfEachByte(k); };
+    for (; end - i >= 8; i += 8) {
+        const uint64_t word =
+            bits(0) | bits(1) | bits(2) | bits(3) | bits(4) | bits(5) | bits(6) | bits(7);
+        std::memcpy(to + i, &word, sizeof word);
+    }
+    for (; i < end; ++i) {
+        uint8_t byte = 0;
+        for (int k = 0; k < 8; ++k)
+            byte |= static_cast<uint8_t>(from[i + shift[k]] & (1u << k));
+        to[i] = byte;
     }
 }
 
@@ -109,7 +126,10 @@ int PackRuns(const uint8_t* input, int length, uint8_t* output, int capacity) {
     return w;
 }
 
-int UnpackRuns(const uint8_t* input, int length, uint8_t* output, int capacity) {
+namespace {
+
+// Walks a packed stream as unpacking does, writing the bytes only when output is given.
+int WalkRuns(const uint8_t* input, int length, uint8_t* output, int capacity) {
     if (length < 0 || capacity < 0)
         return -1;
     int r = 0;
@@ -124,7 +144,8 @@ int UnpackRuns(const uint8_t* input, int length, uint8_t* output, int capacity) 
                 return -1;
             if (count > remaining)
                 return -1;  // the literal is cut short
-            std::memcpy(output + w, input + r, static_cast<size_t>(count));
+            if (output != nullptr)
+                std::memcpy(output + w, input + r, static_cast<size_t>(count));
             r += count;
             remaining -= count;
             w += count;
@@ -132,13 +153,25 @@ int UnpackRuns(const uint8_t* input, int length, uint8_t* output, int capacity) 
             const int count = 257 - header;
             if (count > capacity - w)
                 return -1;
-            std::memset(output + w, input[r++], static_cast<size_t>(count));
+            if (output != nullptr)
+                std::memset(output + w, input[r], static_cast<size_t>(count));
+            ++r;
             --remaining;
             w += count;
         }
     }
     // A single byte left over is a header without its data.
     return remaining == 0 ? w : -1;
+}
+
+}  // namespace
+
+int UnpackRuns(const uint8_t* input, int length, uint8_t* output, int capacity) {
+    return WalkRuns(input, length, output, capacity);
+}
+
+int UnpackedLength(const uint8_t* input, int length, int capacity) {
+    return WalkRuns(input, length, nullptr, capacity);
 }
 
 void ApplyKeyStream(uint8_t* block, int length, bool add) {
@@ -208,7 +241,9 @@ int Scramble(const uint8_t* source, int length, uint8_t* target, int capacity, b
     return packed + 1;
 }
 
-int Unscramble(uint8_t* source, int length, uint8_t* target, int capacity, bool tagged) {
+// Undoes the bit spreading and the key stream in place and returns the length of the packed
+// stream that is left (the stage byte dropped), or -1.
+int UndoSpreadAndKey(uint8_t* source, int length, bool tagged) {
     if (tagged) {
         // The stage byte is taken off the end and never tested: any value unscrambles alike.
         if (length == 0)
@@ -220,7 +255,20 @@ int Unscramble(uint8_t* source, int length, uint8_t* target, int capacity, bool 
         return -1;
     }
     detail::ApplyKeyStream(source, length, false);
-    return detail::UnpackRuns(source, length, target, capacity);
+    return length;
+}
+
+int Unscramble(uint8_t* source, int length, uint8_t* target, int capacity, bool tagged) {
+    const int packed = UndoSpreadAndKey(source, length, tagged);
+    return packed < 0 ? -1 : detail::UnpackRuns(source, packed, target, capacity);
+}
+
+bool IsTagged(uint8_t mode) {
+    return (mode & 0x10) == 0;
+}
+
+bool Scrambles(uint8_t mode) {
+    return (mode & 0x01) != 0;
 }
 
 }  // namespace
@@ -234,18 +282,37 @@ int ScrambleFileData(uint8_t* source, int sourceLength, uint8_t* target, int tar
     if ((source == nullptr && sourceLength > 0) || (target == nullptr && targetCapacity > 0)) {
         return -1;
     }
-    const bool tagged = (mode & 0x10) == 0;
-    if ((mode & 0x01) != 0)
+    const bool tagged = IsTagged(mode);
+    if (Scrambles(mode))
         return Scramble(source, sourceLength, target, targetCapacity, tagged);
     return Unscramble(source, sourceLength, target, targetCapacity, tagged);
 }
 
-int UnscrambleRoom(size_t sourceLength, int capacity) {
+bool UnscrambleFileBlock(uint8_t* source, int sourceLength, int capacity, uint8_t mode,
+                         std::vector<uint8_t>& plain) {
+    plain.clear();
+    if (!IsKnownMode(mode) || Scrambles(mode) || sourceLength < 0 || capacity < 0)
+        return false;
+    if (source == nullptr && sourceLength > 0)
+        return false;
+    const int packed = UndoSpreadAndKey(source, sourceLength, IsTagged(mode));
+    if (packed < 0)
+        return false;
+    const int length = detail::UnpackedLength(source, packed, capacity);
+    if (length < 0)
+        return false;
+    plain.resize(static_cast<size_t>(length));
+    detail::UnpackRuns(source, packed, plain.data(), length);
+    return true;
+}
+
+int ScrambleRoom(size_t sourceLength, int capacity) {
     if (capacity <= 0)
         return 0;
-    const size_t room = static_cast<size_t>(capacity) / kMaxUnscrambleExpansion;
-    return sourceLength >= room ? capacity
-                                : static_cast<int>(sourceLength) * kMaxUnscrambleExpansion;
+    if (sourceLength >= static_cast<size_t>(capacity))
+        return capacity;
+    const size_t most = sourceLength + sourceLength / 3 + 2;
+    return most >= static_cast<size_t>(capacity) ? capacity : static_cast<int>(most);
 }
 
 uint8_t SumBytes(const uint8_t* data, int length) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kelo {
 
@@ -27,9 +28,18 @@ int ScrambleFileData(uint8_t* source, int sourceLength, uint8_t* target, int tar
 // stream holds is a two-byte repeat chunk standing for 128 bytes.
 constexpr int kMaxUnscrambleExpansion = 64;
 
-// The room a target needs to unscramble sourceLength bytes into at most capacity bytes. A
-// target of this size gives the same result as one of the full capacity.
-int UnscrambleRoom(size_t sourceLength, int capacity);
+// Unscrambles a whole file block in a decode mode into plain, sized to exactly the bytes the
+// block holds; at most capacity. Fails, leaving plain empty, where ScrambleFileData with a
+// target of capacity bytes returns -1. Rewrites the source block in place, as that does.
+bool UnscrambleFileBlock(uint8_t* source, int sourceLength, int capacity, uint8_t mode,
+                         std::vector<uint8_t>& plain);
+
+// The room a target needs to scramble sourceLength bytes, at most capacity: packing adds one
+// header byte for each literal chunk, and a literal shorter than 128 bytes is followed by a
+// repeat of two bytes or more unless it ends the input, so it adds at most one byte for every
+// three and one at the end; tagging adds the stage byte. A target of this size gives the same
+// result as one of the full capacity.
+int ScrambleRoom(size_t sourceLength, int capacity);
 
 // The sum of length bytes, modulo 256; 0 for a length of 0 or less.
 uint8_t SumBytes(const uint8_t* data, int length);

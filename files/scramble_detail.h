@@ -23,6 +23,9 @@ int PackRuns(const uint8_t* input, int length, uint8_t* output, int capacity);
 // length, or -1 when the output would exceed capacity or the stream is cut short.
 int UnpackRuns(const uint8_t* input, int length, uint8_t* output, int capacity);
 
+// The length UnpackRuns gives for the stream with that capacity, without writing it.
+int UnpackedLength(const uint8_t* input, int length, int capacity);
+
 // Adds (or subtracts) the key stream to the block, starting at its first byte.
 void ApplyKeyStream(uint8_t* block, int length, bool add);
 

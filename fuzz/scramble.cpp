@@ -1,10 +1,11 @@
 // libFuzzer target for the scrambling routine. The bytes are unscrambled as a report file or a
 // parameter file with the capacity that kind uses, and scrambled in that kind's mode and
-// unscrambled again, which must give them back. Stops on any result that breaks the
-// routine's promises: a length past the capacity, more than 64 bytes out for each byte in, a
-// round trip that changes the data, a scrambled form longer than packing allows, a scrambling
-// refused although it fits.
+// unscrambled again as the file decoders do, which must give them back. Stops on any result
+// that breaks the routine's promises: a length past the capacity, more than 64 bytes out for
+// each byte in, a round trip that changes the data, a scrambled form longer than the room the
+// encoders give it, a scrambling refused although it fits.
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -39,14 +40,6 @@ void CheckUnscramble(const uint8_t* data, size_t size, int capacity, uint8_t mod
     FUZZ_REQUIRE(length <= static_cast<int>(size) * kelo::kMaxUnscrambleExpansion);
 }
 
-// The longest scrambled form of size bytes. Only a literal chunk is longer than its bytes, by
-// its header; it is followed by a repeat of two bytes or more unless it holds 128 bytes or ends
-// the input, so there is at most one such header for every three bytes, and one at the end.
-// Tagging adds the stage byte.
-size_t MostScrambled(size_t size) {
-    return size + size / 3 + 2;
-}
-
 void CheckRoundTrip(const uint8_t* data, size_t size, uint8_t encode, uint8_t decode,
                     int readCapacity) {
     constexpr int kSaveCapacity = kelo::kParameterFileCapacity;
@@ -57,17 +50,18 @@ void CheckRoundTrip(const uint8_t* data, size_t size, uint8_t encode, uint8_t de
         kelo::ScrambleFileData(source.data(), static_cast<int>(size), block, kSaveCapacity, encode);
     FUZZ_REQUIRE(scrambled <= kSaveCapacity);
     if (scrambled < 0) {
-        FUZZ_REQUIRE(MostScrambled(size) > static_cast<size_t>(kSaveCapacity));
+        FUZZ_REQUIRE(kelo::ScrambleRoom(size, INT_MAX) > kSaveCapacity);
         return;
     }
-    FUZZ_REQUIRE(static_cast<size_t>(scrambled) <= MostScrambled(size));
+    // The encoders size their target by this room.
+    FUZZ_REQUIRE(scrambled <= kelo::ScrambleRoom(size, kSaveCapacity));
     FUZZ_REQUIRE(
         std::equal(data, data + size, source.begin()));  // scrambling leaves its source alone
+    // Unscrambled as the file decoders do, into a block of exactly the plain size.
     std::vector<uint8_t> file(block, block + scrambled);
-    const int plain =
-        kelo::ScrambleFileData(file.data(), scrambled, Block(readCapacity), readCapacity, decode);
-    FUZZ_REQUIRE(plain == static_cast<int>(size));
-    FUZZ_REQUIRE(std::equal(data, data + size, Block(readCapacity)));
+    std::vector<uint8_t> plain;
+    FUZZ_REQUIRE(kelo::UnscrambleFileBlock(file.data(), scrambled, readCapacity, decode, plain));
+    FUZZ_REQUIRE(std::equal(data, data + size, plain.begin(), plain.end()));
 }
 
 }  // namespace

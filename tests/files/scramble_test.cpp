@@ -250,24 +250,57 @@ TEST(UnpackRuns, Streams) {
     }
 }
 
-// The decoders size their target by UnscrambleRoom: the densest stream, repeats of 128 bytes
-// all through, must fit it exactly, and the full capacity is kept where it is the smaller.
-TEST(UnscrambleRoom, HoldsTheDensestStreamAndNeverExceedsTheCapacity) {
-    EXPECT_EQ(UnscrambleRoom(0, 262144), 0);
-    EXPECT_EQ(UnscrambleRoom(1, 262144), 64);
-    EXPECT_EQ(UnscrambleRoom(4095, 262144), 262080);
-    EXPECT_EQ(UnscrambleRoom(4096, 262144), 262144);
-    EXPECT_EQ(UnscrambleRoom(size_t{1} << 40, 131072), 131072);
-    EXPECT_EQ(UnscrambleRoom(10, 0), 0);
+// The file decoders unscramble into a block of exactly the plain size: the densest stream
+// (repeats of 128 bytes all through) gives 64 bytes for each, and a block one byte past the
+// capacity is refused as ScrambleFileData refuses it.
+TEST(UnscrambleFileBlock, SizesThePlainBlockExactlyAndKeepsTheCapacity) {
+    Bytes plain(200 * 128, 0);
+    for (size_t i = 0; i < plain.size(); ++i)
+        plain[i] = static_cast<uint8_t>(i / 128);
+    for (const uint8_t mode : {ModeDecodeTagged, ModeDecodeUntagged}) {
+        const Bytes file = Apply(plain, static_cast<uint8_t>(mode | 0x01), 1 << 20).target;
+        EXPECT_EQ(file.size(), 400u + (mode == ModeDecodeTagged ? 1 : 0));
+        Bytes copy = file;
+        Bytes out;
+        ASSERT_TRUE(UnscrambleFileBlock(copy.data(), static_cast<int>(copy.size()),
+                                        static_cast<int>(plain.size()), mode, out));
+        EXPECT_EQ(out, plain);
+        copy = file;
+        EXPECT_FALSE(UnscrambleFileBlock(copy.data(), static_cast<int>(copy.size()),
+                                         static_cast<int>(plain.size()) - 1, mode, out));
+        EXPECT_TRUE(out.empty());
+    }
+    Bytes stream = Hex("02 41 42");  // a literal cut short: no amount of room helps
+    Bytes out;
+    EXPECT_FALSE(UnscrambleFileBlock(stream.data(), 3, 1000, ModeDecodeUntagged, out));
+    EXPECT_FALSE(UnscrambleFileBlock(stream.data(), 3, 1000, ModeEncodeUntagged, out));
+}
 
-    Bytes densest;
-    for (int i = 0; i < 50; ++i)
-        densest.insert(densest.end(), {0x81, static_cast<uint8_t>(i)});
-    const int room = UnscrambleRoom(densest.size(), 262144);
-    Bytes output(static_cast<size_t>(room));
-    EXPECT_EQ(
-        detail::UnpackRuns(densest.data(), static_cast<int>(densest.size()), output.data(), room),
-        room);
+// The encoders size their target by ScrambleRoom. Its worst case, one single byte and then a
+// pair over and over, fills that room exactly: one byte less and scrambling fails.
+TEST(ScrambleRoom, HoldsTheLongestPackingExactly) {
+    for (const size_t groups : {0u, 1u, 7u, 1000u}) {
+        Bytes plain;
+        for (size_t g = 0; g < groups; ++g)
+            plain.insert(plain.end(), {static_cast<uint8_t>(2 * g), static_cast<uint8_t>(2 * g + 1),
+                                       static_cast<uint8_t>(2 * g + 1)});
+        plain.push_back(0xEE);  // a literal ends the block
+        const int room = ScrambleRoom(plain.size(), 1 << 20);
+        Bytes target(static_cast<size_t>(room));
+        Bytes source = plain;
+        EXPECT_EQ(ScrambleFileData(source.data(), static_cast<int>(source.size()), target.data(),
+                                   room, ModeEncodeTagged),
+                  room)
+            << groups;
+        source = plain;
+        EXPECT_EQ(ScrambleFileData(source.data(), static_cast<int>(source.size()), target.data(),
+                                   room - 1, ModeEncodeTagged),
+                  -1)
+            << groups;
+    }
+    EXPECT_EQ(ScrambleRoom(size_t{1} << 40, 131072), 131072);
+    EXPECT_EQ(ScrambleRoom(131071, 131072), 131072);
+    EXPECT_EQ(ScrambleRoom(10, 0), 0);
 }
 
 TEST(ApplyKeyStream, RepeatsEvery501Bytes) {
