@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <sstream>
 
@@ -20,18 +21,51 @@ namespace {
 constexpr const char* kStoreFileName = "registry";
 constexpr const char* kHeader = "; Kelo key store\n";
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+// Every byte in lower case (ASCII letters only), looked up rather than tested: key names are
+// compared a byte at a time, often.
+constexpr std::array<uint8_t, 256> kLowerCase = [] {
+    std::array<uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return table;
+}();
+
+uint8_t Lower(char c) {
+    return kLowerCase[static_cast<uint8_t>(c)];
 }
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
+    if (a == b)
+        return true;  // the usual case, compared a word at a time
     for (size_t i = 0; i < a.size(); ++i) {
         if (Lower(a[i]) != Lower(b[i]))
             return false;
     }
     return true;
+}
+
+// FNV-1a over the parent's index and the lower-case bytes of the name, so that names equal
+// without case hash alike.
+size_t ChildHashOf(size_t parent, std::string_view name) {
+    uint64_t hash = 14695981039346656037ULL ^ parent;
+    for (const char c : name) {
+        hash ^= Lower(c);
+        hash *= 1099511628211ULL;
+    }
+    return static_cast<size_t>(hash);
+}
+
+// Calls visit(part) for each part of a normalised path, from the top, while it returns true.
+template <typename Visit>
+void ForEachPart(std::string_view path, Visit visit) {
+    while (!path.empty()) {
+        const size_t end = std::min(path.find('\\'), path.size());
+        if (!visit(path.substr(0, end)))
+            return;
+        path.remove_prefix(std::min(end + 1, path.size()));
+    }
 }
 
 // "A\\B\" and "\A\B" name the same key as "A\B": empty parts are dropped.
@@ -156,8 +190,8 @@ KeyStoreContent KeyStoreContent::FromText(std::string_view text) {
     for (const std::string_view line : TextLines(text)) {
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             const std::string path = NormaliseKeyPath(line.substr(1, line.size() - 2));
-            content.AddKey(path);
-            current = content.FindNormalisedKey(path);
+            bool added = false;
+            current = path.empty() ? nullptr : content.AddNormalisedKey(path, added);
             continue;
         }
         std::string name;
@@ -170,19 +204,14 @@ KeyStoreContent KeyStoreContent::FromText(std::string_view text) {
 }
 
 std::string KeyStoreContent::Text() const {
-    // Room for every byte as it stands and the marks around it; escapes may need more.
-    size_t room = std::string_view(kHeader).size();
-    for (const Key& key : keys_) {
-        room += key.path.size() + 4;
-        for (const Value& value : key.values)
-            room += value.name.size() + value.data.size() + 6;
-    }
-    std::string text;
-    text.reserve(room);
-    text = kHeader;
-    for (const Key& key : keys_) {
-        text.append("\n[").append(key.path).append("]\n");
-        for (const Value& value : key.values) {
+    std::string text = kHeader;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+        if (MadeByNextKey(i))
+            continue;
+        text += "\n[";
+        AppendPath(text, i);
+        text += "]\n";
+        for (const Value& value : keys_[i].values) {
             if (value.name.empty())
                 text += '@';
             else
@@ -193,6 +222,22 @@ std::string KeyStoreContent::Text() const {
         }
     }
     return text;
+}
+
+bool KeyStoreContent::MadeByNextKey(size_t index) const {
+    return keys_[index].values.empty() && index + 1 < keys_.size() &&
+           keys_[index + 1].parent == index;
+}
+
+void KeyStoreContent::AppendPath(std::string& text, size_t index) const {
+    std::vector<size_t> line;  // the key and those above it, from the key up
+    for (size_t at = index; at != kTop; at = keys_[at].parent)
+        line.push_back(at);
+    for (auto at = line.rbegin(); at != line.rend(); ++at) {
+        if (at != line.rbegin())
+            text += '\\';
+        text += keys_[*at].name;
+    }
 }
 
 // A key's header line holds its path as it stands, so a line feed in it would end the header
@@ -222,26 +267,36 @@ bool KeyStoreContent::ReadValue(const std::string& keyPath, const std::string& n
 bool KeyStoreContent::AddKey(const std::string& keyPath) {
     if (!IsStorableKeyPath(keyPath))
         return false;
-    const std::string path = NormaliseKeyPath(keyPath);
     bool added = false;
-    size_t end = 0;
-    while (end != std::string::npos) {
-        end = path.find('\\', end + 1);
-        const std::string_view prefix = std::string_view(path).substr(0, end);
-        if (FindNormalisedKey(prefix) == nullptr) {
-            keys_.push_back(Key{std::string(prefix), {}});
-            added = true;
-        }
-    }
+    AddNormalisedKey(NormaliseKeyPath(keyPath), added);
     return added;
+}
+
+KeyStoreContent::Key* KeyStoreContent::AddNormalisedKey(std::string_view path, bool& added) {
+    added = false;
+    size_t at = kTop;
+    ForEachPart(path, [&](std::string_view part) {
+        // Below a key just made there is none yet.
+        const auto found = added ? children_.end() : children_.find(ChildView{at, part});
+        if (found != children_.end()) {
+            at = found->second;
+            return true;
+        }
+        keys_.push_back(Key{at, std::string(part), {}});
+        children_.emplace(Child{at, std::string(part)}, keys_.size() - 1);
+        at = keys_.size() - 1;
+        added = true;
+        return true;
+    });
+    return &keys_[at];
 }
 
 bool KeyStoreContent::SetValue(const std::string& keyPath, const std::string& name,
                                const std::string& value) {
     if (!IsStorableKeyPath(keyPath))
         return false;
-    AddKey(keyPath);
-    Key* key = FindKey(keyPath);
+    bool added = false;
+    Key* key = AddNormalisedKey(NormaliseKeyPath(keyPath), added);
     for (Value& v : key->values) {
         if (SameName(v.name, name)) {
             v.data = value;
@@ -253,11 +308,36 @@ bool KeyStoreContent::SetValue(const std::string& keyPath, const std::string& na
 }
 
 KeyStoreContent::Key* KeyStoreContent::FindNormalisedKey(std::string_view path) {
-    for (Key& key : keys_) {
-        if (SameName(key.path, path))
-            return &key;
-    }
-    return nullptr;
+    size_t at = kTop;
+    bool found = !path.empty();
+    ForEachPart(path, [&](std::string_view part) {
+        const auto child = children_.find(ChildView{at, part});
+        found = child != children_.end();
+        if (found)
+            at = child->second;
+        return found;
+    });
+    return found ? &keys_[at] : nullptr;
+}
+
+size_t KeyStoreContent::ChildHash::operator()(const Child& child) const {
+    return ChildHashOf(child.parent, child.name);
+}
+
+size_t KeyStoreContent::ChildHash::operator()(const ChildView& child) const {
+    return ChildHashOf(child.parent, child.name);
+}
+
+bool KeyStoreContent::ChildEqual::operator()(const Child& a, const Child& b) const {
+    return a.parent == b.parent && SameName(a.name, b.name);
+}
+
+bool KeyStoreContent::ChildEqual::operator()(const Child& a, const ChildView& b) const {
+    return a.parent == b.parent && SameName(a.name, b.name);
+}
+
+bool KeyStoreContent::ChildEqual::operator()(const ChildView& a, const Child& b) const {
+    return a.parent == b.parent && SameName(a.name, b.name);
 }
 
 KeyStoreContent::Key* KeyStoreContent::FindKey(const std::string& keyPath) {

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -40,16 +41,48 @@ class KeyStoreContent {
         std::string name;
         std::string data;
     };
+    // Keys form a tree: each holds its own part of the path and where its parent stands, so
+    // reading and finding a path take time in proportion to its length, however deep it is.
+    static constexpr size_t kTop = static_cast<size_t>(-1);
     struct Key {
-        std::string path;
+        size_t parent;     // index in keys_, kTop for a key at the top
+        std::string name;  // the last part of the key's path
         std::vector<Value> values;
     };
+    // A key as its parent and its own name; names compare without case.
+    struct Child {
+        size_t parent;
+        std::string name;
+    };
+    struct ChildView {
+        size_t parent;
+        std::string_view name;
+    };
+    struct ChildHash {
+        using is_transparent = void;
+        size_t operator()(const Child& child) const;
+        size_t operator()(const ChildView& child) const;
+    };
+    struct ChildEqual {
+        using is_transparent = void;
+        bool operator()(const Child& a, const Child& b) const;
+        bool operator()(const Child& a, const ChildView& b) const;
+        bool operator()(const ChildView& a, const Child& b) const;
+    };
 
+    // Adds a normalised, non-empty path and the keys above it that are missing; returns the key.
+    Key* AddNormalisedKey(std::string_view path, bool& added);
     Key* FindNormalisedKey(std::string_view path);
     Key* FindKey(const std::string& keyPath);
     const Key* FindKey(const std::string& keyPath) const;
+    // Appends the whole path of keys_[index].
+    void AppendPath(std::string& text, size_t index) const;
+    // A key without values that is followed by its child is made again, in its place, by the
+    // child's header when the text is read, so the text leaves it out.
+    bool MadeByNextKey(size_t index) const;
 
-    std::vector<Key> keys_;
+    std::vector<Key> keys_;  // each after its parent, in the order they were made
+    std::unordered_map<Child, size_t, ChildHash, ChildEqual> children_;  // index in keys_
 };
 
 class RegistryStore {

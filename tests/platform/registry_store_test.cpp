@@ -163,4 +163,28 @@ TEST_F(RegistryStoreTest, AKeyPathWithALineFeedIsRefusedAndTheStoreStaysSound) {
     EXPECT_EQ(value, "kept");
 }
 
+// A key above another is written only where reading could not make it again in its place: a
+// deep path is one header line, not one for each key above it, and reads back the same.
+TEST(KeyStoreContentTest, KeysMadeByTheirChildAreNotWrittenAgain) {
+    using platform::KeyStoreContent;
+    KeyStoreContent content;
+    ASSERT_TRUE(content.AddKey("A\\B\\C"));
+    ASSERT_TRUE(content.AddKey("a\\x"));
+    ASSERT_TRUE(content.SetValue("A\\B", "v", "1"));
+    const std::string text = content.Text();
+    EXPECT_EQ(text.substr(text.find('\n')),
+              "\n\n[A\\B]\n\"v\"=\"1\"\n\n[A\\B\\C]\n\n[A\\x]\n");
+    EXPECT_EQ(KeyStoreContent::FromText(text).Text(), text);
+
+    std::string deep;
+    for (int i = 0; i < 20000; ++i)
+        deep += "\\k" + std::to_string(i);
+    const std::string file = "[" + deep + "]\n@=\"x\"\n";
+    const KeyStoreContent read = KeyStoreContent::FromText(file);
+    std::string value;
+    EXPECT_TRUE(read.ReadValue(deep, "", value));
+    EXPECT_TRUE(read.HasKey("K0\\k1"));
+    EXPECT_LT(read.Text().size(), 2 * file.size());
+}
+
 }  // namespace
