@@ -53,9 +53,10 @@ inline sim::Faults FaultsOf(uint8_t settings, int firstBit,
 
 // The start of the built-in report and parameter set, made once per machine type. Short
 // ones keep each run cheap (every offer, reply and recording copies them) while the offers
-// still span several lines and the first half of the set is there but not the second.
-constexpr size_t kServedReportBytes = 1000;
-constexpr size_t kServedParameterBytes = 1200;
+// still span three lines of 128 bytes, the last one shorter, and the first half of the set
+// is there but not the second.
+constexpr size_t kServedReportBytes = 300;
+constexpr size_t kServedParameterBytes = 330;
 
 inline sim::ServedBytes Start(std::vector<uint8_t> bytes, size_t size) {
     bytes.resize(std::min(bytes.size(), size));

@@ -514,7 +514,7 @@ class PacketSession : public Session {
                                 .Number("body", static_cast<long long>(body->size()))
                                 .Number("bytes", static_cast<long long>(plan.bytes.size()))
                                 .Flag("cut", plan.closeAfter));
-        out.bytes.append(plan.bytes.begin(), plan.bytes.end());
+        out.bytes.append(reinterpret_cast<const char*>(plan.bytes.data()), plan.bytes.size());
         if (plan.closeAfter) {
             out.closeAfterSend = true;
             done_ = true;
