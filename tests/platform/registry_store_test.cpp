@@ -172,8 +172,7 @@ TEST(KeyStoreContentTest, KeysMadeByTheirChildAreNotWrittenAgain) {
     ASSERT_TRUE(content.AddKey("a\\x"));
     ASSERT_TRUE(content.SetValue("A\\B", "v", "1"));
     const std::string text = content.Text();
-    EXPECT_EQ(text.substr(text.find('\n')),
-              "\n\n[A\\B]\n\"v\"=\"1\"\n\n[A\\B\\C]\n\n[A\\x]\n");
+    EXPECT_EQ(text.substr(text.find('\n')), "\n\n[A\\B]\n\"v\"=\"1\"\n\n[A\\B\\C]\n\n[A\\x]\n");
     EXPECT_EQ(KeyStoreContent::FromText(text).Text(), text);
 
     std::string deep;
