@@ -1,7 +1,6 @@
 #include "platform/profile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 
 #include "platform/atomic_file.h"
@@ -11,10 +10,16 @@
 namespace platform {
 namespace {
 
+// White space as the C locale has it, whatever locale the program runs in: a profile reads the
+// same everywhere.
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    while (!text.empty() && IsSpace(text.front()))
         text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    while (!text.empty() && IsSpace(text.back()))
         text.remove_suffix(1);
     return text;
 }
@@ -31,36 +36,43 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // "[Name]" gives Name; anything else is not a section header.
 bool SectionName(std::string_view line, std::string_view* name) {
-    const std::string_view trimmed = Trim(line);
-    if (trimmed.size() < 2 || trimmed.front() != '[')
-        return false;
-    const size_t close = trimmed.find(']');
+    size_t open = 0;
+    while (open < line.size() && IsSpace(line[open]))
+        ++open;
+    if (open == line.size() || line[open] != '[')
+        return false;  // most lines: decided without looking further
+    const size_t close = line.find(']', open + 1);
     if (close == std::string_view::npos)
         return false;
-    *name = Trim(trimmed.substr(1, close - 1));
+    *name = Trim(line.substr(open + 1, close - open - 1));
     return true;
+}
+
+// The key of a "key=value" line; empty for a line without '=' or without a key.
+std::string_view KeyOf(std::string_view line) {
+    const size_t equals = line.find('=');
+    return equals == std::string_view::npos ? std::string_view() : Trim(line.substr(0, equals));
 }
 
 // "key=value" gives key and value; a line without '=' holds no key.
 bool KeyValue(std::string_view line, std::string_view* key, std::string_view* value) {
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos)
+    *key = KeyOf(line);
+    if (key->empty())
         return false;
-    *key = Trim(line.substr(0, equals));
-    *value = Trim(line.substr(equals + 1));
-    return !key->empty();
+    *value = Trim(line.substr(line.find('=') + 1));
+    return true;
 }
 
 // Leading white space, an optional sign, then digits; no digits give 0.
 int LeadingInteger(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+    while (i < text.size() && IsSpace(text[i]))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+'))
         negative = text[i++] == '-';
     long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
         if (value > INT_MAX) {
             value = INT_MAX;
@@ -99,11 +111,12 @@ int ProfileStore::FindKey(const std::string& section, const std::string& key) co
     const int header = FindSection(section);
     if (header < 0)
         return -1;
-    std::string_view name, k, v;
+    std::string_view name;
     for (size_t i = static_cast<size_t>(header) + 1; i < lines_.size(); ++i) {
         if (SectionName(lines_[i], &name))
             break;
-        if (KeyValue(lines_[i], &k, &v) && SameName(k, key))
+        const std::string_view k = KeyOf(lines_[i]);
+        if (!k.empty() && SameName(k, key))
             return static_cast<int>(i);
     }
     return -1;
