@@ -69,19 +69,19 @@ void CheckRoundTrip(const uint8_t* data, size_t size, uint8_t encode, uint8_t de
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
-    // The first byte picks the files' kind, so each input runs three passes of the routine
-    // rather than six; the rest is the block.
+    // The first byte picks the files' kind (bit 0) and the check (bit 1): unscrambling the
+    // rest as the file would hold it, or the round trip from it as plain data. Each input so
+    // runs one or two passes of the routine rather than six.
     const bool report = (data[0] & 1) != 0;
+    const bool roundTrip = (data[0] & 2) != 0;
+    const int capacity = report ? kelo::kReportReadCapacity : kelo::kParameterFileCapacity;
+    const uint8_t encode = report ? kelo::ModeEncodeTagged : kelo::ModeEncodeUntagged;
+    const uint8_t decode = report ? kelo::ModeDecodeTagged : kelo::ModeDecodeUntagged;
     const uint8_t* block = data + 1;
     const size_t length = size - 1;
-    if (report) {
-        CheckUnscramble(block, length, kelo::kReportReadCapacity, kelo::ModeDecodeTagged);
-        CheckRoundTrip(block, length, kelo::ModeEncodeTagged, kelo::ModeDecodeTagged,
-                       kelo::kReportReadCapacity);
-    } else {
-        CheckUnscramble(block, length, kelo::kParameterFileCapacity, kelo::ModeDecodeUntagged);
-        CheckRoundTrip(block, length, kelo::ModeEncodeUntagged, kelo::ModeDecodeUntagged,
-                       kelo::kParameterFileCapacity);
-    }
+    if (roundTrip)
+        CheckRoundTrip(block, length, encode, decode, capacity);
+    else
+        CheckUnscramble(block, length, capacity, decode);
     return 0;
 }
