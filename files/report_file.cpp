@@ -1,11 +1,11 @@
 #include "files/report_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
 #include "files/path_names.h"
 #include "files/scramble.h"
+#include "platform/ascii_case.h"
 #include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -14,13 +14,6 @@ namespace kelo {
 namespace {
 
 constexpr uint8_t kReportBlockSum = 0x7F;
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 bool Refuse(ExHandle failure) {
     platform::ShowMessage(ExHandleMessage(failure));
@@ -83,7 +76,7 @@ std::optional<ExHandle> DecodeReportBlock(std::vector<uint8_t> file, std::string
 }
 
 bool HasReportExtension(const std::string& path) {
-    return EqualIgnoringCase(DottedExtension(path), kReportExtension);
+    return platform::SameAsciiName(DottedExtension(path), kReportExtension);
 }
 
 bool OpenReportFile(const std::string& path, std::string& text) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/ascii_case.h"
 #include "platform/atomic_file.h"
 #include "platform/system.h"
 #include "platform/text_lines.h"
@@ -22,16 +23,6 @@ std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsSpace(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Names compare byte for byte, ASCII letters without case.
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // "[Name]" gives Name; anything else is not a section header.
@@ -101,7 +92,7 @@ void ProfileStore::ReadLines(std::string_view text) {
 int ProfileStore::FindSection(const std::string& section) const {
     std::string_view name;
     for (size_t i = 0; i < lines_.size(); ++i) {
-        if (SectionName(lines_[i], &name) && SameName(name, section))
+        if (SectionName(lines_[i], &name) && SameAsciiName(name, section))
             return static_cast<int>(i);
     }
     return -1;
@@ -116,7 +107,7 @@ int ProfileStore::FindKey(const std::string& section, const std::string& key) co
         if (SectionName(lines_[i], &name))
             break;
         const std::string_view k = KeyOf(lines_[i]);
-        if (!k.empty() && SameName(k, key))
+        if (!k.empty() && SameAsciiName(k, key))
             return static_cast<int>(i);
     }
     return -1;

@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <sstream>
 
+#include "platform/ascii_case.h"
 #include "platform/atomic_file.h"
 #include "platform/hex.h"
 #include "platform/system.h"
@@ -20,42 +20,6 @@ namespace {
 // \xNN stand for their bytes. Lines of neither form are dropped when the store is read.
 constexpr const char* kStoreFileName = "registry";
 constexpr const char* kHeader = "; Kelo key store\n";
-
-// Every byte in lower case (ASCII letters only), looked up rather than tested: key names are
-// compared a byte at a time, often.
-constexpr std::array<uint8_t, 256> kLowerCase = [] {
-    std::array<uint8_t, 256> table{};
-    for (int c = 0; c < 256; ++c)
-        table[static_cast<size_t>(c)] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return table;
-}();
-
-uint8_t Lower(char c) {
-    return kLowerCase[static_cast<uint8_t>(c)];
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    if (a == b)
-        return true;  // the usual case, compared a word at a time
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// FNV-1a over the parent's index and the lower-case bytes of the name, so that names equal
-// without case hash alike.
-size_t ChildHashOf(size_t parent, std::string_view name) {
-    uint64_t hash = 14695981039346656037ULL ^ parent;
-    for (const char c : name) {
-        hash ^= Lower(c);
-        hash *= 1099511628211ULL;
-    }
-    return static_cast<size_t>(hash);
-}
 
 // Calls visit(part) for each part of a normalised path, from the top, while it returns true.
 template <typename Visit>
@@ -256,7 +220,7 @@ bool KeyStoreContent::ReadValue(const std::string& keyPath, const std::string& n
     if (key == nullptr)
         return false;
     for (const Value& v : key->values) {
-        if (SameName(v.name, name)) {
+        if (SameAsciiName(v.name, name)) {
             value = v.data;
             return true;
         }
@@ -298,7 +262,7 @@ bool KeyStoreContent::SetValue(const std::string& keyPath, const std::string& na
     bool added = false;
     Key* key = AddNormalisedKey(NormaliseKeyPath(keyPath), added);
     for (Value& v : key->values) {
-        if (SameName(v.name, name)) {
+        if (SameAsciiName(v.name, name)) {
             v.data = value;
             return true;
         }
@@ -320,24 +284,15 @@ KeyStoreContent::Key* KeyStoreContent::FindNormalisedKey(std::string_view path) 
     return found ? &keys_[at] : nullptr;
 }
 
-size_t KeyStoreContent::ChildHash::operator()(const Child& child) const {
-    return ChildHashOf(child.parent, child.name);
-}
-
-size_t KeyStoreContent::ChildHash::operator()(const ChildView& child) const {
-    return ChildHashOf(child.parent, child.name);
-}
-
-bool KeyStoreContent::ChildEqual::operator()(const Child& a, const Child& b) const {
-    return a.parent == b.parent && SameName(a.name, b.name);
-}
-
-bool KeyStoreContent::ChildEqual::operator()(const Child& a, const ChildView& b) const {
-    return a.parent == b.parent && SameName(a.name, b.name);
-}
-
-bool KeyStoreContent::ChildEqual::operator()(const ChildView& a, const Child& b) const {
-    return a.parent == b.parent && SameName(a.name, b.name);
+// FNV-1a over the parent's index and the lower-case bytes of the name, so that names equal
+// without case hash alike.
+size_t KeyStoreContent::ChildHash::HashOf(size_t parent, std::string_view name) {
+    uint64_t hash = 14695981039346656037ULL ^ parent;
+    for (const char c : name) {
+        hash ^= AsciiLower(c);
+        hash *= 1099511628211ULL;
+    }
+    return static_cast<size_t>(hash);
 }
 
 KeyStoreContent::Key* KeyStoreContent::FindKey(const std::string& keyPath) {

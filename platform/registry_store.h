@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ascii_case.h"
+
 namespace platform {
 
 // The keys of a key store and their values, in memory, and the text of the store file.
@@ -60,14 +62,18 @@ class KeyStoreContent {
     };
     struct ChildHash {
         using is_transparent = void;
-        size_t operator()(const Child& child) const;
-        size_t operator()(const ChildView& child) const;
+        template <typename C>
+        size_t operator()(const C& child) const {
+            return HashOf(child.parent, child.name);
+        }
+        static size_t HashOf(size_t parent, std::string_view name);
     };
     struct ChildEqual {
         using is_transparent = void;
-        bool operator()(const Child& a, const Child& b) const;
-        bool operator()(const Child& a, const ChildView& b) const;
-        bool operator()(const ChildView& a, const Child& b) const;
+        template <typename A, typename B>
+        bool operator()(const A& a, const B& b) const {
+            return a.parent == b.parent && SameAsciiName(a.name, b.name);
+        }
     };
 
     // Adds a normalised, non-empty path and the keys above it that are missing; returns the key.
