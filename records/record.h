@@ -97,10 +97,10 @@ struct StoredOperation {
     std::string program;
     std::optional<std::string> runId;
     bool backup = false;
-    std::string firstFile;               // the first file's name, "" when none
-    std::optional<std::string> content;  // SHA-256 of the kept content
-    std::optional<ContentKind> contentKind;
-    std::vector<FileUse> files;  // filled only when one operation is asked for
+    std::string firstFile;                   // the first file's name, "" when none
+    std::optional<std::string> content;      // SHA-256 of the kept content
+    std::optional<ContentKind> contentKind;  // filled only when one operation is asked for
+    std::vector<FileUse> files;              // filled only when one operation is asked for
 };
 
 // A kept content in the form it is stored in: the bytes of the report file (.kel) or the

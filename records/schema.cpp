@@ -30,7 +30,7 @@ CREATE TABLE contents (
     sha256 TEXT PRIMARY KEY,
     kind   TEXT NOT NULL CHECK (kind IN ('report', 'params')),
     bytes  BLOB NOT NULL
-) WITHOUT ROWID;
+);
 CREATE TABLE runs (
     id         TEXT PRIMARY KEY,
     started_ms INTEGER NOT NULL,

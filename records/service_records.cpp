@@ -5,6 +5,7 @@
 #include <SQLiteCpp/Transaction.h>
 #include <SQLiteCpp/VariadicBind.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,16 +27,26 @@
 namespace kelo::records {
 namespace {
 
-// The columns every operation query reads, in the order RowToOperation takes them.
+// The columns every operation query reads, in the order RowToOperation takes them. The kind
+// of the content is read only where one operation is asked for: looking it up for every row
+// of a history would read a page of report bytes for each.
 constexpr const char* kOperationColumns = R"sql(
 SELECT o.id, m.host, m.address, m.type, m.port_kind, m.name, o.started_ms, o.ended_ms,
        o.duration_ms, o.operation, o.result, o.message, o.program, o.run_id, o.backup,
-       o.content, c.kind,
+       o.content, %KIND%,
        (SELECT f.name FROM files f WHERE f.operation_id = o.id ORDER BY f.id LIMIT 1)
 FROM operations o
 JOIN machines m ON m.id = o.machine_id
-LEFT JOIN contents c ON c.sha256 = o.content
 )sql";
+
+// The query of operations, with or without the kind of their content.
+std::string OperationQuery(bool withContentKind) {
+    std::string sql = kOperationColumns;
+    sql.replace(
+        sql.find("%KIND%"), 6,
+        withContentKind ? "(SELECT c.kind FROM contents c WHERE c.sha256 = o.content)" : "NULL");
+    return sql;
+}
 
 constexpr const char* kNewestFirst = " ORDER BY o.started_ms DESC, o.id DESC";
 
@@ -270,8 +281,11 @@ Outcome<std::unique_ptr<ServiceRecords>> ServiceRecords::Open(const std::string&
     if (!prepared)
         return Opened::Failure(prepared.reason);
     try {
-        auto db = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE,
-                                                     busyTimeoutMilliseconds);
+        auto db = std::make_unique<SQLite::Database>(
+            path, SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, busyTimeoutMilliseconds);
+        // Closing leaves the log to be copied into the database by a later commit (every
+        // 1000 pages), so the program that just recorded does not wait for that copy's sync.
+        sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         // Readers never wait for the writer in WAL mode, and a commit needs no sync of its
         // own: a crashed program loses nothing it committed, only a power cut may.
         db->exec("PRAGMA journal_mode = WAL");
@@ -323,7 +337,7 @@ Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
 Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery& query) {
     return Guarded<std::vector<StoredOperation>>(path_, [&] {
         // The statement is built from fixed pieces only; every value is bound.
-        std::string sql = std::string(kOperationColumns) + "WHERE 1";
+        std::string sql = OperationQuery(false) + "WHERE 1";
         if (query.host)
             sql += " AND m.host = :host";
         if (query.sinceMs)
@@ -351,7 +365,7 @@ Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery
 
 Outcome<StoredOperation> ServiceRecords::Operation(int64_t id) {
     return Guarded<StoredOperation>(path_, [&] {
-        SQLite::Statement select(*db_, std::string(kOperationColumns) + "WHERE o.id = ?");
+        SQLite::Statement select(*db_, OperationQuery(true) + "WHERE o.id = ?");
         select.bind(1, id);
         if (!select.executeStep())
             throw std::runtime_error("no record " + std::to_string(id));
@@ -382,10 +396,12 @@ Outcome<StoredContent> ServiceRecords::Content(const std::string& sha256) {
 
 Outcome<StoredOperation> ServiceRecords::NewestBackup(const std::string& host) {
     return Guarded<StoredOperation>(path_, [&] {
-        SQLite::Statement select(*db_, std::string(kOperationColumns) +
-                                           "WHERE m.host = ? AND o.backup = 1 AND o.result = 'ok'"
-                                           " AND c.kind = 'params'" +
-                                           kNewestFirst + " LIMIT 1");
+        SQLite::Statement select(
+            *db_,
+            OperationQuery(true) +
+                "WHERE m.host = ? AND o.backup = 1 AND o.result = 'ok' AND EXISTS"
+                " (SELECT 1 FROM contents c WHERE c.sha256 = o.content AND c.kind = 'params')" +
+                kNewestFirst + " LIMIT 1");
         select.bind(1, host);
         if (!select.executeStep())
             throw std::runtime_error("no parameter backup of " + host);

@@ -27,7 +27,8 @@ std::string DefaultRecordsPath();
 class ServiceRecords {
   public:
     // Opens the database at path, making it (0600) and its missing folders (0700) on first
-    // use, and brings its tables up to date. The connection must not be carried across fork.
+    // use, and brings its tables up to date. The connection serves one thread and must not be
+    // carried across fork.
     static Outcome<std::unique_ptr<ServiceRecords>> Open(
         const std::string& path, int busyTimeoutMilliseconds = kBusyTimeoutMilliseconds);
 
