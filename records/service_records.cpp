@@ -58,8 +58,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Makes the folders (0700) and an empty database file (0600) when they are missing; SQLite
-// gives its -wal and -shm files the database file's mode. An existing file is left as it is,
-// so a read-only one can still be read.
+// gives its -wal and -shm files the database file's mode. An existing file keeps the mode
+// its owner gave it.
 Outcome<Done> PrepareFile(const std::string& path) {
     const std::string folder = FolderOf(path);
     if (!folder.empty()) {
