@@ -129,6 +129,16 @@ TEST(ServiceRecordsTest, MakesPrivateFilesAndMigratesOnce) {
     EXPECT_NE(newer.reason.find("newer Kelo"), std::string::npos) << newer.reason;
 }
 
+TEST(ServiceRecordsTest, KeloRecordsNamesTheFileBeforeTheDataFolder) {
+    ::setenv("XDG_DATA_HOME", "/data", 1);
+    ::setenv("KELO_RECORDS", "", 1);
+    EXPECT_EQ(DefaultRecordsPath(), "/data/kelo/records.sqlite3");
+    ::setenv("KELO_RECORDS", "/srv/r.sqlite3", 1);
+    EXPECT_EQ(DefaultRecordsPath(), "/srv/r.sqlite3");
+    ::unsetenv("KELO_RECORDS");
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 TEST(ServiceRecordsTest, WritesThatCannotBeDoneGiveAReason) {
     testing_support::TempDir dir;
     const std::string path = dir / "r.sqlite3";
