@@ -1,0 +1,523 @@
+#include "records/service_records.h"
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+#include <SQLiteCpp/Transaction.h>
+#include <SQLiteCpp/VariadicBind.h>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <stdexcept>
+
+#include "files/parameter_file.h"
+#include "files/report_file.h"
+#include "platform/atomic_file.h"
+#include "platform/system.h"
+#include "records/schema.h"
+#include "records/sha256.h"
+
+namespace kelo::records {
+namespace {
+
+// The columns every operation query reads, in the order RowToOperation takes them. The kind
+// of the content is read only where one operation is asked for: looking it up for every row
+// of a history would read a page of report bytes for each.
+constexpr const char* kOperationColumns = R"sql(
+SELECT o.id, m.host, m.address, m.type, m.port_kind, m.name, o.started_ms, o.ended_ms,
+       o.duration_ms, o.operation, o.result, o.message, o.program, o.run_id, o.backup,
+       o.content, %KIND%,
+       (SELECT f.name FROM files f WHERE f.operation_id = o.id ORDER BY f.id LIMIT 1)
+FROM operations o
+JOIN machines m ON m.id = o.machine_id
+)sql";
+
+// The query of operations, with or without the kind of their content.
+std::string OperationQuery(bool withContentKind) {
+    std::string sql = kOperationColumns;
+    sql.replace(
+        sql.find("%KIND%"), 6,
+        withContentKind ? "(SELECT c.kind FROM contents c WHERE c.sha256 = o.content)" : "NULL");
+    return sql;
+}
+
+constexpr const char* kNewestFirst = " ORDER BY o.started_ms DESC, o.id DESC";
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return "";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the folders (0700) and an empty database file (0600) when they are missing; SQLite
+// gives its -wal and -shm files the database file's mode. An existing file keeps the mode
+// its owner gave it.
+Outcome<Done> PrepareFile(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    if (!folder.empty()) {
+        const platform::FileResult made = platform::MakeFolders(folder, 0700);
+        if (!made.ok)
+            return Outcome<Done>::Failure(made.ErrorText(folder));
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return {Done{}, ""};
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST)  // EEXIST: another program made it meanwhile
+        return Outcome<Done>::Failure(platform::FileErrorText(path, errno));
+    if (fd >= 0)
+        ::close(fd);
+    return {Done{}, ""};
+}
+
+ContentKind ContentKindOfWord(const std::string& word) {
+    if (word == ContentKindWord(ContentKind::Report))
+        return ContentKind::Report;
+    if (word == ContentKindWord(ContentKind::Parameters))
+        return ContentKind::Parameters;
+    throw std::runtime_error("damaged record: content kind \"" + word + "\"");
+}
+
+// The file form of what an operation read, or nothing when it has none (a report longer than
+// a report file holds, an empty parameter set): contents are never kept plain.
+std::optional<StoredContent> FileFormOf(const ReadContent& content) {
+    StoredContent stored;
+    stored.kind = content.kind;
+    const bool encoded =
+        content.kind == ContentKind::Report
+            ? EncodeReportBlock(std::string(content.plain.begin(), content.plain.end()),
+                                stored.fileBytes)
+            : EncodeParameterBlock(content.plain.data(), static_cast<int>(content.plain.size()),
+                                   stored.fileBytes);
+    if (!encoded)
+        return std::nullopt;
+    stored.sha256 = Sha256Hex(stored.fileBytes.data(), stored.fileBytes.size());
+    return stored;
+}
+
+int64_t KeepMachine(SQLite::Database& db, const Machine& machine) {
+    SQLite::Statement insert(db, R"sql(
+        INSERT INTO machines (host, address, type, port_kind, name) VALUES (?, ?, ?, ?, ?)
+        ON CONFLICT DO NOTHING)sql");
+    SQLite::bind(insert, machine.host, machine.address, machine.type, machine.portKind,
+                 machine.name);
+    insert.exec();
+    SQLite::Statement find(db, R"sql(
+        SELECT id FROM machines
+        WHERE host = ? AND address = ? AND type = ? AND port_kind = ? AND name = ?)sql");
+    SQLite::bind(find, machine.host, machine.address, machine.type, machine.portKind, machine.name);
+    if (!find.executeStep())
+        throw std::runtime_error("the machine was not kept");
+    return find.getColumn(0).getInt64();
+}
+
+void KeepContent(SQLite::Database& db, const StoredContent& content) {
+    SQLite::Statement insert(
+        db, "INSERT INTO contents (sha256, kind, bytes) VALUES (?, ?, ?) ON CONFLICT DO NOTHING");
+    insert.bind(1, content.sha256);
+    insert.bind(2, std::string(ContentKindWord(content.kind)));
+    insert.bind(3, content.fileBytes.data(), static_cast<int>(content.fileBytes.size()));
+    insert.exec();
+}
+
+int64_t InsertOperation(SQLite::Database& db, const OperationRecord& record, int64_t machineId,
+                        const StoredContent* content) {
+    SQLite::Statement insert(db, R"sql(
+        INSERT INTO operations (machine_id, started_ms, ended_ms, duration_ms, operation, result,
+                                message, program, run_id, backup, content)
+        VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))sql");
+    SQLite::bind(insert, machineId, record.startedMs, record.endedMs, record.durationMs,
+                 record.operation, std::string(ResultWord(record.result)), record.message,
+                 record.program);
+    if (record.runId)
+        insert.bind(9, *record.runId);
+    insert.bind(10, record.backup ? 1 : 0);
+    if (content != nullptr)
+        insert.bind(11, content->sha256);
+    insert.exec();
+    return db.getLastInsertRowid();
+}
+
+void InsertFile(SQLite::Database& db, int64_t operationId, const FileUse& file) {
+    SQLite::Statement insert(db, R"sql(
+        INSERT INTO files (operation_id, role, name, size, sha256) VALUES (?, ?, ?, ?, ?))sql");
+    SQLite::bind(insert, operationId, file.role, file.name, static_cast<int64_t>(file.size),
+                 file.sha256);
+    insert.exec();
+}
+
+std::optional<std::string> OptionalText(const SQLite::Column& column) {
+    if (column.isNull())
+        return std::nullopt;
+    return column.getString();
+}
+
+StoredOperation RowToOperation(const SQLite::Statement& row) {
+    StoredOperation op;
+    op.id = row.getColumn(0).getInt64();
+    op.machine = Machine{row.getColumn(1).getString(), row.getColumn(2).getString(),
+                         row.getColumn(3).getInt(), row.getColumn(4).getString(),
+                         row.getColumn(5).getString()};
+    op.startedMs = row.getColumn(6).getInt64();
+    op.endedMs = row.getColumn(7).getInt64();
+    op.durationMs = row.getColumn(8).getInt64();
+    op.operation = row.getColumn(9).getString();
+    const std::string result = row.getColumn(10).getString();
+    const std::optional<Result> known = ResultOfWord(result);
+    if (!known)
+        throw std::runtime_error("damaged record: result \"" + result + "\"");
+    op.result = *known;
+    op.message = row.getColumn(11).getString();
+    op.program = row.getColumn(12).getString();
+    op.runId = OptionalText(row.getColumn(13));
+    op.backup = row.getColumn(14).getInt() != 0;
+    op.content = OptionalText(row.getColumn(15));
+    if (const std::optional<std::string> kind = OptionalText(row.getColumn(16)))
+        op.contentKind = ContentKindOfWord(*kind);
+    op.firstFile = OptionalText(row.getColumn(17)).value_or("");
+    return op;
+}
+
+std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
+    SQLite::Statement query(
+        db, "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id");
+    query.bind(1, operationId);
+    std::vector<FileUse> files;
+    while (query.executeStep()) {
+        files.push_back(FileUse{query.getColumn(0).getString(), query.getColumn(1).getString(),
+                                static_cast<uint64_t>(query.getColumn(2).getInt64()),
+                                query.getColumn(3).getString()});
+    }
+    return files;
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+int64_t CountOf(SQLite::Database& db, const char* table) {
+    return db.execAndGet(std::string("SELECT count(*) FROM ") + table).getInt64();
+}
+
+// Each call below runs its work in Guarded, which turns anything thrown (SQLite's errors, a
+// damaged row, memory) into the reason of a failed outcome that names the file.
+template <typename T, typename Work>
+Outcome<T> Guarded(const std::string& path, Work work) {
+    try {
+        return Outcome<T>{work(), ""};
+    } catch (const std::exception& error) {
+        return Outcome<T>::Failure(path + ": " + error.what());
+    }
+}
+
+}  // namespace
+
+std::string_view ResultWord(Result result) {
+    switch (result) {
+        case Result::Ok:
+            return "ok";
+        case Result::Failed:
+            return "failed";
+        case Result::Cancelled:
+            return "cancelled";
+        case Result::TimedOut:
+            return "timed-out";
+    }
+    return "failed";
+}
+
+std::optional<Result> ResultOfWord(std::string_view word) {
+    for (Result result : {Result::Ok, Result::Failed, Result::Cancelled, Result::TimedOut}) {
+        if (ResultWord(result) == word)
+            return result;
+    }
+    return std::nullopt;
+}
+
+std::string_view PortKindWord(int portKind) {
+    switch (portKind) {
+        case 0:
+            return "parallel";
+        case 1:
+            return "network";
+        case 2:
+            return "usb";
+        default:
+            return "unknown";
+    }
+}
+
+std::string_view ContentKindWord(ContentKind kind) {
+    return kind == ContentKind::Report ? "report" : "params";
+}
+
+std::string DefaultRecordsPath() {
+    const char* chosen = std::getenv("KELO_RECORDS");
+    if (chosen != nullptr && *chosen != '\0')
+        return chosen;
+    return platform::DataFolder() + "/records.sqlite3";
+}
+
+ServiceRecords::ServiceRecords(std::string path, std::unique_ptr<SQLite::Database> db)
+    : path_(std::move(path)), db_(std::move(db)) {}
+
+ServiceRecords::~ServiceRecords() = default;
+
+Outcome<std::unique_ptr<ServiceRecords>> ServiceRecords::Open(const std::string& path,
+                                                              int busyTimeoutMilliseconds) {
+    using Opened = Outcome<std::unique_ptr<ServiceRecords>>;
+    if (path.empty())
+        return Opened::Failure("no records file named");
+    const Outcome<Done> prepared = PrepareFile(path);
+    if (!prepared)
+        return Opened::Failure(prepared.reason);
+    try {
+        auto db = std::make_unique<SQLite::Database>(
+            path, SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, busyTimeoutMilliseconds);
+        // Closing leaves the log to be copied into the database by a later commit (every
+        // 1000 pages), so the program that just recorded does not wait for that copy's sync.
+        sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        // Readers never wait for the writer in WAL mode, and a commit needs no sync of its
+        // own: a crashed program loses nothing it committed, only a power cut may.
+        db->exec("PRAGMA journal_mode = WAL");
+        db->exec("PRAGMA synchronous = NORMAL");
+        db->exec("PRAGMA foreign_keys = ON");
+        Migrate(*db);
+        return Opened{std::unique_ptr<ServiceRecords>(new ServiceRecords(path, std::move(db))), ""};
+    } catch (const std::exception& error) {
+        return Opened::Failure(path + ": " + error.what());
+    }
+}
+
+Outcome<int64_t> ServiceRecords::RecordOperation(const OperationRecord& record) {
+    return Guarded<int64_t>(path_, [&] {
+        // Scrambled before the write lock is taken, so other writers wait only for the inserts.
+        const std::optional<StoredContent> content =
+            record.content ? FileFormOf(*record.content) : std::nullopt;
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+        const int64_t machineId = KeepMachine(*db_, record.machine);
+        if (content)
+            KeepContent(*db_, *content);
+        const int64_t id = InsertOperation(*db_, record, machineId, content ? &*content : nullptr);
+        for (const FileUse& file : record.files)
+            InsertFile(*db_, id, file);
+        transaction.commit();
+        return id;
+    });
+}
+
+Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
+    return Guarded<Done>(path_, [&] {
+        const nlohmann::json replay = {{"command", run.start.command},
+                                       {"options", run.start.options},
+                                       {"output", run.start.outputTemplate}};
+        std::string text;
+        try {
+            text = replay.dump();
+        } catch (const nlohmann::json::exception&) {
+            throw std::runtime_error("the run's options are not UTF-8 text");
+        }
+        SQLite::Statement insert(*db_,
+                                 "INSERT INTO runs (id, started_ms, replay) VALUES (?, ?, ?)");
+        SQLite::bind(insert, run.id, run.startedMs, text);
+        insert.exec();
+        return Done{};
+    });
+}
+
+Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery& query) {
+    return Guarded<std::vector<StoredOperation>>(path_, [&] {
+        // The statement is built from fixed pieces only; every value is bound.
+        std::string sql = OperationQuery(false) + "WHERE 1";
+        if (query.host)
+            sql += " AND m.host = :host";
+        if (query.sinceMs)
+            sql += " AND o.started_ms >= :since";
+        if (query.operation)
+            sql += " AND o.operation = :operation";
+        sql += kNewestFirst;
+        if (query.limit > 0)
+            sql += " LIMIT :limit";
+        SQLite::Statement select(*db_, sql);
+        if (query.host)
+            select.bind(":host", *query.host);
+        if (query.sinceMs)
+            select.bind(":since", *query.sinceMs);
+        if (query.operation)
+            select.bind(":operation", *query.operation);
+        if (query.limit > 0)
+            select.bind(":limit", query.limit);
+        std::vector<StoredOperation> operations;
+        while (select.executeStep())
+            operations.push_back(RowToOperation(select));
+        return operations;
+    });
+}
+
+Outcome<StoredOperation> ServiceRecords::Operation(int64_t id) {
+    return Guarded<StoredOperation>(path_, [&] {
+        SQLite::Statement select(*db_, OperationQuery(true) + "WHERE o.id = ?");
+        select.bind(1, id);
+        if (!select.executeStep())
+            throw std::runtime_error("no record " + std::to_string(id));
+        StoredOperation op = RowToOperation(select);
+        op.files = FilesOf(*db_, id);
+        return op;
+    });
+}
+
+Outcome<StoredContent> ServiceRecords::Content(const std::string& sha256) {
+    return Guarded<StoredContent>(path_, [&] {
+        SQLite::Statement select(*db_, "SELECT kind, bytes FROM contents WHERE sha256 = ?");
+        select.bind(1, sha256);
+        if (!select.executeStep())
+            throw std::runtime_error("no kept content " + sha256);
+        StoredContent content;
+        content.sha256 = sha256;
+        content.kind = ContentKindOfWord(select.getColumn(0).getString());
+        const SQLite::Column bytes = select.getColumn(1);
+        const auto* data = static_cast<const uint8_t*>(bytes.getBlob());
+        content.fileBytes.assign(data, data + bytes.getBytes());
+        // The key is the hash of the bytes: anything else was changed behind Kelo's back.
+        if (Sha256Hex(content.fileBytes.data(), content.fileBytes.size()) != sha256)
+            throw std::runtime_error("kept content " + sha256 + " is damaged");
+        return content;
+    });
+}
+
+Outcome<StoredOperation> ServiceRecords::NewestBackup(const std::string& host) {
+    return Guarded<StoredOperation>(path_, [&] {
+        SQLite::Statement select(
+            *db_,
+            OperationQuery(true) +
+                "WHERE m.host = ? AND o.backup = 1 AND o.result = 'ok' AND EXISTS"
+                " (SELECT 1 FROM contents c WHERE c.sha256 = o.content AND c.kind = 'params')" +
+                kNewestFirst + " LIMIT 1");
+        select.bind(1, host);
+        if (!select.executeStep())
+            throw std::runtime_error("no parameter backup of " + host);
+        return RowToOperation(select);
+    });
+}
+
+Outcome<StoredRun> ServiceRecords::Run(const std::string& runIdOrLast) {
+    return Guarded<StoredRun>(path_, [&] {
+        const bool last = runIdOrLast == "last";
+        SQLite::Statement select(
+            *db_, std::string("SELECT id, started_ms, replay FROM runs ") +
+                      (last ? "ORDER BY started_ms DESC, id DESC LIMIT 1" : "WHERE id = ?"));
+        if (!last)
+            select.bind(1, runIdOrLast);
+        if (!select.executeStep())
+            throw std::runtime_error(last ? "no run recorded" : "no run " + runIdOrLast);
+        StoredRun run;
+        run.id = select.getColumn(0).getString();
+        run.startedMs = select.getColumn(1).getInt64();
+        const nlohmann::json replay = nlohmann::json::parse(select.getColumn(2).getString());
+        run.start.command = replay.at("command").get<std::string>();
+        run.start.options = replay.at("options").get<std::vector<std::string>>();
+        run.start.outputTemplate = replay.at("output").get<std::string>();
+        return run;
+    });
+}
+
+Outcome<std::vector<std::string>> ServiceRecords::HostsToResume(const std::string& runId) {
+    return Guarded<std::vector<std::string>>(path_, [&] {
+        SQLite::Statement select(*db_, R"sql(
+            SELECT m.host FROM operations o JOIN machines m ON m.id = o.machine_id
+            WHERE o.run_id = ?
+            GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
+            ORDER BY min(o.id))sql");
+        select.bind(1, runId);
+        std::vector<std::string> hosts;
+        while (select.executeStep())
+            hosts.push_back(select.getColumn(0).getString());
+        return hosts;
+    });
+}
+
+Outcome<Summary> ServiceRecords::Summarise() {
+    return Guarded<Summary>(path_, [&] {
+        Summary summary;
+        summary.path = path_;
+        summary.bytes = FileSize(path_) + FileSize(path_ + "-wal");
+        summary.operations = CountOf(*db_, "operations");
+        summary.machines = CountOf(*db_, "machines");
+        summary.contents = CountOf(*db_, "contents");
+        summary.runs = CountOf(*db_, "runs");
+        SQLite::Statement span(*db_, "SELECT min(started_ms), max(started_ms) FROM operations");
+        span.executeStep();
+        if (!span.getColumn(0).isNull()) {
+            summary.oldestMs = span.getColumn(0).getInt64();
+            summary.newestMs = span.getColumn(1).getInt64();
+        }
+        return summary;
+    });
+}
+
+Outcome<PruneCounts> ServiceRecords::Prune(int64_t cutoffMs) {
+    return Guarded<PruneCounts>(path_, [&] {
+        PruneCounts removed;
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+        SQLite::Statement operations(*db_, "DELETE FROM operations WHERE started_ms < ?");
+        operations.bind(1, cutoffMs);
+        removed.operations = operations.exec();  // their files go with them (ON DELETE CASCADE)
+        removed.contents = db_->exec(R"sql(
+            DELETE FROM contents
+            WHERE NOT EXISTS (SELECT 1 FROM operations WHERE content = contents.sha256))sql");
+        db_->exec(R"sql(
+            DELETE FROM machines
+            WHERE NOT EXISTS (SELECT 1 FROM operations WHERE machine_id = machines.id))sql");
+        SQLite::Statement runs(*db_, R"sql(
+            DELETE FROM runs
+            WHERE started_ms < ? AND NOT EXISTS (SELECT 1 FROM operations WHERE run_id = runs.id)
+            )sql");
+        runs.bind(1, cutoffMs);
+        runs.exec();
+        transaction.commit();
+        db_->exec("PRAGMA incremental_vacuum");
+        return removed;
+    });
+}
+
+Outcome<std::string> DecodeReport(const StoredContent& content) {
+    std::string text;
+    if (content.kind != ContentKind::Report)
+        return Outcome<std::string>::Failure("kept content " + content.sha256 + " is no report");
+    if (DecodeReportBlock(content.fileBytes, text))
+        return Outcome<std::string>::Failure("kept report " + content.sha256 + " is damaged");
+    return {text, ""};
+}
+
+Outcome<std::vector<uint8_t>> DecodeParameters(const StoredContent& content) {
+    using Decoded = Outcome<std::vector<uint8_t>>;
+    std::vector<uint8_t> plainBlock;
+    if (content.kind != ContentKind::Parameters)
+        return Decoded::Failure("kept content " + content.sha256 + " is no parameter set");
+    if (!DecodeParameterBlock(content.fileBytes, plainBlock))
+        return Decoded::Failure("kept parameter set " + content.sha256 + " is damaged");
+    return {plainBlock, ""};
+}
+
+std::string NewRunId(int64_t startedMs) {
+    const std::time_t seconds = static_cast<std::time_t>(startedMs / 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    const size_t length = std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &utc);
+    std::random_device random;
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "-%04x", static_cast<unsigned>(random() & 0xFFFF));
+    return std::string(text, length) + suffix;
+}
+
+}  // namespace kelo::records

@@ -1,0 +1,25 @@
+#include "records/sha256.h"
+
+#include <openssl/evp.h>
+
+#include <new>
+
+namespace kelo::records {
+
+std::string Sha256Hex(const uint8_t* data, size_t length) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    // Fails only when the library cannot allocate its context.
+    if (EVP_Digest(data, length, digest, &digestLength, EVP_sha256(), nullptr) != 1)
+        throw std::bad_alloc();
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * digestLength);
+    for (unsigned int i = 0; i < digestLength; ++i) {
+        hex += kDigits[digest[i] >> 4];
+        hex += kDigits[digest[i] & 0x0F];
+    }
+    return hex;
+}
+
+}  // namespace kelo::records

@@ -1,0 +1,280 @@
+#include <SQLiteCpp/Database.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "records/schema.h"
+#include "records/service_records.h"
+#include "tests/support/temp_dir.h"
+
+namespace kelo::records {
+namespace {
+
+OperationRecord Operation(const std::string& host, const std::string& report = "",
+                          Result result = Result::Ok, int64_t startedMs = 1000) {
+    OperationRecord record;
+    record.machine = Machine{host, "127.0.0.1", 3, "network", "desk"};
+    record.startedMs = startedMs;
+    record.endedMs = startedMs + 20;
+    record.durationMs = 20;
+    record.operation = "get-report";
+    record.result = result;
+    record.program = "kelo-cli";
+    if (!report.empty())
+        record.content = ReadContent{ContentKind::Report, {report.begin(), report.end()}};
+    return record;
+}
+
+std::unique_ptr<ServiceRecords> OpenOrFail(const std::string& path, int busyMs = 2000) {
+    auto opened = ServiceRecords::Open(path, busyMs);
+    EXPECT_TRUE(opened) << opened.reason;
+    return opened ? std::move(*opened.value) : nullptr;
+}
+
+int64_t Count(const std::string& path, const std::string& table) {
+    return SQLite::Database(path).execAndGet("SELECT count(*) FROM " + table).getInt64();
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Runs work in a child process that never returns into the test; its int is the exit status.
+pid_t InChild(const std::function<int()>& work) {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(work());
+    return pid;
+}
+
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ServiceRecordsTest, KeepsAnOperationWithItsFilesAndContentOnce) {
+    testing_support::TempDir dir;
+    auto records = OpenOrFail(dir / "records.sqlite3");
+    OperationRecord record = Operation("Printer1", "Counter 12\r\nJam 0\r\n");
+    record.files = {FileUse{"output", "a.kel", 301, std::string(64, 'a')}};
+    const auto first = records->RecordOperation(record);
+    ASSERT_TRUE(first) << first.reason;
+    ASSERT_TRUE(records->RecordOperation(record));
+
+    const auto stored = records->Operation(*first);
+    ASSERT_TRUE(stored) << stored.reason;
+    EXPECT_EQ(stored->machine.name, "desk");
+    EXPECT_EQ(stored->files.size(), 1u);
+    EXPECT_EQ(stored->files[0].name, "a.kel");
+    const auto content = records->Content(*stored->content);
+    ASSERT_TRUE(content) << content.reason;
+    EXPECT_NE(std::string(content->fileBytes.begin(), content->fileBytes.end()),
+              "Counter 12\r\nJam 0\r\n");  // kept scrambled, never plain
+    EXPECT_EQ(*DecodeReport(*content), "Counter 12\r\nJam 0\r\n");
+    EXPECT_EQ(Count(records->Path(), "contents"), 1);
+    EXPECT_EQ(Count(records->Path(), "machines"), 1);
+    EXPECT_FALSE(records->Operation(99));
+}
+
+TEST(ServiceRecordsTest, HistoryFiltersNewestFirstAndFindsTheNewestBackup) {
+    testing_support::TempDir dir;
+    auto records = OpenOrFail(dir / "r.sqlite3");
+    for (int64_t at : {3000, 1000, 2000})
+        records->RecordOperation(Operation("printer1", "", Result::Ok, at));
+    records->RecordOperation(Operation("other", "", Result::Failed, 4000));
+    OperationRecord backup = Operation("PRINTER1", "", Result::Ok, 1500);
+    backup.operation = "get-params";
+    backup.backup = true;
+    backup.content = ReadContent{ContentKind::Parameters, {1, 2, 3}};
+    records->RecordOperation(backup);
+
+    const auto recent = records->History({"Printer1", 2000, "get-report", 0});
+    ASSERT_TRUE(recent) << recent.reason;
+    ASSERT_EQ(recent->size(), 2u);
+    EXPECT_EQ((*recent)[0].startedMs, 3000);
+    EXPECT_EQ((*recent)[1].startedMs, 2000);
+    EXPECT_EQ(records->History({std::nullopt, std::nullopt, std::nullopt, 2})->size(), 2u);
+
+    const auto newest = records->NewestBackup("printer1");
+    ASSERT_TRUE(newest) << newest.reason;
+    EXPECT_EQ(newest->startedMs, 1500);
+    const std::vector<uint8_t> block = *DecodeParameters(*records->Content(*newest->content));
+    EXPECT_EQ(block, (std::vector<uint8_t>{1, 2, 3, 7}));  // with its check byte, as loaded
+    EXPECT_FALSE(records->NewestBackup("other"));
+}
+
+TEST(ServiceRecordsTest, MakesPrivateFilesAndMigratesOnce) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "new/kelo/records.sqlite3";
+    {
+        auto records = OpenOrFail(path);
+        records->RecordOperation(Operation("p"));
+        EXPECT_EQ(ModeOf(dir / "new"), 0700u);
+        EXPECT_EQ(ModeOf(dir / "new/kelo"), 0700u);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            EXPECT_EQ(ModeOf(path + suffix), 0600u) << suffix;
+    }
+    auto reopened = OpenOrFail(path);
+    EXPECT_EQ(reopened->History({})->size(), 1u);
+    EXPECT_EQ(SQLite::Database(path).execAndGet("PRAGMA user_version").getInt(), SchemaVersion());
+
+    SQLite::Database(path, SQLite::OPEN_READWRITE).exec("PRAGMA user_version = 99");
+    const auto newer = ServiceRecords::Open(path);
+    EXPECT_FALSE(newer);
+    EXPECT_NE(newer.reason.find("newer Kelo"), std::string::npos) << newer.reason;
+}
+
+TEST(ServiceRecordsTest, KeloRecordsNamesTheFileBeforeTheDataFolder) {
+    ::setenv("XDG_DATA_HOME", "/data", 1);
+    ::setenv("KELO_RECORDS", "", 1);
+    EXPECT_EQ(DefaultRecordsPath(), "/data/kelo/records.sqlite3");
+    ::setenv("KELO_RECORDS", "/srv/r.sqlite3", 1);
+    EXPECT_EQ(DefaultRecordsPath(), "/srv/r.sqlite3");
+    ::unsetenv("KELO_RECORDS");
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST(ServiceRecordsTest, WritesThatCannotBeDoneGiveAReason) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "r.sqlite3";
+    auto records = OpenOrFail(path, 100);
+    {
+        SQLite::Database other(path, SQLite::OPEN_READWRITE);
+        other.exec("BEGIN IMMEDIATE");  // another program's write holds the lock
+        const auto locked = records->RecordOperation(Operation("p"));
+        EXPECT_FALSE(locked);
+        EXPECT_NE(locked.reason.find("locked"), std::string::npos) << locked.reason;
+    }
+    EXPECT_TRUE(records->RecordOperation(Operation("p")));
+    records.reset();
+
+    ::chmod(path.c_str(), 0444);
+    ::chmod(dir.Path().c_str(), 0555);
+    const pid_t child = InChild([&] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 3;  // root writes anything: try as nobody
+        auto readOnly = ServiceRecords::Open(path);
+        return readOnly && (*readOnly.value)->RecordOperation(Operation("p")) ? 1 : 0;
+    });
+    EXPECT_EQ(ExitStatus(child), 0);
+    ::chmod(dir.Path().c_str(), 0700);
+
+    const std::string damaged = dir / "damaged.sqlite3";
+    std::FILE* file = std::fopen(damaged.c_str(), "w");
+    std::fputs("this is no database, only text that is long enough to hold a header......", file);
+    std::fclose(file);
+    const auto opened = ServiceRecords::Open(damaged);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(opened.reason.rfind(damaged + ": ", 0), 0u) << opened.reason;
+}
+
+TEST(ServiceRecordsTest, SigkillInTheMiddleOfWritesKeepsEveryCommittedRecord) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "r.sqlite3";
+    int committed[2];
+    ASSERT_EQ(::pipe(committed), 0);
+    const pid_t writer = InChild([&] {
+        auto records = ServiceRecords::Open(path);
+        for (int i = 0; records; ++i) {
+            if (!(*records.value)->RecordOperation(Operation("p", "report " + std::to_string(i))))
+                return 1;
+            if (::write(committed[1], "x", 1) != 1)
+                return 1;
+        }
+        return 1;
+    });
+    ::close(committed[1]);
+    char seen[200];
+    size_t count = 0;
+    while (count < sizeof seen) {
+        const ssize_t got = ::read(committed[0], seen + count, sizeof seen - count);
+        ASSERT_GT(got, 0);
+        count += static_cast<size_t>(got);
+    }
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ::close(committed[0]);
+
+    auto records = OpenOrFail(path);
+    EXPECT_EQ(SQLite::Database(path).execAndGet("PRAGMA integrity_check").getString(), "ok");
+    EXPECT_GE(Count(path, "operations"), 200);
+    EXPECT_EQ(Count(path, "operations"), Count(path, "contents"));
+}
+
+TEST(ServiceRecordsTest, SixtyFourProgramsRecordingAtOnceLoseNothing) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "fresh/records.sqlite3";
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> writers;
+    for (int i = 0; i < 64; ++i) {
+        writers.push_back(InChild([&, i] {
+            ::close(start[1]);
+            char go;
+            if (::read(start[0], &go, 1) != 0)  // all start when the test closes the pipe
+                return 2;
+            auto records = ServiceRecords::Open(path);
+            if (!records)
+                return 1;
+            return (*records.value)->RecordOperation(Operation("host" + std::to_string(i))) ? 0 : 1;
+        }));
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (pid_t writer : writers)
+        EXPECT_EQ(ExitStatus(writer), 0);
+    EXPECT_EQ(Count(path, "operations"), 64);
+    EXPECT_EQ(Count(path, "machines"), 64);
+}
+
+TEST(ServiceRecordsTest, PruneRemovesOldOperationsAndOnlyContentsNoneUses) {
+    testing_support::TempDir dir;
+    auto records = OpenOrFail(dir / "r.sqlite3");
+    records->RecordOperation(Operation("p", "old only", Result::Ok, 100));
+    records->RecordOperation(Operation("p", "shared", Result::Ok, 100));
+    records->RecordOperation(Operation("p", "shared", Result::Ok, 900));
+    records->RecordOperation(Operation("q", "", Result::Ok, 100));
+
+    const auto removed = records->Prune(500);
+    ASSERT_TRUE(removed) << removed.reason;
+    EXPECT_EQ(removed->operations, 3);
+    EXPECT_EQ(removed->contents, 1);
+    const auto summary = records->Summarise();
+    EXPECT_EQ(summary->operations, 1);
+    EXPECT_EQ(summary->contents, 1);
+    EXPECT_EQ(summary->machines, 1);
+    EXPECT_EQ(*DecodeReport(*records->Content(*records->History({})->at(0).content)), "shared");
+}
+
+TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
+    testing_support::TempDir dir;
+    auto records = OpenOrFail(dir / "r.sqlite3");
+    const RunStart start{"get-report", {"--jobs", "4"}, "out/{host}.kel"};
+    ASSERT_TRUE(records->RecordRun({"run-a", 100, start}));
+    ASSERT_TRUE(records->RecordRun({"run-b", 200, {"get-params", {}, ""}}));
+    const std::pair<const char*, Result> hosts[] = {{"ok1", Result::Ok},
+                                                    {"late", Result::TimedOut},
+                                                    {"down", Result::Failed},
+                                                    {"stop", Result::Cancelled},
+                                                    {"ok2", Result::Ok}};
+    for (const auto& [host, result] : hosts) {
+        OperationRecord record = Operation(host, "", result);
+        record.runId = "run-a";
+        records->RecordOperation(record);
+    }
+    EXPECT_EQ(*records->HostsToResume("run-a"), (std::vector<std::string>{"late", "down", "stop"}));
+    const auto run = records->Run("run-a");
+    ASSERT_TRUE(run) << run.reason;
+    EXPECT_EQ(run->start.options, start.options);
+    EXPECT_EQ(run->start.outputTemplate, start.outputTemplate);
+    EXPECT_EQ(records->Run("last")->id, "run-b");
+    EXPECT_TRUE(records->HostsToResume("run-b")->empty());
+}
+
+}  // namespace
+}  // namespace kelo::records
