@@ -793,8 +793,8 @@ std::string UsageText() {
            "  config select-host INDEX\n"
            "  config delete-host INDEX\n"
            "  discover [--subnet CIDR]... [--timeout MS] [--community TEXT] [--json]\n"
-           "                              find the machines on the network; without --subnet\n"
-           "                              by a broadcast on every local network\n"
+           "                              find the machines on the network; without\n"
+           "                              --subnet by a broadcast on every local network\n"
            "\n" +
            OptionList("Options:\n", kRunOptions) + "  --help, --version\n\n" +
            OptionList("Options of discover:\n", kDiscoverOptions) +

@@ -209,6 +209,8 @@ int RunForHostList(const Console& console, const Invocation& invocation) {
         LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
             .machineTypeIndex);
     return RunHostList(invocation, list.hosts, typeIndex, console, [](const Invocation& hostRun) {
+        // The child's standard output is a pipe of its own, whatever became of the list's.
+        g_standardOutputError = 0;
         return RunInvocation(hostRun, SystemConsole());
     });
 }

@@ -68,13 +68,13 @@ TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
 // exit status is 1, for a single run, a host list and a help text alike.
 TEST(CliProgram, AResultThatCannotBeWrittenFails) {
     CliEnvironment env;
-    SimProcess machine(Machine3());
+    SimProcess machine(Machine3({"--bind", "127.0.0.3"}));
     ASSERT_TRUE(machine.Listening());
-    WriteFile(env.File("hosts"), "127.0.0.2\n");
+    WriteFile(env.File("hosts"), "127.0.0.2\n127.0.0.3\n");
     const std::string full = "kelo-cli: standard output: No space left on device\n";
     const std::vector<std::vector<std::string>> runs = {
         {"--host", "127.0.0.2", "--type", "3", "--json", "get-report", "-o", env.File("a.kel")},
-        {"--hosts", env.File("hosts"), "--type", "3", "--json", "get-report", "-o",
+        {"--hosts", env.File("hosts"), "--jobs", "1", "--type", "3", "--json", "get-report", "-o",
          env.File("{host}.kel")},
         {"--host", "127.0.0.2", "--type", "3", "get-report"},
         {"--version"},
@@ -84,6 +84,7 @@ TEST(CliProgram, AResultThatCannotBeWrittenFails) {
         EXPECT_EQ(run.Wait(), 1) << arguments[0] << " " << arguments.back();
         EXPECT_TRUE(run.Err().ends_with(full)) << run.Err();
         EXPECT_EQ(run.Err().find(full), run.Err().rfind(full)) << "said once: " << run.Err();
+        EXPECT_EQ(run.Err().find(": failed"), std::string::npos) << "each host did its work";
     }
     // Progress that cannot be written fails the run too, after the operation has ended.
     CliProcess progress({"--host", "127.0.0.2", "--type", "3", "--progress-fd", "1", "get-report",
