@@ -12,6 +12,8 @@
 #include "app/comm_cancel_dlg.h"
 #include "app/dialog_template.h"
 #include "app/find_machines_dlg.h"
+#include "platform/host_address.h"
+#include "platform/messages.h"
 #include "snmp/status_query.h"
 
 namespace app {
@@ -51,6 +53,16 @@ void CheckOnly(QButtonGroup* group, int id) {
     for (QAbstractButton* button : group->buttons())
         button->setChecked(false);
     group->setExclusive(true);
+}
+
+// A host that the resolver would read as another address than the one it shows ("10.0.0.010"
+// reaches 10.0.0.8) is refused where it is entered, with the reason; true when it may be used.
+bool IsUsableHost(const std::string& host) {
+    if (std::optional<std::string> refusal = platform::RefusedHostForm(host)) {
+        platform::ShowText(*refusal);
+        return false;
+    }
+    return true;
 }
 
 // Runs the Find Machines dialog over the owner.
@@ -281,6 +293,8 @@ void CPortSelectDlg::OnRestart() {
     if (typeGroup_->checkedId() == kNoRestartTypeIndex)
         return;
     const std::string host = CurrentHostText();
+    if (!IsUsableHost(host))
+        return;
     restarting_ = true;
     {
         // Owned by this dialog, so that the modal loop does not block its Cancel button.
@@ -317,6 +331,12 @@ void CPortSelectDlg::UseMachine(const kelo::discover::FoundMachine& machine) {
 // OK: a typed host goes to the front of the list and is the chosen one; the box's entries
 // follow in box order. Nothing is sorted and duplicates stay.
 void CPortSelectDlg::accept() {
+    // The chosen host of the network is refused as Restart refuses it; the dialog stays open.
+    if (portGroup_->checkedId() == kelo::kPortNetwork && !IsUsableHost(CurrentHostText())) {
+        hostBox_->setFocus();
+        hostBox_->lineEdit()->selectAll();
+        return;
+    }
     hosts_.clear();
     selectedHost_ = SelectedHostIndex();
     if (selectedHost_ == -1) {

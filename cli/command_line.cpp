@@ -9,8 +9,10 @@
 #include <span>
 
 #include "cli/host_list.h"
+#include "discover/shown_text.h"
 #include "link/settings.h"
 #include "platform/code_page.h"
+#include "platform/host_address.h"
 
 namespace kelo::cli {
 namespace {
@@ -40,9 +42,32 @@ bool IsUsableHostName(const std::string& host) {
     return true;
 }
 
+// What was wrong with the command line. A value in a form that would reach another machine
+// names that form itself, so the pointer to --help stays off.
+struct Problem {
+    Problem(std::string what) : text(std::move(what)) {}
+    Problem(const char* what) : text(what) {}
+    static Problem WithoutHelpHint(std::string what) {
+        Problem problem(std::move(what));
+        problem.helpHint = false;
+        return problem;
+    }
+
+    std::string text;
+    bool helpHint = true;
+};
+
+// The refusal of a host (or subnet address) in a numeric form other than a dotted quad; shown
+// through the filter of machine texts, since the form may carry anything after white space.
+std::optional<Problem> RefusedForm(const std::string& host) {
+    if (std::optional<std::string> refusal = platform::RefusedHostForm(host))
+        return Problem::WithoutHelpHint(discover::ShownText(*refusal));
+    return std::nullopt;
+}
+
 // What an option does with one value it was given ("" for a flag, or when the value is
 // missing); returns what was wrong with it.
-using TakeValue = std::optional<std::string> (*)(const std::string& value, Invocation& invocation);
+using TakeValue = std::optional<Problem> (*)(const std::string& value, Invocation& invocation);
 
 // One option of the command line. The parser, the usage line and the option list of the help
 // are all built from these entries, so each option is described in one place.
@@ -54,14 +79,16 @@ struct OptionSpec {
     TakeValue take;
 };
 
-std::optional<std::string> TakeHost(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeHost(const std::string& value, Invocation& invocation) {
     if (value.empty() || !IsUsableHostName(value))
         return "--host needs a host name";
+    if (std::optional<Problem> refused = RefusedForm(value))
+        return refused;
     invocation.overrides.host = value;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeType(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeType(const std::string& value, Invocation& invocation) {
     const int index = TypeIndexFromText(value);
     if (index < 0)
         return "--type must be 1, 2, 3 or 4";
@@ -69,7 +96,7 @@ std::optional<std::string> TakeType(const std::string& value, Invocation& invoca
     return std::nullopt;
 }
 
-std::optional<std::string> TakePort(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakePort(const std::string& value, Invocation& invocation) {
     const int kind = PortKindFromName(value);
     if (kind < 0)
         return "--port must be network, parallel or usb";
@@ -77,26 +104,26 @@ std::optional<std::string> TakePort(const std::string& value, Invocation& invoca
     return std::nullopt;
 }
 
-std::optional<std::string> TakeNoProgress(const std::string&, Invocation& invocation) {
+std::optional<Problem> TakeNoProgress(const std::string&, Invocation& invocation) {
     invocation.showProgress = false;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeTrace(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeTrace(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "--trace needs a file name";
     invocation.traceFile = value;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeCapture(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeCapture(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "--pcap needs a file name";
     invocation.captureFile = value;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeEncoding(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeEncoding(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "--encoding needs an encoding name such as CP932";
     if (!platform::CodePage::Named(value))
@@ -105,21 +132,21 @@ std::optional<std::string> TakeEncoding(const std::string& value, Invocation& in
     return std::nullopt;
 }
 
-std::optional<std::string> TakeOutput(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeOutput(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "-o needs a file name";
     invocation.output = value;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeHostList(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeHostList(const std::string& value, Invocation& invocation) {
     if (value.empty())
         return "--hosts needs a file name (- for standard input)";
     invocation.hostList = value;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeJobs(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeJobs(const std::string& value, Invocation& invocation) {
     int jobs = 0;
     if (!ParseIndex(value, jobs) || jobs < 1 || jobs > kMostJobs)
         return "--jobs must be a number from 1 to " + std::to_string(kMostJobs);
@@ -132,7 +159,9 @@ constexpr int kLongestTimeoutMs = 600000;
 // The longest --community; a request must keep one-octet lengths.
 constexpr size_t kLongestCommunity = 64;
 
-std::optional<std::string> TakeSubnet(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeSubnet(const std::string& value, Invocation& invocation) {
+    if (std::optional<Problem> refused = RefusedForm(value.substr(0, value.find('/'))))
+        return refused;
     const std::optional<discover::AddressBlock> block = discover::ParseAddressBlock(value);
     if (!block)
         return "--subnet needs an IPv4 block such as 192.0.2.0/24, not '" + value + "'";
@@ -145,32 +174,32 @@ std::optional<std::string> TakeSubnet(const std::string& value, Invocation& invo
     return std::nullopt;
 }
 
-std::optional<std::string> TakeTimeout(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeTimeout(const std::string& value, Invocation& invocation) {
     int& timeout = invocation.discover.timeoutMs;
     if (!ParseIndex(value, timeout) || timeout > kLongestTimeoutMs)
         return "--timeout needs milliseconds from 0 to " + std::to_string(kLongestTimeoutMs);
     return std::nullopt;
 }
 
-std::optional<std::string> TakeCommunity(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeCommunity(const std::string& value, Invocation& invocation) {
     if (value.empty() || value.size() > kLongestCommunity)
         return "--community needs a text of 1 to " + std::to_string(kLongestCommunity) + " bytes";
     invocation.discover.community = value;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeJson(const std::string&, Invocation& invocation) {
+std::optional<Problem> TakeJson(const std::string&, Invocation& invocation) {
     invocation.json = true;
     return std::nullopt;
 }
 
-std::optional<std::string> TakeProgressFd(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeProgressFd(const std::string& value, Invocation& invocation) {
     if (!ParseIndex(value, invocation.progressFd))
         return "--progress-fd needs a descriptor number";
     return std::nullopt;
 }
 
-std::optional<std::string> TakeRunTimeout(const std::string& value, Invocation& invocation) {
+std::optional<Problem> TakeRunTimeout(const std::string& value, Invocation& invocation) {
     int seconds = 0;
     if (!ParseIndex(value, seconds) || seconds > kLongestRunTimeout)
         return "--timeout needs seconds from 0 to " + std::to_string(kLongestRunTimeout);
@@ -205,7 +234,7 @@ constexpr OptionSpec kRunOptions[] = {
      "cancel the run after SECONDS (0: never; --hosts: 300)", TakeRunTimeout},
     // Many machines at once, and results for scripts (see cli/host_pool.h).
     {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
-     "run the command for every host in FILE (- for standard input)", TakeHostList},
+     "run the command for every host in FILE (- standard input)", TakeHostList},
     {"--jobs", "N", nullptr, "run up to N hosts at once (1 to 64, default 8)", TakeJobs},
     {"--json", nullptr, "[--json]", "write each result to standard output as a JSON line",
      TakeJson},
@@ -258,9 +287,10 @@ constexpr ConfigWord kConfigCommands[] = {
     {"delete-host", Command::ConfigDeleteHost},
 };
 
-ParseResult Fail(std::string error) {
+ParseResult Fail(Problem problem) {
     ParseResult result;
-    result.error = std::move(error);
+    result.error = std::move(problem.text);
+    result.helpHint = problem.helpHint;
     return result;
 }
 
@@ -272,8 +302,7 @@ ParseResult Succeed(Invocation invocation) {
 }
 
 // The arguments of a config command (the words after "config").
-std::optional<std::string> ParseConfig(const std::vector<std::string>& words,
-                                       Invocation& invocation) {
+std::optional<Problem> ParseConfig(const std::vector<std::string>& words, Invocation& invocation) {
     if (words.empty()) {
         invocation.command = Command::ConfigShow;
         return std::nullopt;
@@ -304,6 +333,8 @@ std::optional<std::string> ParseConfig(const std::vector<std::string>& words,
         case Command::ConfigAddHost:
             if (!IsUsableHostName(value))
                 return "a host name cannot hold control characters";
+            if (std::optional<Problem> refused = RefusedForm(value))
+                return refused;
             invocation.host = value;
             break;
         default:
@@ -318,9 +349,9 @@ std::optional<std::string> ParseConfig(const std::vector<std::string>& words,
 }
 
 // The words after the command word, and whether the command may have been given -o.
-std::optional<std::string> ParseOperands(const CommandSpec& entry,
-                                         const std::vector<std::string>& operands,
-                                         Invocation& invocation) {
+std::optional<Problem> ParseOperands(const CommandSpec& entry,
+                                     const std::vector<std::string>& operands,
+                                     Invocation& invocation) {
     const std::string word = entry.word;
     const bool outputGiven = !invocation.output.empty();
     if (outputGiven && entry.output == Output::kRefused)
@@ -343,6 +374,8 @@ std::optional<std::string> ParseOperands(const CommandSpec& entry,
             if (!operands.empty()) {
                 if (operands[0].empty() || !IsUsableHostName(operands[0]))
                     return word + " needs a host name";
+                if (std::optional<Problem> refused = RefusedForm(operands[0]))
+                    return refused;
                 invocation.host = operands[0];
             }
             break;
@@ -433,8 +466,8 @@ BoundOption Bind(CLI::App& app, const OptionSpec& entry) {
 
 // Hands each value given to an option of the app to the option's entry, in the order the
 // values stand on the line; the first error wins.
-std::optional<std::string> TakeValues(const CLI::App& app, const std::vector<BoundOption>& options,
-                                      Invocation& invocation) {
+std::optional<Problem> TakeValues(const CLI::App& app, const std::vector<BoundOption>& options,
+                                  Invocation& invocation) {
     std::map<const CLI::Option*, size_t> taken;
     for (const CLI::Option* parsed : app.parse_order()) {
         for (const BoundOption& bound : options) {
@@ -444,7 +477,7 @@ std::optional<std::string> TakeValues(const CLI::App& app, const std::vector<Bou
             const std::vector<std::string>& values = parsed->results();
             const bool isFlag = bound.entry->valueName == nullptr;
             const std::string value = isFlag || index >= values.size() ? "" : values[index];
-            if (std::optional<std::string> error = bound.entry->take(value, invocation))
+            if (std::optional<Problem> error = bound.entry->take(value, invocation))
                 return error;
         }
     }
@@ -555,8 +588,8 @@ class CommandLineParser {
     static std::string MissingValueError(const std::string& last, const CLI::ParseError& error) {
         Invocation scratch;
         if (const OptionSpec* entry = ValueOptionNamed(last)) {
-            if (std::optional<std::string> message = entry->take("", scratch))
-                return *message;
+            if (std::optional<Problem> message = entry->take("", scratch))
+                return message->text;
         }
         return error.what();
     }
@@ -592,7 +625,7 @@ class CommandLineParser {
     ParseResult Interpret(const std::optional<std::string>& parseError,
                           const std::vector<std::string>& words) {
         Invocation invocation;
-        if (std::optional<std::string> error = TakeValues(app_, runOptions_, invocation))
+        if (std::optional<Problem> error = TakeValues(app_, runOptions_, invocation))
             return Fail(*error);
         if (parseError)
             return Fail(*parseError);
@@ -616,11 +649,11 @@ class CommandLineParser {
         if (command == nullptr)
             return Fail("no command given");
         invocation.command = command->entry->command;
-        if (std::optional<std::string> error =
+        if (std::optional<Problem> error =
                 TakeValues(*command->app, command->options, invocation)) {
             return Fail(*error);
         }
-        if (std::optional<std::string> error = ParseOperands(*command->entry, operands, invocation))
+        if (std::optional<Problem> error = ParseOperands(*command->entry, operands, invocation))
             return Fail(*error);
         if (std::optional<std::string> error = CheckRunOptionUse(invocation))
             return Fail(*error);
@@ -741,16 +774,18 @@ std::string UsageText() {
            "Services a machine from the terminal, with the settings of the Kelo profile.\n"
            "\n"
            "Commands:\n"
-           "  get-report [-o FILE]        read the machine's service report; without -o the\n"
-           "                              text goes to standard output; a FILE ending in \"kel\"\n"
-           "                              is saved as a report file, one ending in \"txt\" as "
-           "text\n"
+           "  get-report [-o FILE]        read the machine's service report; without -o\n"
+           "                              the text goes to standard output; a FILE ending\n"
+           "                              in \"kel\" is saved as a report file, one ending\n"
+           "                              in \"txt\" as text\n"
            "  open-report FILE [-o FILE]  read a report file; print its text or save it\n"
            "  get-params -o FILE          read the parameter set into a parameter file\n"
-           "  put-params FILE             write a parameter file into the machine (it restarts)\n"
-           "  upgrade FILE                upgrade the firmware from FILE (name ending in \"rfw\")\n"
-           "  restart [HOST]              restart a machine's network interface (default: the\n"
-           "                              selected host)\n"
+           "  put-params FILE             write a parameter file into the machine (it\n"
+           "                              restarts)\n"
+           "  upgrade FILE                upgrade the firmware from FILE (name ending in\n"
+           "                              \"rfw\")\n"
+           "  restart [HOST]              restart a machine's network interface (default:\n"
+           "                              the selected host)\n"
            "  config                      show the port kind, machine type and hosts\n"
            "  config port network|parallel|usb\n"
            "  config type 1|2|3|4\n"
@@ -758,8 +793,8 @@ std::string UsageText() {
            "  config select-host INDEX\n"
            "  config delete-host INDEX\n"
            "  discover [--subnet CIDR]... [--timeout MS] [--community TEXT] [--json]\n"
-           "                              find the machines on the network; without --subnet\n"
-           "                              by a broadcast on every local network\n"
+           "                              find the machines on the network; without\n"
+           "                              --subnet by a broadcast on every local network\n"
            "\n" +
            OptionList("Options:\n", kRunOptions) + "  --help, --version\n\n" +
            OptionList("Options of discover:\n", kDiscoverOptions) +
@@ -767,10 +802,10 @@ std::string UsageText() {
            "With --hosts, FILE holds a host a line, optionally followed by its type 1 to 4;\n"
            "-o then names each host's file, with {host} standing for the host.\n"
            "\n"
-           "Only config changes the profile. Messages go to standard error. Exit status: 0 done,\n"
-           "1 the operation failed (for a host list: any host; discover: no machine found),\n"
-           "2 a usage error, 130 cancelled\n"
-           "with Ctrl-C.\n";
+           "Only config changes the profile. Messages go to standard error.\n"
+           "Exit status: 0 done, 1 the operation failed (for a host list: any host;\n"
+           "discover: no machine found; also a result that could not be written),\n"
+           "2 a usage error, 130 cancelled with Ctrl-C.\n";
 }
 
 }  // namespace kelo::cli

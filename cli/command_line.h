@@ -77,7 +77,8 @@ struct Invocation {
 
 struct ParseResult {
     bool ok = false;
-    std::string error;  // one line saying what was wrong
+    std::string error;     // one line saying what was wrong
+    bool helpHint = true;  // whether the message points to --help
     Invocation invocation;
 };
 

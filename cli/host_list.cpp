@@ -1,12 +1,16 @@
 #include "cli/host_list.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <set>
+#include <map>
 
+#include "discover/shown_text.h"
+#include "link/socket.h"
+#include "platform/host_address.h"
 #include "platform/system.h"
 
 namespace kelo::cli {
@@ -56,6 +60,11 @@ std::string Folded(std::string host) {
     return host;
 }
 
+std::string DottedAddress(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
 // Reads a descriptor to its end, up to the limit; an errno value on failure.
 int ReadAll(int fd, std::string& text) {
     char buffer[65536];
@@ -96,9 +105,11 @@ std::optional<std::string> ReadHostList(const std::string& path, std::string& te
     return std::nullopt;
 }
 
-HostListParse ParseHostList(const std::string& text, const std::string& name) {
+HostListParse ParseHostList(const std::string& text, const std::string& listName) {
     HostListParse parse;
-    std::set<std::string> seen;
+    // The list's words reach the terminal in messages: shown as a machine's texts are.
+    const std::string name = discover::ShownText(listName);
+    std::map<std::string, int> seen;  // folded host, its line
     size_t start = 0;
     for (int number = 1; start < text.size(); ++number) {
         size_t end = text.find('\n', start);
@@ -117,11 +128,17 @@ HostListParse ParseHostList(const std::string& text, const std::string& name) {
             return parse;
         }
         if (!IsHostName(words[0])) {
-            parse.error = where + "'" + words[0] + "' is not a host name or address";
+            parse.error =
+                where + "'" + discover::ShownText(words[0]) + "' is not a host name or address";
             return parse;
         }
-        if (!seen.insert(Folded(words[0])).second) {
-            parse.error = where + words[0] + " is listed twice";
+        if (std::optional<std::string> refusal = platform::RefusedHostForm(words[0])) {
+            parse.error = where + *refusal;
+            return parse;
+        }
+        if (const auto [first, added] = seen.emplace(Folded(words[0]), number); !added) {
+            parse.error = where + words[0] + " is listed twice (first on line " +
+                          std::to_string(first->second) + ")";
             return parse;
         }
         HostEntry entry{words[0], std::nullopt, number};
@@ -135,8 +152,38 @@ HostListParse ParseHostList(const std::string& text, const std::string& name) {
         }
         parse.hosts.push_back(entry);
     }
+    if (parse.hosts.empty()) {
+        parse.error = name + " names no hosts";
+        return parse;
+    }
     parse.ok = true;
     return parse;
+}
+
+std::optional<uint32_t> ResolveHost(const std::string& host) {
+    sockaddr_in address{};
+    if (!CSocket::ResolveIPv4(host, 0, &address))
+        return std::nullopt;
+    return ntohl(address.sin_addr.s_addr);
+}
+
+std::optional<std::string> SharedMachine(const std::vector<HostEntry>& hosts,
+                                         const std::string& listName, const HostResolver& resolve) {
+    std::map<uint32_t, const HostEntry*> reached;
+    for (const HostEntry& entry : hosts) {
+        // A name that does not resolve now fails in its own run, as it always did.
+        const std::optional<uint32_t> address = resolve(entry.host);
+        if (!address)
+            continue;
+        const auto [first, added] = reached.emplace(*address, &entry);
+        if (!added) {
+            return discover::ShownText(listName) + ":" + std::to_string(entry.line) + ": " +
+                   entry.host + " reaches " + DottedAddress(*address) + ", as " +
+                   first->second->host + " on line " + std::to_string(first->second->line) +
+                   " does";
+        }
+    }
+    return std::nullopt;
 }
 
 std::string ExpandHostTemplate(const std::string& pattern, const std::string& host) {

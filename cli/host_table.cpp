@@ -5,18 +5,36 @@
 
 #include <algorithm>
 
+#include "discover/shown_text.h"
+
 namespace kelo::cli {
 namespace {
 
 constexpr int kBarWidth = 20;
 constexpr size_t kNarrowestHostColumn = 15;  // a dotted IPv4 address
-constexpr size_t kWidestHostColumn = 40;
+// A longer name is cut with "…", so that the bar keeps its place on an 80-column terminal.
+constexpr size_t kWidestHostColumn = 32;
 
 // Moves the cursor up over the given number of lines and clears from there to the end.
 std::string EraseLinesAbove(size_t lines) {
     if (lines == 0)
         return "";
     return "\x1b[" + std::to_string(lines) + "A\r\x1b[J";
+}
+
+// The first characters of text that fill at most the columns.
+std::string CutWithoutMark(const std::string& text, size_t columns) {
+    std::string cut;
+    for (size_t at = 0; at < text.size();) {
+        size_t next = at + 1;
+        while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80)
+            ++next;
+        if (discover::DisplayColumns(cut + text.substr(at, next - at)) > columns)
+            break;
+        cut.append(text, at, next - at);
+        at = next;
+    }
+    return cut;
 }
 
 const char* Word(RunResult result) {
@@ -40,17 +58,16 @@ HostTable::HostTable(TerminalWriter write, bool live, std::function<TerminalSize
 
 std::string HostTable::Row(const std::string& host, size_t hostWidth, int percent, int columns) {
     const int filled = std::clamp(percent, 0, 100) * kBarWidth / 100;
-    std::string row = host;
-    if (row.size() < hostWidth)
-        row.resize(hostWidth, ' ');
+    std::string row = discover::CutToColumns(host, hostWidth);
+    row.append(hostWidth - discover::DisplayColumns(row), ' ');
     const std::string number = std::to_string(std::clamp(percent, 0, 100));
     row += " [" + std::string(static_cast<size_t>(filled), '#') +
            std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " +
            std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "%";
     // A row that wrapped would move every later line; one column stays free for the cursor.
     const size_t width = static_cast<size_t>(std::max(columns - 1, 1));
-    if (row.size() > width)
-        row.resize(width);
+    if (discover::DisplayColumns(row) > width)
+        row = CutWithoutMark(row, width);
     return row;
 }
 
@@ -121,7 +138,8 @@ std::string HostTable::Block() const {
     const size_t shown = running_.size() <= room ? running_.size() : room - 1;
     size_t hostWidth = kNarrowestHostColumn;
     for (size_t i = 0; i < shown; ++i)
-        hostWidth = std::max(hostWidth, std::min(running_[i].host.size(), kWidestHostColumn));
+        hostWidth = std::max(
+            hostWidth, std::min(discover::DisplayColumns(running_[i].host), kWidestHostColumn));
     std::string block;
     for (size_t i = 0; i < shown; ++i)
         block += Row(running_[i].host, hostWidth, running_[i].percent, size.columns) + "\n";

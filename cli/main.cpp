@@ -1,4 +1,5 @@
 // kelo-cli: every service operation of Kelo from a terminal.
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -8,5 +9,8 @@
 int main(int argc, char** argv) {
     platform::SetProgramName(argc > 0 ? argv[0] : "kelo-cli");
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return kelo::cli::RunCommandLine(arguments, kelo::cli::SystemConsole());
+    // A reader that went away is a failed write, told and counted, not a silent end.
+    ::signal(SIGPIPE, SIG_IGN);
+    return kelo::cli::FinishStandardOutput(
+        kelo::cli::RunCommandLine(arguments, kelo::cli::SystemConsole()));
 }

@@ -69,10 +69,7 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
 }  // namespace
 
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text) {
-    if (writeOut(text))
-        return true;
-    platform::ShowText(platform::FileErrorText("standard output", errno));
-    return false;
+    return writeOut(text);
 }
 
 std::string ProgressLabel(Command command) {

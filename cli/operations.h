@@ -46,7 +46,8 @@ bool RunRestart(CommandContext& context, const Invocation& invocation);
 // the machine may be waiting for its firmware.
 void TellAfterFailure(CommandContext& context, Command command);
 
-// Writes text through writeOut; a failure shows the reason naming standard output.
+// Writes text through writeOut; false when it could not be written. The program tells the
+// reason once, at its end (FinishStandardOutput).
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text);
 
 // The label of a command's progress line.

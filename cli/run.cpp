@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +18,10 @@
 #include "cli/json_result.h"
 #include "cli/operations.h"
 #include "cli/settings_commands.h"
+#include "discover/shown_text.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
+#include "platform/host_address.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
 #include "platform/system.h"
@@ -28,6 +31,9 @@ namespace kelo::cli {
 namespace {
 
 constexpr char kHelpHint[] = " (try 'kelo-cli --help')";
+
+// The first failed write to the process's standard output (an errno value), or 0.
+int g_standardOutputError = 0;
 
 int UsageError(const Console& console, const std::string& error, const char* hint = kHelpHint) {
     console.writeErr("kelo-cli: " + error + hint + "\n");
@@ -136,6 +142,11 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     if (IsConfigCommand(invocation.command))
         return RunConfig(console, link, invocation);
     record.host = TargetHost(link.Settings(), invocation);
+    // A host the profile kept from before such forms were refused on entry.
+    if (record.host) {
+        if (std::optional<std::string> refusal = platform::RefusedHostForm(*record.host))
+            return UsageError(console, discover::ShownText(*refusal), "");
+    }
     record.type = link.Settings().machineTypeIndex + 1;
     CommandContext context{link, dialog, sink, console.writeOut, invocation.json, {}, {}};
     context.shownCodePage = shownCodePage ? &*shownCodePage : nullptr;
@@ -187,16 +198,32 @@ int RunForHostList(const Console& console, const Invocation& invocation) {
     std::string text;
     if (std::optional<std::string> error = ReadHostList(*invocation.hostList, text))
         return UsageError(console, *error, "");
-    const HostListParse list = ParseHostList(text, HostListName(*invocation.hostList));
+    const std::string name = HostListName(*invocation.hostList);
+    const HostListParse list = ParseHostList(text, name);
     if (!list.ok)
         return UsageError(console, list.error, "");
+    if (std::optional<std::string> shared = SharedMachine(list.hosts, name))
+        return UsageError(console, *shared, "");
     // A host without a type of its own takes --type, else the profile's type.
     const int typeIndex = invocation.overrides.machineTypeIndex.value_or(
         LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
             .machineTypeIndex);
     return RunHostList(invocation, list.hosts, typeIndex, console, [](const Invocation& hostRun) {
+        // The child's standard output is a pipe of its own, whatever became of the list's.
+        g_standardOutputError = 0;
         return RunInvocation(hostRun, SystemConsole());
     });
+}
+
+// Whether the --progress-fd lines were all written; tells when they were not. The operation
+// never stops for it (an upgrade cut short is worse than a lost percentage), and a reader that
+// went away (EPIPE: a progress dialog closed) is no failure: nobody wants the rest.
+bool ProgressWritten(const Console& console, int fd, int error) {
+    if (error == 0 || error == EPIPE)
+        return true;
+    console.writeErr(
+        platform::FileErrorText("kelo-cli: --progress-fd " + std::to_string(fd), error) + "\n");
+    return false;
 }
 
 // The text trace of --trace, else of KELO_TRACE; empty for none.
@@ -221,17 +248,39 @@ void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
 
 Console SystemConsole() {
     Console console;
-    // One write() a call, so that a JSON line reaches a pipe whole.
-    console.writeOut = [](const std::string& bytes) { return WriteWhole(STDOUT_FILENO, bytes); };
+    // One write() a call, so that a JSON line reaches a pipe whole. After a failure nothing more
+    // is written, so that no result follows a gap; the failure is told at the end.
+    console.writeOut = [](const std::string& bytes) {
+        if (g_standardOutputError == 0 && WriteWhole(STDOUT_FILENO, bytes))
+            return true;
+        if (g_standardOutputError == 0)
+            g_standardOutputError = errno;
+        errno = g_standardOutputError;
+        return false;
+    };
     console.writeErr = WriteStandardError;
     console.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
     return console;
 }
 
+int FinishStandardOutput(int status) {
+    // Nothing is buffered; the close reports what a file system could only tell then. A
+    // standard output that was never open and never written to is no failure.
+    if (g_standardOutputError == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF &&
+        errno != EINTR) {
+        g_standardOutputError = errno;
+    }
+    if (g_standardOutputError == 0)
+        return status;
+    WriteStandardError(platform::FileErrorText("kelo-cli: standard output", g_standardOutputError) +
+                       "\n");
+    return status == kExitSuccess ? kExitFailed : status;
+}
+
 int RunCommandLine(const std::vector<std::string>& arguments, const Console& console) {
     const ParseResult parse = ParseCommandLine(arguments);
     if (!parse.ok)
-        return UsageError(console, parse.error);
+        return UsageError(console, parse.error, parse.helpHint ? kHelpHint : "");
     return RunInvocation(parse.invocation, console);
 }
 
@@ -255,11 +304,13 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         progress->SetLabel(ProgressLabel(invocation.command));
     }
     std::unique_ptr<PercentLine> percent;
+    int progressError = 0;  // after it, no more progress is written
     if (const int fd = invocation.progressFd; fd >= 0) {
         if (::fcntl(fd, F_GETFD) < 0)
             return UsageError(console, "--progress-fd " + std::to_string(fd) + " is not open");
-        percent = std::make_unique<PercentLine>([fd](const std::string& line) {
-            WriteWhole(fd, line);  // a reader that went away must not stop the run
+        percent = std::make_unique<PercentLine>([fd, &progressError](const std::string& line) {
+            if (progressError == 0 && !WriteWhole(fd, line))
+                progressError = errno;
         });
     }
     TerminalSink sink(console.writeErr, progress.get());
@@ -307,7 +358,9 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         }
     }
     platform::SetMessageSink(previousSink);
-    return status;
+    return ProgressWritten(console, invocation.progressFd, progressError) || status != kExitSuccess
+               ? status
+               : kExitFailed;
 }
 
 }  // namespace kelo::cli

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/host_address.h"
+
 namespace kelo {
 namespace {
 
@@ -193,6 +195,10 @@ bool CSocket::ResolveIPv4(const std::string& host, int port, sockaddr_in* addres
     address->sin_port = htons(static_cast<uint16_t>(port));
     if (::inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1)
         return true;
+    // "10.0.0.010" would reach 10.0.0.8: a host stored before such forms were refused on entry
+    // fails as a name that does not resolve, rather than reach a machine nobody named.
+    if (platform::RefusedHostForm(host))
+        return false;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;

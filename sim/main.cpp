@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "sim/event_log.h"
 #include "sim/machine_plans.h"
 #include "sim/options.h"
@@ -25,9 +26,11 @@ int main(int argc, char** argv) {
     if (!parse.ok)
         return Fail(parse.error + "\nTry 'kelo-sim --help'.");
     const sim::Options& options = parse.options;
-    if (options.help) {
-        std::fputs(sim::UsageText().c_str(), stdout);
-        return 0;
+    if (options.help || options.version) {
+        const std::string text =
+            options.help ? sim::UsageText() : "kelo-sim " + platform::ProgramVersion() + "\n";
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
 
     std::vector<sim::MachinePlan> plans;

@@ -140,6 +140,7 @@ std::string UsageText() {
         text += "                      " + name + "\n";
     text +=
         "  --help            show this text\n"
+        "  --version         show the version\n"
         "\n"
         "Ports below 1024 need root or a network namespace of your own, e.g.\n"
         "  unshare --net --map-root-user sh -c 'ip link set lo up && kelo-sim --type 1'\n";
@@ -152,6 +153,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
     app.set_help_flag();  // the help is kelo-sim's own text
     app.allow_extras();   // left-over arguments get kelo-sim's own message
     const CLI::Option* help = app.add_flag("-h,--help");
+    const CLI::Option* version = app.add_flag("--version");
     std::map<const CLI::Option*, const OptionSpec*> entries;
     for (const OptionSpec& entry : kOptions) {
         CLI::Option* option = app.add_option(entry.name)
@@ -170,9 +172,10 @@ OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
     } catch (const CLI::ParseError& error) {
         result.error = error.what();
     }
-    // --help answers whatever else stands there.
-    if (help->count() > 0) {
-        result.options.help = true;
+    // --help and --version answer whatever else stands there.
+    if (help->count() > 0 || version->count() > 0) {
+        result.options.help = help->count() > 0;
+        result.options.version = !result.options.help;
         result.error.clear();
         result.ok = true;
         return result;

@@ -23,6 +23,7 @@ struct Options {
     int restartMs = 2000;
     Faults faults;
     bool help = false;
+    bool version = false;
 };
 
 struct OptionsParse {

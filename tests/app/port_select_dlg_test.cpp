@@ -410,6 +410,31 @@ TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
     }
 }
 
+// A host the system would read as another address is refused by Restart and by OK with the
+// reason, and the dialog stays open for the correction.
+TEST_F(RestartTest, HostsInAnotherNumericFormAreRefusedWithTheirReason) {
+    platform::MessageRecorder messages;
+    CPortSelectDlg dialog;
+    Record(dialog);
+    auto selection = Selection({"alpha"}, 0);
+    bool openAfterOk = false;
+    const bool accepted = RunScripted(dialog, selection, [&openAfterOk](CPortSelectDlg& d) {
+        TypeHost(d, "10.0.0.010");
+        Click(d.RestartButton());
+        Click(d.OkButton());
+        openAfterOk = d.isVisible();
+        TypeHost(d, "10.0.0.10");
+        Click(d.OkButton());
+    });
+    ASSERT_TRUE(accepted);
+    EXPECT_TRUE(openAfterOk);
+    EXPECT_THAT(restarts_, IsEmpty());
+    const std::string refusal =
+        "10.0.0.010: write IPv4 addresses without leading zeros (did you mean 10.0.0.10?)";
+    EXPECT_THAT(messages.Texts(), ElementsAre(refusal, refusal));
+    EXPECT_EQ(selection.hosts, (Hosts{"10.0.0.10", "alpha"}));
+}
+
 TEST_F(RestartTest, TypeClickedBeforeRestartDecides) {
     CPortSelectDlg dialog;
     Record(dialog);

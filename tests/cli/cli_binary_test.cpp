@@ -64,6 +64,48 @@ TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
     EXPECT_NE(machine.WaitForEvent("disconnect"), "") << "the port was closed";
 }
 
+// A result that cannot be written is a failure: said once, naming standard output, and the
+// exit status is 1, for a single run, a host list and a help text alike.
+TEST(CliProgram, AResultThatCannotBeWrittenFails) {
+    CliEnvironment env;
+    SimProcess machine(Machine3({"--bind", "127.0.0.3"}));
+    ASSERT_TRUE(machine.Listening());
+    WriteFile(env.File("hosts"), "127.0.0.2\n127.0.0.3\n");
+    const std::string full = "kelo-cli: standard output: No space left on device\n";
+    const std::vector<std::vector<std::string>> runs = {
+        {"--host", "127.0.0.2", "--type", "3", "--json", "get-report", "-o", env.File("a.kel")},
+        {"--hosts", env.File("hosts"), "--jobs", "1", "--type", "3", "--json", "get-report", "-o",
+         env.File("{host}.kel")},
+        {"--host", "127.0.0.2", "--type", "3", "get-report"},
+        {"--version"},
+    };
+    for (const std::vector<std::string>& arguments : runs) {
+        CliProcess run(arguments, "/dev/full");
+        EXPECT_EQ(run.Wait(), 1) << arguments[0] << " " << arguments.back();
+        EXPECT_TRUE(run.Err().ends_with(full)) << run.Err();
+        EXPECT_EQ(run.Err().find(full), run.Err().rfind(full)) << "said once: " << run.Err();
+        EXPECT_EQ(run.Err().find(": failed"), std::string::npos) << "each host did its work";
+    }
+    // Progress that cannot be written fails the run too, after the operation has ended.
+    CliProcess progress({"--host", "127.0.0.2", "--type", "3", "--progress-fd", "1", "get-report",
+                         "-o", env.File("r.kel")},
+                        "/dev/full");
+    EXPECT_EQ(progress.Wait(), 1);
+    EXPECT_EQ(progress.Err(), "kelo-cli: --progress-fd 1: No space left on device\n");
+    EXPECT_TRUE(std::filesystem::exists(env.File("r.kel")));
+    // A progress reader that went away (a progress dialog closed) stops nothing.
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ::close(pipe[0]);
+    const sighandler_t previous = ::signal(SIGPIPE, SIG_IGN);  // as kelo-cli's main does
+    const CliResult left = RunCli({"--host", "127.0.0.2", "--type", "3", "--progress-fd",
+                                   std::to_string(pipe[1]), "get-report", "-o", env.File("b.kel")});
+    ::signal(SIGPIPE, previous);
+    ::close(pipe[1]);
+    EXPECT_EQ(left.status, 0);
+    EXPECT_EQ(left.err, "");
+}
+
 // A machine that drops connection requests: the program gives up at its connect deadline (the
 // real one, 20 seconds) and fails as against a refused connection.
 TEST(CliProgram, AMachineThatNeverAnswersTheConnectFailsToConnect) {

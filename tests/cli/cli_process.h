@@ -21,15 +21,21 @@ namespace cli_testing {
 
 class CliProcess {
   public:
-    // Starts kelo-cli with the arguments and this process's environment.
-    explicit CliProcess(const std::vector<std::string>& arguments) {
+    // Starts kelo-cli with the arguments and this process's environment; its standard output
+    // goes to the file standardOutput names (such as /dev/full) when one is given.
+    explicit CliProcess(const std::vector<std::string>& arguments,
+                        const std::string& standardOutput = "") {
         int out[2];
         int err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (standardOutput.empty())
+            posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        else
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, standardOutput.c_str(),
+                                             O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
         std::vector<std::string> argv{KELO_CLI_PATH};
         argv.insert(argv.end(), arguments.begin(), arguments.end());

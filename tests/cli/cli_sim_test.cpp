@@ -215,6 +215,32 @@ TEST_P(CliAgainstSim, RefusedConnectionFails) {
     EXPECT_EQ(refused.out, "");
 }
 
+// Forms that the C library reads as the machine's address 127.0.0.8 other than as its dotted
+// quad are refused with status 2 before anything is sent, from every place a host enters; the
+// machine sees no connection and no datagram.
+TEST(CliHostForms, OtherNumericFormsReachNoMachine) {
+    CliEnvironment env;
+    SimProcess machine({"--type", "3", "--bind", "127.0.0.8", "--restart-ms", "0"});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    env.SetProfile("[Port]\nPort=1\nNumHost=1\nHost0=127.0.0.010\nHostSel=0\nMachineType=2\n");
+    WriteFile(env.File("hosts"), "127.8\n");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--host", "127.0.0.010", "--type", "3", "get-report"},
+        {"--host", "0x7f.0.0.8", "--type", "3", "get-report"},
+        {"restart", "127.8"},
+        {"get-report"},  // the profile's host, kept from before
+        {"--hosts", env.File("hosts"), "get-report", "-o", env.File("{host}.kel")},
+        {"discover", "--subnet", "127.0.0.010/32"},
+    };
+    for (const std::vector<std::string>& arguments : runs) {
+        const CliResult refused = RunCli(arguments);
+        EXPECT_EQ(refused.status, 2) << arguments[1];
+        EXPECT_NE(refused.err.find(": write IPv4 addresses "), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(machine.Events().size(), 1u) << "listening only";
+    EXPECT_EQ(RunCli({"--host", "127.0.0.8", "--type", "3", "get-report"}).status, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryType, CliAgainstSim, ::testing::Values(1, 2, 3, 4),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "Type" + std::to_string(info.param);

@@ -125,6 +125,33 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--timeout", "5", "config"},
                       std::vector<std::string>{"--timeout", "1.5", "get-report"}));
 
+// Every place a host enters refuses the numeric forms that reach another address, with the
+// form's own message and no pointer to --help; the plain dotted quad is taken.
+TEST(HostForms, AreRefusedWhereverAHostEnters) {
+    const std::string leadingZeros =
+        "10.0.0.010: write IPv4 addresses without leading zeros (did you mean 10.0.0.10?)";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--host", "10.0.0.010", "get-report"}, leadingZeros},
+        {{"restart", "10.0.0.010"}, leadingZeros},
+        {{"config", "add-host", "10.0.0.010"}, leadingZeros},
+        {{"--host=10.1", "restart"},
+         "10.1: write IPv4 addresses as four numbers (did you mean 10.0.0.1?)"},
+        {{"restart", "0x0a.0.0.1"},
+         "0x0a.0.0.1: write IPv4 addresses in decimal (did you mean 10.0.0.1?)"},
+        {{"discover", "--subnet", "10.0.0.010/30"}, leadingZeros},
+    };
+    for (const auto& [arguments, error] : cases) {
+        const ParseResult parse = ParseCommandLine(arguments);
+        EXPECT_FALSE(parse.ok) << arguments[0];
+        EXPECT_EQ(parse.error, error);
+        EXPECT_FALSE(parse.helpHint) << error;
+    }
+    EXPECT_TRUE(ParseCommandLine({"--host", "10.0.0.10", "restart"}).ok);
+    EXPECT_TRUE(ParseCommandLine({"restart", "10.0.0.10"}).ok);
+    EXPECT_TRUE(ParseCommandLine({"discover", "--subnet", "10.0.0.8/30"}).ok);
+    EXPECT_TRUE(ParseCommandLine({"get-report", "now"}).helpHint);
+}
+
 // Blocks may overlap: an address counts once towards the limit.
 TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {
     const ParseResult parse =

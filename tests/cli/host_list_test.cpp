@@ -2,12 +2,14 @@
 // JSON result lines and the table on standard error.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli/host_list.h"
 #include "cli/host_pool.h"
 #include "cli/host_table.h"
 #include "cli/json_result.h"
+#include "discover/shown_text.h"
 #include "link/settings.h"
 #include "tests/cli/cli_harness.h"
 
@@ -26,7 +28,6 @@ TEST(HostListFile, TakesOneHostALineWithAnOptionalType) {
     EXPECT_EQ(parse.hosts[2].machineTypeIndex, 3);
     EXPECT_EQ(parse.hosts[2].line, 6);
     EXPECT_EQ(parse.hosts[3].host, "last-line");
-    EXPECT_TRUE(ParseHostList("", "hosts").ok) << "an empty list runs nothing";
 }
 
 TEST(HostListFile, RefusesLinesThatNameNoSingleHost) {
@@ -36,13 +37,38 @@ TEST(HostListFile, RefusesLinesThatNameNoSingleHost) {
         // A host becomes part of a file name: nothing may lead it out of the folder.
         {"../etc/x\n", "hosts:1: '../etc/x' is not a host name or address"},
         {"-o\n", "hosts:1: '-o' is not a host name or address"},
-        {"Printer-A\nprinter-a 2\n", "hosts:2: printer-a is listed twice"},
+        {"Printer-A\n\nprinter-a 2\n", "hosts:3: printer-a is listed twice (first on line 1)"},
+        {"# none yet\n\n", "hosts names no hosts"},
+        {"10.78.1.020\n",
+         "hosts:1: 10.78.1.020: write IPv4 addresses without leading zeros (did "
+         "you mean 10.78.1.20?)"},
+        // The list's words reach the terminal only through the filter of machine texts.
+        {"a\x1b]0;title\x07\n",
+         "hosts:1: 'a\xEF\xBF\xBD]0;title\xEF\xBF\xBD' is not a host name "
+         "or address"},
     };
     for (const auto& [text, error] : cases) {
         const HostListParse parse = ParseHostList(text, "hosts");
         EXPECT_FALSE(parse.ok) << text;
         EXPECT_EQ(parse.error, error);
     }
+}
+
+// Two lines that reach one machine would race for it as a host listed twice does.
+TEST(HostListFile, RefusesTwoHostsThatReachOneMachine) {
+    const std::map<std::string, uint32_t> names = {
+        {"printer-a", 0x0A000007}, {"10.0.0.7", 0x0A000007}, {"printer-b", 0x0A000008}};
+    const HostResolver resolve = [&names](const std::string& host) -> std::optional<uint32_t> {
+        const auto found = names.find(host);
+        return found == names.end() ? std::nullopt : std::optional(found->second);
+    };
+    const HostListParse parse = ParseHostList("printer-a\nunknown\nprinter-b\n10.0.0.7\n", "hosts");
+    ASSERT_TRUE(parse.ok) << parse.error;
+    EXPECT_EQ(SharedMachine(parse.hosts, "hosts", resolve),
+              "hosts:4: 10.0.0.7 reaches 10.0.0.7, as printer-a on line 1 does");
+    EXPECT_EQ(SharedMachine({parse.hosts.begin(), parse.hosts.end() - 1}, "hosts", resolve),
+              std::nullopt)
+        << "a name that does not resolve is left to its run";
 }
 
 TEST(HostListFile, TemplateNamesEachHostsFile) {
@@ -163,6 +189,22 @@ TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
     EXPECT_EQ(HostTable::Row("10.1.2.3", 15, 37, 80),
               "10.1.2.3        [#######             ]  37%");
     EXPECT_EQ(HostTable::Row("10.1.2.3", 15, 37, 20), "10.1.2.3        [##");
+}
+
+// A long name is cut to the host column with an ellipsis, so the bars stay in one column.
+TEST(HostTableOnStandardError, CutsNamesWiderThan32Columns) {
+    std::string written;
+    HostTable table([&](const std::string& bytes) { written += bytes; }, true,
+                    [] {
+                        return TerminalSize{100, 10};
+                    });
+    const std::string longName = "printer-" + std::string(40, 'x') + ".example";
+    table.Started(0, longName);
+    const std::string cut = "printer-" + std::string(23, 'x') + "\xE2\x80\xA6";  // 32 columns
+    EXPECT_TRUE(written.starts_with(cut + " [")) << written;
+    // Wide characters count two columns each.
+    EXPECT_EQ(discover::CutToColumns("\xE5\x8D\xB0\xE5\x88\xB7\xE6\xA9\x9F", 4),
+              "\xE5\x8D\xB0\xE2\x80\xA6");
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+#include "platform/host_address.h"
+
+#include <arpa/inet.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// One field of an address as the C library reads it: decimal, octal after a leading zero,
+// hexadecimal after "0x".
+struct Field {
+    std::string text;
+    uint64_t value = 0;
+    bool hexadecimal = false;
+    bool octal = false;  // a leading zero before further digits
+};
+
+// The fields of host in the C library's IPv4 grammar: one to four fields of digits between
+// dots, the last of which fills the bytes the missing ones leave. Empty for any other text.
+std::vector<Field> ReadFields(const std::string& host) {
+    std::vector<Field> fields;
+    size_t at = 0;
+    for (;;) {
+        Field field;
+        const size_t start = at;
+        unsigned base = 10;
+        if (at < host.size() && host[at] == '0' && at + 1 < host.size() &&
+            (host[at + 1] == 'x' || host[at + 1] == 'X')) {
+            base = 16;
+            at += 2;
+        } else if (at < host.size() && host[at] == '0') {
+            base = 8;
+        }
+        const size_t digitsStart = at;
+        for (; at < host.size(); ++at) {
+            const char c = host[at];
+            unsigned digit = 16;
+            if (c >= '0' && c <= '9')
+                digit = static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            if (digit >= base)
+                break;
+            field.value = field.value * base + digit;
+            if (field.value > 0xFFFFFFFFu)
+                return {};
+        }
+        if (at == digitsStart)
+            return {};
+        field.text = host.substr(start, at - start);
+        field.hexadecimal = base == 16;
+        field.octal = base == 8 && at - digitsStart > 1;
+        fields.push_back(field);
+        if (at == host.size())
+            break;
+        if (host[at] != '.' || fields.size() == 4)
+            return {};
+        ++at;
+    }
+    return fields;
+}
+
+// The address the fields reach, or nullopt where a field is too large for its place.
+std::optional<uint32_t> AddressOf(const std::vector<Field>& fields) {
+    uint32_t address = 0;
+    for (size_t i = 0; i + 1 < fields.size(); ++i) {
+        if (fields[i].value > 0xFF)
+            return std::nullopt;
+        address |= static_cast<uint32_t>(fields[i].value) << (24 - 8 * i);
+    }
+    const size_t filledBytes = 5 - fields.size();
+    const uint64_t largest = (uint64_t{1} << (8 * filledBytes)) - 1;
+    if (fields.back().value > largest)
+        return std::nullopt;
+    return address | static_cast<uint32_t>(fields.back().value);
+}
+
+std::string DottedQuad(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// The four decimal fields with their leading zeros taken off, when that gives a dotted quad:
+// what "10.78.1.020" was most likely meant to be.
+std::optional<std::string> WithoutLeadingZeros(const std::vector<Field>& fields) {
+    if (fields.size() != 4)
+        return std::nullopt;
+    std::string quad;
+    for (const Field& field : fields) {
+        if (field.hexadecimal)
+            return std::nullopt;
+        const size_t first = field.text.find_first_not_of('0');
+        const std::string digits = first == std::string::npos ? "0" : field.text.substr(first);
+        if (digits.size() > 3 || std::stoi(digits) > 255)
+            return std::nullopt;
+        quad += (quad.empty() ? "" : ".") + digits;
+    }
+    return quad;
+}
+
+bool IsDottedQuad(const std::string& host) {
+    in_addr address{};
+    return inet_pton(AF_INET, host.c_str(), &address) == 1;
+}
+
+}  // namespace
+
+std::optional<std::string> RefusedHostForm(const std::string& host) {
+    if (IsDottedQuad(host))
+        return std::nullopt;
+    const std::vector<Field> fields = ReadFields(host);
+    if (!fields.empty()) {
+        const std::optional<uint32_t> address = AddressOf(fields);
+        if (!address)
+            return std::nullopt;  // no address to the C library either: a name that fails
+        bool octal = false;
+        bool hexadecimal = false;
+        for (const Field& field : fields) {
+            octal = octal || field.octal;
+            hexadecimal = hexadecimal || field.hexadecimal;
+        }
+        const std::string reached = DottedQuad(*address);
+        if (octal) {
+            if (std::optional<std::string> meant = WithoutLeadingZeros(fields)) {
+                return host + ": write IPv4 addresses without leading zeros (did you mean " +
+                       *meant + "?)";
+            }
+            return host + ": write IPv4 addresses without leading zeros (this one reaches " +
+                   reached + ")";
+        }
+        if (hexadecimal)
+            return host + ": write IPv4 addresses in decimal (did you mean " + reached + "?)";
+        return host + ": write IPv4 addresses as four numbers (did you mean " + reached + "?)";
+    }
+    // The C library also takes what follows white space after an address; such a host is
+    // no name either.
+    in_addr read{};
+    if (inet_aton(host.c_str(), &read) != 0) {
+        return host + ": write IPv4 addresses as four decimal numbers (this one reaches " +
+               DottedQuad(ntohl(read.s_addr)) + ")";
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform
