@@ -63,10 +63,11 @@ bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::s
     return true;
 }
 
-void RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
+bool RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
     dialog.SetRange(kRestartRange);
     dialog.SetPos(0);
     dialog.Show();
+    bool answered = false;
     {
         CSnmpMsg message;
         message.SetCancelDialog(dialog);
@@ -76,10 +77,12 @@ void RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
         if (failure != 0) {
             platform::ShowMessage(failure);
         } else {
+            answered = true;
             WaitForRestart(dialog);
         }
     }
     dialog.Hide();
+    return answered;
 }
 
 }  // namespace kelo
