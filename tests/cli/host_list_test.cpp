@@ -1,6 +1,7 @@
 // Host lists of kelo-cli: the list file, the -o template, the rules of the command line, the
 // JSON result lines and the table on standard error.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <nlohmann/json.hpp>
 
@@ -135,6 +136,29 @@ TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
     EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, kDefaultHostTimeout);
     list.timeoutSeconds = 0;
     EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, 0);
+}
+
+// A host whose process a signal killed wrote no result line: the line made for it, and the
+// table, say what killed it.
+TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
+    Invocation list;
+    list.command = Command::GetReport;
+    list.json = true;
+    cli_testing::CliResult result;
+    Console console;
+    console.writeOut = [&result](const std::string& bytes) {
+        result.out += bytes;
+        return true;
+    };
+    console.writeErr = [&result](const std::string& bytes) { result.err += bytes; };
+    const int status = RunHostList(list, {HostEntry{"h1", 2, 1}}, 0, console,
+                                   [](const Invocation&) { return ::raise(SIGKILL); });
+    EXPECT_EQ(status, 1);
+    const nlohmann::json line = nlohmann::json::parse(result.out.substr(0, result.out.find('\n')));
+    EXPECT_EQ(line["result"], "failed");
+    EXPECT_EQ(line["message"], "killed by signal 9 (Killed)");
+    EXPECT_NE(result.err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos)
+        << result.err;
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
