@@ -1,11 +1,11 @@
 // The kelo-cli program as a shell runs it: its streams, its exit status and real signals.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <string.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "tests/cli/cli_harness.h"
 #include "tests/cli/cli_process.h"
@@ -51,34 +51,39 @@ TEST(CliProgram, ExitStatusTellsFailureFromAUsageError) {
     EXPECT_EQ(usage.Err(), "kelo-cli: get-report takes no file (try 'kelo-cli --help')\n");
 }
 
-TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
+// Hang guard for a run that a signal stops: it needs a few 10 ms slices, so this leaves a wide
+// margin on a loaded machine, yet a run that waited out its wait would take seconds more.
+constexpr int kStopsPromptlyMs = 1500;
+
+// Ctrl-C, SIGTERM (timeout, systemctl stop) and SIGHUP (a closed session) during the read end
+// the run as Cancel does, with the port closed, no file, the Cancel in the trace, and each
+// signal's own status. --timeout 1 bounds itself: a deadline that never fired is killed at 10 s.
+TEST(CliProgram, SignalsDuringTheReadEndTheRunAsCancelAndLeaveNoFile) {
     CliEnvironment env;
     SimProcess machine(Machine3({"--fault", "never-answer"}));
     ASSERT_TRUE(machine.Listening());
     const std::string folder = env.File("out");
     std::filesystem::create_directory(folder);
-
-    CliProcess run({"--host", "127.0.0.2", "--type", "3", "get-report", "-o", folder + "/x.kel"});
-    ASSERT_NE(machine.WaitForEvent("reply-withheld"), "");
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Wait(), 130);
-    EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\n");
-    EXPECT_TRUE(std::filesystem::is_empty(folder));
-    EXPECT_NE(machine.WaitForEvent("disconnect"), "") << "the port was closed";
-}
-
-// Hang guard for a run that a signal stops: it needs a few 10 ms slices, so this leaves a wide
-// margin on a loaded machine, yet a run that waited out its wait would take seconds more.
-constexpr int kStopsPromptlyMs = 1500;
-
-// Polls the run's text trace until it shows the text; false after 10 s (a hang guard).
-bool TraceShows(const std::string& path, const std::string& text) {
-    for (int i = 0; i < 1000; ++i) {
-        if (std::filesystem::exists(path) && ReadFileText(path).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::vector<std::tuple<int, std::string, std::string>> signals{
+        {SIGINT, "INT", ""},
+        {SIGTERM, "TERM", "kelo-cli: stopped by signal 15 (Terminated)\n"},
+        {SIGHUP, "HUP", "kelo-cli: stopped by signal 1 (Hangup)\n"}};
+    for (size_t i = 0; i < signals.size(); ++i) {
+        const auto& [signalNumber, name, told] = signals[i];
+        CliProcess run({"--host", "127.0.0.2", "--type", "3", "--trace", env.File(name),
+                        "get-report", "-o", folder + "/x.kel"});
+        ASSERT_NE(machine.WaitForEvent("reply-withheld", static_cast<int>(i) + 1), "");
+        run.Signal(signalNumber);
+        EXPECT_EQ(run.Wait(kStopsPromptlyMs), 128 + signalNumber) << name;
+        EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\n" + told);
+        EXPECT_NE(ReadFileText(env.File(name)).find("Z Cancel (SIG" + name + ")\n"),
+                  std::string::npos);
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
     }
-    return false;
+    EXPECT_NE(machine.WaitForEvent("disconnect", 3), "") << "every port was closed";
+    CliProcess timed({"--host", "127.0.0.2", "--type", "3", "--timeout", "1", "get-report"});
+    EXPECT_EQ(timed.Wait(10000), 1) << "-1: the deadline of --timeout 1 never fired";
+    EXPECT_TRUE(timed.Err().ends_with("kelo-cli: no answer within 1 s\n")) << timed.Err();
 }
 
 // Ctrl-C in the waits after the machine has everything: the restart wait once the request was
@@ -86,79 +91,31 @@ bool TraceShows(const std::string& path, const std::string& text) {
 // with 130 and a line that says what the machine has instead of "Done.".
 TEST(CliProgram, CtrlCInTheWaitAfterTheLastWriteEndsAtOnceAndTellsWhatTheMachineHas) {
     CliEnvironment env;
-    struct Case {
-        int type;
-        std::vector<std::string> command;
-        const char* had;
-    };
-    const std::vector<Case> cases{
-        {1, {"restart", "127.0.0.2"}, "answered the restart request and restarts"},
-        {3, {"restart", "127.0.0.2"}, "answered the restart request and restarts"},
-        {3, {"put-params", env.File("set.prm")}, "received the whole parameter set and restarts"}};
-    for (const Case& c : cases) {
-        const std::string type = std::to_string(c.type);
+    const std::string set = env.File("set.prm");
+    for (const auto& [type, command] :
+         {std::pair{"3", "put-params"}, {"3", "restart"}, {"1", "restart"}}) {
         SimProcess machine({"--type", type, "--bind", "127.0.0.2"});
         ASSERT_TRUE(machine.Listening());
-        const std::vector<std::string> host{"--host", "127.0.0.2", "--type", type};
-        if (!std::filesystem::exists(env.File("set.prm"))) {
-            std::vector<std::string> get = host;
-            get.insert(get.end(), {"get-params", "-o", env.File("set.prm")});
-            ASSERT_EQ(CliProcess(get).Wait(), 0);
+        if (!std::filesystem::exists(set)) {
+            CliProcess get({"--host", "127.0.0.2", "--type", "3", "get-params", "-o", set});
+            ASSERT_EQ(get.Wait(), 0);
         }
-        const std::string trace = env.File("trace-" + type + c.command[0]);
-        std::vector<std::string> arguments = host;
-        arguments.insert(arguments.end(), {"--trace", trace});
-        arguments.insert(arguments.end(), c.command.begin(), c.command.end());
-        CliProcess run(arguments);
-        const char* lastWait = c.command[0] == "restart" ? "Z wait 250 ms\n" : "Z wait 3000 ms\n";
-        ASSERT_TRUE(TraceShows(trace, lastWait)) << c.command[0];
+        const bool restart = command == std::string("restart");
+        const std::string trace = env.File(std::string(type) + command);
+        CliProcess run({"--host", "127.0.0.2", "--type", type, "--trace", trace, command,
+                        restart ? "127.0.0.2" : set});
+        // The wait is under way once the trace shows it (polled, for at most 10 s).
+        const char* wait = restart ? "Z wait 250 ms\n" : "Z wait 3000 ms\n";
+        for (int i = 0; i < 1000 && ReadFileText(trace).find(wait) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         run.Signal(SIGINT);
-
-        EXPECT_EQ(run.Wait(kStopsPromptlyMs), 130) << c.command[0] << " " << type;
-        EXPECT_EQ(run.Err(),
-                  std::string("kelo-cli: interrupted; the machine had already ") + c.had + "\n");
-        const std::string text = ReadFileText(trace);
-        EXPECT_NE(text.find(" ms cut short after "), std::string::npos) << text;
-        EXPECT_NE(text.find("Z Cancel (SIGINT)\n"), std::string::npos) << text;
+        EXPECT_EQ(run.Wait(kStopsPromptlyMs), 130) << command << " " << type;
+        EXPECT_EQ(run.Err(), std::string("kelo-cli: interrupted; the machine had already ") +
+                                 (restart ? "answered the restart request and restarts\n"
+                                          : "received the whole parameter set and restarts\n"));
+        EXPECT_NE(ReadFileText(trace).find(" ms cut short after "), std::string::npos);
+        EXPECT_NE(ReadFileText(trace).find("Z Cancel (SIGINT)\n"), std::string::npos);
     }
-}
-
-// SIGTERM (timeout, systemctl stop) and SIGHUP (a closed session) stop a run as Ctrl-C does:
-// the port closed, no file, the Cancel in the trace, and the signal's own exit status.
-TEST(CliProgram, SigtermAndSighupStopARunAsCtrlCDoes) {
-    CliEnvironment env;
-    SimProcess machine(Machine3({"--fault", "never-answer"}));
-    ASSERT_TRUE(machine.Listening());
-    const std::string folder = env.File("out");
-    std::filesystem::create_directory(folder);
-    for (const auto& [signalNumber, name] : {std::pair{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}) {
-        const std::string trace = env.File(std::string(name) + ".txt");
-        CliProcess run({"--host", "127.0.0.2", "--type", "3", "--trace", trace, "get-report", "-o",
-                        folder + "/x.kel"});
-        ASSERT_NE(machine.WaitForEvent("reply-withheld", signalNumber == SIGTERM ? 1 : 2), "");
-        run.Signal(signalNumber);
-        EXPECT_EQ(run.Wait(kStopsPromptlyMs), 128 + signalNumber) << name;
-        EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\nkelo-cli: stopped by signal " +
-                                 std::to_string(signalNumber) + " (" + ::strsignal(signalNumber) +
-                                 ")\n");
-        EXPECT_NE(ReadFileText(trace).find(std::string("Z Cancel (") + name + ")\n"),
-                  std::string::npos);
-        EXPECT_TRUE(std::filesystem::is_empty(folder));
-    }
-    EXPECT_NE(machine.WaitForEvent("disconnect", 2), "") << "the port was closed";
-}
-
-// --timeout 1 against a machine that never answers fails in a second; should the deadline never
-// fire, the run is ended after 10 s and the test says so rather than hang.
-TEST(CliProgram, TimeoutOfOneSecondEndsARunWithoutAnswer) {
-    CliEnvironment env;
-    SimProcess machine(Machine3({"--fault", "never-answer"}));
-    ASSERT_TRUE(machine.Listening());
-    CliProcess run({"--host", "127.0.0.2", "--type", "3", "--timeout", "1", "get-report"});
-    const int status = run.Wait(10000);
-    ASSERT_NE(status, -1) << "the deadline of --timeout 1 never fired";
-    EXPECT_EQ(status, 1);
-    EXPECT_TRUE(run.Err().ends_with("kelo-cli: no answer within 1 s\n")) << run.Err();
 }
 
 // A machine that drops connection requests: the program gives up at its connect deadline (the

@@ -144,21 +144,15 @@ TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
     Invocation list;
     list.command = Command::GetReport;
     list.json = true;
-    cli_testing::CliResult result;
-    Console console;
-    console.writeOut = [&result](const std::string& bytes) {
-        result.out += bytes;
-        return true;
-    };
-    console.writeErr = [&result](const std::string& bytes) { result.err += bytes; };
-    const int status = RunHostList(list, {HostEntry{"h1", 2, 1}}, 0, console,
-                                   [](const Invocation&) { return ::raise(SIGKILL); });
-    EXPECT_EQ(status, 1);
-    const nlohmann::json line = nlohmann::json::parse(result.out.substr(0, result.out.find('\n')));
-    EXPECT_EQ(line["result"], "failed");
-    EXPECT_EQ(line["message"], "killed by signal 9 (Killed)");
-    EXPECT_NE(result.err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos)
-        << result.err;
+    std::string out, err;
+    const Console console{[&out](const std::string& bytes) { return !(out += bytes).empty(); },
+                          [&err](const std::string& bytes) { err += bytes; }};
+    EXPECT_EQ(RunHostList(list, {HostEntry{"h1", 2, 1}}, 0, console,
+                          [](const Invocation&) { return ::raise(SIGKILL); }),
+              1);
+    EXPECT_EQ(nlohmann::json::parse(out.substr(0, out.find('\n')))["message"],
+              "killed by signal 9 (Killed)");
+    EXPECT_NE(err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos);
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
