@@ -81,9 +81,11 @@ TEST(CliProgram, SignalsDuringTheReadEndTheRunAsCancelAndLeaveNoFile) {
         EXPECT_TRUE(std::filesystem::is_empty(folder));
     }
     EXPECT_NE(machine.WaitForEvent("disconnect", 3), "") << "every port was closed";
-    CliProcess timed({"--host", "127.0.0.2", "--type", "3", "--timeout", "1", "get-report"});
+    CliProcess timed({"--host", "127.0.0.2", "--type", "3", "--trace", env.File("timed"),
+                      "--timeout", "1", "get-report"});
     EXPECT_EQ(timed.Wait(10000), 1) << "-1: the deadline of --timeout 1 never fired";
     EXPECT_TRUE(timed.Err().ends_with("kelo-cli: no answer within 1 s\n")) << timed.Err();
+    EXPECT_NE(ReadFileText(env.File("timed")).find("Z Cancel (timed out)\n"), std::string::npos);
 }
 
 // Ctrl-C in the waits after the machine has everything: the restart wait once the request was
