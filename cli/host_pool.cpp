@@ -361,7 +361,8 @@ class HostPool {
         if (run.signalSent != 0) {
             // This pool stopped it: cancelled, by the signal that stopped the list.
             made.result = RunResult::kCancelled;
-            made.message = StoppedBy(run.signalSent);
+            if (std::optional<std::string> stopped = StoppedBy(run.signalSent))
+                made.message = stopped;
         } else if (WIFSIGNALED(waitStatus)) {
             made.message = "killed by " + SignalText(WTERMSIG(waitStatus));
             table_.Message(run.host, *made.message);
