@@ -769,8 +769,7 @@ std::string UsageText() {
            "\n"
            "Only config changes the profile. Messages go to standard error. Exit status: 0 done,\n"
            "1 the operation failed (for a host list: any host; discover: no machine found),\n"
-           "2 a usage error, 130 cancelled\n"
-           "with Ctrl-C.\n";
+           "2 a usage error, 130 cancelled with Ctrl-C, 143 stopped by SIGTERM, 129 by SIGHUP.\n";
 }
 
 }  // namespace kelo::cli
