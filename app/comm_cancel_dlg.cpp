@@ -7,8 +7,11 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "app/dialog_template.h"
+#include "app/stop_signals.h"
 #include "platform/trace.h"
 
 namespace app {
@@ -92,10 +95,13 @@ void CCommCancelDlg::PumpMessages(bool socketSafe) {
     // them; everything else (painting, timers, clicks on any window) runs now.
     if (!socketSafe) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return;
+    } else {
+        const SocketNotificationHold hold;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::ExcludeSocketNotifiers);
     }
-    const SocketNotificationHold hold;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::ExcludeSocketNotifiers);
+    // A signal that ends the program cancels the exchange as Cancel does, so its port closes.
+    if (const int signalNumber = StopSignals::Received(); signalNumber != 0 && isVisible())
+        Cancel(std::string("SIG") + ::sigabbrev_np(signalNumber));
 }
 
 void CCommCancelDlg::StartTimer(int milliseconds) {
@@ -125,11 +131,15 @@ void CCommCancelDlg::SetBusyCursor(bool busy) {
 }
 
 void CCommCancelDlg::reject() {
+    Cancel("");
+}
+
+void CCommCancelDlg::Cancel(const std::string& cause) {
     // Ending the dialog hides it, and that hide clears the flag; the flag is set afterwards so
     // that it outlives its own hide and stays set until the next operation shows the dialog.
     QDialog::reject();
     cancelled_ = true;
-    platform::TraceCancel();
+    platform::TraceCancel(cause);
 }
 
 void CCommCancelDlg::showEvent(QShowEvent* event) {

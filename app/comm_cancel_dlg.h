@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <string>
 
 #include "platform/cancel_dialog.h"
 
@@ -50,6 +51,8 @@ class CCommCancelDlg : public QDialog, public platform::CancelDialog {
 
   private:
     void OnTimer();
+    // The cancel command; cause says what gave it, for the trace (empty: the user).
+    void Cancel(const std::string& cause);
 
     QProgressBar* progress_ = nullptr;  // control 1008
     QPushButton* cancel_ = nullptr;     // control 2

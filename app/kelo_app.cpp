@@ -11,6 +11,7 @@
 #include "app/kelo_dlg.h"
 #include "app/message_box_sink.h"
 #include "app/report_dlg.h"
+#include "app/stop_signals.h"
 #include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/process.h"
@@ -248,7 +249,14 @@ int CKeloApp::Run() {
     // Ties the windows to the desktop entry that opens report files: the package's or the user's.
     QGuiApplication::setDesktopFileName(
         PackageDesktopFilesInstalled(SystemDataFolders()) ? kInstalledDesktopId : "kelo");
+    int status = 0;
     {
+        // SIGTERM and SIGHUP end every window's loop, modal ones included, and any opened later
+        // returns at once; a running exchange sees the signal at its next pump and cancels.
+        StopSignals stopSignals([&status](int signalNumber) {
+            status = 128 + signalNumber;
+            QCoreApplication::exit(status);
+        });
         // The connection loads the settings here and saves them as the dialog goes.
         CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());
         if (const char* tracePath = std::getenv("KELO_TRACE"); tracePath != nullptr && *tracePath)
@@ -257,7 +265,7 @@ int CKeloApp::Run() {
     }
     CReportDlg::RemovePagesLeftForExit();
     platform::SetMessageSink(previous);
-    return 0;
+    return status;
 }
 
 }  // namespace app

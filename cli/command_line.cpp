@@ -805,7 +805,8 @@ std::string UsageText() {
            "Only config changes the profile. Messages go to standard error.\n"
            "Exit status: 0 done, 1 the operation failed (for a host list: any host;\n"
            "discover: no machine found; also a result that could not be written),\n"
-           "2 a usage error, 130 cancelled with Ctrl-C.\n";
+           "2 a usage error, 130 cancelled with Ctrl-C, 143 stopped by SIGTERM,\n"
+           "129 stopped by SIGHUP.\n";
 }
 
 }  // namespace kelo::cli

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -29,6 +30,9 @@ constexpr int kProgressDescriptor = 3;
 // messages one line each.
 constexpr size_t kLongestLine = 65536;
 constexpr char kMessagePrefix[] = "kelo-cli: ";
+// How long the hosts have to end after a signal was passed on to them, before they are
+// killed: a stopped run ends within a few poll slices, so this only bounds one that hangs.
+constexpr std::chrono::milliseconds kStopGrace{1000};
 
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -70,7 +74,7 @@ struct HostRun {
     Stream out;
     Stream err;
     Stream progress;
-    bool cancelSent = false;
+    int signalSent = 0;  // the stop signal passed on to it; 0 while none was
     std::optional<std::string> lastMessage;
     Clock::time_point started;
 
@@ -106,13 +110,14 @@ struct ChildPipes {
 };
 
 // In the forked child: the pipes become its standard output, standard error and progress
-// descriptor, standard input reads /dev/null, nothing else of the pool stays open, SIGINT and
-// SIGPIPE act as in a new process, and the process group is its own. Then the single run.
+// descriptor, standard input reads /dev/null, nothing else of the pool stays open, the stop
+// signals and SIGPIPE act as in a new process, and the process group is its own. Then the
+// single run.
 [[noreturn]] void RunHostInChild(const HostRunner& runHost, const Invocation& hostRun,
                                  const ChildPipes& pipes) {
     ::setpgid(0, 0);
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGPIPE, SIG_DFL);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        ::signal(signalNumber, SIG_DFL);
     const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ::dup2(nothing, STDIN_FILENO);
     ::dup2(pipes.out[1], STDOUT_FILENO);
@@ -137,12 +142,12 @@ int Spawn(const HostRunner& runHost, const Invocation& hostRun, HostRun& run, bo
     ChildPipes pipes;
     if (const int error = pipes.Open(withProgress); error != 0)
         return error;
-    // A Ctrl-C must not run this process's handler in the child before the child reset it.
-    sigset_t interrupt;
+    // A signal must not run this process's handler in the child before the child reset it.
+    sigset_t stopSignals;
     sigset_t previousMask;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    ::sigprocmask(SIG_BLOCK, &interrupt, &previousMask);
+    sigemptyset(&stopSignals);
+    AddStopSignals(stopSignals);
+    ::sigprocmask(SIG_BLOCK, &stopSignals, &previousMask);
     run.pid = ::fork();
     if (run.pid == 0)
         RunHostInChild(runHost, hostRun, pipes);
@@ -193,7 +198,9 @@ class HostPool {
                 break;
             WaitForEvents();
             if (Interrupted())
-                PassOnCancel();
+                PassOnStop();
+            if (stopDeadline_ && Clock::now() >= *stopDeadline_)
+                KillRemaining();
             for (auto run = running_.begin(); run != running_.end();) {
                 if (run->Ended()) {
                     Finish(*run);
@@ -212,7 +219,7 @@ class HostPool {
         if (invocation_.json)
             console_.writeOut(SummaryLine(summary_));
         if (Interrupted())
-            return kExitCancelled;
+            return SignalExitStatus(StopSignal());
         return summary_.ok == summary_.hosts ? kExitSuccess : kExitFailed;
     }
 
@@ -258,8 +265,13 @@ class HostPool {
                 }
             }
         }
-        const std::optional<std::chrono::milliseconds> redraw = table_.UntilRedraw();
-        const int timeout = redraw ? static_cast<int>(redraw->count()) : -1;
+        std::optional<std::chrono::milliseconds> until = table_.UntilRedraw();
+        if (stopDeadline_ && !killSent_) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*stopDeadline_ - Clock::now());
+            until = std::max(std::chrono::milliseconds(0), until ? std::min(*until, left) : left);
+        }
+        const int timeout = until ? static_cast<int>(until->count()) : -1;
         if (::poll(watched.data(), watched.size(), timeout) <= 0)
             return;  // a timeout, or a signal: the caller looks again
         for (size_t i = 0; i < watched.size(); ++i) {
@@ -307,13 +319,29 @@ class HostPool {
         run.lastMessage = line;
     }
 
-    // The first Ctrl-C goes on to each running host once; each ends as Cancel ends it.
-    void PassOnCancel() {
+    // The first signal goes on to each running host once, to its process group; each ends as
+    // its own run does. Hosts that have not ended when the grace is over are killed.
+    void PassOnStop() {
+        if (!stopDeadline_)
+            stopDeadline_ = Clock::now() + kStopGrace;
         for (HostRun& run : running_) {
-            if (!run.cancelSent)
-                ::kill(run.pid, SIGINT);
-            run.cancelSent = true;
+            if (run.signalSent == 0)
+                SignalHost(run, StopSignal());
+            run.signalSent = StopSignal();
         }
+    }
+
+    void KillRemaining() {
+        if (killSent_)
+            return;
+        killSent_ = true;
+        for (HostRun& run : running_)
+            SignalHost(run, SIGKILL);
+    }
+
+    static void SignalHost(const HostRun& run, int signalNumber) {
+        if (::kill(-run.pid, signalNumber) != 0)
+            ::kill(run.pid, signalNumber);  // its own group may not be made yet
     }
 
     // Collects a child whose pipes have all ended and reports its result: the line it wrote,
@@ -329,7 +357,24 @@ class HostPool {
             Pass(line + "\n", *result, run.index);
             return;
         }
-        Report(Unfinished(run, ResultOfStatus(ExitStatusOf(waitStatus))), run.index);
+        HostResult made = Unfinished(run, ResultOfStatus(ExitStatusOf(waitStatus)));
+        if (run.signalSent != 0) {
+            // This pool stopped it: cancelled, by the signal that stopped the list.
+            made.result = RunResult::kCancelled;
+            if (std::optional<std::string> stopped = StoppedBy(run.signalSent))
+                made.message = stopped;
+        } else if (WIFSIGNALED(waitStatus)) {
+            made.message = "killed by " + SignalText(WTERMSIG(waitStatus));
+            table_.Message(run.host, *made.message);
+        }
+        Report(made, run.index);
+    }
+
+    // What a host's result says of the signal that stopped the list; Ctrl-C is the user's own.
+    static std::optional<std::string> StoppedBy(int signalNumber) {
+        if (signalNumber == SIGINT)
+            return std::nullopt;
+        return "stopped by " + SignalText(signalNumber);
     }
 
     // The result of a run that told none itself.
@@ -350,6 +395,7 @@ class HostPool {
         made.type = TypeIndexOf(entry) + 1;
         made.command = CommandWord(invocation_.command);
         made.result = RunResult::kCancelled;
+        made.message = StoppedBy(StopSignal());
         return made;
     }
 
@@ -375,6 +421,9 @@ class HostPool {
     HostListInterruptGuard interrupt_;
     std::list<HostRun> running_;
     HostListSummary summary_;
+    // Set once a signal was passed on: when the hosts still running are killed.
+    std::optional<Clock::time_point> stopDeadline_;
+    bool killSent_ = false;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <array>
@@ -9,19 +10,22 @@
 #include <cerrno>
 
 #include "cli/command_line.h"
+#include "platform/clock.h"
 
 namespace kelo::cli {
 namespace {
 
-constexpr int kInterruptedStatus = 130;
+constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 
-// Read and written by the signal handler, so lock-free atomics only.
-std::atomic<platform::HeadlessCancelDialog*> g_dialog{nullptr};
-std::atomic<int> g_interrupts{0};
+// Read and written by the signal handlers, so lock-free atomics only.
+std::atomic<TerminalCancelDialog*> g_dialog{nullptr};
+std::atomic<int> g_stopSignal{0};
+std::atomic<unsigned> g_signalsSeen{0};  // a bit for each signal number that came
 static_assert(std::atomic<int>::is_always_lock_free);
-static_assert(std::atomic<platform::HeadlessCancelDialog*>::is_always_lock_free);
+static_assert(std::atomic<unsigned>::is_always_lock_free);
+static_assert(std::atomic<TerminalCancelDialog*>::is_always_lock_free);
 
-struct sigaction g_previous {};
+std::array<struct sigaction, kStopSignals.size()> g_previous{};
 
 // The host list's wake-up pipe and its running hosts, read by the signal handler.
 std::atomic<int> g_wakeWriteEnd{-1};
@@ -29,21 +33,31 @@ int g_wakePipe[2] = {-1, -1};
 std::array<std::atomic<pid_t>, kMostJobs> g_hostRuns{};
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 
-void EndAtOnce() {
+void EndAtOnce(int signalNumber) {
     static const char kNewLine = '\n';
     ssize_t ignored = ::write(STDERR_FILENO, &kNewLine, 1);
     (void)ignored;
-    ::_exit(kInterruptedStatus);
+    ::_exit(SignalExitStatus(signalNumber));
 }
 
-void OnHostListInterrupt(int) {
+// Notes the signal; true when the same signal came before, which ends the program at once.
+bool NoteSignal(int signalNumber) {
+    const unsigned bit = 1u << signalNumber;
+    const bool repeated = (g_signalsSeen.fetch_or(bit) & bit) != 0;
+    int none = 0;
+    g_stopSignal.compare_exchange_strong(none, signalNumber);
+    return repeated;
+}
+
+void OnHostListSignal(int signalNumber) {
     const int savedErrno = errno;
-    if (g_interrupts.fetch_add(1) > 0) {
+    if (NoteSignal(signalNumber)) {
+        // Each host's own process group, so nothing a host started outlives it.
         for (std::atomic<pid_t>& run : g_hostRuns) {
             if (const pid_t pid = run.load(); pid > 0)
-                ::kill(pid, SIGINT);
+                ::kill(-pid, signalNumber);
         }
-        EndAtOnce();
+        EndAtOnce(signalNumber);
     }
     static const char kWake = 'x';
     ssize_t ignored = ::write(g_wakeWriteEnd.load(), &kWake, 1);
@@ -51,19 +65,29 @@ void OnHostListInterrupt(int) {
     errno = savedErrno;
 }
 
-void InstallHandler(void (*handler)(int)) {
+void OnRunSignal(int signalNumber) {
+    if (NoteSignal(signalNumber))
+        EndAtOnce(signalNumber);
+    platform::StopWaits();
+    if (TerminalCancelDialog* dialog = g_dialog.load())
+        dialog->RequestCancel();
+}
+
+void InstallHandlers(void (*handler)(int)) {
+    g_stopSignal.store(0);
+    g_signalsSeen.store(0);
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked poll returns and the pump runs
-    ::sigaction(SIGINT, &action, &g_previous);
+    AddStopSignals(action.sa_mask);  // one handler at a time
+    action.sa_flags = 0;             // no SA_RESTART: a blocked poll returns and the pump runs
+    for (size_t i = 0; i < kStopSignals.size(); ++i)
+        ::sigaction(kStopSignals[i], &action, &g_previous[i]);
 }
 
-void OnInterrupt(int) {
-    if (g_interrupts.fetch_add(1) > 0)
-        EndAtOnce();
-    if (platform::HeadlessCancelDialog* dialog = g_dialog.load())
-        dialog->RequestCancel();
+void RestoreHandlers() {
+    for (size_t i = 0; i < kStopSignals.size(); ++i)
+        ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
 }
 
 }  // namespace
@@ -97,27 +121,39 @@ bool TerminalCancelDialog::Stopped() const {
     return Interrupted() || PastDeadline();
 }
 
-InterruptGuard::InterruptGuard(platform::HeadlessCancelDialog& dialog) {
-    g_interrupts.store(0);
+std::string TerminalCancelDialog::CancelCause() const {
+    if (const int signalNumber = StopSignal(); signalNumber != 0) {
+        const char* name = ::sigabbrev_np(signalNumber);
+        return name != nullptr ? std::string("SIG") + name : SignalText(signalNumber);
+    }
+    return PastDeadline() ? "timed out" : "";
+}
+
+InterruptGuard::InterruptGuard(TerminalCancelDialog& dialog) {
+    platform::ResumeWaits();
     g_dialog.store(&dialog);
-    InstallHandler(OnInterrupt);
+    // The first wait that a signal ends turns it into the dialog's Cancel there and then, so
+    // the trace shows the Cancel where the run stopped even when no pump follows.
+    platform::SetWaitStopHandler([&dialog] { dialog.PumpMessages(false); });
+    InstallHandlers(OnRunSignal);
 }
 
 InterruptGuard::~InterruptGuard() {
-    ::sigaction(SIGINT, &g_previous, nullptr);
+    RestoreHandlers();
     g_dialog.store(nullptr);
+    platform::SetWaitStopHandler(nullptr);
+    platform::ResumeWaits();
 }
 
 HostListInterruptGuard::HostListInterruptGuard() {
-    g_interrupts.store(0);
     if (::pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        g_wakePipe[0] = g_wakePipe[1] = -1;  // Ctrl-C is then seen at the next event
+        g_wakePipe[0] = g_wakePipe[1] = -1;  // a signal is then seen at the next event
     g_wakeWriteEnd.store(g_wakePipe[1]);
-    InstallHandler(OnHostListInterrupt);
+    InstallHandlers(OnHostListSignal);
 }
 
 HostListInterruptGuard::~HostListInterruptGuard() {
-    ::sigaction(SIGINT, &g_previous, nullptr);
+    RestoreHandlers();
     g_wakeWriteEnd.store(-1);
     for (int& end : g_wakePipe) {
         if (end >= 0)
@@ -153,7 +189,26 @@ void HostListInterruptGuard::Untrack(pid_t pid) {
 }
 
 bool Interrupted() {
-    return g_interrupts.load() > 0;
+    return StopSignal() != 0;
+}
+
+int StopSignal() {
+    return g_stopSignal.load();
+}
+
+int SignalExitStatus(int signalNumber) {
+    return 128 + signalNumber;
+}
+
+std::string SignalText(int signalNumber) {
+    const char* description = ::strsignal(signalNumber);
+    return "signal " + std::to_string(signalNumber) +
+           (description != nullptr ? std::string(" (") + description + ")" : "");
+}
+
+void AddStopSignals(sigset_t& set) {
+    for (int signalNumber : kStopSignals)
+        sigaddset(&set, signalNumber);
 }
 
 }  // namespace kelo::cli

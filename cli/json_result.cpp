@@ -108,7 +108,9 @@ std::optional<RunResult> ResultOfLine(const std::string& line) {
 RunResult ResultOfStatus(int exitStatus) {
     if (exitStatus == kExitSuccess)
         return RunResult::kOk;
-    return exitStatus == kExitCancelled ? RunResult::kCancelled : RunResult::kFailed;
+    const bool stoppedBySignal =
+        exitStatus == kExitCancelled || exitStatus == kExitTerminated || exitStatus == kExitHangUp;
+    return stoppedBySignal ? RunResult::kCancelled : RunResult::kFailed;
 }
 
 }  // namespace kelo::cli

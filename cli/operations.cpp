@@ -1,5 +1,7 @@
 #include "cli/operations.h"
 
+#include <signal.h>
+
 #include <cerrno>
 #include <vector>
 
@@ -22,6 +24,10 @@ constexpr size_t kLargestViewedReport = 131072;
 constexpr char kDamagedReply[] = "the machine's reply was damaged or incomplete";
 constexpr char kFirmwareAwaited[] =
     "the machine may be waiting for its firmware; run the upgrade again";
+// What the machine had when a signal stopped the run, after "the machine had already".
+constexpr char kRestartAnswered[] = "answered the restart request and restarts";
+constexpr char kWholeParameterSet[] = "received the whole parameter set and restarts";
+constexpr char kWholeImage[] = "received the whole firmware image";
 
 // Refuses, before the machine is read, an -o that the save would refuse only after it: a name
 // the report viewer's Save rules refuse (with reportRules), a folder that is missing or cannot
@@ -160,9 +166,26 @@ bool RunRestart(CommandContext& context, const Invocation& invocation) {
     if (context.dialog.Stopped())
         return false;
     const size_t shownBefore = context.sink.ShownIds().size();
-    RestartInterface(host, context.dialog);
+    context.restartAnswered = RestartInterface(host, context.dialog);
     // The exchange tells a failure only by its message.
     return context.sink.ShownIds().size() == shownBefore;
+}
+
+void TellStopped(CommandContext& context, Command command, bool commandSucceeded) {
+    const int signalNumber = StopSignal();
+    const std::string cause =
+        signalNumber == SIGINT ? "interrupted" : "stopped by " + SignalText(signalNumber);
+    const char* had = nullptr;
+    if (command == Command::Restart && context.restartAnswered && commandSucceeded)
+        had = kRestartAnswered;
+    else if (command == Command::PutParams && context.link.MachineHasAll())
+        had = kWholeParameterSet;
+    else if (command == Command::Upgrade && context.link.MachineHasAll())
+        had = kWholeImage;
+    if (had != nullptr)
+        context.sink.Tell(cause + "; the machine had already " + had);
+    else if (signalNumber != SIGINT)
+        context.sink.Tell(cause);
 }
 
 void TellAfterFailure(CommandContext& context, Command command) {

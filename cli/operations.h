@@ -26,6 +26,8 @@ struct CommandContext {
     // The size of what the command read from the machine or handed to it: the report, the
     // parameter set, the parameter block of the file, the firmware image.
     std::optional<long long> bytes;
+    // Restart: the machine answered the request, so it restarts.
+    bool restartAnswered = false;
     // The code page a report printed to standard output is converted from to UTF-8; null:
     // the machine's bytes go out as they are.
     const platform::CodePage* shownCodePage = nullptr;
@@ -45,6 +47,11 @@ bool RunRestart(CommandContext& context, const Invocation& invocation);
 // and, when an upgrade stopped after the update command went out (cancelled or failed), that
 // the machine may be waiting for its firmware.
 void TellAfterFailure(CommandContext& context, Command command);
+
+// After a signal stopped the run: a line of kelo-cli's own that says so when the machine had
+// already been given everything (the restart request answered, the whole parameter set or
+// image sent), or when the signal was no Ctrl-C, whose cause the user knows.
+void TellStopped(CommandContext& context, Command command, bool commandSucceeded);
 
 // Writes text through writeOut; false when it could not be written. The program tells the
 // reason once, at its end (FinishStandardOutput).

@@ -154,6 +154,8 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     if (!invocation.encoding.empty())
         record.textCodePage = shownCodePage;
     const bool succeeded = RunDeviceCommand(context, invocation);
+    if (Interrupted())
+        TellStopped(context, invocation.command, succeeded);
     if (!succeeded)
         TellAfterFailure(context, invocation.command);
     record.bytes = context.bytes;
@@ -180,17 +182,26 @@ int WriteResultLine(const Console& console, const Invocation& invocation, const 
     return status;
 }
 
-// What a run came to. One whose command succeeded stays done however late Ctrl-C or the
-// deadline came, since nothing was left to stop (put-params after its last write, for one);
-// otherwise Ctrl-C, then the deadline, is what ended it.
+// What a run came to. A signal ends it as cancelled whenever it came, even in the waits after
+// the last write: a script that stops a run must learn so, and a shell loop must stop too. A
+// run whose command succeeded stays done however late the deadline came, since nothing was
+// left to wait for; otherwise the deadline is what ended it.
 RunResult Outcome(const TerminalCancelDialog& dialog, int status) {
-    if (status == kExitSuccess)
-        return RunResult::kOk;
     if (Interrupted())
         return RunResult::kCancelled;
+    if (status == kExitSuccess)
+        return RunResult::kOk;
     if (dialog.PastDeadline())
         return RunResult::kTimedOut;
     return ResultOfStatus(status);
+}
+
+// A run that was cancelled or timed out writes its Cancel into the trace even where no pump
+// came after the stop (the last operation had already ended).
+void TraceCancelOfRun(TerminalCancelDialog& dialog, RunResult result) {
+    const bool stopped = result == RunResult::kCancelled || result == RunResult::kTimedOut;
+    if (stopped && dialog.CancelCount() == 0)
+        dialog.Cancel();
 }
 
 // --hosts: reads the list and runs the command for each of its hosts.
@@ -342,8 +353,9 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         if (progress)
             progress->Clear();
         const RunResult result = Outcome(dialog, status);
+        TraceCancelOfRun(dialog, result);
         if (result == RunResult::kCancelled)
-            status = kExitCancelled;
+            status = SignalExitStatus(StopSignal());
         if (result == RunResult::kTimedOut) {
             platform::ShowText("no answer within " + std::to_string(timeoutSeconds) + " s");
             status = kExitFailed;

@@ -14,7 +14,9 @@ enum ExitStatus : int {
     kExitSuccess = 0,
     kExitFailed = 1,
     kExitUsage = 2,
-    kExitCancelled = 130,
+    kExitHangUp = 129,      // SIGHUP ended the run
+    kExitCancelled = 130,   // Ctrl-C (SIGINT) ended the run
+    kExitTerminated = 143,  // SIGTERM ended the run
 };
 
 // Where a run writes: standard output for reports, settings and help; standard error for

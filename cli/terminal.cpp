@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "cli/interrupt.h"
+
 namespace kelo::cli {
 namespace {
 
@@ -89,6 +91,9 @@ TerminalSink::TerminalSink(TerminalWriter write, ProgressLine* progress)
     : write_(std::move(write)), progress_(progress) {}
 
 void TerminalSink::Show(const platform::Message& message) {
+    // A run that a signal stopped is not done, even where its operation ran to the end.
+    if (message.id == platform::IDS_DONE && Interrupted())
+        return;
     if (progress_ != nullptr)
         progress_->Clear();
     write_("kelo-cli: " + message.text + "\n");

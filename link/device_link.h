@@ -79,6 +79,9 @@ class CDeviceLink {
     // True when the last upgrade sent the update command but not the whole image, so the
     // machine may still be waiting for one.
     bool FirmwareAwaited() const { return firmwareAwaited_; }
+    // True when the last Put Parameters sent its closing command, or the last upgrade the
+    // whole image: the machine has everything, and what is left is the wait for its restart.
+    bool MachineHasAll() const { return machineHasAll_; }
 
     // Byte formats of machine types 1 and 2.
     static std::string AccessLine(int machineType);
@@ -128,6 +131,7 @@ class CDeviceLink {
     bool win9x_ = false;
     bool saveOnExit_ = true;
     bool firmwareAwaited_ = false;
+    bool machineHasAll_ = false;
     int expectedLineCount_ = 0;
 
     std::unique_ptr<CLprPut> lprPut_;

@@ -22,8 +22,10 @@ std::vector<uint8_t> HalfRequest(uint8_t code, const uint8_t* half) {
 
 bool CDeviceLink::SendRsCommand() {
     const bool sent = SendCommand("rs\n");
-    if (sent)
+    if (sent) {
+        machineHasAll_ = true;
         platform::Sleep(3000);
+    }
     return sent;
 }
 
@@ -38,6 +40,7 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
     dialog_.SetRange(100);
     dialog_.Show();
     bool succeeded = false;
+    machineHasAll_ = false;
 
     if (UsesPacketLink()) {
         std::vector<uint8_t> reply(kReplyBufferSize);

@@ -19,6 +19,7 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
     dialog_.Show();
     bool succeeded = false;
     firmwareAwaited_ = false;
+    machineHasAll_ = false;
 
     [&] {
         if (!OpenPort(false) || !SendCommand(kUpdateCommand))
@@ -55,6 +56,7 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
             position += chunk;
         }
         firmwareAwaited_ = false;
+        machineHasAll_ = true;
         dialog_.SetPos(100);
         platform::Sleep(300);
         succeeded = true;

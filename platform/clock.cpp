@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
@@ -16,28 +17,40 @@ Clock* g_clock = nullptr;
 // How often a wait that can be stopped looks at its condition when no signal wakes it.
 constexpr long long kStopCheckMilliseconds = 10;
 
-void RealSleep(int milliseconds) {
-    if (milliseconds <= 0)
-        return;
-    timespec rest{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
-    }
-}
-
 long long RealNow() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Waits in slices, so that a condition set by a signal handler (which ends the slice at once)
-// or by the passing of time is seen soon.
-void RealSleepUnless(int milliseconds, const std::function<bool()>& stop) {
-    const long long end = RealNow() + milliseconds;
-    for (long long rest = milliseconds; rest > 0 && !stop(); rest = end - RealNow()) {
+std::atomic<bool> g_waitsStopped{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+bool g_stopHandled = false;
+std::function<void()> g_stopHandler;
+
+bool WaitEnds(const std::function<bool()>& stop) {
+    return WaitsStopped() || (stop && stop());
+}
+
+// The first wait that meets a stop tells the owner of the run, once.
+void HandleStop() {
+    if (!WaitsStopped() || g_stopHandled)
+        return;
+    g_stopHandled = true;
+    if (g_stopHandler)
+        g_stopHandler();
+}
+
+// Waits in slices, so that a stop set by a signal handler (which ends the slice at once) or
+// by the passing of time is seen soon. Returns how long it waited.
+long long RealSleepUnless(int milliseconds, const std::function<bool()>& stop) {
+    const long long start = RealNow();
+    const long long end = start + milliseconds;
+    for (long long rest = milliseconds; rest > 0 && !WaitEnds(stop); rest = end - RealNow()) {
         const long long slice = std::min(rest, kStopCheckMilliseconds);
         timespec wait{0, slice * 1000000L};
         nanosleep(&wait, nullptr);
     }
+    return RealNow() - start;
 }
 
 }  // namespace
@@ -53,17 +66,37 @@ void Sleep(int milliseconds) {
 }
 
 void Sleep(int milliseconds, const std::function<bool()>& stop) {
-    if (stop && stop())
+    if (WaitEnds(stop)) {
+        HandleStop();
         return;
+    }
     if (TraceSink* sink = ActiveTraceSink())
         sink->Wait(milliseconds);
     if (g_clock != nullptr) {
         g_clock->Sleep(milliseconds);
-    } else if (stop) {
-        RealSleepUnless(milliseconds, stop);
-    } else {
-        RealSleep(milliseconds);
+    } else if (milliseconds > 0) {
+        const long long waited = RealSleepUnless(milliseconds, stop);
+        if (TraceSink* sink = ActiveTraceSink(); sink != nullptr && waited < milliseconds)
+            sink->WaitCutShort(milliseconds, waited);
     }
+    HandleStop();
+}
+
+void StopWaits() {
+    g_waitsStopped.store(true);
+}
+
+void ResumeWaits() {
+    g_waitsStopped.store(false);
+    g_stopHandled = false;
+}
+
+bool WaitsStopped() {
+    return g_waitsStopped.load();
+}
+
+void SetWaitStopHandler(std::function<void()> handler) {
+    g_stopHandler = std::move(handler);
 }
 
 long long NowMilliseconds() {

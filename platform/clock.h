@@ -21,13 +21,24 @@ class Clock {
 // Installs the process-wide clock and returns the previous one (nullptr is the real clock).
 Clock* SetClock(Clock* clock);
 
-// Blocks for the given time without handling any events.
+// Blocks for the given time without handling any events; a stop (StopWaits) ends it.
 void Sleep(int milliseconds);
 
 // The same wait, ended early once stop() turns true: it is looked at before the wait (which is
 // then skipped), whenever a signal arrives, and at least every 10 ms. A fake clock records the
 // whole wait unless stop() was already true. An empty stop never ends it.
 void Sleep(int milliseconds, const std::function<bool()>& stop);
+
+// Stops every wait of the process: the one under way ends at once and later ones are skipped,
+// until ResumeWaits. It is how a signal stops a run (async-signal-safe); the fake clock
+// records the waits that began before it.
+void StopWaits();
+void ResumeWaits();
+bool WaitsStopped();
+
+// Runs once, in the first wait that a stop ends or skips, so that the owner of the run acts on
+// the stop where the run was (kelo-cli's dialog turns it into its Cancel there). Empty: none.
+void SetWaitStopHandler(std::function<void()> handler);
 
 // Milliseconds on a clock that never goes back (a fake clock's: the sum of its waits).
 long long NowMilliseconds();

@@ -48,7 +48,8 @@ bool HeadlessCancelDialog::IsCancelled() const {
 }
 
 void HeadlessCancelDialog::Cancel() {
-    TraceCancel();
+    TraceCancel(CancelCause());
+    ++cancels_;
     cancelled_ = true;
     visible_ = false;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "platform/cancel_dialog.h"
 
@@ -26,6 +27,8 @@ class HeadlessCancelDialog : public CancelDialog {
 
     // What the Cancel button does: set the flag and hide without a notification.
     void Cancel();
+    // How many Cancels the dialog has had.
+    int CancelCount() const { return cancels_; }
 
     // Async-signal-safe: the next pump turns it into a Cancel.
     void RequestCancel() { cancelRequested_.store(true); }
@@ -40,6 +43,10 @@ class HeadlessCancelDialog : public CancelDialog {
     // Runs after each SetRange or SetPos.
     std::function<void(HeadlessCancelDialog&)> onProgress;
 
+  protected:
+    // What gave the Cancel, for the trace; empty for a Cancel of the user's own.
+    virtual std::string CancelCause() const { return ""; }
+
   private:
     void CheckTimer() const;
 
@@ -49,6 +56,7 @@ class HeadlessCancelDialog : public CancelDialog {
     int range_ = 100;
     int pos_ = 0;
     int pumps_ = 0;
+    int cancels_ = 0;
     mutable bool timerRunning_ = false;
     mutable bool timedOut_ = false;
     std::chrono::steady_clock::time_point deadline_{};

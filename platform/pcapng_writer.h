@@ -33,7 +33,7 @@ class PcapngTraceWriter : public TraceSink {
     void Closed(const TraceChannel& channel) override;
     void Note(const TraceChannel&, const std::string&) override {}
     void Wait(int) override {}
-    void Cancel() override {}
+    void Cancel(const std::string&) override {}
     void Message(const std::string&) override {}
 
   private:

@@ -111,7 +111,14 @@ class TraceSink {
     // Anything else about a channel: a failed call, a request that got no answer.
     virtual void Note(const TraceChannel& channel, const std::string& text) = 0;
     virtual void Wait(int milliseconds) = 0;
-    virtual void Cancel() = 0;
+    // A wait that a stop ended before its time, after lasted milliseconds.
+    virtual void WaitCutShort(int milliseconds, long long lasted) {
+        (void)milliseconds;
+        (void)lasted;
+    }
+    // The progress dialog's Cancel; cause says what gave it ("SIGTERM"), empty when the user
+    // pressed Cancel.
+    virtual void Cancel(const std::string& cause) = 0;
     virtual void Message(const std::string& text) = 0;
 };
 
@@ -131,10 +138,10 @@ inline TraceSink* ActiveTraceSink() {
 // Installs the process-wide sink and returns the previous one.
 TraceSink* SetTraceSink(TraceSink* sink);
 
-// The progress dialog's Cancel.
-inline void TraceCancel() {
+// The progress dialog's Cancel, and what gave it.
+inline void TraceCancel(const std::string& cause = "") {
     if (TraceSink* sink = ActiveTraceSink())
-        sink->Cancel();
+        sink->Cancel(cause);
 }
 
 // One connection or device as the trace knows it. The hooks of its owner test

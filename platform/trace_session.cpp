@@ -76,8 +76,11 @@ class TraceSession::FanOut : public TraceSink {
     void Wait(int milliseconds) override {
         Each([&](TraceSink& sink) { sink.Wait(milliseconds); });
     }
-    void Cancel() override {
-        Each([&](TraceSink& sink) { sink.Cancel(); });
+    void WaitCutShort(int milliseconds, long long lasted) override {
+        Each([&](TraceSink& sink) { sink.WaitCutShort(milliseconds, lasted); });
+    }
+    void Cancel(const std::string& cause) override {
+        Each([&](TraceSink& sink) { sink.Cancel(cause); });
     }
     void Message(const std::string& text) override {
         Each([&](TraceSink& sink) { sink.Message(text); });

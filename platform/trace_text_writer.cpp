@@ -219,8 +219,13 @@ void TraceTextWriter::Wait(int milliseconds) {
     Write("wait " + std::to_string(milliseconds) + " ms");
 }
 
-void TraceTextWriter::Cancel() {
-    Write("Cancel");
+void TraceTextWriter::WaitCutShort(int milliseconds, long long lasted) {
+    Write("wait " + std::to_string(milliseconds) + " ms cut short after " + std::to_string(lasted) +
+          " ms");
+}
+
+void TraceTextWriter::Cancel(const std::string& cause) {
+    Write(cause.empty() ? std::string("Cancel") : "Cancel (" + cause + ")");
 }
 
 void TraceTextWriter::Message(const std::string& text) {

@@ -47,7 +47,8 @@ class TraceTextWriter : public TraceSink {
     void Closed(const TraceChannel& channel) override;
     void Note(const TraceChannel& channel, const std::string& text) override;
     void Wait(int milliseconds) override;
-    void Cancel() override;
+    void WaitCutShort(int milliseconds, long long lasted) override;
+    void Cancel(const std::string& cause) override;
     void Message(const std::string& text) override;
 
   private:

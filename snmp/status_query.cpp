@@ -19,16 +19,21 @@ constexpr int kRestartFirstPos = 40;
 constexpr int kRestartRange = 100;
 
 // One request and its answer on a fresh message: the string-table message of the step
-// that failed, or 0. A missing answer is not a failure.
+// that failed, or 0. A missing answer is not a failure; answered, when given, tells whether
+// one came.
 template <typename BuildRequest>
-int Exchange(CSnmpMsg& message, const std::string& host, BuildRequest build) {
+int Exchange(CSnmpMsg& message, const std::string& host, BuildRequest build,
+             bool* answered = nullptr) {
     if (message.Open(host) != 0)
         return platform::IDS_FAILED_CONNECT;
     build(message);
     if (message.SendRequest() < 0)
         return platform::IDS_FAILED_SEND;
-    if (message.ReceiveResponse() < 0)
+    const int received = message.ReceiveResponse();
+    if (received < 0)
         return platform::IDS_FAILED_RECEIVE;
+    if (answered != nullptr)
+        *answered = received > 0;
     return 0;
 }
 
@@ -63,16 +68,20 @@ bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::s
     return true;
 }
 
-void RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
+bool RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
     dialog.SetRange(kRestartRange);
     dialog.SetPos(0);
     dialog.Show();
+    bool answered = false;
     {
         CSnmpMsg message;
         message.SetCancelDialog(dialog);
-        const int failure = Exchange(message, host, [](CSnmpMsg& request) {
-            request.MakeSetRequest(kRestartOid, kPduSetRequest, kRestartValue);
-        });
+        const int failure = Exchange(
+            message, host,
+            [](CSnmpMsg& request) {
+                request.MakeSetRequest(kRestartOid, kPduSetRequest, kRestartValue);
+            },
+            &answered);
         if (failure != 0) {
             platform::ShowMessage(failure);
         } else {
@@ -80,6 +89,7 @@ void RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
         }
     }
     dialog.Hide();
+    return answered;
 }
 
 }  // namespace kelo

@@ -20,7 +20,8 @@ bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::s
 
 // Asks the interface to restart (SetRequest of the restart object to INTEGER 10), then waits
 // 24 steps of 250 ms with the bar moving from 40 to 97 unless Cancel ends the wait. The
-// dialog is the exchange's own: shown at the start, hidden at the end.
-void RestartInterface(const std::string& host, platform::CancelDialog& dialog);
+// dialog is the exchange's own: shown at the start, hidden at the end. True when the machine
+// answered the request, so it restarts whether or not the wait ran to its end.
+bool RestartInterface(const std::string& host, platform::CancelDialog& dialog);
 
 }  // namespace kelo

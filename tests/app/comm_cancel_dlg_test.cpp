@@ -3,6 +3,7 @@
 #include "app/comm_cancel_dlg.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,9 +16,12 @@
 #include <QTest>
 #include <functional>
 
+#include "app/stop_signals.h"
+
 namespace {
 
 using app::CCommCancelDlg;
+using app::StopSignals;
 
 // Pumps events until the condition holds or the time is up; true when it held.
 bool PumpUntil(const std::function<bool()>& condition, int milliseconds) {
@@ -200,6 +204,20 @@ TEST(CommCancelDlg, SocketSafePumpLeavesSocketNotificationsAlone) {
     for (int i = 0; i < 10 && socket.Activations() == 0; ++i)
         dialog.PumpMessages(false);
     EXPECT_EQ(socket.Activations(), 1);
+}
+
+// SIGTERM while an exchange runs: the next pump cancels it as Cancel does, even a socket-safe
+// one that holds the signal's own notification back; the event loop then hears of it.
+TEST(CommCancelDlg, SigtermCancelsTheRunningExchange) {
+    int stoppedBy = 0;
+    StopSignals stopSignals([&stoppedBy](int signalNumber) { stoppedBy = signalNumber; });
+    CCommCancelDlg dialog;
+    dialog.Show();
+    ::raise(SIGTERM);
+    dialog.PumpMessages(true);
+    EXPECT_TRUE(dialog.IsCancelled());
+    EXPECT_FALSE(dialog.IsVisible());
+    QTRY_COMPARE(stoppedBy, SIGTERM);
 }
 
 TEST(CommCancelDlg, BusyCursorIsRestoredOnce) {

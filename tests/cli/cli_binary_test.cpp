@@ -1,8 +1,11 @@
-// The kelo-cli program as a shell runs it: its streams, its exit status and a real SIGINT.
+// The kelo-cli program as a shell runs it: its streams, its exit status and real signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
+#include <tuple>
 
 #include "tests/cli/cli_harness.h"
 #include "tests/cli/cli_process.h"
@@ -48,20 +51,73 @@ TEST(CliProgram, ExitStatusTellsFailureFromAUsageError) {
     EXPECT_EQ(usage.Err(), "kelo-cli: get-report takes no file (try 'kelo-cli --help')\n");
 }
 
-TEST(CliProgram, SigintDuringTheReadExits130AndLeavesNoFile) {
+// Hang guard for a run that a signal stops: it needs a few 10 ms slices, so this leaves a wide
+// margin on a loaded machine, yet a run that waited out its wait would take seconds more.
+constexpr int kStopsPromptlyMs = 1500;
+
+// Ctrl-C, SIGTERM (timeout, systemctl stop) and SIGHUP (a closed session) during the read end
+// the run as Cancel does, with the port closed, no file, the Cancel in the trace, and each
+// signal's own status. --timeout 1 bounds itself: a deadline that never fired is killed at 10 s.
+TEST(CliProgram, SignalsDuringTheReadEndTheRunAsCancelAndLeaveNoFile) {
     CliEnvironment env;
     SimProcess machine(Machine3({"--fault", "never-answer"}));
     ASSERT_TRUE(machine.Listening());
     const std::string folder = env.File("out");
     std::filesystem::create_directory(folder);
+    const std::vector<std::tuple<int, std::string, std::string>> signals{
+        {SIGINT, "INT", ""},
+        {SIGTERM, "TERM", "kelo-cli: stopped by signal 15 (Terminated)\n"},
+        {SIGHUP, "HUP", "kelo-cli: stopped by signal 1 (Hangup)\n"}};
+    for (size_t i = 0; i < signals.size(); ++i) {
+        const auto& [signalNumber, name, told] = signals[i];
+        CliProcess run({"--host", "127.0.0.2", "--type", "3", "--trace", env.File(name),
+                        "get-report", "-o", folder + "/x.kel"});
+        ASSERT_NE(machine.WaitForEvent("reply-withheld", static_cast<int>(i) + 1), "");
+        run.Signal(signalNumber);
+        EXPECT_EQ(run.Wait(kStopsPromptlyMs), 128 + signalNumber) << name;
+        EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\n" + told);
+        EXPECT_NE(ReadFileText(env.File(name)).find("Z Cancel (SIG" + name + ")\n"),
+                  std::string::npos);
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
+    }
+    EXPECT_NE(machine.WaitForEvent("disconnect", 3), "") << "every port was closed";
+    CliProcess timed({"--host", "127.0.0.2", "--type", "3", "--trace", env.File("timed"),
+                      "--timeout", "1", "get-report"});
+    EXPECT_EQ(timed.Wait(10000), 1) << "-1: the deadline of --timeout 1 never fired";
+    EXPECT_TRUE(timed.Err().ends_with("kelo-cli: no answer within 1 s\n")) << timed.Err();
+    EXPECT_NE(ReadFileText(env.File("timed")).find("Z Cancel (timed out)\n"), std::string::npos);
+}
 
-    CliProcess run({"--host", "127.0.0.2", "--type", "3", "get-report", "-o", folder + "/x.kel"});
-    ASSERT_NE(machine.WaitForEvent("reply-withheld"), "");
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Wait(), 130);
-    EXPECT_EQ(run.Err(), "kelo-cli: Failed to receive.\n");
-    EXPECT_TRUE(std::filesystem::is_empty(folder));
-    EXPECT_NE(machine.WaitForEvent("disconnect"), "") << "the port was closed";
+// Ctrl-C in the waits after the machine has everything: the restart wait once the request was
+// answered (types 1 and 3), and put-params' wait after its closing rs. The run ends at once,
+// with 130 and a line that says what the machine has instead of "Done.".
+TEST(CliProgram, CtrlCInTheWaitAfterTheLastWriteEndsAtOnceAndTellsWhatTheMachineHas) {
+    CliEnvironment env;
+    const std::string set = env.File("set.prm");
+    for (const auto& [type, command] :
+         {std::pair{"3", "put-params"}, {"3", "restart"}, {"1", "restart"}}) {
+        SimProcess machine({"--type", type, "--bind", "127.0.0.2"});
+        ASSERT_TRUE(machine.Listening());
+        if (!std::filesystem::exists(set)) {
+            CliProcess get({"--host", "127.0.0.2", "--type", "3", "get-params", "-o", set});
+            ASSERT_EQ(get.Wait(), 0);
+        }
+        const bool restart = command == std::string("restart");
+        const std::string trace = env.File(std::string(type) + command);
+        CliProcess run({"--host", "127.0.0.2", "--type", type, "--trace", trace, command,
+                        restart ? "127.0.0.2" : set});
+        // The wait is under way once the trace shows it (polled, for at most 10 s).
+        const char* wait = restart ? "Z wait 250 ms\n" : "Z wait 3000 ms\n";
+        for (int i = 0; i < 1000 && ReadFileText(trace).find(wait) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        run.Signal(SIGINT);
+        EXPECT_EQ(run.Wait(kStopsPromptlyMs), 130) << command << " " << type;
+        EXPECT_EQ(run.Err(), std::string("kelo-cli: interrupted; the machine had already ") +
+                                 (restart ? "answered the restart request and restarts\n"
+                                          : "received the whole parameter set and restarts\n"));
+        EXPECT_NE(ReadFileText(trace).find(" ms cut short after "), std::string::npos);
+        EXPECT_NE(ReadFileText(trace).find("Z Cancel (SIGINT)\n"), std::string::npos);
+    }
 }
 
 // A result that cannot be written is a failure: said once, naming standard output, and the

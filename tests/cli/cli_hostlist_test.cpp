@@ -2,10 +2,12 @@
 // of its own: every host's result line, every machine's files, and Ctrl-C in the middle.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <bit>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -182,6 +184,31 @@ TEST_F(HostListRun, CtrlCCancelsTheRunningHostsAndStartsNoOther) {
     EXPECT_TRUE(std::filesystem::is_empty(out)) << "no report file, no temporary file";
     EXPECT_NE(machines->WaitForEvent("disconnect", 4), "") << "every port was closed";
     EXPECT_EQ(machines->EventsNamed("connect").size(), 4u) << "no host started after Ctrl-C";
+}
+
+// SIGTERM (timeout, systemctl stop) while eight silent hosts run: each is stopped and waited
+// for, each gets a cancelled line naming the signal, and no process of the run is left. This
+// process takes in orphans (a subreaper), so a host left behind would show up as its child.
+TEST_F(HostListRun, SigtermStopsEveryHostAndLeavesNoProcessBehind) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    StartMachines(8, {"--fault", "never-answer"});
+    CliProcess run(
+        {"--hosts", hosts, "--jobs", "8", "--json", "get-report", "-o", out + "/{host}.kel"});
+    ASSERT_NE(machines->WaitForEvent("reply-withheld", 8), "");
+    run.Signal(SIGTERM);
+    // A hang guard with a wide margin: the hosts stop within a few 10 ms slices, and one that
+    // hangs is killed after a second; before, the list ran on for its 300 s time-out.
+    EXPECT_EQ(run.Wait(5000), 143);
+    const std::map<std::string, json> lines = Lines(run.Out());
+    ASSERT_EQ(lines.size(), 9u) << run.Out();
+    EXPECT_EQ(lines.at("")["summary"]["cancelled"], 8);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(lines.at(Address(i))["message"], "stopped by signal 15 (Terminated)");
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string pid, name, state, parent;
+        std::ifstream(entry.path() / "stat") >> pid >> name >> state >> parent;
+        EXPECT_FALSE(name == "(kelo-cli)" && parent == std::to_string(::getpid())) << pid;
+    }
 }
 
 TEST_F(HostListRun, ASingleHostsJsonLineCarriesTheReportText) {

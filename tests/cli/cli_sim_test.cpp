@@ -246,13 +246,14 @@ INSTANTIATE_TEST_SUITE_P(EveryType, CliAgainstSim, ::testing::Values(1, 2, 3, 4)
                              return "Type" + std::to_string(info.param);
                          });
 
-// Ctrl-C as the run starts its nth wait of waitMs (0: while a withheld reply is awaited):
-// before the last write the run is cancelled, after it nothing is left to stop and it is done.
-TEST_P(CliAgainstSim, CtrlCLeavesARunDoneOrCancelledNeverBoth) {
+// Ctrl-C as the run starts its nth wait of waitMs (0: while a withheld reply is awaited)
+// always cancels it, with 130 and no "Done."; once the machine has everything (the closing rs,
+// the whole image) a line says so. Each run's trace holds its Cancel, named by its cause.
+TEST_P(CliAgainstSim, CtrlCCancelsARunAndSaysWhatTheMachineAlreadyHas) {
     struct Point {
         const char* command;
         int waitMs, nth;
-        bool done;
+        bool machineHasAll;
     };
     const int restartWait = Type() == 4 ? 10000 : 3000;
     const std::vector<Point> points = LineProtocol()
@@ -285,21 +286,29 @@ TEST_P(CliAgainstSim, CtrlCLeavesARunDoneOrCancelledNeverBoth) {
                 ::kill(::getpid(), SIGINT);
         });
         env.Clock().Clear();
-        const CliResult run = Run({p.command, env.File(upgrade ? "main.rfw" : "set.prm")});
+        const std::string trace = env.File(std::string(p.command) + std::to_string(p.waitMs) + "-" +
+                                           std::to_string(p.nth) + ".txt");
+        const CliResult run =
+            Run({"--trace", trace, p.command, env.File(upgrade ? "main.rfw" : "set.prm")});
         withheld.join();
         const std::string where = std::string(p.command) + " at " + std::to_string(p.waitMs);
-        EXPECT_EQ(run.status, p.done ? 0 : 130) << where;
-        EXPECT_EQ(run.err.find("Done."), p.done ? 10u : std::string::npos) << where << run.err;
+        EXPECT_EQ(run.status, 130) << where;
+        const std::string had = upgrade ? "received the whole firmware image"
+                                        : "received the whole parameter set and restarts";
+        EXPECT_EQ(run.err.ends_with("kelo-cli: interrupted; the machine had already " + had + "\n"),
+                  p.machineHasAll)
+            << where << run.err;
+        EXPECT_EQ(run.err.find("Done."), std::string::npos) << where << run.err;
         const std::vector<int>& waits = env.Clock().Waits();
-        EXPECT_TRUE(p.done || waits.empty() || waits.back() == p.waitMs)
-            << where << ": a wait after";
-        // Only a run that is done gave the machine its closing rs or the whole image.
-        const char* last = !p.done ? "disconnect" : upgrade ? "firmware" : "restart";
+        EXPECT_TRUE(waits.empty() || waits.back() == p.waitMs) << where << ": a wait after";
+        EXPECT_NE(ReadFileText(trace).find("Z Cancel (SIGINT)\n"), std::string::npos) << where;
+        // Only a run stopped after the closing rs or the whole image gave the machine all.
+        const char* last = !p.machineHasAll ? "disconnect" : upgrade ? "firmware" : "restart";
         EXPECT_NE(machine->WaitForEvent(last), "") << where;
         bool whole = !upgrade && !machine->EventsNamed("restart").empty();
         for (const std::string& event : machine->EventsNamed("firmware"))
             whole = whole || EventField(event, "bytes") == std::to_string(kSetSize);
-        EXPECT_EQ(whole, p.done) << where;
+        EXPECT_EQ(whole, p.machineHasAll) << where;
     }
 }
 

@@ -157,7 +157,7 @@ TEST(CliTrace, ABadCheckByteIsMarkedAndCancelIsAnEvent) {
 
     const std::string text = ReadFileText(env.File("t.txt"));
     EXPECT_NE(text.find(", check byte bad\n"), std::string::npos);
-    const size_t cancel = text.find("Z Cancel\n");
+    const size_t cancel = text.find("Z Cancel (SIGINT)\n");
     EXPECT_NE(cancel, std::string::npos);
     EXPECT_LT(cancel, text.find("Z message \"Failed to receive.\"\n"));
     EXPECT_LT(cancel, text.find("Z tcp 127.0.0.3:9101 close\n"));

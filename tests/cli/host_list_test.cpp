@@ -1,6 +1,7 @@
 // Host lists of kelo-cli: the list file, the -o template, the rules of the command line, the
 // JSON result lines and the table on standard error.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <map>
 #include <nlohmann/json.hpp>
@@ -148,6 +149,10 @@ TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
 
     result.result = RunResult::kTimedOut;
     EXPECT_EQ(ResultOfLine(ResultLine(result)), RunResult::kTimedOut);
+    // A host's run that a signal ended was cancelled, whichever signal it was.
+    for (int status : {kExitCancelled, kExitTerminated, kExitHangUp})
+        EXPECT_EQ(ResultOfStatus(status), RunResult::kCancelled) << status;
+    EXPECT_EQ(ResultOfStatus(kExitFailed), RunResult::kFailed);
     HostListSummary summary;
     for (RunResult each :
          {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled, RunResult::kTimedOut})
@@ -161,6 +166,23 @@ TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
     EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, kDefaultHostTimeout);
     list.timeoutSeconds = 0;
     EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, 0);
+}
+
+// A host whose process a signal killed wrote no result line: the line made for it, and the
+// table, say what killed it.
+TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
+    Invocation list;
+    list.command = Command::GetReport;
+    list.json = true;
+    std::string out, err;
+    const Console console{[&out](const std::string& bytes) { return !(out += bytes).empty(); },
+                          [&err](const std::string& bytes) { err += bytes; }};
+    EXPECT_EQ(RunHostList(list, {HostEntry{"h1", 2, 1}}, 0, console,
+                          [](const Invocation&) { return ::raise(SIGKILL); }),
+              1);
+    EXPECT_EQ(nlohmann::json::parse(out.substr(0, out.find('\n')))["message"],
+              "killed by signal 9 (Killed)");
+    EXPECT_NE(err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos);
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {

@@ -67,7 +67,7 @@ class RecordingSink : public TraceSink {
     void Closed(const TraceChannel&) override {}
     void Note(const TraceChannel&, const std::string&) override {}
     void Wait(int) override {}
-    void Cancel() override {}
+    void Cancel(const std::string&) override {}
     void Message(const std::string&) override {}
     std::vector<std::string> blocks;
     std::vector<std::string> decodings;
