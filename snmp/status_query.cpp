@@ -53,7 +53,7 @@ bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::s
     if (describeValue != nullptr)
         message.SetTraceDecoder([describeValue] { return MakeSnmpDecoder(describeValue); });
     const int failure = Exchange(message, host, [](CSnmpMsg& request) {
-        request.MakeGetRequest(kStatusOid, kPduGetRequest);
+        request.MakeGetRequest(kStatusOid, snmp::kPduGetRequest);
     });
     if (failure != 0) {
         platform::ShowMessage(failure);
@@ -71,7 +71,7 @@ void RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
         CSnmpMsg message;
         message.SetCancelDialog(dialog);
         const int failure = Exchange(message, host, [](CSnmpMsg& request) {
-            request.MakeSetRequest(kRestartOid, kPduSetRequest, kRestartValue);
+            request.MakeSetRequest(kRestartOid, snmp::kPduSetRequest, kRestartValue);
         });
         if (failure != 0) {
             platform::ShowMessage(failure);
