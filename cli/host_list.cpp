@@ -9,7 +9,7 @@
 #include <map>
 
 #include "discover/shown_text.h"
-#include "link/socket.h"
+#include "net/socket.h"
 #include "platform/host_address.h"
 #include "platform/system.h"
 

@@ -11,7 +11,7 @@
 #include <random>
 
 #include "platform/clock.h"
-#include "snmp/snmp_msg.h"
+#include "snmp/snmp_codec.h"
 #include "snmp/status_query.h"
 
 namespace kelo::discover {
@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kSysDescrOid = ".1.3.6.1.2.1.1.1.0";
 constexpr const char* kSysNameOid = ".1.3.6.1.2.1.1.5.0";
-constexpr int kTagOctetString = 0x04;
 
 // The datagrams and errors taken from the socket in one round, so that a flood of them
 // cannot hold the loop.
@@ -43,7 +42,7 @@ uint32_t NewRequestIdBase() {
     return std::uniform_int_distribution<uint32_t>(1, 0x7FFFFF00)(source);
 }
 
-std::string ValueOf(const SnmpVarBind& fields) {
+std::string ValueOf(const snmp::SnmpVarBind& fields) {
     return std::string(reinterpret_cast<const char*>(fields.oidvalue_data),
                        static_cast<size_t>(fields.oidvalue_length));
 }
@@ -75,15 +74,14 @@ bool Discovery::Start(std::string& error) {
     requestIdBase_ = NewRequestIdBase();
     const char* const oids[kQuestions] = {kStatusOid, kSysNameOid, kSysDescrOid};
     for (int question = 0; question < kQuestions; ++question) {
-        CSnmpMsg codec;
-        codec.SetCommunity(plan_.community);
-        codec.SetRequestId(requestIdBase_ + static_cast<uint32_t>(question));
-        const int length = codec.MakeGetRequest(oids[question], kPduGetRequest);
-        if (length < 0)
+        const snmp::RequestHeader header{snmp::kPduGetRequest,
+                                         requestIdBase_ + static_cast<uint32_t>(question),
+                                         plan_.community};
+        requests_[question] = snmp::BuildGetRequest(oids[question], header);
+        if (requests_[question].empty())
             return Failed(error, "the community is too long for a request");
-        requests_[question].assign(codec.Request(), codec.Request() + length);
-        uint8_t name[CSnmpMsg::kMaxOidContent];
-        const int nameLength = CSnmpMsg::EncodeOid(oids[question], name, sizeof name);
+        uint8_t name[snmp::kMaxOidContent];
+        const int nameLength = snmp::EncodeOid(oids[question], name, sizeof name);
         names_[question].assign(name, name + nameLength);
     }
 
@@ -344,7 +342,7 @@ void Discovery::Wait(int milliseconds) {
 }
 
 void Discovery::ReadSocket(long long now) {
-    uint8_t datagram[CSnmpMsg::kMessageSize];
+    uint8_t datagram[snmp::kMessageSize];
     for (int reads = 0; reads < kReadsPerRound; ++reads) {
         sockaddr_in from{};
         socklen_t size = sizeof from;
@@ -413,8 +411,8 @@ Discovery::Probe* Discovery::AwaitingBroadcast() {
 // only without an error, for the object asked, as an OCTET STRING.
 void Discovery::TakeAnswer(Address source, int port, const uint8_t* data, int length,
                            long long now) {
-    SnmpVarBind fields;
-    if (port != plan_.ports.snmp || !CSnmpMsg::ParseMessage(data, length, fields))
+    snmp::SnmpVarBind fields;
+    if (port != plan_.ports.snmp || !snmp::ParseMessage(data, length, fields))
         return;
     const long long offset = static_cast<long long>(static_cast<uint32_t>(fields.request_id)) -
                              static_cast<long long>(requestIdBase_);
@@ -433,7 +431,7 @@ void Discovery::TakeAnswer(Address source, int port, const uint8_t* data, int le
     NoteAnswer(target, *probe, now);
     const std::vector<uint8_t>& name = names_[question];
     const bool valueAnswered = fields.error_status == 0 &&
-                               fields.oidvalue_type == kTagOctetString &&
+                               fields.oidvalue_type == snmp::kTagOctetString &&
                                fields.oidname_length == static_cast<int>(name.size()) &&
                                std::equal(name.begin(), name.end(), fields.oidname_data);
     if (probe->broadcast && !target.portsQueued) {

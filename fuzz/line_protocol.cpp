@@ -19,6 +19,7 @@
 
 #include "fuzz/require.h"
 #include "link/device_link.h"
+#include "link/wire_format.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
@@ -87,7 +88,7 @@ void CheckWrites(const Harness& h, const std::string& command, bool succeeded) {
     FUZZ_REQUIRE(writes[0] == std::vector<uint8_t>(access.begin(), access.end()));
     FUZZ_REQUIRE(writes[1] == std::vector<uint8_t>(command.begin(), command.end()));
     if (completed)
-        FUZZ_REQUIRE(writes[2] == std::vector<uint8_t>{kelo::CDeviceLink::kEndOfExchange});
+        FUZZ_REQUIRE(writes[2] == std::vector<uint8_t>{kelo::wire::kEndOfExchange});
     FUZZ_REQUIRE(!testing_support::CurrentMachine().open);
 }
 

@@ -84,7 +84,7 @@ std::vector<uint8_t> Octets(const uint8_t* data, int length) {
 // without its zero octets, a non-negative INTEGER in hexadecimal and decimal.
 void CheckValueText(uint8_t tag, const std::vector<uint8_t>& value) {
     const std::string text =
-        kelo::CSnmpMsg::ValueTextOf(tag, value.data(), static_cast<int>(value.size()));
+        kelo::snmp::ValueTextOf(tag, value.data(), static_cast<int>(value.size()));
     if (tag == sim::kBerOctetString) {
         std::string expected = "\"";
         for (uint8_t octet : value) {
@@ -113,7 +113,7 @@ void CheckRequest(FuzzedDataProvider& in) {
     kelo::CSnmpMsg codec;
     codec.SetRequestId(requestId);
     codec.SetCommunity(community);
-    const int pduType = set ? kelo::kPduSetRequest : kelo::kPduGetRequest;
+    const int pduType = set ? kelo::snmp::kPduSetRequest : kelo::snmp::kPduGetRequest;
     const int length = set ? codec.MakeSetRequest(oid.text.c_str(), pduType, value)
                            : codec.MakeGetRequest(oid.text.c_str(), pduType);
     const std::vector<uint8_t> name = sim::OidContent(oid.text);
@@ -142,8 +142,8 @@ void CheckRequest(FuzzedDataProvider& in) {
         FUZZ_REQUIRE(variable.valueTag == sim::kBerNull && variable.value.empty());
     }
 
-    kelo::SnmpVarBind fields;
-    FUZZ_REQUIRE(kelo::CSnmpMsg::ParseMessage(codec.Request(), length, fields));
+    kelo::snmp::SnmpVarBind fields;
+    FUZZ_REQUIRE(kelo::snmp::ParseMessage(codec.Request(), length, fields));
     FUZZ_REQUIRE(fields.pdu_type == pduType &&
                  fields.request_id == static_cast<int32_t>(requestId));
     FUZZ_REQUIRE(Octets(fields.oidname_data, fields.oidname_length) == variable.name);
@@ -156,7 +156,7 @@ void CheckRequest(FuzzedDataProvider& in) {
     if (answer.empty())
         return;  // a request the machine leaves unanswered: not version 1 Get or Set
     FUZZ_REQUIRE(codec.TakeResponse(answer.data(), static_cast<int>(answer.size())));
-    const kelo::SnmpVarBind& answered = codec.Fields();
+    const kelo::snmp::SnmpVarBind& answered = codec.Fields();
     FUZZ_REQUIRE(answered.pdu_type == sim::kPduGetResponse &&
                  answered.request_id == fields.request_id);
     FUZZ_REQUIRE(answered.error_status == 0 || answered.error_status == sim::kSnmpNoSuchName ||
@@ -196,12 +196,12 @@ void CheckAnswer(FuzzedDataProvider& in) {
 
     kelo::CSnmpMsg codec;
     const bool taken = codec.TakeResponse(answer.data(), static_cast<int>(answer.size()));
-    if (answer.size() > static_cast<size_t>(kelo::CSnmpMsg::kMessageSize)) {
+    if (answer.size() > static_cast<size_t>(kelo::snmp::kMessageSize)) {
         FUZZ_REQUIRE(!taken);
         return;
     }
     FUZZ_REQUIRE(taken);
-    const kelo::SnmpVarBind& fields = codec.Fields();
+    const kelo::snmp::SnmpVarBind& fields = codec.Fields();
     FUZZ_REQUIRE(fields.pdu_type == sim::kPduGetResponse);
     FUZZ_REQUIRE(fields.request_id == static_cast<int32_t>(sim::IntegerValue(request.requestId)));
     FUZZ_REQUIRE(fields.error_status == status && fields.error_index == index);
@@ -210,14 +210,13 @@ void CheckAnswer(FuzzedDataProvider& in) {
     FUZZ_REQUIRE(Octets(fields.oidname_data, fields.oidname_length) == first.name);
     const std::string oidText = sim::OidText(first.name);
     if (!oidText.empty()) {
-        FUZZ_REQUIRE(kelo::CSnmpMsg::OidText(fields.oidname_data, fields.oidname_length) ==
-                     oidText);
+        FUZZ_REQUIRE(kelo::snmp::OidText(fields.oidname_data, fields.oidname_length) == oidText);
     }
     FUZZ_REQUIRE(fields.oidvalue_type == first.valueTag);
     FUZZ_REQUIRE(Octets(fields.oidvalue_data, fields.oidvalue_length) == first.value);
     CheckValueText(first.valueTag, first.value);
     codec.MakeValueText();
-    FUZZ_REQUIRE(codec.ValueText().size() <= static_cast<size_t>(kelo::CSnmpMsg::kValueTextSize));
+    FUZZ_REQUIRE(codec.ValueText().size() <= static_cast<size_t>(kelo::snmp::kValueTextSize));
 }
 
 }  // namespace

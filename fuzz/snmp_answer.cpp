@@ -18,9 +18,9 @@
 
 namespace {
 
-constexpr int kTagOctetString = 0x04;
-constexpr int kTagNull = 0x05;
-constexpr int kTagInteger = 0x02;
+using kelo::snmp::kTagInteger;
+using kelo::snmp::kTagNull;
+using kelo::snmp::kTagOctetString;
 
 // A field's data lies inside the datagram.
 void CheckInside(const uint8_t* field, int length, const uint8_t* data, size_t size) {
@@ -30,8 +30,8 @@ void CheckInside(const uint8_t* field, int length, const uint8_t* data, size_t s
 
 // The status text: an OCTET STRING's octets without its zero octets, in quotes; an INTEGER in
 // hexadecimal and decimal; nothing for NULL; at most the value text's size in any case.
-void CheckValueText(const std::string& text, const kelo::SnmpVarBind& fields) {
-    FUZZ_REQUIRE(text.size() <= static_cast<size_t>(kelo::CSnmpMsg::kValueTextSize));
+void CheckValueText(const std::string& text, const kelo::snmp::SnmpVarBind& fields) {
+    FUZZ_REQUIRE(text.size() <= static_cast<size_t>(kelo::snmp::kValueTextSize));
     switch (fields.oidvalue_type) {
         case kTagOctetString: {
             std::string quoted = "\"";
@@ -40,7 +40,7 @@ void CheckValueText(const std::string& text, const kelo::SnmpVarBind& fields) {
                     quoted += static_cast<char>(fields.oidvalue_data[i]);
             }
             quoted += '"';
-            FUZZ_REQUIRE(text == quoted.substr(0, kelo::CSnmpMsg::kValueTextSize));
+            FUZZ_REQUIRE(text == quoted.substr(0, kelo::snmp::kValueTextSize));
             break;
         }
         case kTagNull:
@@ -89,13 +89,13 @@ void CheckField(const std::string& status, const std::string& key) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The receive takes at most the response buffer's size of a datagram, as the socket does;
     // what arrived lies alone in a buffer of its own size, so a read past it is caught.
-    size = std::min(size, static_cast<size_t>(kelo::CSnmpMsg::kMessageSize));
+    size = std::min(size, static_cast<size_t>(kelo::snmp::kMessageSize));
     const auto datagram = std::make_unique_for_overwrite<uint8_t[]>(size);
     std::copy(data, data + size, datagram.get());
     const int length = static_cast<int>(size);
 
-    kelo::SnmpVarBind fields;
-    const bool parsed = kelo::CSnmpMsg::ParseMessage(datagram.get(), length, fields);
+    kelo::snmp::SnmpVarBind fields;
+    const bool parsed = kelo::snmp::ParseMessage(datagram.get(), length, fields);
     if (parsed) {
         CheckInside(fields.oidname_data, fields.oidname_length, datagram.get(), size);
         CheckInside(fields.oidvalue_data, fields.oidvalue_length, datagram.get(), size);

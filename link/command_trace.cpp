@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "link/device_id.h"
-#include "link/device_link.h"
-#include "link/frame_trace.h"
+#include "link/wire_format.h"
 #include "platform/access_codes.h"
 
 namespace kelo {
@@ -16,7 +15,6 @@ using platform::QuotedPreview;
 
 // Bare commands are short texts of printable characters.
 constexpr size_t kLongestCommand = 64;
-constexpr const char* kUpdateCommand = "BOOT_UpdateMain 0\n";
 
 bool IsCommandText(const uint8_t* data, size_t size) {
     return size > 0 && size <= kLongestCommand &&
@@ -29,7 +27,8 @@ bool StartsWith(const uint8_t* data, size_t size, const char* prefix, size_t len
 
 // A command frame: length high, length low, the text, a check byte of (sum of all before + 1).
 bool IsCommandFrame(const uint8_t* data, size_t size) {
-    return size >= 3 && static_cast<size_t>(data[0]) * 256 + data[1] == size - 3;
+    return size >= wire::kCommandFrameOverhead &&
+           static_cast<size_t>(data[0]) * 256 + data[1] == size - wire::kCommandFrameOverhead;
 }
 
 class LocalPortDecoder : public platform::TraceDecoder {
@@ -71,16 +70,16 @@ std::string CommandReader::Describe(const uint8_t* data, size_t size) {
         case Expect::kCommand:
             break;
     }
-    if (size == 1 && data[0] == CDeviceLink::kEndOfExchange)
+    if (size == 1 && data[0] == wire::kEndOfExchange)
         return "end-of-exchange byte";
     if (IsCommandText(data, size))
         return DescribeText(std::string(reinterpret_cast<const char*>(data), size));
     if (IsCommandFrame(data, size))
         return DescribeFrame(data, size);
     // Machine types 3 and 4 take request payloads on the local ports.
-    if (size >= 2 && data[0] == 0x00 && *RequestName(data[1]) != '\0') {
-        std::string text = std::string("request payload: ") + RequestName(data[1]);
-        if (data[1] == CDeviceLink::kRequestTextCommand)
+    if (size >= 2 && data[0] == 0x00 && *wire::RequestName(data[1]) != '\0') {
+        std::string text = std::string("request payload: ") + wire::RequestName(data[1]);
+        if (data[1] == wire::kRequestTextCommand)
             return text + " " + QuotedPreview(data + 2, size - 2);
         return size > 2 ? text + ", " + ByteCount(size - 2) + " of data" : text;
     }
@@ -89,11 +88,11 @@ std::string CommandReader::Describe(const uint8_t* data, size_t size) {
 
 std::string CommandReader::DescribeText(const std::string& text) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    if (text == CDeviceLink::kMonitorLine) {
+    if (text == wire::kMonitorLine) {
         expect_ = Expect::kCommandFrame;
         return "monitor line " + QuotedPreview(bytes, text.size());
     }
-    if (text == "PUT PARAM" || text == "PUT ALL PARAM") {
+    if (text == wire::kPutParamsCommand || text == wire::kPutAllParamsCommand) {
         expect_ = Expect::kParameterSet;
         return "command " + QuotedPreview(bytes, text.size()) + ", the parameter set follows";
     }
@@ -101,15 +100,13 @@ std::string CommandReader::DescribeText(const std::string& text) {
 }
 
 std::string CommandReader::DescribeFrame(const uint8_t* data, size_t size) {
-    unsigned sum = 1;
-    for (size_t i = 0; i + 1 < size; ++i)
-        sum += data[i];
-    const size_t length = size - 3;
+    const uint8_t check = wire::PlusOneSum(data, size - 1);
+    const size_t length = size - wire::kCommandFrameOverhead;
     const std::string text(reinterpret_cast<const char*>(data) + 2, length);
-    expect_ = text == kUpdateCommand ? Expect::kFirmware : Expect::kCommand;
+    expect_ = text == wire::kUpdateCommand ? Expect::kFirmware : Expect::kCommand;
     return "command frame " + QuotedPreview(data + 2, length) + ", length " +
            std::to_string(length) +
-           ((sum & 0xFF) == data[size - 1] ? ", check byte good" : ", check byte bad");
+           (check == data[size - 1] ? ", check byte good" : ", check byte bad");
 }
 
 std::unique_ptr<platform::TraceDecoder> MakeLocalPortDecoder() {

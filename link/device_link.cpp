@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/status_text.h"
+#include "link/wire_format.h"
 #include "platform/access_codes.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -117,10 +118,7 @@ std::vector<uint8_t> CDeviceLink::CommandFrame(const std::string& text) {
     frame.push_back(static_cast<uint8_t>((text.size() >> 8) & 0xFF));
     frame.push_back(static_cast<uint8_t>(text.size() & 0xFF));
     frame.insert(frame.end(), text.begin(), text.end());
-    unsigned sum = 1;
-    for (uint8_t byte : frame)
-        sum += byte;
-    frame.push_back(static_cast<uint8_t>(sum & 0xFF));
+    frame.push_back(wire::PlusOneSum(frame.data(), frame.size()));
     return frame;
 }
 
@@ -271,12 +269,12 @@ bool CDeviceLink::WriteText(const std::string& text) {
 
 bool CDeviceLink::SendCommand(const std::string& text) {
     if (UsesPacketLink()) {
-        std::vector<uint8_t> payload{0x00, kRequestTextCommand};
+        std::vector<uint8_t> payload{0x00, wire::kRequestTextCommand};
         payload.insert(payload.end(), text.begin(), text.end());
         return WritePort(payload.data(), static_cast<int>(payload.size()));
     }
     WaitUnlessCancelled(300);
-    if (!WriteAccessLine() || !WriteText(kMonitorLine))
+    if (!WriteAccessLine() || !WriteText(wire::kMonitorLine))
         return false;
     const std::vector<uint8_t> frame = CommandFrame(text);
     return WritePort(frame.data(), static_cast<int>(frame.size()));
@@ -297,12 +295,12 @@ int CDeviceLink::ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, bo
                                 int progressBase) {
     // 1. The three header bytes: lead byte and the 16-bit length. A failed receive, or the
     //    machine closing the connection, ends the read.
-    uint8_t header[3];
-    if (!ReceiveExactly(receive, header, 3, [](int) {})) {
+    uint8_t header[wire::kFrameHeaderSize];
+    if (!ReceiveExactly(receive, header, wire::kFrameHeaderSize, [](int) {})) {
         platform::ShowMessage(platform::IDS_FAILED_RECEIVE);
         return -1;
     }
-    if (header[0] != CMegaPut::kLeadByte)
+    if (header[0] != wire::kLeadByte)
         return -1;
     const int bodyLength = header[1] * 256 + header[2];
     // The data and check byte of a 65535-byte body cannot fit the reply buffer.
@@ -322,10 +320,9 @@ int CDeviceLink::ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, bo
     if (!received)
         return -1;
     // 3. The whole frame sums to 0xFF.
-    unsigned sum = header[0] + header[1] + header[2];
-    for (int i = 0; i < frameRest; ++i)
-        sum += buffer[i];
-    if ((sum & 0xFF) != 0xFF)
+    const unsigned sum = wire::ByteSum(buffer, static_cast<size_t>(frameRest),
+                                       wire::ByteSum(header, wire::kFrameHeaderSize));
+    if (!wire::FrameSumsRight(sum))
         return -1;
     // 4. A zero in place of the check byte ends the data as a text.
     buffer[bodyLength] = 0;

@@ -24,15 +24,6 @@ class CDeviceLink {
     static constexpr int kStatusBufferSize = 512;
     static constexpr int kUsbStatusBufferSize = 1024;
     static constexpr int kMaxCommandText = 509;
-    // Request codes of machine types 3 and 4.
-    enum RequestCode : uint8_t {
-        kRequestReport = 1,
-        kRequestParamsFirstHalf = 2,
-        kRequestParamsSecondHalf = 3,
-        kRequestPutFirstHalf = 4,
-        kRequestPutSecondHalf = 5,
-        kRequestTextCommand = 6,
-    };
 
     // Loads the settings from the profile at profilePath; the progress dialog is the
     // caller's and must outlive the connection.
@@ -86,8 +77,6 @@ class CDeviceLink {
     // Byte formats of machine types 1 and 2.
     static std::string AccessLine(int machineType);
     static std::vector<uint8_t> CommandFrame(const std::string& text);
-    static constexpr const char* kMonitorLine = "PIPE MONITOR";
-    static constexpr uint8_t kEndOfExchange = 0x00;
 
     platform::CancelDialog& Dialog() { return dialog_; }
 

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/device_link.h"
-#include "link/mega_put.h"
+#include "link/wire_format.h"
 
 namespace kelo {
 namespace {
@@ -14,8 +13,9 @@ namespace {
 using platform::ByteCount;
 using platform::QuotedPreview;
 using platform::TraceDirection;
+using wire::RequestName;
 
-constexpr size_t kHeaderSize = 3;
+constexpr size_t kHeaderSize = wire::kFrameHeaderSize;
 // The first bytes after the header are kept to describe the frame once it is complete.
 constexpr size_t kKeptBytes = 64;
 
@@ -70,7 +70,7 @@ class FrameReader {
         const size_t count = std::min(kHeaderSize - headerGot_, size);
         for (size_t k = 0; k < count; ++k)
             header_[headerGot_++] = data[k];
-        if (header_[0] != CMegaPut::kLeadByte) {
+        if (header_[0] != wire::kLeadByte) {
             char text[48];
             std::snprintf(text, sizeof text, "not a %s: lead byte 0x%02X", Kind(), header_[0]);
             parts.push_back(text);
@@ -114,7 +114,7 @@ class FrameReader {
     }
 
     std::string Describe() const {
-        const std::string check = (sum_ & 0xFF) == 0xFF ? "check byte good" : "check byte bad";
+        const std::string check = wire::FrameSumsRight(sum_) ? "check byte good" : "check byte bad";
         const std::string length = "L " + std::to_string(Length());
         if (!packets_) {
             return std::string("reply frame: ") + length + ", body " +
@@ -131,16 +131,17 @@ class FrameReader {
         std::string text = "command " + Hex2(code[0], code[1]);
         if (code[0] == 0x00 && *RequestName(code[1]) != '\0')
             text += std::string(" (") + RequestName(code[1]) + ")";
-        const bool withDataSum = CMegaPut::CarriesDataSum(code);
+        const bool withDataSum = wire::CarriesDataSum(code[0], code[1]);
         if (withDataSum && Length() < 3)
             return text + ", data-sum missing";
         const size_t dataLength = Length() - 2 - (withDataSum ? 1 : 0);
-        if (code[0] == 0x00 && code[1] == CDeviceLink::kRequestTextCommand) {
+        if (code[0] == 0x00 && code[1] == wire::kRequestTextCommand) {
             text += " " + QuotedPreview(kept_.data() + 2, std::min(dataLength, kept_.size() - 2));
         } else if (dataLength > 0) {
             text += ", " + ByteCount(dataLength) + " of data";
         }
         if (withDataSum) {
+            // The data-sum covers the data alone: the body less the command and itself.
             const unsigned dataSum = bodySum_ - code[0] - code[1] - lastBodyByte_ + 1;
             text += (dataSum & 0xFF) == lastBodyByte_ ? ", data-sum good" : ", data-sum bad";
         }
@@ -176,25 +177,6 @@ class RawDataDecoder : public platform::TraceDecoder {
 };
 
 }  // namespace
-
-const char* RequestName(uint8_t code) {
-    switch (code) {
-        case CDeviceLink::kRequestReport:
-            return "get report";
-        case CDeviceLink::kRequestParamsFirstHalf:
-            return "get the first half of the parameter set";
-        case CDeviceLink::kRequestParamsSecondHalf:
-            return "get the second half of the parameter set";
-        case CDeviceLink::kRequestPutFirstHalf:
-            return "put the first half of the parameter set";
-        case CDeviceLink::kRequestPutSecondHalf:
-            return "put the second half of the parameter set";
-        case CDeviceLink::kRequestTextCommand:
-            return "text command";
-        default:
-            return "";
-    }
-}
 
 std::unique_ptr<platform::TraceDecoder> MakePacketLinkDecoder() {
     return std::make_unique<PacketLinkDecoder>();

@@ -3,7 +3,6 @@
 // (a reply's header and body arrive in separate receives), and the raw firmware stream.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include "platform/trace.h"
@@ -14,8 +13,5 @@ namespace kelo {
 std::unique_ptr<platform::TraceDecoder> MakePacketLinkDecoder();
 // The firmware stream on 9100: raw data without framing.
 std::unique_ptr<platform::TraceDecoder> MakeRawDataDecoder();
-
-// What a request code asks for ("get report"); "" for a code the system never sends.
-const char* RequestName(uint8_t code);
 
 }  // namespace kelo

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/frame_trace.h"
+#include "link/wire_format.h"
 
 namespace kelo {
 
@@ -22,12 +23,6 @@ int CMegaPut::Open(const std::string& host, const std::string& queue) {
     return OpenStream(host, port_);
 }
 
-bool CMegaPut::CarriesDataSum(const uint8_t* command) {
-    // Each command byte is read as a signed byte, as the machines' firmware does.
-    const int value = static_cast<int8_t>(command[0]) * 256 + static_cast<int8_t>(command[1]);
-    return !(value == 1 || value == 2 || value == 3 || value == 7);
-}
-
 int CMegaPut::BuildPacket(uint8_t* out, uint8_t lead, const uint8_t* data, int length,
                           bool withDataSum) {
     const int bodyLength = withDataSum ? length + 1 : length;
@@ -40,15 +35,12 @@ int CMegaPut::BuildPacket(uint8_t* out, uint8_t lead, const uint8_t* data, int l
     put(lead);
     put(static_cast<uint8_t>(bodyLength >> 8));
     put(static_cast<uint8_t>(bodyLength & 0xFF));
-    unsigned dataSum = 1;
-    for (int i = 0; i < length; ++i) {
+    for (int i = 0; i < length; ++i)
         put(data[i]);
-        if (i >= 2)
-            dataSum += data[i];
-    }
+    // The data-sum covers the data after the two command bytes.
     if (withDataSum)
-        put(static_cast<uint8_t>(dataSum));
-    out[w++] = static_cast<uint8_t>(0xFF - (sum & 0xFF));
+        put(wire::PlusOneSum(data + 2, static_cast<size_t>(length - 2)));
+    out[w++] = wire::FrameChecksum(sum);
     return w;
 }
 
@@ -56,10 +48,10 @@ int CMegaPut::PutPacket(const uint8_t* data, int length) {
     // The payload must hold its command and fit the packet buffer with the framing bytes.
     if (data == nullptr || length < 2 || length > kPacketBufferSize - 5)
         return -1;
-    const bool withDataSum = CarriesDataSum(data);
+    const bool withDataSum = wire::CarriesDataSum(data[0], data[1]);
     // Left unfilled: the frame is built over its own bytes, and untouched pages cost nothing.
     const auto packet = std::make_unique_for_overwrite<uint8_t[]>(kPacketBufferSize);
-    const int frameLength = BuildPacket(packet.get(), kLeadByte, data, length, withDataSum);
+    const int frameLength = BuildPacket(packet.get(), wire::kLeadByte, data, length, withDataSum);
     return Send(packet.get(), frameLength) == frameLength ? 0 : -1;
 }
 

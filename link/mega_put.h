@@ -16,7 +16,6 @@ namespace kelo {
 class CMegaPut : public CSenderSocket {
   public:
     static constexpr int kPacketBufferSize = 65535;
-    static constexpr uint8_t kLeadByte = 0x80;
 
     explicit CMegaPut(uint16_t port);
 
@@ -26,8 +25,6 @@ class CMegaPut : public CSenderSocket {
     // Fills out with the frame and returns its length (L + 4). out must hold length + 5 bytes.
     static int BuildPacket(uint8_t* out, uint8_t lead, const uint8_t* data, int length,
                            bool withDataSum);
-    // Commands 1, 2, 3 and 7 go without a data-sum, every other command with one.
-    static bool CarriesDataSum(const uint8_t* command);
 
     uint16_t Port() const { return port_; }
     const std::string& Queue() const { return queue_; }

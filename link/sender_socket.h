@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "link/socket.h"
+#include "net/socket.h"
 #include "platform/cancel_dialog.h"
 
 namespace kelo {

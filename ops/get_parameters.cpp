@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "link/device_link.h"
+#include "link/wire_format.h"
 
 namespace kelo {
 namespace {
@@ -20,8 +21,8 @@ int CDeviceLink::GetParameters(uint8_t* buffer, int capacity) {
         // Each reply read may fill a whole reply buffer from where it starts, so the caller's
         // buffer must hold two reply buffers (131,070 bytes).
         dialog_.SetRange(65536);
-        const uint8_t firstHalf[2] = {0x00, kRequestParamsFirstHalf};
-        const uint8_t secondHalf[2] = {0x00, kRequestParamsSecondHalf};
+        const uint8_t firstHalf[2] = {0x00, wire::kRequestParamsFirstHalf};
+        const uint8_t secondHalf[2] = {0x00, wire::kRequestParamsSecondHalf};
         int n1 = -1;
         if (OpenPort(false) && WritePort(firstHalf, 2)) {
             n1 = ReadReply(buffer, true, 0);
@@ -38,14 +39,14 @@ int CDeviceLink::GetParameters(uint8_t* buffer, int capacity) {
     }
 
     const bool opened = OpenPort(false);
-    if (opened && WriteAccessLine() && WriteText("GET PARAM")) {
+    if (opened && WriteAccessLine() && WriteText(wire::kGetParamsCommand)) {
         WaitUnlessCancelled(300);
         if (ReadParamCount())
             result = ReadParamLines(buffer, capacity);
     }
     dialog_.Hide();
     if (opened) {
-        const uint8_t end = kEndOfExchange;
+        const uint8_t end = wire::kEndOfExchange;
         if (!WritePort(&end, 1))
             result = -1;
     }

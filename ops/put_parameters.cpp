@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "link/device_link.h"
+#include "link/wire_format.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 
@@ -21,7 +22,7 @@ std::vector<uint8_t> HalfRequest(uint8_t code, const uint8_t* half) {
 }  // namespace
 
 bool CDeviceLink::SendRsCommand() {
-    const bool sent = SendCommand("rs\n");
+    const bool sent = SendCommand(wire::kRestartCommand);
     if (sent) {
         machineHasAll_ = true;
         platform::Sleep(3000);
@@ -54,9 +55,9 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
             return true;
         };
         // The second half always goes; the first only with "all".
-        if (putHalf(kRequestPutSecondHalf, data + kHalfSize, 0)) {
+        if (putHalf(wire::kRequestPutSecondHalf, data + kHalfSize, 0)) {
             dialog_.SetPos(25);
-            if (!all || putHalf(kRequestPutFirstHalf, data, 25)) {
+            if (!all || putHalf(wire::kRequestPutFirstHalf, data, 25)) {
                 dialog_.SetPos(50);
                 if (OpenPort(false) && SendRsCommand()) {
                     ClosePort();
@@ -69,7 +70,7 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
         ClosePort();
         dialog_.Hide();
     } else {
-        const char* command = all ? "PUT ALL PARAM" : "PUT PARAM";
+        const char* command = all ? wire::kPutAllParamsCommand : wire::kPutParamsCommand;
         if (OpenPort(false) && WriteAccessLine() && WriteText(command) && WritePort(data, length)) {
             dialog_.SetPos(50);
             WaitForRestart();  // its result is not looked at

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "link/device_link.h"
+#include "link/wire_format.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 
@@ -9,7 +10,6 @@ namespace kelo {
 namespace {
 
 constexpr int kChunkSize = 102400;
-constexpr const char* kUpdateCommand = "BOOT_UpdateMain 0\n";
 
 }  // namespace
 
@@ -22,7 +22,7 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
     machineHasAll_ = false;
 
     [&] {
-        if (!OpenPort(false) || !SendCommand(kUpdateCommand))
+        if (!OpenPort(false) || !SendCommand(wire::kUpdateCommand))
             return;
         // The machine now waits for an image until one has gone whole.
         firmwareAwaited_ = true;

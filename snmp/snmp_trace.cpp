@@ -2,17 +2,14 @@
 
 #include <cstdio>
 
-#include "snmp/snmp_msg.h"
+#include "snmp/snmp_codec.h"
 
 namespace kelo {
 namespace {
 
 using platform::ByteCount;
+using namespace snmp;
 
-constexpr int kTagInteger = 0x02;
-constexpr int kTagOctetString = 0x04;
-constexpr int kTagNull = 0x05;
-constexpr int kPduGetResponse = 0xA2;
 // The octet strings of the status text can be long; the hex rows show them whole.
 constexpr size_t kValuePreview = 60;
 
@@ -20,7 +17,7 @@ std::string PduName(int type) {
     switch (type) {
         case kPduGetRequest:
             return "GetRequest";
-        case 0xA1:
+        case kPduGetNextRequest:
             return "GetNextRequest";
         case kPduGetResponse:
             return "GetResponse";
@@ -47,7 +44,7 @@ std::string ValueDescription(const SnmpVarBind& fields) {
         case kTagNull:
             return "NULL";
         case kTagInteger:
-            return "INTEGER " + CSnmpMsg::ValueTextOf(kTagInteger, data, length);
+            return "INTEGER " + ValueTextOf(kTagInteger, data, length);
         case kTagOctetString:
             return "OCTET STRING " +
                    platform::QuotedPreview(data, static_cast<size_t>(length), kValuePreview) +
@@ -55,7 +52,7 @@ std::string ValueDescription(const SnmpVarBind& fields) {
         default: {
             char text[64];
             std::snprintf(text, sizeof text, "type 0x%02X, ", fields.oidvalue_type);
-            return text + CSnmpMsg::ValueTextOf(fields.oidvalue_type, data, length);
+            return text + ValueTextOf(fields.oidvalue_type, data, length);
         }
     }
 }
@@ -66,7 +63,7 @@ class SnmpDecoder : public platform::TraceDecoder {
 
     std::string Decode(platform::TraceDirection, const uint8_t* data, size_t size) override {
         SnmpVarBind fields;
-        if (!CSnmpMsg::ParseMessage(data, static_cast<int>(size), fields))
+        if (!ParseMessage(data, static_cast<int>(size), fields))
             return "SNMP message cut short or malformed, " + ByteCount(size);
         std::string text =
             "SNMP " + PduName(fields.pdu_type) + " request-id " + std::to_string(fields.request_id);
@@ -75,7 +72,7 @@ class SnmpDecoder : public platform::TraceDecoder {
                     ErrorStatusName(fields.error_status) + "), error-index " +
                     std::to_string(fields.error_index);
         }
-        text += ", " + CSnmpMsg::OidText(fields.oidname_data, fields.oidname_length) + " = " +
+        text += ", " + OidText(fields.oidname_data, fields.oidname_length) + " = " +
                 ValueDescription(fields);
         if (describe_ != nullptr && fields.oidvalue_type == kTagOctetString) {
             const std::string meaning =

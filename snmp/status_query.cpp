@@ -58,7 +58,7 @@ bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::s
     if (describeValue != nullptr)
         message.SetTraceDecoder([describeValue] { return MakeSnmpDecoder(describeValue); });
     const int failure = Exchange(message, host, [](CSnmpMsg& request) {
-        request.MakeGetRequest(kStatusOid, kPduGetRequest);
+        request.MakeGetRequest(kStatusOid, snmp::kPduGetRequest);
     });
     if (failure != 0) {
         platform::ShowMessage(failure);
@@ -79,7 +79,7 @@ bool RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
         const int failure = Exchange(
             message, host,
             [](CSnmpMsg& request) {
-                request.MakeSetRequest(kRestartOid, kPduSetRequest, kRestartValue);
+                request.MakeSetRequest(kRestartOid, snmp::kPduSetRequest, kRestartValue);
             },
             &answered);
         if (failure != 0) {

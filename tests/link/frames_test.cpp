@@ -6,6 +6,7 @@
 
 #include "link/device_link.h"
 #include "link/mega_put.h"
+#include "link/wire_format.h"
 #include "platform/access_codes.h"
 #include "platform/headless_cancel_dialog.h"
 
@@ -15,7 +16,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Packet(const Bytes& payload) {
     Bytes out(payload.size() + 5);
-    const bool sum = kelo::CMegaPut::CarriesDataSum(payload.data());
+    const bool sum = kelo::wire::CarriesDataSum(payload[0], payload[1]);
     out.resize(static_cast<size_t>(kelo::CMegaPut::BuildPacket(
         out.data(), 0x80, payload.data(), static_cast<int>(payload.size()), sum)));
     return out;
@@ -58,7 +59,7 @@ TEST(PacketFrame, OnlyCommands1237GoWithoutDataSum) {
         {{0x01, 0x01}, true},  {{0x00, 0x81}, true},  {{0x00, 0x00}, true},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(kelo::CMegaPut::CarriesDataSum(c.command.data()), c.dataSum)
+        EXPECT_EQ(kelo::wire::CarriesDataSum(c.command[0], c.command[1]), c.dataSum)
             << int(c.command[0]) << " " << int(c.command[1]);
     }
 }

@@ -123,21 +123,21 @@ TEST_F(NetSnmpAgent, AnswersToKelosRequests) {
         message.SetCancelDialog(dialog);
         ASSERT_EQ(message.Open("127.0.0.1"), 0) << c.what;
         if (c.set) {
-            message.MakeSetRequest(c.oid, kPduSetRequest, 10);
+            message.MakeSetRequest(c.oid, snmp::kPduSetRequest, 10);
         } else {
-            message.MakeGetRequest(c.oid, kPduGetRequest);
+            message.MakeGetRequest(c.oid, snmp::kPduGetRequest);
         }
         ASSERT_GT(message.SendRequest(), 0) << c.what;
         const int received = message.ReceiveResponse();
         EXPECT_EQ(received > 0, c.ok) << c.what << ": " << received;
         ASSERT_NE(received, 0) << c.what << ": no answer";
-        const SnmpVarBind& fields = message.Fields();
+        const snmp::SnmpVarBind& fields = message.Fields();
         EXPECT_EQ(fields.request_id, static_cast<int32_t>(c.requestId)) << c.what;
         EXPECT_EQ(fields.error_status, c.errorStatus) << c.what;
         EXPECT_EQ(message.ValueText(), c.text) << c.what;
         // The agent names the variable as Kelo did.
-        uint8_t name[CSnmpMsg::kMaxOidContent];
-        const int nameLength = CSnmpMsg::EncodeOid(c.oid, name, CSnmpMsg::kMaxOidContent);
+        uint8_t name[snmp::kMaxOidContent];
+        const int nameLength = snmp::EncodeOid(c.oid, name, snmp::kMaxOidContent);
         EXPECT_EQ(fields.oidname_type, 0x06) << c.what;
         ASSERT_EQ(fields.oidname_length, nameLength) << c.what;
         EXPECT_EQ(Bytes(fields.oidname_data, fields.oidname_data + nameLength),
@@ -208,7 +208,7 @@ TEST(NetSnmpTools, SnmpgetSendsKelosGetRequest) {
     if (!Installed(kSnmpGet))
         GTEST_SKIP() << "net-snmp's snmpget is not installed";
     CSnmpMsg kelo;
-    kelo.MakeGetRequest(kStatusOid, kPduGetRequest);
+    kelo.MakeGetRequest(kStatusOid, snmp::kPduGetRequest);
     ExpectSameRequest(
         {kSnmpGet, "-v1", "-c", "public", "-r", "0", "-t", "2", "127.0.0.1", kStatusOid}, kelo,
         "status object");
@@ -219,7 +219,7 @@ TEST(NetSnmpTools, SnmpsetSendsKelosSetRequest) {
         GTEST_SKIP() << "net-snmp's snmpset is not installed";
     for (int value : {10, 0, -1, 127, 128, -128, -129, 65535, INT_MAX, INT_MIN}) {
         CSnmpMsg kelo;
-        kelo.MakeSetRequest(kRestartOid, kPduSetRequest, value);
+        kelo.MakeSetRequest(kRestartOid, snmp::kPduSetRequest, value);
         ExpectSameRequest({kSnmpSet, "-v1", "-c", "public", "-r", "0", "-t", "2", "127.0.0.1",
                            kRestartOid, "i", std::to_string(value)},
                           kelo, "INTEGER " + std::to_string(value));

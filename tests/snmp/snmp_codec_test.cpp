@@ -29,7 +29,7 @@ Bytes RequestOf(const CSnmpMsg& message) {
 TEST(SnmpRequest, GetRequestOfTheStatusObject) {
     CSnmpMsg message;
     message.SetRequestId(0x1A2B);
-    EXPECT_EQ(message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", kPduGetRequest), 48);
+    EXPECT_EQ(message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", snmp::kPduGetRequest), 48);
     EXPECT_EQ(ToHex(RequestOf(message)),
               "30 2E 02 01 00 04 06 70 75 62 6C 69 63 A0 21 02 04 00 00 1A 2B 02 01 00 02 01 "
               "00 30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00");
@@ -38,7 +38,7 @@ TEST(SnmpRequest, GetRequestOfTheStatusObject) {
 TEST(SnmpRequest, SetRequestOfTheRestartObject) {
     CSnmpMsg message;
     message.SetRequestId(0x1A2B);
-    EXPECT_EQ(message.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", kPduSetRequest, 10), 47);
+    EXPECT_EQ(message.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", snmp::kPduSetRequest, 10), 47);
     EXPECT_EQ(ToHex(RequestOf(message)),
               "30 2D 02 01 00 04 06 70 75 62 6C 69 63 A3 20 02 04 00 00 1A 2B 02 01 00 02 01 "
               "00 30 12 30 10 06 0B 2B 06 01 04 01 89 4D 02 08 01 00 02 01 0A");
@@ -46,7 +46,7 @@ TEST(SnmpRequest, SetRequestOfTheRestartObject) {
 
 TEST(SnmpRequest, RequestIdIsTheProcessIdBigEndian) {
     CSnmpMsg message;
-    message.MakeGetRequest("1.3.6", kPduGetRequest);
+    message.MakeGetRequest("1.3.6", snmp::kPduGetRequest);
     const uint32_t pid = static_cast<uint32_t>(::getpid());
     const Bytes expected{static_cast<uint8_t>(pid >> 24), static_cast<uint8_t>(pid >> 16),
                          static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid)};
@@ -76,7 +76,7 @@ TEST(SnmpRequest, IntegerValueInFewestTwosComplementOctets) {
     };
     for (const auto& c : cases) {
         CSnmpMsg message;
-        const int length = message.MakeSetRequest("1.3.6.1", kPduSetRequest, c.value);
+        const int length = message.MakeSetRequest("1.3.6.1", snmp::kPduSetRequest, c.value);
         const Bytes request = RequestOf(message);
         const Bytes element = Hex(c.element);
         ASSERT_GE(length, static_cast<int>(element.size())) << c.value;
@@ -108,8 +108,8 @@ TEST(SnmpRequest, ObjectIdentifierContent) {
         {"", ""},
     };
     for (const auto& c : cases) {
-        uint8_t out[CSnmpMsg::kMaxOidContent];
-        const int n = CSnmpMsg::EncodeOid(c.text, out, CSnmpMsg::kMaxOidContent);
+        uint8_t out[snmp::kMaxOidContent];
+        const int n = snmp::EncodeOid(c.text, out, snmp::kMaxOidContent);
         ASSERT_GE(n, 0) << c.text;
         EXPECT_EQ(ToHex(Bytes(out, out + n)), c.content) << c.text;
     }
@@ -121,17 +121,17 @@ TEST(SnmpRequest, ObjectIdentifierContent) {
 TEST(SnmpRequest, ObjectIdentifierItCannotEncodeIsRefused) {
     for (const char* text : {"1.3.4294967296", "1.3.99999999999999999999", "3.1", "1.40", "0.40.1",
                              "2.48", "1", ".1.3.6.1.2.1.1.1.0.4294967296"}) {
-        uint8_t out[CSnmpMsg::kMaxOidContent];
-        EXPECT_EQ(CSnmpMsg::EncodeOid(text, out, CSnmpMsg::kMaxOidContent), -1) << text;
+        uint8_t out[snmp::kMaxOidContent];
+        EXPECT_EQ(snmp::EncodeOid(text, out, snmp::kMaxOidContent), -1) << text;
     }
-    uint8_t out[CSnmpMsg::kMaxOidContent];
-    ASSERT_EQ(CSnmpMsg::EncodeOid("2.47", out, CSnmpMsg::kMaxOidContent), 1);
+    uint8_t out[snmp::kMaxOidContent];
+    ASSERT_EQ(snmp::EncodeOid("2.47", out, snmp::kMaxOidContent), 1);
     EXPECT_EQ(out[0], 0x7F);
 
     CSnmpMsg message;
-    ASSERT_GT(message.MakeGetRequest("1.3.6", kPduGetRequest), 0);
-    EXPECT_EQ(message.MakeGetRequest("1.3.4294967296", kPduGetRequest), -1);
-    EXPECT_EQ(message.MakeGetRequest("", kPduGetRequest), -1);
+    ASSERT_GT(message.MakeGetRequest("1.3.6", snmp::kPduGetRequest), 0);
+    EXPECT_EQ(message.MakeGetRequest("1.3.4294967296", snmp::kPduGetRequest), -1);
+    EXPECT_EQ(message.MakeGetRequest("", snmp::kPduGetRequest), -1);
     EXPECT_EQ(message.SendRequest(), -1);
 }
 
@@ -140,7 +140,7 @@ TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
     for (int i = 0; i < 30; ++i)
         oid += ".1229";  // 60 octets: still fits
     CSnmpMsg fits;
-    const int length = fits.MakeGetRequest(oid.c_str(), kPduGetRequest);
+    const int length = fits.MakeGetRequest(oid.c_str(), snmp::kPduGetRequest);
     ASSERT_GT(length, 0);
     EXPECT_LT(length, 130);
     EXPECT_EQ(fits.Request()[1], length - 2);
@@ -148,12 +148,12 @@ TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
     for (int i = 0; i < 20; ++i)
         oid += ".1229";  // 100 octets: the lengths would overflow
     CSnmpMsg tooLong;
-    EXPECT_EQ(tooLong.MakeGetRequest(oid.c_str(), kPduGetRequest), -1);
+    EXPECT_EQ(tooLong.MakeGetRequest(oid.c_str(), snmp::kPduGetRequest), -1);
     EXPECT_EQ(tooLong.SendRequest(), -1);
 
     uint8_t small[3];
-    EXPECT_EQ(CSnmpMsg::EncodeOid("1.3.6.1.4", small, 3), -1);
-    EXPECT_EQ(CSnmpMsg::EncodeOid("1.3.6.1", small, 3), 3);
+    EXPECT_EQ(snmp::EncodeOid("1.3.6.1.4", small, 3), -1);
+    EXPECT_EQ(snmp::EncodeOid("1.3.6.1", small, 3), 3);
 }
 
 // An agent echoes the community, so an answer to a request of another community carries it;
@@ -162,28 +162,28 @@ TEST(SnmpRequest, CommunityOfAnyLengthThatLeavesShortFormLengths) {
     CSnmpMsg message;
     message.SetRequestId(0x1A2B);
     message.SetCommunity("kelo-lab");
-    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", kPduGetRequest), 45);
+    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", snmp::kPduGetRequest), 45);
     EXPECT_EQ(ToHex(RequestOf(message)),
               "30 2B 02 01 00 04 08 6B 65 6C 6F 2D 6C 61 62 A0 1C 02 04 00 00 1A 2B 02 01 00 02 01 "
               "00 30 0E 30 0C 06 08 2B 06 01 02 01 01 05 00 05 00");
-    SnmpVarBind fields;
-    ASSERT_TRUE(CSnmpMsg::ParseMessage(message.Request(), message.RequestLength(), fields));
+    snmp::SnmpVarBind fields;
+    ASSERT_TRUE(snmp::ParseMessage(message.Request(), message.RequestLength(), fields));
     EXPECT_EQ(fields.request_id, 0x1A2B);
     EXPECT_EQ(fields.oidname_length, 8);
     EXPECT_EQ(fields.oidvalue_type, 0x05);
 
     message.SetCommunity(std::string(93, 'c'));  // 128 octets of content: too long
-    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", kPduGetRequest), -1);
+    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", snmp::kPduGetRequest), -1);
     message.SetCommunity(std::string(92, 'c'));
-    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", kPduGetRequest), 129);
+    EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", snmp::kPduGetRequest), 129);
 }
 
 // ---- Answers --------------------------------------------------------------------------------
 
 TEST(SnmpAnswer, FieldsOfAGetResponse) {
     const Bytes answer = Answer(Hex("02 04 00 00 1A 2B"), 2, Hex("04 03 41 42 43"), 1);
-    SnmpVarBind fields;
-    ASSERT_TRUE(CSnmpMsg::ParseMessage(answer.data(), static_cast<int>(answer.size()), fields));
+    snmp::SnmpVarBind fields;
+    ASSERT_TRUE(snmp::ParseMessage(answer.data(), static_cast<int>(answer.size()), fields));
     EXPECT_EQ(fields.request_id, 0x1A2B);
     EXPECT_EQ(fields.error_status, 2);
     EXPECT_EQ(fields.error_index, 1);
@@ -212,8 +212,8 @@ TEST(SnmpAnswer, RequestId) {
     };
     for (const auto& c : cases) {
         const Bytes answer = Answer(Hex(c.element), 0, Hex("05 00"));
-        SnmpVarBind fields;
-        ASSERT_TRUE(CSnmpMsg::ParseMessage(answer.data(), static_cast<int>(answer.size()), fields))
+        snmp::SnmpVarBind fields;
+        ASSERT_TRUE(snmp::ParseMessage(answer.data(), static_cast<int>(answer.size()), fields))
             << c.element;
         EXPECT_EQ(fields.request_id, c.id) << c.element;
     }
@@ -285,9 +285,9 @@ TEST(SnmpAnswer, ShorterThanItsLengthsClaimIsRefused) {
         {"no value", Bytes(good.begin(), good.end() - 3)},
     };
     for (const auto& c : cases) {
-        SnmpVarBind fields;
+        snmp::SnmpVarBind fields;
         EXPECT_FALSE(
-            CSnmpMsg::ParseMessage(c.datagram.data(), static_cast<int>(c.datagram.size()), fields))
+            snmp::ParseMessage(c.datagram.data(), static_cast<int>(c.datagram.size()), fields))
             << c.what;
     }
 }
@@ -300,8 +300,8 @@ bool ParseExactly(const Bytes& datagram) {
     const auto size = static_cast<int>(datagram.size());
     Bytes exact(datagram);
     exact.shrink_to_fit();
-    SnmpVarBind fields;
-    const bool ok = CSnmpMsg::ParseMessage(exact.data(), size, fields);
+    snmp::SnmpVarBind fields;
+    const bool ok = snmp::ParseMessage(exact.data(), size, fields);
     if (ok) {
         const uint8_t* end = exact.data() + size;
         EXPECT_GE(fields.oidname_length, 0);
@@ -309,7 +309,7 @@ bool ParseExactly(const Bytes& datagram) {
         EXPECT_LE(fields.oidname_data + fields.oidname_length, end);
         EXPECT_LE(fields.oidvalue_data + fields.oidvalue_length, end);
         CSnmpMsg message;
-        if (size <= CSnmpMsg::kMessageSize) {
+        if (size <= snmp::kMessageSize) {
             EXPECT_TRUE(message.TakeResponse(exact.data(), size));
             message.MakeValueText();
             EXPECT_LE(message.ValueText().size(), 513u);

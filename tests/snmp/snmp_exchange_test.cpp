@@ -80,7 +80,7 @@ TEST(SnmpStatusQuery, SendsTheGetRequestOfTheStatusObject) {
     ASSERT_TRUE(QueryStatus("localhost", dialog, status));
     ASSERT_TRUE(agent.WaitForRequests(1));
     CSnmpMsg expected;
-    expected.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", kPduGetRequest);
+    expected.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", snmp::kPduGetRequest);
     const Bytes request = agent.Requests().front();
     EXPECT_EQ(request, Bytes(expected.Request(), expected.Request() + 48));
 }
@@ -163,7 +163,7 @@ TEST(SnmpMessage, ReceiveReportsWhatCameBack) {
     CSnmpMsg message;
     message.SetCancelDialog(dialog);
     ASSERT_EQ(message.Open("127.0.0.1"), 0);
-    message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", kPduGetRequest);
+    message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", snmp::kPduGetRequest);
     EXPECT_EQ(message.SendRequest(), 48);
     EXPECT_EQ(message.ReceiveResponse(), static_cast<int>(answer.size()));
     EXPECT_EQ(message.ResponseLength(), static_cast<int>(answer.size()));
@@ -206,7 +206,7 @@ TEST(SnmpRestart, WaitsSixSecondsWhetherOrNotTheInterfaceAnswers) {
         EXPECT_TRUE(run.messages.Texts().empty()) << c.what;
         ASSERT_TRUE(agent.WaitForRequests(1)) << c.what;
         CSnmpMsg expected;
-        expected.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", kPduSetRequest, 10);
+        expected.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", snmp::kPduSetRequest, 10);
         EXPECT_EQ(agent.Requests().front(), Bytes(expected.Request(), expected.Request() + 47))
             << c.what;
     }

@@ -1,4 +1,4 @@
-#include "link/socket.h"
+#include "net/socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
