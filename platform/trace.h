@@ -87,12 +87,12 @@ class AccessCodeMask {
                                         std::vector<uint8_t>& masked);
 
   private:
-    // Hides the code that starts at start; returns where the hidden part of this block ends.
-    size_t HideCodeFrom(size_t start, size_t size, std::vector<TraceHiddenRange>& ranges);
-    void KeepTail(const uint8_t* data, size_t from, size_t size);
+    // Where a marker that began in the earlier blocks ends in this one; 0 when none does.
+    size_t BoundaryMarkerEnd(const uint8_t* data, size_t size) const;
+    void KeepTail(const uint8_t* data, size_t size);
 
-    size_t codeLeft_ = 0;  // code bytes still to come in later blocks
-    std::string tail_;     // the end of the earlier blocks, where a marker may have begun
+    size_t hiddenLeft_ = 0;  // bytes still to hide at the start of the next block
+    std::string tail_;       // the stream's last bytes, where a marker may have begun
 };
 
 class TraceChannel;

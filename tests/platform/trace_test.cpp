@@ -38,7 +38,11 @@ TEST(AccessCodeMask, HidesTheCodeAfterEachMarkerWhereverTheBlocksSplitIt) {
         {{"O", "PEN", " CODE", "=", code}, {{}, {}, {}, {}, {{0, 500}}}},
         {{"OPEN COPEN CODE=" + code.substr(0, 2)}, {{{16, 2}}}},
         {{"no marker, then OPEN CODE", "!" + code}, {{}, {}}},
-        {{"OPEN CODE=ab", "OPEN CODE=" + code}, {{{10, 2}}, {{0, 498}}}},
+        // A stray marker shortly before a real access line: the real code stays hidden whole.
+        {{"OPEN CODE=ab", "OPEN CODE=" + code}, {{{10, 2}}, {{0, 510}}}},
+        {{"OPEN CODE=x OPEN CODE=" + code + "GET"}, {{{10, 512}}}},
+        {{"OPEN CODE=" + Repeat('y', 490) + "OPEN CO", "DE=" + code + "!"},
+         {{{10, 497}}, {{0, 503}}}},
     };
     for (const auto& c : cases) {
         AccessCodeMask mask;
