@@ -68,7 +68,7 @@ TEST(CliTrace, Type1ReportIsTracedDecodedAndCapturedWithoutTheAccessCode) {
     EXPECT_NE(text.find(" tcp 127.0.0.2:515 > 510 bytes: LPD data file: access line \"OPEN "
                         "CODE=\" <access code, 500 characters, not shown>\n000000 4f 50 45 4e "),
               std::string::npos);
-    EXPECT_EQ(Count(text, "\n<access code, 500 characters, not shown>\n"), 1u);
+    EXPECT_EQ(Count(text, "\n# <access code, 500 characters, not shown>\n"), 1u);
     EXPECT_NE(text.find("LPD data file: command \"GET REPORT\"\n"), std::string::npos);
     EXPECT_NE(text.find(" wait 300 ms\n"), std::string::npos);
     const size_t requests =
@@ -132,7 +132,8 @@ TEST(CliTrace, Type3PutParametersShowsBothHalvesShortenedAndTheRestart) {
                   1u)
             << half;
     }
-    EXPECT_EQ(Count(text, "\n<32263 bytes not shown>\n"), 2u);
+    EXPECT_EQ(Count(text, "\n# <32263 bytes not shown> (the rows below start at byte 32519)\n"),
+              2u);
     EXPECT_NE(text.find("> 10 bytes: packet frame: command 00 06 (text command) \"rs\\n\", "
                         "data-sum good, L 6, check byte good\n000000 80 00 06 00 06 72 73 0a"),
               std::string::npos);

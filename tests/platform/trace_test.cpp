@@ -129,17 +129,26 @@ TEST(TraceText, RowsAreOdsAndLeaveOutTheCodeAndTheMiddleOfBulkData) {
         bytes += static_cast<char>(i * 7);
     EXPECT_EQ(TraceRows(BlockOf(bytes)), OdRows(bytes));
 
+    // What follows a part left out is a packet of its own for text2pcap: rows from 000000.
     const std::string line = "OPEN CODE=" + Repeat('*', 500) + "!";
     EXPECT_EQ(TraceRows(BlockOf(line, {{10, 500}})),
               "000000 4f 50 45 4e 20 43 4f 44 45 3d                    >OPEN CODE=<\n"
-              "<access code, 500 characters, not shown>\n"
-              "0001fe 21                                               >!<\n");
+              "# <access code, 500 characters, not shown> (the rows below start at byte 510)\n"
+              "000000 21                                               >!<\n");
+    EXPECT_EQ(TraceRows(BlockOf(line.substr(0, 510), {{10, 500}})),
+              OdRows(line.substr(0, 10)) + "# <access code, 500 characters, not shown>\n");
 
     std::string bulk;
     for (int i = 0; i < 3000; ++i)
         bulk += static_cast<char>(i % 251);
     EXPECT_EQ(TraceRows(BlockOf(bulk)),
-              OdRows(bulk, 0, 256) + "<2488 bytes not shown>\n" + OdRows(bulk, 2744));
+              OdRows(bulk, 0, 256) +
+                  "# <2488 bytes not shown> (the rows below start at byte 2744)\n" +
+                  OdRows(bulk.substr(2744)));
+    EXPECT_EQ(TraceRows(BlockOf(bulk, {{10, 500}})),
+              OdRows(bulk, 0, 10) + "# <access code, 500 characters, not shown>\n" +
+                  "# <2234 bytes not shown> (the rows below start at byte 2744)\n" +
+                  OdRows(bulk.substr(2744)));
 
     std::string written;
     TraceTextWriter writer(
@@ -150,8 +159,8 @@ TEST(TraceText, RowsAreOdsAndLeaveOutTheCodeAndTheMiddleOfBulkData) {
     writer.Wait(300);
     writer.Message("Failed to receive.");
     EXPECT_EQ(written,
-              "1970-01-01T00:00:01.234Z wait 300 ms\n"
-              "1970-01-01T00:00:01.234Z message \"Failed to receive.\"\n");
+              "# 1970-01-01T00:00:01.234Z wait 300 ms\n"
+              "# 1970-01-01T00:00:01.234Z message \"Failed to receive.\"\n");
 }
 
 // ---- The capture ----------------------------------------------------------------------------
