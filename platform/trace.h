@@ -78,7 +78,9 @@ class TraceDecoder {
 using TraceDecoderFactory = std::function<std::unique_ptr<TraceDecoder>()>;
 
 // Masks the access code that follows each "OPEN CODE=" in the bytes going to the machine:
-// each of its 500 bytes becomes '*'. The marker and the code may be split over blocks.
+// each of the 500 bytes after a marker becomes '*'. Markers are looked for everywhere, also
+// inside bytes already hidden, so a stray marker shortly before a real access line cannot
+// leave the end of the real code visible. Markers and codes may be split over blocks.
 class AccessCodeMask {
   public:
     // The ranges of this block that are masked, in order; when there is any, masked holds
@@ -101,6 +103,9 @@ class TraceChannel;
 class TraceSink {
   public:
     virtual ~TraceSink() = default;
+    // A connect went out and waits for its answer; Opened tells how it ended. Channels that
+    // open at once (SNMP's socket, USB, the parallel port) report Opened only.
+    virtual void Connecting(const TraceChannel&) {}
     // A channel was opened or failed to open; detail says how it ended, "" when it opened.
     virtual void Opened(const TraceChannel& channel, TraceOpenResult result,
                         const std::string& detail) = 0;
@@ -165,6 +170,7 @@ class TraceChannel {
     // "tcp 127.0.0.2:9101", "udp 127.0.0.2:161", "usb /dev/usb/lp0", "parallel parport0".
     const std::string& Name() const { return name_; }
 
+    void Connecting(TraceSink& sink) { sink.Connecting(*this); }
     void Opened(TraceSink& sink, TraceOpenResult result, const std::string& detail = "");
     // Masks, decodes and hands on one block.
     void Bytes(TraceSink& sink, TraceDirection direction, const uint8_t* data, size_t size);

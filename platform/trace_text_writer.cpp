@@ -202,8 +202,20 @@ void TraceTextWriter::Flush() {
     pending_.clear();
 }
 
+void TraceTextWriter::Connecting(const TraceChannel& channel) {
+    connectStarts_[channel.Id()] = clock_();
+}
+
+// The line of a connect carries the time it went out, and says how it ended.
 void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result,
                              const std::string& detail) {
+    int64_t time = 0;
+    if (const auto start = connectStarts_.find(channel.Id()); start != connectStarts_.end()) {
+        time = start->second;
+        connectStarts_.erase(start);
+    } else {
+        time = clock_();
+    }
     const TraceEndpoints& ends = channel.Endpoints();
     const bool network =
         ends.transport == TraceTransport::kTcp || ends.transport == TraceTransport::kUdp;
@@ -225,7 +237,7 @@ void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result
             outcome = "failed (" + detail + ")";
             break;
     }
-    Write(channel.Name() + (tcp ? " connect: " : " open: ") + outcome);
+    Write(time, channel.Name() + (tcp ? " connect: " : " open: ") + outcome);
 }
 
 // Built in place: a traced firmware upgrade writes a thousand of these in a few milliseconds.

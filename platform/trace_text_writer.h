@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "platform/trace.h"
@@ -43,6 +44,7 @@ class TraceTextWriter : public TraceSink {
     TraceTextWriter(const TraceTextWriter&) = delete;
     TraceTextWriter& operator=(const TraceTextWriter&) = delete;
 
+    void Connecting(const TraceChannel& channel) override;
     void Opened(const TraceChannel& channel, TraceOpenResult result,
                 const std::string& detail) override;
     void Bytes(const TraceChannel& channel, const TraceBlock& block) override;
@@ -65,7 +67,8 @@ class TraceTextWriter : public TraceSink {
     TraceClock clock_;
     std::string pending_;
     int64_t timeSecond_ = 0;
-    std::string timeText_;  // UtcTimeText of timeSecond_
+    std::string timeText_;                       // UtcTimeText of timeSecond_
+    std::map<uint64_t, int64_t> connectStarts_;  // channel id: when its connect went out
 };
 
 }  // namespace platform

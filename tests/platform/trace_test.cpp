@@ -284,6 +284,33 @@ TEST(PcapngCapture, ExchangesBecomeConsistentPackets) {
     }
 }
 
+TEST(TraceConnect, BothFilesStampAConnectWhenItWentOutNotWhenItFailed) {
+    int64_t now = 0;
+    std::string text;
+    std::string capture;
+    TraceTextWriter textWriter(
+        [&](const void* data, size_t size) { text.append(static_cast<const char*>(data), size); },
+        [&] { return now; });
+    PcapngTraceWriter captureWriter(
+        [&](const void* data, size_t size) {
+            capture.append(static_cast<const char*>(data), size);
+        },
+        [&] { return now; });
+    TraceChannel silent;
+    silent.SetEndpoints({TraceTransport::kTcp, 0x7F000001, 40000, 0x7F000002, 9101, ""});
+    for (TraceSink* sink : std::initializer_list<TraceSink*>{&textWriter, &captureWriter}) {
+        now = 1000000;
+        silent.Connecting(*sink);
+        now = 21000000;
+        silent.Opened(*sink, TraceOpenResult::kNoAnswer, "no answer within 20000 ms");
+    }
+    EXPECT_EQ(text,
+              "# 1970-01-01T00:00:01.000Z tcp 127.0.0.2:9101 connect: no answer within 20000 ms\n");
+    EXPECT_EQ(Packets(capture), std::vector<std::string>{"> S 0 0 0"});
+    const size_t syn = capture.size() - Little32(capture, capture.size() - 4);
+    EXPECT_EQ(Little32(capture, syn + 16), 1000000u) << "the SYN's time";
+}
+
 // ---- Trace files ----------------------------------------------------------------------------
 
 TEST(TraceSession, AFileThatCannotBeWrittenIsReportedOnceAndNothingElseChanges) {
