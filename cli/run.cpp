@@ -16,6 +16,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_result.h"
 #include "cli/operations.h"
+#include "cli/run_files.h"
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
@@ -199,8 +200,11 @@ int RunForHostList(const Console& console, const Invocation& invocation) {
     });
 }
 
-// The text trace of --trace, else of KELO_TRACE; empty for none.
+// The text trace of --trace, else of KELO_TRACE; empty for none. Only a command that talks
+// to a machine has traffic to trace, so no other creates a trace file.
 std::string TextTracePath(const Invocation& invocation) {
+    if (!ServicesMachine(invocation.command))
+        return "";
     if (!invocation.traceFile.empty())
         return invocation.traceFile;
     const char* fromEnvironment = std::getenv("KELO_TRACE");
@@ -213,8 +217,16 @@ void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
     const std::string textPath = TextTracePath(invocation);
     if (!textPath.empty())
         trace.StartText(textPath);
-    if (!invocation.captureFile.empty())
+    if (!invocation.captureFile.empty() && ServicesMachine(invocation.command))
         trace.StartCapture(invocation.captureFile);
+}
+
+// A trace file that is also -o, the command's FILE or the other trace file would destroy it.
+std::optional<std::string> TraceFileClash(const Invocation& invocation) {
+    if (!ServicesMachine(invocation.command))
+        return std::nullopt;
+    return SharedFileError(invocation, TextTracePath(invocation),
+                           invocation.traceFile.empty() ? "KELO_TRACE" : "--trace");
 }
 
 }  // namespace
@@ -243,6 +255,8 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
                                                                                  : kExitFailed;
     }
 
+    if (std::optional<std::string> clash = TraceFileClash(invocation))
+        return UsageError(console, *clash);
     if (invocation.hostList)
         return RunForHostList(console, invocation);
     const auto started = std::chrono::steady_clock::now();
