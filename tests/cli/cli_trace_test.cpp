@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -107,6 +108,83 @@ TEST(CliTrace, Type1ReportIsTracedDecodedAndCapturedWithoutTheAccessCode) {
                                "'ip.checksum.status==2 || tcp.checksum.status==2 || "
                                "udp.checksum.status==2 || tcp.analysis.flags || _ws.malformed'");
     EXPECT_EQ(*faults, "");
+}
+
+uint32_t Little32(const std::string& file, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 4; i-- > 0;)
+        value = value << 8 | static_cast<uint8_t>(file[at + i]);
+    return value;
+}
+
+// The packets of a pcapng file as they are.
+std::vector<std::string> PcapngPackets(const std::string& file) {
+    std::vector<std::string> packets;
+    for (size_t at = 0; at + 12 <= file.size(); at += Little32(file, at + 4)) {
+        if (Little32(file, at) == 6)
+            packets.push_back(file.substr(at + 28, Little32(file, at + 20)));
+    }
+    return packets;
+}
+
+// The blocks of the capture: each UDP datagram, and the TCP segments up to a pushed one.
+std::vector<std::string> CapturedBlocks(const std::string& file) {
+    std::vector<std::string> blocks(1);
+    for (const std::string& ip : PcapngPackets(file)) {
+        const std::string segment = ip.substr((ip[0] & 0x0F) * 4u);
+        const bool udp = ip[9] == 17;
+        blocks.back() += segment.substr(udp ? 8 : (static_cast<uint8_t>(segment[12]) >> 4) * 4u);
+        if (udp || (segment[13] & 0x08) != 0)
+            blocks.emplace_back();
+    }
+    blocks.pop_back();
+    return blocks;
+}
+
+// What the text trace shows of a block, as text2pcap's packets: all of it up to 1 KiB, else
+// its first and last 256 bytes, never the 500 after an "OPEN CODE="; what stands between
+// parts left out is a packet.
+std::vector<std::string> ShownPackets(const std::string& block) {
+    std::vector<bool> shown(block.size());
+    for (size_t i = 0; i < block.size(); ++i)
+        shown[i] = block.size() <= 1024 || i < 256 || i + 256 >= block.size();
+    for (size_t at = block.find("OPEN CODE="); at != std::string::npos;
+         at = block.find("OPEN CODE=", at + 1))
+        std::fill(shown.begin() + at + 10, shown.begin() + std::min(block.size(), at + 510), false);
+    std::vector<std::string> packets;
+    for (size_t i = 0; i < block.size(); ++i) {
+        if (shown[i] && (i == 0 || !shown[i - 1]))
+            packets.emplace_back();
+        if (shown[i])
+            packets.back() += block[i];
+    }
+    return packets;
+}
+
+TEST(CliTrace, Text2pcapReadsEveryShownByteOfEachTypesTrace) {
+    if (std::system("command -v text2pcap >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "text2pcap is not installed (scripts/setup installs it)";
+    for (const std::string type : {"1", "2", "3", "4"}) {
+        CliEnvironment env;
+        SimProcess machine({"--type", type, "--bind", "127.0.0.2", "--restart-ms", "0"});
+        ASSERT_TRUE(machine.Listening());
+        const std::string trace = env.File("t.txt");
+        const std::string capture = env.File("c.pcapng");
+        ASSERT_EQ(RunCli({"--host", "127.0.0.2", "--type", type, "--trace", trace, "--pcap",
+                          capture, "get-report"})
+                      .status,
+                  0);
+        const std::string read = env.File("read.pcapng");
+        ASSERT_EQ(std::system(("text2pcap -q " + trace + " " + read + " 2>/dev/null").c_str()), 0);
+        std::vector<std::string> expected;
+        for (const std::string& block : CapturedBlocks(ReadFileText(capture))) {
+            for (std::string& packet : ShownPackets(block))
+                expected.push_back(std::move(packet));
+        }
+        const std::vector<std::string> packets = PcapngPackets(ReadFileText(read));
+        EXPECT_EQ(packets.size(), expected.size()) << "type " << type;
+        EXPECT_TRUE(packets == expected) << "type " << type;
+    }
 }
 
 TEST(CliTrace, Type3PutParametersShowsBothHalvesShortenedAndTheRestart) {
