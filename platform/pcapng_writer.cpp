@@ -313,7 +313,8 @@ void PcapngTraceWriter::WritePacket(const Side& from, const Side& to, uint8_t pr
 
     // Every packet gets a time of its own, later than the one before.
     lastTime_ = std::max(clock_(), lastTime_ + 1);
-    std::vector<uint8_t> block;
+    std::vector<uint8_t>& block = block_;
+    block.clear();
     block.reserve(kEnhancedPacketHeader + length + 8);
     Put32(block, kEnhancedPacket);
     Put32(block, 0);  // total length, set below

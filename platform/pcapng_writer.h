@@ -66,6 +66,7 @@ class PcapngTraceWriter : public TraceSink {
     std::map<uint64_t, TcpStream> streams_;
     std::set<uint64_t> synSent_;  // connects whose answer is awaited
     std::vector<uint8_t> packet_;
+    std::vector<uint8_t> block_;  // the enhanced packet block being written, kept for the next
 };
 
 }  // namespace platform
