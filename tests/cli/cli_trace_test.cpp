@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "link/device_link.h"
@@ -110,53 +111,43 @@ TEST(CliTrace, Type1ReportIsTracedDecodedAndCapturedWithoutTheAccessCode) {
     EXPECT_EQ(*faults, "");
 }
 
-uint32_t Little32(const std::string& file, size_t at) {
-    uint32_t value = 0;
-    for (size_t i = 4; i-- > 0;)
-        value = value << 8 | static_cast<uint8_t>(file[at + i]);
-    return value;
-}
-
 // The packets of a pcapng file as they are.
 std::vector<std::string> PcapngPackets(const std::string& file) {
     std::vector<std::string> packets;
-    for (size_t at = 0; at + 12 <= file.size(); at += Little32(file, at + 4)) {
-        if (Little32(file, at) == 6)
-            packets.push_back(file.substr(at + 28, Little32(file, at + 20)));
+    uint32_t word[6];  // a block's type, length, and what follows; in the host's byte order
+    for (size_t at = 0; at + sizeof word <= file.size(); at += word[1]) {
+        std::memcpy(word, file.data() + at, sizeof word);
+        if (word[0] == 6)
+            packets.push_back(file.substr(at + 28, word[5]));
     }
     return packets;
 }
 
-// The blocks of the capture: each UDP datagram, and the TCP segments up to a pushed one.
-std::vector<std::string> CapturedBlocks(const std::string& file) {
-    std::vector<std::string> blocks(1);
-    for (const std::string& ip : PcapngPackets(file)) {
-        const std::string segment = ip.substr((ip[0] & 0x0F) * 4u);
-        const bool udp = ip[9] == 17;
-        blocks.back() += segment.substr(udp ? 8 : (static_cast<uint8_t>(segment[12]) >> 4) * 4u);
-        if (udp || (segment[13] & 0x08) != 0)
-            blocks.emplace_back();
-    }
-    blocks.pop_back();
-    return blocks;
-}
-
-// What the text trace shows of a block, as text2pcap's packets: all of it up to 1 KiB, else
-// its first and last 256 bytes, never the 500 after an "OPEN CODE="; what stands between
-// parts left out is a packet.
-std::vector<std::string> ShownPackets(const std::string& block) {
-    std::vector<bool> shown(block.size());
-    for (size_t i = 0; i < block.size(); ++i)
-        shown[i] = block.size() <= 1024 || i < 256 || i + 256 >= block.size();
-    for (size_t at = block.find("OPEN CODE="); at != std::string::npos;
-         at = block.find("OPEN CODE=", at + 1))
-        std::fill(shown.begin() + at + 10, shown.begin() + std::min(block.size(), at + 510), false);
+// What text2pcap is to read of the capture's blocks (each UDP datagram, the TCP segments up
+// to a pushed one): all of a block up to 1 KiB, else its first and last 256 bytes, never the
+// 500 after an "OPEN CODE="; each stretch between parts left out is a packet.
+std::vector<std::string> ShownPackets(const std::string& capture) {
     std::vector<std::string> packets;
-    for (size_t i = 0; i < block.size(); ++i) {
-        if (shown[i] && (i == 0 || !shown[i - 1]))
-            packets.emplace_back();
-        if (shown[i])
-            packets.back() += block[i];
+    std::string block;
+    for (const std::string& ip : PcapngPackets(capture)) {
+        const std::string segment = ip.substr(20);
+        const bool udp = ip[9] == 17;
+        block += segment.substr(udp ? 8 : (static_cast<uint8_t>(segment[12]) >> 4) * 4u);
+        if (!udp && (segment[13] & 0x08) == 0)
+            continue;
+        size_t hiddenTo = 0;
+        bool shown = false;
+        for (size_t i = 0; i < block.size(); ++i) {
+            if (i >= 10 && block.compare(i - 10, 10, "OPEN CODE=") == 0)
+                hiddenTo = i + 500;
+            const bool wasShown = shown;
+            shown = i >= hiddenTo && (block.size() <= 1024 || i < 256 || i + 256 >= block.size());
+            if (shown && !wasShown)
+                packets.emplace_back();
+            if (shown)
+                packets.back() += block[i];
+        }
+        block.clear();
     }
     return packets;
 }
@@ -176,12 +167,9 @@ TEST(CliTrace, Text2pcapReadsEveryShownByteOfEachTypesTrace) {
                   0);
         const std::string read = env.File("read.pcapng");
         ASSERT_EQ(std::system(("text2pcap -q " + trace + " " + read + " 2>/dev/null").c_str()), 0);
-        std::vector<std::string> expected;
-        for (const std::string& block : CapturedBlocks(ReadFileText(capture))) {
-            for (std::string& packet : ShownPackets(block))
-                expected.push_back(std::move(packet));
-        }
+        const std::vector<std::string> expected = ShownPackets(ReadFileText(capture));
         const std::vector<std::string> packets = PcapngPackets(ReadFileText(read));
+        ASSERT_FALSE(expected.empty()) << "type " << type;
         EXPECT_TRUE(packets == expected)
             << "type " << type << ": " << packets.size() << " of " << expected.size() << " packets";
     }
