@@ -128,10 +128,11 @@ std::vector<TraceHiddenRange> AccessCodeMask::Apply(const uint8_t* data, size_t 
 size_t AccessCodeMask::BoundaryMarkerEnd(const uint8_t* data, size_t size) const {
     if (tail_.empty())
         return 0;
-    std::string boundary = tail_;
-    boundary.append(reinterpret_cast<const char*>(data), std::min(size, kMarkerLength - 1));
-    const size_t end =
-        MarkerEnd(reinterpret_cast<const uint8_t*>(boundary.data()), boundary.size(), 0);
+    uint8_t boundary[2 * kMarkerLength];
+    const size_t taken = std::min(size, kMarkerLength - 1);
+    std::memcpy(boundary, tail_.data(), tail_.size());
+    std::memcpy(boundary + tail_.size(), data, taken);
+    const size_t end = MarkerEnd(boundary, tail_.size() + taken, 0);
     // The tail is shorter than a marker, so a marker found ends in this block.
     return end > tail_.size() ? end - tail_.size() : 0;
 }
