@@ -17,6 +17,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_result.h"
 #include "cli/operations.h"
+#include "cli/run_files.h"
 #include "cli/settings_commands.h"
 #include "discover/shown_text.h"
 #include "link/device_link.h"
@@ -237,8 +238,11 @@ bool ProgressWritten(const Console& console, int fd, int error) {
     return false;
 }
 
-// The text trace of --trace, else of KELO_TRACE; empty for none.
+// The text trace of --trace, else of KELO_TRACE; empty for none. Only a command that talks
+// to a machine has traffic to trace, so no other creates a trace file.
 std::string TextTracePath(const Invocation& invocation) {
+    if (!ServicesMachine(invocation.command))
+        return "";
     if (!invocation.traceFile.empty())
         return invocation.traceFile;
     const char* fromEnvironment = std::getenv("KELO_TRACE");
@@ -251,8 +255,16 @@ void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
     const std::string textPath = TextTracePath(invocation);
     if (!textPath.empty())
         trace.StartText(textPath);
-    if (!invocation.captureFile.empty())
+    if (!invocation.captureFile.empty() && ServicesMachine(invocation.command))
         trace.StartCapture(invocation.captureFile);
+}
+
+// A trace file that is also -o, the command's FILE or the other trace file would destroy it.
+std::optional<std::string> TraceFileClash(const Invocation& invocation) {
+    if (!ServicesMachine(invocation.command))
+        return std::nullopt;
+    return SharedFileError(invocation, TextTracePath(invocation),
+                           invocation.traceFile.empty() ? "KELO_TRACE" : "--trace");
 }
 
 }  // namespace
@@ -303,6 +315,8 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
                                                                                  : kExitFailed;
     }
 
+    if (std::optional<std::string> clash = TraceFileClash(invocation))
+        return UsageError(console, *clash);
     if (invocation.hostList)
         return RunForHostList(console, invocation);
     const auto started = std::chrono::steady_clock::now();

@@ -98,6 +98,8 @@ bool CSocket::ConnectNow(const sockaddr_in& address) {
         lastError_ = errno;
         return false;
     }
+    if (TraceSink* sink = ActiveTraceSink())
+        TracedChannel().Connecting(*sink);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(connectDeadlineMilliseconds_);
     if (WaitFor(POLLOUT, deadline) != Wait::Ready)

@@ -130,28 +130,40 @@ PcapngTraceWriter::PcapngTraceWriter(TraceOutput output, TraceClock clock)
     output_(start.data(), start.size());
 }
 
-// Connecting: SYN; then SYN-ACK and ACK, or the refusal's RST, or nothing more when no
-// answer came.
+// The SYN when it goes out, so that a connect that gets no answer is stamped when it began.
+void PcapngTraceWriter::Connecting(const TraceChannel& channel) {
+    if (!IsTcp(channel))
+        return;
+    TcpSegment(channel.Endpoints(), true, OurInitialSequence(channel.Id()), 0, kSyn);
+    synSent_.insert(channel.Id());
+}
+
+// Connecting: SYN (unless it went out already); then SYN-ACK and ACK, or the refusal's RST,
+// or nothing more when no answer came.
 void PcapngTraceWriter::Opened(const TraceChannel& channel, TraceOpenResult result,
                                const std::string&) {
     if (!IsTcp(channel))
         return;
-    const TraceEndpoints& ends = channel.Endpoints();
-    const uint32_t ours = OurInitialSequence(channel.Id());
+    const bool synSent = synSent_.erase(channel.Id()) > 0;
     if (result == TraceOpenResult::kOpened) {
-        Handshake(channel);
+        Handshake(channel, synSent);
         return;
     }
-    TcpSegment(ends, true, ours, 0, kSyn);
+    const TraceEndpoints& ends = channel.Endpoints();
+    const uint32_t ours = OurInitialSequence(channel.Id());
+    if (!synSent)
+        TcpSegment(ends, true, ours, 0, kSyn);
     if (result == TraceOpenResult::kRefused)
         TcpSegment(ends, false, 0, ours + 1, kRst | kAck);
 }
 
-PcapngTraceWriter::TcpStream& PcapngTraceWriter::Handshake(const TraceChannel& channel) {
+PcapngTraceWriter::TcpStream& PcapngTraceWriter::Handshake(const TraceChannel& channel,
+                                                           bool synSent) {
     const TraceEndpoints& ends = channel.Endpoints();
     const uint32_t ours = OurInitialSequence(channel.Id());
     const uint32_t peers = PeerInitialSequence(channel.Id());
-    TcpSegment(ends, true, ours, 0, kSyn);
+    if (!synSent)
+        TcpSegment(ends, true, ours, 0, kSyn);
     TcpSegment(ends, false, peers, ours + 1, kSyn | kAck);
     TcpSegment(ends, true, ours + 1, peers + 1, kAck);
     TcpStream& stream = streams_[channel.Id()];
@@ -301,7 +313,8 @@ void PcapngTraceWriter::WritePacket(const Side& from, const Side& to, uint8_t pr
 
     // Every packet gets a time of its own, later than the one before.
     lastTime_ = std::max(clock_(), lastTime_ + 1);
-    std::vector<uint8_t> block;
+    std::vector<uint8_t>& block = block_;
+    block.clear();
     block.reserve(kEnhancedPacketHeader + length + 8);
     Put32(block, kEnhancedPacket);
     Put32(block, 0);  // total length, set below

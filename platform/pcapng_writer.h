@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "platform/trace_text_writer.h"
@@ -26,6 +27,7 @@ class PcapngTraceWriter : public TraceSink {
     // Writes the section header and the interface description at once.
     explicit PcapngTraceWriter(TraceOutput output, TraceClock clock = RealTimeMicroseconds);
 
+    void Connecting(const TraceChannel& channel) override;
     void Opened(const TraceChannel& channel, TraceOpenResult result,
                 const std::string& detail) override;
     void Bytes(const TraceChannel& channel, const TraceBlock& block) override;
@@ -50,7 +52,7 @@ class PcapngTraceWriter : public TraceSink {
     };
 
     TcpStream& Stream(const TraceChannel& channel);
-    TcpStream& Handshake(const TraceChannel& channel);
+    TcpStream& Handshake(const TraceChannel& channel, bool synSent = false);
     void TcpSegment(const TraceEndpoints& ends, bool fromUs, uint32_t seq, uint32_t ack,
                     uint8_t flags, const uint8_t* payload = nullptr, size_t size = 0);
     void UdpDatagram(const TraceEndpoints& ends, bool fromUs, const uint8_t* payload, size_t size);
@@ -62,7 +64,9 @@ class PcapngTraceWriter : public TraceSink {
     int64_t lastTime_ = 0;
     uint16_t ipId_ = 0;
     std::map<uint64_t, TcpStream> streams_;
+    std::set<uint64_t> synSent_;  // connects whose answer is awaited
     std::vector<uint8_t> packet_;
+    std::vector<uint8_t> block_;  // the enhanced packet block being written, kept for the next
 };
 
 }  // namespace platform

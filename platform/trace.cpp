@@ -92,34 +92,31 @@ TraceSink* SetTraceSink(TraceSink* sink) {
     return previous;
 }
 
-// 1. The rest of a code that an earlier block began. 2. A marker that began in an earlier
-// block and ends in this one. 3. Every marker inside the block. 4. Keep the end of the block
-// in case a marker begins there.
+// 1. What earlier blocks left to hide. 2. A marker that began in an earlier block and ends in
+// this one. 3. Every marker inside the block, hidden or not: the 500 bytes after each are
+// hidden, and overlapping stretches merge. 4. Keep the end of the stream in case a marker
+// begins there.
 std::vector<TraceHiddenRange> AccessCodeMask::Apply(const uint8_t* data, size_t size,
                                                     std::vector<uint8_t>& masked) {
     std::vector<TraceHiddenRange> ranges;
-    size_t position = 0;
-    if (codeLeft_ > 0) {
-        const size_t count = std::min(codeLeft_, size);
-        ranges.push_back({0, count});
-        codeLeft_ -= count;
-        position = count;
-    } else if (!tail_.empty()) {
-        std::string boundary = tail_;
-        boundary.append(reinterpret_cast<const char*>(data), std::min(size, kMarkerLength - 1));
-        const size_t end =
-            MarkerEnd(reinterpret_cast<const uint8_t*>(boundary.data()), boundary.size(), 0);
-        if (end > tail_.size()) {
-            position = HideCodeFrom(end - tail_.size(), size, ranges);
+    size_t hideFrom = 0;
+    size_t hideTo = hiddenLeft_;  // may reach past the block
+    const auto hideAfterMarker = [&](size_t markerEnd) {
+        if (markerEnd > hideTo) {
+            if (hideTo > hideFrom)
+                ranges.push_back({hideFrom, hideTo - hideFrom});
+            hideFrom = markerEnd;
         }
-    }
-    while (codeLeft_ == 0) {
-        const size_t end = MarkerEnd(data, size, position);
-        if (end == 0)
-            break;
-        position = HideCodeFrom(end, size, ranges);
-    }
-    KeepTail(data, position, size);
+        hideTo = std::max(hideTo, markerEnd + kCodeLength);
+    };
+    if (const size_t end = BoundaryMarkerEnd(data, size); end > 0)
+        hideAfterMarker(end);
+    for (size_t end = MarkerEnd(data, size, 0); end > 0; end = MarkerEnd(data, size, end))
+        hideAfterMarker(end);
+    if (std::min(hideTo, size) > hideFrom)
+        ranges.push_back({hideFrom, std::min(hideTo, size) - hideFrom});
+    hiddenLeft_ = hideTo > size ? hideTo - size : 0;
+    KeepTail(data, size);
     if (!ranges.empty()) {
         masked.assign(data, data + size);
         for (const TraceHiddenRange& range : ranges)
@@ -128,25 +125,23 @@ std::vector<TraceHiddenRange> AccessCodeMask::Apply(const uint8_t* data, size_t 
     return ranges;
 }
 
-size_t AccessCodeMask::HideCodeFrom(size_t start, size_t size,
-                                    std::vector<TraceHiddenRange>& ranges) {
-    const size_t count = std::min(kCodeLength, size - start);
-    if (count > 0)
-        ranges.push_back({start, count});
-    codeLeft_ = kCodeLength - count;
-    return start + count;
+size_t AccessCodeMask::BoundaryMarkerEnd(const uint8_t* data, size_t size) const {
+    if (tail_.empty())
+        return 0;
+    uint8_t boundary[2 * kMarkerLength];
+    const size_t taken = std::min(size, kMarkerLength - 1);
+    std::memcpy(boundary, tail_.data(), tail_.size());
+    std::memcpy(boundary + tail_.size(), data, taken);
+    const size_t end = MarkerEnd(boundary, tail_.size() + taken, 0);
+    // The tail is shorter than a marker, so a marker found ends in this block.
+    return end > tail_.size() ? end - tail_.size() : 0;
 }
 
-void AccessCodeMask::KeepTail(const uint8_t* data, size_t from, size_t size) {
-    if (codeLeft_ > 0) {
-        tail_.clear();
-        return;
-    }
-    // A block shorter than the marker adds to what the earlier ones left.
+// The last bytes of the stream, one fewer than a marker; a short block adds to what the
+// earlier ones left.
+void AccessCodeMask::KeepTail(const uint8_t* data, size_t size) {
     const size_t keep = kMarkerLength - 1;
-    if (from > 0 || size - from >= keep)
-        tail_.clear();
-    from = std::max(from, size > keep ? size - keep : 0);
+    const size_t from = size > keep ? size - keep : 0;
     tail_.append(reinterpret_cast<const char*>(data) + from, size - from);
     if (tail_.size() > keep)
         tail_.erase(0, tail_.size() - keep);

@@ -78,7 +78,9 @@ class TraceDecoder {
 using TraceDecoderFactory = std::function<std::unique_ptr<TraceDecoder>()>;
 
 // Masks the access code that follows each "OPEN CODE=" in the bytes going to the machine:
-// each of its 500 bytes becomes '*'. The marker and the code may be split over blocks.
+// each of the 500 bytes after a marker becomes '*'. Markers are looked for everywhere, also
+// inside bytes already hidden, so a stray marker shortly before a real access line cannot
+// leave the end of the real code visible. Markers and codes may be split over blocks.
 class AccessCodeMask {
   public:
     // The ranges of this block that are masked, in order; when there is any, masked holds
@@ -87,12 +89,12 @@ class AccessCodeMask {
                                         std::vector<uint8_t>& masked);
 
   private:
-    // Hides the code that starts at start; returns where the hidden part of this block ends.
-    size_t HideCodeFrom(size_t start, size_t size, std::vector<TraceHiddenRange>& ranges);
-    void KeepTail(const uint8_t* data, size_t from, size_t size);
+    // Where a marker that began in the earlier blocks ends in this one; 0 when none does.
+    size_t BoundaryMarkerEnd(const uint8_t* data, size_t size) const;
+    void KeepTail(const uint8_t* data, size_t size);
 
-    size_t codeLeft_ = 0;  // code bytes still to come in later blocks
-    std::string tail_;     // the end of the earlier blocks, where a marker may have begun
+    size_t hiddenLeft_ = 0;  // bytes still to hide at the start of the next block
+    std::string tail_;       // the stream's last bytes, where a marker may have begun
 };
 
 class TraceChannel;
@@ -101,6 +103,9 @@ class TraceChannel;
 class TraceSink {
   public:
     virtual ~TraceSink() = default;
+    // A connect went out and waits for its answer; Opened tells how it ended. Channels that
+    // open at once (SNMP's socket, USB, the parallel port) report Opened only.
+    virtual void Connecting(const TraceChannel&) {}
     // A channel was opened or failed to open; detail says how it ended, "" when it opened.
     virtual void Opened(const TraceChannel& channel, TraceOpenResult result,
                         const std::string& detail) = 0;
@@ -172,6 +177,7 @@ class TraceChannel {
     // "tcp 127.0.0.2:9101", "udp 127.0.0.2:161", "usb /dev/usb/lp0", "parallel parport0".
     const std::string& Name() const { return name_; }
 
+    void Connecting(TraceSink& sink) { sink.Connecting(*this); }
     void Opened(TraceSink& sink, TraceOpenResult result, const std::string& detail = "");
     // Masks, decodes and hands on one block.
     void Bytes(TraceSink& sink, TraceDirection direction, const uint8_t* data, size_t size);

@@ -57,6 +57,9 @@ class TraceSession::FanOut : public TraceSink {
   public:
     explicit FanOut(TraceSession& session) : session_(session) {}
 
+    void Connecting(const TraceChannel& channel) override {
+        Each([&](TraceSink& sink) { sink.Connecting(channel); });
+    }
     void Opened(const TraceChannel& channel, TraceOpenResult result,
                 const std::string& detail) override {
         Each([&](TraceSink& sink) { sink.Opened(channel, result, detail); });

@@ -65,24 +65,62 @@ void AppendRows(std::string& out, const uint8_t* data, size_t from, size_t to) {
         AppendRow(out, data, offset, std::min(kRowBytes, to - offset));
 }
 
-// The bytes of [from, to) that the trace shows: all of them, or for a bulk payload only
-// those within its first and last kBulkShown bytes.
-void AppendShown(std::string& out, const TraceBlock& block, size_t from, size_t to) {
-    if (from >= to)
-        return;
-    if (block.size <= kBulkThreshold) {
-        AppendRows(out, block.data, from, to);
-        return;
+// Writes a block's rows so that text2pcap reads every byte they show: each run of shown
+// bytes is a packet of its own, its rows counted from 000000, and each part left out is a
+// comment line that says what it was and, when rows follow, at which byte of the block they
+// start.
+class BlockRows {
+  public:
+    BlockRows(std::string& out, const TraceBlock& block) : out_(out), block_(block) {}
+    ~BlockRows() {
+        if (gapOpen_)
+            out_ += '\n';
     }
-    const size_t headEnd = kBulkShown;
-    const size_t tailStart = block.size - kBulkShown;
-    AppendRows(out, block.data, from, std::min(to, headEnd));
-    const size_t gapFrom = std::max(from, headEnd);
-    const size_t gapTo = std::min(to, tailStart);
-    if (gapFrom < gapTo)
-        out += "<" + ByteCount(gapTo - gapFrom) + " not shown>\n";
-    AppendRows(out, block.data, std::max(from, tailStart), to);
-}
+    BlockRows(const BlockRows&) = delete;
+    BlockRows& operator=(const BlockRows&) = delete;
+
+    // The bytes of [from, to) that the trace shows: all of them, or for a bulk payload only
+    // those within its first and last kBulkShown bytes.
+    void Shown(size_t from, size_t to) {
+        if (from >= to)
+            return;
+        if (block_.size <= kBulkThreshold) {
+            Rows(from, to);
+            return;
+        }
+        const size_t headEnd = kBulkShown;
+        const size_t tailStart = block_.size - kBulkShown;
+        Rows(from, std::min(to, headEnd));
+        const size_t gapFrom = std::max(from, headEnd);
+        const size_t gapTo = std::min(to, tailStart);
+        if (gapFrom < gapTo)
+            LeftOut("<" + ByteCount(gapTo - gapFrom) + " not shown>");
+        Rows(std::max(from, tailStart), to);
+    }
+
+    void LeftOut(const std::string& what) {
+        if (gapOpen_)
+            out_ += '\n';
+        out_ += "# ";
+        out_ += what;
+        gapOpen_ = true;
+    }
+
+  private:
+    void Rows(size_t from, size_t to) {
+        if (from >= to)
+            return;
+        if (gapOpen_) {
+            out_ += " (the rows below start at byte " + std::to_string(from) + ")\n";
+            gapOpen_ = false;
+        }
+        AppendRows(out_, block_.data + from, 0, to - from);
+    }
+
+    std::string& out_;
+    const TraceBlock& block_;
+    bool gapOpen_ = false;  // a comment line waits to be ended
+};
 
 }  // namespace
 
@@ -110,13 +148,14 @@ std::string TraceRows(const TraceBlock& block) {
 }
 
 void AppendTraceRows(std::string& out, const TraceBlock& block) {
+    BlockRows rows(out, block);
     size_t position = 0;
     for (const TraceHiddenRange& range : block.hidden) {
-        AppendShown(out, block, position, range.offset);
-        out += "<access code, " + std::to_string(range.length) + " characters, not shown>\n";
+        rows.Shown(position, range.offset);
+        rows.LeftOut("<access code, " + std::to_string(range.length) + " characters, not shown>");
         position = range.offset + range.length;
     }
-    AppendShown(out, block, position, block.size);
+    rows.Shown(position, block.size);
 }
 
 TraceTextWriter::TraceTextWriter(TraceOutput output, TraceClock clock)
@@ -127,7 +166,12 @@ TraceTextWriter::~TraceTextWriter() {
 }
 
 void TraceTextWriter::Write(const std::string& what) {
-    AppendTime(clock_());
+    Write(clock_(), what);
+}
+
+void TraceTextWriter::Write(int64_t microseconds, const std::string& what) {
+    pending_ += "# ";
+    AppendTime(microseconds);
     pending_ += ' ';
     pending_ += what;
     pending_ += '\n';
@@ -158,8 +202,20 @@ void TraceTextWriter::Flush() {
     pending_.clear();
 }
 
+void TraceTextWriter::Connecting(const TraceChannel& channel) {
+    connectStarts_[channel.Id()] = clock_();
+}
+
+// The line of a connect carries the time it went out, and says how it ended.
 void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result,
                              const std::string& detail) {
+    int64_t time = 0;
+    if (const auto start = connectStarts_.find(channel.Id()); start != connectStarts_.end()) {
+        time = start->second;
+        connectStarts_.erase(start);
+    } else {
+        time = clock_();
+    }
     const TraceEndpoints& ends = channel.Endpoints();
     const bool network =
         ends.transport == TraceTransport::kTcp || ends.transport == TraceTransport::kUdp;
@@ -181,11 +237,12 @@ void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result
             outcome = "failed (" + detail + ")";
             break;
     }
-    Write(channel.Name() + (tcp ? " connect: " : " open: ") + outcome);
+    Write(time, channel.Name() + (tcp ? " connect: " : " open: ") + outcome);
 }
 
 // Built in place: a traced firmware upgrade writes a thousand of these in a few milliseconds.
 void TraceTextWriter::Bytes(const TraceChannel& channel, const TraceBlock& block) {
+    pending_ += "# ";
     AppendTime(clock_());
     pending_ += ' ';
     pending_ += channel.Name();

@@ -1,13 +1,16 @@
-// The text trace: one block per event, each headed by a line with the UTC time to the
-// millisecond, then for bytes the transport and peer, the direction ('>' to the machine, '<'
-// from it), the byte count and the decoding, followed by the bytes in the layout of
-// "od -Ax -tx1z" (six-digit hexadecimal offset, 16 bytes in hex, their ASCII between '>' and
-// '<'), which text2pcap reads as well. A run of bulk blocks (a firmware image) is written in
-// batches of up to 64 KiB; every other event is written at once.
+// The text trace: one block per event, each headed by a comment line ("# ", so that
+// text2pcap skips it) with the UTC time to the millisecond, then for bytes the transport and
+// peer, the direction ('>' to the machine, '<' from it), the byte count and the decoding,
+// followed by the bytes in the layout of "od -Ax -tx1z" (six-digit hexadecimal offset, 16
+// bytes in hex, their ASCII between '>' and '<'). text2pcap reads each block's rows as a
+// packet; a part left out (an access code, the middle of a bulk payload) is a comment line,
+// and the rows after it are a packet of their own. A run of bulk blocks (a firmware image)
+// is written in batches of up to 64 KiB; every other event is written at once.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "platform/trace.h"
@@ -27,8 +30,9 @@ constexpr size_t kBulkShown = 256;
 // "2024-05-01T12:00:00.123Z".
 std::string UtcTimeText(int64_t microseconds);
 
-// The rows of a block: hidden ranges become "<access code, N characters, not shown>", the
-// middle of a bulk payload "<N bytes not shown>".
+// The rows of a block: hidden ranges become "# <access code, N characters, not shown>", the
+// middle of a bulk payload "# <N bytes not shown>"; rows after such a line count from 000000
+// again, and the line ends with " (the rows below start at byte N)".
 std::string TraceRows(const TraceBlock& block);
 void AppendTraceRows(std::string& out, const TraceBlock& block);
 
@@ -40,6 +44,7 @@ class TraceTextWriter : public TraceSink {
     TraceTextWriter(const TraceTextWriter&) = delete;
     TraceTextWriter& operator=(const TraceTextWriter&) = delete;
 
+    void Connecting(const TraceChannel& channel) override;
     void Opened(const TraceChannel& channel, TraceOpenResult result,
                 const std::string& detail) override;
     void Bytes(const TraceChannel& channel, const TraceBlock& block) override;
@@ -55,6 +60,7 @@ class TraceTextWriter : public TraceSink {
     // The line of an event (time, then what), written at once with what was held back
     // before it. Only bulk blocks are held back, up to kHeldBack bytes.
     void Write(const std::string& what);
+    void Write(int64_t microseconds, const std::string& what);
     void AppendTime(int64_t microseconds);
     void Flush();
 
@@ -62,7 +68,8 @@ class TraceTextWriter : public TraceSink {
     TraceClock clock_;
     std::string pending_;
     int64_t timeSecond_ = 0;
-    std::string timeText_;  // UtcTimeText of timeSecond_
+    std::string timeText_;                       // UtcTimeText of timeSecond_
+    std::map<uint64_t, int64_t> connectStarts_;  // channel id: when its connect went out
 };
 
 }  // namespace platform

@@ -249,6 +249,37 @@ TEST(CliOpenReport, ShowsTheTextInTheProfilesCodePageUnlessTheRunNamesAnother) {
         << "saving needs no code page";
 }
 
+// A trace file that is another file of the run, by any name, would destroy it: a usage
+// error before any traffic. A command without traffic creates no trace file at all.
+TEST(CliTraceFiles, AClashIsAUsageErrorAndOnlyTrafficCreatesThem) {
+    CliEnvironment env;
+    const std::string kept = env.File("case.txt");
+    const std::string fresh = env.File("fresh.pcapng");
+    WriteFile(kept, "the case\n");
+    ASSERT_EQ(::symlink(kept.c_str(), env.File("link.txt").c_str()), 0);
+    std::filesystem::create_directory(env.File("sub"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--trace", kept, "-o", kept, "get-report"}, "--trace and -o"},
+        {{"--trace", kept, "--pcap", env.File("link.txt"), "restart"}, "--trace and --pcap"},
+        {{"--pcap", env.File("sub/../fresh.pcapng"), "-o", fresh, "get-report"}, "--pcap and -o"},
+        {{"--hosts", kept, "--trace", env.File("{host}"), "-o", env.File("{host}"), "get-report"},
+         "--trace and -o"},
+        {{"--trace", kept, "put-params", env.File("link.txt")},
+         "--trace and the FILE of put-params"},
+    };
+    ::setenv("KELO_TRACE", env.File("t.txt").c_str(), 1);
+    for (const auto& [arguments, files] : cases) {
+        EXPECT_EQ(RunCli(arguments).err,
+                  "kelo-cli: " + files + " name the same file (try 'kelo-cli --help')\n");
+    }
+    EXPECT_EQ(RunCli({"-o", env.File("t.txt"), "get-report"}).status, 2) << "KELO_TRACE and -o";
+    ASSERT_TRUE(kelo::SaveReportText(env.File("r.kel"), "SERVICE REPORT\r\nEND"));
+    EXPECT_EQ(RunCli({"--pcap", fresh, "open-report", env.File("r.kel")}).status, 0);
+    ::unsetenv("KELO_TRACE");
+    EXPECT_EQ(ReadFileText(kept), "the case\n");
+    EXPECT_FALSE(std::filesystem::exists(fresh) || std::filesystem::exists(env.File("t.txt")));
+}
+
 TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {
     CliEnvironment env;
     for (const std::vector<std::string>& arguments :

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "link/device_link.h"
@@ -68,7 +70,7 @@ TEST(CliTrace, Type1ReportIsTracedDecodedAndCapturedWithoutTheAccessCode) {
     EXPECT_NE(text.find(" tcp 127.0.0.2:515 > 510 bytes: LPD data file: access line \"OPEN "
                         "CODE=\" <access code, 500 characters, not shown>\n000000 4f 50 45 4e "),
               std::string::npos);
-    EXPECT_EQ(Count(text, "\n<access code, 500 characters, not shown>\n"), 1u);
+    EXPECT_EQ(Count(text, "\n# <access code, 500 characters, not shown>\n"), 1u);
     EXPECT_NE(text.find("LPD data file: command \"GET REPORT\"\n"), std::string::npos);
     EXPECT_NE(text.find(" wait 300 ms\n"), std::string::npos);
     const size_t requests =
@@ -109,6 +111,70 @@ TEST(CliTrace, Type1ReportIsTracedDecodedAndCapturedWithoutTheAccessCode) {
     EXPECT_EQ(*faults, "");
 }
 
+// The packets of a pcapng file as they are.
+std::vector<std::string> PcapngPackets(const std::string& file) {
+    std::vector<std::string> packets;
+    uint32_t word[6];  // a block's type, length, and what follows; in the host's byte order
+    for (size_t at = 0; at + sizeof word <= file.size(); at += word[1]) {
+        std::memcpy(word, file.data() + at, sizeof word);
+        if (word[0] == 6)
+            packets.push_back(file.substr(at + 28, word[5]));
+    }
+    return packets;
+}
+
+// What text2pcap is to read of the capture's blocks (each UDP datagram, the TCP segments up
+// to a pushed one): all of a block up to 1 KiB, else its first and last 256 bytes, never the
+// 500 after an "OPEN CODE="; each stretch between parts left out is a packet.
+std::vector<std::string> ShownPackets(const std::string& capture) {
+    std::vector<std::string> packets;
+    std::string block;
+    for (const std::string& ip : PcapngPackets(capture)) {
+        const std::string segment = ip.substr(20);
+        const bool udp = ip[9] == 17;
+        block += segment.substr(udp ? 8 : (static_cast<uint8_t>(segment[12]) >> 4) * 4u);
+        if (!udp && (segment[13] & 0x08) == 0)
+            continue;
+        size_t hiddenTo = 0;
+        bool shown = false;
+        for (size_t i = 0; i < block.size(); ++i) {
+            if (i >= 10 && block.compare(i - 10, 10, "OPEN CODE=") == 0)
+                hiddenTo = i + 500;
+            const bool wasShown = shown;
+            shown = i >= hiddenTo && (block.size() <= 1024 || i < 256 || i + 256 >= block.size());
+            if (shown && !wasShown)
+                packets.emplace_back();
+            if (shown)
+                packets.back() += block[i];
+        }
+        block.clear();
+    }
+    return packets;
+}
+
+TEST(CliTrace, Text2pcapReadsEveryShownByteOfEachTypesTrace) {
+    if (std::system("command -v text2pcap >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "text2pcap is not installed (scripts/setup installs it)";
+    for (const std::string type : {"1", "2", "3", "4"}) {
+        CliEnvironment env;
+        SimProcess machine({"--type", type, "--bind", "127.0.0.2", "--restart-ms", "0"});
+        ASSERT_TRUE(machine.Listening());
+        const std::string trace = env.File("t.txt");
+        const std::string capture = env.File("c.pcapng");
+        ASSERT_EQ(RunCli({"--host", "127.0.0.2", "--type", type, "--trace", trace, "--pcap",
+                          capture, "get-report"})
+                      .status,
+                  0);
+        const std::string read = env.File("read.pcapng");
+        ASSERT_EQ(std::system(("text2pcap -q " + trace + " " + read + " 2>/dev/null").c_str()), 0);
+        const std::vector<std::string> expected = ShownPackets(ReadFileText(capture));
+        const std::vector<std::string> packets = PcapngPackets(ReadFileText(read));
+        ASSERT_FALSE(expected.empty()) << "type " << type;
+        EXPECT_TRUE(packets == expected)
+            << "type " << type << ": " << packets.size() << " of " << expected.size() << " packets";
+    }
+}
+
 TEST(CliTrace, Type3PutParametersShowsBothHalvesShortenedAndTheRestart) {
     CliEnvironment env;
     SimProcess machine({"--type", "3", "--bind", "127.0.0.2", "--restart-ms", "0"});
@@ -132,7 +198,8 @@ TEST(CliTrace, Type3PutParametersShowsBothHalvesShortenedAndTheRestart) {
                   1u)
             << half;
     }
-    EXPECT_EQ(Count(text, "\n<32263 bytes not shown>\n"), 2u);
+    EXPECT_EQ(Count(text, "\n# <32263 bytes not shown> (the rows below start at byte 32519)\n"),
+              2u);
     EXPECT_NE(text.find("> 10 bytes: packet frame: command 00 06 (text command) \"rs\\n\", "
                         "data-sum good, L 6, check byte good\n000000 80 00 06 00 06 72 73 0a"),
               std::string::npos);

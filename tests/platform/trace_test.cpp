@@ -38,7 +38,11 @@ TEST(AccessCodeMask, HidesTheCodeAfterEachMarkerWhereverTheBlocksSplitIt) {
         {{"O", "PEN", " CODE", "=", code}, {{}, {}, {}, {}, {{0, 500}}}},
         {{"OPEN COPEN CODE=" + code.substr(0, 2)}, {{{16, 2}}}},
         {{"no marker, then OPEN CODE", "!" + code}, {{}, {}}},
-        {{"OPEN CODE=ab", "OPEN CODE=" + code}, {{{10, 2}}, {{0, 498}}}},
+        // A stray marker shortly before a real access line: the real code stays hidden whole.
+        {{"OPEN CODE=ab", "OPEN CODE=" + code}, {{{10, 2}}, {{0, 510}}}},
+        {{"OPEN CODE=x OPEN CODE=" + code + "GET"}, {{{10, 512}}}},
+        {{"OPEN CODE=" + Repeat('y', 490) + "OPEN CO", "DE=" + code + "!"},
+         {{{10, 497}}, {{0, 503}}}},
     };
     for (const auto& c : cases) {
         AccessCodeMask mask;
@@ -125,17 +129,20 @@ TEST(TraceText, RowsAreOdsAndLeaveOutTheCodeAndTheMiddleOfBulkData) {
         bytes += static_cast<char>(i * 7);
     EXPECT_EQ(TraceRows(BlockOf(bytes)), OdRows(bytes));
 
+    // What follows a part left out is a packet of its own for text2pcap: rows from 000000.
     const std::string line = "OPEN CODE=" + Repeat('*', 500) + "!";
     EXPECT_EQ(TraceRows(BlockOf(line, {{10, 500}})),
               "000000 4f 50 45 4e 20 43 4f 44 45 3d                    >OPEN CODE=<\n"
-              "<access code, 500 characters, not shown>\n"
-              "0001fe 21                                               >!<\n");
+              "# <access code, 500 characters, not shown> (the rows below start at byte 510)\n"
+              "000000 21                                               >!<\n");
 
     std::string bulk;
     for (int i = 0; i < 3000; ++i)
         bulk += static_cast<char>(i % 251);
     EXPECT_EQ(TraceRows(BlockOf(bulk)),
-              OdRows(bulk, 0, 256) + "<2488 bytes not shown>\n" + OdRows(bulk, 2744));
+              OdRows(bulk, 0, 256) +
+                  "# <2488 bytes not shown> (the rows below start at byte 2744)\n" +
+                  OdRows(bulk.substr(2744)));
 
     std::string written;
     TraceTextWriter writer(
@@ -146,8 +153,8 @@ TEST(TraceText, RowsAreOdsAndLeaveOutTheCodeAndTheMiddleOfBulkData) {
     writer.Wait(300);
     writer.Message("Failed to receive.");
     EXPECT_EQ(written,
-              "1970-01-01T00:00:01.234Z wait 300 ms\n"
-              "1970-01-01T00:00:01.234Z message \"Failed to receive.\"\n");
+              "# 1970-01-01T00:00:01.234Z wait 300 ms\n"
+              "# 1970-01-01T00:00:01.234Z message \"Failed to receive.\"\n");
 }
 
 // ---- The capture ----------------------------------------------------------------------------
@@ -269,6 +276,33 @@ TEST(PcapngCapture, ExchangesBecomeConsistentPackets) {
         }
         EXPECT_EQ(Packets(file), c.packets);
     }
+}
+
+TEST(TraceConnect, BothFilesStampAConnectWhenItWentOutNotWhenItFailed) {
+    int64_t now = 0;
+    std::string text;
+    std::string capture;
+    TraceTextWriter textWriter(
+        [&](const void* data, size_t size) { text.append(static_cast<const char*>(data), size); },
+        [&] { return now; });
+    PcapngTraceWriter captureWriter(
+        [&](const void* data, size_t size) {
+            capture.append(static_cast<const char*>(data), size);
+        },
+        [&] { return now; });
+    TraceChannel silent;
+    silent.SetEndpoints({TraceTransport::kTcp, 0x7F000001, 40000, 0x7F000002, 9101, ""});
+    for (TraceSink* sink : std::initializer_list<TraceSink*>{&textWriter, &captureWriter}) {
+        now = 1000000;
+        silent.Connecting(*sink);
+        now = 21000000;
+        silent.Opened(*sink, TraceOpenResult::kNoAnswer, "no answer within 20000 ms");
+    }
+    EXPECT_EQ(text,
+              "# 1970-01-01T00:00:01.000Z tcp 127.0.0.2:9101 connect: no answer within 20000 ms\n");
+    EXPECT_EQ(Packets(capture), std::vector<std::string>{"> S 0 0 0"});
+    const size_t syn = capture.size() - Little32(capture, capture.size() - 4);
+    EXPECT_EQ(Little32(capture, syn + 16), 1000000u) << "the SYN's time";
 }
 
 // ---- Trace files ----------------------------------------------------------------------------

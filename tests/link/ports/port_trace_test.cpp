@@ -54,7 +54,7 @@ TEST(PortTrace, UsbWritesAndDeviceIdsAreBlocksOfTheDevice) {
     EXPECT_TRUE(
         Holds(trace.Text(), name + " > 5510 bytes: access line \"OPEN CODE=\" "
                                    "<access code, 500 characters, not shown>, then 5000 bytes\n"));
-    EXPECT_TRUE(Holds(trace.Text(), "\n<access code, 500 characters, not shown>\n"));
+    EXPECT_TRUE(Holds(trace.Text(), "\n# <access code, 500 characters, not shown>\n"));
     EXPECT_TRUE(Holds(trace.Text(), name + " < 23 bytes: device ID \"MFG:Maker;REPORT:0,2;\"; "
                                            "REPORT: count 2\n"));
     EXPECT_TRUE(Holds(trace.Text(), name + " close\n"));
@@ -73,7 +73,7 @@ TEST(PortTrace, AnAccessLineTakenInPiecesStaysMasked) {
                                            static_cast<int>(line.size() - written)));
     }
     EXPECT_TRUE(Holds(trace.Text(), " > 7 bytes: command \"OPEN CO\"\n"));
-    EXPECT_TRUE(Holds(trace.Text(), "\n<access code, 4 characters, not shown>\n"));
+    EXPECT_TRUE(Holds(trace.Text(), "\n# <access code, 4 characters, not shown>\n"));
     EXPECT_FALSE(Holds(trace.Text(), line.substr(10, 7)));
     EXPECT_FALSE(Holds(trace.Text(), line.substr(300, 7)));
 }
