@@ -136,6 +136,7 @@ local function quoted(bytes)
     return '"' .. shown .. (#bytes > limit and '..."' or '"')
 end
 
+-- Whether the command's data is followed by a data-sum.
 local function carries_data_sum(cmd)
     local command = COMMANDS[cmd]
     return cmd ~= UNSUMMED_COMMAND and not (command and command.carries == "nothing")
