@@ -25,23 +25,36 @@ _G.kelo_dissector_loaded = true
 local kelo = Proto("kelo", "Kelo packet protocol")
 
 local LEAD = 0x80
+local HEADER_SIZE = 3 -- the lead byte and the length
 local MACHINE_PORTS = { [9101] = true, [9500] = true }
 
+-- The requests by code, named as the text trace names them, with what each carries after
+-- the command: "nothing", or "data" or "text" followed by a data-sum. A code not named here
+-- carries data and a data-sum, except UNSUMMED_COMMAND, which carries data without one. The
+-- machine answers the parameter requests with data, the others with text.
 local COMMANDS = {
-    [0x0001] = "Report request",
-    [0x0002] = "Parameter half 1 request",
-    [0x0003] = "Parameter half 2 request",
-    [0x0004] = "Put parameter half 1",
-    [0x0005] = "Put parameter half 2",
-    [0x0006] = "Command text",
-    [0x0007] = "Command 00 07 (no data-sum)",
+    [0x0001] = { name = "get report", carries = "nothing" },
+    [0x0002] = { name = "get the first half of the parameter set", carries = "nothing",
+                 answer = "data" },
+    [0x0003] = { name = "get the second half of the parameter set", carries = "nothing",
+                 answer = "data" },
+    [0x0004] = { name = "put the first half of the parameter set", carries = "data" },
+    [0x0005] = { name = "put the second half of the parameter set", carries = "data" },
+    [0x0006] = { name = "text command", carries = "text" },
 }
+local UNSUMMED_COMMAND = 0x0007
+
+-- The names for the command fields, and a label for the one code that has none.
+local COMMAND_NAMES = { [UNSUMMED_COMMAND] = "Command 00 07 (no data-sum)" }
+for code, command in pairs(COMMANDS) do
+    COMMAND_NAMES[code] = command.name
+end
 
 local f = {
     lead = ProtoField.uint8("kelo.lead", "Lead byte", base.HEX),
     len = ProtoField.uint16("kelo.len", "Length", base.DEC, nil, nil,
         "Bytes between the length and the check byte"),
-    cmd = ProtoField.uint16("kelo.cmd", "Command", base.HEX, COMMANDS),
+    cmd = ProtoField.uint16("kelo.cmd", "Command", base.HEX, COMMAND_NAMES),
     datasum_present = ProtoField.bool("kelo.datasum_present", "Data-sum carried"),
     datasum = ProtoField.uint8("kelo.datasum", "Data-sum", base.HEX),
     datasum_ok = ProtoField.bool("kelo.datasum_ok", "Data-sum right"),
@@ -50,7 +63,7 @@ local f = {
     line = ProtoField.string("kelo.line", "Line"),
     check = ProtoField.uint8("kelo.check", "Check byte", base.HEX),
     check_ok = ProtoField.bool("kelo.check_ok", "Check byte right"),
-    reply_to = ProtoField.uint16("kelo.reply_to", "Reply to", base.HEX, COMMANDS),
+    reply_to = ProtoField.uint16("kelo.reply_to", "Reply to", base.HEX, COMMAND_NAMES),
     request_in = ProtoField.framenum("kelo.request_in", "Request in frame", base.NONE,
         frametype.REQUEST),
     not_frame = ProtoField.bytes("kelo.not_frame", "Not a frame"),
@@ -123,9 +136,10 @@ local function quoted(bytes)
     return '"' .. shown .. (#bytes > limit and '..."' or '"')
 end
 
--- The commands 00 01, 00 02, 00 03 and 00 07 go without a data-sum.
+-- Whether the command's data is followed by a data-sum.
 local function carries_data_sum(cmd)
-    return not (cmd == 1 or cmd == 2 or cmd == 3 or cmd == 7)
+    local command = COMMANDS[cmd]
+    return cmd ~= UNSUMMED_COMMAND and not (command and command.carries == "nothing")
 end
 
 local function from_host(pinfo)
@@ -182,58 +196,59 @@ local function add_text(tree, range)
     end
 end
 
--- Adds the check byte and its verdict; true when the frame sums to 0xFF.
-local function add_check(tree, tvb, offset, frame_length)
-    local check_offset = offset + frame_length - 1
-    local sum = byte_sum(tvb, offset, frame_length)
+-- Adds the frame's check byte, its last, and its verdict; true when the frame sums to 0xFF.
+local function add_check(tree, tvb)
+    local check_range = tvb(tvb:len() - 1, 1)
+    local sum = byte_sum(tvb, 0, tvb:len())
     local ok = sum == 0xFF
-    local item = tree:add(f.check, tvb(check_offset, 1))
+    local item = tree:add(f.check, check_range)
     if not ok then
-        local right = (tvb(check_offset, 1):uint() + 0xFF - sum) % 256
+        local right = (check_range:uint() + 0xFF - sum) % 256
         item:append_text((" (wrong: the frame sums to 0x%02X, not 0xFF; right would be 0x%02X)")
             :format(sum, right))
         item:add_proto_expert_info(e.bad_check)
     end
-    tree:add(f.check_ok, tvb(check_offset, 1), ok):set_generated()
+    tree:add(f.check_ok, check_range, ok):set_generated()
     return ok
 end
 
 -- Frames -------------------------------------------------------------------------------------
+-- Each function here is given a Tvb of its own that holds one whole frame, or bytes that are
+-- none.
 
 local function request_summary(cmd, data)
-    if cmd == 1 then
-        return "Report request"
-    elseif cmd == 2 or cmd == 3 then
-        return ("Parameter half %d request"):format(cmd - 1)
-    elseif cmd == 4 or cmd == 5 then
-        return ("Parameter half %d, %s"):format(cmd - 3, byte_count(#data))
-    elseif cmd == 6 then
-        return "Command text " .. quoted(data)
+    local command = COMMANDS[cmd]
+    if not command then
+        return ("Command %02X %02X, %s"):format(math.floor(cmd / 256), cmd % 256,
+            byte_count(#data))
+    elseif command.carries == "text" then
+        return command.name .. " " .. quoted(data)
+    elseif command.carries == "data" then
+        return command.name .. ", " .. byte_count(#data)
     end
-    return ("Command %02X %02X, %s"):format(math.floor(cmd / 256), cmd % 256, byte_count(#data))
+    return command.name
 end
 
 -- The command, data and data-sum of a packet frame whose length leaves room for a command;
 -- returns the frame's summary for the Info column.
-local function add_request_body(root, tvb, offset, length, pinfo)
-    local cmd = tvb(offset + 3, 2):uint()
-    root:add(f.cmd, tvb(offset + 3, 2))
+local function add_request_body(root, tvb, length, pinfo)
+    local cmd = tvb(3, 2):uint()
+    local command = COMMANDS[cmd]
+    root:add(f.cmd, tvb(3, 2))
     local carries = carries_data_sum(cmd)
     root:add(f.datasum_present, carries):set_generated()
     local data_length = length - 2
     if carries then
         data_length = math.max(data_length - 1, 0)
     end
-    local data_offset = offset + 5
-    local data = tvb:raw(data_offset, data_length)
+    local data = tvb:raw(5, data_length)
     local summary = request_summary(cmd, data)
     if data_length > 0 then
-        local range = tvb(data_offset, data_length)
+        local range = tvb(5, data_length)
         local item = root:add(f.data, range)
-        if cmd == 6 then
+        if command and command.carries == "text" then
             add_text(root, range)
-        end
-        if not carries and cmd ~= 7 then
+        elseif command and command.carries == "nothing" then
             item:add_proto_expert_info(e.unexpected_data)
             summary = summary .. ", unexpected data"
         end
@@ -250,8 +265,8 @@ local function add_request_body(root, tvb, offset, length, pinfo)
         root:add_proto_expert_info(e.missing_datasum)
         return summary .. ", no data-sum"
     end
-    local sum_range = tvb(data_offset + data_length, 1)
-    local right = (byte_sum(tvb, data_offset, data_length) + 1) % 256
+    local sum_range = tvb(5 + data_length, 1)
+    local right = (byte_sum(tvb, 5, data_length) + 1) % 256
     local ok = sum_range:uint() == right
     local item = root:add(f.datasum, sum_range)
     if not ok then
@@ -263,26 +278,27 @@ local function add_request_body(root, tvb, offset, length, pinfo)
 end
 
 -- The frame's own tree with its lead byte and length, which both kinds of frame start with.
-local function add_frame_header(tree, tvb, offset, length, label)
-    local root = tree:add(kelo, tvb(offset, length + 4), label)
-    root:add(f.lead, tvb(offset, 1))
-    root:add(f.len, tvb(offset + 1, 2))
+local function add_frame_header(tree, tvb, label)
+    local root = tree:add(kelo, tvb(), label)
+    root:add(f.lead, tvb(0, 1))
+    root:add(f.len, tvb(1, 2))
     return root
 end
 
-local function dissect_packet_frame(tvb, offset, length, pinfo, tree)
-    local root = add_frame_header(tree, tvb, offset, length, "Kelo packet frame (to the machine)")
+local function dissect_packet_frame(tvb, pinfo, tree)
+    local root = add_frame_header(tree, tvb, "Kelo packet frame (to the machine)")
+    local length = tvb(1, 2):uint()
     local summary
     if length < 2 then
         if length > 0 then
-            root:add(f.data, tvb(offset + 3, length))
+            root:add(f.data, tvb(3, length))
         end
         root:add_proto_expert_info(e.too_short)
         summary = "Frame too short for a command"
     else
-        summary = add_request_body(root, tvb, offset, length, pinfo)
+        summary = add_request_body(root, tvb, length, pinfo)
     end
-    if not add_check(root, tvb, offset, length + 4) then
+    if not add_check(root, tvb) then
         summary = summary .. ", check wrong"
     end
     root:append_text(": " .. summary)
@@ -291,15 +307,17 @@ end
 
 -- A reply is shown as text unless it answers a parameter request; with no request in the
 -- capture, unless it holds a 0 byte, which a report never does.
-local function reply_is_text(request, tvb, offset, length)
+local function reply_is_text(request, range)
     if request then
-        return request.cmd ~= 2 and request.cmd ~= 3
+        local command = COMMANDS[request.cmd]
+        return not (command and command.answer == "data")
     end
-    return not tvb:raw(offset, length):find("\0", 1, true)
+    return not range:raw():find("\0", 1, true)
 end
 
-local function dissect_reply_frame(tvb, offset, length, pinfo, tree)
-    local root = add_frame_header(tree, tvb, offset, length, "Kelo reply frame (from the machine)")
+local function dissect_reply_frame(tvb, pinfo, tree)
+    local root = add_frame_header(tree, tvb, "Kelo reply frame (from the machine)")
+    local length = tvb(1, 2):uint()
 
     local key = next_frame_key(pinfo)
     if not pinfo.visited then
@@ -312,76 +330,100 @@ local function dissect_reply_frame(tvb, offset, length, pinfo, tree)
     end
 
     if length > 0 then
-        local range = tvb(offset + 3, length)
+        local range = tvb(3, length)
         root:add(f.data, range)
-        if reply_is_text(request, tvb, offset + 3, length) then
+        if reply_is_text(request, range) then
             add_text(root, range)
         end
     end
-    local ok = add_check(root, tvb, offset, length + 4)
+    local ok = add_check(root, tvb)
     local summary = ("Reply %s, check %s"):format(byte_count(length), ok and "ok" or "wrong")
     root:append_text(": " .. summary)
     add_summary(pinfo, summary)
 end
 
--- Bytes that do not start with the lead byte: the rest of the segment is shown as they are.
-local function dissect_not_frame(tvb, offset, pinfo, tree)
-    local count = tvb:len() - offset
-    local root = tree:add(kelo, tvb(offset, count), "Kelo: not a frame")
-    local item = root:add(f.not_frame, tvb(offset, count))
+-- Bytes that do not start with the lead byte: the rest of what TCP handed over.
+local function dissect_not_frame(tvb, pinfo, tree)
+    local root = tree:add(kelo, tvb(), "Kelo: not a frame")
+    local item = root:add(f.not_frame, tvb())
     item:add_proto_expert_info(e.not_frame,
-        ("not a frame: the first byte is 0x%02X, not the lead byte 0x80")
-            :format(tvb(offset, 1):uint()))
-    add_summary(pinfo, byte_count(count) .. ", not a frame")
+        ("not a frame: the first byte is 0x%02X, not the lead byte 0x80"):format(tvb(0, 1):uint()))
+    add_summary(pinfo, byte_count(tvb:len()) .. ", not a frame")
 end
 
--- Only when TCP reassembly is switched off: bytes that are not one whole frame.
-local function dissect_unassembled(tvb, offset, summary, pinfo, tree)
-    local count = tvb:len() - offset
-    local root = tree:add(kelo, tvb(offset, count), "Kelo: " .. summary)
-    root:add(f.data, tvb(offset, count))
+-- One frame, or bytes that are none; returns the bytes it took.
+local function dissect_frame(tvb, pinfo, tree)
+    if tvb(0, 1):uint() ~= LEAD then
+        dissect_not_frame(tvb, pinfo, tree)
+    elseif from_host(pinfo) then
+        dissect_packet_frame(tvb, pinfo, tree)
+    else
+        dissect_reply_frame(tvb, pinfo, tree)
+    end
+    return tvb:len()
+end
+
+-- How long the frame at the offset is: lead byte, length and check byte besides its L bytes.
+-- Bytes without the lead byte run to the end of what TCP handed over; 0 asks TCP for another
+-- segment while the length is not there yet.
+local function frame_length_at(tvb, pinfo, offset)
+    local left = tvb:len() - offset
+    if tvb(offset, 1):uint() ~= LEAD then
+        return left
+    end
+    if left < HEADER_SIZE then
+        return 0
+    end
+    return tvb(offset + 1, 2):uint() + HEADER_SIZE + 1
+end
+
+-- Segments alone (TCP reassembly switched off) --------------------------------------------
+
+local function unassembled_summary(tvb, offset, frame_length)
+    local left = tvb:len() - offset
+    if tvb(offset, 1):uint() ~= LEAD then
+        return byte_count(left) .. " without a frame start"
+    elseif frame_length then
+        return ("Incomplete frame, %s of %s"):format(thousands(left), byte_count(frame_length))
+    end
+    return "Incomplete frame, " .. byte_count(left)
+end
+
+-- What is left of a segment that is not one whole frame.
+local function dissect_unassembled(tvb, summary, pinfo, tree)
+    local root = tree:add(kelo, tvb(), "Kelo: " .. summary)
+    root:add(f.data, tvb())
     root:add_proto_expert_info(e.unassembled)
     add_summary(pinfo, summary)
 end
 
--- Every frame the segment holds; a frame that goes on in later segments is left to TCP to
--- reassemble, and the dissector is called again with the whole of it.
-function kelo.dissector(tvb, pinfo, tree)
-    local total = tvb:len()
-    local to_machine = from_host(pinfo)
+-- The whole frames of one segment; a frame that goes on beyond it cannot be shown.
+local function dissect_segment_alone(tvb, pinfo, tree)
     local offset = 0
-    while offset < total do
-        if tvb(offset, 1):uint() ~= LEAD then
-            if pinfo.can_desegment == 0 then
-                dissect_unassembled(tvb, offset, byte_count(total - offset)
-                    .. " without a frame start", pinfo, tree)
-            else
-                dissect_not_frame(tvb, offset, pinfo, tree)
-            end
-            return total
+    while offset < tvb:len() do
+        local left = tvb:len() - offset
+        local frame_length = tvb(offset, 1):uint() == LEAD and left >= HEADER_SIZE
+            and frame_length_at(tvb, pinfo, offset) or nil
+        if not frame_length or frame_length > left then
+            dissect_unassembled(tvb(offset, left):tvb(),
+                unassembled_summary(tvb, offset, frame_length), pinfo, tree)
+            break
         end
-        local frame_length = total - offset >= 3 and tvb(offset + 1, 2):uint() + 4 or nil
-        if not frame_length or total - offset < frame_length then
-            if pinfo.can_desegment == 0 then
-                dissect_unassembled(tvb, offset, frame_length
-                    and ("Incomplete frame, %s of %s"):format(thousands(total - offset),
-                        byte_count(frame_length))
-                    or "Incomplete frame, " .. byte_count(total - offset), pinfo, tree)
-                return total
-            end
-            pinfo.desegment_offset = offset
-            pinfo.desegment_len = frame_length and frame_length - (total - offset)
-                or DESEGMENT_ONE_MORE_SEGMENT
-            return total
-        end
-        if to_machine then
-            dissect_packet_frame(tvb, offset, frame_length - 4, pinfo, tree)
-        else
-            dissect_reply_frame(tvb, offset, frame_length - 4, pinfo, tree)
-        end
+        dissect_frame(tvb(offset, frame_length):tvb(), pinfo, tree)
         offset = offset + frame_length
     end
-    return offset
+    return tvb:len()
+end
+
+-- Every frame of the stream, shown in the segment that completes it: TCP reassembles the
+-- frames that go on in later segments and hands over each frame on its own. The lead byte
+-- alone tells a frame from bytes that are none.
+function kelo.dissector(tvb, pinfo, tree)
+    if pinfo.can_desegment == 0 then
+        return dissect_segment_alone(tvb, pinfo, tree)
+    end
+    dissect_tcp_pdus(tvb, tree, 1, frame_length_at, dissect_frame)
+    return tvb:len()
 end
 
 local tcp_port = DissectorTable.get("tcp.port")
