@@ -11,8 +11,8 @@
 #include "app/comm_cancel_dlg.h"
 #include "app/dialog_template.h"
 #include "discover/broadcast_addresses.h"
-#include "discover/shown_text.h"
 #include "platform/messages.h"
+#include "platform/shown_text.h"
 
 namespace app {
 namespace {
@@ -30,7 +30,7 @@ QString TypesText(const std::vector<int>& types) {
 }
 
 QString Shown(const std::optional<std::string>& value) {
-    return value ? QString::fromStdString(kelo::discover::ShownText(*value)) : QString();
+    return value ? QString::fromStdString(kelo::platform::ShownText(*value)) : QString();
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <span>
 
 #include "cli/host_list.h"
-#include "discover/shown_text.h"
 #include "link/settings.h"
 #include "platform/code_page.h"
 #include "platform/host_address.h"
+#include "platform/shown_text.h"
 
 namespace kelo::cli {
 namespace {
@@ -61,7 +61,7 @@ struct Problem {
 // through the filter of machine texts, since the form may carry anything after white space.
 std::optional<Problem> RefusedForm(const std::string& host) {
     if (std::optional<std::string> refusal = platform::RefusedHostForm(host))
-        return Problem::WithoutHelpHint(discover::ShownText(*refusal));
+        return Problem::WithoutHelpHint(platform::ShownText(*refusal));
     return std::nullopt;
 }
 

@@ -8,7 +8,7 @@
 #include "cli/operations.h"
 #include "discover/broadcast_addresses.h"
 #include "discover/run_discovery.h"
-#include "discover/shown_text.h"
+#include "platform/shown_text.h"
 
 namespace kelo::cli {
 namespace {
@@ -25,12 +25,12 @@ std::string TypesText(const std::vector<int>& types) {
 
 // A text as shown, or "-" when the machine did not answer it.
 std::string CellText(const std::optional<std::string>& value, size_t limit = std::string::npos) {
-    return value ? discover::ShownText(*value, limit) : "-";
+    return value ? platform::ShownText(*value, limit) : "-";
 }
 
 nlohmann::ordered_json JsonText(const std::optional<std::string>& value,
                                 size_t limit = std::string::npos) {
-    return value ? nlohmann::ordered_json(discover::ShownText(*value, limit))
+    return value ? nlohmann::ordered_json(platform::ShownText(*value, limit))
                  : nlohmann::ordered_json(nullptr);
 }
 
@@ -60,13 +60,13 @@ std::string MachineTable(const std::vector<discover::FoundMachine>& machines) {
     std::array<size_t, 3> widths{};
     for (const Row& row : rows) {
         for (size_t column = 0; column < widths.size(); ++column)
-            widths[column] = std::max(widths[column], discover::CharacterCount(row[column]));
+            widths[column] = std::max(widths[column], platform::CharacterCount(row[column]));
     }
     std::string table;
     for (const Row& row : rows) {
         for (size_t column = 0; column < widths.size(); ++column) {
             table += row[column];
-            table.append(widths[column] + 2 - discover::CharacterCount(row[column]), ' ');
+            table.append(widths[column] + 2 - platform::CharacterCount(row[column]), ' ');
         }
         table += row[3] + "\n";
     }

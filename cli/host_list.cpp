@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <map>
 
-#include "discover/shown_text.h"
 #include "net/socket.h"
 #include "platform/host_address.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 
 namespace kelo::cli {
@@ -108,7 +108,7 @@ std::optional<std::string> ReadHostList(const std::string& path, std::string& te
 HostListParse ParseHostList(const std::string& text, const std::string& listName) {
     HostListParse parse;
     // The list's words reach the terminal in messages: shown as a machine's texts are.
-    const std::string name = discover::ShownText(listName);
+    const std::string name = platform::ShownText(listName);
     std::map<std::string, int> seen;  // folded host, its line
     size_t start = 0;
     for (int number = 1; start < text.size(); ++number) {
@@ -129,7 +129,7 @@ HostListParse ParseHostList(const std::string& text, const std::string& listName
         }
         if (!IsHostName(words[0])) {
             parse.error =
-                where + "'" + discover::ShownText(words[0]) + "' is not a host name or address";
+                where + "'" + platform::ShownText(words[0]) + "' is not a host name or address";
             return parse;
         }
         if (std::optional<std::string> refusal = platform::RefusedHostForm(words[0])) {
@@ -177,7 +177,7 @@ std::optional<std::string> SharedMachine(const std::vector<HostEntry>& hosts,
             continue;
         const auto [first, added] = reached.emplace(*address, &entry);
         if (!added) {
-            return discover::ShownText(listName) + ":" + std::to_string(entry.line) + ": " +
+            return platform::ShownText(listName) + ":" + std::to_string(entry.line) + ": " +
                    entry.host + " reaches " + DottedAddress(*address) + ", as " +
                    first->second->host + " on line " + std::to_string(first->second->line) +
                    " does";

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "discover/shown_text.h"
+#include "platform/shown_text.h"
 
 namespace kelo::cli {
 namespace {
@@ -29,7 +29,7 @@ std::string CutWithoutMark(const std::string& text, size_t columns) {
         size_t next = at + 1;
         while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80)
             ++next;
-        if (discover::DisplayColumns(cut + text.substr(at, next - at)) > columns)
+        if (platform::DisplayColumns(cut + text.substr(at, next - at)) > columns)
             break;
         cut.append(text, at, next - at);
         at = next;
@@ -58,15 +58,15 @@ HostTable::HostTable(TerminalWriter write, bool live, std::function<TerminalSize
 
 std::string HostTable::Row(const std::string& host, size_t hostWidth, int percent, int columns) {
     const int filled = std::clamp(percent, 0, 100) * kBarWidth / 100;
-    std::string row = discover::CutToColumns(host, hostWidth);
-    row.append(hostWidth - discover::DisplayColumns(row), ' ');
+    std::string row = platform::CutToColumns(host, hostWidth);
+    row.append(hostWidth - platform::DisplayColumns(row), ' ');
     const std::string number = std::to_string(std::clamp(percent, 0, 100));
     row += " [" + std::string(static_cast<size_t>(filled), '#') +
            std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " +
            std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "%";
     // A row that wrapped would move every later line; one column stays free for the cursor.
     const size_t width = static_cast<size_t>(std::max(columns - 1, 1));
-    if (discover::DisplayColumns(row) > width)
+    if (platform::DisplayColumns(row) > width)
         row = CutWithoutMark(row, width);
     return row;
 }
@@ -139,7 +139,7 @@ std::string HostTable::Block() const {
     size_t hostWidth = kNarrowestHostColumn;
     for (size_t i = 0; i < shown; ++i)
         hostWidth = std::max(
-            hostWidth, std::min(discover::DisplayColumns(running_[i].host), kWidestHostColumn));
+            hostWidth, std::min(platform::DisplayColumns(running_[i].host), kWidestHostColumn));
     std::string block;
     for (size_t i = 0; i < shown; ++i)
         block += Row(running_[i].host, hostWidth, running_[i].percent, size.columns) + "\n";

@@ -4,6 +4,7 @@
 
 #include "cli/run.h"
 #include "platform/code_points.h"
+#include "platform/shown_text.h"
 
 namespace kelo::cli {
 namespace {
@@ -65,7 +66,8 @@ std::string ResultLine(const HostResult& result) {
     line["type"] = result.type;
     line["command"] = result.command;
     line["result"] = ResultName(result.result);
-    line["message"] = OrNull(result.message);
+    // The message may quote what a machine or a list said: shown as any such text is.
+    line["message"] = result.message ? Json(platform::ShownText(*result.message)) : Json(nullptr);
     line["output"] = OrNull(result.output);
     line["bytes"] = OrNull(result.bytes);
     line["ms"] = OrNull(result.ms);

@@ -19,12 +19,12 @@
 #include "cli/operations.h"
 #include "cli/run_files.h"
 #include "cli/settings_commands.h"
-#include "discover/shown_text.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
 #include "platform/host_address.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 #include "platform/trace_session.h"
 
@@ -146,7 +146,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     // A host the profile kept from before such forms were refused on entry.
     if (record.host) {
         if (std::optional<std::string> refusal = platform::RefusedHostForm(*record.host))
-            return UsageError(console, discover::ShownText(*refusal), "");
+            return UsageError(console, platform::ShownText(*refusal), "");
     }
     record.type = link.Settings().machineTypeIndex + 1;
     CommandContext context{link, dialog, sink, console.writeOut, invocation.json, {}, {}};

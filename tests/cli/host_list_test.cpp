@@ -10,8 +10,8 @@
 #include "cli/host_pool.h"
 #include "cli/host_table.h"
 #include "cli/json_result.h"
-#include "discover/shown_text.h"
 #include "link/settings.h"
+#include "platform/shown_text.h"
 #include "tests/cli/cli_harness.h"
 
 namespace kelo::cli {
@@ -225,7 +225,7 @@ TEST(HostTableOnStandardError, CutsNamesWiderThan32Columns) {
     const std::string cut = "printer-" + std::string(23, 'x') + "\xE2\x80\xA6";  // 32 columns
     EXPECT_TRUE(written.starts_with(cut + " [")) << written;
     // Wide characters count two columns each.
-    EXPECT_EQ(discover::CutToColumns("\xE5\x8D\xB0\xE5\x88\xB7\xE6\xA9\x9F", 4),
+    EXPECT_EQ(platform::CutToColumns("\xE5\x8D\xB0\xE5\x88\xB7\xE6\xA9\x9F", 4),
               "\xE5\x8D\xB0\xE2\x80\xA6");
 }
 

@@ -1,8 +1,8 @@
-#include "discover/shown_text.h"
+#include "platform/shown_text.h"
 
 #include <algorithm>
 
-namespace kelo::discover {
+namespace platform {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
@@ -127,4 +127,4 @@ std::string CutToColumns(const std::string& text, size_t columns) {
     return cut + "\xE2\x80\xA6";  // U+2026
 }
 
-}  // namespace kelo::discover
+}  // namespace platform
