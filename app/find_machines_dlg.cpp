@@ -30,7 +30,7 @@ QString TypesText(const std::vector<int>& types) {
 }
 
 QString Shown(const std::optional<std::string>& value) {
-    return value ? QString::fromStdString(kelo::platform::ShownText(*value)) : QString();
+    return value ? QString::fromStdString(platform::ShownText(*value)) : QString();
 }
 
 }  // namespace
