@@ -15,7 +15,7 @@
 #include "app/kelo_app.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
-#include "platform/trace_session.h"
+#include "trace/trace_session.h"
 
 class QCheckBox;
 class QLabel;
@@ -141,7 +141,7 @@ class CKeloDlg : public QDialog {
     bool unknownEncodingShown_ = false;
 
     std::string traceProblem_;  // the trace file's last error
-    platform::TraceSession trace_;
+    kelo::trace::TraceSession trace_;
     CCommCancelDlg cancelDialog_;
     kelo::CDeviceLink link_;
     Operations operations_;

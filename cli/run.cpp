@@ -26,7 +26,7 @@
 #include "platform/profile.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
-#include "platform/trace_session.h"
+#include "trace/trace_session.h"
 
 namespace kelo::cli {
 namespace {
@@ -251,7 +251,7 @@ std::string TextTracePath(const Invocation& invocation) {
 
 // Starts the trace files the run asks for. One that cannot be opened is reported and the
 // run goes on without it.
-void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
+void StartTraces(kelo::trace::TraceSession& trace, const Invocation& invocation) {
     const std::string textPath = TextTracePath(invocation);
     if (!textPath.empty())
         trace.StartText(textPath);
@@ -346,7 +346,7 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         dialog.SetDeadline(std::chrono::seconds(timeoutSeconds));
     AttachProgress(dialog, progress.get(), percent.get());
     // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
-    platform::TraceSession trace([&console, &progress](const std::string& problem) {
+    kelo::trace::TraceSession trace([&console, &progress](const std::string& problem) {
         if (progress)
             progress->Clear();
         console.writeErr("kelo-cli: protocol trace: " + problem + "\n");

@@ -24,14 +24,15 @@
 #include <vector>
 
 #include "fuzz/require.h"
+#include "link/access_code_mask.h"
 #include "link/command_trace.h"
 #include "link/frame_trace.h"
 #include "link/lpr_trace.h"
 #include "link/status_text.h"
 #include "platform/access_codes.h"
-#include "platform/pcapng_writer.h"
-#include "platform/trace_text_writer.h"
 #include "snmp/snmp_trace.h"
+#include "trace/pcapng_writer.h"
+#include "trace/trace_text_writer.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ struct SentBlock {
     std::vector<uint8_t> hidden;  // 1 for each byte the channel gave the sinks as hidden
 };
 
-platform::TraceOutput AppendTo(std::string& file) {
+kelo::trace::TraceOutput AppendTo(std::string& file) {
     return [&file](const void* data, size_t size) {
         file.append(static_cast<const char*>(data), size);
     };
@@ -108,8 +109,8 @@ class CheckingSink : public platform::TraceSink {
   private:
     std::vector<SentBlock>& sent_;
     size_t blocks_ = 0;
-    platform::TraceTextWriter text_;
-    platform::PcapngTraceWriter capture_;
+    kelo::trace::TraceTextWriter text_;
+    kelo::trace::PcapngTraceWriter capture_;
 };
 
 // Reads the input's records, one at a time.
@@ -167,7 +168,8 @@ void SetUpChannel(TraceChannel& channel, const ChannelKind& kind) {
     const bool usb = kind.transport == platform::TraceTransport::kUsb;
     channel.SetEndpoints(
         {kind.transport, 0x7F000001, 40000, 0x7F000002, kind.port, usb ? "/dev/usb/lp0" : ""});
-    channel.SetCarriesAccessLines(kind.carriesAccessLines);
+    if (kind.carriesAccessLines)
+        channel.SetMask(kelo::MakeAccessCodeMask);
     channel.SetDecoder(kind.decoder);
 }
 
@@ -257,7 +259,7 @@ void CheckRow(std::string_view line, const SentBlock& block, size_t runStart, si
 // shown byte must be the byte sent there and not a hidden one.
 void CheckText(const std::string& text, const std::string& channelName,
                const std::vector<SentBlock>& blocks) {
-    const std::string header = "# " + platform::UtcTimeText(0) + " " + channelName;
+    const std::string header = "# " + kelo::trace::UtcTimeText(0) + " " + channelName;
     const std::string rowsStart = "(the rows below start at byte ";
     const SentBlock* block = nullptr;  // the block of the last header line, if of bytes
     bool rowsMayFollow = false;

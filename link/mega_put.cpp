@@ -9,13 +9,14 @@
 namespace kelo {
 
 CMegaPut::CMegaPut(uint16_t port) : port_(port) {
+    // The packet link carries no access line: "OPEN CODE=" there would be data of its own.
     SetTraceDecoder(MakePacketLinkDecoder);
-    SetTraceWithoutAccessLines();
+    SetTraceMask(nullptr);
 }
 
 CMega9100Put::CMega9100Put() {
     SetTraceDecoder(MakeRawDataDecoder);
-    SetTraceWithoutAccessLines();
+    SetTraceMask(nullptr);
 }
 
 int CMegaPut::Open(const std::string& host, const std::string& queue) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/access_code_mask.h"
 #include "link/command_trace.h"
 #include "link/device_id.h"
 
@@ -190,6 +191,7 @@ bool InterfaceClassFromLink(const std::string& link, std::string& interfaceClass
 COrvexDevice::COrvexDevice(std::string sysfsRoot, std::string devRoot, UsbPrinterIo& io)
     : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), io_(io) {
     trace_.SetDecoder(MakeLocalPortDecoder);
+    trace_.SetMask(MakeAccessCodeMask);
 }
 
 COrvexDevice::COrvexDevice() : COrvexDevice("/sys", "/dev", SystemUsbPrinterIo()) {}

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/access_code_mask.h"
 #include "link/command_trace.h"
 #include "link/device_id.h"
 
@@ -89,6 +90,7 @@ std::unique_ptr<Ieee1284Backend> MakeLibIeee1284Backend() {
 CIeee1284Port::CIeee1284Port(std::unique_ptr<Ieee1284Backend> backend)
     : backend_(std::move(backend)) {
     trace_.SetDecoder(MakeLocalPortDecoder);
+    trace_.SetMask(MakeAccessCodeMask);
 }
 
 CIeee1284Port::~CIeee1284Port() {

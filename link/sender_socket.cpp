@@ -2,7 +2,13 @@
 
 #include <sys/socket.h>
 
+#include "link/access_code_mask.h"
+
 namespace kelo {
+
+CSenderSocket::CSenderSocket() {
+    SetTraceMask(MakeAccessCodeMask);
+}
 
 int CSenderSocket::OpenStream(const std::string& host, int port) {
     host_ = host;

@@ -53,8 +53,9 @@ class CSocket {
     void SetTraceDecoder(platform::TraceDecoderFactory factory) {
         trace_.SetDecoder(std::move(factory));
     }
-    // Says that this socket never carries an access line (see TraceChannel).
-    void SetTraceWithoutAccessLines() { trace_.SetCarriesAccessLines(false); }
+    // What the trace must hide in the bytes this socket sends; the owner chooses it, and a
+    // socket without one shows its bytes as they are.
+    void SetTraceMask(platform::TraceMaskFactory factory) { trace_.SetMask(std::move(factory)); }
 
   protected:
     // Runs while a call waits; returning false aborts the call.

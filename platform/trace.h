@@ -3,9 +3,9 @@
 // trace sink installed for the process. Without a sink every hook costs one load and one
 // test; a build with KELO_NO_TRACE compiles the hooks out altogether.
 //
-// The transports own a TraceChannel each. Its slow path masks the access code in the bytes
-// going to the machine before anything else sees them, so no decoder and no writer ever
-// holds the code, then lets the channel's decoder describe the block.
+// The transports own a TraceChannel each. Its slow path runs the mask its owner handed in over
+// the bytes going to the machine before anything else sees them, so no decoder and no writer
+// ever holds an access code, then lets the channel's decoder describe the block.
 #pragma once
 
 #include <cstddef>
@@ -77,25 +77,20 @@ class TraceDecoder {
 // Makes the decoder of a channel; it runs the first time the channel is traced.
 using TraceDecoderFactory = std::function<std::unique_ptr<TraceDecoder>()>;
 
-// Masks the access code that follows each "OPEN CODE=" in the bytes going to the machine:
-// each of the 500 bytes after a marker becomes '*'. Markers are looked for everywhere, also
-// inside bytes already hidden, so a stray marker shortly before a real access line cannot
-// leave the end of the real code visible. Markers and codes may be split over blocks.
-class AccessCodeMask {
+// Hides what must never reach a trace file in the bytes going to the machine (the access
+// codes). Only the owner of a channel knows what its bytes carry, so it hands the mask in, as
+// it hands in the decoder. A mask keeps its state across the blocks of its channel.
+class TraceMask {
   public:
-    // The ranges of this block that are masked, in order; when there is any, masked holds
-    // the block with them masked.
-    std::vector<TraceHiddenRange> Apply(const uint8_t* data, size_t size,
-                                        std::vector<uint8_t>& masked);
-
-  private:
-    // Where a marker that began in the earlier blocks ends in this one; 0 when none does.
-    size_t BoundaryMarkerEnd(const uint8_t* data, size_t size) const;
-    void KeepTail(const uint8_t* data, size_t size);
-
-    size_t hiddenLeft_ = 0;  // bytes still to hide at the start of the next block
-    std::string tail_;       // the stream's last bytes, where a marker may have begun
+    virtual ~TraceMask() = default;
+    // The ranges of this block to hide, in order; when there is any, masked holds the block
+    // with them hidden.
+    virtual std::vector<TraceHiddenRange> Apply(const uint8_t* data, size_t size,
+                                                std::vector<uint8_t>& masked) = 0;
 };
+
+// Makes the mask of a channel; it runs the first time the channel is traced.
+using TraceMaskFactory = std::function<std::unique_ptr<TraceMask>()>;
 
 class TraceChannel;
 
@@ -160,11 +155,9 @@ class TraceChannel {
 
     // The decoder of the blocks to come; the owner chooses it by what the channel carries.
     void SetDecoder(TraceDecoderFactory factory);
-    // Access lines belong to the commands of machine types 1 and 2 (LPD data files, USB, the
-    // parallel port), and every channel is searched for them unless its owner says it never
-    // carries one (the packet link, the firmware stream, SNMP): there "OPEN CODE=" would be
-    // data of its own, which the trace must not change.
-    void SetCarriesAccessLines(bool carries) { carriesAccessLines_ = carries; }
+    // The mask of the bytes to come, when they may carry what a trace must not show; a
+    // channel without one shows its bytes as they are.
+    void SetMask(TraceMaskFactory factory);
 
     void SetEndpoints(TraceEndpoints endpoints);
     // Makes it a new channel (a socket made afresh): new endpoints, id and decoder state.
@@ -188,12 +181,12 @@ class TraceChannel {
   private:
     mutable uint64_t id_ = 0;
     bool hasEndpoints_ = false;
-    bool carriesAccessLines_ = true;
     TraceEndpoints endpoints_;
     std::string name_;
     TraceDecoderFactory factory_;
     std::unique_ptr<TraceDecoder> decoder_;
-    AccessCodeMask mask_;
+    TraceMaskFactory maskFactory_;
+    std::unique_ptr<TraceMask> mask_;
 };
 
 }  // namespace platform

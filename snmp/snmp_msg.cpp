@@ -24,7 +24,6 @@ class CSnmpMsg::Socket : public CSocket {
   public:
     explicit Socket(platform::CancelDialog*& dialog) : dialog_(dialog) {
         SetTraceDecoder([] { return MakeSnmpDecoder(); });
-        SetTraceWithoutAccessLines();
     }
     using CSocket::TraceNote;
 

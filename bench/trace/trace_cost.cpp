@@ -18,7 +18,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "platform/trace_session.h"
+#include "trace/trace_session.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     }
     const std::string mode = argv[1];
     const int rounds = std::max(1, std::atoi(argv[3]));
-    platform::TraceSession trace(
+    kelo::trace::TraceSession trace(
         [](const std::string& problem) { std::fprintf(stderr, "trace: %s\n", problem.c_str()); });
     if (argc > 4 && !trace.StartText(argv[4]))
         return 1;

@@ -14,9 +14,9 @@
 #include "platform/access_codes.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "platform/trace_session.h"
 #include "tests/cli/cli_harness.h"
 #include "tests/sim/sim_process.h"
+#include "trace/trace_session.h"
 
 namespace cli_testing {
 namespace {
@@ -179,7 +179,7 @@ TEST(CliTrace, Type3PutParametersShowsBothHalvesShortenedAndTheRestart) {
     CliEnvironment env;
     SimProcess machine({"--type", "3", "--bind", "127.0.0.2", "--restart-ms", "0"});
     ASSERT_TRUE(machine.Listening());
-    platform::TraceSession session([](const std::string& problem) { FAIL() << problem; });
+    kelo::trace::TraceSession session([](const std::string& problem) { FAIL() << problem; });
     ASSERT_TRUE(session.StartText(env.File("t.txt")));
     platform::MessageRecorder messages;
     platform::HeadlessCancelDialog dialog;

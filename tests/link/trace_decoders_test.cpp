@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/access_code_mask.h"
 #include "link/command_trace.h"
 #include "link/frame_trace.h"
 #include "link/lpr_trace.h"
@@ -40,6 +41,49 @@ void ExpectDecodings(platform::TraceDecoder& decoder, const std::vector<Block>& 
             decoder.Decode(block.direction, reinterpret_cast<const uint8_t*>(block.bytes.data()),
                            block.bytes.size()),
             block.decoding);
+    }
+}
+
+using Ranges = std::vector<platform::TraceHiddenRange>;
+
+std::string Repeat(char c, size_t count) {
+    return std::string(count, c);
+}
+
+const uint8_t* Data(const std::string& bytes) {
+    return reinterpret_cast<const uint8_t*>(bytes.data());
+}
+
+TEST(AccessCodeMask, HidesTheCodeAfterEachMarkerWhereverTheBlocksSplitIt) {
+    const std::string code = Repeat('c', 500);
+    const struct {
+        std::vector<std::string> blocks;
+        std::vector<Ranges> hidden;
+    } cases[] = {
+        {{"OPEN CODE=" + code + "GET"}, {{{10, 500}}}},
+        {{"xxOPEN CO", "DE=" + code.substr(0, 300), code.substr(300) + "tail"},
+         {{}, {{3, 300}}, {{0, 200}}}},
+        {{"O", "PEN", " CODE", "=", code}, {{}, {}, {}, {}, {{0, 500}}}},
+        {{"OPEN COPEN CODE=" + code.substr(0, 2)}, {{{16, 2}}}},
+        {{"no marker, then OPEN CODE", "!" + code}, {{}, {}}},
+        // A stray marker shortly before a real access line: the real code stays hidden whole.
+        {{"OPEN CODE=ab", "OPEN CODE=" + code}, {{{10, 2}}, {{0, 510}}}},
+        {{"OPEN CODE=x OPEN CODE=" + code + "GET"}, {{{10, 512}}}},
+        {{"OPEN CODE=" + Repeat('y', 490) + "OPEN CO", "DE=" + code + "!"},
+         {{{10, 497}}, {{0, 503}}}},
+    };
+    for (const auto& c : cases) {
+        kelo::AccessCodeMask mask;
+        for (size_t i = 0; i < c.blocks.size(); ++i) {
+            std::vector<uint8_t> masked;
+            const Ranges ranges = mask.Apply(Data(c.blocks[i]), c.blocks[i].size(), masked);
+            EXPECT_EQ(ranges, c.hidden[i]) << c.blocks[0] << " block " << i;
+            for (const platform::TraceHiddenRange& range : ranges) {
+                EXPECT_EQ(
+                    std::string(masked.begin(), masked.end()).substr(range.offset, range.length),
+                    Repeat('*', range.length));
+            }
+        }
     }
 }
 

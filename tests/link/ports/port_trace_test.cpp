@@ -8,8 +8,8 @@
 #include "link/device_link.h"
 #include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
-#include "platform/trace_text_writer.h"
 #include "tests/link/ports/port_fakes.h"
+#include "trace/trace_text_writer.h"
 
 namespace kelo {
 namespace {
@@ -23,7 +23,7 @@ class TextTrace {
 
   private:
     std::string text_;
-    platform::TraceTextWriter writer_{[this](const void* data, size_t size) {
+    kelo::trace::TraceTextWriter writer_{[this](const void* data, size_t size) {
         text_.append(static_cast<const char*>(data), size);
     }};
     platform::TraceSink* previous_;

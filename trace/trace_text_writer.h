@@ -15,7 +15,17 @@
 
 #include "platform/trace.h"
 
-namespace platform {
+namespace kelo::trace {
+
+// The trace's hooks and types, which the writers work with.
+using platform::TraceBlock;
+using platform::TraceChannel;
+using platform::TraceDirection;
+using platform::TraceEndpoints;
+using platform::TraceHiddenRange;
+using platform::TraceOpenResult;
+using platform::TraceSink;
+using platform::TraceTransport;
 
 // Where a writer puts its bytes; each call is one whole block or line group.
 using TraceOutput = std::function<void(const void* data, size_t size)>;
@@ -72,4 +82,4 @@ class TraceTextWriter : public TraceSink {
     std::map<uint64_t, int64_t> connectStarts_;  // channel id: when its connect went out
 };
 
-}  // namespace platform
+}  // namespace kelo::trace

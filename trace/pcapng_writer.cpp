@@ -1,4 +1,4 @@
-#include "platform/pcapng_writer.h"
+#include "trace/pcapng_writer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include "platform/system.h"
 
-namespace platform {
+namespace kelo::trace {
 namespace {
 
 // pcapng block types, and the option that names the writing program.
@@ -99,7 +99,7 @@ std::vector<uint8_t> SectionHeader() {
     Put16(body, 0);
     Put32(body, 0xFFFFFFFF);  // section length not given
     Put32(body, 0xFFFFFFFF);
-    const std::string application = "Kelo " + ProgramVersion();
+    const std::string application = "Kelo " + platform::ProgramVersion();
     Put16(body, kOptionUserApplication);
     Put16(body, static_cast<uint16_t>(application.size()));
     body.insert(body.end(), application.begin(), application.end());
@@ -332,4 +332,4 @@ void PcapngTraceWriter::WritePacket(const Side& from, const Side& to, uint8_t pr
     output_(block.data(), block.size());
 }
 
-}  // namespace platform
+}  // namespace kelo::trace

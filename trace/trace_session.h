@@ -9,7 +9,9 @@
 
 #include "platform/trace.h"
 
-namespace platform {
+namespace kelo::trace {
+
+using platform::TraceSink;
 
 class TraceSession {
   public:
@@ -47,4 +49,4 @@ class TraceSession {
     bool installed_ = false;
 };
 
-}  // namespace platform
+}  // namespace kelo::trace

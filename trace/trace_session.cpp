@@ -1,15 +1,15 @@
-#include "platform/trace_session.h"
+#include "trace/trace_session.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "platform/pcapng_writer.h"
 #include "platform/system.h"
-#include "platform/trace_text_writer.h"
+#include "trace/pcapng_writer.h"
+#include "trace/trace_text_writer.h"
 
-namespace platform {
+namespace kelo::trace {
 
 // One trace file. The first write that fails is reported; later writes are dropped, so a
 // full disk costs the trace, never the operation.
@@ -32,7 +32,7 @@ class TraceSession::File {
                 continue;
             if (n <= 0) {
                 failed_ = true;
-                report_(FileErrorText(path_, n < 0 ? errno : ENOSPC));
+                report_(platform::FileErrorText(path_, n < 0 ? errno : ENOSPC));
                 return;
             }
             bytes += n;
@@ -124,7 +124,7 @@ TraceSession::~TraceSession() {
 void TraceSession::Install() {
     if (installed_)
         return;
-    previous_ = SetTraceSink(fanOut_.get());
+    previous_ = platform::SetTraceSink(fanOut_.get());
     installed_ = true;
 }
 
@@ -132,8 +132,8 @@ void TraceSession::Install() {
 void TraceSession::Uninstall() {
     if (!installed_)
         return;
-    if (ActiveTraceSink() == fanOut_.get())
-        SetTraceSink(previous_);
+    if (platform::ActiveTraceSink() == fanOut_.get())
+        platform::SetTraceSink(previous_);
     installed_ = false;
 }
 
@@ -142,7 +142,7 @@ bool TraceSession::StartText(const std::string& path) {
     const bool toStandardError = path == "-";
     const int fd = toStandardError ? STDERR_FILENO : OpenTraceFile(path, O_APPEND);
     if (fd < 0) {
-        report_(FileErrorText(path, errno));
+        report_(platform::FileErrorText(path, errno));
         return false;
     }
     textFile_ = std::make_unique<File>(fd, !toStandardError, path, report_);
@@ -155,7 +155,7 @@ bool TraceSession::StartCapture(const std::string& path) {
     StopCapture();
     const int fd = OpenTraceFile(path, O_TRUNC);
     if (fd < 0) {
-        report_(FileErrorText(path, errno));
+        report_(platform::FileErrorText(path, errno));
         return false;
     }
     captureFile_ = std::make_unique<File>(fd, true, path, report_);
@@ -182,4 +182,4 @@ bool TraceSession::TextRunning() const {
     return text_ != nullptr;
 }
 
-}  // namespace platform
+}  // namespace kelo::trace

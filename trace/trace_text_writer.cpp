@@ -1,4 +1,4 @@
-#include "platform/trace_text_writer.h"
+#include "trace/trace_text_writer.h"
 
 #include <time.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-namespace platform {
+namespace kelo::trace {
 namespace {
 
 constexpr size_t kRowBytes = 16;
@@ -94,7 +94,7 @@ class BlockRows {
         const size_t gapFrom = std::max(from, headEnd);
         const size_t gapTo = std::min(to, tailStart);
         if (gapFrom < gapTo)
-            LeftOut("<" + ByteCount(gapTo - gapFrom) + " not shown>");
+            LeftOut("<" + platform::ByteCount(gapTo - gapFrom) + " not shown>");
         Rows(std::max(from, tailStart), to);
     }
 
@@ -225,7 +225,7 @@ void TraceTextWriter::Opened(const TraceChannel& channel, TraceOpenResult result
         case TraceOpenResult::kOpened:
             outcome = tcp ? "connected" : "opened";
             if (network)
-                outcome += " from " + AddressText(ends.localAddress, ends.localPort);
+                outcome += " from " + platform::AddressText(ends.localAddress, ends.localPort);
             break;
         case TraceOpenResult::kRefused:
             outcome = "refused (" + detail + ")";
@@ -286,8 +286,8 @@ void TraceTextWriter::Cancel(const std::string& cause) {
 }
 
 void TraceTextWriter::Message(const std::string& text) {
-    Write("message " +
-          QuotedPreview(reinterpret_cast<const uint8_t*>(text.data()), text.size(), text.size()));
+    Write("message " + platform::QuotedPreview(reinterpret_cast<const uint8_t*>(text.data()),
+                                               text.size(), text.size()));
 }
 
-}  // namespace platform
+}  // namespace kelo::trace

@@ -11,9 +11,9 @@
 #include <set>
 #include <vector>
 
-#include "platform/trace_text_writer.h"
+#include "trace/trace_text_writer.h"
 
-namespace platform {
+namespace kelo::trace {
 
 class PcapngTraceWriter : public TraceSink {
   public:
@@ -69,4 +69,4 @@ class PcapngTraceWriter : public TraceSink {
     std::vector<uint8_t> block_;  // the enhanced packet block being written, kept for the next
 };
 
-}  // namespace platform
+}  // namespace kelo::trace
