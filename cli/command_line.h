@@ -51,6 +51,7 @@ struct DiscoverOptions {
     std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
     int timeoutMs = 1500;
     std::string community = "public";
+    int ratePerSecond = 1000;  // probes sent per second at most
 };
 
 struct Invocation {
@@ -85,17 +86,60 @@ struct ParseResult {
 // Parses the arguments after the program name. Run options may stand anywhere before "--".
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
 
+struct CommandContext;
+
+// What follows a command word.
+enum class Operands {
+    kNone,          // nothing
+    kFile,          // exactly one FILE
+    kOptionalHost,  // at most one HOST
+    kConfig,        // nothing, or a setting and its value
+};
+
+// Whether a command writes to -o FILE.
+enum class OutputRule { kRefused, kOptional, kRequired };
+
+// One command of kelo-cli: what the parser, the help, the run and its progress line know of it.
+struct CommandDefinition {
+    const char* word;  // as typed: "get-report"
+    Command command;
+    Operands operands;
+    OutputRule output;
+    // It talks to a machine: a host list, --json and the traces go with it.
+    bool talksToMachine;
+    // A failure that showed no message can only be a damaged reply (restart, whose exchange
+    // tells every failure by a message, is the one machine command without it).
+    bool silentFailureIsDamagedReply;
+    const char* progressLabel;  // "" for none
+    // Runs a command on the connection; null for config and discover, which run on their own.
+    bool (*run)(CommandContext& context, const Invocation& invocation);
+    const char* usage;  // the command and its operands, for the help
+    const char* help;   // what it does, for the help
+};
+
+// The definition of a command; config's for every config command, null for help and version.
+const CommandDefinition* DefinitionOf(Command command);
+
 // True for the config commands that change the profile.
 bool ChangesProfile(Command command);
 
 // True for the commands that talk to a machine: the ones a host list and --json go with.
-bool ServicesMachine(Command command);
+bool TalksToMachine(Command command);
 
 // The word that names a command on the command line ("get-report"); "" for config and help.
 std::string CommandWord(Command command);
 
 // The --help text.
 std::string UsageText();
+
+// The words the command line knows, as the shell's completion offers them.
+struct CommandLineWords {
+    std::vector<std::string> commands;
+    std::vector<std::string> configSettings;
+    std::vector<std::string> runOptions;       // with --help and --version
+    std::vector<std::string> discoverOptions;  // discover's own, beside the run options
+};
+CommandLineWords KnownWords();
 
 // Port kind from its name (network, parallel, usb), or -1.
 int PortKindFromName(const std::string& name);

@@ -57,25 +57,6 @@ int RunConfig(const Console& console, CDeviceLink& link, const Invocation& invoc
     return link.SaveSettings() ? kExitSuccess : kExitFailed;
 }
 
-bool RunDeviceCommand(CommandContext& context, const Invocation& invocation) {
-    switch (invocation.command) {
-        case Command::GetReport:
-            return RunGetReport(context, invocation);
-        case Command::OpenReport:
-            return RunOpenReport(context, invocation);
-        case Command::GetParams:
-            return RunGetParams(context, invocation);
-        case Command::PutParams:
-            return RunPutParams(context, invocation);
-        case Command::Upgrade:
-            return RunUpgrade(context, invocation);
-        case Command::Restart:
-            return RunRestart(context, invocation);
-        default:
-            return false;
-    }
-}
-
 // Draws the progress line and writes the --progress-fd percentages from the dialog's range
 // and position while an operation runs; either may be null.
 void AttachProgress(TerminalCancelDialog& dialog, ProgressLine* line, PercentLine* percent) {
@@ -154,7 +135,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     // Only a code page given for the run changes what a JSON line's text carries.
     if (!invocation.encoding.empty())
         record.textCodePage = shownCodePage;
-    const bool succeeded = RunDeviceCommand(context, invocation);
+    const bool succeeded = DefinitionOf(invocation.command)->run(context, invocation);
     if (Interrupted())
         TellStopped(context, invocation.command, succeeded);
     if (!succeeded)
@@ -241,7 +222,7 @@ bool ProgressWritten(const Console& console, int fd, int error) {
 // The text trace of --trace, else of KELO_TRACE; empty for none. Only a command that talks
 // to a machine has traffic to trace, so no other creates a trace file.
 std::string TextTracePath(const Invocation& invocation) {
-    if (!ServicesMachine(invocation.command))
+    if (!TalksToMachine(invocation.command))
         return "";
     if (!invocation.traceFile.empty())
         return invocation.traceFile;
@@ -255,13 +236,13 @@ void StartTraces(platform::TraceSession& trace, const Invocation& invocation) {
     const std::string textPath = TextTracePath(invocation);
     if (!textPath.empty())
         trace.StartText(textPath);
-    if (!invocation.captureFile.empty() && ServicesMachine(invocation.command))
+    if (!invocation.captureFile.empty() && TalksToMachine(invocation.command))
         trace.StartCapture(invocation.captureFile);
 }
 
 // A trace file that is also -o, the command's FILE or the other trace file would destroy it.
 std::optional<std::string> TraceFileClash(const Invocation& invocation) {
-    if (!ServicesMachine(invocation.command))
+    if (!TalksToMachine(invocation.command))
         return std::nullopt;
     return SharedFileError(invocation, TextTracePath(invocation),
                            invocation.traceFile.empty() ? "KELO_TRACE" : "--trace");
@@ -326,7 +307,7 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     std::unique_ptr<ProgressLine> progress;
     if (invocation.showProgress && console.errIsTerminal && !traceOnStandardError) {
         progress = std::make_unique<ProgressLine>(console.writeErr);
-        progress->SetLabel(ProgressLabel(invocation.command));
+        progress->SetLabel(DefinitionOf(invocation.command)->progressLabel);
     }
     std::unique_ptr<PercentLine> percent;
     int progressError = 0;  // after it, no more progress is written
