@@ -1,13 +1,13 @@
 #include "cli/command_line.h"
 
+#include "cli/commands.h"
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <climits>
 #include <map>
 #include <sstream>
 
-#include "cli/host_list.h"
-#include "cli/operations.h"
 #include "link/settings.h"
 #include "platform/code_page.h"
 #include "platform/host_address.h"
@@ -15,51 +15,6 @@
 
 namespace kelo::cli {
 namespace {
-
-// Every command: the parser, the help and the run are all built from these entries.
-constexpr CommandDefinition kCommands[] = {
-    {"get-report", Command::GetReport, Operands::kNone, OutputRule::kOptional, true, true,
-     "Get Report", RunGetReport, "get-report [-o FILE]",
-     "read the machine's service report; without -o the text goes to standard output; a FILE "
-     "ending in \"kel\" is saved as a report file, one ending in \"txt\" as text"},
-    {"open-report", Command::OpenReport, Operands::kFile, OutputRule::kOptional, false, false, "",
-     RunOpenReport, "open-report FILE [-o FILE]", "read a report file; print its text or save it"},
-    {"get-params", Command::GetParams, Operands::kNone, OutputRule::kRequired, true, true,
-     "Get Parameters", RunGetParams, "get-params -o FILE",
-     "read the parameter set into a parameter file"},
-    {"put-params", Command::PutParams, Operands::kFile, OutputRule::kRefused, true, true,
-     "Put Parameters", RunPutParams, "put-params FILE",
-     "write a parameter file into the machine (it restarts)"},
-    {"upgrade", Command::Upgrade, Operands::kFile, OutputRule::kRefused, true, true,
-     "Firmware Upgrade", RunUpgrade, "upgrade FILE",
-     "upgrade the firmware from FILE (name ending in \"rfw\")"},
-    {"restart", Command::Restart, Operands::kOptionalHost, OutputRule::kRefused, true, false,
-     "Restart", RunRestart, "restart [HOST]",
-     "restart a machine's network interface (default: the selected host)"},
-    {"config", Command::ConfigShow, Operands::kConfig, OutputRule::kRefused, false, false, "",
-     nullptr, "config", "show the port kind, machine type and hosts"},
-    {"discover", Command::Discover, Operands::kNone, OutputRule::kRefused, false, false, "Discover",
-     nullptr, "discover [--subnet CIDR]... [OPTIONS]",
-     "find the machines on the network; without --subnet by a broadcast on every local network"},
-};
-
-// The settings config changes, each with its value as the help shows it.
-struct ConfigSetting {
-    const char* word;
-    Command command;
-    const char* value;
-};
-
-constexpr ConfigSetting kConfigSettings[] = {
-    {"port", Command::ConfigPort, "network|parallel|usb"},
-    {"type", Command::ConfigType, "1|2|3|4"},
-    {"add-host", Command::ConfigAddHost, "HOST"},
-    {"select-host", Command::ConfigSelectHost, "INDEX"},
-    {"delete-host", Command::ConfigDeleteHost, "INDEX"},
-};
-
-// The port kinds by name, in the order of their values (kPortParallel, kPortNetwork, kPortUsb).
-const std::vector<std::string> kPortNames = {"parallel", "network", "usb"};
 
 // The longest discover --timeout: ten minutes.
 constexpr int kLongestTimeoutMs = 600000;
@@ -133,7 +88,7 @@ class CommandLineParser {
   public:
     CommandLineParser() {
         AddRunOptions();
-        for (const CommandDefinition& definition : kCommands)
+        for (const CommandDefinition& definition : CommandDefinitions())
             AddCommand(definition);
     }
 
@@ -183,7 +138,7 @@ class CommandLineParser {
                     ->check(Within(1, 4))
                     ->type_name("N");
         port_ = app_.add_option("--port", portName_, "use this port kind for this run only")
-                    ->check(OneOf(kPortNames))
+                    ->check(OneOf(PortKindNames()))
                     ->type_name("KIND");
         app_.add_flag("--no-progress", noProgress_, "draw no progress line");
         app_.add_option("--trace", run.traceFile,
@@ -242,12 +197,14 @@ class CommandLineParser {
 
     void AddConfigSettings(CLI::App& config) {
         config.require_subcommand(0, 1);
-        for (const ConfigSetting& setting : kConfigSettings) {
+        for (const ConfigSetting& setting : ConfigSettings()) {
             CLI::App* change = config.add_subcommand(setting.word);
             commands_[change] = setting.command;
             switch (setting.command) {
                 case Command::ConfigPort:
-                    change->add_option("KIND", portName_)->required()->check(OneOf(kPortNames));
+                    change->add_option("KIND", portName_)
+                        ->required()
+                        ->check(OneOf(PortKindNames()));
                     break;
                 case Command::ConfigType:
                     change->add_option("N", typeNumber_)->required()->check(Within(1, 4));
@@ -333,12 +290,7 @@ class CommandLineParser {
         }
         if (std::optional<Problem> problem = TakeSubnets())
             return problem;
-        if (std::optional<std::string> problem = OutputProblem())
-            return Problem{*problem};
-        // Run options hold for one run; a change written to the profile must not mix them in.
-        if (ChangesProfile(run.command) && run.overrides.Any())
-            return Problem{"--host, --type and --port cannot be used with a config change"};
-        if (std::optional<std::string> problem = RunOptionProblem())
+        if (std::optional<std::string> problem = CommandUseProblem(run))
             return Problem{*problem};
         return std::nullopt;
     }
@@ -360,58 +312,6 @@ class CommandLineParser {
             return Problem{"--subnet covers more than " +
                            std::to_string(discover::kMaxProbedAddresses) + " addresses in all"};
         }
-        return std::nullopt;
-    }
-
-    // The command's -o rule.
-    std::optional<std::string> OutputProblem() const {
-        const CommandDefinition& definition = *DefinitionOf(invocation_.command);
-        const std::string word = definition.word;
-        const bool given = !invocation_.output.empty();
-        if (given && definition.output == OutputRule::kRefused)
-            return word + " does not take -o";
-        if (!given && definition.output == OutputRule::kRequired)
-            return word + " needs -o FILE";
-        return std::nullopt;
-    }
-
-    // What --hosts, --json, --progress-fd and --timeout go with. A host list runs each host as a
-    // single run of the network port, so the options that choose one host or port do not fit.
-    std::optional<std::string> RunOptionProblem() const {
-        const Invocation& run = invocation_;
-        const bool machine = TalksToMachine(run.command);
-        const bool list = run.hostList.has_value();
-        if (list && !machine)
-            return "--hosts goes with get-report, get-params, put-params, upgrade and restart";
-        if (run.json && !machine && run.command != Command::Discover)
-            return "--json goes with get-report, get-params, put-params, upgrade, restart and "
-                   "discover";
-        // Before discover, --timeout would be read as the run's seconds, not discover's
-        // milliseconds.
-        if (run.timeoutSeconds && !machine) {
-            return "--timeout SECONDS goes with get-report, get-params, put-params, upgrade and "
-                   "restart (discover takes --timeout MS after the command)";
-        }
-        if (!list)
-            return std::nullopt;
-        const std::string word = CommandWord(run.command);
-        if (run.overrides.portKind && *run.overrides.portKind != kPortNetwork)
-            return "--hosts uses the network port";
-        if (run.progressFd >= 0)
-            return "--progress-fd goes with a single host";
-        if (!run.host.empty())
-            return word + " takes no HOST with --hosts";
-        const bool writesFile =
-            run.command == Command::GetReport || run.command == Command::GetParams;
-        if (writesFile && run.output.find(kHostField) == std::string::npos)
-            return word + " needs -o with " + kHostField +
-                   " in the file name when --hosts is given";
-        // A capture file holds one run's packets; the hosts' messages share standard error.
-        if (!run.captureFile.empty() && run.captureFile.find(kHostField) == std::string::npos)
-            return std::string("--pcap needs ") + kHostField +
-                   " in the file name when --hosts is given";
-        if (run.traceFile == "-")
-            return "--trace - goes with a single host";
         return std::nullopt;
     }
 
@@ -488,44 +388,6 @@ std::string OptionList(const std::string& heading, const CLI::App& app) {
 
 }  // namespace
 
-int PortKindFromName(const std::string& name) {
-    const auto found = std::find(kPortNames.begin(), kPortNames.end(), name);
-    return found == kPortNames.end() ? -1 : static_cast<int>(found - kPortNames.begin());
-}
-
-std::string PortKindName(int portKind) {
-    const bool named = portKind >= 0 && static_cast<size_t>(portKind) < kPortNames.size();
-    return named ? kPortNames[static_cast<size_t>(portKind)] : "";
-}
-
-const CommandDefinition* DefinitionOf(Command command) {
-    if (ChangesProfile(command))
-        command = Command::ConfigShow;
-    for (const CommandDefinition& definition : kCommands) {
-        if (definition.command == command)
-            return &definition;
-    }
-    return nullptr;
-}
-
-bool ChangesProfile(Command command) {
-    return std::any_of(
-        std::begin(kConfigSettings), std::end(kConfigSettings),
-        [command](const ConfigSetting& setting) { return setting.command == command; });
-}
-
-bool TalksToMachine(Command command) {
-    const CommandDefinition* definition = DefinitionOf(command);
-    return definition != nullptr && definition->talksToMachine;
-}
-
-std::string CommandWord(Command command) {
-    const CommandDefinition* definition = DefinitionOf(command);
-    if (definition == nullptr || definition->operands == Operands::kConfig)
-        return "";
-    return definition->word;
-}
-
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLineParser parser;
     return parser.Parse(arguments);
@@ -534,9 +396,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
 CommandLineWords KnownWords() {
     const CommandLineParser parser;
     CommandLineWords words;
-    for (const CommandDefinition& definition : kCommands)
+    for (const CommandDefinition& definition : CommandDefinitions())
         words.commands.emplace_back(definition.word);
-    for (const ConfigSetting& setting : kConfigSettings)
+    for (const ConfigSetting& setting : ConfigSettings())
         words.configSettings.emplace_back(setting.word);
     for (const CLI::Option* option : parser.App().get_options())
         words.runOptions.push_back(option->get_name());
@@ -560,11 +422,11 @@ std::string UsageText() {
     std::string text = Wrap("Usage: kelo-cli ", synopsis, 16) +
                        "\nServices a machine from the terminal, with the settings of the Kelo "
                        "profile.\n\nCommands:\n";
-    for (const CommandDefinition& definition : kCommands) {
+    for (const CommandDefinition& definition : CommandDefinitions()) {
         text += HelpLine(definition.usage, definition.help, 30);
         if (definition.operands != Operands::kConfig)
             continue;
-        for (const ConfigSetting& setting : kConfigSettings)
+        for (const ConfigSetting& setting : ConfigSettings())
             text += HelpLine(std::string("config ") + setting.word + " " + setting.value, "", 30);
     }
     text += "\n" + OptionList("Options:\n", app) + "  --help, --version\n\n" +

@@ -86,40 +86,6 @@ struct ParseResult {
 // Parses the arguments after the program name. Run options may stand anywhere before "--".
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
 
-struct CommandContext;
-
-// What follows a command word.
-enum class Operands {
-    kNone,          // nothing
-    kFile,          // exactly one FILE
-    kOptionalHost,  // at most one HOST
-    kConfig,        // nothing, or a setting and its value
-};
-
-// Whether a command writes to -o FILE.
-enum class OutputRule { kRefused, kOptional, kRequired };
-
-// One command of kelo-cli: what the parser, the help, the run and its progress line know of it.
-struct CommandDefinition {
-    const char* word;  // as typed: "get-report"
-    Command command;
-    Operands operands;
-    OutputRule output;
-    // It talks to a machine: a host list, --json and the traces go with it.
-    bool talksToMachine;
-    // A failure that showed no message can only be a damaged reply (restart, whose exchange
-    // tells every failure by a message, is the one machine command without it).
-    bool silentFailureIsDamagedReply;
-    const char* progressLabel;  // "" for none
-    // Runs a command on the connection; null for config and discover, which run on their own.
-    bool (*run)(CommandContext& context, const Invocation& invocation);
-    const char* usage;  // the command and its operands, for the help
-    const char* help;   // what it does, for the help
-};
-
-// The definition of a command; config's for every config command, null for help and version.
-const CommandDefinition* DefinitionOf(Command command);
-
 // True for the config commands that change the profile.
 bool ChangesProfile(Command command);
 

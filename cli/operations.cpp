@@ -1,5 +1,7 @@
 #include "cli/operations.h"
 
+#include "cli/commands.h"
+
 #include <signal.h>
 
 #include <cerrno>

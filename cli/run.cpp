@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/commands.h"
 #include "cli/discover_command.h"
 #include "cli/host_list.h"
 #include "cli/host_pool.h"
@@ -37,7 +38,7 @@ constexpr char kHelpHint[] = " (try 'kelo-cli --help')";
 int g_standardOutputError = 0;
 
 int UsageError(const Console& console, const std::string& error, const char* hint = kHelpHint) {
-    console.writeErr("kelo-cli: " + error + hint + "\n");
+    console.writeErr(kMessagePrefix + error + hint + "\n");
     return kExitUsage;
 }
 
@@ -215,7 +216,8 @@ bool ProgressWritten(const Console& console, int fd, int error) {
     if (error == 0 || error == EPIPE)
         return true;
     console.writeErr(
-        platform::FileErrorText("kelo-cli: --progress-fd " + std::to_string(fd), error) + "\n");
+        platform::FileErrorText(kMessagePrefix + ("--progress-fd " + std::to_string(fd)), error) +
+        "\n");
     return false;
 }
 
@@ -248,6 +250,103 @@ std::optional<std::string> TraceFileClash(const Invocation& invocation) {
                            invocation.traceFile.empty() ? "KELO_TRACE" : "--trace");
 }
 
+// One single run: its progress line, --progress-fd lines, message sink, Cancel dialog and
+// trace files, set up before the command runs and taken down after it.
+class RunSession {
+  public:
+    RunSession(const Invocation& invocation, const Console& console)
+        : invocation_(invocation),
+          console_(console),
+          progress_(MakeProgressLine()),
+          percent_(MakePercentLine()),
+          sink_(console.writeErr, progress_.get()),
+          previousSink_(platform::SetMessageSink(&sink_)),
+          trace_([this](const std::string& problem) { TellTraceProblem(problem); }) {
+        if (TimeoutSeconds() > 0)
+            dialog_.SetDeadline(std::chrono::seconds(TimeoutSeconds()));
+        AttachProgress(dialog_, progress_.get(), percent_.get());
+        StartTraces(trace_, invocation);
+    }
+    ~RunSession() { platform::SetMessageSink(previousSink_); }
+    RunSession(const RunSession&) = delete;
+    RunSession& operator=(const RunSession&) = delete;
+
+    // Runs the command while Ctrl-C is its Cancel, and returns the exit status.
+    int Run() {
+        InterruptGuard interruptGuard(dialog_);
+        HostResult record;
+        int status = Discovering()
+                         ? RunDiscover(console_, invocation_.discover, invocation_.json, dialog_,
+                                       progress_.get())
+                         : RunWithConnection(console_, invocation_, dialog_, sink_, record);
+        if (progress_)
+            progress_->Clear();
+        const RunResult result = Outcome(dialog_, status);
+        TraceCancelOfRun(dialog_, result);
+        if (result == RunResult::kCancelled)
+            status = SignalExitStatus(StopSignal());
+        if (result == RunResult::kTimedOut) {
+            platform::ShowText("no answer within " + std::to_string(TimeoutSeconds()) + " s");
+            status = kExitFailed;
+        }
+        // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
+        // Discover writes its machines as its own lines instead.
+        if (invocation_.json && !Discovering()) {
+            record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started_)
+                            .count();
+            status = WriteResultLine(console_, invocation_, sink_, status, result, record);
+        }
+        return status;
+    }
+
+    int ProgressError() const { return progressError_; }
+
+  private:
+    bool Discovering() const { return invocation_.command == Command::Discover; }
+    int TimeoutSeconds() const { return invocation_.timeoutSeconds.value_or(0); }
+
+    // The progress line, drawn only on a terminal; a text trace on standard error would be
+    // torn apart by it.
+    std::unique_ptr<ProgressLine> MakeProgressLine() const {
+        const bool traceOnStandardError = TextTracePath(invocation_) == "-";
+        if (!invocation_.showProgress || !console_.errIsTerminal || traceOnStandardError)
+            return nullptr;
+        auto progress = std::make_unique<ProgressLine>(console_.writeErr);
+        progress->SetLabel(DefinitionOf(invocation_.command)->progressLabel);
+        return progress;
+    }
+
+    // The --progress-fd lines; after a failed write no more are written.
+    std::unique_ptr<PercentLine> MakePercentLine() {
+        const int fd = invocation_.progressFd;
+        if (fd < 0)
+            return nullptr;
+        return std::make_unique<PercentLine>([fd, this](const std::string& line) {
+            if (progressError_ == 0 && !WriteWhole(fd, line))
+                progressError_ = errno;
+        });
+    }
+
+    // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
+    void TellTraceProblem(const std::string& problem) {
+        if (progress_)
+            progress_->Clear();
+        console_.writeErr(kMessagePrefix + ("protocol trace: " + problem) + "\n");
+    }
+
+    const Invocation& invocation_;
+    const Console& console_;
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    int progressError_ = 0;
+    std::unique_ptr<ProgressLine> progress_;
+    std::unique_ptr<PercentLine> percent_;
+    TerminalSink sink_;
+    platform::MessageSink* previousSink_;
+    TerminalCancelDialog dialog_;
+    platform::TraceSession trace_;
+};
+
 }  // namespace
 
 Console SystemConsole() {
@@ -276,7 +375,8 @@ int FinishStandardOutput(int status) {
     }
     if (g_standardOutputError == 0)
         return status;
-    WriteStandardError(platform::FileErrorText("kelo-cli: standard output", g_standardOutputError) +
+    WriteStandardError(platform::FileErrorText(std::string(kMessagePrefix) + "standard output",
+                                               g_standardOutputError) +
                        "\n");
     return status == kExitSuccess ? kExitFailed : status;
 }
@@ -295,79 +395,22 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         return console.writeOut("kelo-cli " + platform::ProgramVersion() + "\n") ? kExitSuccess
                                                                                  : kExitFailed;
     }
-
     if (std::optional<std::string> clash = TraceFileClash(invocation))
         return UsageError(console, *clash);
     if (invocation.hostList)
         return RunForHostList(console, invocation);
-    const auto started = std::chrono::steady_clock::now();
-
-    // A text trace on standard error would be torn apart by the progress line.
-    const bool traceOnStandardError = TextTracePath(invocation) == "-";
-    std::unique_ptr<ProgressLine> progress;
-    if (invocation.showProgress && console.errIsTerminal && !traceOnStandardError) {
-        progress = std::make_unique<ProgressLine>(console.writeErr);
-        progress->SetLabel(DefinitionOf(invocation.command)->progressLabel);
-    }
-    std::unique_ptr<PercentLine> percent;
-    int progressError = 0;  // after it, no more progress is written
-    if (const int fd = invocation.progressFd; fd >= 0) {
-        if (::fcntl(fd, F_GETFD) < 0)
-            return UsageError(console, "--progress-fd " + std::to_string(fd) + " is not open");
-        percent = std::make_unique<PercentLine>([fd, &progressError](const std::string& line) {
-            if (progressError == 0 && !WriteWhole(fd, line))
-                progressError = errno;
-        });
-    }
-    TerminalSink sink(console.writeErr, progress.get());
-    platform::MessageSink* previousSink = platform::SetMessageSink(&sink);
-    TerminalCancelDialog dialog;
-    const int timeoutSeconds = invocation.timeoutSeconds.value_or(0);
-    if (timeoutSeconds > 0)
-        dialog.SetDeadline(std::chrono::seconds(timeoutSeconds));
-    AttachProgress(dialog, progress.get(), percent.get());
-    // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
-    platform::TraceSession trace([&console, &progress](const std::string& problem) {
-        if (progress)
-            progress->Clear();
-        console.writeErr("kelo-cli: protocol trace: " + problem + "\n");
-    });
-    StartTraces(trace, invocation);
-
+    const int fd = invocation.progressFd;
+    if (fd >= 0 && ::fcntl(fd, F_GETFD) < 0)
+        return UsageError(console, "--progress-fd " + std::to_string(fd) + " is not open");
     int status = kExitSuccess;
+    int progressError = 0;
     {
-        InterruptGuard interruptGuard(dialog);
-        HostResult record;
-        const bool discovering = invocation.command == Command::Discover;
-        if (discovering) {
-            status =
-                RunDiscover(console, invocation.discover, invocation.json, dialog, progress.get());
-        } else {
-            status = RunWithConnection(console, invocation, dialog, sink, record);
-        }
-        if (progress)
-            progress->Clear();
-        const RunResult result = Outcome(dialog, status);
-        TraceCancelOfRun(dialog, result);
-        if (result == RunResult::kCancelled)
-            status = SignalExitStatus(StopSignal());
-        if (result == RunResult::kTimedOut) {
-            platform::ShowText("no answer within " + std::to_string(timeoutSeconds) + " s");
-            status = kExitFailed;
-        }
-        // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
-        // Discover writes its machines as its own lines instead.
-        if (invocation.json && !discovering) {
-            record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - started)
-                            .count();
-            status = WriteResultLine(console, invocation, sink, status, result, record);
-        }
+        RunSession session(invocation, console);
+        status = session.Run();
+        progressError = session.ProgressError();
     }
-    platform::SetMessageSink(previousSink);
-    return ProgressWritten(console, invocation.progressFd, progressError) || status != kExitSuccess
-               ? status
-               : kExitFailed;
+    return ProgressWritten(console, fd, progressError) || status != kExitSuccess ? status
+                                                                                 : kExitFailed;
 }
 
 }  // namespace kelo::cli
