@@ -104,6 +104,10 @@ class CommandLineParser {
             result.error = error.what();
             return result;
         }
+        if (app_.get_subcommands().empty()) {
+            result.error = "no command given";
+            return result;
+        }
         Finish();
         if (std::optional<Problem> problem = Check()) {
             result.error = problem->text;
@@ -130,7 +134,7 @@ class CommandLineParser {
         app_.set_help_flag("-h,--help");
         app_.set_version_flag("--version", "");
         app_.fallthrough();  // a command hands the run options that follow it to the program
-        app_.require_subcommand(1, 1);
+        app_.require_subcommand(0, 1);  // a word that is no command is named as unexpected
         Invocation& run = invocation_;
         host_ = app_.add_option("--host", hostName_, "use this host for this run only")
                     ->type_name("HOST");
