@@ -1,14 +1,13 @@
 #include "cli/command_line.h"
 
+#include "cli/commands.h"
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <climits>
 #include <map>
-#include <span>
+#include <sstream>
 
-#include "cli/host_list.h"
 #include "link/settings.h"
 #include "platform/code_page.h"
 #include "platform/host_address.h"
@@ -17,796 +16,435 @@
 namespace kelo::cli {
 namespace {
 
-// A whole decimal number from 0 to INT_MAX, nothing before or after it.
-bool ParseIndex(const std::string& text, int& value) {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return !text.empty() && text[0] != '-' && error == std::errc() && stop == end;
+// The longest discover --timeout: ten minutes.
+constexpr int kLongestTimeoutMs = 600000;
+// The longest --community; a request must keep one-octet lengths.
+constexpr size_t kLongestCommunity = 64;
+constexpr int kMostProbesPerSecond = 100000;
+
+// A check whose description stays out of the help, which names each value by its own word.
+CLI::Validator Within(int low, int high) {
+    return CLI::Range(low, high).description("");
 }
 
-// Machine type 1 to 4 as its stored index 0 to 3, or -1.
-int TypeIndexFromText(const std::string& text) {
-    int type = 0;
-    if (!ParseIndex(text, type) || type < 1 || type > 4)
-        return -1;
-    return type - 1;
+CLI::Validator OneOf(const std::vector<std::string>& words) {
+    return CLI::IsMember(words).description("");
 }
+
+// A file name: never empty, and never --help or --version, so that a line whose option lost
+// its value cannot write a file named after the word that followed.
+const CLI::Validator kFileName(
+    [](std::string& name) -> std::string {
+        if (name.empty())
+            return "needs a file name";
+        if (name == "--help" || name == "-h" || name == "--version")
+            return "needs a file name, not " + name;
+        return "";
+    },
+    "");
+
+const CLI::Validator kCodePageName(
+    [](std::string& name) -> std::string {
+        return platform::CodePage::Named(name) ? "" : "unknown encoding '" + name + "'";
+    },
+    "");
+
+const CLI::Validator kCommunityText(
+    [](std::string& text) -> std::string {
+        if (text.empty() || text.size() > kLongestCommunity)
+            return "needs a text of 1 to " + std::to_string(kLongestCommunity) + " bytes";
+        return "";
+    },
+    "");
 
 // A host name goes into the profile as one line, so a line break or other control
 // character would break the profile apart; such names are refused.
 bool IsUsableHostName(const std::string& host) {
-    for (unsigned char c : host) {
-        if (c < 0x20 || c == 0x7F)
-            return false;
-    }
-    return true;
+    return !host.empty() && std::none_of(host.begin(), host.end(),
+                                         [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 // What was wrong with the command line. A value in a form that would reach another machine
 // names that form itself, so the pointer to --help stays off.
 struct Problem {
-    Problem(std::string what) : text(std::move(what)) {}
-    Problem(const char* what) : text(what) {}
-    static Problem WithoutHelpHint(std::string what) {
-        Problem problem(std::move(what));
-        problem.helpHint = false;
-        return problem;
-    }
-
     std::string text;
     bool helpHint = true;
 };
 
-// The refusal of a host (or subnet address) in a numeric form other than a dotted quad; shown
-// through the filter of machine texts, since the form may carry anything after white space.
-std::optional<Problem> RefusedForm(const std::string& host) {
+// The refusal of a host name: not one line of text, or (shown through the filter of machine
+// texts, since the form may carry anything after white space) a numeric form other than a
+// dotted quad.
+std::optional<Problem> HostProblem(const std::string& host, const std::string& unusable) {
+    if (!IsUsableHostName(host))
+        return Problem{unusable};
     if (std::optional<std::string> refusal = platform::RefusedHostForm(host))
-        return Problem::WithoutHelpHint(platform::ShownText(*refusal));
+        return Problem{platform::ShownText(*refusal), false};
     return std::nullopt;
 }
 
-// What an option does with one value it was given ("" for a flag, or when the value is
-// missing); returns what was wrong with it.
-using TakeValue = std::optional<Problem> (*)(const std::string& value, Invocation& invocation);
-
-// One option of the command line. The parser, the usage line and the option list of the help
-// are all built from these entries, so each option is described in one place.
-struct OptionSpec {
-    const char* name;       // as typed: "--host", "-o"
-    const char* valueName;  // the word for its value in the help; nullptr for a flag
-    const char* synopsis;   // its part of the usage line; nullptr when it is not shown there
-    const char* help;       // its line in the option list; nullptr when it is not listed
-    TakeValue take;
-};
-
-std::optional<Problem> TakeHost(const std::string& value, Invocation& invocation) {
-    if (value.empty() || !IsUsableHostName(value))
-        return "--host needs a host name";
-    if (std::optional<Problem> refused = RefusedForm(value))
-        return refused;
-    invocation.overrides.host = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeType(const std::string& value, Invocation& invocation) {
-    const int index = TypeIndexFromText(value);
-    if (index < 0)
-        return "--type must be 1, 2, 3 or 4";
-    invocation.overrides.machineTypeIndex = index;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakePort(const std::string& value, Invocation& invocation) {
-    const int kind = PortKindFromName(value);
-    if (kind < 0)
-        return "--port must be network, parallel or usb";
-    invocation.overrides.portKind = kind;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeNoProgress(const std::string&, Invocation& invocation) {
-    invocation.showProgress = false;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeTrace(const std::string& value, Invocation& invocation) {
-    if (value.empty())
-        return "--trace needs a file name";
-    invocation.traceFile = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeCapture(const std::string& value, Invocation& invocation) {
-    if (value.empty())
-        return "--pcap needs a file name";
-    invocation.captureFile = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeEncoding(const std::string& value, Invocation& invocation) {
-    if (value.empty())
-        return "--encoding needs an encoding name such as CP932";
-    if (!platform::CodePage::Named(value))
-        return "unknown encoding '" + value + "' for --encoding";
-    invocation.encoding = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeOutput(const std::string& value, Invocation& invocation) {
-    if (value.empty())
-        return "-o needs a file name";
-    invocation.output = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeHostList(const std::string& value, Invocation& invocation) {
-    if (value.empty())
-        return "--hosts needs a file name (- for standard input)";
-    invocation.hostList = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeJobs(const std::string& value, Invocation& invocation) {
-    int jobs = 0;
-    if (!ParseIndex(value, jobs) || jobs < 1 || jobs > kMostJobs)
-        return "--jobs must be a number from 1 to " + std::to_string(kMostJobs);
-    invocation.jobs = jobs;
-    return std::nullopt;
-}
-
-// The longest --timeout: ten minutes.
-constexpr int kLongestTimeoutMs = 600000;
-// The longest --community; a request must keep one-octet lengths.
-constexpr size_t kLongestCommunity = 64;
-
-std::optional<Problem> TakeSubnet(const std::string& value, Invocation& invocation) {
-    if (std::optional<Problem> refused = RefusedForm(value.substr(0, value.find('/'))))
-        return refused;
-    const std::optional<discover::AddressBlock> block = discover::ParseAddressBlock(value);
-    if (!block)
-        return "--subnet needs an IPv4 block such as 192.0.2.0/24, not '" + value + "'";
-    std::vector<discover::AddressBlock>& subnets = invocation.discover.subnets;
-    subnets.push_back(*block);
-    if (!discover::HostAddresses(subnets)) {
-        return "--subnet covers more than " + std::to_string(discover::kMaxProbedAddresses) +
-               " addresses in all";
-    }
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeTimeout(const std::string& value, Invocation& invocation) {
-    int& timeout = invocation.discover.timeoutMs;
-    if (!ParseIndex(value, timeout) || timeout > kLongestTimeoutMs)
-        return "--timeout needs milliseconds from 0 to " + std::to_string(kLongestTimeoutMs);
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeCommunity(const std::string& value, Invocation& invocation) {
-    if (value.empty() || value.size() > kLongestCommunity)
-        return "--community needs a text of 1 to " + std::to_string(kLongestCommunity) + " bytes";
-    invocation.discover.community = value;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeJson(const std::string&, Invocation& invocation) {
-    invocation.json = true;
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeProgressFd(const std::string& value, Invocation& invocation) {
-    if (!ParseIndex(value, invocation.progressFd))
-        return "--progress-fd needs a descriptor number";
-    return std::nullopt;
-}
-
-std::optional<Problem> TakeRunTimeout(const std::string& value, Invocation& invocation) {
-    int seconds = 0;
-    if (!ParseIndex(value, seconds) || seconds > kLongestRunTimeout)
-        return "--timeout needs seconds from 0 to " + std::to_string(kLongestRunTimeout);
-    invocation.timeoutSeconds = seconds;
-    return std::nullopt;
-}
-
-constexpr OptionSpec kDiscoverOptions[] = {
-    {"--subnet", "CIDR", "[--subnet CIDR]...",
-     "probe every host address of this IPv4 block (repeatable)", TakeSubnet},
-    {"--timeout", "MS", "[--timeout MS]", "wait this long for answers (default 1500)", TakeTimeout},
-    {"--community", "TEXT", "[--community TEXT]", "the SNMP community (default \"public\")",
-     TakeCommunity},
-    {"--json", nullptr, "[--json]", "print one JSON object per machine a line", TakeJson},
-};
-
-// The options of the program: the run options hold for one run and are never saved; all of
-// them may stand before or after the command.
-constexpr OptionSpec kRunOptions[] = {
-    {"--host", "HOST", "[--host HOST]", "use this host for this run only", TakeHost},
-    {"--type", "N", "[--type 1|2|3|4]", "use machine type N for this run only", TakeType},
-    {"--port", "KIND", "[--port network|parallel|usb]", "use this port kind for this run only",
-     TakePort},
-    {"--no-progress", nullptr, "[--no-progress]", "draw no progress line", TakeNoProgress},
-    {"--trace", "FILE", "[--trace FILE]", "append a protocol trace to FILE (- standard error)",
-     TakeTrace},
-    {"--pcap", "FILE", "[--pcap FILE]", "write the network traffic to FILE as a capture",
-     TakeCapture},
-    {"--encoding", "NAME", "[--encoding NAME]",
-     "show reports converted from code page NAME (CP932, ...)", TakeEncoding},
-    {"--timeout", "SECONDS", "[--timeout SECONDS]",
-     "cancel the run after SECONDS (0: never; --hosts: 300)", TakeRunTimeout},
-    // Many machines at once, and results for scripts (see cli/host_pool.h).
-    {"--hosts", "FILE", "[--hosts FILE [--jobs N]]",
-     "run the command for every host in FILE (- standard input)", TakeHostList},
-    {"--jobs", "N", nullptr, "run up to N hosts at once (1 to 64, default 8)", TakeJobs},
-    {"--json", nullptr, "[--json]", "write each result to standard output as a JSON line",
-     TakeJson},
-    {"--progress-fd", "FD", nullptr, "write the progress in percent to descriptor FD, a line each",
-     TakeProgressFd},
-    // Where get-report, open-report and get-params write; the commands describe it.
-    {"-o", "FILE", nullptr, nullptr, TakeOutput},
-};
-
-// What follows a command word.
-enum class Operands {
-    kNone,          // nothing
-    kFile,          // exactly one FILE
-    kOptionalHost,  // at most one HOST
-    kConfig,        // nothing, or a setting and its value
-};
-
-// Whether a command writes to -o FILE.
-enum class Output { kRefused, kOptional, kRequired };
-
-struct CommandSpec {
-    const char* word;
-    Command command;
-    Operands operands;
-    Output output;
-    std::span<const OptionSpec> options = {};  // options of this command alone
-};
-
-constexpr CommandSpec kCommands[] = {
-    {"get-report", Command::GetReport, Operands::kNone, Output::kOptional},
-    {"open-report", Command::OpenReport, Operands::kFile, Output::kOptional},
-    {"get-params", Command::GetParams, Operands::kNone, Output::kRequired},
-    {"put-params", Command::PutParams, Operands::kFile, Output::kRefused},
-    {"upgrade", Command::Upgrade, Operands::kFile, Output::kRefused},
-    {"restart", Command::Restart, Operands::kOptionalHost, Output::kRefused},
-    {"config", Command::ConfigShow, Operands::kConfig, Output::kRefused},
-    {"discover", Command::Discover, Operands::kNone, Output::kRefused, kDiscoverOptions},
-};
-
-struct ConfigWord {
-    const char* word;
-    Command command;
-};
-
-constexpr ConfigWord kConfigCommands[] = {
-    {"port", Command::ConfigPort},
-    {"type", Command::ConfigType},
-    {"add-host", Command::ConfigAddHost},
-    {"select-host", Command::ConfigSelectHost},
-    {"delete-host", Command::ConfigDeleteHost},
-};
-
-ParseResult Fail(Problem problem) {
-    ParseResult result;
-    result.error = std::move(problem.text);
-    result.helpHint = problem.helpHint;
-    return result;
-}
-
-ParseResult Succeed(Invocation invocation) {
-    ParseResult result;
-    result.ok = true;
-    result.invocation = std::move(invocation);
-    return result;
-}
-
-// The arguments of a config command (the words after "config").
-std::optional<Problem> ParseConfig(const std::vector<std::string>& words, Invocation& invocation) {
-    if (words.empty()) {
-        invocation.command = Command::ConfigShow;
-        return std::nullopt;
-    }
-    const ConfigWord* found = nullptr;
-    for (const ConfigWord& entry : kConfigCommands) {
-        if (words[0] == entry.word)
-            found = &entry;
-    }
-    if (found == nullptr)
-        return "unknown config setting '" + words[0] + "'";
-    const std::string usage = std::string("config ") + found->word;
-    if (words.size() != 2)
-        return usage + " takes one value";
-    invocation.command = found->command;
-    const std::string& value = words[1];
-    switch (found->command) {
-        case Command::ConfigPort:
-            invocation.value = PortKindFromName(value);
-            if (invocation.value < 0)
-                return usage + " must be network, parallel or usb";
-            break;
-        case Command::ConfigType:
-            invocation.value = TypeIndexFromText(value);
-            if (invocation.value < 0)
-                return usage + " must be 1, 2, 3 or 4";
-            break;
-        case Command::ConfigAddHost:
-            if (!IsUsableHostName(value))
-                return "a host name cannot hold control characters";
-            if (std::optional<Problem> refused = RefusedForm(value))
-                return refused;
-            invocation.host = value;
-            break;
-        default:
-            if (!ParseIndex(value, invocation.value))
-                return usage + " needs a host index (0, 1, ...)";
-            break;
-    }
-    // Run options hold for one run; a change written to the profile must not mix them in.
-    if (ChangesProfile(invocation.command) && invocation.overrides.Any())
-        return "--host, --type and --port cannot be used with a config change";
-    return std::nullopt;
-}
-
-// The words after the command word, and whether the command may have been given -o.
-std::optional<Problem> ParseOperands(const CommandSpec& entry,
-                                     const std::vector<std::string>& operands,
-                                     Invocation& invocation) {
-    const std::string word = entry.word;
-    const bool outputGiven = !invocation.output.empty();
-    if (outputGiven && entry.output == Output::kRefused)
-        return word + " does not take -o";
-    if (!outputGiven && entry.output == Output::kRequired)
-        return word + " needs -o FILE";
-    switch (entry.operands) {
-        case Operands::kNone:
-            if (!operands.empty())
-                return word + " takes no file";
-            break;
-        case Operands::kFile:
-            if (operands.size() != 1)
-                return word + " needs one FILE";
-            invocation.file = operands[0];
-            break;
-        case Operands::kOptionalHost:
-            if (operands.size() > 1)
-                return word + " takes at most one HOST";
-            if (!operands.empty()) {
-                if (operands[0].empty() || !IsUsableHostName(operands[0]))
-                    return word + " needs a host name";
-                if (std::optional<Problem> refused = RefusedForm(operands[0]))
-                    return refused;
-                invocation.host = operands[0];
-            }
-            break;
-        case Operands::kConfig:
-            return ParseConfig(operands, invocation);
-    }
-    return std::nullopt;
-}
-
-// What --hosts, --jobs, --json, --progress-fd and --timeout go with. A host list runs each host
-// as a single run of the network port, so the options that choose one host or port do not fit
-// it.
-std::optional<std::string> CheckRunOptionUse(const Invocation& invocation) {
-    const bool list = invocation.hostList.has_value();
-    if (invocation.jobs && !list)
-        return "--jobs goes with --hosts";
-    if (list && !ServicesMachine(invocation.command))
-        return "--hosts goes with get-report, get-params, put-params, upgrade and restart";
-    if (invocation.json && !ServicesMachine(invocation.command) &&
-        invocation.command != Command::Discover) {
-        return "--json goes with get-report, get-params, put-params, upgrade, restart and "
-               "discover";
-    }
-    // Before discover, --timeout would be read as the run's seconds, not discover's milliseconds.
-    if (invocation.timeoutSeconds && !ServicesMachine(invocation.command)) {
-        return "--timeout SECONDS goes with get-report, get-params, put-params, upgrade and "
-               "restart (discover takes --timeout MS after the command)";
-    }
-    if (!list)
-        return std::nullopt;
-    const std::string word = CommandWord(invocation.command);
-    if (invocation.overrides.host)
-        return "--host and --hosts cannot be used together";
-    if (invocation.overrides.portKind && *invocation.overrides.portKind != kPortNetwork)
-        return "--hosts uses the network port";
-    if (invocation.progressFd >= 0)
-        return "--progress-fd goes with a single host";
-    if (!invocation.host.empty())
-        return word + " takes no HOST with --hosts";
-    const bool writesFile =
-        invocation.command == Command::GetReport || invocation.command == Command::GetParams;
-    if (writesFile && invocation.output.find(kHostField) == std::string::npos)
-        return word + " needs -o with " + kHostField + " in the file name when --hosts is given";
-    // A capture file holds one run's packets; the hosts' messages share standard error.
-    if (!invocation.captureFile.empty() &&
-        invocation.captureFile.find(kHostField) == std::string::npos)
-        return std::string("--pcap needs ") + kHostField +
-               " in the file name when --hosts is given";
-    if (invocation.traceFile == "-")
-        return "--trace - goes with a single host";
-    return std::nullopt;
-}
-
-// An argument that looks like an option rather than a word.
-bool IsOptionWord(const std::string& argument) {
-    return argument.size() > 1 && argument[0] == '-' && argument != "--";
-}
-
-// --help and --version answer at once, wherever they stand before "--", even where an option
-// would take them as its value: a mistyped line must never write a file named "--help".
-std::optional<Command> HelpOrVersion(const std::vector<std::string>& arguments) {
-    for (const std::string& argument : arguments) {
-        if (argument == "--")
-            break;
-        if (argument == "--help" || argument == "-h")
-            return Command::Help;
-        if (argument == "--version")
-            return Command::Version;
-    }
-    return std::nullopt;
-}
-
-// An option as registered with CLI11, beside its entry.
-struct BoundOption {
-    const OptionSpec* entry;
-    CLI::Option* option;
-};
-
-BoundOption Bind(CLI::App& app, const OptionSpec& entry) {
-    if (entry.valueName == nullptr)
-        return {&entry, app.add_flag(entry.name)};
-    // Every occurrence is kept and taken in order, so a later one wins as it always did.
-    CLI::Option* option = app.add_option(entry.name)
-                              ->expected(1)
-                              ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    return {&entry, option};
-}
-
-// Hands each value given to an option of the app to the option's entry, in the order the
-// values stand on the line; the first error wins.
-std::optional<Problem> TakeValues(const CLI::App& app, const std::vector<BoundOption>& options,
-                                  Invocation& invocation) {
-    std::map<const CLI::Option*, size_t> taken;
-    for (const CLI::Option* parsed : app.parse_order()) {
-        for (const BoundOption& bound : options) {
-            if (bound.option != parsed)
-                continue;
-            const size_t index = taken[parsed]++;
-            const std::vector<std::string>& values = parsed->results();
-            const bool isFlag = bound.entry->valueName == nullptr;
-            const std::string value = isFlag || index >= values.size() ? "" : values[index];
-            if (std::optional<Problem> error = bound.entry->take(value, invocation))
-                return error;
-        }
-    }
-    return std::nullopt;
-}
-
-// The entry of that name among the options that take a value, the program's or a
-// command's; nullptr when there is none.
-const OptionSpec* ValueOptionNamed(std::string_view name) {
-    auto named = [&](const OptionSpec& entry) {
-        return entry.valueName != nullptr && name == entry.name;
-    };
-    for (const OptionSpec& entry : kRunOptions) {
-        if (named(entry))
-            return &entry;
-    }
-    for (const CommandSpec& command : kCommands) {
-        for (const OptionSpec& entry : command.options) {
-            if (named(entry))
-                return &entry;
-        }
-    }
-    return nullptr;
-}
-
-// The arguments as CLI11 is given them, and the words after "--", which kelo-cli keeps to
-// itself: CLI11 2.1.2 hands the words after a "--" back to the program's options in places
-// (after a command's last operand, and in a command that follows the "--").
-struct PreparedLine {
-    std::vector<std::string> options;  // everything before "--"
-    std::vector<std::string> words;    // everything after it
-};
-
-// Splits the line at the "--" that ends the options (not one that is an option's value), and
-// splits off values attached with "=": CLI11 reads "-o=FILE" as the value "=FILE" and lets an
-// empty "--host=" take the next word as its value, where kelo-cli has always taken what
-// follows the "=".
-PreparedLine PrepareArguments(const std::vector<std::string>& arguments) {
-    PreparedLine line;
-    bool isValue = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (!isValue && argument == "--") {
-            line.words.assign(arguments.begin() + static_cast<long>(i) + 1, arguments.end());
-            break;
-        }
-        const size_t equals = argument.find('=');
-        if (!isValue && equals != std::string::npos &&
-            ValueOptionNamed(std::string_view(argument).substr(0, equals)) != nullptr) {
-            line.options.push_back(argument.substr(0, equals));
-            line.options.push_back(argument.substr(equals + 1));
-            continue;
-        }
-        isValue = !isValue && ValueOptionNamed(argument) != nullptr;
-        line.options.push_back(argument);
-    }
-    return line;
-}
-
-// kelo-cli's command line as CLI11 sees it: the program's options, and one subcommand per
-// command word that collects the words after it. A command passes the options it does not
-// know on to the program, so run options may follow the command; once a command is found,
-// further command words are its operands.
+// kelo-cli's command line as CLI11 parses it: the run options on the program, which may also
+// follow the command, and a subcommand for each command with its operands and own options.
 class CommandLineParser {
   public:
     CommandLineParser() {
-        app_.set_help_flag();           // the help is kelo-cli's own text (see HelpOrVersion)
-        app_.allow_extras();            // left-over words and options get kelo-cli's messages
-        app_.require_subcommand(0, 1);  // one command at most
-        for (const OptionSpec& entry : kRunOptions)
-            runOptions_.push_back(Bind(app_, entry));
-        for (size_t i = 0; i < std::size(kCommands); ++i) {
-            Slot& slot = slots_[i];
-            slot.entry = &kCommands[i];
-            slot.app = app_.add_subcommand(slot.entry->word);
-            slot.app->fallthrough();
-            slot.app->allow_extras();
-            slot.app->add_option("operands", slot.operands);
-            for (const OptionSpec& entry : slot.entry->options)
-                slot.options.push_back(Bind(*slot.app, entry));
-        }
+        AddRunOptions();
+        for (const CommandDefinition& definition : CommandDefinitions())
+            AddCommand(definition);
     }
 
     ParseResult Parse(const std::vector<std::string>& arguments) {
-        const PreparedLine line = PrepareArguments(arguments);
-        std::vector<std::string> reversed(line.options.rbegin(), line.options.rend());
-        std::optional<std::string> parseError;
+        ParseResult result;
         try {
-            app_.parse(reversed);  // CLI11 takes the arguments last first
-        } catch (const CLI::ArgumentMismatch& error) {
-            parseError = MissingValueError(line.options.back(), error);
+            app_.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+        } catch (const CLI::CallForHelp&) {
+            return Answer(Command::Help);
+        } catch (const CLI::CallForVersion&) {
+            return Answer(Command::Version);
         } catch (const CLI::ParseError& error) {
-            parseError = error.what();
+            result.error = error.what();
+            return result;
         }
-        return Interpret(parseError, line.words);
+        if (app_.get_subcommands().empty()) {
+            result.error = "no command given";
+            return result;
+        }
+        Finish();
+        if (std::optional<Problem> problem = Check()) {
+            result.error = problem->text;
+            result.helpHint = problem->helpHint;
+            return result;
+        }
+        result.ok = true;
+        result.invocation = invocation_;
+        return result;
     }
+
+    const CLI::App& App() const { return app_; }
 
   private:
-    struct Slot {
-        const CommandSpec* entry = nullptr;
-        CLI::App* app = nullptr;
-        std::vector<std::string> operands;
-        std::vector<BoundOption> options;
-    };
-
-    // CLI11 says a value is missing only for an option that ends the line: it gets the
-    // message its own entry gives an empty value.
-    static std::string MissingValueError(const std::string& last, const CLI::ParseError& error) {
-        Invocation scratch;
-        if (const OptionSpec* entry = ValueOptionNamed(last)) {
-            if (std::optional<Problem> message = entry->take("", scratch))
-                return message->text;
-        }
-        return error.what();
+    static ParseResult Answer(Command command) {
+        ParseResult result;
+        result.ok = true;
+        result.invocation.command = command;
+        return result;
     }
 
-    const Slot* ChosenCommand() const {
-        for (const Slot& slot : slots_) {
-            if (slot.app->parsed())
-                return &slot;
-        }
-        return nullptr;
+    void AddRunOptions() {
+        app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app_.set_help_flag("-h,--help");
+        app_.set_version_flag("--version", "");
+        app_.fallthrough();  // a command hands the run options that follow it to the program
+        app_.require_subcommand(0, 1);  // a word that is no command is named as unexpected
+        Invocation& run = invocation_;
+        host_ = app_.add_option("--host", hostName_, "use this host for this run only")
+                    ->type_name("HOST");
+        type_ = app_.add_option("--type", typeNumber_, "use machine type N for this run only")
+                    ->check(Within(1, 4))
+                    ->type_name("N");
+        port_ = app_.add_option("--port", portName_, "use this port kind for this run only")
+                    ->check(OneOf(PortKindNames()))
+                    ->type_name("KIND");
+        app_.add_flag("--no-progress", noProgress_, "draw no progress line");
+        app_.add_option("--trace", run.traceFile,
+                        "append a protocol trace to FILE (- standard error)")
+            ->type_name("FILE")
+            ->check(kFileName);
+        app_.add_option("--pcap", run.captureFile, "write the network traffic to FILE as a capture")
+            ->type_name("FILE")
+            ->check(kFileName);
+        app_.add_option("--encoding", run.encoding,
+                        "show reports converted from code page NAME (CP932, ...)")
+            ->type_name("NAME")
+            ->check(kCodePageName);
+        timeout_ = app_.add_option("--timeout", timeoutSeconds_,
+                                   "cancel the run after SECONDS (0: never; --hosts: 300)")
+                       ->check(Within(0, kLongestRunTimeout))
+                       ->type_name("SECONDS");
+        hostList_ = app_.add_option("--hosts", hostListFile_,
+                                    "run the command for every host in FILE (- standard input)")
+                        ->type_name("FILE")
+                        ->check(kFileName)
+                        ->excludes(host_);
+        jobs_ =
+            app_.add_option("--jobs", jobCount_, "run up to N hosts at once (1 to 64, default 8)")
+                ->check(Within(1, kMostJobs))
+                ->type_name("N")
+                ->needs(hostList_);
+        app_.add_flag("--json", run.json, "write each result to standard output as a JSON line");
+        app_.add_option("--progress-fd", run.progressFd,
+                        "write the progress in percent to descriptor FD, a line each")
+            ->check(Within(0, INT_MAX))
+            ->type_name("FD");
+        // Where get-report, open-report and get-params write; the commands describe it.
+        app_.add_option("-o", run.output)->type_name("FILE")->check(kFileName);
     }
 
-    // What CLI11 left over before "--": options that neither the program nor its command
-    // knows, then words before the command that are no command. CLI11 takes a word such as
-    // "-1" for a number; kelo-cli has always refused it as an unknown option.
-    std::optional<std::string> LeftOverError(const Slot* command) const {
-        std::vector<std::string> leftOver = app_.remaining(false);
-        if (command != nullptr) {
-            const std::vector<std::string> own = command->app->remaining(false);
-            leftOver.insert(leftOver.end(), own.begin(), own.end());
-            leftOver.insert(leftOver.end(), command->operands.begin(), command->operands.end());
+    void AddCommand(const CommandDefinition& definition) {
+        CLI::App* command = app_.add_subcommand(definition.word, definition.help);
+        commands_[command] = definition.command;
+        switch (definition.operands) {
+            case Operands::kNone:
+                break;
+            case Operands::kFile:
+                command->add_option("FILE", invocation_.file)->required();
+                break;
+            case Operands::kOptionalHost:
+                restartHost_ = command->add_option("HOST", invocation_.host);
+                break;
+            case Operands::kConfig:
+                AddConfigSettings(*command);
+                break;
         }
-        for (const std::string& argument : leftOver) {
-            if (IsOptionWord(argument))
-                return "unknown option '" + argument + "'";
+        if (definition.command == Command::Discover)
+            AddDiscoverOptions(*command);
+    }
+
+    void AddConfigSettings(CLI::App& config) {
+        config.require_subcommand(0, 1);
+        for (const ConfigSetting& setting : ConfigSettings()) {
+            CLI::App* change = config.add_subcommand(setting.word);
+            commands_[change] = setting.command;
+            switch (setting.command) {
+                case Command::ConfigPort:
+                    change->add_option("KIND", portName_)
+                        ->required()
+                        ->check(OneOf(PortKindNames()));
+                    break;
+                case Command::ConfigType:
+                    change->add_option("N", typeNumber_)->required()->check(Within(1, 4));
+                    break;
+                case Command::ConfigAddHost:
+                    change->add_option("HOST", invocation_.host)->required();
+                    break;
+                default:
+                    change->add_option("INDEX", invocation_.value)
+                        ->required()
+                        ->check(Within(0, INT_MAX));
+                    break;
+            }
         }
-        const std::vector<std::string> words = app_.remaining(false);
-        if (!words.empty())
-            return "unknown command '" + words[0] + "'";
+    }
+
+    void AddDiscoverOptions(CLI::App& discover) {
+        DiscoverOptions& options = invocation_.discover;
+        discover.add_option("--subnet", subnets_, "probe every host address of this IPv4 block")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->allow_extra_args(false)
+            ->type_name("CIDR");
+        discover.add_option("--timeout", options.timeoutMs, "wait this long for answers")
+            ->check(Within(0, kLongestTimeoutMs))
+            ->type_name("MS")
+            ->capture_default_str();
+        discover.add_option("--community", options.community, "the SNMP community")
+            ->type_name("TEXT")
+            ->check(kCommunityText)
+            ->capture_default_str();
+        discover.add_option("--rate", options.ratePerSecond, "send at most N probes a second")
+            ->check(Within(1, kMostProbesPerSecond))
+            ->type_name("N")
+            ->capture_default_str();
+    }
+
+    // The chosen command, the deepest subcommand that was given.
+    Command ChosenCommand() const {
+        Command chosen = Command::Help;
+        for (const auto& [app, command] : commands_) {
+            if (app->parsed() && (chosen == Command::Help || command != Command::ConfigShow))
+                chosen = command;
+        }
+        return chosen;
+    }
+
+    // Turns the values CLI11 bound into the invocation.
+    void Finish() {
+        Invocation& run = invocation_;
+        run.command = ChosenCommand();
+        run.showProgress = !noProgress_;
+        if (host_->count() > 0)
+            run.overrides.host = hostName_;
+        if (hostList_->count() > 0)
+            run.hostList = hostListFile_;
+        if (jobs_->count() > 0)
+            run.jobs = jobCount_;
+        if (timeout_->count() > 0)
+            run.timeoutSeconds = timeoutSeconds_;
+        if (type_->count() > 0)
+            run.overrides.machineTypeIndex = typeNumber_ - 1;
+        if (port_->count() > 0)
+            run.overrides.portKind = PortKindFromName(portName_);
+        if (run.command == Command::ConfigType)
+            run.value = typeNumber_ - 1;
+        if (run.command == Command::ConfigPort)
+            run.value = PortKindFromName(portName_);
+    }
+
+    std::optional<Problem> Check() {
+        const Invocation& run = invocation_;
+        if (run.overrides.host) {
+            if (auto problem = HostProblem(*run.overrides.host, "--host needs a host name"))
+                return problem;
+        }
+        if (restartHost_->count() > 0) {
+            if (auto problem = HostProblem(run.host, "restart needs a host name"))
+                return problem;
+        }
+        if (run.command == Command::ConfigAddHost) {
+            if (auto problem = HostProblem(run.host, "a host name cannot hold control characters"))
+                return problem;
+        }
+        if (std::optional<Problem> problem = TakeSubnets())
+            return problem;
+        if (std::optional<std::string> problem = CommandUseProblem(run))
+            return Problem{*problem};
         return std::nullopt;
     }
 
-    ParseResult Interpret(const std::optional<std::string>& parseError,
-                          const std::vector<std::string>& words) {
-        Invocation invocation;
-        if (std::optional<Problem> error = TakeValues(app_, runOptions_, invocation))
-            return Fail(*error);
-        if (parseError)
-            return Fail(*parseError);
-        const Slot* command = ChosenCommand();
-        if (std::optional<std::string> error = LeftOverError(command))
-            return Fail(*error);
-        std::vector<std::string> operands;
-        if (command != nullptr) {
-            operands = command->operands;
-            operands.insert(operands.end(), words.begin(), words.end());
-        } else if (!words.empty()) {
-            // The command itself stands after "--".
-            for (const Slot& slot : slots_) {
-                if (words[0] == slot.entry->word)
-                    command = &slot;
-            }
-            if (command == nullptr)
-                return Fail("unknown command '" + words[0] + "'");
-            operands.assign(words.begin() + 1, words.end());
+    // Every --subnet as an address block; together they may cover a bounded number of hosts.
+    std::optional<Problem> TakeSubnets() {
+        std::vector<discover::AddressBlock>& blocks = invocation_.discover.subnets;
+        for (const std::string& subnet : subnets_) {
+            const std::string address = subnet.substr(0, subnet.find('/'));
+            if (std::optional<std::string> refusal = platform::RefusedHostForm(address))
+                return Problem{platform::ShownText(*refusal), false};
+            const std::optional<discover::AddressBlock> block = discover::ParseAddressBlock(subnet);
+            if (!block)
+                return Problem{"--subnet needs an IPv4 block such as 192.0.2.0/24, not '" + subnet +
+                               "'"};
+            blocks.push_back(*block);
         }
-        if (command == nullptr)
-            return Fail("no command given");
-        invocation.command = command->entry->command;
-        if (std::optional<Problem> error =
-                TakeValues(*command->app, command->options, invocation)) {
-            return Fail(*error);
+        if (!discover::HostAddresses(blocks)) {
+            return Problem{"--subnet covers more than " +
+                           std::to_string(discover::kMaxProbedAddresses) + " addresses in all"};
         }
-        if (std::optional<Problem> error = ParseOperands(*command->entry, operands, invocation))
-            return Fail(*error);
-        if (std::optional<std::string> error = CheckRunOptionUse(invocation))
-            return Fail(*error);
-        return Succeed(invocation);
+        return std::nullopt;
     }
 
     CLI::App app_{"", "kelo-cli"};
-    std::vector<BoundOption> runOptions_;
-    std::array<Slot, std::size(kCommands)> slots_;
+    Invocation invocation_;
+    std::map<const CLI::App*, Command> commands_;
+    std::string hostName_, portName_, hostListFile_;
+    int typeNumber_ = 0, jobCount_ = 0, timeoutSeconds_ = 0;
+    bool noProgress_ = false;
+    std::vector<std::string> subnets_;
+    CLI::Option *host_ = nullptr, *type_ = nullptr, *port_ = nullptr, *timeout_ = nullptr;
+    CLI::Option *hostList_ = nullptr, *jobs_ = nullptr, *restartHost_ = nullptr;
 };
 
-// Lays the pieces out after the prefix, starting a new indented line where the next piece
-// would pass the 80th column.
-std::string WrapUsage(const std::string& prefix, const std::vector<std::string>& pieces) {
+// Lays the words out after the prefix, starting a new indented line where the next word would
+// pass the 80th column.
+std::string Wrap(const std::string& prefix, const std::vector<std::string>& words, size_t indent) {
     constexpr size_t kWidth = 80;
     std::string text = prefix;
     size_t lineStart = 0;
-    bool lineEmpty = true;
-    for (const std::string& piece : pieces) {
-        if (!lineEmpty && text.size() - lineStart + 1 + piece.size() > kWidth) {
+    bool lineEmpty = prefix.size() <= indent;
+    for (const std::string& word : words) {
+        if (!lineEmpty && text.size() - lineStart + 1 + word.size() > kWidth) {
             text += '\n';
             lineStart = text.size();
-            text += std::string(prefix.size(), ' ');
+            text += std::string(indent, ' ');
             lineEmpty = true;
         }
         if (!lineEmpty)
             text += ' ';
-        text += piece;
+        text += word;
         lineEmpty = false;
     }
     return text + "\n";
 }
 
-std::string UsageLine() {
-    std::vector<std::string> pieces;
-    for (const OptionSpec& entry : kRunOptions) {
-        if (entry.synopsis != nullptr)
-            pieces.emplace_back(entry.synopsis);
-    }
-    pieces.emplace_back("COMMAND [ARGS]");
-    return WrapUsage("Usage: kelo-cli ", pieces);
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;)
+        words.push_back(word);
+    return words;
 }
 
-// The heading, then one line for each listed option.
-std::string OptionList(const char* heading, std::span<const OptionSpec> options) {
-    constexpr size_t kLabelWidth = 18;
+// A label padded to the column where its help starts, or on a line of its own when longer.
+std::string HelpLine(const std::string& label, const std::string& help, size_t column) {
+    std::string prefix = "  " + label;
+    if (help.empty())
+        return prefix + "\n";
+    if (prefix.size() + 1 > column)
+        return prefix + "\n" + Wrap(std::string(column, ' '), Words(help), column);
+    prefix.resize(column, ' ');
+    return Wrap(prefix, Words(help), column);
+}
+
+bool IsHelpOrVersion(const CLI::Option& option) {
+    return option.get_name() == "--help" || option.get_name() == "--version";
+}
+
+// The heading, then a line for each described option of the app.
+std::string OptionList(const std::string& heading, const CLI::App& app) {
     std::string text = heading;
-    for (const OptionSpec& entry : options) {
-        if (entry.help == nullptr)
+    for (const CLI::Option* option : app.get_options()) {
+        std::string help = option->get_description();
+        if (help.empty() || IsHelpOrVersion(*option))
             continue;
-        std::string label = entry.name;
-        if (entry.valueName != nullptr)
-            label += std::string(" ") + entry.valueName;
-        label.resize(std::max(kLabelWidth, label.size() + 1), ' ');
-        text += "  " + label + entry.help + "\n";
+        if (!option->get_default_str().empty())
+            help += " (default " + option->get_default_str() + ")";
+        const std::string value = option->get_type_name();
+        text += HelpLine(option->get_name() + (value.empty() ? "" : " " + value), help, 20);
     }
     return text;
 }
 
 }  // namespace
 
-int PortKindFromName(const std::string& name) {
-    if (name == "network")
-        return kPortNetwork;
-    if (name == "parallel")
-        return kPortParallel;
-    if (name == "usb")
-        return kPortUsb;
-    return -1;
-}
-
-std::string PortKindName(int portKind) {
-    switch (portKind) {
-        case kPortNetwork:
-            return "network";
-        case kPortParallel:
-            return "parallel";
-        case kPortUsb:
-            return "usb";
-        default:
-            return "";
-    }
-}
-
-bool ChangesProfile(Command command) {
-    return command == Command::ConfigPort || command == Command::ConfigType ||
-           command == Command::ConfigAddHost || command == Command::ConfigSelectHost ||
-           command == Command::ConfigDeleteHost;
-}
-
-bool ServicesMachine(Command command) {
-    return command == Command::GetReport || command == Command::GetParams ||
-           command == Command::PutParams || command == Command::Upgrade ||
-           command == Command::Restart;
-}
-
-std::string CommandWord(Command command) {
-    for (const CommandSpec& entry : kCommands) {
-        if (entry.command == command && entry.operands != Operands::kConfig)
-            return entry.word;
-    }
-    return "";
-}
-
 ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
-    if (std::optional<Command> answer = HelpOrVersion(arguments)) {
-        Invocation invocation;
-        invocation.command = *answer;
-        return Succeed(invocation);
-    }
     CommandLineParser parser;
     return parser.Parse(arguments);
 }
 
+CommandLineWords KnownWords() {
+    const CommandLineParser parser;
+    CommandLineWords words;
+    for (const CommandDefinition& definition : CommandDefinitions())
+        words.commands.emplace_back(definition.word);
+    for (const ConfigSetting& setting : ConfigSettings())
+        words.configSettings.emplace_back(setting.word);
+    for (const CLI::Option* option : parser.App().get_options())
+        words.runOptions.push_back(option->get_name());
+    for (const CLI::Option* option : parser.App().get_subcommand("discover")->get_options()) {
+        if (!IsHelpOrVersion(*option))
+            words.discoverOptions.push_back(option->get_name());
+    }
+    return words;
+}
+
 std::string UsageText() {
-    return UsageLine() +
-           "\n"
-           "Services a machine from the terminal, with the settings of the Kelo profile.\n"
-           "\n"
-           "Commands:\n"
-           "  get-report [-o FILE]        read the machine's service report; without -o\n"
-           "                              the text goes to standard output; a FILE ending\n"
-           "                              in \"kel\" is saved as a report file, one ending\n"
-           "                              in \"txt\" as text\n"
-           "  open-report FILE [-o FILE]  read a report file; print its text or save it\n"
-           "  get-params -o FILE          read the parameter set into a parameter file\n"
-           "  put-params FILE             write a parameter file into the machine (it\n"
-           "                              restarts)\n"
-           "  upgrade FILE                upgrade the firmware from FILE (name ending in\n"
-           "                              \"rfw\")\n"
-           "  restart [HOST]              restart a machine's network interface (default:\n"
-           "                              the selected host)\n"
-           "  config                      show the port kind, machine type and hosts\n"
-           "  config port network|parallel|usb\n"
-           "  config type 1|2|3|4\n"
-           "  config add-host HOST\n"
-           "  config select-host INDEX\n"
-           "  config delete-host INDEX\n"
-           "  discover [--subnet CIDR]... [--timeout MS] [--community TEXT] [--json]\n"
-           "                              find the machines on the network; without\n"
-           "                              --subnet by a broadcast on every local network\n"
-           "\n" +
-           OptionList("Options:\n", kRunOptions) + "  --help, --version\n\n" +
-           OptionList("Options of discover:\n", kDiscoverOptions) +
-           "\n"
-           "With --hosts, FILE holds a host a line, optionally followed by its type 1 to 4;\n"
-           "-o then names each host's file, with {host} standing for the host.\n"
-           "\n"
-           "Only config changes the profile. Messages go to standard error.\n"
-           "Exit status: 0 done, 1 the operation failed (for a host list: any host;\n"
-           "discover: no machine found; also a result that could not be written),\n"
-           "2 a usage error, 130 cancelled with Ctrl-C, 143 stopped by SIGTERM,\n"
-           "129 stopped by SIGHUP.\n";
+    CommandLineParser parser;
+    const CLI::App& app = parser.App();
+    std::vector<std::string> synopsis;
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string value = option->get_type_name();
+        if (!option->get_description().empty() && !IsHelpOrVersion(*option))
+            synopsis.push_back("[" + option->get_name() + (value.empty() ? "" : " " + value) + "]");
+    }
+    synopsis.emplace_back("COMMAND [ARGS]");
+    std::string text = Wrap("Usage: kelo-cli ", synopsis, 16) +
+                       "\nServices a machine from the terminal, with the settings of the Kelo "
+                       "profile.\n\nCommands:\n";
+    for (const CommandDefinition& definition : CommandDefinitions()) {
+        text += HelpLine(definition.usage, definition.help, 30);
+        if (definition.operands != Operands::kConfig)
+            continue;
+        for (const ConfigSetting& setting : ConfigSettings())
+            text += HelpLine(std::string("config ") + setting.word + " " + setting.value, "", 30);
+    }
+    text += "\n" + OptionList("Options:\n", app) + "  --help, --version\n\n" +
+            OptionList("Options of discover:\n", *app.get_subcommand("discover")) +
+            "\n"
+            "With --hosts, FILE holds a host a line, optionally followed by its type 1 to 4;\n"
+            "-o then names each host's file, with {host} standing for the host.\n"
+            "\n"
+            "Only config changes the profile. Messages go to standard error.\n"
+            "Exit status: 0 done, 1 the operation failed (for a host list: any host;\n"
+            "discover: no machine found; also a result that could not be written),\n"
+            "2 a usage error, 130 cancelled with Ctrl-C, 143 stopped by SIGTERM,\n"
+            "129 stopped by SIGHUP.\n";
+    return text;
 }
 
 }  // namespace kelo::cli

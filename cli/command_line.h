@@ -51,6 +51,7 @@ struct DiscoverOptions {
     std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
     int timeoutMs = 1500;
     std::string community = "public";
+    int ratePerSecond = 1000;  // probes sent per second at most
 };
 
 struct Invocation {
@@ -89,13 +90,22 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments);
 bool ChangesProfile(Command command);
 
 // True for the commands that talk to a machine: the ones a host list and --json go with.
-bool ServicesMachine(Command command);
+bool TalksToMachine(Command command);
 
 // The word that names a command on the command line ("get-report"); "" for config and help.
 std::string CommandWord(Command command);
 
 // The --help text.
 std::string UsageText();
+
+// The words the command line knows, as the shell's completion offers them.
+struct CommandLineWords {
+    std::vector<std::string> commands;
+    std::vector<std::string> configSettings;
+    std::vector<std::string> runOptions;       // with --help and --version
+    std::vector<std::string> discoverOptions;  // discover's own, beside the run options
+};
+CommandLineWords KnownWords();
 
 // Port kind from its name (network, parallel, usb), or -1.
 int PortKindFromName(const std::string& name);

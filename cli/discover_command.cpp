@@ -93,7 +93,7 @@ int RunDiscover(const Console& console, const DiscoverOptions& options, bool jso
                 platform::CancelDialog& dialog, ProgressLine* progress) {
     const discover::DiscoveryPlan plan = PlanOf(options);
     auto fail = [&](const std::string& reason) {
-        console.writeErr("kelo-cli: " + reason + "\n");
+        console.writeErr(kMessagePrefix + reason + "\n");
         return kExitFailed;
     };
     if (options.subnets.empty() && plan.broadcasts.empty())

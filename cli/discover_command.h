@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/run.h"
+#include "cli/console.h"
 #include "cli/terminal.h"
 #include "discover/discovery.h"
 #include "platform/cancel_dialog.h"

@@ -29,7 +29,6 @@ constexpr int kProgressDescriptor = 3;
 // A child's line longer than this is cut: its result line is a few hundred bytes, its
 // messages one line each.
 constexpr size_t kLongestLine = 65536;
-constexpr char kMessagePrefix[] = "kelo-cli: ";
 // How long the hosts have to end after a signal was passed on to them, before they are
 // killed: a stopped run ends within a few poll slices, so this only bounds one that hangs.
 constexpr std::chrono::milliseconds kStopGrace{1000};
@@ -252,16 +251,19 @@ class HostPool {
     // Waits until a child writes or ends, Ctrl-C is pressed, or the table is due a redraw.
     void WaitForEvents() {
         std::vector<pollfd> watched;
-        std::vector<std::pair<HostRun*, Stream*>> owners;
+        std::vector<std::pair<HostRun*, Reader>> readers;
         if (interrupt_.WakeDescriptor() >= 0) {
             watched.push_back({interrupt_.WakeDescriptor(), POLLIN, 0});
-            owners.emplace_back(nullptr, nullptr);
+            readers.emplace_back(nullptr, nullptr);
         }
         for (HostRun& run : running_) {
-            for (Stream* stream : {&run.out, &run.err, &run.progress}) {
+            for (const auto& [stream, reader] :
+                 {std::pair{&run.out, &HostPool::ReadResult},
+                  std::pair{&run.err, &HostPool::ReadMessages},
+                  std::pair{&run.progress, &HostPool::ReadProgress}}) {
                 if (stream->IsOpen()) {
                     watched.push_back({stream->fd, POLLIN, 0});
-                    owners.emplace_back(&run, stream);
+                    readers.emplace_back(&run, reader);
                 }
             }
         }
@@ -277,37 +279,53 @@ class HostPool {
         for (size_t i = 0; i < watched.size(); ++i) {
             if (watched[i].revents == 0)
                 continue;
-            if (owners[i].first == nullptr)
+            const auto& [run, reader] = readers[i];
+            if (run == nullptr)
                 interrupt_.Drain();
             else
-                Read(*owners[i].first, *owners[i].second);
+                (this->*reader)(*run);
         }
     }
 
-    // Takes what a child wrote on one of its pipes; the end of the pipe closes it.
-    void Read(HostRun& run, Stream& stream) {
+    // Takes what a child wrote on one of its pipes, each pipe through its own reader.
+    using Reader = void (HostPool::*)(HostRun& run);
+
+    // Reads what arrived on a pipe into its stream while fewer than limit bytes are pending;
+    // false once the pipe ended, which closes it.
+    static bool ReadPipe(Stream& stream, size_t limit = std::string::npos) {
         char buffer[65536];
         const ssize_t n = ::read(stream.fd, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            return;
+            return true;
         if (n <= 0) {
             stream.Close();
-            if (&stream == &run.err && !stream.pending.empty())
-                stream.pending += '\n';  // a last message without its line end
-        } else if (&stream != &run.out || stream.pending.size() < kLongestLine) {
-            stream.pending.append(buffer, static_cast<size_t>(n));
+            return false;
         }
-        if (&stream == &run.err) {
-            while (std::optional<std::string> line = stream.TakeLine())
-                ShowMessage(run, *line);
-        } else if (&stream == &run.progress) {
-            while (std::optional<std::string> line = stream.TakeLine()) {
-                int percent = 0;
-                const auto [end, error] =
-                    std::from_chars(line->data(), line->data() + line->size(), percent);
-                if (error == std::errc())
-                    table_.Progress(run.index, percent);
-            }
+        if (stream.pending.size() < limit)
+            stream.pending.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    // Standard output: the result line, kept until the host ends.
+    void ReadResult(HostRun& run) { ReadPipe(run.out, kLongestLine); }
+
+    // Standard error: each message line, shown with the host in front.
+    void ReadMessages(HostRun& run) {
+        if (!ReadPipe(run.err) && !run.err.pending.empty())
+            run.err.pending += '\n';  // a last message without its line end
+        while (std::optional<std::string> line = run.err.TakeLine())
+            ShowMessage(run, *line);
+    }
+
+    // The progress descriptor: a percentage a line.
+    void ReadProgress(HostRun& run) {
+        ReadPipe(run.progress);
+        while (std::optional<std::string> line = run.progress.TakeLine()) {
+            int percent = 0;
+            const auto [end, error] =
+                std::from_chars(line->data(), line->data() + line->size(), percent);
+            if (error == std::errc())
+                table_.Progress(run.index, percent);
         }
     }
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/console.h"
 #include "cli/host_list.h"
-#include "cli/run.h"
 
 namespace kelo::cli {
 

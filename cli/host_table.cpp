@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "cli/console.h"
 #include "platform/shown_text.h"
 
 namespace kelo::cli {
@@ -35,19 +36,6 @@ std::string CutWithoutMark(const std::string& text, size_t columns) {
         at = next;
     }
     return cut;
-}
-
-const char* Word(RunResult result) {
-    switch (result) {
-        case RunResult::kOk:
-            return "done";
-        case RunResult::kCancelled:
-            return "cancelled";
-        case RunResult::kTimedOut:
-            return "timed out";
-        default:
-            return "failed";
-    }
 }
 
 }  // namespace
@@ -88,12 +76,12 @@ void HostTable::Progress(size_t id, int percent) {
 }
 
 void HostTable::Message(const std::string& host, const std::string& text) {
-    WriteAbove("kelo-cli: " + host + ": " + text + "\n");
+    WriteAbove(kMessagePrefix + host + ": " + text + "\n");
 }
 
 void HostTable::Ended(size_t id, const std::string& host, RunResult result) {
     std::erase_if(running_, [id](const Running& run) { return run.id == id; });
-    WriteAbove(host + ": " + Word(result) + "\n");
+    WriteAbove(host + ": " + ResultShownWord(result) + "\n");
 }
 
 void HostTable::Summary(const HostListSummary& summary) {

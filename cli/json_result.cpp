@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/run.h"
+#include "cli/console.h"
 #include "platform/code_points.h"
 #include "platform/shown_text.h"
 
@@ -11,17 +11,30 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* ResultName(RunResult result) {
-    switch (result) {
-        case RunResult::kOk:
-            return "ok";
-        case RunResult::kCancelled:
-            return "cancelled";
-        case RunResult::kTimedOut:
-            return "timed-out";
-        default:
-            return "failed";
+// Each result's word in a JSON line and in the line a host list shows when a host ends.
+struct ResultWords {
+    RunResult result;
+    const char* json;
+    const char* shown;
+};
+
+constexpr ResultWords kResultWords[] = {
+    {RunResult::kOk, "ok", "done"},
+    {RunResult::kFailed, "failed", "failed"},
+    {RunResult::kCancelled, "cancelled", "cancelled"},
+    {RunResult::kTimedOut, "timed-out", "timed out"},
+};
+
+const ResultWords& WordsOf(RunResult result) {
+    for (const ResultWords& words : kResultWords) {
+        if (words.result == result)
+            return words;
     }
+    return kResultWords[1];
+}
+
+const char* ResultName(RunResult result) {
+    return WordsOf(result).json;
 }
 
 template <typename T>
@@ -99,12 +112,15 @@ std::optional<RunResult> ResultOfLine(const std::string& line) {
     const auto found = object.find("result");
     if (found == object.end() || !found->is_string())
         return std::nullopt;
-    for (RunResult result :
-         {RunResult::kOk, RunResult::kFailed, RunResult::kCancelled, RunResult::kTimedOut}) {
-        if (found->get<std::string>() == ResultName(result))
-            return result;
+    for (const ResultWords& words : kResultWords) {
+        if (found->get<std::string>() == words.json)
+            return words.result;
     }
     return std::nullopt;
+}
+
+const char* ResultShownWord(RunResult result) {
+    return WordsOf(result).shown;
 }
 
 RunResult ResultOfStatus(int exitStatus) {

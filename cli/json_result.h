@@ -65,4 +65,8 @@ std::optional<RunResult> ResultOfLine(const std::string& line);
 // The result an exit status of kelo-cli stands for: 0 ok, 130 cancelled, else failed.
 RunResult ResultOfStatus(int exitStatus);
 
+// A result as a host list's line shows it when a host ends: "done", "failed", "cancelled" or
+// "timed out".
+const char* ResultShownWord(RunResult result);
+
 }  // namespace kelo::cli

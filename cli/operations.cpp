@@ -1,5 +1,7 @@
 #include "cli/operations.h"
 
+#include "cli/commands.h"
+
 #include <signal.h>
 
 #include <cerrno>
@@ -45,11 +47,6 @@ bool OutputCanBeSaved(const std::string& output, bool reportRules) {
     return folder.ok;
 }
 
-bool TalksToMachine(Command command) {
-    return command == Command::GetReport || command == Command::GetParams ||
-           command == Command::PutParams || command == Command::Upgrade;
-}
-
 // A chooser that answers the file dialog with the path given on the command line.
 PathChooser ChoosePath(const std::string& path) {
     return [path](std::string& chosen) {
@@ -76,25 +73,6 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
 
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text) {
     return writeOut(text);
-}
-
-std::string ProgressLabel(Command command) {
-    switch (command) {
-        case Command::GetReport:
-            return "Get Report";
-        case Command::GetParams:
-            return "Get Parameters";
-        case Command::PutParams:
-            return "Put Parameters";
-        case Command::Upgrade:
-            return "Firmware Upgrade";
-        case Command::Restart:
-            return "Restart";
-        case Command::Discover:
-            return "Discover";
-        default:
-            return "";
-    }
 }
 
 bool RunGetReport(CommandContext& context, const Invocation& invocation) {
@@ -191,7 +169,8 @@ void TellStopped(CommandContext& context, Command command, bool commandSucceeded
 void TellAfterFailure(CommandContext& context, Command command) {
     // A cancelled run (Ctrl-C, or anything that ends it as Cancel does) has said why it ended.
     const bool cancelled = Interrupted() || context.dialog.IsCancelled();
-    if (TalksToMachine(command) && !cancelled && context.sink.ShownIds().empty())
+    if (DefinitionOf(command)->silentFailureIsDamagedReply && !cancelled &&
+        context.sink.ShownIds().empty())
         context.sink.Tell(kDamagedReply);
     if (command == Command::Upgrade && context.link.FirmwareAwaited())
         context.sink.Tell(kFirmwareAwaited);

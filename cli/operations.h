@@ -57,7 +57,4 @@ void TellStopped(CommandContext& context, Command command, bool commandSucceeded
 // reason once, at its end (FinishStandardOutput).
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text);
 
-// The label of a command's progress line.
-std::string ProgressLabel(Command command);
-
 }  // namespace kelo::cli

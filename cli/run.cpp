@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/commands.h"
 #include "cli/discover_command.h"
 #include "cli/host_list.h"
 #include "cli/host_pool.h"
@@ -37,7 +38,7 @@ constexpr char kHelpHint[] = " (try 'kelo-cli --help')";
 int g_standardOutputError = 0;
 
 int UsageError(const Console& console, const std::string& error, const char* hint = kHelpHint) {
-    console.writeErr("kelo-cli: " + error + hint + "\n");
+    console.writeErr(kMessagePrefix + error + hint + "\n");
     return kExitUsage;
 }
 
@@ -55,25 +56,6 @@ int RunConfig(const Console& console, CDeviceLink& link, const Invocation& invoc
     if (std::optional<std::string> error = ApplyConfigChange(invocation, link.MutableSettings()))
         return UsageError(console, *error, "");
     return link.SaveSettings() ? kExitSuccess : kExitFailed;
-}
-
-bool RunDeviceCommand(CommandContext& context, const Invocation& invocation) {
-    switch (invocation.command) {
-        case Command::GetReport:
-            return RunGetReport(context, invocation);
-        case Command::OpenReport:
-            return RunOpenReport(context, invocation);
-        case Command::GetParams:
-            return RunGetParams(context, invocation);
-        case Command::PutParams:
-            return RunPutParams(context, invocation);
-        case Command::Upgrade:
-            return RunUpgrade(context, invocation);
-        case Command::Restart:
-            return RunRestart(context, invocation);
-        default:
-            return false;
-    }
 }
 
 // Draws the progress line and writes the --progress-fd percentages from the dialog's range
@@ -154,7 +136,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     // Only a code page given for the run changes what a JSON line's text carries.
     if (!invocation.encoding.empty())
         record.textCodePage = shownCodePage;
-    const bool succeeded = RunDeviceCommand(context, invocation);
+    const bool succeeded = DefinitionOf(invocation.command)->run(context, invocation);
     if (Interrupted())
         TellStopped(context, invocation.command, succeeded);
     if (!succeeded)
@@ -234,14 +216,15 @@ bool ProgressWritten(const Console& console, int fd, int error) {
     if (error == 0 || error == EPIPE)
         return true;
     console.writeErr(
-        platform::FileErrorText("kelo-cli: --progress-fd " + std::to_string(fd), error) + "\n");
+        platform::FileErrorText(kMessagePrefix + ("--progress-fd " + std::to_string(fd)), error) +
+        "\n");
     return false;
 }
 
 // The text trace of --trace, else of KELO_TRACE; empty for none. Only a command that talks
 // to a machine has traffic to trace, so no other creates a trace file.
 std::string TextTracePath(const Invocation& invocation) {
-    if (!ServicesMachine(invocation.command))
+    if (!TalksToMachine(invocation.command))
         return "";
     if (!invocation.traceFile.empty())
         return invocation.traceFile;
@@ -255,17 +238,114 @@ void StartTraces(kelo::trace::TraceSession& trace, const Invocation& invocation)
     const std::string textPath = TextTracePath(invocation);
     if (!textPath.empty())
         trace.StartText(textPath);
-    if (!invocation.captureFile.empty() && ServicesMachine(invocation.command))
+    if (!invocation.captureFile.empty() && TalksToMachine(invocation.command))
         trace.StartCapture(invocation.captureFile);
 }
 
 // A trace file that is also -o, the command's FILE or the other trace file would destroy it.
 std::optional<std::string> TraceFileClash(const Invocation& invocation) {
-    if (!ServicesMachine(invocation.command))
+    if (!TalksToMachine(invocation.command))
         return std::nullopt;
     return SharedFileError(invocation, TextTracePath(invocation),
                            invocation.traceFile.empty() ? "KELO_TRACE" : "--trace");
 }
+
+// One single run: its progress line, --progress-fd lines, message sink, Cancel dialog and
+// trace files, set up before the command runs and taken down after it.
+class RunSession {
+  public:
+    RunSession(const Invocation& invocation, const Console& console)
+        : invocation_(invocation),
+          console_(console),
+          progress_(MakeProgressLine()),
+          percent_(MakePercentLine()),
+          sink_(console.writeErr, progress_.get()),
+          previousSink_(platform::SetMessageSink(&sink_)),
+          trace_([this](const std::string& problem) { TellTraceProblem(problem); }) {
+        if (TimeoutSeconds() > 0)
+            dialog_.SetDeadline(std::chrono::seconds(TimeoutSeconds()));
+        AttachProgress(dialog_, progress_.get(), percent_.get());
+        StartTraces(trace_, invocation);
+    }
+    ~RunSession() { platform::SetMessageSink(previousSink_); }
+    RunSession(const RunSession&) = delete;
+    RunSession& operator=(const RunSession&) = delete;
+
+    // Runs the command while Ctrl-C is its Cancel, and returns the exit status.
+    int Run() {
+        InterruptGuard interruptGuard(dialog_);
+        HostResult record;
+        int status = Discovering()
+                         ? RunDiscover(console_, invocation_.discover, invocation_.json, dialog_,
+                                       progress_.get())
+                         : RunWithConnection(console_, invocation_, dialog_, sink_, record);
+        if (progress_)
+            progress_->Clear();
+        const RunResult result = Outcome(dialog_, status);
+        TraceCancelOfRun(dialog_, result);
+        if (result == RunResult::kCancelled)
+            status = SignalExitStatus(StopSignal());
+        if (result == RunResult::kTimedOut) {
+            platform::ShowText("no answer within " + std::to_string(TimeoutSeconds()) + " s");
+            status = kExitFailed;
+        }
+        // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
+        // Discover writes its machines as its own lines instead.
+        if (invocation_.json && !Discovering()) {
+            record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started_)
+                            .count();
+            status = WriteResultLine(console_, invocation_, sink_, status, result, record);
+        }
+        return status;
+    }
+
+    int ProgressError() const { return progressError_; }
+
+  private:
+    bool Discovering() const { return invocation_.command == Command::Discover; }
+    int TimeoutSeconds() const { return invocation_.timeoutSeconds.value_or(0); }
+
+    // The progress line, drawn only on a terminal; a text trace on standard error would be
+    // torn apart by it.
+    std::unique_ptr<ProgressLine> MakeProgressLine() const {
+        const bool traceOnStandardError = TextTracePath(invocation_) == "-";
+        if (!invocation_.showProgress || !console_.errIsTerminal || traceOnStandardError)
+            return nullptr;
+        auto progress = std::make_unique<ProgressLine>(console_.writeErr);
+        progress->SetLabel(DefinitionOf(invocation_.command)->progressLabel);
+        return progress;
+    }
+
+    // The --progress-fd lines; after a failed write no more are written.
+    std::unique_ptr<PercentLine> MakePercentLine() {
+        const int fd = invocation_.progressFd;
+        if (fd < 0)
+            return nullptr;
+        return std::make_unique<PercentLine>([fd, this](const std::string& line) {
+            if (progressError_ == 0 && !WriteWhole(fd, line))
+                progressError_ = errno;
+        });
+    }
+
+    // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
+    void TellTraceProblem(const std::string& problem) {
+        if (progress_)
+            progress_->Clear();
+        console_.writeErr(kMessagePrefix + ("protocol trace: " + problem) + "\n");
+    }
+
+    const Invocation& invocation_;
+    const Console& console_;
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    int progressError_ = 0;
+    std::unique_ptr<ProgressLine> progress_;
+    std::unique_ptr<PercentLine> percent_;
+    TerminalSink sink_;
+    platform::MessageSink* previousSink_;
+    TerminalCancelDialog dialog_;
+    kelo::trace::TraceSession trace_;
+};
 
 }  // namespace
 
@@ -295,7 +375,8 @@ int FinishStandardOutput(int status) {
     }
     if (g_standardOutputError == 0)
         return status;
-    WriteStandardError(platform::FileErrorText("kelo-cli: standard output", g_standardOutputError) +
+    WriteStandardError(platform::FileErrorText(std::string(kMessagePrefix) + "standard output",
+                                               g_standardOutputError) +
                        "\n");
     return status == kExitSuccess ? kExitFailed : status;
 }
@@ -314,79 +395,22 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
         return console.writeOut("kelo-cli " + platform::ProgramVersion() + "\n") ? kExitSuccess
                                                                                  : kExitFailed;
     }
-
     if (std::optional<std::string> clash = TraceFileClash(invocation))
         return UsageError(console, *clash);
     if (invocation.hostList)
         return RunForHostList(console, invocation);
-    const auto started = std::chrono::steady_clock::now();
-
-    // A text trace on standard error would be torn apart by the progress line.
-    const bool traceOnStandardError = TextTracePath(invocation) == "-";
-    std::unique_ptr<ProgressLine> progress;
-    if (invocation.showProgress && console.errIsTerminal && !traceOnStandardError) {
-        progress = std::make_unique<ProgressLine>(console.writeErr);
-        progress->SetLabel(ProgressLabel(invocation.command));
-    }
-    std::unique_ptr<PercentLine> percent;
-    int progressError = 0;  // after it, no more progress is written
-    if (const int fd = invocation.progressFd; fd >= 0) {
-        if (::fcntl(fd, F_GETFD) < 0)
-            return UsageError(console, "--progress-fd " + std::to_string(fd) + " is not open");
-        percent = std::make_unique<PercentLine>([fd, &progressError](const std::string& line) {
-            if (progressError == 0 && !WriteWhole(fd, line))
-                progressError = errno;
-        });
-    }
-    TerminalSink sink(console.writeErr, progress.get());
-    platform::MessageSink* previousSink = platform::SetMessageSink(&sink);
-    TerminalCancelDialog dialog;
-    const int timeoutSeconds = invocation.timeoutSeconds.value_or(0);
-    if (timeoutSeconds > 0)
-        dialog.SetDeadline(std::chrono::seconds(timeoutSeconds));
-    AttachProgress(dialog, progress.get(), percent.get());
-    // A trace file's trouble is the trace's, not the operation's: one line, and the run goes on.
-    kelo::trace::TraceSession trace([&console, &progress](const std::string& problem) {
-        if (progress)
-            progress->Clear();
-        console.writeErr("kelo-cli: protocol trace: " + problem + "\n");
-    });
-    StartTraces(trace, invocation);
-
+    const int fd = invocation.progressFd;
+    if (fd >= 0 && ::fcntl(fd, F_GETFD) < 0)
+        return UsageError(console, "--progress-fd " + std::to_string(fd) + " is not open");
     int status = kExitSuccess;
+    int progressError = 0;
     {
-        InterruptGuard interruptGuard(dialog);
-        HostResult record;
-        const bool discovering = invocation.command == Command::Discover;
-        if (discovering) {
-            status =
-                RunDiscover(console, invocation.discover, invocation.json, dialog, progress.get());
-        } else {
-            status = RunWithConnection(console, invocation, dialog, sink, record);
-        }
-        if (progress)
-            progress->Clear();
-        const RunResult result = Outcome(dialog, status);
-        TraceCancelOfRun(dialog, result);
-        if (result == RunResult::kCancelled)
-            status = SignalExitStatus(StopSignal());
-        if (result == RunResult::kTimedOut) {
-            platform::ShowText("no answer within " + std::to_string(timeoutSeconds) + " s");
-            status = kExitFailed;
-        }
-        // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
-        // Discover writes its machines as its own lines instead.
-        if (invocation.json && !discovering) {
-            record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - started)
-                            .count();
-            status = WriteResultLine(console, invocation, sink, status, result, record);
-        }
+        RunSession session(invocation, console);
+        status = session.Run();
+        progressError = session.ProgressError();
     }
-    platform::SetMessageSink(previousSink);
-    return ProgressWritten(console, invocation.progressFd, progressError) || status != kExitSuccess
-               ? status
-               : kExitFailed;
+    return ProgressWritten(console, fd, progressError) || status != kExitSuccess ? status
+                                                                                 : kExitFailed;
 }
 
 }  // namespace kelo::cli

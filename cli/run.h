@@ -1,33 +1,13 @@
 // kelo-cli from its arguments to its exit status.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/terminal.h"
+#include "cli/console.h"
 
 namespace kelo::cli {
-
-enum ExitStatus : int {
-    kExitSuccess = 0,
-    kExitFailed = 1,
-    kExitUsage = 2,
-    kExitHangUp = 129,      // SIGHUP ended the run
-    kExitCancelled = 130,   // Ctrl-C (SIGINT) ended the run
-    kExitTerminated = 143,  // SIGTERM ended the run
-};
-
-// Where a run writes: standard output for reports, settings and help; standard error for
-// messages and the progress line.
-struct Console {
-    // Writes bytes to standard output; false, with errno set, when they could not be written.
-    std::function<bool(const std::string& bytes)> writeOut;
-    TerminalWriter writeErr;
-    // The progress line is drawn only on a terminal.
-    bool errIsTerminal = false;
-};
 
 // The process's own standard output and standard error.
 Console SystemConsole();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "cli/console.h"
 #include "cli/interrupt.h"
 
 namespace kelo::cli {
@@ -96,12 +97,13 @@ void TerminalSink::Show(const platform::Message& message) {
         return;
     if (progress_ != nullptr)
         progress_->Clear();
-    write_("kelo-cli: " + message.text + "\n");
+    write_(kMessagePrefix + message.text + "\n");
     ids_.push_back(message.id);
     lastText_ = message.text;
     // The GUI answers this message with its port selection dialog; a terminal needs the words.
     if (message.id == platform::IDS_SET_UP_PORT)
-        write_("kelo-cli: hint: kelo-cli config add-host HOST (and config type N)\n");
+        write_(std::string(kMessagePrefix) +
+               "hint: kelo-cli config add-host HOST (and config type N)\n");
 }
 
 void TerminalSink::Tell(const std::string& text) {

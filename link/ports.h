@@ -10,7 +10,7 @@ namespace kelo {
 class ParallelPort {
   public:
     virtual ~ParallelPort() = default;
-    // Opens the first parallel port; win9x picks the design's "LPT1:" branch.
+    // Opens the first parallel port; win9x picks the "LPT1:" branch.
     virtual bool Open(bool win9x) = 0;
     virtual bool IsOpen() const = 0;
     // One write: the count of bytes taken (0 is possible), or -1 on failure.

@@ -22,7 +22,7 @@ int ServicePort(const char* service, const char* protocol, int fallback);
 // Tests can pretend the services database lacks every entry.
 void SetServicesDatabaseHiddenForTest(bool hidden);
 
-// The Windows 9x family flag of the design: always false on Linux; tests can force it.
+// Whether the system counts as the Windows 9x family: never on Linux; tests can force it.
 bool IsWindows9x();
 void ForceWindows9xForTest(bool value);
 

@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
-#include <map>
 #include <optional>
 #include <set>
 
@@ -15,15 +14,6 @@ bool ParseInt(const std::string& text, int low, int high, int& value) {
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     return error == std::errc() && stop == end && value >= low && value <= high;
-}
-
-// What an option does with one value it was given; returns what was wrong with it.
-using TakeValue = std::optional<std::string> (*)(const std::string& value, Options& options);
-
-std::optional<std::string> TakeType(const std::string& value, Options& options) {
-    if (!ParseInt(value, 1, 4, options.type))
-        return "--type must be 1, 2, 3 or 4, not '" + value + "'";
-    return std::nullopt;
 }
 
 // "ADDR" is one address; "ADDR/N" every address of that block (the host bits of ADDR are
@@ -64,52 +54,52 @@ std::optional<std::string> RepeatedAddress(const std::vector<std::string>& addre
     return std::nullopt;
 }
 
-std::optional<std::string> TakeReport(const std::string& value, Options& options) {
-    options.reportFile = value;
-    return std::nullopt;
-}
+const CLI::Validator kFaultName(
+    [](std::string& name) -> std::string {
+        Faults faults;
+        return EnableFault(name, faults) ? "" : name + " is no fault's name";
+    },
+    "");
 
-std::optional<std::string> TakeParams(const std::string& value, Options& options) {
-    options.paramsFile = value;
-    return std::nullopt;
-}
+// The options bound to their fields; --bind and --fault keep every value in order, of the
+// others a later one wins.
+struct CommandLine {
+    CLI::App app{"", "kelo-sim"};
+    std::vector<std::string> binds;
+    std::vector<std::string> faults;
 
-std::optional<std::string> TakeRecord(const std::string& value, Options& options) {
-    options.recordDir = value;
-    return std::nullopt;
-}
-
-std::optional<std::string> TakeRestartMs(const std::string& value, Options& options) {
-    if (!ParseInt(value, 0, 3600000, options.restartMs))
-        return "--restart-ms must be 0 to 3600000, not '" + value + "'";
-    return std::nullopt;
-}
-
-std::optional<std::string> TakeFault(const std::string& value, Options& options) {
-    if (!EnableFault(value, options.faults))
-        return "unknown fault '" + value + "'";
-    return std::nullopt;
-}
-
-struct OptionSpec {
-    const char* name;
-    TakeValue take;
-};
-
-// Every option takes a value; each may be given more than once, and the values are taken in
-// the order they stand (a later --type wins, every --fault counts).
-constexpr OptionSpec kOptions[] = {
-    {"--type", TakeType},     {"--bind", TakeBind},     {"--report", TakeReport},
-    {"--params", TakeParams}, {"--record", TakeRecord}, {"--restart-ms", TakeRestartMs},
-    {"--fault", TakeFault},
-};
-
-const OptionSpec* OptionNamed(const std::string& name) {
-    for (const OptionSpec& entry : kOptions) {
-        if (name == entry.name)
-            return &entry;
+    explicit CommandLine(Options& options) {
+        app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app.set_help_flag("-h,--help");
+        app.set_version_flag("--version", "");
+        app.add_option("--type", options.type)->required()->check(CLI::Range(1, 4));
+        Repeated(app.add_option("--bind", binds));
+        app.add_option("--report", options.reportFile);
+        app.add_option("--params", options.paramsFile);
+        app.add_option("--record", options.recordDir);
+        app.add_option("--restart-ms", options.restartMs)->check(CLI::Range(0, 3600000));
+        Repeated(app.add_option("--fault", faults))->check(kFaultName);
     }
-    return nullptr;
+
+    static CLI::Option* Repeated(CLI::Option* option) {
+        return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->allow_extra_args(false);
+    }
+};
+
+// The addresses and faults of the parsed options.
+std::optional<std::string> TakeBindsAndFaults(const CommandLine& line, Options& options) {
+    for (const std::string& bind : line.binds) {
+        if (std::optional<std::string> error = TakeBind(bind, options))
+            return error;
+    }
+    if (std::optional<std::string> repeated = RepeatedAddress(options.addresses))
+        return "--bind gives " + *repeated + " more than once";
+    if (options.addresses.empty())
+        options.addresses.push_back("127.0.0.1");
+    for (const std::string& fault : line.faults)
+        EnableFault(fault, options.faults);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -149,65 +139,34 @@ std::string UsageText() {
 
 OptionsParse ParseOptions(const std::vector<std::string>& arguments) {
     OptionsParse result;
-    CLI::App app{"", "kelo-sim"};
-    app.set_help_flag();  // the help is kelo-sim's own text
-    app.allow_extras();   // left-over arguments get kelo-sim's own message
-    const CLI::Option* help = app.add_flag("-h,--help");
-    const CLI::Option* version = app.add_flag("--version");
-    std::map<const CLI::Option*, const OptionSpec*> entries;
-    for (const OptionSpec& entry : kOptions) {
-        CLI::Option* option = app.add_option(entry.name)
-                                  ->expected(1)
-                                  ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-        entries[option] = &entry;
-    }
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    CommandLine line(result.options);
     try {
-        app.parse(reversed);  // CLI11 takes the arguments last first
-    } catch (const CLI::ArgumentMismatch& error) {
-        // Only an option that ends the line can lack its value.
-        result.error = OptionNamed(arguments.back()) != nullptr
-                           ? arguments.back() + " needs a value"
-                           : error.what();
+        line.app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+    } catch (const CLI::CallForHelp&) {
+        result.options.help = result.ok = true;
+        return result;
+    } catch (const CLI::CallForVersion&) {
+        result.options.version = result.ok = true;
+        return result;
     } catch (const CLI::ParseError& error) {
         result.error = error.what();
-    }
-    // --help and --version answer whatever else stands there.
-    if (help->count() > 0 || version->count() > 0) {
-        result.options.help = help->count() > 0;
-        result.options.version = !result.options.help;
-        result.error.clear();
-        result.ok = true;
         return result;
     }
-    if (!result.error.empty())
-        return result;
-
-    std::map<const CLI::Option*, size_t> taken;
-    for (const CLI::Option* parsed : app.parse_order()) {
-        const std::string& value = parsed->results().at(taken[parsed]++);
-        if (std::optional<std::string> error = entries.at(parsed)->take(value, result.options)) {
-            result.error = *error;
-            return result;
-        }
-    }
-    const std::vector<std::string> leftOver = app.remaining(false);
-    if (!leftOver.empty()) {
-        result.error = "unknown argument: " + leftOver[0];
+    if (std::optional<std::string> error = TakeBindsAndFaults(line, result.options)) {
+        result.error = *error;
         return result;
     }
-    if (result.options.type == 0) {
-        result.error = "--type is required";
-        return result;
-    }
-    if (std::optional<std::string> repeated = RepeatedAddress(result.options.addresses)) {
-        result.error = "--bind gives " + *repeated + " more than once";
-        return result;
-    }
-    if (result.options.addresses.empty())
-        result.options.addresses.push_back("127.0.0.1");
     result.ok = true;
     return result;
+}
+
+std::vector<std::string> OptionNames() {
+    Options options;
+    const CommandLine line(options);
+    std::vector<std::string> names;
+    for (const CLI::Option* option : line.app.get_options())
+        names.push_back(option->get_name());
+    return names;
 }
 
 }  // namespace sim

@@ -37,4 +37,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& arguments);
 
 std::string UsageText();
 
+// Every option's name, as the shell's completion offers them.
+std::vector<std::string> OptionNames();
+
 }  // namespace sim

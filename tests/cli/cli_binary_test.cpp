@@ -48,7 +48,8 @@ TEST(CliProgram, ExitStatusTellsFailureFromAUsageError) {
     CliProcess usage({"get-report", "now"});
     EXPECT_EQ(usage.Wait(), 2);
     EXPECT_EQ(usage.Out(), "");
-    EXPECT_EQ(usage.Err(), "kelo-cli: get-report takes no file (try 'kelo-cli --help')\n");
+    EXPECT_EQ(usage.Err(),
+              "kelo-cli: The following argument was not expected: now (try 'kelo-cli --help')\n");
 }
 
 // Hang guard for a run that a signal stops: it needs a few 10 ms slices, so this leaves a wide

@@ -239,7 +239,7 @@ TEST(CliOpenReport, ShowsTheTextInTheProfilesCodePageUnlessTheRunNamesAnother) {
     const CliResult unknownOption = RunCli({"--encoding", "NOPE", "open-report", report});
     EXPECT_EQ(unknownOption.status, 2);
     EXPECT_EQ(unknownOption.err,
-              "kelo-cli: unknown encoding 'NOPE' for --encoding (try 'kelo-cli --help')\n");
+              "kelo-cli: --encoding: unknown encoding 'NOPE' (try 'kelo-cli --help')\n");
     env.SetProfile("[Report]\nEncoding=NOPE\n");
     const CliResult unknownSetting = RunCli({"open-report", report});
     EXPECT_EQ(unknownSetting.status, 2);

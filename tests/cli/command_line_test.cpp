@@ -123,7 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--hosts", "list", "discover"},
                       std::vector<std::string>{"--timeout", "5", "discover"},
                       std::vector<std::string>{"--timeout", "5", "config"},
-                      std::vector<std::string>{"--timeout", "1.5", "get-report"}));
+                      std::vector<std::string>{"--timeout", "1.5", "get-report"},
+                      // A value that lost its place to --help never names a file.
+                      std::vector<std::string>{"get-params", "-o", "--help"},
+                      std::vector<std::string>{"discover", "--rate", "0"}));
 
 // Every place a host enters refuses the numeric forms that reach another address, with the
 // form's own message and no pointer to --help; the plain dotted quad is taken.
@@ -163,6 +166,8 @@ TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {
     EXPECT_EQ(options.subnets[1].prefix, 32);
     EXPECT_EQ(options.timeoutMs, 200);
     EXPECT_EQ(options.community, "lab");
+    EXPECT_EQ(options.ratePerSecond, 1000);
+    EXPECT_EQ(ParseCommandLine({"discover", "--rate=50"}).invocation.discover.ratePerSecond, 50);
     EXPECT_TRUE(parse.invocation.json);
     // --json is the one run option, also before the command.
     EXPECT_TRUE(ParseCommandLine({"--json", "discover"}).invocation.json);

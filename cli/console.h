@@ -1,0 +1,33 @@
+// Where kelo-cli writes, how its message lines begin, and the exit statuses it ends with.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "cli/terminal.h"
+
+namespace kelo::cli {
+
+// What begins every message line kelo-cli writes on standard error.
+inline constexpr char kMessagePrefix[] = "kelo-cli: ";
+
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+    kExitHangUp = 129,      // SIGHUP ended the run
+    kExitCancelled = 130,   // Ctrl-C (SIGINT) ended the run
+    kExitTerminated = 143,  // SIGTERM ended the run
+};
+
+// Where a run writes: standard output for reports, settings and help; standard error for
+// messages and the progress line.
+struct Console {
+    // Writes bytes to standard output; false, with errno set, when they could not be written.
+    std::function<bool(const std::string& bytes)> writeOut;
+    TerminalWriter writeErr;
+    // The progress line is drawn only on a terminal.
+    bool errIsTerminal = false;
+};
+
+}  // namespace kelo::cli
