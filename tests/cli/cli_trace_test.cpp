@@ -16,7 +16,7 @@
 #include "platform/message_recorder.h"
 #include "platform/trace_session.h"
 #include "tests/cli/cli_harness.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 
 namespace cli_testing {
 namespace {
