@@ -14,8 +14,8 @@
 #include "files/parameter_file.h"
 #include "files/report_file.h"
 #include "tests/cli/cli_harness.h"
-#include "tests/cli/cli_process.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/cli_process.h"
+#include "testsupport/sim_process.h"
 
 namespace cli_testing {
 namespace {

@@ -12,7 +12,7 @@
 #include "cli/interrupt.h"
 #include "files/parameter_file.h"
 #include "tests/cli/cli_harness.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 
 namespace cli_testing {
 namespace {

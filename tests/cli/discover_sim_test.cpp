@@ -13,10 +13,10 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/cli/cli_process.h"
-#include "tests/sim/sim_process.h"
-#include "tests/snmp/child_process.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/child_process.h"
+#include "testsupport/cli_process.h"
+#include "testsupport/sim_process.h"
+#include "testsupport/temp_dir.h"
 
 namespace cli_testing {
 namespace {
