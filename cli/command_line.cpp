@@ -152,6 +152,15 @@ std::optional<std::string> TakeTimeout(const std::string& value, Invocation& inv
     return std::nullopt;
 }
 
+std::optional<std::string> TakeRate(const std::string& value, Invocation& invocation) {
+    int& rate = invocation.discover.rate;
+    if (!ParseIndex(value, rate) || rate < discover::kMinRate || rate > discover::kMaxRate) {
+        return "--rate needs probes a second from " + std::to_string(discover::kMinRate) + " to " +
+               std::to_string(discover::kMaxRate);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> TakeCommunity(const std::string& value, Invocation& invocation) {
     if (value.empty() || value.size() > kLongestCommunity)
         return "--community needs a text of 1 to " + std::to_string(kLongestCommunity) + " bytes";
@@ -182,6 +191,7 @@ constexpr OptionSpec kDiscoverOptions[] = {
     {"--subnet", "CIDR", "[--subnet CIDR]...",
      "probe every host address of this IPv4 block (repeatable)", TakeSubnet},
     {"--timeout", "MS", "[--timeout MS]", "wait this long for answers (default 1500)", TakeTimeout},
+    {"--rate", "N", "[--rate N]", "probe N new addresses a second (default 1000)", TakeRate},
     {"--community", "TEXT", "[--community TEXT]", "the SNMP community (default \"public\")",
      TakeCommunity},
     {"--json", nullptr, "[--json]", "print one JSON object per machine a line", TakeJson},
@@ -757,7 +767,7 @@ std::string UsageText() {
            "  config add-host HOST\n"
            "  config select-host INDEX\n"
            "  config delete-host INDEX\n"
-           "  discover [--subnet CIDR]... [--timeout MS] [--community TEXT] [--json]\n"
+           "  discover [--subnet CIDR]... [--timeout MS] [--rate N] [--community TEXT] [--json]\n"
            "                              find the machines on the network; without --subnet\n"
            "                              by a broadcast on every local network\n"
            "\n" +
