@@ -195,10 +195,13 @@ bool Discovery::Writable() {
     pollfd sockets[kSockets];
     for (int i = 0; i < kSockets; ++i)
         sockets[i] = {udp_[i], POLLOUT, 0};
-    waitForWritable_ =
-        ::poll(sockets, kSockets, 0) != kSockets ||
-        std::any_of(std::begin(sockets), std::end(sockets),
-                    [](const pollfd& socket) { return !(socket.revents & POLLOUT); });
+    ::poll(sockets, kSockets, 0);
+    withoutRoom_ = 0;
+    for (int i = 0; i < kSockets; ++i) {
+        if ((sockets[i].revents & POLLOUT) == 0)
+            withoutRoom_ |= 1u << i;
+    }
+    waitForWritable_ = withoutRoom_ != 0;
     return !waitForWritable_;
 }
 
@@ -288,6 +291,7 @@ Discovery::SendResult Discovery::Send(uint32_t requestId, Ask& ask, long long no
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
         ++sendsRefused_;
         waitForWritable_ = true;
+        withoutRoom_ |= 1u << (requestId % kSockets);
         return SendResult::Later;
     }
     if (errno == ENOBUFS) {
@@ -387,13 +391,15 @@ void Discovery::EndAddress(Address address) {
 }
 
 // The next moment something is due: a start at the pace, a resend, a connect's give-up, a
-// time-out.
+// time-out. Starts and resends that wait for room in the send buffers wait for the poll.
 long long Discovery::NextDeadline(long long now) const {
     long long next = now + plan_.timeoutMs + kSnmpSends * kResendMs;
     if (!NothingToStart() && !waitForWritable_ && connects_.size() + 2 <= connectCapacity_)
         next = std::min(next, std::max({NextStartMs(), now + kPaceRoundMs, backOffUntilMs_}));
     for (const auto& [requestId, ask] : asks_) {
         if (ask.sends < kSnmpSends) {
+            if (waitForWritable_)
+                continue;  // room in the send buffers ends the wait
             next = std::min(
                 next, std::max(backOffUntilMs_,
                                ask.firstSendMs + static_cast<long long>(ask.sends) * kResendMs));
@@ -415,7 +421,7 @@ long long Discovery::NextDeadline(long long now) const {
 void Discovery::Wait(int milliseconds) {
     pollfd fds[kSockets + 1];
     for (int i = 0; i < kSockets; ++i)
-        fds[i] = {udp_[i], static_cast<short>(POLLIN | (waitForWritable_ ? POLLOUT : 0)), 0};
+        fds[i] = {udp_[i], static_cast<short>(POLLIN | (WithoutRoom(i) ? POLLOUT : 0)), 0};
     fds[kSockets] = {epoll_, POLLIN, 0};
     if (platform::Poll(fds, kSockets + 1, milliseconds) <= 0)
         return;  // nothing yet, or a signal: the caller's pump sees a Ctrl-C
@@ -437,7 +443,8 @@ void Discovery::TakeConnects(long long now) {
     while (count == kEventsPerRead) {
         count = ::epoll_wait(epoll_, events, kEventsPerRead, 0);
         for (int i = 0; i < count; ++i) {
-            const auto found = connects_.find(events[i].data.u64);
+            const uint64_t serial = events[i].data.u64;  // copied: the event is packed
+            const auto found = connects_.find(serial);
             if (found == connects_.end())
                 continue;
             const Connect connect = found->second;

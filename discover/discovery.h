@@ -151,6 +151,8 @@ class Discovery {
     long long NextStartMs() const;
     bool Writable();
     bool HasRoom(int sendsSoFar);
+    // Only the sockets without room are waited on for it: the others would end every wait.
+    bool WithoutRoom(int socket) const { return waitForWritable_ && (withoutRoom_ >> socket & 1); }
     int SocketOf(uint32_t requestId) const { return udp_[requestId % kSockets]; }
     bool OpenSockets(std::string& error);
     void StartDue(long long now);
@@ -200,6 +202,7 @@ class Discovery {
     long long started_ = 0;  // starts counted against the pace
     size_t connectCapacity_ = 0;
     bool waitForWritable_ = false;
+    unsigned withoutRoom_ = 0;      // a bit for each socket found without room
     long long backOffUntilMs_ = 0;  // the kernel had no buffers (or neighbour entries) to spare
     long long lastHostStartMs_ = 0;
 
