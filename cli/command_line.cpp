@@ -21,7 +21,6 @@ constexpr int kLongestTimeoutMs = 600000;
 // The longest --community; a request must keep one-octet lengths.
 constexpr size_t kLongestCommunity = 64;
 
-
 // A check whose description stays out of the help, which names each value by its own word.
 CLI::Validator Within(int low, int high) {
     return CLI::Range(low, high).description("");
