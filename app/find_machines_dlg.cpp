@@ -29,6 +29,13 @@ QString TypesText(const std::vector<int>& types) {
     return names.join(", ");
 }
 
+QString ProgressLineOf(const kelo::discover::DiscoveryProgress& progress) {
+    return QString("Probed %1/%2, found %3")
+        .arg(progress.probed)
+        .arg(progress.addresses)
+        .arg(progress.found);
+}
+
 QString Shown(const std::optional<std::string>& value) {
     return value ? QString::fromStdString(platform::ShownText(*value)) : QString();
 }
@@ -51,7 +58,8 @@ void CFindMachinesDlg::CreateControls() {
     Place(new QLabel("Subnet:", this), units, 7, 9, 32, 8);
     subnet_ = new QLineEdit(this);
     subnet_->setPlaceholderText("empty: every local network");
-    subnet_->setToolTip("IPv4 blocks such as 192.168.1.0/24, at most 1024 addresses");
+    subnet_->setToolTip(QString("IPv4 blocks such as 192.168.1.0/24, at most %1 addresses")
+                            .arg(kelo::discover::kMaxProbedAddresses));
     Place(subnet_, units, 40, 7, 140, 12);
 
     find_ = new QPushButton("Find", this);
@@ -68,6 +76,9 @@ void CFindMachinesDlg::CreateControls() {
     list_->setColumnWidth(kTypeColumn, units.ToPixels(60, 0).width());
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &CFindMachinesDlg::OnSelectionChanged);
     connect(list_, &QTreeWidget::itemDoubleClicked, this, &CFindMachinesDlg::accept);
+
+    progressText_ = new QLabel(this);
+    Place(progressText_, units, 7, 142, 124, 8);
 
     use_ = new QPushButton("Use", this);
     use_->setEnabled(false);
@@ -92,7 +103,7 @@ std::optional<kelo::discover::DiscoveryPlan> CFindMachinesDlg::PlanFromSubnetBox
     const QStringList words =
         subnet_->text().split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
     if (words.isEmpty()) {
-        plan.broadcasts = kelo::discover::BroadcastAddresses();
+        plan.broadcasts = kelo::discover::BroadcastNetworks();
         return plan;
     }
     std::vector<kelo::discover::AddressBlock> blocks;
@@ -128,14 +139,22 @@ void CFindMachinesDlg::OnFind() {
         }
         CCommCancelDlg progress(this);
         progress_ = &progress;
-        const kelo::discover::DiscoveryResult result =
-            runner_(*plan, progress, [this](const FoundMachine& machine) { ShowMachine(machine); });
+        progressText_->clear();
+        const kelo::discover::DiscoveryResult result = runner_(
+            *plan, progress, [this](const FoundMachine& machine) { ShowMachine(machine); },
+            [this](const kelo::discover::DiscoveryProgress& now) {
+                progressText_->setText(ProgressLineOf(now));
+            });
         progress_ = nullptr;
         subnet_->setEnabled(true);
         find_->setEnabled(true);
         OnSelectionChanged();
         if (!result.error.empty())
             platform::ShowText(result.error);
+        if (result.machineLimitReached) {
+            progressText_->setText(
+                QString("Stopped at %1 machines").arg(kelo::discover::kMaxBroadcastMachines));
+        }
     }
     emit findingEnded();
 }

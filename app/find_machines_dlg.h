@@ -10,6 +10,7 @@
 
 #include "discover/run_discovery.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -24,7 +25,8 @@ class CFindMachinesDlg : public QDialog {
   public:
     using Runner = std::function<kelo::discover::DiscoveryResult(
         const kelo::discover::DiscoveryPlan& plan, platform::CancelDialog& progress,
-        const std::function<void(const kelo::discover::FoundMachine&)>& onMachine)>;
+        const std::function<void(const kelo::discover::FoundMachine&)>& onMachine,
+        const std::function<void(const kelo::discover::DiscoveryProgress&)>& onProgress)>;
 
     explicit CFindMachinesDlg(QWidget* owner = nullptr);
 
@@ -40,6 +42,7 @@ class CFindMachinesDlg : public QDialog {
     QLineEdit* SubnetEdit() const { return subnet_; }
     QPushButton* FindButton() const { return find_; }
     QTreeWidget* MachineList() const { return list_; }
+    QLabel* ProgressText() const { return progressText_; }
     QPushButton* UseButton() const { return use_; }
     QPushButton* CancelButton() const { return cancel_; }
 
@@ -64,6 +67,7 @@ class CFindMachinesDlg : public QDialog {
     QLineEdit* subnet_ = nullptr;
     QPushButton* find_ = nullptr;
     QTreeWidget* list_ = nullptr;
+    QLabel* progressText_ = nullptr;  // addresses probed and machines found
     QPushButton* use_ = nullptr;
     QPushButton* cancel_ = nullptr;
 

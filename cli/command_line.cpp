@@ -20,7 +20,6 @@ namespace {
 constexpr int kLongestTimeoutMs = 600000;
 // The longest --community; a request must keep one-octet lengths.
 constexpr size_t kLongestCommunity = 64;
-constexpr int kMostProbesPerSecond = 100000;
 
 // A check whose description stays out of the help, which names each value by its own word.
 CLI::Validator Within(int low, int high) {
@@ -274,8 +273,8 @@ class CommandLineParser {
             ->type_name("TEXT")
             ->check(kCommunityText)
             ->capture_default_str();
-        discover.add_option("--rate", options.ratePerSecond, "send at most N probes a second")
-            ->check(Within(1, kMostProbesPerSecond))
+        discover.add_option("--rate", options.rate, "send at most N probes a second")
+            ->check(Within(1, discover::kMaxRate))
             ->type_name("N")
             ->capture_default_str();
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "discover/address_block.h"
+#include "discover/discovery.h"
 
 namespace kelo::cli {
 
@@ -55,8 +56,8 @@ constexpr int kLongestRunTimeout = 86400;
 struct DiscoverOptions {
     std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
     int timeoutMs = 1500;
+    int rate = discover::kDefaultRate;  // new addresses probed a second
     std::string community = "public";
-    int ratePerSecond = 1000;  // probes sent per second at most
 };
 
 struct Invocation {

@@ -28,6 +28,8 @@ struct Console {
     TerminalWriter writeErr;
     // The progress line is drawn only on a terminal.
     bool errIsTerminal = false;
+    // A discover whose JSON goes to a program draws no progress line.
+    bool outIsTerminal = false;
 };
 
 }  // namespace kelo::cli

@@ -39,8 +39,9 @@ discover::DiscoveryPlan PlanOf(const DiscoverOptions& options) {
     discover::DiscoveryPlan plan;
     plan.community = options.community;
     plan.timeoutMs = options.timeoutMs;
+    plan.rate = options.rate;
     if (options.subnets.empty()) {
-        plan.broadcasts = discover::BroadcastAddresses();
+        plan.broadcasts = discover::BroadcastNetworks();
     } else {
         // The command line has held the subnets to the limit already.
         plan.hosts = discover::HostAddresses(options.subnets).value_or(plan.hosts);
@@ -98,9 +99,18 @@ int RunDiscover(const Console& console, const DiscoverOptions& options, bool jso
     };
     if (options.subnets.empty() && plan.broadcasts.empty())
         return fail("no network interface to broadcast on");
-    const discover::DiscoveryResult result = discover::RunDiscovery(plan, dialog);
+    // The progress line's label carries the machines found; its bar the addresses probed.
+    const auto showFound = [progress](const discover::DiscoveryProgress& now) {
+        if (progress != nullptr)
+            progress->SetLabel("Discover, " + std::to_string(now.found) + " found,");
+    };
+    const discover::DiscoveryResult result = discover::RunDiscovery(plan, dialog, {}, showFound);
     if (progress != nullptr)
         progress->Clear();
+    if (result.machineLimitReached) {
+        console.writeErr(std::string(kMessagePrefix) + "stopped listening after " +
+                         std::to_string(discover::kMaxBroadcastMachines) + " machines\n");
+    }
     if (result.cancelled || Interrupted())
         return kExitCancelled;
     if (!result.error.empty())

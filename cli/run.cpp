@@ -384,6 +384,8 @@ class RunSession {
         const bool traceOnStandardError = TextTracePath(invocation_) == "-";
         if (!invocation_.showProgress || !console_.errIsTerminal || traceOnStandardError)
             return nullptr;
+        if (Discovering() && invocation_.json && !console_.outIsTerminal)
+            return nullptr;
         auto progress = std::make_unique<ProgressLine>(console_.writeErr);
         progress->SetLabel(DefinitionOf(invocation_.command)->progressLabel);
         return progress;
@@ -435,6 +437,7 @@ Console SystemConsole() {
     };
     console.writeErr = WriteStandardError;
     console.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    console.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     return console;
 }
 

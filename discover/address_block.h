@@ -14,7 +14,7 @@ namespace kelo::discover {
 using Address = uint32_t;
 
 // One discovery probes at most this many addresses.
-constexpr size_t kMaxProbedAddresses = 1024;
+constexpr size_t kMaxProbedAddresses = 65536;
 
 // A dotted IPv4 address ("192.0.2.7"); nullopt for anything else.
 std::optional<Address> ParseAddress(const std::string& dotted);

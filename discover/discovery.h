@@ -1,8 +1,12 @@
 // Finding Kelo's machines on the network. Every address is probed once: asked for the status
-// object over SNMP and tried on the packet ports of machine types 3 and 4 over TCP, many
-// addresses at once in one poll loop; each address is sorted by its answers as they arrive,
-// and every machine found is asked for its name and description. The caller pumps Step
-// (RunDiscovery does it on a progress dialog) and so decides when to stop.
+// object over SNMP and tried on the packet ports of machine types 3 and 4 over TCP. Addresses
+// start at a steady pace, many at once in one poll loop; each is sorted by its answers as they
+// arrive, and every machine found is asked for its name and description. The caller pumps
+// Step (RunDiscovery does it on a progress dialog) and so decides when to stop.
+//
+// The schedule (what is to be sent, and what is out waiting for an answer) is kept apart from
+// what was learnt: the schedule holds state only for questions and connects in flight, and the
+// record of what was learnt only for addresses that answered, so a /16 costs little memory.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +14,14 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "discover/address_block.h"
+#include "discover/broadcast_addresses.h"
+#include "snmp/snmp_codec.h"
 
 namespace kelo::discover {
 
@@ -24,15 +32,24 @@ struct ProbePorts {
     int type4 = 9500;
 };
 
+// The pace of new addresses: --rate.
+constexpr int kDefaultRate = 1000;
+constexpr int kMinRate = 1;
+constexpr int kMaxRate = 100000;
+// A broadcast lists at most this many machines; more answers are not taken.
+constexpr size_t kMaxBroadcastMachines = 4096;
+
 struct DiscoveryPlan {
     // Subnet mode: each of these addresses is probed; an answer from any other is ignored.
     std::vector<Address> hosts;
-    // Broadcast mode: the status request goes to each of these, and every address that
-    // answers it is probed.
-    std::vector<Address> broadcasts;
+    // Broadcast mode: the status request goes to each network's broadcast address, and every
+    // address inside that network that answers it is probed.
+    std::vector<BroadcastNetwork> broadcasts;
     std::string community = "public";
     // How long a request is awaited after it last went out.
     int timeoutMs = 1500;
+    // New addresses probed a second.
+    int rate = kDefaultRate;
     ProbePorts ports;
 };
 
@@ -48,117 +65,153 @@ struct FoundMachine {
     long long ms = 0;
 };
 
+// How far a run has come, for a progress line.
+struct DiscoveryProgress {
+    int addresses = 0;  // to be probed: the hosts, or the broadcasts and those that answered
+    int probed = 0;     // of them, started
+    int found = 0;      // machines found
+};
+
 class Discovery {
   public:
-    // Addresses probed at once: an address holds its place while its status request still has
-    // sends to come or a connect of it waits for an answer.
-    static constexpr int kMaxOutstanding = 256;
     // An SNMP request goes out this many times, this far apart, with the same request-id.
     static constexpr int kSnmpSends = 3;
     static constexpr int kResendMs = 500;
     // A connect that has not been answered by then finds the port closed.
     static constexpr int kConnectGiveUpMs = 500;
+    // The requests are spread over this many datagram sockets, for the room of their send
+    // buffers: on a LAN every datagram to an address waits in it while ARP looks for the
+    // address, up to three seconds.
+    static constexpr int kSockets = 8;
 
     explicit Discovery(DiscoveryPlan plan);
     ~Discovery();
     Discovery(const Discovery&) = delete;
     Discovery& operator=(const Discovery&) = delete;
 
-    // Builds the requests, opens the datagram socket and queues the first probes; false with
-    // the reason when it cannot.
+    // Opens the datagram socket and queues the first probes; false with the reason when it
+    // cannot.
     bool Start(std::string& error);
     // One round: sends what is due, waits at most maxWaitMs for answers and takes them in.
-    // False once no probe is left waiting.
+    // False once nothing is left to send or to wait for.
     bool Step(int maxWaitMs);
+
+    // Takes in one datagram as if it came from the source address and port; the socket's
+    // reader calls it, and the fuzz target feeds it directly.
+    void TakeAnswer(Address source, int port, const uint8_t* data, int length);
 
     // The machines found so far, by address.
     std::vector<FoundMachine> Machines() const;
-    // For a progress bar: the probes made so far and those that have ended.
-    int ProbeCount() const { return static_cast<int>(probes_.size()); }
-    int EndedCount() const { return endedCount_; }
+    DiscoveryProgress Progress() const;
+    // True once a broadcast found kMaxBroadcastMachines and stopped listening.
+    bool MachineLimitReached() const { return machineLimitReached_; }
+    // Datagrams the kernel refused for a full send buffer; waiting for room keeps it at zero.
+    long long SendsRefused() const { return sendsRefused_; }
+    // When the last address was started, for a measure of the pace.
+    long long LastHostStartMs() const { return lastHostStartMs_; }
 
     // Runs when an address turns out to be a machine, and whenever more is known of it.
     std::function<void(const FoundMachine&)> onMachine;
 
   private:
-    // The three SNMP questions; the request-id of each is the run's base plus its number.
     enum Question { kStatus, kName, kDescription, kQuestions };
-    enum class Kind { Snmp, Type3Port, Type4Port };
-    // Queued until it can start; Active while it has requests left to send or its connect
-    // waits; Listening after its last request until its time-out.
-    enum class State { Queued, Active, Listening, Ended };
 
-    struct Probe {
-        size_t index = 0;  // in probes_
-        Kind kind = Kind::Snmp;
+    // One SNMP question in flight, keyed by its own request-id.
+    struct Ask {
+        Address address = 0;  // the host asked, or the broadcast address
         Question question = kStatus;
-        Address address = 0;
-        bool broadcast = false;
-        State state = State::Queued;
-        bool holdsPlace = false;  // Active as part of its address's place
-        int fd = -1;              // a port probe's connecting socket
-        long long startMs = 0;
+        const BroadcastNetwork* broadcast = nullptr;  // set for a broadcast's status request
+        long long firstSendMs = 0;
         long long lastSendMs = 0;
         int sends = 0;
     };
-
-    // What is known of one address.
-    struct Target {
+    // One TCP connect in flight to a packet port.
+    struct Connect {
+        Address address = 0;
+        int type = 3;
+        int fd = -1;
+        long long startMs = 0;
+    };
+    // What an address showed; kept only for addresses that answered something.
+    struct Learned {
         bool statusAnswered = false;  // the status object, error-status 0
         bool type3Open = false;
         bool type4Open = false;
-        bool portsQueued = false;
-        bool namesQueued = false;
-        std::vector<size_t> firstProbes;  // made when the address is queued, started together
-        int activeFirstProbes = 0;        // while above 0 the address holds a place
+        bool namesAsked = false;
         std::optional<std::string> status, name, description;
         std::optional<long long> firstAnswerMs;
         bool IsMachine() const { return statusAnswered || type3Open || type4Open; }
     };
+    enum class SendResult { Sent, Later, Absent };
 
     long long Elapsed() const;
-    size_t MakeProbe(Kind kind, Address address, Question question = kStatus,
-                     bool broadcast = false);
-    void QueueAddress(Address address, std::vector<Kind> kinds);
-    void StartQueued(long long now);
-    void StartAddress(Address address, long long now);
-    bool StartProbe(Probe& probe, long long now);
-    enum class SendResult { Sent, Later, Failed };
-    SendResult SendRequest(Probe& probe, long long now);
-    bool Connect(Probe& probe, long long now);
-    void SendDue(long long now);
+    bool NothingToStart() const;
+    bool Finished() const;
+    bool PaceAllows(long long now) const;
+    long long NextStartMs() const;
+    bool Writable();
+    bool HasRoom(int sendsSoFar);
+    // Only the sockets without room are waited on for it: the others would end every wait.
+    bool WithoutRoom(int socket) const { return waitForWritable_ && (withoutRoom_ >> socket & 1); }
+    int SocketOf(uint32_t requestId) const { return udp_[requestId % kSockets]; }
+    bool OpenSockets(std::string& error);
+    void StartDue(long long now);
+    bool StartNext(long long now);
+    bool StartPorts(Address address, long long now);
+    void StartAsk(Address address, Question question, const BroadcastNetwork* broadcast,
+                  long long now);
+    SendResult Send(uint32_t requestId, Ask& ask, long long now);
+    void OpenConnect(Address address, int type, long long now);
+    void ResendDue(long long now);
     void EndExpired(long long now);
+    void EndAddress(Address address);
     long long NextDeadline(long long now) const;
     void Wait(int milliseconds);
-    void ReadSocket(long long now);
-    void ReadErrors();
-    void TakeAnswer(Address source, int port, const uint8_t* data, int length, long long now);
-    void TakePort(Probe& probe, bool open, long long now);
-    void Activate(Probe& probe);
-    void LeaveActive(Probe& probe);
-    void End(Probe& probe);
-    Probe* AwaitingProbe(Address address, Question question);
-    Probe* AwaitingBroadcast();
-    void NoteAnswer(Target& target, const Probe& probe, long long now);
-    void Changed(Address address);
-    FoundMachine MachineOf(Address address, const Target& target) const;
+    void ReadSockets(long long now);
+    void ReadSocket(int fd, long long now);
+    void ReadErrors(int fd);
+    void TakeConnect(const Connect& connect, long long now);
+    void TakeConnects(long long now);
+    const Connect* OldestConnect();
+    void TakePort(const Connect& connect, bool open, long long now);
+    bool TakeBroadcastAnswer(const BroadcastNetwork& network, Address source);
+    void Learn(Address address, Question question, const snmp::SnmpVarBind& fields,
+               long long answerMs);
+    void ReportIfMachine(Address address, Learned& learned);
+    FoundMachine MachineOf(Address address, const Learned& learned) const;
 
     DiscoveryPlan plan_;
-    int udp_ = -1;
+    int udp_[kSockets] = {-1, -1, -1, -1, -1, -1, -1, -1};
     long long startedAt_ = 0;
-    uint32_t requestIdBase_ = 0;
-    std::vector<uint8_t> requests_[kQuestions];
+    long long now_ = 0;  // the time of the round being worked
+    uint32_t nextRequestId_ = 0;
     std::vector<uint8_t> names_[kQuestions];  // each question's object identifier, encoded
 
-    std::deque<Probe> probes_;          // a deque: probes added later leave references valid
-    std::deque<Address> addressQueue_;  // addresses waiting for a place
-    std::deque<size_t> queue_;          // probes to start as soon as the socket takes them
-    std::vector<size_t> live_;          // Active and Listening probes
-    std::map<std::pair<Address, int>, size_t> snmpProbes_;  // unicast, by address and question
-    std::vector<size_t> broadcastProbes_;
-    int outstanding_ = 0;  // addresses holding a place
-    int endedCount_ = 0;
-    std::map<Address, Target> targets_;
+    // The schedule.
+    size_t nextHost_ = 0;                     // plan_.hosts before it are started
+    size_t nextBroadcast_ = 0;                // plan_.broadcasts before it are started
+    std::deque<Address> answeredBroadcast_;   // sources whose ports are still to be tried
+    std::deque<Address> namesToAsk_;          // machines whose name and description are to be asked
+    std::unordered_map<uint32_t, Ask> asks_;  // by request-id
+    // The connects waiting, by serial number; their descriptors are watched by one epoll
+    // descriptor, so that a round costs nothing per connect waiting.
+    std::unordered_map<uint64_t, Connect> connects_;
+    std::deque<uint64_t> connectOrder_;  // serials in the order they started, ended ones too
+    uint64_t nextConnect_ = 0;
+    int epoll_ = -1;
+    long long started_ = 0;  // starts counted against the pace
+    size_t connectCapacity_ = 0;
+    bool waitForWritable_ = false;
+    unsigned withoutRoom_ = 0;      // a bit for each socket found without room
+    long long backOffUntilMs_ = 0;  // the kernel had no buffers (or neighbour entries) to spare
+    long long lastHostStartMs_ = 0;
+
+    // What was learnt.
+    std::map<Address, Learned> learned_;
+    std::set<Address> broadcastSources_;  // each source answers a broadcast once
+    bool machineLimitReached_ = false;
+    int machines_ = 0;
+    long long sendsRefused_ = 0;
 };
 
 }  // namespace kelo::discover

@@ -23,7 +23,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "tests/ops/fake_parallel_port.h"
+#include "testsupport/fake_parallel_port.h"
 
 namespace {
 

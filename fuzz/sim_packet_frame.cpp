@@ -10,7 +10,7 @@
 
 #include "fuzz/sim_fixture.h"
 #include "sim/packet_frame.h"
-#include "tests/sim/test_bytes.h"
+#include "testsupport/test_bytes.h"
 
 namespace {
 

@@ -109,6 +109,7 @@ class CDeviceLink {
     bool ReadReportLines(std::string& report);
     bool ReadParamCount();
     int ReadParamLines(uint8_t* buffer, int capacity);
+    bool ReadPayload(const char* key, bool waitOnEmptyPayload, std::string& payload);
     bool ReadLineCount(const char* key, bool waitOnEmptyPayload);
     bool ReadNumberedLines(const char* key, bool waitOnEmptyPayload, std::vector<uint8_t>& slots,
                            int& lastLineLength);

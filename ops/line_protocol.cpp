@@ -47,20 +47,27 @@ void CDeviceLink::ExtractField(std::string& statusText, const std::string& key) 
     statusText = FieldPayload(statusText, key);
 }
 
+// One round of the status loops: lets a Cancel through (the loops have no time limit), reads
+// the status and keeps the key's payload; an empty payload waits first where the protocol asks
+// for it. False when the status read failed.
+bool CDeviceLink::ReadPayload(const char* key, bool waitOnEmptyPayload, std::string& payload) {
+    dialog_.PumpMessages(false);
+    if (!ReadStatus(payload))
+        return false;
+    ExtractField(payload, key);
+    if (payload.empty() && waitOnEmptyPayload)
+        platform::Sleep(kPayloadWait);
+    return true;
+}
+
 bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {
     expectedLineCount_ = 0;
     while (expectedLineCount_ == 0) {
-        // The wait has no time limit, so every round lets a Cancel through.
-        dialog_.PumpMessages(false);
         std::string status;
-        if (!ReadStatus(status))
+        if (!ReadPayload(key, waitOnEmptyPayload, status))
             return false;
-        ExtractField(status, key);
-        if (status.empty()) {
-            if (waitOnEmptyPayload)
-                platform::Sleep(kPayloadWait);
+        if (status.empty())
             continue;
-        }
         size_t end = 0;
         const int n = LeadingDecimal(status, 0, &end);
         platform::Sleep(kPayloadWait);
@@ -83,16 +90,11 @@ bool CDeviceLink::ReadNumberedLines(const char* key, bool waitOnEmptyPayload,
     int received = 0;
     lastLineLength = 0;
     while (received < count) {
-        dialog_.PumpMessages(false);
         std::string status;
-        if (!ReadStatus(status))
+        if (!ReadPayload(key, waitOnEmptyPayload, status))
             return false;
-        ExtractField(status, key);
-        if (status.empty()) {
-            if (waitOnEmptyPayload)
-                platform::Sleep(kPayloadWait);
+        if (status.empty())
             continue;
-        }
         size_t end = 0;
         const int n = LeadingDecimal(status, 0, &end);
         platform::Sleep(kPayloadWait);

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -114,7 +116,48 @@ struct Listener {
     PortPlan plan;
     int fd = -1;
     int filler = -1;  // never-accept: our own connection that fills its accept queue
+    // The SNMP agent's ear on its network's broadcast address: it receives what is sent
+    // there, and the answers go out from the machine's own address.
+    std::string broadcast;
 };
+
+// The broadcast address of the interface network that holds the address, as a real machine
+// on it hears it: the one the system gives, or the address with every host bit set when it
+// gives none or the address itself. Empty on loopback, on a /31 or /32, or off every network.
+std::string BroadcastAddressOf(const std::string& dotted) {
+    in_addr wanted{};
+    ifaddrs* list = nullptr;
+    if (inet_pton(AF_INET, dotted.c_str(), &wanted) != 1 || getifaddrs(&list) != 0)
+        return "";
+    const uint32_t address = ntohl(wanted.s_addr);
+    auto ipv4 = [](const sockaddr* socketAddress) {
+        return socketAddress != nullptr && socketAddress->sa_family == AF_INET;
+    };
+    auto value = [](const sockaddr* socketAddress) {
+        return ntohl(reinterpret_cast<const sockaddr_in*>(socketAddress)->sin_addr.s_addr);
+    };
+    std::string found;
+    for (const ifaddrs* entry = list; entry != nullptr && found.empty(); entry = entry->ifa_next) {
+        if ((entry->ifa_flags & IFF_BROADCAST) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0 ||
+            !ipv4(entry->ifa_addr) || !ipv4(entry->ifa_netmask)) {
+            continue;
+        }
+        const uint32_t mask = value(entry->ifa_netmask);
+        if ((value(entry->ifa_addr) & mask) != (address & mask) || mask >= 0xFFFFFFFEu)
+            continue;
+        uint32_t broadcast = address | ~mask;
+        if (ipv4(entry->ifa_broadaddr) && value(entry->ifa_broadaddr) != value(entry->ifa_addr) &&
+            value(entry->ifa_broadaddr) != 0) {
+            broadcast = value(entry->ifa_broadaddr);
+        }
+        in_addr raw{htonl(broadcast)};
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &raw, text, sizeof text);
+        found = text;
+    }
+    freeifaddrs(list);
+    return found;
+}
 
 // One machine on its address: its state, its event log and recorder, its listeners, and its
 // restart.
@@ -124,8 +167,21 @@ struct Station {
           log(processLog.ForAddress(plan.config.address)),
           recorder(std::move(plan.recordDir)),
           machine(std::move(plan.config), log, recorder) {
-        for (const PortPlan& port : PortsOf(machine.Type()))
-            listeners.push_back({port, -1, -1});
+        for (const PortPlan& port : PortsOf(machine.Type())) {
+            listeners.push_back({port, -1, -1, ""});
+            const std::string broadcast = port.udp ? BroadcastAddressOf(machine.Address()) : "";
+            if (!broadcast.empty())
+                listeners.push_back({{port.port, true, port.role, true}, -1, -1, broadcast});
+        }
+    }
+
+    // The descriptor the SNMP agent answers from; -1 when it runs without one.
+    int AgentDescriptor() const {
+        for (const Listener& listener : listeners) {
+            if (listener.plan.udp && listener.broadcast.empty())
+                return listener.fd;
+        }
+        return -1;
     }
 
     const size_t index;  // in the server's list, for the listeners' epoll tokens
@@ -262,6 +318,10 @@ class Server {
         for (size_t i = 0; i < listeners.size();) {
             const int failure = OpenListener(station, i);
             const bool mayGoWithout = failure == EACCES || failure == EADDRINUSE;
+            if (failure != 0 && !listeners[i].broadcast.empty()) {
+                listeners.erase(listeners.begin() + static_cast<long>(i));
+                continue;  // the machine answers only what is sent to its address
+            }
             if (failure != 0 && listeners[i].plan.optional && mayGoWithout) {
                 missing.Add(station.machine.Address(), failure);
                 listeners.erase(listeners.begin() + static_cast<long>(i));
@@ -301,7 +361,9 @@ class Server {
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = htons(plan.port);
-        inet_pton(AF_INET, station.machine.Address().c_str(), &local.sin_addr);
+        const std::string& address =
+            listener.broadcast.empty() ? station.machine.Address() : listener.broadcast;
+        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
         const bool neverAccepts = NeverAccepts(plan, station.machine.GetFaults());
         // A backlog of 0 lets one connection wait; once it does, the kernel drops new SYNs.
         const int backlog = neverAccepts ? 0 : kListenBacklog;
@@ -369,6 +431,8 @@ class Server {
         std::string tcp;
         std::string udp;
         for (const Listener& listener : station.listeners) {
+            if (!listener.broadcast.empty())
+                continue;
             std::string& list = listener.plan.udp ? udp : tcp;
             if (!list.empty())
                 list += ',';
@@ -412,7 +476,7 @@ class Server {
                     Station& station = *stations_[(token & ~kListenerTag) >> 8];
                     Listener& listener = station.listeners[token & 0xFF];
                     if (listener.plan.udp) {
-                        ServeDatagrams(station, listener.fd);
+                        ServeDatagrams(station, listener.fd, station.AgentDescriptor());
                     } else {
                         Accept(station, listener);
                     }
@@ -489,7 +553,8 @@ class Server {
         }
     }
 
-    void ServeDatagrams(Station& station, int fd) {
+    // Reads from fd and answers from answerFd: the same but for a broadcast listener.
+    void ServeDatagrams(Station& station, int fd, int answerFd) {
         for (int i = 0; i < kDatagramsPerWake; ++i) {
             sockaddr_in peer{};
             socklen_t size = sizeof peer;
@@ -507,9 +572,9 @@ class Server {
             }
             const std::vector<uint8_t> answer = station.machine.AnswerSnmp(
                 buffer_.data(), static_cast<size_t>(got), PeerText(peer));
-            if (!answer.empty()) {
-                sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&peer),
-                       size);
+            if (!answer.empty() && answerFd >= 0) {
+                sendto(answerFd, answer.data(), answer.size(), 0,
+                       reinterpret_cast<sockaddr*>(&peer), size);
             }
         }
     }

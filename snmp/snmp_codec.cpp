@@ -255,8 +255,9 @@ bool ParseMessage(const uint8_t* message, int length, SnmpVarBind& fields) {
         return false;
 
     int idLength = 0;
-    if (!in.Skip(1) || !in.Octet(idLength) || idLength > in.Remaining())
+    if (!in.Octet(fields.request_id_tag) || !in.Octet(idLength) || idLength > in.Remaining())
         return false;
+    fields.request_id_length = idLength;
     // Big-endian; a short negative value is sign-extended to 32 bits.
     const uint8_t* idData = in.Here();
     uint32_t id = 0;

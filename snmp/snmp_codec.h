@@ -38,6 +38,10 @@ constexpr const char* kDefaultCommunity = "public";
 struct SnmpVarBind {
     int pdu_type = 0;
     int32_t request_id = 0;
+    // The request-id element's tag and content length, so that a reader can refuse an id
+    // that is not a plain INTEGER of at most four octets.
+    int request_id_tag = 0;
+    int request_id_length = 0;
     int error_status = 0;
     int error_index = 0;
     int oidname_type = 0;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/cli_process.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/cli_process.h"
+#include "testsupport/sim_process.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 
 namespace {
 

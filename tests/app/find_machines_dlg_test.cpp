@@ -15,7 +15,7 @@
 #include <QTreeWidget>
 
 #include "app/port_select_dlg.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "app/report_dlg.h"
 #include "platform/message_recorder.h"
 #include "tests/app/scripted_file_dialogs.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

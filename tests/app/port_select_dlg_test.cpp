@@ -23,8 +23,8 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "tests/snmp/scripted_agent.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

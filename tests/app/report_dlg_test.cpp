@@ -30,8 +30,8 @@
 #include "platform/registry_store.h"
 #include "platform/system.h"
 #include "tests/app/scripted_file_dialogs.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -77,9 +77,11 @@ bool FindMachines(const QString& path) {
     app::CFindMachinesDlg dialog;
     dialog.SubnetEdit()->setText("192.168.1.0/24");
     dialog.SetRunner([&found](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
-                              const std::function<void(const FoundMachine&)>& onMachine) {
+                              const std::function<void(const FoundMachine&)>& onMachine,
+                              const auto& onProgress) {
         for (const FoundMachine& machine : found)
             onMachine(machine);
+        onProgress(kelo::discover::DiscoveryProgress{254, 254, 4});
         return kelo::discover::DiscoveryResult{false, "", found};
     });
     bool saved = false;

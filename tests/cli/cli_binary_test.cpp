@@ -8,9 +8,9 @@
 #include <tuple>
 
 #include "tests/cli/cli_harness.h"
-#include "tests/cli/cli_process.h"
-#include "tests/sim/sim_process.h"
-#include "tests/support/full_listener.h"
+#include "testsupport/cli_process.h"
+#include "testsupport/full_listener.h"
+#include "testsupport/sim_process.h"
 
 namespace cli_testing {
 namespace {

@@ -12,8 +12,8 @@
 
 #include "cli/run.h"
 #include "platform/clock.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace cli_testing {
 

@@ -15,8 +15,8 @@
 #include "files/report_file.h"
 #include "records/service_records.h"
 #include "tests/cli/cli_harness.h"
-#include "tests/cli/cli_process.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/cli_process.h"
+#include "testsupport/sim_process.h"
 
 namespace cli_testing {
 namespace {

@@ -296,5 +296,15 @@ TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {
     EXPECT_EQ(RunCli({"--version"}).out, "kelo-cli " + platform::ProgramVersion() + "\n");
 }
 
+// A program that reads discover's JSON from a pipe gets no progress line on the terminal; a
+// person at the terminal does. Only loopback's one address is probed.
+TEST(CliDiscover, DrawsNoProgressLineWhenItsJsonGoesToAProgram) {
+    const std::vector<std::string> json = {"discover",  "--subnet", "127.0.0.1",
+                                           "--timeout", "10",       "--json"};
+    EXPECT_EQ(RunCli(json, /*terminal=*/true).err.find("Discover"), std::string::npos);
+    const std::vector<std::string> table = {"discover", "--subnet", "127.0.0.1", "--timeout", "10"};
+    EXPECT_NE(RunCli(table, /*terminal=*/true).err.find("Discover"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace cli_testing

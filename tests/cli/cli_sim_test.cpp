@@ -15,7 +15,7 @@
 #include "records/service_records.h"
 #include "records/sha256.h"
 #include "tests/cli/cli_harness.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 
 namespace cli_testing {
 namespace {

@@ -15,7 +15,7 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "tests/cli/cli_harness.h"
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 #include "trace/trace_session.h"
 
 namespace cli_testing {

@@ -112,9 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"config", "colour", "red"},
                       std::vector<std::string>{"config", "-o", "x"},
                       std::vector<std::string>{"--host", "h", "config", "type", "1"},
-                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/21"},
-                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/22", "--subnet",
-                                               "10.0.4.0/29"},
+                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/15"},
+                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/16", "--subnet",
+                                               "10.1.0.0/30", "--subnet", "10.1.0.9"},
+                      std::vector<std::string>{"discover", "--rate", "0"},
+                      std::vector<std::string>{"discover", "--rate", "100001"},
                       std::vector<std::string>{"discover", "--subnet", "10.0.0.0/33"},
                       std::vector<std::string>{"discover", "--subnet", "10.0.0/24"},
                       std::vector<std::string>{"discover", "--timeout", "-5"},
@@ -155,19 +157,20 @@ TEST(HostForms, AreRefusedWhereverAHostEnters) {
     EXPECT_TRUE(ParseCommandLine({"get-report", "now"}).helpHint);
 }
 
-// Blocks may overlap: an address counts once towards the limit.
+// Blocks may overlap: an address counts once towards the limit, which these reach exactly.
 TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {
-    const ParseResult parse =
-        ParseCommandLine({"discover", "--subnet=10.0.0.0/22", "--subnet", "10.0.0.9", "--timeout",
-                          "200", "--community=lab", "--json"});
+    const ParseResult parse = ParseCommandLine(
+        {"discover", "--subnet=10.0.0.0/16", "--subnet", "10.1.0.0/30", "--subnet", "10.0.0.9",
+         "--timeout", "200", "--rate", "100000", "--community=lab", "--json"});
     ASSERT_TRUE(parse.ok) << parse.error;
     const DiscoverOptions& options = parse.invocation.discover;
-    ASSERT_EQ(options.subnets.size(), 2u);
-    EXPECT_EQ(options.subnets[1].prefix, 32);
+    ASSERT_EQ(options.subnets.size(), 3u);
+    EXPECT_EQ(options.subnets[2].prefix, 32);
     EXPECT_EQ(options.timeoutMs, 200);
+    EXPECT_EQ(options.rate, 100000);
     EXPECT_EQ(options.community, "lab");
-    EXPECT_EQ(options.ratePerSecond, 1000);
-    EXPECT_EQ(ParseCommandLine({"discover", "--rate=50"}).invocation.discover.ratePerSecond, 50);
+    EXPECT_EQ(options.rate, 1000);
+    EXPECT_EQ(ParseCommandLine({"discover", "--rate=50"}).invocation.discover.rate, 50);
     EXPECT_TRUE(parse.invocation.json);
     // --json is the one run option, also before the command.
     EXPECT_TRUE(ParseCommandLine({"--json", "discover"}).invocation.json);

@@ -7,7 +7,7 @@
 
 #include "cli/command_line.h"
 #include "sim/options.h"
-#include "tests/support/file_bytes.h"
+#include "testsupport/file_bytes.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/cli/cli_process.h"
-#include "tests/sim/sim_process.h"
-#include "tests/snmp/child_process.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/child_process.h"
+#include "testsupport/cli_process.h"
+#include "testsupport/sim_process.h"
+#include "testsupport/temp_dir.h"
 
 namespace cli_testing {
 namespace {
@@ -104,8 +104,9 @@ std::unique_ptr<SimProcess> StartMachineIn(const std::string& pid, int type,
 }
 
 // This namespace has a bridge, 10.9.0.1/24; a veth pair joins it to a second namespace, in
-// which a type 1 machine listens on every address as 10.9.0.2. Only the bridge can broadcast
-// here, so the status request goes to 10.9.0.255 and across the pair.
+// which a type 1 machine is bound to 10.9.0.2 and hears its network's broadcasts. Neither
+// interface address was given a broadcast address, yet the status request goes to 10.9.0.255
+// (not to 10.9.0.1 itself) and across the pair.
 TEST(Discover, BroadcastAcrossABridgeFindsATypeOneMachine) {
     kelo::test::ChildProcess other(
         {"/usr/bin/unshare", "--net", "/bin/sh", "-c", "echo \"namespace $$\"; exec sleep 600"},
@@ -114,20 +115,20 @@ TEST(Discover, BroadcastAcrossABridgeFindsATypeOneMachine) {
     std::string word, pid;
     std::istringstream(other.Output()) >> word >> pid;
     ASSERT_TRUE(
-        Shell("ip link add br0 type bridge && ip addr add 10.9.0.1/24 brd + dev br0 && "
+        Shell("ip link add br0 type bridge && ip addr add 10.9.0.1/24 dev br0 && "
               "ip link set br0 up && ip link add vA type veth peer name vB && "
               "ip link set vA master br0 && ip link set vA up && "
               "ip link set vB netns " +
               pid + " && nsenter --net=/proc/" + pid +
-              "/ns/net sh -c 'ip addr add 10.9.0.2/24 brd + dev vB && ip link set vB up'"));
-    const auto machine = StartMachineIn(pid, 1, "0.0.0.0");
+              "/ns/net sh -c 'ip addr add 10.9.0.2/24 dev vB && ip link set vB up'"));
+    const auto machine = StartMachineIn(pid, 1, "10.9.0.2");
 
     CliProcess discover({"discover", "--json"});
     ASSERT_EQ(discover.Wait(), 0) << discover.Err();
     const nlohmann::json line = nlohmann::json::parse(discover.Out());
     EXPECT_EQ(line["address"], "10.9.0.2");
     EXPECT_EQ(line["types"], nlohmann::json::array({1, 2}));
-    EXPECT_EQ(line["name"], "kelo-sim-0.0.0.0");
+    EXPECT_EQ(line["name"], "kelo-sim-10.9.0.2");
 }
 
 TEST(Discover, CtrlCEndsItAtOnceWith130) {

@@ -32,9 +32,9 @@ TEST(AddressBlock, HostAddressesLeaveOutNetworkAndBroadcast) {
         {{"192.0.2.6/31"}, 2, "192.0.2.6", "192.0.2.7"},
         {{"10.0.0.0/22"}, 1022, "10.0.0.1", "10.0.3.254"},
         {{"10.0.0.0/22", "10.0.2.0/23", "10.0.0.5"}, 1022, "10.0.0.1", "10.0.3.254"},
-        {{"10.0.0.0/22", "10.0.4.0/30"}, 1024, "10.0.0.1", "10.0.4.2"},
-        {{"10.0.0.0/22", "10.0.4.0/29"}, std::nullopt, "", ""},
-        {{"10.0.0.0/21"}, std::nullopt, "", ""},
+        {{"10.0.0.0/16", "10.1.0.0/30", "10.0.0.9"}, 65536, "10.0.0.1", "10.1.0.2"},
+        {{"10.0.0.0/16", "10.1.0.0/30", "10.1.0.9"}, std::nullopt, "", ""},
+        {{"10.0.0.0/15"}, std::nullopt, "", ""},
         {{"0.0.0.0/0"}, std::nullopt, "", ""},
     };
     for (const auto& c : cases) {
@@ -107,19 +107,35 @@ Bytes NameOf(const Bytes& request) {
     return Bytes(request.begin() + 33, request.begin() + 33 + request[32]);
 }
 
-Bytes AnswerTo(const Bytes& request, uint8_t errorStatus, const Bytes& value) {
-    const Bytes varBind = Tlv(0x30, Cat({Tlv(0x06, NameOf(request)), value}));
-    const Bytes pdu = Tlv(0xA2, Cat({RequestIdOf(request), Bytes{0x02, 0x01, errorStatus},
-                                     Hex("02 01 00"), Tlv(0x30, varBind)}));
+Bytes Answer(const Bytes& idElement, const Bytes& name, uint8_t errorStatus, const Bytes& value,
+             uint8_t pduType = 0xA2) {
+    const Bytes varBind = Tlv(0x30, Cat({Tlv(0x06, name), value}));
+    const Bytes pdu =
+        Tlv(pduType,
+            Cat({idElement, Bytes{0x02, 0x01, errorStatus}, Hex("02 01 00"), Tlv(0x30, varBind)}));
     return Tlv(0x30, Cat({Hex("02 01 00"), Tlv(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
+}
+
+Bytes AnswerTo(const Bytes& request, uint8_t errorStatus, const Bytes& value) {
+    return Answer(RequestIdOf(request), NameOf(request), errorStatus, value);
+}
+
+// The request's id element with its value moved by delta.
+Bytes OtherId(const Bytes& request, int delta) {
+    Bytes id = RequestIdOf(request);
+    id[5] = static_cast<uint8_t>(id[5] + delta);
+    return id;
 }
 
 class ProbeSchedule : public ::testing::Test {
   protected:
     DiscoveryPlan Plan(bool broadcast) {
         DiscoveryPlan plan;
-        const std::vector<Address> loopback{0x7F000001};
-        (broadcast ? plan.broadcasts : plan.hosts) = loopback;
+        if (broadcast) {
+            plan.broadcasts = {{0x7F000001, {0x7F000000, 8}}};
+        } else {
+            plan.hosts = {0x7F000001};
+        }
         plan.ports = {agent_.Port(), agent_.Port(), agent_.Port()};
         return plan;
     }
@@ -196,6 +212,61 @@ TEST_F(ProbeSchedule, AnswerToARepeatCountsOnceAndOnlyFromAnAddressAsked) {
         // one request for each of the other two questions.
         EXPECT_EQ(requests_.size(), broadcast ? 5u : 4u);
     }
+}
+
+// Before each real answer come answers that must change nothing: another question's or
+// another run's request-id, the id in five octets or as no INTEGER, another object's name, a
+// request instead of an answer, another address, another port. The first real status answer
+// comes to the second send, so any of them taken would show as a "forged" value or an earlier
+// round trip; the description's real answer still counts after a stray one with its id.
+TEST_F(ProbeSchedule, OnlyTheAnswerToTheQuestionAskedCounts) {
+    LoopbackSocket stranger("127.0.0.2", agent_.Port());
+    LoopbackSocket otherPort("127.0.0.1");
+    const Bytes forged = test::OctetString("forged");
+    const auto machines =
+        Run(Plan(false), [&](long long sentAt, const Bytes& request, const sockaddr_in& from) {
+            const Bytes id = RequestIdOf(request);
+            const Bytes name = NameOf(request);
+            const Bytes longId = Cat({Bytes{0x02, 0x05, 0x00}, Bytes(id.begin() + 2, id.end())});
+            const Bytes notInteger = Cat({Bytes{0x04}, Bytes(id.begin() + 1, id.end())});
+            const Bytes otherName = name == kSysName ? kStatusName : kSysName;
+            for (const Bytes& stray :
+                 {Answer(OtherId(request, 1), name, 0, forged),
+                  Answer(OtherId(request, 100), name, 0, forged), Answer(longId, name, 0, forged),
+                  Answer(notInteger, name, 0, forged), Answer(id, otherName, 0, forged),
+                  Answer(id, name, 0, forged, 0xA0)}) {
+                if (name != kStatusName || sentAt == 0)
+                    agent_.SendTo(from, stray);
+            }
+            stranger.SendTo(from, AnswerTo(request, 0, forged));
+            otherPort.SendTo(from, AnswerTo(request, 0, forged));
+            if (name != kStatusName || sentAt == 500)
+                agent_.SendTo(from, AnswerTo(request, 0, test::OctetString("real")));
+        });
+    ASSERT_EQ(machines.size(), 1u);
+    EXPECT_EQ(machines[0].status, "real");
+    EXPECT_EQ(machines[0].name, "real");
+    EXPECT_EQ(machines[0].description, "real");
+    EXPECT_EQ(machines[0].ms, 1000);
+}
+
+// A broadcast takes answers only from the SNMP port of addresses inside its network, one
+// machine a source, and tries the ports of those alone.
+TEST_F(ProbeSchedule, BroadcastTakesEachSourceOnceAndOnlyFromItsNetwork) {
+    DiscoveryPlan plan = Plan(true);
+    plan.broadcasts[0].network = {0x7F000000, 24};
+    LoopbackSocket inside("127.0.0.2", agent_.Port());
+    LoopbackSocket outside("127.0.1.2", agent_.Port());
+    LoopbackSocket otherPort("127.0.0.3");
+    const auto machines = Run(plan, [&](long long, const Bytes& request, const sockaddr_in& from) {
+        if (NameOf(request) != kStatusName)
+            return;
+        for (LoopbackSocket* source : {&inside, &inside, &outside, &otherPort})
+            source->SendTo(from, AnswerTo(request, 0, test::OctetString("MDL:x;")));
+    });
+    ASSERT_EQ(machines.size(), 1u);
+    EXPECT_EQ(AddressText(machines[0].address), "127.0.0.2");
+    EXPECT_EQ(requests_.size(), 3u) << "the agent hears the broadcasts only";
 }
 
 }  // namespace

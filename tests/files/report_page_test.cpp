@@ -9,8 +9,8 @@
 #include "files/file_filters.h"
 #include "platform/message_recorder.h"
 #include "tests/files/file_test_support.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace kelo {
 namespace {

@@ -14,9 +14,9 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "tests/support/full_listener.h"
-#include "tests/support/loopback_peer.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/full_listener.h"
+#include "testsupport/loopback_peer.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

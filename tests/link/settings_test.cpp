@@ -3,8 +3,8 @@
 
 #include "link/device_link.h"
 #include "platform/headless_cancel_dialog.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "tests/ops/fake_parallel_port.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/fake_parallel_port.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
-#include "tests/support/loopback_peer.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/loopback_peer.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "snmp/status_query.h"
-#include "tests/sim/sim_process.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/sim_process.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

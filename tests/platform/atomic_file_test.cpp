@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

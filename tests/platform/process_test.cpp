@@ -10,7 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/registry_store.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "records/schema.h"
 #include "records/service_records.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/temp_dir.h"
 
 namespace kelo::records {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/sim/sim_process.h"
+#include "testsupport/sim_process.h"
 
 namespace sim {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sim/test_bytes.h"
+#include "testsupport/test_bytes.h"
 
 namespace sim {
 namespace {

@@ -10,10 +10,10 @@
 #include "platform/access_codes.h"
 #include "sim/options.h"
 #include "sim/snmp_ber.h"
-#include "tests/sim/sim_process.h"
-#include "tests/sim/test_bytes.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/sim_process.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/test_bytes.h"
 
 namespace sim {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "tests/sim/test_bytes.h"
+#include "testsupport/test_bytes.h"
 
 namespace sim {
 namespace {

@@ -19,10 +19,10 @@
 #include "sim/builtin_data.h"
 #include "sim/machine.h"
 #include "sim/snmp_ber.h"
-#include "tests/sim/sim_process.h"
-#include "tests/sim/test_bytes.h"
-#include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/file_bytes.h"
+#include "testsupport/sim_process.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/test_bytes.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/sim/test_bytes.h"
+#include "testsupport/test_bytes.h"
 
 namespace sim {
 namespace {

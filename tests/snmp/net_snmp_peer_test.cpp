@@ -17,9 +17,9 @@
 #include "snmp/snmp_msg.h"
 #include "snmp/status_query.h"
 #include "tests/snmp/ber_bytes.h"
-#include "tests/snmp/child_process.h"
 #include "tests/snmp/scripted_agent.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/child_process.h"
+#include "testsupport/temp_dir.h"
 
 namespace kelo {
 namespace {

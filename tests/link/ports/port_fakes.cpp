@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/support/file_bytes.h"
+#include "testsupport/file_bytes.h"
 
 namespace kelo::test {
 namespace fs = std::filesystem;

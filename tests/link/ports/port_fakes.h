@@ -12,7 +12,7 @@
 
 #include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
-#include "tests/support/temp_dir.h"
+#include "testsupport/temp_dir.h"
 
 namespace kelo::test {
 

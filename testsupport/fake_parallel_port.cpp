@@ -1,4 +1,4 @@
-#include "tests/ops/fake_parallel_port.h"
+#include "testsupport/fake_parallel_port.h"
 
 #include <algorithm>
 #include <cstring>

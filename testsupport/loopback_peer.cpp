@@ -1,4 +1,4 @@
-#include "tests/support/loopback_peer.h"
+#include "testsupport/loopback_peer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -130,9 +130,11 @@ std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& body) {
     frame.push_back(0x80);
     frame.push_back(static_cast<uint8_t>(body.size() >> 8));
     frame.push_back(static_cast<uint8_t>(body.size() & 0xFF));
-    for (uint8_t b : body) frame.push_back(b);
+    for (uint8_t b : body)
+        frame.push_back(b);
     unsigned sum = 0;
-    for (uint8_t b : frame) sum += b;
+    for (uint8_t b : frame)
+        sum += b;
     frame.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
     return frame;
 }

@@ -1,4 +1,4 @@
-#include "tests/support/full_listener.h"
+#include "testsupport/full_listener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

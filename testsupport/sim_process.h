@@ -1,16 +1,15 @@
-// Runs kelo-sim as a child process for tests: starts it with arguments, waits until it
-// reports that it is listening, collects its JSON event lines, and stops it with SIGTERM.
+// Runs kelo-sim as a child process for tests and benchmarks: starts it with arguments, waits
+// until it reports that it is listening, reads its JSON event lines, and stops it with SIGTERM.
 // Tests that start a machine of type 1 or 2 (ports 515 and 161) or any machine on its
 // fixed ports must be NETNS tests.
 #pragma once
 
 #include <sys/types.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "testsupport/child_process.h"
 
 namespace sim_testing {
 
@@ -29,7 +28,7 @@ class SimProcess {
 
     // True once the "listening" event has arrived.
     bool Listening() const;
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return child_.Pid(); }
 
     // Every event line so far, in order.
     std::vector<std::string> Events() const;
@@ -44,24 +43,10 @@ class SimProcess {
     int Stop(int signalNumber = 15, int limitMs = 10000);
 
     // What it wrote to standard error so far.
-    std::string StandardError() const;
+    std::string StandardError() const { return child_.Err(); }
 
   private:
-    void ReadOutput(int fd);
-    void ReadErrors(int fd);
-    int Reap(int limitMs);
-
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-    int exitCode_ = -1;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> events_;
-    std::string errors_;
-    bool outputEnded_ = false;
-    bool errorsEnded_ = false;
-    std::thread outputReader_;
-    std::thread errorReader_;
+    kelo::test::ChildProcess child_;
 };
 
 // Runs kelo-sim to its end, for arguments that make it stop at once (errors, --help).
