@@ -174,6 +174,10 @@ class CommandLineParser {
                         "write the progress in percent to descriptor FD, a line each")
             ->check(Within(0, INT_MAX))
             ->type_name("FD");
+        app_.add_option("--records", run.recordsPath, "keep the service records in FILE")
+            ->type_name("FILE")
+            ->check(kFileName);
+        app_.add_flag("--no-records", run.noRecords, "keep no record of this run");
         // Where get-report, open-report and get-params write; the commands describe it.
         app_.add_option("-o", run.output)->type_name("FILE")->check(kFileName);
     }
@@ -192,6 +196,25 @@ class CommandLineParser {
                 break;
             case Operands::kConfig:
                 AddConfigSettings(*command);
+                break;
+            case Operands::kHostFilter:
+                command->add_option("HOST", invocation_.host);
+                command->add_option("--since", invocation_.since, "list from DATE on")
+                    ->type_name("DATE");
+                command
+                    ->add_option("--operation", invocation_.historyOperation,
+                                 "list only this operation")
+                    ->type_name("NAME");
+                break;
+            case Operands::kRecord:
+                command->add_option("RECORD", invocation_.file)->required();
+                break;
+            case Operands::kTwoItems:
+                command->add_option("A", invocation_.file)->required();
+                command->add_option("B", invocation_.secondFile)->required();
+                break;
+            case Operands::kRecordsAction:
+                AddPrune(*command);
                 break;
         }
         if (definition.command == Command::Discover)
@@ -224,6 +247,18 @@ class CommandLineParser {
         }
     }
 
+    void AddPrune(CLI::App& records) {
+        records.require_subcommand(0, 1);
+        CLI::App* prune = records.add_subcommand("prune", "remove the older records");
+        commands_[prune] = Command::RecordsPrune;
+        prune
+            ->add_option("--older-than", invocation_.olderThanDays,
+                         "remove the operations started more than DAYS ago")
+            ->required()
+            ->check(Within(0, INT_MAX / 2))
+            ->type_name("DAYS");
+    }
+
     void AddDiscoverOptions(CLI::App& discover) {
         DiscoverOptions& options = invocation_.discover;
         discover.add_option("--subnet", subnets_, "probe every host address of this IPv4 block")
@@ -248,7 +283,8 @@ class CommandLineParser {
     Command ChosenCommand() const {
         Command chosen = Command::Help;
         for (const auto& [app, command] : commands_) {
-            if (app->parsed() && (chosen == Command::Help || command != Command::ConfigShow))
+            const bool parent = command == Command::ConfigShow || command == Command::Records;
+            if (app->parsed() && (chosen == Command::Help || !parent))
                 chosen = command;
         }
         return chosen;

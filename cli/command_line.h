@@ -26,6 +26,11 @@ enum class Command {
     ConfigSelectHost,
     ConfigDeleteHost,
     Discover,
+    History,
+    Show,
+    Compare,
+    Records,
+    RecordsPrune,
 };
 
 // Settings that replace the profile's for this run only; they are never saved.
@@ -65,16 +70,22 @@ struct Invocation {
     int progressFd = -1;                  // --progress-fd FD, or -1
     std::string traceFile;    // --trace FILE: the text trace ("-" standard error); empty: none
     std::string captureFile;  // --pcap FILE: the capture file; empty: none
-    std::string file;         // the FILE of open-report, put-params, upgrade
-    std::string output;       // -o FILE; empty when not given
-    std::string host;         // restart HOST, config add-host HOST
-    int value = 0;            // config port/type value, config select-host/delete-host INDEX
+    std::string file;  // the FILE of open-report, put-params, upgrade; show's RECORD; compare's A
+    std::string secondFile;  // compare's B
+    std::string output;      // -o FILE; empty when not given
+    std::string host;        // restart HOST, config add-host HOST
+    int value = 0;           // config port/type value, config select-host/delete-host INDEX
     DiscoverOptions discover;
     // --encoding NAME: the code page a report's text is shown in; empty: the profile's.
     std::string encoding;
     // --timeout SECONDS: the run is cancelled once they have passed; 0 is no bound. Without it
     // a single run has no bound and each host of a host list kDefaultHostTimeout.
     std::optional<int> timeoutSeconds;
+    std::string recordsPath;       // --records FILE: the records database; empty: the default
+    bool noRecords = false;        // --no-records: keep no record of this run
+    std::string since;             // history --since DATE; empty: from the first record
+    std::string historyOperation;  // history --operation NAME; empty: every operation
+    int olderThanDays = 0;         // records prune --older-than DAYS
 };
 
 struct ParseResult {

@@ -34,6 +34,19 @@ constexpr CommandDefinition kCommands[] = {
     {"discover", Command::Discover, Operands::kNone, OutputRule::kRefused, false, false, "Discover",
      nullptr, "discover [--subnet CIDR]... [OPTIONS]",
      "find the machines on the network; without --subnet by a broadcast on every local network"},
+    {"history", Command::History, Operands::kHostFilter, OutputRule::kRefused, false, false, "",
+     nullptr, "history [HOST] [--since DATE] [--operation NAME]",
+     "list the kept operations, newest first (with --json as JSON lines)"},
+    {"show", Command::Show, Operands::kRecord, OutputRule::kOptional, false, false, "", nullptr,
+     "show RECORD [-o FILE]",
+     "print the report a record kept, or save its report or parameter set as a file"},
+    {"compare", Command::Compare, Operands::kTwoItems, OutputRule::kRefused, false, false, "",
+     nullptr, "compare A B",
+     "compare two reports or parameter sets, each a record or a file; exit 0 equal, 1 "
+     "different, 2 trouble"},
+    {"records", Command::Records, Operands::kRecordsAction, OutputRule::kRefused, false, false, "",
+     nullptr, "records [prune --older-than DAYS]",
+     "show where the records are and what they hold, or remove the older ones"},
 };
 
 constexpr ConfigSetting kConfigSettings[] = {
@@ -62,9 +75,9 @@ std::optional<std::string> RunOptionProblem(const Invocation& run) {
     const bool list = run.hostList.has_value();
     if (list && !machine)
         return "--hosts goes with get-report, get-params, put-params, upgrade and restart";
-    if (run.json && !machine && run.command != Command::Discover)
-        return "--json goes with get-report, get-params, put-params, upgrade, restart and "
-               "discover";
+    if (run.json && !machine && run.command != Command::Discover && run.command != Command::History)
+        return "--json goes with get-report, get-params, put-params, upgrade, restart, "
+               "discover and history";
     // Before discover, --timeout would be read as the run's seconds, not discover's
     // milliseconds.
     if (run.timeoutSeconds && !machine) {
@@ -123,6 +136,8 @@ std::string PortKindName(int portKind) {
 const CommandDefinition* DefinitionOf(Command command) {
     if (ChangesProfile(command))
         command = Command::ConfigShow;
+    if (command == Command::RecordsPrune)
+        command = Command::Records;
     for (const CommandDefinition& definition : kCommands) {
         if (definition.command == command)
             return &definition;

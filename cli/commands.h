@@ -15,10 +15,14 @@ struct CommandContext;
 
 // What follows a command word.
 enum class Operands {
-    kNone,          // nothing
-    kFile,          // exactly one FILE
-    kOptionalHost,  // at most one HOST
-    kConfig,        // nothing, or a setting and its value
+    kNone,           // nothing
+    kFile,           // exactly one FILE
+    kOptionalHost,   // at most one HOST
+    kConfig,         // nothing, or a setting and its value
+    kHostFilter,     // at most one HOST, whose records are listed
+    kRecord,         // exactly one RECORD
+    kTwoItems,       // A and B, each a record or a file
+    kRecordsAction,  // nothing, or prune and its option
 };
 
 // Whether a command writes to -o FILE.

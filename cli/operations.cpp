@@ -89,6 +89,8 @@ bool RunGetReport(CommandContext& context, const Invocation& invocation) {
         return false;
     }
     context.bytes = static_cast<long long>(report.size());
+    context.readContent = records::ReadContent{records::ContentKind::Report,
+                                               std::vector<uint8_t>(report.begin(), report.end())};
     return DeliverReport(context, invocation, report);
 }
 
@@ -107,6 +109,9 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation) {
     if (count < 1 || context.dialog.Stopped())
         return false;
     context.bytes = count;
+    context.readContent =
+        records::ReadContent{records::ContentKind::Parameters,
+                             std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
     // A set of 131,072 bytes or more is not saved, and nothing is shown (as in the GUI).
     return SaveParameterFile(buffer.data(), count, ChoosePath(invocation.output));
 }

@@ -10,6 +10,7 @@
 #include "cli/terminal.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
+#include "records/record.h"
 
 namespace kelo::cli {
 
@@ -31,6 +32,8 @@ struct CommandContext {
     // The code page a report printed to standard output is converted from to UTF-8; null:
     // the machine's bytes go out as they are.
     const platform::CodePage* shownCodePage = nullptr;
+    // The report or parameter set read from the machine, for the service records.
+    std::optional<records::ReadContent> readContent = std::nullopt;
 };
 
 // Each returns true when the command succeeded; a failure has shown its message, if the

@@ -18,6 +18,8 @@
 #include "cli/interrupt.h"
 #include "cli/json_result.h"
 #include "cli/operations.h"
+#include "cli/recording.h"
+#include "cli/records_commands.h"
 #include "cli/run_files.h"
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
@@ -109,11 +111,54 @@ std::optional<std::string> ChooseShownCodePage(const Invocation& invocation,
     return std::nullopt;
 }
 
+// The machine a command talks to, as the records keep it: the host, else the port's name.
+void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
+                 records::OperationRecord& kept) {
+    kept.machine.host = record.host.value_or(PortKindName(settings.portKind));
+    kept.machine.type = record.type;
+    kept.machine.portKind = records::PortKindWord(settings.portKind);
+}
+
+// The files an operation used: the file it read, and the -o file it wrote when it succeeded.
+std::vector<records::FileUse> UsedFiles(const Invocation& invocation, bool succeeded) {
+    std::vector<records::FileUse> files;
+    if (!invocation.file.empty()) {
+        if (std::optional<records::FileUse> input = DescribeFile("input", invocation.file))
+            files.push_back(*input);
+    }
+    if (succeeded && !invocation.output.empty()) {
+        if (std::optional<records::FileUse> output = DescribeFile("output", invocation.output))
+            files.push_back(*output);
+    }
+    return files;
+}
+
+records::Result RecordedResult(RunResult result) {
+    switch (result) {
+        case RunResult::kOk:
+            return records::Result::Ok;
+        case RunResult::kCancelled:
+            return records::Result::Cancelled;
+        case RunResult::kTimedOut:
+            return records::Result::TimedOut;
+        case RunResult::kFailed:
+            break;
+    }
+    return records::Result::Failed;
+}
+
+int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // Runs a command that needs the connection: its settings come from the profile with the run
 // options laid over them, and only a config change is written back. A machine command notes
 // in record what its result line tells besides its status.
 int RunWithConnection(const Console& console, const Invocation& invocation,
-                      TerminalCancelDialog& dialog, TerminalSink& sink, HostResult& record) {
+                      TerminalCancelDialog& dialog, TerminalSink& sink, HostResult& record,
+                      records::OperationRecord& kept) {
     std::optional<platform::CodePage> shownCodePage;
     if (std::optional<std::string> error = ChooseShownCodePage(invocation, shownCodePage))
         return UsageError(console, *error, "");
@@ -136,7 +181,10 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     // Only a code page given for the run changes what a JSON line's text carries.
     if (!invocation.encoding.empty())
         record.textCodePage = shownCodePage;
+    NoteMachine(link.Settings(), record, kept);
+    kept.operation = CommandWord(invocation.command);
     const bool succeeded = DefinitionOf(invocation.command)->run(context, invocation);
+    kept.content = std::move(context.readContent);
     if (Interrupted())
         TellStopped(context, invocation.command, succeeded);
     if (!succeeded)
@@ -275,10 +323,9 @@ class RunSession {
     int Run() {
         InterruptGuard interruptGuard(dialog_);
         HostResult record;
-        int status = Discovering()
-                         ? RunDiscover(console_, invocation_.discover, invocation_.json, dialog_,
-                                       progress_.get())
-                         : RunWithConnection(console_, invocation_, dialog_, sink_, record);
+        records::OperationRecord kept;
+        kept.startedMs = WallClockMs();
+        int status = RunCommand(record, kept);
         if (progress_)
             progress_->Clear();
         const RunResult result = Outcome(dialog_, status);
@@ -291,18 +338,43 @@ class RunSession {
         }
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
         // Discover writes its machines as its own lines instead.
-        if (invocation_.json && !Discovering()) {
+        if (invocation_.json && TalksToMachine(invocation_.command)) {
             record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - started_)
                             .count();
             status = WriteResultLine(console_, invocation_, sink_, status, result, record);
         }
+        if (!kept.operation.empty())
+            Keep(kept, result);
         return status;
     }
 
     int ProgressError() const { return progressError_; }
 
   private:
+    int RunCommand(HostResult& record, records::OperationRecord& kept) {
+        if (Discovering()) {
+            return RunDiscover(console_, invocation_.discover, invocation_.json, dialog_,
+                               progress_.get());
+        }
+        if (ReadsRecords(invocation_.command))
+            return RunRecordsCommand(console_, invocation_);
+        return RunWithConnection(console_, invocation_, dialog_, sink_, record, kept);
+    }
+
+    // Completes the record of the operation that ran and writes it to the service records.
+    void Keep(records::OperationRecord& kept, RunResult result) {
+        kept.endedMs = WallClockMs();
+        kept.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - started_)
+                              .count();
+        kept.result = RecordedResult(result);
+        kept.message = sink_.LastText().value_or("");
+        kept.program = "kelo-cli";
+        kept.files = UsedFiles(invocation_, result == RunResult::kOk);
+        KeepOperation(console_, invocation_, kept);
+    }
+
     bool Discovering() const { return invocation_.command == Command::Discover; }
     int TimeoutSeconds() const { return invocation_.timeoutSeconds.value_or(0); }
 

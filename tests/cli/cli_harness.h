@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/run.h"
@@ -39,33 +40,38 @@ inline CliResult RunCli(const std::vector<std::string>& arguments, bool terminal
     return result;
 }
 
-// A test folder that is also the config folder, so the profile is <folder>/kelo.INI.
+// A test folder that is also the config and data folder, so the profile is
+// <folder>/kelo.INI and the service records <folder>/kelo/records.sqlite3.
 class CliEnvironment {
   public:
     CliEnvironment() {
-        if (const char* previous = ::getenv("XDG_CONFIG_HOME"))
-            previous_ = previous;
-        ::setenv("XDG_CONFIG_HOME", dir_.Path().c_str(), 1);
+        for (const char* name : kFolderVariables) {
+            if (const char* previous = ::getenv(name))
+                previous_.emplace_back(name, previous);
+            ::setenv(name, dir_.Path().c_str(), 1);
+        }
     }
     ~CliEnvironment() {
-        if (previous_)
-            ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
+        for (const char* name : kFolderVariables)
+            ::unsetenv(name);
+        for (const auto& [name, value] : previous_)
+            ::setenv(name.c_str(), value.c_str(), 1);
     }
     CliEnvironment(const CliEnvironment&) = delete;
     CliEnvironment& operator=(const CliEnvironment&) = delete;
 
     std::string File(const std::string& name) const { return dir_.File(name); }
     std::string ProfilePath() const { return dir_.File("kelo.INI"); }
+    std::string RecordsPath() const { return dir_.File("kelo/records.sqlite3"); }
     std::string Profile() const { return ReadFileText(ProfilePath()); }
     void SetProfile(const std::string& text) const { WriteFile(ProfilePath(), text); }
 
     platform::FakeClock& Clock() { return clock_; }
 
   private:
+    static constexpr const char* kFolderVariables[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME"};
     testing_support::TempDir dir_;
-    std::optional<std::string> previous_;
+    std::vector<std::pair<std::string, std::string>> previous_;
     platform::FakeClock clock_;
 };
 

@@ -13,6 +13,7 @@
 
 #include "files/parameter_file.h"
 #include "files/report_file.h"
+#include "records/service_records.h"
 #include "tests/cli/cli_harness.h"
 #include "testsupport/cli_process.h"
 #include "testsupport/sim_process.h"
@@ -117,6 +118,17 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
     EXPECT_NE(message, std::string::npos) << run.Err();
     EXPECT_NE(run.Err().find("\n127.0.5.1: failed\n", message), std::string::npos);
     EXPECT_TRUE(run.Err().ends_with("\n17 hosts: 16 done, 1 failed, 0 cancelled\n"));
+
+    // Each host's run kept its own operation, at once with the others.
+    auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    ASSERT_TRUE(kept) << kept.reason;
+    EXPECT_EQ((*kept.value)->History({})->size(), 17u);
+    kelo::records::HistoryQuery query;
+    query.host = "127.0.5.1";
+    const auto failed = (*kept.value)->History(query);
+    ASSERT_EQ(failed->size(), 1u);
+    EXPECT_EQ(failed->front().result, kelo::records::Result::Failed);
+    EXPECT_EQ(failed->front().message, "Failed to connect.");
 }
 
 TEST_F(HostListRun, ParametersAndFirmwareReachEveryMachine) {

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -11,6 +12,8 @@
 
 #include "cli/interrupt.h"
 #include "files/parameter_file.h"
+#include "records/service_records.h"
+#include "records/sha256.h"
 #include "tests/cli/cli_harness.h"
 #include "testsupport/sim_process.h"
 
@@ -218,6 +221,74 @@ TEST_P(CliAgainstSim, RefusedConnectionFails) {
 // Forms that the C library reads as the machine's address 127.0.0.8 other than as its dotted
 // quad are refused with status 2 before anything is sent, from every place a host enters; the
 // machine sees no connection and no datagram.
+// Each operation is kept with its machine, result, files and what it read; a record that
+// cannot be written changes neither the output nor the exit status.
+TEST_P(CliAgainstSim, RecordsKeepEachOperationAndNeverChangeIt) {
+    StartMachine();
+    ASSERT_EQ(Run({"get-report", "-o", env.File("r.kel")}).status, 0);
+    ASSERT_EQ(Run({"get-params", "-o", env.File("set.prm")}).status, 0);
+    auto opened = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    ASSERT_TRUE(opened) << opened.reason;
+    kelo::records::ServiceRecords& records = **opened.value;
+    const auto history = records.History({});
+    ASSERT_TRUE(history) << history.reason;
+    ASSERT_EQ(history->size(), 2u);
+    const auto kept = records.Operation(history->back().id);
+    ASSERT_TRUE(kept) << kept.reason;
+    EXPECT_EQ(kept->operation, "get-report");
+    EXPECT_EQ(kept->program, "kelo-cli");
+    EXPECT_EQ(kept->result, kelo::records::Result::Ok);
+    EXPECT_EQ(kept->machine.host, kMachineHost);
+    EXPECT_EQ(kept->machine.type, Type());
+    EXPECT_EQ(kept->machine.portKind, "network");
+    const std::vector<uint8_t> file = testing_support::ReadFileBytes(env.File("r.kel"));
+    ASSERT_EQ(kept->files.size(), 1u);
+    EXPECT_EQ(kept->files[0].role, "output");
+    EXPECT_EQ(kept->files[0].size, file.size());
+    EXPECT_EQ(kept->files[0].sha256, kelo::records::Sha256Hex(file.data(), file.size()));
+    const auto content = records.Content(kept->content.value_or(""));
+    ASSERT_TRUE(content) << content.reason;
+    EXPECT_EQ(kelo::records::DecodeReport(*content).value, report);
+    const auto params = records.Operation(history->front().id);
+    ASSERT_TRUE(params && params->content);
+    const auto set = kelo::records::DecodeParameters(*records.Content(*params->content));
+    ASSERT_TRUE(set) << set.reason;
+    EXPECT_EQ(std::string(set->begin(), set->end() - 1), parameterSet);
+
+    // history lists them newest first; show and compare give the kept ones back.
+    const CliResult listed = RunCli({"history", "--json"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(listed.out.substr(0, listed.out.find('\n')))["operation"],
+              "get-params");
+    const std::string reportId = std::to_string(kept->id);
+    const std::string paramsId = std::to_string(params->id);
+    EXPECT_EQ(RunCli({"show", reportId}).out, report);
+    ASSERT_EQ(RunCli({"show", reportId, "-o", env.File("again.kel")}).status, 0);
+    EXPECT_EQ(testing_support::ReadFileBytes(env.File("again.kel")), file);
+    ASSERT_EQ(RunCli({"show", paramsId, "-o", env.File("again.prm")}).status, 0);
+    EXPECT_EQ(testing_support::ReadFileBytes(env.File("again.prm")),
+              testing_support::ReadFileBytes(env.File("set.prm")));
+    EXPECT_EQ(RunCli({"compare", reportId, env.File("r.kel")}).status, 0);
+    EXPECT_EQ(RunCli({"compare", paramsId, reportId}).status, 2);
+    WriteFile(env.File("other.txt"), report + "more\n");
+    const CliResult differ = RunCli({"compare", reportId, env.File("other.txt")});
+    EXPECT_EQ(differ.status, 1);
+    EXPECT_NE(differ.out.find("+++ " + env.File("other.txt")), std::string::npos) << differ.out;
+
+    // A folder that is a file: the database cannot be made.
+    WriteFile(env.File("plain"), "");
+    const CliResult unrecorded = Run({"--records", env.File("plain/r.sqlite3"), "get-report"});
+    EXPECT_EQ(unrecorded.status, 0);
+    EXPECT_EQ(unrecorded.out, report);
+    EXPECT_TRUE(unrecorded.err.starts_with("kelo-cli: not recorded: ")) << unrecorded.err;
+    EXPECT_EQ(std::count(unrecorded.err.begin(), unrecorded.err.end(), '\n'), 1);
+
+    EXPECT_EQ(Run({"--no-records", "get-report"}).err, "");
+    env.SetProfile("[Records]\nEnabled=0\n");
+    EXPECT_EQ(Run({"get-report"}).err, "");
+    EXPECT_EQ(records.History({})->size(), 2u);
+}
+
 TEST(CliHostForms, OtherNumericFormsReachNoMachine) {
     CliEnvironment env;
     SimProcess machine({"--type", "3", "--bind", "127.0.0.8", "--restart-ms", "0"});

@@ -169,7 +169,7 @@ TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {
     EXPECT_EQ(options.timeoutMs, 200);
     EXPECT_EQ(options.rate, 100000);
     EXPECT_EQ(options.community, "lab");
-    EXPECT_EQ(options.rate, 1000);
+    EXPECT_EQ(ParseCommandLine({"discover"}).invocation.discover.rate, discover::kDefaultRate);
     EXPECT_EQ(ParseCommandLine({"discover", "--rate=50"}).invocation.discover.rate, 50);
     EXPECT_TRUE(parse.invocation.json);
     // --json is the one run option, also before the command.

@@ -1,0 +1,54 @@
+#include "cli/recording.h"
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/profile.h"
+#include "records/service_records.h"
+#include "records/sha256.h"
+
+namespace kelo::cli {
+
+std::optional<std::string> RecordsPathOf(const Invocation& invocation) {
+    if (invocation.noRecords)
+        return std::nullopt;
+    const platform::ProfileStore profile(platform::ProfileStore::DefaultPath());
+    if (profile.GetInt("Records", "Enabled", 1) == 0)
+        return std::nullopt;
+    if (!invocation.recordsPath.empty())
+        return invocation.recordsPath;
+    return records::DefaultRecordsPath();
+}
+
+std::optional<records::FileUse> DescribeFile(const std::string& role, const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                     std::istreambuf_iterator<char>()};
+    if (file.bad())
+        return std::nullopt;
+    return records::FileUse{role, path, bytes.size(),
+                            records::Sha256Hex(bytes.data(), bytes.size())};
+}
+
+void KeepOperation(const Console& console, const Invocation& invocation,
+                   const records::OperationRecord& operation) {
+    const std::optional<std::string> path = RecordsPathOf(invocation);
+    if (!path)
+        return;
+    std::string reason;
+    auto opened = records::ServiceRecords::Open(*path);
+    if (!opened) {
+        reason = opened.reason;
+    } else {
+        const auto kept = (*opened.value)->RecordOperation(operation);
+        if (!kept)
+            reason = kept.reason;
+    }
+    if (!reason.empty())
+        console.writeErr(std::string(kMessagePrefix) + "not recorded: " + reason + "\n");
+}
+
+}  // namespace kelo::cli
