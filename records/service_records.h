@@ -18,7 +18,7 @@ namespace kelo::records {
 
 // How long a write waits for another program's write to end before it gives up. 64 programs
 // of a host list recording at once each hold the lock for about a millisecond, far less.
-constexpr int kBusyTimeoutMilliseconds = 2000;
+constexpr int kBusyTimeoutMilliseconds = 5000;
 
 // The database file: $KELO_RECORDS when set and not empty, else
 // $XDG_DATA_HOME/kelo/records.sqlite3 (~/.local/share/kelo/records.sqlite3).
