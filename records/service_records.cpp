@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -20,6 +21,7 @@
 #include "files/parameter_file.h"
 #include "files/report_file.h"
 #include "platform/atomic_file.h"
+#include "platform/clock.h"
 #include "platform/system.h"
 #include "records/schema.h"
 #include "records/sha256.h"
@@ -60,6 +62,9 @@ std::string FolderOf(const std::string& path) {
 // Makes the folders (0700) and an empty database file (0600) when they are missing; SQLite
 // gives its -wal and -shm files the database file's mode. An existing file keeps the mode
 // its owner gave it.
+// How long an opening that found the file locked waits before it tries again.
+constexpr int kOpenRetryMilliseconds = 20;
+
 Outcome<Done> PrepareFile(const std::string& path) {
     const std::string folder = FolderOf(path);
     if (!folder.empty()) {
@@ -76,6 +81,24 @@ Outcome<Done> PrepareFile(const std::string& path) {
     if (fd >= 0)
         ::close(fd);
     return {Done{}, ""};
+}
+
+// Opens the database, sets it up for this program and brings its tables up to date; throws
+// what SQLite throws.
+std::unique_ptr<SQLite::Database> OpenDatabase(const std::string& path,
+                                               int busyTimeoutMilliseconds) {
+    auto db = std::make_unique<SQLite::Database>(
+        path, SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, busyTimeoutMilliseconds);
+    // Closing leaves the log to be copied into the database by a later commit (every
+    // 1000 pages), so the program that just recorded does not wait for that copy's sync.
+    sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    // Readers never wait for the writer in WAL mode, and a commit needs no sync of its
+    // own: a crashed program loses nothing it committed, only a power cut may.
+    db->exec("PRAGMA journal_mode = WAL");
+    db->exec("PRAGMA synchronous = NORMAL");
+    db->exec("PRAGMA foreign_keys = ON");
+    Migrate(*db);
+    return db;
 }
 
 ContentKind ContentKindOfWord(const std::string& word) {
@@ -280,21 +303,25 @@ Outcome<std::unique_ptr<ServiceRecords>> ServiceRecords::Open(const std::string&
     const Outcome<Done> prepared = PrepareFile(path);
     if (!prepared)
         return Opened::Failure(prepared.reason);
-    try {
-        auto db = std::make_unique<SQLite::Database>(
-            path, SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, busyTimeoutMilliseconds);
-        // Closing leaves the log to be copied into the database by a later commit (every
-        // 1000 pages), so the program that just recorded does not wait for that copy's sync.
-        sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        // Readers never wait for the writer in WAL mode, and a commit needs no sync of its
-        // own: a crashed program loses nothing it committed, only a power cut may.
-        db->exec("PRAGMA journal_mode = WAL");
-        db->exec("PRAGMA synchronous = NORMAL");
-        db->exec("PRAGMA foreign_keys = ON");
-        Migrate(*db);
-        return Opened{std::unique_ptr<ServiceRecords>(new ServiceRecords(path, std::move(db))), ""};
-    } catch (const std::exception& error) {
-        return Opened::Failure(path + ": " + error.what());
+    // Programs that open a new file at once may find it locked where SQLite does not wait
+    // (switching a new file to WAL while another makes its tables): such an opening is tried
+    // again until the busy time-out has passed, counted from the first try.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMilliseconds);
+    for (;;) {
+        try {
+            std::unique_ptr<SQLite::Database> db = OpenDatabase(path, busyTimeoutMilliseconds);
+            return Opened{std::unique_ptr<ServiceRecords>(new ServiceRecords(path, std::move(db))),
+                          ""};
+        } catch (const SQLite::Exception& error) {
+            const int code = error.getErrorCode() & 0xFF;
+            const bool locked = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+            if (!locked || std::chrono::steady_clock::now() >= deadline)
+                return Opened::Failure(path + ": " + error.what());
+        } catch (const std::exception& error) {
+            return Opened::Failure(path + ": " + error.what());
+        }
+        platform::Sleep(kOpenRetryMilliseconds);
     }
 }
 

@@ -122,7 +122,7 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
     // Each host's run kept its own operation, at once with the others.
     auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
     ASSERT_TRUE(kept) << kept.reason;
-    EXPECT_EQ((*kept.value)->History({})->size(), 17u);
+    EXPECT_EQ((*kept.value)->History({})->size(), 17u) << run.Err();
     kelo::records::HistoryQuery query;
     query.host = "127.0.5.1";
     const auto failed = (*kept.value)->History(query);
