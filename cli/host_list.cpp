@@ -60,11 +60,6 @@ std::string Folded(std::string host) {
     return host;
 }
 
-std::string DottedAddress(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 // Reads a descriptor to its end, up to the limit; an errno value on failure.
 int ReadAll(int fd, std::string& text) {
     char buffer[65536];
@@ -178,7 +173,7 @@ std::optional<std::string> SharedMachine(const std::vector<HostEntry>& hosts,
         const auto [first, added] = reached.emplace(*address, &entry);
         if (!added) {
             return platform::ShownText(listName) + ":" + std::to_string(entry.line) + ": " +
-                   entry.host + " reaches " + DottedAddress(*address) + ", as " +
+                   entry.host + " reaches " + platform::DottedQuad(*address) + ", as " +
                    first->second->host + " on line " + std::to_string(first->second->line) +
                    " does";
         }

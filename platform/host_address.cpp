@@ -79,11 +79,6 @@ std::optional<uint32_t> AddressOf(const std::vector<Field>& fields) {
     return address | static_cast<uint32_t>(fields.back().value);
 }
 
-std::string DottedQuad(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 // The four decimal fields with their leading zeros taken off, when that gives a dotted quad:
 // what "10.78.1.020" was most likely meant to be.
 std::optional<std::string> WithoutLeadingZeros(const std::vector<Field>& fields) {
@@ -108,6 +103,11 @@ bool IsDottedQuad(const std::string& host) {
 }
 
 }  // namespace
+
+std::string DottedQuad(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
 
 std::optional<std::string> RefusedHostForm(const std::string& host) {
     if (IsDottedQuad(host))

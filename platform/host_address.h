@@ -4,6 +4,7 @@
 // "10.1" reaches 10.0.0.1. Kelo takes a host that would be read so only as a plain dotted quad.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -13,5 +14,8 @@ namespace platform {
 // addresses without leading zeros (did you mean 10.78.1.20?)"); nullopt for a plain dotted
 // quad, and for any host the C library does not read as an IPv4 address (a name, IPv6).
 std::optional<std::string> RefusedHostForm(const std::string& host);
+
+// An IPv4 address in host byte order as a plain dotted quad: "10.78.1.20".
+std::string DottedQuad(uint32_t address);
 
 }  // namespace platform
