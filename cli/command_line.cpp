@@ -42,6 +42,17 @@ const CLI::Validator kFileName(
     },
     "");
 
+// A run id as NewRunId makes them ("20261209-084501-3fa2"), or "last".
+const CLI::Validator kRunId(
+    [](std::string& run) -> std::string {
+        const bool idForm =
+            !run.empty() && run.size() <= 40 && std::all_of(run.begin(), run.end(), [](char c) {
+                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-';
+            });
+        return idForm || run == "last" ? "" : "needs a run id or last";
+    },
+    "");
+
 const CLI::Validator kCodePageName(
     [](std::string& name) -> std::string {
         return platform::CodePage::Named(name) ? "" : "unknown encoding '" + name + "'";
@@ -103,6 +114,8 @@ class CommandLineParser {
             result.error = error.what();
             return result;
         }
+        if (resume_->count() > 0)
+            return ResumeAnswer();
         if (app_.get_subcommands().empty()) {
             result.error = "no command given";
             return result;
@@ -125,6 +138,32 @@ class CommandLineParser {
         ParseResult result;
         result.ok = true;
         result.invocation.command = command;
+        return result;
+    }
+
+    // --resume: the run's own command and options are kept in the records; of this command
+    // line only where the records are and whether a progress table is drawn count.
+    ParseResult ResumeAnswer() {
+        ParseResult result;
+        if (!app_.get_subcommands().empty()) {
+            result.error = "--resume takes no command: the run's own command runs again";
+            return result;
+        }
+        for (const CLI::Option* option : app_.get_options()) {
+            const std::string& name = option->get_name();
+            const bool allowed =
+                name == "--resume" || name == "--records" || name == "--no-progress";
+            if (option->count() > 0 && !allowed) {
+                result.error = "--resume takes no option but --records and --no-progress (" + name +
+                               " is the run's own)";
+                return result;
+            }
+        }
+        result.ok = true;
+        result.invocation.command = Command::Resume;
+        result.invocation.resumeRun = resumeRun_;
+        result.invocation.recordsPath = invocation_.recordsPath;
+        result.invocation.showProgress = !noProgress_;
         return result;
     }
 
@@ -178,6 +217,13 @@ class CommandLineParser {
             ->type_name("FILE")
             ->check(kFileName);
         app_.add_flag("--no-records", run.noRecords, "keep no record of this run");
+        app_.add_flag("--no-backup", run.noBackup,
+                      "write parameters without first keeping the machine's set as a backup");
+        resume_ = app_.add_option("--resume", resumeRun_,
+                                  "run a host list's command again for its hosts that did not "
+                                  "succeed (RUN: a run id, or last)")
+                      ->type_name("RUN")
+                      ->check(kRunId);
         // Where get-report, open-report and get-params write; the commands describe it.
         app_.add_option("-o", run.output)->type_name("FILE")->check(kFileName);
     }
@@ -215,6 +261,10 @@ class CommandLineParser {
                 break;
             case Operands::kRecordsAction:
                 AddPrune(*command);
+                break;
+            case Operands::kHostAndRecord:
+                command->add_option("HOST", restoreFirst_);
+                command->add_option("RECORD", restoreSecond_);
                 break;
         }
         if (definition.command == Command::Discover)
@@ -311,6 +361,43 @@ class CommandLineParser {
             run.value = typeNumber_ - 1;
         if (run.command == Command::ConfigPort)
             run.value = PortKindFromName(portName_);
+        if (run.command == Command::RestoreParams)
+            TakeRestoreWords();
+    }
+
+    // restore-params [HOST] [RECORD]: a lone word of digits is a RECORD, since no host is
+    // written as digits alone. The RECORD goes where show keeps its own.
+    void TakeRestoreWords() {
+        Invocation& run = invocation_;
+        if (!restoreSecond_.empty()) {
+            run.host = restoreFirst_;
+            run.file = restoreSecond_;
+        } else if (IsRecordNumber(restoreFirst_)) {
+            run.file = restoreFirst_;
+        } else {
+            run.host = restoreFirst_;
+        }
+    }
+
+    static bool IsRecordNumber(const std::string& word) {
+        return !word.empty() && word.size() <= 18 &&
+               std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+    }
+
+    // The HOST and RECORD of restore-params; HOST then stands for --host.
+    std::optional<Problem> RestoreProblem() {
+        Invocation& run = invocation_;
+        if (!run.file.empty() && !IsRecordNumber(run.file))
+            return Problem{"restore-params needs a record number, not '" +
+                           platform::ShownText(run.file) + "'"};
+        if (run.host.empty())
+            return std::nullopt;
+        if (auto problem = HostProblem(run.host, "restore-params needs a host name"))
+            return problem;
+        if (run.overrides.host)
+            return Problem{"restore-params takes HOST or --host, not both"};
+        run.overrides.host = run.host;
+        return std::nullopt;
     }
 
     std::optional<Problem> Check() {
@@ -325,6 +412,10 @@ class CommandLineParser {
         }
         if (run.command == Command::ConfigAddHost) {
             if (auto problem = HostProblem(run.host, "a host name cannot hold control characters"))
+                return problem;
+        }
+        if (run.command == Command::RestoreParams) {
+            if (std::optional<Problem> problem = RestoreProblem())
                 return problem;
         }
         if (std::optional<Problem> problem = TakeSubnets())
@@ -357,12 +448,13 @@ class CommandLineParser {
     CLI::App app_{"", "kelo-cli"};
     Invocation invocation_;
     std::map<const CLI::App*, Command> commands_;
-    std::string hostName_, portName_, hostListFile_;
+    std::string hostName_, portName_, hostListFile_, resumeRun_, restoreFirst_, restoreSecond_;
     int typeNumber_ = 0, jobCount_ = 0, timeoutSeconds_ = 0;
     bool noProgress_ = false;
     std::vector<std::string> subnets_;
     CLI::Option *host_ = nullptr, *type_ = nullptr, *port_ = nullptr, *timeout_ = nullptr;
     CLI::Option *hostList_ = nullptr, *jobs_ = nullptr, *restartHost_ = nullptr;
+    CLI::Option* resume_ = nullptr;
 };
 
 // Lays the words out after the prefix, starting a new indented line where the next word would

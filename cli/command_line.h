@@ -17,6 +17,7 @@ enum class Command {
     OpenReport,
     GetParams,
     PutParams,
+    RestoreParams,
     Upgrade,
     Restart,
     ConfigShow,
@@ -31,6 +32,8 @@ enum class Command {
     Compare,
     Records,
     RecordsPrune,
+    // --resume RUN: the command of a host-list run again, for its hosts that did not succeed.
+    Resume,
 };
 
 // Settings that replace the profile's for this run only; they are never saved.
@@ -81,8 +84,14 @@ struct Invocation {
     // --timeout SECONDS: the run is cancelled once they have passed; 0 is no bound. Without it
     // a single run has no bound and each host of a host list kDefaultHostTimeout.
     std::optional<int> timeoutSeconds;
-    std::string recordsPath;       // --records FILE: the records database; empty: the default
-    bool noRecords = false;        // --no-records: keep no record of this run
+    std::string recordsPath;  // --records FILE: the records database; empty: the default
+    bool noRecords = false;   // --no-records: keep no record of this run
+    bool noBackup = false;    // --no-backup: write parameters without reading the machine's first
+    std::string resumeRun;    // --resume RUN: a run id or "last"
+    // The host-list run a host's single run belongs to, for its record; empty for none.
+    std::string runId;
+    // A host of a list: the list has said once that records are off, so it does not again.
+    bool recordsOffTold = false;
     std::string since;             // history --since DATE; empty: from the first record
     std::string historyOperation;  // history --operation NAME; empty: every operation
     int olderThanDays = 0;         // records prune --older-than DAYS
@@ -103,6 +112,9 @@ bool ChangesProfile(Command command);
 
 // True for the commands that talk to a machine: the ones a host list and --json go with.
 bool TalksToMachine(Command command);
+
+// True for the commands that write a parameter set, and so read the machine's for a backup first.
+bool WritesParameters(Command command);
 
 // The word that names a command on the command line ("get-report"); "" for config and help.
 std::string CommandWord(Command command);

@@ -22,7 +22,12 @@ constexpr CommandDefinition kCommands[] = {
      "read the parameter set into a parameter file"},
     {"put-params", Command::PutParams, Operands::kFile, OutputRule::kRefused, true, true,
      "Put Parameters", RunPutParams, "put-params FILE",
-     "write a parameter file into the machine (it restarts)"},
+     "write a parameter file into the machine (it restarts); the records keep the machine's "
+     "set from just before as its backup"},
+    {"restore-params", Command::RestoreParams, Operands::kHostAndRecord, OutputRule::kRefused, true,
+     true, "Put Parameters", RunRestoreParams, "restore-params [HOST] [RECORD]",
+     "write a kept parameter set back into the machine (default: the newest backup of HOST, "
+     "default the selected host), with a backup of its own first"},
     {"upgrade", Command::Upgrade, Operands::kFile, OutputRule::kRefused, true, true,
      "Firmware Upgrade", RunUpgrade, "upgrade FILE",
      "upgrade the firmware from FILE (name ending in \"rfw\")"},
@@ -74,15 +79,18 @@ std::optional<std::string> RunOptionProblem(const Invocation& run) {
     const bool machine = TalksToMachine(run.command);
     const bool list = run.hostList.has_value();
     if (list && !machine)
-        return "--hosts goes with get-report, get-params, put-params, upgrade and restart";
+        return "--hosts goes with get-report, get-params, put-params, restore-params, upgrade "
+               "and restart";
     if (run.json && !machine && run.command != Command::Discover && run.command != Command::History)
-        return "--json goes with get-report, get-params, put-params, upgrade, restart, "
-               "discover and history";
+        return "--json goes with get-report, get-params, put-params, restore-params, upgrade, "
+               "restart, discover and history";
+    if (run.noBackup && !WritesParameters(run.command))
+        return "--no-backup goes with put-params and restore-params";
     // Before discover, --timeout would be read as the run's seconds, not discover's
     // milliseconds.
     if (run.timeoutSeconds && !machine) {
-        return "--timeout SECONDS goes with get-report, get-params, put-params, upgrade and "
-               "restart (discover takes --timeout MS after the command)";
+        return "--timeout SECONDS goes with get-report, get-params, put-params, restore-params, "
+               "upgrade and restart (discover takes --timeout MS after the command)";
     }
     if (!list)
         return std::nullopt;
@@ -158,6 +166,10 @@ std::optional<std::string> CommandUseProblem(const Invocation& invocation) {
     if (ChangesProfile(invocation.command) && invocation.overrides.Any())
         return "--host, --type and --port cannot be used with a config change";
     return RunOptionProblem(invocation);
+}
+
+bool WritesParameters(Command command) {
+    return command == Command::PutParams || command == Command::RestoreParams;
 }
 
 bool TalksToMachine(Command command) {

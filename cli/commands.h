@@ -23,6 +23,7 @@ enum class Operands {
     kRecord,         // exactly one RECORD
     kTwoItems,       // A and B, each a record or a file
     kRecordsAction,  // nothing, or prune and its option
+    kHostAndRecord,  // at most a HOST and a RECORD, each optional
 };
 
 // Whether a command writes to -o FILE.

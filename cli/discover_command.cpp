@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "cli/interrupt.h"
 #include "cli/operations.h"
+#include "cli/recording.h"
 #include "discover/broadcast_addresses.h"
 #include "discover/run_discovery.h"
+#include "link/settings.h"
 #include "platform/shown_text.h"
 
 namespace kelo::cli {
@@ -47,6 +50,34 @@ discover::DiscoveryPlan PlanOf(const DiscoverOptions& options) {
         plan.hosts = discover::HostAddresses(options.subnets).value_or(plan.hosts);
     }
     return plan;
+}
+
+int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Each machine found as an operation "discover" of its own: its address is its host, its type
+// the one type its ports tell (0 when they leave it open), its name as the machine gave it.
+std::vector<records::OperationRecord> FoundRecords(
+    const std::vector<discover::FoundMachine>& machines, int64_t startedMs, int64_t durationMs) {
+    std::vector<records::OperationRecord> found;
+    for (const discover::FoundMachine& machine : machines) {
+        records::OperationRecord kept;
+        kept.machine.host = discover::AddressText(machine.address);
+        kept.machine.address = kept.machine.host;
+        kept.machine.type = machine.types.size() == 1 ? machine.types[0] : 0;
+        kept.machine.portKind = records::PortKindWord(kPortNetwork);
+        kept.machine.name = machine.name ? platform::ShownText(*machine.name) : "";
+        kept.startedMs = startedMs;
+        kept.endedMs = startedMs + durationMs;
+        kept.durationMs = durationMs;
+        kept.operation = "discover";
+        kept.program = "kelo-cli";
+        found.push_back(std::move(kept));
+    }
+    return found;
 }
 
 }  // namespace
@@ -90,9 +121,12 @@ std::string MachineJsonLines(const std::vector<discover::FoundMachine>& machines
     return lines;
 }
 
-int RunDiscover(const Console& console, const DiscoverOptions& options, bool json,
+int RunDiscover(const Console& console, const Invocation& invocation,
                 platform::CancelDialog& dialog, ProgressLine* progress) {
+    const DiscoverOptions& options = invocation.discover;
     const discover::DiscoveryPlan plan = PlanOf(options);
+    const int64_t startedMs = WallClockMs();
+    const auto started = std::chrono::steady_clock::now();
     auto fail = [&](const std::string& reason) {
         console.writeErr(kMessagePrefix + reason + "\n");
         return kExitFailed;
@@ -118,8 +152,13 @@ int RunDiscover(const Console& console, const DiscoverOptions& options, bool jso
     if (result.machines.empty())
         return fail("no machine found");
     const std::string text =
-        json ? MachineJsonLines(result.machines) : MachineTable(result.machines);
-    return PrintText(console.writeOut, text) ? kExitSuccess : kExitFailed;
+        invocation.json ? MachineJsonLines(result.machines) : MachineTable(result.machines);
+    const bool printed = PrintText(console.writeOut, text);
+    const auto durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - started)
+                                .count();
+    KeepOperations(console, invocation, FoundRecords(result.machines, startedMs, durationMs));
+    return printed ? kExitSuccess : kExitFailed;
 }
 
 }  // namespace kelo::cli

@@ -13,10 +13,11 @@
 
 namespace kelo::cli {
 
-// Runs the discovery and prints what it found: 0 with at least one machine, 1 with none or
-// when it could not run, 130 after Ctrl-C (nothing printed). The progress line, when there
-// is one, is cleared before anything is written.
-int RunDiscover(const Console& console, const DiscoverOptions& options, bool json,
+// Runs the discovery of invocation.discover and prints what it found (with --json as JSON
+// lines), keeping each machine found in the service records: 0 with at least one machine, 1
+// with none or when it could not run, 130 after Ctrl-C (nothing printed or kept). The
+// progress line, when there is one, is cleared before anything is written.
+int RunDiscover(const Console& console, const Invocation& invocation,
                 platform::CancelDialog& dialog, ProgressLine* progress);
 
 // One line per machine under a heading: address, types, name, description (cut to 40

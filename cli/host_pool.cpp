@@ -177,12 +177,13 @@ int ExitStatusOf(int waitStatus) {
 class HostPool {
   public:
     HostPool(const Invocation& invocation, const std::vector<HostEntry>& hosts,
-             int defaultTypeIndex, const Console& console, HostRunner runHost)
+             int defaultTypeIndex, const Console& console, HostRunner runHost, UntoldResult untold)
         : invocation_(invocation),
           hosts_(hosts),
           defaultTypeIndex_(defaultTypeIndex),
           console_(console),
           runHost_(std::move(runHost)),
+          untold_(std::move(untold)),
           live_(console.errIsTerminal && invocation.showProgress),
           table_(console.writeErr, live_, StandardErrorSize) {}
 
@@ -214,6 +215,7 @@ class HostPool {
         for (; next < hosts_.size(); ++next)
             Report(NotRun(hosts_[next]), next);
         summary_.ms = MillisecondsSince(started);
+        summary_.runId = invocation_.runId;
         table_.Summary(summary_);
         if (invocation_.json)
             console_.writeOut(SummaryLine(summary_));
@@ -418,6 +420,8 @@ class HostPool {
     }
 
     void Report(const HostResult& result, size_t index) {
+        if (untold_)
+            untold_(result);
         Pass(ResultLine(result), result.result, index);
     }
 
@@ -434,6 +438,7 @@ class HostPool {
     const int defaultTypeIndex_;
     const Console& console_;
     const HostRunner runHost_;
+    const UntoldResult untold_;
     const bool live_;
     HostTable table_;
     HostListInterruptGuard interrupt_;
@@ -467,8 +472,10 @@ Invocation HostRunInvocation(const Invocation& invocation, const std::string& ho
 }
 
 int RunHostList(const Invocation& invocation, const std::vector<HostEntry>& hosts,
-                int defaultTypeIndex, const Console& console, HostRunner runHost) {
-    HostPool pool(invocation, hosts, defaultTypeIndex, console, std::move(runHost));
+                int defaultTypeIndex, const Console& console, HostRunner runHost,
+                UntoldResult untold) {
+    HostPool pool(invocation, hosts, defaultTypeIndex, console, std::move(runHost),
+                  std::move(untold));
     return pool.Run();
 }
 

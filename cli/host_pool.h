@@ -18,6 +18,7 @@
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/host_list.h"
+#include "cli/json_result.h"
 
 namespace kelo::cli {
 
@@ -25,10 +26,15 @@ namespace kelo::cli {
 // and returns its exit status.
 using HostRunner = std::function<int(const Invocation& hostRun)>;
 
+// Told the result of a host whose run ended without telling it (never started, killed): its
+// own run kept no record of it.
+using UntoldResult = std::function<void(const HostResult& result)>;
+
 // Runs the invocation's command for every host; returns the exit status: 0 when every host
 // succeeded, 1 when any did not, 130 after Ctrl-C.
 int RunHostList(const Invocation& invocation, const std::vector<HostEntry>& hosts,
-                int defaultTypeIndex, const Console& console, HostRunner runHost);
+                int defaultTypeIndex, const Console& console, HostRunner runHost,
+                UntoldResult untold = nullptr);
 
 // The single run of one host, as the command line
 //   kelo-cli --host HOST --type N --port network --no-progress --json [--progress-fd 3]

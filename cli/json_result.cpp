@@ -100,6 +100,8 @@ std::string SummaryLine(const HostListSummary& summary) {
     counts["cancelled"] = summary.cancelled;
     counts["timed_out"] = summary.timedOut;
     counts["ms"] = summary.ms;
+    if (!summary.runId.empty())
+        counts["run"] = summary.runId;
     Json line;
     line["summary"] = counts;
     return Line(line);

@@ -46,6 +46,7 @@ struct HostListSummary {
     int cancelled = 0;
     int timedOut = 0;
     long long ms = 0;
+    std::string runId;  // the run's id in the records; "" when they are off
 
     void Count(RunResult result);
 };

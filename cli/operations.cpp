@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <chrono>
 #include <vector>
 
 #include "files/firmware_file.h"
@@ -69,6 +70,38 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
     return SaveReportText(invocation.output, text);
 }
 
+// Reads the machine's parameter set through Get Parameters, as get-params does, and hands it
+// to the records as the machine's backup. A read that fails or is stopped says that nothing
+// was written (after the damaged-reply line when the read failed without a message).
+bool BackUpParameters(CommandContext& context) {
+    const int64_t startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+    const auto started = std::chrono::steady_clock::now();
+    const size_t shownBefore = context.sink.ShownIds().size();
+    std::vector<uint8_t> buffer(kParameterBufferSize);
+    const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
+    if (count < 1 || context.dialog.Stopped()) {
+        const std::vector<int>& shown = context.sink.ShownIds();
+        // No port set up: the write could not have run either, and the message says why.
+        if (shown.size() > shownBefore && shown.back() == platform::IDS_SET_UP_PORT)
+            return false;
+        const bool stopped = Interrupted() || context.dialog.Stopped();
+        if (!stopped && shown.size() == shownBefore)
+            context.sink.Tell(kDamagedReply);
+        context.sink.Tell(kBackupUnread);
+        return false;
+    }
+    const int64_t durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - started)
+                                   .count();
+    context.keepBackup(
+        records::ReadContent{records::ContentKind::Parameters,
+                             std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)},
+        startedMs, durationMs);
+    return true;
+}
+
 }  // namespace
 
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text) {
@@ -119,6 +152,12 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation) {
 bool RunPutParams(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> plainBlock;
     if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock) || context.dialog.Stopped())
+        return false;
+    return PutParameterSet(context, plainBlock);
+}
+
+bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock) {
+    if (context.keepBackup && !BackUpParameters(context))
         return false;
     context.bytes = static_cast<long long>(plainBlock.size());
     // The GUI's "all" check box is always cleared before Put Parameters reads it.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/interrupt.h"
@@ -34,7 +35,19 @@ struct CommandContext {
     const platform::CodePage* shownCodePage = nullptr;
     // The report or parameter set read from the machine, for the service records.
     std::optional<records::ReadContent> readContent = std::nullopt;
+    // The machine's host as its records name it, for restore-params' newest backup.
+    std::string recordedHost = {};
+    // Before a parameter write: keeps the set just read as the machine's backup, with when
+    // its read started (ms since 1970) and how long it took. Null when no backup is taken
+    // (--no-backup, or the records are off).
+    std::function<void(const records::ReadContent& set, int64_t startedMs, int64_t durationMs)>
+        keepBackup = nullptr;
 };
+
+// What kelo-cli says when the backup before a write could not be read.
+inline constexpr char kBackupUnread[] =
+    "could not read the machine's parameters for a backup; nothing was written (--no-backup "
+    "writes without one)";
 
 // Each returns true when the command succeeded; a failure has shown its message, if the
 // system has one for it.
@@ -42,8 +55,14 @@ bool RunGetReport(CommandContext& context, const Invocation& invocation);
 bool RunOpenReport(CommandContext& context, const Invocation& invocation);
 bool RunGetParams(CommandContext& context, const Invocation& invocation);
 bool RunPutParams(CommandContext& context, const Invocation& invocation);
+bool RunRestoreParams(CommandContext& context, const Invocation& invocation);
 bool RunUpgrade(CommandContext& context, const Invocation& invocation);
 bool RunRestart(CommandContext& context, const Invocation& invocation);
+
+// Writes a parameter block (the data and its check byte, as a parameter file loads) into the
+// machine; with keepBackup set, reads the machine's set for its backup first, and writes
+// nothing when that read fails.
+bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock);
 
 // After a command failed: a line of kelo-cli's own when a machine command failed without any
 // message (a reply frame with a bad lead or check byte, a connection closed inside a reply),

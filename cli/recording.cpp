@@ -35,18 +35,18 @@ std::optional<records::FileUse> DescribeFile(const std::string& role, const std:
 
 void KeepOperation(const Console& console, const Invocation& invocation,
                    const records::OperationRecord& operation) {
+    KeepOperations(console, invocation, {operation});
+}
+
+void KeepOperations(const Console& console, const Invocation& invocation,
+                    const std::vector<records::OperationRecord>& operations) {
     const std::optional<std::string> path = RecordsPathOf(invocation);
-    if (!path)
+    if (!path || operations.empty())
         return;
-    std::string reason;
     auto opened = records::ServiceRecords::Open(*path);
-    if (!opened) {
-        reason = opened.reason;
-    } else {
-        const auto kept = (*opened.value)->RecordOperation(operation);
-        if (!kept)
-            reason = kept.reason;
-    }
+    std::string reason = opened.reason;
+    for (size_t i = 0; opened && i < operations.size() && reason.empty(); ++i)
+        reason = (*opened.value)->RecordOperation(operations[i]).reason;
     if (!reason.empty())
         console.writeErr(std::string(kMessagePrefix) + "not recorded: " + reason + "\n");
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/console.h"
@@ -21,5 +22,10 @@ std::optional<records::FileUse> DescribeFile(const std::string& role, const std:
 // Writes the operation to the records the run names, or tells on standard error why not.
 void KeepOperation(const Console& console, const Invocation& invocation,
                    const records::OperationRecord& operation);
+
+// Writes the operations to the records the run names in one opening of the database, or
+// tells once on standard error why not.
+void KeepOperations(const Console& console, const Invocation& invocation,
+                    const std::vector<records::OperationRecord>& operations);
 
 }  // namespace kelo::cli

@@ -374,6 +374,10 @@ int RunRecordsPrune(const Console& console, const Invocation& invocation) {
 
 }  // namespace
 
+std::string RecordTime(int64_t ms) {
+    return LocalTime(ms);
+}
+
 bool ReadsRecords(Command command) {
     return command == Command::History || command == Command::Show || command == Command::Compare ||
            command == Command::Records || command == Command::RecordsPrune;

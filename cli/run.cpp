@@ -20,6 +20,7 @@
 #include "cli/operations.h"
 #include "cli/recording.h"
 #include "cli/records_commands.h"
+#include "cli/resume.h"
 #include "cli/run_files.h"
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
@@ -35,6 +36,7 @@ namespace kelo::cli {
 namespace {
 
 constexpr char kHelpHint[] = " (try 'kelo-cli --help')";
+constexpr char kRecordsOffNoBackup[] = "records are off; no backup was kept";
 
 // The first failed write to the process's standard output (an errno value), or 0.
 int g_standardOutputError = 0;
@@ -153,6 +155,40 @@ int64_t WallClockMs() {
         .count();
 }
 
+// The backup before a parameter write, kept as an operation of its own ("backup") on the
+// machine of the run's record.
+std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
+    const Console& console, const Invocation& invocation, const records::OperationRecord& kept) {
+    return [&console, &invocation, &kept](const records::ReadContent& set, int64_t startedMs,
+                                          int64_t durationMs) {
+        records::OperationRecord backup;
+        backup.machine = kept.machine;
+        backup.startedMs = startedMs;
+        backup.endedMs = WallClockMs();
+        backup.durationMs = durationMs;
+        backup.operation = "backup";
+        backup.program = "kelo-cli";
+        backup.runId = kept.runId;
+        backup.backup = true;
+        backup.content = set;
+        KeepOperation(console, invocation, backup);
+    };
+}
+
+// A parameter write keeps the machine's set first, unless --no-backup says not to; with the
+// records off there is nowhere to keep it, which put-params says once.
+void ChooseBackup(const Console& console, const Invocation& invocation,
+                  const records::OperationRecord& kept, CommandContext& context) {
+    if (!WritesParameters(invocation.command) || invocation.noBackup)
+        return;
+    if (RecordsPathOf(invocation)) {
+        context.keepBackup = BackupKeeper(console, invocation, kept);
+        return;
+    }
+    if (invocation.command == Command::PutParams && !invocation.recordsOffTold)
+        console.writeErr(std::string(kMessagePrefix) + kRecordsOffNoBackup + "\n");
+}
+
 // Runs a command that needs the connection: its settings come from the profile with the run
 // options laid over them, and only a config change is written back. A machine command notes
 // in record what its result line tells besides its status.
@@ -183,6 +219,10 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
         record.textCodePage = shownCodePage;
     NoteMachine(link.Settings(), record, kept);
     kept.operation = CommandWord(invocation.command);
+    if (!invocation.runId.empty())
+        kept.runId = invocation.runId;
+    context.recordedHost = kept.machine.host;
+    ChooseBackup(console, invocation, kept, context);
     const bool succeeded = DefinitionOf(invocation.command)->run(context, invocation);
     kept.content = std::move(context.readContent);
     if (Interrupted())
@@ -236,6 +276,52 @@ void TraceCancelOfRun(TerminalCancelDialog& dialog, RunResult result) {
 }
 
 // --hosts: reads the list and runs the command for each of its hosts.
+// Keeps the result of a host whose own run kept none (it never started, or was killed), so
+// that a resumed run finds it among the hosts that did not succeed.
+void KeepUntoldResult(const Console& console, const Invocation& listRun, const HostResult& result) {
+    records::OperationRecord kept;
+    kept.machine.host = result.host.value_or("");
+    kept.machine.type = result.type;
+    kept.machine.portKind = records::PortKindWord(kPortNetwork);
+    kept.startedMs = WallClockMs();
+    kept.endedMs = kept.startedMs;
+    kept.durationMs = result.ms.value_or(0);
+    kept.operation = CommandWord(listRun.command);
+    kept.result = RecordedResult(result.result);
+    kept.message = result.message.value_or("");
+    kept.program = "kelo-cli";
+    kept.runId = listRun.runId;
+    KeepOperation(console, listRun, kept);
+}
+
+// Runs the hosts of a list as one run of its own, kept in the records with a new id.
+int RunListedHosts(const Console& console, const Invocation& invocation,
+                   const std::vector<HostEntry>& hosts) {
+    Invocation listRun = invocation;
+    listRun.runId = StartRun(console, invocation);
+    if (invocation.command == Command::PutParams && !invocation.noBackup &&
+        !RecordsPathOf(invocation)) {
+        console.writeErr(std::string(kMessagePrefix) + kRecordsOffNoBackup + "\n");
+        listRun.recordsOffTold = true;
+    }
+    // A host without a type of its own takes --type, else the profile's type.
+    const int typeIndex = invocation.overrides.machineTypeIndex.value_or(
+        LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
+            .machineTypeIndex);
+    const auto runHost = [](const Invocation& hostRun) {
+        // The child's standard output is a pipe of its own, whatever became of the list's.
+        g_standardOutputError = 0;
+        return RunInvocation(hostRun, SystemConsole());
+    };
+    UntoldResult untold = nullptr;
+    if (!listRun.runId.empty()) {
+        untold = [&console, &listRun](const HostResult& result) {
+            KeepUntoldResult(console, listRun, result);
+        };
+    }
+    return RunHostList(listRun, hosts, typeIndex, console, runHost, untold);
+}
+
 int RunForHostList(const Console& console, const Invocation& invocation) {
     std::string text;
     if (std::optional<std::string> error = ReadHostList(*invocation.hostList, text))
@@ -246,15 +332,7 @@ int RunForHostList(const Console& console, const Invocation& invocation) {
         return UsageError(console, list.error, "");
     if (std::optional<std::string> shared = SharedMachine(list.hosts, name))
         return UsageError(console, *shared, "");
-    // A host without a type of its own takes --type, else the profile's type.
-    const int typeIndex = invocation.overrides.machineTypeIndex.value_or(
-        LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
-            .machineTypeIndex);
-    return RunHostList(invocation, list.hosts, typeIndex, console, [](const Invocation& hostRun) {
-        // The child's standard output is a pipe of its own, whatever became of the list's.
-        g_standardOutputError = 0;
-        return RunInvocation(hostRun, SystemConsole());
-    });
+    return RunListedHosts(console, invocation, list.hosts);
 }
 
 // Whether the --progress-fd lines were all written; tells when they were not. The operation
@@ -354,8 +432,7 @@ class RunSession {
   private:
     int RunCommand(HostResult& record, records::OperationRecord& kept) {
         if (Discovering()) {
-            return RunDiscover(console_, invocation_.discover, invocation_.json, dialog_,
-                               progress_.get());
+            return RunDiscover(console_, invocation_, dialog_, progress_.get());
         }
         if (ReadsRecords(invocation_.command))
             return RunRecordsCommand(console_, invocation_);
@@ -469,6 +546,12 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     if (invocation.command == Command::Version) {
         return console.writeOut("kelo-cli " + platform::ProgramVersion() + "\n") ? kExitSuccess
                                                                                  : kExitFailed;
+    }
+    if (invocation.command == Command::Resume) {
+        return RunResume(console, invocation,
+                         [&console](const Invocation& again, const std::vector<HostEntry>& hosts) {
+                             return RunListedHosts(console, again, hosts);
+                         });
     }
     if (std::optional<std::string> clash = TraceFileClash(invocation))
         return UsageError(console, *clash);

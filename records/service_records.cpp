@@ -472,6 +472,25 @@ Outcome<std::vector<std::string>> ServiceRecords::HostsToResume(const std::strin
     });
 }
 
+Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const std::string& runId) {
+    return Guarded<std::vector<Machine>>(path_, [&] {
+        SQLite::Statement select(*db_, R"sql(
+            SELECT m.host, max(m.type) FROM operations o JOIN machines m ON m.id = o.machine_id
+            WHERE o.run_id = ?
+            GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
+            ORDER BY min(o.id))sql");
+        select.bind(1, runId);
+        std::vector<Machine> machines;
+        while (select.executeStep()) {
+            Machine machine;
+            machine.host = select.getColumn(0).getString();
+            machine.type = select.getColumn(1).getInt();
+            machines.push_back(machine);
+        }
+        return machines;
+    });
+}
+
 Outcome<Summary> ServiceRecords::Summarise() {
     return Guarded<Summary>(path_, [&] {
         Summary summary;

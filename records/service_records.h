@@ -61,6 +61,9 @@ class ServiceRecords {
     // were first recorded.
     Outcome<std::vector<std::string>> HostsToResume(const std::string& runId);
 
+    // The machines of those hosts, each with the type it was run as, in the same order.
+    Outcome<std::vector<Machine>> MachinesToResume(const std::string& runId);
+
     Outcome<Summary> Summarise();
 
     // Removes the operations that started before cutoffMs, their files, the contents and

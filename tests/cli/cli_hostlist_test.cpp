@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <SQLiteCpp/SQLiteCpp.h>
 #include <bit>
 #include <filesystem>
 #include <fstream>
@@ -93,10 +94,11 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
     EXPECT_EQ(run.Wait(), 1);
     const std::map<std::string, json> lines = Lines(run.Out());
     ASSERT_EQ(lines.size(), 18u) << run.Out();
-    EXPECT_EQ(lines.at(""),
-              json::parse(R"({"summary": {"hosts": 17, "ok": 16, "failed": 1,
+    const std::string runId = lines.at("")["summary"].value("run", "");
+    EXPECT_EQ(lines.at(""), json::parse(R"({"summary": {"hosts": 17, "ok": 16, "failed": 1,
         "cancelled": 0, "timed_out": 0, "ms": )" +
-                          std::to_string(lines.at("")["summary"]["ms"].get<long>()) + "}}"));
+                                        std::to_string(lines.at("")["summary"]["ms"].get<long>()) +
+                                        R"(, "run": ")" + runId + "\"}}"));
     for (int i = 0; i < 16; ++i) {
         const std::string host = Address(i);
         const json& line = lines.at(host);
@@ -117,7 +119,8 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
     const size_t message = run.Err().find("kelo-cli: 127.0.5.1: Failed to connect.\n");
     EXPECT_NE(message, std::string::npos) << run.Err();
     EXPECT_NE(run.Err().find("\n127.0.5.1: failed\n", message), std::string::npos);
-    EXPECT_TRUE(run.Err().ends_with("\n17 hosts: 16 done, 1 failed, 0 cancelled\n"));
+    EXPECT_TRUE(
+        run.Err().ends_with("\n17 hosts: 16 done, 1 failed, 0 cancelled (run " + runId + ")\n"));
 
     // Each host's run kept its own operation, at once with the others.
     auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
@@ -129,6 +132,8 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
     ASSERT_EQ(failed->size(), 1u);
     EXPECT_EQ(failed->front().result, kelo::records::Result::Failed);
     EXPECT_EQ(failed->front().message, "Failed to connect.");
+    EXPECT_EQ(failed->front().runId, runId);
+    EXPECT_EQ((*kept.value)->Run("last")->id, runId);
 }
 
 TEST_F(HostListRun, ParametersAndFirmwareReachEveryMachine) {
@@ -153,7 +158,8 @@ TEST_F(HostListRun, ParametersAndFirmwareReachEveryMachine) {
     CliProcess upgrade({"--hosts", env.File("second"), "upgrade", env.File("main.rfw")});
     EXPECT_EQ(put.Wait(60000), 0) << put.Err();
     EXPECT_EQ(upgrade.Wait(60000), 0) << upgrade.Err();
-    EXPECT_TRUE(upgrade.Err().ends_with("4 hosts: 4 done, 0 failed, 0 cancelled\n"));
+    EXPECT_NE(upgrade.Err().find("4 hosts: 4 done, 0 failed, 0 cancelled (run "),
+              std::string::npos);
 
     // Without "all" types 3 and 4 take the second half of the set.
     std::map<std::string, std::string> params;
@@ -221,6 +227,55 @@ TEST_F(HostListRun, SigtermStopsEveryHostAndLeavesNoProcessBehind) {
         std::ifstream(entry.path() / "stat") >> pid >> name >> state >> parent;
         EXPECT_FALSE(name == "(kelo-cli)" && parent == std::to_string(::getpid())) << pid;
     }
+}
+
+// --resume runs the run's own command, options and -o template again for the hosts whose
+// result was not ok, each as its type, and for no other, as a new run.
+TEST_F(HostListRun, ResumeRunsTheCommandAgainForTheHostsThatDidNotSucceed) {
+    StartMachines(4);
+    WriteFile(env.File("done"), ReadFileText(hosts));
+    WriteFile(hosts, ReadFileText(hosts) + "127.0.5.1\n127.0.5.2 4\n");
+    CliProcess first({"--hosts", hosts, "--json", "get-report", "-o", out + "/{host}.kel"});
+    EXPECT_EQ(first.Wait(), 1);
+    const std::string firstId = Lines(first.Out()).at("")["summary"].value("run", "");
+    ASSERT_NE(firstId, "");
+    ASSERT_NE(machines->WaitForEvent("disconnect", 4), "");
+
+    CliProcess again({"--resume", firstId});
+    EXPECT_EQ(again.Wait(), 1);
+    const std::map<std::string, json> lines = Lines(again.Out());
+    ASSERT_EQ(lines.size(), 3u) << again.Out() << again.Err();
+    EXPECT_EQ(lines.at("127.0.5.1")["result"], "failed");
+    EXPECT_EQ(lines.at("127.0.5.2")["type"], 4);
+    EXPECT_NE(lines.at("")["summary"].value("run", firstId), firstId);
+    EXPECT_EQ(machines->EventsNamed("connect").size(), 4u) << "the hosts that were done";
+
+    CliProcess done({"--hosts", env.File("done"), "get-report", "-o", out + "/{host}.kel"});
+    EXPECT_EQ(done.Wait(), 0);
+    CliProcess nothing({"--resume", "last"});
+    EXPECT_EQ(nothing.Wait(), 0);
+    EXPECT_TRUE(nothing.Err().starts_with("kelo-cli: nothing to resume: ")) << nothing.Err();
+}
+
+// SIGKILL to a list and its hosts while they record leaves a database SQLite finds sound.
+TEST_F(HostListRun, SigkillInTheMiddleLeavesASoundDatabase) {
+    StartMachines(16);
+    CliProcess run({"--hosts", hosts, "--jobs", "8", "get-report", "-o", out + "/{host}.kel"});
+    ASSERT_NE(machines->WaitForEvent("disconnect", 12), "");
+    // Stopped first, so that no host starts while the running ones are found and killed.
+    ASSERT_EQ(::kill(run.Pid(), SIGSTOP), 0);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string pid, name, state, parent;
+        std::ifstream(entry.path() / "stat") >> pid >> name >> state >> parent;
+        if (parent == std::to_string(run.Pid()))
+            ::kill(std::stoi(pid), SIGKILL);
+    }
+    run.Signal(SIGKILL);
+    EXPECT_EQ(run.Wait(), 128 + SIGKILL);
+    SQLite::Database database(env.RecordsPath());
+    database.setBusyTimeout(10000);  // the killed hosts may not have ended yet
+    EXPECT_EQ(database.execAndGet("PRAGMA integrity_check").getString(), "ok");
+    EXPECT_FALSE(SQLite::Statement(database, "PRAGMA foreign_key_check").executeStep());
 }
 
 TEST_F(HostListRun, ASingleHostsJsonLineCarriesTheReportText) {

@@ -289,6 +289,80 @@ TEST_P(CliAgainstSim, RecordsKeepEachOperationAndNeverChangeIt) {
     EXPECT_EQ(records.History({})->size(), 2u);
 }
 
+// A parameter write first keeps the machine's set as its backup; restore-params writes that
+// set back as put-params would write its file, and refuses what is no parameter set.
+TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
+    StartMachine();
+    const std::string other = MakeBytes(kSetSize, 9);
+    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(other.data()),
+                                        static_cast<int>(other.size()), [&](std::string& path) {
+                                            path = env.File("other.prm");
+                                            return true;
+                                        }));
+    const CliResult put = Run({"put-params", env.File("other.prm")});
+    ASSERT_EQ(put.status, 0) << put.err;
+    EXPECT_EQ(put.err, "kelo-cli: Done.\n");
+    auto opened = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    ASSERT_TRUE(opened) << opened.reason;
+    kelo::records::ServiceRecords& records = **opened.value;
+    const auto backup = records.NewestBackup(kMachineHost);
+    ASSERT_TRUE(backup) << backup.reason;
+    EXPECT_EQ(backup->operation, "backup");
+    const auto kept = kelo::records::DecodeParameters(*records.Content(*backup->content));
+    ASSERT_TRUE(kept) << kept.reason;
+    EXPECT_EQ(std::string(kept->begin(), kept->end()),
+              parameterSet + static_cast<char>(ParameterCheckByte(parameterSet)));
+
+    ASSERT_NE(machine->WaitForEvent("ready"), "") << "the write restarted it";
+    const CliResult restored = Run({"restore-params"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_TRUE(restored.err.starts_with("kelo-cli: writing back record " +
+                                         std::to_string(backup->id) +
+                                         ", the parameter set of 127.0.0.2 kept "))
+        << restored.err;
+    EXPECT_TRUE(restored.err.ends_with("\nkelo-cli: Done.\n")) << restored.err;
+    ASSERT_NE(machine->WaitForEvent("params", 2), "");
+    const std::string written = ReadFileText(EventField(machine->EventsNamed("params")[1], "file"));
+    EXPECT_EQ(written, LineProtocol() ? std::string(kept->begin(), kept->end())
+                                      : parameterSet.substr(kSetSize / 2));
+    EXPECT_NE(records.NewestBackup(kMachineHost)->id, backup->id) << "a backup of its own";
+
+    EXPECT_EQ(Run({"--no-backup", "get-report"}).status, 2) << "only with parameter writes";
+    ASSERT_NE(machine->WaitForEvent("ready", 2), "");
+    ASSERT_EQ(Run({"get-report", "-o", env.File("r.kel")}).status, 0);
+    const std::string reportId = std::to_string(records.History({})->front().id);
+    const CliResult refused = Run({"restore-params", reportId});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              "kelo-cli: record " + reportId + " kept a report, not a parameter set\n");
+    EXPECT_EQ(Run({"--no-records", "restore-params"}).status, 1);
+    const CliResult unkept = Run({"--no-records", "put-params", env.File("other.prm")});
+    EXPECT_EQ(unkept.err, "kelo-cli: records are off; no backup was kept\nkelo-cli: Done.\n");
+    ASSERT_NE(machine->WaitForEvent("params", 3), "");
+    EXPECT_EQ(machine->EventsNamed("params").size(), 3u) << "refusals wrote nothing";
+}
+
+// A machine that does not give its parameter set for the backup gets nothing written.
+TEST_P(CliAgainstSim, ABackupThatCannotBeReadWritesNothing) {
+    StartMachine({"--fault", "never-answer"});
+    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
+                                        static_cast<int>(kSetSize), [&](std::string& path) {
+                                            path = env.File("set.prm");
+                                            return true;
+                                        }));
+    const CliResult put = Run({"--timeout", "1", "put-params", env.File("set.prm")});
+    EXPECT_EQ(put.status, 1);
+    EXPECT_NE(put.err.find("kelo-cli: could not read the machine's parameters for a backup; "
+                           "nothing was written (--no-backup writes without one)\n"),
+              std::string::npos)
+        << put.err;
+    EXPECT_NE(machine->WaitForEvent("disconnect"), "");
+    EXPECT_TRUE(machine->EventsNamed("params").empty());
+    auto opened = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    ASSERT_TRUE(opened) << opened.reason;
+    EXPECT_FALSE((*opened.value)->NewestBackup(kMachineHost));
+}
+
 TEST(CliHostForms, OtherNumericFormsReachNoMachine) {
     CliEnvironment env;
     SimProcess machine({"--type", "3", "--bind", "127.0.0.8", "--restart-ms", "0"});

@@ -13,6 +13,8 @@
 #include <regex>
 #include <sstream>
 
+#include "records/service_records.h"
+#include "tests/cli/cli_harness.h"
 #include "testsupport/child_process.h"
 #include "testsupport/cli_process.h"
 #include "testsupport/sim_process.h"
@@ -46,6 +48,7 @@ bool Shell(const std::string& commands) {
 TEST(Discover, SubnetListsExactlyTheFourMachinesAsJsonAndAsATable) {
     if (::access(kSnmpd, X_OK) != 0)
         GTEST_SKIP() << "net-snmp's snmpd is not installed";
+    CliEnvironment env;
     std::vector<std::unique_ptr<SimProcess>> machines;
     for (int type = 1; type <= 4; ++type)
         machines.push_back(StartMachine(type, "127.0.7." + std::to_string(type)));
@@ -77,6 +80,15 @@ TEST(Discover, SubnetListsExactlyTheFourMachinesAsJsonAndAsATable) {
                   R"({"address":"127.0.7.4","types":[4],"name":"kelo-sim-127.0.7.4",)"
                   R"("description":"Kelo simulated machine, type 4","status":null})"
                   "\n");
+    // Each machine found is kept, as it was found.
+    auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    ASSERT_TRUE(kept) << kept.reason;
+    const auto found = (*kept.value)->History({});
+    ASSERT_EQ(found->size(), 4u);
+    EXPECT_EQ(found->back().operation, "discover");
+    EXPECT_EQ(found->back().machine.host, "127.0.7.1");
+    EXPECT_EQ(found->back().machine.name, "kelo-sim-127.0.7.1");
+    EXPECT_EQ(found->front().machine.type, 4);
 
     CliProcess table({"discover", "--subnet", "127.0.7.0/28", "--no-progress"});
     ASSERT_EQ(table.Wait(), 0) << table.Err();
@@ -108,6 +120,7 @@ std::unique_ptr<SimProcess> StartMachineIn(const std::string& pid, int type,
 // interface address was given a broadcast address, yet the status request goes to 10.9.0.255
 // (not to 10.9.0.1 itself) and across the pair.
 TEST(Discover, BroadcastAcrossABridgeFindsATypeOneMachine) {
+    CliEnvironment env;
     kelo::test::ChildProcess other(
         {"/usr/bin/unshare", "--net", "/bin/sh", "-c", "echo \"namespace $$\"; exec sleep 600"},
         {});
@@ -132,6 +145,7 @@ TEST(Discover, BroadcastAcrossABridgeFindsATypeOneMachine) {
 }
 
 TEST(Discover, CtrlCEndsItAtOnceWith130) {
+    CliEnvironment env;
     // A machine whose agent never answers keeps the request waiting for the whole time-out.
     const auto machine = StartMachine(1, "127.0.8.1", {"--fault", "snmp-silence"});
     CliProcess discover({"discover", "--subnet", "127.0.8.0/30", "--timeout", "600000"});

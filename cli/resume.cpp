@@ -1,0 +1,140 @@
+#include "cli/resume.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "cli/recording.h"
+#include "platform/shown_text.h"
+#include "records/service_records.h"
+
+namespace kelo::cli {
+namespace {
+
+// The path as an absolute one; as given when it has none (or it is "-", standard error).
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path == "-")
+        return path;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+void TellError(const Console& console, const std::string& text) {
+    console.writeErr(kMessagePrefix + text + "\n");
+}
+
+// The command line a kept run is run again with: its command, as a host list (the hosts come
+// from the records, so the list is never read), its -o template and its own options.
+std::vector<std::string> ReplayArguments(const records::RunStart& start) {
+    std::vector<std::string> arguments{start.command, "--hosts", "-"};
+    if (!start.outputTemplate.empty())
+        arguments.insert(arguments.end(), {"-o", start.outputTemplate});
+    arguments.insert(arguments.end(), start.options.begin(), start.options.end());
+    return arguments;
+}
+
+// The hosts to run again, each with the type it was run as.
+std::vector<HostEntry> HostsOf(const std::vector<records::Machine>& machines) {
+    std::vector<HostEntry> hosts;
+    for (const records::Machine& machine : machines) {
+        HostEntry entry{machine.host, std::nullopt, static_cast<int>(hosts.size()) + 1};
+        if (machine.type >= 1 && machine.type <= 4)
+            entry.machineTypeIndex = machine.type - 1;
+        hosts.push_back(entry);
+    }
+    return hosts;
+}
+
+}  // namespace
+
+records::RunStart RunStartOf(const Invocation& invocation) {
+    std::vector<std::string> words;
+    const auto add = [&words](std::initializer_list<std::string> more) {
+        words.insert(words.end(), more);
+    };
+    if (invocation.overrides.machineTypeIndex)
+        add({"--type", std::to_string(*invocation.overrides.machineTypeIndex + 1)});
+    if (!invocation.traceFile.empty())
+        add({"--trace", Absolute(invocation.traceFile)});
+    if (!invocation.captureFile.empty())
+        add({"--pcap", Absolute(invocation.captureFile)});
+    if (!invocation.encoding.empty())
+        add({"--encoding", invocation.encoding});
+    if (invocation.timeoutSeconds)
+        add({"--timeout", std::to_string(*invocation.timeoutSeconds)});
+    if (invocation.jobs)
+        add({"--jobs", std::to_string(*invocation.jobs)});
+    if (invocation.json)
+        add({"--json"});
+    if (invocation.noBackup)
+        add({"--no-backup"});
+    // restore-params' RECORD is a number; every other FILE a path.
+    if (!invocation.file.empty()) {
+        const bool record = invocation.command == Command::RestoreParams;
+        add({"--", record ? invocation.file : Absolute(invocation.file)});
+    }
+    return records::RunStart{CommandWord(invocation.command), words, Absolute(invocation.output)};
+}
+
+std::string StartRun(const Console& console, const Invocation& invocation) {
+    const std::optional<std::string> path = RecordsPathOf(invocation);
+    if (!path)
+        return "";
+    const int64_t startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+    const std::string id = records::NewRunId(startedMs);
+    auto opened = records::ServiceRecords::Open(*path);
+    std::string reason = opened.reason;
+    if (opened) {
+        const auto kept = (*opened.value)->RecordRun({id, startedMs, RunStartOf(invocation)});
+        reason = kept.reason;
+    }
+    if (!reason.empty())
+        TellError(console, "not recorded: " + reason);
+    return id;
+}
+
+int RunResume(const Console& console, const Invocation& resume, const HostListRunner& runList) {
+    const std::string path =
+        resume.recordsPath.empty() ? records::DefaultRecordsPath() : resume.recordsPath;
+    auto opened = records::ServiceRecords::Open(path);
+    if (!opened) {
+        TellError(console, opened.reason);
+        return kExitFailed;
+    }
+    records::ServiceRecords& kept = **opened.value;
+    const auto run = kept.Run(resume.resumeRun);
+    if (!run) {
+        TellError(console, run.reason);
+        return kExitFailed;
+    }
+    const auto machines = kept.MachinesToResume(run->id);
+    if (!machines) {
+        TellError(console, machines.reason);
+        return kExitFailed;
+    }
+    opened.value->reset();  // the hosts' programs write to it
+    if (machines->empty()) {
+        TellError(console, "nothing to resume: no host of run " + run->id +
+                               " failed, was cancelled or timed out");
+        return kExitSuccess;
+    }
+    const ParseResult replay = ParseCommandLine(ReplayArguments(run->start));
+    if (!replay.ok) {
+        TellError(console,
+                  "run " + run->id + " cannot be run again: " + platform::ShownText(replay.error));
+        return kExitFailed;
+    }
+    Invocation again = replay.invocation;
+    again.hostList.reset();
+    again.recordsPath = resume.recordsPath;
+    again.showProgress = resume.showProgress;
+    TellError(console, "resuming run " + run->id + " for " + std::to_string(machines->size()) +
+                           (machines->size() == 1 ? " host" : " hosts"));
+    return runList(again, HostsOf(*machines));
+}
+
+}  // namespace kelo::cli
