@@ -314,7 +314,8 @@ TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
               parameterSet + static_cast<char>(ParameterCheckByte(parameterSet)));
 
     ASSERT_NE(machine->WaitForEvent("ready"), "") << "the write restarted it";
-    const CliResult restored = Run({"restore-params"});
+    const CliResult restored =
+        RunCli({"--type", std::to_string(Type()), "restore-params", kMachineHost});
     ASSERT_EQ(restored.status, 0) << restored.err;
     EXPECT_TRUE(restored.err.starts_with("kelo-cli: writing back record " +
                                          std::to_string(backup->id) +
@@ -340,6 +341,16 @@ TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
     EXPECT_EQ(unkept.err, "kelo-cli: records are off; no backup was kept\nkelo-cli: Done.\n");
     ASSERT_NE(machine->WaitForEvent("params", 3), "");
     EXPECT_EQ(machine->EventsNamed("params").size(), 3u) << "refusals wrote nothing";
+
+    // A backup that was read but cannot be recorded does not stop the write; the line says so.
+    ASSERT_NE(machine->WaitForEvent("ready", 3), "");
+    WriteFile(env.File("plain"), "");
+    const CliResult unrecorded =
+        Run({"--records", env.File("plain/r.sqlite3"), "put-params", env.File("other.prm")});
+    EXPECT_EQ(unrecorded.status, 0);
+    EXPECT_TRUE(unrecorded.err.starts_with("kelo-cli: not recorded: ")) << unrecorded.err;
+    EXPECT_NE(unrecorded.err.find("\nkelo-cli: Done.\n"), std::string::npos) << unrecorded.err;
+    EXPECT_NE(machine->WaitForEvent("params", 4), "");
 }
 
 // A machine that does not give its parameter set for the backup gets nothing written.
