@@ -202,6 +202,12 @@ TEST_F(HostListRun, CtrlCCancelsTheRunningHostsAndStartsNoOther) {
     EXPECT_TRUE(std::filesystem::is_empty(out)) << "no report file, no temporary file";
     EXPECT_NE(machines->WaitForEvent("disconnect", 4), "") << "every port was closed";
     EXPECT_EQ(machines->EventsNamed("connect").size(), 4u) << "no host started after Ctrl-C";
+    // The hosts that never ran are kept too, so that a resume reaches them.
+    auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    ASSERT_TRUE(kept) << kept.reason;
+    const auto last = (*kept.value)->Run("last");
+    ASSERT_TRUE(last) << last.reason;
+    EXPECT_EQ((*kept.value)->MachinesToResume(last->id)->size(), 8u);
 }
 
 // SIGTERM (timeout, systemctl stop) while eight silent hosts run: each is stopped and waited
