@@ -275,7 +275,6 @@ void TraceCancelOfRun(TerminalCancelDialog& dialog, RunResult result) {
         dialog.Cancel();
 }
 
-// --hosts: reads the list and runs the command for each of its hosts.
 // Keeps the result of a host whose own run kept none (it never started, or was killed), so
 // that a resumed run finds it among the hosts that did not succeed.
 void KeepUntoldResult(const Console& console, const Invocation& listRun, const HostResult& result) {
@@ -322,6 +321,7 @@ int RunListedHosts(const Console& console, const Invocation& invocation,
     return RunHostList(listRun, hosts, typeIndex, console, runHost, untold);
 }
 
+// --hosts: reads the list and runs the command for each of its hosts.
 int RunForHostList(const Console& console, const Invocation& invocation) {
     std::string text;
     if (std::optional<std::string> error = ReadHostList(*invocation.hostList, text))
