@@ -50,7 +50,8 @@ struct DiscoveryPlan {
     // (Discovery::kBroadcastFollowUpMs after the broadcasts' time-out), however many answer.
     std::vector<BroadcastNetwork> broadcasts;
     std::string community = "public";
-    // How long a request is awaited after it last went out.
+    // How long a request is awaited after it last went out (a broadcast: after it first went
+    // out).
     int timeoutMs = 1500;
     // New addresses probed a second.
     int rate = kDefaultRate;
