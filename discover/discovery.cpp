@@ -160,13 +160,17 @@ bool Discovery::OpenSockets(std::string& error) {
 
 bool Discovery::Step(int maxWaitMs) {
     const long long now = Elapsed();
+    if (now >= runEndMs_)
+        return false;  // nothing more goes out at a broadcast run's end
     ResendDue(now);
     StartDue(now);
+    EndAbsentAddresses();
     EndExpired(now);
     if (Finished())
         return false;
     const long long wait = std::clamp<long long>(NextDeadline(now) - now, 0, maxWaitMs);
     Wait(static_cast<int>(wait));
+    EndAbsentAddresses();
     return true;
 }
 
@@ -177,6 +181,54 @@ bool Discovery::NothingToStart() const {
 
 bool Discovery::Finished() const {
     return NothingToStart() && asks_.empty() && connects_.empty();
+}
+
+long long Discovery::NextSendMs(const Ask& ask) const {
+    return ask.firstSendMs + static_cast<long long>(ask.sends) * kResendMs;
+}
+
+// A question to one address is awaited for the time-out after its last send; a broadcast for
+// the time-out after its first, and its last send at least as long as sends are apart.
+long long Discovery::EndMs(const Ask& ask) const {
+    if (ask.broadcast != nullptr)
+        return std::max(ask.firstSendMs + plan_.timeoutMs, ask.lastSendMs + kResendMs);
+    return ask.lastSendMs + plan_.timeoutMs;
+}
+
+// Queues the question's next moment: its next send, or its end once it went out every time.
+void Discovery::Schedule(uint32_t requestId, const Ask& ask) {
+    if (ask.sends < kSnmpSends) {
+        sendsDue_.push({NextSendMs(ask), requestId});
+    } else {
+        endsDue_.push({EndMs(ask), requestId});
+    }
+}
+
+// The question a queue entry names, while it still waits for that moment.
+Discovery::Ask* Discovery::WaitingToSend(const Due& due) {
+    const auto found = asks_.find(due.requestId);
+    if (found == asks_.end() || found->second.sends >= kSnmpSends ||
+        NextSendMs(found->second) != due.ms) {
+        return nullptr;
+    }
+    return &found->second;
+}
+
+Discovery::Ask* Discovery::WaitingToEnd(const Due& due) {
+    const auto found = asks_.find(due.requestId);
+    if (found == asks_.end() || found->second.sends < kSnmpSends ||
+        EndMs(found->second) != due.ms) {
+        return nullptr;
+    }
+    return &found->second;
+}
+
+// Drops the entries at the front of the queues whose questions were answered or ended.
+void Discovery::DropStale() {
+    while (!sendsDue_.empty() && WaitingToSend(sendsDue_.top()) == nullptr)
+        sendsDue_.pop();
+    while (!endsDue_.empty() && WaitingToEnd(endsDue_.top()) == nullptr)
+        endsDue_.pop();
 }
 
 // Every start (an address, a broadcast, a machine's names) waits for its turn at the rate.
@@ -235,6 +287,10 @@ bool Discovery::StartNext(long long now) {
     if (nextBroadcast_ < plan_.broadcasts.size()) {
         const BroadcastNetwork& network = plan_.broadcasts[nextBroadcast_++];
         StartAsk(network.broadcast, kStatus, &network, now);
+        if (nextBroadcast_ == plan_.broadcasts.size()) {
+            const long long awaited = std::max(plan_.timeoutMs, kSnmpSends * kResendMs);
+            runEndMs_ = now + awaited + kBroadcastFollowUpMs;
+        }
         return true;
     }
     if (!answeredBroadcast_.empty()) {
@@ -264,8 +320,10 @@ void Discovery::StartAsk(Address address, Question question, const BroadcastNetw
     nextRequestId_ = nextRequestId_ >= 0x7FFFFFFF ? 1 : nextRequestId_ + 1;
     Ask& ask = asks_[requestId];
     ask = Ask{address, question, broadcast, now, now, 0};
-    if (Send(requestId, ask, now) != SendResult::Absent)
+    if (Send(requestId, ask, now) != SendResult::Absent) {
+        Schedule(requestId, ask);  // a datagram that could not go yet is due again at once
         return;
+    }
     asks_.erase(requestId);
     if (broadcast == nullptr)
         EndAddress(address);
@@ -327,24 +385,30 @@ void Discovery::OpenConnect(Address address, int type, long long now) {
     connectOrder_.push_back(nextConnect_++);
 }
 
-// Sends the requests whose time has come again. A request the socket could not take yet is
-// due at once.
+// Sends the requests whose time has come again, the most overdue first. A request the socket
+// could not take yet stays due.
 void Discovery::ResendDue(long long now) {
     int sends = 0;
-    for (auto it = asks_.begin(); it != asks_.end();) {
-        Ask& ask = it->second;
-        const bool due = ask.sends < kSnmpSends &&
-                         now >= ask.firstSendMs + static_cast<long long>(ask.sends) * kResendMs;
-        if (!due) {
-            ++it;
+    while (!sendsDue_.empty() && sendsDue_.top().ms <= now) {
+        const Due due = sendsDue_.top();
+        Ask* ask = WaitingToSend(due);
+        if (ask == nullptr) {
+            sendsDue_.pop();
             continue;
         }
         if (now < backOffUntilMs_ || !HasRoom(sends++))
             return;
-        if (Send(it->first, ask, now) == SendResult::Absent) {
-            it = asks_.erase(it);
-        } else {
-            ++it;
+        switch (Send(due.requestId, *ask, now)) {
+            case SendResult::Sent:
+                sendsDue_.pop();
+                Schedule(due.requestId, *ask);
+                break;
+            case SendResult::Absent:
+                sendsDue_.pop();
+                asks_.erase(due.requestId);
+                break;
+            case SendResult::Later:
+                return;
         }
     }
 }
@@ -352,10 +416,11 @@ void Discovery::ResendDue(long long now) {
 // Connects unanswered after kConnectGiveUpMs find the port closed; requests unanswered for the
 // time-out after their last send end without an answer.
 void Discovery::EndExpired(long long now) {
-    std::erase_if(asks_, [&](const auto& entry) {
-        const Ask& ask = entry.second;
-        return ask.sends == kSnmpSends && now >= ask.lastSendMs + plan_.timeoutMs;
-    });
+    while (!endsDue_.empty() && endsDue_.top().ms <= now) {
+        if (WaitingToEnd(endsDue_.top()) != nullptr)
+            asks_.erase(endsDue_.top().requestId);
+        endsDue_.pop();
+    }
     while (const Connect* oldest = OldestConnect()) {
         if (now < oldest->startMs + kConnectGiveUpMs)
             break;
@@ -377,36 +442,39 @@ const Discovery::Connect* Discovery::OldestConnect() {
 }
 
 // The address answered that it is not there (ARP found nobody, no route): its questions and
-// connects end without costing resends.
+// connects end without costing resends, at the end of the round, together with those of the
+// other addresses found absent in it: a sweep of a LAN where most addresses are absent then
+// costs one pass over what is in flight a round, not one for each absent address.
 void Discovery::EndAddress(Address address) {
+    absent_.insert(address);
+}
+
+void Discovery::EndAbsentAddresses() {
+    if (absent_.empty())
+        return;
     std::erase_if(asks_, [&](const auto& entry) {
-        return entry.second.address == address && entry.second.broadcast == nullptr;
+        return entry.second.broadcast == nullptr && absent_.contains(entry.second.address);
     });
     std::erase_if(connects_, [&](const auto& entry) {
-        if (entry.second.address != address)
+        if (!absent_.contains(entry.second.address))
             return false;
         ::close(entry.second.fd);
         return true;
     });
+    absent_.clear();
 }
 
 // The next moment something is due: a start at the pace, a resend, a connect's give-up, a
 // time-out. Starts and resends that wait for room in the send buffers wait for the poll.
-long long Discovery::NextDeadline(long long now) const {
-    long long next = now + plan_.timeoutMs + kSnmpSends * kResendMs;
+long long Discovery::NextDeadline(long long now) {
+    DropStale();
+    long long next = std::min(runEndMs_, now + plan_.timeoutMs + kSnmpSends * kResendMs);
     if (!NothingToStart() && !waitForWritable_ && connects_.size() + 2 <= connectCapacity_)
         next = std::min(next, std::max({NextStartMs(), now + kPaceRoundMs, backOffUntilMs_}));
-    for (const auto& [requestId, ask] : asks_) {
-        if (ask.sends < kSnmpSends) {
-            if (waitForWritable_)
-                continue;  // room in the send buffers ends the wait
-            next = std::min(
-                next, std::max(backOffUntilMs_,
-                               ask.firstSendMs + static_cast<long long>(ask.sends) * kResendMs));
-        } else {
-            next = std::min(next, ask.lastSendMs + plan_.timeoutMs);
-        }
-    }
+    if (!sendsDue_.empty() && !waitForWritable_)
+        next = std::min(next, std::max(backOffUntilMs_, sendsDue_.top().ms));
+    if (!endsDue_.empty())
+        next = std::min(next, endsDue_.top().ms);
     if (!connectOrder_.empty()) {
         const auto oldest = connects_.find(connectOrder_.front());
         // An ended connect at the front is dropped in the next round, which comes at once.

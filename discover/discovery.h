@@ -12,11 +12,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
+#include <queue>
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "discover/address_block.h"
@@ -43,10 +46,12 @@ struct DiscoveryPlan {
     // Subnet mode: each of these addresses is probed; an answer from any other is ignored.
     std::vector<Address> hosts;
     // Broadcast mode: the status request goes to each network's broadcast address, and every
-    // address inside that network that answers it is probed.
+    // address inside that network that answers it is probed. Such a run ends at a fixed time
+    // (Discovery::kBroadcastFollowUpMs after the broadcasts' time-out), however many answer.
     std::vector<BroadcastNetwork> broadcasts;
     std::string community = "public";
-    // How long a request is awaited after it last went out.
+    // How long a request is awaited after it last went out (a broadcast: after it first went
+    // out).
     int timeoutMs = 1500;
     // New addresses probed a second.
     int rate = kDefaultRate;
@@ -79,6 +84,11 @@ class Discovery {
     static constexpr int kResendMs = 500;
     // A connect that has not been answered by then finds the port closed.
     static constexpr int kConnectGiveUpMs = 500;
+    // A broadcast is awaited for the time-out from its first send (its resends only repeat it
+    // for machines that missed it), its last send at least kResendMs; what its answers started
+    // (ports, names) has this long after that, and then the run ends, so that no number of
+    // answers can stretch it.
+    static constexpr int kBroadcastFollowUpMs = 500;
     // The requests are spread over this many datagram sockets, for the room of their send
     // buffers: on a LAN every datagram to an address waits in it while ARP looks for the
     // address, up to three seconds.
@@ -143,10 +153,25 @@ class Discovery {
         bool IsMachine() const { return statusAnswered || type3Open || type4Open; }
     };
     enum class SendResult { Sent, Later, Absent };
+    // When a question is next due: to be sent again, or to end. Kept in queues ordered by
+    // time, so a round costs nothing for the questions not yet due; an entry whose question
+    // has ended or moved on is dropped when it comes up.
+    struct Due {
+        long long ms = 0;
+        uint32_t requestId = 0;
+        bool operator>(const Due& other) const { return ms > other.ms; }
+    };
+    using DueQueue = std::priority_queue<Due, std::vector<Due>, std::greater<Due>>;
 
     long long Elapsed() const;
     bool NothingToStart() const;
     bool Finished() const;
+    long long NextSendMs(const Ask& ask) const;
+    long long EndMs(const Ask& ask) const;
+    void Schedule(uint32_t requestId, const Ask& ask);
+    Ask* WaitingToSend(const Due& due);
+    Ask* WaitingToEnd(const Due& due);
+    void DropStale();
     bool PaceAllows(long long now) const;
     long long NextStartMs() const;
     bool Writable();
@@ -165,7 +190,8 @@ class Discovery {
     void ResendDue(long long now);
     void EndExpired(long long now);
     void EndAddress(Address address);
-    long long NextDeadline(long long now) const;
+    void EndAbsentAddresses();
+    long long NextDeadline(long long now);
     void Wait(int milliseconds);
     void ReadSockets(long long now);
     void ReadSocket(int fd, long long now);
@@ -193,6 +219,10 @@ class Discovery {
     std::deque<Address> answeredBroadcast_;   // sources whose ports are still to be tried
     std::deque<Address> namesToAsk_;          // machines whose name and description are to be asked
     std::unordered_map<uint32_t, Ask> asks_;  // by request-id
+    DueQueue sendsDue_;                       // questions to be sent again
+    DueQueue endsDue_;                        // questions sent for the last time
+    long long runEndMs_ = std::numeric_limits<long long>::max();  // a broadcast run's end
+    std::unordered_set<Address> absent_;  // found absent this round, to be ended with it
     // The connects waiting, by serial number; their descriptors are watched by one epoll
     // descriptor, so that a round costs nothing per connect waiting.
     std::unordered_map<uint64_t, Connect> connects_;

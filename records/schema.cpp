@@ -66,11 +66,44 @@ CREATE INDEX runs_by_start ON runs (started_ms);
 CREATE INDEX files_by_operation ON files (operation_id);
 )sql";
 
+// Migration 2: a history reads its operations from the index alone. A machine's operations
+// lie together in it, newest last, with every column a history shows, instead of one table
+// page for each operation (the operations of a busy machine are spread over the whole
+// table); the first file of an operation is likewise found in the index of its files. The
+// two indexes they replace were their leading columns.
+constexpr const char* kHistoryIndexes = R"sql(
+CREATE INDEX operations_history ON operations (
+    machine_id, started_ms, id, ended_ms, duration_ms, operation, result, message, program,
+    run_id, backup, content);
+CREATE INDEX files_first ON files (operation_id, id, name);
+DROP INDEX operations_by_machine;
+DROP INDEX files_by_operation;
+)sql";
+
 // Migration n + 1 is kMigrations[n]. Never change one that has shipped: add the next.
-constexpr const char* kMigrations[] = {kSchema};
+constexpr const char* kMigrations[] = {kSchema, kHistoryIndexes};
 
 int UserVersion(SQLite::Database& db) {
     return db.execAndGet("PRAGMA user_version").getInt();
+}
+
+// Applies the first missing migration; false when there was none.
+bool ApplyNextMigration(SQLite::Database& db) {
+    // IMMEDIATE takes the write lock first, so the version read inside is the one the
+    // migration changes: another program may have migrated meanwhile.
+    SQLite::Transaction transaction(db, SQLite::TransactionBehavior::IMMEDIATE);
+    const int version = UserVersion(db);
+    if (version > static_cast<int>(std::size(kMigrations))) {
+        throw std::runtime_error("made by a newer Kelo (schema " + std::to_string(version) +
+                                 ", this one knows " + std::to_string(std::size(kMigrations)) +
+                                 ")");
+    }
+    if (version == static_cast<int>(std::size(kMigrations)))
+        return false;
+    db.exec(kMigrations[version]);
+    db.exec("PRAGMA user_version = " + std::to_string(version + 1));
+    transaction.commit();
+    return true;
 }
 
 }  // namespace
@@ -80,27 +113,21 @@ int SchemaVersion() {
 }
 
 void Migrate(SQLite::Database& db) {
-    if (UserVersion(db) == SchemaVersion())
+    const int versionBefore = UserVersion(db);
+    if (versionBefore == SchemaVersion())
         return;
     // Freed pages go back to the file when old records are pruned; only takes effect before
     // the first table is made.
-    if (UserVersion(db) == 0)
+    if (versionBefore == 0)
         db.exec("PRAGMA auto_vacuum = INCREMENTAL");
-    for (;;) {
-        // IMMEDIATE takes the write lock first, so the version read inside is the one the
-        // migration changes: another program may have migrated meanwhile.
-        SQLite::Transaction transaction(db, SQLite::TransactionBehavior::IMMEDIATE);
-        const int version = UserVersion(db);
-        if (version > SchemaVersion()) {
-            throw std::runtime_error("made by a newer Kelo (schema " + std::to_string(version) +
-                                     ", this one knows " + std::to_string(SchemaVersion()) + ")");
-        }
-        if (version == SchemaVersion())
-            return;
-        db.exec(kMigrations[version]);
-        db.exec("PRAGMA user_version = " + std::to_string(version + 1));
-        transaction.commit();
-    }
+    bool migrated = false;
+    while (ApplyNextMigration(db))
+        migrated = true;
+    // A migration of a filled database leaves every page of its new indexes in the log, which
+    // each later program would otherwise read through again on opening the file, until the log
+    // is emptied: it goes into the database now, once.
+    if (migrated && versionBefore > 0)
+        db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
 }  // namespace kelo::records

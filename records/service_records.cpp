@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -209,6 +210,27 @@ StoredOperation RowToOperation(const SQLite::Statement& row) {
     return op;
 }
 
+// The WHERE clause of a history, built from fixed pieces only; every value is bound.
+std::string HistoryFilter(const HistoryQuery& query) {
+    std::string filter = " WHERE 1";
+    if (query.host)
+        filter += " AND m.host = :host";
+    if (query.sinceMs)
+        filter += " AND o.started_ms >= :since";
+    if (query.operation)
+        filter += " AND o.operation = :operation";
+    return filter;
+}
+
+void BindHistoryFilter(SQLite::Statement& statement, const HistoryQuery& query) {
+    if (query.host)
+        statement.bind(":host", *query.host);
+    if (query.sinceMs)
+        statement.bind(":since", *query.sinceMs);
+    if (query.operation)
+        statement.bind(":operation", *query.operation);
+}
+
 std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
     SQLite::Statement query(
         db, "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id");
@@ -363,27 +385,26 @@ Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
 
 Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery& query) {
     return Guarded<std::vector<StoredOperation>>(path_, [&] {
-        // The statement is built from fixed pieces only; every value is bound.
-        std::string sql = OperationQuery(false) + "WHERE 1";
-        if (query.host)
-            sql += " AND m.host = :host";
-        if (query.sinceMs)
-            sql += " AND o.started_ms >= :since";
-        if (query.operation)
-            sql += " AND o.operation = :operation";
-        sql += kNewestFirst;
-        if (query.limit > 0)
+        const std::string filter = HistoryFilter(query);
+        // Counted first (from the indexes alone), so that the list is allocated once: growing
+        // it row by row moved and copied a busy machine's history many times over.
+        SQLite::Statement count(
+            *db_,
+            "SELECT count(*) FROM operations o JOIN machines m ON m.id = o.machine_id" + filter);
+        BindHistoryFilter(count, query);
+        count.executeStep();
+        int64_t rows = count.getColumn(0).getInt64();
+        std::string sql = OperationQuery(false) + filter + kNewestFirst;
+        if (query.limit > 0) {
             sql += " LIMIT :limit";
+            rows = std::min<int64_t>(rows, query.limit);
+        }
         SQLite::Statement select(*db_, sql);
-        if (query.host)
-            select.bind(":host", *query.host);
-        if (query.sinceMs)
-            select.bind(":since", *query.sinceMs);
-        if (query.operation)
-            select.bind(":operation", *query.operation);
+        BindHistoryFilter(select, query);
         if (query.limit > 0)
             select.bind(":limit", query.limit);
         std::vector<StoredOperation> operations;
+        operations.reserve(static_cast<size_t>(rows));
         while (select.executeStep())
             operations.push_back(RowToOperation(select));
         return operations;

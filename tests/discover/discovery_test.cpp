@@ -269,5 +269,25 @@ TEST_F(ProbeSchedule, BroadcastTakesEachSourceOnceAndOnlyFromItsNetwork) {
     EXPECT_EQ(requests_.size(), 3u) << "the agent hears the broadcasts only";
 }
 
+// A broadcast is awaited for the time-out from its first send (its last send at least half a
+// second), and what its answers started has half a second more: a source that answers the
+// last broadcast and ignores its questions cannot hold the run longer.
+TEST_F(ProbeSchedule, BroadcastRunEndsAtAFixedTimeHoweverLateItsAnswers) {
+    LoopbackSocket inside("127.0.0.2", agent_.Port());
+    for (const int timeoutMs : {1500, 200}) {
+        requests_.clear();
+        DiscoveryPlan plan = Plan(true);
+        plan.timeoutMs = timeoutMs;
+        const auto machines =
+            Run(plan, [&](long long sentAt, const Bytes& request, const sockaddr_in& from) {
+                if (NameOf(request) == kStatusName && sentAt == 1000)
+                    inside.SendTo(from, AnswerTo(request, 0, test::OctetString("MDL:x;")));
+            });
+        ASSERT_EQ(machines.size(), 1u) << timeoutMs;
+        EXPECT_EQ(requests_.size(), 3u) << timeoutMs;
+        EXPECT_EQ(clock_.Total(), std::max(timeoutMs, 1500) + Discovery::kBroadcastFollowUpMs);
+    }
+}
+
 }  // namespace
 }  // namespace kelo::discover

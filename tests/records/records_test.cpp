@@ -129,6 +129,33 @@ TEST(ServiceRecordsTest, MakesPrivateFilesAndMigratesOnce) {
     EXPECT_NE(newer.reason.find("newer Kelo"), std::string::npos) << newer.reason;
 }
 
+// A file of the first schema, with its records, gains the history's indexes in place of the
+// two it had, and its log is emptied, so later programs do not read the new index pages from it.
+TEST(ServiceRecordsTest, MigratesAFileOfTheFirstSchemaKeepingItsRecords) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "r.sqlite3";
+    OpenOrFail(path)->RecordOperation(Operation("printer1", "report"));
+    SQLite::Database(path, SQLite::OPEN_READWRITE).exec(R"sql(
+        DROP INDEX operations_history; DROP INDEX files_first;
+        CREATE INDEX operations_by_machine ON operations (machine_id, started_ms);
+        CREATE INDEX files_by_operation ON files (operation_id);
+        PRAGMA user_version = 1;)sql");
+
+    auto records = OpenOrFail(path);
+    EXPECT_EQ(ModeOf(path), 0600u);
+    struct stat log {};
+    ASSERT_EQ(::stat((path + "-wal").c_str(), &log), 0);
+    EXPECT_EQ(log.st_size, 0);
+    ASSERT_EQ(records->History({"PRINTER1", std::nullopt, std::nullopt, 0})->size(), 1u);
+    SQLite::Database db(path);
+    EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), 2);
+    EXPECT_EQ(db.execAndGet("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master"
+                            " WHERE type = 'index' AND sql IS NOT NULL ORDER BY name)")
+                  .getString(),
+              "files_first operations_by_content operations_by_run operations_by_start "
+              "operations_history runs_by_start");
+}
+
 TEST(ServiceRecordsTest, KeloRecordsNamesTheFileBeforeTheDataFolder) {
     ::setenv("XDG_DATA_HOME", "/data", 1);
     ::setenv("KELO_RECORDS", "", 1);
