@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -529,6 +530,24 @@ TEST(OptionsTest, ABlockBindsEveryAddressOfIt) {
                                         "10.9.8.6", "10.9.8.7"}));
     EXPECT_EQ(ParseOptions({"--type", "3", "--bind", "127.0.4.0/22"}).options.addresses.size(),
               1024u);
+}
+
+TEST(OptionsTest, TheHelpShowsEveryOptionAndFaultWithinEightyColumns) {
+    const std::string help = UsageText();
+    EXPECT_EQ(help.rfind("Usage: kelo-sim --type N [--bind ADDR[/N]]... [--report FILE]", 0), 0u)
+        << help;
+    std::string optionLines;  // the lines that start with an option
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+        if (line.rfind("  -", 0) == 0)
+            optionLines += line + "\n";
+    }
+    for (const std::string& option : OptionNames())
+        EXPECT_NE(optionLines.find(option + " "), std::string::npos) << option;
+    for (const std::string& fault : FaultNames())
+        EXPECT_NE(help.find("  " + fault + "\n"), std::string::npos) << fault;
+    EXPECT_NE(help.find("(default 2000)"), std::string::npos);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/access_codes.h"
 #include "sim/builtin_data.h"
 #include "sim/machine.h"
+#include "sim/options.h"
 #include "sim/snmp_ber.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/sim_process.h"
@@ -359,6 +360,16 @@ TEST(LifecycleTest, BadArgumentsExitTwoWithAMessage) {
         EXPECT_EQ(run.standardError.rfind("kelo-sim: ", 0), 0u) << run.standardError;
         EXPECT_TRUE(run.standardOutput.empty());
     }
+}
+
+TEST(LifecycleTest, HelpAndVersionGoToStandardOutputAndExitZero) {
+    const sim_testing::SimRun help = sim_testing::RunSimToEnd({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.standardOutput, sim::UsageText());
+    EXPECT_TRUE(help.standardError.empty());
+    const sim_testing::SimRun version = sim_testing::RunSimToEnd({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.standardOutput.rfind("kelo-sim ", 0), 0u);
 }
 
 TEST(LifecycleTest, APortItCannotBindExitsTwoNamingThePort) {
