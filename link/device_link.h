@@ -109,7 +109,13 @@ class CDeviceLink {
     bool ReadReportLines(std::string& report);
     bool ReadParamCount();
     int ReadParamLines(uint8_t* buffer, int capacity);
-    bool ReadPayload(const char* key, bool waitOnEmptyPayload, std::string& payload);
+    // A payload of the line protocol and the number it starts with.
+    struct NumberedPayload {
+        std::string text;
+        int number = 0;
+        size_t numberEnd = 0;  // where the number's digits end in text
+    };
+    bool ReadNumberedPayload(const char* key, bool waitOnEmptyPayload, NumberedPayload& payload);
     bool ReadLineCount(const char* key, bool waitOnEmptyPayload);
     bool ReadNumberedLines(const char* key, bool waitOnEmptyPayload, std::vector<uint8_t>& slots,
                            int& lastLineLength);
