@@ -121,6 +121,12 @@ class CDeviceLink {
                            int& lastLineLength);
     bool SendRsCommand();
 
+    // The frame of the writing operations: the progress shown from 0 with the machine not yet
+    // having everything; the progress full; then hidden, the port closed and Done on success.
+    void BeginWrite();
+    void ShowWriteComplete();
+    void EndWrite(bool succeeded);
+
     platform::CancelDialog& dialog_;
     std::string profilePath_;
     ConnectionSettings settings_;
