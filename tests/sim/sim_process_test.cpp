@@ -126,6 +126,12 @@ bool OpenJob(Tcp& job) {
     return job.Send(std::string("\x02lp1\n")) && job.Read(1) == Bytes("00");
 }
 
+// A job that opens with the access code and sends the restart command "rs".
+bool SendRestart(Tcp& job, const char* accessCode) {
+    return OpenJob(job) && PutDataFile(job, std::string("OPEN CODE=") + accessCode) &&
+           PutDataFile(job, "PIPE MONITOR") && PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6));
+}
+
 // A UDP socket connected to the machine's agent.
 int AgentSocket(const char* host = "127.0.0.1") {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -407,10 +413,7 @@ TEST(RestartTest, StatusReadsDuringARestartGoUnanswered) {
     SimProcess machine({"--type", "1", "--restart-ms", "600000"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(OpenJob(job));
-    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + platform::kAccessCodeA));
-    ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
-    ASSERT_TRUE(PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6)));
+    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeA));
     ASSERT_FALSE(machine.WaitForEvent("restart").empty());
     const int agent = AgentSocket();
     SendStatusRequest(agent);
@@ -424,10 +427,7 @@ TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
     SimProcess machine({"--type", "2", "--restart-ms", "20"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(OpenJob(job));
-    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + platform::kAccessCodeB));
-    ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
-    ASSERT_TRUE(PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6)));
+    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeB));
     EXPECT_EQ(EventField(machine.WaitForEvent("restart"), "cause"), "rs");
     ASSERT_FALSE(machine.WaitForEvent("ready").empty());
     Tcp again(515);
