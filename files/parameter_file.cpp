@@ -58,11 +58,7 @@ bool SaveParameterFile(const uint8_t* data, int count, const PathChooser& choose
     std::string path;
     if (!choosePath(path))
         return false;
-    const platform::FileResult written =
-        platform::WriteFileAtomically(path, file.data(), file.size());
-    if (!written.ok)
-        platform::ShowText(written.ErrorText(path));
-    return written.ok;
+    return platform::WriteFileAtomically(path, file.data(), file.size()).OkElseShow(path);
 }
 
 bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plainBlock) {
@@ -73,12 +69,8 @@ bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plai
 
     std::vector<uint8_t> file;
     bool tooLarge = false;
-    const platform::FileResult read =
-        platform::ReadFileBytes(path, kParameterFileCapacity, file, &tooLarge);
-    if (!read.ok) {
-        platform::ShowText(read.ErrorText(path));
+    if (!platform::ReadFileBytes(path, kParameterFileCapacity, file, &tooLarge).OkElseShow(path))
         return false;
-    }
     // The program never writes a parameter file longer than 131,072 bytes; its first part
     // alone unscrambles to garbage that could pass the check byte by chance, and the set goes
     // into a machine, so such a file is refused whole.

@@ -21,10 +21,7 @@ bool Refuse(ExHandle failure) {
 }
 
 bool WriteWhole(const std::string& path, const void* data, size_t length) {
-    const platform::FileResult written = platform::WriteFileAtomically(path, data, length);
-    if (!written.ok)
-        platform::ShowText(written.ErrorText(path));
-    return written.ok;
+    return platform::WriteFileAtomically(path, data, length).OkElseShow(path);
 }
 
 }  // namespace
@@ -86,12 +83,8 @@ bool OpenReportFile(const std::string& path, std::string& text) {
 
     std::vector<uint8_t> file;
     bool tooLarge = false;
-    const platform::FileResult read =
-        platform::ReadFileBytes(path, kMaxReportFileBytes, file, &tooLarge);
-    if (!read.ok) {
-        platform::ShowText(read.ErrorText(path));
+    if (!platform::ReadFileBytes(path, kMaxReportFileBytes, file, &tooLarge).OkElseShow(path))
         return false;
-    }
     if (tooLarge)
         return Refuse(ExHandle::BadContent);
 

@@ -1,7 +1,6 @@
 #include "files/report_page.h"
 
 #include "platform/atomic_file.h"
-#include "platform/messages.h"
 
 namespace kelo {
 namespace {
@@ -43,11 +42,7 @@ std::string BuildReportPage(const std::string& text) {
 
 bool WriteReportPage(const std::string& path, const std::string& text) {
     const std::string page = BuildReportPage(text);
-    const platform::FileResult written =
-        platform::WriteNewPrivateFile(path, page.data(), page.size());
-    if (!written.ok)
-        platform::ShowText(written.ErrorText(path));
-    return written.ok;
+    return platform::WriteNewPrivateFile(path, page.data(), page.size()).OkElseShow(path);
 }
 
 }  // namespace kelo

@@ -67,10 +67,7 @@ bool CDeviceLink::SaveSettings() {
     SaveHostSettings(profile, settings_);
     SaveTypeSettings(profile, settings_);
     // Settings that could not be kept must not be lost without a word.
-    const platform::FileResult saved = profile.Save();
-    if (!saved.ok)
-        platform::ShowText(saved.ErrorText(profilePath_));
-    return saved.ok;
+    return profile.Save().OkElseShow(profilePath_);
 }
 
 void CDeviceLink::SelectPort(PortSelectDialog& dialog) {

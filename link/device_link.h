@@ -109,11 +109,23 @@ class CDeviceLink {
     bool ReadReportLines(std::string& report);
     bool ReadParamCount();
     int ReadParamLines(uint8_t* buffer, int capacity);
-    bool ReadPayload(const char* key, bool waitOnEmptyPayload, std::string& payload);
+    // A payload of the line protocol and the number it starts with.
+    struct NumberedPayload {
+        std::string text;
+        int number = 0;
+        size_t numberEnd = 0;  // where the number's digits end in text
+    };
+    bool ReadNumberedPayload(const char* key, bool waitOnEmptyPayload, NumberedPayload& payload);
     bool ReadLineCount(const char* key, bool waitOnEmptyPayload);
     bool ReadNumberedLines(const char* key, bool waitOnEmptyPayload, std::vector<uint8_t>& slots,
                            int& lastLineLength);
     bool SendRsCommand();
+
+    // The frame of the writing operations: the progress shown from 0 with the machine not yet
+    // having everything; the progress full; then hidden, the port closed and Done on success.
+    void BeginWrite();
+    void ShowWriteComplete();
+    void EndWrite(bool succeeded);
 
     platform::CancelDialog& dialog_;
     std::string profilePath_;

@@ -47,33 +47,37 @@ void CDeviceLink::ExtractField(std::string& statusText, const std::string& key) 
     statusText = FieldPayload(statusText, key);
 }
 
-// One round of the status loops: lets a Cancel through (the loops have no time limit), reads
-// the status and keeps the key's payload; an empty payload waits first where the protocol asks
-// for it. False when the status read failed.
-bool CDeviceLink::ReadPayload(const char* key, bool waitOnEmptyPayload, std::string& payload) {
-    dialog_.PumpMessages(false);
-    if (!ReadStatus(payload))
-        return false;
-    ExtractField(payload, key);
-    if (payload.empty() && waitOnEmptyPayload)
-        platform::Sleep(kPayloadWait);
+// Reads rounds of the status loops until one carries the key's payload, then takes its leading
+// number. Each round lets a Cancel through (the loops have no time limit), reads the status and
+// keeps the key's payload; an empty payload waits first where the protocol asks for it. False
+// when a status read failed.
+bool CDeviceLink::ReadNumberedPayload(const char* key, bool waitOnEmptyPayload,
+                                      NumberedPayload& payload) {
+    do {
+        dialog_.PumpMessages(false);
+        if (!ReadStatus(payload.text))
+            return false;
+        ExtractField(payload.text, key);
+        if (payload.text.empty() && waitOnEmptyPayload)
+            platform::Sleep(kPayloadWait);
+    } while (payload.text.empty());
+    payload.number = LeadingDecimal(payload.text, 0, &payload.numberEnd);
+    platform::Sleep(kPayloadWait);
     return true;
 }
 
 bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {
     expectedLineCount_ = 0;
     while (expectedLineCount_ == 0) {
-        std::string status;
-        if (!ReadPayload(key, waitOnEmptyPayload, status))
+        NumberedPayload payload;
+        if (!ReadNumberedPayload(key, waitOnEmptyPayload, payload))
             return false;
-        if (status.empty())
-            continue;
-        size_t end = 0;
-        const int n = LeadingDecimal(status, 0, &end);
-        platform::Sleep(kPayloadWait);
-        if (n != 0)
+        if (payload.number != 0)
             continue;  // a line payload before the count
-        const int count = end + 1 <= status.size() ? LeadingDecimal(status, end + 1, nullptr) : 0;
+        const size_t countStart = payload.numberEnd + 1;
+        const int count = countStart <= payload.text.size()
+                              ? LeadingDecimal(payload.text, countStart, nullptr)
+                              : 0;
         if (count > kMaxLineCount)
             return false;
         if (count > 0)
@@ -90,21 +94,17 @@ bool CDeviceLink::ReadNumberedLines(const char* key, bool waitOnEmptyPayload,
     int received = 0;
     lastLineLength = 0;
     while (received < count) {
-        std::string status;
-        if (!ReadPayload(key, waitOnEmptyPayload, status))
+        NumberedPayload payload;
+        if (!ReadNumberedPayload(key, waitOnEmptyPayload, payload))
             return false;
-        if (status.empty())
-            continue;
-        size_t end = 0;
-        const int n = LeadingDecimal(status, 0, &end);
-        platform::Sleep(kPayloadWait);
+        const int n = payload.number;
         if (n < 1 || n > count || receivedLine[static_cast<size_t>(n)])
             continue;
         receivedLine[static_cast<size_t>(n)] = true;
         ++received;
         dialog_.SetPos(received);
         uint8_t* slot = slots.data() + static_cast<size_t>(n - 1) * kLineSize;
-        const int decoded = DecodeLine(status, end + 1, slot);
+        const int decoded = DecodeLine(payload.text, payload.numberEnd + 1, slot);
         if (n == count)
             lastLineLength = decoded;
     }

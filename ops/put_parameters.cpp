@@ -37,11 +37,8 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
         platform::ShowMessage(platform::IDS_ILLEGAL_PARAM_FILE);
         return;
     }
-    dialog_.SetPos(0);
-    dialog_.SetRange(100);
-    dialog_.Show();
+    BeginWrite();
     bool succeeded = false;
-    machineHasAll_ = false;
 
     if (UsesPacketLink()) {
         std::vector<uint8_t> reply(kReplyBufferSize);
@@ -61,30 +58,23 @@ void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
                 dialog_.SetPos(50);
                 if (OpenPort(false) && SendRsCommand()) {
                     ClosePort();
-                    dialog_.SetPos(100);
-                    platform::Sleep(300);
+                    ShowWriteComplete();
                     succeeded = true;
                 }
             }
         }
-        ClosePort();
-        dialog_.Hide();
     } else {
         const char* command = all ? wire::kPutAllParamsCommand : wire::kPutParamsCommand;
         if (OpenPort(false) && WriteAccessLine() && WriteText(command) && WritePort(data, length)) {
             dialog_.SetPos(50);
             WaitForRestart();  // its result is not looked at
             if (SendRsCommand()) {
-                dialog_.SetPos(100);
-                platform::Sleep(300);
+                ShowWriteComplete();
                 succeeded = true;
             }
         }
-        dialog_.Hide();
-        ClosePort();
     }
-    if (succeeded)
-        platform::ShowMessage(platform::IDS_DONE);
+    EndWrite(succeeded);
 }
 
 }  // namespace kelo

@@ -3,7 +3,6 @@
 
 #include "link/device_link.h"
 #include "link/wire_format.h"
-#include "platform/clock.h"
 #include "platform/messages.h"
 
 namespace kelo {
@@ -14,12 +13,9 @@ constexpr int kChunkSize = 102400;
 }  // namespace
 
 void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
-    dialog_.SetPos(0);
-    dialog_.SetRange(100);
-    dialog_.Show();
+    BeginWrite();
     bool succeeded = false;
     firmwareAwaited_ = false;
-    machineHasAll_ = false;
 
     [&] {
         if (!OpenPort(false) || !SendCommand(wire::kUpdateCommand))
@@ -57,15 +53,10 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
         }
         firmwareAwaited_ = false;
         machineHasAll_ = true;
-        dialog_.SetPos(100);
-        platform::Sleep(300);
+        ShowWriteComplete();
         succeeded = true;
     }();
-
-    dialog_.Hide();
-    ClosePort();
-    if (succeeded)
-        platform::ShowMessage(platform::IDS_DONE);
+    EndWrite(succeeded);
 }
 
 }  // namespace kelo

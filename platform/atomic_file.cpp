@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/messages.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -155,6 +156,12 @@ FileResult WriteFileMakingFolders(const std::string& path, const void* data, siz
 
 std::string FileResult::ErrorText(const std::string& path) const {
     return FileErrorText(path, error);
+}
+
+bool FileResult::OkElseShow(const std::string& path) const {
+    if (!ok)
+        ShowText(ErrorText(path));
+    return ok;
 }
 
 FileResult WriteFileAtomically(const std::string& path, const void* data, size_t length) {

@@ -14,6 +14,8 @@ struct FileResult {
     bool ok = true;
     int error = 0;  // errno of the failing step
     std::string ErrorText(const std::string& path) const;
+    // Whether the step went; when it failed, its ErrorText is shown through the message sink.
+    bool OkElseShow(const std::string& path) const;
 };
 
 // A symbolic link at path stays: the file at its end is written. A new file gets 0666 less the

@@ -95,31 +95,30 @@ using TraceMaskFactory = std::function<std::unique_ptr<TraceMask>()>;
 class TraceChannel;
 
 // Where the trace goes: the text trace, the capture file, or both.
+// Every event does nothing unless a sink overrides it, so that a sink names only the events
+// it writes.
 class TraceSink {
   public:
     virtual ~TraceSink() = default;
     // A connect went out and waits for its answer; Opened tells how it ended. Channels that
     // open at once (SNMP's socket, USB, the parallel port) report Opened only.
-    virtual void Connecting(const TraceChannel&) {}
+    virtual void Connecting(const TraceChannel& /*channel*/) {}
     // A channel was opened or failed to open; detail says how it ended, "" when it opened.
-    virtual void Opened(const TraceChannel& channel, TraceOpenResult result,
-                        const std::string& detail) = 0;
-    virtual void Bytes(const TraceChannel& channel, const TraceBlock& block) = 0;
+    virtual void Opened(const TraceChannel& /*channel*/, TraceOpenResult /*result*/,
+                        const std::string& /*detail*/) {}
+    virtual void Bytes(const TraceChannel& /*channel*/, const TraceBlock& /*block*/) {}
     // The machine closed its side (a receive found the end of the stream).
-    virtual void PeerClosed(const TraceChannel& channel) = 0;
-    virtual void Closed(const TraceChannel& channel) = 0;
+    virtual void PeerClosed(const TraceChannel& /*channel*/) {}
+    virtual void Closed(const TraceChannel& /*channel*/) {}
     // Anything else about a channel: a failed call, a request that got no answer.
-    virtual void Note(const TraceChannel& channel, const std::string& text) = 0;
-    virtual void Wait(int milliseconds) = 0;
+    virtual void Note(const TraceChannel& /*channel*/, const std::string& /*text*/) {}
+    virtual void Wait(int /*milliseconds*/) {}
     // A wait that a stop ended before its time, after lasted milliseconds.
-    virtual void WaitCutShort(int milliseconds, long long lasted) {
-        (void)milliseconds;
-        (void)lasted;
-    }
+    virtual void WaitCutShort(int /*milliseconds*/, long long /*lasted*/) {}
     // The progress dialog's Cancel; cause says what gave it ("SIGTERM"), empty when the user
     // pressed Cancel.
-    virtual void Cancel(const std::string& cause) = 0;
-    virtual void Message(const std::string& text) = 0;
+    virtual void Cancel(const std::string& /*cause*/) {}
+    virtual void Message(const std::string& /*text*/) {}
 };
 
 namespace detail {

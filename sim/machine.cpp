@@ -223,46 +223,41 @@ std::vector<uint8_t> Machine::Half(int half) const {
 
 std::optional<std::vector<uint8_t>> Machine::HandleFrame(int connection, const PacketFrame& frame) {
     const std::string name = CommandName(frame.command);
-    if (frame.command[0] != 0x00) {
-        log_.Emit(Event("command")
-                      .Number("conn", connection)
-                      .Text("via", "frame")
-                      .Text("cmd", name)
-                      .Flag("known", false));
-        return std::nullopt;
-    }
-    switch (frame.command[1]) {
-        case 0x01:
-            return Report();
-        case 0x02:
-            return Half(1);
-        case 0x03:
-            return Half(2);
-        case 0x04:
-        case 0x05: {
-            const int half = frame.command[1] == 0x04 ? 1 : 2;
-            if (frame.data.size() != kHalfSize) {
-                log_.Emit(Event("command-rejected")
-                              .Number("conn", connection)
-                              .Text("cmd", name)
-                              .Text("reason", "wrong-data-length")
-                              .Number("bytes", static_cast<long long>(frame.data.size())));
-                return std::nullopt;
+    if (frame.command[0] == 0x00) {
+        switch (frame.command[1]) {
+            case 0x01:
+                return Report();
+            case 0x02:
+                return Half(1);
+            case 0x03:
+                return Half(2);
+            case 0x04:
+            case 0x05: {
+                const int half = frame.command[1] == 0x04 ? 1 : 2;
+                if (frame.data.size() != kHalfSize) {
+                    log_.Emit(Event("command-rejected")
+                                  .Number("conn", connection)
+                                  .Text("cmd", name)
+                                  .Text("reason", "wrong-data-length")
+                                  .Number("bytes", static_cast<long long>(frame.data.size())));
+                    return std::nullopt;
+                }
+                KeepParameters(connection, "frame", half, frame.data);
+                return kStoredReply;
             }
-            KeepParameters(connection, "frame", half, frame.data);
-            return kStoredReply;
+            case 0x06:
+                RunTextCommand(connection, std::string(AsText(frame.data)), "frame");
+                return std::nullopt;
+            default:
+                break;
         }
-        case 0x06:
-            RunTextCommand(connection, std::string(AsText(frame.data)), "frame");
-            return std::nullopt;
-        default:
-            log_.Emit(Event("command")
-                          .Number("conn", connection)
-                          .Text("via", "frame")
-                          .Text("cmd", name)
-                          .Flag("known", false));
-            return std::nullopt;
     }
+    log_.Emit(Event("command")
+                  .Number("conn", connection)
+                  .Text("via", "frame")
+                  .Text("cmd", name)
+                  .Flag("known", false));
+    return std::nullopt;
 }
 
 void Machine::KeepParameters(int connection, const char* via, int half,

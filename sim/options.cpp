@@ -3,9 +3,12 @@
 #include <arpa/inet.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 
 namespace sim {
 namespace {
@@ -61,24 +64,159 @@ const CLI::Validator kFaultName(
     },
     "");
 
+constexpr size_t kHelpWidth = 80;
+constexpr size_t kHelpColumn = 20;
+
+// The words of one line laid out in lines of at most `width` characters.
+std::string WrapLine(const std::string& line, size_t width) {
+    std::string wrapped;
+    size_t lineLength = 0;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+        if (lineLength > 0 && lineLength + 1 + word.size() > width) {
+            wrapped += '\n';
+            lineLength = 0;
+        }
+        if (lineLength > 0) {
+            wrapped += ' ';
+            ++lineLength;
+        }
+        wrapped += word;
+        lineLength += word.size();
+    }
+    return wrapped;
+}
+
+// The text in lines of at most `width` characters; its own line breaks and the indentation
+// of its lines are kept.
+std::string Wrap(const std::string& text, size_t width) {
+    std::string wrapped;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t indent = std::min(line.find_first_not_of(' '), line.size());
+        if (!wrapped.empty())
+            wrapped += '\n';
+        wrapped += line.substr(0, indent) + WrapLine(line.substr(indent), width - indent);
+    }
+    return wrapped;
+}
+
+bool IsRepeatable(const CLI::Option& option) {
+    return option.get_multi_option_policy() == CLI::MultiOptionPolicy::TakeAll;
+}
+
+// The --help text laid out from the options as bound: the usage line names each option with
+// its value, brackets the optional ones and marks the repeatable ones; below it the
+// description, one line (or more, wrapped) for each option, and the footer.
+class HelpLayout : public CLI::Formatter {
+  public:
+    HelpLayout() { column_width(kHelpColumn); }
+
+    std::string make_help(const CLI::App* app, std::string name,
+                          CLI::AppFormatMode) const override {
+        std::string text = make_usage(app, name) + "\n" + make_description(app) + "\n";
+        for (const CLI::Option* option : app->get_options())
+            text += make_option(option, false);
+        return text + "\n" + make_footer(app);
+    }
+
+    std::string make_usage(const CLI::App* app, std::string name) const override {
+        const std::string lead = "Usage: " + name + " ";
+        std::string synopsis;
+        for (const CLI::Option* option : app->get_options()) {
+            if (option == app->get_help_ptr() || option == app->get_version_ptr())
+                continue;
+            std::string word = option->get_name() + make_option_opts(option);
+            if (!option->get_required())
+                word = "[" + word + "]";
+            synopsis += word + (IsRepeatable(*option) ? "... " : " ");
+        }
+        const std::string indent(lead.size(), ' ');
+        std::string text = lead;
+        for (const char c : Wrap(synopsis, kHelpWidth - lead.size()))
+            text += c == '\n' ? "\n" + indent : std::string(1, c);
+        return text + "\n";
+    }
+
+    // "-h, --help": every name of the option, as a reader writes them.
+    std::string make_option_name(const CLI::Option* option, bool) const override {
+        std::string names = option->get_name(false, true);
+        for (size_t comma = names.find(','); comma != std::string::npos;
+             comma = names.find(',', comma + 2))
+            names.insert(comma + 1, " ");
+        return names;
+    }
+
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_option_text().empty() ? "" : " " + option->get_option_text();
+    }
+
+    std::string make_option_desc(const CLI::Option* option) const override {
+        std::string description = option->get_description();
+        if (!option->get_default_str().empty())
+            description += " (default " + option->get_default_str() + ")";
+        return Wrap(description, kHelpWidth - kHelpColumn);
+    }
+};
+
+// The --fault help: what it does, then every fault's name on a line of its own.
+std::string FaultHelp() {
+    std::string help = "misbehave on purpose; repeatable. Names:";
+    for (const std::string& name : FaultNames())
+        help += "\n  " + name;
+    return help;
+}
+
 // The options bound to their fields; --bind and --fault keep every value in order, of the
 // others a later one wins.
 struct CommandLine {
-    CLI::App app{"", "kelo-sim"};
+    CLI::App app{
+        "Simulated machines of type N (1 to 4) on their real ports, one per address:\n"
+        "  types 1 and 2  LPD on TCP 515, SNMP on UDP 161\n"
+        "  type 3         packet frames on TCP 9101, firmware on 9100, SNMP on UDP 161\n"
+        "  type 4         packet frames on TCP 9500, firmware on 9100, SNMP on UDP 161\n"
+        "Every event is written to standard output as one JSON line. It runs until\n"
+        "SIGINT or SIGTERM and then exits 0.",
+        "kelo-sim"};
     std::vector<std::string> binds;
     std::vector<std::string> faults;
 
     explicit CommandLine(Options& options) {
+        app.formatter(std::make_shared<HelpLayout>());
+        app.footer(
+            "Ports below 1024 need root or a network namespace of your own, e.g.\n"
+            "  unshare --net --map-root-user sh -c 'ip link set lo up && kelo-sim --type 1'");
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        app.set_help_flag("-h,--help");
-        app.set_version_flag("--version", "");
-        app.add_option("--type", options.type)->required()->check(CLI::Range(1, 4));
-        Repeated(app.add_option("--bind", binds));
-        app.add_option("--report", options.reportFile);
-        app.add_option("--params", options.paramsFile);
-        app.add_option("--record", options.recordDir);
-        app.add_option("--restart-ms", options.restartMs)->check(CLI::Range(0, 3600000));
-        Repeated(app.add_option("--fault", faults))->check(kFaultName);
+        app.add_option("--type", options.type, "the machine type, 1 to 4 (required)")
+            ->option_text("N")
+            ->required()
+            ->check(CLI::Range(1, 4));
+        Repeated(app.add_option("--bind", binds,
+                                "IPv4 address to listen on (default 127.0.0.1); repeatable; "
+                                "ADDR/N: every address of that block (at most " +
+                                    std::to_string(kMaxAddresses) + " in all)"))
+            ->option_text("ADDR[/N]");
+        app.add_option("--report", options.reportFile,
+                       "the service report to serve (default: a built-in one); {address} in "
+                       "FILE stands for each machine's address")
+            ->option_text("FILE");
+        app.add_option("--params", options.paramsFile,
+                       "the parameter set to serve (default: 65,536 built-in bytes); {address} "
+                       "as for --report")
+            ->option_text("FILE");
+        app.add_option("--record", options.recordDir,
+                       "keep received parameter sets and firmware images as files (in "
+                       "DIR/ADDRESS/ when serving more than one address)")
+            ->option_text("DIR");
+        app.add_option("--restart-ms", options.restartMs, "how long a restart refuses connections")
+            ->option_text("MS")
+            ->capture_default_str()
+            ->check(CLI::Range(0, 3600000));
+        Repeated(app.add_option("--fault", faults, FaultHelp()))
+            ->option_text("NAME")
+            ->check(kFaultName);
+        app.set_help_flag("-h,--help", "show this text");
+        app.set_version_flag("--version", "", "show the version");
     }
 
     static CLI::Option* Repeated(CLI::Option* option) {
@@ -105,36 +243,9 @@ std::optional<std::string> TakeBindsAndFaults(const CommandLine& line, Options& 
 }  // namespace
 
 std::string UsageText() {
-    std::string text =
-        "Usage: kelo-sim --type N [--bind ADDR[/N]]... [--report FILE] [--params FILE]\n"
-        "                [--record DIR] [--restart-ms MS] [--fault NAME]...\n"
-        "\n"
-        "Simulated machines of type N (1 to 4) on their real ports, one per address:\n"
-        "  types 1 and 2  LPD on TCP 515, SNMP on UDP 161\n"
-        "  type 3         packet frames on TCP 9101, firmware on 9100, SNMP on UDP 161\n"
-        "  type 4         packet frames on TCP 9500, firmware on 9100, SNMP on UDP 161\n"
-        "Every event is written to standard output as one JSON line. It runs until\n"
-        "SIGINT or SIGTERM and then exits 0.\n"
-        "\n"
-        "  --bind ADDR       IPv4 address to listen on (default 127.0.0.1); repeatable;\n"
-        "                    ADDR/N: every address of that block (at most 1024 in all)\n"
-        "  --report FILE     the service report to serve (default: a built-in one);\n"
-        "                    {address} in FILE stands for each machine's address\n"
-        "  --params FILE     the parameter set to serve (default: 65,536 built-in bytes);\n"
-        "                    {address} as for --report\n"
-        "  --record DIR      keep received parameter sets and firmware images as files\n"
-        "                    (in DIR/ADDRESS/ when serving more than one address)\n"
-        "  --restart-ms MS   how long a restart refuses connections (default 2000)\n"
-        "  --fault NAME      misbehave on purpose; repeatable. Names:\n";
-    for (const std::string& name : FaultNames())
-        text += "                      " + name + "\n";
-    text +=
-        "  --help            show this text\n"
-        "  --version         show the version\n"
-        "\n"
-        "Ports below 1024 need root or a network namespace of your own, e.g.\n"
-        "  unshare --net --map-root-user sh -c 'ip link set lo up && kelo-sim --type 1'\n";
-    return text;
+    Options options;
+    const CommandLine line(options);
+    return line.app.help();
 }
 
 OptionsParse ParseOptions(const std::vector<std::string>& arguments) {

@@ -376,12 +376,7 @@ class Server {
         } else if (!Watch(fd, ListenerToken(station.index, listenerIndex), EPOLLIN)) {
             failure = errno;
         }
-        if (failure != 0) {
-            close(fd);
-            return failure;
-        }
-        listener.fd = fd;
-        return 0;
+        return KeepUnlessFailed(fd, failure, listener.fd);
     }
 
     // never-accept: one connection of our own waits in the listener's accept queue, which is
@@ -403,11 +398,16 @@ class Server {
             failure = ETIMEDOUT;
         else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0)
             failure = errno;
+        return KeepUnlessFailed(fd, failure, listener.filler);
+    }
+
+    // Keeps the socket in its slot, or closes it when setting it up failed; the failure.
+    static int KeepUnlessFailed(int fd, int failure, int& slot) {
         if (failure != 0) {
             close(fd);
             return failure;
         }
-        listener.filler = fd;
+        slot = fd;
         return 0;
     }
 

@@ -70,24 +70,59 @@ void AppendElement(std::vector<uint8_t>& out, uint8_t tag, const std::vector<uin
     out.insert(out.end(), content.begin(), content.end());
 }
 
-bool ReadVarBinds(const Tlv& list, std::vector<SnmpVarBind>& varbinds, std::string& reason) {
+// Every name-value pair of the list; false when one is cut short or malformed.
+bool ReadVarBinds(const Tlv& list, std::vector<SnmpVarBind>& varbinds) {
     BerReader reader(list);
     while (!reader.AtEnd()) {
         Tlv pair;
         Tlv name;
         Tlv value;
-        if (!reader.Read(kBerSequence, pair)) {
-            reason = "varbind";
+        if (!reader.Read(kBerSequence, pair))
             return false;
-        }
         BerReader inner(pair);
-        if (!inner.Read(kBerObjectId, name) || name.length == 0 || !inner.Read(value)) {
-            reason = "varbind";
+        if (!inner.Read(kBerObjectId, name) || name.length == 0 || !inner.Read(value))
             return false;
-        }
         varbinds.push_back({ContentOf(name), value.tag, ContentOf(value)});
     }
     return true;
+}
+
+// Reads the request's fields in their order; the name of the first that is missing or
+// malformed, or null when all are there.
+const char* ReadRequest(const uint8_t* datagram, size_t size, SnmpRequest& request) {
+    BerReader top(datagram, size);
+    Tlv message;
+    if (!top.Read(kBerSequence, message))
+        return "message";
+    BerReader fields(message);
+    Tlv version;
+    Tlv community;
+    Tlv pdu;
+    if (!fields.Read(kBerInteger, version) || version.length == 0 || version.length > 8)
+        return "version";
+    if (!fields.Read(kBerOctetString, community))
+        return "community";
+    if (!fields.Read(pdu) || (pdu.tag & 0xE0) != 0xA0)
+        return "pdu";
+    BerReader pduFields(pdu);
+    Tlv requestId;
+    Tlv errorStatus;
+    Tlv errorIndex;
+    Tlv varbinds;
+    if (!pduFields.Read(kBerInteger, requestId) || requestId.length == 0 || requestId.length > 4)
+        return "request-id";
+    if (!pduFields.Read(kBerInteger, errorStatus) || !pduFields.Read(kBerInteger, errorIndex))
+        return "error-fields";
+    if (!pduFields.Read(kBerSequence, varbinds))
+        return "varbind-list";
+    if (!ReadVarBinds(varbinds, request.varbinds))
+        return "varbind";
+    request.version = IntegerValue(ContentOf(version));
+    request.community.assign(reinterpret_cast<const char*>(community.content), community.length);
+    request.pduType = pdu.tag;
+    request.requestId = ContentOf(requestId);
+    request.requestIdValue = IntegerValue(request.requestId);
+    return nullptr;
 }
 
 }  // namespace
@@ -131,55 +166,10 @@ long long IntegerValue(const std::vector<uint8_t>& content) {
 
 SnmpParse ParseSnmpRequest(const uint8_t* datagram, size_t size) {
     SnmpParse result;
-    BerReader top(datagram, size);
-    Tlv message;
-    if (!top.Read(kBerSequence, message)) {
-        result.reason = "message";
-        return result;
-    }
-    BerReader fields(message);
-    Tlv version;
-    Tlv community;
-    Tlv pdu;
-    if (!fields.Read(kBerInteger, version) || version.length == 0 || version.length > 8) {
-        result.reason = "version";
-        return result;
-    }
-    if (!fields.Read(kBerOctetString, community)) {
-        result.reason = "community";
-        return result;
-    }
-    if (!fields.Read(pdu) || (pdu.tag & 0xE0) != 0xA0) {
-        result.reason = "pdu";
-        return result;
-    }
-    BerReader pduFields(pdu);
-    Tlv requestId;
-    Tlv errorStatus;
-    Tlv errorIndex;
-    Tlv varbinds;
-    if (!pduFields.Read(kBerInteger, requestId) || requestId.length == 0 || requestId.length > 4) {
-        result.reason = "request-id";
-        return result;
-    }
-    if (!pduFields.Read(kBerInteger, errorStatus) || !pduFields.Read(kBerInteger, errorIndex)) {
-        result.reason = "error-fields";
-        return result;
-    }
-    if (!pduFields.Read(kBerSequence, varbinds)) {
-        result.reason = "varbind-list";
-        return result;
-    }
-    SnmpRequest& request = result.request;
-    if (!ReadVarBinds(varbinds, request.varbinds, result.reason))
-        return result;
-
-    request.version = IntegerValue(ContentOf(version));
-    request.community.assign(reinterpret_cast<const char*>(community.content), community.length);
-    request.pduType = pdu.tag;
-    request.requestId = ContentOf(requestId);
-    request.requestIdValue = IntegerValue(request.requestId);
-    result.ok = true;
+    const char* reason = ReadRequest(datagram, size, result.request);
+    result.ok = reason == nullptr;
+    if (reason != nullptr)
+        result.reason = reason;
     return result;
 }
 

@@ -91,6 +91,13 @@ class AnswerReader {
         value = static_cast<int>(length);
         return true;
     }
+    // An element's tag and content length, leaving the reader where its content starts.
+    bool ElementHeader(int& tag, int& length, const uint8_t*& content) {
+        if (!Octet(tag) || !Length(length))
+            return false;
+        content = Here();
+        return true;
+    }
 
   private:
     const uint8_t* data_;
@@ -276,20 +283,10 @@ bool ParseMessage(const uint8_t* message, int length, SnmpVarBind& fields) {
     if (!SkipHeader(in) || !SkipHeader(in))
         return false;
 
-    int nameLength = 0;
-    if (!in.Octet(fields.oidname_type) || !in.Length(nameLength))
+    if (!in.ElementHeader(fields.oidname_type, fields.oidname_length, fields.oidname_data) ||
+        !in.Skip(fields.oidname_length))
         return false;
-    fields.oidname_length = nameLength;
-    fields.oidname_data = in.Here();
-    if (!in.Skip(nameLength))
-        return false;
-
-    int valueLength = 0;
-    if (!in.Octet(fields.oidvalue_type) || !in.Length(valueLength))
-        return false;
-    fields.oidvalue_length = valueLength;
-    fields.oidvalue_data = in.Here();
-    return true;
+    return in.ElementHeader(fields.oidvalue_type, fields.oidvalue_length, fields.oidvalue_data);
 }
 
 std::string ValueTextOf(int type, const uint8_t* data, int length) {

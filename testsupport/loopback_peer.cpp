@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+#include "testsupport/test_bytes.h"
+
 namespace testing_support {
 
 bool PeerConnection::ReadExactly(size_t n, std::vector<uint8_t>& out) {
@@ -125,18 +127,7 @@ bool LoopbackPeer::WaitForServed(int n, int limitMilliseconds) const {
 }
 
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> frame;
-    frame.reserve(body.size() + 4);
-    frame.push_back(0x80);
-    frame.push_back(static_cast<uint8_t>(body.size() >> 8));
-    frame.push_back(static_cast<uint8_t>(body.size() & 0xFF));
-    for (uint8_t b : body)
-        frame.push_back(b);
-    unsigned sum = 0;
-    for (uint8_t b : frame)
-        sum += b;
-    frame.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
-    return frame;
+    return Framed(body);
 }
 
 }  // namespace testing_support

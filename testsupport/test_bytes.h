@@ -1,15 +1,16 @@
-// Byte helpers for the simulated machine's tests: expected bytes are written out in hex.
+// Byte helpers for the tests: expected bytes are written out in hex, frames built whole.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
 
-namespace sim_testing {
+namespace testing_support {
 
 // "80 00 02 00 01 7C" -> bytes.
-inline std::vector<uint8_t> Bytes(const std::string& hex) {
+inline std::vector<uint8_t> HexBytes(const std::string& hex) {
     std::vector<uint8_t> bytes;
     std::istringstream in(hex);
     std::string pair;
@@ -18,11 +19,8 @@ inline std::vector<uint8_t> Bytes(const std::string& hex) {
     return bytes;
 }
 
-inline std::vector<uint8_t> Bytes(const char* text, size_t size) {
-    return std::vector<uint8_t>(text, text + size);
-}
-
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
+// Bytes -> "80 00 02 00 01 7C".
+inline std::string HexText(const std::vector<uint8_t>& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -32,6 +30,46 @@ inline std::string Hex(const std::vector<uint8_t>& bytes) {
         text += kDigits[bytes[i] & 0x0F];
     }
     return text;
+}
+
+inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const std::vector<uint8_t>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// The packet link's frame around a body: 80, L (2 bytes, big-endian), the body, and the check
+// byte that makes the whole frame sum to 0xFF.
+inline std::vector<uint8_t> Framed(const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> frame;
+    frame.reserve(body.size() + 4);
+    frame.push_back(0x80);
+    frame.push_back(static_cast<uint8_t>(body.size() >> 8));
+    frame.push_back(static_cast<uint8_t>(body.size() & 0xFF));
+    for (uint8_t byte : body)
+        frame.push_back(byte);
+    unsigned sum = 0;
+    for (uint8_t byte : frame)
+        sum += byte;
+    frame.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
+    return frame;
+}
+
+}  // namespace testing_support
+
+namespace sim_testing {
+
+inline std::vector<uint8_t> Bytes(const std::string& hex) {
+    return testing_support::HexBytes(hex);
+}
+
+inline std::vector<uint8_t> Bytes(const char* text, size_t size) {
+    return std::vector<uint8_t>(text, text + size);
+}
+
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+    return testing_support::HexText(bytes);
 }
 
 // A request frame as a client builds it: 80, L, command, data, [data-sum], checksum.
@@ -45,14 +83,7 @@ inline std::vector<uint8_t> RequestFrame(uint8_t high, uint8_t low,
             sum += byte;
         body.push_back(static_cast<uint8_t>(sum));
     }
-    std::vector<uint8_t> frame{0x80, static_cast<uint8_t>(body.size() >> 8),
-                               static_cast<uint8_t>(body.size() & 0xFF)};
-    frame.insert(frame.end(), body.begin(), body.end());
-    unsigned sum = 0;
-    for (uint8_t byte : frame)
-        sum += byte;
-    frame.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
-    return frame;
+    return testing_support::Framed(body);
 }
 
 }  // namespace sim_testing

@@ -208,9 +208,12 @@ void PcapngTraceWriter::PeerClosed(const TraceChannel& channel) {
     if (!IsTcp(channel))
         return;
     TcpStream& stream = Stream(channel);
-    if (stream.peerClosed)
-        return;
-    const TraceEndpoints& ends = channel.Endpoints();
+    if (!stream.peerClosed)
+        PeerFin(channel.Endpoints(), stream);
+}
+
+// The machine's FIN and our acknowledgement of it.
+void PcapngTraceWriter::PeerFin(const TraceEndpoints& ends, TcpStream& stream) {
     TcpSegment(ends, false, stream.peerNext, stream.ourNext, kFin | kAck);
     ++stream.peerNext;
     stream.peerClosed = true;
@@ -226,13 +229,10 @@ void PcapngTraceWriter::Closed(const TraceChannel& channel) {
     const TraceEndpoints& ends = channel.Endpoints();
     TcpSegment(ends, true, stream.ourNext, stream.peerNext, kFin | kAck);
     ++stream.ourNext;
-    if (stream.peerClosed) {
+    if (stream.peerClosed)
         TcpSegment(ends, false, stream.peerNext, stream.ourNext, kAck);
-    } else {
-        TcpSegment(ends, false, stream.peerNext, stream.ourNext, kFin | kAck);
-        ++stream.peerNext;
-        TcpSegment(ends, true, stream.ourNext, stream.peerNext, kAck);
-    }
+    else
+        PeerFin(ends, stream);
     streams_.erase(channel.Id());
 }
 

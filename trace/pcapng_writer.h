@@ -33,10 +33,6 @@ class PcapngTraceWriter : public TraceSink {
     void Bytes(const TraceChannel& channel, const TraceBlock& block) override;
     void PeerClosed(const TraceChannel& channel) override;
     void Closed(const TraceChannel& channel) override;
-    void Note(const TraceChannel&, const std::string&) override {}
-    void Wait(int) override {}
-    void Cancel(const std::string&) override {}
-    void Message(const std::string&) override {}
 
   private:
     // The state of one TCP connection: the next sequence number of each side.
@@ -55,6 +51,7 @@ class PcapngTraceWriter : public TraceSink {
     TcpStream& Handshake(const TraceChannel& channel, bool synSent = false);
     void TcpSegment(const TraceEndpoints& ends, bool fromUs, uint32_t seq, uint32_t ack,
                     uint8_t flags, const uint8_t* payload = nullptr, size_t size = 0);
+    void PeerFin(const TraceEndpoints& ends, TcpStream& stream);
     void UdpDatagram(const TraceEndpoints& ends, bool fromUs, const uint8_t* payload, size_t size);
     // Writes the packet built in packet_ (IPv4 header space included) as one block.
     void WritePacket(const Side& from, const Side& to, uint8_t protocol);

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "files/scramble.h"
+#include "testsupport/test_bytes.h"
 
 namespace kelo::filetest {
 
@@ -17,24 +17,14 @@ using Bytes = std::vector<uint8_t>;
 
 // "81 41 00" -> {0x81, 0x41, 0x00}.
 inline Bytes Hex(const std::string& text) {
-    Bytes bytes;
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
-    return bytes;
+    return testing_support::HexBytes(text);
 }
 
 inline Bytes Repeat(size_t count, uint8_t value) {
     return Bytes(count, value);
 }
 
-inline Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+using testing_support::Concat;
 
 inline Bytes RandomBytes(size_t count, uint32_t seed) {
     std::mt19937 generator(seed);

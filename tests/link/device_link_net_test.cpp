@@ -16,6 +16,7 @@
 #include "platform/message_recorder.h"
 #include "testsupport/full_listener.h"
 #include "testsupport/loopback_peer.h"
+#include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -248,10 +249,7 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedReceive) {
     auto link = MakeLink(3);
     ASSERT_TRUE(link->OpenPort(false));
     dialog_.Show();
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 3)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog_, 3);
     Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
     EXPECT_EQ(link->ReadReply(buffer.data(), false, -1), -1);
     EXPECT_LE(dialog_.PumpCount(), 4);
@@ -274,10 +272,7 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedSend) {
     put.SetCancelDialog(&dialog_);
     ASSERT_EQ(put.Open("127.0.0.1", "lp1"), 0);
     dialog_.Show();
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 2)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog_, 2);
     Bytes image(64 << 20, 0x5A);
     EXPECT_EQ(put.Send(image.data(), static_cast<int>(image.size())), -1);
     EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
@@ -294,10 +289,7 @@ TEST_F(DeviceLinkNetTest, ConnectToASilentHostEndsAtCancelOrItsDeadline) {
     {
         kelo::CMegaPut put(kType3Port);
         put.SetCancelDialog(&dialog_);
-        dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-            if (d.PumpCount() == 2)
-                d.Cancel();
-        };
+        testing_support::CancelAtPump(dialog_, 2);
         EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
         EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
         EXPECT_EQ(dialog_.PumpCount(), 2);

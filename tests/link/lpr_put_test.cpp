@@ -13,6 +13,7 @@
 #include "platform/message_recorder.h"
 #include "platform/system.h"
 #include "testsupport/loopback_peer.h"
+#include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -151,10 +152,7 @@ TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
     put.SetCancelDialog(&dialog);
     ASSERT_EQ(put.Open("127.0.0.1", "lp1"), 0);
     dialog.Show();
-    dialog.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 2)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog, 2);
     Bytes block(32 << 20, 0x42);
     EXPECT_EQ(put.PutData(block.data(), static_cast<int>(block.size())), -1);
     done = true;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "link/frame_trace.h"
 #include "link/lpr_trace.h"
 #include "link/status_text.h"
+#include "testsupport/test_bytes.h"
 
 namespace {
 
@@ -21,12 +21,8 @@ constexpr TraceDirection kIn = TraceDirection::kFromMachine;
 
 // "80 00 02" to its bytes.
 std::string Hex(const std::string& text) {
-    std::string bytes;
-    std::istringstream in(text);
-    std::string octet;
-    while (in >> octet)
-        bytes += static_cast<char>(std::stoul(octet, nullptr, 16));
-    return bytes;
+    const std::vector<uint8_t> bytes = testing_support::HexBytes(text);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 struct Block {

@@ -7,6 +7,7 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "testsupport/fake_parallel_port.h"
+#include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -122,10 +123,7 @@ TEST_F(LineProtocolTest, HugeCountEndsTheExchangeBeforeAnythingIsAllocated) {
 
 TEST_F(LineProtocolTest, CancelDuringTheCountWaitEndsWithoutTheEndByte) {
     CurrentMachine().idleStatus = Status("");
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 50)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog_, 50);
     std::string report;
     EXPECT_FALSE(link_->GetReport(report));
     ASSERT_EQ(CurrentMachine().writes.size(), 2u);  // access line and command only
@@ -191,10 +189,7 @@ TEST_F(LineProtocolTest, EmptyParameterPayloadsDoNotWait) {
 
 TEST_F(LineProtocolTest, CancelledParametersSendNoEndByte) {
     CurrentMachine().idleStatus = Status("READ_PARAM:0,0;");
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 20)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog_, 20);
     Bytes buffer(16);
     EXPECT_EQ(link_->GetParameters(buffer.data(), 16), -1);
     EXPECT_EQ(CurrentMachine().writes.size(), 2u);

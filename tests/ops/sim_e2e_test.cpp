@@ -11,6 +11,7 @@
 #include "platform/message_recorder.h"
 #include "snmp/status_query.h"
 #include "testsupport/file_bytes.h"
+#include "testsupport/scripted_cancel.h"
 #include "testsupport/sim_process.h"
 #include "testsupport/temp_dir.h"
 
@@ -161,10 +162,7 @@ TEST_P(SimLineMachine, LineFaultsStillGiveTheReport) {
 TEST_P(SimLineMachine, CancelMidReportSendsNoEndByteAndClosesThePort) {
     auto machine = StartMachine({"--fault", "never-answer"});
     auto link = MakeLink();
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 30)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog_, 30);
     std::string report;
     EXPECT_FALSE(link->GetReport(report));
     EXPECT_NE(machine->WaitForEvent("disconnect"), "");

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,10 @@ class MachineTest : public ::testing::Test {
                 lines.push_back(line);
         }
         return lines;
+    }
+
+    static void Feed(Session& session, const std::vector<uint8_t>& bytes, Outbox& out) {
+        session.Receive(bytes.data(), bytes.size(), out);
     }
 
     // Feeds one LPD job and returns the acknowledgements.
@@ -201,8 +206,7 @@ TEST_F(MachineTest, PacketRequestsAreAnsweredWithReplyFrames) {
     Make(3);
     auto session = MakeSession(PortRole::kPackets, *machine_, 1);
     Outbox out;
-    const std::vector<uint8_t> request = Bytes("80 00 02 00 01 7C");
-    session->Receive(request.data(), request.size(), out);
+    Feed(*session, Bytes("80 00 02 00 01 7C"), out);
     EXPECT_EQ(Hex(std::vector<uint8_t>(out.bytes.begin(), out.bytes.end())),
               "80 00 05 52 45 50 0D 0A 7C");
     EXPECT_FALSE(out.closeAfterSend);
@@ -214,10 +218,8 @@ TEST_F(MachineTest, NeverAnswerKeepsReplyFramesBackButStillStores) {
     Make(4, faults);
     auto session = MakeSession(PortRole::kPackets, *machine_, 1);
     Outbox out;
-    const std::vector<uint8_t> report = Bytes("80 00 02 00 01 7C");
-    session->Receive(report.data(), report.size(), out);
-    const std::vector<uint8_t> put = RequestFrame(0x00, 0x05, std::vector<uint8_t>(32768, 0), true);
-    session->Receive(put.data(), put.size(), out);
+    Feed(*session, Bytes("80 00 02 00 01 7C"), out);
+    Feed(*session, RequestFrame(0x00, 0x05, std::vector<uint8_t>(32768, 0), true), out);
     EXPECT_TRUE(out.bytes.empty());
     EXPECT_FALSE(out.closeAfterSend);
     EXPECT_EQ(Named("reply-withheld").size(), 2u);
@@ -228,8 +230,7 @@ TEST_F(MachineTest, ParameterHalvesGoOutAndComeIn) {
     Make(4);
     auto session = MakeSession(PortRole::kPackets, *machine_, 1);
     Outbox out;
-    const std::vector<uint8_t> second = Bytes("80 00 02 00 03 7A");
-    session->Receive(second.data(), second.size(), out);
+    Feed(*session, Bytes("80 00 02 00 03 7A"), out);
     ASSERT_EQ(out.bytes.size(), 32768u + 4);
     EXPECT_EQ(static_cast<uint8_t>(out.bytes[3]), static_cast<uint8_t>(32768 * 7));
 
@@ -248,8 +249,7 @@ TEST_F(MachineTest, AHalfOfTheWrongSizeIsNotStored) {
     Make(3);
     auto session = MakeSession(PortRole::kPackets, *machine_, 1);
     Outbox out;
-    const std::vector<uint8_t> put = RequestFrame(0x00, 0x05, std::vector<uint8_t>(100, 1), true);
-    session->Receive(put.data(), put.size(), out);
+    Feed(*session, RequestFrame(0x00, 0x05, std::vector<uint8_t>(100, 1), true), out);
     EXPECT_TRUE(out.bytes.empty());
     EXPECT_TRUE(Named("params").empty());
     EXPECT_EQ(EventField(Named("command-rejected")[0], "reason"), "wrong-data-length");
@@ -287,7 +287,7 @@ TEST_F(MachineTest, TheRawPortTakesEverythingAsOneImage) {
     Outbox out;
     const std::vector<uint8_t> update = RequestFrame(
         0x00, 0x06, Bytes("42 4F 4F 54 5F 55 70 64 61 74 65 4D 61 69 6E 20 30 0A"), true);
-    command->Receive(update.data(), update.size(), out);
+    Feed(*command, update, out);
     auto raw = MakeSession(PortRole::kRawImage, *machine_, 2);
     const std::vector<uint8_t> part = Bytes("00 01 80 FF");
     raw->Receive(part.data(), part.size(), out);
@@ -529,6 +529,24 @@ TEST(OptionsTest, ABlockBindsEveryAddressOfIt) {
                                         "10.9.8.6", "10.9.8.7"}));
     EXPECT_EQ(ParseOptions({"--type", "3", "--bind", "127.0.4.0/22"}).options.addresses.size(),
               1024u);
+}
+
+TEST(OptionsTest, TheHelpShowsEveryOptionAndFaultWithinEightyColumns) {
+    const std::string help = UsageText();
+    EXPECT_EQ(help.rfind("Usage: kelo-sim --type N [--bind ADDR[/N]]... [--report FILE]", 0), 0u)
+        << help;
+    std::string optionLines;  // the lines that start with an option
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+        if (line.rfind("  -", 0) == 0)
+            optionLines += line + "\n";
+    }
+    for (const std::string& option : OptionNames())
+        EXPECT_NE(optionLines.find(option + " "), std::string::npos) << option;
+    for (const std::string& fault : FaultNames())
+        EXPECT_NE(help.find("  " + fault + "\n"), std::string::npos) << fault;
+    EXPECT_NE(help.find("(default 2000)"), std::string::npos);
 }
 
 }  // namespace

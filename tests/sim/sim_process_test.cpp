@@ -18,6 +18,7 @@
 #include "platform/access_codes.h"
 #include "sim/builtin_data.h"
 #include "sim/machine.h"
+#include "sim/options.h"
 #include "sim/snmp_ber.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/sim_process.h"
@@ -123,6 +124,12 @@ bool PutDataFile(Tcp& job, const std::string& content) {
 
 bool OpenJob(Tcp& job) {
     return job.Send(std::string("\x02lp1\n")) && job.Read(1) == Bytes("00");
+}
+
+// A job that opens with the access code and sends the restart command "rs".
+bool SendRestart(Tcp& job, const char* accessCode) {
+    return OpenJob(job) && PutDataFile(job, std::string("OPEN CODE=") + accessCode) &&
+           PutDataFile(job, "PIPE MONITOR") && PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6));
 }
 
 // A UDP socket connected to the machine's agent.
@@ -361,6 +368,16 @@ TEST(LifecycleTest, BadArgumentsExitTwoWithAMessage) {
     }
 }
 
+TEST(LifecycleTest, HelpAndVersionGoToStandardOutputAndExitZero) {
+    const sim_testing::SimRun help = sim_testing::RunSimToEnd({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.standardOutput, sim::UsageText());
+    EXPECT_TRUE(help.standardError.empty());
+    const sim_testing::SimRun version = sim_testing::RunSimToEnd({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.standardOutput.rfind("kelo-sim ", 0), 0u);
+}
+
 TEST(LifecycleTest, APortItCannotBindExitsTwoNamingThePort) {
     SimProcess first({"--type", "4"});
     ASSERT_TRUE(first.Listening());
@@ -396,10 +413,7 @@ TEST(RestartTest, StatusReadsDuringARestartGoUnanswered) {
     SimProcess machine({"--type", "1", "--restart-ms", "600000"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(OpenJob(job));
-    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + platform::kAccessCodeA));
-    ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
-    ASSERT_TRUE(PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6)));
+    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeA));
     ASSERT_FALSE(machine.WaitForEvent("restart").empty());
     const int agent = AgentSocket();
     SendStatusRequest(agent);
@@ -413,10 +427,7 @@ TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
     SimProcess machine({"--type", "2", "--restart-ms", "20"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(OpenJob(job));
-    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + platform::kAccessCodeB));
-    ASSERT_TRUE(PutDataFile(job, "PIPE MONITOR"));
-    ASSERT_TRUE(PutDataFile(job, std::string("\x00\x03rs\n\xF3", 6)));
+    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeB));
     EXPECT_EQ(EventField(machine.WaitForEvent("restart"), "cause"), "rs");
     ASSERT_FALSE(machine.WaitForEvent("ready").empty());
     Tcp again(515);

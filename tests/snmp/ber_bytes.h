@@ -4,9 +4,10 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "testsupport/test_bytes.h"
 
 namespace kelo::test {
 
@@ -14,31 +15,15 @@ using Bytes = std::vector<uint8_t>;
 
 // "30 2E 02 01" to its octets.
 inline Bytes Hex(const std::string& text) {
-    Bytes bytes;
-    std::istringstream in(text);
-    std::string octet;
-    while (in >> octet)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(octet, nullptr, 16)));
-    return bytes;
+    return testing_support::HexBytes(text);
 }
 
 inline std::string ToHex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t b : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
+    return testing_support::HexText(bytes);
 }
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
+    return testing_support::Concat(parts);
 }
 
 // Tag, definite length (short form below 128, else long form), content.

@@ -35,17 +35,10 @@ const uint8_t* Data(const std::string& bytes) {
 // Keeps what a sink gets, as text.
 class RecordingSink : public TraceSink {
   public:
-    void Opened(const TraceChannel&, TraceOpenResult, const std::string&) override {}
     void Bytes(const TraceChannel&, const TraceBlock& block) override {
         blocks.emplace_back(reinterpret_cast<const char*>(block.data), block.size);
         decodings.push_back(block.decoding);
     }
-    void PeerClosed(const TraceChannel&) override {}
-    void Closed(const TraceChannel&) override {}
-    void Note(const TraceChannel&, const std::string&) override {}
-    void Wait(int) override {}
-    void Cancel(const std::string&) override {}
-    void Message(const std::string&) override {}
     std::vector<std::string> blocks;
     std::vector<std::string> decodings;
 };

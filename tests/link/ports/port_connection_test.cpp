@@ -16,6 +16,7 @@
 #include "platform/message_recorder.h"
 #include "platform/system.h"
 #include "tests/link/ports/port_fakes.h"
+#include "testsupport/scripted_cancel.h"
 
 namespace kelo {
 namespace {
@@ -211,10 +212,7 @@ TEST_P(LocalGetReportTest, ReportArrivesLineByLine) {
 }
 
 TEST_P(LocalGetReportTest, CancelEndsTheCountWait) {
-    dialog.onPump = [](platform::HeadlessCancelDialog& d) {
-        if (d.PumpCount() == 4)
-            d.Cancel();
-    };
+    testing_support::CancelAtPump(dialog, 4);
     auto link = MakeLink(GetParam());
 
     std::string report = "unchanged";
