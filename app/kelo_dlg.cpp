@@ -22,6 +22,7 @@
 #include "app/app_icon.h"
 #include "app/dialog_template.h"
 #include "app/file_dialogs.h"
+#include "app/history_dlg.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
 #include "files/firmware_file.h"
@@ -29,6 +30,7 @@
 #include "files/report_file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "records/service_records.h"
 #include "snmp/status_query.h"
 
 namespace app {
@@ -180,6 +182,7 @@ void CKeloDlg::OnInitDialog() {
     traceAction_ = systemMenu_->addAction("Protocol Trace...", this, &CKeloDlg::OnProtocolTrace);
     traceAction_->setCheckable(true);
     traceAction_->setChecked(trace_.TextRunning());
+    historyAction_ = systemMenu_->addAction("History...", this, &CKeloDlg::OnHistory);
     // 2. The icons, and files dropped on the window.
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
@@ -228,6 +231,9 @@ void CKeloDlg::EnableControls(bool enable) {
     // The trace's file dialog must not open inside a running exchange.
     if (traceAction_ != nullptr)
         traceAction_->setEnabled(enable);
+    // The History window can write a parameter set: not while another operation runs.
+    if (historyAction_ != nullptr)
+        historyAction_->setEnabled(enable);
     busy_ = !enable;
     // The "all" check box never shows, and Put Parameters never writes all parameters.
     all_->setEnabled(false);
@@ -503,6 +509,20 @@ void CKeloDlg::OnTraceProblem(const std::string& problem) {
     traceProblem_ = problem;
     std::fprintf(stderr, "%s: protocol trace: %s\n", platform::ProgramName().c_str(),
                  problem.c_str());
+}
+
+void CKeloDlg::OnHistory() {
+    const std::optional<std::string> path = recorder_.Path();
+    CHistoryDlg history(path.value_or(kelo::records::DefaultRecordsPath()),
+                        recorder_.TakeUnshownProblem(), this);
+    history.SetCodePage(ReportCodePage());
+    history.SetWriteBack(
+        [this](std::vector<uint8_t> block) {
+            WriteParameterSetBack(std::move(block));
+            return recorder_.TakeUnshownProblem();
+        },
+        CurrentMachine().host);
+    history.exec();
 }
 
 void CKeloDlg::OnAbout() {

@@ -93,6 +93,8 @@ class CKeloDlg : public QDialog {
     QAction* AboutAction() const { return aboutAction_; }
     // "Protocol Trace...", checked while the text trace runs.
     QAction* TraceAction() const { return traceAction_; }
+    // "History...", right after it.
+    QAction* HistoryAction() const { return historyAction_; }
 
     bool IsBusy() const { return busy_; }
 
@@ -121,6 +123,8 @@ class CKeloDlg : public QDialog {
     void OnAbout();
     // The menu item: asks for a file and starts the trace, or stops the running one.
     void OnProtocolTrace();
+    // The menu item: the window of the kept operations.
+    void OnHistory();
     // The posted start-up message: opens the report file named on the command line.
     void OnStartupFile();
     void done(int result) override;
@@ -190,6 +194,7 @@ class CKeloDlg : public QDialog {
     QAction* closeAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     QAction* traceAction_ = nullptr;
+    QAction* historyAction_ = nullptr;
     bool initialised_ = false;
     bool busy_ = false;
 };
