@@ -81,6 +81,7 @@ void CHistoryDlg::CreateControls() {
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
     status_ = new QLabel(this);
     open_ = new QPushButton("Open Report", this);
@@ -93,6 +94,7 @@ void CHistoryDlg::CreateControls() {
     splitter->addWidget(machines_);
     splitter->addWidget(table_);
     splitter->setStretchFactor(1, 3);
+    splitter->setSizes({220, 640});
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {open_, compare_, writeBack_})
         buttons->addWidget(button);
