@@ -116,8 +116,7 @@ void CHistoryDlg::CreateControls() {
     OnOperationChosen();
 }
 
-void CHistoryDlg::SetWriteBack(WriteBack writeBack, std::string target) {
-    writeBackAction_ = std::move(writeBack);
+void CHistoryDlg::SetWriteBackTarget(std::string target) {
     target_ = std::move(target);
     OnOperationChosen();
 }
@@ -218,7 +217,7 @@ void CHistoryDlg::OnOperationChosen() {
     compare_->setEnabled(report &&
                          PreviousReport(static_cast<size_t>(operation - operations_.data())));
     writeBack_->setEnabled(operation != nullptr && IsKeptParameterSet(*operation) &&
-                           operation->result == kelo::records::Result::Ok && writeBackAction_);
+                           operation->result == kelo::records::Result::Ok && target_.has_value());
 }
 
 std::optional<std::string> CHistoryDlg::ReportText(const StoredOperation& operation) {
@@ -271,12 +270,13 @@ void CHistoryDlg::OnCompare() {
 
 std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) const {
     return "Write the parameter set read from " + operation.machine.host + " on " +
-           LocalTimeText(operation.startedMs) + " into the machine at " + target_ + "?";
+           LocalTimeText(operation.startedMs) + " into the machine at " + target_.value_or("") +
+           "?";
 }
 
 void CHistoryDlg::OnWriteBack() {
     const StoredOperation* operation = Chosen();
-    if (operation == nullptr || !IsKeptParameterSet(*operation) || !writeBackAction_)
+    if (operation == nullptr || !IsKeptParameterSet(*operation) || !target_)
         return;
     const auto content = records_->Content(*operation->content);
     if (!content) {
@@ -295,15 +295,8 @@ void CHistoryDlg::OnWriteBack() {
     question.setDefaultButton(QMessageBox::No);
     if (question.exec() != QMessageBox::Yes)
         return;
-    const QString machine = machines_->currentItem()->text();
-    const std::string problem = writeBackAction_(std::move(*block.value));
-    // The write and its backup are new records: show them, with the machine still chosen.
-    machines_->clear();
-    LoadMachines();
-    const QList<QListWidgetItem*> same = machines_->findItems(machine, Qt::MatchFixedString);
-    if (!same.isEmpty())
-        machines_->setCurrentItem(same.front());
-    ShowStatus(problem);
+    chosenWrite_ = std::move(*block.value);
+    accept();
 }
 
 }  // namespace app

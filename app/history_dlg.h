@@ -1,11 +1,11 @@
 // CHistoryDlg: the kept operations. The machines on the left, the chosen machine's operations
 // on the right (newest first); a kept report opens in the viewer or beside the machine's report
-// before it, and a kept parameter set can be written back into the selected machine.
+// before it, and a kept parameter set can be chosen to be written back into the selected
+// machine.
 #pragma once
 
 #include <QDialog>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,10 +29,6 @@ class CHistoryDlg : public QDialog {
     Q_OBJECT
 
   public:
-    // Writes a parameter set (data and check byte) into the selected machine; gives why a
-    // record of it could not be kept, once, else "".
-    using WriteBack = std::function<std::string(std::vector<uint8_t> block)>;
-
     // recordsPath: the database; problem: why a record of this session was not kept, shown
     // in the status line instead of the count ("" for none).
     CHistoryDlg(const std::string& recordsPath, const std::string& problem,
@@ -42,8 +38,12 @@ class CHistoryDlg : public QDialog {
     void SetCodePage(std::optional<platform::CodePage> codePage) {
         codePage_ = std::move(codePage);
     }
-    // target: the machine a write goes to, as the confirmation names it.
-    void SetWriteBack(WriteBack writeBack, std::string target);
+    // Offers Write this parameter set back...; target: the machine a write goes to, as the
+    // confirmation names it.
+    void SetWriteBackTarget(std::string target);
+    // The parameter set (data and check byte) the user chose to write back. The window closes
+    // first (Accepted), so that the write's progress window and messages are not blocked by it.
+    const std::optional<std::vector<uint8_t>>& ChosenWrite() const { return chosenWrite_; }
 
     QListWidget* MachineList() const { return machines_; }
     QTableWidget* OperationTable() const { return table_; }
@@ -76,8 +76,8 @@ class CHistoryDlg : public QDialog {
     std::unique_ptr<kelo::records::ServiceRecords> records_;
     std::vector<kelo::records::StoredOperation> operations_;  // the chosen machine's
     std::optional<platform::CodePage> codePage_;
-    WriteBack writeBackAction_;
-    std::string target_;
+    std::optional<std::string> target_;
+    std::optional<std::vector<uint8_t>> chosenWrite_;
 
     QListWidget* machines_ = nullptr;
     QTableWidget* table_ = nullptr;

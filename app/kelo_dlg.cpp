@@ -511,18 +511,20 @@ void CKeloDlg::OnTraceProblem(const std::string& problem) {
                  problem.c_str());
 }
 
+// A parameter set chosen in the History window is written once the window has closed, so
+// that the write's progress window can be cancelled; the window then opens again with it.
 void CKeloDlg::OnHistory() {
-    const std::optional<std::string> path = recorder_.Path();
-    CHistoryDlg history(path.value_or(kelo::records::DefaultRecordsPath()),
-                        recorder_.TakeUnshownProblem(), this);
-    history.SetCodePage(ReportCodePage());
-    history.SetWriteBack(
-        [this](std::vector<uint8_t> block) {
-            WriteParameterSetBack(std::move(block));
-            return recorder_.TakeUnshownProblem();
-        },
-        CurrentMachine().host);
-    history.exec();
+    std::string problem = recorder_.TakeUnshownProblem();
+    for (;;) {
+        const std::optional<std::string> path = recorder_.Path();
+        CHistoryDlg history(path.value_or(kelo::records::DefaultRecordsPath()), problem, this);
+        history.SetCodePage(ReportCodePage());
+        history.SetWriteBackTarget(CurrentMachine().host);
+        if (history.exec() != QDialog::Accepted || !history.ChosenWrite())
+            return;
+        WriteParameterSetBack(*history.ChosenWrite());
+        problem = recorder_.TakeUnshownProblem();
+    }
 }
 
 void CKeloDlg::OnAbout() {

@@ -55,13 +55,7 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
         db.RecordOperation(Kept("ALPHA", 4000, "get-report", ContentKind::Report, "A\r\nC\r\n"));
     }
     app::CHistoryDlg history(path, "");
-    std::vector<std::vector<uint8_t>> written;
-    history.SetWriteBack(
-        [&](std::vector<uint8_t> block) {
-            written.push_back(block);
-            return std::string();
-        },
-        "10.0.0.9");
+    history.SetWriteBackTarget("10.0.0.9");
 
     ASSERT_EQ(history.MachineList()->count(), 2);
     EXPECT_EQ(history.MachineList()->item(0)->text().toLower(), "alpha");
@@ -93,10 +87,11 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     });
     answer.start(1);
     history.WriteBackButton()->click();
-    EXPECT_TRUE(written.empty());
+    EXPECT_FALSE(history.ChosenWrite());
     history.WriteBackButton()->click();
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0].size(), 3u);  // the set and its check byte
+    ASSERT_TRUE(history.ChosenWrite());
+    EXPECT_EQ(history.ChosenWrite()->size(), 3u);  // the set and its check byte
+    EXPECT_EQ(history.result(), QDialog::Accepted);
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_NE(asked[0].find("from alpha on "), std::string::npos);
     EXPECT_NE(asked[0].find("into the machine at 10.0.0.9?"), std::string::npos);

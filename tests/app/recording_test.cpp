@@ -140,6 +140,7 @@ TEST_F(RecordingTest, PutParametersKeepsTheMachinesSetAsItsBackupBeforeWriting) 
     EXPECT_EQ(kept[1].message, "Done.");
     EXPECT_EQ(kept[1].firstFile, folder_ / "new.par");
 
+    ASSERT_TRUE(kept[0].content);
     auto records = kelo::records::ServiceRecords::Open(RecordsPath());
     auto backup = (*records.value)->Content(*kept[0].content);
     auto decoded = kelo::records::DecodeParameters(*backup);

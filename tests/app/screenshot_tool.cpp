@@ -246,8 +246,7 @@ std::string SampleRecords() {
 
 bool History(const QString& path) {
     app::CHistoryDlg history(SampleRecords(), "");
-    history.SetWriteBack([](std::vector<uint8_t>) { return std::string(); },
-                         "printer-2.example.net");
+    history.SetWriteBackTarget("printer-2.example.net");
     history.OperationTable()->selectRow(3);  // the newest report
     history.show();
     return Save(history, path);
