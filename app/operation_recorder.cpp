@@ -35,7 +35,20 @@ int64_t WallClockMs() {
         .count();
 }
 
-void OperationRecorder::Keep(const kelo::records::OperationRecord& record) {
+void OperationRecorder::Keep(kelo::records::OperationRecord record) {
+    pending_.push_back(std::move(record));
+}
+
+void OperationRecorder::OperationEnds() {
+    if (--running_ > 0)
+        return;
+    std::vector<kelo::records::OperationRecord> records = std::move(pending_);
+    pending_.clear();
+    for (const kelo::records::OperationRecord& record : records)
+        Write(record);
+}
+
+void OperationRecorder::Write(const kelo::records::OperationRecord& record) {
     const std::optional<std::string> path = Path();
     if (!path)
         return;
@@ -68,10 +81,14 @@ RecordedOperation::RecordedOperation(OperationRecorder* recorder, std::string op
     record_.program = "kelo";
     record_.result = kelo::records::Result::Failed;
     record_.startedMs = WallClockMs();
+    if (recorder_ != nullptr)
+        recorder_->OperationBegins();
 }
 
 RecordedOperation::~RecordedOperation() {
     Finish();
+    if (recorder_ != nullptr)
+        recorder_->OperationEnds();
 }
 
 void RecordedOperation::Finish() {

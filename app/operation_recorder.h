@@ -37,23 +37,32 @@ class OperationRecorder {
     std::optional<std::string> Path() const { return path_(); }
     bool Enabled() const { return Path().has_value(); }
 
-    // Writes the record; a failure only notes its reason.
-    void Keep(const kelo::records::OperationRecord& record);
+    // Takes the record of an operation that ended. It is written once no operation runs any
+    // more, so that a slow or locked database never delays what an operation shows next (the
+    // write after a backup, the report viewer); a failure only notes its reason.
+    void Keep(kelo::records::OperationRecord record);
+    // Kept by each RecordedOperation while it lives; the last to end writes the records.
+    void OperationBegins() { ++running_; }
+    void OperationEnds();
 
     // The reason a record of this session could not be written, given once: "" afterwards,
     // and "" when every record was written.
     std::string TakeUnshownProblem();
 
   private:
+    void Write(const kelo::records::OperationRecord& record);
+
     PathSource path_;
+    int running_ = 0;
+    std::vector<kelo::records::OperationRecord> pending_;
     std::string problem_;
     bool problemShown_ = false;
 };
 
-// One operation on its way into the records: started when built, written when destroyed, so
-// every return path of the operation is kept. While it lives it watches the messages shown
-// (they still go where they went before) to keep the last one and to learn whether the
-// operation ended with "Done.".
+// One operation on its way into the records: started when built, ended and handed to the
+// recorder when destroyed (or at Finish), so every return path of the operation is kept. While it
+// lives it watches the messages shown (they still go where they went before) to keep the last one
+// and to learn whether the operation ended with "Done.".
 class RecordedOperation : public platform::MessageSink {
   public:
     // Nothing is written for a null recorder or while recording is off.
@@ -75,8 +84,8 @@ class RecordedOperation : public platform::MessageSink {
     void StartAgain();
     // Nothing is written: the operation never began (a file dialog was cancelled).
     void Drop() { dropped_ = true; }
-    // Writes the record now, so that what follows (the report viewer, a question) does not
-    // count into its time; the destructor then writes nothing.
+    // Ends the operation now, so that what follows (the report viewer) does not count into its
+    // time; the record is still written only when the object goes.
     void Finish();
 
     bool DoneShown() const { return lastId_ == platform::IDS_DONE; }
