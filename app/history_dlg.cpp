@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <set>
 
 #include "app/compare_dlg.h"
@@ -61,6 +62,13 @@ bool IsKeptParameterSet(const StoredOperation& operation) {
 CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& problem, QWidget* owner)
     : QDialog(owner) {
     CreateControls();
+    // Looking is no reason to make a database: with none yet there is nothing to show.
+    std::error_code error;
+    if (!std::filesystem::exists(recordsPath, error)) {
+        status_->setText(QString::fromStdString("No operations kept yet in " + recordsPath));
+        ShowStatus(problem);
+        return;
+    }
     auto opened = kelo::records::ServiceRecords::Open(recordsPath);
     if (!opened) {
         ShowStatus(problem.empty() ? "Records cannot be read: " + opened.reason : problem);
