@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
@@ -21,6 +22,7 @@
 #include "app/app_icon.h"
 #include "app/dialog_template.h"
 #include "app/file_dialogs.h"
+#include "app/history_dlg.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
 #include "files/firmware_file.h"
@@ -28,6 +30,8 @@
 #include "files/report_file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "records/service_records.h"
+#include "snmp/status_query.h"
 
 namespace app {
 namespace {
@@ -43,6 +47,16 @@ class BusyScope {
   private:
     CKeloDlg& dialog_;
 };
+
+// A path chooser that notes the path chosen, so the record can name the file.
+kelo::PathChooser NotingChooser(kelo::PathChooser choose, std::string& chosen) {
+    return [choose = std::move(choose), &chosen](std::string& path) {
+        const bool chose = choose(path);
+        if (chose)
+            chosen = path;
+        return chose;
+    };
+}
 
 // Ends the process at once: no destructor runs, so the settings just loaded are not written.
 void EndProgramAtOnce(int status) {
@@ -60,10 +74,15 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
       trace_([this](const std::string& problem) { OnTraceProblem(problem); }),
       cancelDialog_(this),
       link_(cancelDialog_, profilePath),
+      recorder_([this] { return RecordsPathOf(profilePath_); }),
       registration_(FileTypeRegistration::ForThisProgram()),
       exitProgram_(EndProgramAtOnce) {
     operations_.selectPort = [this] {
         CPortSelectDlg dialog(this);
+        dialog.SetRestartExchange(
+            [this](const std::string& host, platform::CancelDialog& progress) {
+                RestartRecorded(host, progress);
+            });
         link_.SelectPort(dialog);
     };
     operations_.getReport = [this](std::string& report) { return link_.GetReport(report); };
@@ -163,6 +182,7 @@ void CKeloDlg::OnInitDialog() {
     traceAction_ = systemMenu_->addAction("Protocol Trace...", this, &CKeloDlg::OnProtocolTrace);
     traceAction_->setCheckable(true);
     traceAction_->setChecked(trace_.TextRunning());
+    historyAction_ = systemMenu_->addAction("History...", this, &CKeloDlg::OnHistory);
     // 2. The icons, and files dropped on the window.
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
@@ -211,6 +231,9 @@ void CKeloDlg::EnableControls(bool enable) {
     // The trace's file dialog must not open inside a running exchange.
     if (traceAction_ != nullptr)
         traceAction_->setEnabled(enable);
+    // The History window can write a parameter set: not while another operation runs.
+    if (historyAction_ != nullptr)
+        historyAction_->setEnabled(enable);
     busy_ = !enable;
     // The "all" check box never shows, and Put Parameters never writes all parameters.
     all_->setEnabled(false);
@@ -298,15 +321,40 @@ void CKeloDlg::OnSelectPort() {
     operations_.selectPort();
 }
 
+kelo::records::Machine CKeloDlg::CurrentMachine() const {
+    const kelo::ConnectionSettings& settings = link_.Settings();
+    kelo::records::Machine machine;
+    machine.type = link_.GetMachineType();
+    machine.portKind = kelo::records::PortKindWord(settings.portKind);
+    const int selected = settings.selectedHost;
+    const bool hostSelected = settings.portKind == kelo::kPortNetwork && selected >= 0 &&
+                              static_cast<size_t>(selected) < settings.hosts.size();
+    machine.host = hostSelected ? settings.hosts[static_cast<size_t>(selected)] : machine.portKind;
+    return machine;
+}
+
+kelo::records::Result CKeloDlg::EndedResult() const {
+    return cancelDialog_.IsCancelled() ? kelo::records::Result::Cancelled
+                                       : kelo::records::Result::Failed;
+}
+
 void CKeloDlg::OnGetReport() {
     BusyScope busy(*this);
+    RecordedOperation kept(&recorder_, "get-report", CurrentMachine());
     std::string report;
-    if (!operations_.getReport(report))
+    if (!operations_.getReport(report)) {
+        kept.SetResult(EndedResult());
         return;  // the operation told the user why
+    }
     if (report.size() > kMaxMachineReport) {
         platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
         return;
     }
+    kept.SetContent(kelo::records::ContentKind::Report,
+                    std::vector<uint8_t>(report.begin(), report.end()));
+    kept.SetResult(kelo::records::Result::Ok);
+    // The time the report stays open is the user's, not the operation's.
+    kept.Finish();
     ShowReport(report);
 }
 
@@ -320,26 +368,121 @@ void CKeloDlg::OnOpenReport() {
 
 void CKeloDlg::OnGetParameters() {
     BusyScope busy(*this);
+    RecordedOperation kept(&recorder_, "get-params", CurrentMachine());
     // The machine is read before any dialog shows.
     std::vector<uint8_t> buffer(kParameterBufferSize);
     const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
-    kelo::SaveParameterFile(buffer.data(), count, MakePathChooser(this, SaveParameterDialog()));
+    const bool read = count >= 1 && !cancelDialog_.IsCancelled();
+    if (read) {
+        kept.SetContent(kelo::records::ContentKind::Parameters,
+                        std::vector<uint8_t>(buffer.begin(), buffer.begin() + count));
+    }
+    std::string chosen;
+    const bool saved = kelo::SaveParameterFile(
+        buffer.data(), count, NotingChooser(MakePathChooser(this, SaveParameterDialog()), chosen));
+    if (saved) {
+        kept.SetResult(kelo::records::Result::Ok);
+        kept.AddFile("output", chosen);
+    } else if (read && !kept.MessageShown()) {
+        kept.SetResult(kelo::records::Result::Cancelled);  // the save dialog was cancelled
+    } else {
+        kept.SetResult(read ? kelo::records::Result::Failed : EndedResult());
+    }
 }
 
 void CKeloDlg::OnPutParameters() {
     BusyScope busy(*this);
+    RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
+    std::string chosen;
     std::vector<uint8_t> block;
-    if (!kelo::LoadParameterFile(MakePathChooser(this, LoadParameterDialog()), block))
+    const bool loaded = kelo::LoadParameterFile(
+        NotingChooser(MakePathChooser(this, LoadParameterDialog()), chosen), block);
+    if (chosen.empty()) {
+        kept.Drop();  // no file was chosen: nothing was done
+        return;
+    }
+    kept.AddFile("input", chosen);
+    if (loaded)
+        PutParameterSet(kept, block);
+}
+
+void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
+    BusyScope busy(*this);
+    RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
+    PutParameterSet(kept, block);
+}
+
+void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block) {
+    if (!KeepBackup(put))
         return;
     operations_.putParameters(block.data(), static_cast<int>(block.size()), allFlag_ != 0);
+    put.SetResult(put.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+}
+
+bool CKeloDlg::KeepBackup(RecordedOperation& put) {
+    if (!recorder_.Enabled())
+        return true;  // with records off there is nowhere to keep a backup
+    const bool read = ReadBackup();
+    // The write's own record begins after the backup's, with only its own messages.
+    put.StartAgain();
+    if (read)
+        return true;
+    put.SetResult(kelo::records::Result::Cancelled);
+    // A Cancel during the read stops the whole write.
+    if (cancelDialog_.IsCancelled())
+        return false;
+    QMessageBox question(QMessageBox::Warning, QString::fromStdString(platform::ProgramName()),
+                         kNoBackupQuestion, QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    const bool writeAnyway = question.exec() == QMessageBox::Yes;
+    if (!writeAnyway)
+        put.SetMessage(kNoBackupQuestion);
+    return writeAnyway;
+}
+
+bool CKeloDlg::ReadBackup() {
+    RecordedOperation backup(&recorder_, "backup", CurrentMachine());
+    backup.SetBackup();
+    std::vector<uint8_t> buffer(kParameterBufferSize);
+    const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
+    if (count < 1 || cancelDialog_.IsCancelled()) {
+        backup.SetResult(EndedResult());
+        return false;
+    }
+    backup.SetContent(kelo::records::ContentKind::Parameters,
+                      std::vector<uint8_t>(buffer.begin(), buffer.begin() + count));
+    backup.SetResult(kelo::records::Result::Ok);
+    return true;
 }
 
 void CKeloDlg::OnFirmwareUpgrade() {
     BusyScope busy(*this);
+    RecordedOperation kept(&recorder_, "upgrade", CurrentMachine());
+    std::string chosen;
     std::vector<uint8_t> image;
-    if (!kelo::LoadFirmwareFile(MakePathChooser(this, LoadFirmwareDialog()), image))
+    const bool loaded = kelo::LoadFirmwareFile(
+        NotingChooser(MakePathChooser(this, LoadFirmwareDialog()), chosen), image);
+    if (chosen.empty()) {
+        kept.Drop();
+        return;
+    }
+    kept.AddFile("input", chosen);
+    if (!loaded)
         return;
     operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
+    kept.SetResult(kept.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+}
+
+void CKeloDlg::RestartRecorded(const std::string& host, platform::CancelDialog& progress) {
+    kelo::records::Machine machine = CurrentMachine();
+    machine.host = host;
+    machine.portKind = kelo::records::PortKindWord(kelo::kPortNetwork);
+    RecordedOperation kept(&recorder_, "restart", machine);
+    // A machine that answered the request restarts, whether or not the wait ran to its end.
+    if (kelo::RestartInterface(host, progress))
+        kept.SetResult(kelo::records::Result::Ok);
+    else if (progress.IsCancelled())
+        kept.SetResult(kelo::records::Result::Cancelled);
 }
 
 bool CKeloDlg::StartTrace(const std::string& path) {
@@ -366,6 +509,22 @@ void CKeloDlg::OnTraceProblem(const std::string& problem) {
     traceProblem_ = problem;
     std::fprintf(stderr, "%s: protocol trace: %s\n", platform::ProgramName().c_str(),
                  problem.c_str());
+}
+
+// A parameter set chosen in the History window is written once the window has closed, so
+// that the write's progress window can be cancelled; the window then opens again with it.
+void CKeloDlg::OnHistory() {
+    std::string problem = recorder_.TakeUnshownProblem();
+    for (;;) {
+        const std::optional<std::string> path = recorder_.Path();
+        CHistoryDlg history(path.value_or(kelo::records::DefaultRecordsPath()), problem, this);
+        history.SetCodePage(ReportCodePage());
+        history.SetWriteBackTarget(CurrentMachine().host);
+        if (history.exec() != QDialog::Accepted || !history.ChosenWrite())
+            return;
+        WriteParameterSetBack(*history.ChosenWrite());
+        problem = recorder_.TakeUnshownProblem();
+    }
 }
 
 void CKeloDlg::OnAbout() {

@@ -10,11 +10,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/comm_cancel_dlg.h"
 #include "app/kelo_app.h"
+#include "app/operation_recorder.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
+#include "records/record.h"
 #include "trace/trace_session.h"
 
 class QCheckBox;
@@ -62,7 +65,13 @@ class CKeloDlg : public QDialog {
                       const std::string& profilePath = platform::ProfileStore::DefaultPath());
     ~CKeloDlg() override;
 
+    // The question asked when no backup could be read before a write.
+    static constexpr char kNoBackupQuestion[] =
+        "Could not read the machine's current parameters for a backup. Write the parameter "
+        "file anyway?";
+
     kelo::CDeviceLink& Link() { return link_; }
+    OperationRecorder& Recorder() { return recorder_; }
     Operations& MutableOperations() { return operations_; }
 
     // Where the .kel type is registered while the window initialises; nothing to skip it.
@@ -84,6 +93,9 @@ class CKeloDlg : public QDialog {
     QAction* AboutAction() const { return aboutAction_; }
     // "Protocol Trace...", checked while the text trace runs.
     QAction* TraceAction() const { return traceAction_; }
+    // "History...", right after it.
+    QAction* HistoryAction() const { return historyAction_; }
+
     bool IsBusy() const { return busy_; }
 
     // Enables or disables the seven buttons and the menu's Close, and lets the window close
@@ -97,6 +109,10 @@ class CKeloDlg : public QDialog {
     // when the file cannot be written; its error then went to standard error.
     bool StartTrace(const std::string& path);
 
+    // Writes a kept parameter set (data and check byte) into the selected machine as Put
+    // Parameters writes a file: with a backup first while records are on.
+    void WriteParameterSetBack(std::vector<uint8_t> block);
+
   public slots:
     void OnSelectPort();
     void OnGetReport();
@@ -107,6 +123,8 @@ class CKeloDlg : public QDialog {
     void OnAbout();
     // The menu item: asks for a file and starts the trace, or stops the running one.
     void OnProtocolTrace();
+    // The menu item: the window of the kept operations.
+    void OnHistory();
     // The posted start-up message: opens the report file named on the command line.
     void OnStartupFile();
     void done(int result) override;
@@ -131,6 +149,20 @@ class CKeloDlg : public QDialog {
     // The dropped files: one local file opens, anything else is a wrong drop.
     void OnDroppedFiles(const QList<QUrl>& urls);
 
+    // The selected machine as the records keep it: the host, else the port kind's name.
+    kelo::records::Machine CurrentMachine() const;
+    // How an operation that did not succeed ended: cancelled by the user, or failed.
+    kelo::records::Result EndedResult() const;
+    // Reads the machine's parameter set and keeps it as its backup. False when nothing is to
+    // be written: the read was cancelled, or it failed and the user declined to write anyway.
+    bool KeepBackup(RecordedOperation& put);
+    // Reads the machine's parameter set and keeps it as its backup; false when none was read.
+    bool ReadBackup();
+    // The write of a parameter set: the backup, then Put Parameters.
+    void PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block);
+    // The restart exchange of the port dialog, kept as an operation of its own.
+    void RestartRecorded(const std::string& host, platform::CancelDialog& progress);
+
     // The all flag (check box 1015): always 0, EnableControls clears it.
     int allFlag_ = 0;
     // The text of static 1021: empty from the start, so the control never shows anything.
@@ -145,6 +177,7 @@ class CKeloDlg : public QDialog {
     CCommCancelDlg cancelDialog_;
     kelo::CDeviceLink link_;
     Operations operations_;
+    OperationRecorder recorder_;
     std::optional<FileTypeRegistration> registration_;
     std::function<void(int)> exitProgram_;
 
@@ -161,6 +194,7 @@ class CKeloDlg : public QDialog {
     QAction* closeAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     QAction* traceAction_ = nullptr;
+    QAction* historyAction_ = nullptr;
     bool initialised_ = false;
     bool busy_ = false;
 };

@@ -151,11 +151,12 @@ TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
 
 TEST_F(KeloDlgTest, SystemMenuHoldsTheAboutEntryThatShowsTheCaptionsVersion) {
     const QList<QAction*> actions = dialog_.SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 4);
+    ASSERT_EQ(actions.size(), 5);
     EXPECT_EQ(actions[0]->text(), "Close");
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), "Version of Kelo(&A)...");
     EXPECT_EQ(actions[3]->text(), "Protocol Trace...");
+    EXPECT_EQ(actions[4]->text(), "History...");
 
     QString shown;
     QString caption;

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
@@ -19,13 +21,16 @@
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
 #include "app/comm_cancel_dlg.h"
+#include "app/compare_dlg.h"
 #include "app/find_dlg.h"
 #include "app/find_machines_dlg.h"
+#include "app/history_dlg.h"
 #include "app/kelo_dlg.h"
 #include "app/message_box_sink.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
 #include "platform/code_page.h"
+#include "records/service_records.h"
 
 namespace {
 
@@ -178,6 +183,84 @@ bool CodePageReport(const QString& path) {
     return Save(viewer, path);
 }
 
+// The two visits of the sample records: a morning in December 2026 and 40 days before.
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
+constexpr int64_t kVisitMs = 1796804000000;
+constexpr int64_t kEarlierVisitMs = kVisitMs - 40 * kDayMs;
+
+// The report of a later visit: counters on, the drum worn, one more error.
+std::string LaterReport() {
+    std::string report = kSampleReport;
+    auto change = [&report](const std::string& from, const std::string& to) {
+        report.replace(report.find(from), from.size(), to);
+    };
+    change("1,284,113", "1,301,870");
+    change("903,552", "915,004");
+    change("380,561", "386,866");
+    change("64 %", "58 %");
+    report += "  004  E-102  paper feed  <tray 2>\r\n";
+    return report;
+}
+
+// A few visits to two machines in a throwaway database, never the user's.
+std::string SampleRecords() {
+    using kelo::records::ContentKind;
+    using kelo::records::Result;
+    const std::string path =
+        QDir::temp().filePath(".kelo-screenshot-records.sqlite3").toStdString();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(QString::fromStdString(path + suffix));
+    auto records = kelo::records::ServiceRecords::Open(path);
+    auto keep = [&](const std::string& host, int64_t at, const char* operation, Result result,
+                    const std::string& message, std::optional<kelo::records::ReadContent> content,
+                    bool backup = false) {
+        kelo::records::OperationRecord record;
+        record.machine = {host, "", 3, "network", ""};
+        record.startedMs = at;
+        record.endedMs = at + 2400;
+        record.durationMs = 2400;
+        record.operation = operation;
+        record.result = result;
+        record.message = message;
+        record.program = "kelo";
+        record.backup = backup;
+        record.content = std::move(content);
+        (*records.value)->RecordOperation(record);
+    };
+    const std::string first = kSampleReport;
+    const std::string later = LaterReport();
+    const kelo::records::ReadContent parameters{ContentKind::Parameters, {0x10, 0x20, 0x30, 0x40}};
+    keep("printer-2.example.net", kEarlierVisitMs, "get-report", Result::Ok, "",
+         kelo::records::ReadContent{ContentKind::Report, {first.begin(), first.end()}});
+    keep("printer-2.example.net", kEarlierVisitMs + 60000, "get-params", Result::Ok, "",
+         parameters);
+    keep("192.168.1.20", kVisitMs - 2 * kDayMs, "get-report", Result::Failed, "Failed to connect",
+         {});
+    keep("printer-2.example.net", kVisitMs, "get-report", Result::Ok, "",
+         kelo::records::ReadContent{ContentKind::Report, {later.begin(), later.end()}});
+    keep("printer-2.example.net", kVisitMs + 90000, "backup", Result::Ok, "", parameters, true);
+    keep("printer-2.example.net", kVisitMs + 95000, "put-params", Result::Ok, "Done.", {});
+    keep("printer-2.example.net", kVisitMs + 300000, "upgrade", Result::Cancelled, "", {});
+    return path;
+}
+
+bool History(const QString& path) {
+    app::CHistoryDlg history(SampleRecords(), "");
+    history.SetWriteBackTarget("printer-2.example.net");
+    history.OperationTable()->selectRow(3);  // the newest report
+    history.show();
+    return Save(history, path);
+}
+
+bool Compare(const QString& path) {
+    const std::string host = "printer-2.example.net  ";
+    app::CCompareDlg compare(kSampleReport, LaterReport(),
+                             host + app::LocalTimeText(kEarlierVisitMs),
+                             host + app::LocalTimeText(kVisitMs), nullptr);
+    compare.show();
+    return Save(compare, path);
+}
+
 // A message naming a file whose name looks like markup.
 bool MessageBox(const QString& path) {
     app::MessageBoxSink boxes;
@@ -216,6 +299,8 @@ const std::vector<Shot>& Shots() {
         {"port_select_usb.png",
          [](const QString& path) { return PortSelection(path, kelo::kPortUsb); }},
         {"find_machines.png", FindMachines},
+        {"history.png", History},
+        {"compare.png", Compare},
     };
     return shots;
 }

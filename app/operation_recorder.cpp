@@ -1,0 +1,144 @@
+#include "app/operation_recorder.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/profile.h"
+#include "records/service_records.h"
+#include "records/sha256.h"
+
+namespace app {
+
+std::optional<std::string> RecordsPathOf(const std::string& profilePath) {
+    const platform::ProfileStore profile(profilePath);
+    if (profile.GetInt("Records", "Enabled", 1) == 0)
+        return std::nullopt;
+    return kelo::records::DefaultRecordsPath();
+}
+
+std::optional<kelo::records::FileUse> DescribeFile(const std::string& role,
+                                                   const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                     std::istreambuf_iterator<char>()};
+    if (file.bad())
+        return std::nullopt;
+    return kelo::records::FileUse{role, path, bytes.size(),
+                                  kelo::records::Sha256Hex(bytes.data(), bytes.size())};
+}
+
+int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void OperationRecorder::Keep(kelo::records::OperationRecord record) {
+    pending_.push_back(std::move(record));
+}
+
+void OperationRecorder::OperationEnds() {
+    if (--running_ > 0)
+        return;
+    std::vector<kelo::records::OperationRecord> records = std::move(pending_);
+    pending_.clear();
+    for (const kelo::records::OperationRecord& record : records)
+        Write(record);
+}
+
+void OperationRecorder::Write(const kelo::records::OperationRecord& record) {
+    const std::optional<std::string> path = Path();
+    if (!path)
+        return;
+    std::string reason;
+    auto opened = kelo::records::ServiceRecords::Open(*path);
+    if (!opened) {
+        reason = opened.reason;
+    } else {
+        const auto kept = (*opened.value)->RecordOperation(record);
+        if (!kept)
+            reason = kept.reason;
+    }
+    // The first reason stays: the status line tells it once, and later ones are mostly the same.
+    if (!reason.empty() && problem_.empty())
+        problem_ = reason;
+}
+
+std::string OperationRecorder::TakeUnshownProblem() {
+    if (problem_.empty() || problemShown_)
+        return "";
+    problemShown_ = true;
+    return problem_;
+}
+
+RecordedOperation::RecordedOperation(OperationRecorder* recorder, std::string operation,
+                                     kelo::records::Machine machine)
+    : recorder_(recorder), previousSink_(platform::SetMessageSink(this)) {
+    record_.machine = std::move(machine);
+    record_.operation = std::move(operation);
+    record_.program = "kelo";
+    record_.result = kelo::records::Result::Failed;
+    record_.startedMs = WallClockMs();
+    if (recorder_ != nullptr)
+        recorder_->OperationBegins();
+}
+
+RecordedOperation::~RecordedOperation() {
+    Finish();
+    if (recorder_ != nullptr)
+        recorder_->OperationEnds();
+}
+
+void RecordedOperation::Finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    platform::SetMessageSink(previousSink_);
+    if (recorder_ == nullptr || dropped_)
+        return;
+    record_.endedMs = WallClockMs();
+    record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - started_)
+                             .count();
+    recorder_->Keep(record_);
+}
+
+void RecordedOperation::Show(const platform::Message& message) {
+    if (!finished_) {
+        shown_ = true;
+        lastId_ = message.id;
+        record_.message = message.text;
+    }
+    if (previousSink_ != nullptr) {
+        previousSink_->Show(message);
+        return;
+    }
+    // Without a sink of its own the message goes where it would have gone: standard error.
+    platform::MessageSink* current = platform::SetMessageSink(nullptr);
+    if (message.id != 0)
+        platform::ShowMessage(message.id);
+    else
+        platform::ShowText(message.text);
+    platform::SetMessageSink(current);
+}
+
+void RecordedOperation::StartAgain() {
+    started_ = std::chrono::steady_clock::now();
+    record_.startedMs = WallClockMs();
+    shown_ = false;
+    lastId_ = 0;
+    record_.message.clear();
+}
+
+void RecordedOperation::SetContent(kelo::records::ContentKind kind, std::vector<uint8_t> plain) {
+    record_.content = kelo::records::ReadContent{kind, std::move(plain)};
+}
+
+void RecordedOperation::AddFile(const std::string& role, const std::string& path) {
+    if (std::optional<kelo::records::FileUse> file = DescribeFile(role, path))
+        record_.files.push_back(std::move(*file));
+}
+
+}  // namespace app

@@ -1,0 +1,105 @@
+// Keeping each operation of the main window in the service records. Recording is an addition
+// around the operations: a record that cannot be written shows no message box and changes
+// nothing in the operation's flow; its reason waits for the History window's status line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+#include "records/record.h"
+
+namespace app {
+
+// The records database of the profile at profilePath: $KELO_RECORDS, else the default path;
+// nullopt when the profile's [Records] Enabled=0 turns recording off.
+std::optional<std::string> RecordsPathOf(const std::string& profilePath);
+
+// The file at path with its role, size and SHA-256; nullopt when it cannot be read.
+std::optional<kelo::records::FileUse> DescribeFile(const std::string& role,
+                                                   const std::string& path);
+
+int64_t WallClockMs();
+
+// Writes records to the database the profile names at the moment of each write, and keeps the
+// first reason one could not be written for the rest of the session.
+class OperationRecorder {
+  public:
+    using PathSource = std::function<std::optional<std::string>()>;
+
+    explicit OperationRecorder(PathSource path) : path_(std::move(path)) {}
+
+    // The database records go to now; nullopt while recording is off.
+    std::optional<std::string> Path() const { return path_(); }
+    bool Enabled() const { return Path().has_value(); }
+
+    // Takes the record of an operation that ended. It is written once no operation runs any
+    // more, so that a slow or locked database never delays what an operation shows next (the
+    // write after a backup, the report viewer); a failure only notes its reason.
+    void Keep(kelo::records::OperationRecord record);
+    // Kept by each RecordedOperation while it lives; the last to end writes the records.
+    void OperationBegins() { ++running_; }
+    void OperationEnds();
+
+    // The reason a record of this session could not be written, given once: "" afterwards,
+    // and "" when every record was written.
+    std::string TakeUnshownProblem();
+
+  private:
+    void Write(const kelo::records::OperationRecord& record);
+
+    PathSource path_;
+    int running_ = 0;
+    std::vector<kelo::records::OperationRecord> pending_;
+    std::string problem_;
+    bool problemShown_ = false;
+};
+
+// One operation on its way into the records: started when built, ended and handed to the
+// recorder when destroyed (or at Finish), so every return path of the operation is kept. While it
+// lives it watches the messages shown (they still go where they went before) to keep the last one
+// and to learn whether the operation ended with "Done.".
+class RecordedOperation : public platform::MessageSink {
+  public:
+    // Nothing is written for a null recorder or while recording is off.
+    RecordedOperation(OperationRecorder* recorder, std::string operation,
+                      kelo::records::Machine machine);
+    ~RecordedOperation() override;
+    RecordedOperation(const RecordedOperation&) = delete;
+    RecordedOperation& operator=(const RecordedOperation&) = delete;
+
+    void Show(const platform::Message& message) override;
+
+    void SetResult(kelo::records::Result result) { record_.result = result; }
+    void SetBackup() { record_.backup = true; }
+    void SetContent(kelo::records::ContentKind kind, std::vector<uint8_t> plain);
+    void AddFile(const std::string& role, const std::string& path);
+    void SetMessage(std::string text) { record_.message = std::move(text); }
+    // Begins the operation's time and messages afresh: what ran inside it until now (the backup
+    // before a write) is an operation of its own, kept in its own record.
+    void StartAgain();
+    // Nothing is written: the operation never began (a file dialog was cancelled).
+    void Drop() { dropped_ = true; }
+    // Ends the operation now, so that what follows (the report viewer) does not count into its
+    // time; the record is still written only when the object goes.
+    void Finish();
+
+    bool DoneShown() const { return lastId_ == platform::IDS_DONE; }
+    bool MessageShown() const { return shown_; }
+
+  private:
+    OperationRecorder* recorder_;
+    platform::MessageSink* previousSink_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    kelo::records::OperationRecord record_;
+    int lastId_ = 0;
+    bool shown_ = false;
+    bool dropped_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace app
