@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,30 +94,40 @@ std::string TypeText(int type) {
 }
 
 // The history as a table whose columns are as wide as their widest cell.
-std::string HistoryTable(const std::vector<records::StoredOperation>& operations) {
-    std::vector<std::vector<std::string>> rows = {
-        {"ID", "TIME", "HOST", "TYPE", "OPERATION", "RESULT", "FILE"}};
-    for (const records::StoredOperation& op : operations) {
-        rows.push_back({std::to_string(op.id), LocalTime(op.startedMs),
-                        platform::ShownText(op.machine.host), TypeText(op.machine.type),
-                        op.operation, std::string(records::ResultWord(op.result)),
-                        platform::ShownText(op.firstFile)});
+// The history as a table whose columns are as wide as their widest cell. The cells are taken
+// one operation at a time, in one flat list: a busy machine has ten thousand operations.
+std::optional<std::string> HistoryTable(ServiceRecords& kept, const records::HistoryQuery& query,
+                                        std::string& reason) {
+    constexpr size_t kColumns = 7;
+    std::vector<std::string> cells = {"ID", "TIME", "HOST", "TYPE", "OPERATION", "RESULT", "FILE"};
+    const auto visited = kept.VisitHistory(query, [&cells](const records::StoredOperation& op) {
+        cells.push_back(std::to_string(op.id));
+        cells.push_back(LocalTime(op.startedMs));
+        cells.push_back(platform::ShownText(op.machine.host));
+        cells.push_back(TypeText(op.machine.type));
+        cells.push_back(op.operation);
+        cells.push_back(std::string(records::ResultWord(op.result)));
+        cells.push_back(platform::ShownText(op.firstFile));
+    });
+    if (!visited) {
+        reason = visited.reason;
+        return std::nullopt;
     }
-    std::vector<size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows) {
-        for (size_t column = 0; column < row.size(); ++column)
-            widths[column] = std::max(widths[column], row[column].size());
-    }
+    std::vector<size_t> widths(kColumns, 0);
+    for (size_t i = 0; i < cells.size(); ++i)
+        widths[i % kColumns] = std::max(widths[i % kColumns], cells[i].size());
+    const size_t lineLength = std::accumulate(widths.begin(), widths.end(), 2 * kColumns - 1);
     std::string table;
-    for (const auto& row : rows) {
-        std::string line;
-        for (size_t column = 0; column < row.size(); ++column) {
-            line += row[column];
-            if (column + 1 < row.size())
-                line += std::string(widths[column] - row[column].size() + 2, ' ');
+    table.reserve(cells.size() / kColumns * lineLength);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const size_t column = i % kColumns;
+        table += cells[i];
+        if (column + 1 < kColumns) {
+            table.append(widths[column] - cells[i].size() + 2, ' ');
+        } else {
+            table.erase(table.find_last_not_of(' ') + 1);
+            table += '\n';
         }
-        line.erase(line.find_last_not_of(' ') + 1);
-        table += line + "\n";
     }
     return table;
 }
@@ -156,19 +167,24 @@ int RunHistory(const Console& console, const Invocation& invocation) {
     const auto kept = OpenRecords(console, invocation);
     if (!kept)
         return kExitFailed;
-    const auto history = kept->History(query);
-    if (!history) {
-        TellError(console, history.reason);
+    std::string reason;
+    std::optional<std::string> text;
+    if (invocation.json) {
+        text.emplace();
+        const auto visited = kept->VisitHistory(
+            query, [&text](const records::StoredOperation& op) { *text += HistoryJsonLine(op); });
+        if (!visited) {
+            reason = visited.reason;
+            text.reset();
+        }
+    } else {
+        text = HistoryTable(*kept, query, reason);
+    }
+    if (!text) {
+        TellError(console, reason);
         return kExitFailed;
     }
-    std::string text;
-    if (invocation.json) {
-        for (const records::StoredOperation& op : *history)
-            text += HistoryJsonLine(op);
-    } else {
-        text = HistoryTable(*history);
-    }
-    return PrintText(console.writeOut, text) ? kExitSuccess : kExitFailed;
+    return PrintText(console.writeOut, *text) ? kExitSuccess : kExitFailed;
 }
 
 // What one side of a comparison or a show holds.

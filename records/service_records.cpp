@@ -231,6 +231,20 @@ void BindHistoryFilter(SQLite::Statement& statement, const HistoryQuery& query) 
         statement.bind(":operation", *query.operation);
 }
 
+// Runs a history's query, newest first and cut to its limit, and hands each row to take.
+void StepHistory(SQLite::Database& db, const HistoryQuery& query,
+                 const std::function<void(SQLite::Statement&)>& take) {
+    std::string sql = OperationQuery(false) + HistoryFilter(query) + kNewestFirst;
+    if (query.limit > 0)
+        sql += " LIMIT :limit";
+    SQLite::Statement select(db, sql);
+    BindHistoryFilter(select, query);
+    if (query.limit > 0)
+        select.bind(":limit", query.limit);
+    while (select.executeStep())
+        take(select);
+}
+
 std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
     SQLite::Statement query(
         db, "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id");
@@ -385,29 +399,30 @@ Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
 
 Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery& query) {
     return Guarded<std::vector<StoredOperation>>(path_, [&] {
-        const std::string filter = HistoryFilter(query);
         // Counted first (from the indexes alone), so that the list is allocated once: growing
         // it row by row moved and copied a busy machine's history many times over.
-        SQLite::Statement count(
-            *db_,
-            "SELECT count(*) FROM operations o JOIN machines m ON m.id = o.machine_id" + filter);
+        SQLite::Statement count(*db_,
+                                "SELECT count(*) FROM operations o JOIN machines m ON "
+                                "m.id = o.machine_id" +
+                                    HistoryFilter(query));
         BindHistoryFilter(count, query);
         count.executeStep();
         int64_t rows = count.getColumn(0).getInt64();
-        std::string sql = OperationQuery(false) + filter + kNewestFirst;
-        if (query.limit > 0) {
-            sql += " LIMIT :limit";
-            rows = std::min<int64_t>(rows, query.limit);
-        }
-        SQLite::Statement select(*db_, sql);
-        BindHistoryFilter(select, query);
         if (query.limit > 0)
-            select.bind(":limit", query.limit);
+            rows = std::min<int64_t>(rows, query.limit);
         std::vector<StoredOperation> operations;
         operations.reserve(static_cast<size_t>(rows));
-        while (select.executeStep())
-            operations.push_back(RowToOperation(select));
+        StepHistory(*db_, query,
+                    [&](SQLite::Statement& row) { operations.push_back(RowToOperation(row)); });
         return operations;
+    });
+}
+
+Outcome<Done> ServiceRecords::VisitHistory(
+    const HistoryQuery& query, const std::function<void(const StoredOperation&)>& visit) {
+    return Guarded<Done>(path_, [&] {
+        StepHistory(*db_, query, [&](SQLite::Statement& row) { visit(RowToOperation(row)); });
+        return Done{};
     });
 }
 

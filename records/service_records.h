@@ -4,6 +4,7 @@
 // the caller shows as "not recorded: REASON" and goes on, so a record never stops the work.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,11 @@ class ServiceRecords {
     Outcome<Done> RecordRun(const StoredRun& run);
 
     Outcome<std::vector<StoredOperation>> History(const HistoryQuery& query);
+
+    // Hands each operation of the history to visit in turn, newest first, without keeping
+    // them: a table of a busy machine's ten thousand operations needs only its cells.
+    Outcome<Done> VisitHistory(const HistoryQuery& query,
+                               const std::function<void(const StoredOperation&)>& visit);
 
     // One operation with its files; a missing id is a failure naming it.
     Outcome<StoredOperation> Operation(int64_t id);
