@@ -33,6 +33,13 @@ std::vector<uint8_t> Frame(uint8_t lead, const std::vector<uint8_t>& body) {
     return frame;
 }
 
+// A parse that ends at a fault of the frame.
+FrameParse Refused(FrameStatus status) {
+    FrameParse result;
+    result.status = status;
+    return result;
+}
+
 }  // namespace
 
 const char* FrameStatusName(FrameStatus status) {
@@ -65,43 +72,32 @@ FrameParse ParsePacketFrame(const uint8_t* bytes, size_t size) {
     FrameParse result;
     if (size == 0)
         return result;
-    if (bytes[0] != kLead) {
-        result.status = FrameStatus::kBadLead;
-        return result;
-    }
+    if (bytes[0] != kLead)
+        return Refused(FrameStatus::kBadLead);
     if (size < 3)
         return result;
     const size_t length = (static_cast<size_t>(bytes[1]) << 8) | bytes[2];
-    if (length < 2) {
-        result.status = FrameStatus::kBadLength;
-        return result;
-    }
+    if (length < 2)
+        return Refused(FrameStatus::kBadLength);
     const size_t frameLength = length + 4;
     if (size < frameLength)
         return result;
 
-    if (SumOf(bytes, frameLength) != 0xFF) {
-        result.status = FrameStatus::kBadChecksum;
-        return result;
-    }
+    if (SumOf(bytes, frameLength) != 0xFF)
+        return Refused(FrameStatus::kBadChecksum);
     const uint8_t high = bytes[3];
     const uint8_t low = bytes[4];
     const uint8_t* data = bytes + 5;
     size_t dataLength = length - 2;
     const bool hasDataSum = CarriesDataSum(high, low);
     if (hasDataSum) {
-        if (dataLength == 0) {
-            result.status = FrameStatus::kMissingDataSum;
-            return result;
-        }
+        if (dataLength == 0)
+            return Refused(FrameStatus::kMissingDataSum);
         --dataLength;
-        if (data[dataLength] != static_cast<uint8_t>(SumOf(data, dataLength) + 1)) {
-            result.status = FrameStatus::kBadDataSum;
-            return result;
-        }
+        if (data[dataLength] != static_cast<uint8_t>(SumOf(data, dataLength) + 1))
+            return Refused(FrameStatus::kBadDataSum);
     } else if (TakesNoData(high, low) && dataLength != 0) {
-        result.status = FrameStatus::kUnexpectedData;
-        return result;
+        return Refused(FrameStatus::kUnexpectedData);
     }
 
     result.status = FrameStatus::kComplete;

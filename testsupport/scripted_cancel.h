@@ -13,4 +13,17 @@ inline void CancelAtPump(platform::HeadlessCancelDialog& dialog, int pump) {
     };
 }
 
+// Opens put on the loopback machine's queue "lp1" with dialog shown as its Cancel button, to be
+// pressed at the second pump: a send long enough to block is the one it ends. False where the
+// open fails.
+template <class Put>
+bool OpenWithCancelAtSecondPump(Put& put, platform::HeadlessCancelDialog& dialog) {
+    put.SetCancelDialog(&dialog);
+    if (put.Open("127.0.0.1", "lp1") != 0)
+        return false;
+    dialog.Show();
+    CancelAtPump(dialog, 2);
+    return true;
+}
+
 }  // namespace testing_support

@@ -78,6 +78,14 @@ class CliAgainstSim : public ::testing::TestWithParam<int> {
         return RunCli(arguments, terminal);
     }
 
+    // Runs get-report -o name: the save is refused with message and leaves no file.
+    void ExpectReportSaveRefused(const std::string& name, const std::string& message) {
+        const CliResult saved = Run({"get-report", "-o", env.File(name)});
+        EXPECT_EQ(saved.status, 1);
+        EXPECT_EQ(saved.err, "kelo-cli: " + message + "\n");
+        EXPECT_FALSE(std::filesystem::exists(env.File(name)));
+    }
+
     // What the machine recorded in the file named by the event.
     std::string Recorded(const std::string& event) {
         const std::string line = machine->WaitForEvent(event);
@@ -105,10 +113,7 @@ TEST_P(CliAgainstSim, ReportGoesToStandardOutputAndToBothFileKinds) {
     EXPECT_EQ(reopened.status, 0);
     EXPECT_EQ(reopened.out, report);
 
-    const CliResult illegal = Run({"get-report", "-o", env.File("r.htm")});
-    EXPECT_EQ(illegal.status, 1);
-    EXPECT_EQ(illegal.err, "kelo-cli: Illegal File\n");
-    EXPECT_FALSE(std::filesystem::exists(env.File("r.htm")));
+    ExpectReportSaveRefused("r.htm", "Illegal File");
 }
 
 TEST_P(CliAgainstSim, ParameterSetGoesBackAsTheMachineGaveIt) {
@@ -544,10 +549,7 @@ TEST_P(CliAgainstLineSim, ReportOverTheViewersLimitIsNotSaved) {
     const CliResult printed = Run({"get-report"});
     EXPECT_EQ(printed.status, 0);
     EXPECT_EQ(printed.out, report);
-    const CliResult saved = Run({"get-report", "-o", env.File("big.txt")});
-    EXPECT_EQ(saved.status, 1);
-    EXPECT_EQ(saved.err, "kelo-cli: Too Large File\n");
-    EXPECT_FALSE(std::filesystem::exists(env.File("big.txt")));
+    ExpectReportSaveRefused("big.txt", "Too Large File");
 }
 
 TEST_P(CliAgainstLineSim, ProgressLineFollowsTheLinesOnATerminal) {

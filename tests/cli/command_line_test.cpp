@@ -81,7 +81,9 @@ TEST(RunOptions, HoldTheirValuesWhereverTheyStand) {
     EXPECT_EQ(discover.invocation.timeoutSeconds, std::nullopt);
 }
 
-class RefusedCommandLine : public ::testing::TestWithParam<std::vector<std::string>> {};
+using Words = std::vector<std::string>;
+
+class RefusedCommandLine : public ::testing::TestWithParam<Words> {};
 
 TEST_P(RefusedCommandLine, IsAUsageError) {
     const ParseResult parse = ParseCommandLine(GetParam());
@@ -92,55 +94,32 @@ TEST_P(RefusedCommandLine, IsAUsageError) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mistakes, RefusedCommandLine,
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"report"},
-                      std::vector<std::string>{"get-report", "extra"},
-                      std::vector<std::string>{"get-report", "-o"},
-                      std::vector<std::string>{"get-params"},
-                      std::vector<std::string>{"put-params"},
-                      std::vector<std::string>{"put-params", "-o", "x", "p"},
-                      std::vector<std::string>{"upgrade", "a.rfw", "b.rfw"},
-                      std::vector<std::string>{"restart", "a", "b"},
-                      std::vector<std::string>{"restore-params", "b", "c"},
-                      std::vector<std::string>{"--host", "a", "restore-params", "b"},
-                      std::vector<std::string>{"--no-backup", "get-params", "-o", "p"},
-                      std::vector<std::string>{"--resume", "last", "get-report"},
-                      std::vector<std::string>{"--resume", "last", "--json"},
-                      std::vector<std::string>{"--resume", "RUN;"},
-                      std::vector<std::string>{"--type", "5", "get-report"},
-                      std::vector<std::string>{"--type", "0", "get-report"},
-                      std::vector<std::string>{"--type", "3x", "get-report"},
-                      std::vector<std::string>{"--port", "serial", "get-report"},
-                      std::vector<std::string>{"--host", "", "get-report"},
-                      std::vector<std::string>{"--host", "a\nNumHost=99", "get-report"},
-                      std::vector<std::string>{"get-report", "--host"},
-                      std::vector<std::string>{"--verbose", "get-report"},
-                      std::vector<std::string>{"config", "port"},
-                      std::vector<std::string>{"config", "port", "lpt"},
-                      std::vector<std::string>{"config", "type", "1", "2"},
-                      std::vector<std::string>{"config", "select-host", "-1"},
-                      std::vector<std::string>{"config", "select-host", "99999999999"},
-                      std::vector<std::string>{"config", "delete-host", "one"},
-                      std::vector<std::string>{"config", "add-host", "a\rb"},
-                      std::vector<std::string>{"config", "colour", "red"},
-                      std::vector<std::string>{"config", "-o", "x"},
-                      std::vector<std::string>{"--host", "h", "config", "type", "1"},
-                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/15"},
-                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/16", "--subnet",
-                                               "10.1.0.0/30", "--subnet", "10.1.0.9"},
-                      std::vector<std::string>{"discover", "--rate", "0"},
-                      std::vector<std::string>{"discover", "--rate", "100001"},
-                      std::vector<std::string>{"discover", "--subnet", "10.0.0.0/33"},
-                      std::vector<std::string>{"discover", "--subnet", "10.0.0/24"},
-                      std::vector<std::string>{"discover", "--timeout", "-5"},
-                      std::vector<std::string>{"discover", "--community", ""},
-                      std::vector<std::string>{"discover", "extra"},
-                      std::vector<std::string>{"--hosts", "list", "discover"},
-                      std::vector<std::string>{"--timeout", "5", "discover"},
-                      std::vector<std::string>{"--timeout", "5", "config"},
-                      std::vector<std::string>{"--timeout", "1.5", "get-report"},
-                      // A value that lost its place to --help never names a file.
-                      std::vector<std::string>{"get-params", "-o", "--help"},
-                      std::vector<std::string>{"discover", "--rate", "0"}));
+    ::testing::Values(
+        Words{}, Words{"report"}, Words{"get-report", "extra"}, Words{"get-report", "-o"},
+        Words{"get-params"}, Words{"put-params"}, Words{"put-params", "-o", "x", "p"},
+        Words{"upgrade", "a.rfw", "b.rfw"}, Words{"restart", "a", "b"},
+        Words{"restore-params", "b", "c"}, Words{"--host", "a", "restore-params", "b"},
+        Words{"--no-backup", "get-params", "-o", "p"}, Words{"--resume", "last", "get-report"},
+        Words{"--resume", "last", "--json"}, Words{"--resume", "RUN;"},
+        Words{"--type", "5", "get-report"}, Words{"--type", "0", "get-report"},
+        Words{"--type", "3x", "get-report"}, Words{"--port", "serial", "get-report"},
+        Words{"--host", "", "get-report"}, Words{"--host", "a\nNumHost=99", "get-report"},
+        Words{"get-report", "--host"}, Words{"--verbose", "get-report"}, Words{"config", "port"},
+        Words{"config", "port", "lpt"}, Words{"config", "type", "1", "2"},
+        Words{"config", "select-host", "-1"}, Words{"config", "select-host", "99999999999"},
+        Words{"config", "delete-host", "one"}, Words{"config", "add-host", "a\rb"},
+        Words{"config", "colour", "red"}, Words{"config", "-o", "x"},
+        Words{"--host", "h", "config", "type", "1"}, Words{"discover", "--subnet", "10.0.0.0/15"},
+        Words{"discover", "--subnet", "10.0.0.0/16", "--subnet", "10.1.0.0/30", "--subnet",
+              "10.1.0.9"},
+        Words{"discover", "--rate", "0"}, Words{"discover", "--rate", "100001"},
+        Words{"discover", "--subnet", "10.0.0.0/33"}, Words{"discover", "--subnet", "10.0.0/24"},
+        Words{"discover", "--timeout", "-5"}, Words{"discover", "--community", ""},
+        Words{"discover", "extra"}, Words{"--hosts", "list", "discover"},
+        Words{"--timeout", "5", "discover"}, Words{"--timeout", "5", "config"},
+        Words{"--timeout", "1.5", "get-report"},
+        // A value that lost its place to --help never names a file.
+        Words{"get-params", "-o", "--help"}, Words{"discover", "--rate", "0"}));
 
 // Every place a host enters refuses the numeric forms that reach another address, with the
 // form's own message and no pointer to --help; the plain dotted quad is taken.

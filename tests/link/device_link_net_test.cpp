@@ -269,10 +269,7 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedSend) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
     kelo::CMega9100Put put;
-    put.SetCancelDialog(&dialog_);
-    ASSERT_EQ(put.Open("127.0.0.1", "lp1"), 0);
-    dialog_.Show();
-    testing_support::CancelAtPump(dialog_, 2);
+    ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog_));
     Bytes image(64 << 20, 0x5A);
     EXPECT_EQ(put.Send(image.data(), static_cast<int>(image.size())), -1);
     EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);

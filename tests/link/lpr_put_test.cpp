@@ -149,10 +149,7 @@ TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
     });
     platform::HeadlessCancelDialog dialog;
     kelo::CLprPut put;
-    put.SetCancelDialog(&dialog);
-    ASSERT_EQ(put.Open("127.0.0.1", "lp1"), 0);
-    dialog.Show();
-    testing_support::CancelAtPump(dialog, 2);
+    ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog));
     Bytes block(32 << 20, 0x42);
     EXPECT_EQ(put.PutData(block.data(), static_cast<int>(block.size())), -1);
     done = true;

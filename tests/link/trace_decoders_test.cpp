@@ -12,6 +12,7 @@
 #include "link/lpr_trace.h"
 #include "link/status_text.h"
 #include "testsupport/test_bytes.h"
+#include "testsupport/text_case.h"
 
 namespace {
 
@@ -158,10 +159,7 @@ TEST(LocalPortTrace, CommandsToTheMachineAndDeviceIdsFromIt) {
 }
 
 TEST(StatusTextTrace, SaysWhatTheLineFieldsCarry) {
-    const struct {
-        const char* text;
-        const char* description;
-    } cases[] = {
+    const testing_support::TextCase cases[] = {
         {"MFG:X;REPORT:0,12;", "REPORT: count 12"},
         {"READ_PARAM:3,0102;", "READ_PARAM: line 3, 2 bytes"},
         {"REPORT:1,414;", "REPORT: line 1, 1 byte"},
@@ -169,7 +167,7 @@ TEST(StatusTextTrace, SaysWhatTheLineFieldsCarry) {
         {"MFG:X;CMD:Y;", ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(kelo::DescribeStatusText(c.text), c.description) << c.text;
+        EXPECT_EQ(kelo::DescribeStatusText(c.given), c.expected) << c.given;
 }
 
 }  // namespace

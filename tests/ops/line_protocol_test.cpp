@@ -9,6 +9,7 @@
 #include "testsupport/fake_parallel_port.h"
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/text_case.h"
 
 namespace {
 
@@ -196,10 +197,7 @@ TEST_F(LineProtocolTest, CancelledParametersSendNoEndByte) {
 }
 
 TEST(ExtractField, TakesThePayloadUpToTheFirstSemicolonAfterTheKey) {
-    const struct {
-        const char* text;
-        const char* payload;
-    } cases[] = {
+    const testing_support::TextCase cases[] = {
         {"MFG:X;REPORT:0,12;CMD:Y;", "0,12"},
         {"REPORT:1,41;REPORT:2,42;", "1,41"},
         {"REPORT:0,3", ""},
@@ -208,9 +206,9 @@ TEST(ExtractField, TakesThePayloadUpToTheFirstSemicolonAfterTheKey) {
         {"READ_PARAM:1,00;", ""},
     };
     for (const auto& c : cases) {
-        std::string text = c.text;
+        std::string text = c.given;
         kelo::CDeviceLink::ExtractField(text, "REPORT:");
-        EXPECT_EQ(text, c.payload) << c.text;
+        EXPECT_EQ(text, c.expected) << c.given;
     }
 }
 

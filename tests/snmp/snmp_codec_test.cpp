@@ -8,6 +8,7 @@
 #include "snmp/snmp_msg.h"
 #include "snmp/snmp_trace.h"
 #include "tests/snmp/ber_bytes.h"
+#include "testsupport/text_case.h"
 
 namespace kelo {
 namespace {
@@ -89,10 +90,7 @@ TEST(SnmpRequest, IntegerValueInFewestTwosComplementOctets) {
 }
 
 TEST(SnmpRequest, ObjectIdentifierContent) {
-    const struct {
-        const char* text;
-        const char* content;
-    } cases[] = {
+    const testing_support::TextCase cases[] = {
         {"1.3", "2B"},
         {".1.3.6.1.4.1.1229", "2B 06 01 04 01 89 4D"},
         {"1.3.127", "2B 7F"},
@@ -109,9 +107,9 @@ TEST(SnmpRequest, ObjectIdentifierContent) {
     };
     for (const auto& c : cases) {
         uint8_t out[snmp::kMaxOidContent];
-        const int n = snmp::EncodeOid(c.text, out, snmp::kMaxOidContent);
-        ASSERT_GE(n, 0) << c.text;
-        EXPECT_EQ(ToHex(Bytes(out, out + n)), c.content) << c.text;
+        const int n = snmp::EncodeOid(c.given, out, snmp::kMaxOidContent);
+        ASSERT_GE(n, 0) << c.given;
+        EXPECT_EQ(ToHex(Bytes(out, out + n)), c.expected) << c.given;
     }
 }
 
@@ -220,10 +218,7 @@ TEST(SnmpAnswer, RequestId) {
 }
 
 TEST(SnmpAnswer, ValueText) {
-    const struct {
-        const char* value;
-        const char* text;
-    } cases[] = {
+    const testing_support::TextCase cases[] = {
         {"02 01 01", "0x1(1)"},
         {"02 01 0A", "0xa(10)"},
         {"02 01 FF", "0xff(255)"},  // taken unsigned
@@ -237,12 +232,12 @@ TEST(SnmpAnswer, ValueText) {
         {"41 01 07", "Unknown ASN.1 object type"},
     };
     for (const auto& c : cases) {
-        const Bytes answer = AnswerWithValue(Hex(c.value));
+        const Bytes answer = AnswerWithValue(Hex(c.given));
         CSnmpMsg message;
         ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())))
-            << c.value;
+            << c.given;
         message.MakeValueText();
-        EXPECT_EQ(message.ValueText(), c.text) << c.value;
+        EXPECT_EQ(message.ValueText(), c.expected) << c.given;
     }
 }
 
