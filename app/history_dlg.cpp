@@ -124,7 +124,7 @@ void CHistoryDlg::CreateControls() {
     OnOperationChosen();
 }
 
-void CHistoryDlg::SetWriteBackTarget(std::string target) {
+void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
     target_ = std::move(target);
     OnOperationChosen();
 }
@@ -276,10 +276,22 @@ void CHistoryDlg::OnCompare() {
     compare.exec();
 }
 
+// The question names both machines, and warns when the set came from another machine or from
+// a machine of another type: a set is the settings of one machine, laid out for its type.
 std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) const {
-    return "Write the parameter set read from " + operation.machine.host + " on " +
-           LocalTimeText(operation.startedMs) + " into the machine at " + target_.value_or("") +
-           "?";
+    const kelo::records::Machine& source = operation.machine;
+    std::string question = "Write the parameter set read from " + source.host + " on " +
+                           LocalTimeText(operation.startedMs) + " into the machine at " +
+                           target_->host + "?";
+    if (source.type != 0 && source.type != target_->type) {
+        question += "\n\nThe set was read from a machine of type " + std::to_string(source.type) +
+                    "; the machine at " + target_->host + " is set up as type " +
+                    std::to_string(target_->type) + ".";
+    } else if (QString::fromStdString(source.host)
+                   .compare(QString::fromStdString(target_->host), Qt::CaseInsensitive) != 0) {
+        question += "\n\nThat is not the machine the set was read from.";
+    }
+    return question;
 }
 
 void CHistoryDlg::OnWriteBack() {

@@ -38,9 +38,9 @@ class CHistoryDlg : public QDialog {
     void SetCodePage(std::optional<platform::CodePage> codePage) {
         codePage_ = std::move(codePage);
     }
-    // Offers Write this parameter set back...; target: the machine a write goes to, as the
-    // confirmation names it.
-    void SetWriteBackTarget(std::string target);
+    // Offers Write this parameter set back...; target: the machine a write goes to (its host
+    // or port and its type), as the confirmation names it.
+    void SetWriteBackTarget(kelo::records::Machine target);
     // The parameter set (data and check byte) the user chose to write back. The window closes
     // first (Accepted), so that the write's progress window and messages are not blocked by it.
     const std::optional<std::vector<uint8_t>>& ChosenWrite() const { return chosenWrite_; }
@@ -76,7 +76,7 @@ class CHistoryDlg : public QDialog {
     std::unique_ptr<kelo::records::ServiceRecords> records_;
     std::vector<kelo::records::StoredOperation> operations_;  // the chosen machine's
     std::optional<platform::CodePage> codePage_;
-    std::optional<std::string> target_;
+    std::optional<kelo::records::Machine> target_;
     std::optional<std::vector<uint8_t>> chosenWrite_;
 
     QListWidget* machines_ = nullptr;

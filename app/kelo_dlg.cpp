@@ -519,7 +519,7 @@ void CKeloDlg::OnHistory() {
         const std::optional<std::string> path = recorder_.Path();
         CHistoryDlg history(path.value_or(kelo::records::DefaultRecordsPath()), problem, this);
         history.SetCodePage(ReportCodePage());
-        history.SetWriteBackTarget(CurrentMachine().host);
+        history.SetWriteBackTarget(CurrentMachine());
         if (history.exec() != QDialog::Accepted || !history.ChosenWrite())
             return;
         WriteParameterSetBack(*history.ChosenWrite());

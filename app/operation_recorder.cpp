@@ -1,7 +1,5 @@
 #include "app/operation_recorder.h"
 
-#include <fstream>
-#include <iterator>
 
 #include "platform/profile.h"
 #include "records/service_records.h"
@@ -14,19 +12,6 @@ std::optional<std::string> RecordsPathOf(const std::string& profilePath) {
     if (profile.GetInt("Records", "Enabled", 1) == 0)
         return std::nullopt;
     return kelo::records::DefaultRecordsPath();
-}
-
-std::optional<kelo::records::FileUse> DescribeFile(const std::string& role,
-                                                   const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                     std::istreambuf_iterator<char>()};
-    if (file.bad())
-        return std::nullopt;
-    return kelo::records::FileUse{role, path, bytes.size(),
-                                  kelo::records::Sha256Hex(bytes.data(), bytes.size())};
 }
 
 int64_t WallClockMs() {
@@ -137,7 +122,7 @@ void RecordedOperation::SetContent(kelo::records::ContentKind kind, std::vector<
 }
 
 void RecordedOperation::AddFile(const std::string& role, const std::string& path) {
-    if (std::optional<kelo::records::FileUse> file = DescribeFile(role, path))
+    if (std::optional<kelo::records::FileUse> file = kelo::records::DescribeFile(role, path))
         record_.files.push_back(std::move(*file));
 }
 

@@ -19,10 +19,6 @@ namespace app {
 // nullopt when the profile's [Records] Enabled=0 turns recording off.
 std::optional<std::string> RecordsPathOf(const std::string& profilePath);
 
-// The file at path with its role, size and SHA-256; nullopt when it cannot be read.
-std::optional<kelo::records::FileUse> DescribeFile(const std::string& role,
-                                                   const std::string& path);
-
 int64_t WallClockMs();
 
 // Writes records to the database the profile names at the moment of each write, and keeps the

@@ -1,12 +1,7 @@
 #include "cli/recording.h"
 
-#include <fstream>
-#include <iterator>
-#include <vector>
-
 #include "platform/profile.h"
 #include "records/service_records.h"
-#include "records/sha256.h"
 
 namespace kelo::cli {
 
@@ -19,18 +14,6 @@ std::optional<std::string> RecordsPathOf(const Invocation& invocation) {
     if (!invocation.recordsPath.empty())
         return invocation.recordsPath;
     return records::DefaultRecordsPath();
-}
-
-std::optional<records::FileUse> DescribeFile(const std::string& role, const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                     std::istreambuf_iterator<char>()};
-    if (file.bad())
-        return std::nullopt;
-    return records::FileUse{role, path, bytes.size(),
-                            records::Sha256Hex(bytes.data(), bytes.size())};
 }
 
 void KeepOperation(const Console& console, const Invocation& invocation,

@@ -16,8 +16,6 @@ namespace kelo::cli {
 // path; nullopt when --no-records or the profile's [Records] Enabled=0 turns recording off.
 std::optional<std::string> RecordsPathOf(const Invocation& invocation);
 
-// The file at path with its role, size and SHA-256; nullopt when it cannot be read.
-std::optional<records::FileUse> DescribeFile(const std::string& role, const std::string& path);
 
 // Writes the operation to the records the run names, or tells on standard error why not.
 void KeepOperation(const Console& console, const Invocation& invocation,

@@ -30,6 +30,7 @@
 #include "platform/profile.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
+#include "records/sha256.h"
 #include "trace/trace_session.h"
 
 namespace kelo::cli {
@@ -125,11 +126,12 @@ void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
 std::vector<records::FileUse> UsedFiles(const Invocation& invocation, bool succeeded) {
     std::vector<records::FileUse> files;
     if (!invocation.file.empty()) {
-        if (std::optional<records::FileUse> input = DescribeFile("input", invocation.file))
+        if (std::optional<records::FileUse> input = records::DescribeFile("input", invocation.file))
             files.push_back(*input);
     }
     if (succeeded && !invocation.output.empty()) {
-        if (std::optional<records::FileUse> output = DescribeFile("output", invocation.output))
+        if (std::optional<records::FileUse> output =
+                records::DescribeFile("output", invocation.output))
             files.push_back(*output);
     }
     return files;

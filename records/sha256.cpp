@@ -2,7 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <fstream>
+#include <iterator>
 #include <new>
+#include <vector>
 
 namespace kelo::records {
 
@@ -20,6 +23,17 @@ std::string Sha256Hex(const uint8_t* data, size_t length) {
         hex += kDigits[digest[i] & 0x0F];
     }
     return hex;
+}
+
+std::optional<FileUse> DescribeFile(const std::string& role, const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                     std::istreambuf_iterator<char>()};
+    if (file.bad())
+        return std::nullopt;
+    return FileUse{role, path, bytes.size(), Sha256Hex(bytes.data(), bytes.size())};
 }
 
 }  // namespace kelo::records

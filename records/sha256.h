@@ -3,11 +3,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "records/record.h"
 
 namespace kelo::records {
 
 // The SHA-256 of the bytes as 64 lower-case hex digits (OpenSSL's libcrypto).
 std::string Sha256Hex(const uint8_t* data, size_t length);
+
+// The file at path with its role, size and SHA-256; nullopt when it cannot be read.
+std::optional<FileUse> DescribeFile(const std::string& role, const std::string& path);
 
 }  // namespace kelo::records

@@ -26,6 +26,7 @@ OperationRecord Kept(const std::string& host, int64_t startedMs, const std::stri
                      ContentKind kind, const std::string& content) {
     OperationRecord record;
     record.machine.host = host;
+    record.machine.type = 3;
     record.startedMs = record.endedMs = startedMs;
     record.operation = operation;
     record.program = "kelo";
@@ -55,7 +56,7 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
         db.RecordOperation(Kept("ALPHA", 4000, "get-report", ContentKind::Report, "A\r\nC\r\n"));
     }
     app::CHistoryDlg history(path, "");
-    history.SetWriteBackTarget("10.0.0.9");
+    history.SetWriteBackTarget({"10.0.0.9", "", 3, "network", ""});
 
     ASSERT_EQ(history.MachineList()->count(), 2);
     EXPECT_EQ(history.MachineList()->item(0)->text().toLower(), "alpha");
@@ -95,6 +96,19 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_NE(asked[0].find("from alpha on "), std::string::npos);
     EXPECT_NE(asked[0].find("into the machine at 10.0.0.9?"), std::string::npos);
+    EXPECT_NE(asked[0].find("That is not the machine the set was read from."), std::string::npos);
+
+    // Into the machine it came from, no warning; from a machine of another type, a warning.
+    history.SetWriteBackTarget({"ALPHA", "", 3, "network", ""});
+    table->selectRow(1);
+    history.WriteBackButton()->click();
+    EXPECT_EQ(asked.back().find("\n\n"), std::string::npos) << asked.back();
+    history.SetWriteBackTarget({"alpha", "", 1, "network", ""});
+    history.WriteBackButton()->click();
+    EXPECT_NE(asked.back().find("read from a machine of type 3; the machine at alpha is set up as "
+                                "type 1."),
+              std::string::npos)
+        << asked.back();
 }
 
 TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {

@@ -246,7 +246,7 @@ std::string SampleRecords() {
 
 bool History(const QString& path) {
     app::CHistoryDlg history(SampleRecords(), "");
-    history.SetWriteBackTarget("printer-2.example.net");
+    history.SetWriteBackTarget({"printer-2.example.net", "", 3, "network", ""});
     history.OperationTable()->selectRow(3);  // the newest report
     history.show();
     return Save(history, path);
