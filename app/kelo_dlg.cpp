@@ -393,17 +393,21 @@ void CKeloDlg::OnGetParameters() {
 void CKeloDlg::OnPutParameters() {
     BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
-    std::string chosen;
     std::vector<uint8_t> block;
-    const bool loaded = kelo::LoadParameterFile(
-        NotingChooser(MakePathChooser(this, LoadParameterDialog()), chosen), block);
+    if (LoadChosenInput(kept, LoadParameterDialog(), kelo::LoadParameterFile, block))
+        PutParameterSet(kept, block);
+}
+
+bool CKeloDlg::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog,
+                               InputLoader load, std::vector<uint8_t>& bytes) {
+    std::string chosen;
+    const bool loaded = load(NotingChooser(MakePathChooser(this, dialog), chosen), bytes);
     if (chosen.empty()) {
         kept.Drop();  // no file was chosen: nothing was done
-        return;
+        return false;
     }
     kept.AddFile("input", chosen);
-    if (loaded)
-        PutParameterSet(kept, block);
+    return loaded;
 }
 
 void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
@@ -458,16 +462,8 @@ bool CKeloDlg::ReadBackup() {
 void CKeloDlg::OnFirmwareUpgrade() {
     BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "upgrade", CurrentMachine());
-    std::string chosen;
     std::vector<uint8_t> image;
-    const bool loaded = kelo::LoadFirmwareFile(
-        NotingChooser(MakePathChooser(this, LoadFirmwareDialog()), chosen), image);
-    if (chosen.empty()) {
-        kept.Drop();
-        return;
-    }
-    kept.AddFile("input", chosen);
-    if (!loaded)
+    if (!LoadChosenInput(kept, LoadFirmwareDialog(), kelo::LoadFirmwareFile, image))
         return;
     operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
     kept.SetResult(kept.DoneShown() ? kelo::records::Result::Ok : EndedResult());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/comm_cancel_dlg.h"
+#include "app/file_dialogs.h"
 #include "app/kelo_app.h"
 #include "app/operation_recorder.h"
 #include "link/device_link.h"
@@ -153,6 +154,12 @@ class CKeloDlg : public QDialog {
     kelo::records::Machine CurrentMachine() const;
     // How an operation that did not succeed ended: cancelled by the user, or failed.
     kelo::records::Result EndedResult() const;
+    // The file loaders of Put Parameters and Firmware Upgrade.
+    using InputLoader = bool (*)(const kelo::PathChooser&, std::vector<uint8_t>&);
+    // Loads the file the user chooses into bytes and notes it as the operation's input; false
+    // when none was chosen (the record is dropped: nothing was done) or it did not load.
+    bool LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog, InputLoader load,
+                         std::vector<uint8_t>& bytes);
     // Reads the machine's parameter set and keeps it as its backup. False when nothing is to
     // be written: the read was cancelled, or it failed and the user declined to write anyway.
     bool KeepBackup(RecordedOperation& put);

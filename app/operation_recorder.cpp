@@ -1,6 +1,5 @@
 #include "app/operation_recorder.h"
 
-
 #include "platform/profile.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
