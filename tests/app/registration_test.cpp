@@ -175,6 +175,16 @@ TEST(DesktopExecArgument, QuotesAndEscapesAsTheDesktopEntryRulesAsk) {
         EXPECT_EQ(app::DesktopExecArgument(c.path), c.written) << c.path;
 }
 
+// What the main window registers at its start: a program in /opt, its data in FOLDER/data and
+// its store at FOLDER/store.
+app::FileTypeRegistration StartRegistration(const TempDir& folder, const std::string& store) {
+    app::FileTypeRegistration where;
+    where.programPath = "/opt/kelo/bin/kelo";
+    where.storeFolder = folder / store;
+    where.dataHome = folder / "data";
+    return where;
+}
+
 // The main window's part: message 122, the program ended with status 0 before the window
 // appeared, and the settings left as they were.
 TEST(RegistrationAtStart, AStoreThatCannotBeCreatedEndsTheProgramBeforeTheWindowShows) {
@@ -185,11 +195,7 @@ TEST(RegistrationAtStart, AStoreThatCannotBeCreatedEndsTheProgramBeforeTheWindow
     bool windowOnScreen = true;
     {
         app::CKeloDlg dialog("", folder / "kelo.INI");
-        app::FileTypeRegistration where;
-        where.programPath = "/opt/kelo/bin/kelo";
-        where.storeFolder = folder / "plain-file/kelo";
-        where.dataHome = folder / "data";
-        dialog.SetRegistration(where);
+        dialog.SetRegistration(StartRegistration(folder, "plain-file/kelo"));
         dialog.SetProgramExit([&](int code) {
             status = code;
             windowOnScreen = dialog.windowHandle() != nullptr && dialog.windowHandle()->isVisible();
@@ -211,11 +217,7 @@ TEST(RegistrationAtStart, AWritableStoreLetsTheWindowOpenAndKeepsTheSettings) {
     bool ended = false;
     {
         app::CKeloDlg dialog("", folder / "kelo.INI");
-        app::FileTypeRegistration where;
-        where.programPath = "/opt/kelo/bin/kelo";
-        where.storeFolder = folder / "data/kelo";
-        where.dataHome = folder / "data";
-        dialog.SetRegistration(where);
+        dialog.SetRegistration(StartRegistration(folder, "data/kelo"));
         dialog.SetProgramExit([&](int) { ended = true; });
         dialog.show();
         EXPECT_TRUE(dialog.isVisible());
