@@ -1,5 +1,7 @@
 #include "app/find_machines_dlg.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -140,12 +142,17 @@ void CFindMachinesDlg::OnFind() {
         CCommCancelDlg progress(this);
         progress_ = &progress;
         progressText_->clear();
+        const int64_t startedMs = QDateTime::currentMSecsSinceEpoch();
+        QElapsedTimer lasted;
+        lasted.start();
         const kelo::discover::DiscoveryResult result = runner_(
             *plan, progress, [this](const FoundMachine& machine) { ShowMachine(machine); },
             [this](const kelo::discover::DiscoveryProgress& now) {
                 progressText_->setText(ProgressLineOf(now));
             });
         progress_ = nullptr;
+        if (keepFindings_)
+            keepFindings_(machines_, startedMs, lasted.elapsed());
         subnet_->setEnabled(true);
         find_->setEnabled(true);
         OnSelectionChanged();

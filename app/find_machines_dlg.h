@@ -36,6 +36,11 @@ class CFindMachinesDlg : public QDialog {
     // Replaces the discovery (kelo::discover::RunDiscovery by default).
     void SetRunner(Runner runner) { runner_ = std::move(runner); }
 
+    // Takes the machines each discovery found, with its start (ms since 1970) and duration.
+    using FindingsKeeper = std::function<void(const std::vector<kelo::discover::FoundMachine>&,
+                                              int64_t startedMs, int64_t durationMs)>;
+    void SetFindingsKeeper(FindingsKeeper keeper) { keepFindings_ = std::move(keeper); }
+
     // The machine chosen with Use; nothing before.
     const std::optional<kelo::discover::FoundMachine>& Chosen() const { return chosen_; }
 
@@ -72,6 +77,7 @@ class CFindMachinesDlg : public QDialog {
     QPushButton* cancel_ = nullptr;
 
     Runner runner_;
+    FindingsKeeper keepFindings_;
     CCommCancelDlg* progress_ = nullptr;                  // while a discovery runs
     std::vector<kelo::discover::FoundMachine> machines_;  // as listed, by address
     std::optional<kelo::discover::FoundMachine> chosen_;

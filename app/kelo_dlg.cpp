@@ -25,10 +25,12 @@
 #include "app/history_dlg.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
+#include "discover/address_block.h"
 #include "files/firmware_file.h"
 #include "files/parameter_file.h"
 #include "files/report_file.h"
 #include "platform/messages.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 #include "records/service_records.h"
 #include "snmp/status_query.h"
@@ -83,6 +85,9 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
             [this](const std::string& host, platform::CancelDialog& progress) {
                 RestartRecorded(host, progress);
             });
+        dialog.SetFindingsKeeper(
+            [this](const std::vector<kelo::discover::FoundMachine>& machines, int64_t startedMs,
+                   int64_t durationMs) { KeepFindings(machines, startedMs, durationMs); });
         link_.SelectPort(dialog);
     };
     operations_.getReport = [this](std::string& report) { return link_.GetReport(report); };
@@ -467,6 +472,20 @@ void CKeloDlg::OnFirmwareUpgrade() {
         return;
     operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
     kept.SetResult(kept.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+}
+
+void CKeloDlg::KeepFindings(const std::vector<kelo::discover::FoundMachine>& machines,
+                            int64_t startedMs, int64_t durationMs) {
+    if (!recorder_.Enabled())
+        return;
+    recorder_.OperationBegins();
+    for (const kelo::discover::FoundMachine& machine : machines) {
+        recorder_.Keep(kelo::records::FoundMachineRecord(
+            kelo::discover::AddressText(machine.address),
+            machine.types.size() == 1 ? machine.types[0] : 0,
+            machine.name ? platform::ShownText(*machine.name) : "", startedMs, durationMs, "kelo"));
+    }
+    recorder_.OperationEnds();  // written now: no operation runs while the port dialog is open
 }
 
 void CKeloDlg::RestartRecorded(const std::string& host, platform::CancelDialog& progress) {

@@ -16,6 +16,7 @@
 #include "app/file_dialogs.h"
 #include "app/kelo_app.h"
 #include "app/operation_recorder.h"
+#include "discover/discovery.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
 #include "records/record.h"
@@ -167,6 +168,9 @@ class CKeloDlg : public QDialog {
     bool ReadBackup();
     // The write of a parameter set: the backup, then Put Parameters.
     void PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block);
+    // Each machine Find Machines found, kept as an operation "discover" of its own.
+    void KeepFindings(const std::vector<kelo::discover::FoundMachine>& machines, int64_t startedMs,
+                      int64_t durationMs);
     // The restart exchange of the port dialog, kept as an operation of its own.
     void RestartRecorded(const std::string& host, platform::CancelDialog& progress);
 

@@ -65,9 +65,11 @@ bool IsUsableHost(const std::string& host) {
     return true;
 }
 
-// Runs the Find Machines dialog over the owner.
-std::optional<kelo::discover::FoundMachine> FindMachines(QWidget* owner) {
+// Runs the Find Machines dialog over the owner; keep takes what each discovery found.
+std::optional<kelo::discover::FoundMachine> FindMachines(
+    QWidget* owner, const CFindMachinesDlg::FindingsKeeper& keep) {
     CFindMachinesDlg finder(owner);
+    finder.SetFindingsKeeper(keep);
     if (finder.exec() != QDialog::Accepted)
         return std::nullopt;
     return finder.Chosen();
@@ -76,7 +78,10 @@ std::optional<kelo::discover::FoundMachine> FindMachines(QWidget* owner) {
 }  // namespace
 
 CPortSelectDlg::CPortSelectDlg(QWidget* owner)
-    : QDialog(owner), restartExchange_(kelo::RestartInterface), machineFinder_(FindMachines) {
+    : QDialog(owner),
+      restartExchange_(kelo::RestartInterface),
+      machineFinder_(
+          [this](QWidget* finderOwner) { return FindMachines(finderOwner, keepFindings_); }) {
     setWindowTitle("Select Port");
     setModal(true);
     setFont(DialogFont());

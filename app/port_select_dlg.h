@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/find_machines_dlg.h"
 #include "discover/discovery.h"
 #include "link/settings.h"
 #include "platform/cancel_dialog.h"
@@ -56,6 +57,10 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     // Replaces Find Machines (the CFindMachinesDlg by default), so that no test probes the
     // network by accident.
     void SetMachineFinder(MachineFinder finder) { machineFinder_ = std::move(finder); }
+    // Takes what each discovery of Find Machines found.
+    void SetFindingsKeeper(CFindMachinesDlg::FindingsKeeper keeper) {
+        keepFindings_ = std::move(keeper);
+    }
 
     QComboBox* HostBox() const { return hostBox_; }
     QAbstractButton* PortRadio(int portKind) const;
@@ -106,6 +111,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     bool restarting_ = false;
     RestartExchange restartExchange_;
     MachineFinder machineFinder_;
+    CFindMachinesDlg::FindingsKeeper keepFindings_;
 };
 
 }  // namespace app

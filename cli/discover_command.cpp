@@ -58,24 +58,16 @@ int64_t WallClockMs() {
         .count();
 }
 
-// Each machine found as an operation "discover" of its own: its address is its host, its type
-// the one type its ports tell (0 when they leave it open), its name as the machine gave it.
+// Each machine found as an operation "discover" of its own, typed when its ports tell one type.
 std::vector<records::OperationRecord> FoundRecords(
     const std::vector<discover::FoundMachine>& machines, int64_t startedMs, int64_t durationMs) {
     std::vector<records::OperationRecord> found;
     for (const discover::FoundMachine& machine : machines) {
-        records::OperationRecord kept;
-        kept.machine.host = discover::AddressText(machine.address);
-        kept.machine.address = kept.machine.host;
-        kept.machine.type = machine.types.size() == 1 ? machine.types[0] : 0;
-        kept.machine.portKind = records::PortKindWord(kPortNetwork);
-        kept.machine.name = machine.name ? platform::ShownText(*machine.name) : "";
-        kept.startedMs = startedMs;
-        kept.endedMs = startedMs + durationMs;
-        kept.durationMs = durationMs;
-        kept.operation = "discover";
-        kept.program = "kelo-cli";
-        found.push_back(std::move(kept));
+        found.push_back(
+            records::FoundMachineRecord(discover::AddressText(machine.address),
+                                        machine.types.size() == 1 ? machine.types[0] : 0,
+                                        machine.name ? platform::ShownText(*machine.name) : "",
+                                        startedMs, durationMs, "kelo-cli"));
     }
     return found;
 }

@@ -84,6 +84,13 @@ struct OperationRecord {
     std::optional<ReadContent> content;
 };
 
+// A machine a discovery found, as an operation "discover" of its own on the network port: its
+// address is its host, type 0 when its ports left the type open, name as it gave it, and the
+// discovery's times.
+OperationRecord FoundMachineRecord(const std::string& address, int type, const std::string& name,
+                                   int64_t startedMs, int64_t durationMs,
+                                   const std::string& program);
+
 // An operation as the records hold it.
 struct StoredOperation {
     int64_t id = 0;

@@ -280,6 +280,19 @@ Outcome<T> Guarded(const std::string& path, Work work) {
 
 }  // namespace
 
+OperationRecord FoundMachineRecord(const std::string& address, int type, const std::string& name,
+                                   int64_t startedMs, int64_t durationMs,
+                                   const std::string& program) {
+    OperationRecord kept;
+    kept.machine = Machine{address, address, type, "network", name};
+    kept.startedMs = startedMs;
+    kept.endedMs = startedMs + durationMs;
+    kept.durationMs = durationMs;
+    kept.operation = "discover";
+    kept.program = program;
+    return kept;
+}
+
 std::string_view ResultWord(Result result) {
     switch (result) {
         case Result::Ok:

@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 
 #include "app/port_select_dlg.h"
+#include "discover/address_block.h"
 #include "testsupport/sim_process.h"
 
 namespace {
@@ -70,6 +71,12 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
 
     // Use on a new address: it joins the list, selected; Type3 gives way to Type1. OK keeps it.
     CPortSelectDlg first;
+    std::vector<std::string> kept;  // what the discovery handed over to be recorded
+    first.SetFindingsKeeper(
+        [&kept](const std::vector<kelo::discover::FoundMachine>& machines, int64_t, int64_t) {
+            for (const kelo::discover::FoundMachine& machine : machines)
+                kept.push_back(kelo::discover::AddressText(machine.address));
+        });
     QTimer::singleShot(0, &first, [&first] {
         const auto rows = FindAndChoose(first, "127.0.9.1", false);
         EXPECT_THAT(rows,
@@ -80,6 +87,7 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
         QTest::mouseClick(first.OkButton(), Qt::LeftButton);
     });
     ASSERT_TRUE(first.Run(selection));
+    EXPECT_THAT(kept, ElementsAre("127.0.9.1", "127.0.9.2"));
     EXPECT_THAT(selection.hosts, ElementsAre("alpha", "127.0.9.2", "127.0.9.1"));
     EXPECT_EQ(selection.selectedHost, 2);
     EXPECT_EQ(selection.typeValue, 0);
