@@ -13,12 +13,6 @@ std::optional<std::string> RecordsPathOf(const std::string& profilePath) {
     return kelo::records::DefaultRecordsPath();
 }
 
-int64_t WallClockMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 void OperationRecorder::Keep(kelo::records::OperationRecord record) {
     pending_.push_back(std::move(record));
 }
@@ -64,7 +58,7 @@ RecordedOperation::RecordedOperation(OperationRecorder* recorder, std::string op
     record_.operation = std::move(operation);
     record_.program = "kelo";
     record_.result = kelo::records::Result::Failed;
-    record_.startedMs = WallClockMs();
+    record_.startedMs = kelo::records::WallClockMs();
     if (recorder_ != nullptr)
         recorder_->OperationBegins();
 }
@@ -82,7 +76,7 @@ void RecordedOperation::Finish() {
     platform::SetMessageSink(previousSink_);
     if (recorder_ == nullptr || dropped_)
         return;
-    record_.endedMs = WallClockMs();
+    record_.endedMs = kelo::records::WallClockMs();
     record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - started_)
                              .count();
@@ -110,7 +104,7 @@ void RecordedOperation::Show(const platform::Message& message) {
 
 void RecordedOperation::StartAgain() {
     started_ = std::chrono::steady_clock::now();
-    record_.startedMs = WallClockMs();
+    record_.startedMs = kelo::records::WallClockMs();
     shown_ = false;
     lastId_ = 0;
     record_.message.clear();

@@ -19,8 +19,6 @@ namespace app {
 // nullopt when the profile's [Records] Enabled=0 turns recording off.
 std::optional<std::string> RecordsPathOf(const std::string& profilePath);
 
-int64_t WallClockMs();
-
 // Writes records to the database the profile names at the moment of each write, and keeps the
 // first reason one could not be written for the rest of the session.
 class OperationRecorder {

@@ -52,12 +52,6 @@ discover::DiscoveryPlan PlanOf(const DiscoverOptions& options) {
     return plan;
 }
 
-int64_t WallClockMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // Each machine found as an operation "discover" of its own, typed when its ports tell one type.
 std::vector<records::OperationRecord> FoundRecords(
     const std::vector<discover::FoundMachine>& machines, int64_t startedMs, int64_t durationMs) {
@@ -117,7 +111,7 @@ int RunDiscover(const Console& console, const Invocation& invocation,
                 platform::CancelDialog& dialog, ProgressLine* progress) {
     const DiscoverOptions& options = invocation.discover;
     const discover::DiscoveryPlan plan = PlanOf(options);
-    const int64_t startedMs = WallClockMs();
+    const int64_t startedMs = records::WallClockMs();
     const auto started = std::chrono::steady_clock::now();
     auto fail = [&](const std::string& reason) {
         console.writeErr(kMessagePrefix + reason + "\n");

@@ -74,9 +74,7 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
 // to the records as the machine's backup. A read that fails or is stopped says that nothing
 // was written (after the damaged-reply line when the read failed without a message).
 bool BackUpParameters(CommandContext& context) {
-    const int64_t startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count();
+    const int64_t startedMs = records::WallClockMs();
     const auto started = std::chrono::steady_clock::now();
     const size_t shownBefore = context.sink.ShownIds().size();
     std::vector<uint8_t> buffer(kParameterBufferSize);

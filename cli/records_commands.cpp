@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -35,12 +34,6 @@ constexpr int64_t kMillisecondsADay = 86400000;
 
 void TellError(const Console& console, const std::string& text) {
     console.writeErr(kMessagePrefix + text + "\n");
-}
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 // A time as the history shows it, in local time: "2026-12-09 10:20:08".
@@ -377,7 +370,8 @@ int RunRecordsPrune(const Console& console, const Invocation& invocation) {
     const auto kept = OpenRecords(console, invocation);
     if (!kept)
         return kExitFailed;
-    const int64_t cutoff = NowMs() - int64_t{invocation.olderThanDays} * kMillisecondsADay;
+    const int64_t cutoff =
+        records::WallClockMs() - int64_t{invocation.olderThanDays} * kMillisecondsADay;
     const auto removed = kept->Prune(cutoff);
     if (!removed) {
         TellError(console, removed.reason);

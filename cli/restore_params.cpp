@@ -22,6 +22,7 @@ constexpr char kRecordsOff[] =
 struct KeptSet {
     int64_t id = 0;
     std::string host;
+    int type = 0;  // the machine type it was read from, 0 when not known
     int64_t startedMs = 0;
     std::vector<uint8_t> plainBlock;
 };
@@ -55,7 +56,8 @@ std::optional<KeptSet> FindKeptSet(records::ServiceRecords& kept, const Invocati
         platform::ShowText(plainBlock.reason);
         return std::nullopt;
     }
-    return KeptSet{operation->id, operation->machine.host, operation->startedMs, *plainBlock};
+    return KeptSet{operation->id, operation->machine.host, operation->machine.type,
+                   operation->startedMs, *plainBlock};
 }
 
 // The kept set, read from the records the run writes to; the database is closed again before
@@ -80,6 +82,15 @@ bool RunRestoreParams(CommandContext& context, const Invocation& invocation) {
     const std::optional<KeptSet> set = KeptSetOf(context, invocation);
     if (!set || context.dialog.Stopped())
         return false;
+    // A set is laid out for the type of machine it was read from.
+    const int type = context.link.GetMachineType();
+    if (set->type != 0 && set->type != type) {
+        platform::ShowText("record " + std::to_string(set->id) +
+                           " is the parameter set of a type " + std::to_string(set->type) +
+                           " machine, and this one is type " + std::to_string(type) +
+                           "; nothing was written");
+        return false;
+    }
     platform::ShowText("writing back record " + std::to_string(set->id) +
                        ", the parameter set of " + platform::ShownText(set->host) + " kept " +
                        RecordTime(set->startedMs));

@@ -1,6 +1,5 @@
 #include "cli/resume.h"
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -82,9 +81,7 @@ std::string StartRun(const Console& console, const Invocation& invocation) {
     const std::optional<std::string> path = RecordsPathOf(invocation);
     if (!path)
         return "";
-    const int64_t startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count();
+    const int64_t startedMs = records::WallClockMs();
     const std::string id = records::NewRunId(startedMs);
     auto opened = records::ServiceRecords::Open(*path);
     std::string reason = opened.reason;

@@ -151,12 +151,6 @@ records::Result RecordedResult(RunResult result) {
     return records::Result::Failed;
 }
 
-int64_t WallClockMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
 // machine of the run's record.
 std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
@@ -166,7 +160,7 @@ std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
         records::OperationRecord backup;
         backup.machine = kept.machine;
         backup.startedMs = startedMs;
-        backup.endedMs = WallClockMs();
+        backup.endedMs = records::WallClockMs();
         backup.durationMs = durationMs;
         backup.operation = "backup";
         backup.program = "kelo-cli";
@@ -284,7 +278,7 @@ void KeepUntoldResult(const Console& console, const Invocation& listRun, const H
     kept.machine.host = result.host.value_or("");
     kept.machine.type = result.type;
     kept.machine.portKind = records::PortKindWord(kPortNetwork);
-    kept.startedMs = WallClockMs();
+    kept.startedMs = records::WallClockMs();
     kept.endedMs = kept.startedMs;
     kept.durationMs = result.ms.value_or(0);
     kept.operation = CommandWord(listRun.command);
@@ -404,7 +398,7 @@ class RunSession {
         InterruptGuard interruptGuard(dialog_);
         HostResult record;
         records::OperationRecord kept;
-        kept.startedMs = WallClockMs();
+        kept.startedMs = records::WallClockMs();
         int status = RunCommand(record, kept);
         if (progress_)
             progress_->Clear();
@@ -443,7 +437,7 @@ class RunSession {
 
     // Completes the record of the operation that ran and writes it to the service records.
     void Keep(records::OperationRecord& kept, RunResult result) {
-        kept.endedMs = WallClockMs();
+        kept.endedMs = records::WallClockMs();
         kept.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now() - started_)
                               .count();

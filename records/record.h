@@ -29,6 +29,9 @@ struct Done {};
 // How an operation ended.
 enum class Result { Ok, Failed, Cancelled, TimedOut };
 
+// The time now as the records keep times: milliseconds since 1970 UTC.
+int64_t WallClockMs();
+
 // "ok", "failed", "cancelled", "timed-out": the words stored and shown.
 std::string_view ResultWord(Result result);
 std::optional<Result> ResultOfWord(std::string_view word);

@@ -280,6 +280,12 @@ Outcome<T> Guarded(const std::string& path, Work work) {
 
 }  // namespace
 
+int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 OperationRecord FoundMachineRecord(const std::string& address, int type, const std::string& name,
                                    int64_t startedMs, int64_t durationMs,
                                    const std::string& program) {

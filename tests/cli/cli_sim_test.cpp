@@ -341,6 +341,15 @@ TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err,
               "kelo-cli: record " + reportId + " kept a report, not a parameter set\n");
+    const int otherType = Type() == 1 ? 2 : 1;
+    const CliResult mistyped = RunCli({"--type", std::to_string(otherType), "restore-params",
+                                       kMachineHost, std::to_string(backup->id)});
+    EXPECT_EQ(mistyped.status, 1);
+    EXPECT_NE(mistyped.err.find("is the parameter set of a type " + std::to_string(Type()) +
+                                " machine, and this one is type " + std::to_string(otherType) +
+                                "; nothing was written"),
+              std::string::npos)
+        << mistyped.err;
     EXPECT_EQ(Run({"--no-records", "restore-params"}).status, 1);
     const CliResult unkept = Run({"--no-records", "put-params", env.File("other.prm")});
     EXPECT_EQ(unkept.err, "kelo-cli: records are off; no backup was kept\nkelo-cli: Done.\n");
