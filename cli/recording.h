@@ -16,7 +16,6 @@ namespace kelo::cli {
 // path; nullopt when --no-records or the profile's [Records] Enabled=0 turns recording off.
 std::optional<std::string> RecordsPathOf(const Invocation& invocation);
 
-
 // Writes the operation to the records the run names, or tells on standard error why not.
 void KeepOperation(const Console& console, const Invocation& invocation,
                    const records::OperationRecord& operation);
