@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "records/schema.h"
@@ -231,6 +232,19 @@ TEST(ServiceRecordsTest, SigkillInTheMiddleOfWritesKeepsEveryCommittedRecord) {
     EXPECT_EQ(SQLite::Database(path).execAndGet("PRAGMA integrity_check").getString(), "ok");
     EXPECT_GE(Count(path, "operations"), 200);
     EXPECT_EQ(Count(path, "operations"), Count(path, "contents"));
+}
+
+// Each kelo-cli run opens the records afresh, records once and closes: the log must still be
+// emptied now and then, or it grows without end and every commit copies all of it again.
+TEST(ServiceRecordsTest, OneRecordAnOpeningKeepsTheLogShort) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "r.sqlite3";
+    for (int i = 0; i < 300; ++i) {
+        auto records = OpenOrFail(path);
+        ASSERT_TRUE(records->RecordOperation(Operation("p", "report " + std::to_string(i))));
+    }
+    EXPECT_LT(std::filesystem::file_size(path + "-wal"), 1024u * 1024u);
+    EXPECT_EQ(Count(path, "operations"), 300);
 }
 
 TEST(ServiceRecordsTest, SixtyFourProgramsRecordingAtOnceLoseNothing) {
