@@ -32,4 +32,9 @@ struct Console {
     bool outIsTerminal = false;
 };
 
+// Writes one message line, "kelo-cli: TEXT", on the console's standard error.
+inline void TellError(const Console& console, const std::string& text) {
+    console.writeErr(kMessagePrefix + text + "\n");
+}
+
 }  // namespace kelo::cli

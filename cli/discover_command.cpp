@@ -114,7 +114,7 @@ int RunDiscover(const Console& console, const Invocation& invocation,
     const int64_t startedMs = records::WallClockMs();
     const auto started = std::chrono::steady_clock::now();
     auto fail = [&](const std::string& reason) {
-        console.writeErr(kMessagePrefix + reason + "\n");
+        TellError(console, reason);
         return kExitFailed;
     };
     if (options.subnets.empty() && plan.broadcasts.empty())
@@ -128,8 +128,8 @@ int RunDiscover(const Console& console, const Invocation& invocation,
     if (progress != nullptr)
         progress->Clear();
     if (result.machineLimitReached) {
-        console.writeErr(std::string(kMessagePrefix) + "stopped listening after " +
-                         std::to_string(discover::kMaxBroadcastMachines) + " machines\n");
+        TellError(console, "stopped listening after " +
+                               std::to_string(discover::kMaxBroadcastMachines) + " machines");
     }
     if (result.cancelled || Interrupted())
         return kExitCancelled;

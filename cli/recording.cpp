@@ -31,7 +31,7 @@ void KeepOperations(const Console& console, const Invocation& invocation,
     for (size_t i = 0; opened && i < operations.size() && reason.empty(); ++i)
         reason = (*opened.value)->RecordOperation(operations[i]).reason;
     if (!reason.empty())
-        console.writeErr(std::string(kMessagePrefix) + "not recorded: " + reason + "\n");
+        TellError(console, "not recorded: " + reason);
 }
 
 }  // namespace kelo::cli

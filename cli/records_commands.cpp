@@ -32,10 +32,6 @@ using records::ServiceRecords;
 
 constexpr int64_t kMillisecondsADay = 86400000;
 
-void TellError(const Console& console, const std::string& text) {
-    console.writeErr(kMessagePrefix + text + "\n");
-}
-
 // A time as the history shows it, in local time: "2026-12-09 10:20:08".
 std::string LocalTime(int64_t ms) {
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
@@ -61,8 +57,8 @@ std::optional<int64_t> ParseLocalTime(const std::string& text) {
     return std::nullopt;
 }
 
-// The database the records commands read: --records, else KELO_RECORDS, else the default.
-// They read it even when recording is turned off, so kept records stay visible.
+}  // namespace
+
 std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invocation& invocation) {
     const std::string path =
         invocation.recordsPath.empty() ? records::DefaultRecordsPath() : invocation.recordsPath;
@@ -73,6 +69,8 @@ std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invoca
     }
     return std::move(*opened.value);
 }
+
+namespace {
 
 // A record id: digits only.
 std::optional<int64_t> RecordIdOf(const std::string& word) {

@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "cli/command_line.h"
 #include "cli/console.h"
+
+namespace kelo::records {
+class ServiceRecords;
+}
 
 namespace kelo::cli {
 
@@ -15,6 +20,12 @@ bool ReadsRecords(Command command);
 
 // Runs one of them and gives its exit status; compare gives 0 equal, 1 different, 2 trouble.
 int RunRecordsCommand(const Console& console, const Invocation& invocation);
+
+// The database the records commands read: --records, else KELO_RECORDS, else the default.
+// They read it even when recording is turned off, so kept records stay visible. Null after a
+// line saying why it cannot be opened.
+std::unique_ptr<records::ServiceRecords> OpenRecords(const Console& console,
+                                                     const Invocation& invocation);
 
 // A record's time as the records commands show it, in local time: "2026-12-09 10:20:08".
 std::string RecordTime(int64_t ms);

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli/recording.h"
+#include "cli/records_commands.h"
 #include "platform/shown_text.h"
 #include "records/service_records.h"
 
@@ -18,10 +19,6 @@ std::string Absolute(const std::string& path) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? path : absolute.lexically_normal().string();
-}
-
-void TellError(const Console& console, const std::string& text) {
-    console.writeErr(kMessagePrefix + text + "\n");
 }
 
 // The command line a kept run is run again with: its command, as a host list (the hosts come
@@ -95,14 +92,10 @@ std::string StartRun(const Console& console, const Invocation& invocation) {
 }
 
 int RunResume(const Console& console, const Invocation& resume, const HostListRunner& runList) {
-    const std::string path =
-        resume.recordsPath.empty() ? records::DefaultRecordsPath() : resume.recordsPath;
-    auto opened = records::ServiceRecords::Open(path);
-    if (!opened) {
-        TellError(console, opened.reason);
+    std::unique_ptr<records::ServiceRecords> opened = OpenRecords(console, resume);
+    if (!opened)
         return kExitFailed;
-    }
-    records::ServiceRecords& kept = **opened.value;
+    records::ServiceRecords& kept = *opened;
     const auto run = kept.Run(resume.resumeRun);
     if (!run) {
         TellError(console, run.reason);
@@ -113,7 +106,7 @@ int RunResume(const Console& console, const Invocation& resume, const HostListRu
         TellError(console, machines.reason);
         return kExitFailed;
     }
-    opened.value->reset();  // the hosts' programs write to it
+    opened.reset();  // the hosts' programs write to it
     if (machines->empty()) {
         TellError(console, "nothing to resume: no host of run " + run->id +
                                " failed, was cancelled or timed out");

@@ -182,7 +182,7 @@ void ChooseBackup(const Console& console, const Invocation& invocation,
         return;
     }
     if (invocation.command == Command::PutParams && !invocation.recordsOffTold)
-        console.writeErr(std::string(kMessagePrefix) + kRecordsOffNoBackup + "\n");
+        TellError(console, kRecordsOffNoBackup);
 }
 
 // Runs a command that needs the connection: its settings come from the profile with the run
@@ -296,7 +296,7 @@ int RunListedHosts(const Console& console, const Invocation& invocation,
     listRun.runId = StartRun(console, invocation);
     if (invocation.command == Command::PutParams && !invocation.noBackup &&
         !RecordsPathOf(invocation)) {
-        console.writeErr(std::string(kMessagePrefix) + kRecordsOffNoBackup + "\n");
+        TellError(console, kRecordsOffNoBackup);
         listRun.recordsOffTold = true;
     }
     // A host without a type of its own takes --type, else the profile's type.
@@ -479,7 +479,7 @@ class RunSession {
     void TellTraceProblem(const std::string& problem) {
         if (progress_)
             progress_->Clear();
-        console_.writeErr(kMessagePrefix + ("protocol trace: " + problem) + "\n");
+        TellError(console_, "protocol trace: " + problem);
     }
 
     const Invocation& invocation_;
