@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/kelo_app.h"
+#include "platform/process_life.h"
 #include "platform/system.h"
 
 namespace {
@@ -37,6 +38,8 @@ std::optional<std::string> Answer(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!platform::StartProcessLife())
+        return 1;
     if (const std::optional<std::string> answer = Answer(argc, argv)) {
         std::fputs(answer->c_str(), stdout);
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;

@@ -7,6 +7,8 @@
 #include <array>
 #include <atomic>
 
+#include "platform/process_life.h"
+
 namespace app {
 namespace {
 
@@ -18,6 +20,8 @@ std::atomic<int> g_wakeWriteEnd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 int g_wakePipe[2] = {-1, -1};
 std::array<struct sigaction, kHandled.size()> g_previous{};
+// Which signals have this handler; one ignored when kelo started (nohup) has none.
+std::array<bool, kHandled.size()> g_installed{};
 
 void OnStopSignal(int signalNumber) {
     int none = 0;
@@ -41,13 +45,19 @@ StopSignals::StopSignals(std::function<void(int signalNumber)> onStop)
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;  // Qt's own calls go on; the pipe wakes its loop
-    for (size_t i = 0; i < kHandled.size(); ++i)
-        ::sigaction(kHandled[i], &action, &g_previous[i]);
+    for (size_t i = 0; i < kHandled.size(); ++i) {
+        g_installed[i] = !platform::IgnoredAtStart(kHandled[i]);
+        if (g_installed[i])
+            ::sigaction(kHandled[i], &action, &g_previous[i]);
+    }
 }
 
 StopSignals::~StopSignals() {
-    for (size_t i = 0; i < kHandled.size(); ++i)
-        ::sigaction(kHandled[i], &g_previous[i], nullptr);
+    for (size_t i = 0; i < kHandled.size(); ++i) {
+        if (g_installed[i])
+            ::sigaction(kHandled[i], &g_previous[i], nullptr);
+        g_installed[i] = false;
+    }
     notifier_.reset();
     g_wakeWriteEnd.store(-1);
     for (int& end : g_wakePipe) {

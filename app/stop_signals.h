@@ -1,6 +1,7 @@
 // SIGTERM (a session's logout, kill) and SIGHUP (a closed terminal) end kelo as its own close
 // does: a running exchange is cancelled as its Cancel button cancels it, so its port is closed,
 // and then every window's loop ends, so the settings are saved and the browser page removed.
+// A signal that was ignored when kelo started (nohup) stays ignored.
 #pragma once
 
 #include <QObject>

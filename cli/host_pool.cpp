@@ -18,6 +18,7 @@
 #include "cli/json_result.h"
 #include "link/settings.h"
 #include "platform/messages.h"
+#include "platform/process_life.h"
 
 namespace kelo::cli {
 namespace {
@@ -110,13 +111,15 @@ struct ChildPipes {
 
 // In the forked child: the pipes become its standard output, standard error and progress
 // descriptor, standard input reads /dev/null, nothing else of the pool stays open, the stop
-// signals and SIGPIPE act as in a new process, and the process group is its own. Then the
-// single run.
+// signals and SIGPIPE act as in a new process (a stop signal ignored when the program started
+// stays ignored), and the process group is its own. Then the single run.
 [[noreturn]] void RunHostInChild(const HostRunner& runHost, const Invocation& hostRun,
                                  const ChildPipes& pipes) {
     ::setpgid(0, 0);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        ::signal(signalNumber, SIG_DFL);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        if (!platform::IgnoredAtStart(signalNumber) || signalNumber == SIGPIPE)
+            ::signal(signalNumber, SIG_DFL);
+    }
     const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ::dup2(nothing, STDIN_FILENO);
     ::dup2(pipes.out[1], STDOUT_FILENO);

@@ -11,6 +11,7 @@
 
 #include "cli/command_line.h"
 #include "platform/clock.h"
+#include "platform/process_life.h"
 
 namespace kelo::cli {
 namespace {
@@ -26,6 +27,8 @@ static_assert(std::atomic<unsigned>::is_always_lock_free);
 static_assert(std::atomic<TerminalCancelDialog*>::is_always_lock_free);
 
 std::array<struct sigaction, kStopSignals.size()> g_previous{};
+// Which of the stop signals have a handler of this program; one ignored at start has none.
+std::array<bool, kStopSignals.size()> g_handled{};
 
 // The host list's wake-up pipe and its running hosts, read by the signal handler.
 std::atomic<int> g_wakeWriteEnd{-1};
@@ -81,13 +84,20 @@ void InstallHandlers(void (*handler)(int)) {
     sigemptyset(&action.sa_mask);
     AddStopSignals(action.sa_mask);  // one handler at a time
     action.sa_flags = 0;             // no SA_RESTART: a blocked poll returns and the pump runs
-    for (size_t i = 0; i < kStopSignals.size(); ++i)
-        ::sigaction(kStopSignals[i], &action, &g_previous[i]);
+    for (size_t i = 0; i < kStopSignals.size(); ++i) {
+        // A signal ignored when the program started (nohup) stays ignored.
+        g_handled[i] = !platform::IgnoredAtStart(kStopSignals[i]);
+        if (g_handled[i])
+            ::sigaction(kStopSignals[i], &action, &g_previous[i]);
+    }
 }
 
 void RestoreHandlers() {
-    for (size_t i = 0; i < kStopSignals.size(); ++i)
-        ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
+    for (size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (g_handled[i])
+            ::sigaction(kStopSignals[i], &g_previous[i], nullptr);
+        g_handled[i] = false;
+    }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // dialog's Cancel does: the dialog is asked to cancel (its next pump turns the request into a
 // Cancel, which ends the operation exactly as the Cancel button would) and every wait ends at
 // once, so the ports are closed, nothing half made is delivered, and the trace ends whole.
-// The same signal a second time ends the program at once with that signal's status.
+// The same signal a second time ends the program at once with that signal's status. A signal
+// that was ignored when the program started (nohup, a script's background job) stays ignored.
 #pragma once
 
 #include <signal.h>

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/process_life.h"
 #include "platform/system.h"
 #include "sim/event_log.h"
 #include "sim/machine_plans.h"
@@ -21,6 +22,8 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!platform::StartProcessLife())
+        return kUsageError;
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const sim::OptionsParse parse = sim::ParseOptions(arguments);
     if (!parse.ok)

@@ -235,6 +235,31 @@ TEST_F(HostListRun, SigtermStopsEveryHostAndLeavesNoProcessBehind) {
     }
 }
 
+// Started with standard error or output closed, or SIGHUP ignored (nohup), a run and a list
+// alike: no word of Kelo's reaches a machine or a trace, and the hang-up stops nothing.
+TEST_F(HostListRun, ClosedStandardStreamsAndAnIgnoredHangUpReachNothing) {
+    StartMachines(2, {"--fault", "never-answer"});
+    int withheld = 0;
+    for (const auto& [start, status] :
+         {std::pair{"exec 2>&-; ", 129}, {"exec >&-; ", 129}, {"trap '' HUP; ", 1}}) {
+        for (const std::string& list : {Address(0), hosts}) {
+            kelo::test::ChildProcess cli(
+                {"/bin/sh", "-c", start + std::string("exec \"$0\" \"$@\""), KELO_CLI_PATH,
+                 list == hosts ? "--hosts" : "--host", list, "--type", "3", "--json", "--timeout",
+                 "1", "get-report", "-o", out + "/{host}.kel"},
+                {"KELO_TRACE=" + out + "/trace.txt"});
+            withheld += list == hosts ? 2 : 1;
+            ASSERT_NE(machines->WaitForEvent("reply-withheld", withheld), "") << start;
+            cli.Signal(SIGHUP);
+            EXPECT_EQ(cli.Wait(), status) << start << list;
+        }
+    }
+    EXPECT_EQ(machines->EventsNamed("frame-rejected").size(), 0u);
+    const std::string trace = ReadFileText(out + "/trace.txt");
+    EXPECT_EQ(trace.find("kelo-cli: "), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("\"result\""), std::string::npos) << trace;
+}
+
 // --resume runs the run's own command, options and -o template again for the hosts whose
 // result was not ok, each as its type, and for no other, as a new run.
 TEST_F(HostListRun, ResumeRunsTheCommandAgainForTheHostsThatDidNotSucceed) {
