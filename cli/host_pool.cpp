@@ -110,16 +110,21 @@ struct ChildPipes {
 };
 
 // In the forked child: the pipes become its standard output, standard error and progress
-// descriptor, standard input reads /dev/null, nothing else of the pool stays open, the stop
-// signals and SIGPIPE act as in a new process (a stop signal ignored when the program started
-// stays ignored), and the process group is its own. Then the single run.
+// descriptor, standard input reads /dev/null, nothing else of the pool stays open, and the
+// process group is its own. The stop signals act as in a new process (one ignored when the
+// program started stays ignored) but stay blocked until the single run's handlers take them;
+// the end of the list's process comes as SIGTERM, so a host whose list was killed stops as
+// SIGTERM stops it, and records its host. A reader that went away is a failed write, as in
+// kelo-cli's main, so that such a host gets as far as its record. Then the single run.
 [[noreturn]] void RunHostInChild(const HostRunner& runHost, const Invocation& hostRun,
-                                 const ChildPipes& pipes) {
+                                 const ChildPipes& pipes, pid_t parent) {
     ::setpgid(0, 0);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        if (!platform::IgnoredAtStart(signalNumber) || signalNumber == SIGPIPE)
+    platform::EndWithParent(parent, SIGTERM);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        if (!platform::IgnoredAtStart(signalNumber))
             ::signal(signalNumber, SIG_DFL);
     }
+    ::signal(SIGPIPE, SIG_IGN);
     const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ::dup2(nothing, STDIN_FILENO);
     ::dup2(pipes.out[1], STDOUT_FILENO);
@@ -130,9 +135,10 @@ struct ChildPipes {
         firstToClose = kProgressDescriptor + 1;
     }
     ::closefrom(firstToClose);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    AddStopSignals(stopSignals);
+    ::sigprocmask(SIG_SETMASK, &stopSignals, nullptr);
     ::_exit(runHost(hostRun));
 }
 
@@ -150,9 +156,10 @@ int Spawn(const HostRunner& runHost, const Invocation& hostRun, HostRun& run, bo
     sigemptyset(&stopSignals);
     AddStopSignals(stopSignals);
     ::sigprocmask(SIG_BLOCK, &stopSignals, &previousMask);
+    const pid_t parent = ::getpid();
     run.pid = ::fork();
     if (run.pid == 0)
-        RunHostInChild(runHost, hostRun, pipes);
+        RunHostInChild(runHost, hostRun, pipes, parent);
     const int error = run.pid < 0 ? errno : 0;
     if (run.pid > 0)
         ::setpgid(run.pid, run.pid);  // either side may come first

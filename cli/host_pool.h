@@ -26,8 +26,9 @@ namespace kelo::cli {
 // and returns its exit status.
 using HostRunner = std::function<int(const Invocation& hostRun)>;
 
-// Told the result of a host whose run ended without telling it (never started, killed): its
-// own run kept no record of it.
+// Told the result of a host whose run ended without telling it (never started, killed by the
+// grace after a stop, ended without its line): its own run kept no record of it, since a
+// host's run writes its result line only once its record was kept.
 using UntoldResult = std::function<void(const HostResult& result)>;
 
 // Runs the invocation's command for every host; returns the exit status: 0 when every host

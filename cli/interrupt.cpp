@@ -69,7 +69,9 @@ void OnHostListSignal(int signalNumber) {
 }
 
 void OnRunSignal(int signalNumber) {
-    if (NoteSignal(signalNumber))
+    // A host's run whose list is gone ends through its Cancel whatever comes, so that it keeps
+    // its record: the signal of its parent's end may follow the one its parent passed on.
+    if (NoteSignal(signalNumber) && !platform::ParentGone())
         EndAtOnce(signalNumber);
     platform::StopWaits();
     if (TerminalCancelDialog* dialog = g_dialog.load())
@@ -90,6 +92,12 @@ void InstallHandlers(void (*handler)(int)) {
         if (g_handled[i])
             ::sigaction(kStopSignals[i], &action, &g_previous[i]);
     }
+    // A host's run starts with the stop signals blocked, so that one that came before its
+    // handlers were in place (its list stopped, or ended) is acted on here.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    AddStopSignals(stopSignals);
+    ::sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 }
 
 void RestoreHandlers() {

@@ -410,6 +410,10 @@ class RunSession {
             platform::ShowText("no answer within " + std::to_string(TimeoutSeconds()) + " s");
             status = kExitFailed;
         }
+        // The record first: a host list takes a host's result line as word that its record
+        // was kept, and keeps one itself for a host that ended without the line.
+        if (!kept.operation.empty())
+            Keep(kept, result);
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
         // Discover writes its machines as its own lines instead.
         if (invocation_.json && TalksToMachine(invocation_.command)) {
@@ -418,8 +422,6 @@ class RunSession {
                             .count();
             status = WriteResultLine(console_, invocation_, sink_, status, result, record);
         }
-        if (!kept.operation.empty())
-            Keep(kept, result);
         return status;
     }
 

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 
@@ -12,6 +14,9 @@ namespace {
 
 // A bit for each signal number below 64 that was ignored at start.
 uint64_t g_ignoredAtStart = 0;
+// The parent a forked child ends with; 0 in a process that follows none.
+std::atomic<pid_t> g_parent{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
 
 bool IsClosed(int fd) {
     return ::fcntl(fd, F_GETFD) == -1 && errno == EBADF;
@@ -49,6 +54,18 @@ bool StartProcessLife() {
 bool IgnoredAtStart(int signalNumber) {
     return signalNumber > 0 && signalNumber < 64 &&
            (g_ignoredAtStart & (uint64_t{1} << signalNumber)) != 0;
+}
+
+void EndWithParent(pid_t parent, int signalNumber) {
+    g_parent.store(parent);
+    ::prctl(PR_SET_PDEATHSIG, signalNumber);
+    if (::getppid() != parent)
+        ::kill(::getpid(), signalNumber);
+}
+
+bool ParentGone() {
+    const pid_t parent = g_parent.load();
+    return parent != 0 && ::getppid() != parent;
 }
 
 }  // namespace platform

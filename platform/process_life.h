@@ -1,6 +1,6 @@
-// How a program of Kelo begins its life. Every main (kelo, kelo-cli, kelo-sim) calls
-// StartProcessLife first, before it opens any file or socket; the stop-signal handlers of both
-// programs and the host list's forked runs ask here.
+// How a program of Kelo begins its life and how the processes it forks end theirs. Every main
+// (kelo, kelo-cli, kelo-sim) calls StartProcessLife first, before it opens any file or socket;
+// the stop-signal handlers of both programs and the host list's forked runs ask here.
 //
 // - A standard descriptor (0, 1 or 2) that was closed when the program started would be the
 //   number the next open file or socket gets, and the program's messages or results would go
@@ -9,7 +9,10 @@
 //   write to standard output or error still fails with EBADF, as on the closed descriptor.
 // - A signal that was ignored when the program started (nohup's SIGHUP, the SIGINT of a
 //   shell script's background job) stays ignored: the programs install no handler for it.
+// - A process forked to do part of the program's work ends when the program is gone.
 #pragma once
+
+#include <sys/types.h>
 
 namespace platform {
 
@@ -21,5 +24,12 @@ bool StartProcessLife();
 // Whether the signal was ignored when StartProcessLife ran; false for every signal in a
 // program that did not call it (the tests).
 bool IgnoredAtStart(int signalNumber);
+
+// In a forked child: the signal comes when the parent ends, and at once when it ended
+// already (before the child could ask for it). Async-signal-safe.
+void EndWithParent(pid_t parent, int signalNumber);
+
+// True in a child given EndWithParent once its parent has ended. Async-signal-safe.
+bool ParentGone();
 
 }  // namespace platform
