@@ -7,6 +7,7 @@
 #include <thread>
 #include <tuple>
 
+#include "records/service_records.h"
 #include "tests/cli/cli_harness.h"
 #include "testsupport/cli_process.h"
 #include "testsupport/full_listener.h"
@@ -142,7 +143,10 @@ TEST(CliProgram, AResultThatCannotBeWrittenFails) {
         EXPECT_TRUE(run.Err().ends_with(full)) << run.Err();
         EXPECT_EQ(run.Err().find(full), run.Err().rfind(full)) << "said once: " << run.Err();
         EXPECT_EQ(run.Err().find(": failed"), std::string::npos) << "each host did its work";
+        EXPECT_EQ(run.Err().find("damaged"), std::string::npos) << "the reply was sound";
     }
+    auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    EXPECT_EQ((*kept.value)->History({})->front().result, kelo::records::Result::Ok);
     // Progress that cannot be written fails the run too, after the operation has ended.
     CliProcess progress({"--host", "127.0.0.2", "--type", "3", "--progress-fd", "1", "get-report",
                          "-o", env.File("r.kel")},
