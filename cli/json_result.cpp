@@ -84,6 +84,8 @@ std::string ResultLine(const HostResult& result) {
     line["output"] = OrNull(result.output);
     line["bytes"] = OrNull(result.bytes);
     line["ms"] = OrNull(result.ms);
+    if (result.answered)
+        line["answered"] = *result.answered;
     if (result.carriesText && result.textCodePage)
         line["encoding"] = result.textCodePage->Name();
     if (result.carriesText)

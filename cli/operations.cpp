@@ -31,6 +31,8 @@ constexpr char kFirmwareAwaited[] =
 constexpr char kRestartAnswered[] = "answered the restart request and restarts";
 constexpr char kWholeParameterSet[] = "received the whole parameter set and restarts";
 constexpr char kWholeImage[] = "received the whole firmware image";
+constexpr char kRestartUnanswered[] =
+    "no answer to the restart request; the machine may not restart";
 
 // Refuses, before the machine is read, an -o that the save would refuse only after it: a name
 // the report viewer's Save rules refuse (with reportRules), a folder that is missing or cannot
@@ -192,7 +194,12 @@ bool RunRestart(CommandContext& context, const Invocation& invocation) {
     const size_t shownBefore = context.sink.ShownIds().size();
     context.restartAnswered = RestartInterface(host, context.dialog);
     // The exchange tells a failure only by its message.
-    return context.sink.ShownIds().size() == shownBefore;
+    const bool succeeded = context.sink.ShownIds().size() == shownBefore;
+    // An agent that does not answer may still restart, so the wait ran as after an answer and
+    // the command stands; but nothing says that the machine took the request.
+    if (succeeded && !context.restartAnswered && !context.dialog.Stopped())
+        context.sink.Tell(kRestartUnanswered);
+    return succeeded;
 }
 
 void TellStopped(CommandContext& context, Command command, bool commandSucceeded) {

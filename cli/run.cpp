@@ -227,6 +227,8 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
         TellAfterFailure(context, invocation.command);
     record.bytes = context.bytes;
     record.text = std::move(context.keptReport);
+    if (invocation.command == Command::Restart)
+        record.answered = context.restartAnswered;
     return succeeded ? kExitSuccess : kExitFailed;
 }
 

@@ -537,9 +537,10 @@ class CliAgainstLineSim : public CliAgainstSim {};
 TEST_P(CliAgainstLineSim, RestartSetsTheInterfacesRestartObject) {
     StartMachine();
     ASSERT_EQ(RunCli({"config", "add-host", kMachineHost}).status, 0);
-    const CliResult selected = RunCli({"restart"});
+    const CliResult selected = RunCli({"--json", "restart"});
     EXPECT_EQ(selected.status, 0);
     EXPECT_EQ(selected.err, "");
+    EXPECT_EQ(EventField(selected.out, "answered"), "true");
     const std::string request = machine->WaitForEvent("snmp");
     EXPECT_EQ(EventField(request, "pdu"), "set");
     EXPECT_EQ(EventField(request, "oid"), ".1.3.6.1.4.1.1229.2.8.1.0");
@@ -550,6 +551,15 @@ TEST_P(CliAgainstLineSim, RestartSetsTheInterfacesRestartObject) {
     machine->WaitForEvent("ready");
     EXPECT_EQ(RunCli({"restart", kMachineHost}).status, 0);
     EXPECT_NE(machine->WaitForEvent("restart", 2), "");
+    // An agent that never answers may still restart: the run waits and stands, but says so.
+    machine.reset();
+    StartMachine({"--fault", "snmp-silence"});
+    const std::string unanswered = "no answer to the restart request; the machine may not restart";
+    const CliResult silent = Run({"--json", "restart"});
+    EXPECT_EQ(silent.status, 0);
+    EXPECT_EQ(silent.err, "kelo-cli: " + unanswered + "\n");
+    EXPECT_EQ(EventField(silent.out, "answered"), "false");
+    EXPECT_EQ(EventField(silent.out, "message"), unanswered);
 }
 
 TEST_P(CliAgainstLineSim, ReportOverTheViewersLimitIsNotSaved) {
