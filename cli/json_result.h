@@ -30,7 +30,8 @@ struct HostResult {
     std::optional<std::string> output;   // the file written
     std::optional<long long> bytes;      // the size of what was read or sent
     std::optional<long long> ms;         // the run's wall time
-    std::optional<bool> answered;        // restart: whether the machine answered the request
+    // restart: whether the machine answered the request; written as "answered" after "ms".
+    std::optional<bool> answered;
     // get-report without -o keeps the report here instead of printing it; the field is
     // written (null when the run failed) only when the run carries text.
     bool carriesText = false;
@@ -53,8 +54,8 @@ struct HostListSummary {
 };
 
 // {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
-// "bytes": ..., "ms": ... [, "answered": ...][, "encoding": ...][, "text": ...]} and a line end;
-// "result" is "ok", "failed", "cancelled" or "timed-out".
+// "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end; "result" is "ok",
+// "failed", "cancelled" or "timed-out".
 std::string ResultLine(const HostResult& result);
 
 // {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D, "ms": T}}
