@@ -1,6 +1,7 @@
 // The command line of kelo-cli: options that hold for one run, a command and its arguments.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -92,6 +93,8 @@ struct Invocation {
     std::string runId;
     // A host of a list: the list has said once that records are off, so it does not again.
     bool recordsOffTold = false;
+    // A host of a list: the address the list was checked with, which the run goes to.
+    std::optional<uint32_t> targetAddress;
     std::string since;             // history --since DATE; empty: from the first record
     std::string historyOperation;  // history --operation NAME; empty: every operation
     int olderThanDays = 0;         // records prune --older-than DAYS

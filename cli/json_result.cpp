@@ -76,6 +76,7 @@ void HostListSummary::Count(RunResult result) {
 std::string ResultLine(const HostResult& result) {
     Json line;
     line["host"] = OrNull(result.host);
+    line["address"] = OrNull(result.address);
     line["type"] = result.type;
     line["command"] = result.command;
     line["result"] = ResultName(result.result);

@@ -23,6 +23,7 @@ enum class RunResult { kOk, kFailed, kCancelled, kTimedOut };
 // One run for one host, as its line tells it.
 struct HostResult {
     std::optional<std::string> host;
+    std::optional<std::string> address;  // the dotted quad the run's host reached
     int type = 0;
     std::string command;  // the command word, "get-report"
     RunResult result = RunResult::kFailed;
@@ -51,9 +52,9 @@ struct HostListSummary {
     void Count(RunResult result);
 };
 
-// {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
-// "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end; "result" is "ok",
-// "failed", "cancelled" or "timed-out".
+// {"host": ..., "address": ..., "type": ..., "command": ..., "result": ..., "message": ...,
+// "output": ..., "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end;
+// "result" is "ok", "failed", "cancelled" or "timed-out".
 std::string ResultLine(const HostResult& result);
 
 // {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D, "ms": T}}

@@ -225,13 +225,15 @@ std::optional<KeptItem> ItemOfRecord(const Console& console, ServiceRecords& kep
 
 // A report's text as a file holds it; a file that cannot be read shows the OS reason.
 bool ReadReportText(const std::string& path, std::string& text) {
-    std::ifstream file(path, std::ios::binary);
-    if (file)
-        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (!file && !file.eof()) {
-        platform::ShowText(platform::FileErrorText(path, errno));
+    std::vector<uint8_t> bytes;
+    bool tooLarge = false;
+    if (!platform::ReadFileBytes(path, kMaxReportFileBytes, bytes, &tooLarge).OkElseShow(path))
+        return false;
+    if (tooLarge) {
+        platform::ShowText(platform::FileErrorText(path, EFBIG));
         return false;
     }
+    text.assign(bytes.begin(), bytes.end());
     return true;
 }
 

@@ -130,11 +130,14 @@ struct HistoryQuery {
 };
 
 // What a run of a host list needs to be run again: its command, its own options (the words
-// of its command line apart from the host list and the command) and its output template.
+// of its command line apart from the host list and the command), its output template, and
+// the whole list as it started (each host with the type it runs as), so that the hosts a
+// killed run never reached are still known.
 struct RunStart {
     std::string command;
     std::vector<std::string> options;
     std::string outputTemplate;
+    std::vector<Machine> hosts;  // host and type only; empty for a run kept before lists were
 };
 
 struct StoredRun {

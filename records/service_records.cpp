@@ -17,10 +17,12 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <stdexcept>
 
 #include "files/parameter_file.h"
 #include "files/report_file.h"
+#include "platform/ascii_case.h"
 #include "platform/atomic_file.h"
 #include "platform/clock.h"
 #include "platform/system.h"
@@ -417,11 +419,45 @@ Outcome<int64_t> ServiceRecords::RecordOperation(const OperationRecord& record) 
     });
 }
 
+namespace {
+
+// A host as the records compare it: without case, as DNS compares names.
+std::string FoldedHost(std::string host) {
+    for (char& c : host)
+        c = static_cast<char>(platform::AsciiLower(c));
+    return host;
+}
+
+// The hosts of a run kept without its list that had an operation not ok, in the order they
+// were first recorded, each with the type it was run as.
+std::vector<Machine> MachinesThatDidNotSucceed(SQLite::Database& db, const std::string& runId) {
+    SQLite::Statement select(db, R"sql(
+        SELECT m.host, max(m.type) FROM operations o JOIN machines m ON m.id = o.machine_id
+        WHERE o.run_id = ?
+        GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
+        ORDER BY min(o.id))sql");
+    select.bind(1, runId);
+    std::vector<Machine> machines;
+    while (select.executeStep()) {
+        Machine machine;
+        machine.host = select.getColumn(0).getString();
+        machine.type = select.getColumn(1).getInt();
+        machines.push_back(machine);
+    }
+    return machines;
+}
+
+}  // namespace
+
 Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
     return Guarded<Done>(path_, [&] {
+        nlohmann::json hosts = nlohmann::json::array();
+        for (const Machine& machine : run.start.hosts)
+            hosts.push_back({{"host", machine.host}, {"type", machine.type}});
         const nlohmann::json replay = {{"command", run.start.command},
                                        {"options", run.start.options},
-                                       {"output", run.start.outputTemplate}};
+                                       {"output", run.start.outputTemplate},
+                                       {"hosts", hosts}};
         std::string text;
         try {
             text = replay.dump();
@@ -528,6 +564,12 @@ Outcome<StoredRun> ServiceRecords::Run(const std::string& runIdOrLast) {
         run.start.command = replay.at("command").get<std::string>();
         run.start.options = replay.at("options").get<std::vector<std::string>>();
         run.start.outputTemplate = replay.at("output").get<std::string>();
+        for (const nlohmann::json& host : replay.value("hosts", nlohmann::json::array())) {
+            Machine machine;
+            machine.host = host.at("host").get<std::string>();
+            machine.type = host.at("type").get<int>();
+            run.start.hosts.push_back(machine);
+        }
         return run;
     });
 }
@@ -547,20 +589,23 @@ Outcome<std::vector<std::string>> ServiceRecords::HostsToResume(const std::strin
     });
 }
 
-Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const std::string& runId) {
+Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const StoredRun& run) {
     return Guarded<std::vector<Machine>>(path_, [&] {
+        if (run.start.hosts.empty())
+            return MachinesThatDidNotSucceed(*db_, run.id);
+        // The whole list as the run started, less the hosts whose command ended ok: a host
+        // whose program was killed before it kept anything is run again too.
         SQLite::Statement select(*db_, R"sql(
-            SELECT m.host, max(m.type) FROM operations o JOIN machines m ON m.id = o.machine_id
-            WHERE o.run_id = ?
-            GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
-            ORDER BY min(o.id))sql");
-        select.bind(1, runId);
+            SELECT DISTINCT m.host FROM operations o JOIN machines m ON m.id = o.machine_id
+            WHERE o.run_id = ? AND o.operation = ? AND o.result = 'ok')sql");
+        SQLite::bind(select, run.id, run.start.command);
+        std::set<std::string> succeeded;
+        while (select.executeStep())
+            succeeded.insert(FoldedHost(select.getColumn(0).getString()));
         std::vector<Machine> machines;
-        while (select.executeStep()) {
-            Machine machine;
-            machine.host = select.getColumn(0).getString();
-            machine.type = select.getColumn(1).getInt();
-            machines.push_back(machine);
+        for (const Machine& machine : run.start.hosts) {
+            if (succeeded.count(FoldedHost(machine.host)) == 0)
+                machines.push_back(machine);
         }
         return machines;
     });
