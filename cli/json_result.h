@@ -10,6 +10,7 @@
 // and the line then names that code page in "encoding".
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 
@@ -50,6 +51,12 @@ struct HostListSummary {
 
     void Count(RunResult result);
 };
+
+// One JSON object as a line of its own: UTF-8 as it stands, bytes that are not UTF-8 replaced,
+// and the characters that turn the text around them (the bidirectional marks, embeddings,
+// overrides and isolates, and the line and paragraph separators) written as \uXXXX escapes,
+// so that a line read on a terminal shows what it holds. Every JSON line is written here.
+std::string JsonLine(const nlohmann::ordered_json& object);
 
 // {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
 // "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end; "result" is "ok",
