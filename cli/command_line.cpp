@@ -258,6 +258,8 @@ class CommandLineParser {
             case Operands::kTwoItems:
                 command->add_option("A", invocation_.file)->required();
                 command->add_option("B", invocation_.secondFile)->required();
+                command->add_flag("--all", invocation_.compareAll,
+                                  "show every changed range of two parameter sets");
                 break;
             case Operands::kRecordsAction:
                 AddPrune(*command);

@@ -94,6 +94,7 @@ struct Invocation {
     bool recordsOffTold = false;
     std::string since;             // history --since DATE; empty: from the first record
     std::string historyOperation;  // history --operation NAME; empty: every operation
+    bool compareAll = false;       // compare --all: every changed range of parameter sets
     int olderThanDays = 0;         // records prune --older-than DAYS
 };
 

@@ -46,9 +46,9 @@ constexpr CommandDefinition kCommands[] = {
      "show RECORD [-o FILE]",
      "print the report a record kept, or save its report or parameter set as a file"},
     {"compare", Command::Compare, Operands::kTwoItems, OutputRule::kRefused, false, false, "",
-     nullptr, "compare A B",
-     "compare two reports or parameter sets, each a record or a file; exit 0 equal, 1 "
-     "different, 2 trouble"},
+     nullptr, "compare A B [--all]",
+     "compare two reports or parameter sets, each a record or a file (of two sets the first "
+     "100 changed ranges, --all every one); exit 0 equal, 1 different, 2 trouble"},
     {"records", Command::Records, Operands::kRecordsAction, OutputRule::kRefused, false, false, "",
      nullptr, "records [prune --older-than DAYS]",
      "show where the records are and what they hold, or remove the older ones"},

@@ -42,7 +42,8 @@ std::string LocalTime(int64_t ms) {
     return text;
 }
 
-// --since: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]" in local time, as milliseconds since 1970.
+// --since: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]" in local time, as
+// milliseconds since 1970.
 std::optional<int64_t> ParseLocalTime(const std::string& text) {
     for (const char* format : {"%Y-%m-%d %H:%M:%S", "%Y-%m-%d %H:%M", "%Y-%m-%d"}) {
         std::tm parts{};
@@ -85,8 +86,9 @@ std::string TypeText(int type) {
 }
 
 // The history as a table whose columns are as wide as their widest cell.
-// The history as a table whose columns are as wide as their widest cell. The cells are taken
-// one operation at a time, in one flat list: a busy machine has ten thousand operations.
+// The history as a table whose columns are as wide as their widest cell. The
+// cells are taken one operation at a time, in one flat list: a busy machine has
+// ten thousand operations.
 std::optional<std::string> HistoryTable(ServiceRecords& kept, const records::HistoryQuery& query,
                                         std::string& reason) {
     constexpr size_t kColumns = 7;
@@ -186,8 +188,8 @@ struct KeptItem {
     std::string label;
 };
 
-// The content a record kept; a record without one, or one that cannot be read back, is
-// told and gives nullopt.
+// The content a record kept; a record without one, or one that cannot be read
+// back, is told and gives nullopt.
 std::optional<KeptItem> ItemOfRecord(const Console& console, ServiceRecords& kept, int64_t id) {
     const auto operation = kept.Operation(id);
     if (!operation) {
@@ -205,7 +207,8 @@ std::optional<KeptItem> ItemOfRecord(const Console& console, ServiceRecords& kep
     }
     KeptItem item;
     item.kind = content->kind;
-    item.label = operation->machine.host + " " + LocalTime(operation->startedMs);
+    item.label =
+        platform::ShownText(operation->machine.host) + " " + LocalTime(operation->startedMs);
     if (item.kind == records::ContentKind::Report) {
         const auto text = records::DecodeReport(*content);
         if (text)
@@ -223,7 +226,8 @@ std::optional<KeptItem> ItemOfRecord(const Console& console, ServiceRecords& kep
     return item;
 }
 
-// A report's text as a file holds it; a file that cannot be read shows the OS reason.
+// A report's text as a file holds it; a file that cannot be read shows the OS
+// reason.
 bool ReadReportText(const std::string& path, std::string& text) {
     std::ifstream file(path, std::ios::binary);
     if (file)
@@ -235,11 +239,11 @@ bool ReadReportText(const std::string& path, std::string& text) {
     return true;
 }
 
-// A report file (name ending in "kel"), a report text (ending in "txt") or a parameter file.
-// The file functions show their own messages.
+// A report file (name ending in "kel"), a report text (ending in "txt") or a
+// parameter file. The file functions show their own messages.
 std::optional<KeptItem> ItemOfFile(const std::string& path) {
     KeptItem item;
-    item.label = path;
+    item.label = platform::ShownText(path);
     const bool text = path.ends_with("txt");
     if (path.ends_with("kel") || text) {
         const bool read =
@@ -269,7 +273,8 @@ std::optional<KeptItem> ItemOf(const Console& console, const Invocation& invocat
     return ItemOfRecord(console, *kept, *id);
 }
 
-// The code page a shown report is converted from: --encoding, else the profile's, else none.
+// The code page a shown report is converted from: --encoding, else the
+// profile's, else none.
 std::optional<platform::CodePage> ShownCodePage(const Invocation& invocation) {
     if (!invocation.encoding.empty())
         return platform::CodePage::Named(invocation.encoding);
@@ -315,6 +320,34 @@ int RunShow(const Console& console, const Invocation& invocation) {
 
 constexpr int kCompareTrouble = 2;
 
+// The changed ranges of two parameter sets shown at once unless --all.
+constexpr size_t kMostShownRanges = 100;
+
+// A parameter set as it was loaded, without the check byte a parameter file
+// ends with: the byte follows from the set and lies past its end, so it is no
+// setting that changed.
+std::vector<uint8_t> SetOf(const KeptItem& item) {
+    const std::vector<uint8_t>& loaded = item.parameters;
+    return std::vector<uint8_t>(loaded.begin(), loaded.end() - (loaded.empty() ? 0 : 1));
+}
+
+// The changed ranges of two sets, the first kMostShownRanges of them unless
+// all, and the total; empty when the sets are equal.
+std::string SetDifference(const KeptItem& before, const KeptItem& after, bool all) {
+    std::vector<records::ChangedBytes> changes =
+        records::ChangedByteRanges(SetOf(before), SetOf(after));
+    if (changes.empty())
+        return "";
+    const std::string total = records::ChangedBytesTotal(changes);
+    const size_t hidden = all ? 0 : changes.size() - std::min(changes.size(), kMostShownRanges);
+    changes.resize(changes.size() - hidden);
+    std::string text = records::FormatChangedBytes(changes);
+    if (hidden > 0)
+        text += "... " + std::to_string(hidden) + (hidden == 1 ? " more range" : " more ranges") +
+                " (--all shows every one)\n";
+    return text + total;
+}
+
 int RunCompare(const Console& console, const Invocation& invocation) {
     std::unique_ptr<ServiceRecords> kept;
     const std::optional<KeptItem> before = ItemOf(console, invocation, kept, invocation.file);
@@ -332,8 +365,7 @@ int RunCompare(const Console& console, const Invocation& invocation) {
         difference =
             records::UnifiedDiff(before->report, after->report, before->label, after->label);
     } else {
-        difference = records::FormatChangedBytes(
-            records::ChangedByteRanges(before->parameters, after->parameters));
+        difference = SetDifference(*before, *after, invocation.compareAll);
     }
     if (!PrintText(console.writeOut, difference))
         return kCompareTrouble;
