@@ -231,12 +231,13 @@ StoredOperation RowToOperation(const SQLite::Statement& row) {
 }
 
 // A file of the operation matched by its SHA-256, or by its name as given or the name's last
-// part (the text after its last slash).
+// part (the text after its last slash). The files are looked through once, into a list the
+// operations are then checked against: no index leads from a hash or a name to its files.
 constexpr const char* kUsedFileBySha = R"sql(
- AND EXISTS (SELECT 1 FROM files f WHERE f.operation_id = o.id AND f.sha256 = :file))sql";
+ AND o.id IN (SELECT f.operation_id FROM files f WHERE f.sha256 = :file))sql";
 constexpr const char* kUsedFileByName = R"sql(
- AND EXISTS (SELECT 1 FROM files f WHERE f.operation_id = o.id AND (f.name = :file OR
-     (instr(:file, '/') = 0 AND substr(f.name, -length(:file) - 1) = '/' || :file))))sql";
+ AND o.id IN (SELECT f.operation_id FROM files f WHERE f.name = :file OR
+     (instr(:file, '/') = 0 AND substr(f.name, -length(:file) - 1) = '/' || :file)))sql";
 
 // The WHERE clause of a history, built from fixed pieces only; every value is bound.
 std::string HistoryFilter(const HistoryQuery& query) {
