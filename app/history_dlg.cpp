@@ -292,12 +292,15 @@ void CHistoryDlg::OnCompare() {
 // a machine of another type: a set is the settings of one machine, laid out for its type.
 std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) const {
     const kelo::records::Machine& source = operation.machine;
-    std::string question = "Write the parameter set read from " + source.host + " on " +
-                           LocalTimeText(operation.startedMs) + " into the machine at " +
-                           target_->host + "?";
+    // Named as shown text: a kept host that reads backwards could name another machine.
+    const std::string from = platform::ShownText(source.host);
+    const std::string into = platform::ShownText(target_->host);
+    std::string question = "Write the parameter set read from " + from + " on " +
+                           LocalTimeText(operation.startedMs) + " into the machine at " + into +
+                           "?";
     if (source.type != 0 && source.type != target_->type) {
         question += "\n\nThe set was read from a machine of type " + std::to_string(source.type) +
-                    "; the machine at " + target_->host + " is set up as type " +
+                    "; the machine at " + into + " is set up as type " +
                     std::to_string(target_->type) + ".";
     } else if (QString::fromStdString(source.host)
                    .compare(QString::fromStdString(target_->host), Qt::CaseInsensitive) != 0) {

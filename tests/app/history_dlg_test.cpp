@@ -120,6 +120,10 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
     app::CHistoryDlg history(path, "");
     EXPECT_EQ(history.MachineList()->item(0)->text(), "a\uFFFD!\uFFFD");
     EXPECT_EQ(history.OperationTable()->rowCount(), 1);
+    history.SetWriteBackTarget({"b", "", 3, "network", ""});
+    kelo::records::StoredOperation read;
+    read.machine = {"a\xE2\x80\xAE!", "", 3, "network", ""};
+    EXPECT_EQ(history.WriteBackQuestion(read).find("\xE2\x80\xAE"), std::string::npos);
 }
 
 TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
