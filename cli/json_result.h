@@ -10,6 +10,7 @@
 // and the line then names that code page in "encoding".
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 
@@ -70,5 +71,11 @@ RunResult ResultOfStatus(int exitStatus);
 // A result as a host list's line shows it when a host ends: "done", "failed", "cancelled" or
 // "timed out".
 const char* ResultShownWord(RunResult result);
+
+// One JSON object as a line of its own: UTF-8 as it stands, bytes that are not UTF-8 replaced,
+// and the characters that turn the text around them (the bidirectional marks, embeddings,
+// overrides and isolates, and the line and paragraph separators) written as \uXXXX escapes,
+// so that a line read on a terminal shows what it holds. Every JSON line is written here.
+std::string JsonLine(const nlohmann::ordered_json& object);
 
 }  // namespace kelo::cli

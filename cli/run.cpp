@@ -174,9 +174,10 @@ records::Result RecordedResult(RunResult result) {
 }
 
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
-// machine of the run's record.
+// machine of the run's record. The write's own record then starts after it, so that the
+// records list the two in the order they happened: the backup first, the write after it.
 std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
-    const Console& console, const Invocation& invocation, const records::OperationRecord& kept) {
+    const Console& console, const Invocation& invocation, records::OperationRecord& kept) {
     return [&console, &invocation, &kept](const records::ReadContent& set, int64_t startedMs,
                                           int64_t durationMs) {
         records::OperationRecord backup;
@@ -190,13 +191,14 @@ std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
         backup.backup = true;
         backup.content = set;
         KeepOperation(console, invocation, backup);
+        kept.startedMs = std::max(records::WallClockMs(), backup.startedMs);
     };
 }
 
 // A parameter write keeps the machine's set first, unless --no-backup says not to; with the
 // records off there is nowhere to keep it, which put-params says once.
 void ChooseBackup(const Console& console, const Invocation& invocation,
-                  const records::OperationRecord& kept, CommandContext& context) {
+                  records::OperationRecord& kept, CommandContext& context) {
     if (!WritesParameters(invocation.command) || invocation.noBackup)
         return;
     if (RecordsPathOf(invocation)) {

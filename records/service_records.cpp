@@ -232,6 +232,15 @@ StoredOperation RowToOperation(const SQLite::Statement& row) {
     return op;
 }
 
+// A file of the operation matched by its SHA-256, or by its name as given or the name's last
+// part (the text after its last slash). The files are looked through once, into a list the
+// operations are then checked against: no index leads from a hash or a name to its files.
+constexpr const char* kUsedFileBySha = R"sql(
+ AND o.id IN (SELECT f.operation_id FROM files f WHERE f.sha256 = :file))sql";
+constexpr const char* kUsedFileByName = R"sql(
+ AND o.id IN (SELECT f.operation_id FROM files f WHERE f.name = :file OR
+     (instr(:file, '/') = 0 AND substr(f.name, -length(:file) - 1) = '/' || :file)))sql";
+
 // The WHERE clause of a history, built from fixed pieces only; every value is bound.
 std::string HistoryFilter(const HistoryQuery& query) {
     std::string filter = " WHERE 1";
@@ -239,8 +248,16 @@ std::string HistoryFilter(const HistoryQuery& query) {
         filter += " AND m.host = :host";
     if (query.sinceMs)
         filter += " AND o.started_ms >= :since";
+    if (query.beforeMs)
+        filter += " AND o.started_ms < :before";
     if (query.operation)
         filter += " AND o.operation = :operation";
+    if (query.result)
+        filter += " AND o.result = :result";
+    if (query.runId)
+        filter += " AND o.run_id = :run";
+    if (query.file)
+        filter += IsSha256Word(*query.file) ? kUsedFileBySha : kUsedFileByName;
     return filter;
 }
 
@@ -249,27 +266,31 @@ void BindHistoryFilter(SQLite::Statement& statement, const HistoryQuery& query) 
         statement.bind(":host", *query.host);
     if (query.sinceMs)
         statement.bind(":since", *query.sinceMs);
+    if (query.beforeMs)
+        statement.bind(":before", *query.beforeMs);
     if (query.operation)
         statement.bind(":operation", *query.operation);
+    if (query.result)
+        statement.bind(":result", std::string(ResultWord(*query.result)));
+    if (query.runId)
+        statement.bind(":run", *query.runId);
+    if (query.file) {
+        std::string word = *query.file;
+        // The hashes are kept in lower case.
+        if (IsSha256Word(word))
+            std::transform(word.begin(), word.end(), word.begin(),
+                           [](char c) { return c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c; });
+        statement.bind(":file", word);
+    }
 }
 
-// Runs a history's query, newest first and cut to its limit, and hands each row to take.
-void StepHistory(SQLite::Database& db, const HistoryQuery& query,
-                 const std::function<void(SQLite::Statement&)>& take) {
-    std::string sql = OperationQuery(false) + HistoryFilter(query) + kNewestFirst;
-    if (query.limit > 0)
-        sql += " LIMIT :limit";
-    SQLite::Statement select(db, sql);
-    BindHistoryFilter(select, query);
-    if (query.limit > 0)
-        select.bind(":limit", query.limit);
-    while (select.executeStep())
-        take(select);
-}
+constexpr const char* kFilesOfOperation =
+    "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id";
 
-std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
-    SQLite::Statement query(
-        db, "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id");
+// The files of one operation, through a statement of kFilesOfOperation that may have run
+// before.
+std::vector<FileUse> StepFiles(SQLite::Statement& query, int64_t operationId) {
+    query.reset();
     query.bind(1, operationId);
     std::vector<FileUse> files;
     while (query.executeStep()) {
@@ -278,6 +299,33 @@ std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
                                 query.getColumn(3).getString()});
     }
     return files;
+}
+
+std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
+    SQLite::Statement query(db, kFilesOfOperation);
+    return StepFiles(query, operationId);
+}
+
+// Runs a history's query, newest first and cut to its limit, and hands each operation to
+// take: with its files when the query asks for them, through one statement for all.
+void StepHistory(SQLite::Database& db, const HistoryQuery& query,
+                 const std::function<void(StoredOperation&&)>& take) {
+    std::string sql = OperationQuery(false) + HistoryFilter(query) + kNewestFirst;
+    if (query.limit > 0)
+        sql += " LIMIT :limit";
+    SQLite::Statement select(db, sql);
+    BindHistoryFilter(select, query);
+    if (query.limit > 0)
+        select.bind(":limit", query.limit);
+    std::optional<SQLite::Statement> files;
+    if (query.withFiles)
+        files.emplace(db, kFilesOfOperation);
+    while (select.executeStep()) {
+        StoredOperation op = RowToOperation(select);
+        if (files)
+            op.files = StepFiles(*files, op.id);
+        take(std::move(op));
+    }
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -354,6 +402,12 @@ std::string_view PortKindWord(int portKind) {
         default:
             return "unknown";
     }
+}
+
+bool IsSha256Word(std::string_view word) {
+    return word.size() == 64 && std::all_of(word.begin(), word.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
 }
 
 std::string_view ContentKindWord(ContentKind kind) {
@@ -488,7 +542,7 @@ Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery
         std::vector<StoredOperation> operations;
         operations.reserve(static_cast<size_t>(rows));
         StepHistory(*db_, query,
-                    [&](SQLite::Statement& row) { operations.push_back(RowToOperation(row)); });
+                    [&](StoredOperation&& op) { operations.push_back(std::move(op)); });
         return operations;
     });
 }
@@ -496,7 +550,7 @@ Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery
 Outcome<Done> ServiceRecords::VisitHistory(
     const HistoryQuery& query, const std::function<void(const StoredOperation&)>& visit) {
     return Guarded<Done>(path_, [&] {
-        StepHistory(*db_, query, [&](SQLite::Statement& row) { visit(RowToOperation(row)); });
+        StepHistory(*db_, query, [&](StoredOperation&& op) { visit(op); });
         return Done{};
     });
 }

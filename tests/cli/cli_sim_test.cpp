@@ -315,6 +315,9 @@ TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
     const auto backup = records.NewestBackup(kMachineHost);
     ASSERT_TRUE(backup) << backup.reason;
     EXPECT_EQ(backup->operation, "backup");
+    // The write's record starts after the backup it began with, so it lists above it.
+    const auto listed = *records.History({});
+    EXPECT_GE(listed[0].startedMs, listed[1].endedMs) << listed[0].operation;
     const auto kept = kelo::records::DecodeParameters(*records.Content(*backup->content));
     ASSERT_TRUE(kept) << kept.reason;
     EXPECT_EQ(std::string(kept->begin(), kept->end()),
