@@ -17,6 +17,7 @@
 
 #include "app/compare_dlg.h"
 #include "app/report_dlg.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 #include "records/service_records.h"
 
@@ -33,9 +34,17 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// A text a record holds as the window shows it: a host name may hold anything, and a
+// character that turns the text around would make it read as another.
+QString Shown(const std::string& text) {
+    return QString::fromStdString(platform::ShownText(text));
+}
+
 // A message on one line of the table.
-QString OneLine(const std::string& text) {
-    return QString::fromLocal8Bit(text.c_str()).simplified();
+QString OneLine(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
+    return Shown(text).simplified();
 }
 
 QTableWidgetItem* Cell(const QString& text) {
@@ -139,8 +148,11 @@ void CHistoryDlg::LoadMachines() {
     }
     std::set<std::string> seen;
     for (const StoredOperation& operation : *history) {
-        if (seen.insert(Lower(operation.machine.host)).second)
-            machines_->addItem(QString::fromStdString(operation.machine.host));
+        if (!seen.insert(Lower(operation.machine.host)).second)
+            continue;
+        // The host as kept is what the machine's operations are asked for by.
+        auto* item = new QListWidgetItem(Shown(operation.machine.host), machines_);
+        item->setData(Qt::UserRole, QByteArray::fromStdString(operation.machine.host));
     }
     if (machines_->count() > 0)
         machines_->setCurrentRow(0);
@@ -175,7 +187,7 @@ void CHistoryDlg::OnMachineChosen() {
     if (machine == nullptr || !records_)
         return;
     kelo::records::HistoryQuery query;
-    query.host = machine->text().toStdString();
+    query.host = machine->data(Qt::UserRole).toByteArray().toStdString();
     auto history = records_->History(query);
     if (!history) {
         Fail(history.reason);
@@ -188,7 +200,7 @@ void CHistoryDlg::OnMachineChosen() {
         const int row = static_cast<int>(i);
         table_->setItem(row, kTime,
                         Cell(QString::fromStdString(LocalTimeText(operation.startedMs))));
-        table_->setItem(row, kOperation, Cell(QString::fromStdString(operation.operation)));
+        table_->setItem(row, kOperation, Cell(Shown(operation.operation)));
         table_->setItem(
             row, kResult,
             Cell(QString::fromUtf8(
@@ -280,12 +292,15 @@ void CHistoryDlg::OnCompare() {
 // a machine of another type: a set is the settings of one machine, laid out for its type.
 std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) const {
     const kelo::records::Machine& source = operation.machine;
-    std::string question = "Write the parameter set read from " + source.host + " on " +
-                           LocalTimeText(operation.startedMs) + " into the machine at " +
-                           target_->host + "?";
+    // Named as shown text: a kept host that reads backwards could name another machine.
+    const std::string from = platform::ShownText(source.host);
+    const std::string into = platform::ShownText(target_->host);
+    std::string question = "Write the parameter set read from " + from + " on " +
+                           LocalTimeText(operation.startedMs) + " into the machine at " + into +
+                           "?";
     if (source.type != 0 && source.type != target_->type) {
         question += "\n\nThe set was read from a machine of type " + std::to_string(source.type) +
-                    "; the machine at " + target_->host + " is set up as type " +
+                    "; the machine at " + into + " is set up as type " +
                     std::to_string(target_->type) + ".";
     } else if (QString::fromStdString(source.host)
                    .compare(QString::fromStdString(target_->host), Qt::CaseInsensitive) != 0) {

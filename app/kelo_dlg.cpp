@@ -29,6 +29,7 @@
 #include "files/firmware_file.h"
 #include "files/parameter_file.h"
 #include "files/report_file.h"
+#include "net/target.h"
 #include "platform/messages.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
@@ -39,6 +40,8 @@ namespace app {
 namespace {
 
 // Disables the controls for one operation and enables them again however it ends.
+// One operation of the window: the controls are off while it runs, and the machine's host is
+// looked up once for all of its connections (the backup read and the write go to one machine).
 class BusyScope {
   public:
     explicit BusyScope(CKeloDlg& dialog) : dialog_(dialog) { dialog_.EnableControls(false); }
@@ -48,7 +51,20 @@ class BusyScope {
 
   private:
     CKeloDlg& dialog_;
+    kelo::TargetScope targets_;
 };
+
+// The two inputs of the window as LoadChosenInput takes them: the loaded form, and the file's
+// bytes as read, for the record. A firmware image is its file: its bytes stay where they are.
+bool LoadParameters(const kelo::PathChooser& choose, std::vector<uint8_t>& block,
+                    std::vector<uint8_t>& fileBytes) {
+    return kelo::LoadParameterFile(choose, block, &fileBytes);
+}
+
+bool LoadFirmware(const kelo::PathChooser& choose, std::vector<uint8_t>& image,
+                  std::vector<uint8_t>& /*fileBytes: the image itself*/) {
+    return kelo::LoadFirmwareFile(choose, image);
+}
 
 // A path chooser that notes the path chosen, so the record can name the file.
 kelo::PathChooser NotingChooser(kelo::PathChooser choose, std::string& chosen) {
@@ -399,19 +415,24 @@ void CKeloDlg::OnPutParameters() {
     BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
     std::vector<uint8_t> block;
-    if (LoadChosenInput(kept, LoadParameterDialog(), kelo::LoadParameterFile, block))
+    if (LoadChosenInput(kept, LoadParameterDialog(), LoadParameters, block))
         PutParameterSet(kept, block);
 }
 
 bool CKeloDlg::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog,
                                InputLoader load, std::vector<uint8_t>& bytes) {
     std::string chosen;
-    const bool loaded = load(NotingChooser(MakePathChooser(this, dialog), chosen), bytes);
+    std::vector<uint8_t> fileBytes;
+    const bool loaded =
+        load(NotingChooser(MakePathChooser(this, dialog), chosen), bytes, fileBytes);
     if (chosen.empty()) {
         kept.Drop();  // no file was chosen: nothing was done
         return false;
     }
-    kept.AddFile("input", chosen);
+    if (loaded)
+        kept.AddFile("input", chosen, fileBytes.empty() ? bytes : fileBytes);
+    else
+        kept.AddFile("input", chosen);
     return loaded;
 }
 
@@ -468,7 +489,7 @@ void CKeloDlg::OnFirmwareUpgrade() {
     BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "upgrade", CurrentMachine());
     std::vector<uint8_t> image;
-    if (!LoadChosenInput(kept, LoadFirmwareDialog(), kelo::LoadFirmwareFile, image))
+    if (!LoadChosenInput(kept, LoadFirmwareDialog(), LoadFirmware, image))
         return;
     operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
     kept.SetResult(kept.DoneShown() ? kelo::records::Result::Ok : EndedResult());
@@ -493,6 +514,7 @@ void CKeloDlg::RestartRecorded(const std::string& host, platform::CancelDialog& 
     machine.host = host;
     machine.portKind = kelo::records::PortKindWord(kelo::kPortNetwork);
     RecordedOperation kept(&recorder_, "restart", machine);
+    kelo::TargetScope targets;  // the status reads and the request go to one machine
     // A machine that answered the request restarts, whether or not the wait ran to its end.
     if (kelo::RestartInterface(host, progress))
         kept.SetResult(kelo::records::Result::Ok);

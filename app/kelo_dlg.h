@@ -156,7 +156,10 @@ class CKeloDlg : public QDialog {
     // How an operation that did not succeed ended: cancelled by the user, or failed.
     kelo::records::Result EndedResult() const;
     // The file loaders of Put Parameters and Firmware Upgrade.
-    using InputLoader = bool (*)(const kelo::PathChooser&, std::vector<uint8_t>&);
+    // Loads the chosen file into its loaded form, and gives the file's bytes as they were read
+    // (none where the loaded form is the file itself).
+    using InputLoader = bool (*)(const kelo::PathChooser&, std::vector<uint8_t>& loaded,
+                                 std::vector<uint8_t>& fileBytes);
     // Loads the file the user chooses into bytes and notes it as the operation's input; false
     // when none was chosen (the record is dropped: nothing was done) or it did not load.
     bool LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog, InputLoader load,

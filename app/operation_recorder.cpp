@@ -119,4 +119,9 @@ void RecordedOperation::AddFile(const std::string& role, const std::string& path
         record_.files.push_back(std::move(*file));
 }
 
+void RecordedOperation::AddFile(const std::string& role, const std::string& path,
+                                const std::vector<uint8_t>& bytes) {
+    record_.files.push_back(kelo::records::DescribeBytes(role, path, bytes));
+}
+
 }  // namespace app

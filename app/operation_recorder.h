@@ -71,7 +71,11 @@ class RecordedOperation : public platform::MessageSink {
     void SetResult(kelo::records::Result result) { record_.result = result; }
     void SetBackup() { record_.backup = true; }
     void SetContent(kelo::records::ContentKind kind, std::vector<uint8_t> plain);
+    // A file the operation used, described by reading it (a file it wrote).
     void AddFile(const std::string& role, const std::string& path);
+    // A file described by the bytes the operation read from it, never by reading the name again.
+    void AddFile(const std::string& role, const std::string& path,
+                 const std::vector<uint8_t>& bytes);
     void SetMessage(std::string text) { record_.message = std::move(text); }
     // Begins the operation's time and messages afresh: what ran inside it until now (the backup
     // before a write) is an operation of its own, kept in its own record.

@@ -251,6 +251,28 @@ class CommandLineParser {
                     ->add_option("--operation", invocation_.historyOperation,
                                  "list only this operation")
                     ->type_name("NAME");
+                command->add_option("--until", invocation_.until, "list up to the end of DATE")
+                    ->type_name("DATE");
+                command
+                    ->add_option(
+                        "--result", invocation_.historyResult,
+                        "list only operations that ended so (ok, failed, cancelled, timed-out)")
+                    ->check(OneOf({"ok", "failed", "cancelled", "timed-out"}))
+                    ->type_name("RESULT");
+                command
+                    ->add_option(
+                        "--run", invocation_.historyRun,
+                        "list only the operations of a host list's run (a run id, or last)")
+                    ->check(kRunId)
+                    ->type_name("RUN");
+                command
+                    ->add_option("--file", invocation_.historyFile,
+                                 "list only the operations that used a file: its SHA-256, or its "
+                                 "name or the name's last part")
+                    ->check(kFileName)
+                    ->type_name("NAME|SHA256");
+                command->add_flag("--csv", invocation_.csv,
+                                  "write the list as CSV (RFC 4180), not as a table");
                 break;
             case Operands::kRecord:
                 command->add_option("RECORD", invocation_.file)->required();
@@ -258,6 +280,8 @@ class CommandLineParser {
             case Operands::kTwoItems:
                 command->add_option("A", invocation_.file)->required();
                 command->add_option("B", invocation_.secondFile)->required();
+                command->add_flag("--all", invocation_.compareAll,
+                                  "show every changed range of two parameter sets");
                 break;
             case Operands::kRecordsAction:
                 AddPrune(*command);
@@ -561,7 +585,8 @@ std::string UsageText() {
             text += HelpLine(std::string("config ") + setting.word + " " + setting.value, "", 30);
     }
     text += "\n" + OptionList("Options:\n", app) + "  --help, --version\n\n" +
-            OptionList("Options of discover:\n", *app.get_subcommand("discover")) +
+            OptionList("Options of discover:\n", *app.get_subcommand("discover")) + "\n" +
+            OptionList("Options of history:\n", *app.get_subcommand("history")) +
             "\n"
             "With --hosts, FILE holds a host a line, optionally followed by its type 1 to 4;\n"
             "-o then names each host's file, with {host} standing for the host.\n"

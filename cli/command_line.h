@@ -1,6 +1,7 @@
 // The command line of kelo-cli: options that hold for one run, a command and its arguments.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -92,8 +93,16 @@ struct Invocation {
     std::string runId;
     // A host of a list: the list has said once that records are off, so it does not again.
     bool recordsOffTold = false;
+    // A host of a list: the address the list was checked with, which the run goes to.
+    std::optional<uint32_t> targetAddress;
     std::string since;             // history --since DATE; empty: from the first record
     std::string historyOperation;  // history --operation NAME; empty: every operation
+    std::string until;             // history --until DATE; empty: to the last record
+    std::string historyResult;     // history --result WORD; empty: every result
+    std::string historyRun;        // history --run RUN: a run id or "last"; empty: any
+    std::string historyFile;       // history --file NAME|SHA256; empty: any
+    bool csv = false;              // history --csv: RFC 4180 CSV on standard output
+    bool compareAll = false;       // compare --all: every changed range of parameter sets
     int olderThanDays = 0;         // records prune --older-than DAYS
 };
 

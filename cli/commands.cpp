@@ -40,15 +40,16 @@ constexpr CommandDefinition kCommands[] = {
      nullptr, "discover [--subnet CIDR]... [OPTIONS]",
      "find the machines on the network; without --subnet by a broadcast on every local network"},
     {"history", Command::History, Operands::kHostFilter, OutputRule::kRefused, false, false, "",
-     nullptr, "history [HOST] [--since DATE] [--operation NAME]",
-     "list the kept operations, newest first (with --json as JSON lines)"},
+     nullptr, "history [HOST] [OPTIONS]",
+     "list the kept operations, newest first (with --json as JSON lines, with --csv as CSV)"},
     {"show", Command::Show, Operands::kRecord, OutputRule::kOptional, false, false, "", nullptr,
      "show RECORD [-o FILE]",
-     "print the report a record kept, or save its report or parameter set as a file"},
+     "tell what a record was and every file it used (role, name, size, SHA-256); print the "
+     "report it kept, or save its report or parameter set as a file"},
     {"compare", Command::Compare, Operands::kTwoItems, OutputRule::kRefused, false, false, "",
-     nullptr, "compare A B",
-     "compare two reports or parameter sets, each a record or a file; exit 0 equal, 1 "
-     "different, 2 trouble"},
+     nullptr, "compare A B [--all]",
+     "compare two reports or parameter sets, each a record or a file (of two sets the first "
+     "100 changed ranges, --all every one); exit 0 equal, 1 different, 2 trouble"},
     {"records", Command::Records, Operands::kRecordsAction, OutputRule::kRefused, false, false, "",
      nullptr, "records [prune --older-than DAYS]",
      "show where the records are and what they hold, or remove the older ones"},
@@ -84,6 +85,8 @@ std::optional<std::string> RunOptionProblem(const Invocation& run) {
     if (run.json && !machine && run.command != Command::Discover && run.command != Command::History)
         return "--json goes with get-report, get-params, put-params, restore-params, upgrade, "
                "restart, discover and history";
+    if (run.json && run.csv)
+        return "--csv and --json exclude each other";
     if (run.noBackup && !WritesParameters(run.command))
         return "--no-backup goes with put-params and restore-params";
     // Before discover, --timeout would be read as the run's seconds, not discover's

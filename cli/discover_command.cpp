@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/interrupt.h"
+#include "cli/json_result.h"
 #include "cli/operations.h"
 #include "cli/recording.h"
 #include "discover/broadcast_addresses.h"
@@ -102,7 +103,7 @@ std::string MachineJsonLines(const std::vector<discover::FoundMachine>& machines
             {"status", JsonText(machine.status, kJsonStatus)},
             {"ms", machine.ms},
         };
-        lines += line.dump() + "\n";
+        lines += JsonLine(line);
     }
     return lines;
 }

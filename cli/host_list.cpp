@@ -1,6 +1,5 @@
 #include "cli/host_list.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,7 +7,7 @@
 #include <cerrno>
 #include <map>
 
-#include "net/socket.h"
+#include "platform/atomic_file.h"
 #include "platform/host_address.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
@@ -89,11 +88,15 @@ std::optional<std::string> ReadHostList(const std::string& path, std::string& te
     if (path == "-") {
         error = ReadAll(STDIN_FILENO, text);
     } else {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return platform::FileErrorText(path, errno);
-        error = ReadAll(fd, text);
-        ::close(fd);
+        // A regular file, opened once and never read past the limit.
+        std::vector<uint8_t> bytes;
+        bool tooLarge = false;
+        const platform::FileResult read =
+            platform::ReadFileBytes(path, kLargestHostList, bytes, &tooLarge);
+        if (!read.ok)
+            return read.ErrorText(path);
+        error = tooLarge ? EFBIG : 0;
+        text.assign(bytes.begin(), bytes.end());
     }
     if (error != 0)
         return platform::FileErrorText(HostListName(path), error);
@@ -136,7 +139,7 @@ HostListParse ParseHostList(const std::string& text, const std::string& listName
                           std::to_string(first->second) + ")";
             return parse;
         }
-        HostEntry entry{words[0], std::nullopt, number};
+        HostEntry entry{words[0], std::nullopt, number, std::nullopt};
         if (words.size() == 2) {
             const std::string& type = words[1];
             if (type.size() != 1 || type[0] < '1' || type[0] > '4') {
@@ -155,27 +158,24 @@ HostListParse ParseHostList(const std::string& text, const std::string& listName
     return parse;
 }
 
-std::optional<uint32_t> ResolveHost(const std::string& host) {
-    sockaddr_in address{};
-    if (!CSocket::ResolveIPv4(host, 0, &address))
-        return std::nullopt;
-    return ntohl(address.sin_addr.s_addr);
-}
-
-std::optional<std::string> SharedMachine(const std::vector<HostEntry>& hosts,
-                                         const std::string& listName, const HostResolver& resolve) {
+std::optional<std::string> ResolveListTargets(std::vector<HostEntry>& hosts,
+                                              const std::string& listName,
+                                              const HostResolver& resolve) {
+    const std::string name = platform::ShownText(listName);
     std::map<uint32_t, const HostEntry*> reached;
-    for (const HostEntry& entry : hosts) {
-        // A name that does not resolve now fails in its own run, as it always did.
-        const std::optional<uint32_t> address = resolve(entry.host);
-        if (!address)
+    for (HostEntry& entry : hosts) {
+        const Target target = resolve(entry.host);
+        const std::string where = name + ":" + std::to_string(entry.line) + ": ";
+        if (target.refusal)
+            return where + platform::ShownText(*target.refusal);
+        entry.address = target.address;
+        if (!target.address)
             continue;
-        const auto [first, added] = reached.emplace(*address, &entry);
+        const auto [first, added] = reached.emplace(*target.address, &entry);
         if (!added) {
-            return platform::ShownText(listName) + ":" + std::to_string(entry.line) + ": " +
-                   entry.host + " reaches " + platform::DottedQuad(*address) + ", as " +
-                   first->second->host + " on line " + std::to_string(first->second->line) +
-                   " does";
+            return where + entry.host + " reaches " + platform::DottedQuad(*target.address) +
+                   ", as " + first->second->host + " on line " +
+                   std::to_string(first->second->line) + " does";
         }
     }
     return std::nullopt;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "net/target.h"
+
 namespace kelo::cli {
 
 // The field of the -o template that stands for each host.
@@ -17,6 +19,7 @@ struct HostEntry {
     std::string host;
     std::optional<int> machineTypeIndex;  // 0 to 3 when the line names a type
     int line = 0;                         // from 1
+    std::optional<uint32_t> address;      // what the host reached when the list was checked
 };
 
 struct HostListParse {
@@ -33,18 +36,17 @@ std::optional<std::string> ReadHostList(const std::string& path, std::string& te
 // hosts, a host twice, or a host in a numeric form other than a dotted quad is refused.
 HostListParse ParseHostList(const std::string& text, const std::string& name);
 
-// The IPv4 address (host byte order) a host reaches; nullopt when it resolves to none.
-using HostResolver = std::function<std::optional<uint32_t>(const std::string& host)>;
+// What a host reaches (net/target.h): only the name service is asked, no machine.
+using HostResolver = std::function<Target(const std::string& host)>;
 
-// The address a host's run connects to, resolved as its connection resolves it: only the name
-// service is asked, no machine.
-std::optional<uint32_t> ResolveHost(const std::string& host);
-
-// Two hosts of the list that reach one machine would race for it, as a host listed twice
-// does: the message naming both lines, or nullopt when every host reaches its own address.
-std::optional<std::string> SharedMachine(const std::vector<HostEntry>& hosts,
-                                         const std::string& name,
-                                         const HostResolver& resolve = ResolveHost);
+// Resolves every host of the list once, as its run then reaches it, and notes the address in
+// its entry. Two hosts that reach one machine would race for it, as a host listed twice does;
+// a host that reaches no one machine's address is refused too: the message naming the line
+// (and the other host's), or nullopt. A host that resolves to nothing fails in its own run.
+// name is how the messages name the list: its file, or the run it resumes.
+std::optional<std::string> ResolveListTargets(std::vector<HostEntry>& hosts,
+                                              const std::string& name,
+                                              const HostResolver& resolve = ResolveTarget);
 
 // The name the messages give a list read from path.
 std::string HostListName(const std::string& path);

@@ -17,6 +17,8 @@
 #include "cli/interrupt.h"
 #include "cli/json_result.h"
 #include "link/settings.h"
+#include "net/target.h"
+#include "platform/host_address.h"
 #include "platform/messages.h"
 #include "platform/process_life.h"
 
@@ -235,6 +237,12 @@ class HostPool {
     }
 
   private:
+    static std::optional<std::string> AddressOf(const HostEntry& entry) {
+        if (!entry.address)
+            return std::nullopt;
+        return platform::DottedQuad(*entry.address);
+    }
+
     int TypeIndexOf(const HostEntry& entry) const {
         return entry.machineTypeIndex.value_or(defaultTypeIndex_);
     }
@@ -246,7 +254,8 @@ class HostPool {
         run.host = entry.host;
         run.typeIndex = TypeIndexOf(entry);
         run.started = Clock::now();
-        const Invocation hostRun = HostRunInvocation(invocation_, entry.host, run.typeIndex, live_);
+        Invocation hostRun = HostRunInvocation(invocation_, entry.host, run.typeIndex, live_);
+        hostRun.targetAddress = entry.address;
         if (Spawn(runHost_, hostRun, run, live_) != 0) {
             // The system's own message for a program that cannot be started.
             HostResult failed = Unfinished(run, RunResult::kFailed);
@@ -256,7 +265,8 @@ class HostPool {
             return;
         }
         HostListInterruptGuard::Track(run.pid);
-        table_.Started(index, run.host);
+        table_.Started(index,
+                       entry.address ? HostWithAddress(entry.host, *entry.address) : run.host);
         running_.push_back(std::move(run));
     }
 
@@ -411,6 +421,7 @@ class HostPool {
     HostResult Unfinished(const HostRun& run, RunResult result) const {
         HostResult made;
         made.host = run.host;
+        made.address = AddressOf(hosts_[run.index]);
         made.type = run.typeIndex + 1;
         made.command = CommandWord(invocation_.command);
         made.result = result;
@@ -422,6 +433,7 @@ class HostPool {
     HostResult NotRun(const HostEntry& entry) const {
         HostResult made;
         made.host = entry.host;
+        made.address = AddressOf(entry);
         made.type = TypeIndexOf(entry) + 1;
         made.command = CommandWord(invocation_.command);
         made.result = RunResult::kCancelled;

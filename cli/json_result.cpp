@@ -1,5 +1,6 @@
 #include "cli/json_result.h"
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "cli/console.h"
@@ -42,9 +43,36 @@ Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
-// One line: the object, UTF-8 as it stands, bytes that are not UTF-8 replaced.
+// Whether the UTF-8 sequence E2 second third is one of the characters JsonLine escapes:
+// U+200E, U+200F, U+2028 to U+202E, U+2066 to U+2069.
+bool TurnsTextAround(unsigned char second, unsigned char third) {
+    if (second == 0x80)
+        return third == 0x8E || third == 0x8F || (third >= 0xA8 && third <= 0xAE);
+    return second == 0x81 && third >= 0xA6 && third <= 0xA9;
+}
+
+// The dumped text with those characters escaped. They stand only inside strings, where an
+// escape means the same character, and the text is valid UTF-8, so every 0xE2 starts one.
+std::string EscapeTurningCharacters(const std::string& dumped) {
+    std::string line;
+    line.reserve(dumped.size());
+    for (size_t i = 0; i < dumped.size(); ++i) {
+        const auto byte = [&](size_t at) { return static_cast<unsigned char>(dumped[at]); };
+        if (byte(i) == 0xE2 && i + 2 < dumped.size() && TurnsTextAround(byte(i + 1), byte(i + 2))) {
+            const unsigned codePoint = 0x2000 | (byte(i + 1) & 0x3F) << 6 | (byte(i + 2) & 0x3F);
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", codePoint);
+            line += escape;
+            i += 2;
+            continue;
+        }
+        line += dumped[i];
+    }
+    return line;
+}
+
 std::string Line(const Json& object) {
-    return object.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace) + "\n";
+    return JsonLine(object);
 }
 
 // A report's text: decoded from the code page when one was given, else byte for byte.
@@ -54,6 +82,12 @@ std::string ReportText(const std::string& bytes,
 }
 
 }  // namespace
+
+std::string JsonLine(const nlohmann::ordered_json& object) {
+    return EscapeTurningCharacters(
+               object.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace)) +
+           "\n";
+}
 
 void HostListSummary::Count(RunResult result) {
     ++hosts;
@@ -76,6 +110,7 @@ void HostListSummary::Count(RunResult result) {
 std::string ResultLine(const HostResult& result) {
     Json line;
     line["host"] = OrNull(result.host);
+    line["address"] = OrNull(result.address);
     line["type"] = result.type;
     line["command"] = result.command;
     line["result"] = ResultName(result.result);

@@ -10,6 +10,7 @@
 // and the line then names that code page in "encoding".
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,7 @@ enum class RunResult { kOk, kFailed, kCancelled, kTimedOut };
 // One run for one host, as its line tells it.
 struct HostResult {
     std::optional<std::string> host;
+    std::optional<std::string> address;  // the dotted quad the run's host reached
     int type = 0;
     std::string command;  // the command word, "get-report"
     RunResult result = RunResult::kFailed;
@@ -53,9 +55,9 @@ struct HostListSummary {
     void Count(RunResult result);
 };
 
-// {"host": ..., "type": ..., "command": ..., "result": ..., "message": ..., "output": ...,
-// "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end; "result" is "ok",
-// "failed", "cancelled" or "timed-out".
+// {"host": ..., "address": ..., "type": ..., "command": ..., "result": ..., "message": ...,
+// "output": ..., "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end;
+// "result" is "ok", "failed", "cancelled" or "timed-out".
 std::string ResultLine(const HostResult& result);
 
 // {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D, "ms": T}}
@@ -71,5 +73,11 @@ RunResult ResultOfStatus(int exitStatus);
 // A result as a host list's line shows it when a host ends: "done", "failed", "cancelled" or
 // "timed out".
 const char* ResultShownWord(RunResult result);
+
+// One JSON object as a line of its own: UTF-8 as it stands, bytes that are not UTF-8 replaced,
+// and the characters that turn the text around them (the bidirectional marks, embeddings,
+// overrides and isolates, and the line and paragraph separators) written as \uXXXX escapes,
+// so that a line read on a terminal shows what it holds. Every JSON line is written here.
+std::string JsonLine(const nlohmann::ordered_json& object);
 
 }  // namespace kelo::cli

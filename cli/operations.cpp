@@ -14,6 +14,7 @@
 #include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "records/sha256.h"
 #include "snmp/status_query.h"
 
 namespace kelo::cli {
@@ -155,7 +156,11 @@ bool RunGetParams(CommandContext& context, const Invocation& invocation) {
 
 bool RunPutParams(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> plainBlock;
-    if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock) || context.dialog.Stopped())
+    std::vector<uint8_t> file;
+    if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock, &file))
+        return false;
+    context.inputFile = records::DescribeBytes("input", invocation.file, file);
+    if (context.dialog.Stopped())
         return false;
     return PutParameterSet(context, plainBlock);
 }
@@ -171,7 +176,10 @@ bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainB
 
 bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> image;
-    if (!LoadFirmwareFile(ChoosePath(invocation.file), image) || context.dialog.Stopped())
+    if (!LoadFirmwareFile(ChoosePath(invocation.file), image))
+        return false;
+    context.inputFile = records::DescribeBytes("input", invocation.file, image);
+    if (context.dialog.Stopped())
         return false;
     context.bytes = static_cast<long long>(image.size());
     context.link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));

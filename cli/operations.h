@@ -35,6 +35,9 @@ struct CommandContext {
     const platform::CodePage* shownCodePage = nullptr;
     // The report or parameter set read from the machine, for the service records.
     std::optional<records::ReadContent> readContent = std::nullopt;
+    // The command's input file as it was read (its size and SHA-256 from those bytes), for the
+    // records; described once, before the machine is reached, so no slow step follows a stop.
+    std::optional<records::FileUse> inputFile = std::nullopt;
     // The machine's host as its records name it, for restore-params' newest backup.
     std::string recordedHost = {};
     // Before a parameter write: keeps the set just read as the machine's backup, with when

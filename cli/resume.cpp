@@ -35,7 +35,8 @@ std::vector<std::string> ReplayArguments(const records::RunStart& start) {
 std::vector<HostEntry> HostsOf(const std::vector<records::Machine>& machines) {
     std::vector<HostEntry> hosts;
     for (const records::Machine& machine : machines) {
-        HostEntry entry{machine.host, std::nullopt, static_cast<int>(hosts.size()) + 1};
+        HostEntry entry{machine.host, std::nullopt, static_cast<int>(hosts.size()) + 1,
+                        std::nullopt};
         if (machine.type >= 1 && machine.type <= 4)
             entry.machineTypeIndex = machine.type - 1;
         hosts.push_back(entry);
@@ -71,19 +72,28 @@ records::RunStart RunStartOf(const Invocation& invocation) {
         const bool record = invocation.command == Command::RestoreParams;
         add({"--", record ? invocation.file : Absolute(invocation.file)});
     }
-    return records::RunStart{CommandWord(invocation.command), words, Absolute(invocation.output)};
+    return records::RunStart{
+        CommandWord(invocation.command), words, Absolute(invocation.output), {}};
 }
 
-std::string StartRun(const Console& console, const Invocation& invocation) {
+std::string StartRun(const Console& console, const Invocation& invocation,
+                     const std::vector<HostEntry>& hosts, int defaultTypeIndex) {
     const std::optional<std::string> path = RecordsPathOf(invocation);
     if (!path)
         return "";
     const int64_t startedMs = records::WallClockMs();
     const std::string id = records::NewRunId(startedMs);
+    records::RunStart start = RunStartOf(invocation);
+    for (const HostEntry& entry : hosts) {
+        records::Machine machine;
+        machine.host = entry.host;
+        machine.type = entry.machineTypeIndex.value_or(defaultTypeIndex) + 1;
+        start.hosts.push_back(machine);
+    }
     auto opened = records::ServiceRecords::Open(*path);
     std::string reason = opened.reason;
     if (opened) {
-        const auto kept = (*opened.value)->RecordRun({id, startedMs, RunStartOf(invocation)});
+        const auto kept = (*opened.value)->RecordRun({id, startedMs, start});
         reason = kept.reason;
     }
     if (!reason.empty())
@@ -101,7 +111,7 @@ int RunResume(const Console& console, const Invocation& resume, const HostListRu
         TellError(console, run.reason);
         return kExitFailed;
     }
-    const auto machines = kept.MachinesToResume(run->id);
+    const auto machines = kept.MachinesToResume(*run);
     if (!machines) {
         TellError(console, machines.reason);
         return kExitFailed;
@@ -124,7 +134,7 @@ int RunResume(const Console& console, const Invocation& resume, const HostListRu
     again.showProgress = resume.showProgress;
     TellError(console, "resuming run " + run->id + " for " + std::to_string(machines->size()) +
                            (machines->size() == 1 ? " host" : " hosts"));
-    return runList(again, HostsOf(*machines));
+    return runList(again, HostsOf(*machines), "run " + run->id);
 }
 
 }  // namespace kelo::cli

@@ -18,13 +18,17 @@ namespace kelo::cli {
 // run does the same from another folder.
 records::RunStart RunStartOf(const Invocation& invocation);
 
-// Keeps the start of a host-list run in the records and gives its new id; "" when the records
+// Keeps the start of a host-list run in the records, with its whole list (each host with the
+// type it runs as: its own, else defaultTypeIndex), and gives its new id; "" when the records
 // are off. A run that cannot be kept is told ("not recorded: REASON") and goes on with its id.
-std::string StartRun(const Console& console, const Invocation& invocation);
+std::string StartRun(const Console& console, const Invocation& invocation,
+                     const std::vector<HostEntry>& hosts, int defaultTypeIndex);
 
 // Runs a list of hosts as --hosts does; the resumed run starts through it as a new run.
+// listName names the list in its messages.
 using HostListRunner =
-    std::function<int(const Invocation& invocation, const std::vector<HostEntry>& hosts)>;
+    std::function<int(const Invocation& invocation, const std::vector<HostEntry>& hosts,
+                      const std::string& listName)>;
 
 // --resume: the run's command again for its hosts whose result was not ok. Nothing to resume
 // is said and is no failure.

@@ -24,6 +24,7 @@
 #include "cli/run_files.h"
 #include "cli/settings_commands.h"
 #include "link/device_link.h"
+#include "net/target.h"
 #include "platform/code_page.h"
 #include "platform/host_address.h"
 #include "platform/messages.h"
@@ -114,20 +115,41 @@ std::optional<std::string> ChooseShownCodePage(const Invocation& invocation,
     return std::nullopt;
 }
 
+// Resolves the run's host once, before any traffic: every connection of the run then goes to
+// that address (a host of a list to the one its list was checked with), which the result line
+// tells. Why the host is no machine to service, or nullopt; a host that resolves to nothing
+// fails as its connection does.
+std::optional<std::string> ResolveRunTarget(const std::string& host, const Invocation& invocation,
+                                            HostResult& record) {
+    if (invocation.targetAddress)
+        FixTarget(host, *invocation.targetAddress);
+    const Target target = ResolveTarget(host);
+    if (target.address)
+        record.address = platform::DottedQuad(*target.address);
+    return target.refusal;
+}
+
 // The machine a command talks to, as the records keep it: the host, else the port's name.
 void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
                  records::OperationRecord& kept) {
     kept.machine.host = record.host.value_or(PortKindName(settings.portKind));
+    kept.machine.address = record.address.value_or("");
     kept.machine.type = record.type;
     kept.machine.portKind = records::PortKindWord(settings.portKind);
 }
 
-// The files an operation used: the file it read, and the -o file it wrote when it succeeded.
-std::vector<records::FileUse> UsedFiles(const Invocation& invocation, bool succeeded) {
+// The files an operation used: the input it read (described from the bytes read, where the
+// command keeps them; open-report's file by its name), and the -o file it wrote when it
+// succeeded.
+std::vector<records::FileUse> UsedFiles(const Invocation& invocation,
+                                        const std::optional<records::FileUse>& input,
+                                        bool succeeded) {
     std::vector<records::FileUse> files;
-    if (!invocation.file.empty()) {
-        if (std::optional<records::FileUse> input = records::DescribeFile("input", invocation.file))
-            files.push_back(*input);
+    if (input) {
+        files.push_back(*input);
+    } else if (invocation.command == Command::OpenReport) {
+        if (std::optional<records::FileUse> read = records::DescribeFile("input", invocation.file))
+            files.push_back(*read);
     }
     if (succeeded && !invocation.output.empty()) {
         if (std::optional<records::FileUse> output =
@@ -152,9 +174,10 @@ records::Result RecordedResult(RunResult result) {
 }
 
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
-// machine of the run's record.
+// machine of the run's record. The write's own record then starts after it, so that the
+// records list the two in the order they happened: the backup first, the write after it.
 std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
-    const Console& console, const Invocation& invocation, const records::OperationRecord& kept) {
+    const Console& console, const Invocation& invocation, records::OperationRecord& kept) {
     return [&console, &invocation, &kept](const records::ReadContent& set, int64_t startedMs,
                                           int64_t durationMs) {
         records::OperationRecord backup;
@@ -168,13 +191,14 @@ std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
         backup.backup = true;
         backup.content = set;
         KeepOperation(console, invocation, backup);
+        kept.startedMs = std::max(records::WallClockMs(), backup.startedMs);
     };
 }
 
 // A parameter write keeps the machine's set first, unless --no-backup says not to; with the
 // records off there is nowhere to keep it, which put-params says once.
 void ChooseBackup(const Console& console, const Invocation& invocation,
-                  const records::OperationRecord& kept, CommandContext& context) {
+                  records::OperationRecord& kept, CommandContext& context) {
     if (!WritesParameters(invocation.command) || invocation.noBackup)
         return;
     if (RecordsPathOf(invocation)) {
@@ -202,9 +226,8 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     if (IsConfigCommand(invocation.command))
         return RunConfig(console, link, invocation);
     record.host = TargetHost(link.Settings(), invocation);
-    // A host the profile kept from before such forms were refused on entry.
     if (record.host) {
-        if (std::optional<std::string> refusal = platform::RefusedHostForm(*record.host))
+        if (std::optional<std::string> refusal = ResolveRunTarget(*record.host, invocation, record))
             return UsageError(console, platform::ShownText(*refusal), "");
     }
     record.type = link.Settings().machineTypeIndex + 1;
@@ -221,6 +244,8 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     ChooseBackup(console, invocation, kept, context);
     const bool succeeded = DefinitionOf(invocation.command)->run(context, invocation);
     kept.content = std::move(context.readContent);
+    if (context.inputFile)
+        kept.files.push_back(*context.inputFile);
     if (Interrupted())
         TellStopped(context, invocation.command, succeeded);
     if (!succeeded)
@@ -291,20 +316,29 @@ void KeepUntoldResult(const Console& console, const Invocation& listRun, const H
     KeepOperation(console, listRun, kept);
 }
 
-// Runs the hosts of a list as one run of its own, kept in the records with a new id.
+std::optional<int> CheckRunFiles(const Console& console, const Invocation& invocation);
+
+// Runs the hosts of a list as one run of its own, kept in the records with a new id and the
+// whole list. Every host is resolved once first, and its run goes to that address; hosts that
+// reach one machine are refused, whether the list came from a file or a resumed run.
 int RunListedHosts(const Console& console, const Invocation& invocation,
-                   const std::vector<HostEntry>& hosts) {
+                   std::vector<HostEntry> hosts, const std::string& listName) {
+    if (std::optional<int> refused = CheckRunFiles(console, invocation))
+        return *refused;
+    TargetScope targets;
+    if (std::optional<std::string> refusal = ResolveListTargets(hosts, listName))
+        return UsageError(console, *refusal, "");
+    // A host without a type of its own takes --type, else the profile's type.
+    const int typeIndex = invocation.overrides.machineTypeIndex.value_or(
+        LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
+            .machineTypeIndex);
     Invocation listRun = invocation;
-    listRun.runId = StartRun(console, invocation);
+    listRun.runId = StartRun(console, invocation, hosts, typeIndex);
     if (invocation.command == Command::PutParams && !invocation.noBackup &&
         !RecordsPathOf(invocation)) {
         TellError(console, kRecordsOffNoBackup);
         listRun.recordsOffTold = true;
     }
-    // A host without a type of its own takes --type, else the profile's type.
-    const int typeIndex = invocation.overrides.machineTypeIndex.value_or(
-        LoadSettings(platform::ProfileStore(platform::ProfileStore::DefaultPath()))
-            .machineTypeIndex);
     const auto runHost = [](const Invocation& hostRun) {
         // The child's standard output is a pipe of its own, whatever became of the list's.
         g_standardOutputError = 0;
@@ -328,9 +362,7 @@ int RunForHostList(const Console& console, const Invocation& invocation) {
     const HostListParse list = ParseHostList(text, name);
     if (!list.ok)
         return UsageError(console, list.error, "");
-    if (std::optional<std::string> shared = SharedMachine(list.hosts, name))
-        return UsageError(console, *shared, "");
-    return RunListedHosts(console, invocation, list.hosts);
+    return RunListedHosts(console, invocation, list.hosts, name);
 }
 
 // Whether the --progress-fd lines were all written; tells when they were not. The operation
@@ -366,12 +398,26 @@ void StartTraces(kelo::trace::TraceSession& trace, const Invocation& invocation)
         trace.StartCapture(invocation.captureFile);
 }
 
-// A trace file that is also -o, the command's FILE or the other trace file would destroy it.
-std::optional<std::string> TraceFileClash(const Invocation& invocation) {
+// The files the run names, as the checks before any traffic see them: the trace files only
+// where the command has traffic to trace.
+RunFilePaths PathsOfRun(const Invocation& invocation) {
+    return RunFilePaths{TextTracePath(invocation),
+                        invocation.traceFile.empty() ? "KELO_TRACE" : "--trace",
+                        RecordsPathOf(invocation)};
+}
+
+// The run's files, checked before anything else: each of the right kind, none written over
+// another. A usage error, or nullopt.
+std::optional<int> CheckRunFiles(const Console& console, const Invocation& invocation) {
+    Invocation checked = invocation;
     if (!TalksToMachine(invocation.command))
-        return std::nullopt;
-    return SharedFileError(invocation, TextTracePath(invocation),
-                           invocation.traceFile.empty() ? "KELO_TRACE" : "--trace");
+        checked.captureFile.clear();
+    const RunFilePaths paths = PathsOfRun(invocation);
+    if (std::optional<std::string> refusal = RefusedRunFile(checked, paths))
+        return UsageError(console, platform::ShownText(*refusal), "");
+    if (std::optional<std::string> clash = SharedFileError(checked, paths))
+        return UsageError(console, platform::ShownText(*clash));
+    return std::nullopt;
 }
 
 // One single run: its progress line, --progress-fd lines, message sink, Cancel dialog and
@@ -379,7 +425,8 @@ std::optional<std::string> TraceFileClash(const Invocation& invocation) {
 class RunSession {
   public:
     RunSession(const Invocation& invocation, const Console& console)
-        : invocation_(invocation),
+        : targets_(),
+          invocation_(invocation),
           console_(console),
           progress_(MakeProgressLine()),
           percent_(MakePercentLine()),
@@ -448,7 +495,9 @@ class RunSession {
         kept.result = RecordedResult(result);
         kept.message = sink_.LastText().value_or("");
         kept.program = "kelo-cli";
-        kept.files = UsedFiles(invocation_, result == RunResult::kOk);
+        const std::optional<records::FileUse> input =
+            kept.files.empty() ? std::nullopt : std::optional(kept.files.front());
+        kept.files = UsedFiles(invocation_, input, result == RunResult::kOk);
         KeepOperation(console_, invocation_, kept);
     }
 
@@ -486,6 +535,8 @@ class RunSession {
         TellError(console_, "protocol trace: " + problem);
     }
 
+    // Every host of the run is looked up once, however many connections its command makes.
+    TargetScope targets_;
     const Invocation& invocation_;
     const Console& console_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
@@ -549,12 +600,13 @@ int RunInvocation(const Invocation& invocation, const Console& console) {
     }
     if (invocation.command == Command::Resume) {
         return RunResume(console, invocation,
-                         [&console](const Invocation& again, const std::vector<HostEntry>& hosts) {
-                             return RunListedHosts(console, again, hosts);
+                         [&console](const Invocation& again, const std::vector<HostEntry>& hosts,
+                                    const std::string& listName) {
+                             return RunListedHosts(console, again, hosts, listName);
                          });
     }
-    if (std::optional<std::string> clash = TraceFileClash(invocation))
-        return UsageError(console, *clash);
+    if (std::optional<int> refused = CheckRunFiles(console, invocation))
+        return *refused;
     if (invocation.hostList)
         return RunForHostList(console, invocation);
     const int fd = invocation.progressFd;

@@ -1,68 +1,92 @@
 #include "cli/run_files.h"
 
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <vector>
+
+#include "platform/file_policy.h"
 
 namespace kelo::cli {
 namespace {
 
-// The path with "." and ".." and the links of its existing folders resolved; the path as it
-// is when that fails.
-std::string ResolvedPath(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error)
-        return path;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
-    return error ? absolute.lexically_normal().string() : resolved.string();
-}
+enum class Use { kWritten, kRead, kRecords };
 
 struct RunFile {
-    std::string name;  // how the command line gave it: "-o", "--pcap"
+    std::string name;  // how the command line gave it: "-o", "--pcap", "the FILE of put-params"
     std::string path;
-    bool trace;  // a trace file, which is written whatever the command does
+    Use use;
+    bool trace = false;  // a trace file, which is written whatever the command does
 };
 
-// Every file of the run that is written or read by name; the text trace only when it goes
-// to a file.
-std::vector<RunFile> FilesOfRun(const Invocation& invocation, const std::string& textTracePath,
-                                const std::string& traceSource) {
+// Whether the command reads its FILE (and compare its second) as a file: the others name a
+// record there. compare's words may be either; an existing file is read.
+bool ReadsFileOperand(Command command) {
+    return command == Command::OpenReport || command == Command::PutParams ||
+           command == Command::Upgrade || command == Command::Compare;
+}
+
+// Every file of the run that is written or read by name; the text trace and -o only when
+// they go to a file, the host list only when it is one.
+std::vector<RunFile> FilesOfRun(const Invocation& invocation, const RunFilePaths& paths) {
+    const std::string& textTracePath = paths.textTracePath;
+    const std::string& traceSource = paths.traceSource;
+    const std::optional<std::string>& recordsPath = paths.recordsPath;
     std::vector<RunFile> files;
     if (!textTracePath.empty() && textTracePath != "-")
-        files.push_back({traceSource, textTracePath, true});
+        files.push_back({traceSource, textTracePath, Use::kWritten, true});
     if (!invocation.captureFile.empty())
-        files.push_back({"--pcap", invocation.captureFile, true});
-    if (!invocation.output.empty())
-        files.push_back({"-o", invocation.output, false});
-    if (!invocation.file.empty())
-        files.push_back({"the FILE of " + CommandWord(invocation.command), invocation.file, false});
+        files.push_back({"--pcap", invocation.captureFile, Use::kWritten, true});
+    if (!invocation.output.empty() && invocation.output != "-")
+        files.push_back({"-o", invocation.output, Use::kWritten});
+    const std::string word = CommandWord(invocation.command);
+    if (ReadsFileOperand(invocation.command)) {
+        for (const std::string* operand : {&invocation.file, &invocation.secondFile}) {
+            if (!operand->empty())
+                files.push_back({"the FILE of " + word, *operand, Use::kRead});
+        }
+    }
+    if (invocation.hostList && *invocation.hostList != "-")
+        files.push_back({"--hosts", *invocation.hostList, Use::kRead});
+    if (recordsPath) {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            files.push_back({"the records", *recordsPath + suffix, Use::kRecords});
+    }
     return files;
+}
+
+std::optional<std::string> RefusedKind(const RunFile& file, const std::string& command) {
+    if (file.use == Use::kWritten)
+        return platform::RefusedOutputFile(file.path, file.name);
+    if (file.use == Use::kRead)
+        return platform::RefusedInputFile(file.path, file.name == "--hosts" ? "--hosts" : command);
+    return std::nullopt;  // the records open their own files by their own rules
+}
+
+// A file written over another of the run destroys it; -o may still name the FILE it
+// converts (open-report reads it whole before -o is written).
+bool Clash(const RunFile& written, const RunFile& other) {
+    if (written.use != Use::kWritten)
+        return false;
+    if (!written.trace && other.use == Use::kRead && other.name.starts_with("the FILE of "))
+        return false;
+    return platform::IsSameFile(written.path, other.path);
 }
 
 }  // namespace
 
-bool IsSameFile(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
-    const bool firstExists = ::stat(a.c_str(), &first) == 0;
-    const bool secondExists = ::stat(b.c_str(), &second) == 0;
-    if (firstExists && secondExists)
-        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-    if (firstExists != secondExists)
-        return false;
-    return ResolvedPath(a) == ResolvedPath(b);
+std::optional<std::string> RefusedRunFile(const Invocation& invocation, const RunFilePaths& paths) {
+    const std::string command = CommandWord(invocation.command);
+    for (const RunFile& file : FilesOfRun(invocation, paths)) {
+        if (std::optional<std::string> refusal = RefusedKind(file, command))
+            return refusal;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> SharedFileError(const Invocation& invocation,
-                                           const std::string& textTracePath,
-                                           const std::string& traceSource) {
-    const std::vector<RunFile> files = FilesOfRun(invocation, textTracePath, traceSource);
+                                           const RunFilePaths& paths) {
+    const std::vector<RunFile> files = FilesOfRun(invocation, paths);
     for (size_t i = 0; i < files.size(); ++i) {
         for (size_t j = i + 1; j < files.size(); ++j) {
-            // -o may name the FILE it converts; only a trace file spoils another.
-            if (files[i].trace && IsSameFile(files[i].path, files[j].path))
+            if (Clash(files[i], files[j]) || Clash(files[j], files[i]))
                 return files[i].name + " and " + files[j].name + " name the same file";
         }
     }

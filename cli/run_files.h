@@ -1,5 +1,7 @@
-// The files one run of kelo-cli writes or reads besides the profile: the trace files, -o and
-// the command's FILE. Two of them that are one file would destroy each other.
+// The files one run of kelo-cli names besides the profile: the files it writes (-o, the trace
+// files), the files it reads (the command's FILE, compare's files, the host list) and the
+// records database. Each is checked before any traffic: a file to write must be a regular
+// file or none, a file to read a regular file, and no file written may be another of them.
 #pragma once
 
 #include <optional>
@@ -9,16 +11,22 @@
 
 namespace kelo::cli {
 
-// True when both paths name one file: the same device and inode where both exist, else the
-// same path once "." and ".." and the links of the folders are resolved.
-bool IsSameFile(const std::string& a, const std::string& b);
+// Where the run's files are: textTracePath is the text trace the run writes ("" for none, "-"
+// for standard error), traceSource where it came from ("--trace" or "KELO_TRACE"), recordsPath
+// the records database the run writes or reads, if any.
+struct RunFilePaths {
+    std::string textTracePath;
+    std::string traceSource;
+    std::optional<std::string> recordsPath;
+};
 
-// The usage error when two files of the run are one, such as "--trace and -o name the same
-// file"; nullopt when they are all apart. textTracePath is the text trace the run writes
-// ("" for none, "-" for standard error); traceSource names where it came from ("--trace" or
-// "KELO_TRACE").
-std::optional<std::string> SharedFileError(const Invocation& invocation,
-                                           const std::string& textTracePath,
-                                           const std::string& traceSource);
+// A file of the run that is no regular file where one is needed, as a usage error:
+//   "/dev/null is a character device; -o writes regular files"
+//   "/dev/zero is a character device; put-params reads regular files"
+std::optional<std::string> RefusedRunFile(const Invocation& invocation, const RunFilePaths& paths);
+
+// Two files of the run that are one, where one is written: "--trace and -o name the same
+// file". Links are followed to their end, dangling ones too.
+std::optional<std::string> SharedFileError(const Invocation& invocation, const RunFilePaths& paths);
 
 }  // namespace kelo::cli

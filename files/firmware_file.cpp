@@ -16,7 +16,8 @@ namespace {
 
 // The errno of opening the file for reading, or 0 when it opens.
 int OpenError(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO would otherwise hold the open until a writer came.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
     ::close(fd);
@@ -47,8 +48,10 @@ bool LoadFirmwareFile(const PathChooser& choosePath, std::vector<uint8_t>& image
     bool tooLarge = false;
     const platform::FileResult read =
         platform::ReadFileBytes(path, kMaxFirmwareFileBytes, image, &tooLarge);
-    if (!read.ok)
-        return ShowFileError(path, read.error);
+    if (!read.ok) {
+        platform::ShowText(read.ErrorText(path));
+        return false;
+    }
     if (tooLarge) {
         image.clear();
         image.shrink_to_fit();

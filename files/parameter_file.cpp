@@ -61,7 +61,8 @@ bool SaveParameterFile(const uint8_t* data, int count, const PathChooser& choose
     return platform::WriteFileAtomically(path, file.data(), file.size()).OkElseShow(path);
 }
 
-bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plainBlock) {
+bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plainBlock,
+                       std::vector<uint8_t>* fileBytes) {
     plainBlock.clear();
     std::string path;
     if (!choosePath(path))
@@ -71,6 +72,8 @@ bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plai
     bool tooLarge = false;
     if (!platform::ReadFileBytes(path, kParameterFileCapacity, file, &tooLarge).OkElseShow(path))
         return false;
+    if (fileBytes != nullptr)
+        *fileBytes = file;
     // The program never writes a parameter file longer than 131,072 bytes; its first part
     // alone unscrambles to garbage that could pass the check byte by chance, and the set goes
     // into a machine, so such a file is refused whole.

@@ -36,7 +36,9 @@ bool SaveParameterFile(const uint8_t* data, int count, const PathChooser& choose
 // Asks choosePath for a parameter file, reads and checks it. On success plainBlock holds the
 // parameter data and its check byte. A file that cannot be read shows the OS reason; one that
 // is longer than 131,072 bytes, fails unscrambling, is empty or has a wrong check byte shows
-// "Illegal Parameter File.".
-bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plainBlock);
+// "Illegal Parameter File.". fileBytes, when given, receives the file as it was read, so that
+// the records describe the bytes used rather than whatever the name holds later.
+bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plainBlock,
+                       std::vector<uint8_t>* fileBytes = nullptr);
 
 }  // namespace kelo

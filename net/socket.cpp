@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/host_address.h"
+#include "net/target.h"
 
 namespace kelo {
 namespace {
@@ -195,22 +195,12 @@ bool CSocket::ResolveIPv4(const std::string& host, int port, sockaddr_in* addres
     std::memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
     address->sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &address->sin_addr) == 1)
-        return true;
-    // "10.0.0.010" would reach 10.0.0.8: a host stored before such forms were refused on entry
-    // fails as a name that does not resolve, rather than reach a machine nobody named.
-    if (platform::RefusedHostForm(host))
+    // A host stored before a form was refused on entry fails as a name that does not resolve,
+    // rather than reach a machine nobody named.
+    const Target target = ResolveTarget(host);
+    if (!target.address)
         return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 ||
-        result == nullptr) {
-        return false;
-    }
-    address->sin_addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
-    ::freeaddrinfo(result);
+    address->sin_addr.s_addr = htonl(*target.address);
     return true;
 }
 

@@ -45,8 +45,8 @@ class CSocket {
     // errno of the last failed call; kInterrupted when the hook aborted it.
     int LastError() const { return lastError_; }
 
-    // A dotted IPv4 address, else the first address the name resolves to. False when neither,
-    // and for the other numeric forms the C library reads as addresses ("10.1", "10.0.0.010").
+    // The address host reaches (ResolveTarget: within a run, the one its first lookup gave).
+    // False when none, and for refused forms ("10.1", "10.0.0.010", "::1", "0.0.0.0").
     static bool ResolveIPv4(const std::string& host, int port, sockaddr_in* address);
 
     // How the protocol trace describes what this socket carries; the owner chooses it.

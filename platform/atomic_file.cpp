@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/file_policy.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 
@@ -24,7 +25,12 @@ constexpr int kMaxLinksFollowed = 40;
 constexpr int kTemporaryNameTries = 100;
 
 FileResult Failure(int error) {
-    return FileResult{false, error};
+    return FileResult{false, error, {}};
+}
+
+// A file that is not a regular one: never replaced, never read.
+FileResult NotRegular(const std::string& kind) {
+    return FileResult{false, EINVAL, kind + ", not a regular file"};
 }
 
 std::string FolderOf(const std::string& path) {
@@ -110,6 +116,29 @@ FileResult WriteAndClose(int fd, const std::string& path, const void* data, size
     return Failure(written ? closeError : writeError);
 }
 
+// Reads what the file holds, at most maxBytes (a file may grow while it is read).
+FileResult ReadAtMost(int fd, size_t maxBytes, std::vector<uint8_t>& out, bool* tooLarge) {
+    uint8_t chunk[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Failure(errno);
+        }
+        if (n == 0)
+            return FileResult{};
+        const size_t room = maxBytes - out.size();
+        const size_t take = static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room;
+        out.insert(out.end(), chunk, chunk + take);
+        if (take < static_cast<size_t>(n)) {
+            if (tooLarge != nullptr)
+                *tooLarge = true;
+            return FileResult{};
+        }
+    }
+}
+
 }  // namespace
 
 FileResult CheckCanCreateFileAt(const std::string& path) {
@@ -155,7 +184,7 @@ FileResult WriteFileMakingFolders(const std::string& path, const void* data, siz
 }
 
 std::string FileResult::ErrorText(const std::string& path) const {
-    return FileErrorText(path, error);
+    return reason.empty() ? FileErrorText(path, error) : path + ": " + reason;
 }
 
 bool FileResult::OkElseShow(const std::string& path) const {
@@ -171,7 +200,11 @@ FileResult WriteFileAtomically(const std::string& path, const void* data, size_t
     if (!FollowLinks(path, target, error))
         return Failure(error);
 
-    // 2. A new file gets 0666 less the umask; a replaced one keeps its permission bits, but
+    // 2. Only a regular file is replaced: renamed over, /dev/null would become a file.
+    if (std::optional<std::string> kind = NonRegularKind(target); kind && *kind != "a folder")
+        return NotRegular(*kind);
+
+    // 3. A new file gets 0666 less the umask; a replaced one keeps its permission bits, but
     // never its setuid, setgid or sticky bit.
     struct stat existing {};
     const bool replacing = ::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
@@ -182,13 +215,13 @@ FileResult WriteFileAtomically(const std::string& path, const void* data, size_t
     if (fd < 0)
         return Failure(errno);
 
-    // 3. The umask may have taken bits the old file had; giving them back is worth a try, but
+    // 4. The umask may have taken bits the old file had; giving them back is worth a try, but
     // a file system that refuses permission changes (exFAT, FAT) still gets the file.
     struct stat created {};
     if (replacing && ::fstat(fd, &created) == 0 && (created.st_mode & 0777) != mode)
         (void)::fchmod(fd, mode);
 
-    // 4. The content, whole and on the disk, then the rename over the target.
+    // 5. The content, whole and on the disk, then the rename over the target.
     const FileResult written = WriteAndClose(fd, temp, data, length);
     if (!written.ok)
         return written;
@@ -217,37 +250,33 @@ FileResult ReadFileBytes(const std::string& path, size_t maxBytes, std::vector<u
     out.clear();
     if (tooLarge != nullptr)
         *tooLarge = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: opening a FIFO would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return Failure(errno);
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Failure(error);
+    }
+    if (S_ISDIR(info.st_mode)) {
         ::close(fd);
         return Failure(EISDIR);
     }
-    uint8_t chunk[65536];
-    while (true) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            return Failure(error);
-        }
-        if (n == 0)
-            break;
-        const size_t room = maxBytes - out.size();
-        const size_t take = static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room;
-        out.insert(out.end(), chunk, chunk + take);
-        if (take < static_cast<size_t>(n)) {
-            if (tooLarge != nullptr)
-                *tooLarge = true;
-            break;
-        }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return NotRegular(NonRegularKind(path).value_or("not a regular file"));
     }
+    if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+        ::close(fd);
+        if (tooLarge != nullptr)
+            *tooLarge = true;
+        return FileResult{};
+    }
+    const FileResult read = ReadAtMost(fd, maxBytes, out, tooLarge);
     ::close(fd);
-    return FileResult{};
+    return read;
 }
 
 }  // namespace platform

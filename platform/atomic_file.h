@@ -12,14 +12,16 @@ namespace platform {
 
 struct FileResult {
     bool ok = true;
-    int error = 0;  // errno of the failing step
+    int error = 0;       // errno of the failing step
+    std::string reason;  // instead of the errno's text: "a FIFO, not a regular file"
     std::string ErrorText(const std::string& path) const;
     // Whether the step went; when it failed, its ErrorText is shown through the message sink.
     bool OkElseShow(const std::string& path) const;
 };
 
 // A symbolic link at path stays: the file at its end is written. A new file gets 0666 less the
-// umask, a replaced one the old file's permission bits (never setuid, setgid or sticky).
+// umask, a replaced one the old file's permission bits (never setuid, setgid or sticky). Only a
+// regular file is replaced: a device, FIFO, socket or folder at the end of path is refused.
 FileResult WriteFileAtomically(const std::string& path, const void* data, size_t length);
 
 // Writes a file only this user can read (0600), created afresh where a shared folder may hold
@@ -43,7 +45,9 @@ FileResult MakeFolders(const std::string& folder, unsigned mode = 0700);
 // settings files whose folders ($XDG_CONFIG_HOME, $XDG_DATA_HOME) a new account may not have.
 FileResult WriteFileMakingFolders(const std::string& path, const void* data, size_t length);
 
-// Reads at most maxBytes of a file. tooLarge is set when the file holds more than maxBytes.
+// Reads at most maxBytes of a regular file, opened once (a FIFO, a device or a folder is
+// refused without waiting for a writer or reading anything). tooLarge is set, and nothing is
+// read, when the file holds more than maxBytes.
 FileResult ReadFileBytes(const std::string& path, size_t maxBytes, std::vector<uint8_t>& out,
                          bool* tooLarge = nullptr);
 

@@ -97,9 +97,33 @@ std::optional<std::string> WithoutLeadingZeros(const std::vector<Field>& fields)
     return quad;
 }
 
-bool IsDottedQuad(const std::string& host) {
+std::optional<uint32_t> DottedQuadAddress(const std::string& host) {
     in_addr address{};
-    return inet_pton(AF_INET, host.c_str(), &address) == 1;
+    if (inet_pton(AF_INET, host.c_str(), &address) != 1)
+        return std::nullopt;
+    return ntohl(address.s_addr);
+}
+
+// "HOST: A is the broadcast address, not a machine's".
+std::string NotAMachine(const std::string& host, uint32_t address, const std::string& why) {
+    return host + ": " + DottedQuad(address) + " is " + why + ", not a machine's";
+}
+
+// The refusal of one of the C library's numeric forms other than a dotted quad, saying what it
+// would reach; nullopt when host is none of them.
+std::optional<std::string> RefusedNumericForm(const std::string& host);
+
+// A numeric form with a dot at its end goes to the resolver as a name, which may answer it with
+// any address at all.
+std::optional<std::string> RefusedTrailingDot(const std::string& host) {
+    if (host.size() < 2 || host.back() != '.')
+        return std::nullopt;
+    const std::string bare = host.substr(0, host.size() - 1);
+    if (!DottedQuadAddress(bare) && ReadFields(bare).empty())
+        return std::nullopt;  // a name written with its root dot
+    if (std::optional<std::string> refusal = RefusedHostForm(bare))
+        return host + refusal->substr(bare.size());
+    return host + ": write IPv4 addresses without a dot at the end (did you mean " + bare + "?)";
 }
 
 }  // namespace
@@ -109,9 +133,33 @@ std::string DottedQuad(uint32_t address) {
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
+std::optional<std::string> NoMachineAddress(uint32_t address) {
+    if (address == 0)
+        return "the unspecified address";
+    if (address == 0xFFFFFFFFu)
+        return "the broadcast address";
+    if ((address >> 28) == 0xE)
+        return "a multicast address";
+    return std::nullopt;
+}
+
 std::optional<std::string> RefusedHostForm(const std::string& host) {
-    if (IsDottedQuad(host))
+    if (const std::optional<uint32_t> quad = DottedQuadAddress(host)) {
+        if (std::optional<std::string> why = NoMachineAddress(*quad))
+            return NotAMachine(host, *quad, *why);
         return std::nullopt;
+    }
+    // No name holds a colon: every IPv6 form (with brackets, a zone, an embedded IPv4 address).
+    if (host.find(':') != std::string::npos)
+        return host + ": Kelo speaks IPv4 only; give the machine's IPv4 address or name";
+    if (std::optional<std::string> refusal = RefusedTrailingDot(host))
+        return refusal;
+    return RefusedNumericForm(host);
+}
+
+namespace {
+
+std::optional<std::string> RefusedNumericForm(const std::string& host) {
     const std::vector<Field> fields = ReadFields(host);
     if (!fields.empty()) {
         const std::optional<uint32_t> address = AddressOf(fields);
@@ -124,6 +172,11 @@ std::optional<std::string> RefusedHostForm(const std::string& host) {
             hexadecimal = hexadecimal || field.hexadecimal;
         }
         const std::string reached = DottedQuad(*address);
+        // Never suggest an address that no machine has.
+        if (std::optional<std::string> why = NoMachineAddress(*address)) {
+            return host + ": write IPv4 addresses as four decimal numbers (this one reaches " +
+                   reached + ", " + *why + ", not a machine's)";
+        }
         if (octal) {
             if (std::optional<std::string> meant = WithoutLeadingZeros(fields)) {
                 return host + ": write IPv4 addresses without leading zeros (did you mean " +
@@ -145,5 +198,7 @@ std::optional<std::string> RefusedHostForm(const std::string& host) {
     }
     return std::nullopt;
 }
+
+}  // namespace
 
 }  // namespace platform

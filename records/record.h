@@ -126,15 +126,28 @@ struct HistoryQuery {
     std::optional<std::string> host;  // compared without case, as DNS does
     std::optional<int64_t> sinceMs;   // started at or after
     std::optional<std::string> operation;
-    int limit = 0;  // 0: all
+    int limit = 0;                                   // 0: all
+    std::optional<int64_t> beforeMs = std::nullopt;  // started before
+    std::optional<Result> result = std::nullopt;
+    std::optional<std::string> runId = std::nullopt;
+    // Used a file: 64 hex digits are its SHA-256 (any case); a word with a slash is the name
+    // as it was given; a word without one is that name or the name's last part.
+    std::optional<std::string> file = std::nullopt;
+    bool withFiles = false;  // fill each operation's files
 };
 
+// Whether a word is a SHA-256 as the records keep them: 64 hex digits.
+bool IsSha256Word(std::string_view word);
+
 // What a run of a host list needs to be run again: its command, its own options (the words
-// of its command line apart from the host list and the command) and its output template.
+// of its command line apart from the host list and the command), its output template, and
+// the whole list as it started (each host with the type it runs as), so that the hosts a
+// killed run never reached are still known.
 struct RunStart {
     std::string command;
     std::vector<std::string> options;
     std::string outputTemplate;
+    std::vector<Machine> hosts;  // host and type only; empty for a run kept before lists were
 };
 
 struct StoredRun {

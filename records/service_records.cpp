@@ -17,10 +17,12 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <stdexcept>
 
 #include "files/parameter_file.h"
 #include "files/report_file.h"
+#include "platform/ascii_case.h"
 #include "platform/atomic_file.h"
 #include "platform/clock.h"
 #include "platform/system.h"
@@ -230,6 +232,15 @@ StoredOperation RowToOperation(const SQLite::Statement& row) {
     return op;
 }
 
+// A file of the operation matched by its SHA-256, or by its name as given or the name's last
+// part (the text after its last slash). The files are looked through once, into a list the
+// operations are then checked against: no index leads from a hash or a name to its files.
+constexpr const char* kUsedFileBySha = R"sql(
+ AND o.id IN (SELECT f.operation_id FROM files f WHERE f.sha256 = :file))sql";
+constexpr const char* kUsedFileByName = R"sql(
+ AND o.id IN (SELECT f.operation_id FROM files f WHERE f.name = :file OR
+     (instr(:file, '/') = 0 AND substr(f.name, -length(:file) - 1) = '/' || :file)))sql";
+
 // The WHERE clause of a history, built from fixed pieces only; every value is bound.
 std::string HistoryFilter(const HistoryQuery& query) {
     std::string filter = " WHERE 1";
@@ -237,8 +248,16 @@ std::string HistoryFilter(const HistoryQuery& query) {
         filter += " AND m.host = :host";
     if (query.sinceMs)
         filter += " AND o.started_ms >= :since";
+    if (query.beforeMs)
+        filter += " AND o.started_ms < :before";
     if (query.operation)
         filter += " AND o.operation = :operation";
+    if (query.result)
+        filter += " AND o.result = :result";
+    if (query.runId)
+        filter += " AND o.run_id = :run";
+    if (query.file)
+        filter += IsSha256Word(*query.file) ? kUsedFileBySha : kUsedFileByName;
     return filter;
 }
 
@@ -247,27 +266,31 @@ void BindHistoryFilter(SQLite::Statement& statement, const HistoryQuery& query) 
         statement.bind(":host", *query.host);
     if (query.sinceMs)
         statement.bind(":since", *query.sinceMs);
+    if (query.beforeMs)
+        statement.bind(":before", *query.beforeMs);
     if (query.operation)
         statement.bind(":operation", *query.operation);
+    if (query.result)
+        statement.bind(":result", std::string(ResultWord(*query.result)));
+    if (query.runId)
+        statement.bind(":run", *query.runId);
+    if (query.file) {
+        std::string word = *query.file;
+        // The hashes are kept in lower case.
+        if (IsSha256Word(word))
+            std::transform(word.begin(), word.end(), word.begin(),
+                           [](char c) { return c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c; });
+        statement.bind(":file", word);
+    }
 }
 
-// Runs a history's query, newest first and cut to its limit, and hands each row to take.
-void StepHistory(SQLite::Database& db, const HistoryQuery& query,
-                 const std::function<void(SQLite::Statement&)>& take) {
-    std::string sql = OperationQuery(false) + HistoryFilter(query) + kNewestFirst;
-    if (query.limit > 0)
-        sql += " LIMIT :limit";
-    SQLite::Statement select(db, sql);
-    BindHistoryFilter(select, query);
-    if (query.limit > 0)
-        select.bind(":limit", query.limit);
-    while (select.executeStep())
-        take(select);
-}
+constexpr const char* kFilesOfOperation =
+    "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id";
 
-std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
-    SQLite::Statement query(
-        db, "SELECT role, name, size, sha256 FROM files WHERE operation_id = ? ORDER BY id");
+// The files of one operation, through a statement of kFilesOfOperation that may have run
+// before.
+std::vector<FileUse> StepFiles(SQLite::Statement& query, int64_t operationId) {
+    query.reset();
     query.bind(1, operationId);
     std::vector<FileUse> files;
     while (query.executeStep()) {
@@ -276,6 +299,33 @@ std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
                                 query.getColumn(3).getString()});
     }
     return files;
+}
+
+std::vector<FileUse> FilesOf(SQLite::Database& db, int64_t operationId) {
+    SQLite::Statement query(db, kFilesOfOperation);
+    return StepFiles(query, operationId);
+}
+
+// Runs a history's query, newest first and cut to its limit, and hands each operation to
+// take: with its files when the query asks for them, through one statement for all.
+void StepHistory(SQLite::Database& db, const HistoryQuery& query,
+                 const std::function<void(StoredOperation&&)>& take) {
+    std::string sql = OperationQuery(false) + HistoryFilter(query) + kNewestFirst;
+    if (query.limit > 0)
+        sql += " LIMIT :limit";
+    SQLite::Statement select(db, sql);
+    BindHistoryFilter(select, query);
+    if (query.limit > 0)
+        select.bind(":limit", query.limit);
+    std::optional<SQLite::Statement> files;
+    if (query.withFiles)
+        files.emplace(db, kFilesOfOperation);
+    while (select.executeStep()) {
+        StoredOperation op = RowToOperation(select);
+        if (files)
+            op.files = StepFiles(*files, op.id);
+        take(std::move(op));
+    }
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -354,6 +404,12 @@ std::string_view PortKindWord(int portKind) {
     }
 }
 
+bool IsSha256Word(std::string_view word) {
+    return word.size() == 64 && std::all_of(word.begin(), word.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
 std::string_view ContentKindWord(ContentKind kind) {
     return kind == ContentKind::Report ? "report" : "params";
 }
@@ -417,11 +473,45 @@ Outcome<int64_t> ServiceRecords::RecordOperation(const OperationRecord& record) 
     });
 }
 
+namespace {
+
+// A host as the records compare it: without case, as DNS compares names.
+std::string FoldedHost(std::string host) {
+    for (char& c : host)
+        c = static_cast<char>(platform::AsciiLower(c));
+    return host;
+}
+
+// The hosts of a run kept without its list that had an operation not ok, in the order they
+// were first recorded, each with the type it was run as.
+std::vector<Machine> MachinesThatDidNotSucceed(SQLite::Database& db, const std::string& runId) {
+    SQLite::Statement select(db, R"sql(
+        SELECT m.host, max(m.type) FROM operations o JOIN machines m ON m.id = o.machine_id
+        WHERE o.run_id = ?
+        GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
+        ORDER BY min(o.id))sql");
+    select.bind(1, runId);
+    std::vector<Machine> machines;
+    while (select.executeStep()) {
+        Machine machine;
+        machine.host = select.getColumn(0).getString();
+        machine.type = select.getColumn(1).getInt();
+        machines.push_back(machine);
+    }
+    return machines;
+}
+
+}  // namespace
+
 Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
     return Guarded<Done>(path_, [&] {
+        nlohmann::json hosts = nlohmann::json::array();
+        for (const Machine& machine : run.start.hosts)
+            hosts.push_back({{"host", machine.host}, {"type", machine.type}});
         const nlohmann::json replay = {{"command", run.start.command},
                                        {"options", run.start.options},
-                                       {"output", run.start.outputTemplate}};
+                                       {"output", run.start.outputTemplate},
+                                       {"hosts", hosts}};
         std::string text;
         try {
             text = replay.dump();
@@ -452,7 +542,7 @@ Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery
         std::vector<StoredOperation> operations;
         operations.reserve(static_cast<size_t>(rows));
         StepHistory(*db_, query,
-                    [&](SQLite::Statement& row) { operations.push_back(RowToOperation(row)); });
+                    [&](StoredOperation&& op) { operations.push_back(std::move(op)); });
         return operations;
     });
 }
@@ -460,7 +550,7 @@ Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery
 Outcome<Done> ServiceRecords::VisitHistory(
     const HistoryQuery& query, const std::function<void(const StoredOperation&)>& visit) {
     return Guarded<Done>(path_, [&] {
-        StepHistory(*db_, query, [&](SQLite::Statement& row) { visit(RowToOperation(row)); });
+        StepHistory(*db_, query, [&](StoredOperation&& op) { visit(op); });
         return Done{};
     });
 }
@@ -528,6 +618,12 @@ Outcome<StoredRun> ServiceRecords::Run(const std::string& runIdOrLast) {
         run.start.command = replay.at("command").get<std::string>();
         run.start.options = replay.at("options").get<std::vector<std::string>>();
         run.start.outputTemplate = replay.at("output").get<std::string>();
+        for (const nlohmann::json& host : replay.value("hosts", nlohmann::json::array())) {
+            Machine machine;
+            machine.host = host.at("host").get<std::string>();
+            machine.type = host.at("type").get<int>();
+            run.start.hosts.push_back(machine);
+        }
         return run;
     });
 }
@@ -547,20 +643,23 @@ Outcome<std::vector<std::string>> ServiceRecords::HostsToResume(const std::strin
     });
 }
 
-Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const std::string& runId) {
+Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const StoredRun& run) {
     return Guarded<std::vector<Machine>>(path_, [&] {
+        if (run.start.hosts.empty())
+            return MachinesThatDidNotSucceed(*db_, run.id);
+        // The whole list as the run started, less the hosts whose command ended ok: a host
+        // whose program was killed before it kept anything is run again too.
         SQLite::Statement select(*db_, R"sql(
-            SELECT m.host, max(m.type) FROM operations o JOIN machines m ON m.id = o.machine_id
-            WHERE o.run_id = ?
-            GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
-            ORDER BY min(o.id))sql");
-        select.bind(1, runId);
+            SELECT DISTINCT m.host FROM operations o JOIN machines m ON m.id = o.machine_id
+            WHERE o.run_id = ? AND o.operation = ? AND o.result = 'ok')sql");
+        SQLite::bind(select, run.id, run.start.command);
+        std::set<std::string> succeeded;
+        while (select.executeStep())
+            succeeded.insert(FoldedHost(select.getColumn(0).getString()));
         std::vector<Machine> machines;
-        while (select.executeStep()) {
-            Machine machine;
-            machine.host = select.getColumn(0).getString();
-            machine.type = select.getColumn(1).getInt();
-            machines.push_back(machine);
+        for (const Machine& machine : run.start.hosts) {
+            if (succeeded.count(FoldedHost(machine.host)) == 0)
+                machines.push_back(machine);
         }
         return machines;
     });

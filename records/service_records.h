@@ -67,8 +67,10 @@ class ServiceRecords {
     // were first recorded.
     Outcome<std::vector<std::string>> HostsToResume(const std::string& runId);
 
-    // The machines of those hosts, each with the type it was run as, in the same order.
-    Outcome<std::vector<Machine>> MachinesToResume(const std::string& runId);
+    // The hosts a resumed run runs again, each with the type it was run as: those of the run's
+    // kept list whose command did not end ok, in list order; for a run kept without its list,
+    // those that had an operation not ok, in the order they were first recorded.
+    Outcome<std::vector<Machine>> MachinesToResume(const StoredRun& run);
 
     Outcome<Summary> Summarise();
 

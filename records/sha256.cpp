@@ -2,12 +2,19 @@
 
 #include <openssl/evp.h>
 
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <vector>
 
+#include "files/firmware_file.h"
+#include "platform/atomic_file.h"
+
 namespace kelo::records {
+namespace {
+
+// The largest file Kelo reads: a firmware image.
+constexpr size_t kLargestDescribedFile = kMaxFirmwareFileBytes;
+
+}  // namespace
 
 std::string Sha256Hex(const uint8_t* data, size_t length) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -26,13 +33,15 @@ std::string Sha256Hex(const uint8_t* data, size_t length) {
 }
 
 std::optional<FileUse> DescribeFile(const std::string& role, const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    std::vector<uint8_t> bytes;
+    bool tooLarge = false;
+    if (!platform::ReadFileBytes(path, kLargestDescribedFile, bytes, &tooLarge).ok || tooLarge)
         return std::nullopt;
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                     std::istreambuf_iterator<char>()};
-    if (file.bad())
-        return std::nullopt;
+    return DescribeBytes(role, path, bytes);
+}
+
+FileUse DescribeBytes(const std::string& role, const std::string& path,
+                      const std::vector<uint8_t>& bytes) {
     return FileUse{role, path, bytes.size(), Sha256Hex(bytes.data(), bytes.size())};
 }
 

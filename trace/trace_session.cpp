@@ -1,10 +1,12 @@
 #include "trace/trace_session.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/file_policy.h"
 #include "platform/system.h"
 #include "trace/pcapng_writer.h"
 #include "trace/trace_text_writer.h"
@@ -103,12 +105,26 @@ class TraceSession::FanOut : public TraceSink {
 
 namespace {
 
-// Opens a trace file for writing, private to the user; -1 with errno on failure.
+// Opens a trace file for writing, private to the user; -1 with errno on failure. Only a
+// regular file is written (a FIFO would hold the run until a reader came, a device is no
+// trace): the open does not wait, and what it opened is looked at before anything is written.
 int OpenTraceFile(const std::string& path, int mode) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0600);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (mode & ~O_TRUNC),
+                    0600);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        ((mode & O_TRUNC) != 0 && ::ftruncate(fd, 0) != 0)) {
+        const int error = S_ISREG(info.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
     return fd;
 }
 
@@ -140,6 +156,11 @@ void TraceSession::Uninstall() {
 bool TraceSession::StartText(const std::string& path) {
     StopText();
     const bool toStandardError = path == "-";
+    if (std::optional<std::string> refusal = platform::RefusedOutputFile(path, "the trace");
+        refusal && !toStandardError) {
+        report_(*refusal);
+        return false;
+    }
     const int fd = toStandardError ? STDERR_FILENO : OpenTraceFile(path, O_APPEND);
     if (fd < 0) {
         report_(platform::FileErrorText(path, errno));
@@ -153,6 +174,10 @@ bool TraceSession::StartText(const std::string& path) {
 
 bool TraceSession::StartCapture(const std::string& path) {
     StopCapture();
+    if (std::optional<std::string> refusal = platform::RefusedOutputFile(path, "the capture")) {
+        report_(*refusal);
+        return false;
+    }
     const int fd = OpenTraceFile(path, O_TRUNC);
     if (fd < 0) {
         report_(platform::FileErrorText(path, errno));

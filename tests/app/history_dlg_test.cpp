@@ -111,6 +111,21 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
         << asked.back();
 }
 
+// A host holding U+202E or a byte that is not UTF-8 is shown as such and finds its operations.
+TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
+    testing_support::TempDir folder;
+    const std::string path = folder / "records.sqlite3";
+    (*kelo::records::ServiceRecords::Open(path).value)
+        ->RecordOperation(Kept("a\xE2\x80\xAE!\xFF", 1000, "get-report", ContentKind::Report, "A"));
+    app::CHistoryDlg history(path, "");
+    EXPECT_EQ(history.MachineList()->item(0)->text(), "a\uFFFD!\uFFFD");
+    EXPECT_EQ(history.OperationTable()->rowCount(), 1);
+    history.SetWriteBackTarget({"b", "", 3, "network", ""});
+    kelo::records::StoredOperation read;
+    read.machine = {"a\xE2\x80\xAE!", "", 3, "network", ""};
+    EXPECT_EQ(history.WriteBackQuestion(read).find("\xE2\x80\xAE"), std::string::npos);
+}
+
 TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
     testing_support::TempDir folder;
     app::CHistoryDlg history(folder / "records.sqlite3", "database is locked");

@@ -111,11 +111,13 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
         EXPECT_TRUE(kelo::OpenReportFile(out + "/" + host + ".kel", text));
         EXPECT_EQ(text, ReportOf(host));
     }
-    EXPECT_EQ(lines.at("127.0.5.1"),
-              json::parse(R"({"host": "127.0.5.1", "type": 3, "command": "get-report",
+    EXPECT_EQ(
+        lines.at("127.0.5.1"),
+        json::parse(
+            R"({"host": "127.0.5.1", "address": "127.0.5.1", "type": 3, "command": "get-report",
                   "result": "failed", "message": "Failed to connect.", "output": null,
                   "bytes": null, "ms": )" +
-                          std::to_string(lines.at("127.0.5.1")["ms"].get<long>()) + "}"));
+            std::to_string(lines.at("127.0.5.1")["ms"].get<long>()) + "}"));
     // Other hosts' results may come between a host's message and its own result.
     const size_t message = run.Err().find("kelo-cli: 127.0.5.1: Failed to connect.\n");
     EXPECT_NE(message, std::string::npos) << run.Err();
@@ -208,7 +210,7 @@ TEST_F(HostListRun, CtrlCCancelsTheRunningHostsAndStartsNoOther) {
     ASSERT_TRUE(kept) << kept.reason;
     const auto last = (*kept.value)->Run("last");
     ASSERT_TRUE(last) << last.reason;
-    EXPECT_EQ((*kept.value)->MachinesToResume(last->id)->size(), 8u);
+    EXPECT_EQ((*kept.value)->MachinesToResume(*last)->size(), 8u);
 }
 
 // SIGTERM (timeout, systemctl stop) while eight silent hosts run: each is stopped by the signal
@@ -250,7 +252,7 @@ TEST_F(HostListRun, SigkillOfTheListStopsEveryHostWhichKeepsItsRecord) {
         ended += ::waitpid(-1, nullptr, WNOHANG) > 0;
     EXPECT_EQ(ended, 8);
     auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
-    EXPECT_EQ((*kept.value)->MachinesToResume((*kept.value)->Run("last")->id)->size(), 8u);
+    EXPECT_EQ((*kept.value)->MachinesToResume(*(*kept.value)->Run("last"))->size(), 8u);
 }
 
 // Started with standard error or output closed, or SIGHUP ignored (nohup), a run and a list

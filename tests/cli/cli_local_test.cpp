@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -266,7 +268,15 @@ TEST(CliTraceFiles, AClashIsAUsageErrorAndOnlyTrafficCreatesThem) {
          "--trace and -o"},
         {{"--trace", kept, "put-params", env.File("link.txt")},
          "--trace and the FILE of put-params"},
+        {{"--trace", env.File("new.txt"), "-o", env.File("dangling.txt"), "get-report"},
+         "--trace and -o"},
+        {{"--pcap", env.RecordsPath(), "get-report"}, "--pcap and the records"},
+        {{"--hosts", kept, "--trace", kept, "get-report", "-o", env.File("{host}")},
+         "--trace and --hosts"},
     };
+    ASSERT_EQ(::symlink("new.txt", env.File("dangling.txt").c_str()), 0);
+    std::filesystem::create_directories(env.File("kelo"));
+    WriteFile(env.RecordsPath(), "records");
     ::setenv("KELO_TRACE", env.File("t.txt").c_str(), 1);
     for (const auto& [arguments, files] : cases) {
         EXPECT_EQ(RunCli(arguments).err,
@@ -277,7 +287,44 @@ TEST(CliTraceFiles, AClashIsAUsageErrorAndOnlyTrafficCreatesThem) {
     EXPECT_EQ(RunCli({"--pcap", fresh, "open-report", env.File("r.kel")}).status, 0);
     ::unsetenv("KELO_TRACE");
     EXPECT_EQ(ReadFileText(kept), "the case\n");
-    EXPECT_FALSE(std::filesystem::exists(fresh) || std::filesystem::exists(env.File("t.txt")));
+    EXPECT_EQ(ReadFileText(env.RecordsPath()), "records");
+    EXPECT_FALSE(std::filesystem::exists(fresh) || std::filesystem::exists(env.File("t.txt")) ||
+                 std::filesystem::exists(env.File("new.txt")));
+}
+
+// A file to write that is a device or a FIFO is refused before anything else, whichever option
+// names it, and stays what it was; an input that is no regular file is refused at once.
+TEST(CliFileKinds, DevicesAndFifosAreNeitherWrittenNorRead) {
+    CliEnvironment env;
+    const std::string fifo = env.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> nodes{fifo};
+    if (::mknod(env.File("null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0)
+        nodes.push_back(env.File("null"));
+    for (const std::string& node : nodes) {
+        const std::string kind = node == fifo ? "a FIFO" : "a character device";
+        const std::pair<std::vector<std::string>, std::string> runs[] = {
+            {{"--host", "127.0.0.1", "get-params", "-o", node}, "-o"},
+            {{"--host", "127.0.0.1", "--pcap", node, "get-report"}, "--pcap"},
+            {{"show", "1", "-o", node}, "-o"},
+        };
+        for (const auto& [arguments, option] : runs) {
+            const CliResult refused = RunCli(arguments);
+            EXPECT_EQ(refused.status, 2);
+            EXPECT_EQ(refused.err, "kelo-cli: " + node + " is " + kind + "; " + option +
+                                       " writes regular files\n");
+        }
+        struct stat info {};
+        ASSERT_EQ(::lstat(node.c_str(), &info), 0);
+        EXPECT_EQ(node == fifo ? S_ISFIFO(info.st_mode) : S_ISCHR(info.st_mode), true) << node;
+    }
+    for (const std::string& input : {fifo, std::string("/dev/zero")}) {
+        const CliResult refused = RunCli({"put-params", input});
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.err.find("; put-params reads regular files"), std::string::npos)
+            << refused.err;
+    }
+    EXPECT_EQ(RunCli({"--hosts", fifo, "get-params", "-o", env.File("{host}")}).status, 2);
 }
 
 TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {

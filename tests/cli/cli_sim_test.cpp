@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/interrupt.h"
 #include "files/parameter_file.h"
+#include "net/target.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
 #include "tests/cli/cli_harness.h"
@@ -313,6 +315,9 @@ TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
     const auto backup = records.NewestBackup(kMachineHost);
     ASSERT_TRUE(backup) << backup.reason;
     EXPECT_EQ(backup->operation, "backup");
+    // The write's record starts after the backup it began with, so it lists above it.
+    const auto listed = *records.History({});
+    EXPECT_GE(listed[0].startedMs, listed[1].endedMs) << listed[0].operation;
     const auto kept = kelo::records::DecodeParameters(*records.Content(*backup->content));
     ASSERT_TRUE(kept) << kept.reason;
     EXPECT_EQ(std::string(kept->begin(), kept->end()),
@@ -409,6 +414,83 @@ TEST(CliHostForms, OtherNumericFormsReachNoMachine) {
     }
     EXPECT_EQ(machine.Events().size(), 1u) << "listening only";
     EXPECT_EQ(RunCli({"--host", "127.0.0.8", "--type", "3", "get-report"}).status, 0);
+}
+
+// A name service of the test's own for as long as it lives.
+class ReplacedNameService {
+  public:
+    explicit ReplacedNameService(kelo::NameService service)
+        : previous_(kelo::ReplaceNameService(std::move(service))) {}
+    ~ReplacedNameService() { kelo::ReplaceNameService(std::move(previous_)); }
+
+  private:
+    kelo::NameService previous_;
+};
+
+// A resolver that answers one name with two addresses in turn (only the first has a machine):
+// a run looks its host up once and every connection of it goes there, a single run as a host
+// of a list, and the address reached is told.
+TEST_P(CliAgainstSim, ANameAnsweredWithTwoAddressesInTurnReachesOneMachine) {
+    StartMachine();
+    int lookups = 0;
+    ReplacedNameService resolver([&lookups](const std::string& name) -> std::optional<uint32_t> {
+        if (name != "printer-a")
+            return std::nullopt;
+        return ++lookups % 2 == 1 ? 0x7F000002u : 0x7F000003u;
+    });
+    const std::string type = std::to_string(Type());
+    const CliResult single = RunCli(
+        {"--host", "printer-a", "--type", type, "--json", "get-params", "-o", env.File("a.prm")});
+    EXPECT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(lookups, 1);
+    EXPECT_EQ(nlohmann::json::parse(single.out)["address"], kMachineHost);
+    WriteFile(env.File("hosts"), "printer-a\n");
+    lookups = 0;
+    const CliResult listed = RunCli({"--hosts", env.File("hosts"), "--type", type, "--json",
+                                     "get-params", "-o", env.File("{host}.prm")});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(lookups, 1) << "the list looks it up once, its host's run not again";
+    EXPECT_EQ(nlohmann::json::parse(listed.out.substr(0, listed.out.find('\n')))["address"],
+              kMachineHost);
+    EXPECT_TRUE(ReadFileText(env.File("printer-a.prm")) == ReadFileText(env.File("a.prm")));
+}
+
+// Numeric forms a resolver would answer as names, IPv6 forms and addresses of no one machine
+// are refused before any packet, on the command line and from a name's answer alike.
+TEST(CliHostForms, TrailingDotsIPv6AndNoMachinesAddressesAreRefused) {
+    CliEnvironment env;
+    SimProcess machine({"--type", "3", "--bind", "127.0.0.8", "--restart-ms", "0"});
+    ASSERT_TRUE(machine.Listening()) << machine.StandardError();
+    ReplacedNameService resolver([](const std::string& name) -> std::optional<uint32_t> {
+        return name == "everyone" ? std::optional<uint32_t>(0xFFFFFFFFu) : 0x7F000008u;
+    });
+    for (const char* host : {"127.0.0.8.", "::ffff:127.0.0.8", "::ffff:7f00:8", "0.0.0.0", "0",
+                             "224.0.0.1", "everyone"}) {
+        const CliResult refused = RunCli({"--host", host, "--type", "3", "get-report"});
+        EXPECT_EQ(refused.status, 2) << host << ": " << refused.err;
+        EXPECT_EQ(refused.err.find("did you mean 0.0.0.0"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(machine.Events().size(), 1u) << "listening only";
+}
+
+// --resume goes through the list's resolve-and-compare: two hosts that reach one machine by
+// now are refused as a list naming them would be.
+TEST(CliHostForms, ResumeRefusesHostsThatNowReachOneMachine) {
+    CliEnvironment env;
+    std::map<std::string, uint32_t> names = {{"a", 0x7F000009u}, {"b", 0x7F00000Au}};
+    ReplacedNameService resolver([&names](const std::string& name) -> std::optional<uint32_t> {
+        const auto found = names.find(name);
+        return found == names.end() ? std::nullopt : std::optional(found->second);
+    });
+    WriteFile(env.File("hosts"), "a\nb\n");
+    const CliResult first = RunCli({"--hosts", env.File("hosts"), "--type", "3", "--timeout", "5",
+                                    "get-params", "-o", env.File("{host}.prm")});
+    EXPECT_EQ(first.status, 1) << "nobody listens: " << first.err;
+    names["b"] = names["a"];
+    const CliResult resumed = RunCli({"--resume", "last"});
+    EXPECT_EQ(resumed.status, 2) << resumed.err;
+    EXPECT_NE(resumed.err.find(":2: b reaches 127.0.0.9, as a on line 1 does"), std::string::npos)
+        << resumed.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryType, CliAgainstSim, ::testing::Values(1, 2, 3, 4),

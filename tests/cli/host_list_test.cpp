@@ -55,21 +55,37 @@ TEST(HostListFile, RefusesLinesThatNameNoSingleHost) {
     }
 }
 
-// Two lines that reach one machine would race for it as a host listed twice does.
-TEST(HostListFile, RefusesTwoHostsThatReachOneMachine) {
-    const std::map<std::string, uint32_t> names = {
-        {"printer-a", 0x0A000007}, {"10.0.0.7", 0x0A000007}, {"printer-b", 0x0A000008}};
-    const HostResolver resolve = [&names](const std::string& host) -> std::optional<uint32_t> {
+// Two lines that reach one machine would race for it as a host listed twice does; a name that
+// resolves to no one machine's address is no machine to service.
+TEST(HostListFile, ResolvesEachHostOnceAndRefusesTwoThatReachOneMachine) {
+    const std::map<std::string, uint32_t> names = {{"printer-a", 0x0A000007},
+                                                   {"10.0.0.7", 0x0A000007},
+                                                   {"printer-b", 0x0A000008},
+                                                   {"everyone", 0xFFFFFFFF}};
+    int lookups = 0;
+    const HostResolver resolve = [&](const std::string& host) {
+        ++lookups;
         const auto found = names.find(host);
-        return found == names.end() ? std::nullopt : std::optional(found->second);
+        if (found == names.end())
+            return kelo::Target{};
+        if (found->second == 0xFFFFFFFF)
+            return kelo::Target{std::nullopt, host + " resolves to the broadcast address"};
+        return kelo::Target{found->second, std::nullopt};
     };
-    const HostListParse parse = ParseHostList("printer-a\nunknown\nprinter-b\n10.0.0.7\n", "hosts");
+    HostListParse parse = ParseHostList("printer-a\nunknown\nprinter-b\n10.0.0.7\n", "hosts");
     ASSERT_TRUE(parse.ok) << parse.error;
-    EXPECT_EQ(SharedMachine(parse.hosts, "hosts", resolve),
+    EXPECT_EQ(ResolveListTargets(parse.hosts, "hosts", resolve),
               "hosts:4: 10.0.0.7 reaches 10.0.0.7, as printer-a on line 1 does");
-    EXPECT_EQ(SharedMachine({parse.hosts.begin(), parse.hosts.end() - 1}, "hosts", resolve),
-              std::nullopt)
+    std::vector<HostEntry> apart(parse.hosts.begin(), parse.hosts.end() - 1);
+    lookups = 0;
+    EXPECT_EQ(ResolveListTargets(apart, "run 1", resolve), std::nullopt)
         << "a name that does not resolve is left to its run";
+    EXPECT_EQ(lookups, 3);
+    EXPECT_EQ(apart[0].address, 0x0A000007u);
+    EXPECT_EQ(apart[1].address, std::nullopt);
+    std::vector<HostEntry> broadcast{{"everyone", std::nullopt, 2, std::nullopt}};
+    EXPECT_EQ(ResolveListTargets(broadcast, "hosts", resolve),
+              "hosts:2: everyone resolves to the broadcast address");
 }
 
 TEST(HostListFile, TemplateNamesEachHostsFile) {
@@ -177,7 +193,7 @@ TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
     std::string out, err;
     const Console console{[&out](const std::string& bytes) { return !(out += bytes).empty(); },
                           [&err](const std::string& bytes) { err += bytes; }};
-    EXPECT_EQ(RunHostList(list, {HostEntry{"h1", 2, 1}}, 0, console,
+    EXPECT_EQ(RunHostList(list, {HostEntry{"h1", 2, 1, std::nullopt}}, 0, console,
                           [](const Invocation&) { return ::raise(SIGKILL); }),
               1);
     EXPECT_EQ(nlohmann::json::parse(out.substr(0, out.find('\n')))["message"],

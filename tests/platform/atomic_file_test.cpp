@@ -138,3 +138,32 @@ TEST_F(AtomicFileTest, SavingThroughASymbolicLinkWritesItsTargetAndKeepsTheLink)
 }
 
 }  // namespace
+
+namespace {
+
+// A save never renames a file over a FIFO or a device, and a read never waits on a FIFO or
+// reads a device without end: both refuse what is no regular file, through links too.
+TEST_F(AtomicFileTest, OnlyRegularFilesAreSavedOverOrRead) {
+    const std::string fifo = folder_.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(fifo.c_str(), folder_.File("link").c_str()), 0);
+    for (const std::string& path : {fifo, folder_.File("link")}) {
+        const platform::FileResult saved = platform::WriteFileAtomically(path, "x", 1);
+        EXPECT_FALSE(saved.ok);
+        EXPECT_EQ(saved.ErrorText(path), path + ": a FIFO, not a regular file");
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISFIFO(info.st_mode)) << path;
+    }
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(platform::ReadFileBytes(fifo, 100, bytes).ErrorText(fifo),
+              fifo + ": a FIFO, not a regular file");
+    EXPECT_FALSE(platform::ReadFileBytes("/dev/zero", 100, bytes).ok);
+    WriteFile(folder_.File("big"), std::string(101, 'b'));
+    bool tooLarge = false;
+    EXPECT_TRUE(platform::ReadFileBytes(folder_.File("big"), 100, bytes, &tooLarge).ok);
+    EXPECT_TRUE(tooLarge);
+    EXPECT_TRUE(bytes.empty()) << "refused by its size before anything is read";
+}
+
+}  // namespace

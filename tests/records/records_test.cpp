@@ -295,9 +295,9 @@ TEST(ServiceRecordsTest, PruneRemovesOldOperationsAndOnlyContentsNoneUses) {
 TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
     testing_support::TempDir dir;
     auto records = OpenOrFail(dir / "r.sqlite3");
-    const RunStart start{"get-report", {"--jobs", "4"}, "out/{host}.kel"};
+    const RunStart start{"get-report", {"--jobs", "4"}, "out/{host}.kel", {}};
     ASSERT_TRUE(records->RecordRun({"run-a", 100, start}));
-    ASSERT_TRUE(records->RecordRun({"run-b", 200, {"get-params", {}, ""}}));
+    ASSERT_TRUE(records->RecordRun({"run-b", 200, {"get-params", {}, "", {}}}));
     const std::pair<const char*, Result> hosts[] = {{"ok1", Result::Ok},
                                                     {"late", Result::TimedOut},
                                                     {"down", Result::Failed},
@@ -315,6 +315,42 @@ TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
     EXPECT_EQ(run->start.outputTemplate, start.outputTemplate);
     EXPECT_EQ(records->Run("last")->id, "run-b");
     EXPECT_TRUE(records->HostsToResume("run-b")->empty());
+}
+
+// A run kept with its whole list resumes every host whose command did not end ok, those that
+// a killed run never recorded too; a backup that went well is no success of the write.
+TEST(ServiceRecordsTest, ARunKeptWithItsListResumesEveryHostWithoutASuccess) {
+    testing_support::TempDir dir;
+    auto records = OpenOrFail(dir / "r.sqlite3");
+    RunStart start{"put-params", {}, "", {}};
+    for (const char* host : {"Done", "never", "backed-up", "late"}) {
+        Machine machine;
+        machine.host = host;
+        machine.type = 3;
+        start.hosts.push_back(machine);
+    }
+    ASSERT_TRUE(records->RecordRun({"run-c", 100, start}));
+    const std::tuple<const char*, const char*, Result> kept[] = {
+        {"done", "put-params", Result::Ok},
+        {"backed-up", "backup", Result::Ok},
+        {"backed-up", "put-params", Result::Cancelled},
+        {"late", "put-params", Result::TimedOut}};
+    for (const auto& [host, operation, result] : kept) {
+        OperationRecord record = Operation(host, "", result);
+        record.operation = operation;
+        record.runId = "run-c";
+        records->RecordOperation(record);
+    }
+    const auto run = records->Run("run-c");
+    ASSERT_TRUE(run) << run.reason;
+    const auto resumed = records->MachinesToResume(*run);
+    ASSERT_TRUE(resumed) << resumed.reason;
+    std::vector<std::string> hosts;
+    for (const Machine& machine : *resumed) {
+        hosts.push_back(machine.host);
+        EXPECT_EQ(machine.type, 3);
+    }
+    EXPECT_EQ(hosts, (std::vector<std::string>{"never", "backed-up", "late"}));
 }
 
 }  // namespace

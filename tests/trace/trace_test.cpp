@@ -2,6 +2,9 @@
 // rows are od's, the capture's packets add up, and a trace file that cannot be written is
 // reported once without failing anything.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "testsupport/temp_dir.h"
 #include "trace/pcapng_writer.h"
 #include "trace/trace_session.h"
 #include "trace/trace_text_writer.h"
@@ -286,23 +290,37 @@ TEST(TraceConnect, BothFilesStampAConnectWhenItWentOutNotWhenItFailed) {
 
 // ---- Trace files ----------------------------------------------------------------------------
 
+// A file that cannot be opened, or stops taking bytes, is reported once; a device is no trace
+// file and is refused before it is opened.
 TEST(TraceSession, AFileThatCannotBeWrittenIsReportedOnceAndNothingElseChanges) {
     std::vector<std::string> reports;
     FakeClock clock;
+    testing_support::TempDir dir;
+    const std::string full = dir.File("full.txt");
+    // The file takes no byte more than it has: each write fails as on a full disk.
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const rlimit none{0, previous.rlim_max};
+    const sighandler_t previousHandler = ::signal(SIGXFSZ, SIG_IGN);
     {
         TraceSession session([&](const std::string& problem) { reports.push_back(problem); });
         EXPECT_FALSE(session.StartText("/nonexistent/trace.txt"));
+        EXPECT_FALSE(session.StartText("/dev/full"));
         EXPECT_EQ(ActiveTraceSink(), nullptr);
-        EXPECT_TRUE(session.StartText("/dev/full"));
+        EXPECT_TRUE(session.StartText(full));
         EXPECT_NE(ActiveTraceSink(), nullptr);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
         Sleep(300);
         Sleep(5);
         session.StopText();
         EXPECT_EQ(ActiveTraceSink(), nullptr) << "nothing to write: the hooks cost nothing again";
     }
-    EXPECT_EQ(reports,
-              (std::vector<std::string>{"/nonexistent/trace.txt: No such file or directory",
-                                        "/dev/full: No space left on device"}));
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(reports, (std::vector<std::string>{
+                           "/nonexistent/trace.txt: No such file or directory",
+                           "/dev/full is a character device; the trace writes regular files",
+                           full + ": File too large"}));
     EXPECT_EQ(clock.Waits(), (std::vector<int>{300, 5}));
 }
 
