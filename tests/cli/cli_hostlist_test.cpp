@@ -214,8 +214,9 @@ TEST_F(HostListRun, CtrlCCancelsTheRunningHostsAndStartsNoOther) {
 }
 
 // SIGTERM (timeout, systemctl stop) while eight silent hosts run: each is stopped by the signal
-// passed on, well before a host that hangs is killed, gets a cancelled line naming it, and no
-// process of the run is left: this one takes in orphans, so one left would be its child.
+// passed on (its trace ends with the Cancel it caused, which a host killed at the end of the
+// grace never writes), gets a cancelled line naming it, and no process of the run is left:
+// this one takes in orphans, so one left would be its child.
 TEST_F(HostListRun, SigtermStopsEveryHostAndLeavesNoProcessBehind) {
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     StartMachines(8, {"--fault", "never-answer"});
@@ -223,7 +224,7 @@ TEST_F(HostListRun, SigtermStopsEveryHostAndLeavesNoProcessBehind) {
                     out + "/{host}.txt", "get-report", "-o", out + "/{host}.kel"});
     ASSERT_NE(machines->WaitForEvent("reply-withheld", 8), "");
     run.Signal(SIGTERM);
-    EXPECT_EQ(run.Wait(700), 143);
+    EXPECT_EQ(run.Wait(), 143);
     const std::map<std::string, json> lines = Lines(run.Out());
     ASSERT_EQ(lines.size(), 9u) << run.Out();
     EXPECT_EQ(lines.at("")["summary"]["cancelled"], 8);
@@ -248,7 +249,8 @@ TEST_F(HostListRun, SigkillOfTheListStopsEveryHostWhichKeepsItsRecord) {
     run.Signal(SIGKILL);
     EXPECT_EQ(run.Wait(), 128 + SIGKILL);
     int ended = 0;
-    for (int i = 0; i < 200 && ended < 8; ++i, ::usleep(10000))
+    // Bounded well below the hosts' own time-out (300 s), with room for a loaded machine.
+    for (int i = 0; i < 500 && ended < 8; ++i, ::usleep(10000))
         ended += ::waitpid(-1, nullptr, WNOHANG) > 0;
     EXPECT_EQ(ended, 8);
     auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
