@@ -32,7 +32,10 @@ void OperationRecorder::Write(const kelo::records::OperationRecord& record) {
         return;
     std::string reason;
     auto opened = kelo::records::ServiceRecords::Open(*path);
-    if (!opened) {
+    if (opened.failure == kelo::records::OpenFailure::Busy) {
+        // Kept beside the database until its next opening, so the window is not held up.
+        reason = kelo::records::ServiceRecords::SetAside(opened.checkedPath, record).reason;
+    } else if (!opened) {
         reason = opened.reason;
     } else {
         const auto kept = (*opened.value)->RecordOperation(record);

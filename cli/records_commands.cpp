@@ -59,15 +59,25 @@ std::optional<int64_t> ParseLocalTime(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invocation& invocation) {
+std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invocation& invocation,
+                                            int& status, int missingStatus) {
     const std::string path =
         invocation.recordsPath.empty() ? records::DefaultRecordsPath() : invocation.recordsPath;
-    auto opened = ServiceRecords::Open(path);
-    if (!opened) {
-        TellError(console, opened.reason);
-        return nullptr;
+    auto opened = ServiceRecords::OpenExisting(path);
+    if (opened)
+        return std::move(*opened.value);
+    TellError(console, opened.reason);
+    switch (opened.failure) {
+        case records::OpenFailure::NoFile:
+            status = missingStatus;
+            break;
+        case records::OpenFailure::Refused:
+            status = kExitUsage;
+            break;
+        default:
+            status = kExitFailed;
     }
-    return std::move(*opened.value);
+    return nullptr;
 }
 
 namespace {
@@ -155,9 +165,10 @@ int RunHistory(const Console& console, const Invocation& invocation) {
             return kExitUsage;
         }
     }
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitSuccess);
     if (!kept)
-        return kExitFailed;
+        return status;
     std::string reason;
     std::optional<std::string> text;
     if (invocation.json) {
@@ -262,8 +273,9 @@ std::optional<KeptItem> ItemOf(const Console& console, const Invocation& invocat
     const std::optional<int64_t> id = RecordIdOf(word);
     if (!id || std::filesystem::exists(word))
         return ItemOfFile(word);
+    int status = kExitSuccess;
     if (!kept)
-        kept = OpenRecords(console, invocation);
+        kept = OpenRecords(console, invocation, status, kExitUsage);
     if (!kept)
         return std::nullopt;
     return ItemOfRecord(console, *kept, *id);
@@ -284,9 +296,10 @@ int RunShow(const Console& console, const Invocation& invocation) {
         TellError(console, "show needs a record number, not '" + invocation.file + "'");
         return kExitUsage;
     }
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitFailed);
     if (!kept)
-        return kExitFailed;
+        return status;
     const std::optional<KeptItem> item = ItemOfRecord(console, *kept, *id);
     if (!item)
         return kExitFailed;
@@ -345,9 +358,10 @@ std::string OptionalTime(const std::optional<int64_t>& ms) {
 }
 
 int RunRecordsSummary(const Console& console, const Invocation& invocation) {
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitSuccess);
     if (!kept)
-        return kExitFailed;
+        return status;
     const auto summary = kept->Summarise();
     if (!summary) {
         TellError(console, summary.reason);
@@ -365,9 +379,10 @@ int RunRecordsSummary(const Console& console, const Invocation& invocation) {
 }
 
 int RunRecordsPrune(const Console& console, const Invocation& invocation) {
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitSuccess);
     if (!kept)
-        return kExitFailed;
+        return status;
     const int64_t cutoff =
         records::WallClockMs() - int64_t{invocation.olderThanDays} * kMillisecondsADay;
     const auto removed = kept->Prune(cutoff);

@@ -227,7 +227,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
         TellAfterFailure(context, invocation.command);
     record.bytes = context.bytes;
     record.text = std::move(context.keptReport);
-    return succeeded ? kExitSuccess : kExitFailed;
+    return succeeded ? kExitSuccess : context.failedStatus.value_or(kExitFailed);
 }
 
 // Completes the record of a finished run and writes its --json line.
