@@ -95,6 +95,7 @@ struct Invocation {
     std::string since;             // history --since DATE; empty: from the first record
     std::string historyOperation;  // history --operation NAME; empty: every operation
     int olderThanDays = 0;         // records prune --older-than DAYS
+    bool pruneBackups = false;     // records prune --include-backups
 };
 
 struct ParseResult {

@@ -50,8 +50,14 @@ std::optional<int64_t> ParseLocalTime(const std::string& text) {
         if (end == nullptr || *end != '\0')
             continue;
         parts.tm_isdst = -1;
+        const std::tm written = parts;
         const std::time_t seconds = std::mktime(&parts);
-        if (seconds != static_cast<std::time_t>(-1))
+        // mktime moves an impossible date on (February 31 to March 3): such a date is refused,
+        // as is a local time the clocks skipped.
+        const bool asWritten = parts.tm_year == written.tm_year && parts.tm_mon == written.tm_mon &&
+                               parts.tm_mday == written.tm_mday &&
+                               parts.tm_hour == written.tm_hour && parts.tm_min == written.tm_min;
+        if (seconds != static_cast<std::time_t>(-1) && asWritten)
             return static_cast<int64_t>(seconds) * 1000;
     }
     return std::nullopt;
@@ -385,13 +391,14 @@ int RunRecordsPrune(const Console& console, const Invocation& invocation) {
         return status;
     const int64_t cutoff =
         records::WallClockMs() - int64_t{invocation.olderThanDays} * kMillisecondsADay;
-    const auto removed = kept->Prune(cutoff);
+    const auto removed = kept->Prune(cutoff, invocation.pruneBackups);
     if (!removed) {
         TellError(console, removed.reason);
         return kExitFailed;
     }
     const std::string text = "removed " + std::to_string(removed->operations) + " operations and " +
-                             std::to_string(removed->contents) + " contents\n";
+                             std::to_string(removed->contents) + " contents, and gave back " +
+                             std::to_string(removed->freedBytes) + " bytes\n";
     return PrintText(console.writeOut, text) ? kExitSuccess : kExitFailed;
 }
 
