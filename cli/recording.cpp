@@ -38,10 +38,9 @@ void KeepOperations(const Console& console, const Invocation& invocation,
         for (size_t i = 0; i < operations.size() && reason.empty(); ++i)
             reason = records::ServiceRecords::SetAside(opened.checkedPath, operations[i]).reason;
     }
-    for (size_t i = 0; opened && i < operations.size() && reason.empty(); ++i) {
-        const auto kept = (*opened.value)->RecordOperation(operations[i]);
-        reason = kept.reason;
-        s_foundBusy = s_foundBusy || (kept && *kept == 0);
+    if (opened) {
+        reason = (*opened.value)->RecordOperations(operations).reason;
+        s_foundBusy = s_foundBusy || (*opened.value)->SetSomethingAside();
     }
     if (!reason.empty())
         TellError(console, "not recorded: " + reason);

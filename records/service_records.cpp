@@ -584,12 +584,39 @@ Outcome<int64_t> ServiceRecords::RecordOperation(const OperationRecord& record) 
     } catch (const SQLite::Exception& error) {
         if (!IsBusy(error))
             return Outcome<int64_t>::Failure(path_ + ": " + error.what());
+        setAside_ = true;
         const Outcome<Done> aside = records::SetAside(checkedPath_, PendingText(record, content));
         if (!aside)
             return Outcome<int64_t>::Failure(path_ + ": " + error.what() + "; " + aside.reason);
         return {int64_t{0}, ""};
     } catch (const std::exception& error) {
         return Outcome<int64_t>::Failure(path_ + ": " + error.what());
+    }
+}
+
+Outcome<Done> ServiceRecords::RecordOperations(const std::vector<OperationRecord>& records) {
+    std::vector<std::optional<StoredContent>> contents;
+    for (const OperationRecord& record : records)
+        contents.push_back(record.content ? FileFormOf(*record.content) : std::nullopt);
+    try {
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+        for (size_t i = 0; i < records.size(); ++i)
+            KeepOperationRow(*db_, records[i], contents[i] ? &*contents[i] : nullptr);
+        transaction.commit();
+        return {Done{}, ""};
+    } catch (const SQLite::Exception& error) {
+        if (!IsBusy(error))
+            return Outcome<Done>::Failure(path_ + ": " + error.what());
+        setAside_ = true;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const Outcome<Done> aside =
+                records::SetAside(checkedPath_, PendingText(records[i], contents[i]));
+            if (!aside)
+                return Outcome<Done>::Failure(path_ + ": " + error.what() + "; " + aside.reason);
+        }
+        return {Done{}, ""};
+    } catch (const std::exception& error) {
+        return Outcome<Done>::Failure(path_ + ": " + error.what());
     }
 }
 
@@ -600,6 +627,7 @@ Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
     } catch (const SQLite::Exception& error) {
         if (!IsBusy(error))
             return Outcome<Done>::Failure(path_ + ": " + error.what());
+        setAside_ = true;
         const Outcome<Done> aside = records::SetAside(checkedPath_, PendingText(run));
         if (!aside)
             return Outcome<Done>::Failure(path_ + ": " + error.what() + "; " + aside.reason);

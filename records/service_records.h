@@ -72,6 +72,10 @@ class ServiceRecords {
     // when the database stayed locked past the time-out and the record was set aside.
     Outcome<int64_t> RecordOperation(const OperationRecord& record);
 
+    // Keeps the operations of one step (the machines a discovery found) in one transaction,
+    // or sets them all aside as RecordOperation does.
+    Outcome<Done> RecordOperations(const std::vector<OperationRecord>& records);
+
     // Keeps a run of a host list, whose id (NewRunId) its operations then carry; set aside as
     // an operation is when the database stays locked.
     Outcome<Done> RecordRun(const StoredRun& run);
@@ -109,6 +113,9 @@ class ServiceRecords {
     // includeBackups.
     Outcome<PruneCounts> Prune(int64_t cutoffMs, bool includeBackups = false);
 
+    // True once a record of this opening was set aside (the database stayed locked).
+    bool SetSomethingAside() const { return setAside_; }
+
     struct BusyWait;
 
   private:
@@ -122,6 +129,7 @@ class ServiceRecords {
     std::string checkedPath_;
     std::unique_ptr<BusyWait> wait_;
     std::unique_ptr<SQLite::Database> db_;
+    bool setAside_ = false;
 };
 
 // True when the content can be kept whole: a report or parameter set that fits its file form
