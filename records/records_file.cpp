@@ -53,7 +53,9 @@ std::string NotPrivate(const struct stat& info) {
 // Each folder from the root down to folder (already free of links) must be root's or the
 // user's and writable by nobody else, except that others may write a sticky folder (/tmp),
 // where they cannot rename or remove what is not theirs. So nobody else can swap a folder
-// on the way between this look and SQLite's own opening of the path.
+// on the way between this look and SQLite's own opening of the path. The group may write a
+// folder above when it is the user's own group (the user's private group, as systems with a
+// umask of 002 give ~/.local); the records' own folder and file are held to no group write.
 std::string FolderChainProblem(const std::string& folder) {
     std::vector<std::string> chain = {"/"};
     for (size_t slash = folder.find('/', 1); slash != std::string::npos;
@@ -69,7 +71,9 @@ std::string FolderChainProblem(const std::string& folder) {
             return step + ": not a folder";
         if (info.st_uid != 0 && info.st_uid != ::geteuid())
             return step + ": the folder belongs to another user";
-        if (OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0)
+        const bool othersWrite = (info.st_mode & S_IWOTH) != 0 ||
+                                 ((info.st_mode & S_IWGRP) != 0 && info.st_gid != ::getegid());
+        if (othersWrite && (info.st_mode & S_ISVTX) == 0)
             return step + ": the folder may be written by other users";
     }
     return "";
