@@ -151,74 +151,58 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
     return files;
 }
 
-// A records database as Kelo leaves it, at path.
-void MakeKeloFile(const std::string& path) {
+// A records database as Kelo leaves it, at path; and a file's mode changed, giving its path.
+std::string KeloFile(const std::string& path) {
     OpenOrFail(path)->RecordOperation(Operation("p", "report"));
+    return path;
+}
+std::string WithMode(const std::string& path, unsigned mode) {
+    ::chmod(path.c_str(), mode);
+    return path;
 }
 
 // Each file is refused, for writing and for reading, and nothing in its folder changes.
 TEST(RecordsFileTest, OnlyTheUsersOwnKeloDatabaseIsOpenedAndOthersAreLeftAsTheyWere) {
-    using Setup = std::function<std::string(const testing_support::TempDir&)>;
+    using Dir = testing_support::TempDir;
     const auto foreign = [](const std::string& path, int version) {
-        SQLite::Database db(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-        db.exec("CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('mine');");
-        db.exec("PRAGMA user_version = " + std::to_string(version));
+        SQLite::Database(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)
+            .exec("CREATE TABLE notes (text TEXT); PRAGMA user_version = " +
+                  std::to_string(version));
+        return path;
     };
-    const std::pair<const char*, Setup> cases[] = {
+    const std::pair<const char*, std::function<std::string(const Dir&)>> cases[] = {
         {"a link to a Kelo database",
-         [](const auto& dir) {
-             std::filesystem::create_directory(dir / "real");
-             MakeKeloFile(dir / "real/r.sqlite3");
-             std::filesystem::create_symlink(dir / "real/r.sqlite3", dir / "r.sqlite3");
+         [](const Dir& dir) {
+             std::filesystem::create_symlink(KeloFile(dir / "real/r.sqlite3"), dir / "r.sqlite3");
              return dir / "r.sqlite3";
          }},
         {"a file others may write",
-         [](const auto& dir) {
-             MakeKeloFile(dir / "r.sqlite3");
-             ::chmod((dir / "r.sqlite3").c_str(), 0620);
-             return dir / "r.sqlite3";
-         }},
+         [](const Dir& dir) { return WithMode(KeloFile(dir / "r.sqlite3"), 0620); }},
         {"a folder others may write",
-         [](const auto& dir) {
-             MakeKeloFile(dir / "shared/r.sqlite3");
-             ::chmod((dir / "shared").c_str(), 0770);
-             return dir / "shared/r.sqlite3";
+         [](const Dir& dir) {
+             const std::string path = KeloFile(dir / "shared/r.sqlite3");
+             WithMode(dir / "shared", 0770);
+             return path;
          }},
-        {"another program's database",
-         [&](const auto& dir) {
-             foreign(dir / "r.sqlite3", 0);
-             return dir / "r.sqlite3";
-         }},
+        {"another program's database", [&](const Dir& dir) { return foreign(dir / "r", 0); }},
         {"another program's database of schema 2",
-         [&](const auto& dir) {
-             foreign(dir / "r.sqlite3", 2);
-             return dir / "r.sqlite3";
-         }},
+         [&](const Dir& dir) { return foreign(dir / "r", 2); }},
         {"a newer Kelo's database",
-         [](const auto& dir) {
-             MakeKeloFile(dir / "r.sqlite3");
-             SQLite::Database(dir / "r.sqlite3", SQLite::OPEN_READWRITE)
+         [](const Dir& dir) {
+             SQLite::Database(KeloFile(dir / "r.sqlite3"), SQLite::OPEN_READWRITE)
                  .exec("PRAGMA journal_mode = DELETE; PRAGMA user_version = 99");
              return dir / "r.sqlite3";
          }},
         {"an empty file others may read",
-         [](const auto& dir) {
+         [](const Dir& dir) {
              testing_support::WriteFile(dir / "r.sqlite3", "");
-             ::chmod((dir / "r.sqlite3").c_str(), 0644);
-             return dir / "r.sqlite3";
-         }},
-        {"a text file",
-         [](const auto& dir) {
-             testing_support::WriteFile(dir / "r.sqlite3", std::string(200, 't'));
-             ::chmod((dir / "r.sqlite3").c_str(), 0600);
-             return dir / "r.sqlite3";
+             return WithMode(dir / "r.sqlite3", 0644);
          }},
         {"another user's Kelo database",
-         [](const auto& dir) {
-             MakeKeloFile(dir / "r.sqlite3");
+         [](const Dir& dir) {
+             KeloFile(dir / "r.sqlite3");
              for (const char* suffix : {"", "-wal", "-shm"}) {
-                 if (::chown((dir / ("r.sqlite3" + std::string(suffix))).c_str(), 65534, 65534) !=
-                     0)
+                 if (::chown((dir / "r.sqlite3").append(suffix).c_str(), 65534, 65534) != 0)
                      return std::string();  // only root can give a file away
              }
              return dir / "r.sqlite3";
@@ -242,7 +226,7 @@ TEST(RecordsFileTest, OnlyTheUsersOwnKeloDatabaseIsOpenedAndOthersAreLeftAsTheyW
 
     testing_support::TempDir dir;
     testing_support::WriteFile(dir / "empty.sqlite3", "");
-    ::chmod((dir / "empty.sqlite3").c_str(), 0600);
+    WithMode(dir / "empty.sqlite3", 0600);
     EXPECT_EQ(ServiceRecords::OpenExisting(dir / "none.sqlite3").failure, OpenFailure::NoFile);
     EXPECT_TRUE(dir.Entries().size() == 1) << "looking made nothing";
     OpenOrFail(dir / "empty.sqlite3");
