@@ -143,6 +143,11 @@ Outcome<std::string> DecodeReport(const StoredContent& content);
 // loads, or why it cannot be read back.
 Outcome<std::vector<uint8_t>> DecodeParameters(const StoredContent& content);
 
+// Makes the waits for other programs' locks on this thread its own: slices of a plain sleep,
+// ended by a stop (platform::WaitsStopped), instead of platform::Sleep, whose clock and trace
+// serve the program's one thread of operations. For a thread that only writes records.
+void WaitOnThisThreadAlone();
+
 // A new run id: the start's UTC time and four random hex digits, "20261209-084501-3fa2".
 std::string NewRunId(int64_t startedMs);
 
