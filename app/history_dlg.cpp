@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <set>
 
 #include "app/compare_dlg.h"

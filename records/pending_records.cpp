@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <vector>
