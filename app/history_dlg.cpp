@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <set>
 
 #include "app/compare_dlg.h"
@@ -72,13 +71,12 @@ CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& prob
     : QDialog(owner) {
     CreateControls();
     // Looking is no reason to make a database: with none yet there is nothing to show.
-    std::error_code error;
-    if (!std::filesystem::exists(recordsPath, error)) {
+    auto opened = kelo::records::ServiceRecords::OpenExisting(recordsPath);
+    if (opened.failure == kelo::records::OpenFailure::NoFile) {
         status_->setText(QString::fromStdString("No operations kept yet in " + recordsPath));
         ShowStatus(problem);
         return;
     }
-    auto opened = kelo::records::ServiceRecords::Open(recordsPath);
     if (!opened) {
         ShowStatus(problem.empty() ? "Records cannot be read: " + opened.reason : problem);
         return;

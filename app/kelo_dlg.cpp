@@ -479,8 +479,14 @@ bool CKeloDlg::ReadBackup() {
         backup.SetResult(EndedResult());
         return false;
     }
-    backup.SetContent(kelo::records::ContentKind::Parameters,
-                      std::vector<uint8_t>(buffer.begin(), buffer.begin() + count));
+    kelo::records::ReadContent set{kelo::records::ContentKind::Parameters,
+                                   std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
+    // A set too large for a parameter file could not be written back: no backup at all.
+    if (!kelo::records::KeepsWhole(set)) {
+        backup.SetResult(kelo::records::Result::Failed);
+        return false;
+    }
+    backup.SetContent(set.kind, std::move(set.plain));
     backup.SetResult(kelo::records::Result::Ok);
     return true;
 }

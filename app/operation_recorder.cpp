@@ -17,34 +17,80 @@ void OperationRecorder::Keep(kelo::records::OperationRecord record) {
     pending_.push_back(std::move(record));
 }
 
+OperationRecorder::~OperationRecorder() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    if (writer_.joinable())
+        writer_.join();
+}
+
 void OperationRecorder::OperationEnds() {
     if (--running_ > 0)
         return;
     std::vector<kelo::records::OperationRecord> records = std::move(pending_);
     pending_.clear();
-    for (const kelo::records::OperationRecord& record : records)
-        Write(record);
+    const std::optional<std::string> path = Path();
+    if (!path || records.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(Batch{*path, std::move(records)});
+        if (!writer_.joinable())
+            writer_ = std::thread([this] { WriteBatches(); });
+    }
+    wake_.notify_one();
 }
 
-void OperationRecorder::Write(const kelo::records::OperationRecord& record) {
-    const std::optional<std::string> path = Path();
-    if (!path)
-        return;
-    std::string reason;
-    auto opened = kelo::records::ServiceRecords::Open(*path);
-    if (!opened) {
-        reason = opened.reason;
-    } else {
-        const auto kept = (*opened.value)->RecordOperation(record);
-        if (!kept)
-            reason = kept.reason;
+void OperationRecorder::WriteBatches() {
+    kelo::records::WaitOnThisThreadAlone();
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty())
+            return;
+        const Batch batch = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        const std::string reason = Write(batch);
+        lock.lock();
+        writing_ = false;
+        // The first reason stays: the status line tells it once, and later ones are mostly the
+        // same.
+        if (!reason.empty() && problem_.empty())
+            problem_ = reason;
+        if (queue_.empty())
+            idle_.notify_all();
     }
-    // The first reason stays: the status line tells it once, and later ones are mostly the same.
-    if (!reason.empty() && problem_.empty())
-        problem_ = reason;
+}
+
+std::string OperationRecorder::Write(const Batch& batch) {
+    auto opened = kelo::records::ServiceRecords::Open(batch.path);
+    if (opened.failure == kelo::records::OpenFailure::Busy) {
+        // Kept beside the database until its next opening.
+        for (const kelo::records::OperationRecord& record : batch.records) {
+            const auto aside = kelo::records::ServiceRecords::SetAside(opened.checkedPath, record);
+            if (!aside)
+                return aside.reason;
+        }
+        return "";
+    }
+    if (!opened)
+        return opened.reason;
+    return (*opened.value)->RecordOperations(batch.records).reason;
+}
+
+void OperationRecorder::WaitForWrites() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return queue_.empty() && !writing_; });
 }
 
 std::string OperationRecorder::TakeUnshownProblem() {
+    WaitForWrites();
+    std::lock_guard<std::mutex> lock(mutex_);
     if (problem_.empty() || problemShown_)
         return "";
     problemShown_ = true;

@@ -4,10 +4,14 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/messages.h"
@@ -20,12 +24,17 @@ namespace app {
 std::optional<std::string> RecordsPathOf(const std::string& profilePath);
 
 // Writes records to the database the profile names at the moment of each write, and keeps the
-// first reason one could not be written for the rest of the session.
+// first reason one could not be written for the rest of the session. The writes run on a thread
+// of their own, so that a database another program holds locked never holds up the window.
 class OperationRecorder {
   public:
     using PathSource = std::function<std::optional<std::string>()>;
 
     explicit OperationRecorder(PathSource path) : path_(std::move(path)) {}
+    // Writes what was handed over before it goes.
+    ~OperationRecorder();
+    OperationRecorder(const OperationRecorder&) = delete;
+    OperationRecorder& operator=(const OperationRecorder&) = delete;
 
     // The database records go to now; nullopt while recording is off.
     std::optional<std::string> Path() const { return path_(); }
@@ -39,18 +48,35 @@ class OperationRecorder {
     void OperationBegins() { ++running_; }
     void OperationEnds();
 
+    // Waits until every record handed over is written (or set aside beside a locked
+    // database), at most the records' busy time-out for each operation still being written.
+    void WaitForWrites();
+
     // The reason a record of this session could not be written, given once: "" afterwards,
-    // and "" when every record was written.
+    // and "" when every record was written. Waits for the writes under way first.
     std::string TakeUnshownProblem();
 
   private:
-    void Write(const kelo::records::OperationRecord& record);
+    // The records of the operations that ended together, for one database.
+    struct Batch {
+        std::string path;
+        std::vector<kelo::records::OperationRecord> records;
+    };
+    void WriteBatches();
+    static std::string Write(const Batch& batch);
 
     PathSource path_;
     int running_ = 0;
     std::vector<kelo::records::OperationRecord> pending_;
+    std::mutex mutex_;  // guards what follows, shared with the writing thread
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<Batch> queue_;
+    bool writing_ = false;
+    bool stopping_ = false;
     std::string problem_;
     bool problemShown_ = false;
+    std::thread writer_;
 };
 
 // One operation on its way into the records: started when built, ended and handed to the

@@ -53,6 +53,17 @@ const CLI::Validator kRunId(
     },
     "");
 
+// A count as written: decimal digits only, so that "0x10", "+5" or " 5" is not read as a number
+// it does not show.
+const CLI::Validator kDigitsOnly(
+    [](std::string& text) -> std::string {
+        const bool digits =
+            !text.empty() && text.size() <= 9 &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return digits ? "" : "needs a whole number of days, not '" + text + "'";
+    },
+    "");
+
 const CLI::Validator kCodePageName(
     [](std::string& name) -> std::string {
         return platform::CodePage::Named(name) ? "" : "unknown encoding '" + name + "'";
@@ -329,8 +340,11 @@ class CommandLineParser {
             ->add_option("--older-than", invocation_.olderThanDays,
                          "remove the operations started more than DAYS ago")
             ->required()
+            ->check(kDigitsOnly)
             ->check(Within(0, INT_MAX / 2))
             ->type_name("DAYS");
+        prune->add_flag("--include-backups", invocation_.pruneBackups,
+                        "remove each machine's newest backup too when it is that old");
     }
 
     void AddDiscoverOptions(CLI::App& discover) {

@@ -104,6 +104,7 @@ struct Invocation {
     bool csv = false;              // history --csv: RFC 4180 CSV on standard output
     bool compareAll = false;       // compare --all: every changed range of parameter sets
     int olderThanDays = 0;         // records prune --older-than DAYS
+    bool pruneBackups = false;     // records prune --include-backups
 };
 
 struct ParseResult {

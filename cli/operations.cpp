@@ -14,6 +14,7 @@
 #include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "records/service_records.h"
 #include "records/sha256.h"
 #include "snmp/status_query.h"
 
@@ -100,10 +101,14 @@ bool BackUpParameters(CommandContext& context) {
     const int64_t durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now() - started)
                                    .count();
-    context.keepBackup(
-        records::ReadContent{records::ContentKind::Parameters,
-                             std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)},
-        startedMs, durationMs);
+    const records::ReadContent set{records::ContentKind::Parameters,
+                                   std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
+    // A set the records cannot keep whole (too large for a parameter file) is no backup.
+    if (!records::KeepsWhole(set)) {
+        context.sink.Tell(kBackupUnread);
+        return false;
+    }
+    context.keepBackup(set, startedMs, durationMs);
     return true;
 }
 

@@ -45,6 +45,8 @@ struct CommandContext {
     // (--no-backup, or the records are off).
     std::function<void(const records::ReadContent& set, int64_t startedMs, int64_t durationMs)>
         keepBackup = nullptr;
+    // The exit status of a failed command when it is not 1: restore-params' records refused.
+    std::optional<int> failedStatus = std::nullopt;
 };
 
 // What kelo-cli says when the backup before a write could not be read.

@@ -26,10 +26,22 @@ void KeepOperations(const Console& console, const Invocation& invocation,
     const std::optional<std::string> path = RecordsPathOf(invocation);
     if (!path || operations.empty())
         return;
-    auto opened = records::ServiceRecords::Open(*path);
+    // Once another program held the records for the whole wait, the later records of this run
+    // are set aside at once: the run's records hold it up for one wait at most.
+    static bool s_foundBusy = false;
+    auto opened =
+        records::ServiceRecords::Open(*path, s_foundBusy ? 0 : records::kBusyTimeoutMilliseconds);
     std::string reason = opened.reason;
-    for (size_t i = 0; opened && i < operations.size() && reason.empty(); ++i)
-        reason = (*opened.value)->RecordOperation(operations[i]).reason;
+    if (opened.failure == records::OpenFailure::Busy) {
+        s_foundBusy = true;
+        reason.clear();
+        for (size_t i = 0; i < operations.size() && reason.empty(); ++i)
+            reason = records::ServiceRecords::SetAside(opened.checkedPath, operations[i]).reason;
+    }
+    if (opened) {
+        reason = (*opened.value)->RecordOperations(operations).reason;
+        s_foundBusy = s_foundBusy || (*opened.value)->SetSomethingAside();
+    }
     if (!reason.empty())
         TellError(console, "not recorded: " + reason);
 }

@@ -52,8 +52,14 @@ std::optional<int64_t> ParseLocalTime(const std::string& text) {
         if (end == nullptr || *end != '\0')
             continue;
         parts.tm_isdst = -1;
+        const std::tm written = parts;
         const std::time_t seconds = std::mktime(&parts);
-        if (seconds != static_cast<std::time_t>(-1))
+        // mktime moves an impossible date on (February 31 to March 3): such a date is refused,
+        // as is a local time the clocks skipped.
+        const bool asWritten = parts.tm_year == written.tm_year && parts.tm_mon == written.tm_mon &&
+                               parts.tm_mday == written.tm_mday &&
+                               parts.tm_hour == written.tm_hour && parts.tm_min == written.tm_min;
+        if (seconds != static_cast<std::time_t>(-1) && asWritten)
             return static_cast<int64_t>(seconds) * 1000;
     }
     return std::nullopt;
@@ -61,15 +67,25 @@ std::optional<int64_t> ParseLocalTime(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invocation& invocation) {
+std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invocation& invocation,
+                                            int& status, int missingStatus) {
     const std::string path =
         invocation.recordsPath.empty() ? records::DefaultRecordsPath() : invocation.recordsPath;
-    auto opened = ServiceRecords::Open(path);
-    if (!opened) {
-        TellError(console, opened.reason);
-        return nullptr;
+    auto opened = ServiceRecords::OpenExisting(path);
+    if (opened)
+        return std::move(*opened.value);
+    TellError(console, opened.reason);
+    switch (opened.failure) {
+        case records::OpenFailure::NoFile:
+            status = missingStatus;
+            break;
+        case records::OpenFailure::Refused:
+            status = kExitUsage;
+            break;
+        default:
+            status = kExitFailed;
     }
-    return std::move(*opened.value);
+    return nullptr;
 }
 
 namespace {
@@ -286,9 +302,10 @@ int RunHistory(const Console& console, const Invocation& invocation) {
     std::optional<records::HistoryQuery> query = HistoryQueryOf(console, invocation);
     if (!query)
         return kExitUsage;
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitSuccess);
     if (!kept)
-        return kExitFailed;
+        return status;
     if (query->runId == "last") {
         const auto last = kept->Run("last");
         if (!last) {
@@ -411,8 +428,9 @@ std::optional<KeptItem> ItemOf(const Console& console, const Invocation& invocat
     const std::optional<int64_t> id = RecordIdOf(word);
     if (!id || std::filesystem::exists(word))
         return ItemOfFile(word);
+    int status = kExitSuccess;
     if (!kept)
-        kept = OpenRecords(console, invocation);
+        kept = OpenRecords(console, invocation, status, kExitUsage);
     if (!kept)
         return std::nullopt;
     return ItemOfRecord(console, *kept, *id);
@@ -476,9 +494,10 @@ int RunShow(const Console& console, const Invocation& invocation) {
                   "show needs a record number, not '" + platform::ShownText(invocation.file) + "'");
         return kExitUsage;
     }
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitFailed);
     if (!kept)
-        return kExitFailed;
+        return status;
     const auto operation = kept->Operation(*id);
     if (!operation) {
         TellError(console, operation.reason);
@@ -575,9 +594,10 @@ std::string OptionalTime(const std::optional<int64_t>& ms) {
 }
 
 int RunRecordsSummary(const Console& console, const Invocation& invocation) {
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitSuccess);
     if (!kept)
-        return kExitFailed;
+        return status;
     const auto summary = kept->Summarise();
     if (!summary) {
         TellError(console, summary.reason);
@@ -595,18 +615,20 @@ int RunRecordsSummary(const Console& console, const Invocation& invocation) {
 }
 
 int RunRecordsPrune(const Console& console, const Invocation& invocation) {
-    const auto kept = OpenRecords(console, invocation);
+    int status = kExitSuccess;
+    const auto kept = OpenRecords(console, invocation, status, kExitSuccess);
     if (!kept)
-        return kExitFailed;
+        return status;
     const int64_t cutoff =
         records::WallClockMs() - int64_t{invocation.olderThanDays} * kMillisecondsADay;
-    const auto removed = kept->Prune(cutoff);
+    const auto removed = kept->Prune(cutoff, invocation.pruneBackups);
     if (!removed) {
         TellError(console, removed.reason);
         return kExitFailed;
     }
     const std::string text = "removed " + std::to_string(removed->operations) + " operations and " +
-                             std::to_string(removed->contents) + " contents\n";
+                             std::to_string(removed->contents) + " contents, and gave back " +
+                             std::to_string(removed->freedBytes) + " bytes\n";
     return PrintText(console.writeOut, text) ? kExitSuccess : kExitFailed;
 }
 

@@ -22,10 +22,13 @@ bool ReadsRecords(Command command);
 int RunRecordsCommand(const Console& console, const Invocation& invocation);
 
 // The database the records commands read: --records, else KELO_RECORDS, else the default.
-// They read it even when recording is turned off, so kept records stay visible. Null after a
-// line saying why it cannot be opened.
+// They read it even when recording is turned off, so kept records stay visible, and never make
+// it. Null after a line saying why it cannot be opened, with status set to the exit status to
+// end with: missingStatus when there is no file yet, 2 for a file that is refused (not the
+// user's own Kelo database, or a newer Kelo's), 1 for any other reason.
 std::unique_ptr<records::ServiceRecords> OpenRecords(const Console& console,
-                                                     const Invocation& invocation);
+                                                     const Invocation& invocation, int& status,
+                                                     int missingStatus);
 
 // A record's time as the records commands show it, in local time: "2026-12-09 10:20:08".
 std::string RecordTime(int64_t ms);

@@ -62,15 +62,17 @@ std::optional<KeptSet> FindKeptSet(records::ServiceRecords& kept, const Invocati
 
 // The kept set, read from the records the run writes to; the database is closed again before
 // the machine is talked to.
-std::optional<KeptSet> KeptSetOf(const CommandContext& context, const Invocation& invocation) {
+std::optional<KeptSet> KeptSetOf(CommandContext& context, const Invocation& invocation) {
     const std::optional<std::string> path = RecordsPathOf(invocation);
     if (!path) {
         platform::ShowText(kRecordsOff);
         return std::nullopt;
     }
-    auto opened = records::ServiceRecords::Open(*path);
+    auto opened = records::ServiceRecords::OpenExisting(*path);
     if (!opened) {
         platform::ShowText(opened.reason);
+        if (opened.failure == records::OpenFailure::Refused)
+            context.failedStatus = kExitUsage;
         return std::nullopt;
     }
     return FindKeptSet(**opened.value, invocation, context.recordedHost);

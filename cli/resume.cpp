@@ -90,21 +90,24 @@ std::string StartRun(const Console& console, const Invocation& invocation,
         machine.type = entry.machineTypeIndex.value_or(defaultTypeIndex) + 1;
         start.hosts.push_back(machine);
     }
+    const records::StoredRun run{id, startedMs, start};
     auto opened = records::ServiceRecords::Open(*path);
     std::string reason = opened.reason;
-    if (opened) {
-        const auto kept = (*opened.value)->RecordRun({id, startedMs, start});
-        reason = kept.reason;
-    }
+    if (opened)
+        reason = (*opened.value)->RecordRun(run).reason;
+    else if (opened.failure == records::OpenFailure::Busy)
+        reason = records::ServiceRecords::SetAside(opened.checkedPath, run).reason;
     if (!reason.empty())
         TellError(console, "not recorded: " + reason);
     return id;
 }
 
 int RunResume(const Console& console, const Invocation& resume, const HostListRunner& runList) {
-    std::unique_ptr<records::ServiceRecords> opened = OpenRecords(console, resume);
+    int status = kExitFailed;
+    std::unique_ptr<records::ServiceRecords> opened =
+        OpenRecords(console, resume, status, kExitFailed);
     if (!opened)
-        return kExitFailed;
+        return status;
     records::ServiceRecords& kept = *opened;
     const auto run = kept.Run(resume.resumeRun);
     if (!run) {

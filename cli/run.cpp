@@ -254,7 +254,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     record.text = std::move(context.keptReport);
     if (invocation.command == Command::Restart)
         record.answered = context.restartAnswered;
-    return succeeded ? kExitSuccess : kExitFailed;
+    return succeeded ? kExitSuccess : context.failedStatus.value_or(kExitFailed);
 }
 
 // Completes the record of a finished run and writes its --json line.

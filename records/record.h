@@ -171,6 +171,7 @@ struct Summary {
 struct PruneCounts {
     int64_t operations = 0;
     int64_t contents = 0;
+    int64_t freedBytes = 0;  // given back to the file system
 };
 
 }  // namespace kelo::records

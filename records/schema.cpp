@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "records/records_file.h"
+
 namespace kelo::records {
 namespace {
 
@@ -80,8 +82,15 @@ DROP INDEX operations_by_machine;
 DROP INDEX files_by_operation;
 )sql";
 
+// Migration 3: the file is marked as Kelo's (0x4B454C4F, kApplicationId), so that Kelo never
+// takes another program's database for its records. Files made from now on carry the mark
+// from their first write (StartDatabase); this marks the files of the first two schemas.
+// Before it, Migrate turns their auto_vacuum on, which needs a VACUUM outside any transaction.
+constexpr const char* kMarked = "PRAGMA application_id = 1262832719;";
+static_assert(kApplicationId == 1262832719);
+
 // Migration n + 1 is kMigrations[n]. Never change one that has shipped: add the next.
-constexpr const char* kMigrations[] = {kSchema, kHistoryIndexes};
+constexpr const char* kMigrations[] = {kSchema, kHistoryIndexes, kMarked};
 
 int UserVersion(SQLite::Database& db) {
     return db.execAndGet("PRAGMA user_version").getInt();
@@ -94,10 +103,12 @@ bool ApplyNextMigration(SQLite::Database& db) {
     SQLite::Transaction transaction(db, SQLite::TransactionBehavior::IMMEDIATE);
     const int version = UserVersion(db);
     if (version > static_cast<int>(std::size(kMigrations))) {
-        throw std::runtime_error("made by a newer Kelo (schema " + std::to_string(version) +
-                                 ", this one knows " + std::to_string(std::size(kMigrations)) +
-                                 ")");
+        throw RefusedDatabase("made by a newer Kelo (schema " + std::to_string(version) +
+                              ", this one knows " + std::to_string(std::size(kMigrations)) + ")");
     }
+    const int32_t mark = db.execAndGet("PRAGMA application_id").getInt();
+    if (mark != kApplicationId && (mark != 0 || version > kUnmarkedSchemas))
+        throw RefusedDatabase("not a Kelo records database");
     if (version == static_cast<int>(std::size(kMigrations)))
         return false;
     db.exec(kMigrations[version]);
@@ -108,6 +119,17 @@ bool ApplyNextMigration(SQLite::Database& db) {
 
 }  // namespace
 
+void StartDatabase(SQLite::Database& db) {
+    if (db.execAndGet("PRAGMA page_count").getInt64() != 0)
+        return;
+    db.exec("PRAGMA auto_vacuum = INCREMENTAL");
+    SQLite::Transaction transaction(db, SQLite::TransactionBehavior::IMMEDIATE);
+    // Another program may have started it meanwhile.
+    if (db.execAndGet("PRAGMA page_count").getInt64() == 0)
+        db.exec("PRAGMA application_id = " + std::to_string(kApplicationId));
+    transaction.commit();
+}
+
 int SchemaVersion() {
     return static_cast<int>(std::size(kMigrations));
 }
@@ -116,10 +138,13 @@ void Migrate(SQLite::Database& db) {
     const int versionBefore = UserVersion(db);
     if (versionBefore == SchemaVersion())
         return;
-    // Freed pages go back to the file when old records are pruned; only takes effect before
-    // the first table is made.
-    if (versionBefore == 0)
+    // The files of the first schemas were made with auto_vacuum off (the log was switched on
+    // before it was chosen): once, they are rebuilt with it on, so a prune gives space back.
+    if (versionBefore >= 1 && versionBefore <= kUnmarkedSchemas &&
+        db.execAndGet("PRAGMA auto_vacuum").getInt() == 0) {
         db.exec("PRAGMA auto_vacuum = INCREMENTAL");
+        db.exec("VACUUM");
+    }
     bool migrated = false;
     while (ApplyNextMigration(db))
         migrated = true;

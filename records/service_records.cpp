@@ -19,6 +19,7 @@
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "files/parameter_file.h"
 #include "files/report_file.h"
@@ -26,6 +27,8 @@
 #include "platform/atomic_file.h"
 #include "platform/clock.h"
 #include "platform/system.h"
+#include "records/pending_records.h"
+#include "records/records_file.h"
 #include "records/schema.h"
 #include "records/sha256.h"
 
@@ -55,70 +58,147 @@ std::string OperationQuery(bool withContentKind) {
 
 constexpr const char* kNewestFirst = " ORDER BY o.started_ms DESC, o.id DESC";
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return "";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes the folders (0700) and an empty database file (0600) when they are missing; SQLite
-// gives its -wal and -shm files the database file's mode. An existing file keeps the mode
-// its owner gave it.
-// How long an opening that found the file locked waits before it tries again.
+// How an opening that found the file locked waits before it tries again, and the longest
+// single wait of the busy handler.
 constexpr int kOpenRetryMilliseconds = 20;
-
-Outcome<Done> PrepareFile(const std::string& path) {
-    const std::string folder = FolderOf(path);
-    if (!folder.empty()) {
-        const platform::FileResult made = platform::MakeFolders(folder, 0700);
-        if (!made.ok)
-            return Outcome<Done>::Failure(made.ErrorText(folder));
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0)
-        return {Done{}, ""};
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST)  // EEXIST: another program made it meanwhile
-        return Outcome<Done>::Failure(platform::FileErrorText(path, errno));
-    if (fd >= 0)
-        ::close(fd);
-    return {Done{}, ""};
-}
+constexpr int kBusySliceMilliseconds = 20;
 
 // The log pages after which a commit copies the log into the database and empties it.
 constexpr int kLogPagesToEmpty = 100;
+
+bool IsBusy(const SQLite::Exception& error) {
+    const int code = error.getErrorCode() & 0xFF;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+// Set on a thread that writes records beside the program's own (WaitOnThisThreadAlone).
+thread_local bool t_waitsAlone = false;
+
+// One slice of a wait on such a thread, cut short by a stop; gives how long it took.
+long long WaitAlone(long long milliseconds) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::milliseconds(milliseconds);
+    while (!platform::WaitsStopped() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+}  // namespace
+
+// The waits of one opening for other programs' locks: at most limitMs in all, each through
+// platform::Sleep, and none once a stop signal came (the run is to end at once) or while
+// noWait is set.
+struct ServiceRecords::BusyWait {
+    long long limitMs = 0;
+    long long spentMs = 0;
+    bool noWait = false;
+
+    bool MayWait() const { return !noWait && spentMs < limitMs && !platform::WaitsStopped(); }
+    // Waits one slice; false when no wait is left.
+    bool WaitSlice(int sliceMs) {
+        if (!MayWait())
+            return false;
+        const long long slice = std::min<long long>(sliceMs, limitMs - spentMs);
+        if (t_waitsAlone) {
+            spentMs += std::max(slice, WaitAlone(slice));
+            return !platform::WaitsStopped();
+        }
+        const long long before = platform::NowMilliseconds();
+        platform::Sleep(static_cast<int>(slice));
+        spentMs += std::max(slice, platform::NowMilliseconds() - before);
+        return !platform::WaitsStopped();
+    }
+};
+
+namespace {
+
+// SQLite's busy handler: another program holds the lock, so wait a slice and try again, until
+// the opening's wait is spent.
+int WaitWhileBusy(void* wait, int /*count*/) {
+    return static_cast<ServiceRecords::BusyWait*>(wait)->WaitSlice(kBusySliceMilliseconds) ? 1 : 0;
+}
 
 // Runs after every commit in place of SQLite's own copy at 1,000 pages. Each program is the
 // database's first opener, which rebuilds the log's index from the whole log and so no longer
 // knows which pages were copied already: SQLite's copy never emptied the log, which grew
 // without end, and once past 1,000 pages every commit copied all of it again. So the log is
 // emptied once it holds 100 pages, when no other program is reading or writing; a program
-// that would have to wait for one leaves it to a later commit (busy time-out 0 meanwhile).
-int EmptyLongLog(void* busyTimeout, sqlite3* db, const char* name, int pages) {
+// that would have to wait for one leaves it to a later commit (no waiting meanwhile).
+int EmptyLongLog(void* wait, sqlite3* db, const char* name, int pages) {
     if (pages < kLogPagesToEmpty)
         return SQLITE_OK;
-    sqlite3_busy_timeout(db, 0);
+    auto* busy = static_cast<ServiceRecords::BusyWait*>(wait);
+    busy->noWait = true;
     sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite3_busy_timeout(db, static_cast<int>(reinterpret_cast<intptr_t>(busyTimeout)));
+    busy->noWait = false;
     return SQLITE_OK;
 }
 
-// Opens the database, sets it up for this program and brings its tables up to date; throws
-// what SQLite throws.
-std::unique_ptr<SQLite::Database> OpenDatabase(const std::string& path,
-                                               int busyTimeoutMilliseconds) {
-    auto db = std::make_unique<SQLite::Database>(
-        path, SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, busyTimeoutMilliseconds);
+// SQLite is never to follow a link at the path (it is checked to have none).
+constexpr int kOpenFlags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+
+// What a look through SQLite itself found in a file whose header alone does not say that it
+// is Kelo's (an older Kelo's file, or one whose header is still in its log).
+struct Inspection {
+    int32_t applicationId = 0;
+    int32_t userVersion = 0;
+    bool keloTables = false;
+};
+
+Inspection Inspect(const std::string& path, ServiceRecords::BusyWait& wait) {
+    SQLite::Database db(path, SQLITE_OPEN_READONLY | kOpenFlags);
+    sqlite3_busy_handler(db.getHandle(), WaitWhileBusy, &wait);
+    Inspection found;
+    found.applicationId = db.execAndGet("PRAGMA application_id").getInt();
+    found.userVersion = db.execAndGet("PRAGMA user_version").getInt();
+    found.keloTables = db.execAndGet(R"sql(
+        SELECT count(*) FROM sqlite_master WHERE type = 'table'
+        AND name IN ('machines', 'contents', 'runs', 'operations', 'files'))sql")
+                           .getInt() == 5;
+    return found;
+}
+
+// Why a checked file is not to be opened for writing, or "" when it may: it must be empty,
+// or Kelo's (marked, or an older Kelo's file with its tables), and of a schema this Kelo knows.
+std::string Unwelcome(const CheckedFile& file, ServiceRecords::BusyWait& wait) {
+    if (file.empty)
+        return "";
+    const auto newer = [](int32_t version) {
+        return "made by a newer Kelo (schema " + std::to_string(version) + ", this one knows " +
+               std::to_string(SchemaVersion()) + ")";
+    };
+    if (file.applicationId == kApplicationId)
+        return file.userVersion > SchemaVersion() ? newer(file.userVersion) : "";
+    if (file.applicationId != 0)
+        return "not a Kelo records database";
+    // The header may be older than the file's log: SQLite reads both, and writes nothing.
+    const Inspection found = Inspect(file.path, wait);
+    if (found.applicationId == kApplicationId)
+        return found.userVersion > SchemaVersion() ? newer(found.userVersion) : "";
+    const bool olderKelo = found.applicationId == 0 && found.userVersion >= 1 &&
+                           found.userVersion <= kUnmarkedSchemas && found.keloTables;
+    return olderKelo ? "" : "not a Kelo records database";
+}
+
+// Opens the checked database, marks a new one as Kelo's, sets it up for this program and
+// brings its tables up to date; throws what SQLite throws.
+std::unique_ptr<SQLite::Database> OpenDatabase(const CheckedFile& file,
+                                               ServiceRecords::BusyWait& wait) {
+    auto db = std::make_unique<SQLite::Database>(file.path, SQLITE_OPEN_READWRITE | kOpenFlags);
+    sqlite3_busy_handler(db->getHandle(), WaitWhileBusy, &wait);
+    if (!StillTheCheckedFile(file))
+        throw std::runtime_error("the file was replaced while it was opened");
     // Closing leaves the log to be copied into the database by a later commit (every
-    // 1000 pages), so the program that just recorded does not wait for that copy's sync.
+    // 100 pages), so the program that just recorded does not wait for that copy's sync.
     sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    StartDatabase(*db);
     // Readers never wait for the writer in WAL mode, and a commit needs no sync of its
     // own: a crashed program loses nothing it committed, only a power cut may.
     db->exec("PRAGMA journal_mode = WAL");
     db->exec("PRAGMA synchronous = NORMAL");
-    sqlite3_wal_hook(db->getHandle(), EmptyLongLog,
-                     reinterpret_cast<void*>(static_cast<intptr_t>(busyTimeoutMilliseconds)));
+    sqlite3_wal_hook(db->getHandle(), EmptyLongLog, &wait);
     db->exec("PRAGMA foreign_keys = ON");
     Migrate(*db);
     return db;
@@ -328,6 +408,50 @@ void StepHistory(SQLite::Database& db, const HistoryQuery& query,
     }
 }
 
+// The rows of one operation, inside the caller's transaction; gives its id.
+int64_t KeepOperationRow(SQLite::Database& db, const OperationRecord& record,
+                         const StoredContent* content) {
+    const int64_t machineId = KeepMachine(db, record.machine);
+    if (content != nullptr)
+        KeepContent(db, *content);
+    const int64_t id = InsertOperation(db, record, machineId, content);
+    for (const FileUse& file : record.files)
+        InsertFile(db, id, file);
+    return id;
+}
+
+// True when the records hold this operation already (same machine, times, word and program).
+bool AlreadyKept(SQLite::Database& db, const OperationRecord& record) {
+    SQLite::Statement find(db, R"sql(
+        SELECT 1 FROM operations o JOIN machines m ON m.id = o.machine_id
+        WHERE m.host = ? AND m.address = ? AND m.type = ? AND m.port_kind = ? AND m.name = ?
+          AND o.started_ms = ? AND o.ended_ms = ? AND o.operation = ? AND o.program = ?)sql");
+    const Machine& machine = record.machine;
+    SQLite::bind(find, machine.host, machine.address, machine.type, machine.portKind, machine.name,
+                 record.startedMs, record.endedMs, record.operation, record.program);
+    return find.executeStep();
+}
+
+void InsertRun(SQLite::Database& db, const StoredRun& run) {
+    nlohmann::json hosts = nlohmann::json::array();
+    for (const Machine& machine : run.start.hosts)
+        hosts.push_back({{"host", machine.host}, {"type", machine.type}});
+    const nlohmann::json replay = {{"command", run.start.command},
+                                   {"options", run.start.options},
+                                   {"output", run.start.outputTemplate},
+                                   {"hosts", hosts}};
+    std::string text;
+    try {
+        text = replay.dump();
+    } catch (const nlohmann::json::exception&) {
+        throw std::runtime_error("the run's options are not UTF-8 text");
+    }
+    SQLite::Statement insert(
+        db, "INSERT INTO runs (id, started_ms, replay) VALUES (?, ?, ?) ON CONFLICT DO NOTHING");
+    SQLite::bind(insert, run.id, run.startedMs, text);
+    insert.exec();
+}
+
 uint64_t FileSize(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
@@ -421,55 +545,109 @@ std::string DefaultRecordsPath() {
     return platform::DataFolder() + "/records.sqlite3";
 }
 
-ServiceRecords::ServiceRecords(std::string path, std::unique_ptr<SQLite::Database> db)
-    : path_(std::move(path)), db_(std::move(db)) {}
+ServiceRecords::ServiceRecords(std::string path, std::string checkedPath,
+                               std::unique_ptr<BusyWait> wait, std::unique_ptr<SQLite::Database> db)
+    : path_(std::move(path)),
+      checkedPath_(std::move(checkedPath)),
+      wait_(std::move(wait)),
+      db_(std::move(db)) {}
 
 ServiceRecords::~ServiceRecords() = default;
 
-Outcome<std::unique_ptr<ServiceRecords>> ServiceRecords::Open(const std::string& path,
-                                                              int busyTimeoutMilliseconds) {
-    using Opened = Outcome<std::unique_ptr<ServiceRecords>>;
+OpenedRecords ServiceRecords::Open(const std::string& path, int busyTimeoutMilliseconds) {
+    return OpenFile(path, true, busyTimeoutMilliseconds);
+}
+
+OpenedRecords ServiceRecords::OpenExisting(const std::string& path, int busyTimeoutMilliseconds) {
+    return OpenFile(path, false, busyTimeoutMilliseconds);
+}
+
+OpenedRecords ServiceRecords::OpenFile(const std::string& path, bool make,
+                                       int busyTimeoutMilliseconds) {
+    const auto failed = [&path](OpenFailure failure, const std::string& reason,
+                                const std::string& checkedPath = "") {
+        OpenedRecords opened;
+        opened.reason = reason;
+        opened.failure = failure;
+        opened.checkedPath = checkedPath;
+        return opened;
+    };
     if (path.empty())
-        return Opened::Failure("no records file named");
-    const Outcome<Done> prepared = PrepareFile(path);
-    if (!prepared)
-        return Opened::Failure(prepared.reason);
+        return failed(OpenFailure::Failed, "no records file named");
+    CheckedFile file;
+    std::string reason;
+    switch (CheckRecordsFile(path, make, file, reason)) {
+        case FileVerdict::Usable:
+            break;
+        case FileVerdict::Missing:
+            return failed(OpenFailure::NoFile, path + ": no records kept yet");
+        case FileVerdict::Refused:
+            return failed(OpenFailure::Refused, reason);
+        case FileVerdict::Failed:
+            return failed(OpenFailure::Failed, reason);
+    }
+    auto wait = std::make_unique<BusyWait>();
+    wait->limitMs = busyTimeoutMilliseconds;
     // Programs that open a new file at once may find it locked where SQLite does not wait
     // (switching a new file to WAL while another makes its tables): such an opening is tried
-    // again until the busy time-out has passed, counted from the first try.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMilliseconds);
+    // again while the opening's wait lasts.
     for (;;) {
         try {
-            std::unique_ptr<SQLite::Database> db = OpenDatabase(path, busyTimeoutMilliseconds);
-            return Opened{std::unique_ptr<ServiceRecords>(new ServiceRecords(path, std::move(db))),
-                          ""};
+            // Nothing is written before the file is known to be Kelo's, of a known schema.
+            if (const std::string unwelcome = Unwelcome(file, *wait); !unwelcome.empty())
+                throw RefusedDatabase(unwelcome);
+            std::unique_ptr<SQLite::Database> db = OpenDatabase(file, *wait);
+            OpenedRecords opened;
+            opened.value = std::unique_ptr<ServiceRecords>(
+                new ServiceRecords(path, file.path, std::move(wait), std::move(db)));
+            opened.checkedPath = file.path;
+            (*opened.value)->TakeBackSetAside();
+            return opened;
+        } catch (const RefusedDatabase& error) {
+            return failed(OpenFailure::Refused,
+                          path + ": " + error.what() + "; not used, and left as it is");
         } catch (const SQLite::Exception& error) {
-            const int code = error.getErrorCode() & 0xFF;
-            const bool locked = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-            if (!locked || std::chrono::steady_clock::now() >= deadline)
-                return Opened::Failure(path + ": " + error.what());
+            if (!IsBusy(error))
+                return failed(OpenFailure::Failed, path + ": " + error.what());
+            if (!wait->WaitSlice(kOpenRetryMilliseconds))
+                return failed(OpenFailure::Busy, path + ": " + error.what(), file.path);
         } catch (const std::exception& error) {
-            return Opened::Failure(path + ": " + error.what());
+            return failed(OpenFailure::Failed, path + ": " + error.what());
         }
-        platform::Sleep(kOpenRetryMilliseconds);
     }
 }
 
-Outcome<int64_t> ServiceRecords::RecordOperation(const OperationRecord& record) {
-    return Guarded<int64_t>(path_, [&] {
-        // Scrambled before the write lock is taken, so other writers wait only for the inserts.
-        const std::optional<StoredContent> content =
-            record.content ? FileFormOf(*record.content) : std::nullopt;
-        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
-        const int64_t machineId = KeepMachine(*db_, record.machine);
-        if (content)
-            KeepContent(*db_, *content);
-        const int64_t id = InsertOperation(*db_, record, machineId, content ? &*content : nullptr);
-        for (const FileUse& file : record.files)
-            InsertFile(*db_, id, file);
-        transaction.commit();
-        return id;
+Outcome<Done> ServiceRecords::SetAside(const std::string& checkedPath,
+                                       const OperationRecord& record) {
+    const std::optional<StoredContent> content =
+        record.content ? FileFormOf(*record.content) : std::nullopt;
+    return records::SetAside(checkedPath, PendingText(record, content));
+}
+
+Outcome<Done> ServiceRecords::SetAside(const std::string& checkedPath, const StoredRun& run) {
+    return records::SetAside(checkedPath, PendingText(run));
+}
+
+void ServiceRecords::TakeBackSetAside() {
+    // Each in a transaction of its own, removed once committed; what cannot be written now
+    // (still locked) waits for a later opening.
+    TakeSetAside(checkedPath_, [this](const PendingRecord& pending) {
+        try {
+            if (pending.run) {
+                InsertRun(*db_, *pending.run);
+                return true;
+            }
+            SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+            // A program that ended between its commit and the removal left it here twice.
+            if (!AlreadyKept(*db_, *pending.operation)) {
+                const StoredContent* content = pending.content ? &*pending.content : nullptr;
+                KeepOperationRow(*db_, *pending.operation, content);
+            }
+            transaction.commit();
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
     });
 }
 
@@ -503,27 +681,69 @@ std::vector<Machine> MachinesThatDidNotSucceed(SQLite::Database& db, const std::
 
 }  // namespace
 
-Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
-    return Guarded<Done>(path_, [&] {
-        nlohmann::json hosts = nlohmann::json::array();
-        for (const Machine& machine : run.start.hosts)
-            hosts.push_back({{"host", machine.host}, {"type", machine.type}});
-        const nlohmann::json replay = {{"command", run.start.command},
-                                       {"options", run.start.options},
-                                       {"output", run.start.outputTemplate},
-                                       {"hosts", hosts}};
-        std::string text;
-        try {
-            text = replay.dump();
-        } catch (const nlohmann::json::exception&) {
-            throw std::runtime_error("the run's options are not UTF-8 text");
+Outcome<int64_t> ServiceRecords::RecordOperation(const OperationRecord& record) {
+    // Scrambled before the write lock is taken, so other writers wait only for the inserts.
+    const std::optional<StoredContent> content =
+        record.content ? FileFormOf(*record.content) : std::nullopt;
+    try {
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+        const int64_t id = KeepOperationRow(*db_, record, content ? &*content : nullptr);
+        transaction.commit();
+        return {id, ""};
+    } catch (const SQLite::Exception& error) {
+        if (!IsBusy(error))
+            return Outcome<int64_t>::Failure(path_ + ": " + error.what());
+        setAside_ = true;
+        const Outcome<Done> aside = records::SetAside(checkedPath_, PendingText(record, content));
+        if (!aside)
+            return Outcome<int64_t>::Failure(path_ + ": " + error.what() + "; " + aside.reason);
+        return {int64_t{0}, ""};
+    } catch (const std::exception& error) {
+        return Outcome<int64_t>::Failure(path_ + ": " + error.what());
+    }
+}
+
+Outcome<Done> ServiceRecords::RecordOperations(const std::vector<OperationRecord>& records) {
+    std::vector<std::optional<StoredContent>> contents;
+    for (const OperationRecord& record : records)
+        contents.push_back(record.content ? FileFormOf(*record.content) : std::nullopt);
+    try {
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+        for (size_t i = 0; i < records.size(); ++i)
+            KeepOperationRow(*db_, records[i], contents[i] ? &*contents[i] : nullptr);
+        transaction.commit();
+        return {Done{}, ""};
+    } catch (const SQLite::Exception& error) {
+        if (!IsBusy(error))
+            return Outcome<Done>::Failure(path_ + ": " + error.what());
+        setAside_ = true;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const Outcome<Done> aside =
+                records::SetAside(checkedPath_, PendingText(records[i], contents[i]));
+            if (!aside)
+                return Outcome<Done>::Failure(path_ + ": " + error.what() + "; " + aside.reason);
         }
-        SQLite::Statement insert(*db_,
-                                 "INSERT INTO runs (id, started_ms, replay) VALUES (?, ?, ?)");
-        SQLite::bind(insert, run.id, run.startedMs, text);
-        insert.exec();
-        return Done{};
-    });
+        return {Done{}, ""};
+    } catch (const std::exception& error) {
+        return Outcome<Done>::Failure(path_ + ": " + error.what());
+    }
+}
+
+Outcome<Done> ServiceRecords::RecordRun(const StoredRun& run) {
+    try {
+        InsertRun(*db_, run);
+        return {Done{}, ""};
+    } catch (const SQLite::Exception& error) {
+        if (!IsBusy(error))
+            return Outcome<Done>::Failure(path_ + ": " + error.what());
+        setAside_ = true;
+        const Outcome<Done> aside = records::SetAside(checkedPath_, PendingText(run));
+        if (!aside)
+            return Outcome<Done>::Failure(path_ + ": " + error.what() + "; " + aside.reason);
+        return {Done{}, ""};
+    } catch (const std::exception& error) {
+        return Outcome<Done>::Failure(path_ + ": " + error.what());
+    }
 }
 
 Outcome<std::vector<StoredOperation>> ServiceRecords::History(const HistoryQuery& query) {
@@ -684,12 +904,24 @@ Outcome<Summary> ServiceRecords::Summarise() {
     });
 }
 
-Outcome<PruneCounts> ServiceRecords::Prune(int64_t cutoffMs) {
+Outcome<PruneCounts> ServiceRecords::Prune(int64_t cutoffMs, bool includeBackups) {
     return Guarded<PruneCounts>(path_, [&] {
         PruneCounts removed;
+        const int64_t pageSize = db_->execAndGet("PRAGMA page_size").getInt64();
+        const int64_t pagesBefore = db_->execAndGet("PRAGMA page_count").getInt64();
         SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
-        SQLite::Statement operations(*db_, "DELETE FROM operations WHERE started_ms < ?");
-        operations.bind(1, cutoffMs);
+        // The newest backup of each host is what restore-params writes back: it stays however
+        // old it is, unless the backups are to go too.
+        SQLite::Statement operations(*db_, R"sql(
+            DELETE FROM operations WHERE started_ms < :cutoff AND (:all OR id NOT IN (
+                SELECT id FROM (
+                    SELECT o.id, row_number() OVER (
+                        PARTITION BY m.host ORDER BY o.started_ms DESC, o.id DESC) AS newest
+                    FROM operations o JOIN machines m ON m.id = o.machine_id
+                    WHERE o.backup = 1 AND o.result = 'ok' AND o.content IS NOT NULL)
+                WHERE newest = 1)))sql");
+        operations.bind(":cutoff", cutoffMs);
+        operations.bind(":all", includeBackups ? 1 : 0);
         removed.operations = operations.exec();  // their files go with them (ON DELETE CASCADE)
         removed.contents = db_->exec(R"sql(
             DELETE FROM contents
@@ -704,9 +936,21 @@ Outcome<PruneCounts> ServiceRecords::Prune(int64_t cutoffMs) {
         runs.bind(1, cutoffMs);
         runs.exec();
         transaction.commit();
+        // The freed pages leave the database, and the file shrinks once the log is copied back
+        // into it (a reader of another program may delay that to a later commit).
         db_->exec("PRAGMA incremental_vacuum");
+        const int64_t pagesAfter = db_->execAndGet("PRAGMA page_count").getInt64();
+        removed.freedBytes = std::max<int64_t>(0, pagesBefore - pagesAfter) * pageSize;
+        wait_->noWait = true;
+        sqlite3_wal_checkpoint_v2(db_->getHandle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                  nullptr);
+        wait_->noWait = false;
         return removed;
     });
+}
+
+bool KeepsWhole(const ReadContent& content) {
+    return !content.plain.empty() && FileFormOf(content).has_value();
 }
 
 Outcome<std::string> DecodeReport(const StoredContent& content) {
@@ -726,6 +970,10 @@ Outcome<std::vector<uint8_t>> DecodeParameters(const StoredContent& content) {
     if (!DecodeParameterBlock(content.fileBytes, plainBlock))
         return Decoded::Failure("kept parameter set " + content.sha256 + " is damaged");
     return {plainBlock, ""};
+}
+
+void WaitOnThisThreadAlone() {
+    t_waitsAlone = true;
 }
 
 std::string NewRunId(int64_t startedMs) {

@@ -27,6 +27,7 @@ constexpr FaultEntry kFaultTable[] = {
     {"lines-odd-digits", &Faults::linesOddDigits},
     {"lines-before-count", &Faults::linesBeforeCount},
     {"lines-without-semicolon", &Faults::linesWithoutSemicolon},
+    {"lines-empty", &Faults::linesEmpty},
 };
 
 }  // namespace

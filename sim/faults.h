@@ -25,6 +25,7 @@ struct Faults {
     bool linesOddDigits = false;         // every line carries one extra hexadecimal digit
     bool linesBeforeCount = false;       // the first lines are offered before the count
     bool linesWithoutSemicolon = false;  // every field first appears without its ';'
+    bool linesEmpty = false;             // the count says one line, and that line is empty
 };
 
 // Switches on the fault of that name; false for an unknown name.

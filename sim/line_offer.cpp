@@ -40,6 +40,10 @@ LineOffer::LineOffer(std::string key, std::vector<uint8_t> data, const Faults& f
       data_(std::move(data)),
       oddDigits_(faults.linesOddDigits),
       lineCount_(static_cast<int>((data_.size() + kBytesPerLine - 1) / kBytesPerLine)) {
+    if (faults.linesEmpty) {
+        data_.clear();
+        lineCount_ = 1;
+    }
     BuildSchedule(faults, countReads);
 }
 

@@ -1,11 +1,13 @@
 // The main window's operations in the service records: what a record holds, the backup before
 // a write, and a database that cannot be written leaving the operation as it was.
+#include <SQLiteCpp/Database.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -82,6 +84,7 @@ class RecordingTest : public ::testing::Test {
 
     // The kept operations, oldest first.
     std::vector<StoredOperation> Kept() {
+        dialog_->Recorder().WaitForWrites();
         auto records = kelo::records::ServiceRecords::Open(RecordsPath());
         EXPECT_TRUE(records) << records.reason;
         auto history = (*records.value)->History({});
@@ -182,6 +185,24 @@ TEST_F(RecordingTest, RecordsOffWriteWithoutABackupOrAQuestion) {
     EXPECT_EQ(reads_, 0);
     EXPECT_EQ(written_.size(), 1u);
     EXPECT_TRUE(none.texts.empty());
+}
+
+// Another program holding the records locked never holds the window up (the records wait up to
+// a second on a thread of their own); they are in the database once the lock is gone.
+TEST_F(RecordingTest, ALockedDatabaseNeverHoldsUpTheWindow) {
+    PutParameters();
+    dialog_->Recorder().WaitForWrites();
+    {
+        SQLite::Database other(RecordsPath(), SQLite::OPEN_READWRITE);
+        other.exec("BEGIN IMMEDIATE");
+        const auto started = std::chrono::steady_clock::now();
+        PutParameters();
+        EXPECT_LT(std::chrono::steady_clock::now() - started,
+                  std::chrono::milliseconds(kelo::records::kBusyTimeoutMilliseconds * 3 / 4));
+        dialog_->Recorder().WaitForWrites();
+    }
+    EXPECT_EQ(Kept().size(), 4u);
+    EXPECT_EQ(dialog_->Recorder().TakeUnshownProblem(), "");
 }
 
 // A database that cannot be opened (its folder is a file) costs the records, nothing else:

@@ -206,10 +206,13 @@ std::string LaterReport() {
 std::string SampleRecords() {
     using kelo::records::ContentKind;
     using kelo::records::Result;
-    const std::string path =
-        QDir::temp().filePath(".kelo-screenshot-records.sqlite3").toStdString();
-    for (const char* suffix : {"", "-wal", "-shm"})
-        QFile::remove(QString::fromStdString(path + suffix));
+    // In a folder of the user's own, as the records must be.
+    const QString folder = QDir::temp().filePath(".kelo-screenshot-records");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const std::string path = QDir(folder).filePath("records.sqlite3").toStdString();
     auto records = kelo::records::ServiceRecords::Open(path);
     auto keep = [&](const std::string& host, int64_t at, const char* operation, Result result,
                     const std::string& message, std::optional<kelo::records::ReadContent> content,

@@ -7,7 +7,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <SQLiteCpp/Database.h>
+
 #include <filesystem>
+#include <functional>
 
 #include "cli/interrupt.h"
 #include "files/parameter_file.h"
@@ -16,6 +19,7 @@
 #include "platform/code_points.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "records/service_records.h"
 #include "tests/cli/cli_harness.h"
 
 namespace cli_testing {
@@ -351,6 +355,114 @@ TEST(CliDiscover, DrawsNoProgressLineWhenItsJsonGoesToAProgram) {
     EXPECT_EQ(RunCli(json, /*terminal=*/true).err.find("Discover"), std::string::npos);
     const std::vector<std::string> table = {"discover", "--subnet", "127.0.0.1", "--timeout", "10"};
     EXPECT_NE(RunCli(table, /*terminal=*/true).err.find("Discover"), std::string::npos);
+}
+
+// Looking at the records never makes a database, whether recording is on or off: without one a
+// line says so, and only what asks for a record fails.
+TEST(CliRecords, LookingAtTheRecordsMakesNoDatabase) {
+    CliEnvironment env;
+    const std::string noRecords = "kelo-cli: " + env.RecordsPath() + ": no records kept yet\n";
+    const std::pair<std::vector<std::string>, int> commands[] = {
+        {{"history"}, 0},
+        {{"records"}, 0},
+        {{"records", "prune", "--older-than", "5"}, 0},
+        {{"show", "1"}, 1},
+        {{"compare", "1", "2"}, 2}};
+    for (const char* profile : {"", "[Records]\nEnabled=0\n"}) {
+        env.SetProfile(profile);
+        for (const auto& [words, status] : commands) {
+            for (bool off : {false, true}) {
+                std::vector<std::string> arguments = words;
+                if (off)
+                    arguments.insert(arguments.begin(), "--no-records");
+                const CliResult result = RunCli(arguments);
+                EXPECT_EQ(result.status, status) << words[0];
+                EXPECT_EQ(result.err, noRecords) << words[0];
+            }
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(env.File("kelo")));
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A records file Kelo must not change (a newer Kelo's, another program's) stays byte for byte
+// as it was, whatever command meets it; those that read it end with 2.
+TEST(CliRecords, AFileKeloMustNotChangeIsLeftByteForByte) {
+    CliEnvironment env;
+    const std::string path = env.RecordsPath();
+    ASSERT_TRUE(kelo::records::ServiceRecords::Open(path));
+    const auto makeNewer = [&] {
+        SQLite::Database(path, SQLite::OPEN_READWRITE)
+            .exec("PRAGMA journal_mode = DELETE; PRAGMA user_version = 99");
+    };
+    const auto makeForeign = [&] {
+        std::filesystem::remove(path);
+        SQLite::Database db(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        db.exec("CREATE TABLE notes (text TEXT); PRAGMA user_version = 1");
+    };
+    const std::pair<std::vector<std::string>, int> commands[] = {
+        {{"history"}, 2},
+        {{"show", "1"}, 2},
+        {{"compare", "1", "2"}, 2},
+        {{"records"}, 2},
+        {{"records", "prune", "--older-than", "0"}, 2},
+        {{"--host", "127.0.0.1", "restore-params"}, 2},
+        {{"--resume", "last"}, 2},
+        // Nothing listens on loopback's packet port: the failed run is to be recorded.
+        {{"--host", "127.0.0.1", "--type", "3", "get-report"}, 1}};
+    for (const auto& make :
+         {std::function<void()>(makeNewer), std::function<void()>(makeForeign)}) {
+        make();
+        const std::vector<std::string> before = FolderNames(env.File("kelo"));
+        const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
+        for (const auto& [words, status] : commands) {
+            const CliResult result = RunCli(words);
+            EXPECT_EQ(result.status, status) << words[0] << ": " << result.err;
+            EXPECT_NE(result.err.find("left as it is"), std::string::npos) << result.err;
+            EXPECT_EQ(testing_support::ReadFileBytes(path), bytes) << words[0];
+            EXPECT_EQ(FolderNames(env.File("kelo")), before) << words[0];
+        }
+    }
+}
+
+// prune --older-than N removes what started more than N whole days ago, and takes N only as
+// digits; a date that does not exist is refused, not moved on.
+TEST(CliRecords, PruneCountsWholeDaysAndImpossibleDatesAreRefused) {
+    CliEnvironment env;
+    constexpr int64_t kDay = 86400000;
+    const int64_t now = kelo::records::WallClockMs();
+    {
+        auto opened = kelo::records::ServiceRecords::Open(env.RecordsPath());
+        ASSERT_TRUE(opened) << opened.reason;
+        for (int64_t age : {3 * kDay + 60000, 3 * kDay - 60000}) {
+            kelo::records::OperationRecord record;
+            record.machine.host = "p";
+            record.startedMs = record.endedMs = now - age;
+            record.operation = "get-report";
+            record.program = "kelo-cli";
+            ASSERT_TRUE((*opened.value)->RecordOperation(record));
+        }
+    }
+    for (const char* days : {"0x10", "+5", " 5", "3.5", ""})
+        EXPECT_EQ(RunCli({"records", "prune", "--older-than", days}).status, 2) << days;
+    const CliResult pruned = RunCli({"records", "prune", "--older-than", "3"});
+    EXPECT_EQ(pruned.status, 0) << pruned.err;
+    EXPECT_TRUE(pruned.out.starts_with("removed 1 operations and 0 contents, and gave back "))
+        << pruned.out;
+    const CliResult left = RunCli({"history", "--json"});
+    EXPECT_EQ(std::count(left.out.begin(), left.out.end(), '\n'), 1) << left.out;
+    EXPECT_NE(left.out.find(std::to_string(now - 3 * kDay + 60000)), std::string::npos);
+
+    for (const char* date : {"2026-02-31", "2026-02-29", "2026-13-01", "2026-04-31 10:00"})
+        EXPECT_EQ(RunCli({"history", "--since", date}).status, 2) << date;
+    EXPECT_EQ(RunCli({"history", "--since", "2028-02-29"}).status, 0);
 }
 
 }  // namespace

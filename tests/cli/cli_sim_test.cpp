@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include <SQLiteCpp/Database.h>
 #include <nlohmann/json.hpp>
 
 #include "cli/interrupt.h"
@@ -609,6 +610,39 @@ TEST_P(CliAgainstPacketSim, ReportInACodePageIsShownConvertedAndSavedAsTheMachin
     EXPECT_EQ(ReadFileText(env.File("r.txt")), report);
 }
 
+// Another program holding the records' write lock holds put-params up by one wait of at most
+// a second more than the same put without the lock (on the test's clock); the backup reaches
+// the records once the lock is gone.
+TEST_P(CliAgainstPacketSim, ALockedDatabaseDelaysTheWriteOneSecondAtMostAndKeepsTheBackup) {
+    StartMachine();
+    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
+                                        static_cast<int>(kSetSize), [&](std::string& path) {
+                                            path = env.File("set.prm");
+                                            return true;
+                                        }));
+    ASSERT_TRUE(kelo::records::ServiceRecords::Open(env.RecordsPath()));
+    long long lockedWaits = 0;
+    {
+        SQLite::Database other(env.RecordsPath(), SQLite::OPEN_READWRITE);
+        other.exec("BEGIN IMMEDIATE");
+        env.Clock().Clear();
+        const CliResult put = Run({"put-params", env.File("set.prm")});
+        EXPECT_EQ(put.status, 0);
+        EXPECT_EQ(put.err, "kelo-cli: Done.\n");
+        lockedWaits = env.Clock().Total();
+        EXPECT_EQ(RunCli({"history"}).status, 0) << "reading waits for no writer";
+    }
+    env.Clock().Clear();
+    ASSERT_EQ(Run({"put-params", env.File("set.prm")}).status, 0);
+    EXPECT_GT(lockedWaits, env.Clock().Total());
+    EXPECT_LE(lockedWaits, env.Clock().Total() + kelo::records::kBusyTimeoutMilliseconds);
+
+    const CliResult listed = RunCli({"history", "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 4) << listed.out;
+    EXPECT_TRUE(std::filesystem::is_empty(env.RecordsPath() + "-pending"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "Type" + std::to_string(info.param);
@@ -668,6 +702,32 @@ TEST_P(CliAgainstLineSim, ProgressLineFollowsTheLinesOnATerminal) {
     const CliResult quiet = Run({"--no-progress", "get-report", "-o", env.File("r.kel")}, true);
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.err, "");
+}
+
+// A backup the records cannot keep whole is no backup, and nothing is written: a set too large
+// for a parameter file, and a read that gives no bytes (one line offered, sent empty).
+TEST_P(CliAgainstLineSim, ABackupThatCannotBeKeptWholeWritesNothing) {
+    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
+                                        static_cast<int>(kSetSize), [&](std::string& path) {
+                                            path = env.File("set.prm");
+                                            return true;
+                                        }));
+    const std::string unread =
+        "kelo-cli: could not read the machine's parameters for a backup; nothing was written "
+        "(--no-backup writes without one)\n";
+    for (const bool tooLarge : {true, false}) {
+        parameterSet = MakeBytes(tooLarge ? 131000 : kSetSize, 3);
+        machine.reset();
+        StartMachine(tooLarge ? std::vector<std::string>{}
+                              : std::vector<std::string>{"--fault", "lines-empty"});
+        const CliResult put = Run({"--timeout", "20", "put-params", env.File("set.prm")});
+        EXPECT_EQ(put.status, 1) << put.err;
+        EXPECT_TRUE(put.err.ends_with(unread)) << put.err;
+        EXPECT_TRUE(machine->EventsNamed("params").empty());
+        auto opened = kelo::records::ServiceRecords::Open(env.RecordsPath());
+        ASSERT_TRUE(opened) << opened.reason;
+        EXPECT_FALSE((*opened.value)->NewestBackup(kMachineHost));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Types1And2, CliAgainstLineSim, ::testing::Values(1, 2),

@@ -6,10 +6,16 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 
+#include "platform/clock.h"
+#include "records/pending_records.h"
+#include "records/records_file.h"
 #include "records/schema.h"
 #include "records/service_records.h"
+#include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
 namespace kelo::records {
@@ -130,16 +136,117 @@ TEST(ServiceRecordsTest, MakesPrivateFilesAndMigratesOnce) {
     EXPECT_NE(newer.reason.find("newer Kelo"), std::string::npos) << newer.reason;
 }
 
+// Every file in the folder (links as their text), to see that nothing was changed or made.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().string();
+        if (entry.is_symlink()) {
+            files[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        } else if (entry.is_regular_file()) {
+            std::ifstream in(name, std::ios::binary);
+            files[name] = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return files;
+}
+
+// A records database as Kelo leaves it, at path; and a file's mode changed, giving its path.
+std::string KeloFile(const std::string& path) {
+    OpenOrFail(path)->RecordOperation(Operation("p", "report"));
+    return path;
+}
+std::string WithMode(const std::string& path, unsigned mode) {
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
+// Each file is refused, for writing and for reading, and nothing in its folder changes.
+TEST(RecordsFileTest, OnlyTheUsersOwnKeloDatabaseIsOpenedAndOthersAreLeftAsTheyWere) {
+    using Dir = testing_support::TempDir;
+    const auto foreign = [](const std::string& path, int version) {
+        SQLite::Database(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)
+            .exec("CREATE TABLE notes (text TEXT); PRAGMA user_version = " +
+                  std::to_string(version));
+        return path;
+    };
+    const std::pair<const char*, std::function<std::string(const Dir&)>> cases[] = {
+        {"a link to a Kelo database",
+         [](const Dir& dir) {
+             std::filesystem::create_symlink(KeloFile(dir / "real/r.sqlite3"), dir / "r.sqlite3");
+             return dir / "r.sqlite3";
+         }},
+        {"a file others may write",
+         [](const Dir& dir) { return WithMode(KeloFile(dir / "r.sqlite3"), 0620); }},
+        {"a folder others may write",
+         [](const Dir& dir) {
+             const std::string path = KeloFile(dir / "shared/r.sqlite3");
+             WithMode(dir / "shared", 0770);
+             return path;
+         }},
+        {"another program's database", [&](const Dir& dir) { return foreign(dir / "r", 0); }},
+        {"another program's database of schema 2",
+         [&](const Dir& dir) { return foreign(dir / "r", 2); }},
+        {"a newer Kelo's database",
+         [](const Dir& dir) {
+             SQLite::Database(KeloFile(dir / "r.sqlite3"), SQLite::OPEN_READWRITE)
+                 .exec("PRAGMA journal_mode = DELETE; PRAGMA user_version = 99");
+             return dir / "r.sqlite3";
+         }},
+        {"an empty file others may read",
+         [](const Dir& dir) {
+             testing_support::WriteFile(dir / "r.sqlite3", "");
+             return WithMode(dir / "r.sqlite3", 0644);
+         }},
+        {"another user's Kelo database",
+         [](const Dir& dir) {
+             KeloFile(dir / "r.sqlite3");
+             for (const char* suffix : {"", "-wal", "-shm"}) {
+                 if (::chown((dir / "r.sqlite3").append(suffix).c_str(), 65534, 65534) != 0)
+                     return std::string();  // only root can give a file away
+             }
+             return dir / "r.sqlite3";
+         }},
+    };
+    for (const auto& [name, setup] : cases) {
+        testing_support::TempDir dir;
+        const std::string path = setup(dir);
+        if (path.empty())
+            continue;
+        const auto before = Snapshot(dir.Path());
+        for (bool make : {true, false}) {
+            const OpenedRecords opened =
+                make ? ServiceRecords::Open(path) : ServiceRecords::OpenExisting(path);
+            EXPECT_FALSE(opened) << name;
+            EXPECT_EQ(opened.failure, OpenFailure::Refused) << name << ": " << opened.reason;
+            EXPECT_NE(opened.reason.find("left as it is"), std::string::npos) << opened.reason;
+        }
+        EXPECT_EQ(Snapshot(dir.Path()), before) << name;
+    }
+
+    testing_support::TempDir dir;
+    testing_support::WriteFile(dir / "empty.sqlite3", "");
+    WithMode(dir / "empty.sqlite3", 0600);
+    EXPECT_EQ(ServiceRecords::OpenExisting(dir / "none.sqlite3").failure, OpenFailure::NoFile);
+    EXPECT_TRUE(dir.Entries().size() == 1) << "looking made nothing";
+    OpenOrFail(dir / "empty.sqlite3");
+    SQLite::Database made(dir / "empty.sqlite3");
+    EXPECT_EQ(made.execAndGet("PRAGMA application_id").getInt(), kApplicationId);
+    EXPECT_EQ(made.execAndGet("PRAGMA auto_vacuum").getInt(), 2) << "incremental";
+}
+
 // A file of the first schema, with its records, gains the history's indexes in place of the
 // two it had, and its log is emptied, so later programs do not read the new index pages from it.
 TEST(ServiceRecordsTest, MigratesAFileOfTheFirstSchemaKeepingItsRecords) {
     testing_support::TempDir dir;
     const std::string path = dir / "r.sqlite3";
     OpenOrFail(path)->RecordOperation(Operation("printer1", "report"));
+    // As the first Kelo left it: no mark, auto_vacuum off.
     SQLite::Database(path, SQLite::OPEN_READWRITE).exec(R"sql(
         DROP INDEX operations_history; DROP INDEX files_first;
         CREATE INDEX operations_by_machine ON operations (machine_id, started_ms);
         CREATE INDEX files_by_operation ON files (operation_id);
+        PRAGMA application_id = 0; PRAGMA auto_vacuum = NONE; VACUUM;
         PRAGMA user_version = 1;)sql");
 
     auto records = OpenOrFail(path);
@@ -149,7 +256,9 @@ TEST(ServiceRecordsTest, MigratesAFileOfTheFirstSchemaKeepingItsRecords) {
     EXPECT_EQ(log.st_size, 0);
     ASSERT_EQ(records->History({"PRINTER1", std::nullopt, std::nullopt, 0})->size(), 1u);
     SQLite::Database db(path);
-    EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), 2);
+    EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), SchemaVersion());
+    EXPECT_EQ(db.execAndGet("PRAGMA application_id").getInt(), kApplicationId);
+    EXPECT_EQ(db.execAndGet("PRAGMA auto_vacuum").getInt(), 2) << "incremental";
     EXPECT_EQ(db.execAndGet("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master"
                             " WHERE type = 'index' AND sql IS NOT NULL ORDER BY name)")
                   .getString(),
@@ -171,13 +280,6 @@ TEST(ServiceRecordsTest, WritesThatCannotBeDoneGiveAReason) {
     testing_support::TempDir dir;
     const std::string path = dir / "r.sqlite3";
     auto records = OpenOrFail(path, 100);
-    {
-        SQLite::Database other(path, SQLite::OPEN_READWRITE);
-        other.exec("BEGIN IMMEDIATE");  // another program's write holds the lock
-        const auto locked = records->RecordOperation(Operation("p"));
-        EXPECT_FALSE(locked);
-        EXPECT_NE(locked.reason.find("locked"), std::string::npos) << locked.reason;
-    }
     EXPECT_TRUE(records->RecordOperation(Operation("p")));
     records.reset();
 
@@ -199,6 +301,57 @@ TEST(ServiceRecordsTest, WritesThatCannotBeDoneGiveAReason) {
     const auto opened = ServiceRecords::Open(damaged);
     EXPECT_FALSE(opened);
     EXPECT_EQ(opened.reason.rfind(damaged + ": ", 0), 0u) << opened.reason;
+}
+
+// Another program holds the write lock: the record waits one second at most (less after a stop
+// signal), is set aside in private files, and reaches the database at its next opening, once.
+TEST(ServiceRecordsTest, ALockedDatabaseHoldsAWriteUpOneSecondAtMostAndLosesNothing) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "r.sqlite3";
+    const std::string aside = PendingFolder(path);
+    OpenOrFail(path)->RecordOperation(Operation("first"));
+    SQLite::Database other(path, SQLite::OPEN_READWRITE);
+    other.exec("BEGIN IMMEDIATE");
+    platform::FakeClock clock;
+    OperationRecord backup = Operation("p");
+    backup.backup = true;
+    backup.message = std::string("\xFF\x01 bytes");
+    backup.content = ReadContent{ContentKind::Parameters, {1, 2, 3}};
+    backup.files = {FileUse{"input", "n\xE9w.prm", 12, std::string(64, 'b')}};
+    {
+        auto records = OpenOrFail(path, kBusyTimeoutMilliseconds);
+        const auto kept = records->RecordOperation(backup);
+        ASSERT_TRUE(kept) << kept.reason;
+        EXPECT_EQ(*kept, 0) << "set aside";
+        EXPECT_GT(clock.Total(), kBusyTimeoutMilliseconds / 2);
+        EXPECT_LE(clock.Total(), kBusyTimeoutMilliseconds);
+        clock.Clear();
+        EXPECT_EQ(*records->RecordOperation(Operation("q")), 0);
+        EXPECT_EQ(clock.Total(), 0) << "the opening's wait is spent";
+    }
+    clock.onSleep = [](int) { platform::StopWaits(); };
+    EXPECT_EQ(*OpenOrFail(path, kBusyTimeoutMilliseconds)->RecordOperation(Operation("r")), 0);
+    EXPECT_EQ(clock.Waits().size(), 1u) << "a stop signal ends the wait";
+    platform::ResumeWaits();
+    EXPECT_EQ(ModeOf(aside), 0700u);
+    for (const auto& entry : std::filesystem::directory_iterator(aside))
+        EXPECT_EQ(ModeOf(entry.path()), 0600u);
+    other.exec("ROLLBACK");
+
+    auto records = OpenOrFail(path);
+    EXPECT_EQ(Count(path, "operations"), 4);
+    const auto newest = records->NewestBackup("p");
+    ASSERT_TRUE(newest) << newest.reason;
+    const auto stored = records->Operation(newest->id);
+    EXPECT_EQ(stored->message, backup.message);
+    EXPECT_EQ(stored->files.at(0).name, "n\xE9w.prm");
+    EXPECT_EQ(*DecodeParameters(*records->Content(*newest->content)),
+              (std::vector<uint8_t>{1, 2, 3, 7}));
+    EXPECT_TRUE(std::filesystem::is_empty(aside));
+    // Set aside twice (a program stopped between commit and removal): kept once.
+    ASSERT_TRUE(ServiceRecords::SetAside(path, backup));
+    OpenOrFail(path);
+    EXPECT_EQ(Count(path, "operations"), 4);
 }
 
 TEST(ServiceRecordsTest, SigkillInTheMiddleOfWritesKeepsEveryCommittedRecord) {
@@ -290,6 +443,43 @@ TEST(ServiceRecordsTest, PruneRemovesOldOperationsAndOnlyContentsNoneUses) {
     EXPECT_EQ(summary->contents, 1);
     EXPECT_EQ(summary->machines, 1);
     EXPECT_EQ(*DecodeReport(*records->Content(*records->History({})->at(0).content)), "shared");
+}
+
+TEST(ServiceRecordsTest, PruneGivesSpaceBackAndKeepsTheNewestBackupOfEachHost) {
+    testing_support::TempDir dir;
+    const std::string path = dir / "r.sqlite3";
+    auto records = OpenOrFail(path);
+    uint32_t seed = 1;
+    for (int i = 0; i < 40; ++i) {
+        std::string report(20000, ' ');
+        for (char& c : report)
+            c = static_cast<char>('!' + (seed = seed * 1103515245u + 12345u) % 90);
+        records->RecordOperation(Operation("p", report, Result::Ok, 100));
+    }
+    const auto backupAt = [&](const std::string& host, int64_t at, Result result = Result::Ok) {
+        OperationRecord backup = Operation(host, "", result, at);
+        backup.backup = true;
+        backup.content = ReadContent{ContentKind::Parameters, {uint8_t(at), 2}};
+        return *records->RecordOperation(backup);
+    };
+    backupAt("p", 200);
+    const int64_t newestOfP = backupAt("P", 300);
+    backupAt("p", 350, Result::Failed);
+    const int64_t onlyOfQ = backupAt("q", 150);
+    const auto bytes = [&] {
+        return std::filesystem::file_size(path) + std::filesystem::file_size(path + "-wal");
+    };
+    const uintmax_t before = bytes();
+
+    const auto removed = records->Prune(500);
+    ASSERT_TRUE(removed) << removed.reason;
+    EXPECT_EQ(removed->operations, 42);
+    EXPECT_GT(removed->freedBytes, 40 * 4096);
+    EXPECT_LT(bytes(), before - 40 * 4096);
+    EXPECT_EQ(records->NewestBackup("p")->id, newestOfP);
+    EXPECT_EQ(records->NewestBackup("q")->id, onlyOfQ);
+    EXPECT_EQ(records->Prune(500, true)->operations, 2);
+    EXPECT_FALSE(records->NewestBackup("p"));
 }
 
 TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
