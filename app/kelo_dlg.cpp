@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 #include <cstdio>
 #include <vector>
@@ -160,6 +161,20 @@ void CKeloDlg::CreateControls() {
     // The menu's Close is there from the start; initialisation adds the About entry.
     systemMenu_ = new QMenu(this);
     closeAction_ = systemMenu_->addAction("Close", this, &CKeloDlg::close);
+    // The keys that open a window's menu, besides the right click and the Menu key.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::ALT | Qt::Key_Space)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                &CKeloDlg::OpenSystemMenuByKey);
+    }
+}
+
+// Opened at the window's top left corner, as the title bar's menu opens, with its first entry
+// active so that the arrow keys and Enter work at once.
+void CKeloDlg::OpenSystemMenuByKey() {
+    systemMenu_->popup(mapToGlobal(QPoint(0, 0)));
+    if (!systemMenu_->actions().isEmpty())
+        systemMenu_->setActiveAction(systemMenu_->actions().front());
 }
 
 QPushButton* CKeloDlg::Button(int id) const {

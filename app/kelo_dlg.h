@@ -127,6 +127,8 @@ class CKeloDlg : public QDialog {
     void OnProtocolTrace();
     // The menu item: the window of the kept operations.
     void OnHistory();
+    // Shift+F10 and Alt+Space: the system menu, from the keyboard.
+    void OpenSystemMenuByKey();
     // The posted start-up message: opens the report file named on the command line.
     void OnStartupFile();
     void done(int result) override;
