@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,15 @@ TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
     testing_support::TempDir folder;
     app::CHistoryDlg history(folder / "records.sqlite3", "database is locked");
     EXPECT_EQ(history.StatusLine()->text(), "Not recorded: database is locked");
+
+    // A database that cannot be read says so, in those words only, whether or not this
+    // session's records failed for the same reason.
+    const std::string damaged = folder / "damaged.sqlite3";
+    std::ofstream(damaged) << std::string(4096, 'x');
+    const QString first = app::CHistoryDlg(damaged, "").StatusLine()->text();
+    EXPECT_TRUE(first.startsWith("Records cannot be read: ")) << first.toStdString();
+    const std::string reason = first.mid(24).toStdString();
+    EXPECT_EQ(app::CHistoryDlg(damaged, reason).StatusLine()->text(), first);
 }
 
 // Shows the dialog and runs its window's events until it is active, so keys reach it.
