@@ -71,6 +71,9 @@ class CKeloDlg : public QDialog {
     static constexpr char kNoBackupQuestion[] =
         "Could not read the machine's current parameters for a backup. Write the parameter "
         "file anyway?";
+    // What a backup read that failed without a message of its own is kept with.
+    static constexpr char kNoBackupReason[] =
+        "Could not read the machine's current parameters for a backup.";
 
     kelo::CDeviceLink& Link() { return link_; }
     OperationRecorder& Recorder() { return recorder_; }
