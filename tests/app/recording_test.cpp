@@ -176,7 +176,6 @@ TEST_F(RecordingTest, AFailedBackupReadAsksAndNoWritesNothing) {
 
     // A refused connection is told inside the question, not in a box before it.
     refused_ = true;
-    messages_.Clear();
     {
         MessageBoxAnswer no(QMessageBox::No);
         PutParameters();
@@ -186,7 +185,6 @@ TEST_F(RecordingTest, AFailedBackupReadAsksAndNoWritesNothing) {
     }
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_EQ(Kept()[2].message.find("Failed to connect"), 0u);
-    refused_ = false;
 
     MessageBoxAnswer yes(QMessageBox::Yes);
     PutParameters();
