@@ -171,23 +171,26 @@ TEST(CompareDlgTest, RowsLineUpWithAMarkedFillerOppositeEachLineTheOtherSideLack
 }
 
 TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
+    // The newer side runs 30 lines longer, and only the older one has a long line.
     std::string before;
     std::string after;
-    for (int i = 0; i < 300; ++i) {
-        before += "line " + std::to_string(i) + std::string(i == 5 ? 400 : 0, 'x') + "\n";
+    for (int i = 0; i < 330; ++i) {
+        if (i < 300)
+            before += "line " + std::to_string(i) + std::string(i == 5 ? 400 : 0, 'x') + "\n";
         after += "line " + std::to_string(i) + (i % 50 == 0 ? " changed" : "") + "\n";
     }
     app::CCompareDlg compare(before, after, "before", "after", nullptr);
     ShowActive(compare);
-    QPlainTextEdit* left = compare.BeforeView();
-    QPlainTextEdit* right = compare.AfterView();
-    left->setFocus();
-    QTest::keyClick(left, Qt::Key_PageDown);
-    QTest::keyClick(left, Qt::Key_Down);
-    EXPECT_GT(left->verticalScrollBar()->value(), 1);
-    EXPECT_EQ(right->verticalScrollBar()->value(), left->verticalScrollBar()->value());
-    left->horizontalScrollBar()->setValue(40);
-    EXPECT_EQ(right->horizontalScrollBar()->value(), 40);
+    QScrollBar* left = compare.BeforeView()->verticalScrollBar();
+    QScrollBar* right = compare.AfterView()->verticalScrollBar();
+    compare.AfterView()->setFocus();
+    for (int page = 0; page < 40; ++page)
+        QTest::keyClick(compare.AfterView(), Qt::Key_PageDown);
+    QTest::keyClick(compare.AfterView(), Qt::Key_Up);
+    EXPECT_EQ(right->value(), right->maximum() - 1);
+    EXPECT_EQ(left->value(), right->value());
+    compare.BeforeView()->horizontalScrollBar()->setValue(40);
+    EXPECT_EQ(compare.AfterView()->horizontalScrollBar()->value(), 40);
 }
 
 TEST(CompareDlgTest, ALongHostNameIsCutAndTheWindowFitsTheScreen) {
