@@ -255,12 +255,17 @@ void CHistoryDlg::ShowStatus() {
     }
     if (!records_)
         return;
-    QString text = tr("%1 operations of %2 machines in %3")
-                       .arg(listedOperations_)
-                       .arg(machines_->count())
-                       .arg(QString::fromStdString(path_));
-    if (hiddenFindings_ > 0)
-        text += tr("; %1 discovery findings not shown").arg(hiddenFindings_);
+    const auto count = [](int64_t n, const QString& one, const QString& many) {
+        return (n == 1 ? one : many).arg(n);
+    };
+    QString text = tr("%1 of %2 in %3")
+                       .arg(count(listedOperations_, tr("%1 operation"), tr("%1 operations")),
+                            count(machines_->count(), tr("%1 machine"), tr("%1 machines")),
+                            QString::fromStdString(path_));
+    if (hiddenFindings_ > 0) {
+        text += count(hiddenFindings_, tr("; %1 discovery finding not shown"),
+                      tr("; %1 discovery findings not shown"));
+    }
     status_->setText(text);
 }
 
