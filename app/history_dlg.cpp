@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <map>
+#include <set>
 
 #include "app/compare_dlg.h"
 #include "app/report_dlg.h"
@@ -215,9 +215,10 @@ void CHistoryDlg::Open() {
         return;
     }
     records_ = std::move(*opened.value);
-    LoadMachines();
+    const bool loaded = LoadMachines();
     OnMachineChosen();
-    ShowStatus();
+    if (loaded)
+        ShowStatus();
 }
 
 void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
@@ -228,14 +229,14 @@ void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
 // The machines in the order they were last worked on; a host is one machine however its
 // name was written, as DNS compares names without case. Without discovery's findings, a
 // machine only found is not listed and a finding does not move a machine up.
-void CHistoryDlg::LoadMachines() {
+bool CHistoryDlg::LoadMachines() {
     const auto history = records_->History({});
     if (!history) {
         Fail(history.reason);
-        return;
+        return false;
     }
     const bool findings = showDiscovered_->isChecked();
-    std::map<std::string, bool> listed;
+    std::set<std::string> seen;
     listedOperations_ = hiddenFindings_ = 0;
     for (const StoredOperation& operation : *history) {
         if (!findings && IsFinding(operation)) {
@@ -243,9 +244,10 @@ void CHistoryDlg::LoadMachines() {
             continue;
         }
         ++listedOperations_;
-        if (listed.emplace(Lower(operation.machine.host), true).second)
+        if (seen.insert(Lower(operation.machine.host)).second)
             machines_->addItem(QString::fromStdString(operation.machine.host));
     }
+    return true;
 }
 
 void CHistoryDlg::ShowStatus() {
@@ -283,11 +285,13 @@ void CHistoryDlg::Refresh() {
         const QString host = machines_->currentItem() ? machines_->currentItem()->text() : "";
         const StoredOperation* chosen = Chosen();
         const int64_t id = chosen ? chosen->id : 0;  // record ids start at 1
+        bool loaded = false;
         {
             const QSignalBlocker quiet(machines_);
             machines_->clear();
-            LoadMachines();
-            const QList<QListWidgetItem*> same = machines_->findItems(host, Qt::MatchExactly);
+            loaded = LoadMachines();
+            // Without case, as the machines are told apart.
+            const QList<QListWidgetItem*> same = machines_->findItems(host, Qt::MatchFixedString);
             machines_->setCurrentItem(same.isEmpty() ? nullptr : same.front());
         }
         OnMachineChosen();
@@ -295,7 +299,8 @@ void CHistoryDlg::Refresh() {
             if (operations_[row].id == id)
                 table_->selectRow(static_cast<int>(row));
         }
-        ShowStatus();
+        if (loaded)
+            ShowStatus();
     }
     stamp_ = StampOfFiles();
 }

@@ -81,7 +81,7 @@ class CHistoryDlg : public QDialog {
 
     void CreateControls();
     void Open();
-    void LoadMachines();
+    bool LoadMachines();
     void AddRow(int row, const kelo::records::StoredOperation& operation);
     void ShowStatus();
     void Fail(const std::string& why);
