@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -147,6 +148,22 @@ bool SystemMenu(const QString& path, bool tracing) {
     menu->popup(dialog->mapToGlobal(QPoint(20, 20)));
     const bool saved = Save(*menu, path);
     menu->hide();
+    return saved;
+}
+
+// As Shift+F10 opens it: at the window's corner, its first entry active. The window is shot
+// with the menu over it.
+bool SystemMenuByKeys(const QString& path) {
+    const auto dialog = MainWindow();
+    dialog->move(40, 40);
+    QCoreApplication::processEvents();
+    dialog->OpenSystemMenuByKey();
+    QCoreApplication::processEvents();
+    const QRect both = dialog->frameGeometry().united(dialog->SystemMenu()->geometry());
+    const bool saved = dialog->screen()
+                           ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+                           .save(path, "PNG");
+    dialog->SystemMenu()->hide();
     return saved;
 }
 
@@ -323,6 +340,7 @@ const std::vector<Shot>& Shots() {
         {"kelo-main-busy.png", [](const QString& path) { return MainDialog(path, true); }},
         {"kelo-system-menu.png", [](const QString& path) { return SystemMenu(path, false); }},
         {"kelo-system-menu-trace.png", [](const QString& path) { return SystemMenu(path, true); }},
+        {"kelo-system-menu-keys.png", SystemMenuByKeys},
         {"kelo-about.png", AboutBox},
         {"kelo-report.png", [](const QString& path) { return ReportViewer(path, false); }},
         {"kelo-find.png", [](const QString& path) { return ReportViewer(path, true); }},
