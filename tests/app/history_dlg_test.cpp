@@ -255,15 +255,19 @@ TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
     EXPECT_EQ(QApplication::focusWidget(), history.CompareButton());  // Open is off for a set
     EXPECT_EQ(table->currentRow(), 0);
 
-    QString compared;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            compared = box->windowTitle();
-            box->reject();
-        }
-    });
-    QTest::keyClick(table, Qt::Key_Return);
-    EXPECT_EQ(compared, "Compare Parameter Sets");
+    // Enter on a row: the window its kind opens, closed at once.
+    auto enter = [table] {
+        QString opened;
+        QTimer::singleShot(0, [&opened] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                opened = box->metaObject()->className() + (": " + box->windowTitle());
+                box->reject();
+            }
+        });
+        QTest::keyClick(table, Qt::Key_Return);
+        return opened;
+    };
+    EXPECT_EQ(enter(), "app::CCompareDlg: Compare Parameter Sets");
 
     // Work another program keeps appears on F5, with the operation chosen kept.
     {
@@ -276,6 +280,8 @@ TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
     QTest::keyClick(table, Qt::Key_F5);
     EXPECT_EQ(table->rowCount(), 4);
     EXPECT_EQ(table->currentRow(), 3);
+    table->selectRow(0);
+    EXPECT_TRUE(enter().startsWith("app::CReportDlg"));
 }
 
 }  // namespace
