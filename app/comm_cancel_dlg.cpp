@@ -1,14 +1,18 @@
 #include "app/comm_cancel_dlg.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QHideEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QThread>
+#include <QWindow>
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/dialog_template.h"
 #include "app/stop_signals.h"
@@ -21,6 +25,9 @@ namespace {
 // flag alone is not enough: the GLib event dispatcher, Qt's usual one on Linux, ignores it. A
 // notification held back is not lost: its descriptor is still ready, so the next pump without
 // a hold raises it again.
+// The longest Show waits for the window system to map the window.
+constexpr int kMapWaitMilliseconds = 500;
+
 class SocketNotificationHold : public QObject {
   public:
     SocketNotificationHold() { QCoreApplication::instance()->installEventFilter(this); }
@@ -65,8 +72,24 @@ CCommCancelDlg::~CCommCancelDlg() {
     SetBusyCursor(false);
 }
 
+// The window is painted before Show returns: the exchange that follows may let no event run
+// for a while (a host name being looked up), and a window shown for the first time is only
+// painted once the window system has mapped it. While it waits for that, input and sockets
+// wait, and a Cancel left over from before (nobody can click a window not yet on the screen)
+// is held until the next pump, so that it cannot end the operation before it has begun.
 void CCommCancelDlg::Show() {
+    heldCancel_.reset();
     show();
+    mapping_ = true;
+    const QDeadlineTimer mapped(kMapWaitMilliseconds);
+    while (windowHandle() != nullptr && !windowHandle()->isExposed() && !mapped.hasExpired()) {
+        const SocketNotificationHold hold;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers);
+        QThread::msleep(5);
+    }
+    mapping_ = false;
+    repaint();
 }
 
 void CCommCancelDlg::Hide() {
@@ -91,6 +114,8 @@ void CCommCancelDlg::SetPos(int position) {
 }
 
 void CCommCancelDlg::PumpMessages(bool socketSafe) {
+    if (const std::optional<std::string> cause = std::exchange(heldCancel_, std::nullopt))
+        Cancel(*cause);
     // Socket-safe mode leaves socket notifications pending for the blocking call that waits for
     // them; everything else (painting, timers, clicks on any window) runs now.
     if (!socketSafe) {
@@ -135,6 +160,10 @@ void CCommCancelDlg::reject() {
 }
 
 void CCommCancelDlg::Cancel(const std::string& cause) {
+    if (mapping_) {
+        heldCancel_ = cause;
+        return;
+    }
     // Ending the dialog hides it, and that hide clears the flag; the flag is set afterwards so
     // that it outlives its own hide and stays set until the next operation shows the dialog.
     QDialog::reject();

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <optional>
 #include <string>
 
 #include "platform/cancel_dialog.h"
@@ -60,6 +61,8 @@ class CCommCancelDlg : public QDialog, public platform::CancelDialog {
     bool cancelled_ = false;
     bool timedOut_ = false;
     bool busyCursor_ = false;
+    bool mapping_ = false;                   // Show waits for the window system
+    std::optional<std::string> heldCancel_;  // a Cancel that came meanwhile, with its cause
 };
 
 }  // namespace app

@@ -1,14 +1,19 @@
-// CCompareDlg: two reports side by side, the earlier on the left, with the lines that differ
-// between them marked on both sides.
+// CCompareDlg: two reports (or two parameter sets as hex lines) side by side, the earlier on the
+// left, lined up row by row: a line one side lacks faces an empty, marked filler row, so a row
+// on the left always faces its row on the right. Both sides scroll together, and F7 and
+// Shift+F7 step through the changes.
 #pragma once
 
 #include <QDialog>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/code_page.h"
 
+class QLabel;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace app {
 
@@ -19,6 +24,20 @@ struct ChangedLines {
     std::vector<int> after;
 };
 ChangedLines FindChangedLines(const std::string& before, const std::string& after);
+
+// The two sides as rows: row r shows line before[r] on the left and after[r] on the right, or
+// a filler where that side has no line. A removed line faces an added one where the edit
+// replaces lines, else a filler. Both vectors have one entry per row.
+struct AlignedRows {
+    std::vector<std::optional<int>> before;
+    std::vector<std::optional<int>> after;
+    // The first row of each run of rows that differ.
+    std::vector<int> changeStarts;
+};
+AlignedRows AlignLines(int beforeLines, int afterLines, const ChangedLines& changes);
+
+// A parameter set as text to compare: 16 bytes a line, each line led by its offset.
+std::string HexLines(const std::vector<uint8_t>& bytes);
 
 class CCompareDlg : public QDialog {
     Q_OBJECT
@@ -31,12 +50,32 @@ class CCompareDlg : public QDialog {
 
     QPlainTextEdit* BeforeView() const { return before_; }
     QPlainTextEdit* AfterView() const { return after_; }
+    QLabel* BeforeLabel() const { return beforeLabel_; }
+    QLabel* AfterLabel() const { return afterLabel_; }
+    QPushButton* NextButton() const { return next_; }
+    QPushButton* PreviousButton() const { return previous_; }
+    QLabel* ChangeCount() const { return count_; }
     const ChangedLines& Changes() const { return changes_; }
+    const AlignedRows& Rows() const { return rows_; }
+
+  public slots:
+    void OnNextChange();
+    void OnPreviousChange();
 
   private:
+    void ShowChange(int index);
+    void UpdateChangeControls();
+
     QPlainTextEdit* before_ = nullptr;
     QPlainTextEdit* after_ = nullptr;
+    QLabel* beforeLabel_ = nullptr;
+    QLabel* afterLabel_ = nullptr;
+    QPushButton* previous_ = nullptr;
+    QPushButton* next_ = nullptr;
+    QLabel* count_ = nullptr;
     ChangedLines changes_;
+    AlignedRows rows_;
+    int current_ = -1;  // the change last stepped to
 };
 
 }  // namespace app

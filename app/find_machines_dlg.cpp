@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -78,6 +79,8 @@ void CFindMachinesDlg::CreateControls() {
     list_->setColumnWidth(kTypeColumn, units.ToPixels(60, 0).width());
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &CFindMachinesDlg::OnSelectionChanged);
     connect(list_, &QTreeWidget::itemDoubleClicked, this, &CFindMachinesDlg::accept);
+    list_->installEventFilter(this);
+    subnet_->installEventFilter(this);
 
     progressText_ = new QLabel(this);
     Place(progressText_, units, 7, 142, 124, 8);
@@ -190,9 +193,39 @@ void CFindMachinesDlg::ShowMachine(const FoundMachine& machine) {
     item->setToolTip(kNameColumn, Shown(machine.description));
 }
 
+// With a machine selected, Enter uses it; Find is the default only while none is.
 void CFindMachinesDlg::OnSelectionChanged() {
-    use_->setEnabled(progress_ == nullptr && list_->currentItem() != nullptr &&
-                     !list_->selectedItems().isEmpty());
+    const bool selected = list_->currentItem() != nullptr && !list_->selectedItems().isEmpty();
+    use_->setEnabled(progress_ == nullptr && selected);
+    use_->setDefault(selected);
+    find_->setDefault(!selected);
+}
+
+// Enter in the subnet box finds, whatever is selected; Enter in the list uses the machine
+// selected. The first Down (or Up) in a list without a selection selects the row the list
+// marks as current (its first on entering it), rather than moving past it.
+bool CFindMachinesDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (watched == subnet_ && enter) {
+        OnFind();
+        return true;
+    }
+    if (watched == list_ && enter && !list_->selectedItems().isEmpty()) {
+        accept();
+        return true;
+    }
+    if (watched == list_ && (key == Qt::Key_Down || key == Qt::Key_Up) &&
+        list_->selectedItems().isEmpty() && list_->topLevelItemCount() > 0) {
+        QTreeWidgetItem* current = list_->currentItem();
+        list_->setCurrentItem(current != nullptr ? current : list_->topLevelItem(0));
+        current = list_->currentItem();
+        current->setSelected(true);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CFindMachinesDlg::accept() {

@@ -61,6 +61,9 @@ class CFindMachinesDlg : public QDialog {
     // Cancel, Esc or the window's close: while a discovery runs it cancels that instead.
     void reject() override;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void CreateControls();
     void OnFind();

@@ -1,21 +1,30 @@
 #include "app/history_dlg.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <set>
 
 #include "app/compare_dlg.h"
 #include "app/report_dlg.h"
+#include "platform/messages.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "records/service_records.h"
@@ -23,9 +32,13 @@
 namespace app {
 namespace {
 
+using kelo::records::Result;
 using kelo::records::StoredOperation;
 
-enum Column { kTime, kOperation, kResult, kMessage, kColumns };
+enum Column { kTime, kType, kOperation, kResult, kMessage, kColumns };
+
+// How often the window looks whether another program changed the records: two stat calls.
+constexpr int kWatchMilliseconds = 1000;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -52,6 +65,49 @@ QTableWidgetItem* Cell(const QString& text) {
     return item;
 }
 
+QString TypeText(int type) {
+    return type == 0 ? QStringLiteral("?") : QString::number(type);
+}
+
+// What a row whose operation did not succeed says when it kept no message of its own.
+QString UnsaidReason(const StoredOperation& operation) {
+    const bool backup = operation.operation == "backup";
+    switch (operation.result) {
+        case Result::Failed:
+            return backup ? CHistoryDlg::tr("The machine's parameters could not be read.")
+                          : CHistoryDlg::tr("Failed; no message was kept.");
+        case Result::Cancelled:
+            return backup ? CHistoryDlg::tr("The parameter read was cancelled.")
+                          : CHistoryDlg::tr("Cancelled.");
+        case Result::TimedOut:
+            return CHistoryDlg::tr("Timed out.");
+        case Result::Ok:
+            break;
+    }
+    return {};
+}
+
+// Shows a cell's whole text as its tooltip when the cell cuts it; a tooltip of its own always.
+class CutTextTips : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip || index.data(Qt::ToolTipRole).isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem shown = option;
+        initStyleOption(&shown, index);
+        const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view);
+        if (shown.fontMetrics.horizontalAdvance(shown.text) + 2 * (margin + 1) >
+            option.rect.width())
+            QToolTip::showText(event->globalPos(), shown.text, view);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+};
+
 }  // namespace
 
 std::string LocalTimeText(int64_t ms) {
@@ -67,46 +123,56 @@ bool IsKeptParameterSet(const StoredOperation& operation) {
            (operation.operation == "get-params" || operation.operation == "backup");
 }
 
+bool IsFinding(const StoredOperation& operation) {
+    return operation.operation == "discover";
+}
+
 CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& problem, QWidget* owner)
-    : QDialog(owner) {
+    : QDialog(owner), path_(recordsPath), problem_(problem) {
     CreateControls();
-    // Looking is no reason to make a database: with none yet there is nothing to show.
-    auto opened = kelo::records::ServiceRecords::OpenExisting(recordsPath);
-    if (opened.failure == kelo::records::OpenFailure::NoFile) {
-        status_->setText(QString::fromStdString("No operations kept yet in " + recordsPath));
-        ShowStatus(problem);
-        return;
-    }
-    if (!opened) {
-        ShowStatus(problem.empty() ? "Records cannot be read: " + opened.reason : problem);
-        return;
-    }
-    records_ = std::move(*opened.value);
-    LoadMachines();
-    ShowStatus(problem);
+    Open();
+    stamp_ = StampOfFiles();
+    watch_.start(kWatchMilliseconds);
 }
 
 CHistoryDlg::~CHistoryDlg() = default;
 
 void CHistoryDlg::CreateControls() {
-    setWindowTitle("History");
+    setWindowTitle(tr("History"));
     machines_ = new QListWidget(this);
+    showDiscovered_ = new QCheckBox(tr("Show &discovered machines"), this);
+    showDiscovered_->setToolTip(
+        tr("Also list the machines Find Machines and discover found, and their findings"));
     table_ = new QTableWidget(0, kColumns, this);
-    table_->setHorizontalHeaderLabels({"Time", "Operation", "Result", "Message"});
+    table_->setHorizontalHeaderLabels(
+        {tr("Time"), tr("Type"), tr("Operation"), tr("Result"), tr("Message")});
+    table_->horizontalHeaderItem(kType)->setToolTip(tr("The machine type it ran as"));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the table for the next control; the arrow keys move within it.
+    table_->setTabKeyNavigation(false);
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setItemDelegate(new CutTextTips(table_));
+    machines_->setItemDelegate(new CutTextTips(machines_));
+    table_->installEventFilter(this);
+    machines_->installEventFilter(this);
     status_ = new QLabel(this);
-    open_ = new QPushButton("Open Report", this);
-    compare_ = new QPushButton("Compare with previous", this);
-    writeBack_ = new QPushButton("Write this parameter set back...", this);
-    close_ = new QPushButton("Close", this);
+    status_->setTextFormat(Qt::PlainText);
+    open_ = new QPushButton(tr("&Open Report"), this);
+    compare_ = new QPushButton(tr("Compare with &previous"), this);
+    writeBack_ = new QPushButton(tr("&Write this parameter set back..."), this);
+    close_ = new QPushButton(tr("&Close"), this);
     writeBack_->setAutoDefault(false);
 
+    auto* left = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(machines_, 1);
+    leftLayout->addWidget(showDiscovered_);
     auto* splitter = new QSplitter(this);
-    splitter->addWidget(machines_);
+    splitter->addWidget(left);
     splitter->addWidget(table_);
     splitter->setStretchFactor(1, 3);
     splitter->setSizes({220, 640});
@@ -120,15 +186,47 @@ void CHistoryDlg::CreateControls() {
     layout->addLayout(buttons);
     layout->addWidget(status_);
     resize(860, 480);
+    QWidget* const chain[] = {machines_, showDiscovered_, table_, open_,
+                              compare_,  writeBack_,      close_};
+    for (size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 
     connect(machines_, &QListWidget::currentRowChanged, this, &CHistoryDlg::OnMachineChosen);
+    connect(showDiscovered_, &QCheckBox::toggled, this, &CHistoryDlg::Refresh);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &CHistoryDlg::OnOperationChosen);
-    connect(table_, &QTableWidget::cellDoubleClicked, this, &CHistoryDlg::OnOpen);
+    connect(table_, &QTableWidget::cellDoubleClicked, this, &CHistoryDlg::OnDefaultAction);
     connect(open_, &QPushButton::clicked, this, &CHistoryDlg::OnOpen);
     connect(compare_, &QPushButton::clicked, this, &CHistoryDlg::OnCompare);
     connect(writeBack_, &QPushButton::clicked, this, &CHistoryDlg::OnWriteBack);
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
+    auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(refresh, &QShortcut::activated, this, &CHistoryDlg::Refresh);
+    connect(&watch_, &QTimer::timeout, this, &CHistoryDlg::OnRecordsChanged);
     OnOperationChosen();
+}
+
+// Looking is no reason to make a database: with none yet there is nothing to show.
+void CHistoryDlg::Open() {
+    auto opened = kelo::records::ServiceRecords::OpenExisting(path_);
+    if (opened.failure == kelo::records::OpenFailure::NoFile) {
+        status_->setText(problem_.empty()
+                             ? tr("No operations kept yet in %1").arg(QString::fromStdString(path_))
+                             : tr("Not recorded: %1").arg(QString::fromStdString(problem_)));
+        return;
+    }
+    if (!opened) {
+        // The reason the records cannot be read is also why this session's were not kept: said
+        // once, in its own words.
+        if (problem_.find(opened.reason) != std::string::npos)
+            problem_.clear();
+        Fail(opened.reason);
+        return;
+    }
+    records_ = std::move(*opened.value);
+    const bool loaded = LoadMachines();
+    OnMachineChosen();
+    if (loaded)
+        ShowStatus();
 }
 
 void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
@@ -137,51 +235,123 @@ void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
 }
 
 // The machines in the order they were last worked on; a host is one machine however its
-// name was written, as DNS compares names without case.
-void CHistoryDlg::LoadMachines() {
+// name was written, as DNS compares names without case. Without discovery's findings, a
+// machine only found is not listed and a finding does not move a machine up.
+bool CHistoryDlg::LoadMachines() {
     const auto history = records_->History({});
     if (!history) {
         Fail(history.reason);
-        return;
+        return false;
     }
+    const bool findings = showDiscovered_->isChecked();
     std::set<std::string> seen;
+    listedOperations_ = hiddenFindings_ = 0;
     for (const StoredOperation& operation : *history) {
+        if (!findings && IsFinding(operation)) {
+            ++hiddenFindings_;
+            continue;
+        }
+        ++listedOperations_;
         if (!seen.insert(Lower(operation.machine.host)).second)
             continue;
         // The host as kept is what the machine's operations are asked for by.
         auto* item = new QListWidgetItem(Shown(operation.machine.host), machines_);
         item->setData(Qt::UserRole, QByteArray::fromStdString(operation.machine.host));
     }
-    if (machines_->count() > 0)
-        machines_->setCurrentRow(0);
+    return true;
 }
 
-void CHistoryDlg::ShowStatus(const std::string& problem) {
-    if (!problem.empty()) {
-        status_->setText(QString::fromStdString("Not recorded: " + problem));
+void CHistoryDlg::ShowStatus() {
+    if (!problem_.empty()) {
+        status_->setText(tr("Not recorded: %1").arg(QString::fromStdString(problem_)));
         return;
     }
     if (!records_)
         return;
-    const auto summary = records_->Summarise();
-    if (!summary) {
-        Fail(summary.reason);
-        return;
+    const auto count = [](int64_t n, const QString& one, const QString& many) {
+        return (n == 1 ? one : many).arg(n);
+    };
+    QString text = tr("%1 of %2 in %3")
+                       .arg(count(listedOperations_, tr("%1 operation"), tr("%1 operations")),
+                            count(machines_->count(), tr("%1 machine"), tr("%1 machines")),
+                            QString::fromStdString(path_));
+    if (hiddenFindings_ > 0) {
+        text += count(hiddenFindings_, tr("; %1 discovery finding not shown"),
+                      tr("; %1 discovery findings not shown"));
     }
-    status_->setText(QString("%1 operations of %2 machines in %3")
-                         .arg(summary->operations)
-                         .arg(summary->machines)
-                         .arg(QString::fromStdString(summary->path)));
+    status_->setText(text);
 }
 
 void CHistoryDlg::Fail(const std::string& why) {
-    status_->setText(QString::fromStdString("Records cannot be read: " + why));
+    QString text = tr("Records cannot be read: %1").arg(QString::fromStdString(why));
+    if (!problem_.empty())
+        text += tr("; not recorded: %1").arg(QString::fromStdString(problem_));
+    status_->setText(text);
+}
+
+void CHistoryDlg::Refresh() {
+    if (!records_) {
+        Open();
+    } else {
+        const QByteArray host = machines_->currentItem()
+                                    ? machines_->currentItem()->data(Qt::UserRole).toByteArray()
+                                    : QByteArray();
+        const StoredOperation* chosen = Chosen();
+        const int64_t id = chosen ? chosen->id : 0;  // record ids start at 1
+        bool loaded = false;
+        {
+            const QSignalBlocker quiet(machines_);
+            machines_->clear();
+            loaded = LoadMachines();
+            // The host as kept, without case, as the machines are told apart.
+            QListWidgetItem* same = nullptr;
+            for (int i = 0; i < machines_->count() && same == nullptr; ++i) {
+                const QByteArray kept = machines_->item(i)->data(Qt::UserRole).toByteArray();
+                if (Lower(kept.toStdString()) == Lower(host.toStdString()))
+                    same = machines_->item(i);
+            }
+            machines_->setCurrentItem(same);
+        }
+        OnMachineChosen();
+        for (size_t row = 0; row < operations_.size(); ++row) {
+            if (operations_[row].id == id)
+                table_->selectRow(static_cast<int>(row));
+        }
+        if (loaded)
+            ShowStatus();
+    }
+    stamp_ = StampOfFiles();
+}
+
+CHistoryDlg::FileStamp CHistoryDlg::StampOfFiles() const {
+    FileStamp stamp;
+    for (const std::string& file : {path_, path_ + "-wal"}) {
+        std::error_code error;
+        const auto written = std::filesystem::last_write_time(file, error);
+        stamp.push_back(error ? -1 : written.time_since_epoch().count());
+        const auto size = std::filesystem::file_size(file, error);
+        stamp.push_back(error ? -1 : static_cast<int64_t>(size));
+    }
+    return stamp;
+}
+
+// Another program's write changes the log's (or, once copied, the database's) time and size.
+// Not while a window of this one is up over it: its operation stays the one it was opened for.
+void CHistoryDlg::OnRecordsChanged() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if ((modal != nullptr && modal != this) || StampOfFiles() == stamp_)
+        return;
+    Refresh();
 }
 
 void CHistoryDlg::OnMachineChosen() {
     table_->setRowCount(0);
     operations_.clear();
     QListWidgetItem* machine = machines_->currentItem();
+    if (machine == nullptr && machines_->count() > 0) {
+        machines_->setCurrentRow(0);  // comes back here
+        return;
+    }
     if (machine == nullptr || !records_)
         return;
     kelo::records::HistoryQuery query;
@@ -192,24 +362,41 @@ void CHistoryDlg::OnMachineChosen() {
         return;
     }
     operations_ = std::move(*history.value);
+    if (!showDiscovered_->isChecked())
+        std::erase_if(operations_, IsFinding);
     table_->setRowCount(static_cast<int>(operations_.size()));
-    for (size_t i = 0; i < operations_.size(); ++i) {
-        const StoredOperation& operation = operations_[i];
-        const int row = static_cast<int>(i);
-        table_->setItem(row, kTime,
-                        Cell(QString::fromStdString(LocalTimeText(operation.startedMs))));
-        table_->setItem(row, kOperation, Cell(Shown(operation.operation)));
-        table_->setItem(
-            row, kResult,
-            Cell(QString::fromUtf8(
-                kelo::records::ResultWord(operation.result).data(),
-                static_cast<qsizetype>(kelo::records::ResultWord(operation.result).size()))));
-        table_->setItem(row, kMessage, Cell(OneLine(operation.message)));
+    for (size_t i = 0; i < operations_.size(); ++i)
+        AddRow(static_cast<int>(i), operations_[i]);
+    // Sized to the first machine's rows; after that the widths are the user's.
+    if (!columnsSized_ && !operations_.empty()) {
+        table_->resizeColumnsToContents();
+        columnsSized_ = true;
     }
-    table_->resizeColumnsToContents();
     if (!operations_.empty())
         table_->selectRow(0);
     OnOperationChosen();
+}
+
+void CHistoryDlg::AddRow(int row, const StoredOperation& operation) {
+    table_->setItem(row, kTime, Cell(QString::fromStdString(LocalTimeText(operation.startedMs))));
+    QTableWidgetItem* type = Cell(TypeText(operation.machine.type));
+    type->setTextAlignment(Qt::AlignCenter);
+    if (operation.machine.type == 0)
+        type->setToolTip(tr("The machine type was not known"));
+    table_->setItem(row, kType, type);
+    table_->setItem(row, kOperation, Cell(Shown(operation.operation)));
+    const std::string_view result = kelo::records::ResultWord(operation.result);
+    table_->setItem(row, kResult,
+                    Cell(QString::fromUtf8(result.data(), static_cast<qsizetype>(result.size()))));
+    QTableWidgetItem* message = Cell(OneLine(operation.message));
+    if (operation.message.empty() && operation.result != Result::Ok) {
+        // Not the machine's words: set apart in italics.
+        message->setText(UnsaidReason(operation));
+        QFont italic = message->font();
+        italic.setItalic(true);
+        message->setFont(italic);
+    }
+    table_->setItem(row, kMessage, message);
 }
 
 const StoredOperation* CHistoryDlg::Chosen() const {
@@ -220,9 +407,10 @@ const StoredOperation* CHistoryDlg::Chosen() const {
     return row < operations_.size() ? &operations_[row] : nullptr;
 }
 
-std::optional<size_t> CHistoryDlg::PreviousReport(size_t row) const {
+std::optional<size_t> CHistoryDlg::PreviousKept(size_t row) const {
+    const bool report = IsKeptReport(operations_[row]);
     for (size_t earlier = row + 1; earlier < operations_.size(); ++earlier) {
-        if (IsKeptReport(operations_[earlier]))
+        if (report ? IsKeptReport(operations_[earlier]) : IsKeptParameterSet(operations_[earlier]))
             return earlier;
     }
     return std::nullopt;
@@ -231,11 +419,41 @@ std::optional<size_t> CHistoryDlg::PreviousReport(size_t row) const {
 void CHistoryDlg::OnOperationChosen() {
     const StoredOperation* operation = Chosen();
     const bool report = operation != nullptr && IsKeptReport(*operation);
+    const bool parameters = operation != nullptr && IsKeptParameterSet(*operation);
     open_->setEnabled(report);
-    compare_->setEnabled(report &&
-                         PreviousReport(static_cast<size_t>(operation - operations_.data())));
-    writeBack_->setEnabled(operation != nullptr && IsKeptParameterSet(*operation) &&
-                           operation->result == kelo::records::Result::Ok && target_.has_value());
+    compare_->setEnabled((report || parameters) &&
+                         PreviousKept(static_cast<size_t>(operation - operations_.data())));
+    writeBack_->setEnabled(parameters && operation->result == Result::Ok && target_.has_value());
+}
+
+bool CHistoryDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == table_) {
+                OnDefaultAction();
+                return true;
+            }
+            if (watched == machines_) {
+                table_->setFocus(Qt::TabFocusReason);  // on to the machine's operations
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CHistoryDlg::OnDefaultAction() {
+    const StoredOperation* operation = Chosen();
+    if (operation == nullptr)
+        return;
+    if (IsKeptReport(*operation)) {
+        OnOpen();
+    } else if (compare_->isEnabled()) {
+        OnCompare();
+    } else if (IsKeptParameterSet(*operation)) {
+        status_->setText(tr("No parameter set of this machine was kept before this one."));
+    }
 }
 
 std::optional<std::string> CHistoryDlg::ReportText(const StoredOperation& operation) {
@@ -252,6 +470,20 @@ std::optional<std::string> CHistoryDlg::ReportText(const StoredOperation& operat
     return *text.value;
 }
 
+std::optional<std::vector<uint8_t>> CHistoryDlg::ParameterSet(const StoredOperation& operation) {
+    const auto content = records_->Content(*operation.content);
+    if (!content) {
+        Fail(content.reason);
+        return std::nullopt;
+    }
+    auto block = kelo::records::DecodeParameters(*content);
+    if (!block) {
+        Fail(block.reason);
+        return std::nullopt;
+    }
+    return std::move(*block.value);
+}
+
 void CHistoryDlg::OnOpen() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr || !IsKeptReport(*operation))
@@ -265,62 +497,77 @@ void CHistoryDlg::OnOpen() {
     viewer.exec();
 }
 
+// Two reports as they read; two parameter sets as lines of bytes.
 void CHistoryDlg::OnCompare() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr)
         return;
     const std::optional<size_t> previous =
-        PreviousReport(static_cast<size_t>(operation - operations_.data()));
+        PreviousKept(static_cast<size_t>(operation - operations_.data()));
     if (!previous)
         return;
     const StoredOperation& before = operations_[*previous];
-    const std::optional<std::string> beforeText = ReportText(before);
-    const std::optional<std::string> afterText = ReportText(*operation);
+    std::optional<std::string> beforeText;
+    std::optional<std::string> afterText;
+    const bool report = IsKeptReport(*operation);
+    if (report) {
+        beforeText = ReportText(before);
+        afterText = ReportText(*operation);
+    } else if (auto beforeSet = ParameterSet(before)) {
+        beforeText = HexLines(*beforeSet);
+        if (auto afterSet = ParameterSet(*operation))
+            afterText = HexLines(*afterSet);
+    }
     if (!beforeText || !afterText)
         return;
     auto label = [](const StoredOperation& op) {
-        return op.machine.host + "  " + LocalTimeText(op.startedMs);
+        return tr("%1 (type %2)  %3 %4")
+            .arg(QString::fromStdString(op.machine.host), TypeText(op.machine.type),
+                 QString::fromStdString(op.operation),
+                 QString::fromStdString(LocalTimeText(op.startedMs)))
+            .toStdString();
     };
     CCompareDlg compare(*beforeText, *afterText, label(before), label(*operation),
-                        codePage_ ? &*codePage_ : nullptr, this);
+                        report && codePage_ ? &*codePage_ : nullptr, this);
+    if (!report)
+        compare.setWindowTitle(tr("Compare Parameter Sets"));
     compare.exec();
 }
 
-// The question names both machines, and warns when the set came from another machine or from
-// a machine of another type: a set is the settings of one machine, laid out for its type.
+// The question names both machines, and warns when the set came from another machine.
 std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) const {
     const kelo::records::Machine& source = operation.machine;
     // Named as shown text: a kept host that reads backwards could name another machine.
-    const std::string from = platform::ShownText(source.host);
-    const std::string into = platform::ShownText(target_->host);
-    std::string question = "Write the parameter set read from " + from + " on " +
-                           LocalTimeText(operation.startedMs) + " into the machine at " + into +
-                           "?";
-    if (source.type != 0 && source.type != target_->type) {
-        question += "\n\nThe set was read from a machine of type " + std::to_string(source.type) +
-                    "; the machine at " + into + " is set up as type " +
-                    std::to_string(target_->type) + ".";
-    } else if (QString::fromStdString(source.host)
-                   .compare(QString::fromStdString(target_->host), Qt::CaseInsensitive) != 0) {
-        question += "\n\nThat is not the machine the set was read from.";
+    QString question =
+        tr("Write the parameter set read from %1 on %2 into the machine at %3?")
+            .arg(Shown(source.host), QString::fromStdString(LocalTimeText(operation.startedMs)),
+                 Shown(target_->host));
+    if (QString::fromStdString(source.host)
+            .compare(QString::fromStdString(target_->host), Qt::CaseInsensitive) != 0) {
+        question += "\n\n" + tr("That is not the machine the set was read from.");
     }
-    return question;
+    return question.toStdString();
 }
 
 void CHistoryDlg::OnWriteBack() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr || !IsKeptParameterSet(*operation) || !target_)
         return;
-    const auto content = records_->Content(*operation->content);
-    if (!content) {
-        Fail(content.reason);
+    // A set is laid out for the type of machine it was read from: another type's set is
+    // refused, as kelo-cli restore-params refuses it.
+    if (operation->machine.type != 0 && operation->machine.type != target_->type) {
+        platform::ShowText(tr("Record %1 is the parameter set of a type %2 machine, and the "
+                              "machine at %3 is set up as type %4; nothing was written.")
+                               .arg(operation->id)
+                               .arg(operation->machine.type)
+                               .arg(QString::fromStdString(target_->host))
+                               .arg(target_->type)
+                               .toStdString());
         return;
     }
-    auto block = kelo::records::DecodeParameters(*content);
-    if (!block) {
-        Fail(block.reason);
+    std::optional<std::vector<uint8_t>> block = ParameterSet(*operation);
+    if (!block)
         return;
-    }
     QMessageBox question(QMessageBox::Question, QString::fromStdString(platform::ProgramName()),
                          QString::fromStdString(WriteBackQuestion(*operation)),
                          QMessageBox::Yes | QMessageBox::No, this);
@@ -328,7 +575,7 @@ void CHistoryDlg::OnWriteBack() {
     question.setDefaultButton(QMessageBox::No);
     if (question.exec() != QMessageBox::Yes)
         return;
-    chosenWrite_ = std::move(*block.value);
+    chosenWrite_ = std::move(block);
     accept();
 }
 

@@ -1,10 +1,13 @@
 // CHistoryDlg: the kept operations. The machines on the left, the chosen machine's operations
-// on the right (newest first); a kept report opens in the viewer or beside the machine's report
-// before it, and a kept parameter set can be chosen to be written back into the selected
-// machine.
+// on the right (newest first), each with the machine type it ran as; a kept report opens in the
+// viewer or beside the machine's report before it, a kept parameter set beside the set before
+// it, and a kept parameter set of the selected machine's type can be chosen to be written back
+// into it. What discovery found is left out unless asked for, and the window follows the
+// records as other programs add to them.
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,6 +17,7 @@
 #include "platform/code_page.h"
 #include "records/record.h"
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -51,6 +55,7 @@ class CHistoryDlg : public QDialog {
     QPushButton* OpenButton() const { return open_; }
     QPushButton* CompareButton() const { return compare_; }
     QPushButton* WriteBackButton() const { return writeBack_; }
+    QCheckBox* ShowDiscoveredBox() const { return showDiscovered_; }
 
     // The confirmation before a write back, naming the machines and the time.
     std::string WriteBackQuestion(const kelo::records::StoredOperation& operation) const;
@@ -61,23 +66,47 @@ class CHistoryDlg : public QDialog {
     void OnOpen();
     void OnCompare();
     void OnWriteBack();
+    // Enter on a row: a report opens, a parameter set is compared with the one before it.
+    void OnDefaultAction();
+    // Reads the records again, keeping the machine and the operation chosen (F5, and by
+    // itself once the database or its log changed).
+    void Refresh();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The database's and its log's times and sizes: what changes when a program writes.
+    using FileStamp = std::vector<int64_t>;
+
     void CreateControls();
-    void LoadMachines();
-    void ShowStatus(const std::string& problem);
+    void Open();
+    bool LoadMachines();
+    void AddRow(int row, const kelo::records::StoredOperation& operation);
+    void ShowStatus();
     void Fail(const std::string& why);
+    void OnRecordsChanged();
+    FileStamp StampOfFiles() const;
     // The row's operation, or nullptr when no row is chosen.
     const kelo::records::StoredOperation* Chosen() const;
-    // The row of the machine's report kept before the report of row, if any.
-    std::optional<size_t> PreviousReport(size_t row) const;
+    // The row of the machine's report or parameter set kept before the one of row, if any.
+    std::optional<size_t> PreviousKept(size_t row) const;
     std::optional<std::string> ReportText(const kelo::records::StoredOperation& operation);
+    std::optional<std::vector<uint8_t>> ParameterSet(
+        const kelo::records::StoredOperation& operation);
 
+    std::string path_;
+    std::string problem_;  // why a record of this session was not kept
     std::unique_ptr<kelo::records::ServiceRecords> records_;
     std::vector<kelo::records::StoredOperation> operations_;  // the chosen machine's
     std::optional<platform::CodePage> codePage_;
     std::optional<kelo::records::Machine> target_;
     std::optional<std::vector<uint8_t>> chosenWrite_;
+    int64_t listedOperations_ = 0;  // of the machines listed
+    int64_t hiddenFindings_ = 0;    // discovery's findings left out
+    bool columnsSized_ = false;     // sized to the first rows, then the user's
+    FileStamp stamp_;
+    QTimer watch_;
 
     QListWidget* machines_ = nullptr;
     QTableWidget* table_ = nullptr;
@@ -86,6 +115,7 @@ class CHistoryDlg : public QDialog {
     QPushButton* compare_ = nullptr;
     QPushButton* writeBack_ = nullptr;
     QPushButton* close_ = nullptr;
+    QCheckBox* showDiscovered_ = nullptr;
 };
 
 // "2026-12-09 08:45:01" in local time.
@@ -95,5 +125,7 @@ std::string LocalTimeText(int64_t ms);
 bool IsKeptReport(const kelo::records::StoredOperation& operation);
 // A kept parameter set: read by Get Parameters or as a backup, with its content.
 bool IsKeptParameterSet(const kelo::records::StoredOperation& operation);
+// A machine discovery found, not a service operation.
+bool IsFinding(const kelo::records::StoredOperation& operation);
 
 }  // namespace app

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 #include <cstdio>
 #include <vector>
@@ -42,10 +43,15 @@ namespace {
 // Disables the controls for one operation and enables them again however it ends.
 // One operation of the window: the controls are off while it runs, and the machine's host is
 // looked up once for all of its connections (the backup read and the write go to one machine).
+// It is built after the operation's record, so that it ends first: the window is usable and
+// painted again before the record is written, however long the database makes that wait.
 class BusyScope {
   public:
     explicit BusyScope(CKeloDlg& dialog) : dialog_(dialog) { dialog_.EnableControls(false); }
-    ~BusyScope() { dialog_.EnableControls(true); }
+    ~BusyScope() {
+        dialog_.EnableControls(true);
+        dialog_.repaint();
+    }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
@@ -75,6 +81,39 @@ kelo::PathChooser NotingChooser(kelo::PathChooser choose, std::string& chosen) {
         return chose;
     };
 }
+
+// Holds back the messages shown while it is installed, to be let through later or told inside
+// another message; a message sink installed after it (a record) still sees each one.
+class HeldMessages : public platform::MessageSink {
+  public:
+    HeldMessages() : previous_(platform::SetMessageSink(this)) {}
+    ~HeldMessages() override {
+        if (!released_)
+            platform::SetMessageSink(previous_);
+    }
+    HeldMessages(const HeldMessages&) = delete;
+    HeldMessages& operator=(const HeldMessages&) = delete;
+
+    void Show(const platform::Message& message) override { held_.push_back(message); }
+    // The last text held, "" for none.
+    std::string Last() const { return held_.empty() ? "" : held_.back().text; }
+    // Shows the held messages now, in order, where they would have gone.
+    void Release() {
+        platform::SetMessageSink(previous_);
+        released_ = true;
+        for (const platform::Message& message : held_) {
+            if (message.id != 0)
+                platform::ShowMessage(message.id);
+            else
+                platform::ShowText(message.text);
+        }
+    }
+
+  private:
+    platform::MessageSink* previous_;
+    std::vector<platform::Message> held_;
+    bool released_ = false;
+};
 
 // Ends the process at once: no destructor runs, so the settings just loaded are not written.
 void EndProgramAtOnce(int status) {
@@ -160,6 +199,20 @@ void CKeloDlg::CreateControls() {
     // The menu's Close is there from the start; initialisation adds the About entry.
     systemMenu_ = new QMenu(this);
     closeAction_ = systemMenu_->addAction("Close", this, &CKeloDlg::close);
+    // The keys that open a window's menu, besides the right click and the Menu key.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::ALT | Qt::Key_Space)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                &CKeloDlg::OpenSystemMenuByKey);
+    }
+}
+
+// Opened at the window's top left corner, as the title bar's menu opens, with its first entry
+// active so that the arrow keys and Enter work at once.
+void CKeloDlg::OpenSystemMenuByKey() {
+    systemMenu_->popup(mapToGlobal(QPoint(0, 0)));
+    if (!systemMenu_->actions().isEmpty())
+        systemMenu_->setActiveAction(systemMenu_->actions().front());
 }
 
 QPushButton* CKeloDlg::Button(int id) const {
@@ -360,8 +413,8 @@ kelo::records::Result CKeloDlg::EndedResult() const {
 }
 
 void CKeloDlg::OnGetReport() {
-    BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "get-report", CurrentMachine());
+    BusyScope busy(*this);
     std::string report;
     if (!operations_.getReport(report)) {
         kept.SetResult(EndedResult());
@@ -388,8 +441,8 @@ void CKeloDlg::OnOpenReport() {
 }
 
 void CKeloDlg::OnGetParameters() {
-    BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "get-params", CurrentMachine());
+    BusyScope busy(*this);
     // The machine is read before any dialog shows.
     std::vector<uint8_t> buffer(kParameterBufferSize);
     const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
@@ -412,8 +465,8 @@ void CKeloDlg::OnGetParameters() {
 }
 
 void CKeloDlg::OnPutParameters() {
-    BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
+    BusyScope busy(*this);
     std::vector<uint8_t> block;
     if (LoadChosenInput(kept, LoadParameterDialog(), LoadParameters, block))
         PutParameterSet(kept, block);
@@ -437,8 +490,8 @@ bool CKeloDlg::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest&
 }
 
 void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
-    BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
+    BusyScope busy(*this);
     PutParameterSet(kept, block);
 }
 
@@ -452,7 +505,12 @@ void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& blo
 bool CKeloDlg::KeepBackup(RecordedOperation& put) {
     if (!recorder_.Enabled())
         return true;  // with records off there is nowhere to keep a backup
+    // A read that fails is told once, in the question that follows it, not in a box of its own
+    // first; the backup's record still keeps what it said.
+    HeldMessages held;
     const bool read = ReadBackup();
+    if (read || cancelDialog_.IsCancelled())
+        held.Release();
     // The write's own record begins after the backup's, with only its own messages.
     put.StartAgain();
     if (read)
@@ -463,6 +521,9 @@ bool CKeloDlg::KeepBackup(RecordedOperation& put) {
         return false;
     QMessageBox question(QMessageBox::Warning, QString::fromStdString(platform::ProgramName()),
                          kNoBackupQuestion, QMessageBox::Yes | QMessageBox::No, this);
+    if (!held.Last().empty())
+        question.setInformativeText(
+            tr("The read ended with: %1").arg(QString::fromStdString(held.Last())));
     question.setDefaultButton(QMessageBox::No);
     const bool writeAnyway = question.exec() == QMessageBox::Yes;
     if (!writeAnyway)
@@ -477,6 +538,9 @@ bool CKeloDlg::ReadBackup() {
     const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
     if (count < 1 || cancelDialog_.IsCancelled()) {
         backup.SetResult(EndedResult());
+        // A damaged reply says nothing of its own: the record says what the question says.
+        if (!backup.MessageShown() && !cancelDialog_.IsCancelled())
+            backup.SetMessage(kNoBackupReason);
         return false;
     }
     kelo::records::ReadContent set{kelo::records::ContentKind::Parameters,
@@ -492,8 +556,8 @@ bool CKeloDlg::ReadBackup() {
 }
 
 void CKeloDlg::OnFirmwareUpgrade() {
-    BusyScope busy(*this);
     RecordedOperation kept(&recorder_, "upgrade", CurrentMachine());
+    BusyScope busy(*this);
     std::vector<uint8_t> image;
     if (!LoadChosenInput(kept, LoadFirmwareDialog(), LoadFirmware, image))
         return;

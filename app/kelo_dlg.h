@@ -71,6 +71,9 @@ class CKeloDlg : public QDialog {
     static constexpr char kNoBackupQuestion[] =
         "Could not read the machine's current parameters for a backup. Write the parameter "
         "file anyway?";
+    // What a backup read that failed without a message of its own is kept with.
+    static constexpr char kNoBackupReason[] =
+        "Could not read the machine's current parameters for a backup.";
 
     kelo::CDeviceLink& Link() { return link_; }
     OperationRecorder& Recorder() { return recorder_; }
@@ -127,6 +130,8 @@ class CKeloDlg : public QDialog {
     void OnProtocolTrace();
     // The menu item: the window of the kept operations.
     void OnHistory();
+    // Shift+F10 and Alt+Space: the system menu, from the keyboard.
+    void OpenSystemMenuByKey();
     // The posted start-up message: opens the report file named on the command line.
     void OnStartupFile();
     void done(int result) override;

@@ -109,6 +109,26 @@ TEST(CommCancelDlg, ShowDoesNotRunPendingEvents) {
     EXPECT_TRUE(dialog.IsCancelled());
 }
 
+// Counts the paints of the widget it watches.
+class PaintCount : public QObject {
+  public:
+    int paints = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+TEST(CommCancelDlg, IsPaintedBeforeTheExchangeBegins) {
+    CCommCancelDlg dialog;
+    PaintCount count;
+    dialog.installEventFilter(&count);
+    dialog.Show();
+    EXPECT_GE(count.paints, 1);
+}
+
 struct BarCase {
     int upper;
     int position;

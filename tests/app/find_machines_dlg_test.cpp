@@ -107,6 +107,41 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
     EXPECT_EQ(selection.typeValue, 0);
 }
 
+// Found by a stand-in discovery: no probe leaves the test.
+TEST(FindMachines, FirstDownSelectsTheFirstRowAndEnterUsesIt) {
+    using kelo::discover::FoundMachine;
+    const std::vector<FoundMachine> found = {
+        {0x7F000901, {3}, "first", std::nullopt, std::nullopt, 1},
+        {0x7F000902, {4}, "second", std::nullopt, std::nullopt, 1}};
+    CFindMachinesDlg dialog;
+    int finds = 0;
+    dialog.SetRunner([&](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
+                         const std::function<void(const FoundMachine&)>& onMachine, const auto&) {
+        ++finds;
+        for (const FoundMachine& machine : found)
+            onMachine(machine);
+        return kelo::discover::DiscoveryResult{false, "", found};
+    });
+    QObject::connect(
+        &dialog, &CFindMachinesDlg::findingEnded, &dialog,
+        [&dialog] {
+            dialog.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+            QTreeWidget* list = dialog.MachineList();
+            list->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(list, Qt::Key_Down);
+            EXPECT_TRUE(dialog.UseButton()->isDefault());
+            QTest::keyClick(list, Qt::Key_Return);
+            if (dialog.isVisible())
+                dialog.reject();
+        },
+        Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(finds, 1);
+    ASSERT_TRUE(dialog.Chosen());
+    EXPECT_EQ(dialog.Chosen()->name, "first");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -1,19 +1,26 @@
 // The History window over a database with a few kept operations, and the changed lines the
 // comparison marks.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/compare_dlg.h"
 #include "app/history_dlg.h"
+#include "platform/message_recorder.h"
 #include "records/service_records.h"
 #include "testsupport/temp_dir.h"
 
@@ -21,6 +28,8 @@ namespace {
 
 using kelo::records::ContentKind;
 using kelo::records::OperationRecord;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 OperationRecord Kept(const std::string& host, int64_t startedMs, const std::string& operation,
                      ContentKind kind, const std::string& content) {
@@ -63,9 +72,10 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     EXPECT_EQ(history.MachineList()->item(1)->text(), "beta");
     QTableWidget* table = history.OperationTable();
     ASSERT_EQ(table->rowCount(), 3);
-    EXPECT_EQ(table->item(0, 1)->text(), "get-report");
-    EXPECT_EQ(table->item(1, 1)->text(), "get-params");
-    EXPECT_EQ(table->item(2, 2)->text(), "ok");
+    EXPECT_EQ(table->item(0, 1)->text(), "3");  // the machine type
+    EXPECT_EQ(table->item(0, 2)->text(), "get-report");
+    EXPECT_EQ(table->item(1, 2)->text(), "get-params");
+    EXPECT_EQ(table->item(2, 3)->text(), "ok");
     EXPECT_TRUE(history.StatusLine()->text().startsWith("4 operations of"));
 
     // The newest report has one before it; the oldest has none.
@@ -98,17 +108,19 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     EXPECT_NE(asked[0].find("into the machine at 10.0.0.9?"), std::string::npos);
     EXPECT_NE(asked[0].find("That is not the machine the set was read from."), std::string::npos);
 
-    // Into the machine it came from, no warning; from a machine of another type, a warning.
+    // Into the machine it came from, no warning; into a machine of another type, nothing is
+    // asked: it is refused.
     history.SetWriteBackTarget({"ALPHA", "", 3, "network", ""});
     table->selectRow(1);
     history.WriteBackButton()->click();
     EXPECT_EQ(asked.back().find("\n\n"), std::string::npos) << asked.back();
     history.SetWriteBackTarget({"alpha", "", 1, "network", ""});
+    platform::MessageRecorder refusals;
     history.WriteBackButton()->click();
-    EXPECT_NE(asked.back().find("read from a machine of type 3; the machine at alpha is set up as "
-                                "type 1."),
-              std::string::npos)
-        << asked.back();
+    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_THAT(refusals.Texts(), ElementsAre(HasSubstr("is the parameter set of a type 3 machine, "
+                                                        "and the machine at alpha is set up as "
+                                                        "type 1; nothing was written")));
 }
 
 // A host holding U+202E or a byte that is not UTF-8 is shown as such and finds its operations.
@@ -130,6 +142,161 @@ TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
     testing_support::TempDir folder;
     app::CHistoryDlg history(folder / "records.sqlite3", "database is locked");
     EXPECT_EQ(history.StatusLine()->text(), "Not recorded: database is locked");
+
+    // A database that cannot be read says so, in those words only, whether or not this
+    // session's records failed for the same reason.
+    const std::string damaged = folder / "damaged.sqlite3";
+    std::ofstream(damaged) << std::string(4096, 'x');
+    const QString first = app::CHistoryDlg(damaged, "").StatusLine()->text();
+    EXPECT_TRUE(first.startsWith("Records cannot be read: ")) << first.toStdString();
+    const std::string reason = first.mid(24).toStdString();
+    EXPECT_EQ(app::CHistoryDlg(damaged, reason).StatusLine()->text(), first);
+}
+
+// Shows the dialog and runs its window's events until it is active, so keys reach it.
+void ShowActive(QDialog& dialog) {
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+}
+
+TEST(CompareDlgTest, RowsLineUpWithAMarkedFillerOppositeEachLineTheOtherSideLacks) {
+    // B removed, E added: each faces a filler, and the kept lines stay side by side.
+    app::CCompareDlg compare("A\nB\nC\nD\n", "A\nC\nD\nE\n", "before", "after", nullptr);
+    const app::AlignedRows& rows = compare.Rows();
+    EXPECT_THAT(rows.before, ElementsAre(0, 1, 2, 3, std::nullopt));
+    EXPECT_THAT(rows.after, ElementsAre(0, std::nullopt, 1, 2, 3));
+    EXPECT_EQ(compare.BeforeView()->blockCount(), compare.AfterView()->blockCount());
+    EXPECT_EQ(compare.BeforeView()->extraSelections().size(), 2);  // B, and the filler
+    // A replaced line faces its replacement; the longer side's rest faces a filler.
+    const app::AlignedRows replaced = app::AlignLines(3, 4, {{1}, {1, 2}});
+    EXPECT_THAT(replaced.before, ElementsAre(0, 1, std::nullopt, 2));
+    EXPECT_THAT(replaced.after, ElementsAre(0, 1, 2, 3));
+    EXPECT_THAT(replaced.changeStarts, ElementsAre(1));
+
+    // F7 and Shift+F7 step through the two changes.
+    EXPECT_EQ(compare.ChangeCount()->text(), "2 changes");
+    ShowActive(compare);
+    QTest::keyClick(&compare, Qt::Key_F7);
+    QTest::keyClick(&compare, Qt::Key_F7);
+    EXPECT_EQ(compare.ChangeCount()->text(), "Change 2 of 2");
+    EXPECT_FALSE(compare.NextButton()->isEnabled());
+    QTest::keyClick(&compare, Qt::Key_F7, Qt::ShiftModifier);
+    EXPECT_EQ(compare.ChangeCount()->text(), "Change 1 of 2");
+}
+
+TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
+    // The newer side runs 30 lines longer, and only the older one has a long line.
+    std::string before;
+    std::string after;
+    for (int i = 0; i < 330; ++i) {
+        if (i < 300)
+            before += "line " + std::to_string(i) + std::string(i == 5 ? 400 : 0, 'x') + "\n";
+        after += "line " + std::to_string(i) + (i % 50 == 0 ? " changed" : "") + "\n";
+    }
+    app::CCompareDlg compare(before, after, "before", "after", nullptr);
+    ShowActive(compare);
+    QScrollBar* left = compare.BeforeView()->verticalScrollBar();
+    QScrollBar* right = compare.AfterView()->verticalScrollBar();
+    compare.AfterView()->setFocus();
+    for (int page = 0; page < 40; ++page)
+        QTest::keyClick(compare.AfterView(), Qt::Key_PageDown);
+    QTest::keyClick(compare.AfterView(), Qt::Key_Up);
+    EXPECT_EQ(right->value(), right->maximum() - 1);
+    EXPECT_EQ(left->value(), right->value());
+    compare.BeforeView()->horizontalScrollBar()->setValue(40);
+    EXPECT_EQ(compare.AfterView()->horizontalScrollBar()->value(), 40);
+}
+
+TEST(CompareDlgTest, ALongHostNameIsCutAndTheWindowFitsTheScreen) {
+    const std::string host(200, 'h');
+    app::CCompareDlg compare("A\n", "B\n", host + "  2026-12-09 10:20:14",
+                             host + "  2026-12-09 11:20:14", nullptr);
+    compare.show();
+    QCoreApplication::processEvents();
+    EXPECT_LE(compare.frameGeometry().width(), 1280);
+    EXPECT_LE(compare.minimumSizeHint().width(), 1280);
+    EXPECT_TRUE(compare.AfterLabel()->text().endsWith("11:20:14"));
+    EXPECT_EQ(compare.AfterLabel()->toolTip().toStdString(), host + "  2026-12-09 11:20:14");
+}
+
+// A day's records of one machine behind discovery's findings of two, one of them the machine.
+class HistoryDayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto records = kelo::records::ServiceRecords::Open(path_);
+        ASSERT_TRUE(records) << records.reason;
+        auto& db = **records.value;
+        db.RecordOperation(Kept("alpha", 1000, "get-params", ContentKind::Parameters, "\x01\x02"));
+        OperationRecord failed = Kept("alpha", 2000, "backup", ContentKind::Parameters, "");
+        failed.result = kelo::records::Result::Failed;
+        failed.content.reset();
+        db.RecordOperation(failed);
+        db.RecordOperation(Kept("alpha", 3000, "backup", ContentKind::Parameters, "\x01\x03"));
+        for (const char* found : {"alpha", "found-only"}) {
+            db.RecordOperation(
+                kelo::records::FoundMachineRecord(found, 0, "", 4000, 10, "kelo-cli"));
+        }
+    }
+
+    testing_support::TempDir folder_;
+    std::string path_ = folder_ / "records.sqlite3";
+};
+
+TEST_F(HistoryDayTest, DiscoveryFindingsStayApartUntilAskedFor) {
+    app::CHistoryDlg history(path_, "");
+    ASSERT_EQ(history.MachineList()->count(), 1);
+    EXPECT_EQ(history.OperationTable()->rowCount(), 3);
+    EXPECT_EQ(history.StatusLine()->text().toStdString(),
+              "3 operations of 1 machine in " + path_ + "; 2 discovery findings not shown");
+    // A failed read that kept no message still says why.
+    EXPECT_EQ(history.OperationTable()->item(1, 4)->text(),
+              "The machine's parameters could not be read.");
+
+    history.ShowDiscoveredBox()->setChecked(true);
+    ASSERT_EQ(history.MachineList()->count(), 2);
+    EXPECT_EQ(history.MachineList()->findItems("found-only", Qt::MatchExactly).size(), 1);
+    ASSERT_EQ(history.OperationTable()->rowCount(), 4);
+    EXPECT_EQ(history.OperationTable()->item(0, 2)->text(), "discover");
+    EXPECT_EQ(history.OperationTable()->item(0, 1)->text(), "?");
+}
+
+TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
+    app::CHistoryDlg history(path_, "");
+    ShowActive(history);
+    QTableWidget* table = history.OperationTable();
+    table->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(table, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), history.CompareButton());  // Open is off for a set
+    EXPECT_EQ(table->currentRow(), 0);
+
+    // Enter on a row: the window its kind opens, closed at once.
+    auto enter = [table] {
+        QString opened;
+        QTimer::singleShot(0, [&opened] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                opened = box->metaObject()->className() + (": " + box->windowTitle());
+                box->reject();
+            }
+        });
+        QTest::keyClick(table, Qt::Key_Return);
+        return opened;
+    };
+    EXPECT_EQ(enter(), "app::CCompareDlg: Compare Parameter Sets");
+
+    // Work another program keeps appears on F5, with the operation chosen kept.
+    {
+        auto records = kelo::records::ServiceRecords::Open(path_);
+        (*records.value)
+            ->RecordOperation(Kept("alpha", 5000, "get-report", ContentKind::Report, "R\n"));
+    }
+    table->selectRow(2);
+    ShowActive(history);  // again, after Compare
+    QTest::keyClick(table, Qt::Key_F5);
+    EXPECT_EQ(table->rowCount(), 4);
+    EXPECT_EQ(table->currentRow(), 3);
+    table->selectRow(0);
+    EXPECT_TRUE(enter().startsWith("app::CReportDlg"));
 }
 
 }  // namespace

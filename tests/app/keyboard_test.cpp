@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
@@ -79,6 +80,13 @@ TEST_F(KeyboardTest, MainDialog) {
     ops.getParameters = [](uint8_t*, int) { return -1; };
     ExpectEnterPressesTheFocusedButton(dialog);
     EXPECT_EQ(fileDialogs_.asked.size(), 3u);  // Open Report, Put Parameters, Firmware Upgrade
+    for (const auto& [key, modifier] :
+         {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Space, Qt::AltModifier}}) {
+        Focus(dialog, dialog.Button(app::CKeloDlg::IDC_GET_REPORT));
+        QTest::keyClick(&dialog, key, modifier);
+        EXPECT_TRUE(dialog.SystemMenu()->isVisible()) << key;
+        dialog.SystemMenu()->hide();
+    }
     ExpectEscapeCloses(dialog, dialog.Button(app::CKeloDlg::IDC_GET_REPORT));
 }
 

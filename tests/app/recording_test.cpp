@@ -41,12 +41,14 @@ class MessageBoxAnswer {
             if (box == nullptr)
                 return;
             texts.push_back(box->text().toStdString());
+            informative.push_back(box->informativeText().toStdString());
             defaults.push_back(box->defaultButton() == box->button(QMessageBox::No));
             box->button(answer)->click();
         });
         timer_.start();
     }
     std::vector<std::string> texts;
+    std::vector<std::string> informative;
     std::vector<bool> defaults;  // whether No was the default
 
   private:
@@ -63,6 +65,8 @@ class RecordingTest : public ::testing::Test {
         CKeloDlg::Operations& ops = dialog_->MutableOperations();
         ops.getParameters = [this](uint8_t* buffer, int) {
             ++reads_;
+            if (refused_)
+                platform::ShowMessage(platform::IDS_FAILED_CONNECT);
             if (!machineAnswers_)
                 return -1;
             std::copy(kMachineSet.begin(), kMachineSet.end(), buffer);
@@ -102,6 +106,7 @@ class RecordingTest : public ::testing::Test {
     platform::MessageRecorder messages_;
     std::optional<CKeloDlg> dialog_;
     bool machineAnswers_ = true;
+    bool refused_ = false;  // the read says why it failed
     int reads_ = 0;
     std::vector<std::vector<uint8_t>> written_;
 };
@@ -169,7 +174,20 @@ TEST_F(RecordingTest, AFailedBackupReadAsksAndNoWritesNothing) {
     std::vector<StoredOperation> kept = Kept();
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[0].result, Result::Failed);
+    EXPECT_EQ(kept[0].message, CKeloDlg::kNoBackupReason);
     EXPECT_EQ(kept[1].result, Result::Cancelled);
+
+    // A refused connection is told inside the question, not in a box before it.
+    refused_ = true;
+    {
+        MessageBoxAnswer no(QMessageBox::No);
+        PutParameters();
+        EXPECT_EQ(no.texts, std::vector<std::string>{CKeloDlg::kNoBackupQuestion});
+        ASSERT_EQ(no.informative.size(), 1u);
+        EXPECT_NE(no.informative[0].find("Failed to connect"), std::string::npos);
+    }
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_EQ(Kept()[2].message.find("Failed to connect"), 0u);
 
     MessageBoxAnswer yes(QMessageBox::Yes);
     PutParameters();

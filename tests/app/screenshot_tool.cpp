@@ -3,12 +3,14 @@
 // kelo-screenshots [folder]; the folder (default "screenshots") is made when missing.
 // scripts/screenshots runs it on a virtual X display.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -149,6 +151,22 @@ bool SystemMenu(const QString& path, bool tracing) {
     return saved;
 }
 
+// As Shift+F10 opens it: at the window's corner, its first entry active. The window is shot
+// with the menu over it.
+bool SystemMenuByKeys(const QString& path) {
+    const auto dialog = MainWindow();
+    dialog->move(40, 40);
+    QCoreApplication::processEvents();
+    dialog->OpenSystemMenuByKey();
+    QCoreApplication::processEvents();
+    const QRect both = dialog->frameGeometry().united(dialog->SystemMenu()->geometry());
+    const bool saved = dialog->screen()
+                           ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+                           .save(path, "PNG");
+    dialog->SystemMenu()->hide();
+    return saved;
+}
+
 bool AboutBox(const QString& path) {
     const auto dialog = MainWindow();
     app::CAboutDlg about(dialog.get());
@@ -216,9 +234,9 @@ std::string SampleRecords() {
     auto records = kelo::records::ServiceRecords::Open(path);
     auto keep = [&](const std::string& host, int64_t at, const char* operation, Result result,
                     const std::string& message, std::optional<kelo::records::ReadContent> content,
-                    bool backup = false) {
+                    bool backup = false, int type = 3) {
         kelo::records::OperationRecord record;
-        record.machine = {host, "", 3, "network", ""};
+        record.machine = {host, "", type, "network", ""};
         record.startedMs = at;
         record.endedMs = at + 2400;
         record.durationMs = 2400;
@@ -244,22 +262,56 @@ std::string SampleRecords() {
     keep("printer-2.example.net", kVisitMs + 90000, "backup", Result::Ok, "", parameters, true);
     keep("printer-2.example.net", kVisitMs + 95000, "put-params", Result::Ok, "Done.", {});
     keep("printer-2.example.net", kVisitMs + 300000, "upgrade", Result::Cancelled, "", {});
+    // A put tried as the wrong type, its backup read failing without a message of its own.
+    keep("printer-2.example.net", kVisitMs + 400000, "backup", Result::Failed, "", {}, true, 2);
+    keep("printer-2.example.net", kVisitMs + 402000, "put-params", Result::Cancelled,
+         "Could not read the machine's current parameters for a backup. Write the parameter "
+         "file anyway?",
+         {}, false, 2);
+    // A search that found the serviced machine and two others.
+    for (const char* found : {"printer-2.example.net", "192.168.1.31", "192.168.1.47"}) {
+        (*records.value)
+            ->RecordOperation(
+                kelo::records::FoundMachineRecord(found, 0, "", kVisitMs + 500000, 1500, "kelo"));
+    }
     return path;
 }
 
-bool History(const QString& path) {
+// The newest report chosen; with discovered, discovery's findings shown as well.
+bool History(const QString& path, bool discovered) {
     app::CHistoryDlg history(SampleRecords(), "");
     history.SetWriteBackTarget({"printer-2.example.net", "", 3, "network", ""});
-    history.OperationTable()->selectRow(3);  // the newest report
+    history.ShowDiscoveredBox()->setChecked(discovered);
+    history.OperationTable()->selectRow(discovered ? 6 : 5);
     history.show();
     return Save(history, path);
 }
 
-bool Compare(const QString& path) {
-    const std::string host = "printer-2.example.net  ";
+// The two visits' reports; with a long host name, the window as it fits the screen.
+bool Compare(const QString& path, bool longHost) {
+    const std::string host =
+        longHost ? std::string(12, 'x') + ".line-" + std::string(180, 'y') + ".example.net  "
+                 : "printer-2.example.net  ";
     app::CCompareDlg compare(kSampleReport, LaterReport(),
                              host + app::LocalTimeText(kEarlierVisitMs),
                              host + app::LocalTimeText(kVisitMs), nullptr);
+    compare.show();
+    if (!longHost)
+        compare.OnNextChange();
+    return Save(compare, path);
+}
+
+bool CompareParameterSets(const QString& path) {
+    std::vector<uint8_t> before(80);
+    for (size_t i = 0; i < before.size(); ++i)
+        before[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> after = before;
+    after[20] = 0xFF;
+    after.resize(96, 0x11);
+    app::CCompareDlg compare(app::HexLines(before), app::HexLines(after),
+                             "printer-2.example.net (type 3)  get-params",
+                             "printer-2.example.net (type 3)  backup", nullptr);
+    compare.setWindowTitle("Compare Parameter Sets");
     compare.show();
     return Save(compare, path);
 }
@@ -291,6 +343,7 @@ const std::vector<Shot>& Shots() {
         {"kelo-main-busy.png", [](const QString& path) { return MainDialog(path, true); }},
         {"kelo-system-menu.png", [](const QString& path) { return SystemMenu(path, false); }},
         {"kelo-system-menu-trace.png", [](const QString& path) { return SystemMenu(path, true); }},
+        {"kelo-system-menu-keys.png", SystemMenuByKeys},
         {"kelo-about.png", AboutBox},
         {"kelo-report.png", [](const QString& path) { return ReportViewer(path, false); }},
         {"kelo-find.png", [](const QString& path) { return ReportViewer(path, true); }},
@@ -302,8 +355,11 @@ const std::vector<Shot>& Shots() {
         {"port_select_usb.png",
          [](const QString& path) { return PortSelection(path, kelo::kPortUsb); }},
         {"find_machines.png", FindMachines},
-        {"history.png", History},
-        {"compare.png", Compare},
+        {"history.png", [](const QString& path) { return History(path, false); }},
+        {"history-discovered.png", [](const QString& path) { return History(path, true); }},
+        {"compare.png", [](const QString& path) { return Compare(path, false); }},
+        {"compare-long-host.png", [](const QString& path) { return Compare(path, true); }},
+        {"compare-parameters.png", CompareParameterSets},
     };
     return shots;
 }
