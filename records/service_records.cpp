@@ -145,11 +145,15 @@ struct Inspection {
     int32_t applicationId = 0;
     int32_t userVersion = 0;
     bool keloTables = false;
+    bool holdsNothing = false;  // one page, no table, index or view: nothing to lose
 };
 
 Inspection Inspect(const std::string& path, ServiceRecords::BusyWait& wait) {
     SQLite::Database db(path, SQLITE_OPEN_READONLY | kOpenFlags);
     sqlite3_busy_handler(db.getHandle(), WaitWhileBusy, &wait);
+    // One read transaction, so that every answer comes from one moment: another Kelo may be
+    // migrating the file meanwhile.
+    SQLite::Transaction snapshot(db, SQLite::TransactionBehavior::DEFERRED);
     Inspection found;
     found.applicationId = db.execAndGet("PRAGMA application_id").getInt();
     found.userVersion = db.execAndGet("PRAGMA user_version").getInt();
@@ -157,6 +161,8 @@ Inspection Inspect(const std::string& path, ServiceRecords::BusyWait& wait) {
         SELECT count(*) FROM sqlite_master WHERE type = 'table'
         AND name IN ('machines', 'contents', 'runs', 'operations', 'files'))sql")
                            .getInt() == 5;
+    found.holdsNothing = db.execAndGet("SELECT count(*) FROM sqlite_master").getInt() == 0 &&
+                         db.execAndGet("PRAGMA page_count").getInt64() <= 1;
     return found;
 }
 
@@ -179,7 +185,11 @@ std::string Unwelcome(const CheckedFile& file, ServiceRecords::BusyWait& wait) {
         return found.userVersion > SchemaVersion() ? newer(found.userVersion) : "";
     const bool olderKelo = found.applicationId == 0 && found.userVersion >= 1 &&
                            found.userVersion <= kUnmarkedSchemas && found.keloTables;
-    return olderKelo ? "" : "not a Kelo records database";
+    // A new database gets its auto_vacuum (which writes its first page) before its mark, so
+    // another Kelo making it at this moment leaves one page that holds nothing: taken as the
+    // empty file it was, since nothing in it can be lost.
+    const bool beingMade = found.applicationId == 0 && found.userVersion == 0 && found.holdsNothing;
+    return olderKelo || beingMade ? "" : "not a Kelo records database";
 }
 
 // Opens the checked database, marks a new one as Kelo's, sets it up for this program and
