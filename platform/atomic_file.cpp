@@ -19,8 +19,6 @@
 namespace platform {
 namespace {
 
-// The kernel's own limit on links followed in one path.
-constexpr int kMaxLinksFollowed = 40;
 // Names tried for the temporary file before the save gives up.
 constexpr int kTemporaryNameTries = 100;
 
@@ -54,27 +52,6 @@ bool WriteAll(int fd, const uint8_t* data, size_t length) {
         length -= static_cast<size_t>(n);
     }
     return true;
-}
-
-// The file a save to path writes: path itself, or, where path is a symbolic link, the file at
-// the end of its links (which need not exist yet), so that the links stay as editors keep them.
-bool FollowLinks(const std::string& path, std::string& target, int& error) {
-    target = path;
-    for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
-        struct stat info {};
-        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return true;
-        std::string link(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
-        if (length < 0 || static_cast<size_t>(length) == link.size()) {
-            error = length < 0 ? errno : ENAMETOOLONG;
-            return false;
-        }
-        link.resize(static_cast<size_t>(length));
-        target = (link.front() == '/') ? link : FolderOf(target) + "/" + link;
-    }
-    error = ELOOP;
-    return false;
 }
 
 // A name in folder that no other save uses: the process id and a count keep this process's

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <climits>
 
+#include <cerrno>
 #include <filesystem>
 
 namespace platform {
@@ -71,19 +72,29 @@ std::optional<std::string> RefusedInputFile(const std::string& path, const std::
     return path + " is " + *kind + "; " + reader + " reads regular files";
 }
 
-std::string FinalTarget(const std::string& path) {
-    std::string target = path;
+bool FollowLinks(const std::string& path, std::string& target, int& error) {
+    target = path;
     for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
         struct stat info {};
         if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return target;
+            return true;
         std::string link(PATH_MAX, '\0');
         const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
-        if (length <= 0 || static_cast<size_t>(length) == link.size())
-            return target;
+        if (length <= 0 || static_cast<size_t>(length) == link.size()) {
+            error = length < 0 ? errno : ENAMETOOLONG;
+            return false;
+        }
         link.resize(static_cast<size_t>(length));
         target = link.front() == '/' ? link : FolderOf(target) + "/" + link;
     }
+    error = ELOOP;
+    return false;
+}
+
+std::string FinalTarget(const std::string& path) {
+    std::string target;
+    int error = 0;
+    FollowLinks(path, target, error);
     return target;
 }
 

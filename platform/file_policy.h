@@ -26,7 +26,11 @@ std::optional<std::string> RefusedInputFile(const std::string& path, const std::
 
 // The file path leads to once its symbolic links are followed, whether or not it exists (a
 // dangling link leads to the name it holds); path itself when it is no link. Relative links
-// are taken from the folder of the link.
+// are taken from the folder of the link. False, with the errno value in error, when a link
+// cannot be read or the links loop (ELOOP); target is then the last name reached.
+bool FollowLinks(const std::string& path, std::string& target, int& error);
+
+// FollowLinks' target, whatever stopped it.
 std::string FinalTarget(const std::string& path);
 
 // True when both paths lead to one file: the same device and inode where both exist, else the
