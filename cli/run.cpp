@@ -463,6 +463,10 @@ class RunSession {
         // was kept, and keeps one itself for a host that ended without the line.
         if (!kept.operation.empty())
             Keep(kept, result);
+        // A stop that came while the record waited for the database ended that wait; the run
+        // still ends as stopped, so that a script that stopped it learns so.
+        if (result != RunResult::kCancelled && Interrupted())
+            status = SignalExitStatus(StopSignal());
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
         // Discover writes its machines as its own lines instead.
         if (invocation_.json && TalksToMachine(invocation_.command)) {

@@ -643,6 +643,22 @@ TEST_P(CliAgainstPacketSim, ALockedDatabaseDelaysTheWriteOneSecondAtMostAndKeeps
     EXPECT_TRUE(std::filesystem::is_empty(env.RecordsPath() + "-pending"));
 }
 
+// SIGTERM while the record of a finished run waits for a locked database ends that wait at
+// once, and the run ends as stopped (143); the record is set aside, not lost.
+TEST_P(CliAgainstPacketSim, ASignalDuringTheRecordsWaitEndsItAndTheRun) {
+    StartMachine();
+    ASSERT_TRUE(kelo::records::ServiceRecords::Open(env.RecordsPath()));
+    SQLite::Database other(env.RecordsPath(), SQLite::OPEN_READWRITE);
+    other.exec("BEGIN IMMEDIATE");
+    env.Clock().Clear();
+    env.Clock().onSleep = [](int) { ::raise(SIGTERM); };
+    const CliResult got = Run({"get-report", "-o", env.File("r.kel")});
+    env.Clock().onSleep = nullptr;
+    EXPECT_EQ(got.status, 143) << got.err;
+    EXPECT_EQ(env.Clock().Waits().size(), 1u) << "the first slice of the wait was its last";
+    EXPECT_FALSE(std::filesystem::is_empty(env.RecordsPath() + "-pending"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "Type" + std::to_string(info.param);
