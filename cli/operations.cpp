@@ -164,7 +164,8 @@ bool RunPutParams(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> file;
     if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock, &file))
         return false;
-    context.inputFile = records::DescribeBytes("input", invocation.file, file);
+    if (context.keepsRecords)
+        context.inputFile = records::DescribeBytes("input", invocation.file, file);
     if (context.dialog.Stopped())
         return false;
     return PutParameterSet(context, plainBlock);
@@ -183,7 +184,8 @@ bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
     std::vector<uint8_t> image;
     if (!LoadFirmwareFile(ChoosePath(invocation.file), image))
         return false;
-    context.inputFile = records::DescribeBytes("input", invocation.file, image);
+    if (context.keepsRecords)
+        context.inputFile = records::DescribeBytes("input", invocation.file, image);
     if (context.dialog.Stopped())
         return false;
     context.bytes = static_cast<long long>(image.size());

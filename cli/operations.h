@@ -38,6 +38,8 @@ struct CommandContext {
     // The command's input file as it was read (its size and SHA-256 from those bytes), for the
     // records; described once, before the machine is reached, so no slow step follows a stop.
     std::optional<records::FileUse> inputFile = std::nullopt;
+    // The run keeps a record: only then are its files described.
+    bool keepsRecords = false;
     // The machine's host as its records name it, for restore-params' newest backup.
     std::string recordedHost = {};
     // Before a parameter write: keeps the set just read as the machine's backup, with when

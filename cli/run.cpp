@@ -241,6 +241,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     if (!invocation.runId.empty())
         kept.runId = invocation.runId;
     context.recordedHost = kept.machine.host;
+    context.keepsRecords = RecordsPathOf(invocation).has_value();
     ChooseBackup(console, invocation, kept, context);
     const bool succeeded = DefinitionOf(invocation.command)->run(context, invocation);
     kept.content = std::move(context.readContent);
@@ -492,6 +493,8 @@ class RunSession {
 
     // Completes the record of the operation that ran and writes it to the service records.
     void Keep(records::OperationRecord& kept, RunResult result) {
+        if (!RecordsPathOf(invocation_))
+            return;  // nothing to keep it in: not even its files are read again
         kept.endedMs = records::WallClockMs();
         kept.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now() - started_)

@@ -1,8 +1,7 @@
 #include "records/sha256.h"
 
-#include <openssl/evp.h>
+#include <nettle/sha2.h>
 
-#include <new>
 #include <vector>
 
 #include "files/firmware_file.h"
@@ -17,17 +16,17 @@ constexpr size_t kLargestDescribedFile = kMaxFirmwareFileBytes;
 }  // namespace
 
 std::string Sha256Hex(const uint8_t* data, size_t length) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    // Fails only when the library cannot allocate its context.
-    if (EVP_Digest(data, length, digest, &digestLength, EVP_sha256(), nullptr) != 1)
-        throw std::bad_alloc();
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, length, data);
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    hex.reserve(2 * digestLength);
-    for (unsigned int i = 0; i < digestLength; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0x0F];
+    hex.reserve(2 * sizeof digest);
+    for (const uint8_t byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
     }
     return hex;
 }

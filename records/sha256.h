@@ -11,7 +11,7 @@
 
 namespace kelo::records {
 
-// The SHA-256 of the bytes as 64 lower-case hex digits (OpenSSL's libcrypto).
+// The SHA-256 of the bytes as 64 lower-case hex digits (Nettle's).
 std::string Sha256Hex(const uint8_t* data, size_t length);
 
 // The file at path with its role, size and SHA-256; nullopt when it cannot be read, is no
