@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -175,7 +176,16 @@ bool MeasureRecording(const std::string& path) {
 
 }  // namespace
 
+// The machine's load averages (1, 5 and 15 minutes), which the times depend on.
+std::string LoadAverages() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 int main(int argc, char** argv) {
+    std::printf("the machine's load (1, 5, 15 minutes): %s\n", LoadAverages().c_str());
     std::string folder = argc > 1 ? argv[1] : "";
     const bool temporary = folder.empty();
     if (temporary) {
@@ -200,6 +210,7 @@ int main(int argc, char** argv) {
     }
     met = MeasureCliHistory(path, "busy") && met;
     met = MeasureRecording(path) && met;
+    std::printf("the machine's load after: %s\n", LoadAverages().c_str());
     if (temporary)
         std::filesystem::remove_all(folder);
     return met ? 0 : 1;
