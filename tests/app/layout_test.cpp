@@ -1,0 +1,76 @@
+// Each dialog laid out in the desktop's font: every caption fits its control at the dialog's
+// default size, and Tab visits the controls in the dialog's own order.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "app/find_dlg.h"
+
+namespace {
+
+// Shows the dialog at its default size and checks that no caption is narrower or lower than
+// it asks to be.
+void ExpectNoCutText(QWidget& dialog) {
+    dialog.show();
+    QApplication::processEvents();
+    for (QWidget* widget : dialog.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&dialog) || widget->isWindow())
+            continue;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            text = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            text = button->text();
+        else if (auto* group = qobject_cast<QGroupBox*>(widget))
+            text = group->title();
+        if (text.isEmpty())
+            continue;
+        const QSize wanted = widget->minimumSizeHint().expandedTo(widget->sizeHint());
+        EXPECT_GE(widget->width(),
+                  qobject_cast<QLabel*>(widget) ? widget->sizeHint().width() : wanted.width())
+            << text.toStdString();
+        EXPECT_GE(widget->height(), widget->minimumSizeHint().height()) << text.toStdString();
+    }
+}
+
+// The controls Tab reaches, in the order it reaches them, starting at the dialog.
+std::vector<QWidget*> TabOrder(QWidget& dialog) {
+    std::vector<QWidget*> order;
+    for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isVisibleTo(&dialog))
+            order.push_back(w);
+    }
+    return order;
+}
+
+TEST(LayoutTest, AboutBox) {
+    app::CAboutDlg about;
+    about.SetVersionText("10.20.300");
+    ExpectNoCutText(about);
+    EXPECT_EQ(TabOrder(about), std::vector<QWidget*>{about.OkButton()});
+}
+
+TEST(LayoutTest, FindBox) {
+    QWidget owner;
+    auto* box = new app::CFindDlg(&owner);
+    ExpectNoCutText(*box);
+    EXPECT_EQ(TabOrder(*box),
+              (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
+                                     box->FindNextButton(), box->CancelButton()}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
