@@ -7,12 +7,15 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <vector>
 
 #include "app/about_dlg.h"
+#include "app/comm_cancel_dlg.h"
 #include "app/find_dlg.h"
+#include "app/report_dlg.h"
 
 namespace {
 
@@ -65,6 +68,21 @@ TEST(LayoutTest, FindBox) {
     EXPECT_EQ(TabOrder(*box),
               (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
                                      box->FindNextButton(), box->CancelButton()}));
+}
+
+TEST(LayoutTest, ProgressWindow) {
+    app::CCommCancelDlg progress;
+    ExpectNoCutText(progress);
+    EXPECT_EQ(TabOrder(progress), std::vector<QWidget*>{progress.CancelButton()});
+}
+
+TEST(LayoutTest, ReportViewer) {
+    app::CReportDlg viewer;
+    ExpectNoCutText(viewer);
+    EXPECT_EQ(
+        TabOrder(viewer),
+        (std::vector<QWidget*>{viewer.SaveButton(), viewer.OpenBrowserButton(), viewer.FindButton(),
+                               viewer.CloseButton(), viewer.TextControl()}));
 }
 
 }  // namespace
