@@ -10,11 +10,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTreeWidget>
 #include <vector>
 
 #include "app/about_dlg.h"
 #include "app/comm_cancel_dlg.h"
 #include "app/find_dlg.h"
+#include "app/find_machines_dlg.h"
 #include "app/report_dlg.h"
 
 namespace {
@@ -83,6 +85,17 @@ TEST(LayoutTest, ReportViewer) {
         TabOrder(viewer),
         (std::vector<QWidget*>{viewer.SaveButton(), viewer.OpenBrowserButton(), viewer.FindButton(),
                                viewer.CloseButton(), viewer.TextControl()}));
+}
+
+TEST(LayoutTest, FindMachines) {
+    app::CFindMachinesDlg finder;
+    finder.ProgressText()->setText(
+        app::CFindMachinesDlg::tr("Probed %1/%2, found %3").arg(4096).arg(4096).arg(4096));
+    ExpectNoCutText(finder);
+    finder.UseButton()->setEnabled(true);
+    EXPECT_EQ(TabOrder(finder),
+              (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
+                                     finder.UseButton(), finder.CancelButton()}));
 }
 
 }  // namespace
