@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include "app/comm_cancel_dlg.h"
 #include "app/find_dlg.h"
 #include "app/find_machines_dlg.h"
+#include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
 
 namespace {
@@ -46,11 +48,14 @@ void ExpectNoCutText(QWidget& dialog) {
     }
 }
 
-// The controls Tab reaches, in the order it reaches them, starting at the dialog.
+// The controls that take the focus, in the order Tab reaches them. Qt takes Tab away from the
+// unchecked radios of a group while one is checked, so any focus policy counts; a control that
+// hands its focus on (the edit field of a combo box) counts as the one it hands it to.
 std::vector<QWidget*> TabOrder(QWidget& dialog) {
     std::vector<QWidget*> order;
     for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
-        if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isVisibleTo(&dialog))
+        if (w->focusPolicy() != Qt::NoFocus && w->focusProxy() == nullptr &&
+            w->isVisibleTo(&dialog))
             order.push_back(w);
     }
     return order;
@@ -96,6 +101,20 @@ TEST(LayoutTest, FindMachines) {
     EXPECT_EQ(TabOrder(finder),
               (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
                                      finder.UseButton(), finder.CancelButton()}));
+}
+
+TEST(LayoutTest, PortSelection) {
+    app::CPortSelectDlg ports;
+    ExpectNoCutText(ports);
+    std::vector<QWidget*> expected;
+    for (int type = 0; type < 4; ++type)
+        expected.push_back(ports.TypeRadio(type));
+    for (int kind : {kelo::kPortParallel, kelo::kPortNetwork, kelo::kPortUsb})
+        expected.push_back(ports.PortRadio(kind));
+    expected.insert(expected.end(),
+                    {ports.HostBox(), ports.DeleteHostButton(), ports.RestartButton(),
+                     ports.FindButton(), ports.OkButton(), ports.CancelButton()});
+    EXPECT_EQ(TabOrder(ports), expected);
 }
 
 }  // namespace
