@@ -5,12 +5,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <vector>
 
@@ -18,8 +20,10 @@
 #include "app/comm_cancel_dlg.h"
 #include "app/find_dlg.h"
 #include "app/find_machines_dlg.h"
+#include "app/kelo_dlg.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -115,6 +119,28 @@ TEST(LayoutTest, PortSelection) {
                     {ports.HostBox(), ports.DeleteHostButton(), ports.RestartButton(),
                      ports.FindButton(), ports.OkButton(), ports.CancelButton()});
     EXPECT_EQ(TabOrder(ports), expected);
+}
+
+// The caption with the version shows whole beside the title bar's icon and buttons.
+TEST(LayoutTest, MainDialog) {
+    const testing_support::TempDir folder;
+    app::CKeloDlg dialog("", folder / "kelo.INI");
+    dialog.SetRegistration(std::nullopt);
+    ExpectNoCutText(dialog);
+    QFont captionFont = dialog.font();
+    captionFont.setBold(true);
+    const int titleBar = dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    EXPECT_GE(dialog.width(),
+              QFontMetrics(captionFont).horizontalAdvance(dialog.windowTitle()) + 4 * titleBar)
+        << dialog.windowTitle().toStdString();
+    std::vector<QWidget*> expected;
+    for (int id : {app::CKeloDlg::IDC_SELECT_PORT, app::CKeloDlg::IDC_GET_REPORT,
+                   app::CKeloDlg::IDC_OPEN_REPORT, app::CKeloDlg::IDC_GET_PARAMETERS,
+                   app::CKeloDlg::IDC_PUT_PARAMETERS, app::CKeloDlg::IDC_FIRMWARE_UPGRADE,
+                   app::CKeloDlg::IDC_EXIT}) {
+        expected.push_back(dialog.Button(id));
+    }
+    EXPECT_EQ(TabOrder(dialog), expected);
 }
 
 }  // namespace
