@@ -1,39 +1,37 @@
 #include "app/about_dlg.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 
 #include "app/app_icon.h"
-#include "app/dialog_template.h"
 
 namespace app {
 
-// Template 100: 235 x 55 dialog units, caption "Version of Kelo".
+// The icon at the left; "Kelo Version" and the version on the first line with the notice below
+// them; OK at the top right.
 CAboutDlg::CAboutDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowCloseButtonHint) {
-    setWindowTitle("Version of Kelo");
-    setFont(DialogFont());
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(235, 55));
+    setWindowTitle(tr("Version of Kelo"));
 
-    // An icon control takes the icon's own size at its position.
     auto* icon = new QLabel(this);
     icon->setPixmap(AppIconPixmap(32));
-    const QRect at = units.ToPixels(13, 14, 0, 0);
-    icon->setGeometry(at.x(), at.y(), 32, 32);
-
-    auto* title = new QLabel("Kelo Version", this);
-    Place(title, units, 40, 13, 52, 8);
+    auto* title = new QLabel(tr("Kelo Version"), this);
     version_ = new QLabel(this);
-    Place(version_, units, 97, 13, 48, 8);
-    auto* notice = new QLabel(kNotice, this);
-    Place(notice, units, 40, 25, 188, 8);
-
-    ok_ = new QPushButton("OK", this);
-    Place(ok_, units, 178, 7, 50, 14);
+    auto* notice = new QLabel(tr(kNotice), this);
+    ok_ = new QPushButton(tr("OK"), this);
     ok_->setDefault(true);
     connect(ok_, &QPushButton::clicked, this, &CAboutDlg::accept);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    layout->addWidget(title, 0, 1);
+    layout->addWidget(version_, 0, 2);
+    layout->addWidget(notice, 1, 1, 1, 3);
+    layout->addWidget(ok_, 0, 4, Qt::AlignTop);
+    layout->setColumnStretch(3, 1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void CAboutDlg::SetVersionText(const std::string& version) {

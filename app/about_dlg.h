@@ -21,7 +21,7 @@ class CAboutDlg : public QDialog {
 
     QPushButton* OkButton() const { return ok_; }
 
-    static constexpr const char* kNotice = "Service utility. All rights reserved.";
+    static constexpr const char* kNotice = QT_TR_NOOP("Service utility. All rights reserved.");
 
   private:
     QLabel* version_ = nullptr;  // 1019

@@ -8,13 +8,13 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QThread>
+#include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
 
-#include "app/dialog_template.h"
 #include "app/stop_signals.h"
 #include "platform/trace.h"
 
@@ -45,22 +45,23 @@ class SocketNotificationHold : public QObject {
 
 CCommCancelDlg::CCommCancelDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    // Template 131: 154 x 48 dialog units, caption, no system menu, not visible.
-    setWindowTitle("Communicating...");
+    // The bar across the top, Cancel centred below it; no system menu, not visible.
+    setWindowTitle(tr("Communicating..."));
     setModal(false);
-    setFont(DialogFont());
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(154, 48));
 
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
     progress_->setRange(0, 100);
     progress_->setValue(0);
-    Place(progress_, units, 7, 7, 140, 13);
+    progress_->setMinimumWidth(progress_->fontMetrics().averageCharWidth() * 36);
 
-    cancel_ = new QPushButton("Cancel", this);
-    Place(cancel_, units, 52, 28, 50, 14);
+    cancel_ = new QPushButton(tr("Cancel"), this);
     connect(cancel_, &QPushButton::clicked, this, &CCommCancelDlg::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(progress_);
+    layout->addWidget(cancel_, 0, Qt::AlignHCenter);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // The timer bounds an SNMP receive: it must not fire early, as a coarse timer may.
     timer_.setSingleShot(true);

@@ -22,7 +22,7 @@ class CCommCancelDlg : public QDialog, public platform::CancelDialog {
     Q_OBJECT
 
   public:
-    // Template 131. The window starts hidden and modeless. An owner keeps the window usable
+    // The progress window. It starts hidden and modeless. An owner keeps the window usable
     // while the owner runs modally (Qt blocks input to windows outside a modal dialog).
     explicit CCommCancelDlg(QWidget* owner = nullptr);
     ~CCommCancelDlg() override;

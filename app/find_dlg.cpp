@@ -1,49 +1,50 @@
 #include "app/find_dlg.h"
 
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/dialog_template.h"
-
 namespace app {
 
-// The find box's own layout, 236 x 62 dialog units:
-//   static "Find what:"    4, 8, 42, 8       group "Direction"  107, 26, 68, 28
-//   edit (search text)    47, 7, 128, 12     radio "Up"         111, 38, 25, 12
-//   "Find Next" (default) 182, 5, 50, 14     radio "Down"       138, 38, 35, 12
-//   "Cancel"              182, 23, 50, 14
+// "Find what:" and its edit on the first line, the Direction group under the edit's right end;
+// Find Next and Cancel one above the other at the right. Tab order: the edit, Up, Down, Find
+// Next, Cancel.
 CFindDlg::CFindDlg(QWidget* owner) : QDialog(owner) {
-    setWindowTitle("Find");
+    setWindowTitle(tr("Find"));
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFont(DialogFont());
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(236, 62));
 
-    auto* label = new QLabel("Fi&nd what:", this);
-    Place(label, units, 4, 8, 42, 8);
+    auto* label = new QLabel(tr("Fi&nd what:"), this);
     findWhat_ = new QLineEdit(this);
-    Place(findWhat_, units, 47, 7, 128, 12);
+    findWhat_->setMinimumWidth(findWhat_->fontMetrics().averageCharWidth() * 28);
     label->setBuddy(findWhat_);
 
-    auto* direction = new QGroupBox("Direction", this);
-    Place(direction, units, 107, 26, 68, 28);
-    up_ = new QRadioButton("&Up", this);
-    Place(up_, units, 111, 38, 25, 12);
-    down_ = new QRadioButton("&Down", this);
-    Place(down_, units, 138, 38, 35, 12);
+    auto* direction = new QGroupBox(tr("Direction"), this);
+    up_ = new QRadioButton(tr("&Up"), direction);
+    down_ = new QRadioButton(tr("&Down"), direction);
     down_->setChecked(true);
+    auto* directions = new QHBoxLayout(direction);
+    directions->addWidget(up_);
+    directions->addWidget(down_);
 
-    findNext_ = new QPushButton("&Find Next", this);
-    Place(findNext_, units, 182, 5, 50, 14);
+    findNext_ = new QPushButton(tr("&Find Next"), this);
     findNext_->setDefault(true);
     findNext_->setEnabled(false);
-    cancel_ = new QPushButton("Cancel", this);
-    Place(cancel_, units, 182, 23, 50, 14);
+    cancel_ = new QPushButton(tr("Cancel"), this);
     cancel_->setAutoDefault(true);  // Enter on a focused Cancel cancels
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(label, 0, 0);
+    layout->addWidget(findWhat_, 0, 1);
+    layout->addWidget(direction, 1, 1, 2, 1, Qt::AlignRight | Qt::AlignTop);
+    layout->addWidget(findNext_, 0, 2);
+    layout->addWidget(cancel_, 1, 2, Qt::AlignTop);
+    layout->setRowStretch(2, 1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(findWhat_, &QLineEdit::textChanged, this, &CFindDlg::OnTextEdited);
     connect(findNext_, &QPushButton::clicked, this, [this] { emit FindNextRequested(this); });

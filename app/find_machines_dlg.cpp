@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,10 +11,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/comm_cancel_dlg.h"
-#include "app/dialog_template.h"
 #include "discover/broadcast_addresses.h"
 #include "platform/messages.h"
 #include "platform/shown_text.h"
@@ -28,12 +30,12 @@ enum Column { kAddressColumn, kTypeColumn, kNameColumn };
 QString TypesText(const std::vector<int>& types) {
     QStringList names;
     for (int type : types)
-        names << QString("Type%1").arg(type);
+        names << CFindMachinesDlg::tr("Type%1").arg(type);
     return names.join(", ");
 }
 
 QString ProgressLineOf(const kelo::discover::DiscoveryProgress& progress) {
-    return QString("Probed %1/%2, found %3")
+    return CFindMachinesDlg::tr("Probed %1/%2, found %3")
         .arg(progress.probed)
         .arg(progress.addresses)
         .arg(progress.found);
@@ -47,52 +49,62 @@ QString Shown(const std::optional<std::string>& value) {
 
 CFindMachinesDlg::CFindMachinesDlg(QWidget* owner)
     : QDialog(owner), runner_(kelo::discover::RunDiscovery) {
-    setWindowTitle("Find Machines");
+    setWindowTitle(tr("Find Machines"));
     setModal(true);
-    setFont(DialogFont());
     CreateControls();
 }
 
-// 250 x 160 dialog units; the controls in tab order.
+// The subnet box and Find on the first line, the list of machines below, the progress line
+// with Use and Cancel at the bottom; the controls are made in tab order.
 void CFindMachinesDlg::CreateControls() {
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(250, 160));
-
-    Place(new QLabel("Subnet:", this), units, 7, 9, 32, 8);
+    auto* subnetLabel = new QLabel(tr("Subnet:"), this);
     subnet_ = new QLineEdit(this);
-    subnet_->setPlaceholderText("empty: every local network");
-    subnet_->setToolTip(QString("IPv4 blocks such as 192.168.1.0/24, at most %1 addresses")
+    subnet_->setPlaceholderText(tr("empty: every local network"));
+    subnet_->setToolTip(tr("IPv4 blocks such as 192.168.1.0/24, at most %1 addresses")
                             .arg(kelo::discover::kMaxProbedAddresses));
-    Place(subnet_, units, 40, 7, 140, 12);
+    subnet_->setMinimumWidth(subnet_->fontMetrics().horizontalAdvance(subnet_->placeholderText()) +
+                             subnet_->fontMetrics().averageCharWidth() * 4);
 
-    find_ = new QPushButton("Find", this);
+    find_ = new QPushButton(tr("Find"), this);
     find_->setDefault(true);
-    Place(find_, units, 186, 6, 57, 14);
     connect(find_, &QPushButton::clicked, this, &CFindMachinesDlg::OnFind);
 
     list_ = new QTreeWidget(this);
     list_->setRootIsDecorated(false);
-    list_->setHeaderLabels({"Address", "Type", "Name"});
+    list_->setHeaderLabels({tr("Address"), tr("Type"), tr("Name")});
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    Place(list_, units, 7, 25, 236, 108);
-    list_->setColumnWidth(kAddressColumn, units.ToPixels(68, 0).width());
-    list_->setColumnWidth(kTypeColumn, units.ToPixels(60, 0).width());
+    const QFontMetrics metrics(list_->font());
+    const int gap = metrics.averageCharWidth() * 3;
+    list_->setColumnWidth(kAddressColumn, metrics.horizontalAdvance("255.255.255.255") + gap);
+    list_->setColumnWidth(kTypeColumn, metrics.horizontalAdvance(TypesText({3, 4})) + gap);
+    list_->setMinimumSize(metrics.averageCharWidth() * 64, metrics.lineSpacing() * 12);
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &CFindMachinesDlg::OnSelectionChanged);
     connect(list_, &QTreeWidget::itemDoubleClicked, this, &CFindMachinesDlg::accept);
     list_->installEventFilter(this);
     subnet_->installEventFilter(this);
 
     progressText_ = new QLabel(this);
-    Place(progressText_, units, 7, 142, 124, 8);
 
-    use_ = new QPushButton("Use", this);
+    use_ = new QPushButton(tr("Use"), this);
     use_->setEnabled(false);
-    Place(use_, units, 134, 139, 50, 14);
     connect(use_, &QPushButton::clicked, this, &CFindMachinesDlg::accept);
 
-    cancel_ = new QPushButton("Cancel", this);
-    Place(cancel_, units, 193, 139, 50, 14);
+    cancel_ = new QPushButton(tr("Cancel"), this);
     connect(cancel_, &QPushButton::clicked, this, &CFindMachinesDlg::reject);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(subnetLabel);
+    top->addWidget(subnet_, 1);
+    top->addWidget(find_);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(progressText_, 1);
+    bottom->addWidget(use_);
+    bottom->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(list_);
+    layout->addLayout(bottom);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 int CFindMachinesDlg::exec() {
@@ -115,16 +127,17 @@ std::optional<kelo::discover::DiscoveryPlan> CFindMachinesDlg::PlanFromSubnetBox
     for (const QString& word : words) {
         const auto block = kelo::discover::ParseAddressBlock(word.toStdString());
         if (!block) {
-            platform::ShowText("'" + word.toStdString() +
-                               "' is no IPv4 subnet such as 192.168.1.0/24.");
+            platform::ShowText(
+                tr("'%1' is no IPv4 subnet such as 192.168.1.0/24.").arg(word).toStdString());
             return std::nullopt;
         }
         blocks.push_back(*block);
     }
     const auto hosts = kelo::discover::HostAddresses(blocks);
     if (!hosts) {
-        platform::ShowText("The subnets hold more than " +
-                           std::to_string(kelo::discover::kMaxProbedAddresses) + " addresses.");
+        platform::ShowText(tr("The subnets hold more than %1 addresses.")
+                               .arg(kelo::discover::kMaxProbedAddresses)
+                               .toStdString());
         return std::nullopt;
     }
     plan.hosts = *hosts;
@@ -163,7 +176,7 @@ void CFindMachinesDlg::OnFind() {
             platform::ShowText(result.error);
         if (result.machineLimitReached) {
             progressText_->setText(
-                QString("Stopped at %1 machines").arg(kelo::discover::kMaxBroadcastMachines));
+                tr("Stopped at %1 machines").arg(kelo::discover::kMaxBroadcastMachines));
         }
     }
     emit findingEnded();

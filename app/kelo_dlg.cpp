@@ -9,19 +9,21 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <cstdio>
 #include <vector>
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
-#include "app/dialog_template.h"
 #include "app/file_dialogs.h"
 #include "app/history_dlg.h"
 #include "app/port_select_dlg.h"
@@ -160,33 +162,38 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
 
 CKeloDlg::~CKeloDlg() = default;
 
-// Template 102: 98 x 145 dialog units, caption "Kelo" until the version is known.
+// One column of buttons in four groups: the port; the reports; the parameters; the firmware
+// and Exit. The caption is "Kelo" until the version is known.
 void CKeloDlg::CreateControls() {
-    setWindowTitle("Kelo");
-    setFont(DialogFont());
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(98, 145));
+    setWindowTitle(tr("Kelo"));
 
-    auto button = [&](const char* caption, int y) {
+    auto* layout = new QVBoxLayout(this);
+    auto button = [&](const QString& caption) {
         auto* b = new QPushButton(caption, this);
-        Place(b, units, 7, y, 84, 15);
         // Plain buttons, none the default; the one with the focus takes Enter.
         b->setAutoDefault(true);
+        layout->addWidget(b);
         return b;
     };
-    selectPort_ = button("Select Port", 8);
-    getReport_ = button("Get Report", 26);
-    openReport_ = button("Open Report", 42);
-    getParameters_ = button("Get Parameters", 62);
-    putParameters_ = button("Put Parameters", 80);
-    firmwareUpgrade_ = button("Firmware Upgrade", 106);
-    exit_ = button("Exit", 123);
+    const int groupGap = fontMetrics().height() / 2;
+    selectPort_ = button(tr("Select Port"));
+    getReport_ = button(tr("Get Report"));
+    openReport_ = button(tr("Open Report"));
+    layout->addSpacing(groupGap);
+    getParameters_ = button(tr("Get Parameters"));
+    putParameters_ = button(tr("Put Parameters"));
+    layout->addSpacing(groupGap * 2);
+    firmwareUpgrade_ = button(tr("Firmware Upgrade"));
+    exit_ = button(tr("Exit"));
+    layout->insertSpacing(1, groupGap / 2);
 
-    all_ = new QCheckBox("all", this);
-    Place(all_, units, 68, 96, 23, 10);
+    all_ = new QCheckBox(tr("all"), this);
+    layout->insertWidget(layout->indexOf(putParameters_) + 1, all_, 0, Qt::AlignRight);
+    all_->hide();
     development_ = new QLabel(QString::fromStdString(developmentText_), this);
-    Place(development_, units, 7, 0, 84, 8);
+    layout->insertWidget(0, development_);
     development_->hide();
+    FitToCaption();
 
     connect(selectPort_, &QPushButton::clicked, this, &CKeloDlg::OnSelectPort);
     connect(getReport_, &QPushButton::clicked, this, &CKeloDlg::OnGetReport);
@@ -198,13 +205,24 @@ void CKeloDlg::CreateControls() {
 
     // The menu's Close is there from the start; initialisation adds the About entry.
     systemMenu_ = new QMenu(this);
-    closeAction_ = systemMenu_->addAction("Close", this, &CKeloDlg::close);
+    closeAction_ = systemMenu_->addAction(tr("Close"), this, &CKeloDlg::close);
     // The keys that open a window's menu, besides the right click and the Menu key.
     for (const QKeySequence& keys :
          {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::ALT | Qt::Key_Space)}) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this,
                 &CKeloDlg::OpenSystemMenuByKey);
     }
+}
+
+// The window is as wide as its caption needs beside the title bar's icon and buttons (window
+// managers draw captions in bold), so the caption shows whole, and as high as its buttons need.
+void CKeloDlg::FitToCaption() {
+    QFont captionFont = font();
+    captionFont.setBold(true);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int captionWidth =
+        QFontMetrics(captionFont).horizontalAdvance(windowTitle()) + kCaptionBarButtons * titleBar;
+    setFixedSize(sizeHint().expandedTo(QSize(captionWidth, 0)));
 }
 
 // Opened at the window's top left corner, as the title bar's menu opens, with its first entry
@@ -253,16 +271,18 @@ void CKeloDlg::OnInitDialog() {
         aboutAction_ =
             systemMenu_->addAction(QString::fromStdString(about), this, &CKeloDlg::OnAbout);
     }
-    traceAction_ = systemMenu_->addAction("Protocol Trace...", this, &CKeloDlg::OnProtocolTrace);
+    traceAction_ =
+        systemMenu_->addAction(tr("Protocol Trace..."), this, &CKeloDlg::OnProtocolTrace);
     traceAction_->setCheckable(true);
     traceAction_->setChecked(trace_.TextRunning());
-    historyAction_ = systemMenu_->addAction("History...", this, &CKeloDlg::OnHistory);
+    historyAction_ = systemMenu_->addAction(tr("History..."), this, &CKeloDlg::OnHistory);
     // 2. The icons, and files dropped on the window.
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
     // 3. The caption with the product version.
     LoadVersion();
-    setWindowTitle(QString::fromStdString("Kelo " + version_));
+    setWindowTitle(tr("Kelo %1").arg(QString::fromStdString(version_)));
+    FitToCaption();
     // 4. The file type; a failure ends the program here.
     RegisterFileType();
     // 5. The start-up file, once the window is up.

@@ -1,4 +1,4 @@
-// CKeloDlg: the main dialog (template 102), one button per service operation. It owns the one
+// CKeloDlg: the main dialog, one button per service operation. It owns the one
 // connection to the machine of the run; building it loads the settings, destroying it saves
 // them. Each button runs its operation to the end with the buttons disabled meanwhile.
 #pragma once
@@ -34,6 +34,10 @@ class CKeloDlg : public QDialog {
     Q_OBJECT
 
   public:
+    // The room the window leaves beside its caption, in title-bar heights: the window's icon
+    // and its minimise, maximise and close buttons, with a margin.
+    static constexpr int kCaptionBarButtons = 5;
+
     // Control ids of template 102.
     enum ControlId : int {
         IDC_SELECT_PORT = 1000,
@@ -145,6 +149,7 @@ class CKeloDlg : public QDialog {
 
   private:
     void CreateControls();
+    void FitToCaption();
     void OnInitDialog();
     void LoadVersion();
     void RegisterFileType();

@@ -2,15 +2,17 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <array>
 
 #include "app/comm_cancel_dlg.h"
-#include "app/dialog_template.h"
 #include "app/find_machines_dlg.h"
 #include "platform/host_address.h"
 #include "platform/messages.h"
@@ -27,20 +29,11 @@ constexpr int kNoRestartTypeIndex = 3;
 
 // What the machines of each type speak, shown beside the type radios.
 constexpr std::array<const char*, 4> kTypeCaptions = {
-    "Plain commands, access code A",
-    "Plain commands, access code B",
-    "Framed packets, TCP port 9101",
-    "Framed packets, TCP port 9500",
+    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Plain commands, access code A"),
+    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Plain commands, access code B"),
+    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Framed packets, TCP port 9101"),
+    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Framed packets, TCP port 9500"),
 };
-
-// Template positions (x, y, width, height in dialog units) of the type radios and captions.
-struct Position {
-    int x, y, width, height;
-};
-constexpr std::array<Position, 4> kTypeRadios = {
-    {{15, 18, 36, 10}, {15, 31, 36, 10}, {15, 43, 36, 10}, {15, 56, 36, 10}}};
-constexpr std::array<Position, 4> kTypeCaptionPositions = {
-    {{64, 19, 159, 8}, {64, 32, 159, 8}, {64, 44, 159, 8}, {64, 57, 159, 8}}};
 
 // Checks the group's button with that id, or none when no button has it.
 void CheckOnly(QButtonGroup* group, int id) {
@@ -82,41 +75,40 @@ CPortSelectDlg::CPortSelectDlg(QWidget* owner)
       restartExchange_(kelo::RestartInterface),
       machineFinder_(
           [this](QWidget* finderOwner) { return FindMachines(finderOwner, keepFindings_); }) {
-    setWindowTitle("Select Port");
+    setWindowTitle(tr("Select Port"));
     setModal(true);
-    setFont(DialogFont());
     CreateControls();
 }
 
-// Template 130, 324 x 142 dialog units; the controls in tab order.
+// "Product:" over the four type radios, each with what its machines speak; "Select port:" over
+// the three port radios, the host box with Delete Host and Restart on the network's line and
+// Find... above Restart; OK and Cancel centred at the bottom. The controls are made in tab
+// order.
 void CPortSelectDlg::CreateControls() {
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(324, 142));
+    const int indent = fontMetrics().averageCharWidth() * 2;
 
-    Place(new QLabel("Product:", this), units, 7, 7, 35, 8);
-    for (size_t i = 0; i < 3; ++i) {
-        const Position& p = kTypeCaptionPositions[i];
-        Place(new QLabel(kTypeCaptions[i], this), units, p.x, p.y, p.width, p.height);
-    }
-    Place(new QLabel("Select port:", this), units, 7, 73, 54, 8);
-
+    auto* types = new QGridLayout;
+    types->setContentsMargins(indent, 0, 0, 0);
+    types->setColumnStretch(1, 1);
     typeGroup_ = new QButtonGroup(this);
     for (int i = 0; i < 4; ++i) {
-        auto* radio = new QRadioButton(QString("Type%1").arg(i + 1), this);
-        const Position& p = kTypeRadios[static_cast<size_t>(i)];
-        Place(radio, units, p.x, p.y, p.width, p.height);
+        auto* radio = new QRadioButton(tr("Type%1").arg(i + 1), this);
         typeGroup_->addButton(radio, i);
+        types->addWidget(radio, i, 0);
+        types->addWidget(new QLabel(tr(kTypeCaptions[static_cast<size_t>(i)]), this), i, 1);
     }
 
+    auto* ports = new QGridLayout;
+    ports->setContentsMargins(indent, 0, 0, 0);
     portGroup_ = new QButtonGroup(this);
-    auto addPortRadio = [&](const char* text, int portKind, int x, int y, int w, int h) {
+    auto addPortRadio = [&](const QString& text, int portKind, int row) {
         auto* radio = new QRadioButton(text, this);
-        Place(radio, units, x, y, w, h);
         portGroup_->addButton(radio, portKind);
+        ports->addWidget(radio, row, 0);
     };
-    addPortRadio("via Parallel Port", kelo::kPortParallel, 17, 82, 91, 14);
-    addPortRadio("via Network", kelo::kPortNetwork, 17, 97, 62, 13);
-    addPortRadio("via USB", kelo::kPortUsb, 17, 112, 40, 13);
+    addPortRadio(tr("via Parallel Port"), kelo::kPortParallel, 0);
+    addPortRadio(tr("via Network"), kelo::kPortNetwork, 1);
+    addPortRadio(tr("via USB"), kelo::kPortUsb, 2);
     connect(portGroup_, &QButtonGroup::idClicked, this, &CPortSelectDlg::OnPortClicked);
 
     hostBox_ = new QComboBox(this);
@@ -129,38 +121,46 @@ void CPortSelectDlg::CreateControls() {
     // name is always a new host that OK puts at the front of the list.
     disconnect(hostBox_->lineEdit(), &QLineEdit::editingFinished, hostBox_, nullptr);
     disconnect(hostBox_->lineEdit(), &QLineEdit::returnPressed, hostBox_, nullptr);
-    // The template's height of 54 includes the dropped-down list; the closed box is one line.
     hostBox_->setMaxVisibleItems(5);
-    QRect boxRect = units.ToPixels(90, 98, 126, 12);
-    boxRect.setHeight(std::max(boxRect.height(), hostBox_->sizeHint().height()));
-    hostBox_->setGeometry(boxRect);
+    // Room for a host name of some length; a longer one scrolls rather than widens the window.
+    hostBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    hostBox_->setMinimumContentsLength(24);
+    ports->addWidget(hostBox_, 1, 1);
     connect(hostBox_->lineEdit(), &QLineEdit::textEdited, this, &CPortSelectDlg::OnHostTextEdited);
     connect(hostBox_, &QComboBox::activated, this, &CPortSelectDlg::OnHostChosen);
 
-    deleteHost_ = new QPushButton("Delete Host", this);
-    Place(deleteHost_, units, 224, 97, 51, 13);
+    deleteHost_ = new QPushButton(tr("Delete Host"), this);
+    ports->addWidget(deleteHost_, 1, 2);
     connect(deleteHost_, &QPushButton::clicked, this, &CPortSelectDlg::OnDeleteHost);
 
-    restart_ = new QPushButton("Restart", this);
-    Place(restart_, units, 279, 97, 39, 13);
+    restart_ = new QPushButton(tr("Restart"), this);
+    ports->addWidget(restart_, 1, 3);
     connect(restart_, &QPushButton::clicked, this, &CPortSelectDlg::OnRestart);
 
-    // Not in the template: it stands over Restart, in the room the template leaves there.
-    find_ = new QPushButton("Find...", this);
-    Place(find_, units, 279, 82, 39, 13);
+    find_ = new QPushButton(tr("Find..."), this);
+    ports->addWidget(find_, 0, 3);
     connect(find_, &QPushButton::clicked, this, &CPortSelectDlg::OnFindMachines);
 
-    ok_ = new QPushButton("OK", this);
+    ok_ = new QPushButton(tr("OK"), this);
     ok_->setDefault(true);
-    Place(ok_, units, 133, 121, 50, 14);
     connect(ok_, &QPushButton::clicked, this, &CPortSelectDlg::accept);
 
-    cancel_ = new QPushButton("Cancel", this);
-    Place(cancel_, units, 192, 121, 50, 14);
+    cancel_ = new QPushButton(tr("Cancel"), this);
     connect(cancel_, &QPushButton::clicked, this, &CPortSelectDlg::reject);
 
-    const Position& last = kTypeCaptionPositions[3];
-    Place(new QLabel(kTypeCaptions[3], this), units, last.x, last.y, last.width, last.height);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+    buttons->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("Product:"), this));
+    layout->addLayout(types);
+    layout->addWidget(new QLabel(tr("Select port:"), this));
+    layout->addLayout(ports);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QAbstractButton* CPortSelectDlg::PortRadio(int portKind) const {

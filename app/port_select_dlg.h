@@ -33,7 +33,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     using MachineFinder =
         std::function<std::optional<kelo::discover::FoundMachine>(QWidget* owner)>;
 
-    // Template 130; port kind -1, type value -1, no hosts.
+    // Port kind -1, type value -1, no hosts.
     explicit CPortSelectDlg(QWidget* owner = nullptr);
 
     // Fills the dialog from the selection, runs it modally and, after OK, writes the dialog's

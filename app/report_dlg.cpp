@@ -1,14 +1,17 @@
 #include "app/report_dlg.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 
-#include "app/dialog_template.h"
 #include "app/file_dialogs.h"
 #include "app/find_dlg.h"
 #include "files/report_file.h"
@@ -93,35 +96,43 @@ size_t ReportDisplay::OffsetOf(int position) const {
     return byteOfPosition_[std::min(static_cast<size_t>(position), byteOfPosition_.size() - 1)];
 }
 
-// Template 129, "Report Dialog", 394 x 342 dialog units, not resizable.
+// The four buttons in a row at the top left, the report below them. Not resizable.
 CReportDlg::CReportDlg(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
-    setWindowTitle("Report Dialog");
-    setFont(DialogFont());
-    const DialogUnits units(font());
-    setFixedSize(units.ToPixels(394, 342));
+    setWindowTitle(tr("Report Dialog"));
     CreateControls();
 }
 
 CReportDlg::~CReportDlg() = default;
 
 void CReportDlg::CreateControls() {
-    const DialogUnits units(font());
-    auto button = [&](const char* caption, int x, int width) {
+    auto* buttons = new QHBoxLayout;
+    auto button = [&](const QString& caption) {
         auto* b = new QPushButton(caption, this);
-        Place(b, units, x, 3, width, 15);
         b->setAutoDefault(true);  // a focused button takes Enter; elsewhere Close does
+        buttons->addWidget(b);
         return b;
     };
-    save_ = button("Save", 5, 45);
-    openBrowser_ = button("Open Browser", 52, 57);
-    find_ = button("Find", 111, 47);
-    close_ = button("Close", 161, 48);
+    save_ = button(tr("Save"));
+    openBrowser_ = button(tr("Open Browser"));
+    find_ = button(tr("Find"));
+    close_ = button(tr("Close"));
     close_->setDefault(true);
+    buttons->addStretch();
 
+    // A report lines its figures up in columns, so it is shown in a fixed-pitch face; room for
+    // a hundred columns and forty lines.
     textControl_ = new QPlainTextEdit(this);
-    Place(textControl_, units, 7, 21, 380, 314);
+    textControl_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const QFontMetrics metrics(textControl_->font());
+    textControl_->setFixedSize(metrics.horizontalAdvance(QString(100, 'M')),
+                               metrics.lineSpacing() * 40);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(textControl_);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     textControl_->setReadOnly(true);
     textControl_->setLineWrapMode(QPlainTextEdit::NoWrap);
     textControl_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

@@ -1,4 +1,4 @@
-// CReportDlg: the modal "Report Dialog" (template 129) that shows one service report as
+// CReportDlg: the modal "Report Dialog" that shows one service report as
 // read-only text, and from which it is saved, shown in the web browser and searched.
 //
 // The report stays the byte string it arrived as: the text control only displays it, decoded

@@ -1,18 +1,25 @@
-// The keyboard in every dialog: Enter presses the push button that has the focus, Esc closes
-// the window (in the progress window: cancels).
+// The keyboard in every dialog: Tab visits the controls in the dialog's order, Enter presses
+// the push button that has the focus, Esc closes the window (in the progress window: cancels).
+// And every caption shows whole at the dialog's default size.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
 #include <QTest>
+#include <QTreeWidget>
 #include <cstdlib>
 #include <vector>
 
 #include "app/about_dlg.h"
 #include "app/comm_cancel_dlg.h"
 #include "app/find_dlg.h"
+#include "app/find_machines_dlg.h"
 #include "app/kelo_dlg.h"
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
@@ -58,6 +65,31 @@ void ExpectEnterPressesTheFocusedButton(QDialog& dialog) {
         QObject::disconnect(connection);
 }
 
+// Shown at its default size, no control is smaller than its caption needs.
+void ExpectCaptionsFit(QDialog& dialog) {
+    dialog.show();
+    QApplication::processEvents();
+    for (QWidget* w : dialog.findChildren<QWidget*>()) {
+        const QString text = w->property("text").toString() + w->property("title").toString();
+        if (text.isEmpty() || !w->isVisibleTo(&dialog) || w->isWindow())
+            continue;
+        EXPECT_TRUE(w->width() >= w->minimumSizeHint().width() &&
+                    w->height() >= w->minimumSizeHint().height())
+            << text.toStdString();
+    }
+}
+
+// The controls in Tab's order; any focus policy counts, as Qt takes Tab from a group's unchecked
+// radios while one is checked.
+std::vector<QWidget*> TabOrder(QDialog& dialog) {
+    std::vector<QWidget*> order;
+    for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
+        if (w->focusPolicy() != Qt::NoFocus && !w->focusProxy() && w->isVisibleTo(&dialog))
+            order.push_back(w);
+    }
+    return order;
+}
+
 void ExpectEscapeCloses(QDialog& dialog, QWidget* focus) {
     Focus(dialog, focus);
     QTest::keyClick(focus, Qt::Key_Escape);
@@ -78,6 +110,19 @@ TEST_F(KeyboardTest, MainDialog) {
     ops.selectPort = [] {};
     ops.getReport = [](std::string&) { return false; };
     ops.getParameters = [](uint8_t*, int) { return -1; };
+    using Dlg = app::CKeloDlg;
+    EXPECT_EQ(TabOrder(dialog),
+              (std::vector<QWidget*>{
+                  dialog.Button(Dlg::IDC_SELECT_PORT), dialog.Button(Dlg::IDC_GET_REPORT),
+                  dialog.Button(Dlg::IDC_OPEN_REPORT), dialog.Button(Dlg::IDC_GET_PARAMETERS),
+                  dialog.Button(Dlg::IDC_PUT_PARAMETERS), dialog.Button(Dlg::IDC_FIRMWARE_UPGRADE),
+                  dialog.Button(Dlg::IDC_EXIT)}));
+    ExpectCaptionsFit(dialog);
+    // The bold caption leaves room for the title bar's icon and three buttons.
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    EXPECT_GE(dialog.width(), QFontMetrics(bold).horizontalAdvance(dialog.windowTitle()) +
+                                  4 * dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight));
     ExpectEnterPressesTheFocusedButton(dialog);
     EXPECT_EQ(fileDialogs_.asked.size(), 3u);  // Open Report, Put Parameters, Firmware Upgrade
     for (const auto& [key, modifier] :
@@ -96,6 +141,11 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
     app::CReportDlg viewer;
     viewer.SetReportText("REPORT");
+    EXPECT_EQ(
+        TabOrder(viewer),
+        (std::vector<QWidget*>{viewer.SaveButton(), viewer.OpenBrowserButton(), viewer.FindButton(),
+                               viewer.CloseButton(), viewer.TextControl()}));
+    ExpectCaptionsFit(viewer);
     ExpectEnterPressesTheFocusedButton(viewer);
     EXPECT_EQ(fileDialogs_.asked.size(), 1u);    // Save
     EXPECT_EQ(messages_.Messages().size(), 1u);  // Open Browser could not write its page
@@ -106,6 +156,10 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     viewer.show();
     app::CFindDlg* box = viewer.OnFind();
     box->FindWhatEdit()->setText("absent");
+    EXPECT_EQ(TabOrder(*box),
+              (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
+                                     box->FindNextButton(), box->CancelButton()}));
+    ExpectCaptionsFit(*box);
     ExpectEscapeCloses(*box, box->CancelButton());
     box = viewer.OnFind();
     box->FindWhatEdit()->setText("absent");
@@ -123,18 +177,35 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
         ++finds;
         return std::nullopt;
     });
+    std::vector<QWidget*> controls;
+    for (int type = 0; type < 4; ++type)
+        controls.push_back(ports.TypeRadio(type));
+    for (int kind : {kelo::kPortParallel, kelo::kPortNetwork, kelo::kPortUsb})
+        controls.push_back(ports.PortRadio(kind));
+    controls.insert(controls.end(),
+                    {ports.HostBox(), ports.DeleteHostButton(), ports.RestartButton(),
+                     ports.FindButton(), ports.OkButton(), ports.CancelButton()});
+    EXPECT_EQ(TabOrder(ports), controls);
+    ExpectCaptionsFit(ports);
     ExpectEnterPressesTheFocusedButton(ports);
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(finds, 1);
     ExpectEscapeCloses(ports, ports.RestartButton());
 
+    app::CFindMachinesDlg finder;
+    EXPECT_EQ(TabOrder(finder),
+              (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
+                                     finder.UseButton(), finder.CancelButton()}));
+    ExpectCaptionsFit(finder);
     app::CCommCancelDlg progress;
+    ExpectCaptionsFit(progress);
     ExpectEnterPressesTheFocusedButton(progress);
     EXPECT_TRUE(progress.IsCancelled());
     ExpectEscapeCloses(progress, progress.CancelButton());
     EXPECT_TRUE(progress.IsCancelled());
 
     app::CAboutDlg about;
+    ExpectCaptionsFit(about);
     ExpectEnterPressesTheFocusedButton(about);
     ExpectEscapeCloses(about, about.OkButton());
 }
