@@ -32,6 +32,8 @@
 namespace app {
 namespace {
 
+using kelo::records::Operation;
+using kelo::records::OperationWord;
 using kelo::records::Result;
 using kelo::records::StoredOperation;
 
@@ -71,7 +73,7 @@ QString TypeText(int type) {
 
 // What a row whose operation did not succeed says when it kept no message of its own.
 QString UnsaidReason(const StoredOperation& operation) {
-    const bool backup = operation.operation == "backup";
+    const bool backup = operation.operation == OperationWord(Operation::Backup);
     switch (operation.result) {
         case Result::Failed:
             return backup ? CHistoryDlg::tr("The machine's parameters could not be read.")
@@ -115,16 +117,16 @@ std::string LocalTimeText(int64_t ms) {
 }
 
 bool IsKeptReport(const StoredOperation& operation) {
-    return operation.content && operation.operation == "get-report";
+    return operation.content && operation.operation == OperationWord(Operation::GetReport);
 }
 
 bool IsKeptParameterSet(const StoredOperation& operation) {
-    return operation.content &&
-           (operation.operation == "get-params" || operation.operation == "backup");
+    return operation.content && (operation.operation == OperationWord(Operation::GetParams) ||
+                                 operation.operation == OperationWord(Operation::Backup));
 }
 
 bool IsFinding(const StoredOperation& operation) {
-    return operation.operation == "discover";
+    return operation.operation == OperationWord(Operation::Discover);
 }
 
 CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& problem, QWidget* owner)

@@ -12,6 +12,7 @@
 #include "platform/code_page.h"
 #include "platform/host_address.h"
 #include "platform/shown_text.h"
+#include "records/words.h"
 
 namespace kelo::cli {
 namespace {
@@ -268,7 +269,8 @@ class CommandLineParser {
                     ->add_option(
                         "--result", invocation_.historyResult,
                         "list only operations that ended so (ok, failed, cancelled, timed-out)")
-                    ->check(OneOf({"ok", "failed", "cancelled", "timed-out"}))
+                    ->check(OneOf(std::vector<std::string>(records::kResultWords.begin(),
+                                                           records::kResultWords.end())))
                     ->type_name("RESULT");
                 command
                     ->add_option(

@@ -159,20 +159,6 @@ std::vector<records::FileUse> UsedFiles(const Invocation& invocation,
     return files;
 }
 
-records::Result RecordedResult(RunResult result) {
-    switch (result) {
-        case RunResult::kOk:
-            return records::Result::Ok;
-        case RunResult::kCancelled:
-            return records::Result::Cancelled;
-        case RunResult::kTimedOut:
-            return records::Result::TimedOut;
-        case RunResult::kFailed:
-            break;
-    }
-    return records::Result::Failed;
-}
-
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
 // machine of the run's record. The write's own record then starts after it, so that the
 // records list the two in the order they happened: the backup first, the write after it.
@@ -185,8 +171,8 @@ std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
         backup.startedMs = startedMs;
         backup.endedMs = records::WallClockMs();
         backup.durationMs = durationMs;
-        backup.operation = "backup";
-        backup.program = "kelo-cli";
+        backup.operation = records::OperationWord(records::Operation::Backup);
+        backup.program = records::ProgramWord(records::Program::KeloCli);
         backup.runId = kept.runId;
         backup.backup = true;
         backup.content = set;
@@ -312,7 +298,7 @@ void KeepUntoldResult(const Console& console, const Invocation& listRun, const H
     kept.operation = CommandWord(listRun.command);
     kept.result = RecordedResult(result.result);
     kept.message = result.message.value_or("");
-    kept.program = "kelo-cli";
+    kept.program = records::ProgramWord(records::Program::KeloCli);
     kept.runId = listRun.runId;
     KeepOperation(console, listRun, kept);
 }
@@ -501,7 +487,7 @@ class RunSession {
                               .count();
         kept.result = RecordedResult(result);
         kept.message = sink_.LastText().value_or("");
-        kept.program = "kelo-cli";
+        kept.program = records::ProgramWord(records::Program::KeloCli);
         const std::optional<records::FileUse> input =
             kept.files.empty() ? std::nullopt : std::optional(kept.files.front());
         kept.files = UsedFiles(invocation_, input, result == RunResult::kOk);

@@ -491,51 +491,16 @@ int64_t WallClockMs() {
 }
 
 OperationRecord FoundMachineRecord(const std::string& address, int type, const std::string& name,
-                                   int64_t startedMs, int64_t durationMs,
-                                   const std::string& program) {
+                                   int64_t startedMs, int64_t durationMs, Program program) {
     OperationRecord kept;
-    kept.machine = Machine{address, address, type, "network", name};
+    // 1: the network port, as the profile's Port value gives it.
+    kept.machine = Machine{address, address, type, std::string(PortKindWord(1)), name};
     kept.startedMs = startedMs;
     kept.endedMs = startedMs + durationMs;
     kept.durationMs = durationMs;
-    kept.operation = "discover";
-    kept.program = program;
+    kept.operation = OperationWord(Operation::Discover);
+    kept.program = ProgramWord(program);
     return kept;
-}
-
-std::string_view ResultWord(Result result) {
-    switch (result) {
-        case Result::Ok:
-            return "ok";
-        case Result::Failed:
-            return "failed";
-        case Result::Cancelled:
-            return "cancelled";
-        case Result::TimedOut:
-            return "timed-out";
-    }
-    return "failed";
-}
-
-std::optional<Result> ResultOfWord(std::string_view word) {
-    for (Result result : {Result::Ok, Result::Failed, Result::Cancelled, Result::TimedOut}) {
-        if (ResultWord(result) == word)
-            return result;
-    }
-    return std::nullopt;
-}
-
-std::string_view PortKindWord(int portKind) {
-    switch (portKind) {
-        case 0:
-            return "parallel";
-        case 1:
-            return "network";
-        case 2:
-            return "usb";
-        default:
-            return "unknown";
-    }
 }
 
 bool IsSha256Word(std::string_view word) {

@@ -271,8 +271,8 @@ std::string SampleRecords() {
     // A search that found the serviced machine and two others.
     for (const char* found : {"printer-2.example.net", "192.168.1.31", "192.168.1.47"}) {
         (*records.value)
-            ->RecordOperation(
-                kelo::records::FoundMachineRecord(found, 0, "", kVisitMs + 500000, 1500, "kelo"));
+            ->RecordOperation(kelo::records::FoundMachineRecord(
+                found, 0, "", kVisitMs + 500000, 1500, kelo::records::Program::Kelo));
     }
     return path;
 }
