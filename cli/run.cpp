@@ -28,6 +28,7 @@
 #include "platform/code_page.h"
 #include "platform/host_address.h"
 #include "platform/messages.h"
+#include "platform/process_life.h"
 #include "platform/profile.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
@@ -441,7 +442,7 @@ class RunSession {
         const RunResult result = Outcome(dialog_, status);
         TraceCancelOfRun(dialog_, result);
         if (result == RunResult::kCancelled)
-            status = SignalExitStatus(StopSignal());
+            status = platform::SignalExitStatus(StopSignal());
         if (result == RunResult::kTimedOut) {
             platform::ShowText("no answer within " + std::to_string(TimeoutSeconds()) + " s");
             status = kExitFailed;
@@ -453,7 +454,7 @@ class RunSession {
         // A stop that came while the record waited for the database ended that wait; the run
         // still ends as stopped, so that a script that stopped it learns so.
         if (result != RunResult::kCancelled && Interrupted())
-            status = SignalExitStatus(StopSignal());
+            status = platform::SignalExitStatus(StopSignal());
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
         // Discover writes its machines as its own lines instead.
         if (invocation_.json && TalksToMachine(invocation_.command)) {
