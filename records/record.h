@@ -28,8 +28,18 @@ struct Outcome {
 // A call that gives nothing back but may fail.
 struct Done {};
 
+// How a program tells that a record was not kept, and why: "not recorded: REASON".
+std::string NotRecordedText(std::string_view reason);
+
 // The time now as the records keep times: milliseconds since 1970 UTC.
 int64_t WallClockMs();
+
+// A time the records keep as the history shows it, in local time: "2026-12-09 10:20:08".
+std::string LocalTimeText(int64_t ms);
+
+// A record's number as written: decimal digits only, at most 18 of them (so every number
+// written fits); nullopt for any other word.
+std::optional<int64_t> RecordNumberOf(std::string_view word);
 
 // The machine an operation ran on, as it was seen then.
 struct Machine {

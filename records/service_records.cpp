@@ -503,6 +503,30 @@ OperationRecord FoundMachineRecord(const std::string& address, int type, const s
     return kept;
 }
 
+std::string NotRecordedText(std::string_view reason) {
+    return "not recorded: " + std::string(reason);
+}
+
+std::string LocalTimeText(int64_t ms) {
+    // Rounded down, so that a time before 1970 shows the second it fell in.
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+    std::tm parts{};
+    ::localtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+std::optional<int64_t> RecordNumberOf(std::string_view word) {
+    if (word.empty() || word.size() > 18 ||
+        !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    int64_t number = 0;
+    for (char c : word)
+        number = number * 10 + (c - '0');
+    return number;
+}
+
 bool IsSha256Word(std::string_view word) {
     return word.size() == 64 && std::all_of(word.begin(), word.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -627,13 +651,6 @@ void ServiceRecords::TakeBackSetAside() {
 }
 
 namespace {
-
-// A host as the records compare it: without case, as DNS compares names.
-std::string FoldedHost(std::string host) {
-    for (char& c : host)
-        c = static_cast<char>(platform::AsciiLower(c));
-    return host;
-}
 
 // The hosts of a run kept without its list that had an operation not ok, in the order they
 // were first recorded, each with the type it was run as.
@@ -850,10 +867,10 @@ Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const StoredRun& 
         SQLite::bind(select, run.id, run.start.command);
         std::set<std::string> succeeded;
         while (select.executeStep())
-            succeeded.insert(FoldedHost(select.getColumn(0).getString()));
+            succeeded.insert(platform::AsciiLowerText(select.getColumn(0).getString()));
         std::vector<Machine> machines;
         for (const Machine& machine : run.start.hosts) {
-            if (succeeded.count(FoldedHost(machine.host)) == 0)
+            if (succeeded.count(platform::AsciiLowerText(machine.host)) == 0)
                 machines.push_back(machine);
         }
         return machines;

@@ -293,8 +293,8 @@ bool Compare(const QString& path, bool longHost) {
         longHost ? std::string(12, 'x') + ".line-" + std::string(180, 'y') + ".example.net  "
                  : "printer-2.example.net  ";
     app::CCompareDlg compare(kSampleReport, LaterReport(),
-                             host + app::LocalTimeText(kEarlierVisitMs),
-                             host + app::LocalTimeText(kVisitMs), nullptr);
+                             host + kelo::records::LocalTimeText(kEarlierVisitMs),
+                             host + kelo::records::LocalTimeText(kVisitMs), nullptr);
     compare.show();
     if (!longHost)
         compare.OnNextChange();
