@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -18,12 +17,12 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <set>
 
 #include "app/compare_dlg.h"
 #include "app/report_dlg.h"
+#include "platform/ascii_case.h"
 #include "platform/messages.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
@@ -32,6 +31,8 @@
 namespace app {
 namespace {
 
+using kelo::records::Operation;
+using kelo::records::OperationWord;
 using kelo::records::Result;
 using kelo::records::StoredOperation;
 
@@ -39,12 +40,6 @@ enum Column { kTime, kType, kOperation, kResult, kMessage, kColumns };
 
 // How often the window looks whether another program changed the records: two stat calls.
 constexpr int kWatchMilliseconds = 1000;
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // A text a record holds as the window shows it: a host name may hold anything, and a
 // character that turns the text around would make it read as another.
@@ -71,7 +66,7 @@ QString TypeText(int type) {
 
 // What a row whose operation did not succeed says when it kept no message of its own.
 QString UnsaidReason(const StoredOperation& operation) {
-    const bool backup = operation.operation == "backup";
+    const bool backup = operation.operation == OperationWord(Operation::Backup);
     switch (operation.result) {
         case Result::Failed:
             return backup ? CHistoryDlg::tr("The machine's parameters could not be read.")
@@ -110,21 +105,17 @@ class CutTextTips : public QStyledItemDelegate {
 
 }  // namespace
 
-std::string LocalTimeText(int64_t ms) {
-    return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss").toStdString();
-}
-
 bool IsKeptReport(const StoredOperation& operation) {
-    return operation.content && operation.operation == "get-report";
+    return operation.content && operation.operation == OperationWord(Operation::GetReport);
 }
 
 bool IsKeptParameterSet(const StoredOperation& operation) {
-    return operation.content &&
-           (operation.operation == "get-params" || operation.operation == "backup");
+    return operation.content && (operation.operation == OperationWord(Operation::GetParams) ||
+                                 operation.operation == OperationWord(Operation::Backup));
 }
 
 bool IsFinding(const StoredOperation& operation) {
-    return operation.operation == "discover";
+    return operation.operation == OperationWord(Operation::Discover);
 }
 
 CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& problem, QWidget* owner)
@@ -252,7 +243,7 @@ bool CHistoryDlg::LoadMachines() {
             continue;
         }
         ++listedOperations_;
-        if (!seen.insert(Lower(operation.machine.host)).second)
+        if (!seen.insert(platform::AsciiLowerText(operation.machine.host)).second)
             continue;
         // The host as kept is what the machine's operations are asked for by.
         auto* item = new QListWidgetItem(Shown(operation.machine.host), machines_);
@@ -285,7 +276,7 @@ void CHistoryDlg::ShowStatus() {
 void CHistoryDlg::Fail(const std::string& why) {
     QString text = tr("Records cannot be read: %1").arg(QString::fromStdString(why));
     if (!problem_.empty())
-        text += tr("; not recorded: %1").arg(QString::fromStdString(problem_));
+        text += tr("; %1").arg(QString::fromStdString(kelo::records::NotRecordedText(problem_)));
     status_->setText(text);
 }
 
@@ -307,7 +298,7 @@ void CHistoryDlg::Refresh() {
             QListWidgetItem* same = nullptr;
             for (int i = 0; i < machines_->count() && same == nullptr; ++i) {
                 const QByteArray kept = machines_->item(i)->data(Qt::UserRole).toByteArray();
-                if (Lower(kept.toStdString()) == Lower(host.toStdString()))
+                if (platform::SameAsciiName(kept.toStdString(), host.toStdString()))
                     same = machines_->item(i);
             }
             machines_->setCurrentItem(same);
@@ -378,7 +369,9 @@ void CHistoryDlg::OnMachineChosen() {
 }
 
 void CHistoryDlg::AddRow(int row, const StoredOperation& operation) {
-    table_->setItem(row, kTime, Cell(QString::fromStdString(LocalTimeText(operation.startedMs))));
+    table_->setItem(
+        row, kTime,
+        Cell(QString::fromStdString(kelo::records::LocalTimeText(operation.startedMs))));
     QTableWidgetItem* type = Cell(TypeText(operation.machine.type));
     type->setTextAlignment(Qt::AlignCenter);
     if (operation.machine.type == 0)
@@ -524,7 +517,7 @@ void CHistoryDlg::OnCompare() {
         return tr("%1 (type %2)  %3 %4")
             .arg(QString::fromStdString(op.machine.host), TypeText(op.machine.type),
                  QString::fromStdString(op.operation),
-                 QString::fromStdString(LocalTimeText(op.startedMs)))
+                 QString::fromStdString(kelo::records::LocalTimeText(op.startedMs)))
             .toStdString();
     };
     CCompareDlg compare(*beforeText, *afterText, label(before), label(*operation),
@@ -540,7 +533,8 @@ std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) con
     // Named as shown text: a kept host that reads backwards could name another machine.
     QString question =
         tr("Write the parameter set read from %1 on %2 into the machine at %3?")
-            .arg(Shown(source.host), QString::fromStdString(LocalTimeText(operation.startedMs)),
+            .arg(Shown(source.host),
+                 QString::fromStdString(kelo::records::LocalTimeText(operation.startedMs)),
                  Shown(target_->host));
     if (QString::fromStdString(source.host)
             .compare(QString::fromStdString(target_->host), Qt::CaseInsensitive) != 0) {

@@ -118,9 +118,6 @@ class CHistoryDlg : public QDialog {
     QCheckBox* showDiscovered_ = nullptr;
 };
 
-// "2026-12-09 08:45:01" in local time.
-std::string LocalTimeText(int64_t ms);
-
 // A kept report: read by Get Report, with its content.
 bool IsKeptReport(const kelo::records::StoredOperation& operation);
 // A kept parameter set: read by Get Parameters or as a backup, with its content.

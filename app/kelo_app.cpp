@@ -15,6 +15,7 @@
 #include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/process.h"
+#include "platform/process_life.h"
 #include "platform/registry_store.h"
 #include "platform/system.h"
 
@@ -254,7 +255,7 @@ int CKeloApp::Run() {
         // SIGTERM and SIGHUP end every window's loop, modal ones included, and any opened later
         // returns at once; a running exchange sees the signal at its next pump and cancels.
         StopSignals stopSignals([&status](int signalNumber) {
-            status = 128 + signalNumber;
+            status = platform::SignalExitStatus(signalNumber);
             QCoreApplication::exit(status);
         });
         // The connection loads the settings here and saves them as the dialog goes.

@@ -433,7 +433,7 @@ kelo::records::Result CKeloDlg::EndedResult() const {
 }
 
 void CKeloDlg::OnGetReport() {
-    RecordedOperation kept(&recorder_, "get-report", CurrentMachine());
+    RecordedOperation kept(&recorder_, kelo::records::Operation::GetReport, CurrentMachine());
     BusyScope busy(*this);
     std::string report;
     if (!operations_.getReport(report)) {
@@ -461,7 +461,7 @@ void CKeloDlg::OnOpenReport() {
 }
 
 void CKeloDlg::OnGetParameters() {
-    RecordedOperation kept(&recorder_, "get-params", CurrentMachine());
+    RecordedOperation kept(&recorder_, kelo::records::Operation::GetParams, CurrentMachine());
     BusyScope busy(*this);
     // The machine is read before any dialog shows.
     std::vector<uint8_t> buffer(kParameterBufferSize);
@@ -485,7 +485,7 @@ void CKeloDlg::OnGetParameters() {
 }
 
 void CKeloDlg::OnPutParameters() {
-    RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
+    RecordedOperation kept(&recorder_, kelo::records::Operation::PutParams, CurrentMachine());
     BusyScope busy(*this);
     std::vector<uint8_t> block;
     if (LoadChosenInput(kept, LoadParameterDialog(), LoadParameters, block))
@@ -510,7 +510,7 @@ bool CKeloDlg::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest&
 }
 
 void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
-    RecordedOperation kept(&recorder_, "put-params", CurrentMachine());
+    RecordedOperation kept(&recorder_, kelo::records::Operation::PutParams, CurrentMachine());
     BusyScope busy(*this);
     PutParameterSet(kept, block);
 }
@@ -552,7 +552,7 @@ bool CKeloDlg::KeepBackup(RecordedOperation& put) {
 }
 
 bool CKeloDlg::ReadBackup() {
-    RecordedOperation backup(&recorder_, "backup", CurrentMachine());
+    RecordedOperation backup(&recorder_, kelo::records::Operation::Backup, CurrentMachine());
     backup.SetBackup();
     std::vector<uint8_t> buffer(kParameterBufferSize);
     const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
@@ -576,7 +576,7 @@ bool CKeloDlg::ReadBackup() {
 }
 
 void CKeloDlg::OnFirmwareUpgrade() {
-    RecordedOperation kept(&recorder_, "upgrade", CurrentMachine());
+    RecordedOperation kept(&recorder_, kelo::records::Operation::Upgrade, CurrentMachine());
     BusyScope busy(*this);
     std::vector<uint8_t> image;
     if (!LoadChosenInput(kept, LoadFirmwareDialog(), LoadFirmware, image))
@@ -594,7 +594,8 @@ void CKeloDlg::KeepFindings(const std::vector<kelo::discover::FoundMachine>& mac
         recorder_.Keep(kelo::records::FoundMachineRecord(
             kelo::discover::AddressText(machine.address),
             machine.types.size() == 1 ? machine.types[0] : 0,
-            machine.name ? platform::ShownText(*machine.name) : "", startedMs, durationMs, "kelo"));
+            machine.name ? platform::ShownText(*machine.name) : "", startedMs, durationMs,
+            kelo::records::Program::Kelo));
     }
     recorder_.OperationEnds();  // written now: no operation runs while the port dialog is open
 }
@@ -603,7 +604,7 @@ void CKeloDlg::RestartRecorded(const std::string& host, platform::CancelDialog& 
     kelo::records::Machine machine = CurrentMachine();
     machine.host = host;
     machine.portKind = kelo::records::PortKindWord(kelo::kPortNetwork);
-    RecordedOperation kept(&recorder_, "restart", machine);
+    RecordedOperation kept(&recorder_, kelo::records::Operation::Restart, machine);
     kelo::TargetScope targets;  // the status reads and the request go to one machine
     // A machine that answered the request restarts, whether or not the wait ran to its end.
     if (kelo::RestartInterface(host, progress))

@@ -17,6 +17,7 @@
 #include "app/kelo_app.h"
 #include "app/operation_recorder.h"
 #include "discover/discovery.h"
+#include "files/block_capacity.h"
 #include "link/device_link.h"
 #include "platform/code_page.h"
 #include "records/record.h"
@@ -52,9 +53,9 @@ class CKeloDlg : public QDialog {
     };
 
     // A report from the machine longer than this is refused.
-    static constexpr size_t kMaxMachineReport = 0x20000;
+    static constexpr size_t kMaxMachineReport = kelo::kBlockCapacity;
     // Get Parameters reads into a buffer of this size.
-    static constexpr int kParameterBufferSize = 131072;
+    static constexpr int kParameterBufferSize = kelo::kBlockCapacity;
 
     // What the buttons ask of the machine: the connection's operations unless replaced.
     struct Operations {

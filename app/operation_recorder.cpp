@@ -97,12 +97,13 @@ std::string OperationRecorder::TakeUnshownProblem() {
     return problem_;
 }
 
-RecordedOperation::RecordedOperation(OperationRecorder* recorder, std::string operation,
+RecordedOperation::RecordedOperation(OperationRecorder* recorder,
+                                     kelo::records::Operation operation,
                                      kelo::records::Machine machine)
     : recorder_(recorder), previousSink_(platform::SetMessageSink(this)) {
     record_.machine = std::move(machine);
-    record_.operation = std::move(operation);
-    record_.program = "kelo";
+    record_.operation = kelo::records::OperationWord(operation);
+    record_.program = kelo::records::ProgramWord(kelo::records::Program::Kelo);
     record_.result = kelo::records::Result::Failed;
     record_.startedMs = kelo::records::WallClockMs();
     if (recorder_ != nullptr)

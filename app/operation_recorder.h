@@ -86,7 +86,7 @@ class OperationRecorder {
 class RecordedOperation : public platform::MessageSink {
   public:
     // Nothing is written for a null recorder or while recording is off.
-    RecordedOperation(OperationRecorder* recorder, std::string operation,
+    RecordedOperation(OperationRecorder* recorder, kelo::records::Operation operation,
                       kelo::records::Machine machine);
     ~RecordedOperation() override;
     RecordedOperation(const RecordedOperation&) = delete;

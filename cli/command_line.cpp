@@ -12,6 +12,8 @@
 #include "platform/code_page.h"
 #include "platform/host_address.h"
 #include "platform/shown_text.h"
+#include "records/record.h"
+#include "records/words.h"
 
 namespace kelo::cli {
 namespace {
@@ -268,7 +270,8 @@ class CommandLineParser {
                     ->add_option(
                         "--result", invocation_.historyResult,
                         "list only operations that ended so (ok, failed, cancelled, timed-out)")
-                    ->check(OneOf({"ok", "failed", "cancelled", "timed-out"}))
+                    ->check(OneOf(std::vector<std::string>(records::kResultWords.begin(),
+                                                           records::kResultWords.end())))
                     ->type_name("RESULT");
                 command
                     ->add_option(
@@ -410,22 +413,17 @@ class CommandLineParser {
         if (!restoreSecond_.empty()) {
             run.host = restoreFirst_;
             run.file = restoreSecond_;
-        } else if (IsRecordNumber(restoreFirst_)) {
+        } else if (records::RecordNumberOf(restoreFirst_)) {
             run.file = restoreFirst_;
         } else {
             run.host = restoreFirst_;
         }
     }
 
-    static bool IsRecordNumber(const std::string& word) {
-        return !word.empty() && word.size() <= 18 &&
-               std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
-    }
-
     // The HOST and RECORD of restore-params; HOST then stands for --host.
     std::optional<Problem> RestoreProblem() {
         Invocation& run = invocation_;
-        if (!run.file.empty() && !IsRecordNumber(run.file))
+        if (!run.file.empty() && !records::RecordNumberOf(run.file))
             return Problem{"restore-params needs a record number, not '" +
                            platform::ShownText(run.file) + "'"};
         if (run.host.empty())

@@ -8,6 +8,7 @@
 
 #include "discover/address_block.h"
 #include "discover/discovery.h"
+#include "snmp/snmp_codec.h"
 
 namespace kelo::cli {
 
@@ -59,9 +60,9 @@ constexpr int kLongestRunTimeout = 86400;
 // What discover probes, how long it waits and how it prints.
 struct DiscoverOptions {
     std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
-    int timeoutMs = 1500;
+    int timeoutMs = discover::kDefaultTimeoutMs;
     int rate = discover::kDefaultRate;  // new addresses probed a second
-    std::string community = "public";
+    std::string community = snmp::kDefaultCommunity;
 };
 
 struct Invocation {

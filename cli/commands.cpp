@@ -5,39 +5,48 @@
 #include "cli/host_list.h"
 #include "cli/operations.h"
 #include "link/settings.h"
+#include "records/words.h"
 
 namespace kelo::cli {
 namespace {
 
+// The word of a command the records keep, as the records spell it (each word is a literal, so
+// its text ends in a null).
+constexpr const char* Recorded(records::Operation operation) {
+    return records::OperationWord(operation).data();
+}
+
 // Every command: the parser, the help and the run are all built from these entries.
 constexpr CommandDefinition kCommands[] = {
-    {"get-report", Command::GetReport, Operands::kNone, OutputRule::kOptional, true, true,
-     "Get Report", RunGetReport, "get-report [-o FILE]",
+    {Recorded(records::Operation::GetReport), Command::GetReport, Operands::kNone,
+     OutputRule::kOptional, true, true, "Get Report", RunGetReport, "get-report [-o FILE]",
      "read the machine's service report; without -o the text goes to standard output; a FILE "
      "ending in \"kel\" is saved as a report file, one ending in \"txt\" as text"},
     {"open-report", Command::OpenReport, Operands::kFile, OutputRule::kOptional, false, false, "",
      RunOpenReport, "open-report FILE [-o FILE]", "read a report file; print its text or save it"},
-    {"get-params", Command::GetParams, Operands::kNone, OutputRule::kRequired, true, true,
-     "Get Parameters", RunGetParams, "get-params -o FILE",
+    {Recorded(records::Operation::GetParams), Command::GetParams, Operands::kNone,
+     OutputRule::kRequired, true, true, "Get Parameters", RunGetParams, "get-params -o FILE",
      "read the parameter set into a parameter file"},
-    {"put-params", Command::PutParams, Operands::kFile, OutputRule::kRefused, true, true,
-     "Put Parameters", RunPutParams, "put-params FILE",
+    {Recorded(records::Operation::PutParams), Command::PutParams, Operands::kFile,
+     OutputRule::kRefused, true, true, "Put Parameters", RunPutParams, "put-params FILE",
      "write a parameter file into the machine (it restarts); the records keep the machine's "
      "set from just before as its backup"},
-    {"restore-params", Command::RestoreParams, Operands::kHostAndRecord, OutputRule::kRefused, true,
-     true, "Put Parameters", RunRestoreParams, "restore-params [HOST] [RECORD]",
+    {Recorded(records::Operation::RestoreParams), Command::RestoreParams, Operands::kHostAndRecord,
+     OutputRule::kRefused, true, true, "Put Parameters", RunRestoreParams,
+     "restore-params [HOST] [RECORD]",
      "write a kept parameter set back into the machine (default: the newest backup of HOST, "
      "default the selected host), with a backup of its own first"},
-    {"upgrade", Command::Upgrade, Operands::kFile, OutputRule::kRefused, true, true,
-     "Firmware Upgrade", RunUpgrade, "upgrade FILE",
+    {Recorded(records::Operation::Upgrade), Command::Upgrade, Operands::kFile, OutputRule::kRefused,
+     true, true, "Firmware Upgrade", RunUpgrade, "upgrade FILE",
      "upgrade the firmware from FILE (name ending in \"rfw\")"},
-    {"restart", Command::Restart, Operands::kOptionalHost, OutputRule::kRefused, true, false,
-     "Restart", RunRestart, "restart [HOST]",
+    {Recorded(records::Operation::Restart), Command::Restart, Operands::kOptionalHost,
+     OutputRule::kRefused, true, false, "Restart", RunRestart, "restart [HOST]",
      "restart a machine's network interface (default: the selected host)"},
     {"config", Command::ConfigShow, Operands::kConfig, OutputRule::kRefused, false, false, "",
      nullptr, "config", "show the port kind, machine type and hosts"},
-    {"discover", Command::Discover, Operands::kNone, OutputRule::kRefused, false, false, "Discover",
-     nullptr, "discover [--subnet CIDR]... [OPTIONS]",
+    {Recorded(records::Operation::Discover), Command::Discover, Operands::kNone,
+     OutputRule::kRefused, false, false, "Discover", nullptr,
+     "discover [--subnet CIDR]... [OPTIONS]",
      "find the machines on the network; without --subnet by a broadcast on every local network"},
     {"history", Command::History, Operands::kHostFilter, OutputRule::kRefused, false, false, "",
      nullptr, "history [HOST] [OPTIONS]",
@@ -128,7 +137,8 @@ std::span<const ConfigSetting> ConfigSettings() {
 
 const std::vector<std::string>& PortKindNames() {
     // In the order of the values kPortParallel, kPortNetwork, kPortUsb.
-    static const std::vector<std::string> names = {"parallel", "network", "usb"};
+    static const std::vector<std::string> names(records::kPortKindWords.begin(),
+                                                records::kPortKindWords.end());
     return names;
 }
 

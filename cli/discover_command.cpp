@@ -62,7 +62,7 @@ std::vector<records::OperationRecord> FoundRecords(
             records::FoundMachineRecord(discover::AddressText(machine.address),
                                         machine.types.size() == 1 ? machine.types[0] : 0,
                                         machine.name ? platform::ShownText(*machine.name) : "",
-                                        startedMs, durationMs, "kelo-cli"));
+                                        startedMs, durationMs, records::Program::KeloCli));
     }
     return found;
 }

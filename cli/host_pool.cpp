@@ -182,7 +182,7 @@ int ExitStatusOf(int waitStatus) {
     if (WIFEXITED(waitStatus))
         return WEXITSTATUS(waitStatus);
     if (WIFSIGNALED(waitStatus))
-        return 128 + WTERMSIG(waitStatus);
+        return platform::SignalExitStatus(WTERMSIG(waitStatus));
     return kExitFailed;
 }
 
@@ -232,7 +232,7 @@ class HostPool {
         if (invocation_.json)
             console_.writeOut(SummaryLine(summary_));
         if (Interrupted())
-            return SignalExitStatus(StopSignal());
+            return platform::SignalExitStatus(StopSignal());
         return summary_.ok == summary_.hosts ? kExitSuccess : kExitFailed;
     }
 

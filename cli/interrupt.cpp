@@ -40,7 +40,7 @@ void EndAtOnce(int signalNumber) {
     static const char kNewLine = '\n';
     ssize_t ignored = ::write(STDERR_FILENO, &kNewLine, 1);
     (void)ignored;
-    ::_exit(SignalExitStatus(signalNumber));
+    ::_exit(platform::SignalExitStatus(signalNumber));
 }
 
 // Notes the signal; true when the same signal came before, which ends the program at once.
@@ -212,10 +212,6 @@ bool Interrupted() {
 
 int StopSignal() {
     return g_stopSignal.load();
-}
-
-int SignalExitStatus(int signalNumber) {
-    return 128 + signalNumber;
 }
 
 std::string SignalText(int signalNumber) {

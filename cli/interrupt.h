@@ -77,8 +77,6 @@ class HostListInterruptGuard {
 bool Interrupted();
 // The signal that stopped this run (SIGINT, SIGTERM or SIGHUP); 0 while none did.
 int StopSignal();
-// The exit status of a run that a signal ended: 128 + the signal, as a shell has it.
-int SignalExitStatus(int signalNumber);
 // "signal 15 (Terminated)".
 std::string SignalText(int signalNumber);
 // The signals a run handles, to reset in a forked child and to block around the fork.

@@ -6,24 +6,26 @@
 #include "cli/console.h"
 #include "platform/code_points.h"
 #include "platform/shown_text.h"
+#include "records/words.h"
 
 namespace kelo::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Each result's word in a JSON line and in the line a host list shows when a host ends.
+// Each result as the records keep it, whose word a JSON line carries, and its word in the line
+// a host list shows when a host ends.
 struct ResultWords {
     RunResult result;
-    const char* json;
+    records::Result recorded;
     const char* shown;
 };
 
 constexpr ResultWords kResultWords[] = {
-    {RunResult::kOk, "ok", "done"},
-    {RunResult::kFailed, "failed", "failed"},
-    {RunResult::kCancelled, "cancelled", "cancelled"},
-    {RunResult::kTimedOut, "timed-out", "timed out"},
+    {RunResult::kOk, records::Result::Ok, "done"},
+    {RunResult::kFailed, records::Result::Failed, "failed"},
+    {RunResult::kCancelled, records::Result::Cancelled, "cancelled"},
+    {RunResult::kTimedOut, records::Result::TimedOut, "timed out"},
 };
 
 const ResultWords& WordsOf(RunResult result) {
@@ -34,8 +36,8 @@ const ResultWords& WordsOf(RunResult result) {
     return kResultWords[1];
 }
 
-const char* ResultName(RunResult result) {
-    return WordsOf(result).json;
+std::string_view ResultName(RunResult result) {
+    return records::ResultWord(WordsOf(result).recorded);
 }
 
 template <typename T>
@@ -152,7 +154,7 @@ std::optional<RunResult> ResultOfLine(const std::string& line) {
     if (found == object.end() || !found->is_string())
         return std::nullopt;
     for (const ResultWords& words : kResultWords) {
-        if (found->get<std::string>() == words.json)
+        if (found->get<std::string>() == records::ResultWord(words.recorded))
             return words.result;
     }
     return std::nullopt;
@@ -160,6 +162,10 @@ std::optional<RunResult> ResultOfLine(const std::string& line) {
 
 const char* ResultShownWord(RunResult result) {
     return WordsOf(result).shown;
+}
+
+records::Result RecordedResult(RunResult result) {
+    return WordsOf(result).recorded;
 }
 
 RunResult ResultOfStatus(int exitStatus) {

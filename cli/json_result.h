@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "records/words.h"
 
 namespace kelo::cli {
 
@@ -73,6 +74,9 @@ RunResult ResultOfStatus(int exitStatus);
 // A result as a host list's line shows it when a host ends: "done", "failed", "cancelled" or
 // "timed out".
 const char* ResultShownWord(RunResult result);
+
+// A result as the records keep it.
+records::Result RecordedResult(RunResult result);
 
 // One JSON object as a line of its own: UTF-8 as it stands, bytes that are not UTF-8 replaced,
 // and the characters that turn the text around them (the bidirectional marks, embeddings,

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <vector>
 
+#include "files/block_capacity.h"
 #include "files/firmware_file.h"
 #include "files/parameter_file.h"
 #include "files/report_file.h"
@@ -22,9 +23,9 @@ namespace kelo::cli {
 namespace {
 
 // The buffer the main dialog gives Get Parameters, and its capacity.
-constexpr int kParameterBufferSize = 131072;
+constexpr int kParameterBufferSize = kBlockCapacity;
 // The longest report the main dialog hands to the viewer, and so the longest one saved.
-constexpr size_t kLargestViewedReport = 131072;
+constexpr size_t kLargestViewedReport = kBlockCapacity;
 
 constexpr char kDamagedReply[] = "the machine's reply was damaged or incomplete";
 constexpr char kFirmwareAwaited[] =

@@ -81,7 +81,7 @@ void KeepOperations(const Console& console, const Invocation& invocation,
         reason = failed.reason;
     }
     if (!reason.empty())
-        TellError(console, "not recorded: " + reason);
+        TellError(console, records::NotRecordedText(reason));
 }
 
 }  // namespace kelo::cli

@@ -34,16 +34,6 @@ using records::ServiceRecords;
 
 constexpr int64_t kMillisecondsADay = 86400000;
 
-// A time as the history shows it, in local time: "2026-12-09 10:20:08".
-std::string LocalTime(int64_t ms) {
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm parts{};
-    ::localtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
-
 // --since: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM[:SS]" in local time, as milliseconds since 1970.
 std::optional<int64_t> ParseLocalTime(const std::string& text) {
     for (const char* format : {"%Y-%m-%d %H:%M:%S", "%Y-%m-%d %H:%M", "%Y-%m-%d"}) {
@@ -90,14 +80,6 @@ std::unique_ptr<ServiceRecords> OpenRecords(const Console& console, const Invoca
 
 namespace {
 
-// A record id: digits only.
-std::optional<int64_t> RecordIdOf(const std::string& word) {
-    if (word.empty() || word.size() > 18 ||
-        !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    return std::stoll(word);
-}
-
 std::string TypeText(int type) {
     return type == 0 ? "-" : std::to_string(type);
 }
@@ -110,7 +92,7 @@ std::optional<std::string> HistoryTable(ServiceRecords& kept, const records::His
     std::vector<std::string> cells = {"ID", "TIME", "HOST", "TYPE", "OPERATION", "RESULT", "FILE"};
     const auto visited = kept.VisitHistory(query, [&cells](const records::StoredOperation& op) {
         cells.push_back(std::to_string(op.id));
-        cells.push_back(LocalTime(op.startedMs));
+        cells.push_back(records::LocalTimeText(op.startedMs));
         cells.push_back(platform::ShownText(op.machine.host));
         cells.push_back(TypeText(op.machine.type));
         cells.push_back(platform::ShownText(op.operation));
@@ -212,8 +194,8 @@ std::string HistoryCsvLine(const records::StoredOperation& op, bool terminal) {
     }
     const std::vector<std::string> fields = {
         std::to_string(op.id),
-        LocalTime(op.startedMs),
-        LocalTime(op.endedMs),
+        records::LocalTimeText(op.startedMs),
+        records::LocalTimeText(op.endedMs),
         CsvText(op.machine.host, terminal),
         CsvText(op.machine.address, terminal),
         CsvText(op.machine.name, terminal),
@@ -360,7 +342,8 @@ std::optional<KeptItem> ItemOfOperation(const Console& console, ServiceRecords& 
     }
     KeptItem item;
     item.kind = content->kind;
-    item.label = platform::ShownText(operation.machine.host) + " " + LocalTime(operation.startedMs);
+    item.label = platform::ShownText(operation.machine.host) + " " +
+                 records::LocalTimeText(operation.startedMs);
     if (item.kind == records::ContentKind::Report) {
         const auto text = records::DecodeReport(*content);
         if (text)
@@ -425,7 +408,7 @@ std::optional<KeptItem> ItemOfFile(const std::string& path) {
 // A word of compare: an existing file is that file, else digits name a record.
 std::optional<KeptItem> ItemOf(const Console& console, const Invocation& invocation,
                                std::unique_ptr<ServiceRecords>& kept, const std::string& word) {
-    const std::optional<int64_t> id = RecordIdOf(word);
+    const std::optional<int64_t> id = records::RecordNumberOf(word);
     if (!id || std::filesystem::exists(word))
         return ItemOfFile(word);
     int status = kExitSuccess;
@@ -463,8 +446,8 @@ std::vector<std::string> RecordLines(const records::StoredOperation& op) {
         machine += " \"" + shown(op.machine.name) + "\"";
     std::vector<std::string> lines = {
         "record " + std::to_string(op.id) + ": " + shown(op.operation) + " of " + machine +
-            ", type " + TypeText(op.machine.type) + ", " + LocalTime(op.startedMs) + ", " +
-            std::string(records::ResultWord(op.result)),
+            ", type " + TypeText(op.machine.type) + ", " + records::LocalTimeText(op.startedMs) +
+            ", " + std::string(records::ResultWord(op.result)),
     };
     if (!op.message.empty())
         lines.push_back("message: " + shown(op.message));
@@ -488,7 +471,7 @@ std::string Joined(const std::vector<std::string>& lines, const std::string& pre
 }
 
 int RunShow(const Console& console, const Invocation& invocation) {
-    const std::optional<int64_t> id = RecordIdOf(invocation.file);
+    const std::optional<int64_t> id = records::RecordNumberOf(invocation.file);
     if (!id) {
         TellError(console,
                   "show needs a record number, not '" + platform::ShownText(invocation.file) + "'");
@@ -590,7 +573,7 @@ int RunCompare(const Console& console, const Invocation& invocation) {
 }
 
 std::string OptionalTime(const std::optional<int64_t>& ms) {
-    return ms ? LocalTime(*ms) : "-";
+    return ms ? records::LocalTimeText(*ms) : "-";
 }
 
 int RunRecordsSummary(const Console& console, const Invocation& invocation) {
@@ -635,7 +618,7 @@ int RunRecordsPrune(const Console& console, const Invocation& invocation) {
 }  // namespace
 
 std::string RecordTime(int64_t ms) {
-    return LocalTime(ms);
+    return records::LocalTimeText(ms);
 }
 
 bool ReadsRecords(Command command) {

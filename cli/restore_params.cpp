@@ -31,8 +31,9 @@ struct KeptSet {
 // saying why there is no parameter set to write.
 std::optional<KeptSet> FindKeptSet(records::ServiceRecords& kept, const Invocation& invocation,
                                    const std::string& host) {
-    const auto operation = invocation.file.empty() ? kept.NewestBackup(host)
-                                                   : kept.Operation(std::stoll(invocation.file));
+    const auto operation = invocation.file.empty()
+                               ? kept.NewestBackup(host)
+                               : kept.Operation(*records::RecordNumberOf(invocation.file));
     if (!operation) {
         platform::ShowText(operation.reason);
         return std::nullopt;

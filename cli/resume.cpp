@@ -98,7 +98,7 @@ std::string StartRun(const Console& console, const Invocation& invocation,
     else if (opened.failure == records::OpenFailure::Busy)
         reason = records::ServiceRecords::SetAside(opened.checkedPath, run).reason;
     if (!reason.empty())
-        TellError(console, "not recorded: " + reason);
+        TellError(console, records::NotRecordedText(reason));
     return id;
 }
 

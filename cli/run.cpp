@@ -28,6 +28,7 @@
 #include "platform/code_page.h"
 #include "platform/host_address.h"
 #include "platform/messages.h"
+#include "platform/process_life.h"
 #include "platform/profile.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
@@ -159,20 +160,6 @@ std::vector<records::FileUse> UsedFiles(const Invocation& invocation,
     return files;
 }
 
-records::Result RecordedResult(RunResult result) {
-    switch (result) {
-        case RunResult::kOk:
-            return records::Result::Ok;
-        case RunResult::kCancelled:
-            return records::Result::Cancelled;
-        case RunResult::kTimedOut:
-            return records::Result::TimedOut;
-        case RunResult::kFailed:
-            break;
-    }
-    return records::Result::Failed;
-}
-
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
 // machine of the run's record. The write's own record then starts after it, so that the
 // records list the two in the order they happened: the backup first, the write after it.
@@ -185,8 +172,8 @@ std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
         backup.startedMs = startedMs;
         backup.endedMs = records::WallClockMs();
         backup.durationMs = durationMs;
-        backup.operation = "backup";
-        backup.program = "kelo-cli";
+        backup.operation = records::OperationWord(records::Operation::Backup);
+        backup.program = records::ProgramWord(records::Program::KeloCli);
         backup.runId = kept.runId;
         backup.backup = true;
         backup.content = set;
@@ -312,7 +299,7 @@ void KeepUntoldResult(const Console& console, const Invocation& listRun, const H
     kept.operation = CommandWord(listRun.command);
     kept.result = RecordedResult(result.result);
     kept.message = result.message.value_or("");
-    kept.program = "kelo-cli";
+    kept.program = records::ProgramWord(records::Program::KeloCli);
     kept.runId = listRun.runId;
     KeepOperation(console, listRun, kept);
 }
@@ -455,7 +442,7 @@ class RunSession {
         const RunResult result = Outcome(dialog_, status);
         TraceCancelOfRun(dialog_, result);
         if (result == RunResult::kCancelled)
-            status = SignalExitStatus(StopSignal());
+            status = platform::SignalExitStatus(StopSignal());
         if (result == RunResult::kTimedOut) {
             platform::ShowText("no answer within " + std::to_string(TimeoutSeconds()) + " s");
             status = kExitFailed;
@@ -467,7 +454,7 @@ class RunSession {
         // A stop that came while the record waited for the database ended that wait; the run
         // still ends as stopped, so that a script that stopped it learns so.
         if (result != RunResult::kCancelled && Interrupted())
-            status = SignalExitStatus(StopSignal());
+            status = platform::SignalExitStatus(StopSignal());
         // Written while Ctrl-C is still Cancel, so that a late one cannot lose the line.
         // Discover writes its machines as its own lines instead.
         if (invocation_.json && TalksToMachine(invocation_.command)) {
@@ -501,7 +488,7 @@ class RunSession {
                               .count();
         kept.result = RecordedResult(result);
         kept.message = sink_.LastText().value_or("");
-        kept.program = "kelo-cli";
+        kept.program = records::ProgramWord(records::Program::KeloCli);
         const std::optional<records::FileUse> input =
             kept.files.empty() ? std::nullopt : std::optional(kept.files.front());
         kept.files = UsedFiles(invocation_, input, result == RunResult::kOk);

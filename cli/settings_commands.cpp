@@ -1,8 +1,8 @@
 #include "cli/settings_commands.h"
 
-#include <strings.h>
-
 #include <algorithm>
+
+#include "platform/ascii_case.h"
 
 namespace kelo::cli {
 namespace {
@@ -22,16 +22,13 @@ void DeleteHost(ConnectionSettings& settings, int index) {
         settings.selectedHost = count > 0 ? count - 1 : 0;
 }
 
-// Host names are compared as DNS compares them, without the case of A to Z.
-bool SameHost(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
 // A host already in the list is selected rather than listed twice. A new one goes at the end
 // and becomes the selected host when none was (an empty list, or a stored index past its end).
+// Host names are compared as DNS compares them, without the case of A to Z.
 void AddHost(ConnectionSettings& settings, const std::string& host) {
-    const auto listed = std::find_if(settings.hosts.begin(), settings.hosts.end(),
-                                     [&](const std::string& h) { return SameHost(h, host); });
+    const auto listed =
+        std::find_if(settings.hosts.begin(), settings.hosts.end(),
+                     [&](const std::string& h) { return platform::SameAsciiName(h, host); });
     if (listed != settings.hosts.end()) {
         settings.selectedHost = static_cast<int>(listed - settings.hosts.begin());
         return;

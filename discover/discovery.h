@@ -24,15 +24,19 @@
 
 #include "discover/address_block.h"
 #include "discover/broadcast_addresses.h"
+#include "link/wire_format.h"
 #include "snmp/snmp_codec.h"
 
 namespace kelo::discover {
 
+// How long a request is awaited after it last went out, unless told otherwise: --timeout.
+constexpr int kDefaultTimeoutMs = 1500;
+
 // The ports a probe goes to; tests move them to free ones.
 struct ProbePorts {
-    int snmp = 161;
-    int type3 = 9101;
-    int type4 = 9500;
+    int snmp = snmp::kSnmpPort;
+    int type3 = wire::kType3Port;
+    int type4 = wire::kType4Port;
 };
 
 // The pace of new addresses: --rate.
@@ -49,10 +53,10 @@ struct DiscoveryPlan {
     // address inside that network that answers it is probed. Such a run ends at a fixed time
     // (Discovery::kBroadcastFollowUpMs after the broadcasts' time-out), however many answer.
     std::vector<BroadcastNetwork> broadcasts;
-    std::string community = "public";
+    std::string community = snmp::kDefaultCommunity;
     // How long a request is awaited after it last went out (a broadcast: after it first went
     // out).
-    int timeoutMs = 1500;
+    int timeoutMs = kDefaultTimeoutMs;
     // New addresses probed a second.
     int rate = kDefaultRate;
     ProbePorts ports;

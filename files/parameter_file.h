@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "files/block_capacity.h"
 #include "files/file_filters.h"
 
 namespace kelo {
 
 // Parameter data, check byte included, and the scrambled file are at most this long.
-constexpr int kParameterFileCapacity = 131072;
+constexpr int kParameterFileCapacity = kBlockCapacity;
 
 // The check byte of parameter data: (byte sum + 1) mod 256.
 uint8_t ParameterCheckByte(const uint8_t* data, int count);

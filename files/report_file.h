@@ -11,13 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "files/block_capacity.h"
+
 namespace kelo {
 
 // The extension of report files; its three letters also select the report format on saving.
 inline constexpr char kReportExtension[] = ".kel";
 
 // A saved report: plain block (text and check byte) and scrambled file at most this long.
-constexpr int kReportSaveCapacity = 131072;
+constexpr int kReportSaveCapacity = kBlockCapacity;
 // A report read from a file unscrambles into at most this many bytes, check byte included.
 constexpr int kReportReadCapacity = 262144;
 // The largest report file that is read at all. A file of 262,144 plain bytes packs to about

@@ -13,9 +13,6 @@
 namespace kelo {
 namespace {
 
-constexpr const char* kQueue = "lp1";
-constexpr int kType3Port = 9101;
-constexpr int kType4Port = 9500;
 constexpr int kUsbOpenInterval = 300;
 constexpr int kUsbOpenGiveUp = 10000;
 constexpr int kRestartAttempts = 10;
@@ -151,9 +148,10 @@ bool CDeviceLink::OpenPort(bool quiet) {
 
 bool CDeviceLink::OpenNetwork(bool quiet) {
     if (UsesPacketLink()) {
-        megaPut_ = std::make_unique<CMegaPut>(GetMachineType() == 3 ? kType3Port : kType4Port);
+        megaPut_ =
+            std::make_unique<CMegaPut>(GetMachineType() == 3 ? wire::kType3Port : wire::kType4Port);
         megaPut_->SetCancelDialog(&dialog_);
-        if (megaPut_->Open(SelectedHost(), kQueue) == 0)
+        if (megaPut_->Open(SelectedHost(), wire::kQueue) == 0)
             return true;
         megaPut_.reset();
         if (!quiet)
@@ -162,7 +160,7 @@ bool CDeviceLink::OpenNetwork(bool quiet) {
     }
     lprPut_ = std::make_unique<CLprPut>();
     lprPut_->SetCancelDialog(&dialog_);
-    if (lprPut_->Open(SelectedHost(), kQueue) == 0)
+    if (lprPut_->Open(SelectedHost(), wire::kQueue) == 0)
         return true;
     lprPut_.reset();
     platform::ShowMessage(platform::IDS_FAILED_CONNECT);

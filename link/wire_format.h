@@ -9,6 +9,13 @@
 
 namespace kelo::wire {
 
+// The TCP ports of the packet link: machine type 3 listens on the first, type 4 on the second.
+constexpr int kType3Port = 9101;
+constexpr int kType4Port = 9500;
+
+// The LPD queue every job of types 1 and 2 goes to; the other senders are opened with it too.
+constexpr const char* kQueue = "lp1";
+
 // Request codes of machine types 3 and 4: the second byte of a packet's command (the first is
 // 0x00).
 enum RequestCode : uint8_t {

@@ -34,7 +34,7 @@ void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
             // Machine types 3 and 4 take the image on TCP 9100, whatever the port kind.
             mega9100Put_ = std::make_unique<CMega9100Put>();
             mega9100Put_->SetCancelDialog(&dialog_);
-            if (!HasSelectedHost() || mega9100Put_->Open(SelectedHost(), "lp1") != 0) {
+            if (!HasSelectedHost() || mega9100Put_->Open(SelectedHost(), wire::kQueue) != 0) {
                 platform::ShowMessage(platform::IDS_DATA_PORT_BUSY);
                 return;
             }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -19,6 +20,13 @@ inline constexpr std::array<uint8_t, 256> kAsciiLowerCase = [] {
 
 inline uint8_t AsciiLower(char c) {
     return kAsciiLowerCase[static_cast<uint8_t>(c)];
+}
+
+// The text with A-Z in lower case, as names that compare without case are kept apart.
+inline std::string AsciiLowerText(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(AsciiLower(c));
+    return text;
 }
 
 inline bool SameAsciiName(std::string_view a, std::string_view b) {

@@ -32,4 +32,10 @@ void EndWithParent(pid_t parent, int signalNumber);
 // True in a child given EndWithParent once its parent has ended. Async-signal-safe.
 bool ParentGone();
 
+// The exit status of a process that a signal ended: 128 + the signal, as a shell has it.
+// Async-signal-safe.
+constexpr int SignalExitStatus(int signalNumber) {
+    return 128 + signalNumber;
+}
+
 }  // namespace platform

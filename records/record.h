@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/words.h"
+
 namespace kelo::records {
 
 // What a call that may fail gives back: its value, or a short reason why there is none (the
@@ -26,19 +28,18 @@ struct Outcome {
 // A call that gives nothing back but may fail.
 struct Done {};
 
-// How an operation ended.
-enum class Result { Ok, Failed, Cancelled, TimedOut };
+// How a program tells that a record was not kept, and why: "not recorded: REASON".
+std::string NotRecordedText(std::string_view reason);
 
 // The time now as the records keep times: milliseconds since 1970 UTC.
 int64_t WallClockMs();
 
-// "ok", "failed", "cancelled", "timed-out": the words stored and shown.
-std::string_view ResultWord(Result result);
-std::optional<Result> ResultOfWord(std::string_view word);
+// A time the records keep as the history shows it, in local time: "2026-12-09 10:20:08".
+std::string LocalTimeText(int64_t ms);
 
-// The port kind as the profile's Port value stores it (0 parallel, 1 network, 2 USB), as the
-// word stored: "parallel", "network", "usb"; any other value is "unknown".
-std::string_view PortKindWord(int portKind);
+// A record's number as written: decimal digits only, at most 18 of them (so every number
+// written fits); nullopt for any other word.
+std::optional<int64_t> RecordNumberOf(std::string_view word);
 
 // The machine an operation ran on, as it was seen then.
 struct Machine {
@@ -76,10 +77,10 @@ struct OperationRecord {
     int64_t startedMs = 0;  // milliseconds since 1970 UTC
     int64_t endedMs = 0;
     int64_t durationMs = 0;  // measured on a steady clock, so it may differ from end - start
-    std::string operation;   // the command word: "get-report", "put-params", "discover", ...
+    std::string operation;   // OperationWord
     Result result = Result::Ok;
     std::string message;  // the message the operation showed, "" for none
-    std::string program;  // "kelo" or "kelo-cli"
+    std::string program;  // ProgramWord
     std::optional<std::string> runId;
     // The parameter set read to be written back later: the content is the machine's backup.
     bool backup = false;
@@ -91,8 +92,7 @@ struct OperationRecord {
 // address is its host, type 0 when its ports left the type open, name as it gave it, and the
 // discovery's times.
 OperationRecord FoundMachineRecord(const std::string& address, int type, const std::string& name,
-                                   int64_t startedMs, int64_t durationMs,
-                                   const std::string& program);
+                                   int64_t startedMs, int64_t durationMs, Program program);
 
 // An operation as the records hold it.
 struct StoredOperation {

@@ -3,11 +3,14 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Transaction.h>
 
+#include <array>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "records/records_file.h"
+#include "records/words.h"
 
 namespace kelo::records {
 namespace {
@@ -67,6 +70,32 @@ CREATE INDEX operations_by_content ON operations (content) WHERE content IS NOT 
 CREATE INDEX runs_by_start ON runs (started_ms);
 CREATE INDEX files_by_operation ON files (operation_id);
 )sql";
+
+// Whether the schema lists exactly these words, each quoted and in this order, in the CHECK
+// that follows `opening`. A migration that shipped never changes, so the words it spells must
+// stay the words the programs store.
+template <size_t N>
+constexpr bool ChecksWords(std::string_view schema, std::string_view opening,
+                           const std::array<std::string_view, N>& words) {
+    size_t at = schema.find(opening);
+    if (at == std::string_view::npos)
+        return false;
+    at += opening.size();
+    const auto take = [&](std::string_view piece) {
+        if (schema.substr(at, piece.size()) != piece)
+            return false;
+        at += piece.size();
+        return true;
+    };
+    for (size_t i = 0; i < N; ++i) {
+        if ((i > 0 && !take(", ")) || !take("'") || !take(words[i]) || !take("'"))
+            return false;
+    }
+    return take(")");
+}
+
+static_assert(ChecksWords(kSchema, "CHECK (result IN (", kResultWords));
+static_assert(ChecksWords(kSchema, "CHECK (program IN (", kProgramWords));
 
 // Migration 2: a history reads its operations from the index alone. A machine's operations
 // lie together in it, newest last, with every column a history shows, instead of one table

@@ -491,51 +491,40 @@ int64_t WallClockMs() {
 }
 
 OperationRecord FoundMachineRecord(const std::string& address, int type, const std::string& name,
-                                   int64_t startedMs, int64_t durationMs,
-                                   const std::string& program) {
+                                   int64_t startedMs, int64_t durationMs, Program program) {
     OperationRecord kept;
-    kept.machine = Machine{address, address, type, "network", name};
+    // 1: the network port, as the profile's Port value gives it.
+    kept.machine = Machine{address, address, type, std::string(PortKindWord(1)), name};
     kept.startedMs = startedMs;
     kept.endedMs = startedMs + durationMs;
     kept.durationMs = durationMs;
-    kept.operation = "discover";
-    kept.program = program;
+    kept.operation = OperationWord(Operation::Discover);
+    kept.program = ProgramWord(program);
     return kept;
 }
 
-std::string_view ResultWord(Result result) {
-    switch (result) {
-        case Result::Ok:
-            return "ok";
-        case Result::Failed:
-            return "failed";
-        case Result::Cancelled:
-            return "cancelled";
-        case Result::TimedOut:
-            return "timed-out";
-    }
-    return "failed";
+std::string NotRecordedText(std::string_view reason) {
+    return "not recorded: " + std::string(reason);
 }
 
-std::optional<Result> ResultOfWord(std::string_view word) {
-    for (Result result : {Result::Ok, Result::Failed, Result::Cancelled, Result::TimedOut}) {
-        if (ResultWord(result) == word)
-            return result;
-    }
-    return std::nullopt;
+std::string LocalTimeText(int64_t ms) {
+    // Rounded down, so that a time before 1970 shows the second it fell in.
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+    std::tm parts{};
+    ::localtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
 }
 
-std::string_view PortKindWord(int portKind) {
-    switch (portKind) {
-        case 0:
-            return "parallel";
-        case 1:
-            return "network";
-        case 2:
-            return "usb";
-        default:
-            return "unknown";
-    }
+std::optional<int64_t> RecordNumberOf(std::string_view word) {
+    if (word.empty() || word.size() > 18 ||
+        !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    int64_t number = 0;
+    for (char c : word)
+        number = number * 10 + (c - '0');
+    return number;
 }
 
 bool IsSha256Word(std::string_view word) {
@@ -662,13 +651,6 @@ void ServiceRecords::TakeBackSetAside() {
 }
 
 namespace {
-
-// A host as the records compare it: without case, as DNS compares names.
-std::string FoldedHost(std::string host) {
-    for (char& c : host)
-        c = static_cast<char>(platform::AsciiLower(c));
-    return host;
-}
 
 // The hosts of a run kept without its list that had an operation not ok, in the order they
 // were first recorded, each with the type it was run as.
@@ -885,10 +867,10 @@ Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const StoredRun& 
         SQLite::bind(select, run.id, run.start.command);
         std::set<std::string> succeeded;
         while (select.executeStep())
-            succeeded.insert(FoldedHost(select.getColumn(0).getString()));
+            succeeded.insert(platform::AsciiLowerText(select.getColumn(0).getString()));
         std::vector<Machine> machines;
         for (const Machine& machine : run.start.hosts) {
-            if (succeeded.count(FoldedHost(machine.host)) == 0)
+            if (succeeded.count(platform::AsciiLowerText(machine.host)) == 0)
                 machines.push_back(machine);
         }
         return machines;

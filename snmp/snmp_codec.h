@@ -32,6 +32,8 @@ constexpr int kValueTextSize = 513;
 constexpr int kMaxOidContent = 90;
 // The community a request carries unless told otherwise.
 constexpr const char* kDefaultCommunity = "public";
+// The port an SNMP agent listens on.
+constexpr int kSnmpPort = 161;
 
 // The parsed answer: the PDU's header fields and the one variable binding. The data fields
 // point into the received datagram and never past its received length.

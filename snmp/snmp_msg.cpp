@@ -13,7 +13,6 @@
 namespace kelo {
 namespace {
 
-constexpr int kSnmpPort = 161;
 constexpr int kReceiveTimeoutMs = 200;
 
 }  // namespace
@@ -82,7 +81,7 @@ void CSnmpMsg::SetTraceDecoder(platform::TraceDecoderFactory factory) {
 
 int CSnmpMsg::Open(const std::string& host) {
     sockaddr_in address{};
-    const int port = platform::ServicePort("snmp", "udp", kSnmpPort);
+    const int port = platform::ServicePort("snmp", "udp", snmp::kSnmpPort);
     if (!CSocket::ResolveIPv4(host, port, &address))
         return -1;
     if (!socket_->Create(SOCK_DGRAM) || !socket_->Connect(address))

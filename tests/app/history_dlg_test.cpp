@@ -234,8 +234,8 @@ class HistoryDayTest : public ::testing::Test {
         db.RecordOperation(failed);
         db.RecordOperation(Kept("alpha", 3000, "backup", ContentKind::Parameters, "\x01\x03"));
         for (const char* found : {"alpha", "found-only"}) {
-            db.RecordOperation(
-                kelo::records::FoundMachineRecord(found, 0, "", 4000, 10, "kelo-cli"));
+            db.RecordOperation(kelo::records::FoundMachineRecord(found, 0, "", 4000, 10,
+                                                                 kelo::records::Program::KeloCli));
         }
     }
 

@@ -271,8 +271,8 @@ std::string SampleRecords() {
     // A search that found the serviced machine and two others.
     for (const char* found : {"printer-2.example.net", "192.168.1.31", "192.168.1.47"}) {
         (*records.value)
-            ->RecordOperation(
-                kelo::records::FoundMachineRecord(found, 0, "", kVisitMs + 500000, 1500, "kelo"));
+            ->RecordOperation(kelo::records::FoundMachineRecord(
+                found, 0, "", kVisitMs + 500000, 1500, kelo::records::Program::Kelo));
     }
     return path;
 }
@@ -293,8 +293,8 @@ bool Compare(const QString& path, bool longHost) {
         longHost ? std::string(12, 'x') + ".line-" + std::string(180, 'y') + ".example.net  "
                  : "printer-2.example.net  ";
     app::CCompareDlg compare(kSampleReport, LaterReport(),
-                             host + app::LocalTimeText(kEarlierVisitMs),
-                             host + app::LocalTimeText(kVisitMs), nullptr);
+                             host + kelo::records::LocalTimeText(kEarlierVisitMs),
+                             host + kelo::records::LocalTimeText(kVisitMs), nullptr);
     compare.show();
     if (!longHost)
         compare.OnNextChange();

@@ -543,5 +543,13 @@ TEST(ServiceRecordsTest, ARunKeptWithItsListResumesEveryHostWithoutASuccess) {
     EXPECT_EQ(hosts, (std::vector<std::string>{"never", "backed-up", "late"}));
 }
 
+// Both programs show a record's time through LocalTimeText: a time before 1970 shows the second
+// it fell in, whatever the zone (-1 ms and -1000 ms are both in the second before 1970).
+TEST(RecordWordsTest, ATimeShowsTheSecondItFellIn) {
+    EXPECT_EQ(LocalTimeText(-1), LocalTimeText(-1000));
+    EXPECT_NE(LocalTimeText(-1), LocalTimeText(0));
+    EXPECT_EQ(LocalTimeText(1999), LocalTimeText(1000));
+}
+
 }  // namespace
 }  // namespace kelo::records
