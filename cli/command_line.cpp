@@ -364,7 +364,9 @@ class CommandLineParser {
             ->type_name("TEXT")
             ->check(kCommunityText)
             ->capture_default_str();
-        discover.add_option("--rate", options.rate, "send at most N probes a second")
+        discover
+            .add_option("--rate", options.rate,
+                        "start at most N addresses a second (their resends come on top)")
             ->check(Within(1, discover::kMaxRate))
             ->type_name("N")
             ->capture_default_str();

@@ -32,7 +32,9 @@ using HostRunner = std::function<int(const Invocation& hostRun)>;
 using UntoldResult = std::function<void(const HostResult& result)>;
 
 // Runs the invocation's command for every host; returns the exit status: 0 when every host
-// succeeded, 1 when any did not, 130 after Ctrl-C.
+// succeeded, 1 when any did not, 128 + the signal when a stop signal ended the list (130 after
+// Ctrl-C, 143 after SIGTERM, 129 after SIGHUP). A host's run that ended with one of those
+// three counts as cancelled.
 int RunHostList(const Invocation& invocation, const std::vector<HostEntry>& hosts,
                 int defaultTypeIndex, const Console& console, HostRunner runHost,
                 UntoldResult untold = nullptr);

@@ -68,7 +68,8 @@ std::string SummaryLine(const HostListSummary& summary);
 // The result a result line tells; nullopt for a line that is not one.
 std::optional<RunResult> ResultOfLine(const std::string& line);
 
-// The result an exit status of kelo-cli stands for: 0 ok, 130 cancelled, else failed.
+// The result an exit status of kelo-cli stands for: 0 ok; 130, 143 and 129 (ended by
+// SIGINT, SIGTERM or SIGHUP) cancelled; anything else failed.
 RunResult ResultOfStatus(int exitStatus);
 
 // A result as a host list's line shows it when a host ends: "done", "failed", "cancelled" or

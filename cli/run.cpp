@@ -23,6 +23,7 @@
 #include "cli/resume.h"
 #include "cli/run_files.h"
 #include "cli/settings_commands.h"
+#include "cli/standard_output.h"
 #include "link/device_link.h"
 #include "net/target.h"
 #include "platform/code_page.h"
@@ -40,9 +41,6 @@ namespace {
 
 constexpr char kHelpHint[] = " (try 'kelo-cli --help')";
 constexpr char kRecordsOffNoBackup[] = "records are off; no backup was kept";
-
-// The first failed write to the process's standard output (an errno value), or 0.
-int g_standardOutputError = 0;
 
 int UsageError(const Console& console, const std::string& error, const char* hint = kHelpHint) {
     console.writeErr(kMessagePrefix + error + hint + "\n");
@@ -329,7 +327,7 @@ int RunListedHosts(const Console& console, const Invocation& invocation,
     }
     const auto runHost = [](const Invocation& hostRun) {
         // The child's standard output is a pipe of its own, whatever became of the list's.
-        g_standardOutputError = 0;
+        ForgetStandardOutputError();
         return RunInvocation(hostRun, SystemConsole());
     };
     UntoldResult untold = nullptr;
@@ -544,39 +542,6 @@ class RunSession {
 };
 
 }  // namespace
-
-Console SystemConsole() {
-    Console console;
-    // One write() a call, so that a JSON line reaches a pipe whole. After a failure nothing more
-    // is written, so that no result follows a gap; the failure is told at the end.
-    console.writeOut = [](const std::string& bytes) {
-        if (g_standardOutputError == 0 && WriteWhole(STDOUT_FILENO, bytes))
-            return true;
-        if (g_standardOutputError == 0)
-            g_standardOutputError = errno;
-        errno = g_standardOutputError;
-        return false;
-    };
-    console.writeErr = WriteStandardError;
-    console.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    console.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-    return console;
-}
-
-int FinishStandardOutput(int status) {
-    // Nothing is buffered; the close reports what a file system could only tell then. A
-    // standard output that was never open and never written to is no failure.
-    if (g_standardOutputError == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF &&
-        errno != EINTR) {
-        g_standardOutputError = errno;
-    }
-    if (g_standardOutputError == 0)
-        return status;
-    WriteStandardError(platform::FileErrorText(std::string(kMessagePrefix) + "standard output",
-                                               g_standardOutputError) +
-                       "\n");
-    return status == kExitSuccess ? kExitFailed : status;
-}
 
 int RunCommandLine(const std::vector<std::string>& arguments, const Console& console) {
     const ParseResult parse = ParseCommandLine(arguments);

@@ -1,7 +1,6 @@
 #include "discover/discovery.h"
 
 #include <arpa/inet.h>
-#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>

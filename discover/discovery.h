@@ -103,7 +103,7 @@ class Discovery {
     Discovery(const Discovery&) = delete;
     Discovery& operator=(const Discovery&) = delete;
 
-    // Opens the datagram socket and queues the first probes; false with the reason when it
+    // Opens the datagram sockets and queues the first probes; false with the reason when it
     // cannot.
     bool Start(std::string& error);
     // One round: sends what is due, waits at most maxWaitMs for answers and takes them in.

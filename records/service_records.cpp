@@ -840,21 +840,6 @@ Outcome<StoredRun> ServiceRecords::Run(const std::string& runIdOrLast) {
     });
 }
 
-Outcome<std::vector<std::string>> ServiceRecords::HostsToResume(const std::string& runId) {
-    return Guarded<std::vector<std::string>>(path_, [&] {
-        SQLite::Statement select(*db_, R"sql(
-            SELECT m.host FROM operations o JOIN machines m ON m.id = o.machine_id
-            WHERE o.run_id = ?
-            GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
-            ORDER BY min(o.id))sql");
-        select.bind(1, runId);
-        std::vector<std::string> hosts;
-        while (select.executeStep())
-            hosts.push_back(select.getColumn(0).getString());
-        return hosts;
-    });
-}
-
 Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const StoredRun& run) {
     return Guarded<std::vector<Machine>>(path_, [&] {
         if (run.start.hosts.empty())

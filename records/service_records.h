@@ -98,10 +98,6 @@ class ServiceRecords {
     // The run of that id, or the newest one for "last".
     Outcome<StoredRun> Run(const std::string& runIdOrLast);
 
-    // The hosts of a run that had an operation whose result was not ok, in the order they
-    // were first recorded.
-    Outcome<std::vector<std::string>> HostsToResume(const std::string& runId);
-
     // The hosts a resumed run runs again, each with the type it was run as: those of the run's
     // kept list whose command did not end ok, in list order; for a run kept without its list,
     // those that had an operation not ok, in the order they were first recorded.

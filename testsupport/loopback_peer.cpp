@@ -110,20 +110,19 @@ void LoopbackPeer::AcceptLoop() {
             PeerConnection connection(fd);
             handler_(connection);
             connection.Close();
-            ++served_;
+            {
+                std::lock_guard<std::mutex> lock(servedMutex_);
+                ++served_;
+            }
+            servedChanged_.notify_all();
         });
     }
 }
 
 bool LoopbackPeer::WaitForServed(int n, int limitMilliseconds) const {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMilliseconds);
-    while (served_.load() < n) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    std::unique_lock<std::mutex> lock(servedMutex_);
+    return servedChanged_.wait_for(lock, std::chrono::milliseconds(limitMilliseconds),
+                                   [&] { return served_ >= n; });
 }
 
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& body) {

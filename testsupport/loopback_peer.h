@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -52,7 +53,9 @@ class LoopbackPeer {
     Handler handler_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
-    std::atomic<int> served_{0};
+    int served_ = 0;  // under servedMutex_
+    mutable std::mutex servedMutex_;
+    mutable std::condition_variable servedChanged_;
     std::thread acceptThread_;
     std::mutex mutex_;
     std::vector<std::thread> workers_;

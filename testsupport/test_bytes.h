@@ -9,23 +9,27 @@
 
 namespace testing_support {
 
-// "80 00 02 00 01 7C" -> bytes.
-inline std::vector<uint8_t> HexBytes(const std::string& hex) {
-    std::vector<uint8_t> bytes;
+// Hex text to the bytes it writes out: "80 00 02 00 01 7C" -> {0x80, 0x00, ...}, as a byte
+// vector or, with HexBytes<std::string>, as a string of those bytes.
+template <typename ByteString = std::vector<uint8_t>>
+ByteString HexBytes(const std::string& hex) {
+    ByteString bytes;
     std::istringstream in(hex);
     std::string pair;
     while (in >> pair)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+        bytes.push_back(
+            static_cast<typename ByteString::value_type>(std::stoul(pair, nullptr, 16)));
     return bytes;
 }
 
-// Bytes -> "80 00 02 00 01 7C".
-inline std::string HexText(const std::vector<uint8_t>& bytes) {
+// Bytes to their hex text, the reverse of HexBytes: {0x80, 0x00} -> "80 00", or "8000" with
+// an empty separator (the status text's line payloads).
+inline std::string HexText(const std::vector<uint8_t>& bytes, const std::string& separator = " ") {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (i > 0)
-            text += ' ';
+            text += separator;
         text += kDigits[bytes[i] >> 4];
         text += kDigits[bytes[i] & 0x0F];
     }
@@ -66,10 +70,6 @@ inline std::vector<uint8_t> Bytes(const std::string& hex) {
 
 inline std::vector<uint8_t> Bytes(const char* text, size_t size) {
     return std::vector<uint8_t>(text, text + size);
-}
-
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
-    return testing_support::HexText(bytes);
 }
 
 // A request frame as a client builds it: 80, L, command, data, [data-sum], checksum.

@@ -17,7 +17,7 @@ namespace {
 
 using test::Bytes;
 using test::Cat;
-using test::Hex;
+using test::HexBytes;
 using test::Tlv;
 using ::testing::ElementsAre;
 
@@ -58,8 +58,8 @@ TEST(AddressBlock, HostAddressesLeaveOutNetworkAndBroadcast) {
 // ---- The probe schedule ---------------------------------------------------------------------
 
 // Object identifier contents of the three questions.
-const Bytes kStatusName = Hex("2B 06 01 04 01 89 4D 02 02 02 01 18 01");
-const Bytes kSysName = Hex("2B 06 01 02 01 01 05 00");
+const Bytes kStatusName = HexBytes("2B 06 01 04 01 89 4D 02 02 02 01 18 01");
+const Bytes kSysName = HexBytes("2B 06 01 02 01 01 05 00");
 
 // A UDP socket on an address of loopback; every port probed is its port number, on which no
 // TCP listener waits, so the port probes are refused.
@@ -110,10 +110,9 @@ Bytes NameOf(const Bytes& request) {
 Bytes Answer(const Bytes& idElement, const Bytes& name, uint8_t errorStatus, const Bytes& value,
              uint8_t pduType = 0xA2) {
     const Bytes varBind = Tlv(0x30, Cat({Tlv(0x06, name), value}));
-    const Bytes pdu =
-        Tlv(pduType,
-            Cat({idElement, Bytes{0x02, 0x01, errorStatus}, Hex("02 01 00"), Tlv(0x30, varBind)}));
-    return Tlv(0x30, Cat({Hex("02 01 00"), Tlv(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
+    const Bytes pdu = Tlv(pduType, Cat({idElement, Bytes{0x02, 0x01, errorStatus},
+                                        HexBytes("02 01 00"), Tlv(0x30, varBind)}));
+    return Tlv(0x30, Cat({HexBytes("02 01 00"), Tlv(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
 }
 
 Bytes AnswerTo(const Bytes& request, uint8_t errorStatus, const Bytes& value) {
@@ -196,7 +195,7 @@ TEST_F(ProbeSchedule, AnswerToARepeatCountsOnceAndOnlyFromAnAddressAsked) {
                 } else if (name == kSysName) {
                     agent_.SendTo(from, AnswerTo(request, 0, test::OctetString("m1")));
                 } else if (name != kStatusName) {
-                    agent_.SendTo(from, AnswerTo(request, 2, Hex("05 00")));
+                    agent_.SendTo(from, AnswerTo(request, 2, HexBytes("05 00")));
                 }
             });
         ASSERT_EQ(machines.size(), broadcast ? 2u : 1u);

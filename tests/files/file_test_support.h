@@ -15,10 +15,7 @@ namespace kelo::filetest {
 
 using Bytes = std::vector<uint8_t>;
 
-// "81 41 00" -> {0x81, 0x41, 0x00}.
-inline Bytes Hex(const std::string& text) {
-    return testing_support::HexBytes(text);
-}
+using testing_support::HexBytes;
 
 inline Bytes Repeat(size_t count, uint8_t value) {
     return Bytes(count, value);

@@ -14,7 +14,7 @@ namespace kelo {
 namespace {
 
 using filetest::Bytes;
-using filetest::Hex;
+using filetest::HexBytes;
 using filetest::RandomBytes;
 using Messages = std::vector<std::string>;
 
@@ -47,7 +47,8 @@ class ParameterFileTest : public ::testing::Test {
 
 TEST_F(ParameterFileTest, SavedSetLoadsBackWithItsCheckByte) {
     const Bytes sets[] = {
-        Hex("00"), Hex("01 02 03"), Bytes(65536, 0x20), Bytes(131071, 0xFF), RandomBytes(4000, 2),
+        HexBytes("00"),      HexBytes("01 02 03"), Bytes(65536, 0x20),
+        Bytes(131071, 0xFF), RandomBytes(4000, 2),
     };
     for (const Bytes& data : sets) {
         SCOPED_TRACE(data.size());
@@ -78,11 +79,11 @@ TEST_F(ParameterFileTest, NothingToSaveAsksNothingAndShowsNothing) {
 }
 
 TEST_F(ParameterFileTest, CancelledChooserDoesNothing) {
-    const Bytes data = Hex("10 20 30");
+    const Bytes data = HexBytes("10 20 30");
     Chooser chooser{folder_ / "params", false};
     EXPECT_FALSE(SaveParameterFile(data.data(), 3, chooser.Function()));
     EXPECT_EQ(chooser.asked, 1);
-    Bytes plain = Hex("AA");
+    Bytes plain = HexBytes("AA");
     EXPECT_FALSE(LoadParameterFile(chooser.Function(), plain));
     EXPECT_EQ(plain, Bytes{});
     EXPECT_TRUE(folder_.Entries().empty());
@@ -90,7 +91,7 @@ TEST_F(ParameterFileTest, CancelledChooserDoesNothing) {
 }
 
 TEST_F(ParameterFileTest, BadFilesAreIllegalParameterFiles) {
-    const Bytes data = Hex("01 02 03 04");
+    const Bytes data = HexBytes("01 02 03 04");
     Bytes good;
     ASSERT_TRUE(EncodeParameterBlock(data.data(), 4, good));
     Bytes longer = good;
@@ -102,9 +103,9 @@ TEST_F(ParameterFileTest, BadFilesAreIllegalParameterFiles) {
     const Case cases[] = {
         {"empty file", {}},
         {"empty content", ScrambleUntagged({})},
-        {"check byte one too high", ScrambleUntagged(Hex("01 02 03 04 0C"))},
-        {"check byte zero", ScrambleUntagged(Hex("01 02 03 04 00"))},
-        {"a single byte", Hex("41")},
+        {"check byte one too high", ScrambleUntagged(HexBytes("01 02 03 04 0C"))},
+        {"check byte zero", ScrambleUntagged(HexBytes("01 02 03 04 00"))},
+        {"a single byte", HexBytes("41")},
         {"cut short", Bytes(good.begin(), good.end() - 1)},
         {"longer than 131,072 bytes", longer},
     };
@@ -126,7 +127,7 @@ TEST_F(ParameterFileTest, FileErrorsNameThePath) {
     Bytes plain;
     EXPECT_FALSE(LoadParameterFile(chooser.Function(), plain));
 
-    const Bytes data = Hex("01");
+    const Bytes data = HexBytes("01");
     const std::string unwritable = folder_ / "no/folder/params";
     Chooser saver{unwritable};
     EXPECT_FALSE(SaveParameterFile(data.data(), 1, saver.Function()));
@@ -161,7 +162,7 @@ TEST_F(FirmwareFileTest, NameMustEndInLowerCaseRfw) {
 TEST_F(FirmwareFileTest, EmptyImageIsAccepted) {
     testing_support::WriteFile(folder_ / "empty.rfw", Bytes{});
     Chooser chooser{folder_ / "empty.rfw"};
-    Bytes loaded = Hex("FF");
+    Bytes loaded = HexBytes("FF");
     EXPECT_TRUE(LoadFirmwareFile(chooser.Function(), loaded));
     EXPECT_EQ(loaded, Bytes{});
 }

@@ -17,7 +17,7 @@ namespace kelo {
 namespace {
 
 using filetest::Bytes;
-using filetest::Hex;
+using filetest::HexBytes;
 
 constexpr char kIllegalFile[] = "Illegal File";
 constexpr char kIllegalReport[] = "Illegal Report File.";
@@ -170,7 +170,7 @@ TEST_F(ReportFileTest, OpenJudgesTheDottedExtensionThenTheContent) {
         {"f.kelx", valid, wrongName},
         {"noextension", valid, wrongName},
         {"zero-bytes.kel", {}, badContent},
-        {"one-byte.kel", Hex("07"), badContent},
+        {"one-byte.kel", HexBytes("07"), badContent},
         {"check-byte-one-too-high.kel", ScrambleTagged(PlainBlock("STATUS OK", +1)), badContent},
         {"check-byte-one-too-low.kel", ScrambleTagged(PlainBlock("STATUS OK", -1)), badContent},
         {"stage-byte-cut-off.kel", Bytes(valid.begin(), valid.end() - 1), badContent},

@@ -14,7 +14,7 @@ namespace {
 
 using filetest::Bytes;
 using filetest::Concat;
-using filetest::Hex;
+using filetest::HexBytes;
 using filetest::RandomBytes;
 using filetest::Repeat;
 
@@ -42,7 +42,7 @@ Bytes Pack(const Bytes& input, int capacity = 1 << 20) {
     const int n =
         detail::PackRuns(input.data(), static_cast<int>(input.size()), output.data(), capacity);
     if (n < 0)
-        return Hex("DEAD");  // never a valid packing of these inputs
+        return HexBytes("DEAD");  // never a valid packing of these inputs
     output.resize(static_cast<size_t>(n));
     return output;
 }
@@ -69,9 +69,9 @@ TEST(ScrambleFileData, EmptyBlocks) {
         Bytes target;
     };
     const Case cases[] = {
-        {ModeEncodeTagged, {}, 1, Hex("07")}, {ModeEncodeUntagged, {}, 0, {}},
-        {ModeDecodeTagged, Hex("07"), 0, {}}, {ModeDecodeTagged, Hex("5A"), 0, {}},
-        {ModeDecodeUntagged, {}, 0, {}},      {ModeDecodeTagged, {}, -1, {}},
+        {ModeEncodeTagged, {}, 1, HexBytes("07")}, {ModeEncodeUntagged, {}, 0, {}},
+        {ModeDecodeTagged, HexBytes("07"), 0, {}}, {ModeDecodeTagged, HexBytes("5A"), 0, {}},
+        {ModeDecodeUntagged, {}, 0, {}},           {ModeDecodeTagged, {}, -1, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "mode " << int{c.mode});
@@ -84,9 +84,9 @@ TEST(ScrambleFileData, EmptyBlocks) {
 // A fixed block through all three steps with the frozen file key: packed 02 41 42 43, keyed
 // with "1&XW" to 33 67 9A 9A, bits spread with offsets 0 0 1 1 2 2 3 3.
 TEST(ScrambleFileData, KnownBlock) {
-    EXPECT_EQ(Apply(Hex("41 42 43"), ModeEncodeTagged, 16).target, Hex("97 1B 7A A2 07"));
-    EXPECT_EQ(Apply(Hex("41 42 43"), ModeEncodeUntagged, 16).target, Hex("97 1B 7A A2"));
-    EXPECT_EQ(Apply(Hex("97 1B 7A A2 07"), ModeDecodeTagged, 16).target, Hex("41 42 43"));
+    EXPECT_EQ(Apply(HexBytes("41 42 43"), ModeEncodeTagged, 16).target, HexBytes("97 1B 7A A2 07"));
+    EXPECT_EQ(Apply(HexBytes("41 42 43"), ModeEncodeUntagged, 16).target, HexBytes("97 1B 7A A2"));
+    EXPECT_EQ(Apply(HexBytes("97 1B 7A A2 07"), ModeDecodeTagged, 16).target, HexBytes("41 42 43"));
 }
 
 TEST(ScrambleFileData, RoundTripsAtEveryLength) {
@@ -155,7 +155,7 @@ TEST(ScrambleFileData, NegativeCountsFail) {
 }
 
 TEST(SumBytes, AddsModulo256) {
-    const Bytes bytes = Hex("FF 02 80 80");
+    const Bytes bytes = HexBytes("FF 02 80 80");
     EXPECT_EQ(SumBytes(bytes.data(), 4), 0x01);
     EXPECT_EQ(SumBytes(bytes.data(), 0), 0x00);
     EXPECT_EQ(SumBytes(bytes.data(), -3), 0x00);
@@ -170,19 +170,19 @@ TEST(PackRuns, Chunks) {
     const Bytes varied129 = VariedBytes(129);
     const Case cases[] = {
         {"nothing", {}, {}},
-        {"one byte", Hex("41"), Hex("00 41")},
-        {"a pair", Hex("41 41"), Hex("FF 41")},
-        {"two varied", Hex("41 42"), Hex("01 41 42")},
-        {"1 2 2 3", Hex("01 02 02 03"), Hex("00 01 FF 02 00 03")},
-        {"literal stops before a pair", Hex("01 02 03 03"), Hex("01 01 02 FF 03")},
-        {"128 equal", Repeat(128, 0x41), Hex("81 41")},
-        {"129 equal", Repeat(129, 0x41), Hex("81 41 00 41")},
-        {"130 equal", Repeat(130, 0x41), Hex("81 41 FF 41")},
-        {"256 equal", Repeat(256, 0x41), Hex("81 41 81 41")},
+        {"one byte", HexBytes("41"), HexBytes("00 41")},
+        {"a pair", HexBytes("41 41"), HexBytes("FF 41")},
+        {"two varied", HexBytes("41 42"), HexBytes("01 41 42")},
+        {"1 2 2 3", HexBytes("01 02 02 03"), HexBytes("00 01 FF 02 00 03")},
+        {"literal stops before a pair", HexBytes("01 02 03 03"), HexBytes("01 01 02 FF 03")},
+        {"128 equal", Repeat(128, 0x41), HexBytes("81 41")},
+        {"129 equal", Repeat(129, 0x41), HexBytes("81 41 00 41")},
+        {"130 equal", Repeat(130, 0x41), HexBytes("81 41 FF 41")},
+        {"256 equal", Repeat(256, 0x41), HexBytes("81 41 81 41")},
         {"129 varied", varied129,
-         Concat({Hex("7F"), Bytes(varied129.begin(), varied129.begin() + 128), Hex("00"),
+         Concat({HexBytes("7F"), Bytes(varied129.begin(), varied129.begin() + 128), HexBytes("00"),
                  Bytes(1, varied129.back())})},
-        {"128 varied", VariedBytes(128), Concat({Hex("7F"), VariedBytes(128)})},
+        {"128 varied", VariedBytes(128), Concat({HexBytes("7F"), VariedBytes(128)})},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Pack(c.input), c.packed) << c.name;
@@ -210,11 +210,11 @@ TEST(PackRuns, NeverWritesHeader80) {
 }
 
 TEST(PackRuns, EachChunkMustFitWhole) {
-    EXPECT_EQ(Pack(Repeat(128, 0x41), 2), Hex("81 41"));
-    EXPECT_EQ(Pack(Repeat(128, 0x41), 1), Hex("DEAD"));
-    EXPECT_EQ(Pack(Hex("01 02 03"), 4), Hex("02 01 02 03"));
-    EXPECT_EQ(Pack(Hex("01 02 03"), 3), Hex("DEAD"));
-    EXPECT_EQ(Pack(Repeat(129, 0x41), 3), Hex("DEAD"));
+    EXPECT_EQ(Pack(Repeat(128, 0x41), 2), HexBytes("81 41"));
+    EXPECT_EQ(Pack(Repeat(128, 0x41), 1), HexBytes("DEAD"));
+    EXPECT_EQ(Pack(HexBytes("01 02 03"), 4), HexBytes("02 01 02 03"));
+    EXPECT_EQ(Pack(HexBytes("01 02 03"), 3), HexBytes("DEAD"));
+    EXPECT_EQ(Pack(Repeat(129, 0x41), 3), HexBytes("DEAD"));
 }
 
 TEST(UnpackRuns, Streams) {
@@ -227,16 +227,16 @@ TEST(UnpackRuns, Streams) {
     };
     const Case cases[] = {
         {"nothing", {}, 8, 0, {}},
-        {"0x80 is skipped", Hex("80 00 41"), 8, 1, Hex("41")},
-        {"ends in 0x80", Hex("00 41 80"), 8, -1, {}},
-        {"only 0x80 0x80", Hex("80 80"), 8, -1, {}},
-        {"a single byte", Hex("41"), 8, -1, {}},
-        {"literal cut short", Hex("02 41 42"), 8, -1, {}},
-        {"literal exact", Hex("02 41 42 43"), 8, 3, Hex("41 42 43")},
-        {"repeat of two", Hex("FF 41"), 8, 2, Hex("41 41")},
-        {"repeat past capacity", Hex("FF 41"), 1, -1, {}},
-        {"literal past capacity", Hex("01 41 42"), 1, -1, {}},
-        {"repeat of 128", Hex("81 7A"), 128, 128, Repeat(128, 0x7A)},
+        {"0x80 is skipped", HexBytes("80 00 41"), 8, 1, HexBytes("41")},
+        {"ends in 0x80", HexBytes("00 41 80"), 8, -1, {}},
+        {"only 0x80 0x80", HexBytes("80 80"), 8, -1, {}},
+        {"a single byte", HexBytes("41"), 8, -1, {}},
+        {"literal cut short", HexBytes("02 41 42"), 8, -1, {}},
+        {"literal exact", HexBytes("02 41 42 43"), 8, 3, HexBytes("41 42 43")},
+        {"repeat of two", HexBytes("FF 41"), 8, 2, HexBytes("41 41")},
+        {"repeat past capacity", HexBytes("FF 41"), 1, -1, {}},
+        {"literal past capacity", HexBytes("01 41 42"), 1, -1, {}},
+        {"repeat of 128", HexBytes("81 7A"), 128, 128, Repeat(128, 0x7A)},
     };
     for (const Case& c : cases) {
         Bytes output(static_cast<size_t>(c.capacity));
@@ -270,7 +270,7 @@ TEST(UnscrambleFileBlock, SizesThePlainBlockExactlyAndKeepsTheCapacity) {
                                          static_cast<int>(plain.size()) - 1, mode, out));
         EXPECT_TRUE(out.empty());
     }
-    Bytes stream = Hex("02 41 42");  // a literal cut short: no amount of room helps
+    Bytes stream = HexBytes("02 41 42");  // a literal cut short: no amount of room helps
     Bytes out;
     EXPECT_FALSE(UnscrambleFileBlock(stream.data(), 3, 1000, ModeDecodeUntagged, out));
     EXPECT_FALSE(UnscrambleFileBlock(stream.data(), 3, 1000, ModeEncodeUntagged, out));
@@ -328,10 +328,11 @@ TEST(SpreadBits, MovesEachBitByItsOffset) {
     };
     const Case cases[] = {
         // n = 9: bit k-1 comes from k places further on.
-        {"nine bytes", Hex("FF 00 00 00 00 00 00 00 00"), Hex("00 80 40 20 10 08 04 02 01")},
+        {"nine bytes", HexBytes("FF 00 00 00 00 00 00 00 00"),
+         HexBytes("00 80 40 20 10 08 04 02 01")},
         // n = 2: bits 0-3 stay (offset 0), bits 4-7 come from the other byte.
-        {"two bytes", Hex("FF 00"), Hex("0F F0")},
-        {"one byte", Hex("A5"), Hex("A5")},
+        {"two bytes", HexBytes("FF 00"), HexBytes("0F F0")},
+        {"one byte", HexBytes("A5"), HexBytes("A5")},
         {"nothing", {}, {}},
     };
     for (const Case& c : cases) {

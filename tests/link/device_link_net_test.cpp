@@ -6,22 +6,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "link/device_link.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "testsupport/full_listener.h"
+#include "testsupport/latch.h"
 #include "testsupport/loopback_peer.h"
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/trace_tap.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing_support::Latch;
 using testing_support::LoopbackPeer;
 using testing_support::PeerConnection;
 using testing_support::ReplyFrame;
@@ -44,19 +43,25 @@ class DeviceLinkNetTest : public ::testing::Test {
     }
 
     // Opens a type 3 link to a peer that sends these bytes in these pieces, then keeps the
-    // connection until the test ends.
+    // connection until the read ended. Each piece goes once the link has received every byte
+    // before it (or gave up reading), so each is a receive of its own.
     int ReadReplyFrom(const std::vector<Bytes>& pieces, Bytes* data = nullptr,
                       bool closeAfter = false) {
-        std::atomic<bool> done{false};
+        constexpr long long kReadEnded = 1LL << 40;  // added once the read returned
+        Latch received;
+        testing_support::TraceTap tap([&received](const platform::TraceBlock& block) {
+            if (block.direction == platform::TraceDirection::kFromMachine)
+                received.Add(static_cast<long long>(block.size));
+        });
         LoopbackPeer peer(kType3Port, [&](PeerConnection& c) {
+            long long sent = 0;
             for (const Bytes& piece : pieces) {
                 c.Write(piece);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                sent += static_cast<long long>(piece.size());
+                received.WaitFor(sent);
             }
-            if (closeAfter)
-                return;
-            while (!done)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (!closeAfter)
+                received.WaitFor(kReadEnded);
         });
         auto link = MakeLink(3);
         EXPECT_TRUE(link->OpenPort(false));
@@ -64,7 +69,7 @@ class DeviceLinkNetTest : public ::testing::Test {
         const int n = link->ReadReply(buffer.data(), false, -1);
         if (data != nullptr && n >= 0)
             data->assign(buffer.begin(), buffer.begin() + n + 1);
-        done = true;
+        received.Add(kReadEnded);
         link->ClosePort();
         return n;
     }
@@ -134,28 +139,27 @@ TEST_F(DeviceLinkNetTest, ReplyWithoutAPacketLinkFails) {
 
 TEST_F(DeviceLinkNetTest, ProgressFollowsTheBytesOfTheFrame) {
     std::vector<int> positions;
-    std::atomic<bool> firstPartRead{false};
+    Latch firstPartRead;
+    Latch done;
     dialog_.onProgress = [&](platform::HeadlessCancelDialog& d) {
         positions.push_back(d.Pos());
-        firstPartRead = d.Pos() > 0;
+        if (d.Pos() > 0)
+            firstPartRead.Open();
     };
-    std::atomic<bool> done{false};
     LoopbackPeer peer(kType3Port, [&](PeerConnection& c) {
         Bytes frame = ReplyFrame({0x48, 0x65, 0x6C, 0x6C, 0x6F});
         c.Write(Bytes(frame.begin(), frame.begin() + 5));
         // The rest goes only once the first part was taken, so the two arrive as two receives
         // however the threads are scheduled.
-        while (!firstPartRead && !done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        firstPartRead.WaitFor();
         c.Write(Bytes(frame.begin() + 5, frame.end()));
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        done.WaitFor();
     });
     auto link = MakeLink(3);
     ASSERT_TRUE(link->OpenPort(false));
     Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
     EXPECT_EQ(link->ReadReply(buffer.data(), true, -1), 5);
-    done = true;
+    done.Open();
     EXPECT_EQ(dialog_.Range(), 6);
     ASSERT_EQ(positions.size(), 3u);  // the range, then two receives
     EXPECT_EQ(positions[1], 2);
@@ -241,11 +245,8 @@ TEST_F(DeviceLinkNetTest, WaitForRestartGivesUpAfterTenQuietAttempts) {
 }
 
 TEST_F(DeviceLinkNetTest, CancelAbortsABlockedReceive) {
-    std::atomic<bool> done{false};
-    LoopbackPeer peer(kType3Port, [&](PeerConnection&) {
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    });
+    Latch done;
+    LoopbackPeer peer(kType3Port, [&](PeerConnection&) { done.WaitFor(); });
     auto link = MakeLink(3);
     ASSERT_TRUE(link->OpenPort(false));
     dialog_.Show();
@@ -258,23 +259,20 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedReceive) {
     const uint8_t request[2] = {0x00, 0x01};
     EXPECT_FALSE(link->WritePort(request, 2));
     EXPECT_EQ(messages_.Messages().size(), 1u);
-    done = true;
+    done.Open();
 }
 
 TEST_F(DeviceLinkNetTest, CancelAbortsABlockedSend) {
-    std::atomic<bool> done{false};
+    Latch done;
     // A machine that never reads: the send fills the buffers and blocks.
-    LoopbackPeer peer(kelo::CMega9100Put::kPort, [&](PeerConnection&) {
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    });
+    LoopbackPeer peer(kelo::CMega9100Put::kPort, [&](PeerConnection&) { done.WaitFor(); });
     kelo::CMega9100Put put;
     ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog_));
     Bytes image(64 << 20, 0x5A);
     EXPECT_EQ(put.Send(image.data(), static_cast<int>(image.size())), -1);
     EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
     EXPECT_LE(dialog_.PumpCount(), 3);
-    done = true;
+    done.Open();
 }
 
 // A listener whose accept queue is full drops further connection requests, so a connect to it

@@ -3,15 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "link/device_link.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/system.h"
+#include "testsupport/latch.h"
 #include "testsupport/loopback_peer.h"
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
@@ -131,7 +128,7 @@ TEST(LprPut, UsesPort515WhenTheServicesDatabaseLacksPrinter) {
 }
 
 TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
-    std::atomic<bool> done{false};
+    testing_support::Latch done;
     // Acknowledges the job and the subcommand, then stops reading.
     LoopbackPeer peer(kLpdPort, [&](PeerConnection& c) {
         Bytes got;
@@ -144,15 +141,14 @@ TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
             line.push_back(static_cast<char>(got[0]));
         } while (got[0] != '\n');
         c.Write(Bytes{0x00});
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        done.WaitFor();
     });
     platform::HeadlessCancelDialog dialog;
     kelo::CLprPut put;
     ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog));
     Bytes block(32 << 20, 0x42);
     EXPECT_EQ(put.PutData(block.data(), static_cast<int>(block.size())), -1);
-    done = true;
+    done.Open();
 }
 
 TEST(LprPut, Type1CommandGoesAsAccessLineMonitorLineAndFrame) {

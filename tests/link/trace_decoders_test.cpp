@@ -20,11 +20,7 @@ using platform::TraceDirection;
 constexpr TraceDirection kOut = TraceDirection::kToMachine;
 constexpr TraceDirection kIn = TraceDirection::kFromMachine;
 
-// "80 00 02" to its bytes.
-std::string Hex(const std::string& text) {
-    const std::vector<uint8_t> bytes = testing_support::HexBytes(text);
-    return std::string(bytes.begin(), bytes.end());
-}
+using testing_support::HexBytes;
 
 struct Block {
     TraceDirection direction;
@@ -88,23 +84,25 @@ TEST(PacketLinkTrace, FramesWholeOrSplitOverReceives) {
     ExpectDecodings(
         *kelo::MakePacketLinkDecoder(),
         {
-            {kOut, Hex("80 00 02 00 01 7C"),
+            {kOut, HexBytes<std::string>("80 00 02 00 01 7C"),
              "packet frame: command 00 01 (get report), L 2, check byte good"},
-            {kOut, Hex("80 00 05 00 06 41 42 84 6D"),
+            {kOut, HexBytes<std::string>("80 00 05 00 06 41 42 84 6D"),
              "packet frame: command 00 06 (text command) \"AB\", data-sum good, L 5, "
              "check byte good"},
-            {kOut, Hex("80 00 05 00 05 41 42 99 59"),
+            {kOut, HexBytes<std::string>("80 00 05 00 05 41 42 99 59"),
              "packet frame: command 00 05 (put the second half of the parameter "
              "set), 2 bytes of data, data-sum bad, L 5, check byte good"},
-            {kIn, Hex("80"), "reply frame begins: 1 of 3 header bytes"},
-            {kIn, Hex("00 03"), "reply frame header: L 3, 4 bytes to follow"},
-            {kIn, Hex("41 42"), "reply frame continues: 2 of 4 bytes after the header"},
-            {kIn, Hex("43 B6 80 00 00 7F 80 00 03 41"),
+            {kIn, HexBytes<std::string>("80"), "reply frame begins: 1 of 3 header bytes"},
+            {kIn, HexBytes<std::string>("00 03"), "reply frame header: L 3, 4 bytes to follow"},
+            {kIn, HexBytes<std::string>("41 42"),
+             "reply frame continues: 2 of 4 bytes after the header"},
+            {kIn, HexBytes<std::string>("43 B6 80 00 00 7F 80 00 03 41"),
              "end of reply frame: L 3, body \"ABC\", check byte good; reply frame: "
              "L 0, body \"\", check byte good; reply frame begins: L 3, 1 of 4 "
              "bytes after the header"},
-            {kIn, Hex("42 43 B7"), "end of reply frame: L 3, body \"ABC\", check byte bad"},
-            {kIn, Hex("7F 00 00 80"),
+            {kIn, HexBytes<std::string>("42 43 B7"),
+             "end of reply frame: L 3, body \"ABC\", check byte bad"},
+            {kIn, HexBytes<std::string>("7F 00 00 80"),
              "not a reply frame: lead byte 0x7F; 1 byte after a frame that went wrong"},
         });
 }
@@ -113,49 +111,52 @@ TEST(LpdTrace, JobCommandsDataFilesAndAcknowledgements) {
     ExpectDecodings(*kelo::MakeLpdDecoder(),
                     {
                         {kOut, "\x02lp1\n", "LPD receive a printer job, queue \"lp1\""},
-                        {kIn, Hex("00"), "LPD acknowledgement: positive (0x00)"},
+                        {kIn, HexBytes<std::string>("00"), "LPD acknowledgement: positive (0x00)"},
                         {kOut,
                          "\x03"
                          "12 x\n",
                          "LPD receive data file, 12 bytes, name \"x\""},
                         {kOut, "PIPE MONITOR", "LPD data file: monitor line \"PIPE MONITOR\""},
-                        {kOut, Hex("00"), "LPD end of data file"},
+                        {kOut, HexBytes<std::string>("00"), "LPD end of data file"},
                         {kOut,
                          "\x03"
                          "6 x\n",
                          "LPD receive data file, 6 bytes, name \"x\""},
-                        {kOut, Hex("00 03 72 73 0A F3"),
+                        {kOut, HexBytes<std::string>("00 03 72 73 0A F3"),
                          "LPD data file: command frame \"rs\\n\", length 3, check byte good"},
-                        {kOut, Hex("00"), "LPD end of data file"},
+                        {kOut, HexBytes<std::string>("00"), "LPD end of data file"},
                         {kOut,
                          "\x03"
                          "1 x\n",
                          "LPD receive data file, 1 byte, name \"x\""},
-                        {kOut, Hex("00"), "LPD data file: end-of-exchange byte"},
-                        {kOut, Hex("00"), "LPD end of data file"},
-                        {kIn, Hex("01"), "LPD acknowledgement: negative (0x01)"},
+                        {kOut, HexBytes<std::string>("00"), "LPD data file: end-of-exchange byte"},
+                        {kOut, HexBytes<std::string>("00"), "LPD end of data file"},
+                        {kIn, HexBytes<std::string>("01"), "LPD acknowledgement: negative (0x01)"},
                     });
 }
 
 TEST(LocalPortTrace, CommandsToTheMachineAndDeviceIdsFromIt) {
     const std::string accessLine = "OPEN CODE=" + std::string(500, '*');
-    ExpectDecodings(*kelo::MakeLocalPortDecoder(),
-                    {
-                        {kOut, accessLine,
-                         "access line \"OPEN CODE=\" <access code, 500 characters, not shown>"},
-                        {kOut, "PUT PARAM", "command \"PUT PARAM\", the parameter set follows"},
-                        {kOut, Hex("00 01 02"), "parameter set, 3 bytes"},
-                        {kOut, "PIPE MONITOR", "monitor line \"PIPE MONITOR\""},
-                        {kOut, Hex("00 12") + "BOOT_UpdateMain 0\n" + Hex("E8"),
-                         "command frame \"BOOT_UpdateMain 0\\n\", length 18, check byte good"},
-                        {kOut, Hex("80 00 01 02"), "firmware image, 4 bytes"},
-                        {kOut, accessLine,
-                         "access line \"OPEN CODE=\" <access code, 500 characters, not shown>"},
-                        {kOut, "GET REPORT", "command \"GET REPORT\""},
-                        {kOut, Hex("00 06") + "rs\n", "request payload: text command \"rs\\n\""},
-                        {kIn, Hex("00 16") + "MFG:X;REPORT:2,4142;",
-                         "device ID \"MFG:X;REPORT:2,4142;\"; REPORT: line 2, 2 bytes"},
-                    });
+    ExpectDecodings(
+        *kelo::MakeLocalPortDecoder(),
+        {
+            {kOut, accessLine,
+             "access line \"OPEN CODE=\" <access code, 500 characters, not shown>"},
+            {kOut, "PUT PARAM", "command \"PUT PARAM\", the parameter set follows"},
+            {kOut, HexBytes<std::string>("00 01 02"), "parameter set, 3 bytes"},
+            {kOut, "PIPE MONITOR", "monitor line \"PIPE MONITOR\""},
+            {kOut,
+             HexBytes<std::string>("00 12") + "BOOT_UpdateMain 0\n" + HexBytes<std::string>("E8"),
+             "command frame \"BOOT_UpdateMain 0\\n\", length 18, check byte good"},
+            {kOut, HexBytes<std::string>("80 00 01 02"), "firmware image, 4 bytes"},
+            {kOut, accessLine,
+             "access line \"OPEN CODE=\" <access code, 500 characters, not shown>"},
+            {kOut, "GET REPORT", "command \"GET REPORT\""},
+            {kOut, HexBytes<std::string>("00 06") + "rs\n",
+             "request payload: text command \"rs\\n\""},
+            {kIn, HexBytes<std::string>("00 16") + "MFG:X;REPORT:2,4142;",
+             "device ID \"MFG:X;REPORT:2,4142;\"; REPORT: line 2, 2 bytes"},
+        });
 }
 
 TEST(StatusTextTrace, SaysWhatTheLineFieldsCarry) {

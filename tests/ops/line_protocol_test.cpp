@@ -9,22 +9,14 @@
 #include "testsupport/fake_parallel_port.h"
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/test_bytes.h"
 #include "testsupport/text_case.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testing_support::CurrentMachine;
-
-std::string Hex(const Bytes& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 0xF];
-    }
-    return text;
-}
+using testing_support::HexText;
 
 std::string Status(const std::string& field) {
     return "MFG:Kelo;" + field + "STATUS:IDLE;";
@@ -63,7 +55,7 @@ class LineProtocolTest : public ::testing::Test {
 
 TEST_F(LineProtocolTest, ReportArrivesLineByLine) {
     Script({Status(""), Status("REPORT:0,2;"), Status("REPORT:2,4445;"),
-            Status("REPORT:1," + Hex(Bytes(128, 0x41)) + ";")});
+            Status("REPORT:1," + HexText(Bytes(128, 0x41), "") + ";")});
     std::string report = "old";
     ASSERT_TRUE(link_->GetReport(report));
     EXPECT_EQ(report, std::string(128, 'A') + "DE");
@@ -87,11 +79,11 @@ TEST_F(LineProtocolTest, PayloadsThatDoNotFitAreIgnored) {
             Status("REPORT:0,3"),    // no ";": an empty payload
             Status("REPORT:0,-4;"),  // a count below 1
             Status("REPORT:0,3;"),
-            Status("REPORT:5,41;"),                             // out of range
-            Status("REPORT:2,42;"),                             // a short line that is not the last
-            Status("REPORT:2,43;"),                             // repeated: ignored, the bar stays
-            Status("REPORT:1," + Hex(Bytes(130, 0x30)) + ";"),  // overlong: cut to 128
-            Status("REPORT:3,414;")});                          // odd digits: one byte
+            Status("REPORT:5,41;"),  // out of range
+            Status("REPORT:2,42;"),  // a short line that is not the last
+            Status("REPORT:2,43;"),  // repeated: ignored, the bar stays
+            Status("REPORT:1," + HexText(Bytes(130, 0x30), "") + ";"),  // overlong: cut to 128
+            Status("REPORT:3,414;")});                                  // odd digits: one byte
     std::string report;
     ASSERT_TRUE(link_->GetReport(report));
     // The short line 2 leaves its slot zero after its byte, which ends the text.
@@ -157,7 +149,7 @@ TEST_F(LineProtocolTest, ParametersKeepZerosAndCountTheLastLine) {
     Bytes line1(128);
     for (int i = 0; i < 128; ++i)
         line1[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-    Script({Status("READ_PARAM:0,2;"), Status("READ_PARAM:1," + Hex(line1) + ";"),
+    Script({Status("READ_PARAM:0,2;"), Status("READ_PARAM:1," + HexText(line1, "") + ";"),
             Status("READ_PARAM:2,0102;")});
     Bytes buffer(131072, 0xEE);
     EXPECT_EQ(link_->GetParameters(buffer.data(), 131072), 130);
@@ -171,8 +163,8 @@ TEST_F(LineProtocolTest, ParametersKeepZerosAndCountTheLastLine) {
 }
 
 TEST_F(LineProtocolTest, ParametersLongerThanTheCapacityAreCut) {
-    Script({Status("READ_PARAM:0,2;"), Status("READ_PARAM:2," + Hex(Bytes(50, 7)) + ";"),
-            Status("READ_PARAM:1," + Hex(Bytes(128, 9)) + ";")});
+    Script({Status("READ_PARAM:0,2;"), Status("READ_PARAM:2," + HexText(Bytes(50, 7), "") + ";"),
+            Status("READ_PARAM:1," + HexText(Bytes(128, 9), "") + ";")});
     Bytes buffer(131072, 0xEE);
     EXPECT_EQ(link_->GetParameters(buffer.data(), 100), 100);
     EXPECT_EQ(buffer[99], 9);

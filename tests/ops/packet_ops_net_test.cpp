@@ -2,16 +2,14 @@
 // private network namespace.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 #include "link/device_link.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
+#include "testsupport/latch.h"
 #include "testsupport/loopback_peer.h"
 #include "testsupport/temp_dir.h"
 
@@ -292,11 +290,8 @@ TEST_F(PacketOpsTest, NoRawPortGivesDataPortIsBusy) {
 TEST_F(PacketOpsTest, CancelDuringAChunkEndsTheUpgradeWithoutDone) {
     platform::FakeClock clock;
     PacketMachine machine(9101, [](const Bytes&) { return Bytes{}; });
-    std::atomic<bool> done{false};
-    LoopbackPeer raw(9100, [&](PeerConnection&) {
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    });
+    testing_support::Latch done;
+    LoopbackPeer raw(9100, [&](PeerConnection&) { done.WaitFor(); });
     auto link = MakeLink(3);
     dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
         if (d.Pos() >= 10 && d.PumpCount() > 40)
@@ -304,7 +299,7 @@ TEST_F(PacketOpsTest, CancelDuringAChunkEndsTheUpgradeWithoutDone) {
     };
     Bytes firmware(64 << 20, 0x33);
     link->UpgradeFirmware(firmware.data(), static_cast<int>(firmware.size()));
-    done = true;
+    done.Open();
     EXPECT_TRUE(messages_.Messages().empty());
 }
 

@@ -2,9 +2,6 @@
 // alone, for every machine type. Runs in a private network namespace.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "link/device_link.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
@@ -14,6 +11,7 @@
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/sim_process.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/trace_tap.h"
 
 namespace {
 
@@ -48,11 +46,12 @@ class SimEndToEnd : public ::testing::TestWithParam<int> {
     void SetUp() override {
         WriteFile(dir_.File("report.txt"), report_);
         WriteFile(dir_.File("params.bin"), params_);
-        // Restart waits are recorded, but each lets a little real time pass so that the
-        // machine, which restarts in real time, is back when it is polled again.
-        clock_.onSleep = [](int ms) {
-            if (ms >= 2000)
-                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        // Restart waits are only recorded, while the machine restarts in real time: a wait
+        // after a restart command lasts until the machine is ready again, so that it is back
+        // when it is polled again.
+        clock_.onSleep = [this](int ms) {
+            if (ms >= 2000 && machine_ != nullptr && restartsAsked_ > 0)
+                machine_->WaitForEvent("ready", restartsAsked_);
         };
     }
 
@@ -65,6 +64,7 @@ class SimEndToEnd : public ::testing::TestWithParam<int> {
         args.insert(args.end(), extra.begin(), extra.end());
         auto machine = std::make_unique<SimProcess>(args);
         EXPECT_TRUE(machine->Listening()) << machine->StandardError();
+        machine_ = machine.get();
         return machine;
     }
 
@@ -81,6 +81,18 @@ class SimEndToEnd : public ::testing::TestWithParam<int> {
     platform::HeadlessCancelDialog dialog_;
     platform::MessageRecorder messages_;
     platform::FakeClock clock_;
+    SimProcess* machine_ = nullptr;  // the machine StartMachine started last
+    // The restart commands the client sent ("rs\n", "BOOT_UpdateMain 0\n"), as its trace reads
+    // them.
+    int restartsAsked_ = 0;
+    testing_support::TraceTap restartCommands_{[this](const platform::TraceBlock& block) {
+        const std::string& said = block.decoding;
+        if (block.direction == platform::TraceDirection::kToMachine &&
+            (said.find("\"rs\\n\"") != std::string::npos ||
+             said.find("\"BOOT_UpdateMain 0\\n\"") != std::string::npos)) {
+            ++restartsAsked_;
+        }
+    }};
     const std::string report_ = SampleReport();
     const Bytes params_ = SampleParameters();
 };

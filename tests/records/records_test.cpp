@@ -498,13 +498,18 @@ TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
         record.runId = "run-a";
         records->RecordOperation(record);
     }
-    EXPECT_EQ(*records->HostsToResume("run-a"), (std::vector<std::string>{"late", "down", "stop"}));
     const auto run = records->Run("run-a");
     ASSERT_TRUE(run) << run.reason;
+    const auto resumed = records->MachinesToResume(*run);
+    ASSERT_TRUE(resumed) << resumed.reason;
+    std::vector<std::string> notOk;
+    for (const Machine& machine : *resumed)
+        notOk.push_back(machine.host);
+    EXPECT_EQ(notOk, (std::vector<std::string>{"late", "down", "stop"}));
     EXPECT_EQ(run->start.options, start.options);
     EXPECT_EQ(run->start.outputTemplate, start.outputTemplate);
     EXPECT_EQ(records->Run("last")->id, "run-b");
-    EXPECT_TRUE(records->HostsToResume("run-b")->empty());
+    EXPECT_TRUE(records->MachinesToResume(*records->Run("run-b"))->empty());
 }
 
 // A run kept with its whole list resumes every host whose command did not end ok, those that

@@ -10,7 +10,7 @@
 namespace sim {
 namespace {
 
-using sim_testing::Hex;
+using testing_support::HexText;
 
 // Writes down what the parser reports, one entry per call.
 class RecordingHandler : public LpdJobParser::Handler {
@@ -24,7 +24,7 @@ class RecordingHandler : public LpdJobParser::Handler {
                         std::string(name));
     }
     void OnFile(uint8_t code, std::vector<uint8_t> content) override {
-        calls.push_back("file " + std::to_string(code) + " [" + Hex(content) + "]");
+        calls.push_back("file " + std::to_string(code) + " [" + HexText(content) + "]");
     }
 
     uint8_t jobAck = 0x00;
@@ -73,7 +73,7 @@ TEST(LpdJobTest, ARefusedJobIsAnsweredAndEnds) {
     LpdJobParser parser(handler);
     std::string acks;
     EXPECT_FALSE(Feed(parser, Job("lp1") + DataFile("A"), acks));
-    EXPECT_EQ(Hex(std::vector<uint8_t>(acks.begin(), acks.end())), "01");
+    EXPECT_EQ(HexText(std::vector<uint8_t>(acks.begin(), acks.end())), "01");
     EXPECT_EQ(parser.Error(), "job-refused");
     EXPECT_EQ(handler.calls.size(), 1u);
 }

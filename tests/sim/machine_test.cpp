@@ -21,8 +21,8 @@ namespace {
 
 using sim_testing::Bytes;
 using sim_testing::EventField;
-using sim_testing::Hex;
 using sim_testing::RequestFrame;
+using testing_support::HexText;
 using testing_support::ReadFileBytes;
 
 std::string AccessLine(const char* code) {
@@ -168,7 +168,7 @@ TEST_F(MachineTest, PutParamRecordsTheNextDataFileExactly) {
                          DataFile("PUT ALL PARAM") + DataFile(set) + DataFile("GET REPORT"));
     ASSERT_EQ(Named("params").size(), 1u);
     EXPECT_EQ(EventField(Named("params")[0], "bytes"), "5");
-    EXPECT_EQ(Hex(ReadFileBytes(folder_.File("params-1.bin"))), "00 01 02 00 FF");
+    EXPECT_EQ(HexText(ReadFileBytes(folder_.File("params-1.bin"))), "00 01 02 00 FF");
     EXPECT_EQ(Named("offer-start").size(), 1u);  // the command after the set is a command again
 }
 
@@ -199,7 +199,7 @@ TEST_F(MachineTest, UpdateCommandMakesTheRestOfTheJobTheImage) {
     EXPECT_EQ(EventField(Named("firmware")[0], "bytes"), "515");
     const std::vector<uint8_t> image = ReadFileBytes(folder_.File("firmware-1.bin"));
     ASSERT_EQ(image.size(), 515u);
-    EXPECT_EQ(Hex({image[0], image[1], image[2], image[3], image[4]}), "41 42 43 00 44");
+    EXPECT_EQ(HexText({image[0], image[1], image[2], image[3], image[4]}), "41 42 43 00 44");
 }
 
 TEST_F(MachineTest, PacketRequestsAreAnsweredWithReplyFrames) {
@@ -207,7 +207,7 @@ TEST_F(MachineTest, PacketRequestsAreAnsweredWithReplyFrames) {
     auto session = MakeSession(PortRole::kPackets, *machine_, 1);
     Outbox out;
     Feed(*session, Bytes("80 00 02 00 01 7C"), out);
-    EXPECT_EQ(Hex(std::vector<uint8_t>(out.bytes.begin(), out.bytes.end())),
+    EXPECT_EQ(HexText(std::vector<uint8_t>(out.bytes.begin(), out.bytes.end())),
               "80 00 05 52 45 50 0D 0A 7C");
     EXPECT_FALSE(out.closeAfterSend);
 }
@@ -239,7 +239,7 @@ TEST_F(MachineTest, ParameterHalvesGoOutAndComeIn) {
     const std::vector<uint8_t> put = RequestFrame(0x00, 0x04, half, true);
     Outbox stored;
     session->Receive(put.data(), put.size(), stored);
-    EXPECT_EQ(Hex(std::vector<uint8_t>(stored.bytes.begin(), stored.bytes.end())),
+    EXPECT_EQ(HexText(std::vector<uint8_t>(stored.bytes.begin(), stored.bytes.end())),
               "80 00 02 4F 4B E3");
     EXPECT_EQ(EventField(Named("params")[0], "half"), "1");
     EXPECT_EQ(ReadFileBytes(folder_.File("params-1.bin")), half);
@@ -294,7 +294,7 @@ TEST_F(MachineTest, TheRawPortTakesEverythingAsOneImage) {
     raw->Receive(part.data(), part.size(), out);
     raw->Closed("peer-closed");
     EXPECT_EQ(EventField(Named("firmware")[0], "announced"), "true");
-    EXPECT_EQ(Hex(ReadFileBytes(folder_.File("firmware-1.bin"))), "00 01 80 FF 00 01 80 FF");
+    EXPECT_EQ(HexText(ReadFileBytes(folder_.File("firmware-1.bin"))), "00 01 80 FF 00 01 80 FF");
     auto unannounced = MakeSession(PortRole::kRawImage, *machine_, 3);
     unannounced->Closed("peer-closed");
     EXPECT_EQ(EventField(Named("firmware")[1], "announced"), "false");
@@ -381,7 +381,7 @@ TEST_P(SnmpAgentTest, AnswersAsTheRequestDeserves) {
     const SnmpParse parse = ParseSnmpRequest(answer.data(), answer.size());
     ASSERT_TRUE(parse.ok);
     EXPECT_EQ(parse.request.pduType, kPduGetResponse);
-    EXPECT_EQ(Hex(parse.request.requestId), "12 34");
+    EXPECT_EQ(HexText(parse.request.requestId), "12 34");
     EXPECT_EQ(parse.request.community, "public");
     // error-status sits right after the request-id: 30 len 02 01 00 04 06 ... A2 len 02 02 12 34 02
     // 01 <status>

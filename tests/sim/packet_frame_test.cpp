@@ -10,7 +10,7 @@ namespace sim {
 namespace {
 
 using sim_testing::Bytes;
-using sim_testing::Hex;
+using testing_support::HexText;
 
 struct FrameCase {
     const char* name;
@@ -29,8 +29,8 @@ TEST_P(RequestFrameTest, IsJudgedByItsBytes) {
     EXPECT_EQ(FrameStatusName(parse.status), std::string(FrameStatusName(c.status)));
     if (c.status == FrameStatus::kComplete) {
         EXPECT_EQ(parse.frameLength, bytes.size());
-        EXPECT_EQ(Hex({parse.frame.command[0], parse.frame.command[1]}), c.command);
-        EXPECT_EQ(Hex(parse.frame.data), c.data);
+        EXPECT_EQ(HexText({parse.frame.command[0], parse.frame.command[1]}), c.command);
+        EXPECT_EQ(HexText(parse.frame.data), c.data);
     }
 }
 
@@ -98,7 +98,7 @@ TEST_P(ReplyPlanTest, SpoilsTheReplyAsTheFaultSays) {
         ASSERT_TRUE(EnableFault(c.fault, faults));
     }
     const ReplyPlan plan = PlanReply(Bytes("41 42 43"), faults);
-    EXPECT_EQ(Hex(plan.bytes), c.expected);
+    EXPECT_EQ(HexText(plan.bytes), c.expected);
     EXPECT_EQ(plan.closeAfter, c.closeAfter);
 }
 
@@ -117,13 +117,13 @@ TEST(ReplyPlanTest, LengthFaultSendsAWholeFrameOf65535BodyBytes) {
     faults.length65535 = true;
     const ReplyPlan plan = PlanReply(Bytes("41 42 43"), faults);
     ASSERT_EQ(plan.bytes.size(), 65539u);
-    EXPECT_EQ(Hex({plan.bytes[0], plan.bytes[1], plan.bytes[2], plan.bytes[3]}), "80 FF FF 41");
+    EXPECT_EQ(HexText({plan.bytes[0], plan.bytes[1], plan.bytes[2], plan.bytes[3]}), "80 FF FF 41");
     EXPECT_EQ(std::accumulate(plan.bytes.begin(), plan.bytes.end(), 0u) & 0xFF, 0xFFu);
     EXPECT_FALSE(plan.closeAfter);
 }
 
 TEST(ReplyFrameTest, AnEmptyBodyIsFourBytes) {
-    EXPECT_EQ(Hex(BuildReplyFrame({})), "80 00 00 7F");
+    EXPECT_EQ(HexText(BuildReplyFrame({})), "80 00 00 7F");
 }
 
 struct CommandFrameCase {

@@ -8,7 +8,7 @@ namespace sim {
 namespace {
 
 using sim_testing::Bytes;
-using sim_testing::Hex;
+using testing_support::HexText;
 
 // The status read as a client sends it, request-id 00 00 1A 2B.
 const char kStatusGet[] =
@@ -44,11 +44,11 @@ TEST_P(SnmpRequestTest, IsTakenApart) {
     EXPECT_EQ(request.community, "public");
     EXPECT_EQ(request.pduType, c.pduType);
     EXPECT_EQ(request.requestIdValue, 0x1A2B);
-    EXPECT_EQ(Hex(request.requestId), "00 00 1A 2B");
+    EXPECT_EQ(HexText(request.requestId), "00 00 1A 2B");
     ASSERT_EQ(request.varbinds.size(), 1u);
     EXPECT_EQ(OidText(request.varbinds[0].name), c.oid);
     EXPECT_EQ(request.varbinds[0].valueTag, c.valueTag);
-    EXPECT_EQ(Hex(request.varbinds[0].value), c.value);
+    EXPECT_EQ(HexText(request.varbinds[0].value), c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -117,10 +117,10 @@ TEST(SnmpResponseTest, EchoesTheRequestWithTheAnswer) {
     const SnmpRequest request = ParseSnmpRequest(datagram.data(), datagram.size()).request;
     const std::vector<SnmpVarBind> answer = {
         {request.varbinds[0].name, kBerOctetString, Bytes("41 3A 31 3B")}};
-    EXPECT_EQ(Hex(EncodeGetResponse(request, kSnmpNoError, 0, answer)),
+    EXPECT_EQ(HexText(EncodeGetResponse(request, kSnmpNoError, 0, answer)),
               "30 32 02 01 00 04 06 70 75 62 6C 69 63 A2 25 02 04 00 00 1A 2B 02 01 00 02 01 00 "
               "30 17 30 15 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 04 04 41 3A 31 3B");
-    EXPECT_EQ(Hex(EncodeGetResponse(request, kSnmpNoSuchName, 1, request.varbinds)),
+    EXPECT_EQ(HexText(EncodeGetResponse(request, kSnmpNoSuchName, 1, request.varbinds)),
               "30 2E 02 01 00 04 06 70 75 62 6C 69 63 A2 21 02 04 00 00 1A 2B 02 01 02 02 01 01 "
               "30 13 30 11 06 0D 2B 06 01 04 01 89 4D 02 02 02 01 18 01 05 00");
 }
@@ -131,7 +131,7 @@ TEST(SnmpResponseTest, LongValuesGetLongFormLengths) {
     const std::vector<uint8_t> text(300, 'A');
     const std::vector<uint8_t> response = EncodeGetResponse(
         request, kSnmpNoError, 0, {{request.varbinds[0].name, kBerOctetString, text}});
-    EXPECT_EQ(Hex({response[0], response[1], response[2], response[3]}), "30 82 01 62");
+    EXPECT_EQ(HexText({response[0], response[1], response[2], response[3]}), "30 82 01 62");
     // Taken apart again (a response has the same shape as a request), the text is whole.
     const SnmpParse parse = ParseSnmpRequest(response.data(), response.size());
     ASSERT_TRUE(parse.ok) << parse.reason;
@@ -150,7 +150,7 @@ TEST(BerLengthTest, UsesTheShortestForm) {
                                 LengthCase{256, "82 01 00"}, LengthCase{65536, "83 01 00 00"}}) {
         std::vector<uint8_t> out;
         AppendBerLength(out, c.length);
-        EXPECT_EQ(Hex(out), c.hex) << c.length;
+        EXPECT_EQ(HexText(out), c.hex) << c.length;
     }
 }
 
@@ -165,7 +165,7 @@ TEST(BerIntegerTest, FewestTwosComplementOctetsBothWays) {
           IntegerCase{128, "00 80"}, IntegerCase{255, "00 FF"}, IntegerCase{-1, "FF"},
           IntegerCase{-128, "80"}, IntegerCase{-129, "FF 7F"},
           IntegerCase{0x7FFFFFFF, "7F FF FF FF"}}) {
-        EXPECT_EQ(Hex(IntegerContent(c.value)), c.hex) << c.value;
+        EXPECT_EQ(HexText(IntegerContent(c.value)), c.hex) << c.value;
         EXPECT_EQ(IntegerValue(Bytes(c.hex)), c.value) << c.hex;
     }
 }
@@ -181,7 +181,7 @@ TEST(OidTest, TextAndContentBothWays) {
           OidCase{".1.3.6.1.4.1.1229.2.8.1.0", "2B 06 01 04 01 89 4D 02 08 01 00"},
           OidCase{".1.3.4294967295", "2B 8F FF FF FF 7F"}, OidCase{".2.5.128", "55 81 00"},
           OidCase{".2.45.1", "7D 01"}, OidCase{".2.47", "7F"}}) {
-        EXPECT_EQ(Hex(OidContent(c.text)), c.hex) << c.text;
+        EXPECT_EQ(HexText(OidContent(c.text)), c.hex) << c.text;
         EXPECT_EQ(OidText(Bytes(c.hex)), c.text) << c.hex;
     }
 }

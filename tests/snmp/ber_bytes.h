@@ -13,14 +13,8 @@ namespace kelo::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// "30 2E 02 01" to its octets.
-inline Bytes Hex(const std::string& text) {
-    return testing_support::HexBytes(text);
-}
-
-inline std::string ToHex(const Bytes& bytes) {
-    return testing_support::HexText(bytes);
-}
+using testing_support::HexBytes;
+using testing_support::HexText;
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
     return testing_support::Concat(parts);
@@ -43,7 +37,7 @@ inline Bytes Tlv(uint8_t tag, const Bytes& content) {
 
 // Content octets of .1.3.6.1.4.1.1229.2.2.2.1.24.1, the status object.
 inline Bytes StatusOidContent() {
-    return Hex("2B 06 01 04 01 89 4D 02 02 02 01 18 01");
+    return HexBytes("2B 06 01 04 01 89 4D 02 02 02 01 18 01");
 }
 
 // A GetResponse with community "public", one variable binding of the status object and the
@@ -53,12 +47,12 @@ inline Bytes Answer(const Bytes& requestIdElement, uint8_t errorStatus, const By
     const Bytes varBind = Tlv(0x30, Cat({Tlv(0x06, StatusOidContent()), value}));
     const Bytes pdu = Tlv(0xA2, Cat({requestIdElement, Bytes{0x02, 0x01, errorStatus},
                                      Bytes{0x02, 0x01, errorIndex}, Tlv(0x30, varBind)}));
-    return Tlv(0x30, Cat({Hex("02 01 00"), Tlv(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
+    return Tlv(0x30, Cat({HexBytes("02 01 00"), Tlv(0x04, {'p', 'u', 'b', 'l', 'i', 'c'}), pdu}));
 }
 
 // An answer with request-id 0x1A2B and no error.
 inline Bytes AnswerWithValue(const Bytes& value) {
-    return Answer(Hex("02 04 00 00 1A 2B"), 0, value);
+    return Answer(HexBytes("02 04 00 00 1A 2B"), 0, value);
 }
 
 inline Bytes OctetString(const std::string& text) {

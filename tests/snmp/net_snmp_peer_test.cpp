@@ -26,8 +26,8 @@ namespace {
 
 using test::Bytes;
 using test::ChildProcess;
+using test::HexText;
 using test::ScriptedAgent;
-using test::ToHex;
 using testing_support::TempDir;
 
 constexpr const char* kSnmpd = "/usr/sbin/snmpd";
@@ -200,8 +200,8 @@ void ExpectSameRequest(const std::vector<std::string>& tool, const CSnmpMsg& kel
     const RequestParts ours =
         WithoutRequestId(Bytes(kelo.Request(), kelo.Request() + kelo.RequestLength()));
     ASSERT_FALSE(ours.head.empty()) << what;
-    EXPECT_EQ(ToHex(theirs.head), ToHex(ours.head)) << what;
-    EXPECT_EQ(ToHex(theirs.tail), ToHex(ours.tail)) << what;
+    EXPECT_EQ(HexText(theirs.head), HexText(ours.head)) << what;
+    EXPECT_EQ(HexText(theirs.tail), HexText(ours.tail)) << what;
 }
 
 TEST(NetSnmpTools, SnmpgetSendsKelosGetRequest) {

@@ -20,7 +20,7 @@ namespace {
 using test::Answer;
 using test::AnswerWithValue;
 using test::Bytes;
-using test::Hex;
+using test::HexBytes;
 using test::OctetString;
 using test::ScriptedAgent;
 
@@ -49,11 +49,11 @@ TEST(SnmpStatusQuery, Answers) {
         const char* text;
         Strings messages;
     } cases[] = {
-        {"INTEGER", AnswerWithValue(Hex("02 01 01")), true, "0x1(1)", {}},
+        {"INTEGER", AnswerWithValue(HexBytes("02 01 01")), true, "0x1(1)", {}},
         {"OCTET STRING", good, true, "\"REPORT:0,3;\"", {}},
-        {"NULL", AnswerWithValue(Hex("05 00")), true, "", {}},
+        {"NULL", AnswerWithValue(HexBytes("05 00")), true, "", {}},
         {"noSuchName",
-         Answer(Hex("02 04 00 00 1A 2B"), 2, Hex("05 00"), 1),
+         Answer(HexBytes("02 04 00 00 1A 2B"), 2, HexBytes("05 00"), 1),
          false,
          "stale",
          {"Failed to receive."}},
@@ -73,7 +73,7 @@ TEST(SnmpStatusQuery, Answers) {
 }
 
 TEST(SnmpStatusQuery, SendsTheGetRequestOfTheStatusObject) {
-    ScriptedAgent agent(Replying(AnswerWithValue(Hex("02 01 01"))));
+    ScriptedAgent agent(Replying(AnswerWithValue(HexBytes("02 01 01"))));
     ASSERT_TRUE(agent.Bound());
     platform::HeadlessCancelDialog dialog;
     std::string status;
@@ -145,7 +145,7 @@ TEST(SnmpStatusQuery, UnresolvableHostFailsToConnect) {
 
 TEST(SnmpStatusQuery, PortFallsBackTo161WithoutServicesEntry) {
     platform::SetServicesDatabaseHiddenForTest(true);
-    ScriptedAgent agent(Replying(AnswerWithValue(Hex("02 01 01"))));
+    ScriptedAgent agent(Replying(AnswerWithValue(HexBytes("02 01 01"))));
     ASSERT_TRUE(agent.Bound());
     platform::HeadlessCancelDialog dialog;
     std::string status;
@@ -156,7 +156,7 @@ TEST(SnmpStatusQuery, PortFallsBackTo161WithoutServicesEntry) {
 }
 
 TEST(SnmpMessage, ReceiveReportsWhatCameBack) {
-    const Bytes answer = AnswerWithValue(Hex("02 01 0A"));
+    const Bytes answer = AnswerWithValue(HexBytes("02 01 0A"));
     ScriptedAgent agent(Replying(answer));
     ASSERT_TRUE(agent.Bound());
     platform::HeadlessCancelDialog dialog;
@@ -235,9 +235,10 @@ TEST(SnmpRestart, FailuresShowTheirMessageAndSkipTheWait) {
         const char* message;
     } cases[] = {
         {"unresolvable", "no-such-host.invalid", Bytes{}, "Failed to connect."},
-        {"genErr", "127.0.0.1", Answer(Hex("02 04 00 00 1A 2B"), 5, Hex("02 01 0A"), 1),
+        {"genErr", "127.0.0.1", Answer(HexBytes("02 04 00 00 1A 2B"), 5, HexBytes("02 01 0A"), 1),
          "Failed to receive."},
-        {"truncated", "127.0.0.1", Bytes(Hex("30 2D 02 01 00 04 06 70 75")), "Failed to receive."},
+        {"truncated", "127.0.0.1", Bytes(HexBytes("30 2D 02 01 00 04 06 70 75")),
+         "Failed to receive."},
         {"refused", "127.0.0.1", std::nullopt, "Failed to receive."},
     };
     for (const auto& c : cases) {

@@ -17,6 +17,7 @@
 #include "platform/system.h"
 #include "tests/link/ports/port_fakes.h"
 #include "testsupport/scripted_cancel.h"
+#include "testsupport/test_bytes.h"
 
 namespace kelo {
 namespace {
@@ -26,6 +27,7 @@ using test::FakeIeee1284State;
 using test::FakeSystemTree;
 using test::FakeUsbPrinterIo;
 using test::ScriptedMachine;
+using testing_support::HexText;
 using testing_support::TempDir;
 using Texts = std::vector<std::string>;
 
@@ -180,16 +182,6 @@ class LocalGetReportTest : public PortConnectionTest, public ::testing::WithPara
                           Texts{"release", "close", "free"}.begin());
     }
 
-    static std::string Hex(const std::string& bytes) {
-        static const char kDigits[] = "0123456789ABCDEF";
-        std::string hex;
-        for (unsigned char byte : bytes) {
-            hex += kDigits[byte >> 4];
-            hex += kDigits[byte & 0x0F];
-        }
-        return hex;
-    }
-
     const std::string request = CDeviceLink::AccessLine(1) + "GET REPORT";
 };
 
@@ -198,8 +190,10 @@ TEST_P(LocalGetReportTest, ReportArrivesLineByLine) {
     for (int i = 0; i < 128; ++i)
         firstLine += static_cast<char>('a' + i % 26);
     const std::string lastLine = "END\n";
-    machine.reportAnswers = {"MFG:Maker;REPORT:0,2;", "MFG:Maker;REPORT:1," + Hex(firstLine) + ";",
-                             "REPORT:2," + Hex(lastLine) + ";"};
+    machine.reportAnswers = {
+        "MFG:Maker;REPORT:0,2;",
+        "MFG:Maker;REPORT:1," + HexText({firstLine.begin(), firstLine.end()}, "") + ";",
+        "REPORT:2," + HexText({lastLine.begin(), lastLine.end()}, "") + ";"};
     auto link = MakeLink(GetParam());
 
     std::string report;
