@@ -482,6 +482,21 @@ TEST(ServiceRecordsTest, PruneGivesSpaceBackAndKeepsTheNewestBackupOfEachHost) {
     EXPECT_FALSE(records->NewestBackup("p"));
 }
 
+// The hosts a resume of the run would run again; "host:type" where the run kept its list.
+std::vector<std::string> ResumedHosts(ServiceRecords& records, const std::string& runId) {
+    std::vector<std::string> hosts;
+    const auto run = records.Run(runId);
+    EXPECT_TRUE(run) << run.reason;
+    if (!run)
+        return hosts;
+    const auto resumed = records.MachinesToResume(*run);
+    EXPECT_TRUE(resumed) << resumed.reason;
+    const bool listed = !run->start.hosts.empty();
+    for (const Machine& machine : resumed.value.value_or(std::vector<Machine>{}))
+        hosts.push_back(machine.host + (listed ? ":" + std::to_string(machine.type) : ""));
+    return hosts;
+}
+
 TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
     testing_support::TempDir dir;
     auto records = OpenOrFail(dir / "r.sqlite3");
@@ -498,14 +513,9 @@ TEST(ServiceRecordsTest, ResumeTakesTheHostsOfTheRunThatWereNotOk) {
         record.runId = "run-a";
         records->RecordOperation(record);
     }
+    EXPECT_EQ(ResumedHosts(*records, "run-a"), (std::vector<std::string>{"late", "down", "stop"}));
     const auto run = records->Run("run-a");
     ASSERT_TRUE(run) << run.reason;
-    const auto resumed = records->MachinesToResume(*run);
-    ASSERT_TRUE(resumed) << resumed.reason;
-    std::vector<std::string> notOk;
-    for (const Machine& machine : *resumed)
-        notOk.push_back(machine.host);
-    EXPECT_EQ(notOk, (std::vector<std::string>{"late", "down", "stop"}));
     EXPECT_EQ(run->start.options, start.options);
     EXPECT_EQ(run->start.outputTemplate, start.outputTemplate);
     EXPECT_EQ(records->Run("last")->id, "run-b");
@@ -536,16 +546,8 @@ TEST(ServiceRecordsTest, ARunKeptWithItsListResumesEveryHostWithoutASuccess) {
         record.runId = "run-c";
         records->RecordOperation(record);
     }
-    const auto run = records->Run("run-c");
-    ASSERT_TRUE(run) << run.reason;
-    const auto resumed = records->MachinesToResume(*run);
-    ASSERT_TRUE(resumed) << resumed.reason;
-    std::vector<std::string> hosts;
-    for (const Machine& machine : *resumed) {
-        hosts.push_back(machine.host);
-        EXPECT_EQ(machine.type, 3);
-    }
-    EXPECT_EQ(hosts, (std::vector<std::string>{"never", "backed-up", "late"}));
+    EXPECT_EQ(ResumedHosts(*records, "run-c"),
+              (std::vector<std::string>{"never:3", "backed-up:3", "late:3"}));
 }
 
 // Both programs show a record's time through LocalTimeText: a time before 1970 shows the second
