@@ -302,7 +302,43 @@ void KeepUntoldResult(const Console& console, const Invocation& listRun, const H
     KeepOperation(console, listRun, kept);
 }
 
-std::optional<int> CheckRunFiles(const Console& console, const Invocation& invocation);
+// The text trace of --trace, else of KELO_TRACE; empty for none. Only a command that talks
+// to a machine has traffic to trace, so no other creates a trace file.
+std::string TextTracePath(const Invocation& invocation) {
+    if (!TalksToMachine(invocation.command))
+        return "";
+    if (!invocation.traceFile.empty())
+        return invocation.traceFile;
+    const char* fromEnvironment = std::getenv("KELO_TRACE");
+    return fromEnvironment != nullptr ? fromEnvironment : "";
+}
+
+// Starts the trace files the run asks for. One that cannot be opened is reported and the
+// run goes on without it.
+void StartTraces(kelo::trace::TraceSession& trace, const Invocation& invocation) {
+    const std::string textPath = TextTracePath(invocation);
+    if (!textPath.empty())
+        trace.StartText(textPath);
+    if (!invocation.captureFile.empty() && TalksToMachine(invocation.command))
+        trace.StartCapture(invocation.captureFile);
+}
+
+// The run's files, checked before anything else: each of the right kind, none written over
+// another; the trace files only where the command has traffic to trace. A usage error, or
+// nullopt.
+std::optional<int> CheckRunFiles(const Console& console, const Invocation& invocation) {
+    Invocation checked = invocation;
+    if (!TalksToMachine(invocation.command))
+        checked.captureFile.clear();
+    const RunFilePaths paths{TextTracePath(invocation),
+                             invocation.traceFile.empty() ? "KELO_TRACE" : "--trace",
+                             RecordsPathOf(invocation)};
+    if (std::optional<std::string> refusal = RefusedRunFile(checked, paths))
+        return UsageError(console, platform::ShownText(*refusal), "");
+    if (std::optional<std::string> clash = SharedFileError(checked, paths))
+        return UsageError(console, platform::ShownText(*clash));
+    return std::nullopt;
+}
 
 // Runs the hosts of a list as one run of its own, kept in the records with a new id and the
 // whole list. Every host is resolved once first, and its run goes to that address; hosts that
@@ -361,49 +397,6 @@ bool ProgressWritten(const Console& console, int fd, int error) {
         platform::FileErrorText(kMessagePrefix + ("--progress-fd " + std::to_string(fd)), error) +
         "\n");
     return false;
-}
-
-// The text trace of --trace, else of KELO_TRACE; empty for none. Only a command that talks
-// to a machine has traffic to trace, so no other creates a trace file.
-std::string TextTracePath(const Invocation& invocation) {
-    if (!TalksToMachine(invocation.command))
-        return "";
-    if (!invocation.traceFile.empty())
-        return invocation.traceFile;
-    const char* fromEnvironment = std::getenv("KELO_TRACE");
-    return fromEnvironment != nullptr ? fromEnvironment : "";
-}
-
-// Starts the trace files the run asks for. One that cannot be opened is reported and the
-// run goes on without it.
-void StartTraces(kelo::trace::TraceSession& trace, const Invocation& invocation) {
-    const std::string textPath = TextTracePath(invocation);
-    if (!textPath.empty())
-        trace.StartText(textPath);
-    if (!invocation.captureFile.empty() && TalksToMachine(invocation.command))
-        trace.StartCapture(invocation.captureFile);
-}
-
-// The files the run names, as the checks before any traffic see them: the trace files only
-// where the command has traffic to trace.
-RunFilePaths PathsOfRun(const Invocation& invocation) {
-    return RunFilePaths{TextTracePath(invocation),
-                        invocation.traceFile.empty() ? "KELO_TRACE" : "--trace",
-                        RecordsPathOf(invocation)};
-}
-
-// The run's files, checked before anything else: each of the right kind, none written over
-// another. A usage error, or nullopt.
-std::optional<int> CheckRunFiles(const Console& console, const Invocation& invocation) {
-    Invocation checked = invocation;
-    if (!TalksToMachine(invocation.command))
-        checked.captureFile.clear();
-    const RunFilePaths paths = PathsOfRun(invocation);
-    if (std::optional<std::string> refusal = RefusedRunFile(checked, paths))
-        return UsageError(console, platform::ShownText(*refusal), "");
-    if (std::optional<std::string> clash = SharedFileError(checked, paths))
-        return UsageError(console, platform::ShownText(*clash));
-    return std::nullopt;
 }
 
 // One single run: its progress line, --progress-fd lines, message sink, Cancel dialog and
