@@ -18,6 +18,8 @@ description:
   - Host variables - C(kelo_address), C(kelo_types) (a list), C(kelo_type) (only when one
     type), C(kelo_name), C(kelo_description), C(kelo_status) (null when not answered).
   - The inventory file's name must end in C(kelo.yml) or C(kelo.yaml).
+  - Reading the inventory keeps no service records (C(--no-records)), however often a play
+    reads it.
 version_added: 1.0.0
 extends_documentation_fragment:
   - constructed
@@ -89,7 +91,7 @@ class InventoryModule(BaseInventoryPlugin, Constructable):
             program = get_bin_path(self.get_option("kelo_cli"))
         except ValueError as error:
             raise AnsibleParserError(to_native(error))
-        argv = [program, "discover", "--json", "--timeout", str(self.get_option("timeout_ms"))]
+        argv = [program, "--no-records", "discover", "--json", "--timeout", str(self.get_option("timeout_ms"))]
         for subnet in self.get_option("subnets"):
             argv += ["--subnet", subnet]
         if self.get_option("community") is not None:

@@ -134,8 +134,12 @@ class KeloCli:
 
     def lines(self, *arguments):
         """Runs a command that reads no machine (history, discover) and returns its JSON
-        lines. No records yet is no failure: history then lists nothing."""
-        argv = [self._program()] + self._records_options() + list(arguments)
+        lines. No records yet is no failure: history then lists nothing. A discover run here
+        only looks, so it keeps no records."""
+        if arguments[0] == "discover":
+            argv = [self._program(), "--no-records"] + list(arguments)
+        else:
+            argv = [self._program()] + self._records_options() + list(arguments)
         rc, stdout, stderr = self.module.run_command(argv)
         if rc not in (0, 1) or (rc == 1 and arguments[0] != "discover"):
             self.module.fail_json(msg=stderr.strip() or "kelo-cli ended with status %d" % rc,

@@ -14,7 +14,7 @@ description:
     (an SNMP status request, connects to the packet ports), which tells whether it answers
     and which types it may be; then lists its newest service records with
     C(kelo-cli history HOST --json).
-  - Reads only; never C(changed), and the same in check mode.
+  - Reads only and keeps no records of its own; never C(changed), and the same in check mode.
 version_added: 1.0.0
 extends_documentation_fragment: kelo.fleet.kelo_cli
 options:
