@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Upgrades a machine's firmware through kelo-cli upgrade, unless the service records say
 # the machine got this image last.

@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Tells what is known of a machine: whether it answers, its type and its newest records.
 

@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Writes a parameter file into a machine through kelo-cli put-params, only when the machine
 # holds another set.

@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Reads a machine's service report into a file through kelo-cli get-report.
 

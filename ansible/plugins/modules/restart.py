@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Restarts a machine's network interface through kelo-cli restart.
 
