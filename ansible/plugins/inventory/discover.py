@@ -70,13 +70,12 @@ keyed_groups:
 """
 
 import json
+import subprocess
 
 from ansible.errors import AnsibleParserError
 from ansible.module_utils.common.process import get_bin_path
 from ansible.module_utils.common.text.converters import to_native, to_text
 from ansible.plugins.inventory import BaseInventoryPlugin, Constructable
-
-import subprocess
 
 
 class InventoryModule(BaseInventoryPlugin, Constructable):
