@@ -29,9 +29,8 @@ options:
     required: true
   backup:
     description:
-      - Keep the machine's set in the records before writing. C(false) writes without
-        reading it first (C(--no-backup)); with the backup off the set cannot be compared,
-        so the file is always written.
+      - Keep the machine's set in the records as its backup before writing. C(false)
+        passes C(--no-backup), and I(backup_record) is null.
     type: bool
     default: true
 attributes:
