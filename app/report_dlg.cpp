@@ -1,6 +1,7 @@
 #include "app/report_dlg.h"
 
 #include <sys/wait.h>
+
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -10,7 +11,6 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
