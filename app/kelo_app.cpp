@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 
@@ -16,7 +17,6 @@
 #include "platform/messages.h"
 #include "platform/process.h"
 #include "platform/process_life.h"
-#include "platform/registry_store.h"
 #include "platform/system.h"
 
 namespace app {
@@ -26,25 +26,24 @@ constexpr char kDesktopFileName[] = "kelo.desktop";
 constexpr char kMimePackageName[] = "kelo.xml";
 constexpr char kIconName[] = "kelo";
 
-// Writes one desktop file, making its folder; a failure leaves the start going on, the type
-// merely not opening on a double click.
-void WriteDesktopFile(const std::string& path, const std::string& content) {
-    if (!platform::MakeFolders(path.substr(0, path.find_last_of('/')), 0755).ok)
-        return;
-    platform::WriteFileAtomically(path, content.data(), content.size());
+// Writes one desktop file whole, making its folder.
+bool WriteDesktopFile(const std::string& path, const std::string& content) {
+    return platform::MakeFolders(path.substr(0, path.find_last_of('/')), 0755).ok &&
+           platform::WriteFileAtomically(path, content.data(), content.size()).ok;
+}
+
+// True when the file holds exactly the content; a larger file is not read.
+bool FileHolds(const std::string& path, const std::string& content) {
+    std::vector<uint8_t> bytes;
+    bool tooLarge = false;
+    return platform::ReadFileBytes(path, content.size(), bytes, &tooLarge).ok && !tooLarge &&
+           std::string(bytes.begin(), bytes.end()) == content;
 }
 
 void RunDesktopTool(const std::vector<std::string>& command) {
     platform::ChildProcess tool;
     if (tool.Start(command))
         tool.Wait();
-}
-
-// $XDG_DATA_HOME: the folder above the key store's own.
-std::string DataHome() {
-    std::string folder = platform::DataFolder();
-    const size_t slash = folder.find_last_of('/');
-    return slash == std::string::npos ? folder : folder.substr(0, slash);
 }
 
 // Characters that make an Exec argument need quotes, by the desktop entry rules.
@@ -56,6 +55,7 @@ bool NeedsQuotes(const std::string& text) {
 struct UserDesktopFiles {
     std::string applications;  // the folders the desktop's update helpers index
     std::string mime;
+    std::string mimePackages;
     std::string desktopEntry;
     std::string mimePackage;
     std::string icon;
@@ -63,8 +63,9 @@ struct UserDesktopFiles {
     explicit UserDesktopFiles(const std::string& dataHome)
         : applications(dataHome + "/applications"),
           mime(dataHome + "/mime"),
+          mimePackages(mime + "/packages"),
           desktopEntry(applications + "/" + kDesktopFileName),
-          mimePackage(mime + "/packages/" + kMimePackageName),
+          mimePackage(mimePackages + "/" + kMimePackageName),
           icon(dataHome + "/icons/hicolor/64x64/apps/" + kIconName + ".png") {}
 };
 
@@ -73,15 +74,6 @@ void UpdateDesktopIndexes(const FileTypeRegistration& where, const UserDesktopFi
         where.runTool({"update-mime-database", files.mime});
         where.runTool({"update-desktop-database", files.applications});
     }
-}
-
-void WriteDesktopPieces(const FileTypeRegistration& where) {
-    const UserDesktopFiles files(where.dataHome);
-    WriteDesktopFile(files.desktopEntry, DesktopEntry(where.programPath));
-    WriteDesktopFile(files.mimePackage, MimePackage());
-    if (!where.iconPng.empty())
-        WriteDesktopFile(files.icon, where.iconPng);
-    UpdateDesktopIndexes(where, files);
 }
 
 // Removes the user's desktop files of an earlier registration, which would otherwise stand
@@ -122,8 +114,7 @@ const char kInstalledDesktopId[] = KELO_APP_ID;
 FileTypeRegistration FileTypeRegistration::ForThisProgram() {
     FileTypeRegistration where;
     where.programPath = platform::ProgramPath();
-    where.storeFolder = platform::DataFolder();
-    where.dataHome = DataHome();
+    where.dataHome = platform::DataHome();
     const QByteArray icon = AppIconPng(64);
     where.iconPng.assign(icon.constData(), static_cast<size_t>(icon.size()));
     where.systemDataFolders = SystemDataFolders();
@@ -131,32 +122,34 @@ FileTypeRegistration FileTypeRegistration::ForThisProgram() {
     return where;
 }
 
-std::string RegistrationCommand(const std::string& programPath) {
-    return programPath + " \"%1\"";
-}
-
 RegistrationResult RegisterFileType(const FileTypeRegistration& where) {
-    const std::string command = RegistrationCommand(where.programPath);
-    platform::RegistryStore store(where.storeFolder);
-    if (!store.CreateKey(kExtensionKey))
-        return RegistrationResult::kKeyFailed;
+    const UserDesktopFiles files(where.dataHome);
+    if (PackageDesktopFilesInstalled(where.systemDataFolders)) {
+        RemoveDesktopPieces(where);
+        return RegistrationResult::kCurrent;
+    }
 
-    // "AppPath" equal to the command text, case counting, marks a current registration.
-    std::string appPath;
-    if (store.ReadValue(kExtensionKey, kAppPathValue, appPath) && appPath == command)
+    // Folders that cannot be made mean the user's data folder is not writable: nothing can be
+    // registered.
+    if (!platform::MakeFolders(files.applications, 0755).ok ||
+        !platform::MakeFolders(files.mimePackages, 0755).ok)
+        return RegistrationResult::kFoldersFailed;
+
+    // The entry and the MIME package as this program writes them, byte for byte, mark a current
+    // registration; an entry whose Exec names another program, or no entry, is written again.
+    const std::string entry = DesktopEntry(where.programPath);
+    const std::string mimePackage = MimePackage();
+    if (FileHolds(files.desktopEntry, entry) && FileHolds(files.mimePackage, mimePackage))
         return RegistrationResult::kCurrent;
 
-    if (!store.WriteValue(kExtensionKey, "", kFileTypeName))
-        return RegistrationResult::kValueFailed;
-    // The rest is written as far as it goes; the type is registered once the default is set.
-    store.WriteValue(kExtensionKey, kAppPathValue, command);
-    store.WriteValue(kOpenKey, "", "Open");
-    store.WriteValue(kCommandKey, "", command);
-
-    if (PackageDesktopFilesInstalled(where.systemDataFolders))
-        RemoveDesktopPieces(where);
-    else
-        WriteDesktopPieces(where);
+    if (!WriteDesktopFile(files.desktopEntry, entry))
+        return RegistrationResult::kEntryFailed;
+    // The rest is written as far as it goes: a failure only leaves the type without its glob or
+    // icon, and the next start writes them again.
+    WriteDesktopFile(files.mimePackage, mimePackage);
+    if (!where.iconPng.empty())
+        WriteDesktopFile(files.icon, where.iconPng);
+    UpdateDesktopIndexes(where, files);
     return RegistrationResult::kWritten;
 }
 
@@ -264,7 +257,10 @@ int CKeloApp::Run() {
             dialog.StartTrace(tracePath);
         dialog.exec();
     }
-    CReportDlg::RemovePagesLeftForExit();
+    // A browser page that cannot be removed is told as the user closes the program; a signal
+    // ends it without asking anything more.
+    if (!CReportDlg::RemovePagesLeftForExit() && status == 0)
+        platform::ShowMessage(platform::IDS_FAILED_REMOVE);
     platform::SetMessageSink(previous);
     return status;
 }

@@ -11,8 +11,7 @@ namespace app {
 // Where, and for which program file, the .kel type is registered.
 struct FileTypeRegistration {
     std::string programPath;  // the full path of the program file
-    std::string storeFolder;  // the key store's folder
-    std::string dataHome;     // the desktop's data folder, for the .desktop entry and MIME type
+    std::string dataHome;     // the user's data folder, for the desktop entry and MIME package
     std::string iconPng;      // the icon for the desktop's icon folder; empty for none
     // The system's data folders ($XDG_DATA_DIRS), where an installed package keeps its desktop
     // entry and MIME package.
@@ -21,37 +20,29 @@ struct FileTypeRegistration {
     // for it; a system without the program simply does not run it.
     std::function<void(const std::vector<std::string>& command)> runTool;
 
-    // This program, the user's key store and data folder, the system's folders and helpers.
+    // This program, the user's data folder, the system's folders and helpers.
     static FileTypeRegistration ForThisProgram();
 };
 
 enum class RegistrationResult {
-    kCurrent,      // "AppPath" already held the command text: nothing was written
-    kWritten,      // the values were written, and the desktop files unless a package has them
-    kKeyFailed,    // the ".kel" key could not be created: message 122
-    kValueFailed,  // the default value of ".kel" could not be set: message 123
+    kCurrent,        // the package's files, or the user's as they would be written: none written
+    kWritten,        // the user's desktop entry and what goes with it were written
+    kFoldersFailed,  // the user's applications or MIME folder could not be made: message 122
+    kEntryFailed,    // the user's desktop entry could not be written: message 123
 };
 
-// The keys and values of the registration, below the store's root.
-inline constexpr char kClassesKey[] = "SOFTWARE\\CLASSES";
-inline constexpr char kExtensionKey[] = "SOFTWARE\\CLASSES\\.kel";
-inline constexpr char kOpenKey[] = "SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open";
-inline constexpr char kCommandKey[] = "SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command";
-inline constexpr char kFileTypeName[] = "KeloFile";
-inline constexpr char kAppPathValue[] = "AppPath";
 inline constexpr char kReportMimeType[] = "application/x-kelo-report";
 
 // The desktop id of the installed package: the name of its desktop entry and MIME package.
 extern const char kInstalledDesktopId[];
 
-// The command text: the program's path, a space, then "%1" in double quotes.
-std::string RegistrationCommand(const std::string& programPath);
-
-// Registers .kel for the program: nothing happens when "AppPath" of ".kel" already holds the
-// command text; otherwise the four values are written, then the desktop entry and the MIME
-// package, whose failures never stop the start. Where a package has installed its own desktop
-// entry and MIME package, those serve instead: the user's are not written, and any written
-// before are removed, so that the type has one entry and one definition.
+// Registers .kel for the program through the freedesktop MIME database. Where a package has
+// installed its desktop entry and MIME package, those serve: nothing is written, and the
+// user's own files of an earlier registration are removed, so that the type has one entry and
+// one definition. Otherwise the user's desktop entry and MIME package are left alone when they
+// already hold what would be written (the entry's Exec names this program); when they do not,
+// the entry is written, then the MIME package and the icon, whose failures never stop the
+// start, and the desktop's indexes are brought up to date.
 RegistrationResult RegisterFileType(const FileTypeRegistration& where);
 
 // True when one of the folders holds the package's desktop entry and its MIME package.

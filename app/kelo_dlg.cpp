@@ -301,10 +301,10 @@ void CKeloDlg::RegisterFileType() {
         return;
     int message = 0;
     switch (app::RegisterFileType(*registration_)) {
-        case RegistrationResult::kKeyFailed:
+        case RegistrationResult::kFoldersFailed:
             message = platform::IDS_FAILED_CREATE_KEY;
             break;
-        case RegistrationResult::kValueFailed:
+        case RegistrationResult::kEntryFailed:
             message = platform::IDS_FAILED_SET_VALUE;
             break;
         default:

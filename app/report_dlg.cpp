@@ -1,5 +1,7 @@
 #include "app/report_dlg.h"
 
+#include <sys/wait.h>
+
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -10,6 +12,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "app/file_dialogs.h"
@@ -18,7 +21,6 @@
 #include "files/report_page.h"
 #include "platform/messages.h"
 #include "platform/process.h"
-#include "platform/registry_store.h"
 #include "platform/system.h"
 
 namespace app {
@@ -29,14 +31,6 @@ constexpr char16_t kReplacement = 0xFFFD;
 std::vector<std::string>& PagesLeftForExit() {
     static std::vector<std::string> pages;
     return pages;
-}
-
-// The browser named in the key store, or "" when none is.
-std::string RegisteredBrowser() {
-    std::string browser;
-    if (!platform::RegistryStore::OpenDefault().ReadValue(CReportDlg::kBrowserKey, "", browser))
-        return "";
-    return browser;
 }
 
 // Keeps the buttons usable again whichever way Open Browser ends.
@@ -190,11 +184,7 @@ void CReportDlg::OnSave() {
 void CReportDlg::OnOpenBrowser() {
     ButtonsBack buttonsBack(*this);
 
-    // 1. The browser named in the key store; without one, the desktop's launcher.
-    const std::string browser = RegisteredBrowser();
-    const bool viaLauncher = browser.empty();
-
-    // 2. The page in the user's own temporary folder, the report trimmed and escaped.
+    // 1. The page in the user's own temporary folder, the report trimmed and escaped.
     const std::string folder = platform::UserTempFolder();
     if (folder.empty()) {
         platform::ShowMessage(platform::IDS_FAILED_TEMP_PATH);
@@ -204,38 +194,41 @@ void CReportDlg::OnOpenBrowser() {
     if (!kelo::WriteReportPage(page, text_))
         return;
 
-    // 3. The command line "<browser> <page>", split as a shell would split it.
-    std::vector<std::string> words;
-    if (viaLauncher) {
-        words = {"xdg-open", page};
-    } else if (!platform::SplitCommandLine(browser + " " + page, words)) {
-        words.clear();
-    }
-    platform::ChildProcess child;
-    if (!child.Start(words)) {
+    // 2. The desktop's launcher, found on PATH, opens the page in the user's browser.
+    platform::ChildProcess launcher;
+    if (!launcher.Start({kLauncher, page})) {
         platform::ShowMessage(platform::IDS_FAILED_CREATE_PROCESS);
         return;
     }
 
-    // 4. Wait for the browser to end, pausing between checks without handling events.
+    // 3. Wait for the launcher to end, pausing between checks without handling events.
     EnableButtons(false);
-    child.WaitPolling(kBrowserPollMilliseconds);
+    launcher.WaitPolling(kBrowserPollMilliseconds);
 
-    // 5. Remove the page; a launcher has handed it on, so that page stays until exit.
-    if (viaLauncher) {
-        std::vector<std::string>& pages = PagesLeftForExit();
-        if (std::find(pages.begin(), pages.end(), page) == pages.end())
-            pages.push_back(page);
+    // 4. A launcher that ends in failure found no browser it could start, and the page stays
+    // as it does when the launcher itself cannot start.
+    const int status = launcher.RawStatus();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        platform::ShowMessage(platform::IDS_FAILED_CREATE_PROCESS);
         return;
     }
-    if (std::remove(page.c_str()) != 0)
-        platform::ShowMessage(platform::IDS_FAILED_REMOVE);
+
+    // 5. The launcher may have handed the page to a browser that reads it later, so the page
+    // stays until the program ends.
+    std::vector<std::string>& pages = PagesLeftForExit();
+    if (std::find(pages.begin(), pages.end(), page) == pages.end())
+        pages.push_back(page);
 }
 
-void CReportDlg::RemovePagesLeftForExit() {
-    for (const std::string& page : PagesLeftForExit())
-        std::remove(page.c_str());
+bool CReportDlg::RemovePagesLeftForExit() {
+    bool removed = true;
+    for (const std::string& page : PagesLeftForExit()) {
+        // A page the browser or the system removed already is no failure.
+        if (std::remove(page.c_str()) != 0 && errno != ENOENT)
+            removed = false;
+    }
     PagesLeftForExit().clear();
+    return removed;
 }
 
 CFindDlg* CReportDlg::OnFind() {

@@ -72,14 +72,13 @@ class CReportDlg : public QDialog {
     QPushButton* FindButton() const { return find_; }
     QPushButton* CloseButton() const { return close_; }
 
-    // The page of an Open Browser that went through the desktop's launcher: such launchers
-    // hand the page on and return at once, so it is removed when the program ends. Removes
-    // the pages left so far.
-    static void RemovePagesLeftForExit();
+    // The pages of Open Browser: the desktop's launcher hands a page on and may return before
+    // the browser has read it, so the pages are removed when the program ends. Removes the pages
+    // left so far; false when one of them is still there.
+    static bool RemovePagesLeftForExit();
 
-    // The registry key whose default value names the browser.
-    static constexpr const char* kBrowserKey =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE";
+    // The desktop's launcher of the user's preferred browser, from xdg-utils.
+    static constexpr const char* kLauncher = "xdg-open";
     static constexpr const char* kPageName = "Kelo.html";
     static constexpr int kBrowserPollMilliseconds = 500;
 

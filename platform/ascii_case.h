@@ -1,5 +1,5 @@
 // Names that compare with ASCII letters in either case, byte for byte otherwise, whatever
-// locale the program runs in: profile sections and keys, key store paths, file extensions.
+// locale the program runs in: profile sections and keys, host names, file extensions.
 #pragma once
 
 #include <array>

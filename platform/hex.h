@@ -1,4 +1,4 @@
-// Hexadecimal digits as the key store and the machines' status texts write them.
+// Hexadecimal digits as the machines' status texts and the kept records write them.
 #pragma once
 
 namespace platform {

@@ -13,15 +13,6 @@ extern char** environ;
 namespace platform {
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
-}
-
-// Inside double quotes the backslash keeps its meaning only before these.
-bool EscapableInDoubleQuotes(char c) {
-    return c == '$' || c == '`' || c == '"' || c == '\\' || c == '\n';
-}
-
 // Closes every descriptor above standard error in the child, so the started program holds
 // none of ours (sockets, the page file, Qt's pipes).
 void CloseInheritedDescriptors(posix_spawn_file_actions_t& actions) {
@@ -33,57 +24,6 @@ void CloseInheritedDescriptors(posix_spawn_file_actions_t& actions) {
 }
 
 }  // namespace
-
-bool SplitCommandLine(const std::string& commandLine, std::vector<std::string>& words) {
-    words.clear();
-    std::string word;
-    bool inWord = false;
-    const size_t n = commandLine.size();
-    for (size_t i = 0; i < n; ++i) {
-        const char c = commandLine[i];
-        if (IsBlank(c)) {
-            if (inWord)
-                words.push_back(word);
-            word.clear();
-            inWord = false;
-        } else if (c == '\\') {
-            if (++i >= n)
-                return false;
-            if (commandLine[i] == '\n')
-                continue;  // a line continuation joins the lines
-            word += commandLine[i];
-            inWord = true;
-        } else if (c == '\'') {
-            const size_t close = commandLine.find('\'', i + 1);
-            if (close == std::string::npos)
-                return false;
-            word.append(commandLine, i + 1, close - i - 1);
-            i = close;
-            inWord = true;
-        } else if (c == '"') {
-            for (++i;; ++i) {
-                if (i >= n)
-                    return false;
-                if (commandLine[i] == '"')
-                    break;
-                if (commandLine[i] == '\\' && i + 1 < n &&
-                    EscapableInDoubleQuotes(commandLine[i + 1])) {
-                    ++i;
-                    if (commandLine[i] == '\n')
-                        continue;
-                }
-                word += commandLine[i];
-            }
-            inWord = true;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord)
-        words.push_back(word);
-    return true;
-}
 
 bool ChildProcess::Start(const std::vector<std::string>& words) {
     if (words.empty() || words[0].empty()) {

@@ -1,7 +1,7 @@
-// Starting another program and waiting for it to end, as the report viewer does with the web
-// browser: the command line is split into words as a shell would split it (no shell runs, so
-// nothing is expanded), and the wait asks for the end after each fixed pause without handling
-// any events.
+// Starting another program and waiting for it to end, as the report viewer does with the
+// desktop's browser launcher: the program gets its words as they are (no shell runs, so nothing
+// is expanded), and the wait asks for the end after each fixed pause without handling any
+// events.
 #pragma once
 
 #include <sys/types.h>
@@ -10,10 +10,6 @@
 #include <vector>
 
 namespace platform {
-
-// Splits a command line into words: blanks separate words; single quotes, double quotes and
-// the backslash quote as in a POSIX shell. False for an unclosed quote or a trailing backslash.
-bool SplitCommandLine(const std::string& commandLine, std::vector<std::string>& words);
 
 class ChildProcess {
   public:

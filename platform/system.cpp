@@ -98,8 +98,12 @@ std::string ConfigFolder() {
     return EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config");
 }
 
+std::string DataHome() {
+    return EnvOr("XDG_DATA_HOME", HomeFolder() + "/.local/share");
+}
+
 std::string DataFolder() {
-    return EnvOr("XDG_DATA_HOME", HomeFolder() + "/.local/share") + "/kelo";
+    return DataHome() + "/kelo";
 }
 
 std::string FileErrorText(const std::string& path, int error) {

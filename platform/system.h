@@ -36,7 +36,11 @@ std::string UserTempFolder();
 // The folder that holds the profile: $XDG_CONFIG_HOME, else ~/.config.
 std::string ConfigFolder();
 
-// The folder of the per-user key store: $XDG_DATA_HOME/kelo, else ~/.local/share/kelo.
+// The user's data folder, where the desktop looks for the user's own desktop entries and MIME
+// packages: $XDG_DATA_HOME, else ~/.local/share.
+std::string DataHome();
+
+// The program's own folder in it, for the service records: DataHome()/kelo.
 std::string DataFolder();
 
 // The description of an OS error that names the file, e.g. "x.kel: No such file or directory".

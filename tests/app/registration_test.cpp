@@ -1,6 +1,7 @@
-// The .kel registration: the four values and the desktop files on the first start, nothing on
-// the next, everything again for a moved program, and the end of the program when the key
-// store cannot be written.
+// The .kel registration through the desktop's MIME database: the user's desktop entry and MIME
+// package on the first start, nothing on the next, everything again for a moved program, the
+// package's files in place of the user's, and the end of the program when the user's data
+// folder cannot be written.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,8 +16,6 @@
 #include "app/kelo_app.h"
 #include "app/kelo_dlg.h"
 #include "platform/message_recorder.h"
-#include "platform/registry_store.h"
-#include "platform/system.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
@@ -39,35 +38,23 @@ class RegistrationTest : public ::testing::Test {
     app::FileTypeRegistration Where(const std::string& programPath) {
         app::FileTypeRegistration where;
         where.programPath = programPath;
-        where.storeFolder = data_ + "/kelo";
         where.dataHome = data_;
         where.iconPng = "\x89PNG icon";
         where.runTool = [this](const Command& command) { tools_.push_back(command); };
         return where;
     }
 
-    std::string Value(const std::string& key, const std::string& name) {
-        std::string value = "<absent>";
-        platform::RegistryStore(data_ + "/kelo").ReadValue(key, name, value);
-        return value;
-    }
-
     TempDir folder_;
     const std::string data_ = folder_ / "data";
     const std::string desktopFile_ = data_ + "/applications/kelo.desktop";
     const std::string mimeFile_ = data_ + "/mime/packages/kelo.xml";
+    const std::string iconFile_ = data_ + "/icons/hicolor/64x64/apps/kelo.png";
     std::vector<Command> tools_;
 };
 
-TEST_F(RegistrationTest, TheFirstStartWritesTheFourValuesAndTheDesktopFiles) {
+TEST_F(RegistrationTest, TheFirstStartWritesTheDesktopEntryAndTheMimePackage) {
     EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
               app::RegistrationResult::kWritten);
-
-    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", ""), "KeloFile");
-    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", "AppPath"), "/opt/kelo/bin/kelo \"%1\"");
-    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open", ""), "Open");
-    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command", ""),
-              "/opt/kelo/bin/kelo \"%1\"");
 
     const std::string entry = ReadFileText(desktopFile_);
     EXPECT_THAT(entry, HasSubstr("[Desktop Entry]\n"));
@@ -76,7 +63,7 @@ TEST_F(RegistrationTest, TheFirstStartWritesTheFourValuesAndTheDesktopFiles) {
     const std::string mime = ReadFileText(mimeFile_);
     EXPECT_THAT(mime, HasSubstr("<mime-type type=\"application/x-kelo-report\">"));
     EXPECT_THAT(mime, HasSubstr("<glob pattern=\"*.kel\"/>"));
-    EXPECT_EQ(ReadFileText(data_ + "/icons/hicolor/64x64/apps/kelo.png"), "\x89PNG icon");
+    EXPECT_EQ(ReadFileText(iconFile_), "\x89PNG icon");
     EXPECT_THAT(tools_, ElementsAre(Command{"update-mime-database", data_ + "/mime"},
                                     Command{"update-desktop-database", data_ + "/applications"}));
 }
@@ -85,45 +72,47 @@ TEST_F(RegistrationTest, TheNextStartWritesNothing) {
     ASSERT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
               app::RegistrationResult::kWritten);
     // Every file is replaced through a rename when written, so a write shows as a new inode.
-    const ino_t store = Inode(data_ + "/kelo/registry");
     const ino_t desktop = Inode(desktopFile_);
+    const ino_t mime = Inode(mimeFile_);
     tools_.clear();
 
     EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
               app::RegistrationResult::kCurrent);
-    EXPECT_EQ(Inode(data_ + "/kelo/registry"), store);
     EXPECT_EQ(Inode(desktopFile_), desktop);
+    EXPECT_EQ(Inode(mimeFile_), mime);
     EXPECT_TRUE(tools_.empty());
 }
 
-TEST_F(RegistrationTest, AMovedProgramIsRegisteredAgain) {
+// A moved program, or a MIME package gone from beside a current entry, writes everything again.
+TEST_F(RegistrationTest, AMovedProgramOrAMissingPieceIsRegisteredAgain) {
     struct Case {
         const char* label;
-        std::string movedTo;
+        std::string programPath;
+        bool removeMimePackage;
     };
     const Case cases[] = {
-        {"another folder", "/usr/local/bin/kelo"},
-        {"a path differing only in case", "/OPT/kelo/bin/kelo"},
+        {"another folder", "/usr/local/bin/kelo", false},
+        {"a path differing only in case", "/OPT/kelo/bin/kelo", false},
+        {"the MIME package removed", "/opt/kelo/bin/kelo", true},
     };
     for (const Case& c : cases) {
         ASSERT_NE(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
-                  app::RegistrationResult::kKeyFailed);
+                  app::RegistrationResult::kFoldersFailed);
+        if (c.removeMimePackage)
+            std::filesystem::remove(mimeFile_);
         tools_.clear();
-        EXPECT_EQ(app::RegisterFileType(Where(c.movedTo)), app::RegistrationResult::kWritten)
+        EXPECT_EQ(app::RegisterFileType(Where(c.programPath)), app::RegistrationResult::kWritten)
             << c.label;
-        EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", "AppPath"), c.movedTo + " \"%1\"") << c.label;
-        EXPECT_EQ(Value("SOFTWARE\\CLASSES\\KeloFile\\Shell\\Open\\Command", ""),
-                  c.movedTo + " \"%1\"")
+        EXPECT_THAT(ReadFileText(desktopFile_), HasSubstr("\nExec=" + c.programPath + " %f\n"))
             << c.label;
-        EXPECT_THAT(ReadFileText(desktopFile_), HasSubstr("\nExec=" + c.movedTo + " %f\n"))
-            << c.label;
+        EXPECT_TRUE(std::filesystem::exists(mimeFile_)) << c.label;
         EXPECT_EQ(tools_.size(), 2u) << c.label;
     }
 }
 
-// An installed package's desktop entry and MIME package stand for the user's own: the values
-// are still written, the user's files are not, and those of an earlier run from a build
-// folder go. Only a package with both files counts.
+// An installed package's desktop entry and MIME package register the type: the user's files
+// are not written, and those of an earlier run from a build folder go, even where the user's
+// data folder could not be written. Only a package with both files counts.
 TEST_F(RegistrationTest, APackagesDesktopFilesReplaceTheUsersOwn) {
     ASSERT_EQ(app::RegisterFileType(Where("/home/a/kelo/build/app/kelo")),
               app::RegistrationResult::kWritten);
@@ -139,21 +128,31 @@ TEST_F(RegistrationTest, APackagesDesktopFilesReplaceTheUsersOwn) {
     app::FileTypeRegistration where = Where("/usr/bin/kelo");
     where.systemDataFolders = {system};
     tools_.clear();
-    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kWritten);
-    EXPECT_EQ(Value("SOFTWARE\\CLASSES\\.kel", "AppPath"), "/usr/bin/kelo \"%1\"");
-    for (const std::string& path :
-         {desktopFile_, mimeFile_, data_ + "/icons/hicolor/64x64/apps/kelo.png"})
+    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kCurrent);
+    for (const std::string& path : {desktopFile_, mimeFile_, iconFile_})
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     EXPECT_EQ(tools_.size(), 2u);  // the desktop's indexes forget the removed files
+
+    WriteFile(folder_ / "plain-file", "x");
+    where.dataHome = folder_ / "plain-file/data";
+    tools_.clear();
+    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kCurrent);
+    EXPECT_TRUE(tools_.empty());
 }
 
-TEST_F(RegistrationTest, AStoreThatCannotBeCreatedWritesNothingAtAll) {
+// The user's folders that cannot be made (a file stands in the way), and an entry that cannot
+// be written (a folder stands in its place): a failure, and nothing else written or run.
+TEST_F(RegistrationTest, AUserDataFolderThatCannotBeWrittenFailsTheRegistration) {
     WriteFile(folder_ / "plain-file", "x");
     app::FileTypeRegistration where = Where("/opt/kelo/bin/kelo");
-    where.storeFolder = folder_ / "plain-file/kelo";
-    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kKeyFailed);
-    EXPECT_FALSE(std::filesystem::exists(desktopFile_));
+    where.dataHome = folder_ / "plain-file/data";
+    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kFoldersFailed);
+
+    std::filesystem::create_directories(desktopFile_);
+    EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              app::RegistrationResult::kEntryFailed);
     EXPECT_FALSE(std::filesystem::exists(mimeFile_));
+    EXPECT_FALSE(std::filesystem::exists(iconFile_));
     EXPECT_TRUE(tools_.empty());
 }
 
@@ -175,56 +174,70 @@ TEST(DesktopExecArgument, QuotesAndEscapesAsTheDesktopEntryRulesAsk) {
         EXPECT_EQ(app::DesktopExecArgument(c.path), c.written) << c.path;
 }
 
-// What the main window registers at its start: a program in /opt, its data in FOLDER/data and
-// its store at FOLDER/store.
-app::FileTypeRegistration StartRegistration(const TempDir& folder, const std::string& store) {
+// What the main window registers at its start: a program in /opt, the user's data folder at
+// FOLDER/data unless told otherwise.
+app::FileTypeRegistration StartRegistration(const TempDir& folder, const std::string& dataHome) {
     app::FileTypeRegistration where;
     where.programPath = "/opt/kelo/bin/kelo";
-    where.storeFolder = folder / store;
-    where.dataHome = folder / "data";
+    where.dataHome = folder / dataHome;
     return where;
 }
 
-// The main window's part: message 122, the program ended with status 0 before the window
-// appeared, and the settings left as they were.
-TEST(RegistrationAtStart, AStoreThatCannotBeCreatedEndsTheProgramBeforeTheWindowShows) {
-    TempDir folder;
-    WriteFile(folder / "plain-file", "x");
-    platform::MessageRecorder messages;
-    std::optional<int> status;
-    bool windowOnScreen = true;
-    {
-        app::CKeloDlg dialog("", folder / "kelo.INI");
-        dialog.SetRegistration(StartRegistration(folder, "plain-file/kelo"));
-        dialog.SetProgramExit([&](int code) {
-            status = code;
-            windowOnScreen = dialog.windowHandle() != nullptr && dialog.windowHandle()->isVisible();
-        });
-        dialog.show();
+// The main window's part: message 122 for folders that cannot be made, 123 for an entry that
+// cannot be written; the program ended with status 0 before the window appeared, and the
+// settings left as they were.
+TEST(RegistrationAtStart, AFailedRegistrationEndsTheProgramBeforeTheWindowShows) {
+    struct Case {
+        const char* label;
+        std::string dataHome;
+        std::string inTheWay;  // a folder made where the desktop entry goes
+        int message;
+    };
+    const Case cases[] = {
+        {"a file in place of the data folder", "plain-file/data", "", 122},
+        {"a folder in place of the entry", "data", "data/applications/kelo.desktop", 123},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        WriteFile(folder / "plain-file", "x");
+        if (!c.inTheWay.empty())
+            std::filesystem::create_directories(folder / c.inTheWay);
+        platform::MessageRecorder messages;
+        std::optional<int> status;
+        bool windowOnScreen = true;
+        {
+            app::CKeloDlg dialog("", folder / "kelo.INI");
+            dialog.SetRegistration(StartRegistration(folder, c.dataHome));
+            dialog.SetProgramExit([&](int code) {
+                status = code;
+                windowOnScreen =
+                    dialog.windowHandle() != nullptr && dialog.windowHandle()->isVisible();
+            });
+            dialog.show();
+        }
+        ASSERT_TRUE(status.has_value()) << c.label;
+        EXPECT_EQ(*status, 0) << c.label;
+        EXPECT_FALSE(windowOnScreen) << c.label;
+        ASSERT_EQ(messages.Messages().size(), 1u) << c.label;
+        EXPECT_EQ(messages.Messages()[0].id, c.message) << c.label;
+        EXPECT_FALSE(std::filesystem::exists(folder / "kelo.INI")) << c.label;
     }
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 0);
-    EXPECT_FALSE(windowOnScreen);
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(messages.Messages()[0].id, 122);
-    EXPECT_FALSE(std::filesystem::exists(folder / "kelo.INI"));
-    EXPECT_FALSE(std::filesystem::exists(folder / "data"));
 }
 
-TEST(RegistrationAtStart, AWritableStoreLetsTheWindowOpenAndKeepsTheSettings) {
+TEST(RegistrationAtStart, AWritableDataFolderLetsTheWindowOpenAndKeepsTheSettings) {
     TempDir folder;
     platform::MessageRecorder messages;
     bool ended = false;
     {
         app::CKeloDlg dialog("", folder / "kelo.INI");
-        dialog.SetRegistration(StartRegistration(folder, "data/kelo"));
+        dialog.SetRegistration(StartRegistration(folder, "data"));
         dialog.SetProgramExit([&](int) { ended = true; });
         dialog.show();
         EXPECT_TRUE(dialog.isVisible());
     }
     EXPECT_FALSE(ended);
     EXPECT_TRUE(messages.Messages().empty());
-    EXPECT_TRUE(std::filesystem::exists(folder / "data/kelo/registry"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "data/applications/kelo.desktop"));
     EXPECT_TRUE(std::filesystem::exists(folder / "kelo.INI"));
 }
 

@@ -1,5 +1,5 @@
 // The report viewer: byte offsets against what the control shows, the find boxes, Save, and
-// Open Browser with a stand-in browser.
+// Open Browser with a stand-in launcher.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,7 +27,6 @@
 #include "files/report_file.h"
 #include "platform/clock.h"
 #include "platform/message_recorder.h"
-#include "platform/registry_store.h"
 #include "platform/system.h"
 #include "tests/app/scripted_file_dialogs.h"
 #include "testsupport/file_bytes.h"
@@ -270,21 +269,19 @@ TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
     EXPECT_EQ(ReadFileText(folder / "saved.txt"), text);
 }
 
-// Open Browser against a stand-in browser: a script that writes down its arguments and the
-// page it was given. The key store and the temporary folder live in a scratch folder.
+// Open Browser against a stand-in launcher: an xdg-open first on PATH that writes down its
+// arguments and the page it was given. The temporary folder lives in a scratch folder.
 class OpenBrowserTest : public ::testing::Test {
   protected:
     OpenBrowserTest() {
         std::filesystem::create_directories(temp_);
-        setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
+        std::filesystem::create_directories(bin_);
         setenv("TMPDIR", temp_.c_str(), 1);
         unsetenv("XDG_RUNTIME_DIR");  // the page goes to the temporary folder
-        WriteScript(browser_, "printf '%s\\n' \"$@\" > '" + seen_ +
-                                  ".args'\n"
-                                  "for page; do :; done\n"
-                                  "cat \"$page\" > '" +
-                                  seen_ + ".page'\n");
-        // Each pause records the moment and waits until the browser has ended.
+        setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
+        WriteLauncher("printf '%s\\n' \"$@\" > '" + seen_ + ".args'\ncat \"$1\" > '" + seen_ +
+                      ".page'\n");
+        // Each pause records the moment and waits until the launcher has ended.
         clock_.onSleep = [this](int) {
             pageDuringWait_ = std::filesystem::exists(page_);
             buttonsDuringWait_ = AnyButtonEnabled();
@@ -295,14 +292,12 @@ class OpenBrowserTest : public ::testing::Test {
         viewer_.show();
     }
     ~OpenBrowserTest() override {
-        unsetenv("XDG_DATA_HOME");
+        setenv("PATH", path_.c_str(), 1);
         unsetenv("TMPDIR");
+        CReportDlg::RemovePagesLeftForExit();
     }
 
-    void RegisterBrowser(const std::string& commandLine) {
-        ASSERT_TRUE(platform::RegistryStore(platform::DataFolder())
-                        .WriteValue(CReportDlg::kBrowserKey, "", commandLine));
-    }
+    void WriteLauncher(const std::string& body) { WriteScript(bin_ + "/xdg-open", body); }
 
     bool AnyButtonEnabled() const {
         return viewer_.SaveButton()->isEnabled() || viewer_.OpenBrowserButton()->isEnabled() ||
@@ -315,10 +310,11 @@ class OpenBrowserTest : public ::testing::Test {
 
     const std::string kPage =
         "<HTML><BODY><PRE>&lt;b&gt;Total&lt;/b&gt; &amp; more</PRE></BODY></HTML>";
+    const std::string path_ = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin";
     TempDir folder_;
     const std::string temp_ = folder_ / "tmp";
     const std::string page_ = temp_ + "/Kelo.html";
-    const std::string browser_ = folder_ / "browser";
+    const std::string bin_ = folder_ / "bin";
     const std::string seen_ = folder_ / "seen";
     platform::MessageRecorder messages_;
     platform::FakeClock clock_;
@@ -327,71 +323,56 @@ class OpenBrowserTest : public ::testing::Test {
     bool buttonsDuringWait_ = true;
 };
 
-TEST_F(OpenBrowserTest, ShowsTheEscapedPageWaitsForTheBrowserAndRemovesThePage) {
+TEST_F(OpenBrowserTest, TheLauncherGetsTheEscapedPageWhichStaysUntilTheProgramEnds) {
+    viewer_.OpenBrowserButton()->click();
+    EXPECT_EQ(ReadFileText(seen_ + ".args"), page_ + "\n");
+    EXPECT_EQ(ReadFileText(seen_ + ".page"), kPage);
+    EXPECT_EQ(clock_.Waits(), std::vector<int>{500});
+    EXPECT_TRUE(pageDuringWait_);
+    EXPECT_FALSE(buttonsDuringWait_);
+    EXPECT_TRUE(AllButtonsEnabled());
+    EXPECT_TRUE(messages_.Messages().empty());
+    EXPECT_TRUE(std::filesystem::exists(page_));  // the browser may still be reading it
+    EXPECT_TRUE(CReportDlg::RemovePagesLeftForExit());
+    EXPECT_FALSE(std::filesystem::exists(page_));
+}
+
+// A launcher missing from PATH, or one that ends in failure because it found no browser: the
+// message, the page left where it is, the buttons usable again.
+TEST_F(OpenBrowserTest, ALauncherThatStartsNoBrowserLeavesThePageAndTheButtons) {
     struct Case {
         const char* label;
-        std::string commandLine;
-        std::string arguments;
+        bool installed;
+        std::vector<int> waits;
     };
-    const Case cases[] = {
-        {"the path alone", browser_, page_ + "\n"},
-        {"a path with an option", "'" + browser_ + "' --new-window",
-         "--new-window\n" + page_ + "\n"},
-    };
+    const Case cases[] = {{"not installed", false, {}}, {"no browser found", true, {500}}};
     for (const Case& c : cases) {
         clock_.Clear();
-        RegisterBrowser(c.commandLine);
+        messages_.Clear();
+        std::filesystem::remove(bin_ + "/xdg-open");
+        if (c.installed)
+            WriteLauncher("exit 3\n");
+        else
+            setenv("PATH", bin_.c_str(), 1);  // and no other xdg-open
         viewer_.OpenBrowserButton()->click();
-        EXPECT_EQ(ReadFileText(seen_ + ".args"), c.arguments) << c.label;
-        EXPECT_EQ(ReadFileText(seen_ + ".page"), kPage) << c.label;
-        EXPECT_EQ(clock_.Waits(), std::vector<int>{500}) << c.label;
-        EXPECT_TRUE(pageDuringWait_) << c.label;
-        EXPECT_FALSE(buttonsDuringWait_) << c.label;
-        EXPECT_FALSE(std::filesystem::exists(page_)) << c.label;
+        setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
+        EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to Create Process")) << c.label;
+        EXPECT_EQ(ReadFileText(page_), kPage) << c.label;
+        EXPECT_EQ(clock_.Waits(), c.waits) << c.label;
         EXPECT_TRUE(AllButtonsEnabled()) << c.label;
-        EXPECT_TRUE(messages_.Messages().empty()) << c.label;
     }
 }
 
-TEST_F(OpenBrowserTest, ABrowserThatCannotStartLeavesThePageAndTheButtons) {
-    RegisterBrowser(folder_ / "no-such-browser");
+TEST_F(OpenBrowserTest, APageThatCannotBeRemovedAtTheEndIsReported) {
+    // This launcher leaves a folder in the page's place, which a file removal cannot take away.
+    WriteLauncher("rm \"$1\"; mkdir \"$1\"; touch \"$1/x\"\n");
     viewer_.OpenBrowserButton()->click();
-    EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to Create Process"));
-    EXPECT_EQ(ReadFileText(page_), kPage);
-    EXPECT_TRUE(clock_.Waits().empty());
-    EXPECT_TRUE(AllButtonsEnabled());
-}
-
-TEST_F(OpenBrowserTest, APageThatCannotBeRemovedIsReported) {
-    // This browser leaves a folder in the page's place, which a file removal cannot take away.
-    WriteScript(browser_, "rm \"$1\"; mkdir \"$1\"; touch \"$1/x\"\n");
-    RegisterBrowser(browser_);
-    viewer_.OpenBrowserButton()->click();
-    EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to remove."));
-    EXPECT_TRUE(AllButtonsEnabled());
-}
-
-TEST_F(OpenBrowserTest, WithoutARegisteredBrowserTheLauncherGetsThePageUntilTheProgramEnds) {
-    const std::string bin = folder_ / "bin";
-    std::filesystem::create_directories(bin);
-    WriteScript(bin + "/xdg-open", "cat \"$1\" > '" + seen_ + ".page'\n");
-    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin";
-    setenv("PATH", (bin + ":" + path).c_str(), 1);
-    viewer_.OpenBrowserButton()->click();
-    setenv("PATH", path.c_str(), 1);
-
-    EXPECT_EQ(ReadFileText(seen_ + ".page"), kPage);
-    EXPECT_EQ(clock_.Waits(), std::vector<int>{500});
     EXPECT_TRUE(messages_.Messages().empty());
-    EXPECT_TRUE(AllButtonsEnabled());
-    EXPECT_TRUE(std::filesystem::exists(page_));  // the browser may still be reading it
-    CReportDlg::RemovePagesLeftForExit();
-    EXPECT_FALSE(std::filesystem::exists(page_));
+    EXPECT_FALSE(CReportDlg::RemovePagesLeftForExit());
 }
 
 // The user's runtime folder, when there is one, holds the page rather than the temporary folder.
 TEST_F(OpenBrowserTest, APageThatCannotBeWrittenStartsNoBrowser) {
-    RegisterBrowser(browser_);
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
     viewer_.OpenBrowserButton()->click();
     unsetenv("XDG_RUNTIME_DIR");

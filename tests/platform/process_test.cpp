@@ -1,4 +1,4 @@
-// Starting a program from a command line and waiting for it in fixed pauses.
+// Starting a program and waiting for it in fixed pauses.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,43 +13,6 @@
 #include "testsupport/temp_dir.h"
 
 namespace {
-
-using Words = std::vector<std::string>;
-
-struct SplitCase {
-    const char* line;
-    Words words;
-};
-
-TEST(SplitCommandLine, SplitsAsAShellWould) {
-    const SplitCase cases[] = {
-        {"/usr/bin/browser /tmp/Kelo.html", {"/usr/bin/browser", "/tmp/Kelo.html"}},
-        {"  a \t b\n c  ", {"a", "b", "c"}},
-        {"", {}},
-        {"   ", {}},
-        {"'/opt/my browser/b' page", {"/opt/my browser/b", "page"}},
-        {"\"/opt/my browser/b\" page", {"/opt/my browser/b", "page"}},
-        {"a\\ b c", {"a b", "c"}},
-        {"\"q\\\"uote\" '\\n'", {"q\"uote", "\\n"}},
-        {"\"keep\\x\"", {"keep\\x"}},
-        {"pre'mid'\"post\"", {"premidpost"}},
-        {"'' x", {"", "x"}},
-        {"a\\\nb", {"ab"}},
-        {"$HOME *.kel ~", {"$HOME", "*.kel", "~"}},
-    };
-    for (const SplitCase& c : cases) {
-        Words words{"stale"};
-        EXPECT_TRUE(platform::SplitCommandLine(c.line, words)) << c.line;
-        EXPECT_EQ(words, c.words) << c.line;
-    }
-}
-
-TEST(SplitCommandLine, RefusesUnclosedQuotes) {
-    for (const char* line : {"'open", "\"open", "trailing\\", "\"a\\\""}) {
-        Words words;
-        EXPECT_FALSE(platform::SplitCommandLine(line, words)) << line;
-    }
-}
 
 // Blocks until some child has ended, without collecting it, so the next poll sees the end.
 void WaitForAChildToEnd() {
