@@ -5,11 +5,13 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli/host_list.h"
 #include "cli/host_pool.h"
 #include "cli/host_table.h"
 #include "cli/json_result.h"
+#include "cli/rollout_limits.h"
 #include "link/settings.h"
 #include "platform/shown_text.h"
 #include "tests/cli/cli_harness.h"
@@ -119,6 +121,12 @@ TEST(HostListCommandLine, MistakesAreUsageErrors) {
         {"--hosts", list, "restart", "printer-b"},
         {"--hosts", list, "config"},
         {"--json", "open-report", "a.kel"},
+        {"--hosts", list, "--canary", "-1", "restart"},
+        {"--hosts", list, "--canary", "two", "restart"},
+        {"--hosts", list, "--max-fail", "101%", "restart"},
+        {"--hosts", list, "--max-fail", "5%%", "restart"},
+        {"--canary", "1", "restart"},
+        {"--max-fail", "0", "restart"},
     };
     for (const std::vector<std::string>& arguments : mistakes) {
         const cli_testing::CliResult result = cli_testing::RunCli(arguments);
@@ -176,7 +184,7 @@ TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
     summary.ms = 20010;
     EXPECT_EQ(SummaryLine(summary),
               "{\"summary\":{\"hosts\":4,\"ok\":1,\"failed\":1,"
-              "\"cancelled\":1,\"timed_out\":1,\"ms\":20010}}\n");
+              "\"cancelled\":1,\"timed_out\":1,\"skipped\":0,\"ms\":20010}}\n");
     // Each host's run is bounded unless the list says otherwise; 0 lifts the bound.
     Invocation list;
     EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, kDefaultHostTimeout);
@@ -199,6 +207,70 @@ TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
     EXPECT_EQ(nlohmann::json::parse(out.substr(0, out.find('\n')))["message"],
               "killed by signal 9 (Killed)");
     EXPECT_NE(err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos);
+}
+
+// --canary and --max-fail: which hosts a list starts, what it says of the others, and its
+// status. Host hN fails when N is in the failing set; --jobs 1 keeps the order.
+TEST(HostPool, ACanaryOrTheFailBudgetStopsTheListAndSkipsTheRest) {
+    struct Case {
+        RolloutLimits rollout;
+        std::set<std::string> failing;
+        std::string lastLine;  // "" for none
+        size_t started;
+    };
+    const std::vector<Case> cases = {
+        {{2, std::nullopt},
+         {"h1"},
+         "kelo-cli: 1 of 2 canary machines failed; 3 machines skipped\n",
+         2},
+        {{2, std::nullopt}, {"h3"}, "", 5},
+        {{1, std::nullopt},
+         {"h0"},
+         "kelo-cli: 1 of 1 canary machine failed; 4 machines skipped\n",
+         1},
+        {{std::nullopt, FailBudget{40, true}},
+         {"h0", "h1", "h2", "h3"},
+         "kelo-cli: 3 machines failed, more than --max-fail 40% allows; 2 machines skipped\n",
+         3},
+        {{std::nullopt, FailBudget{0, false}},
+         {"h3"},
+         "kelo-cli: 1 machine failed, more than --max-fail 0 allows; 1 machine skipped\n",
+         4},
+    };
+    for (const Case& c : cases) {
+        Invocation list;
+        list.command = Command::Restart;
+        list.json = true;
+        list.jobs = 1;
+        list.rollout = c.rollout;
+        std::vector<HostEntry> hosts;
+        for (int i = 0; i < 5; ++i)
+            hosts.push_back(HostEntry{"h" + std::to_string(i), 2, i + 1, std::nullopt});
+        std::string out, err;
+        const Console console{[&out](const std::string& bytes) { return !(out += bytes).empty(); },
+                              [&err](const std::string& bytes) { err += bytes; }};
+        const int status = RunHostList(list, hosts, 0, console, [&c](const Invocation& run) {
+            return c.failing.contains(*run.overrides.host) ? 1 : 0;
+        });
+        EXPECT_EQ(status, c.lastLine.empty() && c.failing.empty() ? 0 : 1);
+        EXPECT_TRUE(err.ends_with(c.lastLine.empty() ? "cancelled\n" : c.lastLine)) << err;
+        size_t started = 0;
+        for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+            const nlohmann::json line = nlohmann::json::parse(out.substr(at, end - at));
+            if (line.contains("summary")) {
+                EXPECT_EQ(line["summary"]["skipped"], 5 - c.started);
+            } else if (line["result"] == "skipped") {
+                EXPECT_TRUE(line["ms"].is_null());
+                EXPECT_TRUE(line["message"].get<std::string>().starts_with("not started: "));
+            } else {
+                ++started;
+            }
+        }
+        EXPECT_EQ(started, c.started) << err;
+    }
+    EXPECT_EQ(ParseFailBudget("100%")->value, 100);
+    EXPECT_FALSE(ParseFailBudget("%"));
+    EXPECT_FALSE(ParseFailBudget("+3"));
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
