@@ -209,68 +209,27 @@ TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
     EXPECT_NE(err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos);
 }
 
-// --canary and --max-fail: which hosts a list starts, what it says of the others, and its
-// status. Host hN fails when N is in the failing set; --jobs 1 keeps the order.
-TEST(HostPool, ACanaryOrTheFailBudgetStopsTheListAndSkipsTheRest) {
-    struct Case {
-        RolloutLimits rollout;
-        std::set<std::string> failing;
-        std::string lastLine;  // "" for none
-        size_t started;
-    };
-    const std::vector<Case> cases = {
-        {{2, std::nullopt},
-         {"h1"},
-         "kelo-cli: 1 of 2 canary machines failed; 3 machines skipped\n",
-         2},
-        {{2, std::nullopt}, {"h3"}, "", 5},
-        {{1, std::nullopt},
-         {"h0"},
-         "kelo-cli: 1 of 1 canary machine failed; 4 machines skipped\n",
-         1},
-        {{std::nullopt, FailBudget{40, true}},
-         {"h0", "h1", "h2", "h3"},
-         "kelo-cli: 3 machines failed, more than --max-fail 40% allows; 2 machines skipped\n",
-         3},
-        {{std::nullopt, FailBudget{0, false}},
-         {"h3"},
-         "kelo-cli: 1 machine failed, more than --max-fail 0 allows; 1 machine skipped\n",
-         4},
-    };
-    for (const Case& c : cases) {
-        Invocation list;
-        list.command = Command::Restart;
-        list.json = true;
-        list.jobs = 1;
-        list.rollout = c.rollout;
-        std::vector<HostEntry> hosts;
-        for (int i = 0; i < 5; ++i)
-            hosts.push_back(HostEntry{"h" + std::to_string(i), 2, i + 1, std::nullopt});
-        std::string out, err;
-        const Console console{[&out](const std::string& bytes) { return !(out += bytes).empty(); },
-                              [&err](const std::string& bytes) { err += bytes; }};
-        const int status = RunHostList(list, hosts, 0, console, [&c](const Invocation& run) {
-            return c.failing.contains(*run.overrides.host) ? 1 : 0;
-        });
-        EXPECT_EQ(status, c.lastLine.empty() && c.failing.empty() ? 0 : 1);
-        EXPECT_TRUE(err.ends_with(c.lastLine.empty() ? "cancelled\n" : c.lastLine)) << err;
-        size_t started = 0;
-        for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
-            const nlohmann::json line = nlohmann::json::parse(out.substr(at, end - at));
-            if (line.contains("summary")) {
-                EXPECT_EQ(line["summary"]["skipped"], 5 - c.started);
-            } else if (line["result"] == "skipped") {
-                EXPECT_TRUE(line["ms"].is_null());
-                EXPECT_TRUE(line["message"].get<std::string>().starts_with("not started: "));
-            } else {
-                ++started;
-            }
-        }
-        EXPECT_EQ(started, c.started) << err;
-    }
-    EXPECT_EQ(ParseFailBudget("100%")->value, 100);
-    EXPECT_FALSE(ParseFailBudget("%"));
-    EXPECT_FALSE(ParseFailBudget("+3"));
+// Which hosts a list starts under --canary and --max-fail, and what it says when it stops.
+TEST(RolloutGate, WaitsForTheCanariesAndStopsOnAFailureOrASpentBudget) {
+    using Step = RolloutGate::Step;
+    RolloutGate canary({2, std::nullopt}, 5);
+    EXPECT_EQ(canary.Next(1), Step::kStart);
+    canary.Ended(0, RunResult::kOk);
+    EXPECT_EQ(canary.Next(2), Step::kWait);
+    canary.Ended(1, RunResult::kTimedOut);
+    EXPECT_EQ(canary.Next(2), Step::kStop);
+    EXPECT_EQ(StoppedListLine(canary.StopReason(), 3, "r1"),
+              "1 of 2 canary machines failed; 3 machines skipped (resume with --resume r1)");
+
+    RolloutGate percent({std::nullopt, ParseFailBudget("40%")}, 5);  // two of five may fail
+    percent.Ended(0, RunResult::kFailed);
+    percent.Ended(1, RunResult::kCancelled);
+    EXPECT_EQ(percent.Next(2), Step::kStart);
+    percent.Ended(2, RunResult::kFailed);
+    EXPECT_EQ(percent.Next(3), Step::kStop);
+    EXPECT_EQ(StoppedListLine(percent.StopReason(), 1, ""),
+              "3 machines failed, more than --max-fail 40% allows; 1 machine skipped");
+    EXPECT_FALSE(ParseFailBudget("%") || ParseFailBudget("+3") || ParseFailBudget("-1"));
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {
