@@ -76,6 +76,8 @@ QString UnsaidReason(const StoredOperation& operation) {
                           : CHistoryDlg::tr("Cancelled.");
         case Result::TimedOut:
             return CHistoryDlg::tr("Timed out.");
+        case Result::Skipped:
+            return CHistoryDlg::tr("Not started: the host list stopped before it.");
         case Result::Ok:
             break;
     }

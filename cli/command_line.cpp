@@ -66,6 +66,20 @@ const CLI::Validator kDigitsOnly(
     },
     "");
 
+// --canary N and --max-fail N|P%, read by their own rules.
+const CLI::Validator kHostCount(
+    [](std::string& text) -> std::string {
+        return ParseHostCount(text) ? "" : "needs a whole number of hosts, not '" + text + "'";
+    },
+    "");
+const CLI::Validator kFailBudget(
+    [](std::string& text) -> std::string {
+        return ParseFailBudget(text)
+                   ? ""
+                   : "needs a number of hosts or a percentage up to 100%, not '" + text + "'";
+    },
+    "");
+
 const CLI::Validator kCodePageName(
     [](std::string& name) -> std::string {
         return platform::CodePage::Named(name) ? "" : "unknown encoding '" + name + "'";
@@ -164,14 +178,18 @@ class CommandLineParser {
         }
         for (const CLI::Option* option : app_.get_options()) {
             const std::string& name = option->get_name();
-            const bool allowed =
-                name == "--resume" || name == "--records" || name == "--no-progress";
+            const bool allowed = name == "--resume" || name == "--records" ||
+                                 name == "--no-progress" || name == "--canary" ||
+                                 name == "--max-fail";
             if (option->count() > 0 && !allowed) {
-                result.error = "--resume takes no option but --records and --no-progress (" + name +
-                               " is the run's own)";
+                result.error =
+                    "--resume takes no option but --records, --no-progress, --canary and "
+                    "--max-fail (" +
+                    name + " is the run's own)";
                 return result;
             }
         }
+        TakeRollout(result.invocation.rollout);
         result.ok = true;
         result.invocation.command = Command::Resume;
         result.invocation.resumeRun = resumeRun_;
@@ -221,6 +239,16 @@ class CommandLineParser {
                 ->check(Within(1, kMostJobs))
                 ->type_name("N")
                 ->needs(hostList_);
+        canary_ = app_.add_option("--canary", canaryText_,
+                                  "run the first N hosts alone, the rest only if all of them "
+                                  "succeed (--hosts, --resume)")
+                      ->check(kHostCount)
+                      ->type_name("N");
+        maxFail_ = app_.add_option("--max-fail", maxFailText_,
+                                   "start no further host once more than N hosts (P% of them) "
+                                   "failed (--hosts, --resume)")
+                       ->check(kFailBudget)
+                       ->type_name("N|P%");
         app_.add_flag("--json", run.json, "write each result to standard output as a JSON line");
         app_.add_option("--progress-fd", run.progressFd,
                         "write the progress in percent to descriptor FD, a line each")
@@ -267,9 +295,9 @@ class CommandLineParser {
                 command->add_option("--until", invocation_.until, "list up to the end of DATE")
                     ->type_name("DATE");
                 command
-                    ->add_option(
-                        "--result", invocation_.historyResult,
-                        "list only operations that ended so (ok, failed, cancelled, timed-out)")
+                    ->add_option("--result", invocation_.historyResult,
+                                 "list only operations that ended so (ok, failed, cancelled, "
+                                 "timed-out, skipped)")
                     ->check(OneOf(std::vector<std::string>(records::kResultWords.begin(),
                                                            records::kResultWords.end())))
                     ->type_name("RESULT");
@@ -394,6 +422,7 @@ class CommandLineParser {
             run.hostList = hostListFile_;
         if (jobs_->count() > 0)
             run.jobs = jobCount_;
+        TakeRollout(run.rollout);
         if (timeout_->count() > 0)
             run.timeoutSeconds = timeoutSeconds_;
         if (type_->count() > 0)
@@ -406,6 +435,14 @@ class CommandLineParser {
             run.value = PortKindFromName(portName_);
         if (run.command == Command::RestoreParams)
             TakeRestoreWords();
+    }
+
+    // --canary and --max-fail, whose values their checks took.
+    void TakeRollout(RolloutLimits& rollout) const {
+        if (canary_->count() > 0)
+            rollout.canary = ParseHostCount(canaryText_);
+        if (maxFail_->count() > 0)
+            rollout.maxFail = ParseFailBudget(maxFailText_);
     }
 
     // restore-params [HOST] [RECORD]: a lone word of digits is a RECORD, since no host is
@@ -487,12 +524,14 @@ class CommandLineParser {
     Invocation invocation_;
     std::map<const CLI::App*, Command> commands_;
     std::string hostName_, portName_, hostListFile_, resumeRun_, restoreFirst_, restoreSecond_;
+    std::string canaryText_, maxFailText_;
     int typeNumber_ = 0, jobCount_ = 0, timeoutSeconds_ = 0;
     bool noProgress_ = false;
     std::vector<std::string> subnets_;
     CLI::Option *host_ = nullptr, *type_ = nullptr, *port_ = nullptr, *timeout_ = nullptr;
     CLI::Option *hostList_ = nullptr, *jobs_ = nullptr, *restartHost_ = nullptr;
     CLI::Option* resume_ = nullptr;
+    CLI::Option *canary_ = nullptr, *maxFail_ = nullptr;
 };
 
 // Lays the words out after the prefix, starting a new indented line where the next word would

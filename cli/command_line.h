@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/rollout_limits.h"
 #include "discover/address_block.h"
 #include "discover/discovery.h"
 #include "snmp/snmp_codec.h"
@@ -71,6 +72,7 @@ struct Invocation {
     bool showProgress = true;
     std::optional<std::string> hostList;  // --hosts FILE ("-": standard input)
     std::optional<int> jobs;              // --jobs N, when given
+    RolloutLimits rollout;                // --canary N, --max-fail N|P%
     bool json = false;                    // --json: the result as a JSON line on standard output
     int progressFd = -1;                  // --progress-fd FD, or -1
     std::string traceFile;    // --trace FILE: the text trace ("-" standard error); empty: none

@@ -83,8 +83,9 @@ std::optional<std::string> OutputProblem(const Invocation& invocation) {
     return std::nullopt;
 }
 
-// What --hosts, --json, --progress-fd and --timeout go with. A host list runs each host as a
-// single run of the network port, so the options that choose one host or port do not fit.
+// What --hosts, --json, --progress-fd, --timeout, --canary and --max-fail go with. A host list runs
+// each host as a single run of the network port, so the options that choose one host or port do not
+// fit.
 std::optional<std::string> RunOptionProblem(const Invocation& run) {
     const bool machine = TalksToMachine(run.command);
     const bool list = run.hostList.has_value();
@@ -104,6 +105,10 @@ std::optional<std::string> RunOptionProblem(const Invocation& run) {
         return "--timeout SECONDS goes with get-report, get-params, put-params, restore-params, "
                "upgrade and restart (discover takes --timeout MS after the command)";
     }
+    if (run.rollout.canary && !list)
+        return "--canary goes with --hosts or --resume";
+    if (run.rollout.maxFail && !list)
+        return "--max-fail goes with --hosts or --resume";
     if (!list)
         return std::nullopt;
     const std::string word = CommandWord(run.command);

@@ -16,6 +16,7 @@
 #include "cli/host_table.h"
 #include "cli/interrupt.h"
 #include "cli/json_result.h"
+#include "cli/rollout_limits.h"
 #include "link/settings.h"
 #include "net/target.h"
 #include "platform/host_address.h"
@@ -197,15 +198,23 @@ class HostPool {
           runHost_(std::move(runHost)),
           untold_(std::move(untold)),
           live_(console.errIsTerminal && invocation.showProgress),
-          table_(console.writeErr, live_, StandardErrorSize) {}
+          table_(console.writeErr, live_, StandardErrorSize),
+          gate_(invocation.rollout, hosts.size()) {}
 
     int Run() {
         const Clock::time_point started = Clock::now();
         const size_t jobs = static_cast<size_t>(invocation_.jobs.value_or(kDefaultJobs));
         size_t next = 0;
         for (;;) {
-            while (!Interrupted() && running_.size() < jobs && next < hosts_.size())
+            while (!Interrupted() && !stopReason_ && running_.size() < jobs &&
+                   next < hosts_.size()) {
+                const RolloutGate::Step step = gate_.Next(next);
+                if (step == RolloutGate::Step::kStop)
+                    stopReason_ = gate_.StopReason();
+                if (step != RolloutGate::Step::kStart)
+                    break;
                 Start(next++);
+            }
             if (running_.empty())
                 break;
             WaitForEvents();
@@ -223,7 +232,9 @@ class HostPool {
             }
             table_.RedrawIfDue();
         }
-        // After Ctrl-C the hosts that did not run are listed as cancelled.
+        // The hosts that did not run are listed as skipped when the list stopped for its
+        // failures, else (after Ctrl-C) as cancelled.
+        const size_t skipped = stopReason_ ? hosts_.size() - next : 0;
         for (; next < hosts_.size(); ++next)
             Report(NotRun(hosts_[next]), next);
         summary_.ms = MillisecondsSince(started);
@@ -231,6 +242,8 @@ class HostPool {
         table_.Summary(summary_);
         if (invocation_.json)
             console_.writeOut(SummaryLine(summary_));
+        if (skipped > 0)
+            TellError(console_, StoppedListLine(*stopReason_, skipped, invocation_.runId));
         if (Interrupted())
             return platform::SignalExitStatus(StopSignal());
         return summary_.ok == summary_.hosts ? kExitSuccess : kExitFailed;
@@ -436,8 +449,13 @@ class HostPool {
         made.address = AddressOf(entry);
         made.type = TypeIndexOf(entry) + 1;
         made.command = CommandWord(invocation_.command);
-        made.result = RunResult::kCancelled;
-        made.message = StoppedBy(StopSignal());
+        if (stopReason_) {
+            made.result = RunResult::kSkipped;
+            made.message = "not started: " + *stopReason_;
+        } else {
+            made.result = RunResult::kCancelled;
+            made.message = StoppedBy(StopSignal());
+        }
         return made;
     }
 
@@ -450,6 +468,7 @@ class HostPool {
     // Counts a host's result, shows it and, with --json, writes its line.
     void Pass(const std::string& line, RunResult result, size_t index) {
         summary_.Count(result);
+        gate_.Ended(index, result);
         table_.Ended(index, hosts_[index].host, result);
         if (invocation_.json)
             console_.writeOut(line);
@@ -466,6 +485,9 @@ class HostPool {
     HostListInterruptGuard interrupt_;
     std::list<HostRun> running_;
     HostListSummary summary_;
+    RolloutGate gate_;
+    // Why the list started no further host (--canary, --max-fail); nullopt while it goes on.
+    std::optional<std::string> stopReason_;
     // Set once a signal was passed on: when the hosts still running are killed.
     std::optional<Clock::time_point> stopDeadline_;
     bool killSent_ = false;
@@ -478,6 +500,7 @@ Invocation HostRunInvocation(const Invocation& invocation, const std::string& ho
     Invocation run = invocation;
     run.hostList.reset();
     run.jobs.reset();
+    run.rollout = {};
     run.overrides.host = host;
     run.overrides.machineTypeIndex = typeIndex;
     run.overrides.portKind = kPortNetwork;

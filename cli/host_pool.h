@@ -31,10 +31,11 @@ using HostRunner = std::function<int(const Invocation& hostRun)>;
 // host's run writes its result line only once its record was kept.
 using UntoldResult = std::function<void(const HostResult& result)>;
 
-// Runs the invocation's command for every host; returns the exit status: 0 when every host
-// succeeded, 1 when any did not, 128 + the signal when a stop signal ended the list (130 after
-// Ctrl-C, 143 after SIGTERM, 129 after SIGHUP). A host's run that ended with one of those
-// three counts as cancelled.
+// Runs the invocation's command for every host, as far as its --canary and --max-fail let it
+// (the hosts it does not start are skipped, and one line says why); returns the exit status:
+// 0 when every host succeeded, 1 when any did not, 128 + the signal when a stop signal ended the
+// list (130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP). A host's run that ended with one of
+// those three counts as cancelled.
 int RunHostList(const Invocation& invocation, const std::vector<HostEntry>& hosts,
                 int defaultTypeIndex, const Console& console, HostRunner runHost,
                 UntoldResult untold = nullptr);

@@ -89,11 +89,13 @@ void HostTable::Summary(const HostListSummary& summary) {
     // Timed-out hosts are named only when there are any, so the usual line stays as it was.
     const std::string timedOut =
         summary.timedOut > 0 ? ", " + std::to_string(summary.timedOut) + " timed out" : "";
+    const std::string skipped =
+        summary.skipped > 0 ? ", " + std::to_string(summary.skipped) + " skipped" : "";
     const std::string run = summary.runId.empty() ? "" : " (run " + summary.runId + ")";
     WriteAbove(std::to_string(summary.hosts) + (summary.hosts == 1 ? " host: " : " hosts: ") +
                std::to_string(summary.ok) + " done, " + std::to_string(summary.failed) +
-               " failed, " + std::to_string(summary.cancelled) + " cancelled" + timedOut + run +
-               "\n");
+               " failed, " + std::to_string(summary.cancelled) + " cancelled" + timedOut + skipped +
+               run + "\n");
 }
 
 std::optional<std::chrono::milliseconds> HostTable::UntilRedraw() const {

@@ -26,6 +26,7 @@ constexpr ResultWords kResultWords[] = {
     {RunResult::kFailed, records::Result::Failed, "failed"},
     {RunResult::kCancelled, records::Result::Cancelled, "cancelled"},
     {RunResult::kTimedOut, records::Result::TimedOut, "timed out"},
+    {RunResult::kSkipped, records::Result::Skipped, "skipped"},
 };
 
 const ResultWords& WordsOf(RunResult result) {
@@ -103,6 +104,9 @@ void HostListSummary::Count(RunResult result) {
         case RunResult::kTimedOut:
             ++timedOut;
             break;
+        case RunResult::kSkipped:
+            ++skipped;
+            break;
         default:
             ++failed;
             break;
@@ -138,6 +142,7 @@ std::string SummaryLine(const HostListSummary& summary) {
     counts["failed"] = summary.failed;
     counts["cancelled"] = summary.cancelled;
     counts["timed_out"] = summary.timedOut;
+    counts["skipped"] = summary.skipped;
     counts["ms"] = summary.ms;
     if (!summary.runId.empty())
         counts["run"] = summary.runId;

@@ -19,8 +19,9 @@
 
 namespace kelo::cli {
 
-// A timed-out run is one that --timeout cancelled; its exit status is that of a failure.
-enum class RunResult { kOk, kFailed, kCancelled, kTimedOut };
+// A timed-out run is one that --timeout cancelled; its exit status is that of a failure. A
+// skipped host is one a host list never started (--canary, --max-fail).
+enum class RunResult { kOk, kFailed, kCancelled, kTimedOut, kSkipped };
 
 // One run for one host, as its line tells it.
 struct HostResult {
@@ -50,6 +51,7 @@ struct HostListSummary {
     int failed = 0;
     int cancelled = 0;
     int timedOut = 0;
+    int skipped = 0;
     long long ms = 0;
     std::string runId;  // the run's id in the records; "" when they are off
 
@@ -58,11 +60,11 @@ struct HostListSummary {
 
 // {"host": ..., "address": ..., "type": ..., "command": ..., "result": ..., "message": ...,
 // "output": ..., "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end;
-// "result" is "ok", "failed", "cancelled" or "timed-out".
+// "result" is "ok", "failed", "cancelled", "timed-out" or "skipped".
 std::string ResultLine(const HostResult& result);
 
-// {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D, "ms": T}}
-// and a line end.
+// {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D,
+// "skipped": E, "ms": T}} and a line end.
 std::string SummaryLine(const HostListSummary& summary);
 
 // The result a result line tells; nullopt for a line that is not one.
@@ -72,8 +74,8 @@ std::optional<RunResult> ResultOfLine(const std::string& line);
 // SIGINT, SIGTERM or SIGHUP) cancelled; anything else failed.
 RunResult ResultOfStatus(int exitStatus);
 
-// A result as a host list's line shows it when a host ends: "done", "failed", "cancelled" or
-// "timed out".
+// A result as a host list's line shows it when a host ends: "done", "failed", "cancelled",
+// "timed out" or "skipped".
 const char* ResultShownWord(RunResult result);
 
 // A result as the records keep it.

@@ -122,7 +122,7 @@ int RunResume(const Console& console, const Invocation& resume, const HostListRu
     opened.reset();  // the hosts' programs write to it
     if (machines->empty()) {
         TellError(console, "nothing to resume: no host of run " + run->id +
-                               " failed, was cancelled or timed out");
+                               " failed, was cancelled, timed out or was skipped");
         return kExitSuccess;
     }
     const ParseResult replay = ParseCommandLine(ReplayArguments(run->start));
@@ -135,6 +135,8 @@ int RunResume(const Console& console, const Invocation& resume, const HostListRu
     again.hostList.reset();
     again.recordsPath = resume.recordsPath;
     again.showProgress = resume.showProgress;
+    // The run kept no limits of its own: those given now hold for the hosts resumed.
+    again.rollout = resume.rollout;
     TellError(console, "resuming run " + run->id + " for " + std::to_string(machines->size()) +
                            (machines->size() == 1 ? " host" : " hosts"));
     return runList(again, HostsOf(*machines), "run " + run->id);

@@ -30,8 +30,9 @@ using HostListRunner =
     std::function<int(const Invocation& invocation, const std::vector<HostEntry>& hosts,
                       const std::string& listName)>;
 
-// --resume: the run's command again for its hosts whose result was not ok. Nothing to resume
-// is said and is no failure.
+// --resume: the run's command again for its hosts whose result was not ok (skipped ones
+// included), with the --canary and --max-fail given to it. Nothing to resume is said and is no
+// failure.
 int RunResume(const Console& console, const Invocation& resume, const HostListRunner& runList);
 
 }  // namespace kelo::cli

@@ -94,7 +94,6 @@ constexpr bool ChecksWords(std::string_view schema, std::string_view opening,
     return take(")");
 }
 
-static_assert(ChecksWords(kSchema, "CHECK (result IN (", kResultWords));
 static_assert(ChecksWords(kSchema, "CHECK (program IN (", kProgramWords));
 
 // Migration 2: a history reads its operations from the index alone. A machine's operations
@@ -118,8 +117,44 @@ DROP INDEX files_by_operation;
 constexpr const char* kMarked = "PRAGMA application_id = 1262832719;";
 static_assert(kApplicationId == 1262832719);
 
+// Migration 4: an operation may end "skipped", a host a list never started. SQLite cannot
+// change a CHECK in place, so the table is made anew with the operations as they are (their
+// ids too, which the files name) and its indexes again. Migrate runs it with the foreign keys
+// off, or dropping the old table would delete every file of every operation with it.
+constexpr const char* kSkippedResult = R"sql(
+CREATE TABLE operations_new (
+    id          INTEGER PRIMARY KEY,
+    machine_id  INTEGER NOT NULL REFERENCES machines (id),
+    started_ms  INTEGER NOT NULL,
+    ended_ms    INTEGER NOT NULL,
+    duration_ms INTEGER NOT NULL,
+    operation   TEXT NOT NULL,
+    result      TEXT NOT NULL
+                CHECK (result IN ('ok', 'failed', 'cancelled', 'timed-out', 'skipped')),
+    message     TEXT NOT NULL DEFAULT '',
+    program     TEXT NOT NULL CHECK (program IN ('kelo', 'kelo-cli')),
+    run_id      TEXT,
+    backup      INTEGER NOT NULL DEFAULT 0 CHECK (backup IN (0, 1)),
+    content     TEXT REFERENCES contents (sha256)
+);
+INSERT INTO operations_new (id, machine_id, started_ms, ended_ms, duration_ms, operation, result,
+                            message, program, run_id, backup, content)
+    SELECT id, machine_id, started_ms, ended_ms, duration_ms, operation, result, message,
+           program, run_id, backup, content FROM operations;
+DROP TABLE operations;
+ALTER TABLE operations_new RENAME TO operations;
+CREATE INDEX operations_by_start ON operations (started_ms);
+CREATE INDEX operations_by_run ON operations (run_id) WHERE run_id IS NOT NULL;
+CREATE INDEX operations_by_content ON operations (content) WHERE content IS NOT NULL;
+CREATE INDEX operations_history ON operations (
+    machine_id, started_ms, id, ended_ms, duration_ms, operation, result, message, program,
+    run_id, backup, content);
+)sql";
+
+static_assert(ChecksWords(kSkippedResult, "CHECK (result IN (", kResultWords));
+
 // Migration n + 1 is kMigrations[n]. Never change one that has shipped: add the next.
-constexpr const char* kMigrations[] = {kSchema, kHistoryIndexes, kMarked};
+constexpr const char* kMigrations[] = {kSchema, kHistoryIndexes, kMarked, kSkippedResult};
 
 int UserVersion(SQLite::Database& db) {
     return db.execAndGet("PRAGMA user_version").getInt();
@@ -174,9 +209,21 @@ void Migrate(SQLite::Database& db) {
         db.exec("PRAGMA auto_vacuum = INCREMENTAL");
         db.exec("VACUUM");
     }
+    // A migration that makes a table anew drops the old one, which with the foreign keys on
+    // would delete the rows that refer to it; they are on again once the tables are whole.
+    const bool foreignKeys = db.execAndGet("PRAGMA foreign_keys").getInt() != 0;
+    db.exec("PRAGMA foreign_keys = OFF");
     bool migrated = false;
-    while (ApplyNextMigration(db))
-        migrated = true;
+    try {
+        while (ApplyNextMigration(db))
+            migrated = true;
+    } catch (...) {
+        if (foreignKeys)
+            db.exec("PRAGMA foreign_keys = ON");
+        throw;
+    }
+    if (foreignKeys)
+        db.exec("PRAGMA foreign_keys = ON");
     // A migration of a filled database leaves every page of its new indexes in the log, which
     // each later program would otherwise read through again on opening the file, until the log
     // is emptied: it goes into the database now, once.

@@ -9,14 +9,15 @@
 
 namespace kelo::records {
 
-// How an operation ended.
-enum class Result { Ok, Failed, Cancelled, TimedOut };
+// How an operation ended. A skipped one never started: a host list stopped before its host
+// (a canary failed, or more hosts failed than --max-fail allows).
+enum class Result { Ok, Failed, Cancelled, TimedOut, Skipped };
 
 // In the order of the enum, and in the order the schema's CHECK lists them.
-inline constexpr std::array<std::string_view, 4> kResultWords = {"ok", "failed", "cancelled",
-                                                                 "timed-out"};
+inline constexpr std::array<std::string_view, 5> kResultWords = {"ok", "failed", "cancelled",
+                                                                 "timed-out", "skipped"};
 
-// "ok", "failed", "cancelled", "timed-out": the words stored and shown.
+// "ok", "failed", "cancelled", "timed-out", "skipped": the words stored and shown.
 constexpr std::string_view ResultWord(Result result) {
     return kResultWords[static_cast<size_t>(result)];
 }

@@ -28,6 +28,7 @@ constexpr FaultEntry kFaultTable[] = {
     {"lines-before-count", &Faults::linesBeforeCount},
     {"lines-without-semicolon", &Faults::linesWithoutSemicolon},
     {"lines-empty", &Faults::linesEmpty},
+    {"silent-after-restart", &Faults::silentAfterRestart},
 };
 
 }  // namespace

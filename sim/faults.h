@@ -26,6 +26,7 @@ struct Faults {
     bool linesBeforeCount = false;       // the first lines are offered before the count
     bool linesWithoutSemicolon = false;  // every field first appears without its ';'
     bool linesEmpty = false;             // the count says one line, and that line is empty
+    bool silentAfterRestart = false;     // after its first restart the machine never comes back
 };
 
 // Switches on the fault of that name; false for an unknown name.

@@ -236,6 +236,21 @@ void Machine::KeepParameters(int connection, const char* via, int half,
                   .Number("half", half)
                   .Number("bytes", static_cast<long long>(content.size()))
                   .Text("file", path));
+    ServeParameters(half, content);
+}
+
+void Machine::ServeParameters(int half, const std::vector<uint8_t>& content) {
+    if (half == 0) {
+        config_.parameters = std::make_shared<const std::vector<uint8_t>>(content);
+        return;
+    }
+    // The served bytes may be shared with other machines of the process: this one changes a
+    // copy of its own. A half beyond a short set lengthens it, the gap zero.
+    std::vector<uint8_t> set = Parameters();
+    const size_t start = (half - 1) * kHalfSize;
+    set.resize(std::max(set.size(), start + content.size()));
+    std::copy(content.begin(), content.end(), set.begin() + static_cast<long>(start));
+    config_.parameters = std::make_shared<const std::vector<uint8_t>>(std::move(set));
 }
 
 bool Machine::TakeImageAnnouncement() {

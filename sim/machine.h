@@ -82,7 +82,8 @@ class Machine {
     // A reply body for a packet frame of types 3 and 4, or none.
     std::optional<std::vector<uint8_t>> HandleFrame(int connection, const PacketFrame& frame);
 
-    // Records a received parameter set; half is 1 or 2 for a half of types 3 and 4, else 0.
+    // Records a received parameter set and serves it from then on; half is 1 or 2 for a half
+    // of types 3 and 4, which replaces only that half, else 0 for the whole set.
     void KeepParameters(int connection, const char* via, int half,
                         const std::vector<uint8_t>& content);
 
@@ -97,6 +98,8 @@ class Machine {
     // The value of an object a GetRequest may read other than the status object, or none.
     std::optional<std::string> SystemObject(const std::string& oid) const;
     std::vector<uint8_t> Half(int half) const;
+    // The set the next Get Parameters serves once the received one (or half) is in it.
+    void ServeParameters(int half, const std::vector<uint8_t>& content);
 
     MachineConfig config_;
     EventLog& log_;

@@ -299,10 +299,11 @@ class Server {
                 return;
             if (station.restarting) {
                 // A booting machine's agent is not up yet: the request gets no answer at all.
+                const bool dead = station.machine.GetFaults().silentAfterRestart;
                 station.log.Emit(Event("snmp-dropped")
                                      .Text("peer", PeerText(peer))
                                      .Number("bytes", got)
-                                     .Text("reason", "restarting"));
+                                     .Text("reason", dead ? "silent-after-restart" : "restarting"));
                 continue;
             }
             const std::vector<uint8_t> answer = station.machine.AnswerSnmp(
@@ -349,7 +350,10 @@ class Server {
                     CloseListener(listener);
             }
             station->machine.OnRestart();
-            if (!station->restarting)
+            // silent-after-restart: the machine never comes back, as one that was switched off
+            // instead of restarted; its restart has no end.
+            const bool comesBack = !station->machine.GetFaults().silentAfterRestart;
+            if (!station->restarting && comesBack)
                 restarting_.push_back(station);
             station->restarting = true;
             station->restartEndsMs = NowMs() + restartMs_;

@@ -6,7 +6,8 @@
 // that new connections are refused as by a machine that is booting, and its SNMP requests go
 // unanswered (the socket stays, so no ICMP error reaches the client). Connections already
 // open stay open, which is what lets the LPD job that carried "BOOT_UpdateMain 0\n" go on to
-// carry the image. The other machines of the process go on serving.
+// carry the image. The other machines of the process go on serving. A machine with the
+// silent-after-restart fault stays in its first restart until the process ends.
 #pragma once
 
 #include <string>

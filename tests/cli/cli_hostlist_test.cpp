@@ -97,7 +97,7 @@ TEST_F(HostListRun, EveryMachinesReportGoesIntoItsOwnFile) {
     ASSERT_EQ(lines.size(), 18u) << run.Out();
     const std::string runId = lines.at("")["summary"].value("run", "");
     EXPECT_EQ(lines.at(""), json::parse(R"({"summary": {"hosts": 17, "ok": 16, "failed": 1,
-        "cancelled": 0, "timed_out": 0, "ms": )" +
+        "cancelled": 0, "timed_out": 0, "skipped": 0, "ms": )" +
                                         std::to_string(lines.at("")["summary"]["ms"].get<long>()) +
                                         R"(, "run": ")" + runId + "\"}}"));
     for (int i = 0; i < 16; ++i) {
@@ -308,6 +308,52 @@ TEST_F(HostListRun, ResumeRunsTheCommandAgainForTheHostsThatDidNotSucceed) {
     CliProcess nothing({"--resume", "last"});
     EXPECT_EQ(nothing.Wait(), 0);
     EXPECT_TRUE(nothing.Err().starts_with("kelo-cli: nothing to resume: ")) << nothing.Err();
+}
+
+// A canary that fails (nothing listens at its address) starts no other host: the rest are
+// skipped in the table, the JSON lines and the records, and a resume runs them.
+TEST_F(HostListRun, AFailedCanarySkipsTheRestWhichAResumeRuns) {
+    StartMachines(4);
+    WriteFile(hosts, "127.0.5.1\n" + ReadFileText(hosts));
+    CliProcess run(
+        {"--hosts", hosts, "--canary", "1", "--json", "get-report", "-o", out + "/{host}.kel"});
+    EXPECT_EQ(run.Wait(), 1);
+    const std::map<std::string, json> lines = Lines(run.Out());
+    const std::string runId = lines.at("")["summary"].value("run", "");
+    EXPECT_EQ(lines.at(Address(3))["result"], "skipped");
+    EXPECT_TRUE(run.Err().ends_with(", 4 skipped (run " + runId +
+                                    ")\nkelo-cli: 1 of 1 canary machine failed; 4 machines " +
+                                    "skipped (resume with --resume " + runId + ")\n"))
+        << run.Err();
+    EXPECT_TRUE(machines->EventsNamed("connect").empty());
+    const auto kept = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    kelo::records::HistoryQuery skipped;
+    skipped.result = kelo::records::Result::Skipped;
+    EXPECT_EQ((*kept.value)->History(skipped)->size(), 4u);
+
+    // The canaries now are the failed host and the first skipped one, in the list's order.
+    CliProcess again({"--resume", runId, "--canary", "2"});
+    EXPECT_EQ(again.Wait(), 1);
+    EXPECT_EQ(Lines(again.Out()).at("")["summary"]["skipped"], 3);
+    EXPECT_EQ(machines->EventsNamed("connect").size(), 1u);
+}
+
+// --max-fail 2 with five silent hosts first: no host starts after the third failure, so
+// the machines after them never see a connection.
+TEST_F(HostListRun, MaxFailStartsNoHostOnceTheBudgetIsSpent) {
+    StartMachines(4);
+    WriteFile(hosts,
+              "127.0.5.1\n127.0.5.2\n127.0.5.3\n127.0.5.4\n127.0.5.5\n" + ReadFileText(hosts));
+    CliProcess run({"--hosts", hosts, "--jobs", "1", "--max-fail", "2", "get-report", "-o",
+                    out + "/{host}.kel"});
+    EXPECT_EQ(run.Wait(), 1);
+    EXPECT_TRUE(machines->EventsNamed("connect").empty());
+    EXPECT_NE(run.Err().find("\n127.0.5.3: failed\n127.0.5.4: skipped\n"), std::string::npos)
+        << run.Err();
+    EXPECT_NE(run.Err().find("\nkelo-cli: 3 machines failed, more than --max-fail 2 allows; 6 "
+                             "machines skipped (resume with --resume "),
+              std::string::npos)
+        << run.Err();
 }
 
 // SIGKILL to a list and its hosts while they record leaves a database SQLite finds sound.

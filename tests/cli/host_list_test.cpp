@@ -5,11 +5,13 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli/host_list.h"
 #include "cli/host_pool.h"
 #include "cli/host_table.h"
 #include "cli/json_result.h"
+#include "cli/rollout_limits.h"
 #include "link/settings.h"
 #include "platform/shown_text.h"
 #include "tests/cli/cli_harness.h"
@@ -119,6 +121,12 @@ TEST(HostListCommandLine, MistakesAreUsageErrors) {
         {"--hosts", list, "restart", "printer-b"},
         {"--hosts", list, "config"},
         {"--json", "open-report", "a.kel"},
+        {"--hosts", list, "--canary", "-1", "restart"},
+        {"--hosts", list, "--canary", "two", "restart"},
+        {"--hosts", list, "--max-fail", "101%", "restart"},
+        {"--hosts", list, "--max-fail", "5%%", "restart"},
+        {"--canary", "1", "restart"},
+        {"--max-fail", "0", "restart"},
     };
     for (const std::vector<std::string>& arguments : mistakes) {
         const cli_testing::CliResult result = cli_testing::RunCli(arguments);
@@ -176,7 +184,7 @@ TEST(JsonResults, CarryNamesAsUtf8AndReportBytesOneToOne) {
     summary.ms = 20010;
     EXPECT_EQ(SummaryLine(summary),
               "{\"summary\":{\"hosts\":4,\"ok\":1,\"failed\":1,"
-              "\"cancelled\":1,\"timed_out\":1,\"ms\":20010}}\n");
+              "\"cancelled\":1,\"timed_out\":1,\"skipped\":0,\"ms\":20010}}\n");
     // Each host's run is bounded unless the list says otherwise; 0 lifts the bound.
     Invocation list;
     EXPECT_EQ(HostRunInvocation(list, "h", 0, false).timeoutSeconds, kDefaultHostTimeout);
@@ -199,6 +207,29 @@ TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
     EXPECT_EQ(nlohmann::json::parse(out.substr(0, out.find('\n')))["message"],
               "killed by signal 9 (Killed)");
     EXPECT_NE(err.find("kelo-cli: h1: killed by signal 9 (Killed)\n"), std::string::npos);
+}
+
+// Which hosts a list starts under --canary and --max-fail, and what it says when it stops.
+TEST(RolloutGate, WaitsForTheCanariesAndStopsOnAFailureOrASpentBudget) {
+    using Step = RolloutGate::Step;
+    RolloutGate canary({2, std::nullopt}, 5);
+    EXPECT_EQ(canary.Next(1), Step::kStart);
+    canary.Ended(0, RunResult::kOk);
+    EXPECT_EQ(canary.Next(2), Step::kWait);
+    canary.Ended(1, RunResult::kTimedOut);
+    EXPECT_EQ(canary.Next(2), Step::kStop);
+    EXPECT_EQ(StoppedListLine(canary.StopReason(), 3, "r1"),
+              "1 of 2 canary machines failed; 3 machines skipped (resume with --resume r1)");
+
+    RolloutGate percent({std::nullopt, ParseFailBudget("40%")}, 5);  // two of five may fail
+    percent.Ended(0, RunResult::kFailed);
+    percent.Ended(1, RunResult::kCancelled);
+    EXPECT_EQ(percent.Next(2), Step::kStart);
+    percent.Ended(2, RunResult::kFailed);
+    EXPECT_EQ(percent.Next(3), Step::kStop);
+    EXPECT_EQ(StoppedListLine(percent.StopReason(), 1, ""),
+              "3 machines failed, more than --max-fail 40% allows; 1 machine skipped");
+    EXPECT_FALSE(ParseFailBudget("%") || ParseFailBudget("+3") || ParseFailBudget("-1"));
 }
 
 TEST(HostTableOnStandardError, KeepsTheRunningHostsBelowMessagesAndResults) {

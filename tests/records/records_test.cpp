@@ -240,7 +240,9 @@ TEST(RecordsFileTest, OnlyTheUsersOwnKeloDatabaseIsOpenedAndOthersAreLeftAsTheyW
 TEST(ServiceRecordsTest, MigratesAFileOfTheFirstSchemaKeepingItsRecords) {
     testing_support::TempDir dir;
     const std::string path = dir / "r.sqlite3";
-    OpenOrFail(path)->RecordOperation(Operation("printer1", "report"));
+    OperationRecord kept = Operation("printer1", "report");
+    kept.files = {FileUse{"output", "a.kel", 301, std::string(64, 'a')}};
+    OpenOrFail(path)->RecordOperation(kept);
     // As the first Kelo left it: no mark, auto_vacuum off.
     SQLite::Database(path, SQLite::OPEN_READWRITE).exec(R"sql(
         DROP INDEX operations_history; DROP INDEX files_first;
@@ -255,6 +257,9 @@ TEST(ServiceRecordsTest, MigratesAFileOfTheFirstSchemaKeepingItsRecords) {
     ASSERT_EQ(::stat((path + "-wal").c_str(), &log), 0);
     EXPECT_EQ(log.st_size, 0);
     ASSERT_EQ(records->History({"PRINTER1", std::nullopt, std::nullopt, 0})->size(), 1u);
+    // The operations' table made anew keeps its files, and takes the newer results.
+    EXPECT_EQ(Count(path, "files"), 1);
+    EXPECT_TRUE(records->RecordOperation(Operation("printer2", "", Result::Skipped)));
     SQLite::Database db(path);
     EXPECT_EQ(db.execAndGet("PRAGMA user_version").getInt(), SchemaVersion());
     EXPECT_EQ(db.execAndGet("PRAGMA application_id").getInt(), kApplicationId);

@@ -170,6 +170,11 @@ TEST_F(MachineTest, PutParamRecordsTheNextDataFileExactly) {
     EXPECT_EQ(EventField(Named("params")[0], "bytes"), "5");
     EXPECT_EQ(HexText(ReadFileBytes(folder_.File("params-1.bin"))), "00 01 02 00 FF");
     EXPECT_EQ(Named("offer-start").size(), 1u);  // the command after the set is a command again
+    // The set put is the set served from then on.
+    RunJob(*session, DataFile("GET PARAM"));
+    for (int i = 0; i < 3; ++i)
+        machine_->ReadStatus();
+    EXPECT_NE(machine_->ReadStatus().find(";READ_PARAM:1,00010200FF;"), std::string::npos);
 }
 
 TEST_F(MachineTest, MonitorFrameRestartsOnlyWhenItsCheckByteIsRight) {
@@ -243,6 +248,18 @@ TEST_F(MachineTest, ParameterHalvesGoOutAndComeIn) {
               "80 00 02 4F 4B E3");
     EXPECT_EQ(EventField(Named("params")[0], "half"), "1");
     EXPECT_EQ(ReadFileBytes(folder_.File("params-1.bin")), half);
+
+    // Each half put is served back in its place; the other half stays as it was.
+    const std::vector<uint8_t> second(32768, 0xA5);
+    const std::vector<uint8_t> putSecond = RequestFrame(0x00, 0x05, second, true);
+    session->Receive(putSecond.data(), putSecond.size(), stored);
+    const auto Read = [&](uint8_t command) {
+        Outbox reply;
+        Feed(*session, RequestFrame(0x00, command, {}, false), reply);
+        return std::vector<uint8_t>(reply.bytes.begin() + 3, reply.bytes.end() - 1);
+    };
+    EXPECT_EQ(Read(0x02), half);
+    EXPECT_EQ(Read(0x03), second);
 }
 
 TEST_F(MachineTest, AHalfOfTheWrongSizeIsNotStored) {

@@ -435,6 +435,20 @@ TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
     EXPECT_TRUE(OpenJob(again));
 }
 
+TEST(RestartTest, SilentAfterRestartNeverComesBack) {
+    SimProcess machine({"--type", "1", "--restart-ms", "20", "--fault", "silent-after-restart"});
+    ASSERT_TRUE(machine.Listening());
+    Tcp job(515);
+    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeA));
+    ASSERT_FALSE(machine.WaitForEvent("restart").empty());
+    EXPECT_EQ(machine.WaitForEvent("ready", 1, 500), "");
+    EXPECT_EQ(Tcp(515).Error(), ECONNREFUSED);
+    const int agent = AgentSocket();
+    SendStatusRequest(agent);
+    EXPECT_EQ(EventField(machine.WaitForEvent("snmp-dropped"), "reason"), "silent-after-restart");
+    close(agent);
+}
+
 TEST(RecordTest, FirmwareAndParametersArriveAsFiles) {
     testing_support::TempDir folder;
     {
