@@ -18,15 +18,19 @@ struct Accepted {
 
 class AcceptedCommandLine : public ::testing::TestWithParam<Accepted> {};
 
+// The table's file is the FILE or restore-params' RECORD, its host the HOST of restart,
+// restore-params or config add-host, its value the number a config change was given.
 TEST_P(AcceptedCommandLine, ParsesToItsCommand) {
     const Accepted& expected = GetParam();
     const ParseResult parse = ParseCommandLine(expected.arguments);
     ASSERT_TRUE(parse.ok) << parse.error;
-    EXPECT_EQ(parse.invocation.command, expected.command);
-    EXPECT_EQ(parse.invocation.file, expected.file);
-    EXPECT_EQ(parse.invocation.output, expected.output);
-    EXPECT_EQ(parse.invocation.host, expected.host);
-    EXPECT_EQ(parse.invocation.value, expected.value);
+    const Invocation& run = parse.invocation;
+    EXPECT_EQ(run.command, expected.command);
+    EXPECT_EQ(run.command == Command::RestoreParams ? run.restore.record : run.file, expected.file);
+    EXPECT_EQ(run.output, expected.output);
+    EXPECT_EQ(run.command == Command::ConfigAddHost ? run.config.host : run.host, expected.host);
+    const ConfigChange& change = run.config;
+    EXPECT_EQ(change.portKind + change.typeIndex + change.index, expected.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
