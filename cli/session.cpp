@@ -51,8 +51,7 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     if (std::optional<std::string> error = ChooseShownCodePage(invocation, shownCodePage))
         return UsageError(console, *error, "");
     CDeviceLink link(dialog, platform::ProfileStore::DefaultPath());
-    // A config change saves at once, so that a failure decides the exit status; nothing else
-    // is ever saved.
+    // Only a config change is ever saved (RunConfig).
     link.DiscardSettingsOnExit();
     ApplyOverrides(invocation.overrides, link.MutableSettings());
     record.host = TargetHost(link.Settings(), invocation);
