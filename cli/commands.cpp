@@ -42,32 +42,42 @@ void AddRestoreWords(CLI::App& command, Invocation& invocation) {
     command.add_option("RECORD", invocation.restore.record);
 }
 
-// config [SETTING VALUE]: each setting a command of its own, whose callback names the change.
+// The settings config changes, each a command of its own below config.
+constexpr std::pair<const char*, Command> kConfigSettings[] = {
+    {"port", Command::ConfigPort},
+    {"type", Command::ConfigType},
+    {"add-host", Command::ConfigAddHost},
+    {"select-host", Command::ConfigSelectHost},
+    {"delete-host", Command::ConfigDeleteHost},
+};
+
+// config [SETTING VALUE]: each setting's callback names the change, and its operand is bound
+// to the change's field for it.
 void AddConfigSettings(CLI::App& config, Invocation& invocation) {
     config.require_subcommand(0, 1);
     ConfigChange& change = invocation.config;
-    const auto setting = [&config, &invocation](const char* word, Command command) {
+    const auto setting = [&config, &invocation](Command command) {
+        const char* word =
+            std::find_if(std::begin(kConfigSettings), std::end(kConfigSettings),
+                         [command](const auto& each) { return each.second == command; })
+                ->first;
         CLI::App* app = config.add_subcommand(word);
         app->callback([&invocation, command] { invocation.command = command; });
         return app;
     };
-    setting("port", Command::ConfigPort)
+    setting(Command::ConfigPort)
         ->add_option("KIND", change.portKind)
         ->required()
         ->option_text("network|parallel|usb")
         ->transform(PortKindByName());
-    setting("type", Command::ConfigType)
+    setting(Command::ConfigType)
         ->add_option("N", change.typeIndex)
         ->required()
         ->option_text("1|2|3|4")
         ->transform(MachineTypeToIndex());
-    setting("add-host", Command::ConfigAddHost)->add_option("HOST", change.host)->required();
-    for (const auto& [word, command] : {std::pair{"select-host", Command::ConfigSelectHost},
-                                        std::pair{"delete-host", Command::ConfigDeleteHost}}) {
-        setting(word, command)
-            ->add_option("INDEX", change.index)
-            ->required()
-            ->check(Within(0, INT_MAX));
+    setting(Command::ConfigAddHost)->add_option("HOST", change.host)->required();
+    for (const Command command : {Command::ConfigSelectHost, Command::ConfigDeleteHost}) {
+        setting(command)->add_option("INDEX", change.index)->required()->check(Within(0, INT_MAX));
     }
 }
 
@@ -413,9 +423,8 @@ const CommandDefinition* DefinitionOf(Command command) {
 }
 
 bool ChangesProfile(Command command) {
-    return command == Command::ConfigPort || command == Command::ConfigType ||
-           command == Command::ConfigAddHost || command == Command::ConfigSelectHost ||
-           command == Command::ConfigDeleteHost;
+    return std::any_of(std::begin(kConfigSettings), std::end(kConfigSettings),
+                       [command](const auto& setting) { return setting.second == command; });
 }
 
 std::optional<std::string> CommandUseProblem(const Invocation& invocation) {
