@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,14 +62,15 @@ constexpr int kLongestRunTimeout = 86400;
 
 // What discover probes, how long it waits and how it prints.
 struct DiscoverOptions {
+    std::vector<std::string> subnetTexts;         // each --subnet as given, read into subnets
     std::vector<discover::AddressBlock> subnets;  // none: broadcast on every local network
     int timeoutMs = discover::kDefaultTimeoutMs;
     int rate = discover::kDefaultRate;  // new addresses probed a second
     std::string community = snmp::kDefaultCommunity;
 };
 
-struct Invocation {
-    Command command = Command::Help;
+// The options that hold for the whole run, wherever they stand on the command line.
+struct RunOptions {
     RunOverrides overrides;
     bool showProgress = true;
     std::optional<std::string> hostList;  // --hosts FILE ("-": standard input)
@@ -77,12 +80,6 @@ struct Invocation {
     int progressFd = -1;                  // --progress-fd FD, or -1
     std::string traceFile;    // --trace FILE: the text trace ("-" standard error); empty: none
     std::string captureFile;  // --pcap FILE: the capture file; empty: none
-    std::string file;  // the FILE of open-report, put-params, upgrade; show's RECORD; compare's A
-    std::string secondFile;  // compare's B
-    std::string output;      // -o FILE; empty when not given
-    std::string host;        // restart HOST, config add-host HOST
-    int value = 0;           // config port/type value, config select-host/delete-host INDEX
-    DiscoverOptions discover;
     // --encoding NAME: the code page a report's text is shown in; empty: the profile's.
     std::string encoding;
     // --timeout SECONDS: the run is cancelled once they have passed; 0 is no bound. Without it
@@ -92,22 +89,71 @@ struct Invocation {
     bool noRecords = false;   // --no-records: keep no record of this run
     bool noBackup = false;    // --no-backup: write parameters without reading the machine's first
     std::string resumeRun;    // --resume RUN: a run id or "last"
+    // -o FILE, where get-report, open-report, get-params and show write; empty when not given.
+    std::string output;
+};
+
+// config: the setting it changes and the value it gives it (the command says which).
+struct ConfigChange {
+    int portKind = 0;   // config port
+    int typeIndex = 0;  // config type, from 0
+    std::string host;   // config add-host
+    int index = 0;      // config select-host, delete-host
+};
+
+// restore-params [HOST] [RECORD]: its HOST is the invocation's.
+struct RestoreOptions {
+    std::string record;  // a record number; empty: the newest backup
+};
+
+// history [HOST] and the filters of its list.
+struct HistoryOptions {
+    std::string host;       // empty: every host
+    std::string since;      // --since DATE; empty: from the first record
+    std::string until;      // --until DATE; empty: to the last record
+    std::string operation;  // --operation NAME; empty: every operation
+    std::string result;     // --result WORD; empty: every result
+    std::string run;        // --run RUN: a run id or "last"; empty: any
+    std::string file;       // --file NAME|SHA256; empty: any
+    bool csv = false;       // --csv: RFC 4180 CSV on standard output
+};
+
+struct ShowOptions {
+    std::string record;
+};
+
+// compare A B: each a record or a file.
+struct CompareOptions {
+    std::string first;
+    std::string second;
+    bool all = false;  // --all: every changed range of parameter sets
+};
+
+struct PruneOptions {
+    int olderThanDays = 0;        // --older-than DAYS
+    bool includeBackups = false;  // --include-backups
+};
+
+// A parsed command line: the run options, the command, and what the command was given.
+struct Invocation : RunOptions {
+    Command command = Command::Help;
+    // The FILE open-report, put-params and upgrade read.
+    std::string file;
+    // The HOST restart and restore-params name (restore-params' then stands for --host).
+    std::string host;
+    ConfigChange config;
+    RestoreOptions restore;
+    DiscoverOptions discover;
+    HistoryOptions history;
+    ShowOptions show;
+    CompareOptions compare;
+    PruneOptions prune;
     // The host-list run a host's single run belongs to, for its record; empty for none.
     std::string runId;
     // A host of a list: the list has said once that records are off, so it does not again.
     bool recordsOffTold = false;
     // A host of a list: the address the list was checked with, which the run goes to.
     std::optional<uint32_t> targetAddress;
-    std::string since;             // history --since DATE; empty: from the first record
-    std::string historyOperation;  // history --operation NAME; empty: every operation
-    std::string until;             // history --until DATE; empty: to the last record
-    std::string historyResult;     // history --result WORD; empty: every result
-    std::string historyRun;        // history --run RUN: a run id or "last"; empty: any
-    std::string historyFile;       // history --file NAME|SHA256; empty: any
-    bool csv = false;              // history --csv: RFC 4180 CSV on standard output
-    bool compareAll = false;       // compare --all: every changed range of parameter sets
-    int olderThanDays = 0;         // records prune --older-than DAYS
-    bool pruneBackups = false;     // records prune --include-backups
 };
 
 struct ParseResult {
@@ -138,9 +184,15 @@ std::string UsageText();
 // The words the command line knows, as the shell's completion offers them.
 struct CommandLineWords {
     std::vector<std::string> commands;
-    std::vector<std::string> configSettings;
-    std::vector<std::string> runOptions;       // with --help and --version
-    std::vector<std::string> discoverOptions;  // discover's own, beside the run options
+    std::vector<std::string> runOptions;  // with --help and --version
+    // The commands below a command: config's settings, records' prune.
+    std::map<std::string, std::vector<std::string>> subcommands;
+    // The options of each command (and command below one) beside the run options.
+    std::map<std::string, std::vector<std::string>> commandOptions;
+    // Every option that takes a value, wherever it stands.
+    std::set<std::string> valuedOptions;
+    // The names of each command's operands in order ("open-report": FILE).
+    std::map<std::string, std::vector<std::string>> operands;
 };
 CommandLineWords KnownWords();
 

@@ -1,5 +1,6 @@
-// The commands of kelo-cli as one table: what the parser, the help, the run and its progress
-// line know of each.
+// The commands of kelo-cli, one definition each: its word, its operands and options, the rules
+// of its run options, and how it runs. The parser, the help, the messages that name commands,
+// the completion script and the run are all built from these definitions.
 #pragma once
 
 #include <optional>
@@ -9,21 +10,23 @@
 
 #include "cli/command_line.h"
 
+namespace CLI {
+class App;
+}
+
 namespace kelo::cli {
 
 struct CommandContext;
+struct Console;
+class ProgressLine;
+class TerminalCancelDialog;
 
-// What follows a command word.
-enum class Operands {
-    kNone,           // nothing
-    kFile,           // exactly one FILE
-    kOptionalHost,   // at most one HOST
-    kConfig,         // nothing, or a setting and its value
-    kHostFilter,     // at most one HOST, whose records are listed
-    kRecord,         // exactly one RECORD
-    kTwoItems,       // A and B, each a record or a file
-    kRecordsAction,  // nothing, or prune and its option
-    kHostAndRecord,  // at most a HOST and a RECORD, each optional
+// What the run lends a command that runs without a machine operation: where it writes, its
+// Cancel dialog and its progress line (null when none is drawn).
+struct SessionParts {
+    const Console& console;
+    TerminalCancelDialog& dialog;
+    ProgressLine* progress;
 };
 
 // Whether a command writes to -o FILE.
@@ -32,31 +35,32 @@ enum class OutputRule { kRefused, kOptional, kRequired };
 struct CommandDefinition {
     const char* word;  // as typed: "get-report"
     Command command;
-    Operands operands;
-    OutputRule output;
-    // It talks to a machine: a host list, --json and the traces go with it.
-    bool talksToMachine;
+    const char* operands = "";  // what follows the word, for the help: "FILE [-o FILE]"
+    const char* help = "";      // what it does, for the help
+    OutputRule output = OutputRule::kRefused;
+    // It talks to a machine: a host list, --json, --timeout and the traces go with it.
+    bool talksToMachine = false;
+    // It writes its result as JSON lines with --json without talking to a machine.
+    bool writesJson = false;
+    // It writes a parameter set, so it reads the machine's for a backup first (--no-backup).
+    bool writesParameters = false;
     // A failure that showed no message can only be a damaged reply (restart, whose exchange
     // tells every failure by a message, is the one machine command without it).
-    bool silentFailureIsDamagedReply;
-    const char* progressLabel;  // "" for none
-    // Runs a command on the connection; null for config and discover, which run on their own.
-    bool (*run)(CommandContext& context, const Invocation& invocation);
-    const char* usage;  // the command and its operands, for the help
-    const char* help;   // what it does, for the help
-};
-
-// A setting config changes, with its value as the help shows it.
-struct ConfigSetting {
-    const char* word;
-    Command command;
-    const char* value;
+    bool silentFailureIsDamagedReply = false;
+    const char* progressLabel = "";  // "" for none
+    // Adds the command's operands and options to its subcommand, bound to the invocation's
+    // fields for it; null for a command with none.
+    void (*addOptions)(CLI::App& command, Invocation& invocation) = nullptr;
+    // A machine command's operation on the connection; null for the others.
+    bool (*operation)(CommandContext& context, const Invocation& invocation) = nullptr;
+    // Runs any other command and gives its exit status.
+    int (*run)(const SessionParts& session, const Invocation& invocation) = nullptr;
 };
 
 std::span<const CommandDefinition> CommandDefinitions();
-std::span<const ConfigSetting> ConfigSettings();
 
-// The definition of a command; config's for every config command, null for help and version.
+// The definition of a command; config's for every config command, records' for records prune,
+// null for help, version and resume.
 const CommandDefinition* DefinitionOf(Command command);
 
 // What is wrong with how a parsed command line uses its command: the command's -o rule, run

@@ -37,4 +37,15 @@ inline void TellError(const Console& console, const std::string& text) {
     console.writeErr(kMessagePrefix + text + "\n");
 }
 
+// What follows a usage error that the help answers.
+inline constexpr char kHelpHint[] = " (try 'kelo-cli --help')";
+
+// Tells a usage error, with the pointer to the help unless hint says otherwise, and gives the
+// exit status it ends with.
+inline int UsageError(const Console& console, const std::string& error,
+                      const char* hint = kHelpHint) {
+    console.writeErr(kMessagePrefix + error + hint + "\n");
+    return kExitUsage;
+}
+
 }  // namespace kelo::cli

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run.h"
+#include "cli/dispatch.h"
 #include "platform/process_life.h"
 #include "platform/system.h"
 
@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // A reader that went away is a failed write, told and counted, not a silent end.
     ::signal(SIGPIPE, SIG_IGN);
-    return kelo::cli::FinishStandardOutput(
-        kelo::cli::RunCommandLine(arguments, kelo::cli::SystemConsole()));
+    kelo::cli::StandardOutput standardOutput;
+    return standardOutput.Finish(
+        kelo::cli::RunCommandLine(arguments, standardOutput.MakeConsole()));
 }

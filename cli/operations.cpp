@@ -70,7 +70,7 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
     }
     if (invocation.output.empty()) {
         // A standard output that cannot be written fails the program, not the command: the
-        // program names it at its end (FinishStandardOutput) and exits 1, while the read went
+        // program names it at its end (StandardOutput::Finish) and exits 1, while the read went
         // as it should and is recorded so, with the report kept.
         const platform::CodePage* codePage = context.shownCodePage;
         PrintText(context.writeOut, codePage != nullptr ? codePage->ToUtf8(text) : text);

@@ -83,7 +83,7 @@ void TellAfterFailure(CommandContext& context, Command command);
 void TellStopped(CommandContext& context, Command command, bool commandSucceeded);
 
 // Writes text through writeOut; false when it could not be written. The program tells the
-// reason once, at its end (FinishStandardOutput).
+// reason once, at its end (StandardOutput::Finish).
 bool PrintText(const std::function<bool(const std::string&)>& writeOut, const std::string& text);
 
 }  // namespace kelo::cli

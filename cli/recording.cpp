@@ -6,6 +6,7 @@
 
 #include "platform/profile.h"
 #include "records/service_records.h"
+#include "records/sha256.h"
 
 namespace kelo::cli {
 
@@ -82,6 +83,48 @@ void KeepOperations(const Console& console, const Invocation& invocation,
     }
     if (!reason.empty())
         TellError(console, records::NotRecordedText(reason));
+}
+
+void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
+                 records::OperationRecord& kept) {
+    kept.machine.host = record.host.value_or(PortKindName(settings.portKind));
+    kept.machine.address = record.address.value_or("");
+    kept.machine.type = record.type;
+    kept.machine.portKind = records::PortKindWord(settings.portKind);
+}
+
+std::vector<records::FileUse> UsedFiles(const Invocation& invocation,
+                                        const std::optional<records::FileUse>& input,
+                                        bool succeeded) {
+    std::vector<records::FileUse> files;
+    if (input) {
+        files.push_back(*input);
+    } else if (invocation.command == Command::OpenReport) {
+        if (std::optional<records::FileUse> read = records::DescribeFile("input", invocation.file))
+            files.push_back(*read);
+    }
+    if (succeeded && !invocation.output.empty()) {
+        if (std::optional<records::FileUse> output =
+                records::DescribeFile("output", invocation.output))
+            files.push_back(*output);
+    }
+    return files;
+}
+
+void KeepUntoldResult(const Console& console, const Invocation& listRun, const HostResult& result) {
+    records::OperationRecord kept;
+    kept.machine.host = result.host.value_or("");
+    kept.machine.type = result.type;
+    kept.machine.portKind = records::PortKindWord(kPortNetwork);
+    kept.startedMs = records::WallClockMs();
+    kept.endedMs = kept.startedMs;
+    kept.durationMs = result.ms.value_or(0);
+    kept.operation = CommandWord(listRun.command);
+    kept.result = RecordedResult(result.result);
+    kept.message = result.message.value_or("");
+    kept.program = records::ProgramWord(records::Program::KeloCli);
+    kept.runId = listRun.runId;
+    KeepOperation(console, listRun, kept);
 }
 
 }  // namespace kelo::cli

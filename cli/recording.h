@@ -8,6 +8,8 @@
 
 #include "cli/command_line.h"
 #include "cli/console.h"
+#include "cli/json_result.h"
+#include "link/settings.h"
 #include "records/record.h"
 
 namespace kelo::cli {
@@ -24,5 +26,20 @@ void KeepOperation(const Console& console, const Invocation& invocation,
 // tells once on standard error why not.
 void KeepOperations(const Console& console, const Invocation& invocation,
                     const std::vector<records::OperationRecord>& operations);
+
+// The machine a command talks to, as the records keep it: the host, else the port's name.
+void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
+                 records::OperationRecord& kept);
+
+// The files an operation used: the input it read (described from the bytes read, where the
+// command keeps them; open-report's file by its name), and the -o file it wrote when it
+// succeeded.
+std::vector<records::FileUse> UsedFiles(const Invocation& invocation,
+                                        const std::optional<records::FileUse>& input,
+                                        bool succeeded);
+
+// Keeps the result of a host whose own run kept none (it never started, or was killed), so
+// that a resumed run finds it among the hosts that did not succeed.
+void KeepUntoldResult(const Console& console, const Invocation& listRun, const HostResult& result);
 
 }  // namespace kelo::cli

@@ -256,29 +256,31 @@ std::optional<int64_t> DateOption(const Console& console, const std::string& opt
 std::optional<records::HistoryQuery> HistoryQueryOf(const Console& console,
                                                     const Invocation& invocation) {
     records::HistoryQuery query;
-    if (!invocation.host.empty())
-        query.host = invocation.host;
-    if (!invocation.historyOperation.empty())
-        query.operation = invocation.historyOperation;
-    if (!invocation.since.empty()) {
-        query.sinceMs = DateOption(console, "--since", invocation.since, false);
+    if (!invocation.history.host.empty())
+        query.host = invocation.history.host;
+    if (!invocation.history.operation.empty())
+        query.operation = invocation.history.operation;
+    if (!invocation.history.since.empty()) {
+        query.sinceMs = DateOption(console, "--since", invocation.history.since, false);
         if (!query.sinceMs)
             return std::nullopt;
     }
-    if (!invocation.until.empty()) {
-        query.beforeMs = DateOption(console, "--until", invocation.until, true);
+    if (!invocation.history.until.empty()) {
+        query.beforeMs = DateOption(console, "--until", invocation.history.until, true);
         if (!query.beforeMs)
             return std::nullopt;
     }
-    if (!invocation.historyResult.empty())
-        query.result = records::ResultOfWord(invocation.historyResult);
-    if (!invocation.historyRun.empty())
-        query.runId = invocation.historyRun;
-    if (!invocation.historyFile.empty())
-        query.file = invocation.historyFile;
-    query.withFiles = invocation.json || invocation.csv;
+    if (!invocation.history.result.empty())
+        query.result = records::ResultOfWord(invocation.history.result);
+    if (!invocation.history.run.empty())
+        query.runId = invocation.history.run;
+    if (!invocation.history.file.empty())
+        query.file = invocation.history.file;
+    query.withFiles = invocation.json || invocation.history.csv;
     return query;
 }
+
+}  // namespace
 
 int RunHistory(const Console& console, const Invocation& invocation) {
     std::optional<records::HistoryQuery> query = HistoryQueryOf(console, invocation);
@@ -298,11 +300,11 @@ int RunHistory(const Console& console, const Invocation& invocation) {
     }
     std::string reason;
     std::optional<std::string> text;
-    if (invocation.json || invocation.csv) {
+    if (invocation.json || invocation.history.csv) {
         const bool terminal = console.outIsTerminal;
-        text.emplace(invocation.csv ? kCsvHeader : "");
+        text.emplace(invocation.history.csv ? kCsvHeader : "");
         const auto visited = kept->VisitHistory(*query, [&](const records::StoredOperation& op) {
-            *text += invocation.csv ? HistoryCsvLine(op, terminal) : HistoryJsonLine(op);
+            *text += invocation.history.csv ? HistoryCsvLine(op, terminal) : HistoryJsonLine(op);
         });
         if (!visited) {
             reason = visited.reason;
@@ -317,6 +319,8 @@ int RunHistory(const Console& console, const Invocation& invocation) {
     }
     return PrintText(console.writeOut, *text) ? kExitSuccess : kExitFailed;
 }
+
+namespace {
 
 // What one side of a comparison or a show holds.
 struct KeptItem {
@@ -470,11 +474,13 @@ std::string Joined(const std::vector<std::string>& lines, const std::string& pre
     return text;
 }
 
+}  // namespace
+
 int RunShow(const Console& console, const Invocation& invocation) {
-    const std::optional<int64_t> id = records::RecordNumberOf(invocation.file);
+    const std::optional<int64_t> id = records::RecordNumberOf(invocation.show.record);
     if (!id) {
-        TellError(console,
-                  "show needs a record number, not '" + platform::ShownText(invocation.file) + "'");
+        TellError(console, "show needs a record number, not '" +
+                               platform::ShownText(invocation.show.record) + "'");
         return kExitUsage;
     }
     int status = kExitSuccess;
@@ -519,6 +525,8 @@ int RunShow(const Console& console, const Invocation& invocation) {
     return PrintText(console.writeOut, Joined(told, "")) ? kExitSuccess : kExitFailed;
 }
 
+namespace {
+
 constexpr int kCompareTrouble = 2;
 
 // The changed ranges of two parameter sets shown at once unless --all.
@@ -548,12 +556,16 @@ std::string SetDifference(const KeptItem& before, const KeptItem& after, bool al
     return text + total;
 }
 
+}  // namespace
+
 int RunCompare(const Console& console, const Invocation& invocation) {
     std::unique_ptr<ServiceRecords> kept;
-    const std::optional<KeptItem> before = ItemOf(console, invocation, kept, invocation.file);
+    const std::optional<KeptItem> before =
+        ItemOf(console, invocation, kept, invocation.compare.first);
     if (!before)
         return kCompareTrouble;
-    const std::optional<KeptItem> after = ItemOf(console, invocation, kept, invocation.secondFile);
+    const std::optional<KeptItem> after =
+        ItemOf(console, invocation, kept, invocation.compare.second);
     if (!after)
         return kCompareTrouble;
     if (before->kind != after->kind) {
@@ -565,16 +577,20 @@ int RunCompare(const Console& console, const Invocation& invocation) {
         difference =
             records::UnifiedDiff(before->report, after->report, before->label, after->label);
     } else {
-        difference = SetDifference(*before, *after, invocation.compareAll);
+        difference = SetDifference(*before, *after, invocation.compare.all);
     }
     if (!PrintText(console.writeOut, difference))
         return kCompareTrouble;
     return difference.empty() ? kExitSuccess : kExitFailed;
 }
 
+namespace {
+
 std::string OptionalTime(const std::optional<int64_t>& ms) {
     return ms ? records::LocalTimeText(*ms) : "-";
 }
+
+}  // namespace
 
 int RunRecordsSummary(const Console& console, const Invocation& invocation) {
     int status = kExitSuccess;
@@ -603,8 +619,8 @@ int RunRecordsPrune(const Console& console, const Invocation& invocation) {
     if (!kept)
         return status;
     const int64_t cutoff =
-        records::WallClockMs() - int64_t{invocation.olderThanDays} * kMillisecondsADay;
-    const auto removed = kept->Prune(cutoff, invocation.pruneBackups);
+        records::WallClockMs() - int64_t{invocation.prune.olderThanDays} * kMillisecondsADay;
+    const auto removed = kept->Prune(cutoff, invocation.prune.includeBackups);
     if (!removed) {
         TellError(console, removed.reason);
         return kExitFailed;
@@ -615,32 +631,8 @@ int RunRecordsPrune(const Console& console, const Invocation& invocation) {
     return PrintText(console.writeOut, text) ? kExitSuccess : kExitFailed;
 }
 
-}  // namespace
-
 std::string RecordTime(int64_t ms) {
     return records::LocalTimeText(ms);
-}
-
-bool ReadsRecords(Command command) {
-    return command == Command::History || command == Command::Show || command == Command::Compare ||
-           command == Command::Records || command == Command::RecordsPrune;
-}
-
-int RunRecordsCommand(const Console& console, const Invocation& invocation) {
-    switch (invocation.command) {
-        case Command::History:
-            return RunHistory(console, invocation);
-        case Command::Show:
-            return RunShow(console, invocation);
-        case Command::Compare:
-            return RunCompare(console, invocation);
-        case Command::Records:
-            return RunRecordsSummary(console, invocation);
-        case Command::RecordsPrune:
-            return RunRecordsPrune(console, invocation);
-        default:
-            return kExitUsage;
-    }
 }
 
 }  // namespace kelo::cli

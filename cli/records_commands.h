@@ -15,11 +15,13 @@ class ServiceRecords;
 
 namespace kelo::cli {
 
-// True for the commands below.
-bool ReadsRecords(Command command);
-
-// Runs one of them and gives its exit status; compare gives 0 equal, 1 different, 2 trouble.
-int RunRecordsCommand(const Console& console, const Invocation& invocation);
+// Each runs its command and gives its exit status; compare gives 0 equal, 1 different, 2
+// trouble.
+int RunHistory(const Console& console, const Invocation& invocation);
+int RunShow(const Console& console, const Invocation& invocation);
+int RunCompare(const Console& console, const Invocation& invocation);
+int RunRecordsSummary(const Console& console, const Invocation& invocation);
+int RunRecordsPrune(const Console& console, const Invocation& invocation);
 
 // The database the records commands read: --records, else KELO_RECORDS, else the default.
 // They read it even when recording is turned off, so kept records stay visible, and never make

@@ -31,9 +31,10 @@ struct KeptSet {
 // saying why there is no parameter set to write.
 std::optional<KeptSet> FindKeptSet(records::ServiceRecords& kept, const Invocation& invocation,
                                    const std::string& host) {
-    const auto operation = invocation.file.empty()
-                               ? kept.NewestBackup(host)
-                               : kept.Operation(*records::RecordNumberOf(invocation.file));
+    const auto operation =
+        invocation.restore.record.empty()
+            ? kept.NewestBackup(host)
+            : kept.Operation(*records::RecordNumberOf(invocation.restore.record));
     if (!operation) {
         platform::ShowText(operation.reason);
         return std::nullopt;

@@ -67,11 +67,11 @@ records::RunStart RunStartOf(const Invocation& invocation) {
         add({"--json"});
     if (invocation.noBackup)
         add({"--no-backup"});
-    // restore-params' RECORD is a number; every other FILE a path.
-    if (!invocation.file.empty()) {
-        const bool record = invocation.command == Command::RestoreParams;
-        add({"--", record ? invocation.file : Absolute(invocation.file)});
-    }
+    // restore-params' RECORD is a number; a FILE a path.
+    if (!invocation.restore.record.empty())
+        add({"--", invocation.restore.record});
+    if (!invocation.file.empty())
+        add({"--", Absolute(invocation.file)});
     return records::RunStart{
         CommandWord(invocation.command), words, Absolute(invocation.output), {}};
 }

@@ -16,13 +16,6 @@ struct RunFile {
     bool trace = false;  // a trace file, which is written whatever the command does
 };
 
-// Whether the command reads its FILE (and compare its second) as a file: the others name a
-// record there. compare's words may be either; an existing file is read.
-bool ReadsFileOperand(Command command) {
-    return command == Command::OpenReport || command == Command::PutParams ||
-           command == Command::Upgrade || command == Command::Compare;
-}
-
 // Every file of the run that is written or read by name; the text trace and -o only when
 // they go to a file, the host list only when it is one.
 std::vector<RunFile> FilesOfRun(const Invocation& invocation, const RunFilePaths& paths) {
@@ -37,11 +30,12 @@ std::vector<RunFile> FilesOfRun(const Invocation& invocation, const RunFilePaths
     if (!invocation.output.empty() && invocation.output != "-")
         files.push_back({"-o", invocation.output, Use::kWritten});
     const std::string word = CommandWord(invocation.command);
-    if (ReadsFileOperand(invocation.command)) {
-        for (const std::string* operand : {&invocation.file, &invocation.secondFile}) {
-            if (!operand->empty())
-                files.push_back({"the FILE of " + word, *operand, Use::kRead});
-        }
+    // The FILE of open-report, put-params and upgrade; compare's words may be a record or a
+    // file, and an existing file is read.
+    for (const std::string* operand :
+         {&invocation.file, &invocation.compare.first, &invocation.compare.second}) {
+        if (!operand->empty())
+            files.push_back({"the FILE of " + word, *operand, Use::kRead});
     }
     if (invocation.hostList && *invocation.hostList != "-")
         files.push_back({"--hosts", *invocation.hostList, Use::kRead});

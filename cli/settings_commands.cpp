@@ -60,24 +60,24 @@ std::optional<std::string> ApplyConfigChange(const Invocation& invocation,
                                              ConnectionSettings& settings) {
     switch (invocation.command) {
         case Command::ConfigPort:
-            settings.portKind = invocation.value;
+            settings.portKind = invocation.config.portKind;
             break;
         case Command::ConfigType:
-            settings.machineTypeIndex = invocation.value;
+            settings.machineTypeIndex = invocation.config.typeIndex;
             break;
         case Command::ConfigAddHost:
-            AddHost(settings, invocation.host);
+            AddHost(settings, invocation.config.host);
             break;
         case Command::ConfigSelectHost:
         case Command::ConfigDeleteHost:
-            if (!HoldsIndex(settings, invocation.value)) {
-                return "no host has the index " + std::to_string(invocation.value) +
+            if (!HoldsIndex(settings, invocation.config.index)) {
+                return "no host has the index " + std::to_string(invocation.config.index) +
                        " (see kelo-cli config)";
             }
             if (invocation.command == Command::ConfigSelectHost)
-                settings.selectedHost = invocation.value;
+                settings.selectedHost = invocation.config.index;
             else
-                DeleteHost(settings, invocation.value);
+                DeleteHost(settings, invocation.config.index);
             break;
         default:
             break;

@@ -7,16 +7,19 @@
 
 namespace kelo::cli {
 
-// The process's own standard output and standard error.
-Console SystemConsole();
+class StandardOutput {
+  public:
+    // The process's own standard output and standard error, as a run writes to them.
+    Console MakeConsole();
 
-// At the end of the program: closes standard output and, when a write to it or the close
-// failed, says "kelo-cli: standard output: REASON" and turns a status of 0 into 1, as GNU
-// tools do, so that a result lost on a full disk is no success.
-int FinishStandardOutput(int status);
+    // At the end of the program: closes standard output and, when a write to it or the close
+    // failed, says "kelo-cli: standard output: REASON" and turns a status of 0 into 1, as GNU
+    // tools do, so that a result lost on a full disk is no success.
+    int Finish(int status);
 
-// Forgets a failed write: a host list's forked run writes to a pipe of its own, whatever
-// became of the list's standard output.
-void ForgetStandardOutputError();
+  private:
+    // The first failed write to standard output (an errno value), or 0.
+    int error_ = 0;
+};
 
 }  // namespace kelo::cli

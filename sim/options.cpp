@@ -8,7 +8,8 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <sstream>
+
+#include "platform/help_layout.h"
 
 namespace sim {
 namespace {
@@ -64,101 +65,6 @@ const CLI::Validator kFaultName(
     },
     "");
 
-constexpr size_t kHelpWidth = 80;
-constexpr size_t kHelpColumn = 20;
-
-// The words of one line laid out in lines of at most `width` characters.
-std::string WrapLine(const std::string& line, size_t width) {
-    std::string wrapped;
-    size_t lineLength = 0;
-    std::istringstream words(line);
-    for (std::string word; words >> word;) {
-        if (lineLength > 0 && lineLength + 1 + word.size() > width) {
-            wrapped += '\n';
-            lineLength = 0;
-        }
-        if (lineLength > 0) {
-            wrapped += ' ';
-            ++lineLength;
-        }
-        wrapped += word;
-        lineLength += word.size();
-    }
-    return wrapped;
-}
-
-// The text in lines of at most `width` characters; its own line breaks and the indentation
-// of its lines are kept.
-std::string Wrap(const std::string& text, size_t width) {
-    std::string wrapped;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t indent = std::min(line.find_first_not_of(' '), line.size());
-        if (!wrapped.empty())
-            wrapped += '\n';
-        wrapped += line.substr(0, indent) + WrapLine(line.substr(indent), width - indent);
-    }
-    return wrapped;
-}
-
-bool IsRepeatable(const CLI::Option& option) {
-    return option.get_multi_option_policy() == CLI::MultiOptionPolicy::TakeAll;
-}
-
-// The --help text laid out from the options as bound: the usage line names each option with
-// its value, brackets the optional ones and marks the repeatable ones; below it the
-// description, one line (or more, wrapped) for each option, and the footer.
-class HelpLayout : public CLI::Formatter {
-  public:
-    HelpLayout() { column_width(kHelpColumn); }
-
-    std::string make_help(const CLI::App* app, std::string name,
-                          CLI::AppFormatMode) const override {
-        std::string text = make_usage(app, name) + "\n" + make_description(app) + "\n";
-        for (const CLI::Option* option : app->get_options())
-            text += make_option(option, false);
-        return text + "\n" + make_footer(app);
-    }
-
-    std::string make_usage(const CLI::App* app, std::string name) const override {
-        const std::string lead = "Usage: " + name + " ";
-        std::string synopsis;
-        for (const CLI::Option* option : app->get_options()) {
-            if (option == app->get_help_ptr() || option == app->get_version_ptr())
-                continue;
-            std::string word = option->get_name() + make_option_opts(option);
-            if (!option->get_required())
-                word = "[" + word + "]";
-            synopsis += word + (IsRepeatable(*option) ? "... " : " ");
-        }
-        const std::string indent(lead.size(), ' ');
-        std::string text = lead;
-        for (const char c : Wrap(synopsis, kHelpWidth - lead.size()))
-            text += c == '\n' ? "\n" + indent : std::string(1, c);
-        return text + "\n";
-    }
-
-    // "-h, --help": every name of the option, as a reader writes them.
-    std::string make_option_name(const CLI::Option* option, bool) const override {
-        std::string names = option->get_name(false, true);
-        for (size_t comma = names.find(','); comma != std::string::npos;
-             comma = names.find(',', comma + 2))
-            names.insert(comma + 1, " ");
-        return names;
-    }
-
-    std::string make_option_opts(const CLI::Option* option) const override {
-        return option->get_option_text().empty() ? "" : " " + option->get_option_text();
-    }
-
-    std::string make_option_desc(const CLI::Option* option) const override {
-        std::string description = option->get_description();
-        if (!option->get_default_str().empty())
-            description += " (default " + option->get_default_str() + ")";
-        return Wrap(description, kHelpWidth - kHelpColumn);
-    }
-};
-
 // The --fault help: what it does, then every fault's name on a line of its own.
 std::string FaultHelp() {
     std::string help = "misbehave on purpose; repeatable. Names:";
@@ -182,7 +88,7 @@ struct CommandLine {
     std::vector<std::string> faults;
 
     explicit CommandLine(Options& options) {
-        app.formatter(std::make_shared<HelpLayout>());
+        app.formatter(std::make_shared<platform::HelpLayout>());
         app.footer(
             "Ports below 1024 need root or a network namespace of your own, e.g.\n"
             "  unshare --net --map-root-user sh -c 'ip link set lo up && kelo-sim --type 1'");

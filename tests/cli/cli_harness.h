@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/run.h"
+#include "cli/dispatch.h"
 #include "platform/clock.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"

@@ -1,7 +1,10 @@
 // The command line and the config commands of kelo-cli.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/command_line.h"
+#include "cli/commands.h"
 #include "cli/settings_commands.h"
 
 namespace kelo::cli {
@@ -18,15 +21,19 @@ struct Accepted {
 
 class AcceptedCommandLine : public ::testing::TestWithParam<Accepted> {};
 
+// The table's file is the FILE or restore-params' RECORD, its host the HOST of restart,
+// restore-params or config add-host, its value the number a config change was given.
 TEST_P(AcceptedCommandLine, ParsesToItsCommand) {
     const Accepted& expected = GetParam();
     const ParseResult parse = ParseCommandLine(expected.arguments);
     ASSERT_TRUE(parse.ok) << parse.error;
-    EXPECT_EQ(parse.invocation.command, expected.command);
-    EXPECT_EQ(parse.invocation.file, expected.file);
-    EXPECT_EQ(parse.invocation.output, expected.output);
-    EXPECT_EQ(parse.invocation.host, expected.host);
-    EXPECT_EQ(parse.invocation.value, expected.value);
+    const Invocation& run = parse.invocation;
+    EXPECT_EQ(run.command, expected.command);
+    EXPECT_EQ(run.command == Command::RestoreParams ? run.restore.record : run.file, expected.file);
+    EXPECT_EQ(run.output, expected.output);
+    EXPECT_EQ(run.command == Command::ConfigAddHost ? run.config.host : run.host, expected.host);
+    const ConfigChange& change = run.config;
+    EXPECT_EQ(change.portKind + change.typeIndex + change.index, expected.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,6 +172,37 @@ TEST(DiscoverOptions, HoldTheSubnetsAndTheirSettings) {
     EXPECT_TRUE(parse.invocation.json);
     // --json is the one run option, also before the command.
     EXPECT_TRUE(ParseCommandLine({"--json", "discover"}).invocation.json);
+}
+
+// The help is laid out from the parser: a line for each command with its operands and one for
+// each option the parser takes, none wider than 80 columns.
+TEST(Help, NamesEveryCommandAndOptionWithinEightyColumns) {
+    const std::string help = UsageText();
+    EXPECT_EQ(help.rfind("Usage: kelo-cli [--host HOST] [--type N] [--port KIND]", 0), 0u) << help;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;
+    for (const CommandDefinition& definition : CommandDefinitions()) {
+        const std::string label = std::string("\n  ") + definition.word + " " + definition.operands;
+        EXPECT_NE(
+            help.find(definition.operands[0] == 0 ? label.substr(0, label.size() - 1) : label),
+            std::string::npos)
+            << definition.word;
+    }
+    EXPECT_NE(help.find("\n  config port network|parallel|usb\n"), std::string::npos);
+    EXPECT_NE(help.find("\n  config select-host INDEX\n"), std::string::npos);
+    const CommandLineWords words = KnownWords();
+    for (const std::string& option : words.runOptions) {
+        if (option != "-o") {  // each command's line names it
+            EXPECT_NE(help.find(" " + option + " "), std::string::npos) << option;
+        }
+    }
+    for (const auto& [command, options] : words.commandOptions) {
+        for (const std::string& option : options)
+            EXPECT_NE(help.find("\n  " + option + " "), std::string::npos) << option;
+    }
+    EXPECT_NE(help.find("  --timeout MS      wait this long for answers (default 1500)\n"),
+              std::string::npos);
 }
 
 TEST(ConfigShow, ListsPortTypeAndHostsWithTheSelectedOneMarked) {

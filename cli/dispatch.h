@@ -1,4 +1,5 @@
-// kelo-cli from its arguments to its exit status.
+// kelo-cli from its arguments to its exit status: help, version, a resumed run, a host list,
+// or one single run.
 #pragma once
 
 #include <string>
