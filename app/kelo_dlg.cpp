@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QAction>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -132,7 +131,7 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
       profilePath_(profilePath),
       trace_([this](const std::string& problem) { OnTraceProblem(problem); }),
       cancelDialog_(this),
-      link_(cancelDialog_, profilePath),
+      link_(cancelDialog_, kelo::LoadSettings(profilePath)),
       recorder_([this] { return RecordsPathOf(profilePath_); }),
       registration_(FileTypeRegistration::ForThisProgram()),
       exitProgram_(EndProgramAtOnce) {
@@ -145,22 +144,26 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
         dialog.SetFindingsKeeper(
             [this](const std::vector<kelo::discover::FoundMachine>& machines, int64_t startedMs,
                    int64_t durationMs) { KeepFindings(machines, startedMs, durationMs); });
-        link_.SelectPort(dialog);
+        kelo::SelectPort(dialog, link_.MutableSettings());
     };
-    operations_.getReport = [this](std::string& report) { return link_.GetReport(report); };
-    operations_.getParameters = [this](uint8_t* buffer, int capacity) {
-        return link_.GetParameters(buffer, capacity);
+    operations_.getReport = [this] { return kelo::ops::GetReport(link_.Port()); };
+    operations_.getParameters = [this](int capacity) {
+        return kelo::ops::GetParameters(link_.Port(), capacity);
     };
-    operations_.putParameters = [this](const uint8_t* data, int length, bool all) {
-        link_.PutParameters(data, length, all);
+    operations_.putParameters = [this](const std::vector<uint8_t>& block) {
+        return kelo::ops::PutParameters(link_.Port(), block.data(), static_cast<int>(block.size()));
     };
-    operations_.upgradeFirmware = [this](const uint8_t* data, int size) {
-        link_.UpgradeFirmware(data, size);
+    operations_.upgradeFirmware = [this](const std::vector<uint8_t>& image) {
+        return kelo::ops::UpgradeFirmware(link_.Port(), image.data(),
+                                          static_cast<int>(image.size()));
     };
     CreateControls();
 }
 
-CKeloDlg::~CKeloDlg() = default;
+CKeloDlg::~CKeloDlg() {
+    if (saveSettingsOnExit_)
+        kelo::SaveSettings(profilePath_, link_.Settings());
+}
 
 // One column of buttons in four groups: the port; the reports; the parameters; the firmware
 // and Exit. The caption is "Kelo" until the version is known.
@@ -187,9 +190,6 @@ void CKeloDlg::CreateControls() {
     exit_ = button(tr("Exit"));
     layout->insertSpacing(1, groupGap / 2);
 
-    all_ = new QCheckBox(tr("all"), this);
-    layout->insertWidget(layout->indexOf(putParameters_) + 1, all_, 0, Qt::AlignRight);
-    all_->hide();
     development_ = new QLabel(QString::fromStdString(developmentText_), this);
     layout->insertWidget(0, development_);
     development_->hide();
@@ -287,7 +287,7 @@ void CKeloDlg::OnInitDialog() {
     RegisterFileType();
     // 5. The start-up file, once the window is up.
     QMetaObject::invokeMethod(this, &CKeloDlg::OnStartupFile, Qt::QueuedConnection);
-    // 6. The controls, which also hides the "all" check box.
+    // 6. The controls.
     EnableControls(true);
     selectPort_->setFocus();
 }
@@ -312,7 +312,7 @@ void CKeloDlg::RegisterFileType() {
     }
     platform::ShowMessage(message);
     // The settings have only just been loaded: the program ends without writing them.
-    link_.DiscardSettingsOnExit();
+    saveSettingsOnExit_ = false;
     exitProgram_(0);
 }
 
@@ -329,11 +329,6 @@ void CKeloDlg::EnableControls(bool enable) {
     if (historyAction_ != nullptr)
         historyAction_->setEnabled(enable);
     busy_ = !enable;
-    // The "all" check box never shows, and Put Parameters never writes all parameters.
-    all_->setEnabled(false);
-    all_->hide();
-    allFlag_ = 0;
-    all_->setChecked(allFlag_ != 0);
     development_->setText(QString::fromStdString(developmentText_));
 }
 
@@ -435,11 +430,12 @@ kelo::records::Result CKeloDlg::EndedResult() const {
 void CKeloDlg::OnGetReport() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::GetReport, CurrentMachine());
     BusyScope busy(*this);
-    std::string report;
-    if (!operations_.getReport(report)) {
+    const kelo::ops::Report got = operations_.getReport();
+    if (!got.outcome.ok()) {
         kept.SetResult(EndedResult());
         return;  // the operation told the user why
     }
+    const std::string& report = got.text;
     if (report.size() > kMaxMachineReport) {
         platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
         return;
@@ -464,16 +460,15 @@ void CKeloDlg::OnGetParameters() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::GetParams, CurrentMachine());
     BusyScope busy(*this);
     // The machine is read before any dialog shows.
-    std::vector<uint8_t> buffer(kParameterBufferSize);
-    const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
-    const bool read = count >= 1 && !cancelDialog_.IsCancelled();
-    if (read) {
-        kept.SetContent(kelo::records::ContentKind::Parameters,
-                        std::vector<uint8_t>(buffer.begin(), buffer.begin() + count));
-    }
+    const kelo::ops::Parameters got = operations_.getParameters(kParameterBufferSize);
+    const std::vector<uint8_t>& set = got.bytes;
+    const bool read = got.outcome.ok() && !set.empty() && !cancelDialog_.IsCancelled();
+    if (read)
+        kept.SetContent(kelo::records::ContentKind::Parameters, set);
     std::string chosen;
     const bool saved = kelo::SaveParameterFile(
-        buffer.data(), count, NotingChooser(MakePathChooser(this, SaveParameterDialog()), chosen));
+        set.data(), static_cast<int>(set.size()),
+        NotingChooser(MakePathChooser(this, SaveParameterDialog()), chosen));
     if (saved) {
         kept.SetResult(kelo::records::Result::Ok);
         kept.AddFile("output", chosen);
@@ -518,8 +513,8 @@ void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
 void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block) {
     if (!KeepBackup(put))
         return;
-    operations_.putParameters(block.data(), static_cast<int>(block.size()), allFlag_ != 0);
-    put.SetResult(put.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+    const kelo::ops::Write written = operations_.putParameters(block);
+    put.SetResult(written.outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
 bool CKeloDlg::KeepBackup(RecordedOperation& put) {
@@ -554,17 +549,15 @@ bool CKeloDlg::KeepBackup(RecordedOperation& put) {
 bool CKeloDlg::ReadBackup() {
     RecordedOperation backup(&recorder_, kelo::records::Operation::Backup, CurrentMachine());
     backup.SetBackup();
-    std::vector<uint8_t> buffer(kParameterBufferSize);
-    const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
-    if (count < 1 || cancelDialog_.IsCancelled()) {
+    kelo::ops::Parameters got = operations_.getParameters(kParameterBufferSize);
+    if (!got.outcome.ok() || got.bytes.empty() || cancelDialog_.IsCancelled()) {
         backup.SetResult(EndedResult());
         // A damaged reply says nothing of its own: the record says what the question says.
         if (!backup.MessageShown() && !cancelDialog_.IsCancelled())
             backup.SetMessage(kNoBackupReason);
         return false;
     }
-    kelo::records::ReadContent set{kelo::records::ContentKind::Parameters,
-                                   std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
+    kelo::records::ReadContent set{kelo::records::ContentKind::Parameters, std::move(got.bytes)};
     // A set too large for a parameter file could not be written back: no backup at all.
     if (!kelo::records::KeepsWhole(set)) {
         backup.SetResult(kelo::records::Result::Failed);
@@ -581,8 +574,8 @@ void CKeloDlg::OnFirmwareUpgrade() {
     std::vector<uint8_t> image;
     if (!LoadChosenInput(kept, LoadFirmwareDialog(), LoadFirmware, image))
         return;
-    operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
-    kept.SetResult(kept.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+    const kelo::ops::Write written = operations_.upgradeFirmware(image);
+    kept.SetResult(written.outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
 void CKeloDlg::KeepFindings(const std::vector<kelo::discover::FoundMachine>& machines,

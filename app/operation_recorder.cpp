@@ -133,7 +133,6 @@ void RecordedOperation::Finish() {
 void RecordedOperation::Show(const platform::Message& message) {
     if (!finished_) {
         shown_ = true;
-        lastId_ = message.id;
         record_.message = message.text;
     }
     if (previousSink_ != nullptr) {
@@ -153,7 +152,6 @@ void RecordedOperation::StartAgain() {
     started_ = std::chrono::steady_clock::now();
     record_.startedMs = kelo::records::WallClockMs();
     shown_ = false;
-    lastId_ = 0;
     record_.message.clear();
 }
 

@@ -36,9 +36,6 @@ struct CommandDefinition {
     OutputRule output;
     // It talks to a machine: a host list, --json and the traces go with it.
     bool talksToMachine;
-    // A failure that showed no message can only be a damaged reply (restart, whose exchange
-    // tells every failure by a message, is the one machine command without it).
-    bool silentFailureIsDamagedReply;
     const char* progressLabel;  // "" for none
     // Runs a command on the connection; null for config and discover, which run on their own.
     bool (*run)(CommandContext& context, const Invocation& invocation);

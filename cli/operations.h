@@ -10,6 +10,7 @@
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 #include "link/device_link.h"
+#include "ops/operations.h"
 #include "platform/code_page.h"
 #include "records/record.h"
 
@@ -17,7 +18,7 @@ namespace kelo::cli {
 
 // Where a command's results go.
 struct CommandContext {
-    CDeviceLink& link;
+    DeviceLink& link;
     TerminalCancelDialog& dialog;
     TerminalSink& sink;
     // Writes a report's text to standard output; false, with errno set, when it could not.
@@ -49,6 +50,11 @@ struct CommandContext {
         keepBackup = nullptr;
     // The exit status of a failed command when it is not 1: restore-params' records refused.
     std::optional<int> failedStatus = std::nullopt;
+    // What the command's last machine operation came to; unset when none ran.
+    std::optional<ops::Outcome> outcome = std::nullopt;
+    // What the last write left the machine with (see ops::Write).
+    bool firmwareAwaited = false;
+    bool machineHasAll = false;
 };
 
 // What kelo-cli says when the backup before a write could not be read.
@@ -71,8 +77,8 @@ bool RunRestart(CommandContext& context, const Invocation& invocation);
 // nothing when that read fails.
 bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock);
 
-// After a command failed: a line of kelo-cli's own when a machine command failed without any
-// message (a reply frame with a bad lead or check byte, a connection closed inside a reply),
+// After a command failed: a line of kelo-cli's own when its machine operation failed without
+// a message (a reply frame with a bad lead or check byte, a connection closed inside a reply),
 // and, when an upgrade stopped after the update command went out (cancelled or failed), that
 // the machine may be waiting for its firmware.
 void TellAfterFailure(CommandContext& context, Command command);

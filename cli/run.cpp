@@ -51,16 +51,15 @@ bool IsConfigCommand(Command command) {
     return command == Command::ConfigShow || ChangesProfile(command);
 }
 
-// The config commands: show the settings, or change them and save them through the
-// connection's own save, whose failure (shown naming the profile) fails the command.
-int RunConfig(const Console& console, CDeviceLink& link, const Invocation& invocation) {
-    if (!ChangesProfile(invocation.command)) {
-        return PrintText(console.writeOut, FormatSettings(link.Settings())) ? kExitSuccess
-                                                                            : kExitFailed;
-    }
-    if (std::optional<std::string> error = ApplyConfigChange(invocation, link.MutableSettings()))
+// The config commands: show the settings, or change them and save them, a save whose failure
+// (shown naming the profile) fails the command.
+int RunConfig(const Console& console, ConnectionSettings& settings, const Invocation& invocation) {
+    if (!ChangesProfile(invocation.command))
+        return PrintText(console.writeOut, FormatSettings(settings)) ? kExitSuccess : kExitFailed;
+    if (std::optional<std::string> error = ApplyConfigChange(invocation, settings))
         return UsageError(console, *error, "");
-    return link.SaveSettings() ? kExitSuccess : kExitFailed;
+    return SaveSettings(platform::ProfileStore::DefaultPath(), settings) ? kExitSuccess
+                                                                         : kExitFailed;
 }
 
 // Draws the progress line and writes the --progress-fd percentages from the dialog's range
@@ -203,13 +202,13 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     std::optional<platform::CodePage> shownCodePage;
     if (std::optional<std::string> error = ChooseShownCodePage(invocation, shownCodePage))
         return UsageError(console, *error, "");
-    CDeviceLink link(dialog, platform::ProfileStore::DefaultPath());
-    // A config change saves at once, so that a failure decides the exit status; nothing else
-    // is ever saved.
-    link.DiscardSettingsOnExit();
-    ApplyOverrides(invocation.overrides, link.MutableSettings());
+    // The profile's settings with the run options laid over them. Only a config change is
+    // saved, at once, so that a failure decides the exit status.
+    ConnectionSettings settings = LoadSettings(platform::ProfileStore::DefaultPath());
+    ApplyOverrides(invocation.overrides, settings);
     if (IsConfigCommand(invocation.command))
-        return RunConfig(console, link, invocation);
+        return RunConfig(console, settings, invocation);
+    DeviceLink link(dialog, std::move(settings));
     record.host = TargetHost(link.Settings(), invocation);
     if (record.host) {
         if (std::optional<std::string> refusal = ResolveRunTarget(*record.host, invocation, record))
