@@ -36,6 +36,9 @@
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "records/service_records.h"
+#include "service/machine.h"
+#include "service/parameter_backup.h"
+#include "service/report_code_page.h"
 #include "snmp/status_query.h"
 
 namespace app {
@@ -83,6 +86,14 @@ kelo::PathChooser NotingChooser(kelo::PathChooser choose, std::string& chosen) {
     };
 }
 
+// Ends the process at once: no destructor runs, so the settings just loaded are not written.
+void EndProgramAtOnce(int status) {
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
+}  // namespace
+
 // Holds back the messages shown while it is installed, to be let through later or told inside
 // another message; a message sink installed after it (a record) still sees each one.
 class HeldMessages : public platform::MessageSink {
@@ -115,14 +126,6 @@ class HeldMessages : public platform::MessageSink {
     std::vector<platform::Message> held_;
     bool released_ = false;
 };
-
-// Ends the process at once: no destructor runs, so the settings just loaded are not written.
-void EndProgramAtOnce(int status) {
-    std::fflush(nullptr);
-    ::_exit(status);
-}
-
-}  // namespace
 
 CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -385,17 +388,14 @@ void CKeloDlg::OpenReportFile(const std::string& path) {
 }
 
 std::optional<platform::CodePage> CKeloDlg::ReportCodePage() {
-    // Read afresh each time, so that a changed profile holds for the next report.
-    const std::string name = platform::ReportEncodingName(platform::ProfileStore(profilePath_));
-    if (name.empty())
-        return std::nullopt;
-    std::optional<platform::CodePage> codePage = platform::CodePage::Named(name);
-    if (!codePage && !unknownEncodingShown_) {
+    const kelo::service::ReportCodePage chosen =
+        kelo::service::ChooseReportCodePage("", profilePath_);
+    if (!chosen.unknownName.empty() && !unknownEncodingShown_) {
         unknownEncodingShown_ = true;
-        platform::ShowText("Unknown report encoding \"" + name + "\" in " + profilePath_ +
-                           "; reports are shown as UTF-8.");
+        platform::ShowText("Unknown report encoding \"" + chosen.unknownName + "\" in " +
+                           profilePath_ + "; reports are shown as UTF-8.");
     }
-    return codePage;
+    return chosen.codePage;
 }
 
 void CKeloDlg::ShowReport(const std::string& text) {
@@ -411,15 +411,7 @@ void CKeloDlg::OnSelectPort() {
 }
 
 kelo::records::Machine CKeloDlg::CurrentMachine() const {
-    const kelo::ConnectionSettings& settings = link_.Settings();
-    kelo::records::Machine machine;
-    machine.type = link_.GetMachineType();
-    machine.portKind = kelo::records::PortKindWord(settings.portKind);
-    const int selected = settings.selectedHost;
-    const bool hostSelected = settings.portKind == kelo::kPortNetwork && selected >= 0 &&
-                              static_cast<size_t>(selected) < settings.hosts.size();
-    machine.host = hostSelected ? settings.hosts[static_cast<size_t>(selected)] : machine.portKind;
-    return machine;
+    return kelo::service::RecordedMachine(link_.Settings());
 }
 
 kelo::records::Result CKeloDlg::EndedResult() const {
@@ -511,25 +503,40 @@ void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
 }
 
 void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block) {
-    if (!KeepBackup(put))
-        return;
-    const kelo::ops::Write written = operations_.putParameters(block);
-    put.SetResult(written.outcome.ok() ? kelo::records::Result::Ok : EndedResult());
+    std::optional<kelo::ops::Write> written;
+    if (!recorder_.Enabled()) {
+        written = operations_.putParameters(block);  // with records off a backup has no place
+    } else {
+        // A read that fails is told once, in the question that follows it, not in a box of its
+        // own first; the backup's record still keeps what it said.
+        std::optional<HeldMessages> held;
+        kelo::service::BackupSteps steps;
+        steps.read = [&] {
+            held.emplace();
+            return ReadBackup();
+        };
+        steps.keep = [&](const kelo::service::BackupRead&) {
+            held->Release();
+            held.reset();
+            put.StartAgain();  // the write's own record begins after the backup's
+        };
+        steps.writeWithout = [&](const kelo::service::BackupRead&) {
+            const bool writeAnyway = WriteWithoutBackup(put, *held);
+            held.reset();
+            return writeAnyway;
+        };
+        steps.write = [&] { return operations_.putParameters(block); };
+        written = kelo::service::WriteWithBackup(steps);
+    }
+    if (written)
+        put.SetResult(written->outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
-bool CKeloDlg::KeepBackup(RecordedOperation& put) {
-    if (!recorder_.Enabled())
-        return true;  // with records off there is nowhere to keep a backup
-    // A read that fails is told once, in the question that follows it, not in a box of its own
-    // first; the backup's record still keeps what it said.
-    HeldMessages held;
-    const bool read = ReadBackup();
-    if (read || cancelDialog_.IsCancelled())
+bool CKeloDlg::WriteWithoutBackup(RecordedOperation& put, HeldMessages& held) {
+    if (cancelDialog_.IsCancelled())
         held.Release();
     // The write's own record begins after the backup's, with only its own messages.
     put.StartAgain();
-    if (read)
-        return true;
     put.SetResult(kelo::records::Result::Cancelled);
     // A Cancel during the read stops the whole write.
     if (cancelDialog_.IsCancelled())
@@ -546,26 +553,28 @@ bool CKeloDlg::KeepBackup(RecordedOperation& put) {
     return writeAnyway;
 }
 
-bool CKeloDlg::ReadBackup() {
+kelo::service::BackupRead CKeloDlg::ReadBackup() {
     RecordedOperation backup(&recorder_, kelo::records::Operation::Backup, CurrentMachine());
     backup.SetBackup();
-    kelo::ops::Parameters got = operations_.getParameters(kParameterBufferSize);
-    if (!got.outcome.ok() || got.bytes.empty() || cancelDialog_.IsCancelled()) {
-        backup.SetResult(EndedResult());
-        // A damaged reply says nothing of its own: the record says what the question says.
-        if (!backup.MessageShown() && !cancelDialog_.IsCancelled())
-            backup.SetMessage(kNoBackupReason);
-        return false;
+    kelo::service::BackupRead read = kelo::service::ReadBackup(
+        [this] { return operations_.getParameters(kParameterBufferSize); },
+        [this] { return cancelDialog_.IsCancelled(); });
+    switch (read.end) {
+        case kelo::service::BackupRead::End::kRead:
+            backup.SetContent(read.set.kind, read.set.plain);
+            backup.SetResult(kelo::records::Result::Ok);
+            break;
+        case kelo::service::BackupRead::End::kNotWhole:
+            backup.SetResult(kelo::records::Result::Failed);
+            break;
+        default:
+            backup.SetResult(EndedResult());
+            // A damaged reply says nothing of its own: the record says what the question says.
+            if (!backup.MessageShown() && !cancelDialog_.IsCancelled())
+                backup.SetMessage(kNoBackupReason);
+            break;
     }
-    kelo::records::ReadContent set{kelo::records::ContentKind::Parameters, std::move(got.bytes)};
-    // A set too large for a parameter file could not be written back: no backup at all.
-    if (!kelo::records::KeepsWhole(set)) {
-        backup.SetResult(kelo::records::Result::Failed);
-        return false;
-    }
-    backup.SetContent(set.kind, std::move(set.plain));
-    backup.SetResult(kelo::records::Result::Ok);
-    return true;
+    return read;
 }
 
 void CKeloDlg::OnFirmwareUpgrade() {

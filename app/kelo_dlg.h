@@ -22,6 +22,7 @@
 #include "ops/operations.h"
 #include "platform/code_page.h"
 #include "records/record.h"
+#include "service/parameter_backup.h"
 #include "trace/trace_session.h"
 
 class QLabel;
@@ -30,6 +31,8 @@ class QAction;
 class QPushButton;
 
 namespace app {
+
+class HeldMessages;
 
 class CKeloDlg : public QDialog {
     Q_OBJECT
@@ -173,11 +176,11 @@ class CKeloDlg : public QDialog {
     // when none was chosen (the record is dropped: nothing was done) or it did not load.
     bool LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog, InputLoader load,
                          std::vector<uint8_t>& bytes);
-    // Reads the machine's parameter set and keeps it as its backup. False when nothing is to
-    // be written: the read was cancelled, or it failed and the user declined to write anyway.
-    bool KeepBackup(RecordedOperation& put);
-    // Reads the machine's parameter set and keeps it as its backup; false when none was read.
-    bool ReadBackup();
+    // Reads the machine's parameter set for its backup, kept in a record of its own.
+    kelo::service::BackupRead ReadBackup();
+    // After no backup could be read: whether to write anyway. Not after a Cancel; otherwise
+    // the user is asked, told what the read ended with (held back until then).
+    bool WriteWithoutBackup(RecordedOperation& put, HeldMessages& held);
     // The write of a parameter set: the backup, then Put Parameters.
     void PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block);
     // Each machine Find Machines found, kept as an operation "discover" of its own.

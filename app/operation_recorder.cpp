@@ -3,14 +3,12 @@
 #include "platform/profile.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
+#include "service/machine.h"
 
 namespace app {
 
 std::optional<std::string> RecordsPathOf(const std::string& profilePath) {
-    const platform::ProfileStore profile(profilePath);
-    if (profile.GetInt("Records", "Enabled", 1) == 0)
-        return std::nullopt;
-    return kelo::records::DefaultRecordsPath();
+    return kelo::service::RecordsPath(profilePath);
 }
 
 void OperationRecorder::Keep(kelo::records::OperationRecord record) {

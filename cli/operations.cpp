@@ -17,6 +17,7 @@
 #include "platform/system.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
+#include "service/parameter_backup.h"
 #include "snmp/status_query.h"
 
 namespace kelo::cli {
@@ -79,34 +80,18 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
     return SaveReportText(invocation.output, text);
 }
 
-// Reads the machine's parameter set through Get Parameters, as get-params does, and hands it
-// to the records as the machine's backup. A read that fails or is stopped says that nothing
-// was written (after the damaged-reply line when the read failed without a message).
-bool BackUpParameters(CommandContext& context) {
-    const int64_t startedMs = records::WallClockMs();
-    const auto started = std::chrono::steady_clock::now();
-    ops::Parameters got = ops::GetParameters(context.link.Port(), kParameterBufferSize);
-    if (!got.outcome.ok() || got.bytes.empty() || context.dialog.Stopped()) {
-        // No port set up: the write could not have run either, and the message says why.
-        if (got.outcome.messageId == platform::IDS_SET_UP_PORT)
-            return false;
-        const bool stopped = Interrupted() || context.dialog.Stopped();
-        if (!stopped && got.outcome.message.empty())
+// Why no backup could be kept before a write, which then writes nothing: after the
+// damaged-reply line when the read failed without a message; nothing at all when no port is
+// set up (that message says why, and the write could not have run either).
+void TellBackupUnread(CommandContext& context, const service::BackupRead& backup) {
+    if (backup.end != service::BackupRead::End::kNotWhole) {
+        if (backup.outcome.messageId == platform::IDS_SET_UP_PORT)
+            return;
+        const bool stopped = Interrupted() || backup.end == service::BackupRead::End::kStopped;
+        if (!stopped && backup.outcome.message.empty())
             context.sink.Tell(kDamagedReply);
-        context.sink.Tell(kBackupUnread);
-        return false;
     }
-    const int64_t durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - started)
-                                   .count();
-    const records::ReadContent set{records::ContentKind::Parameters, std::move(got.bytes)};
-    // A set the records cannot keep whole (too large for a parameter file) is no backup.
-    if (!records::KeepsWhole(set)) {
-        context.sink.Tell(kBackupUnread);
-        return false;
-    }
-    context.keepBackup(set, startedMs, durationMs);
-    return true;
+    context.sink.Tell(kBackupUnread);
 }
 
 // What a write operation came to and left the machine with.
@@ -178,13 +163,36 @@ bool RunPutParams(CommandContext& context, const Invocation& invocation) {
 }
 
 bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock) {
-    if (context.keepBackup && !BackUpParameters(context))
+    const auto write = [&] {
+        context.bytes = static_cast<long long>(plainBlock.size());
+        return ops::PutParameters(context.link.Port(), plainBlock.data(),
+                                  static_cast<int>(plainBlock.size()));
+    };
+    std::optional<ops::Write> written;
+    if (!context.keepBackup) {
+        written = write();
+    } else {
+        // The set is read as get-params reads it, and kept as the machine's backup.
+        service::BackupSteps steps;
+        steps.read = [&] {
+            return service::ReadBackup(
+                [&] { return ops::GetParameters(context.link.Port(), kParameterBufferSize); },
+                [&] { return context.dialog.Stopped(); });
+        };
+        steps.keep = [&](const service::BackupRead& backup) {
+            context.keepBackup(backup.set, backup.startedMs, backup.durationMs);
+        };
+        steps.writeWithout = [&](const service::BackupRead& backup) {
+            TellBackupUnread(context, backup);
+            return false;
+        };
+        steps.write = write;
+        written = service::WriteWithBackup(steps);
+    }
+    if (!written)
         return false;
-    context.bytes = static_cast<long long>(plainBlock.size());
-    const ops::Write written = ops::PutParameters(context.link.Port(), plainBlock.data(),
-                                                  static_cast<int>(plainBlock.size()));
-    NoteWrite(context, written);
-    return written.outcome.ok();
+    NoteWrite(context, *written);
+    return written->outcome.ok();
 }
 
 bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
@@ -205,13 +213,12 @@ bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
 bool RunRestart(CommandContext& context, const Invocation& invocation) {
     std::string host = invocation.host;
     if (host.empty()) {
-        const ConnectionSettings& settings = context.link.Settings();
-        const int selected = settings.selectedHost;
-        if (selected < 0 || static_cast<size_t>(selected) >= settings.hosts.size()) {
+        const std::optional<std::string> selected = SelectedHost(context.link.Settings());
+        if (!selected) {
             platform::ShowMessage(platform::IDS_SET_UP_PORT);
             return false;
         }
-        host = settings.hosts[static_cast<size_t>(selected)];
+        host = *selected;
     }
     if (context.dialog.Stopped())
         return false;

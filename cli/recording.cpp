@@ -6,18 +6,17 @@
 
 #include "platform/profile.h"
 #include "records/service_records.h"
+#include "service/machine.h"
 
 namespace kelo::cli {
 
 std::optional<std::string> RecordsPathOf(const Invocation& invocation) {
     if (invocation.noRecords)
         return std::nullopt;
-    const platform::ProfileStore profile(platform::ProfileStore::DefaultPath());
-    if (profile.GetInt("Records", "Enabled", 1) == 0)
-        return std::nullopt;
+    std::optional<std::string> chosen;
     if (!invocation.recordsPath.empty())
-        return invocation.recordsPath;
-    return records::DefaultRecordsPath();
+        chosen = invocation.recordsPath;
+    return service::RecordsPath(platform::ProfileStore::DefaultPath(), chosen);
 }
 
 void KeepOperation(const Console& console, const Invocation& invocation,

@@ -34,6 +34,8 @@
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "records/sha256.h"
+#include "service/machine.h"
+#include "service/report_code_page.h"
 #include "trace/trace_session.h"
 
 namespace kelo::cli {
@@ -81,12 +83,7 @@ std::optional<std::string> TargetHost(const ConnectionSettings& settings,
                                       const Invocation& invocation) {
     if (!invocation.host.empty())
         return invocation.host;
-    const int selected = settings.selectedHost;
-    if (settings.portKind != kPortNetwork || selected < 0 ||
-        static_cast<size_t>(selected) >= settings.hosts.size()) {
-        return std::nullopt;
-    }
-    return settings.hosts[static_cast<size_t>(selected)];
+    return service::NetworkHost(settings);
 }
 
 // The code page a report printed on standard output is converted from: --encoding, else the
@@ -94,22 +91,16 @@ std::optional<std::string> TargetHost(const ConnectionSettings& settings,
 // system does not know is an error, told before any machine is read.
 std::optional<std::string> ChooseShownCodePage(const Invocation& invocation,
                                                std::optional<platform::CodePage>& codePage) {
-    if (!invocation.encoding.empty()) {
-        codePage = platform::CodePage::Named(invocation.encoding);
-        return std::nullopt;
-    }
     const bool printsReport =
         (invocation.command == Command::GetReport || invocation.command == Command::OpenReport) &&
         invocation.output.empty() && !invocation.json;
-    if (!printsReport)
+    if (invocation.encoding.empty() && !printsReport)
         return std::nullopt;
     const std::string path = platform::ProfileStore::DefaultPath();
-    const std::string name = platform::ReportEncodingName(platform::ProfileStore(path));
-    if (name.empty())
-        return std::nullopt;
-    codePage = platform::CodePage::Named(name);
-    if (!codePage)
-        return "unknown encoding '" + name + "' in " + path + " (Encoding in [Report])";
+    const service::ReportCodePage chosen = service::ChooseReportCodePage(invocation.encoding, path);
+    codePage = chosen.codePage;
+    if (!chosen.unknownName.empty())
+        return service::UnknownEncodingText(chosen, path);
     return std::nullopt;
 }
 
@@ -130,10 +121,8 @@ std::optional<std::string> ResolveRunTarget(const std::string& host, const Invoc
 // The machine a command talks to, as the records keep it: the host, else the port's name.
 void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
                  records::OperationRecord& kept) {
-    kept.machine.host = record.host.value_or(PortKindName(settings.portKind));
+    kept.machine = service::RecordedMachine(settings, record.host);
     kept.machine.address = record.address.value_or("");
-    kept.machine.type = record.type;
-    kept.machine.portKind = records::PortKindWord(settings.portKind);
 }
 
 // The files an operation used: the input it read (described from the bytes read, where the

@@ -8,11 +8,7 @@ DeviceLink::DeviceLink(platform::CancelDialog& dialog, ConnectionSettings settin
     : dialog_(dialog), settings_(std::move(settings)) {}
 
 DeviceLink::Choice DeviceLink::Chosen() const {
-    Choice choice{settings_.portKind, settings_.machineTypeIndex, std::nullopt};
-    if (settings_.selectedHost >= 0 &&
-        static_cast<size_t>(settings_.selectedHost) < settings_.hosts.size())
-        choice.host = settings_.hosts[static_cast<size_t>(settings_.selectedHost)];
-    return choice;
+    return Choice{settings_.portKind, settings_.machineTypeIndex, SelectedHost(settings_)};
 }
 
 Transport& DeviceLink::Port() {

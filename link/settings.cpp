@@ -15,6 +15,13 @@ std::string HostKey(size_t index) {
 
 }  // namespace
 
+std::optional<std::string> SelectedHost(const ConnectionSettings& settings) {
+    const int selected = settings.selectedHost;
+    if (selected < 0 || static_cast<size_t>(selected) >= settings.hosts.size())
+        return std::nullopt;
+    return settings.hosts[static_cast<size_t>(selected)];
+}
+
 ConnectionSettings LoadSettings(const platform::ProfileStore& profile) {
     ConnectionSettings settings;
     settings.portKind = profile.GetInt(kSection, "Port", kPortNetwork);

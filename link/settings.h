@@ -1,6 +1,7 @@
 // The connection settings kept in the profile's "Port" section.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ConnectionSettings {
     int machineTypeIndex = 2;  // Type3
     std::vector<std::string> hosts;
 };
+
+// The host HostSel selects, whatever the port; none when it selects no host of the list.
+std::optional<std::string> SelectedHost(const ConnectionSettings& settings);
 
 // Reads Port, HostSel, NumHost, Host0.. and MachineType, in that order.
 ConnectionSettings LoadSettings(const platform::ProfileStore& profile);

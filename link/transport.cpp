@@ -115,10 +115,7 @@ std::unique_ptr<Transport> MakeTransport(const ConnectionSettings& settings,
                                          platform::CancelDialog& dialog,
                                          const LocalPortMakers& makers) {
     const int type = settings.machineTypeIndex + 1;
-    std::optional<std::string> host;
-    if (settings.selectedHost >= 0 &&
-        static_cast<size_t>(settings.selectedHost) < settings.hosts.size())
-        host = settings.hosts[static_cast<size_t>(settings.selectedHost)];
+    const std::optional<std::string> host = SelectedHost(settings);
     switch (settings.portKind) {
         case kPortParallel:
             return std::make_unique<ParallelTransport>(dialog, type, host, makers.parallel);
