@@ -4,6 +4,7 @@
 #include "records/service_records.h"
 #include "records/sha256.h"
 #include "service/machine.h"
+#include "service/recording.h"
 
 namespace app {
 
@@ -98,12 +99,10 @@ std::string OperationRecorder::TakeUnshownProblem() {
 RecordedOperation::RecordedOperation(OperationRecorder* recorder,
                                      kelo::records::Operation operation,
                                      kelo::records::Machine machine)
-    : recorder_(recorder), previousSink_(platform::SetMessageSink(this)) {
-    record_.machine = std::move(machine);
-    record_.operation = kelo::records::OperationWord(operation);
-    record_.program = kelo::records::ProgramWord(kelo::records::Program::Kelo);
-    record_.result = kelo::records::Result::Failed;
-    record_.startedMs = kelo::records::WallClockMs();
+    : recorder_(recorder),
+      previousSink_(platform::SetMessageSink(this)),
+      record_(
+          kelo::service::BeginRecord(std::move(machine), operation, kelo::records::Program::Kelo)) {
     if (recorder_ != nullptr)
         recorder_->OperationBegins();
 }
@@ -121,10 +120,7 @@ void RecordedOperation::Finish() {
     platform::SetMessageSink(previousSink_);
     if (recorder_ == nullptr || dropped_)
         return;
-    record_.endedMs = kelo::records::WallClockMs();
-    record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - started_)
-                             .count();
+    kelo::service::EndRecord(record_, started_);
     recorder_->Keep(record_);
 }
 

@@ -179,9 +179,7 @@ bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainB
                 [&] { return ops::GetParameters(context.link.Port(), kParameterBufferSize); },
                 [&] { return context.dialog.Stopped(); });
         };
-        steps.keep = [&](const service::BackupRead& backup) {
-            context.keepBackup(backup.set, backup.startedMs, backup.durationMs);
-        };
+        steps.keep = context.keepBackup;
         steps.writeWithout = [&](const service::BackupRead& backup) {
             TellBackupUnread(context, backup);
             return false;

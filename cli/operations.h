@@ -13,6 +13,7 @@
 #include "ops/operations.h"
 #include "platform/code_page.h"
 #include "records/record.h"
+#include "service/parameter_backup.h"
 
 namespace kelo::cli {
 
@@ -43,11 +44,9 @@ struct CommandContext {
     bool keepsRecords = false;
     // The machine's host as its records name it, for restore-params' newest backup.
     std::string recordedHost = {};
-    // Before a parameter write: keeps the set just read as the machine's backup, with when
-    // its read started (ms since 1970) and how long it took. Null when no backup is taken
-    // (--no-backup, or the records are off).
-    std::function<void(const records::ReadContent& set, int64_t startedMs, int64_t durationMs)>
-        keepBackup = nullptr;
+    // Before a parameter write: keeps the set just read as the machine's backup. Null when no
+    // backup is taken (--no-backup, or the records are off).
+    std::function<void(const service::BackupRead& backup)> keepBackup = nullptr;
     // The exit status of a failed command when it is not 1: restore-params' records refused.
     std::optional<int> failedStatus = std::nullopt;
     // What the command's last machine operation came to; unset when none ran.

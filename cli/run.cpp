@@ -35,6 +35,7 @@
 #include "platform/system.h"
 #include "records/sha256.h"
 #include "service/machine.h"
+#include "service/recording.h"
 #include "service/report_code_page.h"
 #include "trace/trace_session.h"
 
@@ -149,20 +150,12 @@ std::vector<records::FileUse> UsedFiles(const Invocation& invocation,
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
 // machine of the run's record. The write's own record then starts after it, so that the
 // records list the two in the order they happened: the backup first, the write after it.
-std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
-    const Console& console, const Invocation& invocation, records::OperationRecord& kept) {
-    return [&console, &invocation, &kept](const records::ReadContent& set, int64_t startedMs,
-                                          int64_t durationMs) {
-        records::OperationRecord backup;
-        backup.machine = kept.machine;
-        backup.startedMs = startedMs;
-        backup.endedMs = records::WallClockMs();
-        backup.durationMs = durationMs;
-        backup.operation = records::OperationWord(records::Operation::Backup);
-        backup.program = records::ProgramWord(records::Program::KeloCli);
-        backup.runId = kept.runId;
-        backup.backup = true;
-        backup.content = set;
+std::function<void(const service::BackupRead&)> BackupKeeper(const Console& console,
+                                                             const Invocation& invocation,
+                                                             records::OperationRecord& kept) {
+    return [&console, &invocation, &kept](const service::BackupRead& read) {
+        const records::OperationRecord backup =
+            service::BackupRecord(kept.machine, read, records::Program::KeloCli, kept.runId);
         KeepOperation(console, invocation, backup);
         kept.startedMs = std::max(records::WallClockMs(), backup.startedMs);
     };
@@ -461,10 +454,7 @@ class RunSession {
     void Keep(records::OperationRecord& kept, RunResult result) {
         if (!RecordsPathOf(invocation_))
             return;  // nothing to keep it in: not even its files are read again
-        kept.endedMs = records::WallClockMs();
-        kept.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - started_)
-                              .count();
+        service::EndRecord(kept, started_);
         kept.result = RecordedResult(result);
         kept.message = sink_.LastText().value_or("");
         kept.program = records::ProgramWord(records::Program::KeloCli);
