@@ -179,7 +179,7 @@ TEST_F(DeviceLinkNetTest, TextCommandGoesAsRequestPayloadInAPacket) {
     EXPECT_EQ(received, (Bytes{0x80, 0x00, 0x06, 0x00, 0x06, 0x72, 0x73, 0x0A, 0xF0, 0x94}));
 }
 
-TEST_F(DeviceLinkNetTest, OpenPortNeedsAHostForEveryPortKind) {
+TEST_F(DeviceLinkNetTest, OpeningNeedsAHostForEveryPortKind) {
     for (int kind : {0, 1, 2}) {
         auto link = MakeLink(3, {});
         link->MutableSettings().portKind = kind;
@@ -189,7 +189,7 @@ TEST_F(DeviceLinkNetTest, OpenPortNeedsAHostForEveryPortKind) {
     }
 }
 
-TEST_F(DeviceLinkNetTest, OpenPortRefusesAMissingHostOrAnUnknownPortKind) {
+TEST_F(DeviceLinkNetTest, OpeningRefusesAMissingHostOrAnUnknownPortKind) {
     auto outside = MakeLink(3);
     outside->MutableSettings().selectedHost = 1;
     EXPECT_FALSE(outside->Port().Open(false));
