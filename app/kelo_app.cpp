@@ -251,7 +251,7 @@ int CKeloApp::Run() {
             status = platform::SignalExitStatus(signalNumber);
             QCoreApplication::exit(status);
         });
-        // The connection loads the settings here and saves them as the dialog goes.
+        // The dialog loads the settings here and saves them as it goes.
         CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());
         if (const char* tracePath = std::getenv("KELO_TRACE"); tracePath != nullptr && *tracePath)
             dialog.StartTrace(tracePath);

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QAction>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -37,6 +36,9 @@
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "records/service_records.h"
+#include "service/machine.h"
+#include "service/parameter_backup.h"
+#include "service/report_code_page.h"
 #include "snmp/status_query.h"
 
 namespace app {
@@ -84,6 +86,14 @@ kelo::PathChooser NotingChooser(kelo::PathChooser choose, std::string& chosen) {
     };
 }
 
+// Ends the process at once: no destructor runs, so the settings just loaded are not written.
+void EndProgramAtOnce(int status) {
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
+}  // namespace
+
 // Holds back the messages shown while it is installed, to be let through later or told inside
 // another message; a message sink installed after it (a record) still sees each one.
 class HeldMessages : public platform::MessageSink {
@@ -117,14 +127,6 @@ class HeldMessages : public platform::MessageSink {
     bool released_ = false;
 };
 
-// Ends the process at once: no destructor runs, so the settings just loaded are not written.
-void EndProgramAtOnce(int status) {
-    std::fflush(nullptr);
-    ::_exit(status);
-}
-
-}  // namespace
-
 CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
@@ -132,7 +134,7 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
       profilePath_(profilePath),
       trace_([this](const std::string& problem) { OnTraceProblem(problem); }),
       cancelDialog_(this),
-      link_(cancelDialog_, profilePath),
+      link_(cancelDialog_, kelo::LoadSettings(profilePath)),
       recorder_([this] { return RecordsPathOf(profilePath_); }),
       registration_(FileTypeRegistration::ForThisProgram()),
       exitProgram_(EndProgramAtOnce) {
@@ -145,22 +147,26 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
         dialog.SetFindingsKeeper(
             [this](const std::vector<kelo::discover::FoundMachine>& machines, int64_t startedMs,
                    int64_t durationMs) { KeepFindings(machines, startedMs, durationMs); });
-        link_.SelectPort(dialog);
+        kelo::SelectPort(dialog, link_.MutableSettings());
     };
-    operations_.getReport = [this](std::string& report) { return link_.GetReport(report); };
-    operations_.getParameters = [this](uint8_t* buffer, int capacity) {
-        return link_.GetParameters(buffer, capacity);
+    operations_.getReport = [this] { return kelo::ops::GetReport(link_.Port()); };
+    operations_.getParameters = [this](int capacity) {
+        return kelo::ops::GetParameters(link_.Port(), capacity);
     };
-    operations_.putParameters = [this](const uint8_t* data, int length, bool all) {
-        link_.PutParameters(data, length, all);
+    operations_.putParameters = [this](const std::vector<uint8_t>& block) {
+        return kelo::ops::PutParameters(link_.Port(), block.data(), static_cast<int>(block.size()));
     };
-    operations_.upgradeFirmware = [this](const uint8_t* data, int size) {
-        link_.UpgradeFirmware(data, size);
+    operations_.upgradeFirmware = [this](const std::vector<uint8_t>& image) {
+        return kelo::ops::UpgradeFirmware(link_.Port(), image.data(),
+                                          static_cast<int>(image.size()));
     };
     CreateControls();
 }
 
-CKeloDlg::~CKeloDlg() = default;
+CKeloDlg::~CKeloDlg() {
+    if (saveSettingsOnExit_)
+        kelo::SaveSettings(profilePath_, link_.Settings());
+}
 
 // One column of buttons in four groups: the port; the reports; the parameters; the firmware
 // and Exit. The caption is "Kelo" until the version is known.
@@ -187,9 +193,6 @@ void CKeloDlg::CreateControls() {
     exit_ = button(tr("Exit"));
     layout->insertSpacing(1, groupGap / 2);
 
-    all_ = new QCheckBox(tr("all"), this);
-    layout->insertWidget(layout->indexOf(putParameters_) + 1, all_, 0, Qt::AlignRight);
-    all_->hide();
     development_ = new QLabel(QString::fromStdString(developmentText_), this);
     layout->insertWidget(0, development_);
     development_->hide();
@@ -287,7 +290,7 @@ void CKeloDlg::OnInitDialog() {
     RegisterFileType();
     // 5. The start-up file, once the window is up.
     QMetaObject::invokeMethod(this, &CKeloDlg::OnStartupFile, Qt::QueuedConnection);
-    // 6. The controls, which also hides the "all" check box.
+    // 6. The controls.
     EnableControls(true);
     selectPort_->setFocus();
 }
@@ -312,7 +315,7 @@ void CKeloDlg::RegisterFileType() {
     }
     platform::ShowMessage(message);
     // The settings have only just been loaded: the program ends without writing them.
-    link_.DiscardSettingsOnExit();
+    saveSettingsOnExit_ = false;
     exitProgram_(0);
 }
 
@@ -329,11 +332,6 @@ void CKeloDlg::EnableControls(bool enable) {
     if (historyAction_ != nullptr)
         historyAction_->setEnabled(enable);
     busy_ = !enable;
-    // The "all" check box never shows, and Put Parameters never writes all parameters.
-    all_->setEnabled(false);
-    all_->hide();
-    allFlag_ = 0;
-    all_->setChecked(allFlag_ != 0);
     development_->setText(QString::fromStdString(developmentText_));
 }
 
@@ -390,17 +388,14 @@ void CKeloDlg::OpenReportFile(const std::string& path) {
 }
 
 std::optional<platform::CodePage> CKeloDlg::ReportCodePage() {
-    // Read afresh each time, so that a changed profile holds for the next report.
-    const std::string name = platform::ReportEncodingName(platform::ProfileStore(profilePath_));
-    if (name.empty())
-        return std::nullopt;
-    std::optional<platform::CodePage> codePage = platform::CodePage::Named(name);
-    if (!codePage && !unknownEncodingShown_) {
+    const kelo::service::ReportCodePage chosen =
+        kelo::service::ChooseReportCodePage("", profilePath_);
+    if (!chosen.unknownName.empty() && !unknownEncodingShown_) {
         unknownEncodingShown_ = true;
-        platform::ShowText("Unknown report encoding \"" + name + "\" in " + profilePath_ +
-                           "; reports are shown as UTF-8.");
+        platform::ShowText("Unknown report encoding \"" + chosen.unknownName + "\" in " +
+                           profilePath_ + "; reports are shown as UTF-8.");
     }
-    return codePage;
+    return chosen.codePage;
 }
 
 void CKeloDlg::ShowReport(const std::string& text) {
@@ -416,15 +411,7 @@ void CKeloDlg::OnSelectPort() {
 }
 
 kelo::records::Machine CKeloDlg::CurrentMachine() const {
-    const kelo::ConnectionSettings& settings = link_.Settings();
-    kelo::records::Machine machine;
-    machine.type = link_.GetMachineType();
-    machine.portKind = kelo::records::PortKindWord(settings.portKind);
-    const int selected = settings.selectedHost;
-    const bool hostSelected = settings.portKind == kelo::kPortNetwork && selected >= 0 &&
-                              static_cast<size_t>(selected) < settings.hosts.size();
-    machine.host = hostSelected ? settings.hosts[static_cast<size_t>(selected)] : machine.portKind;
-    return machine;
+    return kelo::service::RecordedMachine(link_.Settings());
 }
 
 kelo::records::Result CKeloDlg::EndedResult() const {
@@ -435,11 +422,12 @@ kelo::records::Result CKeloDlg::EndedResult() const {
 void CKeloDlg::OnGetReport() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::GetReport, CurrentMachine());
     BusyScope busy(*this);
-    std::string report;
-    if (!operations_.getReport(report)) {
+    const kelo::ops::Report got = operations_.getReport();
+    if (!got.outcome.ok()) {
         kept.SetResult(EndedResult());
         return;  // the operation told the user why
     }
+    const std::string& report = got.text;
     if (report.size() > kMaxMachineReport) {
         platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
         return;
@@ -464,16 +452,15 @@ void CKeloDlg::OnGetParameters() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::GetParams, CurrentMachine());
     BusyScope busy(*this);
     // The machine is read before any dialog shows.
-    std::vector<uint8_t> buffer(kParameterBufferSize);
-    const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
-    const bool read = count >= 1 && !cancelDialog_.IsCancelled();
-    if (read) {
-        kept.SetContent(kelo::records::ContentKind::Parameters,
-                        std::vector<uint8_t>(buffer.begin(), buffer.begin() + count));
-    }
+    const kelo::ops::Parameters got = operations_.getParameters(kParameterBufferSize);
+    const std::vector<uint8_t>& set = got.bytes;
+    const bool read = got.outcome.ok() && !set.empty() && !cancelDialog_.IsCancelled();
+    if (read)
+        kept.SetContent(kelo::records::ContentKind::Parameters, set);
     std::string chosen;
     const bool saved = kelo::SaveParameterFile(
-        buffer.data(), count, NotingChooser(MakePathChooser(this, SaveParameterDialog()), chosen));
+        set.data(), static_cast<int>(set.size()),
+        NotingChooser(MakePathChooser(this, SaveParameterDialog()), chosen));
     if (saved) {
         kept.SetResult(kelo::records::Result::Ok);
         kept.AddFile("output", chosen);
@@ -516,25 +503,40 @@ void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
 }
 
 void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block) {
-    if (!KeepBackup(put))
-        return;
-    operations_.putParameters(block.data(), static_cast<int>(block.size()), allFlag_ != 0);
-    put.SetResult(put.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+    std::optional<kelo::ops::Write> written;
+    if (!recorder_.Enabled()) {
+        written = operations_.putParameters(block);  // with records off a backup has no place
+    } else {
+        // A read that fails is told once, in the question that follows it, not in a box of its
+        // own first; the backup's record still keeps what it said.
+        std::optional<HeldMessages> held;
+        kelo::service::BackupSteps steps;
+        steps.read = [&] {
+            held.emplace();
+            return ReadBackup();
+        };
+        steps.keep = [&](const kelo::service::BackupRead&) {
+            held->Release();
+            held.reset();
+            put.StartAgain();  // the write's own record begins after the backup's
+        };
+        steps.writeWithout = [&](const kelo::service::BackupRead&) {
+            const bool writeAnyway = WriteWithoutBackup(put, *held);
+            held.reset();
+            return writeAnyway;
+        };
+        steps.write = [&] { return operations_.putParameters(block); };
+        written = kelo::service::WriteWithBackup(steps);
+    }
+    if (written)
+        put.SetResult(written->outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
-bool CKeloDlg::KeepBackup(RecordedOperation& put) {
-    if (!recorder_.Enabled())
-        return true;  // with records off there is nowhere to keep a backup
-    // A read that fails is told once, in the question that follows it, not in a box of its own
-    // first; the backup's record still keeps what it said.
-    HeldMessages held;
-    const bool read = ReadBackup();
-    if (read || cancelDialog_.IsCancelled())
+bool CKeloDlg::WriteWithoutBackup(RecordedOperation& put, HeldMessages& held) {
+    if (cancelDialog_.IsCancelled())
         held.Release();
     // The write's own record begins after the backup's, with only its own messages.
     put.StartAgain();
-    if (read)
-        return true;
     put.SetResult(kelo::records::Result::Cancelled);
     // A Cancel during the read stops the whole write.
     if (cancelDialog_.IsCancelled())
@@ -551,28 +553,28 @@ bool CKeloDlg::KeepBackup(RecordedOperation& put) {
     return writeAnyway;
 }
 
-bool CKeloDlg::ReadBackup() {
+kelo::service::BackupRead CKeloDlg::ReadBackup() {
     RecordedOperation backup(&recorder_, kelo::records::Operation::Backup, CurrentMachine());
     backup.SetBackup();
-    std::vector<uint8_t> buffer(kParameterBufferSize);
-    const int count = operations_.getParameters(buffer.data(), kParameterBufferSize);
-    if (count < 1 || cancelDialog_.IsCancelled()) {
-        backup.SetResult(EndedResult());
-        // A damaged reply says nothing of its own: the record says what the question says.
-        if (!backup.MessageShown() && !cancelDialog_.IsCancelled())
-            backup.SetMessage(kNoBackupReason);
-        return false;
+    kelo::service::BackupRead read = kelo::service::ReadBackup(
+        [this] { return operations_.getParameters(kParameterBufferSize); },
+        [this] { return cancelDialog_.IsCancelled(); });
+    switch (read.end) {
+        case kelo::service::BackupRead::End::kRead:
+            backup.SetContent(read.set.kind, read.set.plain);
+            backup.SetResult(kelo::records::Result::Ok);
+            break;
+        case kelo::service::BackupRead::End::kNotWhole:
+            backup.SetResult(kelo::records::Result::Failed);
+            break;
+        default:
+            backup.SetResult(EndedResult());
+            // A damaged reply says nothing of its own: the record says what the question says.
+            if (!backup.MessageShown() && !cancelDialog_.IsCancelled())
+                backup.SetMessage(kNoBackupReason);
+            break;
     }
-    kelo::records::ReadContent set{kelo::records::ContentKind::Parameters,
-                                   std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
-    // A set too large for a parameter file could not be written back: no backup at all.
-    if (!kelo::records::KeepsWhole(set)) {
-        backup.SetResult(kelo::records::Result::Failed);
-        return false;
-    }
-    backup.SetContent(set.kind, std::move(set.plain));
-    backup.SetResult(kelo::records::Result::Ok);
-    return true;
+    return read;
 }
 
 void CKeloDlg::OnFirmwareUpgrade() {
@@ -581,8 +583,8 @@ void CKeloDlg::OnFirmwareUpgrade() {
     std::vector<uint8_t> image;
     if (!LoadChosenInput(kept, LoadFirmwareDialog(), LoadFirmware, image))
         return;
-    operations_.upgradeFirmware(image.data(), static_cast<int>(image.size()));
-    kept.SetResult(kept.DoneShown() ? kelo::records::Result::Ok : EndedResult());
+    const kelo::ops::Write written = operations_.upgradeFirmware(image);
+    kept.SetResult(written.outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
 void CKeloDlg::KeepFindings(const std::vector<kelo::discover::FoundMachine>& machines,

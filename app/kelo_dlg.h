@@ -1,6 +1,6 @@
 // CKeloDlg: the main dialog, one button per service operation. It owns the one
-// connection to the machine of the run; building it loads the settings, destroying it saves
-// them. Each button runs its operation to the end with the buttons disabled meanwhile.
+// connection to the machine of the run; it loads the settings when built and saves them when
+// destroyed. Each button runs its operation to the end with the buttons disabled meanwhile.
 #pragma once
 
 #include <QDialog>
@@ -19,17 +19,20 @@
 #include "discover/discovery.h"
 #include "files/block_capacity.h"
 #include "link/device_link.h"
+#include "ops/operations.h"
 #include "platform/code_page.h"
 #include "records/record.h"
+#include "service/parameter_backup.h"
 #include "trace/trace_session.h"
 
-class QCheckBox;
 class QLabel;
 class QMenu;
 class QAction;
 class QPushButton;
 
 namespace app {
+
+class HeldMessages;
 
 class CKeloDlg : public QDialog {
     Q_OBJECT
@@ -48,7 +51,6 @@ class CKeloDlg : public QDialog {
         IDC_PUT_PARAMETERS = 1003,
         IDC_FIRMWARE_UPGRADE = 1005,
         IDC_EXIT = 1,
-        IDC_ALL = 1015,
         IDC_DEVELOPMENT = 1021,
     };
 
@@ -60,14 +62,14 @@ class CKeloDlg : public QDialog {
     // What the buttons ask of the machine: the connection's operations unless replaced.
     struct Operations {
         std::function<void()> selectPort;
-        std::function<bool(std::string& report)> getReport;
-        std::function<int(uint8_t* buffer, int capacity)> getParameters;
-        std::function<void(const uint8_t* data, int length, bool all)> putParameters;
-        std::function<void(const uint8_t* data, int size)> upgradeFirmware;
+        std::function<kelo::ops::Report()> getReport;
+        std::function<kelo::ops::Parameters(int capacity)> getParameters;
+        std::function<kelo::ops::Write(const std::vector<uint8_t>& block)> putParameters;
+        std::function<kelo::ops::Write(const std::vector<uint8_t>& image)> upgradeFirmware;
     };
 
     // startupFile: the report file named on the command line, "" for none. profilePath: the
-    // settings file the connection loads now and saves when the dialog is destroyed.
+    // settings file loaded now and saved when the dialog is destroyed.
     explicit CKeloDlg(std::string startupFile = "",
                       const std::string& profilePath = platform::ProfileStore::DefaultPath());
     ~CKeloDlg() override;
@@ -80,7 +82,7 @@ class CKeloDlg : public QDialog {
     static constexpr char kNoBackupReason[] =
         "Could not read the machine's current parameters for a backup.";
 
-    kelo::CDeviceLink& Link() { return link_; }
+    kelo::DeviceLink& Link() { return link_; }
     OperationRecorder& Recorder() { return recorder_; }
     Operations& MutableOperations() { return operations_; }
 
@@ -95,7 +97,6 @@ class CKeloDlg : public QDialog {
 
     const std::string& VersionText() const { return version_; }
     QPushButton* Button(int id) const;
-    QCheckBox* AllCheckBox() const { return all_; }
     QLabel* DevelopmentLabel() const { return development_; }
     // The right-click menu standing in for the system menu: Close, a separator, About.
     QMenu* SystemMenu() const { return systemMenu_; }
@@ -175,11 +176,11 @@ class CKeloDlg : public QDialog {
     // when none was chosen (the record is dropped: nothing was done) or it did not load.
     bool LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog, InputLoader load,
                          std::vector<uint8_t>& bytes);
-    // Reads the machine's parameter set and keeps it as its backup. False when nothing is to
-    // be written: the read was cancelled, or it failed and the user declined to write anyway.
-    bool KeepBackup(RecordedOperation& put);
-    // Reads the machine's parameter set and keeps it as its backup; false when none was read.
-    bool ReadBackup();
+    // Reads the machine's parameter set for its backup, kept in a record of its own.
+    kelo::service::BackupRead ReadBackup();
+    // After no backup could be read: whether to write anyway. Not after a Cancel; otherwise
+    // the user is asked, told what the read ended with (held back until then).
+    bool WriteWithoutBackup(RecordedOperation& put, HeldMessages& held);
     // The write of a parameter set: the backup, then Put Parameters.
     void PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block);
     // Each machine Find Machines found, kept as an operation "discover" of its own.
@@ -188,19 +189,19 @@ class CKeloDlg : public QDialog {
     // The restart exchange of the port dialog, kept as an operation of its own.
     void RestartRecorded(const std::string& host, platform::CancelDialog& progress);
 
-    // The all flag (check box 1015): always 0, EnableControls clears it.
-    int allFlag_ = 0;
     // The text of static 1021: empty from the start, so the control never shows anything.
     std::string developmentText_;
     std::string version_;
     std::string startupFile_;
     std::string profilePath_;
     bool unknownEncodingShown_ = false;
+    // Cleared when the program ends before its settings could matter (a failed registration).
+    bool saveSettingsOnExit_ = true;
 
     std::string traceProblem_;  // the trace file's last error
     kelo::trace::TraceSession trace_;
     CCommCancelDlg cancelDialog_;
-    kelo::CDeviceLink link_;
+    kelo::DeviceLink link_;
     Operations operations_;
     OperationRecorder recorder_;
     std::optional<FileTypeRegistration> registration_;
@@ -213,7 +214,6 @@ class CKeloDlg : public QDialog {
     QPushButton* putParameters_ = nullptr;
     QPushButton* firmwareUpgrade_ = nullptr;
     QPushButton* exit_ = nullptr;
-    QCheckBox* all_ = nullptr;
     QLabel* development_ = nullptr;
     QMenu* systemMenu_ = nullptr;
     QAction* closeAction_ = nullptr;

@@ -3,14 +3,13 @@
 #include "platform/profile.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
+#include "service/machine.h"
+#include "service/recording.h"
 
 namespace app {
 
 std::optional<std::string> RecordsPathOf(const std::string& profilePath) {
-    const platform::ProfileStore profile(profilePath);
-    if (profile.GetInt("Records", "Enabled", 1) == 0)
-        return std::nullopt;
-    return kelo::records::DefaultRecordsPath();
+    return kelo::service::RecordsPath(profilePath);
 }
 
 void OperationRecorder::Keep(kelo::records::OperationRecord record) {
@@ -100,12 +99,10 @@ std::string OperationRecorder::TakeUnshownProblem() {
 RecordedOperation::RecordedOperation(OperationRecorder* recorder,
                                      kelo::records::Operation operation,
                                      kelo::records::Machine machine)
-    : recorder_(recorder), previousSink_(platform::SetMessageSink(this)) {
-    record_.machine = std::move(machine);
-    record_.operation = kelo::records::OperationWord(operation);
-    record_.program = kelo::records::ProgramWord(kelo::records::Program::Kelo);
-    record_.result = kelo::records::Result::Failed;
-    record_.startedMs = kelo::records::WallClockMs();
+    : recorder_(recorder),
+      previousSink_(platform::SetMessageSink(this)),
+      record_(
+          kelo::service::BeginRecord(std::move(machine), operation, kelo::records::Program::Kelo)) {
     if (recorder_ != nullptr)
         recorder_->OperationBegins();
 }
@@ -123,17 +120,13 @@ void RecordedOperation::Finish() {
     platform::SetMessageSink(previousSink_);
     if (recorder_ == nullptr || dropped_)
         return;
-    record_.endedMs = kelo::records::WallClockMs();
-    record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - started_)
-                             .count();
+    kelo::service::EndRecord(record_, started_);
     recorder_->Keep(record_);
 }
 
 void RecordedOperation::Show(const platform::Message& message) {
     if (!finished_) {
         shown_ = true;
-        lastId_ = message.id;
         record_.message = message.text;
     }
     if (previousSink_ != nullptr) {
@@ -153,7 +146,6 @@ void RecordedOperation::StartAgain() {
     started_ = std::chrono::steady_clock::now();
     record_.startedMs = kelo::records::WallClockMs();
     shown_ = false;
-    lastId_ = 0;
     record_.message.clear();
 }
 

@@ -81,8 +81,7 @@ class OperationRecorder {
 
 // One operation on its way into the records: started when built, ended and handed to the
 // recorder when destroyed (or at Finish), so every return path of the operation is kept. While it
-// lives it watches the messages shown (they still go where they went before) to keep the last one
-// and to learn whether the operation ended with "Done.".
+// lives it watches the messages shown (they still go where they went before) to keep the last one.
 class RecordedOperation : public platform::MessageSink {
   public:
     // Nothing is written for a null recorder or while recording is off.
@@ -112,7 +111,6 @@ class RecordedOperation : public platform::MessageSink {
     // time; the record is still written only when the object goes.
     void Finish();
 
-    bool DoneShown() const { return lastId_ == platform::IDS_DONE; }
     bool MessageShown() const { return shown_; }
 
   private:
@@ -120,7 +118,6 @@ class RecordedOperation : public platform::MessageSink {
     platform::MessageSink* previousSink_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     kelo::records::OperationRecord record_;
-    int lastId_ = 0;
     bool shown_ = false;
     bool dropped_ = false;
     bool finished_ = false;

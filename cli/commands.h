@@ -44,9 +44,6 @@ struct CommandDefinition {
     bool writesJson = false;
     // It writes a parameter set, so it reads the machine's for a backup first (--no-backup).
     bool writesParameters = false;
-    // A failure that showed no message can only be a damaged reply (restart, whose exchange
-    // tells every failure by a message, is the one machine command without it).
-    bool silentFailureIsDamagedReply = false;
     const char* progressLabel = "";  // "" for none
     // Adds the command's operands and options to its subcommand, bound to the invocation's
     // fields for it; null for a command with none.

@@ -17,6 +17,7 @@
 #include "platform/system.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
+#include "service/parameter_backup.h"
 #include "snmp/status_query.h"
 
 namespace kelo::cli {
@@ -79,38 +80,25 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
     return SaveReportText(invocation.output, text);
 }
 
-// Reads the machine's parameter set through Get Parameters, as get-params does, and hands it
-// to the records as the machine's backup. A read that fails or is stopped says that nothing
-// was written (after the damaged-reply line when the read failed without a message).
-bool BackUpParameters(CommandContext& context) {
-    const int64_t startedMs = records::WallClockMs();
-    const auto started = std::chrono::steady_clock::now();
-    const size_t shownBefore = context.sink.ShownIds().size();
-    std::vector<uint8_t> buffer(kParameterBufferSize);
-    const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
-    if (count < 1 || context.dialog.Stopped()) {
-        const std::vector<int>& shown = context.sink.ShownIds();
-        // No port set up: the write could not have run either, and the message says why.
-        if (shown.size() > shownBefore && shown.back() == platform::IDS_SET_UP_PORT)
-            return false;
-        const bool stopped = Interrupted() || context.dialog.Stopped();
-        if (!stopped && shown.size() == shownBefore)
+// Why no backup could be kept before a write, which then writes nothing: after the
+// damaged-reply line when the read failed without a message; nothing at all when no port is
+// set up (that message says why, and the write could not have run either).
+void TellBackupUnread(CommandContext& context, const service::BackupRead& backup) {
+    if (backup.end != service::BackupRead::End::kNotWhole) {
+        if (backup.outcome.messageId == platform::IDS_SET_UP_PORT)
+            return;
+        const bool stopped = Interrupted() || backup.end == service::BackupRead::End::kStopped;
+        if (!stopped && backup.outcome.message.empty())
             context.sink.Tell(kDamagedReply);
-        context.sink.Tell(kBackupUnread);
-        return false;
     }
-    const int64_t durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - started)
-                                   .count();
-    const records::ReadContent set{records::ContentKind::Parameters,
-                                   std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
-    // A set the records cannot keep whole (too large for a parameter file) is no backup.
-    if (!records::KeepsWhole(set)) {
-        context.sink.Tell(kBackupUnread);
-        return false;
-    }
-    context.keepBackup(set, startedMs, durationMs);
-    return true;
+    context.sink.Tell(kBackupUnread);
+}
+
+// What a write operation came to and left the machine with.
+void NoteWrite(CommandContext& context, const ops::Write& written) {
+    context.outcome = written.outcome;
+    context.firmwareAwaited = written.firmwareAwaited;
+    context.machineHasAll = written.machineHasAll;
 }
 
 }  // namespace
@@ -122,9 +110,11 @@ bool PrintText(const std::function<bool(const std::string&)>& writeOut, const st
 bool RunGetReport(CommandContext& context, const Invocation& invocation) {
     if (!OutputCanBeSaved(invocation.output, true))
         return false;
-    std::string report;
-    if (!context.link.GetReport(report))
+    ops::Report got = ops::GetReport(context.link.Port());
+    context.outcome = got.outcome;
+    if (!got.outcome.ok())
         return false;
+    const std::string& report = got.text;
     // A run cancelled (or out of time) after the last read has nothing to deliver.
     if (context.dialog.Stopped())
         return false;
@@ -148,16 +138,16 @@ bool RunOpenReport(CommandContext& context, const Invocation& invocation) {
 bool RunGetParams(CommandContext& context, const Invocation& invocation) {
     if (!OutputCanBeSaved(invocation.output, false))
         return false;
-    std::vector<uint8_t> buffer(kParameterBufferSize);
-    const int count = context.link.GetParameters(buffer.data(), kParameterBufferSize);
-    if (count < 1 || context.dialog.Stopped())
+    const ops::Parameters got = ops::GetParameters(context.link.Port(), kParameterBufferSize);
+    context.outcome = got.outcome;
+    const std::vector<uint8_t>& set = got.bytes;
+    if (!got.outcome.ok() || set.empty() || context.dialog.Stopped())
         return false;
+    const int count = static_cast<int>(set.size());
     context.bytes = count;
-    context.readContent =
-        records::ReadContent{records::ContentKind::Parameters,
-                             std::vector<uint8_t>(buffer.begin(), buffer.begin() + count)};
+    context.readContent = records::ReadContent{records::ContentKind::Parameters, set};
     // A set of 131,072 bytes or more is not saved, and nothing is shown (as in the GUI).
-    return SaveParameterFile(buffer.data(), count, ChoosePath(invocation.output));
+    return SaveParameterFile(set.data(), count, ChoosePath(invocation.output));
 }
 
 bool RunPutParams(CommandContext& context, const Invocation& invocation) {
@@ -173,12 +163,34 @@ bool RunPutParams(CommandContext& context, const Invocation& invocation) {
 }
 
 bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock) {
-    if (context.keepBackup && !BackUpParameters(context))
+    const auto write = [&] {
+        context.bytes = static_cast<long long>(plainBlock.size());
+        return ops::PutParameters(context.link.Port(), plainBlock.data(),
+                                  static_cast<int>(plainBlock.size()));
+    };
+    std::optional<ops::Write> written;
+    if (!context.keepBackup) {
+        written = write();
+    } else {
+        // The set is read as get-params reads it, and kept as the machine's backup.
+        service::BackupSteps steps;
+        steps.read = [&] {
+            return service::ReadBackup(
+                [&] { return ops::GetParameters(context.link.Port(), kParameterBufferSize); },
+                [&] { return context.dialog.Stopped(); });
+        };
+        steps.keep = context.keepBackup;
+        steps.writeWithout = [&](const service::BackupRead& backup) {
+            TellBackupUnread(context, backup);
+            return false;
+        };
+        steps.write = write;
+        written = service::WriteWithBackup(steps);
+    }
+    if (!written)
         return false;
-    context.bytes = static_cast<long long>(plainBlock.size());
-    // The GUI's "all" check box is always cleared before Put Parameters reads it.
-    context.link.PutParameters(plainBlock.data(), static_cast<int>(plainBlock.size()), false);
-    return context.sink.DoneShown();
+    NoteWrite(context, *written);
+    return written->outcome.ok();
 }
 
 bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
@@ -190,20 +202,21 @@ bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
     if (context.dialog.Stopped())
         return false;
     context.bytes = static_cast<long long>(image.size());
-    context.link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
-    return context.sink.DoneShown();
+    const ops::Write written =
+        ops::UpgradeFirmware(context.link.Port(), image.data(), static_cast<int>(image.size()));
+    NoteWrite(context, written);
+    return written.outcome.ok();
 }
 
 bool RunRestart(CommandContext& context, const Invocation& invocation) {
     std::string host = invocation.host;
     if (host.empty()) {
-        const ConnectionSettings& settings = context.link.Settings();
-        const int selected = settings.selectedHost;
-        if (selected < 0 || static_cast<size_t>(selected) >= settings.hosts.size()) {
+        const std::optional<std::string> selected = SelectedHost(context.link.Settings());
+        if (!selected) {
             platform::ShowMessage(platform::IDS_SET_UP_PORT);
             return false;
         }
-        host = settings.hosts[static_cast<size_t>(selected)];
+        host = *selected;
     }
     if (context.dialog.Stopped())
         return false;
@@ -225,9 +238,9 @@ void TellStopped(CommandContext& context, Command command, bool commandSucceeded
     const char* had = nullptr;
     if (command == Command::Restart && context.restartAnswered && commandSucceeded)
         had = kRestartAnswered;
-    else if (command == Command::PutParams && context.link.MachineHasAll())
+    else if (command == Command::PutParams && context.machineHasAll)
         had = kWholeParameterSet;
-    else if (command == Command::Upgrade && context.link.MachineHasAll())
+    else if (command == Command::Upgrade && context.machineHasAll)
         had = kWholeImage;
     if (had != nullptr)
         context.sink.Tell(cause + "; the machine had already " + had);
@@ -238,10 +251,9 @@ void TellStopped(CommandContext& context, Command command, bool commandSucceeded
 void TellAfterFailure(CommandContext& context, Command command) {
     // A cancelled run (Ctrl-C, or anything that ends it as Cancel does) has said why it ended.
     const bool cancelled = Interrupted() || context.dialog.IsCancelled();
-    if (DefinitionOf(command)->silentFailureIsDamagedReply && !cancelled &&
-        context.sink.ShownIds().empty())
+    if (context.outcome && context.outcome->failedSilently() && !cancelled)
         context.sink.Tell(kDamagedReply);
-    if (command == Command::Upgrade && context.link.FirmwareAwaited())
+    if (command == Command::Upgrade && context.firmwareAwaited)
         context.sink.Tell(kFirmwareAwaited);
 }
 

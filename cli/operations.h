@@ -10,14 +10,16 @@
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 #include "link/device_link.h"
+#include "ops/operations.h"
 #include "platform/code_page.h"
 #include "records/record.h"
+#include "service/parameter_backup.h"
 
 namespace kelo::cli {
 
 // Where a command's results go.
 struct CommandContext {
-    CDeviceLink& link;
+    DeviceLink& link;
     TerminalCancelDialog& dialog;
     TerminalSink& sink;
     // Writes a report's text to standard output; false, with errno set, when it could not.
@@ -42,13 +44,16 @@ struct CommandContext {
     bool keepsRecords = false;
     // The machine's host as its records name it, for restore-params' newest backup.
     std::string recordedHost = {};
-    // Before a parameter write: keeps the set just read as the machine's backup, with when
-    // its read started (ms since 1970) and how long it took. Null when no backup is taken
-    // (--no-backup, or the records are off).
-    std::function<void(const records::ReadContent& set, int64_t startedMs, int64_t durationMs)>
-        keepBackup = nullptr;
+    // Before a parameter write: keeps the set just read as the machine's backup. Null when no
+    // backup is taken (--no-backup, or the records are off).
+    std::function<void(const service::BackupRead& backup)> keepBackup = nullptr;
     // The exit status of a failed command when it is not 1: restore-params' records refused.
     std::optional<int> failedStatus = std::nullopt;
+    // What the command's last machine operation came to; unset when none ran.
+    std::optional<ops::Outcome> outcome = std::nullopt;
+    // What the last write left the machine with (see ops::Write).
+    bool firmwareAwaited = false;
+    bool machineHasAll = false;
 };
 
 // What kelo-cli says when the backup before a write could not be read.
@@ -71,8 +76,8 @@ bool RunRestart(CommandContext& context, const Invocation& invocation);
 // nothing when that read fails.
 bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock);
 
-// After a command failed: a line of kelo-cli's own when a machine command failed without any
-// message (a reply frame with a bad lead or check byte, a connection closed inside a reply),
+// After a command failed: a line of kelo-cli's own when its machine operation failed without
+// a message (a reply frame with a bad lead or check byte, a connection closed inside a reply),
 // and, when an upgrade stopped after the update command went out (cancelled or failed), that
 // the machine may be waiting for its firmware.
 void TellAfterFailure(CommandContext& context, Command command);

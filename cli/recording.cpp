@@ -7,18 +7,17 @@
 #include "platform/profile.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
+#include "service/machine.h"
 
 namespace kelo::cli {
 
 std::optional<std::string> RecordsPathOf(const Invocation& invocation) {
     if (invocation.noRecords)
         return std::nullopt;
-    const platform::ProfileStore profile(platform::ProfileStore::DefaultPath());
-    if (profile.GetInt("Records", "Enabled", 1) == 0)
-        return std::nullopt;
+    std::optional<std::string> chosen;
     if (!invocation.recordsPath.empty())
-        return invocation.recordsPath;
-    return records::DefaultRecordsPath();
+        chosen = invocation.recordsPath;
+    return service::RecordsPath(platform::ProfileStore::DefaultPath(), chosen);
 }
 
 void KeepOperation(const Console& console, const Invocation& invocation,
@@ -87,10 +86,8 @@ void KeepOperations(const Console& console, const Invocation& invocation,
 
 void NoteMachine(const ConnectionSettings& settings, const HostResult& record,
                  records::OperationRecord& kept) {
-    kept.machine.host = record.host.value_or(PortKindName(settings.portKind));
+    kept.machine = service::RecordedMachine(settings, record.host);
     kept.machine.address = record.address.value_or("");
-    kept.machine.type = record.type;
-    kept.machine.portKind = records::PortKindWord(settings.portKind);
 }
 
 std::vector<records::FileUse> UsedFiles(const Invocation& invocation,

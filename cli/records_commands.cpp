@@ -26,6 +26,7 @@
 #include "platform/system.h"
 #include "records/compare.h"
 #include "records/service_records.h"
+#include "service/report_code_page.h"
 
 namespace kelo::cli {
 namespace {
@@ -423,15 +424,6 @@ std::optional<KeptItem> ItemOf(const Console& console, const Invocation& invocat
     return ItemOfRecord(console, *kept, *id);
 }
 
-// The code page a shown report is converted from: --encoding, else the profile's, else none.
-std::optional<platform::CodePage> ShownCodePage(const Invocation& invocation) {
-    if (!invocation.encoding.empty())
-        return platform::CodePage::Named(invocation.encoding);
-    const std::string name =
-        platform::ReportEncodingName(platform::ProfileStore(platform::ProfileStore::DefaultPath()));
-    return name.empty() ? std::nullopt : platform::CodePage::Named(name);
-}
-
 std::string KeptWhat(const records::StoredOperation& op) {
     if (!op.content)
         return "nothing";
@@ -504,9 +496,18 @@ int RunShow(const Console& console, const Invocation& invocation) {
     if (!item)
         return kExitFailed;
     if (output.empty()) {
+        // The code page is chosen as for get-report: a profile's unknown name is refused.
+        const std::string profilePath = platform::ProfileStore::DefaultPath();
+        const service::ReportCodePage chosen =
+            service::ChooseReportCodePage(invocation.encoding, profilePath);
+        if (!chosen.unknownName.empty()) {
+            console.writeErr(kMessagePrefix + service::UnknownEncodingText(chosen, profilePath) +
+                             "\n");
+            return kExitUsage;
+        }
         // The report's text is standard output's, byte for byte; the record is told beside it.
         console.writeErr(Joined(told, kMessagePrefix));
-        const std::optional<platform::CodePage> codePage = ShownCodePage(invocation);
+        const std::optional<platform::CodePage>& codePage = chosen.codePage;
         const std::string shown = codePage ? codePage->ToUtf8(item->report) : item->report;
         return PrintText(console.writeOut, shown) ? kExitSuccess : kExitFailed;
     }

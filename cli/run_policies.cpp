@@ -6,6 +6,9 @@
 #include "net/target.h"
 #include "platform/host_address.h"
 #include "platform/profile.h"
+#include "service/machine.h"
+#include "service/recording.h"
+#include "service/report_code_page.h"
 
 namespace kelo::cli {
 namespace {
@@ -13,20 +16,12 @@ namespace {
 // The backup before a parameter write, kept as an operation of its own ("backup") on the
 // machine of the run's record. The write's own record then starts after it, so that the
 // records list the two in the order they happened: the backup first, the write after it.
-std::function<void(const records::ReadContent&, int64_t, int64_t)> BackupKeeper(
-    const Console& console, const Invocation& invocation, records::OperationRecord& kept) {
-    return [&console, &invocation, &kept](const records::ReadContent& set, int64_t startedMs,
-                                          int64_t durationMs) {
-        records::OperationRecord backup;
-        backup.machine = kept.machine;
-        backup.startedMs = startedMs;
-        backup.endedMs = records::WallClockMs();
-        backup.durationMs = durationMs;
-        backup.operation = records::OperationWord(records::Operation::Backup);
-        backup.program = records::ProgramWord(records::Program::KeloCli);
-        backup.runId = kept.runId;
-        backup.backup = true;
-        backup.content = set;
+std::function<void(const service::BackupRead&)> BackupKeeper(const Console& console,
+                                                             const Invocation& invocation,
+                                                             records::OperationRecord& kept) {
+    return [&console, &invocation, &kept](const service::BackupRead& read) {
+        const records::OperationRecord backup =
+            service::BackupRecord(kept.machine, read, records::Program::KeloCli, kept.runId);
         KeepOperation(console, invocation, backup);
         kept.startedMs = std::max(records::WallClockMs(), backup.startedMs);
     };
@@ -38,32 +33,21 @@ std::optional<std::string> TargetHost(const ConnectionSettings& settings,
                                       const Invocation& invocation) {
     if (!invocation.host.empty())
         return invocation.host;
-    const int selected = settings.selectedHost;
-    if (settings.portKind != kPortNetwork || selected < 0 ||
-        static_cast<size_t>(selected) >= settings.hosts.size()) {
-        return std::nullopt;
-    }
-    return settings.hosts[static_cast<size_t>(selected)];
+    return service::NetworkHost(settings);
 }
 
 std::optional<std::string> ChooseShownCodePage(const Invocation& invocation,
                                                std::optional<platform::CodePage>& codePage) {
-    if (!invocation.encoding.empty()) {
-        codePage = platform::CodePage::Named(invocation.encoding);
-        return std::nullopt;
-    }
     const bool printsReport =
         (invocation.command == Command::GetReport || invocation.command == Command::OpenReport) &&
         invocation.output.empty() && !invocation.json;
-    if (!printsReport)
+    if (invocation.encoding.empty() && !printsReport)
         return std::nullopt;
     const std::string path = platform::ProfileStore::DefaultPath();
-    const std::string name = platform::ReportEncodingName(platform::ProfileStore(path));
-    if (name.empty())
-        return std::nullopt;
-    codePage = platform::CodePage::Named(name);
-    if (!codePage)
-        return "unknown encoding '" + name + "' in " + path + " (Encoding in [Report])";
+    const service::ReportCodePage chosen = service::ChooseReportCodePage(invocation.encoding, path);
+    codePage = chosen.codePage;
+    if (!chosen.unknownName.empty())
+        return service::UnknownEncodingText(chosen, path);
     return std::nullopt;
 }
 

@@ -23,6 +23,7 @@
 #include "platform/profile.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
+#include "service/recording.h"
 #include "trace/trace_session.h"
 
 namespace kelo::cli {
@@ -50,10 +51,11 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
     std::optional<platform::CodePage> shownCodePage;
     if (std::optional<std::string> error = ChooseShownCodePage(invocation, shownCodePage))
         return UsageError(console, *error, "");
-    CDeviceLink link(dialog, platform::ProfileStore::DefaultPath());
-    // Only a config change is ever saved (RunConfig).
-    link.DiscardSettingsOnExit();
-    ApplyOverrides(invocation.overrides, link.MutableSettings());
+    // The profile's settings with the run options laid over them; they are never saved here
+    // (only config saves, RunConfig).
+    ConnectionSettings settings = LoadSettings(platform::ProfileStore::DefaultPath());
+    ApplyOverrides(invocation.overrides, settings);
+    DeviceLink link(dialog, std::move(settings));
     record.host = TargetHost(link.Settings(), invocation);
     if (record.host) {
         if (std::optional<std::string> refusal = ResolveRunTarget(*record.host, invocation, record))
@@ -223,10 +225,7 @@ class RunSession {
     void Keep(records::OperationRecord& kept, RunResult result) {
         if (!RecordsPathOf(invocation_))
             return;  // nothing to keep it in: not even its files are read again
-        kept.endedMs = records::WallClockMs();
-        kept.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - started_)
-                              .count();
+        service::EndRecord(kept, started_);
         kept.result = RecordedResult(result);
         kept.message = sink_.LastText().value_or("");
         kept.program = records::ProgramWord(records::Program::KeloCli);
@@ -296,19 +295,17 @@ std::string TextTracePath(const Invocation& invocation) {
 }
 
 int RunConfig(const SessionParts& session, const Invocation& invocation) {
-    CDeviceLink link(session.dialog, platform::ProfileStore::DefaultPath());
     // A config change saves at once, so that a failure decides the exit status; nothing else
     // is ever saved.
-    link.DiscardSettingsOnExit();
-    ApplyOverrides(invocation.overrides, link.MutableSettings());
+    const std::string path = platform::ProfileStore::DefaultPath();
+    ConnectionSettings settings = LoadSettings(path);
+    ApplyOverrides(invocation.overrides, settings);
     const Console& console = session.console;
-    if (!ChangesProfile(invocation.command)) {
-        return PrintText(console.writeOut, FormatSettings(link.Settings())) ? kExitSuccess
-                                                                            : kExitFailed;
-    }
-    if (std::optional<std::string> error = ApplyConfigChange(invocation, link.MutableSettings()))
+    if (!ChangesProfile(invocation.command))
+        return PrintText(console.writeOut, FormatSettings(settings)) ? kExitSuccess : kExitFailed;
+    if (std::optional<std::string> error = ApplyConfigChange(invocation, settings))
         return UsageError(console, *error, "");
-    return link.SaveSettings() ? kExitSuccess : kExitFailed;
+    return SaveSettings(path, settings) ? kExitSuccess : kExitFailed;
 }
 
 int RunSingle(const Invocation& invocation, const Console& console) {

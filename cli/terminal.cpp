@@ -110,8 +110,4 @@ void TerminalSink::Tell(const std::string& text) {
     Show(platform::Message{0, text, platform::Icon::Warning});
 }
 
-bool TerminalSink::DoneShown() const {
-    return !ids_.empty() && ids_.back() == platform::IDS_DONE;
-}
-
 }  // namespace kelo::cli

@@ -84,8 +84,6 @@ class TerminalSink : public platform::MessageSink {
     const std::vector<int>& ShownIds() const { return ids_; }
     // The text of the last message shown; nullopt when none was.
     const std::optional<std::string>& LastText() const { return lastText_; }
-    // True when the last message shown was "Done.".
-    bool DoneShown() const;
 
   private:
     TerminalWriter write_;

@@ -24,6 +24,7 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "testsupport/fake_parallel_port.h"
+#include "testsupport/ops_calls.h"
 
 namespace {
 
@@ -36,14 +37,13 @@ struct Harness {
     platform::HeadlessCancelDialog dialog;
     platform::MessageRecorder messages;
     platform::FakeClock clock;
-    std::unique_ptr<kelo::CDeviceLink> link;
+    std::unique_ptr<kelo::DeviceLink> link;
     bool progressPump = false;
     bool barPassedRange = false;
 
     Harness() {
         // The profile path names no file: the link starts from the defaults.
-        link =
-            testing_support::MakeScriptedParallelLink(dialog, "/nonexistent/kelo-fuzz/kelo.INI", 0);
+        link = testing_support::MakeScriptedParallelLink(dialog, 0);
         dialog.onProgress = [this](platform::HeadlessCancelDialog& d) {
             progressPump = true;  // the pump that follows belongs to the bar
             barPassedRange = barPassedRange || d.Pos() > d.Range() || d.Pos() < 0;
@@ -84,7 +84,7 @@ void CheckWrites(const Harness& h, const std::string& command, bool succeeded) {
     FUZZ_REQUIRE(completed || !succeeded);
     const auto& writes = testing_support::CurrentMachine().writes;
     FUZZ_REQUIRE(writes.size() == (completed ? 3u : 2u));
-    const std::string access = kelo::CDeviceLink::AccessLine(1);
+    const std::string access = kelo::Transport::AccessLine(1);
     FUZZ_REQUIRE(writes[0] == std::vector<uint8_t>(access.begin(), access.end()));
     FUZZ_REQUIRE(writes[1] == std::vector<uint8_t>(command.begin(), command.end()));
     if (completed)
@@ -100,7 +100,7 @@ void CheckWaits(const std::vector<int>& waits) {
 
 void RunReport(Harness& h) {
     std::string report = "untouched";
-    const bool ok = h.link->GetReport(report);
+    const bool ok = h.testing_support::ReportInto(link->Port(), report);
     CheckWrites(h, "GET REPORT", ok);
     if (ok) {
         FUZZ_REQUIRE(report.size() <= static_cast<size_t>(kMaxLineCount) * kLineSize);
@@ -111,7 +111,7 @@ void RunReport(Harness& h) {
 void RunParameters(Harness& h, int capacity) {
     // Exactly the room the caller gives, so a write past it is caught.
     const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity));
-    const int result = h.link->GetParameters(buffer.get(), capacity);
+    const int result = h.testing_support::ParametersInto(link->Port(), buffer.get(), capacity);
     FUZZ_REQUIRE(result >= -1 && result <= capacity);
     CheckWrites(h, "GET PARAM", result >= 0);
 }

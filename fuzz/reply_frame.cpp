@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz/require.h"
-#include "link/device_link.h"
+#include "link/packet_link.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/messages.h"
@@ -98,13 +98,9 @@ Expected ExpectedRead(const uint8_t* s, int size) {
 struct Harness {
     platform::HeadlessCancelDialog dialog;
     platform::MessageRecorder messages;
-    // The profile path names no file, so the link starts from the defaults and nothing is
-    // read or written per input.
-    kelo::CDeviceLink link{dialog, "/nonexistent/kelo-fuzz/kelo.INI"};
     std::vector<int> positions;
 
     Harness() {
-        link.DiscardSettingsOnExit();
         dialog.onProgress = [this](platform::HeadlessCancelDialog& d) {
             positions.push_back(d.Pos());
         };
@@ -148,10 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MachineStream machine(stream, static_cast<size_t>(streamSize), control);
     // A reply buffer of exactly the size the link promises to stay inside, not filled first.
     const auto buffer =
-        std::make_unique_for_overwrite<uint8_t[]>(kelo::CDeviceLink::kReplyBufferSize);
-    const int result = harness.link.ReadReplyFrame(
+        std::make_unique_for_overwrite<uint8_t[]>(kelo::Transport::kReplyBufferSize);
+    const int result = kelo::ReadReplyFrame(
         [&machine](uint8_t* into, int length) { return machine.Receive(into, length); },
-        buffer.get(), control.showProgress, control.progressBase);
+        buffer.get(), harness.dialog, control.showProgress, control.progressBase);
 
     const Expected expected = ExpectedRead(stream, streamSize);
     FUZZ_REQUIRE(result == expected.result);

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "fuzz/require.h"
-#include "link/device_link.h"
 #include "link/status_text.h"
 #include "snmp/snmp_msg.h"
 #include "snmp/snmp_trace.h"
@@ -66,7 +65,7 @@ void CheckValueText(const std::string& text, const kelo::snmp::SnmpVarBind& fiel
 // A payload is the text between the key's first occurrence and the first ";" after it.
 void CheckField(const std::string& status, const std::string& key) {
     std::string payload = status;
-    kelo::CDeviceLink::ExtractField(payload, key);
+    payload = kelo::FieldPayload(payload, key);
     const size_t keyAt = status.find(key);
     if (keyAt == std::string::npos) {
         FUZZ_REQUIRE(payload.empty());

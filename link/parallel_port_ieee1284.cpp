@@ -10,6 +10,7 @@
 #include "link/access_code_mask.h"
 #include "link/command_trace.h"
 #include "link/device_id.h"
+#include "platform/messages.h"
 
 namespace kelo {
 namespace {
@@ -87,20 +88,18 @@ std::unique_ptr<Ieee1284Backend> MakeLibIeee1284Backend() {
     return std::make_unique<LibIeee1284Backend>();
 }
 
-CIeee1284Port::CIeee1284Port(std::unique_ptr<Ieee1284Backend> backend)
+Ieee1284Port::Ieee1284Port(std::unique_ptr<Ieee1284Backend> backend)
     : backend_(std::move(backend)) {
     trace_.SetDecoder(MakeLocalPortDecoder);
     trace_.SetMask(MakeAccessCodeMask);
 }
 
-CIeee1284Port::~CIeee1284Port() {
+Ieee1284Port::~Ieee1284Port() {
     Close();
 }
 
-// win9x is ignored on Linux: the Windows device paths, "LPT1:" with read code 17 on the 9x
-// family and "\\.\ss1" with IOCTL_PAR_QUERY_DEVICE_ID on NT, both mean the first parallel port
-// and its device ID read, which is the first port libieee1284 finds.
-bool CIeee1284Port::Open(bool /*win9x*/) {
+// The first parallel port and its device ID read: the first port libieee1284 finds.
+bool Ieee1284Port::Open() {
     if (open_)
         return true;
     open_ = ClaimFirstPort();
@@ -109,7 +108,7 @@ bool CIeee1284Port::Open(bool /*win9x*/) {
     return open_;
 }
 
-bool CIeee1284Port::ClaimFirstPort() {
+bool Ieee1284Port::ClaimFirstPort() {
     if (backend_->FindPorts() < 1) {
         backend_->FreePorts();
         return false;
@@ -129,7 +128,7 @@ bool CIeee1284Port::ClaimFirstPort() {
 }
 
 // A device that takes nothing gives 0; the connection gives up after a run of such writes.
-int CIeee1284Port::Write(const uint8_t* data, int length) {
+int Ieee1284Port::Write(const uint8_t* data, int length) {
     if (!open_)
         return -1;
     if (length <= 0)
@@ -144,7 +143,7 @@ int CIeee1284Port::Write(const uint8_t* data, int length) {
 
 // The device ID is read fresh each time: it is the machine's current status, which a cached
 // copy would not show.
-int CIeee1284Port::ReadDeviceId(uint8_t* buffer, int size) {
+int Ieee1284Port::ReadDeviceId(uint8_t* buffer, int size) {
     if (!open_ || buffer == nullptr || size < 1)
         return -1;
     std::vector<uint8_t> raw(static_cast<size_t>(size) + kLengthFieldSize, 0);
@@ -157,7 +156,7 @@ int CIeee1284Port::ReadDeviceId(uint8_t* buffer, int size) {
     return DeviceIdText(raw.data(), arrived, buffer, size);
 }
 
-void CIeee1284Port::Close() {
+void Ieee1284Port::Close() {
     if (!open_)
         return;
     if (platform::TraceSink* sink = platform::ActiveTraceSink())
@@ -168,7 +167,7 @@ void CIeee1284Port::Close() {
     open_ = false;
 }
 
-void CIeee1284Port::TraceOpen(platform::TraceSink& sink, bool opened) {
+void Ieee1284Port::TraceOpen(platform::TraceSink& sink, bool opened) {
     platform::TraceEndpoints endpoints;
     endpoints.transport = platform::TraceTransport::kParallel;
     endpoints.device = opened ? backend_->FirstPortName() : "";
@@ -179,14 +178,77 @@ void CIeee1284Port::TraceOpen(platform::TraceSink& sink, bool opened) {
         trace_.Opened(sink, platform::TraceOpenResult::kFailed, "no parallel port");
 }
 
-void CIeee1284Port::TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
-                                  const uint8_t* data, long count) {
+void Ieee1284Port::TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
+                                 const uint8_t* data, long count) {
     if (count > 0)
         trace_.Bytes(sink, direction, data, static_cast<size_t>(count));
     else if (count < 0)
         trace_.Note(sink, direction == platform::TraceDirection::kToMachine
                               ? "write failed"
                               : "device ID read failed");
+}
+
+namespace {
+
+// A parallel device that keeps taking 0 bytes is given up after this many such writes.
+constexpr int kMaxZeroWrites = 16;
+
+}  // namespace
+
+ParallelTransport::ParallelTransport(platform::CancelDialog& dialog, int machineType,
+                                     std::optional<std::string> host, ParallelPortFactory factory)
+    : Transport(dialog, machineType, std::move(host)), factory_(factory) {}
+
+ParallelTransport::~ParallelTransport() {
+    Close();
+}
+
+bool ParallelTransport::OpenChannel(bool /*quiet*/) {
+    if (!port_ && factory_ != nullptr)
+        port_ = factory_();
+    if (port_ && port_->Open())
+        return true;
+    platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
+    return false;
+}
+
+void ParallelTransport::Close() {
+    if (port_ && port_->IsOpen())
+        port_->Close();
+}
+
+bool ParallelTransport::WriteBlock(const uint8_t* data, int length) {
+    if (length < 1)
+        return true;
+    int written = 0;
+    int zeroWrites = 0;
+    while (written < length) {
+        const int n = port_ ? port_->Write(data + written, length - written) : -1;
+        if (n < 0 || (n == 0 && ++zeroWrites >= kMaxZeroWrites)) {
+            platform::ShowMessage(platform::IDS_FAILED_WRITE);
+            return false;
+        }
+        if (n > 0)
+            zeroWrites = 0;
+        written += n;
+    }
+    return true;
+}
+
+bool ParallelTransport::ReadStatusText(std::string& statusText) {
+    uint8_t buffer[kStatusBufferSize];
+    const int n = port_ ? port_->ReadDeviceId(buffer, kStatusBufferSize) : -1;
+    if (n < 0) {
+        platform::ShowMessage(platform::IDS_FAILED_READ);
+        return false;
+    }
+    statusText = TextUpToZero(buffer, std::min(n, kStatusBufferSize));
+    return true;
+}
+
+bool ParallelTransport::WaitForRestart() {
+    WaitUnlessCancelled(3000);
+    return true;
 }
 
 }  // namespace kelo

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/ports.h"
+#include "link/transport.h"
 #include "platform/trace.h"
 
 namespace kelo {
@@ -37,14 +38,14 @@ class Ieee1284Backend {
 // The library itself.
 std::unique_ptr<Ieee1284Backend> MakeLibIeee1284Backend();
 
-class CIeee1284Port : public ParallelPort {
+class Ieee1284Port : public ParallelPort {
   public:
-    explicit CIeee1284Port(std::unique_ptr<Ieee1284Backend> backend);
-    ~CIeee1284Port() override;
-    CIeee1284Port(const CIeee1284Port&) = delete;
-    CIeee1284Port& operator=(const CIeee1284Port&) = delete;
+    explicit Ieee1284Port(std::unique_ptr<Ieee1284Backend> backend);
+    ~Ieee1284Port() override;
+    Ieee1284Port(const Ieee1284Port&) = delete;
+    Ieee1284Port& operator=(const Ieee1284Port&) = delete;
 
-    bool Open(bool win9x) override;
+    bool Open() override;
     bool IsOpen() const override { return open_; }
     int Write(const uint8_t* data, int length) override;
     int ReadDeviceId(uint8_t* buffer, int size) override;
@@ -61,6 +62,27 @@ class CIeee1284Port : public ParallelPort {
     std::unique_ptr<Ieee1284Backend> backend_;
     bool open_ = false;
     platform::TraceChannel trace_;
+};
+
+// The parallel port as a transport: the port made once and kept, opened for each exchange;
+// the machine's status is its IEEE 1284 device ID.
+class ParallelTransport : public Transport {
+  public:
+    ParallelTransport(platform::CancelDialog& dialog, int machineType,
+                      std::optional<std::string> host, ParallelPortFactory factory);
+    ~ParallelTransport() override;
+
+    void Close() override;
+    bool WaitForRestart() override;
+
+  protected:
+    bool OpenChannel(bool quiet) override;
+    bool WriteBlock(const uint8_t* data, int length) override;
+    bool ReadStatusText(std::string& statusText) override;
+
+  private:
+    ParallelPortFactory factory_;
+    std::unique_ptr<ParallelPort> port_;
 };
 
 }  // namespace kelo

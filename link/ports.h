@@ -10,8 +10,8 @@ namespace kelo {
 class ParallelPort {
   public:
     virtual ~ParallelPort() = default;
-    // Opens the first parallel port; win9x picks the "LPT1:" branch.
-    virtual bool Open(bool win9x) = 0;
+    // Opens the first parallel port.
+    virtual bool Open() = 0;
     virtual bool IsOpen() const = 0;
     // One write: the count of bytes taken (0 is possible), or -1 on failure.
     virtual int Write(const uint8_t* data, int length) = 0;
@@ -20,7 +20,7 @@ class ParallelPort {
     virtual void Close() = 0;
 };
 
-// The machine's USB printer interface (COrvexDevice on a real system).
+// The machine's USB printer interface (UsbPrinter on a real system).
 class UsbDevice {
   public:
     virtual ~UsbDevice() = default;

@@ -6,11 +6,11 @@
 
 namespace kelo {
 
-CSenderSocket::CSenderSocket() {
+SenderSocket::SenderSocket() {
     SetTraceMask(MakeAccessCodeMask);
 }
 
-int CSenderSocket::OpenStream(const std::string& host, int port) {
+int SenderSocket::OpenStream(const std::string& host, int port) {
     host_ = host;
     sockaddr_in address{};
     if (!ResolveIPv4(host, port, &address))
@@ -19,7 +19,7 @@ int CSenderSocket::OpenStream(const std::string& host, int port) {
     return Connect(address) ? 0 : -1;
 }
 
-bool CSenderSocket::OnMessagePending() {
+bool SenderSocket::OnMessagePending() {
     if (cancelDialog_ == nullptr)
         return true;
     cancelDialog_->PumpMessages(true);

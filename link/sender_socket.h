@@ -9,11 +9,11 @@
 
 namespace kelo {
 
-class CSenderSocket : public CSocket {
+class SenderSocket : public Socket {
   public:
     // A sender may carry the access lines of machine types 1 and 2, so its trace hides them
     // unless the sender says it never carries one.
-    CSenderSocket();
+    SenderSocket();
 
     void SetCancelDialog(platform::CancelDialog* dialog) { cancelDialog_ = dialog; }
     const std::string& Host() const { return host_; }

@@ -15,7 +15,12 @@ std::string HostKey(size_t index) {
 
 }  // namespace
 
-int g_win9xExtraDelay = kDefaultWin9xExtraDelay;
+std::optional<std::string> SelectedHost(const ConnectionSettings& settings) {
+    const int selected = settings.selectedHost;
+    if (selected < 0 || static_cast<size_t>(selected) >= settings.hosts.size())
+        return std::nullopt;
+    return settings.hosts[static_cast<size_t>(selected)];
+}
 
 ConnectionSettings LoadSettings(const platform::ProfileStore& profile) {
     ConnectionSettings settings;
@@ -27,7 +32,6 @@ ConnectionSettings LoadSettings(const platform::ProfileStore& profile) {
     for (int i = 0; i < count; ++i) {
         settings.hosts.push_back(profile.GetString(kSection, HostKey(static_cast<size_t>(i)), ""));
     }
-    g_win9xExtraDelay = profile.GetInt(kSection, "Win9X_ExtraDelay", kDefaultWin9xExtraDelay);
     settings.machineTypeIndex = profile.GetInt(kSection, "MachineType", 2);
     return settings;
 }
@@ -42,8 +46,38 @@ void SaveHostSettings(platform::ProfileStore& profile, const ConnectionSettings&
 }
 
 void SaveTypeSettings(platform::ProfileStore& profile, const ConnectionSettings& settings) {
-    profile.WriteInt(kSection, "Win9x_ExtraDelay", g_win9xExtraDelay);
     profile.WriteInt(kSection, "MachineType", settings.machineTypeIndex);
+}
+
+ConnectionSettings LoadSettings(const std::string& profilePath) {
+    return LoadSettings(platform::ProfileStore(profilePath));
+}
+
+bool SaveSettings(const std::string& profilePath, const ConnectionSettings& settings) {
+    platform::ProfileStore profile(profilePath);
+    SaveHostSettings(profile, settings);
+    SaveTypeSettings(profile, settings);
+    // Settings that could not be kept must not be lost without a word.
+    return profile.Save().OkElseShow(profilePath);
+}
+
+bool SelectPort(PortSelectDialog& dialog, ConnectionSettings& settings) {
+    PortSelection selection;
+    const bool knownPort = settings.portKind >= kPortParallel && settings.portKind <= kPortUsb;
+    selection.portKind = knownPort ? settings.portKind : -1;
+    selection.hosts = settings.hosts;
+    selection.selectedHost = settings.selectedHost;
+    selection.typeValue = settings.machineTypeIndex;
+    if (!dialog.Run(selection))
+        return false;
+    if (selection.portKind >= kPortParallel && selection.portKind <= kPortUsb)
+        settings.portKind = selection.portKind;
+    settings.hosts = selection.hosts;
+    settings.selectedHost = selection.selectedHost;
+    // A dialog that opened with no type checked and got no click keeps the stored index.
+    if (selection.typeValue >= 0)
+        settings.machineTypeIndex = selection.typeValue;
+    return true;
 }
 
 }  // namespace kelo

@@ -1,6 +1,7 @@
 // The connection settings kept in the profile's "Port" section.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,17 +18,22 @@ struct ConnectionSettings {
     std::vector<std::string> hosts;
 };
 
-// The extra wait after a USB restart on the Windows 9x family; one value for the process.
-extern int g_win9xExtraDelay;
-constexpr int kDefaultWin9xExtraDelay = 22000;
+// The host HostSel selects, whatever the port; none when it selects no host of the list.
+std::optional<std::string> SelectedHost(const ConnectionSettings& settings);
 
-// Reads Port, HostSel, NumHost, Host0.., the extra delay and MachineType, in that order.
+// Reads Port, HostSel, NumHost, Host0.. and MachineType, in that order.
 ConnectionSettings LoadSettings(const platform::ProfileStore& profile);
+// The same from the profile file at path.
+ConnectionSettings LoadSettings(const std::string& profilePath);
 
 // Writes Port, HostSel, NumHost and Host0..; Host keys past the list are left alone.
 void SaveHostSettings(platform::ProfileStore& profile, const ConnectionSettings& settings);
-// Writes the extra delay and MachineType: the tail of the save order.
+// Writes MachineType: the tail of the save order.
 void SaveTypeSettings(platform::ProfileStore& profile, const ConnectionSettings& settings);
+// Writes the settings into the profile file at path, read afresh so that what others wrote
+// meanwhile (and keys this program no longer reads) is kept. A profile that cannot be written
+// shows the OS reason naming it, and gives false.
+bool SaveSettings(const std::string& profilePath, const ConnectionSettings& settings);
 
 // What the port selection dialog is given and hands back.
 struct PortSelection {
@@ -44,5 +50,9 @@ class PortSelectDialog {
     // Runs the dialog on the values; true and the values changed only after OK.
     virtual bool Run(PortSelection& selection) = 0;
 };
+
+// Runs the port selection dialog on the settings and takes its values after OK; whether OK
+// was pressed.
+bool SelectPort(PortSelectDialog& dialog, ConnectionSettings& settings);
 
 }  // namespace kelo

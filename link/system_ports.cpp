@@ -1,15 +1,15 @@
-#include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
 #include "link/ports.h"
+#include "link/usb_printer.h"
 
 namespace kelo {
 
 std::unique_ptr<ParallelPort> MakeSystemParallelPort() {
-    return std::make_unique<CIeee1284Port>(MakeLibIeee1284Backend());
+    return std::make_unique<Ieee1284Port>(MakeLibIeee1284Backend());
 }
 
 std::unique_ptr<UsbDevice> MakeSystemUsbDevice() {
-    return std::make_unique<COrvexDevice>();
+    return std::make_unique<UsbPrinter>();
 }
 
 }  // namespace kelo

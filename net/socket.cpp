@@ -24,11 +24,11 @@ using platform::TraceSink;
 
 }  // namespace
 
-CSocket::~CSocket() {
+Socket::~Socket() {
     Close();
 }
 
-bool CSocket::Create(int type) {
+bool Socket::Create(int type) {
     Close();
     type_ = type;
     trace_.Restart();
@@ -40,7 +40,7 @@ bool CSocket::Create(int type) {
     return true;
 }
 
-void CSocket::Close() {
+void Socket::Close() {
     if (fd_ >= 0) {
         if (TraceSink* sink = ActiveTraceSink(); sink != nullptr && connected_)
             TracedChannel().Closed(*sink);
@@ -50,7 +50,7 @@ void CSocket::Close() {
     }
 }
 
-CSocket::Wait CSocket::WaitFor(short events, Deadline deadline) {
+Socket::Wait Socket::WaitFor(short events, Deadline deadline) {
     using std::chrono::milliseconds;
     while (true) {
         int slice = kSliceMilliseconds;
@@ -78,7 +78,7 @@ CSocket::Wait CSocket::WaitFor(short events, Deadline deadline) {
     }
 }
 
-bool CSocket::Connect(const sockaddr_in& address) {
+bool Socket::Connect(const sockaddr_in& address) {
     if (fd_ < 0) {
         lastError_ = EBADF;
         return false;
@@ -90,7 +90,7 @@ bool CSocket::Connect(const sockaddr_in& address) {
     return connected_;
 }
 
-bool CSocket::ConnectNow(const sockaddr_in& address) {
+bool Socket::ConnectNow(const sockaddr_in& address) {
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         return true;
     }
@@ -115,7 +115,7 @@ bool CSocket::ConnectNow(const sockaddr_in& address) {
     return true;
 }
 
-int CSocket::Send(const void* data, int length) {
+int Socket::Send(const void* data, int length) {
     if (fd_ < 0) {
         lastError_ = EBADF;
         return -1;
@@ -133,7 +133,7 @@ int CSocket::Send(const void* data, int length) {
     return whole ? sent : -1;
 }
 
-bool CSocket::SendAll(const char* bytes, int length, int& sent) {
+bool Socket::SendAll(const char* bytes, int length, int& sent) {
     while (sent < length) {
         const ssize_t n =
             ::send(fd_, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
@@ -153,7 +153,7 @@ bool CSocket::SendAll(const char* bytes, int length, int& sent) {
     return true;
 }
 
-int CSocket::Receive(void* buffer, int length) {
+int Socket::Receive(void* buffer, int length) {
     if (fd_ < 0) {
         lastError_ = EBADF;
         return -1;
@@ -175,7 +175,7 @@ int CSocket::Receive(void* buffer, int length) {
     return received;
 }
 
-int CSocket::ReceiveOnce(void* buffer, int length) {
+int Socket::ReceiveOnce(void* buffer, int length) {
     while (true) {
         const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(length), 0);
         if (n >= 0)
@@ -191,7 +191,7 @@ int CSocket::ReceiveOnce(void* buffer, int length) {
     }
 }
 
-bool CSocket::ResolveIPv4(const std::string& host, int port, sockaddr_in* address) {
+bool Socket::ResolveIPv4(const std::string& host, int port, sockaddr_in* address) {
     std::memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
     address->sin_port = htons(static_cast<uint16_t>(port));
@@ -204,7 +204,7 @@ bool CSocket::ResolveIPv4(const std::string& host, int port, sockaddr_in* addres
     return true;
 }
 
-platform::TraceChannel& CSocket::TracedChannel() {
+platform::TraceChannel& Socket::TracedChannel() {
     if (!trace_.HasEndpoints()) {
         platform::TraceEndpoints endpoints;
         endpoints.transport =
@@ -222,7 +222,7 @@ platform::TraceChannel& CSocket::TracedChannel() {
     return trace_;
 }
 
-void CSocket::TraceConnect(TraceSink& sink, bool connected) {
+void Socket::TraceConnect(TraceSink& sink, bool connected) {
     platform::TraceChannel& channel = TracedChannel();
     if (connected) {
         channel.Opened(sink, platform::TraceOpenResult::kOpened);
@@ -238,12 +238,12 @@ void CSocket::TraceConnect(TraceSink& sink, bool connected) {
 }
 
 // A call that the hook aborted is told by whoever aborted it (Cancel, the SNMP timer).
-void CSocket::TraceFailure(TraceSink& sink, const char* call) {
+void Socket::TraceFailure(TraceSink& sink, const char* call) {
     if (lastError_ != kInterrupted)
         TracedChannel().Note(sink, std::string(call) + " failed: " + std::strerror(lastError_));
 }
 
-void CSocket::TraceNote(const std::string& text) {
+void Socket::TraceNote(const std::string& text) {
     if (TraceSink* sink = ActiveTraceSink())
         TracedChannel().Note(*sink, text);
 }

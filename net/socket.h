@@ -15,7 +15,7 @@
 
 namespace kelo {
 
-class CSocket {
+class Socket {
   public:
     // The error of a call that the hook aborted.
     static constexpr int kInterrupted = 4;  // EINTR
@@ -23,10 +23,10 @@ class CSocket {
     // otherwise hold the call for the kernel's SYN retries, over two minutes.
     static constexpr int kConnectDeadlineMilliseconds = 20000;
 
-    CSocket() = default;
-    virtual ~CSocket();
-    CSocket(const CSocket&) = delete;
-    CSocket& operator=(const CSocket&) = delete;
+    Socket() = default;
+    virtual ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
 
     // Makes an IPv4 socket of the given type (SOCK_STREAM or SOCK_DGRAM) on any local port.
     bool Create(int type);

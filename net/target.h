@@ -1,7 +1,7 @@
 // The machine a run reaches. A host is looked up once in a run: the first lookup of each host
 // fixes its address for the rest of the run, and every connection and datagram of the run
 // goes there. A resolver that answers a name with two addresses in turn would otherwise split
-// one exchange between two machines, half a parameter set into each. CSocket::ResolveIPv4,
+// one exchange between two machines, half a parameter set into each. Socket::ResolveIPv4,
 // which every connection of the client asks, goes through here.
 #pragma once
 

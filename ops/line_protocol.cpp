@@ -2,12 +2,14 @@
 // numbered lines of up to 128 bytes as hexadecimal pairs, each in one status text.
 #include <cctype>
 
-#include "link/device_link.h"
+#include <vector>
+
 #include "link/status_text.h"
+#include "ops/steps.h"
 #include "platform/clock.h"
 #include "platform/hex.h"
 
-namespace kelo {
+namespace kelo::ops::detail {
 namespace {
 
 constexpr int kLineSize = 128;
@@ -41,23 +43,24 @@ int DecodeLine(const std::string& payload, size_t start, uint8_t* slot) {
     return count;
 }
 
-}  // namespace
-
-void CDeviceLink::ExtractField(std::string& statusText, const std::string& key) {
-    statusText = FieldPayload(statusText, key);
-}
+// A payload of the line protocol and the number it starts with.
+struct NumberedPayload {
+    std::string text;
+    int number = 0;
+    size_t numberEnd = 0;  // where the number's digits end in text
+};
 
 // Reads rounds of the status loops until one carries the key's payload, then takes its leading
 // number. Each round lets a Cancel through (the loops have no time limit), reads the status and
 // keeps the key's payload; an empty payload waits first where the protocol asks for it. False
 // when a status read failed.
-bool CDeviceLink::ReadNumberedPayload(const char* key, bool waitOnEmptyPayload,
-                                      NumberedPayload& payload) {
+bool ReadNumberedPayload(Transport& transport, const char* key, bool waitOnEmptyPayload,
+                         NumberedPayload& payload) {
     do {
-        dialog_.PumpMessages(false);
-        if (!ReadStatus(payload.text))
+        transport.Dialog().PumpMessages(false);
+        if (!transport.ReadStatus(payload.text))
             return false;
-        ExtractField(payload.text, key);
+        payload.text = FieldPayload(payload.text, key);
         if (payload.text.empty() && waitOnEmptyPayload)
             platform::Sleep(kPayloadWait);
     } while (payload.text.empty());
@@ -66,12 +69,14 @@ bool CDeviceLink::ReadNumberedPayload(const char* key, bool waitOnEmptyPayload,
     return true;
 }
 
-bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {
-    expectedLineCount_ = 0;
-    while (expectedLineCount_ == 0) {
+// The count of lines to come: 0 when a status read failed or the count is past any report or
+// parameter set.
+int ReadLineCount(Transport& transport, const char* key, bool waitOnEmptyPayload) {
+    int expected = 0;
+    while (expected == 0) {
         NumberedPayload payload;
-        if (!ReadNumberedPayload(key, waitOnEmptyPayload, payload))
-            return false;
+        if (!ReadNumberedPayload(transport, key, waitOnEmptyPayload, payload))
+            return 0;
         if (payload.number != 0)
             continue;  // a line payload before the count
         const size_t countStart = payload.numberEnd + 1;
@@ -79,30 +84,29 @@ bool CDeviceLink::ReadLineCount(const char* key, bool waitOnEmptyPayload) {
                               ? LeadingDecimal(payload.text, countStart, nullptr)
                               : 0;
         if (count > kMaxLineCount)
-            return false;
+            return 0;
         if (count > 0)
-            expectedLineCount_ = count;  // a count below 1 is ignored
+            expected = count;  // a count below 1 is ignored
     }
-    dialog_.SetRange(expectedLineCount_);
-    return true;
+    transport.Dialog().SetRange(expected);
+    return expected;
 }
 
-bool CDeviceLink::ReadNumberedLines(const char* key, bool waitOnEmptyPayload,
-                                    std::vector<uint8_t>& slots, int& lastLineLength) {
-    const int count = expectedLineCount_;
+bool ReadNumberedLines(Transport& transport, const char* key, int count,
+                       std::vector<uint8_t>& slots, int& lastLineLength) {
     std::vector<bool> receivedLine(static_cast<size_t>(count) + 1, false);
     int received = 0;
     lastLineLength = 0;
     while (received < count) {
         NumberedPayload payload;
-        if (!ReadNumberedPayload(key, waitOnEmptyPayload, payload))
+        if (!ReadNumberedPayload(transport, key, false, payload))
             return false;
         const int n = payload.number;
         if (n < 1 || n > count || receivedLine[static_cast<size_t>(n)])
             continue;
         receivedLine[static_cast<size_t>(n)] = true;
         ++received;
-        dialog_.SetPos(received);
+        transport.Dialog().SetPos(received);
         uint8_t* slot = slots.data() + static_cast<size_t>(n - 1) * kLineSize;
         const int decoded = DecodeLine(payload.text, payload.numberEnd + 1, slot);
         if (n == count)
@@ -111,32 +115,31 @@ bool CDeviceLink::ReadNumberedLines(const char* key, bool waitOnEmptyPayload,
     return true;
 }
 
-bool CDeviceLink::ReadReportCount() {
-    return ReadLineCount("REPORT:", true);
-}
+}  // namespace
 
-bool CDeviceLink::ReadReportLines(std::string& report) {
+bool ReadReportLines(Transport& transport, std::string& report) {
+    const int count = ReadLineCount(transport, "REPORT:", true);
+    if (count == 0)
+        return false;
     // One more byte than the slots, so the zero after a full last line stays inside.
-    std::vector<uint8_t> slots(static_cast<size_t>(expectedLineCount_) * kLineSize + 1, 0);
+    std::vector<uint8_t> slots(static_cast<size_t>(count) * kLineSize + 1, 0);
     int lastLineLength = 0;
-    if (!ReadNumberedLines("REPORT:", false, slots, lastLineLength))
+    if (!ReadNumberedLines(transport, "REPORT:", count, slots, lastLineLength))
         return false;
     // Slots start zeroed, so the zero after the last line is already in place.
-    const std::string text(reinterpret_cast<const char*>(slots.data()));
-    report = text;
+    report = reinterpret_cast<const char*>(slots.data());
     return true;
 }
 
-bool CDeviceLink::ReadParamCount() {
-    return ReadLineCount("READ_PARAM:", false);
-}
-
-int CDeviceLink::ReadParamLines(uint8_t* buffer, int capacity) {
-    std::vector<uint8_t> slots(static_cast<size_t>(expectedLineCount_) * kLineSize, 0);
-    int lastLineLength = 0;
-    if (!ReadNumberedLines("READ_PARAM:", false, slots, lastLineLength))
+int ReadParamLines(Transport& transport, uint8_t* buffer, int capacity) {
+    const int count = ReadLineCount(transport, "READ_PARAM:", false);
+    if (count == 0)
         return -1;
-    long long length = static_cast<long long>(expectedLineCount_ - 1) * kLineSize + lastLineLength;
+    std::vector<uint8_t> slots(static_cast<size_t>(count) * kLineSize, 0);
+    int lastLineLength = 0;
+    if (!ReadNumberedLines(transport, "READ_PARAM:", count, slots, lastLineLength))
+        return -1;
+    long long length = static_cast<long long>(count - 1) * kLineSize + lastLineLength;
     if (length > capacity)
         length = capacity;
     if (length < 0)
@@ -145,4 +148,4 @@ int CDeviceLink::ReadParamLines(uint8_t* buffer, int capacity) {
     return static_cast<int>(length);
 }
 
-}  // namespace kelo
+}  // namespace kelo::ops::detail

@@ -1,13 +1,11 @@
 // Put Parameters: writes a parameter set into the machine, which then restarts.
-#include <algorithm>
 #include <vector>
 
-#include "link/device_link.h"
 #include "link/wire_format.h"
+#include "ops/steps.h"
 #include "platform/clock.h"
-#include "platform/messages.h"
 
-namespace kelo {
+namespace kelo::ops {
 namespace {
 
 constexpr int kHalfSize = 32768;
@@ -19,62 +17,61 @@ std::vector<uint8_t> HalfRequest(uint8_t code, const uint8_t* half) {
     return request;
 }
 
-}  // namespace
-
-bool CDeviceLink::SendRsCommand() {
-    const bool sent = SendCommand(wire::kRestartCommand);
+// The closing command, after which the machine has everything and restarts.
+bool SendRestartCommand(Transport& transport, Write& write) {
+    const bool sent = transport.SendCommand(wire::kRestartCommand);
     if (sent) {
-        machineHasAll_ = true;
+        write.machineHasAll = true;
         platform::Sleep(3000);
     }
     return sent;
 }
 
-void CDeviceLink::PutParameters(const uint8_t* data, int length, bool all) {
+}  // namespace
+
+Write PutParameters(Transport& transport, const uint8_t* data, int length) {
+    platform::MessageWatch watch;
+    Write write;
     // Machine types 3 and 4 send the first 65,536 bytes: a shorter set would send bytes that
     // are not in the file, so it is refused before anything goes out.
-    if (UsesPacketLink() && length < 2 * kHalfSize) {
+    if (transport.SpeaksPackets() && length < 2 * kHalfSize) {
         platform::ShowMessage(platform::IDS_ILLEGAL_PARAM_FILE);
-        return;
+        write.outcome = detail::Ended(false, transport, watch);
+        return write;
     }
-    BeginWrite();
+    detail::BeginWrite(transport);
     bool succeeded = false;
 
-    if (UsesPacketLink()) {
-        std::vector<uint8_t> reply(kReplyBufferSize);
-        auto putHalf = [&](uint8_t code, const uint8_t* half, int progressBase) {
-            const std::vector<uint8_t> request = HalfRequest(code, half);
-            if (!OpenPort(false) || !WritePort(request.data(), static_cast<int>(request.size()))) {
-                return false;
-            }
-            ReadReply(reply.data(), true, progressBase);  // the reply is not looked at
-            ClosePort();
-            return true;
-        };
-        // The second half always goes; the first only with "all".
-        if (putHalf(wire::kRequestPutSecondHalf, data + kHalfSize, 0)) {
-            dialog_.SetPos(25);
-            if (!all || putHalf(wire::kRequestPutFirstHalf, data, 25)) {
-                dialog_.SetPos(50);
-                if (OpenPort(false) && SendRsCommand()) {
-                    ClosePort();
-                    ShowWriteComplete();
-                    succeeded = true;
-                }
-            }
-        }
-    } else {
-        const char* command = all ? wire::kPutAllParamsCommand : wire::kPutParamsCommand;
-        if (OpenPort(false) && WriteAccessLine() && WriteText(command) && WritePort(data, length)) {
-            dialog_.SetPos(50);
-            WaitForRestart();  // its result is not looked at
-            if (SendRsCommand()) {
-                ShowWriteComplete();
+    if (transport.SpeaksPackets()) {
+        // The second half of the set; the machine keeps its own first half.
+        std::vector<uint8_t> reply(Transport::kReplyBufferSize);
+        const std::vector<uint8_t> request =
+            HalfRequest(wire::kRequestPutSecondHalf, data + kHalfSize);
+        if (transport.Open(false) &&
+            transport.Write(request.data(), static_cast<int>(request.size()))) {
+            transport.ReadReply(reply.data(), true, 0);  // the reply is not looked at
+            transport.Close();
+            // The bar passes the quarter the first half once took, straight to the half.
+            transport.Dialog().SetPos(25);
+            transport.Dialog().SetPos(50);
+            if (transport.Open(false) && SendRestartCommand(transport, write)) {
+                transport.Close();
+                detail::ShowWriteComplete(transport);
                 succeeded = true;
             }
         }
+    } else if (transport.Open(false) && transport.WriteAccessLine() &&
+               transport.WriteText(wire::kPutParamsCommand) && transport.Write(data, length)) {
+        transport.Dialog().SetPos(50);
+        transport.WaitForRestart();  // its result is not looked at
+        if (SendRestartCommand(transport, write)) {
+            detail::ShowWriteComplete(transport);
+            succeeded = true;
+        }
     }
-    EndWrite(succeeded);
+    detail::EndWrite(transport, succeeded);
+    write.outcome = detail::Ended(succeeded, transport, watch);
+    return write;
 }
 
-}  // namespace kelo
+}  // namespace kelo::ops

@@ -1,62 +1,72 @@
 // Firmware upgrade: the update command, the restart wait, then the image in chunks.
 #include <algorithm>
+#include <memory>
 
-#include "link/device_link.h"
+#include "link/packet_link.h"
 #include "link/wire_format.h"
-#include "platform/messages.h"
+#include "ops/steps.h"
 
-namespace kelo {
+namespace kelo::ops {
 namespace {
 
 constexpr int kChunkSize = 102400;
 
 }  // namespace
 
-void CDeviceLink::UpgradeFirmware(const uint8_t* data, int size) {
-    BeginWrite();
+Write UpgradeFirmware(Transport& transport, const uint8_t* data, int size) {
+    platform::MessageWatch watch;
+    platform::CancelDialog& dialog = transport.Dialog();
+    Write write;
+    detail::BeginWrite(transport);
     bool succeeded = false;
-    firmwareAwaited_ = false;
+    // Machine types 3 and 4 take the image on TCP 9100, whatever the port kind.
+    std::unique_ptr<FirmwareStream> stream;
 
     [&] {
-        if (!OpenPort(false) || !SendCommand(wire::kUpdateCommand))
+        if (!transport.Open(false) || !transport.SendCommand(wire::kUpdateCommand))
             return;
         // The machine now waits for an image until one has gone whole.
-        firmwareAwaited_ = true;
-        const bool rawDataPort = UsesPacketLink();
+        write.firmwareAwaited = true;
+        const bool rawDataPort = transport.SpeaksPackets();
         if (rawDataPort)
-            ClosePort();
-        dialog_.SetPos(10);
-        WaitForRestart();  // its result is not looked at
+            transport.Close();
+        dialog.SetPos(10);
+        transport.WaitForRestart();  // its result is not looked at
         // After a Cancel the image does not go, and no "Data Port is Busy" stands for it.
-        if (dialog_.IsCancelled())
+        if (dialog.IsCancelled())
             return;
         if (rawDataPort) {
-            // Machine types 3 and 4 take the image on TCP 9100, whatever the port kind.
-            mega9100Put_ = std::make_unique<CMega9100Put>();
-            mega9100Put_->SetCancelDialog(&dialog_);
-            if (!HasSelectedHost() || mega9100Put_->Open(SelectedHost(), wire::kQueue) != 0) {
+            stream = std::make_unique<FirmwareStream>();
+            stream->SetCancelDialog(&dialog);
+            if (!transport.Host() || stream->Open(*transport.Host(), wire::kQueue) != 0) {
                 platform::ShowMessage(platform::IDS_DATA_PORT_BUSY);
                 return;
             }
         }
         for (int position = 0; position < size;) {
             const int chunk = std::min(kChunkSize, size - position);
-            dialog_.SetPos(static_cast<int>(static_cast<long long>(position) * 90 / size + 10));
+            dialog.SetPos(static_cast<int>(static_cast<long long>(position) * 90 / size + 10));
             // The raw stream has no write step that checks the flag, so check it here.
-            if (rawDataPort && dialog_.IsCancelled())
+            if (rawDataPort && dialog.IsCancelled())
                 return;
-            const bool sent = rawDataPort ? mega9100Put_->Send(data + position, chunk) == chunk
-                                          : WritePort(data + position, chunk);
+            const bool sent = rawDataPort ? stream->Send(data + position, chunk) == chunk
+                                          : transport.Write(data + position, chunk);
             if (!sent)
                 return;
             position += chunk;
         }
-        firmwareAwaited_ = false;
-        machineHasAll_ = true;
-        ShowWriteComplete();
+        write.firmwareAwaited = false;
+        write.machineHasAll = true;
+        detail::ShowWriteComplete(transport);
         succeeded = true;
     }();
-    EndWrite(succeeded);
+    dialog.Hide();
+    transport.Close();
+    stream.reset();  // the raw stream closes with the port
+    if (succeeded)
+        platform::ShowMessage(platform::IDS_DONE);
+    write.outcome = detail::Ended(succeeded, transport, watch);
+    return write;
 }
 
-}  // namespace kelo
+}  // namespace kelo::ops

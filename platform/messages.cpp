@@ -43,8 +43,11 @@ constexpr TableEntry kStringTable[] = {
 };
 
 MessageSink* g_sink = nullptr;
+MessageWatch* g_watch = nullptr;
 
 void Deliver(const Message& message) {
+    for (MessageWatch* watch = g_watch; watch != nullptr; watch = watch->Outer())
+        watch->Note(message);
     if (TraceSink* sink = ActiveTraceSink())
         sink->Message(message.text);
     if (g_sink != nullptr) {
@@ -67,6 +70,20 @@ const char* LoadString(int id) {
 
 Icon MessageIcon(int id) {
     return id == IDS_DONE ? Icon::Information : Icon::Warning;
+}
+
+MessageWatch::MessageWatch() : outer_(g_watch) {
+    g_watch = this;
+}
+
+MessageWatch::~MessageWatch() {
+    g_watch = outer_;
+}
+
+void MessageWatch::Note(const Message& message) {
+    shown_ = true;
+    lastText_ = message.text;
+    lastId_ = message.id;
 }
 
 MessageSink* SetMessageSink(MessageSink* sink) {

@@ -58,6 +58,30 @@ class MessageSink {
 // to standard error.
 MessageSink* SetMessageSink(MessageSink* sink);
 
+// Notes the messages shown while it lives, besides their going wherever they go: an operation
+// tells from it what it said when it failed. Watches nest; each notes every message.
+class MessageWatch {
+  public:
+    MessageWatch();
+    ~MessageWatch();
+    MessageWatch(const MessageWatch&) = delete;
+    MessageWatch& operator=(const MessageWatch&) = delete;
+
+    bool AnyShown() const { return shown_; }
+    // The text of the last message shown, "" for none.
+    const std::string& LastText() const { return lastText_; }
+    // Its string-table id; 0 for a text of its own or none.
+    int LastId() const { return lastId_; }
+    void Note(const Message& message);
+    MessageWatch* Outer() const { return outer_; }
+
+  private:
+    MessageWatch* outer_;
+    bool shown_ = false;
+    std::string lastText_;
+    int lastId_ = 0;
+};
+
 // Shows a string-table message with its own icon.
 void ShowMessage(int id);
 

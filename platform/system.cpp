@@ -16,7 +16,6 @@ namespace {
 
 std::string g_programName = "kelo";
 bool g_servicesHidden = false;
-bool g_windows9x = false;
 
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
@@ -68,14 +67,6 @@ int ServicePort(const char* service, const char* protocol, int fallback) {
 
 void SetServicesDatabaseHiddenForTest(bool hidden) {
     g_servicesHidden = hidden;
-}
-
-bool IsWindows9x() {
-    return g_windows9x;
-}
-
-void ForceWindows9xForTest(bool value) {
-    g_windows9x = value;
 }
 
 std::string TempFolder() {

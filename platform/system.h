@@ -22,10 +22,6 @@ int ServicePort(const char* service, const char* protocol, int fallback);
 // Tests can pretend the services database lacks every entry.
 void SetServicesDatabaseHiddenForTest(bool hidden);
 
-// Whether the system counts as the Windows 9x family: never on Linux; tests can force it.
-bool IsWindows9x();
-void ForceWindows9xForTest(bool value);
-
 // $TMPDIR or /tmp/, always with a trailing '/'.
 std::string TempFolder();
 

@@ -19,21 +19,21 @@ constexpr int kReceiveTimeoutMs = 200;
 
 // The exchange's datagram socket: while a call waits it lets the dialog's events run, and gives
 // up on Cancel or when the receive timer has fired.
-class CSnmpMsg::Socket : public CSocket {
+class CSnmpMsg::Channel : public Socket {
   public:
-    explicit Socket(platform::CancelDialog*& dialog) : dialog_(dialog) {
+    explicit Channel(platform::CancelDialog*& dialog) : dialog_(dialog) {
         SetTraceDecoder([] { return MakeSnmpDecoder(); });
     }
-    using CSocket::TraceNote;
+    using Socket::TraceNote;
 
   protected:
     bool OnMessagePending() override {
         if (dialog_ == nullptr)
-            return CSocket::OnMessagePending();
+            return Socket::OnMessagePending();
         dialog_->PumpMessages(true);
         if (dialog_->IsCancelled() || dialog_->IsTimedOut())
             return false;
-        return CSocket::OnMessagePending();
+        return Socket::OnMessagePending();
     }
 
   private:
@@ -41,7 +41,7 @@ class CSnmpMsg::Socket : public CSocket {
 };
 
 CSnmpMsg::CSnmpMsg()
-    : requestId_(static_cast<uint32_t>(::getpid())), socket_(std::make_unique<Socket>(dialog_)) {}
+    : requestId_(static_cast<uint32_t>(::getpid())), socket_(std::make_unique<Channel>(dialog_)) {}
 
 CSnmpMsg::~CSnmpMsg() = default;
 
@@ -82,7 +82,7 @@ void CSnmpMsg::SetTraceDecoder(platform::TraceDecoderFactory factory) {
 int CSnmpMsg::Open(const std::string& host) {
     sockaddr_in address{};
     const int port = platform::ServicePort("snmp", "udp", snmp::kSnmpPort);
-    if (!CSocket::ResolveIPv4(host, port, &address))
+    if (!Socket::ResolveIPv4(host, port, &address))
         return -1;
     if (!socket_->Create(SOCK_DGRAM) || !socket_->Connect(address))
         return -1;
@@ -102,7 +102,7 @@ int CSnmpMsg::ReceiveResponse() {
     const int received = socket_->Receive(response_, responseLength_);
     dialog_->StopTimer();
     if (received < 0) {
-        if (socket_->LastError() == CSocket::kInterrupted && !dialog_->IsCancelled() &&
+        if (socket_->LastError() == Socket::kInterrupted && !dialog_->IsCancelled() &&
             dialog_->IsTimedOut()) {
             socket_->TraceNote("no answer within " + std::to_string(kReceiveTimeoutMs) + " ms");
             valueText_.clear();

@@ -64,7 +64,7 @@ class CSnmpMsg {
     int ReceiveResponse();
 
   private:
-    class Socket;
+    class Channel;
     void AppendValueText(const std::string& text);
 
     uint32_t requestId_;
@@ -75,7 +75,7 @@ class CSnmpMsg {
     snmp::SnmpVarBind fields_;
     std::string valueText_;
     platform::CancelDialog* dialog_ = nullptr;
-    std::unique_ptr<Socket> socket_;
+    std::unique_ptr<Channel> socket_;
 };
 
 }  // namespace kelo

@@ -10,7 +10,7 @@ ScriptedMachine g_machine;
 
 class ScriptedParallelPort : public kelo::ParallelPort {
   public:
-    bool Open(bool) override {
+    bool Open() override {
         ++g_machine.opens;
         g_machine.open = true;
         return true;
@@ -50,13 +50,11 @@ std::unique_ptr<kelo::ParallelPort> MakeScriptedParallelPort() {
     return std::make_unique<ScriptedParallelPort>();
 }
 
-std::unique_ptr<kelo::CDeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
-                                                            const std::string& profilePath,
-                                                            int machineTypeIndex) {
+std::unique_ptr<kelo::DeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
+                                                           int machineTypeIndex) {
     ResetMachine();
-    auto link = std::make_unique<kelo::CDeviceLink>(dialog, profilePath);
-    link->DiscardSettingsOnExit();
-    link->MutableSettings() = {kelo::kPortParallel, 0, machineTypeIndex, {"local"}};
+    auto link = std::make_unique<kelo::DeviceLink>(
+        dialog, kelo::ConnectionSettings{kelo::kPortParallel, 0, machineTypeIndex, {"local"}});
     link->SetParallelPortFactory(MakeScriptedParallelPort);
     return link;
 }

@@ -35,13 +35,11 @@ struct ScriptedMachine {
 ScriptedMachine& CurrentMachine();
 void ResetMachine();
 
-// The factory to install with CDeviceLink::SetParallelPortFactory.
+// The factory to install with DeviceLink::SetParallelPortFactory.
 std::unique_ptr<kelo::ParallelPort> MakeScriptedParallelPort();
 
-// A link to a fresh scripted machine on the parallel port, as the machine type of this index;
-// its settings are never written back to the profile.
-std::unique_ptr<kelo::CDeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
-                                                            const std::string& profilePath,
-                                                            int machineTypeIndex);
+// A link to a fresh scripted machine on the parallel port, as the machine type of this index.
+std::unique_ptr<kelo::DeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
+                                                           int machineTypeIndex);
 
 }  // namespace testing_support

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
+#include "testsupport/ops_calls.h"
 #include "testsupport/sim_process.h"
 
 namespace {
@@ -36,10 +37,9 @@ double KeloSeconds(const std::vector<uint8_t>& image) {
     dialog.onProgress = [&](platform::HeadlessCancelDialog& d) {
         marks.emplace_back(d.Pos(), Clock::now());
     };
-    kelo::CDeviceLink link(dialog, "/nonexistent/kelo.INI");
-    link.DiscardSettingsOnExit();
+    kelo::DeviceLink link(dialog);
     link.MutableSettings() = {kelo::kPortNetwork, 0, 2, {"127.0.0.1"}};
-    link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+    kelo::ops::UpgradeFirmware(link.Port(), image.data(), static_cast<int>(image.size()));
     if (messages.Texts() != std::vector<std::string>{"Done."}) {
         for (const std::string& text : messages.Texts())
             std::fprintf(stderr, "%s\n", text.c_str());

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "link/device_link.h"
-#include "link/mega_put.h"
+#include "link/packet_link.h"
 #include "platform/headless_cancel_dialog.h"
 
 namespace {
@@ -84,7 +84,7 @@ void BM_SilentMachineReceive(benchmark::State& state) {
             if (Clock::now() >= deadline)
                 d.Cancel();
         };
-        kelo::CMegaPut put(peer.Port());
+        kelo::PacketLink put(peer.Port());
         put.SetCancelDialog(&dialog);
         put.Open("127.0.0.1", "lp1");
         const double cpuBefore = CpuSeconds();
@@ -104,7 +104,7 @@ void BM_PutPacket(benchmark::State& state) {
         while (!stop && ::recv(fd, sink.data(), sink.size(), 0) > 0) {
         }
     });
-    kelo::CMegaPut put(peer.Port());
+    kelo::PacketLink put(peer.Port());
     put.Open("127.0.0.1", "lp1");
     std::vector<uint8_t> payload(32770, 0x5A);
     payload[0] = 0x00;
@@ -147,21 +147,20 @@ void BM_RequestAndLargestReply(benchmark::State& state) {
         return;
     }
     platform::HeadlessCancelDialog dialog;
-    kelo::CDeviceLink link(dialog, "/nonexistent/kelo.INI");
-    link.DiscardSettingsOnExit();
+    kelo::DeviceLink link(dialog);
     link.MutableSettings() = {kelo::kPortNetwork, 0, 2, {"127.0.0.1"}};
-    link.OpenPort(false);
-    std::vector<uint8_t> buffer(kelo::CDeviceLink::kReplyBufferSize);
+    link.Port().Open(false);
+    std::vector<uint8_t> buffer(kelo::Transport::kReplyBufferSize);
     const uint8_t request[2] = {0x00, 0x01};
     for (auto _ : state) {
-        link.WritePort(request, 2);
-        if (link.ReadReply(buffer.data(), false, -1) != 65534) {
+        link.Port().Write(request, 2);
+        if (link.Port().ReadReply(buffer.data(), false, -1) != 65534) {
             state.SkipWithError("reply not read");
             break;
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 65538);
-    link.ClosePort();
+    link.Port().Close();
 }
 BENCHMARK(BM_RequestAndLargestReply);
 

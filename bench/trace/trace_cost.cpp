@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
+#include "testsupport/ops_calls.h"
 #include "trace/trace_session.h"
 
 namespace {
@@ -71,8 +72,7 @@ int main(int argc, char** argv) {
         if (d.Pos() == 100)
             lastChunk = Now();
     };
-    kelo::CDeviceLink link(dialog, "/nonexistent/kelo.INI");
-    link.DiscardSettingsOnExit();
+    kelo::DeviceLink link(dialog);
     link.MutableSettings() = {kelo::kPortNetwork, 0, 2, {argv[2]}};
     std::vector<uint8_t> image(mode == "upgrade" ? kImageSize : 0);
     for (size_t i = 0; i < image.size(); ++i)
@@ -85,12 +85,12 @@ int main(int argc, char** argv) {
         bool done = false;
         if (mode == "report") {
             std::string report;
-            done = link.GetReport(report) && !report.empty();
+            done = testing_support::ReportInto(link.Port(), report) && !report.empty();
             end = Now();
         } else {
             messages.Clear();
             tens = 0;
-            link.UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+            kelo::ops::UpgradeFirmware(link.Port(), image.data(), static_cast<int>(image.size()));
             done = messages.Texts() == std::vector<std::string>{"Done."};
             start = firstChunk;
             end = lastChunk;

@@ -36,6 +36,7 @@
 #include "platform/message_recorder.h"
 #include "platform/system.h"
 #include "tests/app/scripted_file_dialogs.h"
+#include "tests/app/stub_operations.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
@@ -44,9 +45,12 @@ namespace {
 using app::CKeloDlg;
 using app_testing::ScriptedFileDialogs;
 using ::testing::ElementsAre;
+using testing_support::ParametersOf;
 using testing_support::ReadFileText;
+using testing_support::ReportOf;
 using testing_support::TempDir;
 using testing_support::WriteFile;
+using testing_support::WriteOf;
 
 // Acts on each modal dialog of type T as it comes up, then closes it.
 template <class T>
@@ -137,9 +141,6 @@ class KeloDlgTest : public ::testing::Test {
 TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
     EXPECT_EQ(dialog_.windowTitle().toStdString(), "Kelo " + platform::ProgramVersion());
     EXPECT_FALSE(platform::ProgramVersion().empty());
-    EXPECT_FALSE(dialog_.AllCheckBox()->isVisible());
-    EXPECT_FALSE(dialog_.AllCheckBox()->isEnabled());
-    EXPECT_FALSE(dialog_.AllCheckBox()->isChecked());
     EXPECT_FALSE(dialog_.DevelopmentLabel()->isVisible());
     EXPECT_TRUE(dialog_.DevelopmentLabel()->text().isEmpty());
     EXPECT_TRUE(dialog_.acceptDrops());
@@ -204,14 +205,13 @@ TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter)
     dialogs.onShow = observe;
     CKeloDlg::Operations& ops = dialog_.MutableOperations();
     ops.selectPort = observe;
-    ops.getReport = [&](std::string&) {
+    ops.getReport = [&] {
         observe();
-        return false;
+        return ReportOf(false, "");
     };
-    ops.getParameters = [&](uint8_t* buffer, int) {
+    ops.getParameters = [&](int) {
         observe();
-        buffer[0] = 0x42;
-        return 1;
+        return ParametersOf(true, {0x42});
     };
 
     for (int id : kButtons) {
@@ -232,13 +232,18 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
     ScriptedFileDialogs dialogs;
     bool touched = false;
     CKeloDlg::Operations& ops = dialog_.MutableOperations();
-    ops.getParameters = [](uint8_t* buffer, int capacity) {
+    ops.getParameters = [](int capacity) {
         EXPECT_EQ(capacity, 131072);
-        buffer[0] = 1;
-        return 1;
+        return ParametersOf(true, {1});
     };
-    ops.putParameters = [&](const uint8_t*, int, bool) { touched = true; };
-    ops.upgradeFirmware = [&](const uint8_t*, int) { touched = true; };
+    ops.putParameters = [&](const std::vector<uint8_t>&) {
+        touched = true;
+        return WriteOf(true);
+    };
+    ops.upgradeFirmware = [&](const std::vector<uint8_t>&) {
+        touched = true;
+        return WriteOf(true);
+    };
 
     struct Case {
         int button;
@@ -282,10 +287,7 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
     for (const Case c : {Case{131073, false}, Case{131072, true}, Case{0, true}}) {
         messages_.Clear();
         const std::string report(c.length, 'R');
-        dialog_.MutableOperations().getReport = [&](std::string& text) {
-            text = report;
-            return true;
-        };
+        dialog_.MutableOperations().getReport = [&] { return ReportOf(true, report); };
         size_t shownLength = 99;
         ControlState whileShown;
         ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
@@ -307,10 +309,7 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
 }
 
 TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
-    dialog_.MutableOperations().getReport = [](std::string& text) {
-        text = "25\x81\x8B\x43";
-        return true;
-    };
+    dialog_.MutableOperations().getReport = [] { return ReportOf(true, "25\x81\x8B\x43"); };
     QStringList shown;
     ModalWatcher<app::CReportDlg> viewer(
         [&](app::CReportDlg& v) { shown << v.TextControl()->toPlainText(); });
@@ -325,10 +324,7 @@ TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
 }
 
 TEST_F(KeloDlgTest, AFailedGetReportOpensNothing) {
-    dialog_.MutableOperations().getReport = [](std::string& text) {
-        text = "partial";
-        return false;
-    };
+    dialog_.MutableOperations().getReport = [] { return ReportOf(false, "partial"); };
     ModalWatcher<app::CReportDlg> viewer;
     dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
     EXPECT_EQ(viewer.Count(), 0);
@@ -348,20 +344,19 @@ TEST_F(KeloDlgTest, OpenReportShowsTheChosenFile) {
     EXPECT_EQ(Observe(dialog_), kIdle);
 }
 
-TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBackWithTheAllFlagOff) {
+TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBack) {
     const std::vector<uint8_t> parameters = {0x00, 0x10, 0xFF, 0x7F, 0x80, 0x01};
     CKeloDlg::Operations& ops = dialog_.MutableOperations();
-    ops.getParameters = [&](uint8_t* buffer, int capacity) {
+    ops.getParameters = [&](int capacity) {
         EXPECT_EQ(capacity, 131072);
-        std::copy(parameters.begin(), parameters.end(), buffer);
-        return static_cast<int>(parameters.size());
+        return ParametersOf(true, parameters);
     };
     std::vector<uint8_t> put;
     int putCalls = 0;
-    ops.putParameters = [&](const uint8_t* data, int length, bool all) {
+    ops.putParameters = [&](const std::vector<uint8_t>& block) {
         ++putCalls;
-        put.assign(data, data + length);
-        EXPECT_FALSE(all);
+        put = block;
+        return WriteOf(true);
     };
 
     ScriptedFileDialogs dialogs;
@@ -369,7 +364,6 @@ TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBackWithTheAllFlagOff) {
     dialog_.Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
     ASSERT_TRUE(std::filesystem::exists(folder_ / "machine.par"));
 
-    dialog_.AllCheckBox()->setChecked(true);  // even a checked box would not count
     dialogs.answers.push_back(folder_ / "machine.par");
     dialog_.Button(CKeloDlg::IDC_PUT_PARAMETERS)->click();
     ASSERT_EQ(putCalls, 1);
@@ -384,8 +378,9 @@ TEST_F(KeloDlgTest, FirmwareUpgradeSendsTheFilesBytes) {
     const std::string image("\x01\x02\x00\xFF firmware", 13);
     WriteFile(folder_ / "update.rfw", image);
     std::string sent;
-    dialog_.MutableOperations().upgradeFirmware = [&](const uint8_t* data, int size) {
-        sent.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    dialog_.MutableOperations().upgradeFirmware = [&](const std::vector<uint8_t>& bytes) {
+        sent.assign(bytes.begin(), bytes.end());
+        return WriteOf(true);
     };
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "update.rfw");
@@ -559,10 +554,7 @@ TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
     EXPECT_EQ(seen->suffix, "kel");
 
     seen.reset();
-    dialog_.MutableOperations().getParameters = [](uint8_t* buffer, int) {
-        buffer[0] = 7;
-        return 1;
-    };
+    dialog_.MutableOperations().getParameters = [](int) { return ParametersOf(true, {7}); };
     dialog_.Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);

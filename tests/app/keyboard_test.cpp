@@ -25,6 +25,7 @@
 #include "app/report_dlg.h"
 #include "platform/message_recorder.h"
 #include "tests/app/scripted_file_dialogs.h"
+#include "tests/app/stub_operations.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -108,8 +109,8 @@ TEST_F(KeyboardTest, MainDialog) {
     dialog.SetRegistration(std::nullopt);
     app::CKeloDlg::Operations& ops = dialog.MutableOperations();
     ops.selectPort = [] {};
-    ops.getReport = [](std::string&) { return false; };
-    ops.getParameters = [](uint8_t*, int) { return -1; };
+    ops.getReport = [] { return testing_support::ReportOf(false, ""); };
+    ops.getParameters = [](int) { return testing_support::ParametersOf(false, {}); };
     using Dlg = app::CKeloDlg;
     EXPECT_EQ(TabOrder(dialog),
               (std::vector<QWidget*>{

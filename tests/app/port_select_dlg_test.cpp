@@ -18,9 +18,8 @@
 #include <optional>
 
 #include "app/comm_cancel_dlg.h"
-#include "link/device_link.h"
+#include "link/settings.h"
 #include "platform/clock.h"
-#include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "tests/snmp/scripted_agent.h"
 #include "testsupport/file_bytes.h"
@@ -197,25 +196,26 @@ INSTANTIATE_TEST_SUITE_P(
                              1}),
     [](const ::testing::TestParamInfo<OkCase>& info) { return info.param.what; });
 
-// The connection's settings around a run of the dialog through SelectPort.
+// The profile's settings around a run of the dialog through SelectPort.
 class SelectPortTest : public ::testing::Test {
   protected:
     void WriteProfile(const std::string& text) { testing_support::WriteFile(Profile(), text); }
     std::string Profile() const { return dir_.File("kelo.INI"); }
-    kelo::ConnectionSettings Reload() {
-        kelo::CDeviceLink link(progress_, Profile());
-        link.DiscardSettingsOnExit();
-        return link.Settings();
+    kelo::ConnectionSettings Reload() const { return kelo::LoadSettings(Profile()); }
+    // Runs the dialog on the profile's settings and saves them, as the main window does by
+    // its exit.
+    void SelectAndSave(kelo::ConnectionSettings& settings, kelo::PortSelectDialog& dialog) {
+        kelo::SelectPort(dialog, settings);
+        ASSERT_TRUE(kelo::SaveSettings(Profile(), settings));
     }
 
     testing_support::TempDir dir_;
-    platform::HeadlessCancelDialog progress_;
 };
 
 TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
     WriteProfile("[Port]\nPort=1\nHostSel=1\nNumHost=3\nHost0=alpha\nHost1=beta\nHost2=gamma\n");
     {
-        kelo::CDeviceLink link(progress_, Profile());
+        kelo::ConnectionSettings loaded = Reload();
         CPortSelectDlg dialog;
         Queue(dialog, [](CPortSelectDlg& d) {
             Click(d.DeleteHostButton());
@@ -224,7 +224,7 @@ TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
             Click(d.TypeRadio(0));
             Click(d.CancelButton());
         });
-        link.SelectPort(dialog);
+        SelectAndSave(loaded, dialog);
     }
     const kelo::ConnectionSettings settings = Reload();
     EXPECT_THAT(settings.hosts, ElementsAre("alpha", "beta", "gamma"));
@@ -236,7 +236,7 @@ TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
 TEST_F(SelectPortTest, OkTakesThePortTheTypeAndTheHosts) {
     WriteProfile("[Port]\nPort=1\nHostSel=0\nNumHost=2\nHost0=alpha\nHost1=beta\n");
     {
-        kelo::CDeviceLink link(progress_, Profile());
+        kelo::ConnectionSettings loaded = Reload();
         CPortSelectDlg dialog;
         Queue(dialog, [](CPortSelectDlg& d) {
             EXPECT_TRUE(d.TypeRadio(2)->isChecked());
@@ -245,7 +245,7 @@ TEST_F(SelectPortTest, OkTakesThePortTheTypeAndTheHosts) {
             Click(d.PortRadio(kelo::kPortParallel));
             Click(d.OkButton());
         });
-        link.SelectPort(dialog);
+        SelectAndSave(loaded, dialog);
     }
     const kelo::ConnectionSettings settings = Reload();
     EXPECT_THAT(settings.hosts, ElementsAre("beta"));
@@ -267,9 +267,9 @@ class UncheckedTest : public SelectPortTest, public ::testing::WithParamInterfac
 TEST_P(UncheckedTest, OkWithoutAClickKeepsTheStoredValue) {
     const UncheckedCase& c = GetParam();
     {
-        kelo::CDeviceLink link(progress_, Profile());
-        link.MutableSettings().portKind = c.storedPort;
-        link.MutableSettings().machineTypeIndex = c.storedType;
+        kelo::ConnectionSettings loaded = Reload();
+        loaded.portKind = c.storedPort;
+        loaded.machineTypeIndex = c.storedType;
         CPortSelectDlg dialog;
         Queue(dialog, [&c](CPortSelectDlg& d) {
             for (int kind = 0; kind < 3; ++kind) {
@@ -284,7 +284,7 @@ TEST_P(UncheckedTest, OkWithoutAClickKeepsTheStoredValue) {
             EXPECT_TRUE(d.RestartButton()->isEnabled());
             Click(d.OkButton());
         });
-        link.SelectPort(dialog);
+        SelectAndSave(loaded, dialog);
     }
     const kelo::ConnectionSettings settings = Reload();
     EXPECT_EQ(settings.portKind, c.storedPort);

@@ -18,6 +18,7 @@
 #include "platform/message_recorder.h"
 #include "records/service_records.h"
 #include "tests/app/scripted_file_dialogs.h"
+#include "tests/app/stub_operations.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
@@ -63,18 +64,16 @@ class RecordingTest : public ::testing::Test {
         dialog_->SetRegistration(std::nullopt);
         dialog_->show();
         CKeloDlg::Operations& ops = dialog_->MutableOperations();
-        ops.getParameters = [this](uint8_t* buffer, int) {
+        ops.getParameters = [this](int) {
             ++reads_;
             if (refused_)
                 platform::ShowMessage(platform::IDS_FAILED_CONNECT);
-            if (!machineAnswers_)
-                return -1;
-            std::copy(kMachineSet.begin(), kMachineSet.end(), buffer);
-            return static_cast<int>(kMachineSet.size());
+            return testing_support::ParametersOf(machineAnswers_, kMachineSet);
         };
-        ops.putParameters = [this](const uint8_t* data, int length, bool) {
-            written_.emplace_back(data, data + length);
+        ops.putParameters = [this](const std::vector<uint8_t>& block) {
+            written_.push_back(block);
             platform::ShowMessage(platform::IDS_DONE);
+            return testing_support::WriteOf(true);
         };
         EXPECT_TRUE(kelo::SaveParameterFile(kFileSet.data(), static_cast<int>(kFileSet.size()),
                                             [&](std::string& path) {

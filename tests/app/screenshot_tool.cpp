@@ -127,7 +127,6 @@ const char kSampleReport[] =
 std::unique_ptr<app::CKeloDlg> MainWindow() {
     auto dialog = std::make_unique<app::CKeloDlg>(
         "", QDir::temp().filePath(".kelo-screenshot.INI").toStdString());
-    dialog->Link().DiscardSettingsOnExit();
     dialog->SetRegistration(std::nullopt);
     dialog->show();
     return dialog;

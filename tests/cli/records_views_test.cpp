@@ -100,6 +100,22 @@ TEST_F(RecordsViews, ShowTellsAnUpgradesImageAndHistoryFindsItByShaOrName) {
 }
 
 // The filters, the one order (newest start first, ties by the later record) and CSV.
+// A kept report is printed in the code page chosen as get-report's: the profile's, and a
+// name there that no converter knows is refused as get-report refuses it.
+TEST_F(RecordsViews, ShowPrintsAReportInTheProfilesCodePageAndRefusesAnUnknownOne) {
+    records::OperationRecord read = Kept("h", "get-report", 1000);
+    read.content = records::ReadContent{records::ContentKind::Report, {'2', '5', 0xB0, 'C'}};
+    const std::string id = std::to_string(Keep(read));
+    env.SetProfile("[Report]\nEncoding=ISO-8859-1\n");
+    EXPECT_EQ(RunCli({"show", id}).out, "25\u00B0C");
+    env.SetProfile("[Report]\nEncoding=NOPE\n");
+    const CliResult refused = RunCli({"show", id});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "kelo-cli: unknown encoding 'NOPE' in " + env.ProfilePath() +
+                               " (Encoding in [Report])\n");
+    EXPECT_EQ(RunCli({"show", id, "--encoding", "ISO-8859-1"}).status, 0);
+}
+
 TEST_F(RecordsViews, HistoryFiltersAndWritesCsv) {
     const auto at = [](int day, int hour) {  // 2026-12-DAY HOUR:00 local time
         std::tm parts{};

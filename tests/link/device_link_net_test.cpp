@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "link/device_link.h"
+#include "link/packet_link.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
@@ -31,10 +32,9 @@ constexpr uint16_t kType4Port = 9500;
 class DeviceLinkNetTest : public ::testing::Test {
   protected:
     // A connection to 127.0.0.1 with the given machine type over the network.
-    std::unique_ptr<kelo::CDeviceLink> MakeLink(int machineType,
-                                                std::vector<std::string> hosts = {"127.0.0.1"}) {
-        auto link = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
-        link->DiscardSettingsOnExit();
+    std::unique_ptr<kelo::DeviceLink> MakeLink(int machineType,
+                                               std::vector<std::string> hosts = {"127.0.0.1"}) {
+        auto link = std::make_unique<kelo::DeviceLink>(dialog_);
         link->MutableSettings().portKind = kelo::kPortNetwork;
         link->MutableSettings().machineTypeIndex = machineType - 1;
         link->MutableSettings().hosts = std::move(hosts);
@@ -64,13 +64,13 @@ class DeviceLinkNetTest : public ::testing::Test {
                 received.WaitFor(kReadEnded);
         });
         auto link = MakeLink(3);
-        EXPECT_TRUE(link->OpenPort(false));
-        Bytes buffer(kelo::CDeviceLink::kReplyBufferSize, 0xEE);
-        const int n = link->ReadReply(buffer.data(), false, -1);
+        EXPECT_TRUE(link->Port().Open(false));
+        Bytes buffer(kelo::Transport::kReplyBufferSize, 0xEE);
+        const int n = link->Port().ReadReply(buffer.data(), false, -1);
         if (data != nullptr && n >= 0)
             data->assign(buffer.begin(), buffer.begin() + n + 1);
         received.Add(kReadEnded);
-        link->ClosePort();
+        link->Port().Close();
         return n;
     }
 
@@ -132,8 +132,8 @@ TEST_F(DeviceLinkNetTest, ClosedConnectionEndsTheRead) {
 TEST_F(DeviceLinkNetTest, ReplyWithoutAPacketLinkFails) {
     auto link = MakeLink(3);
     link->MutableSettings().portKind = kelo::kPortUsb;
-    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
-    EXPECT_EQ(link->ReadReply(buffer.data(), false, -1), -1);
+    Bytes buffer(kelo::Transport::kReplyBufferSize);
+    EXPECT_EQ(link->Port().ReadReply(buffer.data(), false, -1), -1);
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
 }
 
@@ -156,9 +156,9 @@ TEST_F(DeviceLinkNetTest, ProgressFollowsTheBytesOfTheFrame) {
         done.WaitFor();
     });
     auto link = MakeLink(3);
-    ASSERT_TRUE(link->OpenPort(false));
-    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
-    EXPECT_EQ(link->ReadReply(buffer.data(), true, -1), 5);
+    ASSERT_TRUE(link->Port().Open(false));
+    Bytes buffer(kelo::Transport::kReplyBufferSize);
+    EXPECT_EQ(link->Port().ReadReply(buffer.data(), true, -1), 5);
     done.Open();
     EXPECT_EQ(dialog_.Range(), 6);
     ASSERT_EQ(positions.size(), 3u);  // the range, then two receives
@@ -171,49 +171,49 @@ TEST_F(DeviceLinkNetTest, TextCommandGoesAsRequestPayloadInAPacket) {
     {
         LoopbackPeer peer(kType4Port, [&](PeerConnection& c) { received = c.ReadUntilClosed(); });
         auto link = MakeLink(4);
-        ASSERT_TRUE(link->OpenPort(false));
-        EXPECT_TRUE(link->SendCommand("rs\n"));
-        link->ClosePort();
+        ASSERT_TRUE(link->Port().Open(false));
+        EXPECT_TRUE(link->Port().SendCommand("rs\n"));
+        link->Port().Close();
         EXPECT_TRUE(peer.WaitForServed(1));
     }
     EXPECT_EQ(received, (Bytes{0x80, 0x00, 0x06, 0x00, 0x06, 0x72, 0x73, 0x0A, 0xF0, 0x94}));
 }
 
-TEST_F(DeviceLinkNetTest, OpenPortNeedsAHostForEveryPortKind) {
+TEST_F(DeviceLinkNetTest, OpeningNeedsAHostForEveryPortKind) {
     for (int kind : {0, 1, 2}) {
         auto link = MakeLink(3, {});
         link->MutableSettings().portKind = kind;
         messages_.Clear();
-        EXPECT_FALSE(link->OpenPort(false)) << kind;
+        EXPECT_FALSE(link->Port().Open(false)) << kind;
         EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Set up \"SELECT PORT\""}) << kind;
     }
 }
 
-TEST_F(DeviceLinkNetTest, OpenPortRefusesAMissingHostOrAnUnknownPortKind) {
+TEST_F(DeviceLinkNetTest, OpeningRefusesAMissingHostOrAnUnknownPortKind) {
     auto outside = MakeLink(3);
     outside->MutableSettings().selectedHost = 1;
-    EXPECT_FALSE(outside->OpenPort(false));
+    EXPECT_FALSE(outside->Port().Open(false));
     auto unknown = MakeLink(3);
     unknown->MutableSettings().portKind = 5;
-    EXPECT_FALSE(unknown->OpenPort(false));
+    EXPECT_FALSE(unknown->Port().Open(false));
     EXPECT_EQ(messages_.Texts(),
               (std::vector<std::string>{"Set up \"SELECT PORT\"", "Set up \"SELECT PORT\""}));
 }
 
 TEST_F(DeviceLinkNetTest, FailedConnectIsQuietOnlyForPacketMachinesWhenAskedTo) {
     auto type3 = MakeLink(3);
-    EXPECT_FALSE(type3->OpenPort(true));
+    EXPECT_FALSE(type3->Port().Open(true));
     EXPECT_TRUE(messages_.Messages().empty());
-    EXPECT_FALSE(type3->OpenPort(false));
+    EXPECT_FALSE(type3->Port().Open(false));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to connect."});
     messages_.Clear();
     auto type1 = MakeLink(1);
-    EXPECT_FALSE(type1->OpenPort(true));
+    EXPECT_FALSE(type1->Port().Open(true));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to connect."});
 }
 
 TEST_F(DeviceLinkNetTest, UnresolvableHostMakesNoSocket) {
-    kelo::CMegaPut put(kType3Port);
+    kelo::PacketLink put(kType3Port);
     EXPECT_EQ(put.Open("no-such-machine.invalid", "lp1"), -1);
     EXPECT_FALSE(put.IsOpen());
 }
@@ -228,16 +228,16 @@ TEST_F(DeviceLinkNetTest, WaitForRestartFindsAMachineThatComesBack) {
             peer = std::make_unique<LoopbackPeer>(kType4Port, [](PeerConnection&) {});
     };
     auto link = MakeLink(4);
-    EXPECT_TRUE(link->WaitForRestart());
+    EXPECT_TRUE(link->Port().WaitForRestart());
     EXPECT_EQ(clock.Waits(), (std::vector<int>{10000, 2000, 2000}));
     EXPECT_TRUE(messages_.Messages().empty());
-    link->ClosePort();
+    link->Port().Close();
 }
 
 TEST_F(DeviceLinkNetTest, WaitForRestartGivesUpAfterTenQuietAttempts) {
     platform::FakeClock clock;
     auto link = MakeLink(3);
-    EXPECT_FALSE(link->WaitForRestart());
+    EXPECT_FALSE(link->Port().WaitForRestart());
     std::vector<int> expected{3000};
     expected.insert(expected.end(), 10, 2000);
     EXPECT_EQ(clock.Waits(), expected);
@@ -248,16 +248,16 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedReceive) {
     Latch done;
     LoopbackPeer peer(kType3Port, [&](PeerConnection&) { done.WaitFor(); });
     auto link = MakeLink(3);
-    ASSERT_TRUE(link->OpenPort(false));
+    ASSERT_TRUE(link->Port().Open(false));
     dialog_.Show();
     testing_support::CancelAtPump(dialog_, 3);
-    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize);
-    EXPECT_EQ(link->ReadReply(buffer.data(), false, -1), -1);
+    Bytes buffer(kelo::Transport::kReplyBufferSize);
+    EXPECT_EQ(link->Port().ReadReply(buffer.data(), false, -1), -1);
     EXPECT_LE(dialog_.PumpCount(), 4);
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
     // After Cancel every further write of the operation fails at once, without a message.
     const uint8_t request[2] = {0x00, 0x01};
-    EXPECT_FALSE(link->WritePort(request, 2));
+    EXPECT_FALSE(link->Port().Write(request, 2));
     EXPECT_EQ(messages_.Messages().size(), 1u);
     done.Open();
 }
@@ -265,12 +265,12 @@ TEST_F(DeviceLinkNetTest, CancelAbortsABlockedReceive) {
 TEST_F(DeviceLinkNetTest, CancelAbortsABlockedSend) {
     Latch done;
     // A machine that never reads: the send fills the buffers and blocks.
-    LoopbackPeer peer(kelo::CMega9100Put::kPort, [&](PeerConnection&) { done.WaitFor(); });
-    kelo::CMega9100Put put;
+    LoopbackPeer peer(kelo::FirmwareStream::kPort, [&](PeerConnection&) { done.WaitFor(); });
+    kelo::FirmwareStream put;
     ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog_));
     Bytes image(64 << 20, 0x5A);
     EXPECT_EQ(put.Send(image.data(), static_cast<int>(image.size())), -1);
-    EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
+    EXPECT_EQ(put.LastError(), kelo::Socket::kInterrupted);
     EXPECT_LE(dialog_.PumpCount(), 3);
     done.Open();
 }
@@ -282,18 +282,18 @@ TEST_F(DeviceLinkNetTest, ConnectToASilentHostEndsAtCancelOrItsDeadline) {
     ASSERT_TRUE(listener.Listening());
     dialog_.Show();
     {
-        kelo::CMegaPut put(kType3Port);
+        kelo::PacketLink put(kType3Port);
         put.SetCancelDialog(&dialog_);
         testing_support::CancelAtPump(dialog_, 2);
         EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
-        EXPECT_EQ(put.LastError(), kelo::CSocket::kInterrupted);
+        EXPECT_EQ(put.LastError(), kelo::Socket::kInterrupted);
         EXPECT_EQ(dialog_.PumpCount(), 2);
     }
     dialog_.Hide();
     dialog_.Show();
     dialog_.onPump = nullptr;
     const int pumpsBefore = dialog_.PumpCount();
-    kelo::CMegaPut put(kType3Port);
+    kelo::PacketLink put(kType3Port);
     put.SetCancelDialog(&dialog_);
     put.SetConnectDeadline(300);
     EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "link/device_link.h"
-#include "link/mega_put.h"
+#include "link/packet_link.h"
 #include "link/wire_format.h"
 #include "platform/access_codes.h"
 #include "platform/headless_cancel_dialog.h"
@@ -17,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 Bytes Packet(const Bytes& payload) {
     Bytes out(payload.size() + 5);
     const bool sum = kelo::wire::CarriesDataSum(payload[0], payload[1]);
-    out.resize(static_cast<size_t>(kelo::CMegaPut::BuildPacket(
+    out.resize(static_cast<size_t>(kelo::PacketLink::BuildPacket(
         out.data(), 0x80, payload.data(), static_cast<int>(payload.size()), sum)));
     return out;
 }
@@ -74,12 +74,12 @@ TEST(PacketFrame, LargestPayloadFillsTheBuffer) {
 }
 
 TEST(CommandFrame, CarriesLengthTextAndCheckByte) {
-    EXPECT_EQ(kelo::CDeviceLink::CommandFrame("rs\n"), (Bytes{0x00, 0x03, 0x72, 0x73, 0x0A, 0xF3}));
+    EXPECT_EQ(kelo::Transport::CommandFrame("rs\n"), (Bytes{0x00, 0x03, 0x72, 0x73, 0x0A, 0xF3}));
     const std::string update = "BOOT_UpdateMain 0\n";
     Bytes expected{0x00, 0x12};
     expected.insert(expected.end(), update.begin(), update.end());
     expected.push_back(0xE8);
-    EXPECT_EQ(kelo::CDeviceLink::CommandFrame(update), expected);
+    EXPECT_EQ(kelo::Transport::CommandFrame(update), expected);
 }
 
 TEST(ReplyFrame, IsReadExactlyAndWhatFollowsStaysUnread) {
@@ -93,10 +93,8 @@ TEST(ReplyFrame, IsReadExactlyAndWhatFollowsStaysUnread) {
         return static_cast<int>(n);
     };
     platform::HeadlessCancelDialog dialog;
-    kelo::CDeviceLink link(dialog, "/nonexistent/kelo.INI");
-    link.DiscardSettingsOnExit();
-    Bytes buffer(kelo::CDeviceLink::kReplyBufferSize, 0xEE);
-    EXPECT_EQ(link.ReadReplyFrame(receive, buffer.data(), true, -1), 2);
+    Bytes buffer(kelo::Transport::kReplyBufferSize, 0xEE);
+    EXPECT_EQ(kelo::ReadReplyFrame(receive, buffer.data(), dialog, true, -1), 2);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{0x48, 0x69, 0x00, 0xEE}));
     EXPECT_EQ(taken, 6u);
     // The bar ends at the frame's end.
@@ -105,12 +103,12 @@ TEST(ReplyFrame, IsReadExactlyAndWhatFollowsStaysUnread) {
 }
 
 TEST(AccessLine, UsesCodeAForType1AndCodeBForEveryOtherType) {
-    const std::string a = kelo::CDeviceLink::AccessLine(1);
+    const std::string a = kelo::Transport::AccessLine(1);
     ASSERT_EQ(a.size(), 510u);
     EXPECT_EQ(a.substr(0, 10), "OPEN CODE=");
     EXPECT_EQ(a.substr(10), platform::kAccessCodeA);
     for (int type : {2, 3, 4, 0, 7}) {
-        EXPECT_EQ(kelo::CDeviceLink::AccessLine(type).substr(10), platform::kAccessCodeB) << type;
+        EXPECT_EQ(kelo::Transport::AccessLine(type).substr(10), platform::kAccessCodeB) << type;
     }
 }
 

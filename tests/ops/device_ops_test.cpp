@@ -6,6 +6,7 @@
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "testsupport/fake_parallel_port.h"
+#include "testsupport/ops_calls.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -20,7 +21,7 @@ Bytes Text(const std::string& s) {
 class DeviceOpsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        link_ = testing_support::MakeScriptedParallelLink(dialog_, dir_.File("kelo.INI"), 1);
+        link_ = testing_support::MakeScriptedParallelLink(dialog_, 1);
         dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
             positions_.push_back(d.Pos());
         };
@@ -30,18 +31,21 @@ class DeviceOpsTest : public ::testing::Test {
     platform::HeadlessCancelDialog dialog_;
     platform::MessageRecorder messages_;
     platform::FakeClock clock_;
-    std::unique_ptr<kelo::CDeviceLink> link_;
+    std::unique_ptr<kelo::DeviceLink> link_;
     std::vector<int> positions_;
 };
 
-TEST_F(DeviceOpsTest, PutAllParametersSendsTheSetThenRestartsTheMachine) {
+TEST_F(DeviceOpsTest, PutParametersSendsTheSetThenRestartsTheMachineWithNoEndByte) {
     const Bytes set{1, 2, 0, 4, 0x08};
-    link_->PutParameters(set.data(), static_cast<int>(set.size()), true);
-    const std::string access = kelo::CDeviceLink::AccessLine(2);
+    const kelo::ops::Write written =
+        kelo::ops::PutParameters(link_->Port(), set.data(), static_cast<int>(set.size()));
+    EXPECT_TRUE(written.outcome.ok());
+    EXPECT_TRUE(written.machineHasAll);
+    const std::string access = kelo::Transport::AccessLine(2);
     const auto& writes = CurrentMachine().writes;
     ASSERT_EQ(writes.size(), 6u);
     EXPECT_EQ(writes[0], Text(access));
-    EXPECT_EQ(writes[1], Text("PUT ALL PARAM"));
+    EXPECT_EQ(writes[1], Text("PUT PARAM"));
     EXPECT_EQ(writes[2], set);
     EXPECT_EQ(writes[3], Text(access));
     EXPECT_EQ(writes[4], Text("PIPE MONITOR"));
@@ -53,19 +57,11 @@ TEST_F(DeviceOpsTest, PutAllParametersSendsTheSetThenRestartsTheMachine) {
     EXPECT_EQ(messages_.Messages()[0].icon, platform::Icon::Information);
 }
 
-TEST_F(DeviceOpsTest, PutParametersWithoutAllSendsTheShortCommandAndNoEndByte) {
-    const Bytes set{9, 9};
-    link_->PutParameters(set.data(), 2, false);
-    const auto& writes = CurrentMachine().writes;
-    EXPECT_EQ(writes[1], Text("PUT PARAM"));
-    EXPECT_EQ(writes.back(), (Bytes{0x00, 0x03, 0x72, 0x73, 0x0A, 0xF3}));
-}
-
 TEST_F(DeviceOpsTest, FirmwareGoesInChunksWithItsProgress) {
     Bytes image(250000);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i * 7);
-    link_->UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+    kelo::ops::UpgradeFirmware(link_->Port(), image.data(), static_cast<int>(image.size()));
     const auto& writes = CurrentMachine().writes;
     ASSERT_EQ(writes.size(), 6u);
     const std::string update = "BOOT_UpdateMain 0\n";
@@ -93,7 +89,7 @@ TEST_F(DeviceOpsTest, ChunkBoundaries) {
         testing_support::ResetMachine();
         messages_.Clear();
         Bytes image(static_cast<size_t>(c.size), 0x11);
-        link_->UpgradeFirmware(image.data(), c.size);
+        kelo::ops::UpgradeFirmware(link_->Port(), image.data(), c.size);
         std::vector<size_t> chunks;
         const auto& writes = CurrentMachine().writes;
         for (size_t i = 3; i < writes.size(); ++i)
@@ -109,7 +105,11 @@ TEST_F(DeviceOpsTest, CancelDuringTheUpgradeEndsWithoutDone) {
         if (d.Pos() == 40)
             d.Cancel();  // before the second chunk
     };
-    link_->UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+    const kelo::ops::Write written =
+        kelo::ops::UpgradeFirmware(link_->Port(), image.data(), static_cast<int>(image.size()));
+    EXPECT_EQ(written.outcome.status, kelo::ops::Status::kCancelled);
+    EXPECT_TRUE(written.firmwareAwaited);
+    EXPECT_FALSE(written.machineHasAll);
     EXPECT_EQ(CurrentMachine().writes.size(), 4u);  // access, monitor, frame, first chunk
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_FALSE(CurrentMachine().open);
@@ -118,7 +118,7 @@ TEST_F(DeviceOpsTest, CancelDuringTheUpgradeEndsWithoutDone) {
 TEST_F(DeviceOpsTest, ParallelWritesThatTakeNothingGiveUp) {
     link_->SetParallelPortFactory([]() -> std::unique_ptr<kelo::ParallelPort> {
         struct Stuck : kelo::ParallelPort {
-            bool Open(bool) override { return open = true; }
+            bool Open() override { return open = true; }
             bool IsOpen() const override { return open; }
             int Write(const uint8_t*, int) override { return 0; }
             int ReadDeviceId(uint8_t*, int) override { return 0; }
@@ -128,15 +128,17 @@ TEST_F(DeviceOpsTest, ParallelWritesThatTakeNothingGiveUp) {
         return std::make_unique<Stuck>();
     });
     const Bytes set{1};
-    link_->PutParameters(set.data(), 1, false);
+    const kelo::ops::Write written = kelo::ops::PutParameters(link_->Port(), set.data(), 1);
+    EXPECT_EQ(written.outcome.status, kelo::ops::Status::kFailed);
+    EXPECT_EQ(written.outcome.message, "Failed to write.");
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to write."});
 }
 
 TEST_F(DeviceOpsTest, EmptyWriteOnTheParallelPortSucceedsWithoutWriting) {
-    ASSERT_TRUE(link_->OpenPort(false));
-    EXPECT_TRUE(link_->WritePort(nullptr, 0));
+    ASSERT_TRUE(link_->Port().Open(false));
+    EXPECT_TRUE(link_->Port().Write(nullptr, 0));
     EXPECT_TRUE(CurrentMachine().writes.empty());
-    link_->ClosePort();
+    link_->Port().Close();
 }
 
 }  // namespace

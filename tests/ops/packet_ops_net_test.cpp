@@ -11,6 +11,7 @@
 #include "platform/message_recorder.h"
 #include "testsupport/latch.h"
 #include "testsupport/loopback_peer.h"
+#include "testsupport/ops_calls.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -69,9 +70,8 @@ Bytes Half(uint8_t seed) {
 
 class PacketOpsTest : public ::testing::Test {
   protected:
-    std::unique_ptr<kelo::CDeviceLink> MakeLink(int machineType) {
-        auto link = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
-        link->DiscardSettingsOnExit();
+    std::unique_ptr<kelo::DeviceLink> MakeLink(int machineType) {
+        auto link = std::make_unique<kelo::DeviceLink>(dialog_);
         link->MutableSettings() = {kelo::kPortNetwork, 0, machineType - 1, {"127.0.0.1"}};
         dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
             progress_.push_back({d.Range(), d.Pos()});
@@ -97,7 +97,7 @@ TEST_F(PacketOpsTest, ReportArrivesInOneReplyFrame) {
         9101, [&](const Bytes&) { return ReplyFrame(Bytes(text.begin(), text.end())); });
     auto link = MakeLink(3);
     std::string report;
-    ASSERT_TRUE(link->GetReport(report));
+    ASSERT_TRUE(testing_support::ReportInto(link->Port(), report));
     EXPECT_EQ(report, text);
     EXPECT_EQ(machine.Requests(), std::vector<Bytes>{Bytes({0x00, 0x01})});
     EXPECT_EQ(dialog_.Range(), static_cast<int>(text.size()) + 1);
@@ -143,7 +143,7 @@ TEST_F(PacketOpsTest, BadRepliesEndTheReportWithTheirMessageOnly) {
         });
         auto link = MakeLink(3);
         std::string report = "kept";
-        EXPECT_FALSE(link->GetReport(report)) << c.name;
+        EXPECT_FALSE(testing_support::ReportInto(link->Port(), report)) << c.name;
         EXPECT_EQ(report, "kept") << c.name;
         EXPECT_EQ(messages_.Texts(), c.messages) << c.name;
         EXPECT_TRUE(peer.WaitForServed(1)) << c.name;
@@ -156,7 +156,7 @@ TEST_F(PacketOpsTest, ParameterHalvesLieBackToBack) {
                           [&](const Bytes& p) { return ReplyFrame(p[1] == 2 ? first : second); });
     auto link = MakeLink(4);
     Bytes buffer(131072);
-    ASSERT_EQ(link->GetParameters(buffer.data(), 131072), 65536);
+    ASSERT_EQ(testing_support::ParametersInto(link->Port(), buffer.data(), 131072), 65536);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), buffer.begin()));
     EXPECT_TRUE(std::equal(second.begin(), second.end(), buffer.begin() + 32768));
     EXPECT_EQ(machine.Requests(), (std::vector<Bytes>{{0x00, 0x02}, {0x00, 0x03}}));
@@ -172,7 +172,7 @@ TEST_F(PacketOpsTest, EmptyFirstHalfEndsWithoutAskingForTheSecond) {
     PacketMachine machine(9101, [](const Bytes&) { return ReplyFrame({}); });
     auto link = MakeLink(3);
     Bytes buffer(131072);
-    EXPECT_EQ(link->GetParameters(buffer.data(), 131072), -1);
+    EXPECT_EQ(testing_support::ParametersInto(link->Port(), buffer.data(), 131072), -1);
     EXPECT_EQ(machine.Requests(), std::vector<Bytes>{Bytes({0x00, 0x02})});
 }
 
@@ -190,12 +190,12 @@ Bytes Request(uint8_t code, const Bytes& data) {
     return r;
 }
 
-TEST_F(PacketOpsTest, PutParametersWithoutAllSendsTheSecondHalfThenTheClosingCommand) {
+TEST_F(PacketOpsTest, PutParametersSendsTheSecondHalfThenTheClosingCommand) {
     platform::FakeClock clock;
     PacketMachine machine(9500, [](const Bytes&) { return ReplyFrame({0x00}); });
     auto link = MakeLink(4);
     const Bytes set = ParameterSet();
-    link->PutParameters(set.data(), static_cast<int>(set.size()), false);
+    kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
     ASSERT_TRUE(machine.WaitForServed(2));
     EXPECT_EQ(machine.Requests(),
               (std::vector<Bytes>{Request(5, Half(5)), Request(6, {'r', 's', '\n'})}));
@@ -210,7 +210,7 @@ TEST_F(PacketOpsTest, PutParametersWithoutAllSendsTheSecondHalfThenTheClosingCom
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
 }
 
-TEST_F(PacketOpsTest, PutAllParametersSendsEachRequestOnItsOwnConnection) {
+TEST_F(PacketOpsTest, PutParametersLooksAtNoReplyAndSendsEachRequestOnItsOwnConnection) {
     platform::FakeClock clock;
     // A bad check byte on the replies changes nothing.
     PacketMachine machine(9101, [](const Bytes&) {
@@ -220,11 +220,11 @@ TEST_F(PacketOpsTest, PutAllParametersSendsEachRequestOnItsOwnConnection) {
     });
     auto link = MakeLink(3);
     const Bytes set = ParameterSet();
-    link->PutParameters(set.data(), static_cast<int>(set.size()), true);
-    ASSERT_TRUE(machine.WaitForServed(3));
-    EXPECT_EQ(machine.Requests(), (std::vector<Bytes>{Request(5, Half(5)), Request(4, Half(3)),
-                                                      Request(6, {'r', 's', '\n'})}));
-    EXPECT_EQ(machine.Connections(), 3);
+    kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
+    ASSERT_TRUE(machine.WaitForServed(2));
+    EXPECT_EQ(machine.Requests(),
+              (std::vector<Bytes>{Request(5, Half(5)), Request(6, {'r', 's', '\n'})}));
+    EXPECT_EQ(machine.Connections(), 2);
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
 }
 
@@ -232,7 +232,7 @@ TEST_F(PacketOpsTest, ShortParameterSetIsRefusedBeforeAnythingIsSent) {
     PacketMachine machine(9101, [](const Bytes&) { return ReplyFrame({0x00}); });
     auto link = MakeLink(3);
     const Bytes set(65535, 1);
-    link->PutParameters(set.data(), static_cast<int>(set.size()), true);
+    kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Illegal Parameter File."});
     EXPECT_EQ(machine.Connections(), 0);
 }
@@ -248,7 +248,7 @@ TEST_F(PacketOpsTest, FailedLaterConnectionEndsWithoutDone) {
             machine.reset();
     };
     const Bytes set = ParameterSet();
-    link->PutParameters(set.data(), static_cast<int>(set.size()), false);
+    kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to connect."});
 }
 
@@ -261,7 +261,7 @@ TEST_F(PacketOpsTest, FirmwareGoesToTheRawPortAfterTheRestart) {
     Bytes firmware(250000);
     for (size_t i = 0; i < firmware.size(); ++i)
         firmware[i] = static_cast<uint8_t>(i ^ (i >> 9));
-    link->UpgradeFirmware(firmware.data(), static_cast<int>(firmware.size()));
+    kelo::ops::UpgradeFirmware(link->Port(), firmware.data(), static_cast<int>(firmware.size()));
     ASSERT_TRUE(raw.WaitForServed(1));
     // The command's connection ended before the image went; its frame is kept once the
     // machine has seen that close. The restart poll's connection may be served first, so
@@ -283,7 +283,7 @@ TEST_F(PacketOpsTest, NoRawPortGivesDataPortIsBusy) {
     PacketMachine machine(9101, [](const Bytes&) { return Bytes{}; });
     auto link = MakeLink(3);
     const Bytes firmware(10, 1);
-    link->UpgradeFirmware(firmware.data(), 10);
+    kelo::ops::UpgradeFirmware(link->Port(), firmware.data(), 10);
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Data Port is Busy"});
 }
 
@@ -298,7 +298,7 @@ TEST_F(PacketOpsTest, CancelDuringAChunkEndsTheUpgradeWithoutDone) {
             d.Cancel();
     };
     Bytes firmware(64 << 20, 0x33);
-    link->UpgradeFirmware(firmware.data(), static_cast<int>(firmware.size()));
+    kelo::ops::UpgradeFirmware(link->Port(), firmware.data(), static_cast<int>(firmware.size()));
     done.Open();
     EXPECT_TRUE(messages_.Messages().empty());
 }
@@ -313,7 +313,7 @@ TEST_F(PacketOpsTest, Type3OnTheParallelPortStillSendsTheImageToTheRawPort) {
     parallelWrites.clear();
     link->SetParallelPortFactory([]() -> std::unique_ptr<kelo::ParallelPort> {
         struct Recorder : kelo::ParallelPort {
-            bool Open(bool) override { return open = true; }
+            bool Open() override { return open = true; }
             bool IsOpen() const override { return open; }
             int Write(const uint8_t* d, int n) override {
                 parallelWrites.emplace_back(d, d + n);
@@ -326,7 +326,7 @@ TEST_F(PacketOpsTest, Type3OnTheParallelPortStillSendsTheImageToTheRawPort) {
         return std::make_unique<Recorder>();
     });
     const Bytes firmware{1, 2, 3};
-    link->UpgradeFirmware(firmware.data(), 3);
+    kelo::ops::UpgradeFirmware(link->Port(), firmware.data(), 3);
     ASSERT_TRUE(raw.WaitForServed(1));
     const std::string update = "BOOT_UpdateMain 0\n";
     EXPECT_EQ(parallelWrites, std::vector<Bytes>{Request(6, Bytes(update.begin(), update.end()))});

@@ -8,6 +8,7 @@
 #include "platform/message_recorder.h"
 #include "snmp/status_query.h"
 #include "testsupport/file_bytes.h"
+#include "testsupport/ops_calls.h"
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/sim_process.h"
 #include "testsupport/temp_dir.h"
@@ -68,9 +69,8 @@ class SimEndToEnd : public ::testing::TestWithParam<int> {
         return machine;
     }
 
-    std::unique_ptr<kelo::CDeviceLink> MakeLink() {
-        auto link = std::make_unique<kelo::CDeviceLink>(dialog_, dir_.File("kelo.INI"));
-        link->DiscardSettingsOnExit();
+    std::unique_ptr<kelo::DeviceLink> MakeLink() {
+        auto link = std::make_unique<kelo::DeviceLink>(dialog_);
         link->MutableSettings() = {kelo::kPortNetwork, 0, GetParam() - 1, {"127.0.0.1"}};
         return link;
     }
@@ -101,7 +101,8 @@ TEST_P(SimEndToEnd, ReportArrivesByteForByte) {
     auto machine = StartMachine();
     auto link = MakeLink();
     std::string report;
-    ASSERT_TRUE(link->GetReport(report)) << ::testing::PrintToString(messages_.Texts());
+    ASSERT_TRUE(testing_support::ReportInto(link->Port(), report))
+        << ::testing::PrintToString(messages_.Texts());
     EXPECT_EQ(report, report_);
     EXPECT_TRUE(messages_.Messages().empty());
     if (!PacketMachine()) {
@@ -117,7 +118,7 @@ TEST_P(SimEndToEnd, ParametersGoBackExactlyAsTheyCame) {
     auto machine = StartMachine();
     auto link = MakeLink();
     Bytes buffer(131072);
-    const int count = link->GetParameters(buffer.data(), 131072);
+    const int count = testing_support::ParametersInto(link->Port(), buffer.data(), 131072);
     ASSERT_EQ(count, 65536);
     EXPECT_TRUE(std::equal(params_.begin(), params_.end(), buffer.begin()));
     // The set goes back with its check byte, as a parameter file holds it.
@@ -126,15 +127,13 @@ TEST_P(SimEndToEnd, ParametersGoBackExactlyAsTheyCame) {
     for (uint8_t b : set)
         sum += b;
     set.push_back(static_cast<uint8_t>(sum));
-    link->PutParameters(set.data(), static_cast<int>(set.size()), true);
+    kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
     if (PacketMachine()) {
+        // The machine keeps its own first half; the second goes.
         const std::string second = machine->WaitForEvent("params", 1);
-        const std::string first = machine->WaitForEvent("params", 2);
         EXPECT_EQ(ReadFileBytes(EventField(second, "file")),
                   Bytes(params_.begin() + 32768, params_.end()));
-        EXPECT_EQ(ReadFileBytes(EventField(first, "file")),
-                  Bytes(params_.begin(), params_.begin() + 32768));
     } else {
         const std::string put = machine->WaitForEvent("params");
         EXPECT_EQ(ReadFileBytes(EventField(put, "file")), set);
@@ -148,7 +147,7 @@ TEST_P(SimEndToEnd, FirmwareImageArrivesByteForByte) {
     Bytes image(250000);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>((i * 131) ^ (i >> 11));
-    link->UpgradeFirmware(image.data(), static_cast<int>(image.size()));
+    kelo::ops::UpgradeFirmware(link->Port(), image.data(), static_cast<int>(image.size()));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
     const std::string firmware = machine->WaitForEvent("firmware");
     EXPECT_EQ(EventField(firmware, "announced"), "true");
@@ -166,7 +165,7 @@ TEST_P(SimLineMachine, LineFaultsStillGiveTheReport) {
         auto machine = StartMachine({"--fault", fault});
         auto link = MakeLink();
         std::string report;
-        EXPECT_TRUE(link->GetReport(report)) << fault;
+        EXPECT_TRUE(testing_support::ReportInto(link->Port(), report)) << fault;
         EXPECT_EQ(report, report_) << fault;
     }
 }
@@ -176,7 +175,7 @@ TEST_P(SimLineMachine, CancelMidReportSendsNoEndByteAndClosesThePort) {
     auto link = MakeLink();
     testing_support::CancelAtPump(dialog_, 30);
     std::string report;
-    EXPECT_FALSE(link->GetReport(report));
+    EXPECT_FALSE(testing_support::ReportInto(link->Port(), report));
     EXPECT_NE(machine->WaitForEvent("disconnect"), "");
     EXPECT_TRUE(machine->EventsNamed("end-of-exchange").empty());
 }
@@ -185,7 +184,7 @@ TEST_P(SimLineMachine, AgentErrorEndsTheReport) {
     auto machine = StartMachine({"--fault", "snmp-error"});
     auto link = MakeLink();
     std::string report;
-    EXPECT_FALSE(link->GetReport(report));
+    EXPECT_FALSE(testing_support::ReportInto(link->Port(), report));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to receive."});
 }
 
@@ -210,7 +209,7 @@ TEST_P(SimPacketMachine, BadRepliesEndTheReportWithTheirOwnMessage) {
         auto machine = StartMachine({"--fault", c.fault});
         auto link = MakeLink();
         std::string report;
-        EXPECT_FALSE(link->GetReport(report)) << c.fault;
+        EXPECT_FALSE(testing_support::ReportInto(link->Port(), report)) << c.fault;
         EXPECT_EQ(messages_.Texts(), c.messages) << c.fault;
     }
 }
@@ -219,7 +218,7 @@ TEST_P(SimPacketMachine, SlowTrickleStillGivesTheReport) {
     auto machine = StartMachine({"--fault", "slow-trickle"});
     auto link = MakeLink();
     std::string report;
-    ASSERT_TRUE(link->GetReport(report));
+    ASSERT_TRUE(testing_support::ReportInto(link->Port(), report));
     EXPECT_EQ(report, report_);
 }
 

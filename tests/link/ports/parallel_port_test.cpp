@@ -19,14 +19,14 @@ using Calls = std::vector<std::string>;
 class ParallelPortTest : public ::testing::Test {
   protected:
     FakeIeee1284State state;
-    CIeee1284Port port{std::make_unique<FakeIeee1284Backend>(state)};
+    Ieee1284Port port{std::make_unique<FakeIeee1284Backend>(state)};
 };
 
 TEST_F(ParallelPortTest, OpenClaimsTheFirstPortSharedAndCloseGivesItBack) {
-    for (bool win9x : {false, true}) {
-        SCOPED_TRACE(win9x);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
         state.calls.clear();
-        ASSERT_TRUE(port.Open(win9x));
+        ASSERT_TRUE(port.Open());
         EXPECT_TRUE(port.IsOpen());
         port.Close();
         EXPECT_FALSE(port.IsOpen());
@@ -54,7 +54,7 @@ TEST_F(ParallelPortTest, FailedOpenUndoesWhatWasDone) {
         state.portCount = c.portCount;
         state.openResult = c.openResult;
         state.claimResult = c.claimResult;
-        EXPECT_FALSE(port.Open(false));
+        EXPECT_FALSE(port.Open());
         EXPECT_FALSE(port.IsOpen());
         port.Close();  // nothing more to give back
         EXPECT_EQ(state.calls, c.calls);
@@ -62,7 +62,7 @@ TEST_F(ParallelPortTest, FailedOpenUndoesWhatWasDone) {
 }
 
 TEST_F(ParallelPortTest, WriteReportsWhatTheDeviceTook) {
-    ASSERT_TRUE(port.Open(false));
+    ASSERT_TRUE(port.Open());
     const uint8_t data[5] = {0x48, 0x65, 0x6C, 0x6C, 0x6F};
     const struct {
         long taken;
@@ -83,7 +83,7 @@ TEST_F(ParallelPortTest, ClosedPortNeitherWritesNorReads) {
 }
 
 TEST_F(ParallelPortTest, DeviceIdComesWithoutItsLengthBytes) {
-    ASSERT_TRUE(port.Open(false));
+    ASSERT_TRUE(port.Open());
     uint8_t buffer[512];
     state.deviceId = DeviceIdBytes("MFG:Maker;REPORT:1,41;");
     ASSERT_EQ(port.ReadDeviceId(buffer, sizeof buffer), 22);
@@ -103,7 +103,7 @@ TEST_F(ParallelPortTest, DeviceIdComesWithoutItsLengthBytes) {
 }
 
 TEST_F(ParallelPortTest, LongDeviceIdStaysInsideTheBuffer) {
-    ASSERT_TRUE(port.Open(false));
+    ASSERT_TRUE(port.Open());
     state.deviceId = DeviceIdBytes(std::string(600, 'A'));
     std::vector<uint8_t> buffer(513, 0xEE);
     ASSERT_EQ(port.ReadDeviceId(buffer.data(), 512), 511);

@@ -8,14 +8,15 @@
 #include <vector>
 
 #include "link/device_link.h"
-#include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
 #include "link/settings.h"
+#include "link/usb_printer.h"
 #include "platform/clock.h"
 #include "platform/headless_cancel_dialog.h"
 #include "platform/message_recorder.h"
 #include "platform/system.h"
 #include "tests/link/ports/port_fakes.h"
+#include "testsupport/ops_calls.h"
 #include "testsupport/scripted_cancel.h"
 #include "testsupport/test_bytes.h"
 
@@ -50,15 +51,10 @@ class LoggingUsbDevice : public UsbDevice {
 class PortConnectionTest : public ::testing::Test {
   protected:
     PortConnectionTest() { current = this; }
-    ~PortConnectionTest() override {
-        current = nullptr;
-        platform::ForceWindows9xForTest(false);
-        g_win9xExtraDelay = kDefaultWin9xExtraDelay;
-    }
+    ~PortConnectionTest() override { current = nullptr; }
 
-    std::unique_ptr<CDeviceLink> MakeLink(int portKind, bool withHost = true) {
-        auto link = std::make_unique<CDeviceLink>(dialog, profileDir.Path() + "/kelo.INI");
-        link->DiscardSettingsOnExit();
+    std::unique_ptr<DeviceLink> MakeLink(int portKind, bool withHost = true) {
+        auto link = std::make_unique<DeviceLink>(dialog);
         link->SetUsbDeviceFactory(usbFactory);
         link->SetParallelPortFactory(&MakeFakeParallelPort);
         ConnectionSettings& settings = link->MutableSettings();
@@ -81,14 +77,14 @@ class PortConnectionTest : public ::testing::Test {
     }
 
     static std::unique_ptr<UsbDevice> MakeTreeUsbDevice() {
-        return std::make_unique<COrvexDevice>(current->tree.Sysfs(), current->tree.Dev(),
-                                              current->usbIo);
+        return std::make_unique<UsbPrinter>(current->tree.Sysfs(), current->tree.Dev(),
+                                            current->usbIo);
     }
     static std::unique_ptr<UsbDevice> MakeLoggingUsbDevice() {
         return std::make_unique<LoggingUsbDevice>(current->log);
     }
     static std::unique_ptr<ParallelPort> MakeFakeParallelPort() {
-        return std::make_unique<CIeee1284Port>(
+        return std::make_unique<Ieee1284Port>(
             std::make_unique<FakeIeee1284Backend>(current->parallel));
     }
 
@@ -108,23 +104,23 @@ class PortConnectionTest : public ::testing::Test {
 
 TEST_F(PortConnectionTest, UsbWithoutDeviceGivesUpAfter34AttemptsOf300Ms) {
     auto link = MakeLink(kPortUsb);
-    EXPECT_FALSE(link->OpenPort(false));
+    EXPECT_FALSE(link->Port().Open(false));
     EXPECT_EQ(clock.Waits(), std::vector<int>(34, 300));
     EXPECT_EQ(messages.Texts(), Texts{"Failed to open port."});
 }
 
 TEST_F(PortConnectionTest, ParallelPortWithoutHostsRefuses) {
     auto link = MakeLink(kPortParallel, false);
-    EXPECT_FALSE(link->OpenPort(false));
+    EXPECT_FALSE(link->Port().Open(false));
     EXPECT_EQ(messages.Texts(), Texts{"Set up \"SELECT PORT\""});
     EXPECT_TRUE(parallel.calls.empty());
 }
 
 TEST_F(PortConnectionTest, ParallelWriteOfNothingSucceedsWithoutWriting) {
     auto link = MakeLink(kPortParallel);
-    ASSERT_TRUE(link->OpenPort(false));
+    ASSERT_TRUE(link->Port().Open(false));
     const uint8_t data[1] = {0x41};
-    EXPECT_TRUE(link->WritePort(data, 0));
+    EXPECT_TRUE(link->Port().Write(data, 0));
     EXPECT_EQ(ParallelCalls("write"), 0);
     EXPECT_TRUE(messages.Texts().empty());
 }
@@ -132,33 +128,21 @@ TEST_F(PortConnectionTest, ParallelWriteOfNothingSucceedsWithoutWriting) {
 TEST_F(PortConnectionTest, ParallelDeviceThatTakesNothingEndsWithFailedToWrite) {
     parallel.takes = [](long) { return 0L; };
     auto link = MakeLink(kPortParallel);
-    ASSERT_TRUE(link->OpenPort(false));
+    ASSERT_TRUE(link->Port().Open(false));
     const uint8_t data[5] = {0x48, 0x65, 0x6C, 0x6C, 0x6F};
-    EXPECT_FALSE(link->WritePort(data, 5));
+    EXPECT_FALSE(link->Port().Write(data, 5));
     EXPECT_EQ(messages.Texts(), Texts{"Failed to write."});
     EXPECT_EQ(ParallelCalls("write"), 16);
 }
 
 TEST_F(PortConnectionTest, UsbWaitForRestartClosesWaitsAndReopens) {
-    const struct {
-        bool win9x;
-        std::vector<std::string> log;
-    } cases[] = {
-        {false, {"close", "sleep 3000", "open"}},
-        {true, {"close", "sleep 3000", "sleep 5000", "open"}},
-    };
     usbFactory = &MakeLoggingUsbDevice;
     clock.onSleep = [this](int ms) { log.push_back("sleep " + std::to_string(ms)); };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.win9x);
-        platform::ForceWindows9xForTest(c.win9x);
-        auto link = MakeLink(kPortUsb);
-        g_win9xExtraDelay = 5000;
-        ASSERT_TRUE(link->OpenPort(false));
-        log.clear();
-        EXPECT_TRUE(link->WaitForRestart());
-        EXPECT_EQ(log, c.log);
-    }
+    auto link = MakeLink(kPortUsb);
+    ASSERT_TRUE(link->Port().Open(false));
+    log.clear();
+    EXPECT_TRUE(link->Port().WaitForRestart());
+    EXPECT_EQ(log, (std::vector<std::string>{"close", "sleep 3000", "open"}));
 }
 
 // Get Report of machine type 1 over both local ports, with the machine answering through its
@@ -182,7 +166,7 @@ class LocalGetReportTest : public PortConnectionTest, public ::testing::WithPara
                           Texts{"release", "close", "free"}.begin());
     }
 
-    const std::string request = CDeviceLink::AccessLine(1) + "GET REPORT";
+    const std::string request = Transport::AccessLine(1) + "GET REPORT";
 };
 
 TEST_P(LocalGetReportTest, ReportArrivesLineByLine) {
@@ -197,7 +181,7 @@ TEST_P(LocalGetReportTest, ReportArrivesLineByLine) {
     auto link = MakeLink(GetParam());
 
     std::string report;
-    ASSERT_TRUE(link->GetReport(report));
+    ASSERT_TRUE(testing_support::ReportInto(link->Port(), report));
     EXPECT_EQ(report, firstLine + lastLine);
     EXPECT_EQ(machine.written, request + std::string(1, '\0'));
     EXPECT_EQ(dialog.Range(), 2);
@@ -210,7 +194,7 @@ TEST_P(LocalGetReportTest, CancelEndsTheCountWait) {
     auto link = MakeLink(GetParam());
 
     std::string report = "unchanged";
-    EXPECT_FALSE(link->GetReport(report));
+    EXPECT_FALSE(testing_support::ReportInto(link->Port(), report));
     EXPECT_EQ(report, "unchanged");
     EXPECT_EQ(machine.written, request) << "no end-of-exchange byte after a Cancel";
     EXPECT_TRUE(PortClosed());

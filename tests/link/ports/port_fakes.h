@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
+#include "link/usb_printer.h"
 #include "testsupport/temp_dir.h"
 
 namespace kelo::test {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "link/device_link.h"
-#include "link/orvex_device.h"
 #include "link/parallel_port_ieee1284.h"
+#include "link/usb_printer.h"
 #include "tests/link/ports/port_fakes.h"
 #include "trace/trace_text_writer.h"
 
@@ -41,8 +41,8 @@ TEST(PortTrace, UsbWritesAndDeviceIdsAreBlocksOfTheDevice) {
     io.deviceId = test::DeviceIdBytes("MFG:Maker;REPORT:0,2;");
     TextTrace trace;
     {
-        COrvexDevice device(tree.Sysfs(), tree.Dev(), io);
-        const std::string line = CDeviceLink::AccessLine(1) + std::string(5000, 'x');
+        UsbPrinter device(tree.Sysfs(), tree.Dev(), io);
+        const std::string line = Transport::AccessLine(1) + std::string(5000, 'x');
         ASSERT_EQ(device.Write(reinterpret_cast<const uint8_t*>(line.data()),
                                static_cast<int>(line.size())),
                   5510);
@@ -64,9 +64,9 @@ TEST(PortTrace, AnAccessLineTakenInPiecesStaysMasked) {
     test::FakeIeee1284State state;
     state.takes = [](long) { return 7L; };
     TextTrace trace;
-    CIeee1284Port port(std::make_unique<test::FakeIeee1284Backend>(state));
-    ASSERT_TRUE(port.Open(false));
-    const std::string line = CDeviceLink::AccessLine(2);
+    Ieee1284Port port(std::make_unique<test::FakeIeee1284Backend>(state));
+    ASSERT_TRUE(port.Open());
+    const std::string line = Transport::AccessLine(2);
     for (size_t written = 0; written < line.size();) {
         written +=
             static_cast<size_t>(port.Write(reinterpret_cast<const uint8_t*>(line.data()) + written,

@@ -1,4 +1,4 @@
-#include "link/orvex_device.h"
+#include "link/usb_printer.h"
 
 #include <gtest/gtest.h>
 
@@ -56,11 +56,11 @@ TEST(InterfaceClassFromLink, TakesTheLastBracedPart) {
     }
 }
 
-class OrvexDeviceTest : public ::testing::Test {
+class UsbPrinterTest : public ::testing::Test {
   protected:
-    COrvexDevice& Device() {
+    UsbPrinter& Device() {
         if (!device_)
-            device_ = std::make_unique<COrvexDevice>(tree.Sysfs(), tree.Dev(), io);
+            device_ = std::make_unique<UsbPrinter>(tree.Sysfs(), tree.Dev(), io);
         return *device_;
     }
     // A machine recognised by its lower-case identifiers, with its printer node.
@@ -73,43 +73,43 @@ class OrvexDeviceTest : public ::testing::Test {
     FakeUsbPrinterIo io;
 
   private:
-    std::unique_ptr<COrvexDevice> device_;
+    std::unique_ptr<UsbPrinter> device_;
 };
 
-TEST_F(OrvexDeviceTest, LowerCaseIdentifiersMatchAndTheClassComesFromTheLink) {
+TEST_F(UsbPrinterTest, LowerCaseIdentifiersMatchAndTheClassComesFromTheLink) {
     AddMachine();
     ASSERT_TRUE(Device().Open());
     EXPECT_EQ(Device().InterfaceClass(), kUsbPrinterInterfaceClass);
     EXPECT_EQ(io.opens, std::vector<std::string>{"lp0"});
 }
 
-TEST_F(OrvexDeviceTest, NoMatchingDeviceLeavesTheDeviceNodesAlone) {
+TEST_F(UsbPrinterTest, NoMatchingDeviceLeavesTheDeviceNodesAlone) {
     tree.AddUsbmiscNode("lp0", "04b8", "0005", "X1");
     tree.AddUsbmiscNode("hiddev0", "0b75", "0316", "K0001");  // not a printer node
     tree.AddDevNode("lp0");
-    EXPECT_EQ(Device().SearchInterfaceClass(), COrvexDevice::SearchResult::kNotFound);
+    EXPECT_EQ(Device().SearchInterfaceClass(), UsbPrinter::SearchResult::kNotFound);
     const uint8_t data[3] = {1, 2, 3};
     EXPECT_FALSE(Device().Open());
     EXPECT_EQ(Device().Write(data, 3), 0);
     EXPECT_TRUE(io.opens.empty());
 }
 
-TEST_F(OrvexDeviceTest, UnreadableDeviceEndsTheSearchAsAnError) {
+TEST_F(UsbPrinterTest, UnreadableDeviceEndsTheSearchAsAnError) {
     tree.AddUsbmiscNode("lp0", "", "", "");
     std::filesystem::remove(std::filesystem::path(tree.Sysfs()) / "devices/usb1/1-1/idVendor");
     tree.AddUsbmiscNode("lp1", "0b75", "0316", "K0001");
     tree.AddDevNode("lp0");
-    EXPECT_EQ(Device().SearchInterfaceClass(), COrvexDevice::SearchResult::kError);
+    EXPECT_EQ(Device().SearchInterfaceClass(), UsbPrinter::SearchResult::kError);
     EXPECT_FALSE(Device().Open());
     EXPECT_TRUE(io.opens.empty());
 }
 
-TEST_F(OrvexDeviceTest, DeviceWithoutSerialIsStillRecognised) {
+TEST_F(UsbPrinterTest, DeviceWithoutSerialIsStillRecognised) {
     tree.AddUsbmiscNode("lp0", "0b75", "0319", "");
-    EXPECT_EQ(Device().SearchInterfaceClass(), COrvexDevice::SearchResult::kFound);
+    EXPECT_EQ(Device().SearchInterfaceClass(), UsbPrinter::SearchResult::kFound);
 }
 
-TEST_F(OrvexDeviceTest, FirstPresentInterfaceInNumberOrderThatOpensWins) {
+TEST_F(UsbPrinterTest, FirstPresentInterfaceInNumberOrderThatOpensWins) {
     tree.AddUsbmiscNode("lp3", "0b75", "0316", "K0001");
     for (const char* node : {"lp10", "lp2", "lp1", "lpx"})
         tree.AddDevNode(node);
@@ -120,7 +120,7 @@ TEST_F(OrvexDeviceTest, FirstPresentInterfaceInNumberOrderThatOpensWins) {
     EXPECT_EQ(io.opens.size(), 2u) << "an open device is not searched again";
 }
 
-TEST_F(OrvexDeviceTest, WritesGoInPiecesOf4096) {
+TEST_F(UsbPrinterTest, WritesGoInPiecesOf4096) {
     AddMachine();
     std::vector<uint8_t> data(10000);
     for (size_t i = 0; i < data.size(); ++i)
@@ -130,7 +130,7 @@ TEST_F(OrvexDeviceTest, WritesGoInPiecesOf4096) {
     EXPECT_EQ(io.written, std::string(data.begin(), data.end()));
 }
 
-TEST_F(OrvexDeviceTest, ShortWriteContinuesWhereItEnded) {
+TEST_F(UsbPrinterTest, ShortWriteContinuesWhereItEnded) {
     AddMachine();
     io.takes = [](int length) { return length == 4096 ? 1000 : length; };
     std::vector<uint8_t> data(5000);
@@ -141,7 +141,7 @@ TEST_F(OrvexDeviceTest, ShortWriteContinuesWhereItEnded) {
     EXPECT_EQ(io.written, std::string(data.begin(), data.end()));
 }
 
-TEST_F(OrvexDeviceTest, LengthOfZeroOrLessComesBackUnwritten) {
+TEST_F(UsbPrinterTest, LengthOfZeroOrLessComesBackUnwritten) {
     AddMachine();
     const uint8_t data[1] = {0};
     EXPECT_EQ(Device().Write(data, 0), 0);
@@ -150,12 +150,12 @@ TEST_F(OrvexDeviceTest, LengthOfZeroOrLessComesBackUnwritten) {
     EXPECT_TRUE(io.writeSizes.empty());
 }
 
-TEST_F(OrvexDeviceTest, FailedOrStalledWriteClosesAndTheNextWriteReopens) {
+TEST_F(UsbPrinterTest, FailedOrStalledWriteClosesAndTheNextWriteReopens) {
     AddMachine();
     for (int taken : {-1, 0}) {
         SCOPED_TRACE(taken);
         FakeUsbPrinterIo deviceIo;
-        COrvexDevice device(tree.Sysfs(), tree.Dev(), deviceIo);
+        UsbPrinter device(tree.Sysfs(), tree.Dev(), deviceIo);
         const uint8_t data[4] = {1, 2, 3, 4};
         deviceIo.takes = [taken](int) { return taken; };
         EXPECT_EQ(device.Write(data, 4), 0);
@@ -167,7 +167,7 @@ TEST_F(OrvexDeviceTest, FailedOrStalledWriteClosesAndTheNextWriteReopens) {
     }
 }
 
-TEST_F(OrvexDeviceTest, ReadGivesTheDeviceIdTextWithItsZero) {
+TEST_F(UsbPrinterTest, ReadGivesTheDeviceIdTextWithItsZero) {
     AddMachine();
     io.deviceId = DeviceIdBytes("MFG:Maker;REPORT:0,2;");
     uint8_t buffer[1024];
@@ -180,7 +180,7 @@ TEST_F(OrvexDeviceTest, ReadGivesTheDeviceIdTextWithItsZero) {
     EXPECT_EQ(io.opens.size(), 1u);
 }
 
-TEST_F(OrvexDeviceTest, FailedReadClosesAndTheNextWriteSearchesAgain) {
+TEST_F(UsbPrinterTest, FailedReadClosesAndTheNextWriteSearchesAgain) {
     AddMachine();
     ASSERT_TRUE(Device().Open());
     io.failDeviceId = true;
@@ -195,10 +195,10 @@ TEST_F(OrvexDeviceTest, FailedReadClosesAndTheNextWriteSearchesAgain) {
     EXPECT_EQ(io.opens, (std::vector<std::string>{"lp0", "lp0"}));
 }
 
-TEST_F(OrvexDeviceTest, DestroyingTheDeviceClosesItsHandle) {
+TEST_F(UsbPrinterTest, DestroyingTheDeviceClosesItsHandle) {
     AddMachine();
     {
-        COrvexDevice device(tree.Sysfs(), tree.Dev(), io);
+        UsbPrinter device(tree.Sysfs(), tree.Dev(), io);
         ASSERT_TRUE(device.Open());
     }
     EXPECT_EQ(io.closes.size(), 1u);

@@ -4,17 +4,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "link/sender_socket.h"
+#include "link/transport.h"
 
 namespace kelo {
 
-class CLprPut : public CSenderSocket {
+class LpdSender : public SenderSocket {
   public:
     static constexpr int kLineBufferSize = 50;
 
-    CLprPut();
+    LpdSender();
 
     // Connects to the host's printer service and opens a job on the queue. 0 or -1.
     int Open(const std::string& host, const std::string& queue);
@@ -29,6 +31,25 @@ class CLprPut : public CSenderSocket {
     bool ReceiveAcknowledgement();
 
     char line_[kLineBufferSize] = {};
+};
+
+// The LPD sender as the transport of machine types 1 and 2 on the network: a job per exchange,
+// the machine's status through SNMP.
+class LpdTransport : public Transport {
+  public:
+    LpdTransport(platform::CancelDialog& dialog, int machineType, std::optional<std::string> host);
+    ~LpdTransport() override;
+
+    void Close() override;
+    bool WaitForRestart() override;
+
+  protected:
+    bool OpenChannel(bool quiet) override;
+    bool WriteBlock(const uint8_t* data, int length) override;
+    bool ReadStatusText(std::string& statusText) override;
+
+  private:
+    std::unique_ptr<LpdSender> sender_;
 };
 
 }  // namespace kelo

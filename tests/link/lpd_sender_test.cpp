@@ -1,5 +1,5 @@
 // The LPD job sender on the wire, against a scripted line printer daemon on port 515.
-#include "link/lpr_put.h"
+#include "link/lpd_sender.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ Bytes Text(const std::string& s) {
 TEST(LprPut, BlocksGoAsDataFilesNamedX) {
     Daemon daemon;
     {
-        kelo::CLprPut put;
+        kelo::LpdSender put;
         ASSERT_EQ(put.Open("127.0.0.1", "lp1"), 0);
         const uint8_t five[5] = {1, 2, 3, 4, 5};
         EXPECT_EQ(put.PutData(five, 5), 0);
@@ -105,7 +105,7 @@ TEST(LprPut, BlocksGoAsDataFilesNamedX) {
 
 TEST(LprPut, NegativeJobAcknowledgementFailsTheOpen) {
     Daemon daemon(0x01);
-    kelo::CLprPut put;
+    kelo::LpdSender put;
     EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
 }
 
@@ -115,14 +115,14 @@ TEST(LprPut, ClosedConnectionIsAFailedAcknowledgement) {
         Bytes line;
         c.ReadExactly(5, line);
     });
-    kelo::CLprPut put;
+    kelo::LpdSender put;
     EXPECT_EQ(put.Open("127.0.0.1", "lp1"), -1);
 }
 
 TEST(LprPut, UsesPort515WhenTheServicesDatabaseLacksPrinter) {
     platform::SetServicesDatabaseHiddenForTest(true);
     Daemon daemon;
-    kelo::CLprPut put;
+    kelo::LpdSender put;
     EXPECT_EQ(put.Open("127.0.0.1", "lp1"), 0);
     platform::SetServicesDatabaseHiddenForTest(false);
 }
@@ -144,7 +144,7 @@ TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
         done.WaitFor();
     });
     platform::HeadlessCancelDialog dialog;
-    kelo::CLprPut put;
+    kelo::LpdSender put;
     ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog));
     Bytes block(32 << 20, 0x42);
     EXPECT_EQ(put.PutData(block.data(), static_cast<int>(block.size())), -1);
@@ -157,14 +157,13 @@ TEST(LprPut, Type1CommandGoesAsAccessLineMonitorLineAndFrame) {
     platform::HeadlessCancelDialog dialog;
     testing_support::TempDir dir;
     {
-        kelo::CDeviceLink link(dialog, dir.File("kelo.INI"));
-        link.DiscardSettingsOnExit();
+        kelo::DeviceLink link(dialog);
         link.MutableSettings() = {kelo::kPortNetwork, 0, 0, {"127.0.0.1"}};
-        ASSERT_TRUE(link.OpenPort(false));
-        EXPECT_TRUE(link.SendCommand("rs\n"));
-        link.ClosePort();
+        ASSERT_TRUE(link.Port().Open(false));
+        EXPECT_TRUE(link.Port().SendCommand("rs\n"));
+        link.Port().Close();
     }
-    const std::string access = kelo::CDeviceLink::AccessLine(1);
+    const std::string access = kelo::Transport::AccessLine(1);
     EXPECT_EQ(daemon.Received(), Concat({Text("\x02lp1\n"),
                                          Text("\x03"
                                               "510 x\n"),

@@ -1,4 +1,4 @@
-// COrvexDevice: the machine's USB printer interface through the usblp kernel driver.
+// UsbPrinter: the machine's USB printer interface through the usblp kernel driver.
 //
 // The machine is recognised by the vendor and product in its device instance identifier,
 // built from sysfs as USB\VID_xxxx&PID_xxxx\serial; the interface class is taken from the
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "link/ports.h"
+#include "link/transport.h"
 #include "platform/trace.h"
 
 namespace kelo {
@@ -42,19 +43,19 @@ bool IsOrvexInstance(const std::string& instanceId);
 // before it. False when the link has no such pair.
 bool InterfaceClassFromLink(const std::string& link, std::string& interfaceClass);
 
-class COrvexDevice : public UsbDevice {
+class UsbPrinter : public UsbDevice {
   public:
     static constexpr int kWritePiece = 4096;
     static constexpr size_t kMaxInterfaceClass = 255;
 
     // sysfsRoot and devRoot are the mount points of sysfs and /dev; io must outlive the
     // object.
-    COrvexDevice(std::string sysfsRoot, std::string devRoot, UsbPrinterIo& io);
+    UsbPrinter(std::string sysfsRoot, std::string devRoot, UsbPrinterIo& io);
     // The system's own: /sys, /dev and the device file calls.
-    COrvexDevice();
-    ~COrvexDevice() override;
-    COrvexDevice(const COrvexDevice&) = delete;
-    COrvexDevice& operator=(const COrvexDevice&) = delete;
+    UsbPrinter();
+    ~UsbPrinter() override;
+    UsbPrinter(const UsbPrinter&) = delete;
+    UsbPrinter& operator=(const UsbPrinter&) = delete;
 
     bool Open() override;
     // The length on success; 0 when the device cannot be opened or a write fails (the
@@ -88,6 +89,27 @@ class COrvexDevice : public UsbDevice {
     std::string interfaceClass_;
     std::string openedPath_;  // the device file of the open handle
     platform::TraceChannel trace_;
+};
+
+// The USB printer interface as a transport: the device made once and kept, opened for each
+// exchange; the machine's status is its device ID.
+class UsbTransport : public Transport {
+  public:
+    UsbTransport(platform::CancelDialog& dialog, int machineType, std::optional<std::string> host,
+                 UsbDeviceFactory factory);
+    ~UsbTransport() override;
+
+    void Close() override;
+    bool WaitForRestart() override;
+
+  protected:
+    bool OpenChannel(bool quiet) override;
+    bool WriteBlock(const uint8_t* data, int length) override;
+    bool ReadStatusText(std::string& statusText) override;
+
+  private:
+    UsbDeviceFactory factory_;
+    std::unique_ptr<UsbDevice> usb_;
 };
 
 }  // namespace kelo

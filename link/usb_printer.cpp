@@ -1,4 +1,4 @@
-#include "link/orvex_device.h"
+#include "link/usb_printer.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -15,6 +15,7 @@
 #include "link/access_code_mask.h"
 #include "link/command_trace.h"
 #include "link/device_id.h"
+#include "platform/messages.h"
 
 namespace kelo {
 namespace {
@@ -188,25 +189,25 @@ bool InterfaceClassFromLink(const std::string& link, std::string& interfaceClass
     return true;
 }
 
-COrvexDevice::COrvexDevice(std::string sysfsRoot, std::string devRoot, UsbPrinterIo& io)
+UsbPrinter::UsbPrinter(std::string sysfsRoot, std::string devRoot, UsbPrinterIo& io)
     : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), io_(io) {
     trace_.SetDecoder(MakeLocalPortDecoder);
     trace_.SetMask(MakeAccessCodeMask);
 }
 
-COrvexDevice::COrvexDevice() : COrvexDevice("/sys", "/dev", SystemUsbPrinterIo()) {}
+UsbPrinter::UsbPrinter() : UsbPrinter("/sys", "/dev", SystemUsbPrinterIo()) {}
 
-COrvexDevice::~COrvexDevice() {
+UsbPrinter::~UsbPrinter() {
     Close();
 }
 
-bool COrvexDevice::Open() {
+bool UsbPrinter::Open() {
     if (!open_)
         SearchAndOpen();
     return open_;
 }
 
-int COrvexDevice::Write(const uint8_t* data, int length) {
+int UsbPrinter::Write(const uint8_t* data, int length) {
     if (length <= 0)
         return length;
     if (!open_ && !SearchAndOpen())
@@ -230,7 +231,7 @@ int COrvexDevice::Write(const uint8_t* data, int length) {
     return length;
 }
 
-int COrvexDevice::Read(uint8_t* buffer, int size) {
+int UsbPrinter::Read(uint8_t* buffer, int size) {
     if (buffer == nullptr || size < 1)
         return 0;
     if (!open_ && !SearchAndOpen())
@@ -253,7 +254,7 @@ int COrvexDevice::Read(uint8_t* buffer, int size) {
     return textLength + 1;
 }
 
-void COrvexDevice::Close() {
+void UsbPrinter::Close() {
     if (!open_)
         return;
     if (platform::TraceSink* sink = platform::ActiveTraceSink())
@@ -263,7 +264,7 @@ void COrvexDevice::Close() {
     open_ = false;
 }
 
-COrvexDevice::SearchResult COrvexDevice::SearchInterfaceClass() {
+UsbPrinter::SearchResult UsbPrinter::SearchInterfaceClass() {
     std::vector<fs::path> nodes;
     if (!NumberedNodes(fs::path(sysfsRoot_) / "class" / "usbmisc", nodes)) {
         return SearchResult::kError;
@@ -285,7 +286,7 @@ COrvexDevice::SearchResult COrvexDevice::SearchInterfaceClass() {
     return SearchResult::kNotFound;
 }
 
-bool COrvexDevice::SearchAndOpen() {
+bool UsbPrinter::SearchAndOpen() {
     const bool opened = SearchInterfaceClass() == SearchResult::kFound &&
                         IsGuidText(interfaceClass_) && OpenFirstPresentInterface();
     if (platform::TraceSink* sink = platform::ActiveTraceSink())
@@ -293,7 +294,7 @@ bool COrvexDevice::SearchAndOpen() {
     return opened;
 }
 
-void COrvexDevice::TraceOpen(platform::TraceSink& sink, const std::string& device) {
+void UsbPrinter::TraceOpen(platform::TraceSink& sink, const std::string& device) {
     platform::TraceEndpoints endpoints;
     endpoints.transport = platform::TraceTransport::kUsb;
     endpoints.device = device;
@@ -304,8 +305,8 @@ void COrvexDevice::TraceOpen(platform::TraceSink& sink, const std::string& devic
         trace_.Opened(sink, platform::TraceOpenResult::kOpened);
 }
 
-void COrvexDevice::TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
-                                 const uint8_t* data, int count, bool failed) {
+void UsbPrinter::TraceTransfer(platform::TraceSink& sink, platform::TraceDirection direction,
+                               const uint8_t* data, int count, bool failed) {
     if (count > 0)
         trace_.Bytes(sink, direction, data, static_cast<size_t>(count));
     if (failed) {
@@ -317,7 +318,7 @@ void COrvexDevice::TraceTransfer(platform::TraceSink& sink, platform::TraceDirec
 
 // The present interfaces of the class are the usblp nodes; the first that opens is taken,
 // whether or not it belongs to the machine the search recognised.
-bool COrvexDevice::OpenFirstPresentInterface() {
+bool UsbPrinter::OpenFirstPresentInterface() {
     // Only USB printer interfaces are present on this system.
     if (UpperCase(interfaceClass_) != UpperCase(kUsbPrinterInterfaceClass))
         return false;
@@ -334,6 +335,65 @@ bool COrvexDevice::OpenFirstPresentInterface() {
         }
     }
     return false;
+}
+
+namespace {
+
+constexpr int kUsbOpenInterval = 300;
+constexpr int kUsbOpenGiveUp = 10000;
+
+}  // namespace
+
+UsbTransport::UsbTransport(platform::CancelDialog& dialog, int machineType,
+                           std::optional<std::string> host, UsbDeviceFactory factory)
+    : Transport(dialog, machineType, std::move(host)), factory_(factory) {}
+
+UsbTransport::~UsbTransport() {
+    Close();
+}
+
+bool UsbTransport::OpenChannel(bool /*quiet*/) {
+    for (int elapsed = 0; elapsed < kUsbOpenGiveUp; elapsed += kUsbOpenInterval) {
+        if (!usb_ && factory_ != nullptr)
+            usb_ = factory_();
+        if (usb_ && usb_->Open())
+            return true;
+        WaitUnlessCancelled(kUsbOpenInterval);
+    }
+    platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
+    return false;
+}
+
+void UsbTransport::Close() {
+    if (usb_)
+        usb_->Close();
+}
+
+bool UsbTransport::WriteBlock(const uint8_t* data, int length) {
+    // An empty block is a write of nothing, which is no failure.
+    if (length < 1)
+        return true;
+    if (usb_ && usb_->Write(data, length) != 0)
+        return true;
+    platform::ShowMessage(platform::IDS_FAILED_WRITE);
+    return false;
+}
+
+bool UsbTransport::ReadStatusText(std::string& statusText) {
+    uint8_t buffer[kUsbStatusBufferSize];
+    const int n = usb_ ? usb_->Read(buffer, kUsbStatusBufferSize) : 0;
+    if (n < 1) {
+        platform::ShowMessage(platform::IDS_FAILED_READ);
+        return false;
+    }
+    statusText = TextUpToZero(buffer, std::min(n, kUsbStatusBufferSize));
+    return true;
+}
+
+bool UsbTransport::WaitForRestart() {
+    Close();
+    WaitUnlessCancelled(3000);
+    return Open(false);
 }
 
 }  // namespace kelo
