@@ -10,7 +10,7 @@ namespace app {
 
 // The icon at the left; "Kelo Version" and the version on the first line with the notice below
 // them; OK at the top right.
-CAboutDlg::CAboutDlg(QWidget* owner)
+AboutDialog::AboutDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowCloseButtonHint) {
     setWindowTitle(tr("Version of Kelo"));
@@ -22,7 +22,7 @@ CAboutDlg::CAboutDlg(QWidget* owner)
     auto* notice = new QLabel(tr(kNotice), this);
     ok_ = new QPushButton(tr("OK"), this);
     ok_->setDefault(true);
-    connect(ok_, &QPushButton::clicked, this, &CAboutDlg::accept);
+    connect(ok_, &QPushButton::clicked, this, &AboutDialog::accept);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
@@ -34,11 +34,11 @@ CAboutDlg::CAboutDlg(QWidget* owner)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void CAboutDlg::SetVersionText(const std::string& version) {
+void AboutDialog::SetVersionText(const std::string& version) {
     version_->setText(QString::fromStdString(version));
 }
 
-QString CAboutDlg::VersionText() const {
+QString AboutDialog::VersionText() const {
     return version_->text();
 }
 

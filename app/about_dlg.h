@@ -1,4 +1,4 @@
-// CAboutDlg: the About box "Version of Kelo" (template 100), opened from the main dialog's
+// AboutDialog: the About box "Version of Kelo" (template 100), opened from the main dialog's
 // system menu. It shows the version text the main dialog gives it.
 #pragma once
 
@@ -10,11 +10,11 @@ class QPushButton;
 
 namespace app {
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CAboutDlg(QWidget* owner = nullptr);
+    explicit AboutDialog(QWidget* owner = nullptr);
 
     void SetVersionText(const std::string& version);
     QString VersionText() const;

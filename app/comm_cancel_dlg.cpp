@@ -43,7 +43,7 @@ class SocketNotificationHold : public QObject {
 
 }  // namespace
 
-CCommCancelDlg::CCommCancelDlg(QWidget* owner)
+ProgressDialog::ProgressDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     // The bar across the top, Cancel centred below it; no system menu, not visible.
     setWindowTitle(tr("Communicating..."));
@@ -56,7 +56,7 @@ CCommCancelDlg::CCommCancelDlg(QWidget* owner)
     progress_->setMinimumWidth(progress_->fontMetrics().averageCharWidth() * 36);
 
     cancel_ = new QPushButton(tr("Cancel"), this);
-    connect(cancel_, &QPushButton::clicked, this, &CCommCancelDlg::reject);
+    connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(progress_);
@@ -66,10 +66,10 @@ CCommCancelDlg::CCommCancelDlg(QWidget* owner)
     // The timer bounds an SNMP receive: it must not fire early, as a coarse timer may.
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &CCommCancelDlg::OnTimer);
+    connect(&timer_, &QTimer::timeout, this, &ProgressDialog::OnTimer);
 }
 
-CCommCancelDlg::~CCommCancelDlg() {
+ProgressDialog::~ProgressDialog() {
     SetBusyCursor(false);
 }
 
@@ -78,7 +78,7 @@ CCommCancelDlg::~CCommCancelDlg() {
 // painted once the window system has mapped it. While it waits for that, input and sockets
 // wait, and a Cancel left over from before (nobody can click a window not yet on the screen)
 // is held until the next pump, so that it cannot end the operation before it has begun.
-void CCommCancelDlg::Show() {
+void ProgressDialog::Show() {
     heldCancel_.reset();
     show();
     mapping_ = true;
@@ -93,28 +93,28 @@ void CCommCancelDlg::Show() {
     repaint();
 }
 
-void CCommCancelDlg::Hide() {
+void ProgressDialog::Hide() {
     hide();
 }
 
-bool CCommCancelDlg::IsVisible() const {
+bool ProgressDialog::IsVisible() const {
     return isVisible();
 }
 
-void CCommCancelDlg::SetRange(int upper) {
+void ProgressDialog::SetRange(int upper) {
     // Qt draws an empty range as a moving busy indicator; an operation with nothing to count
     // shows an empty bar instead.
     progress_->setRange(0, std::max(upper, 1));
     PumpMessages(false);
 }
 
-void CCommCancelDlg::SetPos(int position) {
+void ProgressDialog::SetPos(int position) {
     // Qt ignores a value outside the range; the bar stops at its ends instead.
     progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum()));
     PumpMessages(false);
 }
 
-void CCommCancelDlg::PumpMessages(bool socketSafe) {
+void ProgressDialog::PumpMessages(bool socketSafe) {
     if (const std::optional<std::string> cause = std::exchange(heldCancel_, std::nullopt))
         Cancel(*cause);
     // Socket-safe mode leaves socket notifications pending for the blocking call that waits for
@@ -130,22 +130,22 @@ void CCommCancelDlg::PumpMessages(bool socketSafe) {
         Cancel(std::string("SIG") + ::sigabbrev_np(signalNumber));
 }
 
-void CCommCancelDlg::StartTimer(int milliseconds) {
+void ProgressDialog::StartTimer(int milliseconds) {
     timedOut_ = false;
     timer_.start(milliseconds);
 }
 
-void CCommCancelDlg::StopTimer() {
+void ProgressDialog::StopTimer() {
     if (!timedOut_)
         timer_.stop();
 }
 
-void CCommCancelDlg::OnTimer() {
+void ProgressDialog::OnTimer() {
     timer_.stop();
     timedOut_ = true;
 }
 
-void CCommCancelDlg::SetBusyCursor(bool busy) {
+void ProgressDialog::SetBusyCursor(bool busy) {
     if (busy == busyCursor_)
         return;
     busyCursor_ = busy;
@@ -156,11 +156,11 @@ void CCommCancelDlg::SetBusyCursor(bool busy) {
     }
 }
 
-void CCommCancelDlg::reject() {
+void ProgressDialog::reject() {
     Cancel("");
 }
 
-void CCommCancelDlg::Cancel(const std::string& cause) {
+void ProgressDialog::Cancel(const std::string& cause) {
     if (mapping_) {
         heldCancel_ = cause;
         return;
@@ -172,7 +172,7 @@ void CCommCancelDlg::Cancel(const std::string& cause) {
     platform::TraceCancel(cause);
 }
 
-void CCommCancelDlg::showEvent(QShowEvent* event) {
+void ProgressDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // Only the program's own show starts a new operation; the window system's (a restore
     // from minimised) changes nothing.
@@ -182,7 +182,7 @@ void CCommCancelDlg::showEvent(QShowEvent* event) {
     progress_->setValue(0);
 }
 
-void CCommCancelDlg::hideEvent(QHideEvent* event) {
+void ProgressDialog::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
     if (event->spontaneous())
         return;

@@ -1,4 +1,4 @@
-// CCommCancelDlg: the small modeless window "Communicating..." with a progress bar and a
+// ProgressDialog: the small modeless window "Communicating..." with a progress bar and a
 // Cancel button, shown while the program talks to a machine. Every exchange blocks the one
 // thread; the dialog keeps the program responsive meanwhile: its setters let pending events
 // run, so the windows repaint and a Cancel click is seen while the exchange waits.
@@ -18,14 +18,14 @@ class QShowEvent;
 
 namespace app {
 
-class CCommCancelDlg : public QDialog, public platform::CancelDialog {
+class ProgressDialog : public QDialog, public platform::CancelDialog {
     Q_OBJECT
 
   public:
     // The progress window. It starts hidden and modeless. An owner keeps the window usable
     // while the owner runs modally (Qt blocks input to windows outside a modal dialog).
-    explicit CCommCancelDlg(QWidget* owner = nullptr);
-    ~CCommCancelDlg() override;
+    explicit ProgressDialog(QWidget* owner = nullptr);
+    ~ProgressDialog() override;
 
     void Show() override;
     void Hide() override;

@@ -216,9 +216,9 @@ std::string HexLines(const std::vector<uint8_t>& bytes) {
     return bytes.empty() ? text : text + "\n";
 }
 
-CCompareDlg::CCompareDlg(const std::string& before, const std::string& after,
-                         const std::string& beforeLabel, const std::string& afterLabel,
-                         const platform::CodePage* codePage, QWidget* owner)
+CompareDialog::CompareDialog(const std::string& before, const std::string& after,
+                             const std::string& beforeLabel, const std::string& afterLabel,
+                             const platform::CodePage* codePage, QWidget* owner)
     : QDialog(owner), changes_(FindChangedLines(before, after)) {
     setWindowTitle(tr("Compare Reports"));
     const QStringList beforeLines = DisplayLines(before, codePage);
@@ -245,12 +245,12 @@ CCompareDlg::CCompareDlg(const std::string& before, const std::string& after,
     previous_->setToolTip(tr("Previous change (Shift+F7)"));
     next_->setToolTip(tr("Next change (F7)"));
     count_ = new QLabel(this);
-    connect(previous_, &QPushButton::clicked, this, &CCompareDlg::OnPreviousChange);
-    connect(next_, &QPushButton::clicked, this, &CCompareDlg::OnNextChange);
+    connect(previous_, &QPushButton::clicked, this, &CompareDialog::OnPreviousChange);
+    connect(next_, &QPushButton::clicked, this, &CompareDialog::OnNextChange);
     connect(new QShortcut(QKeySequence(Qt::Key_F7), this), &QShortcut::activated, this,
-            &CCompareDlg::OnNextChange);
+            &CompareDialog::OnNextChange);
     connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F7), this), &QShortcut::activated, this,
-            &CCompareDlg::OnPreviousChange);
+            &CompareDialog::OnPreviousChange);
     const int changed = static_cast<int>(changes_.before.size() + changes_.after.size());
     auto* summary = new QLabel(changed == 0 ? tr("The two sides are the same.")
                                             : tr("Changed lines: %1 removed, %2 added.")
@@ -283,18 +283,18 @@ CCompareDlg::CCompareDlg(const std::string& before, const std::string& after,
     UpdateChangeControls();
 }
 
-void CCompareDlg::OnNextChange() {
+void CompareDialog::OnNextChange() {
     if (current_ + 1 < static_cast<int>(rows_.changeStarts.size()))
         ShowChange(current_ + 1);
 }
 
-void CCompareDlg::OnPreviousChange() {
+void CompareDialog::OnPreviousChange() {
     if (current_ > 0)
         ShowChange(current_ - 1);
 }
 
 // Scrolls the change into view with a few rows of context above it.
-void CCompareDlg::ShowChange(int index) {
+void CompareDialog::ShowChange(int index) {
     constexpr int kContextRows = 3;
     current_ = index;
     const int row = rows_.changeStarts[static_cast<size_t>(index)];
@@ -304,7 +304,7 @@ void CCompareDlg::ShowChange(int index) {
     UpdateChangeControls();
 }
 
-void CCompareDlg::UpdateChangeControls() {
+void CompareDialog::UpdateChangeControls() {
     const int count = static_cast<int>(rows_.changeStarts.size());
     previous_->setEnabled(current_ > 0);
     next_->setEnabled(current_ + 1 < count);

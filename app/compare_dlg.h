@@ -1,4 +1,4 @@
-// CCompareDlg: two reports (or two parameter sets as hex lines) side by side, the earlier on the
+// CompareDialog: two reports (or two parameter sets as hex lines) side by side, the earlier on the
 // left, lined up row by row: a line one side lacks faces an empty, marked filler row, so a row
 // on the left always faces its row on the right. Both sides scroll together, and F7 and
 // Shift+F7 step through the changes.
@@ -39,14 +39,14 @@ AlignedRows AlignLines(int beforeLines, int afterLines, const ChangedLines& chan
 // A parameter set as text to compare: 16 bytes a line, each line led by its offset.
 std::string HexLines(const std::vector<uint8_t>& bytes);
 
-class CCompareDlg : public QDialog {
+class CompareDialog : public QDialog {
     Q_OBJECT
 
   public:
     // The texts are report bytes, shown in the code page when one is given, else as UTF-8.
-    CCompareDlg(const std::string& before, const std::string& after, const std::string& beforeLabel,
-                const std::string& afterLabel, const platform::CodePage* codePage,
-                QWidget* owner = nullptr);
+    CompareDialog(const std::string& before, const std::string& after,
+                  const std::string& beforeLabel, const std::string& afterLabel,
+                  const platform::CodePage* codePage, QWidget* owner = nullptr);
 
     QPlainTextEdit* BeforeView() const { return before_; }
     QPlainTextEdit* AfterView() const { return after_; }

@@ -13,7 +13,7 @@ namespace app {
 // "Find what:" and its edit on the first line, the Direction group under the edit's right end;
 // Find Next and Cancel one above the other at the right. Tab order: the edit, Up, Down, Find
 // Next, Cancel.
-CFindDlg::CFindDlg(QWidget* owner) : QDialog(owner) {
+FindDialog::FindDialog(QWidget* owner) : QDialog(owner) {
     setWindowTitle(tr("Find"));
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -46,22 +46,22 @@ CFindDlg::CFindDlg(QWidget* owner) : QDialog(owner) {
     layout->setRowStretch(2, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(findWhat_, &QLineEdit::textChanged, this, &CFindDlg::OnTextEdited);
+    connect(findWhat_, &QLineEdit::textChanged, this, &FindDialog::OnTextEdited);
     connect(findNext_, &QPushButton::clicked, this, [this] { emit FindNextRequested(this); });
-    connect(cancel_, &QPushButton::clicked, this, &CFindDlg::close);
+    connect(cancel_, &QPushButton::clicked, this, &FindDialog::close);
     findWhat_->setFocus();
 }
 
-std::string CFindDlg::Needle() const {
+std::string FindDialog::Needle() const {
     return findWhat_->text().toLocal8Bit().toStdString();
 }
 
-bool CFindDlg::SearchesDown() const {
+bool FindDialog::SearchesDown() const {
     return down_->isChecked();
 }
 
 // There is nothing to find without a search text.
-void CFindDlg::OnTextEdited() {
+void FindDialog::OnTextEdited() {
     findNext_->setEnabled(!findWhat_->text().isEmpty());
 }
 

@@ -1,4 +1,4 @@
-// CFindDlg: the viewer's modeless find box. The user types a search text, chooses Up or Down
+// FindDialog: the viewer's modeless find box. The user types a search text, chooses Up or Down
 // (Down at first) and presses Find Next; the box tells its viewer, which searches. Each box
 // works on its own and deletes itself when closed; several may be open at once.
 #pragma once
@@ -12,11 +12,11 @@ class QRadioButton;
 
 namespace app {
 
-class CFindDlg : public QDialog {
+class FindDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CFindDlg(QWidget* owner);
+    explicit FindDialog(QWidget* owner);
 
     // The search text as bytes of the locale's encoding, as the report text is held.
     std::string Needle() const;
@@ -30,7 +30,7 @@ class CFindDlg : public QDialog {
 
   signals:
     // Find Next was pressed in this box.
-    void FindNextRequested(CFindDlg* box);
+    void FindNextRequested(FindDialog* box);
 
   private:
     void OnTextEdited();

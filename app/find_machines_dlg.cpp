@@ -30,12 +30,12 @@ enum Column { kAddressColumn, kTypeColumn, kNameColumn };
 QString TypesText(const std::vector<int>& types) {
     QStringList names;
     for (int type : types)
-        names << CFindMachinesDlg::tr("Type%1").arg(type);
+        names << FindMachinesDialog::tr("Type%1").arg(type);
     return names.join(", ");
 }
 
 QString ProgressLineOf(const kelo::discover::DiscoveryProgress& progress) {
-    return CFindMachinesDlg::tr("Probed %1/%2, found %3")
+    return FindMachinesDialog::tr("Probed %1/%2, found %3")
         .arg(progress.probed)
         .arg(progress.addresses)
         .arg(progress.found);
@@ -47,7 +47,7 @@ QString Shown(const std::optional<std::string>& value) {
 
 }  // namespace
 
-CFindMachinesDlg::CFindMachinesDlg(QWidget* owner)
+FindMachinesDialog::FindMachinesDialog(QWidget* owner)
     : QDialog(owner), runner_(kelo::discover::RunDiscovery) {
     setWindowTitle(tr("Find Machines"));
     setModal(true);
@@ -56,7 +56,7 @@ CFindMachinesDlg::CFindMachinesDlg(QWidget* owner)
 
 // The subnet box and Find on the first line, the list of machines below, the progress line
 // with Use and Cancel at the bottom; the controls are made in tab order.
-void CFindMachinesDlg::CreateControls() {
+void FindMachinesDialog::CreateControls() {
     auto* subnetLabel = new QLabel(tr("Subnet:"), this);
     subnet_ = new QLineEdit(this);
     subnet_->setPlaceholderText(tr("empty: every local network"));
@@ -67,7 +67,7 @@ void CFindMachinesDlg::CreateControls() {
 
     find_ = new QPushButton(tr("Find"), this);
     find_->setDefault(true);
-    connect(find_, &QPushButton::clicked, this, &CFindMachinesDlg::OnFind);
+    connect(find_, &QPushButton::clicked, this, &FindMachinesDialog::OnFind);
 
     list_ = new QTreeWidget(this);
     list_->setRootIsDecorated(false);
@@ -78,8 +78,9 @@ void CFindMachinesDlg::CreateControls() {
     list_->setColumnWidth(kAddressColumn, metrics.horizontalAdvance("255.255.255.255") + gap);
     list_->setColumnWidth(kTypeColumn, metrics.horizontalAdvance(TypesText({3, 4})) + gap);
     list_->setMinimumSize(metrics.averageCharWidth() * 64, metrics.lineSpacing() * 12);
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CFindMachinesDlg::OnSelectionChanged);
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, &CFindMachinesDlg::accept);
+    connect(list_, &QTreeWidget::itemSelectionChanged, this,
+            &FindMachinesDialog::OnSelectionChanged);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, &FindMachinesDialog::accept);
     list_->installEventFilter(this);
     subnet_->installEventFilter(this);
 
@@ -87,10 +88,10 @@ void CFindMachinesDlg::CreateControls() {
 
     use_ = new QPushButton(tr("Use"), this);
     use_->setEnabled(false);
-    connect(use_, &QPushButton::clicked, this, &CFindMachinesDlg::accept);
+    connect(use_, &QPushButton::clicked, this, &FindMachinesDialog::accept);
 
     cancel_ = new QPushButton(tr("Cancel"), this);
-    connect(cancel_, &QPushButton::clicked, this, &CFindMachinesDlg::reject);
+    connect(cancel_, &QPushButton::clicked, this, &FindMachinesDialog::reject);
 
     auto* top = new QHBoxLayout;
     top->addWidget(subnetLabel);
@@ -107,15 +108,15 @@ void CFindMachinesDlg::CreateControls() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-int CFindMachinesDlg::exec() {
-    QMetaObject::invokeMethod(this, &CFindMachinesDlg::OnFind, Qt::QueuedConnection);
+int FindMachinesDialog::exec() {
+    QMetaObject::invokeMethod(this, &FindMachinesDialog::OnFind, Qt::QueuedConnection);
     return QDialog::exec();
 }
 
 // The blocks typed into the box (separated by spaces or commas), or every local network's
 // broadcast address when it is empty; nothing, after a message, when the text is no such
 // list.
-std::optional<kelo::discover::DiscoveryPlan> CFindMachinesDlg::PlanFromSubnetBox() {
+std::optional<kelo::discover::DiscoveryPlan> FindMachinesDialog::PlanFromSubnetBox() {
     kelo::discover::DiscoveryPlan plan;
     const QStringList words =
         subnet_->text().split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
@@ -145,7 +146,7 @@ std::optional<kelo::discover::DiscoveryPlan> CFindMachinesDlg::PlanFromSubnetBox
 }
 
 // Runs one discovery on a progress window of this dialog's own, listing the machines afresh.
-void CFindMachinesDlg::OnFind() {
+void FindMachinesDialog::OnFind() {
     if (progress_ != nullptr)
         return;  // one at a time: the progress window lets a second click through
     if (const std::optional<kelo::discover::DiscoveryPlan> plan = PlanFromSubnetBox()) {
@@ -155,7 +156,7 @@ void CFindMachinesDlg::OnFind() {
                                  static_cast<QWidget*>(use_)}) {
             control->setEnabled(false);
         }
-        CCommCancelDlg progress(this);
+        ProgressDialog progress(this);
         progress_ = &progress;
         progressText_->clear();
         const int64_t startedMs = QDateTime::currentMSecsSinceEpoch();
@@ -183,7 +184,7 @@ void CFindMachinesDlg::OnFind() {
 }
 
 // Keeps what is known of the machine, its row in address order; returns the row.
-int CFindMachinesDlg::Keep(const FoundMachine& machine) {
+int FindMachinesDialog::Keep(const FoundMachine& machine) {
     const auto at = std::lower_bound(
         machines_.begin(), machines_.end(), machine.address,
         [](const FoundMachine& listed, Address wanted) { return listed.address < wanted; });
@@ -197,7 +198,7 @@ int CFindMachinesDlg::Keep(const FoundMachine& machine) {
     return row;
 }
 
-void CFindMachinesDlg::ShowMachine(const FoundMachine& machine) {
+void FindMachinesDialog::ShowMachine(const FoundMachine& machine) {
     QTreeWidgetItem* item = list_->topLevelItem(Keep(machine));
     item->setText(kAddressColumn,
                   QString::fromStdString(kelo::discover::AddressText(machine.address)));
@@ -207,7 +208,7 @@ void CFindMachinesDlg::ShowMachine(const FoundMachine& machine) {
 }
 
 // With a machine selected, Enter uses it; Find is the default only while none is.
-void CFindMachinesDlg::OnSelectionChanged() {
+void FindMachinesDialog::OnSelectionChanged() {
     const bool selected = list_->currentItem() != nullptr && !list_->selectedItems().isEmpty();
     use_->setEnabled(progress_ == nullptr && selected);
     use_->setDefault(selected);
@@ -217,7 +218,7 @@ void CFindMachinesDlg::OnSelectionChanged() {
 // Enter in the subnet box finds, whatever is selected; Enter in the list uses the machine
 // selected. The first Down (or Up) in a list without a selection selects the row the list
 // marks as current (its first on entering it), rather than moving past it.
-bool CFindMachinesDlg::eventFilter(QObject* watched, QEvent* event) {
+bool FindMachinesDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -241,7 +242,7 @@ bool CFindMachinesDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CFindMachinesDlg::accept() {
+void FindMachinesDialog::accept() {
     if (progress_ != nullptr)
         return;
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
@@ -254,7 +255,7 @@ void CFindMachinesDlg::accept() {
     QDialog::accept();
 }
 
-void CFindMachinesDlg::reject() {
+void FindMachinesDialog::reject() {
     if (progress_ != nullptr) {
         progress_->reject();
         return;

@@ -1,4 +1,4 @@
-// CFindMachinesDlg: the modal dialog "Find Machines", opened from the port selection dialog.
+// FindMachinesDialog: the modal dialog "Find Machines", opened from the port selection dialog.
 // It runs a discovery as it opens (by broadcast, or on the subnet in its box) and again on
 // Find, behind the progress window with Cancel, and lists each machine as its answers arrive;
 // Use (or a double click) ends it with the machine chosen.
@@ -17,9 +17,9 @@ class QTreeWidget;
 
 namespace app {
 
-class CCommCancelDlg;
+class ProgressDialog;
 
-class CFindMachinesDlg : public QDialog {
+class FindMachinesDialog : public QDialog {
     Q_OBJECT
 
   public:
@@ -28,7 +28,7 @@ class CFindMachinesDlg : public QDialog {
         const std::function<void(const kelo::discover::FoundMachine&)>& onMachine,
         const std::function<void(const kelo::discover::DiscoveryProgress&)>& onProgress)>;
 
-    explicit CFindMachinesDlg(QWidget* owner = nullptr);
+    explicit FindMachinesDialog(QWidget* owner = nullptr);
 
     // Queues the first discovery, then runs the modal loop.
     int exec() override;
@@ -81,7 +81,7 @@ class CFindMachinesDlg : public QDialog {
 
     Runner runner_;
     FindingsKeeper keepFindings_;
-    CCommCancelDlg* progress_ = nullptr;                  // while a discovery runs
+    ProgressDialog* progress_ = nullptr;                  // while a discovery runs
     std::vector<kelo::discover::FoundMachine> machines_;  // as listed, by address
     std::optional<kelo::discover::FoundMachine> chosen_;
 };

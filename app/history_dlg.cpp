@@ -69,15 +69,15 @@ QString UnsaidReason(const StoredOperation& operation) {
     const bool backup = operation.operation == OperationWord(Operation::Backup);
     switch (operation.result) {
         case Result::Failed:
-            return backup ? CHistoryDlg::tr("The machine's parameters could not be read.")
-                          : CHistoryDlg::tr("Failed; no message was kept.");
+            return backup ? HistoryDialog::tr("The machine's parameters could not be read.")
+                          : HistoryDialog::tr("Failed; no message was kept.");
         case Result::Cancelled:
-            return backup ? CHistoryDlg::tr("The parameter read was cancelled.")
-                          : CHistoryDlg::tr("Cancelled.");
+            return backup ? HistoryDialog::tr("The parameter read was cancelled.")
+                          : HistoryDialog::tr("Cancelled.");
         case Result::TimedOut:
-            return CHistoryDlg::tr("Timed out.");
+            return HistoryDialog::tr("Timed out.");
         case Result::Skipped:
-            return CHistoryDlg::tr("Not started: the host list stopped before it.");
+            return HistoryDialog::tr("Not started: the host list stopped before it.");
         case Result::Ok:
             break;
     }
@@ -120,7 +120,8 @@ bool IsFinding(const StoredOperation& operation) {
     return operation.operation == OperationWord(Operation::Discover);
 }
 
-CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& problem, QWidget* owner)
+HistoryDialog::HistoryDialog(const std::string& recordsPath, const std::string& problem,
+                             QWidget* owner)
     : QDialog(owner), path_(recordsPath), problem_(problem) {
     CreateControls();
     Open();
@@ -128,9 +129,9 @@ CHistoryDlg::CHistoryDlg(const std::string& recordsPath, const std::string& prob
     watch_.start(kWatchMilliseconds);
 }
 
-CHistoryDlg::~CHistoryDlg() = default;
+HistoryDialog::~HistoryDialog() = default;
 
-void CHistoryDlg::CreateControls() {
+void HistoryDialog::CreateControls() {
     setWindowTitle(tr("History"));
     machines_ = new QListWidget(this);
     showDiscovered_ = new QCheckBox(tr("Show &discovered machines"), this);
@@ -184,22 +185,22 @@ void CHistoryDlg::CreateControls() {
     for (size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
-    connect(machines_, &QListWidget::currentRowChanged, this, &CHistoryDlg::OnMachineChosen);
-    connect(showDiscovered_, &QCheckBox::toggled, this, &CHistoryDlg::Refresh);
-    connect(table_, &QTableWidget::itemSelectionChanged, this, &CHistoryDlg::OnOperationChosen);
-    connect(table_, &QTableWidget::cellDoubleClicked, this, &CHistoryDlg::OnDefaultAction);
-    connect(open_, &QPushButton::clicked, this, &CHistoryDlg::OnOpen);
-    connect(compare_, &QPushButton::clicked, this, &CHistoryDlg::OnCompare);
-    connect(writeBack_, &QPushButton::clicked, this, &CHistoryDlg::OnWriteBack);
+    connect(machines_, &QListWidget::currentRowChanged, this, &HistoryDialog::OnMachineChosen);
+    connect(showDiscovered_, &QCheckBox::toggled, this, &HistoryDialog::Refresh);
+    connect(table_, &QTableWidget::itemSelectionChanged, this, &HistoryDialog::OnOperationChosen);
+    connect(table_, &QTableWidget::cellDoubleClicked, this, &HistoryDialog::OnDefaultAction);
+    connect(open_, &QPushButton::clicked, this, &HistoryDialog::OnOpen);
+    connect(compare_, &QPushButton::clicked, this, &HistoryDialog::OnCompare);
+    connect(writeBack_, &QPushButton::clicked, this, &HistoryDialog::OnWriteBack);
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
     auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
-    connect(refresh, &QShortcut::activated, this, &CHistoryDlg::Refresh);
-    connect(&watch_, &QTimer::timeout, this, &CHistoryDlg::OnRecordsChanged);
+    connect(refresh, &QShortcut::activated, this, &HistoryDialog::Refresh);
+    connect(&watch_, &QTimer::timeout, this, &HistoryDialog::OnRecordsChanged);
     OnOperationChosen();
 }
 
 // Looking is no reason to make a database: with none yet there is nothing to show.
-void CHistoryDlg::Open() {
+void HistoryDialog::Open() {
     auto opened = kelo::records::ServiceRecords::OpenExisting(path_);
     if (opened.failure == kelo::records::OpenFailure::NoFile) {
         status_->setText(problem_.empty()
@@ -222,7 +223,7 @@ void CHistoryDlg::Open() {
         ShowStatus();
 }
 
-void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
+void HistoryDialog::SetWriteBackTarget(kelo::records::Machine target) {
     target_ = std::move(target);
     OnOperationChosen();
 }
@@ -230,7 +231,7 @@ void CHistoryDlg::SetWriteBackTarget(kelo::records::Machine target) {
 // The machines in the order they were last worked on; a host is one machine however its
 // name was written, as DNS compares names without case. Without discovery's findings, a
 // machine only found is not listed and a finding does not move a machine up.
-bool CHistoryDlg::LoadMachines() {
+bool HistoryDialog::LoadMachines() {
     const auto history = records_->History({});
     if (!history) {
         Fail(history.reason);
@@ -254,7 +255,7 @@ bool CHistoryDlg::LoadMachines() {
     return true;
 }
 
-void CHistoryDlg::ShowStatus() {
+void HistoryDialog::ShowStatus() {
     if (!problem_.empty()) {
         status_->setText(tr("Not recorded: %1").arg(QString::fromStdString(problem_)));
         return;
@@ -275,14 +276,14 @@ void CHistoryDlg::ShowStatus() {
     status_->setText(text);
 }
 
-void CHistoryDlg::Fail(const std::string& why) {
+void HistoryDialog::Fail(const std::string& why) {
     QString text = tr("Records cannot be read: %1").arg(QString::fromStdString(why));
     if (!problem_.empty())
         text += tr("; %1").arg(QString::fromStdString(kelo::records::NotRecordedText(problem_)));
     status_->setText(text);
 }
 
-void CHistoryDlg::Refresh() {
+void HistoryDialog::Refresh() {
     if (!records_) {
         Open();
     } else {
@@ -316,7 +317,7 @@ void CHistoryDlg::Refresh() {
     stamp_ = StampOfFiles();
 }
 
-CHistoryDlg::FileStamp CHistoryDlg::StampOfFiles() const {
+HistoryDialog::FileStamp HistoryDialog::StampOfFiles() const {
     FileStamp stamp;
     for (const std::string& file : {path_, path_ + "-wal"}) {
         std::error_code error;
@@ -330,14 +331,14 @@ CHistoryDlg::FileStamp CHistoryDlg::StampOfFiles() const {
 
 // Another program's write changes the log's (or, once copied, the database's) time and size.
 // Not while a window of this one is up over it: its operation stays the one it was opened for.
-void CHistoryDlg::OnRecordsChanged() {
+void HistoryDialog::OnRecordsChanged() {
     QWidget* modal = QApplication::activeModalWidget();
     if ((modal != nullptr && modal != this) || StampOfFiles() == stamp_)
         return;
     Refresh();
 }
 
-void CHistoryDlg::OnMachineChosen() {
+void HistoryDialog::OnMachineChosen() {
     table_->setRowCount(0);
     operations_.clear();
     QListWidgetItem* machine = machines_->currentItem();
@@ -370,7 +371,7 @@ void CHistoryDlg::OnMachineChosen() {
     OnOperationChosen();
 }
 
-void CHistoryDlg::AddRow(int row, const StoredOperation& operation) {
+void HistoryDialog::AddRow(int row, const StoredOperation& operation) {
     table_->setItem(
         row, kTime,
         Cell(QString::fromStdString(kelo::records::LocalTimeText(operation.startedMs))));
@@ -394,7 +395,7 @@ void CHistoryDlg::AddRow(int row, const StoredOperation& operation) {
     table_->setItem(row, kMessage, message);
 }
 
-const StoredOperation* CHistoryDlg::Chosen() const {
+const StoredOperation* HistoryDialog::Chosen() const {
     const QList<QTableWidgetItem*> selected = table_->selectedItems();
     if (selected.isEmpty())
         return nullptr;
@@ -402,7 +403,7 @@ const StoredOperation* CHistoryDlg::Chosen() const {
     return row < operations_.size() ? &operations_[row] : nullptr;
 }
 
-std::optional<size_t> CHistoryDlg::PreviousKept(size_t row) const {
+std::optional<size_t> HistoryDialog::PreviousKept(size_t row) const {
     const bool report = IsKeptReport(operations_[row]);
     for (size_t earlier = row + 1; earlier < operations_.size(); ++earlier) {
         if (report ? IsKeptReport(operations_[earlier]) : IsKeptParameterSet(operations_[earlier]))
@@ -411,7 +412,7 @@ std::optional<size_t> CHistoryDlg::PreviousKept(size_t row) const {
     return std::nullopt;
 }
 
-void CHistoryDlg::OnOperationChosen() {
+void HistoryDialog::OnOperationChosen() {
     const StoredOperation* operation = Chosen();
     const bool report = operation != nullptr && IsKeptReport(*operation);
     const bool parameters = operation != nullptr && IsKeptParameterSet(*operation);
@@ -421,7 +422,7 @@ void CHistoryDlg::OnOperationChosen() {
     writeBack_->setEnabled(parameters && operation->result == Result::Ok && target_.has_value());
 }
 
-bool CHistoryDlg::eventFilter(QObject* watched, QEvent* event) {
+bool HistoryDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -438,7 +439,7 @@ bool CHistoryDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CHistoryDlg::OnDefaultAction() {
+void HistoryDialog::OnDefaultAction() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr)
         return;
@@ -451,7 +452,7 @@ void CHistoryDlg::OnDefaultAction() {
     }
 }
 
-std::optional<std::string> CHistoryDlg::ReportText(const StoredOperation& operation) {
+std::optional<std::string> HistoryDialog::ReportText(const StoredOperation& operation) {
     const auto content = records_->Content(*operation.content);
     if (!content) {
         Fail(content.reason);
@@ -465,7 +466,7 @@ std::optional<std::string> CHistoryDlg::ReportText(const StoredOperation& operat
     return *text.value;
 }
 
-std::optional<std::vector<uint8_t>> CHistoryDlg::ParameterSet(const StoredOperation& operation) {
+std::optional<std::vector<uint8_t>> HistoryDialog::ParameterSet(const StoredOperation& operation) {
     const auto content = records_->Content(*operation.content);
     if (!content) {
         Fail(content.reason);
@@ -479,21 +480,21 @@ std::optional<std::vector<uint8_t>> CHistoryDlg::ParameterSet(const StoredOperat
     return std::move(*block.value);
 }
 
-void CHistoryDlg::OnOpen() {
+void HistoryDialog::OnOpen() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr || !IsKeptReport(*operation))
         return;
     const std::optional<std::string> text = ReportText(*operation);
     if (!text)
         return;
-    CReportDlg viewer(this);
+    ReportDialog viewer(this);
     viewer.SetCodePage(codePage_);
     viewer.SetReportText(*text);
     viewer.exec();
 }
 
 // Two reports as they read; two parameter sets as lines of bytes.
-void CHistoryDlg::OnCompare() {
+void HistoryDialog::OnCompare() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr)
         return;
@@ -522,15 +523,15 @@ void CHistoryDlg::OnCompare() {
                  QString::fromStdString(kelo::records::LocalTimeText(op.startedMs)))
             .toStdString();
     };
-    CCompareDlg compare(*beforeText, *afterText, label(before), label(*operation),
-                        report && codePage_ ? &*codePage_ : nullptr, this);
+    CompareDialog compare(*beforeText, *afterText, label(before), label(*operation),
+                          report && codePage_ ? &*codePage_ : nullptr, this);
     if (!report)
         compare.setWindowTitle(tr("Compare Parameter Sets"));
     compare.exec();
 }
 
 // The question names both machines, and warns when the set came from another machine.
-std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) const {
+std::string HistoryDialog::WriteBackQuestion(const StoredOperation& operation) const {
     const kelo::records::Machine& source = operation.machine;
     // Named as shown text: a kept host that reads backwards could name another machine.
     QString question =
@@ -545,7 +546,7 @@ std::string CHistoryDlg::WriteBackQuestion(const StoredOperation& operation) con
     return question.toStdString();
 }
 
-void CHistoryDlg::OnWriteBack() {
+void HistoryDialog::OnWriteBack() {
     const StoredOperation* operation = Chosen();
     if (operation == nullptr || !IsKeptParameterSet(*operation) || !target_)
         return;

@@ -1,4 +1,4 @@
-// CHistoryDlg: the kept operations. The machines on the left, the chosen machine's operations
+// HistoryDialog: the kept operations. The machines on the left, the chosen machine's operations
 // on the right (newest first), each with the machine type it ran as; a kept report opens in the
 // viewer or beside the machine's report before it, a kept parameter set beside the set before
 // it, and a kept parameter set of the selected machine's type can be chosen to be written back
@@ -29,15 +29,15 @@ class ServiceRecords;
 
 namespace app {
 
-class CHistoryDlg : public QDialog {
+class HistoryDialog : public QDialog {
     Q_OBJECT
 
   public:
     // recordsPath: the database; problem: why a record of this session was not kept, shown
     // in the status line instead of the count ("" for none).
-    CHistoryDlg(const std::string& recordsPath, const std::string& problem,
-                QWidget* owner = nullptr);
-    ~CHistoryDlg() override;
+    HistoryDialog(const std::string& recordsPath, const std::string& problem,
+                  QWidget* owner = nullptr);
+    ~HistoryDialog() override;
 
     void SetCodePage(std::optional<platform::CodePage> codePage) {
         codePage_ = std::move(codePage);

@@ -234,9 +234,9 @@ std::string MimePackage() {
            "</mime-info>\n";
 }
 
-CKeloApp::CKeloApp(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+KeloApp::KeloApp(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
 
-int CKeloApp::Run() {
+int KeloApp::Run() {
     MessageBoxSink messageBoxes;
     platform::MessageSink* previous = platform::SetMessageSink(&messageBoxes);
     QApplication::setWindowIcon(AppIcon());
@@ -252,15 +252,15 @@ int CKeloApp::Run() {
             QCoreApplication::exit(status);
         });
         // The dialog loads the settings here and saves them as it goes.
-        CKeloDlg dialog(arguments_.empty() ? std::string() : arguments_.front());
+        MainDialog dialog(arguments_.empty() ? std::string() : arguments_.front());
         if (const char* tracePath = std::getenv("KELO_TRACE"); tracePath != nullptr && *tracePath)
             dialog.StartTrace(tracePath);
         dialog.exec();
     }
     // A browser page that cannot be removed is told as the user closes the program; a signal
     // ends it without asking anything more.
-    if (!CReportDlg::RemovePagesLeftForExit() && status == 0)
-        platform::ShowMessage(platform::IDS_FAILED_REMOVE);
+    if (!ReportDialog::RemovePagesLeftForExit() && status == 0)
+        platform::ShowMessage(platform::MessageId::kFailedRemove);
     platform::SetMessageSink(previous);
     return status;
 }

@@ -1,4 +1,4 @@
-// CKeloApp: the life of the program (message boxes installed, the main dialog run, the
+// KeloApp: the life of the program (message boxes installed, the main dialog run, the
 // settings saved as it goes), and the registration of the report file type ".kel".
 #pragma once
 
@@ -56,11 +56,11 @@ std::string MimePackage();
 // A path as one argument of a desktop entry's Exec line (quoted where it must be).
 std::string DesktopExecArgument(const std::string& path);
 
-class CKeloApp {
+class KeloApp {
   public:
     // arguments: the command line after the program's name. The first one, when present, is
     // a report file to open once the main window is up; the others are ignored.
-    explicit CKeloApp(std::vector<std::string> arguments);
+    explicit KeloApp(std::vector<std::string> arguments);
 
     // Installs the message boxes, runs the main dialog until it ends, and returns the exit
     // status. The settings are saved as the dialog is destroyed.

@@ -51,7 +51,7 @@ namespace {
 // painted again before the record is written, however long the database makes that wait.
 class BusyScope {
   public:
-    explicit BusyScope(CKeloDlg& dialog) : dialog_(dialog) { dialog_.EnableControls(false); }
+    explicit BusyScope(MainDialog& dialog) : dialog_(dialog) { dialog_.EnableControls(false); }
     ~BusyScope() {
         dialog_.EnableControls(true);
         dialog_.repaint();
@@ -60,7 +60,7 @@ class BusyScope {
     BusyScope& operator=(const BusyScope&) = delete;
 
   private:
-    CKeloDlg& dialog_;
+    MainDialog& dialog_;
     kelo::TargetScope targets_;
 };
 
@@ -127,7 +127,7 @@ class HeldMessages : public platform::MessageSink {
     bool released_ = false;
 };
 
-CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
+MainDialog::MainDialog(std::string startupFile, const std::string& profilePath)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       startupFile_(std::move(startupFile)),
@@ -139,7 +139,7 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
       registration_(FileTypeRegistration::ForThisProgram()),
       exitProgram_(EndProgramAtOnce) {
     operations_.selectPort = [this] {
-        CPortSelectDlg dialog(this);
+        SelectPortDialog dialog(this);
         dialog.SetRestartExchange(
             [this](const std::string& host, platform::CancelDialog& progress) {
                 RestartRecorded(host, progress);
@@ -163,14 +163,14 @@ CKeloDlg::CKeloDlg(std::string startupFile, const std::string& profilePath)
     CreateControls();
 }
 
-CKeloDlg::~CKeloDlg() {
+MainDialog::~MainDialog() {
     if (saveSettingsOnExit_)
         kelo::SaveSettings(profilePath_, link_.Settings());
 }
 
 // One column of buttons in four groups: the port; the reports; the parameters; the firmware
 // and Exit. The caption is "Kelo" until the version is known.
-void CKeloDlg::CreateControls() {
+void MainDialog::CreateControls() {
     setWindowTitle(tr("Kelo"));
 
     auto* layout = new QVBoxLayout(this);
@@ -198,28 +198,28 @@ void CKeloDlg::CreateControls() {
     development_->hide();
     FitToCaption();
 
-    connect(selectPort_, &QPushButton::clicked, this, &CKeloDlg::OnSelectPort);
-    connect(getReport_, &QPushButton::clicked, this, &CKeloDlg::OnGetReport);
-    connect(openReport_, &QPushButton::clicked, this, &CKeloDlg::OnOpenReport);
-    connect(getParameters_, &QPushButton::clicked, this, &CKeloDlg::OnGetParameters);
-    connect(putParameters_, &QPushButton::clicked, this, &CKeloDlg::OnPutParameters);
-    connect(firmwareUpgrade_, &QPushButton::clicked, this, &CKeloDlg::OnFirmwareUpgrade);
-    connect(exit_, &QPushButton::clicked, this, &CKeloDlg::accept);
+    connect(selectPort_, &QPushButton::clicked, this, &MainDialog::OnSelectPort);
+    connect(getReport_, &QPushButton::clicked, this, &MainDialog::OnGetReport);
+    connect(openReport_, &QPushButton::clicked, this, &MainDialog::OnOpenReport);
+    connect(getParameters_, &QPushButton::clicked, this, &MainDialog::OnGetParameters);
+    connect(putParameters_, &QPushButton::clicked, this, &MainDialog::OnPutParameters);
+    connect(firmwareUpgrade_, &QPushButton::clicked, this, &MainDialog::OnFirmwareUpgrade);
+    connect(exit_, &QPushButton::clicked, this, &MainDialog::accept);
 
     // The menu's Close is there from the start; initialisation adds the About entry.
     systemMenu_ = new QMenu(this);
-    closeAction_ = systemMenu_->addAction(tr("Close"), this, &CKeloDlg::close);
+    closeAction_ = systemMenu_->addAction(tr("Close"), this, &MainDialog::close);
     // The keys that open a window's menu, besides the right click and the Menu key.
     for (const QKeySequence& keys :
          {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::ALT | Qt::Key_Space)}) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this,
-                &CKeloDlg::OpenSystemMenuByKey);
+                &MainDialog::OpenSystemMenuByKey);
     }
 }
 
 // The window is as wide as its caption needs beside the title bar's icon and buttons (window
 // managers draw captions in bold), so the caption shows whole, and as high as its buttons need.
-void CKeloDlg::FitToCaption() {
+void MainDialog::FitToCaption() {
     QFont captionFont = font();
     captionFont.setBold(true);
     const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
@@ -230,27 +230,27 @@ void CKeloDlg::FitToCaption() {
 
 // Opened at the window's top left corner, as the title bar's menu opens, with its first entry
 // active so that the arrow keys and Enter work at once.
-void CKeloDlg::OpenSystemMenuByKey() {
+void MainDialog::OpenSystemMenuByKey() {
     systemMenu_->popup(mapToGlobal(QPoint(0, 0)));
     if (!systemMenu_->actions().isEmpty())
         systemMenu_->setActiveAction(systemMenu_->actions().front());
 }
 
-QPushButton* CKeloDlg::Button(int id) const {
+QPushButton* MainDialog::Button(int id) const {
     switch (id) {
-        case IDC_SELECT_PORT:
+        case kSelectPortButton:
             return selectPort_;
-        case IDC_GET_REPORT:
+        case kGetReportButton:
             return getReport_;
-        case IDC_OPEN_REPORT:
+        case kOpenReportButton:
             return openReport_;
-        case IDC_GET_PARAMETERS:
+        case kGetParametersButton:
             return getParameters_;
-        case IDC_PUT_PARAMETERS:
+        case kPutParametersButton:
             return putParameters_;
-        case IDC_FIRMWARE_UPGRADE:
+        case kFirmwareUpgradeButton:
             return firmwareUpgrade_;
-        case IDC_EXIT:
+        case kExitButton:
             return exit_;
         default:
             return nullptr;
@@ -258,7 +258,7 @@ QPushButton* CKeloDlg::Button(int id) const {
 }
 
 // The window initialises just before it first appears.
-void CKeloDlg::showEvent(QShowEvent* event) {
+void MainDialog::showEvent(QShowEvent* event) {
     if (!initialised_) {
         initialised_ = true;
         OnInitDialog();
@@ -266,19 +266,19 @@ void CKeloDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void CKeloDlg::OnInitDialog() {
+void MainDialog::OnInitDialog() {
     // 1. The system menu's About entry, after a separator.
-    const std::string about = platform::LoadString(platform::IDS_ABOUTBOX);
+    const std::string about = platform::LoadString(platform::MessageId::kAboutBox);
     if (!about.empty()) {
         systemMenu_->addSeparator();
         aboutAction_ =
-            systemMenu_->addAction(QString::fromStdString(about), this, &CKeloDlg::OnAbout);
+            systemMenu_->addAction(QString::fromStdString(about), this, &MainDialog::OnAbout);
     }
     traceAction_ =
-        systemMenu_->addAction(tr("Protocol Trace..."), this, &CKeloDlg::OnProtocolTrace);
+        systemMenu_->addAction(tr("Protocol Trace..."), this, &MainDialog::OnProtocolTrace);
     traceAction_->setCheckable(true);
     traceAction_->setChecked(trace_.TextRunning());
-    historyAction_ = systemMenu_->addAction(tr("History..."), this, &CKeloDlg::OnHistory);
+    historyAction_ = systemMenu_->addAction(tr("History..."), this, &MainDialog::OnHistory);
     // 2. The icons, and files dropped on the window.
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
@@ -289,26 +289,26 @@ void CKeloDlg::OnInitDialog() {
     // 4. The file type; a failure ends the program here.
     RegisterFileType();
     // 5. The start-up file, once the window is up.
-    QMetaObject::invokeMethod(this, &CKeloDlg::OnStartupFile, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &MainDialog::OnStartupFile, Qt::QueuedConnection);
     // 6. The controls.
     EnableControls(true);
     selectPort_->setFocus();
 }
 
-void CKeloDlg::LoadVersion() {
+void MainDialog::LoadVersion() {
     version_ = platform::ProgramVersion();
 }
 
-void CKeloDlg::RegisterFileType() {
+void MainDialog::RegisterFileType() {
     if (!registration_)
         return;
     int message = 0;
     switch (app::RegisterFileType(*registration_)) {
         case RegistrationResult::kFoldersFailed:
-            message = platform::IDS_FAILED_CREATE_KEY;
+            message = platform::MessageId::kFailedCreateKey;
             break;
         case RegistrationResult::kEntryFailed:
-            message = platform::IDS_FAILED_SET_VALUE;
+            message = platform::MessageId::kFailedSetValue;
             break;
         default:
             return;
@@ -319,7 +319,7 @@ void CKeloDlg::RegisterFileType() {
     exitProgram_(0);
 }
 
-void CKeloDlg::EnableControls(bool enable) {
+void MainDialog::EnableControls(bool enable) {
     for (QPushButton* b : {selectPort_, getReport_, getParameters_, putParameters_,
                            firmwareUpgrade_, openReport_, exit_}) {
         b->setEnabled(enable);
@@ -335,13 +335,13 @@ void CKeloDlg::EnableControls(bool enable) {
     development_->setText(QString::fromStdString(developmentText_));
 }
 
-void CKeloDlg::done(int result) {
+void MainDialog::done(int result) {
     if (busy_)
         return;  // an operation runs: the window stays
     QDialog::done(result);
 }
 
-void CKeloDlg::closeEvent(QCloseEvent* event) {
+void MainDialog::closeEvent(QCloseEvent* event) {
     if (busy_) {
         event->ignore();
         return;
@@ -349,11 +349,11 @@ void CKeloDlg::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void CKeloDlg::contextMenuEvent(QContextMenuEvent* event) {
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
     systemMenu_->exec(event->globalPos());
 }
 
-void CKeloDlg::dragEnterEvent(QDragEnterEvent* event) {
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
@@ -361,33 +361,33 @@ void CKeloDlg::dragEnterEvent(QDragEnterEvent* event) {
 // A drop opens the one file dropped; the buttons stay as they are. The drop itself ends at
 // once: the file opens from a queued call, so the file manager that started the drag is not
 // left waiting while a message or the viewer is up.
-void CKeloDlg::dropEvent(QDropEvent* event) {
+void MainDialog::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
     QMetaObject::invokeMethod(
         this, [this, urls] { OnDroppedFiles(urls); }, Qt::QueuedConnection);
 }
 
-void CKeloDlg::OnDroppedFiles(const QList<QUrl>& urls) {
+void MainDialog::OnDroppedFiles(const QList<QUrl>& urls) {
     if (urls.size() != 1 || !urls.front().isLocalFile()) {
-        platform::ShowMessage(platform::IDS_DROP_ONE_FILE);
+        platform::ShowMessage(platform::MessageId::kDropOneFile);
         return;
     }
     OpenReportFile(QFile::encodeName(urls.front().toLocalFile()).toStdString());
 }
 
-void CKeloDlg::OnStartupFile() {
+void MainDialog::OnStartupFile() {
     if (!startupFile_.empty())
         OpenReportFile(startupFile_);
 }
 
-void CKeloDlg::OpenReportFile(const std::string& path) {
+void MainDialog::OpenReportFile(const std::string& path) {
     std::string text;
     if (kelo::OpenReportFile(path, text))
         ShowReport(text);
 }
 
-std::optional<platform::CodePage> CKeloDlg::ReportCodePage() {
+std::optional<platform::CodePage> MainDialog::ReportCodePage() {
     const kelo::service::ReportCodePage chosen =
         kelo::service::ChooseReportCodePage("", profilePath_);
     if (!chosen.unknownName.empty() && !unknownEncodingShown_) {
@@ -398,28 +398,28 @@ std::optional<platform::CodePage> CKeloDlg::ReportCodePage() {
     return chosen.codePage;
 }
 
-void CKeloDlg::ShowReport(const std::string& text) {
-    CReportDlg viewer(nullptr);
+void MainDialog::ShowReport(const std::string& text) {
+    ReportDialog viewer(nullptr);
     viewer.SetCodePage(ReportCodePage());
     viewer.SetReportText(text);
     viewer.exec();
 }
 
-void CKeloDlg::OnSelectPort() {
+void MainDialog::OnSelectPort() {
     BusyScope busy(*this);
     operations_.selectPort();
 }
 
-kelo::records::Machine CKeloDlg::CurrentMachine() const {
+kelo::records::Machine MainDialog::CurrentMachine() const {
     return kelo::service::RecordedMachine(link_.Settings());
 }
 
-kelo::records::Result CKeloDlg::EndedResult() const {
+kelo::records::Result MainDialog::EndedResult() const {
     return cancelDialog_.IsCancelled() ? kelo::records::Result::Cancelled
                                        : kelo::records::Result::Failed;
 }
 
-void CKeloDlg::OnGetReport() {
+void MainDialog::OnGetReport() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::GetReport, CurrentMachine());
     BusyScope busy(*this);
     const kelo::ops::Report got = operations_.getReport();
@@ -429,7 +429,7 @@ void CKeloDlg::OnGetReport() {
     }
     const std::string& report = got.text;
     if (report.size() > kMaxMachineReport) {
-        platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
+        platform::ShowMessage(platform::MessageId::kTooLargeFile);
         return;
     }
     kept.SetContent(kelo::records::ContentKind::Report,
@@ -440,7 +440,7 @@ void CKeloDlg::OnGetReport() {
     ShowReport(report);
 }
 
-void CKeloDlg::OnOpenReport() {
+void MainDialog::OnOpenReport() {
     BusyScope busy(*this);
     std::string path;
     if (!ChooseFile(this, OpenReportDialog(), path))
@@ -448,7 +448,7 @@ void CKeloDlg::OnOpenReport() {
     OpenReportFile(path);
 }
 
-void CKeloDlg::OnGetParameters() {
+void MainDialog::OnGetParameters() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::GetParams, CurrentMachine());
     BusyScope busy(*this);
     // The machine is read before any dialog shows.
@@ -471,7 +471,7 @@ void CKeloDlg::OnGetParameters() {
     }
 }
 
-void CKeloDlg::OnPutParameters() {
+void MainDialog::OnPutParameters() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::PutParams, CurrentMachine());
     BusyScope busy(*this);
     std::vector<uint8_t> block;
@@ -479,8 +479,8 @@ void CKeloDlg::OnPutParameters() {
         PutParameterSet(kept, block);
 }
 
-bool CKeloDlg::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog,
-                               InputLoader load, std::vector<uint8_t>& bytes) {
+bool MainDialog::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest& dialog,
+                                 InputLoader load, std::vector<uint8_t>& bytes) {
     std::string chosen;
     std::vector<uint8_t> fileBytes;
     const bool loaded =
@@ -496,13 +496,13 @@ bool CKeloDlg::LoadChosenInput(RecordedOperation& kept, const FileDialogRequest&
     return loaded;
 }
 
-void CKeloDlg::WriteParameterSetBack(std::vector<uint8_t> block) {
+void MainDialog::WriteParameterSetBack(std::vector<uint8_t> block) {
     RecordedOperation kept(&recorder_, kelo::records::Operation::PutParams, CurrentMachine());
     BusyScope busy(*this);
     PutParameterSet(kept, block);
 }
 
-void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block) {
+void MainDialog::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& block) {
     std::optional<kelo::ops::Write> written;
     if (!recorder_.Enabled()) {
         written = operations_.putParameters(block);  // with records off a backup has no place
@@ -532,7 +532,7 @@ void CKeloDlg::PutParameterSet(RecordedOperation& put, std::vector<uint8_t>& blo
         put.SetResult(written->outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
-bool CKeloDlg::WriteWithoutBackup(RecordedOperation& put, HeldMessages& held) {
+bool MainDialog::WriteWithoutBackup(RecordedOperation& put, HeldMessages& held) {
     if (cancelDialog_.IsCancelled())
         held.Release();
     // The write's own record begins after the backup's, with only its own messages.
@@ -553,7 +553,7 @@ bool CKeloDlg::WriteWithoutBackup(RecordedOperation& put, HeldMessages& held) {
     return writeAnyway;
 }
 
-kelo::service::BackupRead CKeloDlg::ReadBackup() {
+kelo::service::BackupRead MainDialog::ReadBackup() {
     RecordedOperation backup(&recorder_, kelo::records::Operation::Backup, CurrentMachine());
     backup.SetBackup();
     kelo::service::BackupRead read = kelo::service::ReadBackup(
@@ -577,7 +577,7 @@ kelo::service::BackupRead CKeloDlg::ReadBackup() {
     return read;
 }
 
-void CKeloDlg::OnFirmwareUpgrade() {
+void MainDialog::OnFirmwareUpgrade() {
     RecordedOperation kept(&recorder_, kelo::records::Operation::Upgrade, CurrentMachine());
     BusyScope busy(*this);
     std::vector<uint8_t> image;
@@ -587,8 +587,8 @@ void CKeloDlg::OnFirmwareUpgrade() {
     kept.SetResult(written.outcome.ok() ? kelo::records::Result::Ok : EndedResult());
 }
 
-void CKeloDlg::KeepFindings(const std::vector<kelo::discover::FoundMachine>& machines,
-                            int64_t startedMs, int64_t durationMs) {
+void MainDialog::KeepFindings(const std::vector<kelo::discover::FoundMachine>& machines,
+                              int64_t startedMs, int64_t durationMs) {
     if (!recorder_.Enabled())
         return;
     recorder_.OperationBegins();
@@ -602,7 +602,7 @@ void CKeloDlg::KeepFindings(const std::vector<kelo::discover::FoundMachine>& mac
     recorder_.OperationEnds();  // written now: no operation runs while the port dialog is open
 }
 
-void CKeloDlg::RestartRecorded(const std::string& host, platform::CancelDialog& progress) {
+void MainDialog::RestartRecorded(const std::string& host, platform::CancelDialog& progress) {
     kelo::records::Machine machine = CurrentMachine();
     machine.host = host;
     machine.portKind = kelo::records::PortKindWord(kelo::kPortNetwork);
@@ -615,14 +615,14 @@ void CKeloDlg::RestartRecorded(const std::string& host, platform::CancelDialog& 
         kept.SetResult(kelo::records::Result::Cancelled);
 }
 
-bool CKeloDlg::StartTrace(const std::string& path) {
+bool MainDialog::StartTrace(const std::string& path) {
     const bool started = trace_.StartText(path);
     if (traceAction_ != nullptr)
         traceAction_->setChecked(trace_.TextRunning());
     return started;
 }
 
-void CKeloDlg::OnProtocolTrace() {
+void MainDialog::OnProtocolTrace() {
     if (trace_.TextRunning()) {
         trace_.StopText();
     } else {
@@ -635,7 +635,7 @@ void CKeloDlg::OnProtocolTrace() {
 
 // A trace file that cannot be written costs the trace, never the operation: its error goes
 // to standard error, not into a message box in the middle of an exchange.
-void CKeloDlg::OnTraceProblem(const std::string& problem) {
+void MainDialog::OnTraceProblem(const std::string& problem) {
     traceProblem_ = problem;
     std::fprintf(stderr, "%s: protocol trace: %s\n", platform::ProgramName().c_str(),
                  problem.c_str());
@@ -643,11 +643,11 @@ void CKeloDlg::OnTraceProblem(const std::string& problem) {
 
 // A parameter set chosen in the History window is written once the window has closed, so
 // that the write's progress window can be cancelled; the window then opens again with it.
-void CKeloDlg::OnHistory() {
+void MainDialog::OnHistory() {
     std::string problem = recorder_.TakeUnshownProblem();
     for (;;) {
         const std::optional<std::string> path = recorder_.Path();
-        CHistoryDlg history(path.value_or(kelo::records::DefaultRecordsPath()), problem, this);
+        HistoryDialog history(path.value_or(kelo::records::DefaultRecordsPath()), problem, this);
         history.SetCodePage(ReportCodePage());
         history.SetWriteBackTarget(CurrentMachine());
         if (history.exec() != QDialog::Accepted || !history.ChosenWrite())
@@ -657,8 +657,8 @@ void CKeloDlg::OnHistory() {
     }
 }
 
-void CKeloDlg::OnAbout() {
-    CAboutDlg about(this);
+void MainDialog::OnAbout() {
+    AboutDialog about(this);
     about.SetVersionText(version_);
     about.exec();
 }

@@ -1,4 +1,4 @@
-// CKeloDlg: the main dialog, one button per service operation. It owns the one
+// MainDialog: the main dialog, one button per service operation. It owns the one
 // connection to the machine of the run; it loads the settings when built and saves them when
 // destroyed. Each button runs its operation to the end with the buttons disabled meanwhile.
 #pragma once
@@ -34,7 +34,7 @@ namespace app {
 
 class HeldMessages;
 
-class CKeloDlg : public QDialog {
+class MainDialog : public QDialog {
     Q_OBJECT
 
   public:
@@ -44,14 +44,14 @@ class CKeloDlg : public QDialog {
 
     // Control ids of template 102.
     enum ControlId : int {
-        IDC_SELECT_PORT = 1000,
-        IDC_GET_REPORT = 1001,
-        IDC_OPEN_REPORT = 1027,
-        IDC_GET_PARAMETERS = 1002,
-        IDC_PUT_PARAMETERS = 1003,
-        IDC_FIRMWARE_UPGRADE = 1005,
-        IDC_EXIT = 1,
-        IDC_DEVELOPMENT = 1021,
+        kSelectPortButton = 1000,
+        kGetReportButton = 1001,
+        kOpenReportButton = 1027,
+        kGetParametersButton = 1002,
+        kPutParametersButton = 1003,
+        kFirmwareUpgradeButton = 1005,
+        kExitButton = 1,
+        kDevelopmentLabel = 1021,
     };
 
     // A report from the machine longer than this is refused.
@@ -70,9 +70,9 @@ class CKeloDlg : public QDialog {
 
     // startupFile: the report file named on the command line, "" for none. profilePath: the
     // settings file loaded now and saved when the dialog is destroyed.
-    explicit CKeloDlg(std::string startupFile = "",
-                      const std::string& profilePath = platform::ProfileStore::DefaultPath());
-    ~CKeloDlg() override;
+    explicit MainDialog(std::string startupFile = "",
+                        const std::string& profilePath = platform::ProfileStore::DefaultPath());
+    ~MainDialog() override;
 
     // The question asked when no backup could be read before a write.
     static constexpr char kNoBackupQuestion[] =
@@ -200,7 +200,7 @@ class CKeloDlg : public QDialog {
 
     std::string traceProblem_;  // the trace file's last error
     kelo::trace::TraceSession trace_;
-    CCommCancelDlg cancelDialog_;
+    ProgressDialog cancelDialog_;
     kelo::DeviceLink link_;
     Operations operations_;
     OperationRecorder recorder_;

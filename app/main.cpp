@@ -46,6 +46,6 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     platform::SetProgramName(argv[0]);
-    app::CKeloApp kelo(std::vector<std::string>(argv + 1, argv + argc));
+    app::KeloApp kelo(std::vector<std::string>(argv + 1, argv + argc));
     return kelo.Run();
 }

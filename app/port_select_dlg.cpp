@@ -29,10 +29,10 @@ constexpr int kNoRestartTypeIndex = 3;
 
 // What the machines of each type speak, shown beside the type radios.
 constexpr std::array<const char*, 4> kTypeCaptions = {
-    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Plain commands, access code A"),
-    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Plain commands, access code B"),
-    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Framed packets, TCP port 9101"),
-    QT_TRANSLATE_NOOP("app::CPortSelectDlg", "Framed packets, TCP port 9500"),
+    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Plain commands, access code A"),
+    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Plain commands, access code B"),
+    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Framed packets, TCP port 9101"),
+    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Framed packets, TCP port 9500"),
 };
 
 // Checks the group's button with that id, or none when no button has it.
@@ -60,8 +60,8 @@ bool IsUsableHost(const std::string& host) {
 
 // Runs the Find Machines dialog over the owner; keep takes what each discovery found.
 std::optional<kelo::discover::FoundMachine> FindMachines(
-    QWidget* owner, const CFindMachinesDlg::FindingsKeeper& keep) {
-    CFindMachinesDlg finder(owner);
+    QWidget* owner, const FindMachinesDialog::FindingsKeeper& keep) {
+    FindMachinesDialog finder(owner);
     finder.SetFindingsKeeper(keep);
     if (finder.exec() != QDialog::Accepted)
         return std::nullopt;
@@ -70,7 +70,7 @@ std::optional<kelo::discover::FoundMachine> FindMachines(
 
 }  // namespace
 
-CPortSelectDlg::CPortSelectDlg(QWidget* owner)
+SelectPortDialog::SelectPortDialog(QWidget* owner)
     : QDialog(owner),
       restartExchange_(kelo::RestartInterface),
       machineFinder_(
@@ -84,7 +84,7 @@ CPortSelectDlg::CPortSelectDlg(QWidget* owner)
 // the three port radios, the host box with Delete Host and Restart on the network's line and
 // Find... above Restart; OK and Cancel centred at the bottom. The controls are made in tab
 // order.
-void CPortSelectDlg::CreateControls() {
+void SelectPortDialog::CreateControls() {
     const int indent = fontMetrics().averageCharWidth() * 2;
 
     auto* types = new QGridLayout;
@@ -109,7 +109,7 @@ void CPortSelectDlg::CreateControls() {
     addPortRadio(tr("via Parallel Port"), kelo::kPortParallel, 0);
     addPortRadio(tr("via Network"), kelo::kPortNetwork, 1);
     addPortRadio(tr("via USB"), kelo::kPortUsb, 2);
-    connect(portGroup_, &QButtonGroup::idClicked, this, &CPortSelectDlg::OnPortClicked);
+    connect(portGroup_, &QButtonGroup::idClicked, this, &SelectPortDialog::OnPortClicked);
 
     hostBox_ = new QComboBox(this);
     hostBox_->setEditable(true);
@@ -126,27 +126,28 @@ void CPortSelectDlg::CreateControls() {
     hostBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     hostBox_->setMinimumContentsLength(24);
     ports->addWidget(hostBox_, 1, 1);
-    connect(hostBox_->lineEdit(), &QLineEdit::textEdited, this, &CPortSelectDlg::OnHostTextEdited);
-    connect(hostBox_, &QComboBox::activated, this, &CPortSelectDlg::OnHostChosen);
+    connect(hostBox_->lineEdit(), &QLineEdit::textEdited, this,
+            &SelectPortDialog::OnHostTextEdited);
+    connect(hostBox_, &QComboBox::activated, this, &SelectPortDialog::OnHostChosen);
 
     deleteHost_ = new QPushButton(tr("Delete Host"), this);
     ports->addWidget(deleteHost_, 1, 2);
-    connect(deleteHost_, &QPushButton::clicked, this, &CPortSelectDlg::OnDeleteHost);
+    connect(deleteHost_, &QPushButton::clicked, this, &SelectPortDialog::OnDeleteHost);
 
     restart_ = new QPushButton(tr("Restart"), this);
     ports->addWidget(restart_, 1, 3);
-    connect(restart_, &QPushButton::clicked, this, &CPortSelectDlg::OnRestart);
+    connect(restart_, &QPushButton::clicked, this, &SelectPortDialog::OnRestart);
 
     find_ = new QPushButton(tr("Find..."), this);
     ports->addWidget(find_, 0, 3);
-    connect(find_, &QPushButton::clicked, this, &CPortSelectDlg::OnFindMachines);
+    connect(find_, &QPushButton::clicked, this, &SelectPortDialog::OnFindMachines);
 
     ok_ = new QPushButton(tr("OK"), this);
     ok_->setDefault(true);
-    connect(ok_, &QPushButton::clicked, this, &CPortSelectDlg::accept);
+    connect(ok_, &QPushButton::clicked, this, &SelectPortDialog::accept);
 
     cancel_ = new QPushButton(tr("Cancel"), this);
-    connect(cancel_, &QPushButton::clicked, this, &CPortSelectDlg::reject);
+    connect(cancel_, &QPushButton::clicked, this, &SelectPortDialog::reject);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -163,15 +164,15 @@ void CPortSelectDlg::CreateControls() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QAbstractButton* CPortSelectDlg::PortRadio(int portKind) const {
+QAbstractButton* SelectPortDialog::PortRadio(int portKind) const {
     return portGroup_->button(portKind);
 }
 
-QAbstractButton* CPortSelectDlg::TypeRadio(int typeIndex) const {
+QAbstractButton* SelectPortDialog::TypeRadio(int typeIndex) const {
     return typeGroup_->button(typeIndex);
 }
 
-bool CPortSelectDlg::Run(kelo::PortSelection& selection) {
+bool SelectPortDialog::Run(kelo::PortSelection& selection) {
     portKind_ = selection.portKind;
     typeValue_ = selection.typeValue;
     hosts_.clear();
@@ -184,23 +185,23 @@ bool CPortSelectDlg::Run(kelo::PortSelection& selection) {
     return true;
 }
 
-void CPortSelectDlg::SetHosts(const std::vector<std::string>& hosts, int selected) {
+void SelectPortDialog::SetHosts(const std::vector<std::string>& hosts, int selected) {
     hosts_.insert(hosts_.end(), hosts.begin(), hosts.end());
     selectedHost_ = selected;
 }
 
-void CPortSelectDlg::GetHosts(std::vector<std::string>& hosts, int& selected) const {
+void SelectPortDialog::GetHosts(std::vector<std::string>& hosts, int& selected) const {
     hosts = hosts_;
     selected = selectedHost_;
 }
 
-int CPortSelectDlg::exec() {
+int SelectPortDialog::exec() {
     InitDialog();
     return QDialog::exec();
 }
 
 // The window opens as the values say.
-void CPortSelectDlg::InitDialog() {
+void SelectPortDialog::InitDialog() {
     // 1. The radios whose indices equal the port kind and the type value; none for others.
     CheckOnly(portGroup_, portKind_);
     CheckOnly(typeGroup_, typeValue_);
@@ -221,7 +222,7 @@ void CPortSelectDlg::InitDialog() {
 }
 
 // The host controls serve only the network.
-void CPortSelectDlg::ApplyPortRule() {
+void SelectPortDialog::ApplyPortRule() {
     for (QAbstractButton* radio : portGroup_->buttons())
         radio->setEnabled(true);
     bool enableHost = false;
@@ -242,12 +243,12 @@ void CPortSelectDlg::ApplyPortRule() {
     find_->setEnabled(enableHost);
 }
 
-void CPortSelectDlg::OnPortClicked(int portKind) {
+void SelectPortDialog::OnPortClicked(int portKind) {
     portKind_ = portKind;
     ApplyPortRule();
 }
 
-void CPortSelectDlg::SelectHost(int index) {
+void SelectPortDialog::SelectHost(int index) {
     hostTyped_ = false;
     if (index >= 0 && index < hostBox_->count()) {
         hostBox_->setCurrentIndex(index);
@@ -257,28 +258,28 @@ void CPortSelectDlg::SelectHost(int index) {
     }
 }
 
-int CPortSelectDlg::SelectedHostIndex() const {
+int SelectPortDialog::SelectedHostIndex() const {
     return hostTyped_ ? -1 : hostBox_->currentIndex();
 }
 
-std::string CPortSelectDlg::CurrentHostText() const {
+std::string SelectPortDialog::CurrentHostText() const {
     const int selected = SelectedHostIndex();
     const QString text =
         selected >= 0 ? hostBox_->itemText(selected) : hostBox_->lineEdit()->text();
     return text.toStdString();
 }
 
-void CPortSelectDlg::OnHostTextEdited() {
+void SelectPortDialog::OnHostTextEdited() {
     hostTyped_ = true;
 }
 
-void CPortSelectDlg::OnHostChosen() {
+void SelectPortDialog::OnHostChosen() {
     hostTyped_ = false;
 }
 
 // Removes the selected host from the box; the host that moves into its place, or the new last
 // one, becomes the selected host. The connection's list changes only on OK.
-void CPortSelectDlg::OnDeleteHost() {
+void SelectPortDialog::OnDeleteHost() {
     int selected = SelectedHostIndex();
     if (selected < 0)
         return;
@@ -290,7 +291,7 @@ void CPortSelectDlg::OnDeleteHost() {
 
 // Restarts the network interface of the machine in the host box on a progress window of its
 // own; the dialog stays open and its values stay as they are.
-void CPortSelectDlg::OnRestart() {
+void SelectPortDialog::OnRestart() {
     // The progress window lets events run, so a second click could start a second restart
     // inside the first; one at a time is enough.
     if (restarting_)
@@ -303,7 +304,7 @@ void CPortSelectDlg::OnRestart() {
     restarting_ = true;
     {
         // Owned by this dialog, so that the modal loop does not block its Cancel button.
-        CCommCancelDlg progress(this);
+        ProgressDialog progress(this);
         restartExchange_(host, progress);
     }
     restarting_ = false;
@@ -311,7 +312,7 @@ void CPortSelectDlg::OnRestart() {
 
 // Opens Find Machines; a machine chosen there goes into the host box and the type radios,
 // for OK or Cancel to keep or discard as they do a typed host.
-void CPortSelectDlg::OnFindMachines() {
+void SelectPortDialog::OnFindMachines() {
     if (const std::optional<kelo::discover::FoundMachine> machine = machineFinder_(this))
         UseMachine(*machine);
 }
@@ -319,7 +320,7 @@ void CPortSelectDlg::OnFindMachines() {
 // The address becomes the selected entry of the box (added at its end unless listed). The
 // checked type stays when the machine is of that type; else the machine's first type is
 // checked (Type1 for a machine of types 1 and 2).
-void CPortSelectDlg::UseMachine(const kelo::discover::FoundMachine& machine) {
+void SelectPortDialog::UseMachine(const kelo::discover::FoundMachine& machine) {
     const QString address = QString::fromStdString(kelo::discover::AddressText(machine.address));
     int index = hostBox_->findText(address, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index < 0) {
@@ -335,7 +336,7 @@ void CPortSelectDlg::UseMachine(const kelo::discover::FoundMachine& machine) {
 
 // OK: a typed host goes to the front of the list and is the chosen one; the box's entries
 // follow in box order. Nothing is sorted and duplicates stay.
-void CPortSelectDlg::accept() {
+void SelectPortDialog::accept() {
     // The chosen host of the network is refused as Restart refuses it; the dialog stays open.
     if (portGroup_->checkedId() == kelo::kPortNetwork && !IsUsableHost(CurrentHostText())) {
         hostBox_->setFocus();

@@ -1,4 +1,4 @@
-// CPortSelectDlg: the modal dialog "Select Port" in which the user chooses the machine type,
+// SelectPortDialog: the modal dialog "Select Port" in which the user chooses the machine type,
 // the port kind and, for the network, the host; keeps the list of known hosts; can restart
 // a machine's network interface; and can find the machines on the network (Find...). It changes no
 // setting itself: the connection fills it, runs it, and takes its values back only after OK.
@@ -22,7 +22,7 @@ class QPushButton;
 
 namespace app {
 
-class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
+class SelectPortDialog : public QDialog, public kelo::PortSelectDialog {
     Q_OBJECT
 
   public:
@@ -34,7 +34,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
         std::function<std::optional<kelo::discover::FoundMachine>(QWidget* owner)>;
 
     // Port kind -1, type value -1, no hosts.
-    explicit CPortSelectDlg(QWidget* owner = nullptr);
+    explicit SelectPortDialog(QWidget* owner = nullptr);
 
     // Fills the dialog from the selection, runs it modally and, after OK, writes the dialog's
     // values back. False (and the selection untouched) for Cancel.
@@ -54,11 +54,11 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
 
     // Replaces the restart exchange (kelo::RestartInterface by default).
     void SetRestartExchange(RestartExchange exchange) { restartExchange_ = std::move(exchange); }
-    // Replaces Find Machines (the CFindMachinesDlg by default), so that no test probes the
+    // Replaces Find Machines (the FindMachinesDialog by default), so that no test probes the
     // network by accident.
     void SetMachineFinder(MachineFinder finder) { machineFinder_ = std::move(finder); }
     // Takes what each discovery of Find Machines found.
-    void SetFindingsKeeper(CFindMachinesDlg::FindingsKeeper keeper) {
+    void SetFindingsKeeper(FindMachinesDialog::FindingsKeeper keeper) {
         keepFindings_ = std::move(keeper);
     }
 
@@ -111,7 +111,7 @@ class CPortSelectDlg : public QDialog, public kelo::PortSelectDialog {
     bool restarting_ = false;
     RestartExchange restartExchange_;
     MachineFinder machineFinder_;
-    CFindMachinesDlg::FindingsKeeper keepFindings_;
+    FindMachinesDialog::FindingsKeeper keepFindings_;
 };
 
 }  // namespace app

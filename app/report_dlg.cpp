@@ -36,13 +36,13 @@ std::vector<std::string>& PagesLeftForExit() {
 // Keeps the buttons usable again whichever way Open Browser ends.
 class ButtonsBack {
   public:
-    explicit ButtonsBack(CReportDlg& viewer) : viewer_(viewer) {}
+    explicit ButtonsBack(ReportDialog& viewer) : viewer_(viewer) {}
     ~ButtonsBack() { viewer_.EnableButtons(true); }
     ButtonsBack(const ButtonsBack&) = delete;
     ButtonsBack& operator=(const ButtonsBack&) = delete;
 
   private:
-    CReportDlg& viewer_;
+    ReportDialog& viewer_;
 };
 
 }  // namespace
@@ -91,16 +91,16 @@ size_t ReportDisplay::OffsetOf(int position) const {
 }
 
 // The four buttons in a row at the top left, the report below them. Not resizable.
-CReportDlg::CReportDlg(QWidget* owner)
+ReportDialog::ReportDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(tr("Report Dialog"));
     CreateControls();
 }
 
-CReportDlg::~CReportDlg() = default;
+ReportDialog::~ReportDialog() = default;
 
-void CReportDlg::CreateControls() {
+void ReportDialog::CreateControls() {
     auto* buttons = new QHBoxLayout;
     auto button = [&](const QString& caption) {
         auto* b = new QPushButton(caption, this);
@@ -138,35 +138,35 @@ void CReportDlg::CreateControls() {
                      palette.color(QPalette::Active, QPalette::HighlightedText));
     textControl_->setPalette(palette);
 
-    connect(save_, &QPushButton::clicked, this, &CReportDlg::OnSave);
-    connect(openBrowser_, &QPushButton::clicked, this, &CReportDlg::OnOpenBrowser);
-    connect(find_, &QPushButton::clicked, this, &CReportDlg::OnFind);
-    connect(close_, &QPushButton::clicked, this, &CReportDlg::accept);
+    connect(save_, &QPushButton::clicked, this, &ReportDialog::OnSave);
+    connect(openBrowser_, &QPushButton::clicked, this, &ReportDialog::OnOpenBrowser);
+    connect(find_, &QPushButton::clicked, this, &ReportDialog::OnFind);
+    connect(close_, &QPushButton::clicked, this, &ReportDialog::accept);
 }
 
-void CReportDlg::SetReportText(const std::string& text) {
+void ReportDialog::SetReportText(const std::string& text) {
     text_ = text;
     display_ = ReportDisplay(text_, codePage_ ? &*codePage_ : nullptr);
     textControl_->setPlainText(display_.Text());
     SetSelection(0, 0);
 }
 
-void CReportDlg::SetCodePage(std::optional<platform::CodePage> codePage) {
+void ReportDialog::SetCodePage(std::optional<platform::CodePage> codePage) {
     codePage_ = std::move(codePage);
     SetReportText(text_);
 }
 
-void CReportDlg::EnableButtons(bool on) {
+void ReportDialog::EnableButtons(bool on) {
     for (QPushButton* b : {save_, openBrowser_, find_, close_})
         b->setEnabled(on);
 }
 
-TextRange CReportDlg::Selection() const {
+TextRange ReportDialog::Selection() const {
     const QTextCursor cursor = textControl_->textCursor();
     return {display_.OffsetOf(cursor.selectionStart()), display_.OffsetOf(cursor.selectionEnd())};
 }
 
-void CReportDlg::SetSelection(size_t start, size_t end) {
+void ReportDialog::SetSelection(size_t start, size_t end) {
     QTextCursor cursor = textControl_->textCursor();
     cursor.setPosition(display_.PositionOf(start));
     cursor.setPosition(display_.PositionOf(end), QTextCursor::KeepAnchor);
@@ -174,20 +174,20 @@ void CReportDlg::SetSelection(size_t start, size_t end) {
     textControl_->ensureCursorVisible();
 }
 
-void CReportDlg::OnSave() {
+void ReportDialog::OnSave() {
     std::string path;
     if (!ChooseFile(this, SaveReportDialog(), path))
         return;
     kelo::SaveReportText(path, text_);
 }
 
-void CReportDlg::OnOpenBrowser() {
+void ReportDialog::OnOpenBrowser() {
     ButtonsBack buttonsBack(*this);
 
     // 1. The page in the user's own temporary folder, the report trimmed and escaped.
     const std::string folder = platform::UserTempFolder();
     if (folder.empty()) {
-        platform::ShowMessage(platform::IDS_FAILED_TEMP_PATH);
+        platform::ShowMessage(platform::MessageId::kFailedTempPath);
         return;
     }
     const std::string page = folder + kPageName;
@@ -197,7 +197,7 @@ void CReportDlg::OnOpenBrowser() {
     // 2. The desktop's launcher, found on PATH, opens the page in the user's browser.
     platform::ChildProcess launcher;
     if (!launcher.Start({kLauncher, page})) {
-        platform::ShowMessage(platform::IDS_FAILED_CREATE_PROCESS);
+        platform::ShowMessage(platform::MessageId::kFailedCreateProcess);
         return;
     }
 
@@ -209,7 +209,7 @@ void CReportDlg::OnOpenBrowser() {
     // as it does when the launcher itself cannot start.
     const int status = launcher.RawStatus();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        platform::ShowMessage(platform::IDS_FAILED_CREATE_PROCESS);
+        platform::ShowMessage(platform::MessageId::kFailedCreateProcess);
         return;
     }
 
@@ -220,7 +220,7 @@ void CReportDlg::OnOpenBrowser() {
         pages.push_back(page);
 }
 
-bool CReportDlg::RemovePagesLeftForExit() {
+bool ReportDialog::RemovePagesLeftForExit() {
     bool removed = true;
     for (const std::string& page : PagesLeftForExit()) {
         // A page the browser or the system removed already is no failure.
@@ -231,22 +231,22 @@ bool CReportDlg::RemovePagesLeftForExit() {
     return removed;
 }
 
-CFindDlg* CReportDlg::OnFind() {
+FindDialog* ReportDialog::OnFind() {
     // A new find box searches from the top of the report.
     SetSelection(0, 0);
-    auto* box = new CFindDlg(this);
-    connect(box, &CFindDlg::FindNextRequested, this, &CReportDlg::OnFindNext);
+    auto* box = new FindDialog(this);
+    connect(box, &FindDialog::FindNextRequested, this, &ReportDialog::OnFindNext);
     box->show();
     return box;
 }
 
-void CReportDlg::OnFindNext(CFindDlg* box) {
+void ReportDialog::OnFindNext(FindDialog* box) {
     const SearchDirection direction =
         box->SearchesDown() ? SearchDirection::kDown : SearchDirection::kUp;
     const std::optional<TextRange> match = FindInReport(
         text_, Selection().start, box->Needle(), direction, codePage_ ? &*codePage_ : nullptr);
     if (!match) {
-        platform::ShowMessage(platform::IDS_FAILED_FIND);
+        platform::ShowMessage(platform::MessageId::kFailedFind);
         return;
     }
     SetSelection(match->start, match->end);

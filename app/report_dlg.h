@@ -1,4 +1,4 @@
-// CReportDlg: the modal "Report Dialog" that shows one service report as
+// ReportDialog: the modal "Report Dialog" that shows one service report as
 // read-only text, and from which it is saved, shown in the web browser and searched.
 //
 // The report stays the byte string it arrived as: the text control only displays it, decoded
@@ -20,7 +20,7 @@ class QPushButton;
 
 namespace app {
 
-class CFindDlg;
+class FindDialog;
 
 // The displayed form of a report and the way between its byte offsets and the positions of
 // the text control. Each character of the report is one character of the display (two
@@ -44,13 +44,13 @@ class ReportDisplay {
     std::vector<size_t> byteOfPosition_;
 };
 
-class CReportDlg : public QDialog {
+class ReportDialog : public QDialog {
     Q_OBJECT
 
   public:
     // Both callers pass no owner, so the viewer is a window of its own.
-    explicit CReportDlg(QWidget* owner = nullptr);
-    ~CReportDlg() override;
+    explicit ReportDialog(QWidget* owner = nullptr);
+    ~ReportDialog() override;
 
     // Replaces the stored text and shows it; the caret goes to the start.
     void SetReportText(const std::string& text);
@@ -86,9 +86,9 @@ class CReportDlg : public QDialog {
     void OnSave();
     void OnOpenBrowser();
     // Opens another find box and returns it.
-    CFindDlg* OnFind();
+    FindDialog* OnFind();
     // A find box asked for the next match.
-    void OnFindNext(CFindDlg* box);
+    void OnFindNext(FindDialog* box);
 
   private:
     void CreateControls();

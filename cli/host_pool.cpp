@@ -272,7 +272,7 @@ class HostPool {
         if (Spawn(runHost_, hostRun, run, live_) != 0) {
             // The system's own message for a program that cannot be started.
             HostResult failed = Unfinished(run, RunResult::kFailed);
-            failed.message = platform::LoadString(platform::IDS_FAILED_CREATE_PROCESS);
+            failed.message = platform::LoadString(platform::MessageId::kFailedCreateProcess);
             table_.Message(run.host, *failed.message);
             Report(failed, index);
             return;

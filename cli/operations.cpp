@@ -45,7 +45,7 @@ bool OutputCanBeSaved(const std::string& output, bool reportRules) {
     if (output.empty())
         return true;
     if (reportRules && !IsReportSaveName(output)) {
-        platform::ShowMessage(platform::IDS_ILLEGAL_FILE);
+        platform::ShowMessage(platform::MessageId::kIllegalFile);
         return false;
     }
     const platform::FileResult folder = platform::CheckCanCreateFileAt(output);
@@ -85,7 +85,7 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
 // set up (that message says why, and the write could not have run either).
 void TellBackupUnread(CommandContext& context, const service::BackupRead& backup) {
     if (backup.end != service::BackupRead::End::kNotWhole) {
-        if (backup.outcome.messageId == platform::IDS_SET_UP_PORT)
+        if (backup.outcome.messageId == platform::MessageId::kSetUpPort)
             return;
         const bool stopped = Interrupted() || backup.end == service::BackupRead::End::kStopped;
         if (!stopped && backup.outcome.message.empty())
@@ -119,7 +119,7 @@ bool RunGetReport(CommandContext& context, const Invocation& invocation) {
     if (context.dialog.Stopped())
         return false;
     if (!invocation.output.empty() && report.size() > kLargestViewedReport) {
-        platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
+        platform::ShowMessage(platform::MessageId::kTooLargeFile);
         return false;
     }
     context.bytes = static_cast<long long>(report.size());
@@ -213,7 +213,7 @@ bool RunRestart(CommandContext& context, const Invocation& invocation) {
     if (host.empty()) {
         const std::optional<std::string> selected = SelectedHost(context.link.Settings());
         if (!selected) {
-            platform::ShowMessage(platform::IDS_SET_UP_PORT);
+            platform::ShowMessage(platform::MessageId::kSetUpPort);
             return false;
         }
         host = *selected;

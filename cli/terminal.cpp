@@ -93,7 +93,7 @@ TerminalSink::TerminalSink(TerminalWriter write, ProgressLine* progress)
 
 void TerminalSink::Show(const platform::Message& message) {
     // A run that a signal stopped is not done, even where its operation ran to the end.
-    if (message.id == platform::IDS_DONE && Interrupted())
+    if (message.id == platform::MessageId::kDone && Interrupted())
         return;
     if (progress_ != nullptr)
         progress_->Clear();
@@ -101,7 +101,7 @@ void TerminalSink::Show(const platform::Message& message) {
     ids_.push_back(message.id);
     lastText_ = message.text;
     // The GUI answers this message with its port selection dialog; a terminal needs the words.
-    if (message.id == platform::IDS_SET_UP_PORT)
+    if (message.id == platform::MessageId::kSetUpPort)
         write_(std::string(kMessagePrefix) +
                "hint: kelo-cli config add-host HOST (and config type N)\n");
 }

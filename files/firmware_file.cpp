@@ -41,7 +41,7 @@ bool LoadFirmwareFile(const PathChooser& choosePath, std::vector<uint8_t>& image
     if (const int error = OpenError(path); error != 0)
         return ShowFileError(path, error);
     if (!EndsWithLetters(path, "rfw")) {
-        platform::ShowMessage(platform::IDS_ILLEGAL_FILE);
+        platform::ShowMessage(platform::MessageId::kIllegalFile);
         return false;
     }
 

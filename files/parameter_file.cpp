@@ -78,7 +78,7 @@ bool LoadParameterFile(const PathChooser& choosePath, std::vector<uint8_t>& plai
     // alone unscrambles to garbage that could pass the check byte by chance, and the set goes
     // into a machine, so such a file is refused whole.
     if (tooLarge || !DecodeParameterBlock(std::move(file), plainBlock)) {
-        platform::ShowMessage(platform::IDS_ILLEGAL_PARAM_FILE);
+        platform::ShowMessage(platform::MessageId::kIllegalParamFile);
         return false;
     }
     return true;

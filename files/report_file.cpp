@@ -15,8 +15,8 @@ namespace {
 
 constexpr uint8_t kReportBlockSum = 0x7F;
 
-bool Refuse(ExHandle failure) {
-    platform::ShowMessage(ExHandleMessage(failure));
+bool Refuse(ReportRefusal failure) {
+    platform::ShowMessage(ReportRefusalMessage(failure));
     return false;
 }
 
@@ -26,9 +26,9 @@ bool WriteWhole(const std::string& path, const void* data, size_t length) {
 
 }  // namespace
 
-int ExHandleMessage(ExHandle failure) {
-    return failure == ExHandle::WrongKind ? platform::IDS_ILLEGAL_FILE
-                                          : platform::IDS_ILLEGAL_REPORT_FILE;
+int ReportRefusalMessage(ReportRefusal failure) {
+    return failure == ReportRefusal::WrongKind ? platform::MessageId::kIllegalFile
+                                               : platform::MessageId::kIllegalReportFile;
 }
 
 uint8_t ReportCheckByte(const std::string& text) {
@@ -53,20 +53,20 @@ bool EncodeReportBlock(const std::string& text, std::vector<uint8_t>& file) {
     return true;
 }
 
-std::optional<ExHandle> DecodeReportBlock(std::vector<uint8_t> file, std::string& text) {
+std::optional<ReportRefusal> DecodeReportBlock(std::vector<uint8_t> file, std::string& text) {
     text.clear();
     if (file.empty() || file.size() > kMaxReportFileBytes)
-        return ExHandle::BadContent;
+        return ReportRefusal::BadContent;
     std::vector<uint8_t> plain;
     if (!UnscrambleFileBlock(file.data(), static_cast<int>(file.size()), kReportReadCapacity,
                              ModeDecodeTagged, plain) ||
         plain.empty()) {
-        return ExHandle::BadContent;  // a one-byte file holds no check byte
+        return ReportRefusal::BadContent;  // a one-byte file holds no check byte
     }
     // The check byte makes the whole block, itself included, sum to 0x7F.
     const int length = static_cast<int>(plain.size());
     if (SumBytes(plain.data(), length) != kReportBlockSum)
-        return ExHandle::BadContent;
+        return ReportRefusal::BadContent;
     const char* textBegin = reinterpret_cast<const char*>(plain.data());
     text.assign(textBegin, std::find(textBegin, textBegin + (length - 1), '\0'));
     return std::nullopt;
@@ -79,16 +79,16 @@ bool HasReportExtension(const std::string& path) {
 bool OpenReportFile(const std::string& path, std::string& text) {
     text.clear();
     if (!HasReportExtension(path))
-        return Refuse(ExHandle::WrongKind);
+        return Refuse(ReportRefusal::WrongKind);
 
     std::vector<uint8_t> file;
     bool tooLarge = false;
     if (!platform::ReadFileBytes(path, kMaxReportFileBytes, file, &tooLarge).OkElseShow(path))
         return false;
     if (tooLarge)
-        return Refuse(ExHandle::BadContent);
+        return Refuse(ReportRefusal::BadContent);
 
-    const std::optional<ExHandle> failure = DecodeReportBlock(std::move(file), text);
+    const std::optional<ReportRefusal> failure = DecodeReportBlock(std::move(file), text);
     if (failure)
         return Refuse(*failure);
     return true;
@@ -102,12 +102,12 @@ bool SaveReportText(const std::string& path, const std::string& text) {
     if (EndsWithLetters(path, "txt"))
         return WriteWhole(path, text.data(), text.size());
     if (!IsReportSaveName(path)) {
-        platform::ShowMessage(platform::IDS_ILLEGAL_FILE);
+        platform::ShowMessage(platform::MessageId::kIllegalFile);
         return false;
     }
     std::vector<uint8_t> file;
     if (!EncodeReportBlock(text, file)) {
-        platform::ShowMessage(platform::IDS_TOO_LARGE_FILE);
+        platform::ShowMessage(platform::MessageId::kTooLargeFile);
         return false;
     }
     return WriteWhole(path, file.data(), file.size());

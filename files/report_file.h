@@ -29,10 +29,10 @@ constexpr size_t kMaxReportFileBytes = size_t{16} << 20;
 
 // Why a report file was refused: 0 a file of the wrong kind, 1 content that fails unscrambling
 // or the check.
-enum class ExHandle : int { WrongKind = 0, BadContent = 1 };
+enum class ReportRefusal : int { WrongKind = 0, BadContent = 1 };
 
 // The message shown for a refused report file: "Illegal File" or "Illegal Report File.".
-int ExHandleMessage(ExHandle failure);
+int ReportRefusalMessage(ReportRefusal failure);
 
 // The check byte of a report text: (0x7F - byte sum of the text) mod 256.
 uint8_t ReportCheckByte(const std::string& text);
@@ -43,7 +43,7 @@ bool EncodeReportBlock(const std::string& text, std::vector<uint8_t>& file);
 
 // Unscrambles the content of a report file and checks it. Returns why it was refused, or
 // nothing when text holds the report (the bytes before the check byte, up to the first zero).
-std::optional<ExHandle> DecodeReportBlock(std::vector<uint8_t> file, std::string& text);
+std::optional<ReportRefusal> DecodeReportBlock(std::vector<uint8_t> file, std::string& text);
 
 // True when the dotted extension of the path's last component is ".kel", in any case.
 bool HasReportExtension(const std::string& path);

@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(machine.Taken() == expected.taken);
     FUZZ_REQUIRE(harness.messages.Messages().size() == (expected.headerMissing ? 1u : 0u));
     if (expected.headerMissing)
-        FUZZ_REQUIRE(harness.messages.Messages()[0].id == platform::IDS_FAILED_RECEIVE);
+        FUZZ_REQUIRE(harness.messages.Messages()[0].id == platform::MessageId::kFailedReceive);
     if (result >= 0) {
         FUZZ_REQUIRE(std::equal(buffer.get(), buffer.get() + result, stream + kHeaderSize));
         FUZZ_REQUIRE(buffer[static_cast<size_t>(result)] == 0);

@@ -17,9 +17,9 @@ namespace {
 // saved again comes back unchanged.
 void CheckReport(const std::vector<uint8_t>& file) {
     std::string text;
-    const std::optional<kelo::ExHandle> failure = kelo::DecodeReportBlock(file, text);
+    const std::optional<kelo::ReportRefusal> failure = kelo::DecodeReportBlock(file, text);
     if (failure) {
-        FUZZ_REQUIRE(*failure == kelo::ExHandle::BadContent && text.empty());
+        FUZZ_REQUIRE(*failure == kelo::ReportRefusal::BadContent && text.empty());
         return;
     }
     FUZZ_REQUIRE(text.size() < static_cast<size_t>(kelo::kReportReadCapacity));

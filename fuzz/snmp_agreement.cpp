@@ -110,7 +110,7 @@ void CheckRequest(FuzzedDataProvider& in) {
     const std::string community = in.ConsumeRandomLengthString(130);
     const Oid oid = FuzzedOid(in);
 
-    kelo::CSnmpMsg codec;
+    kelo::SnmpExchange codec;
     codec.SetRequestId(requestId);
     codec.SetCommunity(community);
     const int pduType = set ? kelo::snmp::kPduSetRequest : kelo::snmp::kPduGetRequest;
@@ -194,7 +194,7 @@ void CheckAnswer(FuzzedDataProvider& in) {
     }
     const std::vector<uint8_t> answer = sim::EncodeGetResponse(request, status, index, varbinds);
 
-    kelo::CSnmpMsg codec;
+    kelo::SnmpExchange codec;
     const bool taken = codec.TakeResponse(answer.data(), static_cast<int>(answer.size()));
     if (answer.size() > static_cast<size_t>(kelo::snmp::kMessageSize)) {
         FUZZ_REQUIRE(!taken);

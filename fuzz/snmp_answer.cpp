@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The path of a status query's answer, and the trace's reading of the same datagram.
-    kelo::CSnmpMsg message;
+    kelo::SnmpExchange message;
     const int accepted = message.AcceptResponse(datagram.get(), length);
     FUZZ_REQUIRE(accepted == (parsed && fields.error_status == 0 ? length : -1));
     if (accepted >= 0) {

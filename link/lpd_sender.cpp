@@ -67,7 +67,7 @@ bool LpdTransport::OpenChannel(bool /*quiet*/) {
     if (sender_->Open(*Host(), wire::kQueue) == 0)
         return true;
     sender_.reset();
-    platform::ShowMessage(platform::IDS_FAILED_CONNECT);
+    platform::ShowMessage(platform::MessageId::kFailedConnect);
     return false;
 }
 
@@ -79,7 +79,7 @@ void LpdTransport::Close() {
 bool LpdTransport::WriteBlock(const uint8_t* data, int length) {
     if (sender_ && sender_->PutData(data, length) == 0)
         return true;
-    platform::ShowMessage(platform::IDS_FAILED_SEND);
+    platform::ShowMessage(platform::MessageId::kFailedSend);
     return false;
 }
 

@@ -95,7 +95,7 @@ int ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, platform::Cance
     //    machine closing the connection, ends the read.
     uint8_t header[wire::kFrameHeaderSize];
     if (!ReceiveExactly(receive, header, wire::kFrameHeaderSize, [](int) {})) {
-        platform::ShowMessage(platform::IDS_FAILED_RECEIVE);
+        platform::ShowMessage(platform::MessageId::kFailedReceive);
         return -1;
     }
     if (header[0] != wire::kLeadByte)
@@ -143,7 +143,7 @@ bool PacketLinkTransport::OpenChannel(bool quiet) {
         return true;
     sender_.reset();
     if (!quiet)
-        platform::ShowMessage(platform::IDS_FAILED_CONNECT);
+        platform::ShowMessage(platform::MessageId::kFailedConnect);
     return false;
 }
 
@@ -155,7 +155,7 @@ void PacketLinkTransport::Close() {
 bool PacketLinkTransport::WriteBlock(const uint8_t* data, int length) {
     if (sender_ && sender_->PutPacket(data, length) == 0)
         return true;
-    platform::ShowMessage(platform::IDS_FAILED_SEND);
+    platform::ShowMessage(platform::MessageId::kFailedSend);
     return false;
 }
 

@@ -208,7 +208,7 @@ bool ParallelTransport::OpenChannel(bool /*quiet*/) {
         port_ = factory_();
     if (port_ && port_->Open())
         return true;
-    platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
+    platform::ShowMessage(platform::MessageId::kFailedOpenPort);
     return false;
 }
 
@@ -225,7 +225,7 @@ bool ParallelTransport::WriteBlock(const uint8_t* data, int length) {
     while (written < length) {
         const int n = port_ ? port_->Write(data + written, length - written) : -1;
         if (n < 0 || (n == 0 && ++zeroWrites >= kMaxZeroWrites)) {
-            platform::ShowMessage(platform::IDS_FAILED_WRITE);
+            platform::ShowMessage(platform::MessageId::kFailedWrite);
             return false;
         }
         if (n > 0)
@@ -239,7 +239,7 @@ bool ParallelTransport::ReadStatusText(std::string& statusText) {
     uint8_t buffer[kStatusBufferSize];
     const int n = port_ ? port_->ReadDeviceId(buffer, kStatusBufferSize) : -1;
     if (n < 0) {
-        platform::ShowMessage(platform::IDS_FAILED_READ);
+        platform::ShowMessage(platform::MessageId::kFailedRead);
         return false;
     }
     statusText = TextUpToZero(buffer, std::min(n, kStatusBufferSize));

@@ -23,7 +23,7 @@ class UnsetPort : public Transport {
 
   protected:
     bool OpenChannel(bool /*quiet*/) override {
-        platform::ShowMessage(platform::IDS_SET_UP_PORT);
+        platform::ShowMessage(platform::MessageId::kSetUpPort);
         return false;
     }
     bool WriteBlock(const uint8_t*, int) override { return true; }
@@ -42,7 +42,7 @@ bool Transport::Open(bool quiet) {
         return false;
     // No operation acts on a missing host.
     if (!host_) {
-        platform::ShowMessage(platform::IDS_SET_UP_PORT);
+        platform::ShowMessage(platform::MessageId::kSetUpPort);
         return false;
     }
     return OpenChannel(quiet);
@@ -76,7 +76,7 @@ bool Transport::SendCommand(const std::string& text) {
 }
 
 int Transport::ReadReply(uint8_t* /*buffer*/, bool /*showProgress*/, int /*progressBase*/) {
-    platform::ShowMessage(platform::IDS_FAILED_RECEIVE);
+    platform::ShowMessage(platform::MessageId::kFailedReceive);
     return -1;
 }
 

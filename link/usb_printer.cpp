@@ -360,7 +360,7 @@ bool UsbTransport::OpenChannel(bool /*quiet*/) {
             return true;
         WaitUnlessCancelled(kUsbOpenInterval);
     }
-    platform::ShowMessage(platform::IDS_FAILED_OPEN_PORT);
+    platform::ShowMessage(platform::MessageId::kFailedOpenPort);
     return false;
 }
 
@@ -375,7 +375,7 @@ bool UsbTransport::WriteBlock(const uint8_t* data, int length) {
         return true;
     if (usb_ && usb_->Write(data, length) != 0)
         return true;
-    platform::ShowMessage(platform::IDS_FAILED_WRITE);
+    platform::ShowMessage(platform::MessageId::kFailedWrite);
     return false;
 }
 
@@ -383,7 +383,7 @@ bool UsbTransport::ReadStatusText(std::string& statusText) {
     uint8_t buffer[kUsbStatusBufferSize];
     const int n = usb_ ? usb_->Read(buffer, kUsbStatusBufferSize) : 0;
     if (n < 1) {
-        platform::ShowMessage(platform::IDS_FAILED_READ);
+        platform::ShowMessage(platform::MessageId::kFailedRead);
         return false;
     }
     statusText = TextUpToZero(buffer, std::min(n, kUsbStatusBufferSize));

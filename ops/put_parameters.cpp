@@ -35,7 +35,7 @@ Write PutParameters(Transport& transport, const uint8_t* data, int length) {
     // Machine types 3 and 4 send the first 65,536 bytes: a shorter set would send bytes that
     // are not in the file, so it is refused before anything goes out.
     if (transport.SpeaksPackets() && length < 2 * kHalfSize) {
-        platform::ShowMessage(platform::IDS_ILLEGAL_PARAM_FILE);
+        platform::ShowMessage(platform::MessageId::kIllegalParamFile);
         write.outcome = detail::Ended(false, transport, watch);
         return write;
     }

@@ -39,7 +39,7 @@ Write UpgradeFirmware(Transport& transport, const uint8_t* data, int size) {
             stream = std::make_unique<FirmwareStream>();
             stream->SetCancelDialog(&dialog);
             if (!transport.Host() || stream->Open(*transport.Host(), wire::kQueue) != 0) {
-                platform::ShowMessage(platform::IDS_DATA_PORT_BUSY);
+                platform::ShowMessage(platform::MessageId::kDataPortBusy);
                 return;
             }
         }
@@ -64,7 +64,7 @@ Write UpgradeFirmware(Transport& transport, const uint8_t* data, int size) {
     transport.Close();
     stream.reset();  // the raw stream closes with the port
     if (succeeded)
-        platform::ShowMessage(platform::IDS_DONE);
+        platform::ShowMessage(platform::MessageId::kDone);
     write.outcome = detail::Ended(succeeded, transport, watch);
     return write;
 }

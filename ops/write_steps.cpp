@@ -37,7 +37,7 @@ void EndWrite(Transport& transport, bool succeeded) {
     transport.Dialog().Hide();
     transport.Close();
     if (succeeded)
-        platform::ShowMessage(platform::IDS_DONE);
+        platform::ShowMessage(platform::MessageId::kDone);
 }
 
 }  // namespace kelo::ops::detail

@@ -14,32 +14,32 @@ struct TableEntry {
 
 // The one copy of the program's message texts.
 constexpr TableEntry kStringTable[] = {
-    {IDS_ABOUTBOX, "Version of Kelo(&A)..."},
-    {IDS_DATA_PORT_BUSY, "Data Port is Busy"},
-    {IDS_SOCKET_INIT_FAILED, "Failed to initialize Windows socket."},
-    {IDS_FAILED_CONNECT, "Failed to connect."},
-    {IDS_FAILED_SEND, "Failed to send."},
-    {IDS_FAILED_RECEIVE, "Failed to receive."},
-    {IDS_FAILED_OPEN_PORT, "Failed to open port."},
-    {IDS_FAILED_WRITE, "Failed to write."},
-    {IDS_FAILED_READ, "Failed to read."},
-    {IDS_ILLEGAL_PARAM_FILE, "Illegal Parameter File."},
-    {IDS_DONE, "Done."},
-    {IDS_ILLEGAL_REPORT_FILE, "Illegal Report File."},
-    {IDS_ILLEGAL_FILE, "Illegal File"},
-    {IDS_FAILED_FIND, "Failed to find"},
-    {IDS_FAILED_REMOVE, "Failed to remove."},
-    {IDS_TOO_LARGE_FILE, "Too Large File"},
-    {IDS_DROP_ONE_FILE, "Drop Only One File"},
-    {IDS_FAILED_TEMP_PATH, "Failed to Get Temp Path"},
-    {IDS_FAILED_CREATE_PROCESS, "Failed to Create Process"},
-    {IDS_FAILED_CREATE_KEY,
+    {MessageId::kAboutBox, "Version of Kelo(&A)..."},
+    {MessageId::kDataPortBusy, "Data Port is Busy"},
+    {MessageId::kSocketInitFailed, "Failed to initialize Windows socket."},
+    {MessageId::kFailedConnect, "Failed to connect."},
+    {MessageId::kFailedSend, "Failed to send."},
+    {MessageId::kFailedReceive, "Failed to receive."},
+    {MessageId::kFailedOpenPort, "Failed to open port."},
+    {MessageId::kFailedWrite, "Failed to write."},
+    {MessageId::kFailedRead, "Failed to read."},
+    {MessageId::kIllegalParamFile, "Illegal Parameter File."},
+    {MessageId::kDone, "Done."},
+    {MessageId::kIllegalReportFile, "Illegal Report File."},
+    {MessageId::kIllegalFile, "Illegal File"},
+    {MessageId::kFailedFind, "Failed to find"},
+    {MessageId::kFailedRemove, "Failed to remove."},
+    {MessageId::kTooLargeFile, "Too Large File"},
+    {MessageId::kDropOneFile, "Drop Only One File"},
+    {MessageId::kFailedTempPath, "Failed to Get Temp Path"},
+    {MessageId::kFailedCreateProcess, "Failed to Create Process"},
+    {MessageId::kFailedCreateKey,
      "Faild to Create a Key. For setting User Account Control, please \"Run as Administrator\" "
      "by clicking right botton of your mouse."},
-    {IDS_FAILED_SET_VALUE,
+    {MessageId::kFailedSetValue,
      "Failed to Set a Value. For setting User Account Control, please \"Run as Administrator\" "
      "by clicking right botton of your mouse."},
-    {IDS_SET_UP_PORT, "Set up \"SELECT PORT\""},
+    {MessageId::kSetUpPort, "Set up \"SELECT PORT\""},
 };
 
 MessageSink* g_sink = nullptr;
@@ -69,7 +69,7 @@ const char* LoadString(int id) {
 }
 
 Icon MessageIcon(int id) {
-    return id == IDS_DONE ? Icon::Information : Icon::Warning;
+    return id == MessageId::kDone ? Icon::Information : Icon::Warning;
 }
 
 MessageWatch::MessageWatch() : outer_(g_watch) {

@@ -1,6 +1,6 @@
 // The SNMP version 1 messages Kelo sends and reads, over bytes: a request of one variable built
 // from dotted object-identifier text, and an answer taken apart into its header fields and its
-// one variable binding. No socket is involved; CSnmpMsg (snmp_msg.h) carries the bytes.
+// one variable binding. No socket is involved; SnmpExchange (snmp_msg.h) carries the bytes.
 #pragma once
 
 #include <cstdint>

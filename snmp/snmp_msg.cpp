@@ -19,7 +19,7 @@ constexpr int kReceiveTimeoutMs = 200;
 
 // The exchange's datagram socket: while a call waits it lets the dialog's events run, and gives
 // up on Cancel or when the receive timer has fired.
-class CSnmpMsg::Channel : public Socket {
+class SnmpExchange::Channel : public Socket {
   public:
     explicit Channel(platform::CancelDialog*& dialog) : dialog_(dialog) {
         SetTraceDecoder([] { return MakeSnmpDecoder(); });
@@ -40,22 +40,22 @@ class CSnmpMsg::Channel : public Socket {
     platform::CancelDialog*& dialog_;
 };
 
-CSnmpMsg::CSnmpMsg()
+SnmpExchange::SnmpExchange()
     : requestId_(static_cast<uint32_t>(::getpid())), socket_(std::make_unique<Channel>(dialog_)) {}
 
-CSnmpMsg::~CSnmpMsg() = default;
+SnmpExchange::~SnmpExchange() = default;
 
-int CSnmpMsg::MakeGetRequest(const char* oid, int pduType) {
+int SnmpExchange::MakeGetRequest(const char* oid, int pduType) {
     request_ = snmp::BuildGetRequest(oid, {pduType, requestId_, community_});
     return request_.empty() ? -1 : RequestLength();
 }
 
-int CSnmpMsg::MakeSetRequest(const char* oid, int pduType, int value) {
+int SnmpExchange::MakeSetRequest(const char* oid, int pduType, int value) {
     request_ = snmp::BuildSetRequest(oid, value, {pduType, requestId_, community_});
     return request_.empty() ? -1 : RequestLength();
 }
 
-bool CSnmpMsg::TakeResponse(const uint8_t* data, int length) {
+bool SnmpExchange::TakeResponse(const uint8_t* data, int length) {
     if (length < 0 || length > snmp::kMessageSize)
         return false;
     if (data != response_)
@@ -64,22 +64,22 @@ bool CSnmpMsg::TakeResponse(const uint8_t* data, int length) {
     return snmp::ParseMessage(response_, responseLength_, fields_);
 }
 
-void CSnmpMsg::MakeValueText() {
+void SnmpExchange::MakeValueText() {
     const uint8_t* data = fields_.oidvalue_data;
     AppendValueText(snmp::ValueTextOf(fields_.oidvalue_type, data,
                                       data != nullptr ? fields_.oidvalue_length : 0));
 }
 
-void CSnmpMsg::AppendValueText(const std::string& text) {
+void SnmpExchange::AppendValueText(const std::string& text) {
     const size_t room = static_cast<size_t>(snmp::kValueTextSize) - valueText_.size();
     valueText_.append(text, 0, std::min(room, text.size()));
 }
 
-void CSnmpMsg::SetTraceDecoder(platform::TraceDecoderFactory factory) {
+void SnmpExchange::SetTraceDecoder(platform::TraceDecoderFactory factory) {
     socket_->SetTraceDecoder(std::move(factory));
 }
 
-int CSnmpMsg::Open(const std::string& host) {
+int SnmpExchange::Open(const std::string& host) {
     sockaddr_in address{};
     const int port = platform::ServicePort("snmp", "udp", snmp::kSnmpPort);
     if (!Socket::ResolveIPv4(host, port, &address))
@@ -89,13 +89,13 @@ int CSnmpMsg::Open(const std::string& host) {
     return 0;
 }
 
-int CSnmpMsg::SendRequest() {
+int SnmpExchange::SendRequest() {
     if (request_.empty())
         return -1;
     return socket_->Send(request_.data(), RequestLength());
 }
 
-int CSnmpMsg::ReceiveResponse() {
+int SnmpExchange::ReceiveResponse() {
     if (dialog_ == nullptr)
         return -1;
     dialog_->StartTimer(kReceiveTimeoutMs);
@@ -113,7 +113,7 @@ int CSnmpMsg::ReceiveResponse() {
     return AcceptResponse(response_, received);
 }
 
-int CSnmpMsg::AcceptResponse(const uint8_t* data, int length) {
+int SnmpExchange::AcceptResponse(const uint8_t* data, int length) {
     if (!TakeResponse(data, length) || fields_.error_status != 0)
         return -1;
     MakeValueText();

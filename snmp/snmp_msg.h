@@ -14,13 +14,13 @@
 
 namespace kelo {
 
-class CSnmpMsg {
+class SnmpExchange {
   public:
     // The request-id is the process id, so every request of one run carries the same one.
-    CSnmpMsg();
-    ~CSnmpMsg();
-    CSnmpMsg(const CSnmpMsg&) = delete;
-    CSnmpMsg& operator=(const CSnmpMsg&) = delete;
+    SnmpExchange();
+    ~SnmpExchange();
+    SnmpExchange(const SnmpExchange&) = delete;
+    SnmpExchange& operator=(const SnmpExchange&) = delete;
 
     // The request.
 

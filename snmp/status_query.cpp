@@ -22,16 +22,16 @@ constexpr int kRestartRange = 100;
 // that failed, or 0. A missing answer is not a failure; answered, when given, tells whether
 // one came.
 template <typename BuildRequest>
-int Exchange(CSnmpMsg& message, const std::string& host, BuildRequest build,
+int Exchange(SnmpExchange& message, const std::string& host, BuildRequest build,
              bool* answered = nullptr) {
     if (message.Open(host) != 0)
-        return platform::IDS_FAILED_CONNECT;
+        return platform::MessageId::kFailedConnect;
     build(message);
     if (message.SendRequest() < 0)
-        return platform::IDS_FAILED_SEND;
+        return platform::MessageId::kFailedSend;
     const int received = message.ReceiveResponse();
     if (received < 0)
-        return platform::IDS_FAILED_RECEIVE;
+        return platform::MessageId::kFailedReceive;
     if (answered != nullptr)
         *answered = received > 0;
     return 0;
@@ -53,11 +53,11 @@ void WaitForRestart(platform::CancelDialog& dialog) {
 
 bool QueryStatus(const std::string& host, platform::CancelDialog& dialog, std::string& statusText,
                  SnmpValueDescriber describeValue) {
-    CSnmpMsg message;
+    SnmpExchange message;
     message.SetCancelDialog(dialog);
     if (describeValue != nullptr)
         message.SetTraceDecoder([describeValue] { return MakeSnmpDecoder(describeValue); });
-    const int failure = Exchange(message, host, [](CSnmpMsg& request) {
+    const int failure = Exchange(message, host, [](SnmpExchange& request) {
         request.MakeGetRequest(kStatusOid, snmp::kPduGetRequest);
     });
     if (failure != 0) {
@@ -74,11 +74,11 @@ bool RestartInterface(const std::string& host, platform::CancelDialog& dialog) {
     dialog.Show();
     bool answered = false;
     {
-        CSnmpMsg message;
+        SnmpExchange message;
         message.SetCancelDialog(dialog);
         const int failure = Exchange(
             message, host,
-            [](CSnmpMsg& request) {
+            [](SnmpExchange& request) {
                 request.MakeSetRequest(kRestartOid, snmp::kPduSetRequest, kRestartValue);
             },
             &answered);

@@ -20,7 +20,7 @@
 
 namespace {
 
-using app::CCommCancelDlg;
+using app::ProgressDialog;
 using app::StopSignals;
 
 // Pumps events until the condition holds or the time is up; true when it held.
@@ -44,7 +44,7 @@ class QueuedCancelTest : public ::testing::TestWithParam<std::tuple<QueuedCancel
 
 TEST_P(QueuedCancelTest, IsSeenWhenTheSetterReturns) {
     const auto [cancel, setter] = GetParam();
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     dialog.Show();
     if (cancel == QueuedCancel::Click) {
         QMetaObject::invokeMethod(dialog.CancelButton(), "click", Qt::QueuedConnection);
@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(CommCancelDlg, QueuedCancelTest,
                                             ::testing::Values(Setter::Pos, Setter::Range)));
 
 TEST(CommCancelDlg, CancelStaysSetWhileHiddenAndClearsOnTheNextShow) {
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     dialog.SetPos(0);
     dialog.SetRange(100);
     dialog.Show();
@@ -91,7 +91,7 @@ TEST(CommCancelDlg, CancelStaysSetWhileHiddenAndClearsOnTheNextShow) {
 }
 
 TEST(CommCancelDlg, EscInTheWindowCancels) {
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     dialog.Show();
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_TRUE(dialog.IsCancelled());
@@ -100,7 +100,7 @@ TEST(CommCancelDlg, EscInTheWindowCancels) {
 
 TEST(CommCancelDlg, ShowDoesNotRunPendingEvents) {
     // A Cancel left over from before the show must not end the operation that shows it.
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     QMetaObject::invokeMethod(dialog.CancelButton(), "click", Qt::QueuedConnection);
     dialog.Show();
     EXPECT_FALSE(dialog.IsCancelled());
@@ -122,7 +122,7 @@ class PaintCount : public QObject {
 };
 
 TEST(CommCancelDlg, IsPaintedBeforeTheExchangeBegins) {
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     PaintCount count;
     dialog.installEventFilter(&count);
     dialog.Show();
@@ -139,7 +139,7 @@ class BarTest : public ::testing::TestWithParam<BarCase> {};
 
 TEST_P(BarTest, PositionStaysInsideTheRange) {
     const BarCase& c = GetParam();
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     dialog.SetRange(c.upper);
     dialog.SetPos(c.position);
     EXPECT_EQ(dialog.ProgressBar()->value(), c.expectedValue);
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(CommCancelDlg, BarTest,
                                            BarCase{2000000000, 1999999999, 1999999999}));
 
 TEST(CommCancelDlg, TimerFiresOnceAfterItsPeriod) {
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     QElapsedTimer clock;
     clock.start();
     dialog.StartTimer(200);
@@ -172,7 +172,7 @@ TEST(CommCancelDlg, TimerFiresOnceAfterItsPeriod) {
 }
 
 TEST(CommCancelDlg, StoppedTimerNeverFires) {
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     dialog.StartTimer(30);
     dialog.StopTimer();
     EXPECT_FALSE(PumpUntil([&] { return dialog.IsTimedOut(); }, 150));
@@ -209,7 +209,7 @@ class PendingSocket {
 };
 
 TEST(CommCancelDlg, SocketSafePumpLeavesSocketNotificationsAlone) {
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     PendingSocket socket;
     ASSERT_TRUE(socket.Ready());
     int otherEvents = 0;
@@ -231,7 +231,7 @@ TEST(CommCancelDlg, SocketSafePumpLeavesSocketNotificationsAlone) {
 TEST(CommCancelDlg, SigtermCancelsTheRunningExchange) {
     int stoppedBy = 0;
     StopSignals stopSignals([&stoppedBy](int signalNumber) { stoppedBy = signalNumber; });
-    CCommCancelDlg dialog;
+    ProgressDialog dialog;
     dialog.Show();
     ::raise(SIGTERM);
     dialog.PumpMessages(true);
@@ -242,7 +242,7 @@ TEST(CommCancelDlg, SigtermCancelsTheRunningExchange) {
 
 TEST(CommCancelDlg, BusyCursorIsRestoredOnce) {
     {
-        CCommCancelDlg dialog;
+        ProgressDialog dialog;
         dialog.SetBusyCursor(true);
         dialog.SetBusyCursor(true);
         ASSERT_NE(QApplication::overrideCursor(), nullptr);

@@ -20,19 +20,19 @@
 
 namespace {
 
-using app::CFindMachinesDlg;
-using app::CPortSelectDlg;
+using app::FindMachinesDialog;
+using app::SelectPortDialog;
 using sim_testing::SimProcess;
 using ::testing::ElementsAre;
 
 // Clicks Find... in the port dialog; inside Find Machines, types the subnet before the first
 // discovery runs and, once it has ended, chooses the machine at the address with Use or a
 // double click. Returns the rows Find Machines listed.
-std::vector<QStringList> FindAndChoose(CPortSelectDlg& port, const QString& address,
+std::vector<QStringList> FindAndChoose(SelectPortDialog& port, const QString& address,
                                        bool doubleClick) {
     std::vector<QStringList> rows;
     QTimer::singleShot(0, &port, [&] {
-        auto* finder = qobject_cast<CFindMachinesDlg*>(QApplication::activeModalWidget());
+        auto* finder = qobject_cast<FindMachinesDialog*>(QApplication::activeModalWidget());
         if (finder == nullptr)
             return port.reject();  // Find Machines did not open: the checks below fail
         finder->SubnetEdit()->setText("127.0.9.0/29");
@@ -55,7 +55,7 @@ std::vector<QStringList> FindAndChoose(CPortSelectDlg& port, const QString& addr
                 QTest::mouseClick(finder->UseButton(), Qt::LeftButton);
             }
         };
-        QObject::connect(finder, &CFindMachinesDlg::findingEnded, finder, choose,
+        QObject::connect(finder, &FindMachinesDialog::findingEnded, finder, choose,
                          Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     });
     QTest::mouseClick(port.FindButton(), Qt::LeftButton);
@@ -70,7 +70,7 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
     kelo::PortSelection selection{kelo::kPortNetwork, 2, 0, {"alpha", "127.0.9.2"}};
 
     // Use on a new address: it joins the list, selected; Type3 gives way to Type1. OK keeps it.
-    CPortSelectDlg first;
+    SelectPortDialog first;
     std::vector<std::string> kept;  // what the discovery handed over to be recorded
     first.SetFindingsKeeper(
         [&kept](const std::vector<kelo::discover::FoundMachine>& machines, int64_t, int64_t) {
@@ -93,7 +93,7 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
     EXPECT_EQ(selection.typeValue, 0);
 
     // A double click on a listed address selects its entry and checks Type4; Cancel discards.
-    CPortSelectDlg second;
+    SelectPortDialog second;
     QTimer::singleShot(0, &second, [&second] {
         FindAndChoose(second, "127.0.9.2", true);
         EXPECT_EQ(second.HostBox()->currentIndex(), 1);
@@ -113,7 +113,7 @@ TEST(FindMachines, FirstDownSelectsTheFirstRowAndEnterUsesIt) {
     const std::vector<FoundMachine> found = {
         {0x7F000901, {3}, "first", std::nullopt, std::nullopt, 1},
         {0x7F000902, {4}, "second", std::nullopt, std::nullopt, 1}};
-    CFindMachinesDlg dialog;
+    FindMachinesDialog dialog;
     int finds = 0;
     dialog.SetRunner([&](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
                          const std::function<void(const FoundMachine&)>& onMachine, const auto&) {
@@ -123,7 +123,7 @@ TEST(FindMachines, FirstDownSelectsTheFirstRowAndEnterUsesIt) {
         return kelo::discover::DiscoveryResult{false, "", found};
     });
     QObject::connect(
-        &dialog, &CFindMachinesDlg::findingEnded, &dialog,
+        &dialog, &FindMachinesDialog::findingEnded, &dialog,
         [&dialog] {
             dialog.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));

@@ -64,7 +64,7 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
         db.RecordOperation(Kept("alpha", 3000, "get-params", ContentKind::Parameters, "\x01\x02"));
         db.RecordOperation(Kept("ALPHA", 4000, "get-report", ContentKind::Report, "A\r\nC\r\n"));
     }
-    app::CHistoryDlg history(path, "");
+    app::HistoryDialog history(path, "");
     history.SetWriteBackTarget({"10.0.0.9", "", 3, "network", ""});
 
     ASSERT_EQ(history.MachineList()->count(), 2);
@@ -129,7 +129,7 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
     const std::string path = folder / "records.sqlite3";
     (*kelo::records::ServiceRecords::Open(path).value)
         ->RecordOperation(Kept("a\xE2\x80\xAE!\xFF", 1000, "get-report", ContentKind::Report, "A"));
-    app::CHistoryDlg history(path, "");
+    app::HistoryDialog history(path, "");
     EXPECT_EQ(history.MachineList()->item(0)->text(), "a\uFFFD!\uFFFD");
     EXPECT_EQ(history.OperationTable()->rowCount(), 1);
     history.SetWriteBackTarget({"b", "", 3, "network", ""});
@@ -140,17 +140,17 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
 
 TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
     testing_support::TempDir folder;
-    app::CHistoryDlg history(folder / "records.sqlite3", "database is locked");
+    app::HistoryDialog history(folder / "records.sqlite3", "database is locked");
     EXPECT_EQ(history.StatusLine()->text(), "Not recorded: database is locked");
 
     // A database that cannot be read says so, in those words only, whether or not this
     // session's records failed for the same reason.
     const std::string damaged = folder / "damaged.sqlite3";
     std::ofstream(damaged) << std::string(4096, 'x');
-    const QString first = app::CHistoryDlg(damaged, "").StatusLine()->text();
+    const QString first = app::HistoryDialog(damaged, "").StatusLine()->text();
     EXPECT_TRUE(first.startsWith("Records cannot be read: ")) << first.toStdString();
     const std::string reason = first.mid(24).toStdString();
-    EXPECT_EQ(app::CHistoryDlg(damaged, reason).StatusLine()->text(), first);
+    EXPECT_EQ(app::HistoryDialog(damaged, reason).StatusLine()->text(), first);
 }
 
 // Shows the dialog and runs its window's events until it is active, so keys reach it.
@@ -162,7 +162,7 @@ void ShowActive(QDialog& dialog) {
 
 TEST(CompareDlgTest, RowsLineUpWithAMarkedFillerOppositeEachLineTheOtherSideLacks) {
     // B removed, E added: each faces a filler, and the kept lines stay side by side.
-    app::CCompareDlg compare("A\nB\nC\nD\n", "A\nC\nD\nE\n", "before", "after", nullptr);
+    app::CompareDialog compare("A\nB\nC\nD\n", "A\nC\nD\nE\n", "before", "after", nullptr);
     const app::AlignedRows& rows = compare.Rows();
     EXPECT_THAT(rows.before, ElementsAre(0, 1, 2, 3, std::nullopt));
     EXPECT_THAT(rows.after, ElementsAre(0, std::nullopt, 1, 2, 3));
@@ -194,7 +194,7 @@ TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
             before += "line " + std::to_string(i) + std::string(i == 5 ? 400 : 0, 'x') + "\n";
         after += "line " + std::to_string(i) + (i % 50 == 0 ? " changed" : "") + "\n";
     }
-    app::CCompareDlg compare(before, after, "before", "after", nullptr);
+    app::CompareDialog compare(before, after, "before", "after", nullptr);
     ShowActive(compare);
     QScrollBar* left = compare.BeforeView()->verticalScrollBar();
     QScrollBar* right = compare.AfterView()->verticalScrollBar();
@@ -210,8 +210,8 @@ TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
 
 TEST(CompareDlgTest, ALongHostNameIsCutAndTheWindowFitsTheScreen) {
     const std::string host(200, 'h');
-    app::CCompareDlg compare("A\n", "B\n", host + "  2026-12-09 10:20:14",
-                             host + "  2026-12-09 11:20:14", nullptr);
+    app::CompareDialog compare("A\n", "B\n", host + "  2026-12-09 10:20:14",
+                               host + "  2026-12-09 11:20:14", nullptr);
     compare.show();
     QCoreApplication::processEvents();
     EXPECT_LE(compare.frameGeometry().width(), 1280);
@@ -244,7 +244,7 @@ class HistoryDayTest : public ::testing::Test {
 };
 
 TEST_F(HistoryDayTest, DiscoveryFindingsStayApartUntilAskedFor) {
-    app::CHistoryDlg history(path_, "");
+    app::HistoryDialog history(path_, "");
     ASSERT_EQ(history.MachineList()->count(), 1);
     EXPECT_EQ(history.OperationTable()->rowCount(), 3);
     EXPECT_EQ(history.StatusLine()->text().toStdString(),
@@ -262,7 +262,7 @@ TEST_F(HistoryDayTest, DiscoveryFindingsStayApartUntilAskedFor) {
 }
 
 TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
-    app::CHistoryDlg history(path_, "");
+    app::HistoryDialog history(path_, "");
     ShowActive(history);
     QTableWidget* table = history.OperationTable();
     table->setFocus(Qt::TabFocusReason);
@@ -282,7 +282,7 @@ TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
         QTest::keyClick(table, Qt::Key_Return);
         return opened;
     };
-    EXPECT_EQ(enter(), "app::CCompareDlg: Compare Parameter Sets");
+    EXPECT_EQ(enter(), "app::CompareDialog: Compare Parameter Sets");
 
     // Work another program keeps appears on F5, with the operation chosen kept.
     {
@@ -296,7 +296,7 @@ TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
     EXPECT_EQ(table->rowCount(), 4);
     EXPECT_EQ(table->currentRow(), 3);
     table->selectRow(0);
-    EXPECT_TRUE(enter().startsWith("app::CReportDlg"));
+    EXPECT_TRUE(enter().startsWith("app::ReportDialog"));
 }
 
 }  // namespace

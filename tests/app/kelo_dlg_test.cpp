@@ -42,7 +42,7 @@
 
 namespace {
 
-using app::CKeloDlg;
+using app::MainDialog;
 using app_testing::ScriptedFileDialogs;
 using ::testing::ElementsAre;
 using testing_support::ParametersOf;
@@ -77,13 +77,10 @@ class ModalWatcher {
     int count_ = 0;
 };
 
-const int kButtons[] = {CKeloDlg::IDC_SELECT_PORT,
-                        CKeloDlg::IDC_GET_REPORT,
-                        CKeloDlg::IDC_OPEN_REPORT,
-                        CKeloDlg::IDC_GET_PARAMETERS,
-                        CKeloDlg::IDC_PUT_PARAMETERS,
-                        CKeloDlg::IDC_FIRMWARE_UPGRADE,
-                        CKeloDlg::IDC_EXIT};
+const int kButtons[] = {MainDialog::kSelectPortButton,    MainDialog::kGetReportButton,
+                        MainDialog::kOpenReportButton,    MainDialog::kGetParametersButton,
+                        MainDialog::kPutParametersButton, MainDialog::kFirmwareUpgradeButton,
+                        MainDialog::kExitButton};
 
 // What the window looks like from the user's side at one moment.
 struct ControlState {
@@ -96,7 +93,7 @@ const ControlState kBusy{0, false, true};
 const ControlState kIdle{7, true, false};
 
 // Reads the state; tries Close and Esc on a busy window (an idle one is left open).
-ControlState Observe(CKeloDlg& dialog) {
+ControlState Observe(MainDialog& dialog) {
     ControlState state;
     for (int id : kButtons)
         state.enabledButtons += dialog.Button(id)->isEnabled() ? 1 : 0;
@@ -135,7 +132,7 @@ class KeloDlgTest : public ::testing::Test {
 
     TempDir folder_;
     platform::MessageRecorder messages_;
-    CKeloDlg dialog_;
+    MainDialog dialog_;
 };
 
 TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
@@ -145,9 +142,9 @@ TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
     EXPECT_TRUE(dialog_.DevelopmentLabel()->text().isEmpty());
     EXPECT_TRUE(dialog_.acceptDrops());
     EXPECT_EQ(Observe(dialog_), kIdle);
-    EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_SELECT_PORT)->text(), "Select Port");
-    EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_FIRMWARE_UPGRADE)->text(), "Firmware Upgrade");
-    EXPECT_EQ(dialog_.Button(CKeloDlg::IDC_EXIT)->text(), "Exit");
+    EXPECT_EQ(dialog_.Button(MainDialog::kSelectPortButton)->text(), "Select Port");
+    EXPECT_EQ(dialog_.Button(MainDialog::kFirmwareUpgradeButton)->text(), "Firmware Upgrade");
+    EXPECT_EQ(dialog_.Button(MainDialog::kExitButton)->text(), "Exit");
 }
 
 TEST_F(KeloDlgTest, SystemMenuHoldsTheAboutEntryThatShowsTheCaptionsVersion) {
@@ -161,7 +158,7 @@ TEST_F(KeloDlgTest, SystemMenuHoldsTheAboutEntryThatShowsTheCaptionsVersion) {
 
     QString shown;
     QString caption;
-    ModalWatcher<app::CAboutDlg> about([&](app::CAboutDlg& box) {
+    ModalWatcher<app::AboutDialog> about([&](app::AboutDialog& box) {
         shown = box.VersionText();
         caption = box.windowTitle();
     });
@@ -181,12 +178,12 @@ TEST_F(KeloDlgTest, ProtocolTraceStartsInTheChosenFileAndStopsWhenChosenAgain) {
     EXPECT_EQ(dialogs.asked[0].kind, app::FileDialogRequest::Kind::kSave);
     EXPECT_EQ(dialogs.asked[0].filter, "Trace Files (*.txt)|*.txt|");
     EXPECT_TRUE(trace->isChecked());
-    platform::ShowMessage(platform::IDS_DONE);
+    platform::ShowMessage(platform::MessageId::kDone);
 
     trace->trigger();
     EXPECT_FALSE(trace->isChecked());
     EXPECT_EQ(dialogs.asked.size(), 1u) << "stopping asks for nothing";
-    platform::ShowMessage(platform::IDS_FAILED_SEND);
+    platform::ShowMessage(platform::MessageId::kFailedSend);
     const std::string written = ReadFileText(path);
     EXPECT_NE(written.find(" message \"Done.\"\n"), std::string::npos) << written;
     EXPECT_EQ(written.find("Failed to send."), std::string::npos) << written;
@@ -203,7 +200,7 @@ TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter)
     std::vector<ControlState> during;
     auto observe = [&] { during.push_back(Observe(dialog_)); };
     dialogs.onShow = observe;
-    CKeloDlg::Operations& ops = dialog_.MutableOperations();
+    MainDialog::Operations& ops = dialog_.MutableOperations();
     ops.selectPort = observe;
     ops.getReport = [&] {
         observe();
@@ -215,7 +212,7 @@ TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter)
     };
 
     for (int id : kButtons) {
-        if (id == CKeloDlg::IDC_EXIT)
+        if (id == MainDialog::kExitButton)
             continue;
         during.clear();
         dialog_.Button(id)->click();
@@ -231,7 +228,7 @@ TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter)
 TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
     ScriptedFileDialogs dialogs;
     bool touched = false;
-    CKeloDlg::Operations& ops = dialog_.MutableOperations();
+    MainDialog::Operations& ops = dialog_.MutableOperations();
     ops.getParameters = [](int capacity) {
         EXPECT_EQ(capacity, 131072);
         return ParametersOf(true, {1});
@@ -254,12 +251,14 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
         bool askBeforeReplace;
     };
     const Case cases[] = {
-        {CKeloDlg::IDC_OPEN_REPORT, app::FileDialogRequest::Kind::kOpen, kelo::kReportFilter,
+        {MainDialog::kOpenReportButton, app::FileDialogRequest::Kind::kOpen, kelo::kReportFilter,
          ".kel", true, false},
-        {CKeloDlg::IDC_GET_PARAMETERS, app::FileDialogRequest::Kind::kSave, "", "", false, true},
-        {CKeloDlg::IDC_PUT_PARAMETERS, app::FileDialogRequest::Kind::kOpen, "", "", false, false},
-        {CKeloDlg::IDC_FIRMWARE_UPGRADE, app::FileDialogRequest::Kind::kOpen, kelo::kFirmwareFilter,
-         "", true, false},
+        {MainDialog::kGetParametersButton, app::FileDialogRequest::Kind::kSave, "", "", false,
+         true},
+        {MainDialog::kPutParametersButton, app::FileDialogRequest::Kind::kOpen, "", "", false,
+         false},
+        {MainDialog::kFirmwareUpgradeButton, app::FileDialogRequest::Kind::kOpen,
+         kelo::kFirmwareFilter, "", true, false},
     };
     for (const Case& c : cases) {
         dialogs.asked.clear();
@@ -290,12 +289,12 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
         dialog_.MutableOperations().getReport = [&] { return ReportOf(true, report); };
         size_t shownLength = 99;
         ControlState whileShown;
-        ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
+        ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) {
             shownLength = v.ReportText().size();
             whileShown = Observe(dialog_);
             EXPECT_EQ(v.parentWidget(), nullptr);
         });
-        dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
+        dialog_.Button(MainDialog::kGetReportButton)->click();
         EXPECT_EQ(viewer.Count(), c.viewerOpens ? 1 : 0) << c.length;
         if (c.viewerOpens) {
             EXPECT_EQ(shownLength, c.length);
@@ -311,11 +310,11 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
 TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
     dialog_.MutableOperations().getReport = [] { return ReportOf(true, "25\x81\x8B\x43"); };
     QStringList shown;
-    ModalWatcher<app::CReportDlg> viewer(
-        [&](app::CReportDlg& v) { shown << v.TextControl()->toPlainText(); });
+    ModalWatcher<app::ReportDialog> viewer(
+        [&](app::ReportDialog& v) { shown << v.TextControl()->toPlainText(); });
     for (const char* name : {"CP932", "NOPE", "NOPE"}) {
         WriteFile(folder_ / "kelo.INI", std::string("[Report]\nEncoding=") + name + "\n");
-        dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
+        dialog_.Button(MainDialog::kGetReportButton)->click();
     }
     EXPECT_EQ(shown, QStringList({"25\u00B0C", "25\uFFFD\uFFFDC", "25\uFFFD\uFFFDC"}));
     EXPECT_THAT(messages_.Texts(),
@@ -325,8 +324,8 @@ TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
 
 TEST_F(KeloDlgTest, AFailedGetReportOpensNothing) {
     dialog_.MutableOperations().getReport = [] { return ReportOf(false, "partial"); };
-    ModalWatcher<app::CReportDlg> viewer;
-    dialog_.Button(CKeloDlg::IDC_GET_REPORT)->click();
+    ModalWatcher<app::ReportDialog> viewer;
+    dialog_.Button(MainDialog::kGetReportButton)->click();
     EXPECT_EQ(viewer.Count(), 0);
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_EQ(Observe(dialog_), kIdle);
@@ -337,8 +336,8 @@ TEST_F(KeloDlgTest, OpenReportShowsTheChosenFile) {
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(path);
     std::string shown;
-    ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) { shown = v.ReportText(); });
-    dialog_.Button(CKeloDlg::IDC_OPEN_REPORT)->click();
+    ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) { shown = v.ReportText(); });
+    dialog_.Button(MainDialog::kOpenReportButton)->click();
     EXPECT_EQ(viewer.Count(), 1);
     EXPECT_EQ(shown, "LINE 1\r\nLINE 2\r\n");
     EXPECT_EQ(Observe(dialog_), kIdle);
@@ -346,7 +345,7 @@ TEST_F(KeloDlgTest, OpenReportShowsTheChosenFile) {
 
 TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBack) {
     const std::vector<uint8_t> parameters = {0x00, 0x10, 0xFF, 0x7F, 0x80, 0x01};
-    CKeloDlg::Operations& ops = dialog_.MutableOperations();
+    MainDialog::Operations& ops = dialog_.MutableOperations();
     ops.getParameters = [&](int capacity) {
         EXPECT_EQ(capacity, 131072);
         return ParametersOf(true, parameters);
@@ -361,11 +360,11 @@ TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBack) {
 
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "machine.par");
-    dialog_.Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
+    dialog_.Button(MainDialog::kGetParametersButton)->click();
     ASSERT_TRUE(std::filesystem::exists(folder_ / "machine.par"));
 
     dialogs.answers.push_back(folder_ / "machine.par");
-    dialog_.Button(CKeloDlg::IDC_PUT_PARAMETERS)->click();
+    dialog_.Button(MainDialog::kPutParametersButton)->click();
     ASSERT_EQ(putCalls, 1);
     std::vector<uint8_t> expected = parameters;
     expected.push_back(kelo::ParameterCheckByte(parameters.data(), 6));
@@ -384,7 +383,7 @@ TEST_F(KeloDlgTest, FirmwareUpgradeSendsTheFilesBytes) {
     };
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "update.rfw");
-    dialog_.Button(CKeloDlg::IDC_FIRMWARE_UPGRADE)->click();
+    dialog_.Button(MainDialog::kFirmwareUpgradeButton)->click();
     EXPECT_EQ(sent, image);
     EXPECT_EQ(Observe(dialog_), kIdle);
 }
@@ -393,7 +392,7 @@ TEST_F(KeloDlgTest, DroppedFilesOpenOnlyOneReport) {
     const std::string report = MakeReportFile("dropped.kel", "DROPPED");
     WriteFile(folder_ / "note.txt", "text");
     std::vector<std::string> shown;
-    ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
+    ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) {
         shown.push_back(v.ReportText());
         EXPECT_EQ(Observe(dialog_), kIdle);  // a drop does not disable the buttons
     });
@@ -444,11 +443,11 @@ TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {
     const std::string path = folder / "start.kel";
     ASSERT_TRUE(kelo::SaveReportText(path, "STARTED"));
 
-    CKeloDlg dialog(path, folder / "kelo.INI");
+    MainDialog dialog(path, folder / "kelo.INI");
     dialog.SetRegistration(std::nullopt);
     bool windowUp = false;
     std::string shown;
-    ModalWatcher<app::CReportDlg> viewer([&](app::CReportDlg& v) {
+    ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) {
         windowUp = dialog.isVisible() && dialog.windowTitle().startsWith("Kelo ");
         shown = v.ReportText();
     });
@@ -475,8 +474,8 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     ASSERT_TRUE(kelo::SaveReportText(folder / "second.kel", "SECOND"));
 
     std::vector<std::string> shown;
-    ModalWatcher<app::CReportDlg> viewer(
-        [&](app::CReportDlg& v) { shown.push_back(v.ReportText()); });
+    ModalWatcher<app::ReportDialog> viewer(
+        [&](app::ReportDialog& v) { shown.push_back(v.ReportText()); });
     // The program shows its messages in boxes; none is expected, and one must not hang the test.
     ModalWatcher<QMessageBox> boxes(
         [](QMessageBox& box) { ADD_FAILURE() << box.text().toStdString(); });
@@ -484,13 +483,13 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     QTimer exitWhenDone;
     exitWhenDone.setInterval(1);
     QObject::connect(&exitWhenDone, &QTimer::timeout, [&] {
-        auto* main = qobject_cast<CKeloDlg*>(QApplication::activeModalWidget());
+        auto* main = qobject_cast<MainDialog*>(QApplication::activeModalWidget());
         if (main != nullptr && viewer.Count() > 0)
-            main->Button(CKeloDlg::IDC_EXIT)->click();
+            main->Button(MainDialog::kExitButton)->click();
     });
     exitWhenDone.start();
 
-    app::CKeloApp program({folder / "first.kel", folder / "second.kel"});
+    app::KeloApp program({folder / "first.kel", folder / "second.kel"});
     EXPECT_EQ(program.Run(), 0);
     EXPECT_THAT(shown, ElementsAre("FIRST"));
     EXPECT_TRUE(std::filesystem::exists(config + "/kelo.INI"));
@@ -546,7 +545,7 @@ TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
         }
     });
 
-    dialog_.Button(CKeloDlg::IDC_OPEN_REPORT)->click();
+    dialog_.Button(MainDialog::kOpenReportButton)->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptOpen);
     EXPECT_EQ(seen->fileMode, QFileDialog::ExistingFile);
@@ -555,13 +554,13 @@ TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
 
     seen.reset();
     dialog_.MutableOperations().getParameters = [](int) { return ParametersOf(true, {7}); };
-    dialog_.Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
+    dialog_.Button(MainDialog::kGetParametersButton)->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);
     EXPECT_TRUE(seen->confirmOverwrite);
 
     seen.reset();
-    app::CReportDlg viewer;
+    app::ReportDialog viewer;
     viewer.SaveButton()->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);

@@ -105,19 +105,19 @@ class KeyboardTest : public ::testing::Test {
 };
 
 TEST_F(KeyboardTest, MainDialog) {
-    app::CKeloDlg dialog("", folder_ / "kelo.INI");
+    app::MainDialog dialog("", folder_ / "kelo.INI");
     dialog.SetRegistration(std::nullopt);
-    app::CKeloDlg::Operations& ops = dialog.MutableOperations();
+    app::MainDialog::Operations& ops = dialog.MutableOperations();
     ops.selectPort = [] {};
     ops.getReport = [] { return testing_support::ReportOf(false, ""); };
     ops.getParameters = [](int) { return testing_support::ParametersOf(false, {}); };
-    using Dlg = app::CKeloDlg;
+    using Dlg = app::MainDialog;
     EXPECT_EQ(TabOrder(dialog),
               (std::vector<QWidget*>{
-                  dialog.Button(Dlg::IDC_SELECT_PORT), dialog.Button(Dlg::IDC_GET_REPORT),
-                  dialog.Button(Dlg::IDC_OPEN_REPORT), dialog.Button(Dlg::IDC_GET_PARAMETERS),
-                  dialog.Button(Dlg::IDC_PUT_PARAMETERS), dialog.Button(Dlg::IDC_FIRMWARE_UPGRADE),
-                  dialog.Button(Dlg::IDC_EXIT)}));
+                  dialog.Button(Dlg::kSelectPortButton), dialog.Button(Dlg::kGetReportButton),
+                  dialog.Button(Dlg::kOpenReportButton), dialog.Button(Dlg::kGetParametersButton),
+                  dialog.Button(Dlg::kPutParametersButton),
+                  dialog.Button(Dlg::kFirmwareUpgradeButton), dialog.Button(Dlg::kExitButton)}));
     ExpectCaptionsFit(dialog);
     // The bold caption leaves room for the title bar's icon and three buttons.
     QFont bold = dialog.font();
@@ -128,19 +128,19 @@ TEST_F(KeyboardTest, MainDialog) {
     EXPECT_EQ(fileDialogs_.asked.size(), 3u);  // Open Report, Put Parameters, Firmware Upgrade
     for (const auto& [key, modifier] :
          {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Space, Qt::AltModifier}}) {
-        Focus(dialog, dialog.Button(app::CKeloDlg::IDC_GET_REPORT));
+        Focus(dialog, dialog.Button(app::MainDialog::kGetReportButton));
         QTest::keyClick(&dialog, key, modifier);
         EXPECT_TRUE(dialog.SystemMenu()->isVisible()) << key;
         dialog.SystemMenu()->hide();
     }
-    ExpectEscapeCloses(dialog, dialog.Button(app::CKeloDlg::IDC_GET_REPORT));
+    ExpectEscapeCloses(dialog, dialog.Button(app::MainDialog::kGetReportButton));
 }
 
 TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     // Open Browser finds no folder for its page, so no browser starts.
     setenv("TMPDIR", (folder_ / "missing").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
-    app::CReportDlg viewer;
+    app::ReportDialog viewer;
     viewer.SetReportText("REPORT");
     EXPECT_EQ(
         TabOrder(viewer),
@@ -155,7 +155,7 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     unsetenv("XDG_RUNTIME_DIR");
 
     viewer.show();
-    app::CFindDlg* box = viewer.OnFind();
+    app::FindDialog* box = viewer.OnFind();
     box->FindWhatEdit()->setText("absent");
     EXPECT_EQ(TabOrder(*box),
               (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
@@ -170,7 +170,7 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
 }
 
 TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
-    app::CPortSelectDlg ports;
+    app::SelectPortDialog ports;
     int restarts = 0;
     ports.SetRestartExchange([&](const std::string&, platform::CancelDialog&) { ++restarts; });
     int finds = 0;
@@ -193,19 +193,19 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
     EXPECT_EQ(finds, 1);
     ExpectEscapeCloses(ports, ports.RestartButton());
 
-    app::CFindMachinesDlg finder;
+    app::FindMachinesDialog finder;
     EXPECT_EQ(TabOrder(finder),
               (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
                                      finder.UseButton(), finder.CancelButton()}));
     ExpectCaptionsFit(finder);
-    app::CCommCancelDlg progress;
+    app::ProgressDialog progress;
     ExpectCaptionsFit(progress);
     ExpectEnterPressesTheFocusedButton(progress);
     EXPECT_TRUE(progress.IsCancelled());
     ExpectEscapeCloses(progress, progress.CancelButton());
     EXPECT_TRUE(progress.IsCancelled());
 
-    app::CAboutDlg about;
+    app::AboutDialog about;
     ExpectCaptionsFit(about);
     ExpectEnterPressesTheFocusedButton(about);
     ExpectEscapeCloses(about, about.OkButton());

@@ -27,17 +27,17 @@
 
 namespace {
 
-using app::CCommCancelDlg;
-using app::CPortSelectDlg;
+using app::ProgressDialog;
+using app::SelectPortDialog;
 using Hosts = std::vector<std::string>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-using Script = std::function<void(CPortSelectDlg&)>;
+using Script = std::function<void(SelectPortDialog&)>;
 
 // Queues the script to run inside the dialog's modal loop. A script that stops early (a failed
 // assertion) leaves the dialog open; it is cancelled then so that the test goes on.
-void Queue(CPortSelectDlg& dialog, Script script) {
+void Queue(SelectPortDialog& dialog, Script script) {
     QTimer::singleShot(0, &dialog, [&dialog, script] {
         script(dialog);
         if (dialog.isVisible())
@@ -45,12 +45,12 @@ void Queue(CPortSelectDlg& dialog, Script script) {
     });
 }
 
-bool RunScripted(CPortSelectDlg& dialog, kelo::PortSelection& selection, Script script) {
+bool RunScripted(SelectPortDialog& dialog, kelo::PortSelection& selection, Script script) {
     Queue(dialog, std::move(script));
     return dialog.Run(selection);
 }
 
-Hosts BoxEntries(const CPortSelectDlg& dialog) {
+Hosts BoxEntries(const SelectPortDialog& dialog) {
     Hosts entries;
     for (int i = 0; i < dialog.HostBox()->count(); ++i) {
         entries.push_back(dialog.HostBox()->itemText(i).toStdString());
@@ -58,12 +58,12 @@ Hosts BoxEntries(const CPortSelectDlg& dialog) {
     return entries;
 }
 
-std::string EditText(const CPortSelectDlg& dialog) {
+std::string EditText(const SelectPortDialog& dialog) {
     return dialog.HostBox()->lineEdit()->text().toStdString();
 }
 
 // Types into the host box's edit field as the user does, over whatever it shows.
-void TypeHost(CPortSelectDlg& dialog, const char* text) {
+void TypeHost(SelectPortDialog& dialog, const char* text) {
     dialog.HostBox()->lineEdit()->selectAll();
     QTest::keyClicks(dialog.HostBox()->lineEdit(), text);
 }
@@ -83,9 +83,9 @@ kelo::PortSelection Selection(Hosts hosts, int selected, int portKind = kelo::kP
 }
 
 TEST(PortSelectDlg, DeleteHostSelectsTheEntryThatMovesUpOrTheNewLastOne) {
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     auto selection = Selection({"alpha", "beta", "gamma"}, 1);
-    RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+    RunScripted(dialog, selection, [](SelectPortDialog& d) {
         EXPECT_EQ(EditText(d), "beta");
         Click(d.DeleteHostButton());
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "gamma"));
@@ -106,9 +106,9 @@ TEST(PortSelectDlg, DeleteHostSelectsTheEntryThatMovesUpOrTheNewLastOne) {
 }
 
 TEST(PortSelectDlg, DeleteHostWithATypedHostDeletesNothing) {
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     auto selection = Selection({"alpha", "beta"}, 0);
-    RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+    RunScripted(dialog, selection, [](SelectPortDialog& d) {
         TypeHost(d, "delta");
         Click(d.DeleteHostButton());
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "beta"));
@@ -133,9 +133,9 @@ class OkTest : public ::testing::TestWithParam<OkCase> {};
 
 TEST_P(OkTest, HandsBackTheBoxWithATypedHostInFront) {
     const OkCase& c = GetParam();
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     auto selection = Selection(c.hosts, c.selected);
-    const bool accepted = RunScripted(dialog, selection, [&c](CPortSelectDlg& d) {
+    const bool accepted = RunScripted(dialog, selection, [&c](SelectPortDialog& d) {
         if (c.typed != nullptr)
             TypeHost(d, c.typed);
         if (c.arrowDown)
@@ -216,8 +216,8 @@ TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
     WriteProfile("[Port]\nPort=1\nHostSel=1\nNumHost=3\nHost0=alpha\nHost1=beta\nHost2=gamma\n");
     {
         kelo::ConnectionSettings loaded = Reload();
-        CPortSelectDlg dialog;
-        Queue(dialog, [](CPortSelectDlg& d) {
+        SelectPortDialog dialog;
+        Queue(dialog, [](SelectPortDialog& d) {
             Click(d.DeleteHostButton());
             Click(d.DeleteHostButton());
             Click(d.PortRadio(kelo::kPortUsb));
@@ -237,8 +237,8 @@ TEST_F(SelectPortTest, OkTakesThePortTheTypeAndTheHosts) {
     WriteProfile("[Port]\nPort=1\nHostSel=0\nNumHost=2\nHost0=alpha\nHost1=beta\n");
     {
         kelo::ConnectionSettings loaded = Reload();
-        CPortSelectDlg dialog;
-        Queue(dialog, [](CPortSelectDlg& d) {
+        SelectPortDialog dialog;
+        Queue(dialog, [](SelectPortDialog& d) {
             EXPECT_TRUE(d.TypeRadio(2)->isChecked());
             Click(d.DeleteHostButton());
             Click(d.TypeRadio(0));
@@ -270,8 +270,8 @@ TEST_P(UncheckedTest, OkWithoutAClickKeepsTheStoredValue) {
         kelo::ConnectionSettings loaded = Reload();
         loaded.portKind = c.storedPort;
         loaded.machineTypeIndex = c.storedType;
-        CPortSelectDlg dialog;
-        Queue(dialog, [&c](CPortSelectDlg& d) {
+        SelectPortDialog dialog;
+        Queue(dialog, [&c](SelectPortDialog& d) {
             for (int kind = 0; kind < 3; ++kind) {
                 EXPECT_EQ(d.PortRadio(kind)->isChecked(), kind == c.storedPort) << kind;
             }
@@ -301,9 +301,9 @@ INSTANTIATE_TEST_SUITE_P(PortSelectDlg, UncheckedTest,
                          });
 
 TEST(PortSelectDlg, OkWithoutATypeClickHandsBackTheIndexItWasGiven) {
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     auto selection = Selection({"alpha"}, 0, -1, 7);
-    ASSERT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) { Click(d.OkButton()); }));
+    ASSERT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) { Click(d.OkButton()); }));
     EXPECT_EQ(selection.typeValue, 7);
     EXPECT_EQ(selection.portKind, -1);
 }
@@ -314,9 +314,9 @@ TEST(PortSelectDlg, HostControlsServeOnlyTheNetwork) {
         bool enabledAtOpen;
     } opens[] = {{kelo::kPortParallel, false}, {kelo::kPortNetwork, true}, {kelo::kPortUsb, false}};
     for (const auto& open : opens) {
-        CPortSelectDlg dialog;
+        SelectPortDialog dialog;
         auto selection = Selection({"alpha"}, 0, open.openedWith);
-        RunScripted(dialog, selection, [&open](CPortSelectDlg& d) {
+        RunScripted(dialog, selection, [&open](SelectPortDialog& d) {
             auto hostControlsEnabled = [&d, &open](bool enabled) {
                 EXPECT_EQ(d.HostBox()->isEnabled(), enabled) << "opened with " << open.openedWith;
                 EXPECT_EQ(d.DeleteHostButton()->isEnabled(), enabled);
@@ -342,9 +342,9 @@ TEST(PortSelectDlg, HostControlsServeOnlyTheNetwork) {
 }
 
 TEST(PortSelectDlg, TypeRadiosAreOneExclusiveGroup) {
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     auto selection = Selection({}, 0, kelo::kPortNetwork, 1);
-    ASSERT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+    ASSERT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) {
         Click(d.TypeRadio(3));
         EXPECT_FALSE(d.TypeRadio(1)->isChecked());
         // The port radios are a group of their own.
@@ -364,10 +364,10 @@ struct RecordedRestart {
 
 class RestartTest : public ::testing::Test {
   protected:
-    void Record(CPortSelectDlg& dialog) {
+    void Record(SelectPortDialog& dialog) {
         dialog.SetRestartExchange(
             [this, &dialog](const std::string& host, platform::CancelDialog& progress) {
-                auto* window = dynamic_cast<CCommCancelDlg*>(&progress);
+                auto* window = dynamic_cast<ProgressDialog*>(&progress);
                 restarts_.push_back({host, window != nullptr && window->parent() == &dialog});
                 if (onRestart)
                     onRestart(dialog);
@@ -375,7 +375,7 @@ class RestartTest : public ::testing::Test {
     }
 
     std::vector<RecordedRestart> restarts_;
-    std::function<void(CPortSelectDlg&)> onRestart;
+    std::function<void(SelectPortDialog&)> onRestart;
 };
 
 TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
@@ -391,10 +391,10 @@ TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
     };
     for (const auto& c : cases) {
         restarts_.clear();
-        CPortSelectDlg dialog;
+        SelectPortDialog dialog;
         Record(dialog);
         auto selection = Selection({"alpha", "beta"}, 1, kelo::kPortNetwork, c.typeIndex);
-        RunScripted(dialog, selection, [&c](CPortSelectDlg& d) {
+        RunScripted(dialog, selection, [&c](SelectPortDialog& d) {
             if (c.typed != nullptr)
                 TypeHost(d, c.typed);
             Click(d.RestartButton());
@@ -414,11 +414,11 @@ TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
 // reason, and the dialog stays open for the correction.
 TEST_F(RestartTest, HostsInAnotherNumericFormAreRefusedWithTheirReason) {
     platform::MessageRecorder messages;
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     Record(dialog);
     auto selection = Selection({"alpha"}, 0);
     bool openAfterOk = false;
-    const bool accepted = RunScripted(dialog, selection, [&openAfterOk](CPortSelectDlg& d) {
+    const bool accepted = RunScripted(dialog, selection, [&openAfterOk](SelectPortDialog& d) {
         TypeHost(d, "10.0.0.010");
         Click(d.RestartButton());
         Click(d.OkButton());
@@ -436,10 +436,10 @@ TEST_F(RestartTest, HostsInAnotherNumericFormAreRefusedWithTheirReason) {
 }
 
 TEST_F(RestartTest, TypeClickedBeforeRestartDecides) {
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     Record(dialog);
     auto selection = Selection({"alpha"}, 0, kelo::kPortNetwork, 2);
-    RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+    RunScripted(dialog, selection, [](SelectPortDialog& d) {
         Click(d.TypeRadio(3));
         Click(d.RestartButton());
         Click(d.TypeRadio(2));
@@ -450,19 +450,19 @@ TEST_F(RestartTest, TypeClickedBeforeRestartDecides) {
 }
 
 TEST_F(RestartTest, DialogStaysOpenWithItsValuesAndASecondClickWaits) {
-    CPortSelectDlg dialog;
+    SelectPortDialog dialog;
     Record(dialog);
     int nestedRestarts = 0;
-    onRestart = [&nestedRestarts](CPortSelectDlg& d) {
+    onRestart = [&nestedRestarts](SelectPortDialog& d) {
         // The progress window pumps events, so the user can click Restart again meanwhile.
         Click(d.RestartButton());
-        nestedRestarts = static_cast<int>(d.findChildren<CCommCancelDlg*>().size());
+        nestedRestarts = static_cast<int>(d.findChildren<ProgressDialog*>().size());
     };
     auto selection = Selection({"alpha", "beta"}, 0, kelo::kPortNetwork, 1);
-    ASSERT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+    ASSERT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) {
         Click(d.RestartButton());
         EXPECT_TRUE(d.isVisible());
-        EXPECT_THAT(d.findChildren<CCommCancelDlg*>(), IsEmpty());
+        EXPECT_THAT(d.findChildren<ProgressDialog*>(), IsEmpty());
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "beta"));
         EXPECT_EQ(d.HostBox()->currentIndex(), 0);
         Click(d.OkButton());
@@ -504,12 +504,12 @@ class RealRestartTest : public ::testing::Test {
 
     // Runs Restart against the silent agent and returns the selection OK handed back.
     kelo::PortSelection RestartThenOk() {
-        CPortSelectDlg dialog;
+        SelectPortDialog dialog;
         auto selection = Selection({"127.0.0.1", "beta"}, 0, kelo::kPortNetwork, 0);
-        EXPECT_TRUE(RunScripted(dialog, selection, [](CPortSelectDlg& d) {
+        EXPECT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) {
             Click(d.RestartButton());
             EXPECT_TRUE(d.isVisible());
-            EXPECT_THAT(d.findChildren<CCommCancelDlg*>(), IsEmpty());
+            EXPECT_THAT(d.findChildren<ProgressDialog*>(), IsEmpty());
             Click(d.OkButton());
         }));
         return selection;
@@ -536,7 +536,7 @@ TEST_F(RealRestartTest, CancelOnTheProgressWindowEndsTheWaitEarly) {
             return;
         // The restart's own progress window, a child of the port dialog, is the only one up.
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* progress = qobject_cast<CCommCancelDlg*>(window);
+            auto* progress = qobject_cast<ProgressDialog*>(window);
             if (progress == nullptr || !progress->isVisible())
                 continue;
             progressShown = true;

@@ -24,7 +24,7 @@
 
 namespace {
 
-using app::CKeloDlg;
+using app::MainDialog;
 using kelo::records::Result;
 using kelo::records::StoredOperation;
 using testing_support::TempDir;
@@ -63,16 +63,16 @@ class RecordingTest : public ::testing::Test {
         dialog_.emplace("", folder_ / "kelo.INI");
         dialog_->SetRegistration(std::nullopt);
         dialog_->show();
-        CKeloDlg::Operations& ops = dialog_->MutableOperations();
+        MainDialog::Operations& ops = dialog_->MutableOperations();
         ops.getParameters = [this](int) {
             ++reads_;
             if (refused_)
-                platform::ShowMessage(platform::IDS_FAILED_CONNECT);
+                platform::ShowMessage(platform::MessageId::kFailedConnect);
             return testing_support::ParametersOf(machineAnswers_, kMachineSet);
         };
         ops.putParameters = [this](const std::vector<uint8_t>& block) {
             written_.push_back(block);
-            platform::ShowMessage(platform::IDS_DONE);
+            platform::ShowMessage(platform::MessageId::kDone);
             return testing_support::WriteOf(true);
         };
         EXPECT_TRUE(kelo::SaveParameterFile(kFileSet.data(), static_cast<int>(kFileSet.size()),
@@ -98,12 +98,12 @@ class RecordingTest : public ::testing::Test {
     void PutParameters() {
         app_testing::ScriptedFileDialogs dialogs;
         dialogs.answers.push_back(folder_ / "new.par");
-        dialog_->Button(CKeloDlg::IDC_PUT_PARAMETERS)->click();
+        dialog_->Button(MainDialog::kPutParametersButton)->click();
     }
 
     TempDir folder_;
     platform::MessageRecorder messages_;
-    std::optional<CKeloDlg> dialog_;
+    std::optional<MainDialog> dialog_;
     bool machineAnswers_ = true;
     bool refused_ = false;  // the read says why it failed
     int reads_ = 0;
@@ -113,7 +113,7 @@ class RecordingTest : public ::testing::Test {
 TEST_F(RecordingTest, GetParametersIsKeptWithTheSetReadAndTheFileWritten) {
     app_testing::ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "read.par");
-    dialog_->Button(CKeloDlg::IDC_GET_PARAMETERS)->click();
+    dialog_->Button(MainDialog::kGetParametersButton)->click();
 
     const std::vector<StoredOperation> kept = Kept();
     ASSERT_EQ(kept.size(), 1u);
@@ -166,14 +166,14 @@ TEST_F(RecordingTest, AFailedBackupReadAsksAndNoWritesNothing) {
     {
         MessageBoxAnswer no(QMessageBox::No);
         PutParameters();
-        EXPECT_EQ(no.texts, std::vector<std::string>{CKeloDlg::kNoBackupQuestion});
+        EXPECT_EQ(no.texts, std::vector<std::string>{MainDialog::kNoBackupQuestion});
         EXPECT_EQ(no.defaults, std::vector<bool>{true});
     }
     EXPECT_TRUE(written_.empty());
     std::vector<StoredOperation> kept = Kept();
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_EQ(kept[0].result, Result::Failed);
-    EXPECT_EQ(kept[0].message, CKeloDlg::kNoBackupReason);
+    EXPECT_EQ(kept[0].message, MainDialog::kNoBackupReason);
     EXPECT_EQ(kept[1].result, Result::Cancelled);
 
     // A refused connection is told inside the question, not in a box before it.
@@ -181,7 +181,7 @@ TEST_F(RecordingTest, AFailedBackupReadAsksAndNoWritesNothing) {
     {
         MessageBoxAnswer no(QMessageBox::No);
         PutParameters();
-        EXPECT_EQ(no.texts, std::vector<std::string>{CKeloDlg::kNoBackupQuestion});
+        EXPECT_EQ(no.texts, std::vector<std::string>{MainDialog::kNoBackupQuestion});
         ASSERT_EQ(no.informative.size(), 1u);
         EXPECT_NE(no.informative[0].find("Failed to connect"), std::string::npos);
     }

@@ -206,7 +206,7 @@ TEST(RegistrationAtStart, AFailedRegistrationEndsTheProgramBeforeTheWindowShows)
         std::optional<int> status;
         bool windowOnScreen = true;
         {
-            app::CKeloDlg dialog("", folder / "kelo.INI");
+            app::MainDialog dialog("", folder / "kelo.INI");
             dialog.SetRegistration(StartRegistration(folder, c.dataHome));
             dialog.SetProgramExit([&](int code) {
                 status = code;
@@ -229,7 +229,7 @@ TEST(RegistrationAtStart, AWritableDataFolderLetsTheWindowOpenAndKeepsTheSetting
     platform::MessageRecorder messages;
     bool ended = false;
     {
-        app::CKeloDlg dialog("", folder / "kelo.INI");
+        app::MainDialog dialog("", folder / "kelo.INI");
         dialog.SetRegistration(StartRegistration(folder, "data"));
         dialog.SetProgramExit([&](int) { ended = true; });
         dialog.show();

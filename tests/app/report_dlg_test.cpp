@@ -34,7 +34,7 @@
 
 namespace {
 
-using app::CReportDlg;
+using app::ReportDialog;
 using app::TextRange;
 using app_testing::ScriptedFileDialogs;
 using ::testing::ElementsAre;
@@ -48,7 +48,7 @@ void WriteScript(const std::string& path, const std::string& body) {
 }
 
 // What the control shows as selected, line breaks as "\n".
-std::string SelectedText(const CReportDlg& viewer) {
+std::string SelectedText(const ReportDialog& viewer) {
     QString text = viewer.TextControl()->textCursor().selectedText();
     text.replace(QChar::ParagraphSeparator, QChar(u'\n'));
     return text.toStdString();
@@ -70,7 +70,7 @@ TEST(ReportViewer, SelectsByteRangesOfTheStoredText) {
         "G\x83H",
         22);
     const std::string tail("\0I", 2);
-    CReportDlg viewer;
+    ReportDialog viewer;
     viewer.SetReportText(text + tail);
     const QTextDocument* document = viewer.TextControl()->document();
     EXPECT_EQ(document->characterCount() - 1, 18);  // 24 bytes, 18 positions
@@ -118,15 +118,15 @@ class FindBoxTest : public ::testing::Test {
         viewer_.show();
     }
 
-    app::CFindDlg* OpenBox(const QString& needle, bool down) {
-        app::CFindDlg* box = viewer_.OnFind();
+    app::FindDialog* OpenBox(const QString& needle, bool down) {
+        app::FindDialog* box = viewer_.OnFind();
         box->FindWhatEdit()->setText(needle);
         (down ? box->DownRadio() : box->UpRadio())->setChecked(true);
         return box;
     }
 
     // Presses Find Next and returns the selection, or nullopt after "Failed to find".
-    std::optional<TextRange> Next(app::CFindDlg* box) {
+    std::optional<TextRange> Next(app::FindDialog* box) {
         messages_.Clear();
         box->FindNextButton()->click();
         if (!messages_.Messages().empty()) {
@@ -137,11 +137,11 @@ class FindBoxTest : public ::testing::Test {
     }
 
     platform::MessageRecorder messages_;
-    CReportDlg viewer_;
+    ReportDialog viewer_;
 };
 
 TEST_F(FindBoxTest, ABoxStartsEmptyWithDownChosen) {
-    app::CFindDlg* box = viewer_.OnFind();
+    app::FindDialog* box = viewer_.OnFind();
     EXPECT_TRUE(box->isVisible());
     EXPECT_FALSE(box->isModal());
     EXPECT_EQ(box->parentWidget(), &viewer_);
@@ -153,7 +153,7 @@ TEST_F(FindBoxTest, ABoxStartsEmptyWithDownChosen) {
 }
 
 TEST_F(FindBoxTest, DownWalksTheMatchesAfterTheCaretAndStopsAtTheEnd) {
-    app::CFindDlg* box = OpenBox("abc", true);
+    app::FindDialog* box = OpenBox("abc", true);
     // The match at the very start is passed over: the search begins after the caret.
     EXPECT_EQ(Next(box), (TextRange{7, 10}));
     EXPECT_EQ(Next(box), (TextRange{14, 17}));
@@ -164,7 +164,7 @@ TEST_F(FindBoxTest, DownWalksTheMatchesAfterTheCaretAndStopsAtTheEnd) {
 }
 
 TEST_F(FindBoxTest, UpWalksBackToTheBeginning) {
-    app::CFindDlg* box = OpenBox("ABC", false);
+    app::FindDialog* box = OpenBox("ABC", false);
     viewer_.SetSelection(17, 17);
     EXPECT_EQ(Next(box), (TextRange{14, 17}));
     EXPECT_EQ(Next(box), (TextRange{7, 10}));
@@ -174,15 +174,15 @@ TEST_F(FindBoxTest, UpWalksBackToTheBeginning) {
 }
 
 TEST_F(FindBoxTest, TwoBoxesSearchEachWithItsOwnTextAndDirection) {
-    app::CFindDlg* first = OpenBox("ABC", true);
-    app::CFindDlg* second = OpenBox("xx", false);
+    app::FindDialog* first = OpenBox("ABC", true);
+    app::FindDialog* second = OpenBox("xx", false);
     EXPECT_EQ(Next(first), (TextRange{7, 10}));
     EXPECT_EQ(Next(second), (TextRange{4, 6}));
     EXPECT_EQ(Next(first), (TextRange{7, 10}));
     EXPECT_EQ(Next(first), (TextRange{14, 17}));
     EXPECT_EQ(Next(second), (TextRange{4, 6}));
 
-    QPointer<app::CFindDlg> closed(first);
+    QPointer<app::FindDialog> closed(first);
     first->CancelButton()->click();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(closed.isNull());
@@ -192,10 +192,10 @@ TEST_F(FindBoxTest, TwoBoxesSearchEachWithItsOwnTextAndDirection) {
 }
 
 TEST_F(FindBoxTest, FindBoxesCloseWithTheViewer) {
-    QPointer<app::CFindDlg> box(viewer_.OnFind());
-    QPointer<app::CFindDlg> own;
+    QPointer<app::FindDialog> box(viewer_.OnFind());
+    QPointer<app::FindDialog> own;
     {
-        CReportDlg other;
+        ReportDialog other;
         own = other.OnFind();
         ASSERT_FALSE(own.isNull());
     }
@@ -207,7 +207,7 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     TempDir folder;
     platform::MessageRecorder messages;
     const std::string text("REPORT \xE3\x81\x82\r\n\x83\x41", 14);
-    CReportDlg viewer;
+    ReportDialog viewer;
     viewer.SetReportText(text);
     ScriptedFileDialogs dialogs;
     dialogs.answers = {folder / "saved.kel", folder / "saved.txt", std::nullopt};
@@ -233,7 +233,7 @@ TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
     platform::MessageRecorder messages;
     // 25 degrees C, then katakana whose second bytes are 0x5C ("\\"), 't', 'g' and 'a'.
     const std::string text("25\x81\x8B\x43\r\n\x83\x5C\x83\x74\x83\x67\x83\x61 ok");
-    CReportDlg viewer;
+    ReportDialog viewer;
     viewer.SetCodePage(platform::CodePage::Named("CP932"));
     viewer.SetReportText(text);
     viewer.show();
@@ -252,7 +252,7 @@ TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
         {"\u00E9", std::nullopt},  // no form in CP932
     };
     for (const Case& c : cases) {
-        app::CFindDlg* box = viewer.OnFind();
+        app::FindDialog* box = viewer.OnFind();
         box->FindWhatEdit()->setText(QString::fromUtf8(c.typed));
         messages.Clear();
         box->FindNextButton()->click();
@@ -294,7 +294,7 @@ class OpenBrowserTest : public ::testing::Test {
     ~OpenBrowserTest() override {
         setenv("PATH", path_.c_str(), 1);
         unsetenv("TMPDIR");
-        CReportDlg::RemovePagesLeftForExit();
+        ReportDialog::RemovePagesLeftForExit();
     }
 
     void WriteLauncher(const std::string& body) { WriteScript(bin_ + "/xdg-open", body); }
@@ -318,7 +318,7 @@ class OpenBrowserTest : public ::testing::Test {
     const std::string seen_ = folder_ / "seen";
     platform::MessageRecorder messages_;
     platform::FakeClock clock_;
-    CReportDlg viewer_;
+    ReportDialog viewer_;
     bool pageDuringWait_ = false;
     bool buttonsDuringWait_ = true;
 };
@@ -333,7 +333,7 @@ TEST_F(OpenBrowserTest, TheLauncherGetsTheEscapedPageWhichStaysUntilTheProgramEn
     EXPECT_TRUE(AllButtonsEnabled());
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_TRUE(std::filesystem::exists(page_));  // the browser may still be reading it
-    EXPECT_TRUE(CReportDlg::RemovePagesLeftForExit());
+    EXPECT_TRUE(ReportDialog::RemovePagesLeftForExit());
     EXPECT_FALSE(std::filesystem::exists(page_));
 }
 
@@ -368,7 +368,7 @@ TEST_F(OpenBrowserTest, APageThatCannotBeRemovedAtTheEndIsReported) {
     WriteLauncher("rm \"$1\"; mkdir \"$1\"; touch \"$1/x\"\n");
     viewer_.OpenBrowserButton()->click();
     EXPECT_TRUE(messages_.Messages().empty());
-    EXPECT_FALSE(CReportDlg::RemovePagesLeftForExit());
+    EXPECT_FALSE(ReportDialog::RemovePagesLeftForExit());
 }
 
 // The user's runtime folder, when there is one, holds the page rather than the temporary folder.

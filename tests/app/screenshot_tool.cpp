@@ -54,7 +54,7 @@ bool SaveFromModalLoop(QDialog& dialog, const QString& path, const std::function
 }
 
 bool ProgressWindow(const QString& path) {
-    app::CCommCancelDlg dialog;
+    app::ProgressDialog dialog;
     dialog.SetRange(100);
     dialog.Show();
     dialog.SetPos(40);
@@ -62,7 +62,7 @@ bool ProgressWindow(const QString& path) {
 }
 
 bool PortSelection(const QString& path, int portKind) {
-    app::CPortSelectDlg dialog;
+    app::SelectPortDialog dialog;
     kelo::PortSelection selection;
     selection.portKind = portKind;
     selection.typeValue = 2;
@@ -81,7 +81,7 @@ bool FindMachines(const QString& path) {
         {0xC0A8012F, {4}, "line-4-packer", std::nullopt, std::nullopt, 7},
         {0xC0A80166, {1, 2}, std::nullopt, std::nullopt, "MDL:Type 2;", 12},
     };
-    app::CFindMachinesDlg dialog;
+    app::FindMachinesDialog dialog;
     dialog.SubnetEdit()->setText("192.168.1.0/24");
     dialog.SetRunner([&found](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
                               const std::function<void(const FoundMachine&)>& onMachine,
@@ -93,7 +93,7 @@ bool FindMachines(const QString& path) {
     });
     bool saved = false;
     QObject::connect(
-        &dialog, &app::CFindMachinesDlg::findingEnded, &dialog,
+        &dialog, &app::FindMachinesDialog::findingEnded, &dialog,
         [&] {
             dialog.MachineList()->setCurrentItem(dialog.MachineList()->topLevelItem(1));
             saved = Save(dialog, path);
@@ -124,15 +124,15 @@ const char kSampleReport[] =
     "  003  J-004  exit jam\r\n";
 
 // The main window as it first appears, on a throwaway profile and without the registration.
-std::unique_ptr<app::CKeloDlg> MainWindow() {
-    auto dialog = std::make_unique<app::CKeloDlg>(
+std::unique_ptr<app::MainDialog> MainWindow() {
+    auto dialog = std::make_unique<app::MainDialog>(
         "", QDir::temp().filePath(".kelo-screenshot.INI").toStdString());
     dialog->SetRegistration(std::nullopt);
     dialog->show();
     return dialog;
 }
 
-bool MainDialog(const QString& path, bool busy) {
+bool ShootMainDialog(const QString& path, bool busy) {
     const auto dialog = MainWindow();
     dialog->EnableControls(!busy);
     return Save(*dialog, path);
@@ -168,7 +168,7 @@ bool SystemMenuByKeys(const QString& path) {
 
 bool AboutBox(const QString& path) {
     const auto dialog = MainWindow();
-    app::CAboutDlg about(dialog.get());
+    app::AboutDialog about(dialog.get());
     about.SetVersionText(dialog->VersionText());
     about.show();
     return Save(about, path);
@@ -176,10 +176,10 @@ bool AboutBox(const QString& path) {
 
 // The viewer with a report in which a find box has found the second match.
 bool ReportViewer(const QString& path, bool grabFindBox) {
-    app::CReportDlg viewer;
+    app::ReportDialog viewer;
     viewer.SetReportText(kSampleReport);
     viewer.show();
-    app::CFindDlg* box = viewer.OnFind();
+    app::FindDialog* box = viewer.OnFind();
     box->FindWhatEdit()->setText("counter");
     box->FindNextButton()->click();
     box->FindNextButton()->click();
@@ -192,7 +192,7 @@ bool CodePageReport(const QString& path) {
     const std::optional<std::string> report = cp932->FromUtf8(
         "SERVICE REPORT\r\n\u5B9A\u7740\u6E29\u5EA6 (fixing temperature): 182 \u00B0C\r\n"
         "\u30E1\u30E2: \u30C8\u30CA\u30FC\u88DC\u7D66\u6E08\u307F <\u30C8\u30EC\u30A42>\r\n");
-    app::CReportDlg viewer;
+    app::ReportDialog viewer;
     viewer.SetCodePage(cp932);
     viewer.SetReportText(*report);
     viewer.show();
@@ -278,7 +278,7 @@ std::string SampleRecords() {
 
 // The newest report chosen; with discovered, discovery's findings shown as well.
 bool History(const QString& path, bool discovered) {
-    app::CHistoryDlg history(SampleRecords(), "");
+    app::HistoryDialog history(SampleRecords(), "");
     history.SetWriteBackTarget({"printer-2.example.net", "", 3, "network", ""});
     history.ShowDiscoveredBox()->setChecked(discovered);
     history.OperationTable()->selectRow(discovered ? 6 : 5);
@@ -291,9 +291,9 @@ bool Compare(const QString& path, bool longHost) {
     const std::string host =
         longHost ? std::string(12, 'x') + ".line-" + std::string(180, 'y') + ".example.net  "
                  : "printer-2.example.net  ";
-    app::CCompareDlg compare(kSampleReport, LaterReport(),
-                             host + kelo::records::LocalTimeText(kEarlierVisitMs),
-                             host + kelo::records::LocalTimeText(kVisitMs), nullptr);
+    app::CompareDialog compare(kSampleReport, LaterReport(),
+                               host + kelo::records::LocalTimeText(kEarlierVisitMs),
+                               host + kelo::records::LocalTimeText(kVisitMs), nullptr);
     compare.show();
     if (!longHost)
         compare.OnNextChange();
@@ -307,9 +307,9 @@ bool CompareParameterSets(const QString& path) {
     std::vector<uint8_t> after = before;
     after[20] = 0xFF;
     after.resize(96, 0x11);
-    app::CCompareDlg compare(app::HexLines(before), app::HexLines(after),
-                             "printer-2.example.net (type 3)  get-params",
-                             "printer-2.example.net (type 3)  backup", nullptr);
+    app::CompareDialog compare(app::HexLines(before), app::HexLines(after),
+                               "printer-2.example.net (type 3)  get-params",
+                               "printer-2.example.net (type 3)  backup", nullptr);
     compare.setWindowTitle("Compare Parameter Sets");
     compare.show();
     return Save(compare, path);
@@ -338,8 +338,8 @@ struct Shot {
 
 const std::vector<Shot>& Shots() {
     static const std::vector<Shot> shots = {
-        {"kelo-main.png", [](const QString& path) { return MainDialog(path, false); }},
-        {"kelo-main-busy.png", [](const QString& path) { return MainDialog(path, true); }},
+        {"kelo-main.png", [](const QString& path) { return ShootMainDialog(path, false); }},
+        {"kelo-main-busy.png", [](const QString& path) { return ShootMainDialog(path, true); }},
         {"kelo-system-menu.png", [](const QString& path) { return SystemMenu(path, false); }},
         {"kelo-system-menu-trace.png", [](const QString& path) { return SystemMenu(path, true); }},
         {"kelo-system-menu-keys.png", SystemMenuByKeys},

@@ -100,17 +100,17 @@ TEST(TerminalSink, WritesEachMessageOnItsOwnLineAfterClearingTheProgressLine) {
     line.Update(100, 50);
     const std::string drawn = ProgressLine::Render("Put Parameters", 100, 50);
     written.clear();
-    platform::ShowMessage(platform::IDS_SET_UP_PORT);
+    platform::ShowMessage(platform::MessageId::kSetUpPort);
     EXPECT_EQ(written, "\r" + std::string(drawn.size(), ' ') +
                            "\rkelo-cli: Set up \"SELECT PORT\"\n" +
                            "kelo-cli: hint: kelo-cli config add-host HOST (and config type N)\n");
 
     written.clear();
-    platform::ShowMessage(platform::IDS_DONE);
+    platform::ShowMessage(platform::MessageId::kDone);
     platform::ShowText("p.prm: Permission denied");
     EXPECT_EQ(written, "kelo-cli: Done.\nkelo-cli: p.prm: Permission denied\n");
     EXPECT_EQ(sink.ShownIds(),
-              (std::vector<int>{platform::IDS_SET_UP_PORT, platform::IDS_DONE, 0}));
+              (std::vector<int>{platform::MessageId::kSetUpPort, platform::MessageId::kDone, 0}));
 
     platform::SetMessageSink(previous);
 }

@@ -93,9 +93,9 @@ std::vector<Bytes> HostileCorpus() {
 TEST(HostileFiles, ReportDecodeRefusesOrGivesAPlainText) {
     for (const Bytes& file : HostileCorpus()) {
         std::string text = "stale";
-        const std::optional<ExHandle> failure = DecodeReportBlock(file, text);
+        const std::optional<ReportRefusal> failure = DecodeReportBlock(file, text);
         if (failure) {
-            ASSERT_EQ(*failure, ExHandle::BadContent);
+            ASSERT_EQ(*failure, ReportRefusal::BadContent);
             ASSERT_EQ(text, "");
         } else {
             ASSERT_LE(text.size(), 262143u);

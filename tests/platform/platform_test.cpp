@@ -28,15 +28,15 @@ TEST(StringTable, HoldsExactlyTheProgramsEntries) {
 }
 
 TEST(StringTable, OnlyDoneCarriesTheInformationIcon) {
-    EXPECT_EQ(platform::MessageIcon(platform::IDS_DONE), platform::Icon::Information);
-    EXPECT_EQ(platform::MessageIcon(platform::IDS_FAILED_SEND), platform::Icon::Warning);
+    EXPECT_EQ(platform::MessageIcon(platform::MessageId::kDone), platform::Icon::Information);
+    EXPECT_EQ(platform::MessageIcon(platform::MessageId::kFailedSend), platform::Icon::Warning);
 }
 
 TEST(MessageSink, RecorderSeesMessagesAndRestoresThePreviousSink) {
     platform::MessageRecorder outer;
     {
         platform::MessageRecorder inner;
-        platform::ShowMessage(platform::IDS_DONE);
+        platform::ShowMessage(platform::MessageId::kDone);
         platform::ShowText("x.kel: No such file or directory");
         ASSERT_EQ(inner.Messages().size(), 2u);
         EXPECT_EQ(inner.Messages()[0].id, 111);
@@ -44,7 +44,7 @@ TEST(MessageSink, RecorderSeesMessagesAndRestoresThePreviousSink) {
         EXPECT_EQ(inner.Messages()[1].id, 0);
         EXPECT_EQ(inner.Messages()[1].icon, platform::Icon::Warning);
     }
-    platform::ShowMessage(platform::IDS_FAILED_READ);
+    platform::ShowMessage(platform::MessageId::kFailedRead);
     EXPECT_EQ(outer.Texts(), std::vector<std::string>{"Failed to read."});
 }
 

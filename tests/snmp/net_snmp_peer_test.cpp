@@ -118,7 +118,7 @@ TEST_F(NetSnmpAgent, AnswersToKelosRequests) {
     };
     for (const auto& c : cases) {
         platform::HeadlessCancelDialog dialog;
-        CSnmpMsg message;
+        SnmpExchange message;
         message.SetRequestId(c.requestId);
         message.SetCancelDialog(dialog);
         ASSERT_EQ(message.Open("127.0.0.1"), 0) << c.what;
@@ -187,7 +187,7 @@ RequestParts WithoutRequestId(const Bytes& request) {
 
 // Runs the tool against a scripted agent that echoes the request as the answer, and holds
 // the datagram the tool sent against Kelo's request.
-void ExpectSameRequest(const std::vector<std::string>& tool, const CSnmpMsg& kelo,
+void ExpectSameRequest(const std::vector<std::string>& tool, const SnmpExchange& kelo,
                        const std::string& what) {
     ScriptedAgent agent(ScriptedAgent::Echo);
     ASSERT_TRUE(agent.Bound());
@@ -207,7 +207,7 @@ void ExpectSameRequest(const std::vector<std::string>& tool, const CSnmpMsg& kel
 TEST(NetSnmpTools, SnmpgetSendsKelosGetRequest) {
     if (!Installed(kSnmpGet))
         GTEST_SKIP() << "net-snmp's snmpget is not installed";
-    CSnmpMsg kelo;
+    SnmpExchange kelo;
     kelo.MakeGetRequest(kStatusOid, snmp::kPduGetRequest);
     ExpectSameRequest(
         {kSnmpGet, "-v1", "-c", "public", "-r", "0", "-t", "2", "127.0.0.1", kStatusOid}, kelo,
@@ -218,7 +218,7 @@ TEST(NetSnmpTools, SnmpsetSendsKelosSetRequest) {
     if (!Installed(kSnmpSet))
         GTEST_SKIP() << "net-snmp's snmpset is not installed";
     for (int value : {10, 0, -1, 127, 128, -128, -129, 65535, INT_MAX, INT_MIN}) {
-        CSnmpMsg kelo;
+        SnmpExchange kelo;
         kelo.MakeSetRequest(kRestartOid, snmp::kPduSetRequest, value);
         ExpectSameRequest({kSnmpSet, "-v1", "-c", "public", "-r", "0", "-t", "2", "127.0.0.1",
                            kRestartOid, "i", std::to_string(value)},

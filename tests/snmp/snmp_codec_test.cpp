@@ -21,14 +21,14 @@ using test::HexBytes;
 using test::HexText;
 using test::OctetString;
 
-Bytes RequestOf(const CSnmpMsg& message) {
+Bytes RequestOf(const SnmpExchange& message) {
     return Bytes(message.Request(), message.Request() + message.RequestLength());
 }
 
 // ---- Requests -------------------------------------------------------------------------------
 
 TEST(SnmpRequest, GetRequestOfTheStatusObject) {
-    CSnmpMsg message;
+    SnmpExchange message;
     message.SetRequestId(0x1A2B);
     EXPECT_EQ(message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", snmp::kPduGetRequest), 48);
     EXPECT_EQ(HexText(RequestOf(message)),
@@ -37,7 +37,7 @@ TEST(SnmpRequest, GetRequestOfTheStatusObject) {
 }
 
 TEST(SnmpRequest, SetRequestOfTheRestartObject) {
-    CSnmpMsg message;
+    SnmpExchange message;
     message.SetRequestId(0x1A2B);
     EXPECT_EQ(message.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", snmp::kPduSetRequest, 10), 47);
     EXPECT_EQ(HexText(RequestOf(message)),
@@ -46,7 +46,7 @@ TEST(SnmpRequest, SetRequestOfTheRestartObject) {
 }
 
 TEST(SnmpRequest, RequestIdIsTheProcessIdBigEndian) {
-    CSnmpMsg message;
+    SnmpExchange message;
     message.MakeGetRequest("1.3.6", snmp::kPduGetRequest);
     const uint32_t pid = static_cast<uint32_t>(::getpid());
     const Bytes expected{static_cast<uint8_t>(pid >> 24), static_cast<uint8_t>(pid >> 16),
@@ -76,7 +76,7 @@ TEST(SnmpRequest, IntegerValueInFewestTwosComplementOctets) {
         {INT_MIN, "02 04 80 00 00 00"},
     };
     for (const auto& c : cases) {
-        CSnmpMsg message;
+        SnmpExchange message;
         const int length = message.MakeSetRequest("1.3.6.1", snmp::kPduSetRequest, c.value);
         const Bytes request = RequestOf(message);
         const Bytes element = HexBytes(c.element);
@@ -126,7 +126,7 @@ TEST(SnmpRequest, ObjectIdentifierItCannotEncodeIsRefused) {
     ASSERT_EQ(snmp::EncodeOid("2.47", out, snmp::kMaxOidContent), 1);
     EXPECT_EQ(out[0], 0x7F);
 
-    CSnmpMsg message;
+    SnmpExchange message;
     ASSERT_GT(message.MakeGetRequest("1.3.6", snmp::kPduGetRequest), 0);
     EXPECT_EQ(message.MakeGetRequest("1.3.4294967296", snmp::kPduGetRequest), -1);
     EXPECT_EQ(message.MakeGetRequest("", snmp::kPduGetRequest), -1);
@@ -137,7 +137,7 @@ TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
     std::string oid = "1.3";
     for (int i = 0; i < 30; ++i)
         oid += ".1229";  // 60 octets: still fits
-    CSnmpMsg fits;
+    SnmpExchange fits;
     const int length = fits.MakeGetRequest(oid.c_str(), snmp::kPduGetRequest);
     ASSERT_GT(length, 0);
     EXPECT_LT(length, 130);
@@ -145,7 +145,7 @@ TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
 
     for (int i = 0; i < 20; ++i)
         oid += ".1229";  // 100 octets: the lengths would overflow
-    CSnmpMsg tooLong;
+    SnmpExchange tooLong;
     EXPECT_EQ(tooLong.MakeGetRequest(oid.c_str(), snmp::kPduGetRequest), -1);
     EXPECT_EQ(tooLong.SendRequest(), -1);
 
@@ -157,7 +157,7 @@ TEST(SnmpRequest, ObjectIdentifierTooLongForAShortFormRequestIsRefused) {
 // An agent echoes the community, so an answer to a request of another community carries it;
 // the request itself has the answer's layout and must parse to its own fields.
 TEST(SnmpRequest, CommunityOfAnyLengthThatLeavesShortFormLengths) {
-    CSnmpMsg message;
+    SnmpExchange message;
     message.SetRequestId(0x1A2B);
     message.SetCommunity("kelo-lab");
     EXPECT_EQ(message.MakeGetRequest("1.3.6.1.2.1.1.5.0", snmp::kPduGetRequest), 45);
@@ -233,7 +233,7 @@ TEST(SnmpAnswer, ValueText) {
     };
     for (const auto& c : cases) {
         const Bytes answer = AnswerWithValue(HexBytes(c.given));
-        CSnmpMsg message;
+        SnmpExchange message;
         ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())))
             << c.given;
         message.MakeValueText();
@@ -245,7 +245,7 @@ TEST(SnmpAnswer, LongFormLengthsThroughout) {
     // 144 value octets make every enclosing length long-form as well.
     const Bytes answer = AnswerWithValue(Cat({HexBytes("04 81 90"), Bytes(144, 'x')}));
     ASSERT_EQ(answer[1], 0x81);
-    CSnmpMsg message;
+    SnmpExchange message;
     ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())));
     EXPECT_EQ(message.Fields().oidvalue_length, 144);
     EXPECT_EQ(message.Fields().request_id, 0x1A2B);
@@ -255,7 +255,7 @@ TEST(SnmpAnswer, LongFormLengthsThroughout) {
 
 TEST(SnmpAnswer, ValueTextPast513CharactersIsDropped) {
     const Bytes answer = AnswerWithValue(OctetString(std::string(600, 'r')));
-    CSnmpMsg message;
+    SnmpExchange message;
     ASSERT_TRUE(message.TakeResponse(answer.data(), static_cast<int>(answer.size())));
     message.MakeValueText();
     EXPECT_EQ(message.ValueText(), "\"" + std::string(512, 'r'));
@@ -304,7 +304,7 @@ bool ParseExactly(const Bytes& datagram) {
         EXPECT_GE(fields.oidvalue_length, 0);
         EXPECT_LE(fields.oidname_data + fields.oidname_length, end);
         EXPECT_LE(fields.oidvalue_data + fields.oidvalue_length, end);
-        CSnmpMsg message;
+        SnmpExchange message;
         if (size <= snmp::kMessageSize) {
             EXPECT_TRUE(message.TakeResponse(exact.data(), size));
             message.MakeValueText();

@@ -79,7 +79,7 @@ TEST(SnmpStatusQuery, SendsTheGetRequestOfTheStatusObject) {
     std::string status;
     ASSERT_TRUE(QueryStatus("localhost", dialog, status));
     ASSERT_TRUE(agent.WaitForRequests(1));
-    CSnmpMsg expected;
+    SnmpExchange expected;
     expected.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", snmp::kPduGetRequest);
     const Bytes request = agent.Requests().front();
     EXPECT_EQ(request, Bytes(expected.Request(), expected.Request() + 48));
@@ -160,7 +160,7 @@ TEST(SnmpMessage, ReceiveReportsWhatCameBack) {
     ScriptedAgent agent(Replying(answer));
     ASSERT_TRUE(agent.Bound());
     platform::HeadlessCancelDialog dialog;
-    CSnmpMsg message;
+    SnmpExchange message;
     message.SetCancelDialog(dialog);
     ASSERT_EQ(message.Open("127.0.0.1"), 0);
     message.MakeGetRequest(".1.3.6.1.4.1.1229.2.2.2.1.24.1", snmp::kPduGetRequest);
@@ -205,7 +205,7 @@ TEST(SnmpRestart, WaitsSixSecondsWhetherOrNotTheInterfaceAnswers) {
         EXPECT_FALSE(run.dialog.IsVisible()) << c.what;
         EXPECT_TRUE(run.messages.Texts().empty()) << c.what;
         ASSERT_TRUE(agent.WaitForRequests(1)) << c.what;
-        CSnmpMsg expected;
+        SnmpExchange expected;
         expected.MakeSetRequest(".1.3.6.1.4.1.1229.2.8.1.0", snmp::kPduSetRequest, 10);
         EXPECT_EQ(agent.Requests().front(), Bytes(expected.Request(), expected.Request() + 47))
             << c.what;
