@@ -6,7 +6,7 @@
 
 #include "app/app_icon.h"
 
-namespace app {
+namespace kelo::app {
 
 // The icon at the left; "Kelo Version" and the version on the first line with the notice below
 // them; OK at the top right.
@@ -42,4 +42,4 @@ QString AboutDialog::VersionText() const {
     return version_->text();
 }
 
-}  // namespace app
+}  // namespace kelo::app

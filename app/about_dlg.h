@@ -8,7 +8,7 @@
 class QLabel;
 class QPushButton;
 
-namespace app {
+namespace kelo::app {
 
 class AboutDialog : public QDialog {
     Q_OBJECT
@@ -28,4 +28,4 @@ class AboutDialog : public QDialog {
     QPushButton* ok_ = nullptr;  // 1
 };
 
-}  // namespace app
+}  // namespace kelo::app

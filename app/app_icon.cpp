@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace app {
+namespace kelo::app {
 
 QPixmap AppIconPixmap(int size) {
     QPixmap pixmap(size, size);
@@ -55,4 +55,4 @@ QByteArray AppIconPng(int size) {
     return bytes;
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -5,7 +5,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace app {
+namespace kelo::app {
 
 QPixmap AppIconPixmap(int size);
 
@@ -15,4 +15,4 @@ QIcon AppIcon();
 // The icon as PNG bytes, for the desktop's icon folder.
 QByteArray AppIconPng(int size);
 
-}  // namespace app
+}  // namespace kelo::app

@@ -18,7 +18,7 @@
 #include "app/stop_signals.h"
 #include "platform/trace.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 // Holds back the socket layer's notifications while it exists. Qt's ExcludeSocketNotifiers
@@ -189,4 +189,4 @@ void ProgressDialog::hideEvent(QHideEvent* event) {
     cancelled_ = false;
 }
 
-}  // namespace app
+}  // namespace kelo::app

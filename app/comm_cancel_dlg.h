@@ -16,7 +16,7 @@ class QProgressBar;
 class QPushButton;
 class QShowEvent;
 
-namespace app {
+namespace kelo::app {
 
 class ProgressDialog : public QDialog, public platform::CancelDialog {
     Q_OBJECT
@@ -65,4 +65,4 @@ class ProgressDialog : public QDialog, public platform::CancelDialog {
     std::optional<std::string> heldCancel_;  // a Cancel that came meanwhile, with its cause
 };
 
-}  // namespace app
+}  // namespace kelo::app

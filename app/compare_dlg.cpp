@@ -24,7 +24,7 @@
 
 #include "records/compare.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 // The first line numbers of a hunk header "@@ -a[,b] +c[,d] @@", counted from 1. An empty
@@ -314,4 +314,4 @@ void CompareDialog::UpdateChangeControls() {
         count_->setText(tr("Change %1 of %2").arg(current_ + 1).arg(count));
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -15,7 +15,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace app {
+namespace kelo::app {
 
 // The lines (counted from 0, split at line feeds) that the shortest edit from before to after
 // removes from before and adds to after.
@@ -78,4 +78,4 @@ class CompareDialog : public QDialog {
     int current_ = -1;  // the change last stepped to
 };
 
-}  // namespace app
+}  // namespace kelo::app

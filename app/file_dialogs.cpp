@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QFileDialog>
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 class QtFileDialogs : public FileDialogs {
@@ -131,4 +131,4 @@ QString DefaultSuffix(const std::string& defaultExtension, int filterIndex) {
     return suffixes.value(0);
 }
 
-}  // namespace app
+}  // namespace kelo::app

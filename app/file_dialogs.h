@@ -9,7 +9,7 @@
 
 class QWidget;
 
-namespace app {
+namespace kelo::app {
 
 // One file dialog as an operation asks for it.
 struct FileDialogRequest {
@@ -54,4 +54,4 @@ QStringList NameFilters(const std::string& filter);
 // entry at that index, else its first entry.
 QString DefaultSuffix(const std::string& defaultExtension, int filterIndex);
 
-}  // namespace app
+}  // namespace kelo::app

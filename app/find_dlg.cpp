@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace app {
+namespace kelo::app {
 
 // "Find what:" and its edit on the first line, the Direction group under the edit's right end;
 // Find Next and Cancel one above the other at the right. Tab order: the edit, Up, Down, Find
@@ -65,4 +65,4 @@ void FindDialog::OnTextEdited() {
     findNext_->setEnabled(!findWhat_->text().isEmpty());
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -10,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-namespace app {
+namespace kelo::app {
 
 class FindDialog : public QDialog {
     Q_OBJECT
@@ -42,4 +42,4 @@ class FindDialog : public QDialog {
     QPushButton* cancel_ = nullptr;
 };
 
-}  // namespace app
+}  // namespace kelo::app

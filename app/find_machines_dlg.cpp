@@ -19,7 +19,7 @@
 #include "platform/messages.h"
 #include "platform/shown_text.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 using kelo::discover::Address;
@@ -263,4 +263,4 @@ void FindMachinesDialog::reject() {
     QDialog::reject();
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -15,7 +15,7 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 
-namespace app {
+namespace kelo::app {
 
 class ProgressDialog;
 
@@ -86,4 +86,4 @@ class FindMachinesDialog : public QDialog {
     std::optional<kelo::discover::FoundMachine> chosen_;
 };
 
-}  // namespace app
+}  // namespace kelo::app

@@ -28,7 +28,7 @@
 #include "platform/system.h"
 #include "records/service_records.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 using kelo::records::Operation;
@@ -576,4 +576,4 @@ void HistoryDialog::OnWriteBack() {
     accept();
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -27,7 +27,7 @@ namespace kelo::records {
 class ServiceRecords;
 }
 
-namespace app {
+namespace kelo::app {
 
 class HistoryDialog : public QDialog {
     Q_OBJECT
@@ -125,4 +125,4 @@ bool IsKeptParameterSet(const kelo::records::StoredOperation& operation);
 // A machine discovery found, not a service operation.
 bool IsFinding(const kelo::records::StoredOperation& operation);
 
-}  // namespace app
+}  // namespace kelo::app

@@ -19,7 +19,7 @@
 #include "platform/process_life.h"
 #include "platform/system.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 constexpr char kDesktopFileName[] = "kelo.desktop";
@@ -265,4 +265,4 @@ int KeloApp::Run() {
     return status;
 }
 
-}  // namespace app
+}  // namespace kelo::app

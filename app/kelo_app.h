@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace kelo::app {
 
 // Where, and for which program file, the .kel type is registered.
 struct FileTypeRegistration {
@@ -70,4 +70,4 @@ class KeloApp {
     std::vector<std::string> arguments_;
 };
 
-}  // namespace app
+}  // namespace kelo::app

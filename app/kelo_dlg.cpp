@@ -41,7 +41,7 @@
 #include "service/report_code_page.h"
 #include "snmp/status_query.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 // Disables the controls for one operation and enables them again however it ends.
@@ -663,4 +663,4 @@ void MainDialog::OnAbout() {
     about.exec();
 }
 
-}  // namespace app
+}  // namespace kelo::app

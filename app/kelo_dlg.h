@@ -30,7 +30,7 @@ class QMenu;
 class QAction;
 class QPushButton;
 
-namespace app {
+namespace kelo::app {
 
 class HeldMessages;
 
@@ -224,4 +224,4 @@ class MainDialog : public QDialog {
     bool busy_ = false;
 };
 
-}  // namespace app
+}  // namespace kelo::app

@@ -19,7 +19,7 @@ std::optional<std::string> Answer(int argc, char** argv) {
         return std::nullopt;
     const std::string first = argv[1];
     if (first == "--version")
-        return "kelo " + platform::ProgramVersion() + "\n";
+        return "kelo " + kelo::platform::ProgramVersion() + "\n";
     if (first != "--help" && first != "-h")
         return std::nullopt;
     return "Usage: kelo [FILE]\n"
@@ -38,14 +38,14 @@ std::optional<std::string> Answer(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!platform::StartProcessLife())
+    if (!kelo::platform::StartProcessLife())
         return 1;
     if (const std::optional<std::string> answer = Answer(argc, argv)) {
         std::fputs(answer->c_str(), stdout);
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
     QApplication application(argc, argv);
-    platform::SetProgramName(argv[0]);
-    app::KeloApp kelo(std::vector<std::string>(argv + 1, argv + argc));
+    kelo::platform::SetProgramName(argv[0]);
+    kelo::app::KeloApp kelo(std::vector<std::string>(argv + 1, argv + argc));
     return kelo.Run();
 }

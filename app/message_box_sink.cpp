@@ -5,7 +5,7 @@
 
 #include "platform/system.h"
 
-namespace app {
+namespace kelo::app {
 
 void MessageBoxSink::Show(const platform::Message& message) {
     const QMessageBox::Icon icon = message.icon == platform::Icon::Information
@@ -19,4 +19,4 @@ void MessageBoxSink::Show(const platform::Message& message) {
     box.exec();
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -5,11 +5,11 @@
 
 class QWidget;
 
-namespace app {
+namespace kelo::app {
 
 class MessageBoxSink : public platform::MessageSink {
   public:
     void Show(const platform::Message& message) override;
 };
 
-}  // namespace app
+}  // namespace kelo::app

@@ -6,7 +6,7 @@
 #include "service/machine.h"
 #include "service/recording.h"
 
-namespace app {
+namespace kelo::app {
 
 std::optional<std::string> RecordsPathOf(const std::string& profilePath) {
     return kelo::service::RecordsPath(profilePath);
@@ -163,4 +163,4 @@ void RecordedOperation::AddFile(const std::string& role, const std::string& path
     record_.files.push_back(kelo::records::DescribeBytes(role, path, bytes));
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -17,7 +17,7 @@
 #include "platform/messages.h"
 #include "records/record.h"
 
-namespace app {
+namespace kelo::app {
 
 // The records database of the profile at profilePath: $KELO_RECORDS, else the default path;
 // nullopt when the profile's [Records] Enabled=0 turns recording off.
@@ -123,4 +123,4 @@ class RecordedOperation : public platform::MessageSink {
     bool finished_ = false;
 };
 
-}  // namespace app
+}  // namespace kelo::app

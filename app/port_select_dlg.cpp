@@ -18,7 +18,7 @@
 #include "platform/messages.h"
 #include "snmp/status_query.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 // Restart leaves Type4 alone: its machines speak framed packets on their own TCP port and have
@@ -29,10 +29,10 @@ constexpr int kNoRestartTypeIndex = 3;
 
 // What the machines of each type speak, shown beside the type radios.
 constexpr std::array<const char*, 4> kTypeCaptions = {
-    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Plain commands, access code A"),
-    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Plain commands, access code B"),
-    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Framed packets, TCP port 9101"),
-    QT_TRANSLATE_NOOP("app::SelectPortDialog", "Framed packets, TCP port 9500"),
+    QT_TRANSLATE_NOOP("kelo::app::SelectPortDialog", "Plain commands, access code A"),
+    QT_TRANSLATE_NOOP("kelo::app::SelectPortDialog", "Plain commands, access code B"),
+    QT_TRANSLATE_NOOP("kelo::app::SelectPortDialog", "Framed packets, TCP port 9101"),
+    QT_TRANSLATE_NOOP("kelo::app::SelectPortDialog", "Framed packets, TCP port 9500"),
 };
 
 // Checks the group's button with that id, or none when no button has it.
@@ -359,4 +359,4 @@ void SelectPortDialog::accept() {
     QDialog::accept();
 }
 
-}  // namespace app
+}  // namespace kelo::app

@@ -20,7 +20,7 @@ class QButtonGroup;
 class QComboBox;
 class QPushButton;
 
-namespace app {
+namespace kelo::app {
 
 class SelectPortDialog : public QDialog, public kelo::PortSelectDialog {
     Q_OBJECT
@@ -114,4 +114,4 @@ class SelectPortDialog : public QDialog, public kelo::PortSelectDialog {
     FindMachinesDialog::FindingsKeeper keepFindings_;
 };
 
-}  // namespace app
+}  // namespace kelo::app

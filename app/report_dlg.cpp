@@ -23,7 +23,7 @@
 #include "platform/process.h"
 #include "platform/system.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -252,4 +252,4 @@ void ReportDialog::OnFindNext(FindDialog* box) {
     SetSelection(match->start, match->end);
 }
 
-}  // namespace app
+}  // namespace kelo::app

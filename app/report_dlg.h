@@ -18,7 +18,7 @@
 class QPlainTextEdit;
 class QPushButton;
 
-namespace app {
+namespace kelo::app {
 
 class FindDialog;
 
@@ -103,4 +103,4 @@ class ReportDialog : public QDialog {
     QPushButton* close_ = nullptr;           // 1
 };
 
-}  // namespace app
+}  // namespace kelo::app

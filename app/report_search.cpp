@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 bool IsContinuation(unsigned char c) {
@@ -144,4 +144,4 @@ std::optional<TextRange> FindInReport(std::string_view text, size_t selectionSta
     return std::nullopt;
 }
 
-}  // namespace app
+}  // namespace kelo::app

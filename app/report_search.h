@@ -10,7 +10,7 @@
 
 #include "platform/code_page.h"
 
-namespace app {
+namespace kelo::app {
 
 enum class SearchDirection { kUp, kDown };
 
@@ -41,4 +41,4 @@ std::vector<platform::DecodedCharacter> ReportCharacters(std::string_view text,
 // (a byte that starts no well-formed sequence stands for itself).
 size_t CharacterLength(std::string_view text, size_t pos);
 
-}  // namespace app
+}  // namespace kelo::app

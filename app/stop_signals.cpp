@@ -9,7 +9,7 @@
 
 #include "platform/process_life.h"
 
-namespace app {
+namespace kelo::app {
 namespace {
 
 constexpr std::array<int, 2> kHandled = {SIGTERM, SIGHUP};
@@ -79,4 +79,4 @@ void StopSignals::OnSignal() {
         onStop_(Received());
 }
 
-}  // namespace app
+}  // namespace kelo::app

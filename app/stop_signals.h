@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-namespace app {
+namespace kelo::app {
 
 class StopSignals : public QObject {
     Q_OBJECT
@@ -32,4 +32,4 @@ class StopSignals : public QObject {
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-}  // namespace app
+}  // namespace kelo::app

@@ -8,9 +8,9 @@
 #include "platform/system.h"
 
 int main(int argc, char** argv) {
-    if (!platform::StartProcessLife())
+    if (!kelo::platform::StartProcessLife())
         return 2;
-    platform::SetProgramName(argc > 0 ? argv[0] : "kelo-cli");
+    kelo::platform::SetProgramName(argc > 0 ? argv[0] : "kelo-cli");
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // A reader that went away is a failed write, told and counted, not a silent end.
     ::signal(SIGPIPE, SIG_IGN);

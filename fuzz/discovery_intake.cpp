@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::multimap<Address, uint32_t> asked;  // every request-id that went to each address
     sink.Take(asked);                        // a late request of an earlier input is no ask
     asked.clear();
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     Input in(data, size);
 
     kelo::discover::DiscoveryPlan plan;

@@ -34,9 +34,9 @@ constexpr int kCommandWait = 300;
 constexpr int kPayloadWait = 5;
 
 struct Harness {
-    platform::HeadlessCancelDialog dialog;
-    platform::MessageRecorder messages;
-    platform::FakeClock clock;
+    kelo::platform::HeadlessCancelDialog dialog;
+    kelo::platform::MessageRecorder messages;
+    kelo::platform::FakeClock clock;
     std::unique_ptr<kelo::DeviceLink> link;
     bool progressPump = false;
     bool barPassedRange = false;
@@ -44,12 +44,12 @@ struct Harness {
     Harness() {
         // The profile path names no file: the link starts from the defaults.
         link = testing_support::MakeScriptedParallelLink(dialog, 0);
-        dialog.onProgress = [this](platform::HeadlessCancelDialog& d) {
+        dialog.onProgress = [this](kelo::platform::HeadlessCancelDialog& d) {
             progressPump = true;  // the pump that follows belongs to the bar
             barPassedRange = barPassedRange || d.Pos() > d.Range() || d.Pos() < 0;
         };
         // Cancel once the machine has nothing more to say, at the wait for the next status.
-        dialog.onPump = [this](platform::HeadlessCancelDialog& d) {
+        dialog.onPump = [this](kelo::platform::HeadlessCancelDialog& d) {
             if (std::exchange(progressPump, false))
                 return;
             if (testing_support::CurrentMachine().statuses.empty())
@@ -100,7 +100,7 @@ void CheckWaits(const std::vector<int>& waits) {
 
 void RunReport(Harness& h) {
     std::string report = "untouched";
-    const bool ok = h.testing_support::ReportInto(link->Port(), report);
+    const bool ok = testing_support::ReportInto(h.link->Port(), report);
     CheckWrites(h, "GET REPORT", ok);
     if (ok) {
         FUZZ_REQUIRE(report.size() <= static_cast<size_t>(kMaxLineCount) * kLineSize);
@@ -111,7 +111,7 @@ void RunReport(Harness& h) {
 void RunParameters(Harness& h, int capacity) {
     // Exactly the room the caller gives, so a write past it is caught.
     const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity));
-    const int result = h.testing_support::ParametersInto(link->Port(), buffer.get(), capacity);
+    const int result = testing_support::ParametersInto(h.link->Port(), buffer.get(), capacity);
     FUZZ_REQUIRE(result >= -1 && result <= capacity);
     CheckWrites(h, "GET PARAM", result >= 0);
 }

@@ -27,7 +27,7 @@ const Setting kSettings[] = {
 const std::string kMissing = "\x01missing";
 
 // The text of every setting, or kMissing; numbers are read from that text alone.
-std::vector<std::string> SettingTexts(const platform::ProfileStore& profile) {
+std::vector<std::string> SettingTexts(const kelo::platform::ProfileStore& profile) {
     std::vector<std::string> texts;
     for (const Setting& s : kSettings)
         texts.push_back(profile.GetString(s.section, s.key, kMissing));
@@ -38,10 +38,10 @@ std::vector<std::string> SettingTexts(const platform::ProfileStore& profile) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const platform::ProfileStore read("", text);
+    const kelo::platform::ProfileStore read("", text);
     const std::vector<std::string> before = SettingTexts(read);
     const std::string saved = read.Text();
-    platform::ProfileStore reread("", saved);
+    kelo::platform::ProfileStore reread("", saved);
     // Lines hold no line feed, so the same text means the same lines and the same settings.
     FUZZ_REQUIRE(reread.Text() == saved);
 
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t written = size % std::size(kSettings);
     const int value = static_cast<int>(size) - 1000;
     reread.WriteInt(kSettings[written].section, kSettings[written].key, value);
-    const platform::ProfileStore after("", reread.Text());
+    const kelo::platform::ProfileStore after("", reread.Text());
     FUZZ_REQUIRE(after.GetInt(kSettings[written].section, kSettings[written].key, -7) == value);
     std::vector<std::string> afterTexts = SettingTexts(after);
     afterTexts[written] = before[written];

@@ -96,12 +96,12 @@ Expected ExpectedRead(const uint8_t* s, int size) {
 }
 
 struct Harness {
-    platform::HeadlessCancelDialog dialog;
-    platform::MessageRecorder messages;
+    kelo::platform::HeadlessCancelDialog dialog;
+    kelo::platform::MessageRecorder messages;
     std::vector<int> positions;
 
     Harness() {
-        dialog.onProgress = [this](platform::HeadlessCancelDialog& d) {
+        dialog.onProgress = [this](kelo::platform::HeadlessCancelDialog& d) {
             positions.push_back(d.Pos());
         };
     }
@@ -154,7 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(machine.Taken() == expected.taken);
     FUZZ_REQUIRE(harness.messages.Messages().size() == (expected.headerMissing ? 1u : 0u));
     if (expected.headerMissing)
-        FUZZ_REQUIRE(harness.messages.Messages()[0].id == platform::MessageId::kFailedReceive);
+        FUZZ_REQUIRE(harness.messages.Messages()[0].id ==
+                     kelo::platform::MessageId::kFailedReceive);
     if (result >= 0) {
         FUZZ_REQUIRE(std::equal(buffer.get(), buffer.get() + result, stream + kHeaderSize));
         FUZZ_REQUIRE(buffer[static_cast<size_t>(result)] == 0);

@@ -42,11 +42,11 @@ inline Input SplitInput(const uint8_t* data, size_t size, size_t settingsBytes) 
 
 // Switches on the faults listed, the first by the settings bit firstBit, the next by the
 // bit above it, and so on.
-inline sim::Faults FaultsOf(uint8_t settings, int firstBit,
-                            std::initializer_list<bool sim::Faults::*> faults) {
-    sim::Faults result;
+inline kelo::sim::Faults FaultsOf(uint8_t settings, int firstBit,
+                                  std::initializer_list<bool kelo::sim::Faults::*> faults) {
+    kelo::sim::Faults result;
     int bit = firstBit;
-    for (bool sim::Faults::*fault : faults)
+    for (bool kelo::sim::Faults::*fault : faults)
         result.*fault = (settings >> bit++) & 1;
     return result;
 }
@@ -58,19 +58,19 @@ inline sim::Faults FaultsOf(uint8_t settings, int firstBit,
 constexpr size_t kServedReportBytes = 300;
 constexpr size_t kServedParameterBytes = 330;
 
-inline sim::ServedBytes Start(std::vector<uint8_t> bytes, size_t size) {
+inline kelo::sim::ServedBytes Start(std::vector<uint8_t> bytes, size_t size) {
     bytes.resize(std::min(bytes.size(), size));
     return std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
 }
 
-inline sim::MachineConfig ConfigOf(int type, const sim::Faults& faults) {
-    static std::map<int, sim::ServedBytes> reports;
-    static const sim::ServedBytes parameters =
-        Start(sim::BuiltInParameters(), kServedParameterBytes);
-    sim::ServedBytes& report = reports[type];
+inline kelo::sim::MachineConfig ConfigOf(int type, const kelo::sim::Faults& faults) {
+    static std::map<int, kelo::sim::ServedBytes> reports;
+    static const kelo::sim::ServedBytes parameters =
+        Start(kelo::sim::BuiltInParameters(), kServedParameterBytes);
+    kelo::sim::ServedBytes& report = reports[type];
     if (!report)
-        report = Start(sim::BuiltInReport(type), kServedReportBytes);
-    sim::MachineConfig config;
+        report = Start(kelo::sim::BuiltInReport(type), kServedReportBytes);
+    kelo::sim::MachineConfig config;
     config.type = type;
     config.report = report;
     config.parameters = parameters;
@@ -92,7 +92,7 @@ inline std::string WithoutArrivedHead(const std::string& line) {
 // nothing; its events and restarts become lines in Events().
 class FuzzMachine {
   public:
-    FuzzMachine(int type, const sim::Faults& faults)
+    FuzzMachine(int type, const kelo::sim::Faults& faults)
         : log_([this](const std::string& line) { events_.push_back(WithoutArrivedHead(line)); }),
           recorder_(""),
           machine_(ConfigOf(type, faults), log_, recorder_) {
@@ -102,14 +102,14 @@ class FuzzMachine {
         });
     }
 
-    sim::Machine& Get() { return machine_; }
+    kelo::sim::Machine& Get() { return machine_; }
     const std::vector<std::string>& Events() const { return events_; }
 
   private:
     std::vector<std::string> events_;
-    sim::EventLog log_;
-    sim::Recorder recorder_;
-    sim::Machine machine_;
+    kelo::sim::EventLog log_;
+    kelo::sim::Recorder recorder_;
+    kelo::sim::Machine machine_;
 };
 
 // What one connection left behind.
@@ -128,16 +128,16 @@ struct Transcript {
 // seed (seed 0: all at once), stops as the server does once the machine closes the
 // connection, and closes it. Then the status text is read as often as asked; each text
 // joins the events.
-inline Transcript RunSession(sim::PortRole role, int type, const sim::Faults& faults,
+inline Transcript RunSession(kelo::sim::PortRole role, int type, const kelo::sim::Faults& faults,
                              const uint8_t* bytes, size_t size, unsigned seed, int statusReads) {
     FuzzMachine machine(type, faults);
-    std::unique_ptr<sim::Session> session = sim::MakeSession(role, machine.Get(), 1);
+    std::unique_ptr<kelo::sim::Session> session = kelo::sim::MakeSession(role, machine.Get(), 1);
     Transcript transcript;
     size_t at = 0;
     for (unsigned piece = 1; at < size && !transcript.closedByMachine; ++piece) {
         const size_t length = seed == 0 ? size : 1 + (seed * piece * 37u >> 3) % 64;
         const size_t take = std::min(length, size - at);
-        sim::Outbox out;
+        kelo::sim::Outbox out;
         session->Receive(bytes + at, take, out);
         at += take;
         transcript.sent += out.bytes;
@@ -151,9 +151,9 @@ inline Transcript RunSession(sim::PortRole role, int type, const sim::Faults& fa
 }
 
 // The session must not depend on how the bytes were cut; returns the whole run.
-inline Transcript RunWholeAndInPieces(sim::PortRole role, int type, const sim::Faults& faults,
-                                      const uint8_t* bytes, size_t size, unsigned seed,
-                                      int statusReads = 0) {
+inline Transcript RunWholeAndInPieces(kelo::sim::PortRole role, int type,
+                                      const kelo::sim::Faults& faults, const uint8_t* bytes,
+                                      size_t size, unsigned seed, int statusReads = 0) {
     Transcript whole = RunSession(role, type, faults, bytes, size, 0, statusReads);
     FUZZ_REQUIRE(whole == RunSession(role, type, faults, bytes, size, seed | 1, statusReads));
     return whole;

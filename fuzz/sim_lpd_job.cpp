@@ -27,15 +27,15 @@ void CheckAcknowledgements(const sim_fuzz::Transcript& transcript) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const sim_fuzz::Input input = sim_fuzz::SplitInput(data, size, 2);
-    using F = sim::Faults;
-    const sim::Faults faults =
+    using F = kelo::sim::Faults;
+    const kelo::sim::Faults faults =
         sim_fuzz::FaultsOf(input.settings, 1,
                            {&F::lpdNak, &F::neverAnswer, &F::linesRepeated, &F::linesOutOfRange,
                             &F::linesOddDigits, &F::linesBeforeCount, &F::linesWithoutSemicolon});
     const int type = (input.settings & 0x01) ? 2 : 1;
     // A few status reads after the job show the offer it started, if any.
     const sim_fuzz::Transcript transcript = sim_fuzz::RunWholeAndInPieces(
-        sim::PortRole::kLpd, type, faults, input.bytes, input.size, input.seed, 8);
+        kelo::sim::PortRole::kLpd, type, faults, input.bytes, input.size, input.seed, 8);
     CheckAcknowledgements(transcript);
     return 0;
 }

@@ -17,14 +17,14 @@ namespace {
 // A complete frame is exactly the frame a client builds from its command and data, and the
 // bytes after it play no part.
 void CheckRequestFrame(const uint8_t* bytes, size_t size) {
-    const sim::FrameParse parse = sim::ParsePacketFrame(bytes, size);
-    if (parse.status != sim::FrameStatus::kComplete) {
+    const kelo::sim::FrameParse parse = kelo::sim::ParsePacketFrame(bytes, size);
+    if (parse.status != kelo::sim::FrameStatus::kComplete) {
         FUZZ_REQUIRE(parse.frameLength == 0 && parse.frame.data.empty());
         return;
     }
-    const sim::PacketFrame& frame = parse.frame;
+    const kelo::sim::PacketFrame& frame = parse.frame;
     FUZZ_REQUIRE(parse.frameLength <= size);
-    FUZZ_REQUIRE(frame.hasDataSum == sim::CarriesDataSum(frame.command[0], frame.command[1]));
+    FUZZ_REQUIRE(frame.hasDataSum == kelo::sim::CarriesDataSum(frame.command[0], frame.command[1]));
     const std::vector<uint8_t> rebuilt =
         sim_testing::RequestFrame(frame.command[0], frame.command[1], frame.data, frame.hasDataSum);
     FUZZ_REQUIRE(rebuilt == std::vector<uint8_t>(bytes, bytes + parse.frameLength));
@@ -34,7 +34,7 @@ void CheckRequestFrame(const uint8_t* bytes, size_t size) {
 void CheckCommandFrame(const uint8_t* bytes, size_t size) {
     const std::vector<uint8_t> frame(bytes, bytes + size);
     std::string text;
-    if (sim::ParseCommandFrame(frame, text) != nullptr) {
+    if (kelo::sim::ParseCommandFrame(frame, text) != nullptr) {
         FUZZ_REQUIRE(text.empty());
         return;
     }
@@ -72,14 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckRequestFrame(input.bytes, input.size);
     CheckCommandFrame(input.bytes, input.size);
 
-    using F = sim::Faults;
-    const sim::Faults faults =
+    using F = kelo::sim::Faults;
+    const kelo::sim::Faults faults =
         sim_fuzz::FaultsOf(input.settings, 1,
                            {&F::badChecksum, &F::badLead, &F::closeMidHeader, &F::closeMidBody,
                             &F::length65535, &F::neverAnswer});
     const int type = (input.settings & 0x01) ? 4 : 3;
     const sim_fuzz::Transcript transcript = sim_fuzz::RunWholeAndInPieces(
-        sim::PortRole::kPackets, type, faults, input.bytes, input.size, input.seed);
+        kelo::sim::PortRole::kPackets, type, faults, input.bytes, input.size, input.seed);
     if ((input.settings & 0x3E) == 0)
         CheckReplyFrames(transcript.sent);
     return 0;

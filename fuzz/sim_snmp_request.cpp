@@ -14,7 +14,8 @@
 
 namespace {
 
-bool SameVarBinds(const std::vector<sim::SnmpVarBind>& a, const std::vector<sim::SnmpVarBind>& b) {
+bool SameVarBinds(const std::vector<kelo::sim::SnmpVarBind>& a,
+                  const std::vector<kelo::sim::SnmpVarBind>& b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -26,31 +27,31 @@ bool SameVarBinds(const std::vector<sim::SnmpVarBind>& a, const std::vector<sim:
 
 // Object identifier text is read back to the same text.
 void CheckOid(const std::vector<uint8_t>& name) {
-    const std::string text = sim::OidText(name);
+    const std::string text = kelo::sim::OidText(name);
     if (!text.empty())
-        FUZZ_REQUIRE(sim::OidText(sim::OidContent(text)) == text);
+        FUZZ_REQUIRE(kelo::sim::OidText(kelo::sim::OidContent(text)) == text);
 }
 
 // A request taken apart holds what the decoder promises, and the answer built from its fields
 // decodes to the same fields.
-void CheckDecoded(const sim::SnmpParse& parse) {
+void CheckDecoded(const kelo::sim::SnmpParse& parse) {
     if (!parse.ok) {
         FUZZ_REQUIRE(!parse.reason.empty());
         return;
     }
-    const sim::SnmpRequest& request = parse.request;
+    const kelo::sim::SnmpRequest& request = parse.request;
     FUZZ_REQUIRE(!request.requestId.empty() && request.requestId.size() <= 4);
-    FUZZ_REQUIRE(request.requestIdValue == sim::IntegerValue(request.requestId));
-    for (const sim::SnmpVarBind& varbind : request.varbinds) {
+    FUZZ_REQUIRE(request.requestIdValue == kelo::sim::IntegerValue(request.requestId));
+    for (const kelo::sim::SnmpVarBind& varbind : request.varbinds) {
         FUZZ_REQUIRE(!varbind.name.empty());
         CheckOid(varbind.name);
     }
     const int status = static_cast<int>(request.varbinds.size() % 6);
     const int index = static_cast<int>(request.varbinds.size());
     const std::vector<uint8_t> answer =
-        sim::EncodeGetResponse(request, status, index, request.varbinds);
-    const sim::SnmpParse again = sim::ParseSnmpRequest(answer.data(), answer.size());
-    FUZZ_REQUIRE(again.ok && again.request.pduType == sim::kPduGetResponse);
+        kelo::sim::EncodeGetResponse(request, status, index, request.varbinds);
+    const kelo::sim::SnmpParse again = kelo::sim::ParseSnmpRequest(answer.data(), answer.size());
+    FUZZ_REQUIRE(again.ok && again.request.pduType == kelo::sim::kPduGetResponse);
     FUZZ_REQUIRE(again.request.version == request.version);
     FUZZ_REQUIRE(again.request.community == request.community);
     FUZZ_REQUIRE(again.request.requestId == request.requestId);
@@ -59,12 +60,12 @@ void CheckDecoded(const sim::SnmpParse& parse) {
 
 // A machine's answer is empty or a GetResponse echoing version, community and request-id,
 // with one variable for each of the request's.
-void CheckAnswer(const std::vector<uint8_t>& answer, const sim::SnmpParse& parse) {
+void CheckAnswer(const std::vector<uint8_t>& answer, const kelo::sim::SnmpParse& parse) {
     if (answer.empty())
         return;
     FUZZ_REQUIRE(parse.ok);
-    const sim::SnmpParse taken = sim::ParseSnmpRequest(answer.data(), answer.size());
-    FUZZ_REQUIRE(taken.ok && taken.request.pduType == sim::kPduGetResponse);
+    const kelo::sim::SnmpParse taken = kelo::sim::ParseSnmpRequest(answer.data(), answer.size());
+    FUZZ_REQUIRE(taken.ok && taken.request.pduType == kelo::sim::kPduGetResponse);
     FUZZ_REQUIRE(taken.request.version == 0 && parse.request.version == 0);
     FUZZ_REQUIRE(taken.request.community == parse.request.community);
     FUZZ_REQUIRE(taken.request.requestId == parse.request.requestId);
@@ -75,11 +76,11 @@ void CheckAnswer(const std::vector<uint8_t>& answer, const sim::SnmpParse& parse
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const sim_fuzz::Input input = sim_fuzz::SplitInput(data, size, 1);
-    const sim::SnmpParse parse = sim::ParseSnmpRequest(input.bytes, input.size);
+    const kelo::sim::SnmpParse parse = kelo::sim::ParseSnmpRequest(input.bytes, input.size);
     CheckDecoded(parse);
 
-    using F = sim::Faults;
-    const sim::Faults faults =
+    using F = kelo::sim::Faults;
+    const kelo::sim::Faults faults =
         sim_fuzz::FaultsOf(input.settings, 3, {&F::snmpError, &F::snmpSilence, &F::neverAnswer});
     sim_fuzz::FuzzMachine machine(1 + (input.settings & 0x03), faults);
     if (input.settings & 0x04)

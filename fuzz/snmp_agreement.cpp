@@ -40,8 +40,8 @@ struct Oid {
 };
 
 Oid FuzzedOid(FuzzedDataProvider& in) {
-    static const char* const kServed[] = {sim::kStatusOid, sim::kRestartOid, sim::kSysDescrOid,
-                                          sim::kSysNameOid};
+    static const char* const kServed[] = {kelo::sim::kStatusOid, kelo::sim::kRestartOid,
+                                          kelo::sim::kSysDescrOid, kelo::sim::kSysNameOid};
     const int choice = in.ConsumeIntegralInRange(0, 7);
     if (choice < 4)
         return {kServed[choice], true};
@@ -85,16 +85,16 @@ std::vector<uint8_t> Octets(const uint8_t* data, int length) {
 void CheckValueText(uint8_t tag, const std::vector<uint8_t>& value) {
     const std::string text =
         kelo::snmp::ValueTextOf(tag, value.data(), static_cast<int>(value.size()));
-    if (tag == sim::kBerOctetString) {
+    if (tag == kelo::sim::kBerOctetString) {
         std::string expected = "\"";
         for (uint8_t octet : value) {
             if (octet != 0)
                 expected += static_cast<char>(octet);
         }
         FUZZ_REQUIRE(text == expected + "\"");
-    } else if (tag == sim::kBerInteger && !value.empty() && value.size() <= 4 &&
+    } else if (tag == kelo::sim::kBerInteger && !value.empty() && value.size() <= 4 &&
                !(value[0] & 0x80)) {
-        const long long number = sim::IntegerValue(value);
+        const long long number = kelo::sim::IntegerValue(value);
         char expected[48];
         std::snprintf(expected, sizeof expected, "0x%llx(%lld)", number, number);
         FUZZ_REQUIRE(text == expected);
@@ -116,7 +116,7 @@ void CheckRequest(FuzzedDataProvider& in) {
     const int pduType = set ? kelo::snmp::kPduSetRequest : kelo::snmp::kPduGetRequest;
     const int length = set ? codec.MakeSetRequest(oid.text.c_str(), pduType, value)
                            : codec.MakeGetRequest(oid.text.c_str(), pduType);
-    const std::vector<uint8_t> name = sim::OidContent(oid.text);
+    const std::vector<uint8_t> name = kelo::sim::OidContent(oid.text);
     if (length < 0) {
         // Refused: the identifier cannot be encoded, or it and the community leave no room
         // in a request of one-octet lengths.
@@ -125,21 +125,21 @@ void CheckRequest(FuzzedDataProvider& in) {
     }
     FUZZ_REQUIRE(oid.encodable);
 
-    const sim::SnmpParse parse = sim::ParseSnmpRequest(codec.Request(), length);
+    const kelo::sim::SnmpParse parse = kelo::sim::ParseSnmpRequest(codec.Request(), length);
     FUZZ_REQUIRE(parse.ok);
-    const sim::SnmpRequest& request = parse.request;
+    const kelo::sim::SnmpRequest& request = parse.request;
     FUZZ_REQUIRE(request.version == 0 && request.community == community);
     FUZZ_REQUIRE(request.pduType == pduType && request.requestId == BigEndian(requestId));
     FUZZ_REQUIRE(request.requestIdValue == static_cast<int32_t>(requestId));
     FUZZ_REQUIRE(request.varbinds.size() == 1);
-    const sim::SnmpVarBind& variable = request.varbinds[0];
-    FUZZ_REQUIRE(variable.name == name && sim::OidText(variable.name) == oid.text);
+    const kelo::sim::SnmpVarBind& variable = request.varbinds[0];
+    FUZZ_REQUIRE(variable.name == name && kelo::sim::OidText(variable.name) == oid.text);
     if (set) {
-        FUZZ_REQUIRE(variable.valueTag == sim::kBerInteger &&
-                     sim::IntegerValue(variable.value) == value);
-        FUZZ_REQUIRE(variable.value == sim::IntegerContent(value));
+        FUZZ_REQUIRE(variable.valueTag == kelo::sim::kBerInteger &&
+                     kelo::sim::IntegerValue(variable.value) == value);
+        FUZZ_REQUIRE(variable.value == kelo::sim::IntegerContent(value));
     } else {
-        FUZZ_REQUIRE(variable.valueTag == sim::kBerNull && variable.value.empty());
+        FUZZ_REQUIRE(variable.valueTag == kelo::sim::kBerNull && variable.value.empty());
     }
 
     kelo::snmp::SnmpVarBind fields;
@@ -157,12 +157,13 @@ void CheckRequest(FuzzedDataProvider& in) {
         return;  // a request the machine leaves unanswered: not version 1 Get or Set
     FUZZ_REQUIRE(codec.TakeResponse(answer.data(), static_cast<int>(answer.size())));
     const kelo::snmp::SnmpVarBind& answered = codec.Fields();
-    FUZZ_REQUIRE(answered.pdu_type == sim::kPduGetResponse &&
+    FUZZ_REQUIRE(answered.pdu_type == kelo::sim::kPduGetResponse &&
                  answered.request_id == fields.request_id);
-    FUZZ_REQUIRE(answered.error_status == 0 || answered.error_status == sim::kSnmpNoSuchName ||
-                 answered.error_status == sim::kSnmpBadValue);
+    FUZZ_REQUIRE(answered.error_status == 0 ||
+                 answered.error_status == kelo::sim::kSnmpNoSuchName ||
+                 answered.error_status == kelo::sim::kSnmpBadValue);
     FUZZ_REQUIRE(Octets(answered.oidname_data, answered.oidname_length) == variable.name);
-    const sim::SnmpParse own = sim::ParseSnmpRequest(answer.data(), answer.size());
+    const kelo::sim::SnmpParse own = kelo::sim::ParseSnmpRequest(answer.data(), answer.size());
     FUZZ_REQUIRE(own.ok && own.request.varbinds.size() == 1);
     FUZZ_REQUIRE(answered.oidvalue_type == own.request.varbinds[0].valueTag);
     FUZZ_REQUIRE(Octets(answered.oidvalue_data, answered.oidvalue_length) ==
@@ -172,19 +173,24 @@ void CheckRequest(FuzzedDataProvider& in) {
 
 // An answer of fuzzed fields built by the machine's encoder, parsed by Kelo.
 void CheckAnswer(FuzzedDataProvider& in) {
-    static const uint8_t kTags[] = {
-        sim::kBerInteger, sim::kBerOctetString, sim::kBerNull, sim::kBerObjectId, 0x40, 0x41, 0x43};
-    sim::SnmpRequest request;
+    static const uint8_t kTags[] = {kelo::sim::kBerInteger,
+                                    kelo::sim::kBerOctetString,
+                                    kelo::sim::kBerNull,
+                                    kelo::sim::kBerObjectId,
+                                    0x40,
+                                    0x41,
+                                    0x43};
+    kelo::sim::SnmpRequest request;
     request.community = in.ConsumeRandomLengthString(300);
     request.requestId = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(1, 4));
     if (request.requestId.empty())
         request.requestId.push_back(0);
     const int status = in.ConsumeIntegralInRange(0, 127);
     const int index = in.ConsumeIntegralInRange(0, 127);
-    std::vector<sim::SnmpVarBind> varbinds(in.ConsumeIntegralInRange(1, 3));
-    for (sim::SnmpVarBind& varbind : varbinds) {
+    std::vector<kelo::sim::SnmpVarBind> varbinds(in.ConsumeIntegralInRange(1, 3));
+    for (kelo::sim::SnmpVarBind& varbind : varbinds) {
         varbind.name = in.ConsumeBool()
-                           ? sim::OidContent(FuzzedOid(in).text)
+                           ? kelo::sim::OidContent(FuzzedOid(in).text)
                            : in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(1, 40));
         if (varbind.name.empty())
             varbind.name.push_back(0x2B);
@@ -192,7 +198,8 @@ void CheckAnswer(FuzzedDataProvider& in) {
         const std::string value = in.ConsumeRandomLengthString(700);
         varbind.value.assign(value.begin(), value.end());
     }
-    const std::vector<uint8_t> answer = sim::EncodeGetResponse(request, status, index, varbinds);
+    const std::vector<uint8_t> answer =
+        kelo::sim::EncodeGetResponse(request, status, index, varbinds);
 
     kelo::SnmpExchange codec;
     const bool taken = codec.TakeResponse(answer.data(), static_cast<int>(answer.size()));
@@ -202,13 +209,14 @@ void CheckAnswer(FuzzedDataProvider& in) {
     }
     FUZZ_REQUIRE(taken);
     const kelo::snmp::SnmpVarBind& fields = codec.Fields();
-    FUZZ_REQUIRE(fields.pdu_type == sim::kPduGetResponse);
-    FUZZ_REQUIRE(fields.request_id == static_cast<int32_t>(sim::IntegerValue(request.requestId)));
+    FUZZ_REQUIRE(fields.pdu_type == kelo::sim::kPduGetResponse);
+    FUZZ_REQUIRE(fields.request_id ==
+                 static_cast<int32_t>(kelo::sim::IntegerValue(request.requestId)));
     FUZZ_REQUIRE(fields.error_status == status && fields.error_index == index);
-    const sim::SnmpVarBind& first = varbinds[0];
-    FUZZ_REQUIRE(fields.oidname_type == sim::kBerObjectId);
+    const kelo::sim::SnmpVarBind& first = varbinds[0];
+    FUZZ_REQUIRE(fields.oidname_type == kelo::sim::kBerObjectId);
     FUZZ_REQUIRE(Octets(fields.oidname_data, fields.oidname_length) == first.name);
-    const std::string oidText = sim::OidText(first.name);
+    const std::string oidText = kelo::sim::OidText(first.name);
     if (!oidText.empty()) {
         FUZZ_REQUIRE(kelo::snmp::OidText(fields.oidname_data, fields.oidname_length) == oidText);
     }

@@ -114,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckField(status, "READ_PARAM:");
     kelo::DescribeStatusText(status);
     kelo::MakeSnmpDecoder(kelo::DescribeStatusText)
-        ->Decode(platform::TraceDirection::kFromMachine, datagram.get(), size);
+        ->Decode(kelo::platform::TraceDirection::kFromMachine, datagram.get(), size);
     return 0;
 }

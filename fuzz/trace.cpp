@@ -36,9 +36,9 @@
 
 namespace {
 
-using platform::TraceBlock;
-using platform::TraceChannel;
-using platform::TraceDirection;
+using kelo::platform::TraceBlock;
+using kelo::platform::TraceChannel;
+using kelo::platform::TraceDirection;
 
 // Long enough for a bulk block, short enough to keep the runs quick.
 constexpr size_t kLongestBlock = 1536;
@@ -59,14 +59,14 @@ kelo::trace::TraceOutput AppendTo(std::string& file) {
 }
 
 // The sink installed for the run: checks each block as the writers get it, then hands it on.
-class CheckingSink : public platform::TraceSink {
+class CheckingSink : public kelo::platform::TraceSink {
   public:
     CheckingSink(std::vector<SentBlock>& sent, std::string& text, std::string& capture)
         : sent_(sent),
           text_(AppendTo(text), [] { return int64_t{0}; }),
           capture_(AppendTo(capture), [] { return int64_t{0}; }) {}
 
-    void Opened(const TraceChannel& channel, platform::TraceOpenResult result,
+    void Opened(const TraceChannel& channel, kelo::platform::TraceOpenResult result,
                 const std::string& detail) override {
         text_.Opened(channel, result, detail);
         capture_.Opened(channel, result, detail);
@@ -79,7 +79,7 @@ class CheckingSink : public platform::TraceSink {
         FUZZ_REQUIRE(block.decoding.find('\n') == std::string::npos);
         sent.hidden.assign(block.size, 0);
         size_t end = 0;
-        for (const platform::TraceHiddenRange& range : block.hidden) {
+        for (const kelo::platform::TraceHiddenRange& range : block.hidden) {
             FUZZ_REQUIRE(range.length > 0 && range.offset >= end && range.offset <= block.size &&
                          range.length <= block.size - range.offset);
             end = range.offset + range.length;
@@ -146,14 +146,14 @@ struct Stream {
 
 // The channels the input may choose, each as its transport sets it up.
 struct ChannelKind {
-    platform::TraceTransport transport;
+    kelo::platform::TraceTransport transport;
     uint16_t port;
     bool carriesAccessLines;
-    platform::TraceDecoderFactory decoder;
+    kelo::platform::TraceDecoderFactory decoder;
 };
 
 const ChannelKind& KindOf(uint8_t choice) {
-    using platform::TraceTransport;
+    using kelo::platform::TraceTransport;
     static const ChannelKind kinds[] = {
         {TraceTransport::kTcp, 515, true, kelo::MakeLpdDecoder},
         {TraceTransport::kTcp, 9101, false, kelo::MakePacketLinkDecoder},
@@ -165,7 +165,7 @@ const ChannelKind& KindOf(uint8_t choice) {
 }
 
 void SetUpChannel(TraceChannel& channel, const ChannelKind& kind) {
-    const bool usb = kind.transport == platform::TraceTransport::kUsb;
+    const bool usb = kind.transport == kelo::platform::TraceTransport::kUsb;
     channel.SetEndpoints(
         {kind.transport, 0x7F000001, 40000, 0x7F000002, kind.port, usb ? "/dev/usb/lp0" : ""});
     if (kind.carriesAccessLines)
@@ -189,11 +189,12 @@ std::vector<SentBlock> ReadBlocks(Input& input, bool carriesAccessLines) {
             waiting.bytes += bytes;
             waiting.code.resize(waiting.bytes.size(), 0);
         } else if (kind == 1) {
-            waiting.bytes += platform::kAccessLinePrefix;
-            waiting.bytes += (head & 1) ? platform::kAccessCodeB : platform::kAccessCodeA;
-            waiting.code.resize(waiting.bytes.size() - platform::kAccessCodeLength, 0);
+            waiting.bytes += kelo::platform::kAccessLinePrefix;
+            waiting.bytes +=
+                (head & 1) ? kelo::platform::kAccessCodeB : kelo::platform::kAccessCodeA;
+            waiting.code.resize(waiting.bytes.size() - kelo::platform::kAccessCodeLength, 0);
             waiting.code.resize(waiting.bytes.size(), 1);
-            total += platform::kAccessLinePrefixLength + platform::kAccessCodeLength;
+            total += kelo::platform::kAccessLinePrefixLength + kelo::platform::kAccessCodeLength;
         } else if (kind == 2) {
             const size_t count =
                 more ? std::min(waiting.bytes.size(), input.Length(head)) : waiting.bytes.size();
@@ -340,18 +341,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     capture.clear();
     {
         CheckingSink checking(blocks, text, capture);
-        platform::TraceSink* previous = platform::SetTraceSink(&checking);
-        platform::TraceSink& sink = *platform::ActiveTraceSink();
-        channel.Opened(sink, platform::TraceOpenResult::kOpened);
+        kelo::platform::TraceSink* previous = kelo::platform::SetTraceSink(&checking);
+        kelo::platform::TraceSink& sink = *kelo::platform::ActiveTraceSink();
+        channel.Opened(sink, kelo::platform::TraceOpenResult::kOpened);
         for (const SentBlock& block : blocks) {
             channel.Bytes(sink, block.direction,
                           reinterpret_cast<const uint8_t*>(block.bytes.data()), block.bytes.size());
         }
         channel.Closed(sink);
-        platform::SetTraceSink(previous);
+        kelo::platform::SetTraceSink(previous);
     }
     CheckText(text, channel.Name(), blocks);
-    if (kind.transport != platform::TraceTransport::kUsb)
+    if (kind.transport != kelo::platform::TraceTransport::kUsb)
         CheckCapture(capture, blocks);
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "platform/access_codes.h"
 
-namespace platform {
+namespace kelo::platform {
 
 // Generated once from a seeded generator and frozen: machines and stored files depend on them.
 const char kAccessCodeA[kAccessCodeLength + 1] =
@@ -27,4 +27,4 @@ const char kAccessCodeB[kAccessCodeLength + 1] =
     "!6KQ:^ELM^Z0K7V1P.C)T<@+BM50H._QLGL,F\?+5E5)FF '\"2]"
     "Z#OOG.\?#]]#&>\?WL%DLJBD;X5M,A0PLSM@D\\%X!Q[=@GS;(QD>";
 
-}  // namespace platform
+}  // namespace kelo::platform

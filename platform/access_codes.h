@@ -1,7 +1,7 @@
 // The two access codes of the machine protocol. Code A also keys the file scrambling.
 #pragma once
 
-namespace platform {
+namespace kelo::platform {
 
 constexpr int kAccessCodeLength = 500;
 
@@ -13,4 +13,4 @@ constexpr int kAccessLinePrefixLength = sizeof kAccessLinePrefix - 1;
 extern const char kAccessCodeA[kAccessCodeLength + 1];
 extern const char kAccessCodeB[kAccessCodeLength + 1];
 
-}  // namespace platform
+}  // namespace kelo::platform

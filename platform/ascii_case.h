@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace kelo::platform {
 
 // Every byte with A-Z in lower case; looked up rather than tested, since names are compared a
 // byte at a time, often.
@@ -41,4 +41,4 @@ inline bool SameAsciiName(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -16,7 +16,7 @@
 #include "platform/messages.h"
 #include "platform/system.h"
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // Names tried for the temporary file before the save gives up.
@@ -256,4 +256,4 @@ FileResult ReadFileBytes(const std::string& path, size_t maxBytes, std::vector<u
     return read;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

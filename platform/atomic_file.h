@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 
 struct FileResult {
     bool ok = true;
@@ -51,4 +51,4 @@ FileResult WriteFileMakingFolders(const std::string& path, const void* data, siz
 FileResult ReadFileBytes(const std::string& path, size_t maxBytes, std::vector<uint8_t>& out,
                          bool* tooLarge = nullptr);
 
-}  // namespace platform
+}  // namespace kelo::platform

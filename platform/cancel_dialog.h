@@ -2,7 +2,7 @@
 // events run while it blocks, learns of a Cancel, and times SNMP receives.
 #pragma once
 
-namespace platform {
+namespace kelo::platform {
 
 class CancelDialog {
   public:
@@ -36,4 +36,4 @@ class CancelDialog {
     virtual void SetBusyCursor(bool /*busy*/) {}
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

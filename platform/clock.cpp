@@ -9,7 +9,7 @@
 
 #include "platform/trace.h"
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 Clock* g_clock = nullptr;
@@ -109,4 +109,4 @@ int Poll(pollfd* fds, nfds_t count, int milliseconds) {
     return ::poll(fds, count, milliseconds);
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

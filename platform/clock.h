@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 
 class Clock {
   public:
@@ -87,4 +87,4 @@ class FakeClock : public Clock {
     long long total_ = 0;
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

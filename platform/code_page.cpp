@@ -7,7 +7,7 @@
 
 #include "platform/profile.h"
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // What iconv writes when decoding: four bytes a code point, least significant first.
@@ -172,4 +172,4 @@ void AppendUtf8(std::string& text, char32_t codePoint) {
     }
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

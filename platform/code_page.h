@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 
 class ProfileStore;
 
@@ -58,4 +58,4 @@ class CodePage {
 // A code point as UTF-8.
 void AppendUtf8(std::string& text, char32_t codePoint);
 
-}  // namespace platform
+}  // namespace kelo::platform

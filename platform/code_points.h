@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace kelo::platform {
 
 // Each byte as the code point of the same value, UTF-8 encoded.
 inline std::string Latin1CodePoints(std::string_view bytes) {
@@ -23,4 +23,4 @@ inline std::string Latin1CodePoints(std::string_view bytes) {
     return text;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

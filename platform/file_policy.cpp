@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // The kernel's own limit on links followed in one path.
@@ -110,4 +110,4 @@ bool IsSameFile(const std::string& a, const std::string& b) {
     return Normalised(FinalTarget(a)) == Normalised(FinalTarget(b));
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

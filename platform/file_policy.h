@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace kelo::platform {
 
 // What stands at path when it is not a regular file, followed through its links: "a character
 // device", "a block device", "a FIFO", "a socket", "a folder"; nullopt for a regular file and
@@ -37,4 +37,4 @@ std::string FinalTarget(const std::string& path);
 // same absolute path once links are followed (also dangling ones) and "." and ".." resolved.
 bool IsSameFile(const std::string& a, const std::string& b);
 
-}  // namespace platform
+}  // namespace kelo::platform

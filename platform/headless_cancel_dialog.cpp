@@ -2,7 +2,7 @@
 
 #include "platform/trace.h"
 
-namespace platform {
+namespace kelo::platform {
 
 void HeadlessCancelDialog::Show() {
     if (visible_)
@@ -77,4 +77,4 @@ void HeadlessCancelDialog::CheckTimer() const {
     }
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

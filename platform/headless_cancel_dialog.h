@@ -8,7 +8,7 @@
 
 #include "platform/cancel_dialog.h"
 
-namespace platform {
+namespace kelo::platform {
 
 // The timer is a deadline checked whenever events are pumped or the flag is read; Cancel
 // can be raised from a signal handler through RequestCancel.
@@ -62,4 +62,4 @@ class HeadlessCancelDialog : public CancelDialog {
     std::chrono::steady_clock::time_point deadline_{};
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // The words in lines of at most `width` characters; a word never breaks.
@@ -199,4 +199,4 @@ std::string HelpLayout::make_option_desc(const CLI::Option* option) const {
     return description;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace platform {
+namespace kelo::platform {
 
 // The help within 80 columns: a usage line naming every described option (bracketed when
 // optional, "..." when repeatable) and COMMAND [ARGS] where there are commands; the
@@ -51,4 +51,4 @@ constexpr std::size_t kCommandColumn = 30;
 // and the indentation of its lines are kept.
 std::string HelpLine(const std::string& label, const std::string& description, std::size_t column);
 
-}  // namespace platform
+}  // namespace kelo::platform

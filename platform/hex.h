@@ -1,7 +1,7 @@
 // Hexadecimal digits as the machines' status texts and the kept records write them.
 #pragma once
 
-namespace platform {
+namespace kelo::platform {
 
 // The value of one hexadecimal digit, either case; -1 for any other character.
 constexpr int HexDigitValue(char c) {
@@ -14,4 +14,4 @@ constexpr int HexDigitValue(char c) {
     return -1;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // One field of an address as the C library reads it: decimal, octal after a leading zero,
@@ -201,4 +201,4 @@ std::optional<std::string> RefusedNumericForm(const std::string& host) {
 
 }  // namespace
 
-}  // namespace platform
+}  // namespace kelo::platform

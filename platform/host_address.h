@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace kelo::platform {
 
 // Why the host is refused, naming it and what it would reach ("10.78.1.020: write IPv4
 // addresses without leading zeros (did you mean 10.78.1.20?)"); nullopt for a plain dotted
@@ -24,4 +24,4 @@ std::optional<std::string> NoMachineAddress(uint32_t address);
 // An IPv4 address in host byte order as a plain dotted quad: "10.78.1.20".
 std::string DottedQuad(uint32_t address);
 
-}  // namespace platform
+}  // namespace kelo::platform

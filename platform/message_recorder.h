@@ -6,7 +6,7 @@
 
 #include "platform/messages.h"
 
-namespace platform {
+namespace kelo::platform {
 
 class MessageRecorder : public MessageSink {
   public:
@@ -31,4 +31,4 @@ class MessageRecorder : public MessageSink {
     std::vector<Message> messages_;
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -4,7 +4,7 @@
 
 #include "platform/trace.h"
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 struct TableEntry {
@@ -100,4 +100,4 @@ void ShowText(const std::string& text) {
     Deliver(Message{0, text, Icon::Warning});
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform {
+namespace kelo::platform {
 
 enum class Icon { Warning, Information };
 
@@ -88,4 +88,4 @@ void ShowMessage(int id);
 // Shows a text of no table entry (an OS error description) with the warning icon.
 void ShowText(const std::string& text);
 
-}  // namespace platform
+}  // namespace kelo::platform

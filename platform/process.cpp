@@ -10,7 +10,7 @@
 
 extern char** environ;
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // Closes every descriptor above standard error in the child, so the started program holds
@@ -99,4 +99,4 @@ void ChildProcess::WaitPolling(int pollMilliseconds) {
     } while (!HasEnded());
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

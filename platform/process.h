@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 
 class ChildProcess {
   public:
@@ -44,4 +44,4 @@ class ChildProcess {
     int error_ = 0;
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // A bit for each signal number below 64 that was ignored at start.
@@ -68,4 +68,4 @@ bool ParentGone() {
     return parent != 0 && ::getppid() != parent;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -14,7 +14,7 @@
 
 #include <sys/types.h>
 
-namespace platform {
+namespace kelo::platform {
 
 // Opens the closed standard descriptors and notes which signals were ignored. False when
 // /dev/null could not be opened: the program must not run on, since its next file would be
@@ -38,4 +38,4 @@ constexpr int SignalExitStatus(int signalNumber) {
     return 128 + signalNumber;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -8,7 +8,7 @@
 #include "platform/system.h"
 #include "platform/text_lines.h"
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 // White space as the C locale has it, whatever locale the program runs in: a profile reads the
@@ -184,4 +184,4 @@ std::string ProfileStore::DefaultPath() {
     return ConfigFolder() + "/kelo.INI";
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

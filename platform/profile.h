@@ -9,7 +9,7 @@
 
 #include "platform/atomic_file.h"
 
-namespace platform {
+namespace kelo::platform {
 
 class ProfileStore {
   public:
@@ -47,4 +47,4 @@ class ProfileStore {
     std::vector<std::string> lines_;
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

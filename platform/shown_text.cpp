@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
@@ -127,4 +127,4 @@ std::string CutToColumns(const std::string& text, size_t columns) {
     return cut + "\xE2\x80\xA6";  // U+2026
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

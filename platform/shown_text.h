@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace kelo::platform {
 
 // The bytes as UTF-8 text of at most limit characters, in which every control character (C0,
 // DEL, C1), every character that changes the layout of the text around it (bidirectional
@@ -25,4 +25,4 @@ size_t DisplayColumns(const std::string& text);
 // and "…" in it.
 std::string CutToColumns(const std::string& text, size_t columns);
 
-}  // namespace platform
+}  // namespace kelo::platform

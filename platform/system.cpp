@@ -11,7 +11,7 @@
 #define KELO_VERSION "0.0.0"
 #endif
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 std::string g_programName = "kelo";
@@ -101,4 +101,4 @@ std::string FileErrorText(const std::string& path, int error) {
     return path + ": " + std::strerror(error);
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

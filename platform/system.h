@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform {
+namespace kelo::platform {
 
 // The program's file name without directory or extension; titles message boxes.
 std::string ProgramName();
@@ -42,4 +42,4 @@ std::string DataFolder();
 // The description of an OS error that names the file, e.g. "x.kel: No such file or directory".
 std::string FileErrorText(const std::string& path, int error);
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -9,7 +9,7 @@
 
 #include "platform/atomic_file.h"
 
-namespace platform {
+namespace kelo::platform {
 
 // The whole text of a setting file; a file that is missing or cannot be read gives none.
 inline std::string SettingFileText(const std::string& path) {
@@ -37,4 +37,4 @@ inline std::vector<std::string_view> TextLines(std::string_view text) {
     return lines;
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace platform {
+namespace kelo::platform {
 namespace detail {
 TraceSink* g_traceSink = nullptr;
 }  // namespace detail
@@ -137,4 +137,4 @@ void TraceChannel::Bytes(TraceSink& sink, TraceDirection direction, const uint8_
     sink.Bytes(*this, block);
 }
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace kelo::platform {
 
 enum class TraceDirection : uint8_t { kToMachine, kFromMachine };
 enum class TraceTransport : uint8_t { kTcp, kUdp, kUsb, kParallel };
@@ -188,4 +188,4 @@ class TraceChannel {
     std::unique_ptr<TraceMask> mask_;
 };
 
-}  // namespace platform
+}  // namespace kelo::platform

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // A small fixed generator, so that every run serves the same bytes.
@@ -136,4 +136,4 @@ std::vector<uint8_t> BuiltInParameters() {
     return set;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 
 constexpr size_t kParameterSetSize = 65536;
 
@@ -17,4 +17,4 @@ std::vector<uint8_t> BuiltInReport(int machineType);
 // 65,536 bytes of varied values, runs of zeros among them; the same on every run.
 std::vector<uint8_t> BuiltInParameters();
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -10,7 +10,7 @@
 
 #include "sim/socket_faults.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 bool Transient(int error) {
@@ -90,4 +90,4 @@ void Connection::Close(int id, const char* reason) {
         Event("disconnect").Number("conn", id).Number("port", port).Text("reason", reason));
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

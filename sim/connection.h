@@ -11,7 +11,7 @@
 #include "sim/machine.h"
 #include "sim/station.h"
 
-namespace sim {
+namespace kelo::sim {
 
 // The monotonic clock in milliseconds, which the loop's waits and the trickle's pauses use.
 long long NowMs();
@@ -43,4 +43,4 @@ struct Connection {
     uint32_t watched = 0;  // the epoll events asked for now
 };
 
-}  // namespace sim
+}  // namespace kelo::sim

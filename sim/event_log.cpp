@@ -6,7 +6,7 @@
 
 #include "platform/code_points.h"
 
-namespace sim {
+namespace kelo::sim {
 Event& Event::Text(std::string_view key, std::string_view bytes) {
     fields_.push_back({std::string(key), std::string(bytes)});
     return *this;
@@ -62,4 +62,4 @@ EventLog::EventLog()
           std::fflush(stdout);
       }) {}
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 
 // One event, {"event":"name","key":value,...}, with its fields in the order added.
 class Event {
@@ -58,4 +58,4 @@ class EventLog {
     std::string address_;
 };
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 struct FaultEntry {
@@ -62,4 +62,4 @@ std::string EnabledFaultNames(const Faults& faults) {
     return names;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 
 struct Faults {
     bool badChecksum = false;            // reply frames carry a wrong check byte
@@ -38,4 +38,4 @@ std::vector<std::string> FaultNames();
 // The names of the faults switched on, separated by commas.
 std::string EnabledFaultNames(const Faults& faults);
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // What an out-of-range line carries: the bytes of "OUT OF RANGE".
@@ -103,4 +103,4 @@ std::string StatusText(int machineType, const std::string& field) {
            ";CLS:PRINTER;DES:Simulated service machine;" + field;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -12,7 +12,7 @@
 
 #include "sim/faults.h"
 
-namespace sim {
+namespace kelo::sim {
 
 constexpr size_t kBytesPerLine = 128;
 constexpr int kCountReads = 3;
@@ -63,4 +63,4 @@ class LineOffer {
 // offered field when there is one (last, so a field without ';' has none after it).
 std::string StatusText(int machineType, const std::string& field);
 
-}  // namespace sim
+}  // namespace kelo::sim

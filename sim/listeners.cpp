@@ -12,7 +12,7 @@
 
 #include "sim/socket_faults.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 constexpr int kListenBacklog = 16;
@@ -164,4 +164,4 @@ void MissingAgents::Report() const {
                  where.c_str(), std::strerror(failure));
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -12,7 +12,7 @@
 
 #include "sim/machine.h"
 
-namespace sim {
+namespace kelo::sim {
 
 struct PortPlan {
     uint16_t port;
@@ -66,4 +66,4 @@ struct MissingAgents {
     void Report() const;
 };
 
-}  // namespace sim
+}  // namespace kelo::sim

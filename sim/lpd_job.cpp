@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 constexpr uint8_t kReceiveJob = 0x02;
@@ -111,4 +111,4 @@ bool LpdJobParser::TakeSubcommandLine(std::string& acks) {
     return true;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

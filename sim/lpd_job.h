@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 
 class LpdJobParser {
   public:
@@ -57,4 +57,4 @@ class LpdJobParser {
     std::string error_;
 };
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -8,7 +8,7 @@
 #include "platform/access_codes.h"
 #include "sim/lpd_job.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 constexpr char kAccessPrefix[] = "OPEN CODE=";
@@ -182,4 +182,4 @@ std::unique_ptr<Session> MakeLpdSession(Machine& machine, int connection) {
     return std::make_unique<LpdSession>(machine, connection);
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -7,7 +7,7 @@
 #include "sim/sessions.h"
 #include "sim/snmp_ber.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 constexpr char kUpdateCommand[] = "BOOT_UpdateMain 0\n";
@@ -296,4 +296,4 @@ std::unique_ptr<Session> MakeSession(PortRole role, Machine& machine, int connec
     return nullptr;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

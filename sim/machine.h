@@ -17,7 +17,7 @@
 #include "sim/packet_frame.h"
 #include "sim/recorder.h"
 
-namespace sim {
+namespace kelo::sim {
 
 // The object the status text lives in, and the one whose setting to 10 restarts the machine.
 inline constexpr char kStatusOid[] = ".1.3.6.1.4.1.1229.2.2.2.1.24.1";
@@ -126,4 +126,4 @@ enum class PortRole {
 
 std::unique_ptr<Session> MakeSession(PortRole role, Machine& machine, int connection);
 
-}  // namespace sim
+}  // namespace kelo::sim

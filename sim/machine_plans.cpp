@@ -7,7 +7,7 @@
 #include "sim/builtin_data.h"
 #include "sim/recorder.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // Larger files are not what a machine holds; they are refused rather than read into memory.
@@ -104,4 +104,4 @@ bool PlanMachines(const Options& options, std::vector<MachinePlan>& plans, std::
     return true;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -8,7 +8,7 @@
 #include "sim/options.h"
 #include "sim/server.h"
 
-namespace sim {
+namespace kelo::sim {
 
 // Reads the files the machines serve (each file once, however many machines serve it) and
 // makes the record folders: --record DIR itself for one address, DIR/ADDRESS for each of
@@ -16,4 +16,4 @@ namespace sim {
 // folder cannot be made.
 bool PlanMachines(const Options& options, std::vector<MachinePlan>& plans, std::string& error);
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -22,27 +22,29 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!platform::StartProcessLife())
+    if (!kelo::platform::StartProcessLife())
         return kUsageError;
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const sim::OptionsParse parse = sim::ParseOptions(arguments);
+    const kelo::sim::OptionsParse parse = kelo::sim::ParseOptions(arguments);
     if (!parse.ok)
         return Fail(parse.error + "\nTry 'kelo-sim --help'.");
-    const sim::Options& options = parse.options;
+    const kelo::sim::Options& options = parse.options;
     if (options.help || options.version) {
-        const std::string text =
-            options.help ? sim::UsageText() : "kelo-sim " + platform::ProgramVersion() + "\n";
+        const std::string text = options.help
+                                     ? kelo::sim::UsageText()
+                                     : "kelo-sim " + kelo::platform::ProgramVersion() + "\n";
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
 
-    std::vector<sim::MachinePlan> plans;
+    std::vector<kelo::sim::MachinePlan> plans;
     std::string error;
-    if (!sim::PlanMachines(options, plans, error))
+    if (!kelo::sim::PlanMachines(options, plans, error))
         return Fail(error);
 
-    const sim::EventLog log;
-    const sim::ServeResult result = sim::Serve(std::move(plans), options.restartMs, log);
+    const kelo::sim::EventLog log;
+    const kelo::sim::ServeResult result =
+        kelo::sim::Serve(std::move(plans), options.restartMs, log);
     if (result.exitCode != 0) {
         std::fprintf(stderr, "kelo-sim: %s\n", result.error.c_str());
     }

@@ -11,7 +11,7 @@
 
 #include "platform/help_layout.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 bool ParseInt(const std::string& text, int low, int high, int& value) {
@@ -186,4 +186,4 @@ std::vector<std::string> OptionNames() {
     return names;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

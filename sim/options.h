@@ -6,7 +6,7 @@
 
 #include "sim/faults.h"
 
-namespace sim {
+namespace kelo::sim {
 
 // At most this many addresses in all, each a machine of its own.
 constexpr size_t kMaxAddresses = 1024;
@@ -40,4 +40,4 @@ std::string UsageText();
 // Every option's name, as the shell's completion offers them.
 std::vector<std::string> OptionNames();
 
-}  // namespace sim
+}  // namespace kelo::sim

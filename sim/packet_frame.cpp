@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 constexpr uint8_t kLead = 0x80;
@@ -151,4 +151,4 @@ const char* ParseCommandFrame(const std::vector<uint8_t>& frame, std::string& te
     return nullptr;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -15,7 +15,7 @@
 
 #include "sim/faults.h"
 
-namespace sim {
+namespace kelo::sim {
 
 enum class FrameStatus {
     kComplete,        // one good frame starts the bytes
@@ -66,4 +66,4 @@ ReplyPlan PlanReply(const std::vector<uint8_t>& body, const Faults& faults);
 // Returns nullptr and sets text for a good frame, else the reason it is not one.
 const char* ParseCommandFrame(const std::vector<uint8_t>& frame, std::string& text);
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // Types 3 and 4: request frames in, reply frames out.
@@ -94,4 +94,4 @@ std::unique_ptr<Session> MakePacketSession(Machine& machine, int connection) {
     return std::make_unique<PacketSession>(machine, connection);
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -1,6 +1,6 @@
 #include "sim/sessions.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // Types 3 and 4, TCP 9100: everything one connection brings until it closes is an image.
@@ -32,4 +32,4 @@ std::unique_ptr<Session> MakeRawImageSession(Machine& machine, int connection) {
     return std::make_unique<RawImageSession>(machine, connection);
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

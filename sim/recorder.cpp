@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace sim {
+namespace kelo::sim {
 
 bool Recorder::Prepare(std::string& error) const {
     if (directory_.empty())
@@ -74,4 +74,4 @@ Recorder::Image::~Image() {
     Finish();
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 
 class Recorder {
   public:
@@ -53,4 +53,4 @@ class Recorder {
     int images_ = 0;
 };
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -23,7 +23,7 @@
 #include "sim/socket_faults.h"
 #include "sim/station.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 constexpr size_t kReadChunk = 65536;
@@ -422,4 +422,4 @@ ServeResult Serve(std::vector<MachinePlan> plans, int restartMs, const EventLog&
     return server.Run();
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

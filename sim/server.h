@@ -16,7 +16,7 @@
 #include "sim/event_log.h"
 #include "sim/machine.h"
 
-namespace sim {
+namespace kelo::sim {
 
 // One machine to serve: what it is (its address among it) and where it records what it gets.
 struct MachinePlan {
@@ -33,4 +33,4 @@ struct ServeResult {
 // address of the machine it concerns.
 ServeResult Serve(std::vector<MachinePlan> plans, int restartMs, const EventLog& log);
 
-}  // namespace sim
+}  // namespace kelo::sim

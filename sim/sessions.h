@@ -13,7 +13,7 @@
 #include "sim/machine.h"
 #include "sim/recorder.h"
 
-namespace sim {
+namespace kelo::sim {
 
 std::unique_ptr<Session> MakeLpdSession(Machine& machine, int connection);
 std::unique_ptr<Session> MakePacketSession(Machine& machine, int connection);
@@ -30,4 +30,4 @@ std::string CommandName(const uint8_t command[2]);
 void FinishFirmware(Machine& machine, Recorder::Image& image, int connection, const char* via,
                     bool announced, const char* reason);
 
-}  // namespace sim
+}  // namespace kelo::sim

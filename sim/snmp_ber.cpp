@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // One element: tag, and where its content lies inside the datagram.
@@ -264,4 +264,4 @@ std::vector<uint8_t> OidContent(std::string_view dotted) {
     return content;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

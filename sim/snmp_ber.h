@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 
 constexpr uint8_t kBerInteger = 0x02;
 constexpr uint8_t kBerOctetString = 0x04;
@@ -73,4 +73,4 @@ std::vector<uint8_t> IntegerContent(long long value);
 // The value of INTEGER content octets (at most 8), sign taken from the first octet.
 long long IntegerValue(const std::vector<uint8_t>& content);
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <iterator>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // How long a connection that fills an accept queue may take on loopback: it is answered at
@@ -45,4 +45,4 @@ size_t TricklePiece(size_t step) {
     return kTricklePieces[step % std::size(kTricklePieces)];
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

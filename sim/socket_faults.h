@@ -9,7 +9,7 @@
 #include "sim/faults.h"
 #include "sim/listeners.h"
 
-namespace sim {
+namespace kelo::sim {
 
 // The pause between two pieces of slow-trickle.
 constexpr int kTricklePauseMs = 1;
@@ -26,4 +26,4 @@ int FillAcceptQueue(Listener& listener, const sockaddr_in& address);
 // meets every split of a frame.
 size_t TricklePiece(size_t step);
 
-}  // namespace sim
+}  // namespace kelo::sim

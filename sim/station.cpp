@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace sim {
+namespace kelo::sim {
 
 Station::Station(MachinePlan plan, const EventLog& processLog, size_t index)
     : index(index),
@@ -25,4 +25,4 @@ int Station::AgentDescriptor() const {
     return -1;
 }
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -12,7 +12,7 @@
 #include "sim/recorder.h"
 #include "sim/server.h"
 
-namespace sim {
+namespace kelo::sim {
 
 struct Station {
     Station(MachinePlan plan, const EventLog& processLog, size_t index);
@@ -31,4 +31,4 @@ struct Station {
     long long restartEndsMs = 0;
 };
 
-}  // namespace sim
+}  // namespace kelo::sim

@@ -50,7 +50,7 @@ std::unique_ptr<kelo::ParallelPort> MakeScriptedParallelPort() {
     return std::make_unique<ScriptedParallelPort>();
 }
 
-std::unique_ptr<kelo::DeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
+std::unique_ptr<kelo::DeviceLink> MakeScriptedParallelLink(kelo::platform::CancelDialog& dialog,
                                                            int machineTypeIndex) {
     ResetMachine();
     auto link = std::make_unique<kelo::DeviceLink>(

@@ -39,7 +39,7 @@ void ResetMachine();
 std::unique_ptr<kelo::ParallelPort> MakeScriptedParallelPort();
 
 // A link to a fresh scripted machine on the parallel port, as the machine type of this index.
-std::unique_ptr<kelo::DeviceLink> MakeScriptedParallelLink(platform::CancelDialog& dialog,
+std::unique_ptr<kelo::DeviceLink> MakeScriptedParallelLink(kelo::platform::CancelDialog& dialog,
                                                            int machineTypeIndex);
 
 }  // namespace testing_support

@@ -6,8 +6,8 @@
 namespace testing_support {
 
 // Presses Cancel at the dialog's pump-th pump of its events.
-inline void CancelAtPump(platform::HeadlessCancelDialog& dialog, int pump) {
-    dialog.onPump = [pump](platform::HeadlessCancelDialog& d) {
+inline void CancelAtPump(kelo::platform::HeadlessCancelDialog& dialog, int pump) {
+    dialog.onPump = [pump](kelo::platform::HeadlessCancelDialog& d) {
         if (d.PumpCount() == pump)
             d.Cancel();
     };
@@ -17,7 +17,7 @@ inline void CancelAtPump(platform::HeadlessCancelDialog& dialog, int pump) {
 // pressed at the second pump: a send long enough to block is the one it ends. False where the
 // open fails.
 template <class Put>
-bool OpenWithCancelAtSecondPump(Put& put, platform::HeadlessCancelDialog& dialog) {
+bool OpenWithCancelAtSecondPump(Put& put, kelo::platform::HeadlessCancelDialog& dialog) {
     put.SetCancelDialog(&dialog);
     if (put.Open("127.0.0.1", "lp1") != 0)
         return false;

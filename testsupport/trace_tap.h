@@ -8,23 +8,23 @@
 
 namespace testing_support {
 
-class TraceTap : public platform::TraceSink {
+class TraceTap : public kelo::platform::TraceSink {
   public:
-    using OnBlock = std::function<void(const platform::TraceBlock& block)>;
+    using OnBlock = std::function<void(const kelo::platform::TraceBlock& block)>;
     explicit TraceTap(OnBlock onBlock)
-        : onBlock_(std::move(onBlock)), previous_(platform::SetTraceSink(this)) {}
-    ~TraceTap() override { platform::SetTraceSink(previous_); }
+        : onBlock_(std::move(onBlock)), previous_(kelo::platform::SetTraceSink(this)) {}
+    ~TraceTap() override { kelo::platform::SetTraceSink(previous_); }
     TraceTap(const TraceTap&) = delete;
     TraceTap& operator=(const TraceTap&) = delete;
 
-    void Bytes(const platform::TraceChannel& /*channel*/,
-               const platform::TraceBlock& block) override {
+    void Bytes(const kelo::platform::TraceChannel& /*channel*/,
+               const kelo::platform::TraceBlock& block) override {
         onBlock_(block);
     }
 
   private:
     OnBlock onBlock_;
-    platform::TraceSink* previous_;
+    kelo::platform::TraceSink* previous_;
 };
 
 }  // namespace testing_support

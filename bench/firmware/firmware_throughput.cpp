@@ -30,11 +30,11 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 
 // Kelo's upgrade; the fixed restart waits go to the fake clock and are not timed.
 double KeloSeconds(const std::vector<uint8_t>& image) {
-    platform::FakeClock clock;
-    platform::MessageRecorder messages;
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::FakeClock clock;
+    kelo::platform::MessageRecorder messages;
+    kelo::platform::HeadlessCancelDialog dialog;
     std::vector<std::pair<int, Clock::time_point>> marks;
-    dialog.onProgress = [&](platform::HeadlessCancelDialog& d) {
+    dialog.onProgress = [&](kelo::platform::HeadlessCancelDialog& d) {
         marks.emplace_back(d.Pos(), Clock::now());
     };
     kelo::DeviceLink link(dialog);

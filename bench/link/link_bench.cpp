@@ -78,9 +78,9 @@ void BM_SilentMachineReceive(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
     for (auto _ : state) {
-        platform::HeadlessCancelDialog dialog;
+        kelo::platform::HeadlessCancelDialog dialog;
         const auto deadline = Clock::now() + std::chrono::seconds(5);
-        dialog.onPump = [deadline](platform::HeadlessCancelDialog& d) {
+        dialog.onPump = [deadline](kelo::platform::HeadlessCancelDialog& d) {
             if (Clock::now() >= deadline)
                 d.Cancel();
         };
@@ -146,7 +146,7 @@ void BM_RequestAndLargestReply(benchmark::State& state) {
         state.SkipWithError("port 9101 is taken: run in a network namespace (tests/netns-run)");
         return;
     }
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::HeadlessCancelDialog dialog;
     kelo::DeviceLink link(dialog);
     link.MutableSettings() = {kelo::kPortNetwork, 0, 2, {"127.0.0.1"}};
     link.Port().Open(false);

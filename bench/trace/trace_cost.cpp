@@ -55,18 +55,18 @@ int main(int argc, char** argv) {
 
     // The restart waits are not spent, but the machine, which restarts in real time, is
     // given a moment before it is polled again.
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     clock.onSleep = [](int milliseconds) {
         if (milliseconds >= 2000)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     };
-    platform::MessageRecorder messages;
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::MessageRecorder messages;
+    kelo::platform::HeadlessCancelDialog dialog;
     // The image goes from the second position 10 (the first chunk's) to position 100.
     Moment firstChunk;
     Moment lastChunk;
     int tens = 0;
-    dialog.onProgress = [&](platform::HeadlessCancelDialog& d) {
+    dialog.onProgress = [&](kelo::platform::HeadlessCancelDialog& d) {
         if (d.Pos() == 10 && ++tens == 2)
             firstChunk = Now();
         if (d.Pos() == 100)

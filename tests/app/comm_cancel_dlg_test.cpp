@@ -20,8 +20,8 @@
 
 namespace {
 
-using app::ProgressDialog;
-using app::StopSignals;
+using kelo::app::ProgressDialog;
+using kelo::app::StopSignals;
 
 // Pumps events until the condition holds or the time is up; true when it held.
 bool PumpUntil(const std::function<bool()>& condition, int milliseconds) {

@@ -20,8 +20,8 @@
 
 namespace {
 
-using app::FindMachinesDialog;
-using app::SelectPortDialog;
+using kelo::app::FindMachinesDialog;
+using kelo::app::SelectPortDialog;
 using sim_testing::SimProcess;
 using ::testing::ElementsAre;
 
@@ -115,7 +115,7 @@ TEST(FindMachines, FirstDownSelectsTheFirstRowAndEnterUsesIt) {
         {0x7F000902, {4}, "second", std::nullopt, std::nullopt, 1}};
     FindMachinesDialog dialog;
     int finds = 0;
-    dialog.SetRunner([&](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
+    dialog.SetRunner([&](const kelo::discover::DiscoveryPlan&, kelo::platform::CancelDialog&,
                          const std::function<void(const FoundMachine&)>& onMachine, const auto&) {
         ++finds;
         for (const FoundMachine& machine : found)

@@ -44,12 +44,12 @@ OperationRecord Kept(const std::string& host, int64_t startedMs, const std::stri
 }
 
 TEST(ChangedLinesTest, MarksTheRemovedLinesLeftAndTheAddedLinesRight) {
-    const app::ChangedLines changes =
-        app::FindChangedLines("A\r\nB\r\nC\r\nD\r\n", "A\r\nX\r\nC\r\nD\r\nE\r\n");
+    const kelo::app::ChangedLines changes =
+        kelo::app::FindChangedLines("A\r\nB\r\nC\r\nD\r\n", "A\r\nX\r\nC\r\nD\r\nE\r\n");
     EXPECT_EQ(changes.before, std::vector<int>{1});
     EXPECT_EQ(changes.after, (std::vector<int>{1, 4}));
-    EXPECT_TRUE(app::FindChangedLines("same\n", "same\n").before.empty());
-    EXPECT_EQ(app::FindChangedLines("", "new\n").after, std::vector<int>{0});
+    EXPECT_TRUE(kelo::app::FindChangedLines("same\n", "same\n").before.empty());
+    EXPECT_EQ(kelo::app::FindChangedLines("", "new\n").after, std::vector<int>{0});
 }
 
 TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
@@ -64,7 +64,7 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
         db.RecordOperation(Kept("alpha", 3000, "get-params", ContentKind::Parameters, "\x01\x02"));
         db.RecordOperation(Kept("ALPHA", 4000, "get-report", ContentKind::Report, "A\r\nC\r\n"));
     }
-    app::HistoryDialog history(path, "");
+    kelo::app::HistoryDialog history(path, "");
     history.SetWriteBackTarget({"10.0.0.9", "", 3, "network", ""});
 
     ASSERT_EQ(history.MachineList()->count(), 2);
@@ -115,7 +115,7 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     history.WriteBackButton()->click();
     EXPECT_EQ(asked.back().find("\n\n"), std::string::npos) << asked.back();
     history.SetWriteBackTarget({"alpha", "", 1, "network", ""});
-    platform::MessageRecorder refusals;
+    kelo::platform::MessageRecorder refusals;
     history.WriteBackButton()->click();
     EXPECT_EQ(asked.size(), 3u);
     EXPECT_THAT(refusals.Texts(), ElementsAre(HasSubstr("is the parameter set of a type 3 machine, "
@@ -129,7 +129,7 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
     const std::string path = folder / "records.sqlite3";
     (*kelo::records::ServiceRecords::Open(path).value)
         ->RecordOperation(Kept("a\xE2\x80\xAE!\xFF", 1000, "get-report", ContentKind::Report, "A"));
-    app::HistoryDialog history(path, "");
+    kelo::app::HistoryDialog history(path, "");
     EXPECT_EQ(history.MachineList()->item(0)->text(), "a\uFFFD!\uFFFD");
     EXPECT_EQ(history.OperationTable()->rowCount(), 1);
     history.SetWriteBackTarget({"b", "", 3, "network", ""});
@@ -140,17 +140,17 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
 
 TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
     testing_support::TempDir folder;
-    app::HistoryDialog history(folder / "records.sqlite3", "database is locked");
+    kelo::app::HistoryDialog history(folder / "records.sqlite3", "database is locked");
     EXPECT_EQ(history.StatusLine()->text(), "Not recorded: database is locked");
 
     // A database that cannot be read says so, in those words only, whether or not this
     // session's records failed for the same reason.
     const std::string damaged = folder / "damaged.sqlite3";
     std::ofstream(damaged) << std::string(4096, 'x');
-    const QString first = app::HistoryDialog(damaged, "").StatusLine()->text();
+    const QString first = kelo::app::HistoryDialog(damaged, "").StatusLine()->text();
     EXPECT_TRUE(first.startsWith("Records cannot be read: ")) << first.toStdString();
     const std::string reason = first.mid(24).toStdString();
-    EXPECT_EQ(app::HistoryDialog(damaged, reason).StatusLine()->text(), first);
+    EXPECT_EQ(kelo::app::HistoryDialog(damaged, reason).StatusLine()->text(), first);
 }
 
 // Shows the dialog and runs its window's events until it is active, so keys reach it.
@@ -162,14 +162,14 @@ void ShowActive(QDialog& dialog) {
 
 TEST(CompareDlgTest, RowsLineUpWithAMarkedFillerOppositeEachLineTheOtherSideLacks) {
     // B removed, E added: each faces a filler, and the kept lines stay side by side.
-    app::CompareDialog compare("A\nB\nC\nD\n", "A\nC\nD\nE\n", "before", "after", nullptr);
-    const app::AlignedRows& rows = compare.Rows();
+    kelo::app::CompareDialog compare("A\nB\nC\nD\n", "A\nC\nD\nE\n", "before", "after", nullptr);
+    const kelo::app::AlignedRows& rows = compare.Rows();
     EXPECT_THAT(rows.before, ElementsAre(0, 1, 2, 3, std::nullopt));
     EXPECT_THAT(rows.after, ElementsAre(0, std::nullopt, 1, 2, 3));
     EXPECT_EQ(compare.BeforeView()->blockCount(), compare.AfterView()->blockCount());
     EXPECT_EQ(compare.BeforeView()->extraSelections().size(), 2);  // B, and the filler
     // A replaced line faces its replacement; the longer side's rest faces a filler.
-    const app::AlignedRows replaced = app::AlignLines(3, 4, {{1}, {1, 2}});
+    const kelo::app::AlignedRows replaced = kelo::app::AlignLines(3, 4, {{1}, {1, 2}});
     EXPECT_THAT(replaced.before, ElementsAre(0, 1, std::nullopt, 2));
     EXPECT_THAT(replaced.after, ElementsAre(0, 1, 2, 3));
     EXPECT_THAT(replaced.changeStarts, ElementsAre(1));
@@ -194,7 +194,7 @@ TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
             before += "line " + std::to_string(i) + std::string(i == 5 ? 400 : 0, 'x') + "\n";
         after += "line " + std::to_string(i) + (i % 50 == 0 ? " changed" : "") + "\n";
     }
-    app::CompareDialog compare(before, after, "before", "after", nullptr);
+    kelo::app::CompareDialog compare(before, after, "before", "after", nullptr);
     ShowActive(compare);
     QScrollBar* left = compare.BeforeView()->verticalScrollBar();
     QScrollBar* right = compare.AfterView()->verticalScrollBar();
@@ -210,8 +210,8 @@ TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
 
 TEST(CompareDlgTest, ALongHostNameIsCutAndTheWindowFitsTheScreen) {
     const std::string host(200, 'h');
-    app::CompareDialog compare("A\n", "B\n", host + "  2026-12-09 10:20:14",
-                               host + "  2026-12-09 11:20:14", nullptr);
+    kelo::app::CompareDialog compare("A\n", "B\n", host + "  2026-12-09 10:20:14",
+                                     host + "  2026-12-09 11:20:14", nullptr);
     compare.show();
     QCoreApplication::processEvents();
     EXPECT_LE(compare.frameGeometry().width(), 1280);
@@ -244,7 +244,7 @@ class HistoryDayTest : public ::testing::Test {
 };
 
 TEST_F(HistoryDayTest, DiscoveryFindingsStayApartUntilAskedFor) {
-    app::HistoryDialog history(path_, "");
+    kelo::app::HistoryDialog history(path_, "");
     ASSERT_EQ(history.MachineList()->count(), 1);
     EXPECT_EQ(history.OperationTable()->rowCount(), 3);
     EXPECT_EQ(history.StatusLine()->text().toStdString(),
@@ -262,7 +262,7 @@ TEST_F(HistoryDayTest, DiscoveryFindingsStayApartUntilAskedFor) {
 }
 
 TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
-    app::HistoryDialog history(path_, "");
+    kelo::app::HistoryDialog history(path_, "");
     ShowActive(history);
     QTableWidget* table = history.OperationTable();
     table->setFocus(Qt::TabFocusReason);
@@ -282,7 +282,7 @@ TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
         QTest::keyClick(table, Qt::Key_Return);
         return opened;
     };
-    EXPECT_EQ(enter(), "app::CompareDialog: Compare Parameter Sets");
+    EXPECT_EQ(enter(), "kelo::app::CompareDialog: Compare Parameter Sets");
 
     // Work another program keeps appears on F5, with the operation chosen kept.
     {
@@ -296,7 +296,7 @@ TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
     EXPECT_EQ(table->rowCount(), 4);
     EXPECT_EQ(table->currentRow(), 3);
     table->selectRow(0);
-    EXPECT_TRUE(enter().startsWith("app::ReportDialog"));
+    EXPECT_TRUE(enter().startsWith("kelo::app::ReportDialog"));
 }
 
 }  // namespace

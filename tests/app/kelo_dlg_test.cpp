@@ -42,8 +42,8 @@
 
 namespace {
 
-using app::MainDialog;
 using app_testing::ScriptedFileDialogs;
+using kelo::app::MainDialog;
 using ::testing::ElementsAre;
 using testing_support::ParametersOf;
 using testing_support::ReadFileText;
@@ -131,13 +131,13 @@ class KeloDlgTest : public ::testing::Test {
     }
 
     TempDir folder_;
-    platform::MessageRecorder messages_;
+    kelo::platform::MessageRecorder messages_;
     MainDialog dialog_;
 };
 
 TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
-    EXPECT_EQ(dialog_.windowTitle().toStdString(), "Kelo " + platform::ProgramVersion());
-    EXPECT_FALSE(platform::ProgramVersion().empty());
+    EXPECT_EQ(dialog_.windowTitle().toStdString(), "Kelo " + kelo::platform::ProgramVersion());
+    EXPECT_FALSE(kelo::platform::ProgramVersion().empty());
     EXPECT_FALSE(dialog_.DevelopmentLabel()->isVisible());
     EXPECT_TRUE(dialog_.DevelopmentLabel()->text().isEmpty());
     EXPECT_TRUE(dialog_.acceptDrops());
@@ -158,7 +158,7 @@ TEST_F(KeloDlgTest, SystemMenuHoldsTheAboutEntryThatShowsTheCaptionsVersion) {
 
     QString shown;
     QString caption;
-    ModalWatcher<app::AboutDialog> about([&](app::AboutDialog& box) {
+    ModalWatcher<kelo::app::AboutDialog> about([&](kelo::app::AboutDialog& box) {
         shown = box.VersionText();
         caption = box.windowTitle();
     });
@@ -175,15 +175,15 @@ TEST_F(KeloDlgTest, ProtocolTraceStartsInTheChosenFileAndStopsWhenChosenAgain) {
     QAction* trace = dialog_.TraceAction();
     trace->trigger();
     ASSERT_EQ(dialogs.asked.size(), 1u);
-    EXPECT_EQ(dialogs.asked[0].kind, app::FileDialogRequest::Kind::kSave);
+    EXPECT_EQ(dialogs.asked[0].kind, kelo::app::FileDialogRequest::Kind::kSave);
     EXPECT_EQ(dialogs.asked[0].filter, "Trace Files (*.txt)|*.txt|");
     EXPECT_TRUE(trace->isChecked());
-    platform::ShowMessage(platform::MessageId::kDone);
+    kelo::platform::ShowMessage(kelo::platform::MessageId::kDone);
 
     trace->trigger();
     EXPECT_FALSE(trace->isChecked());
     EXPECT_EQ(dialogs.asked.size(), 1u) << "stopping asks for nothing";
-    platform::ShowMessage(platform::MessageId::kFailedSend);
+    kelo::platform::ShowMessage(kelo::platform::MessageId::kFailedSend);
     const std::string written = ReadFileText(path);
     EXPECT_NE(written.find(" message \"Done.\"\n"), std::string::npos) << written;
     EXPECT_EQ(written.find("Failed to send."), std::string::npos) << written;
@@ -244,20 +244,20 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
 
     struct Case {
         int button;
-        app::FileDialogRequest::Kind kind;
+        kelo::app::FileDialogRequest::Kind kind;
         std::string filter;
         std::string defaultExtension;
         bool mustExist;
         bool askBeforeReplace;
     };
     const Case cases[] = {
-        {MainDialog::kOpenReportButton, app::FileDialogRequest::Kind::kOpen, kelo::kReportFilter,
-         ".kel", true, false},
-        {MainDialog::kGetParametersButton, app::FileDialogRequest::Kind::kSave, "", "", false,
+        {MainDialog::kOpenReportButton, kelo::app::FileDialogRequest::Kind::kOpen,
+         kelo::kReportFilter, ".kel", true, false},
+        {MainDialog::kGetParametersButton, kelo::app::FileDialogRequest::Kind::kSave, "", "", false,
          true},
-        {MainDialog::kPutParametersButton, app::FileDialogRequest::Kind::kOpen, "", "", false,
+        {MainDialog::kPutParametersButton, kelo::app::FileDialogRequest::Kind::kOpen, "", "", false,
          false},
-        {MainDialog::kFirmwareUpgradeButton, app::FileDialogRequest::Kind::kOpen,
+        {MainDialog::kFirmwareUpgradeButton, kelo::app::FileDialogRequest::Kind::kOpen,
          kelo::kFirmwareFilter, "", true, false},
     };
     for (const Case& c : cases) {
@@ -265,7 +265,7 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
         dialogs.owners.clear();
         dialog_.Button(c.button)->click();
         ASSERT_EQ(dialogs.asked.size(), 1u) << c.button;
-        const app::FileDialogRequest& request = dialogs.asked[0];
+        const kelo::app::FileDialogRequest& request = dialogs.asked[0];
         EXPECT_EQ(request.kind, c.kind) << c.button;
         EXPECT_EQ(request.filter, c.filter) << c.button;
         EXPECT_EQ(request.defaultExtension, c.defaultExtension) << c.button;
@@ -289,7 +289,7 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
         dialog_.MutableOperations().getReport = [&] { return ReportOf(true, report); };
         size_t shownLength = 99;
         ControlState whileShown;
-        ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) {
+        ModalWatcher<kelo::app::ReportDialog> viewer([&](kelo::app::ReportDialog& v) {
             shownLength = v.ReportText().size();
             whileShown = Observe(dialog_);
             EXPECT_EQ(v.parentWidget(), nullptr);
@@ -310,8 +310,8 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
 TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
     dialog_.MutableOperations().getReport = [] { return ReportOf(true, "25\x81\x8B\x43"); };
     QStringList shown;
-    ModalWatcher<app::ReportDialog> viewer(
-        [&](app::ReportDialog& v) { shown << v.TextControl()->toPlainText(); });
+    ModalWatcher<kelo::app::ReportDialog> viewer(
+        [&](kelo::app::ReportDialog& v) { shown << v.TextControl()->toPlainText(); });
     for (const char* name : {"CP932", "NOPE", "NOPE"}) {
         WriteFile(folder_ / "kelo.INI", std::string("[Report]\nEncoding=") + name + "\n");
         dialog_.Button(MainDialog::kGetReportButton)->click();
@@ -324,7 +324,7 @@ TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
 
 TEST_F(KeloDlgTest, AFailedGetReportOpensNothing) {
     dialog_.MutableOperations().getReport = [] { return ReportOf(false, "partial"); };
-    ModalWatcher<app::ReportDialog> viewer;
+    ModalWatcher<kelo::app::ReportDialog> viewer;
     dialog_.Button(MainDialog::kGetReportButton)->click();
     EXPECT_EQ(viewer.Count(), 0);
     EXPECT_TRUE(messages_.Messages().empty());
@@ -336,7 +336,8 @@ TEST_F(KeloDlgTest, OpenReportShowsTheChosenFile) {
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(path);
     std::string shown;
-    ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) { shown = v.ReportText(); });
+    ModalWatcher<kelo::app::ReportDialog> viewer(
+        [&](kelo::app::ReportDialog& v) { shown = v.ReportText(); });
     dialog_.Button(MainDialog::kOpenReportButton)->click();
     EXPECT_EQ(viewer.Count(), 1);
     EXPECT_EQ(shown, "LINE 1\r\nLINE 2\r\n");
@@ -392,7 +393,7 @@ TEST_F(KeloDlgTest, DroppedFilesOpenOnlyOneReport) {
     const std::string report = MakeReportFile("dropped.kel", "DROPPED");
     WriteFile(folder_ / "note.txt", "text");
     std::vector<std::string> shown;
-    ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) {
+    ModalWatcher<kelo::app::ReportDialog> viewer([&](kelo::app::ReportDialog& v) {
         shown.push_back(v.ReportText());
         EXPECT_EQ(Observe(dialog_), kIdle);  // a drop does not disable the buttons
     });
@@ -422,16 +423,16 @@ TEST_F(KeloDlgTest, DroppedFilesOpenOnlyOneReport) {
 
 // A file name is shown as typed, never read as markup.
 TEST(MessageBoxes, ShowTheirTextAsPlainText) {
-    app::MessageBoxSink boxes;
-    platform::MessageSink* previous = platform::SetMessageSink(&boxes);
+    kelo::app::MessageBoxSink boxes;
+    kelo::platform::MessageSink* previous = kelo::platform::SetMessageSink(&boxes);
     Qt::TextFormat format = Qt::AutoText;
     QString text;
     ModalWatcher<QMessageBox> watcher([&](QMessageBox& box) {
         format = box.textFormat();
         text = box.text();
     });
-    platform::ShowText("<b>x.kel: Operation not permitted");
-    platform::SetMessageSink(previous);
+    kelo::platform::ShowText("<b>x.kel: Operation not permitted");
+    kelo::platform::SetMessageSink(previous);
     EXPECT_EQ(watcher.Count(), 1);
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(text, "<b>x.kel: Operation not permitted");
@@ -439,7 +440,7 @@ TEST(MessageBoxes, ShowTheirTextAsPlainText) {
 
 TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {
     TempDir folder;
-    platform::MessageRecorder messages;
+    kelo::platform::MessageRecorder messages;
     const std::string path = folder / "start.kel";
     ASSERT_TRUE(kelo::SaveReportText(path, "STARTED"));
 
@@ -447,7 +448,7 @@ TEST(KeloDlgStart, AReportNamedAtStartOpensOnceTheWindowIsUp) {
     dialog.SetRegistration(std::nullopt);
     bool windowUp = false;
     std::string shown;
-    ModalWatcher<app::ReportDialog> viewer([&](app::ReportDialog& v) {
+    ModalWatcher<kelo::app::ReportDialog> viewer([&](kelo::app::ReportDialog& v) {
         windowUp = dialog.isVisible() && dialog.windowTitle().startsWith("Kelo ");
         shown = v.ReportText();
     });
@@ -474,8 +475,8 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     ASSERT_TRUE(kelo::SaveReportText(folder / "second.kel", "SECOND"));
 
     std::vector<std::string> shown;
-    ModalWatcher<app::ReportDialog> viewer(
-        [&](app::ReportDialog& v) { shown.push_back(v.ReportText()); });
+    ModalWatcher<kelo::app::ReportDialog> viewer(
+        [&](kelo::app::ReportDialog& v) { shown.push_back(v.ReportText()); });
     // The program shows its messages in boxes; none is expected, and one must not hang the test.
     ModalWatcher<QMessageBox> boxes(
         [](QMessageBox& box) { ADD_FAILURE() << box.text().toStdString(); });
@@ -489,7 +490,7 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     });
     exitWhenDone.start();
 
-    app::KeloApp program({folder / "first.kel", folder / "second.kel"});
+    kelo::app::KeloApp program({folder / "first.kel", folder / "second.kel"});
     EXPECT_EQ(program.Run(), 0);
     EXPECT_THAT(shown, ElementsAre("FIRST"));
     EXPECT_TRUE(std::filesystem::exists(config + "/kelo.INI"));
@@ -511,13 +512,13 @@ TEST(FileDialogs, TranslateTheFiltersForQt) {
         {"", {}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(app::NameFilters(c.filter), c.names) << c.filter;
+        EXPECT_EQ(kelo::app::NameFilters(c.filter), c.names) << c.filter;
 
-    EXPECT_EQ(app::DefaultSuffix(".kel|.txt", 0), "kel");
-    EXPECT_EQ(app::DefaultSuffix(".kel|.txt", 1), "txt");
-    EXPECT_EQ(app::DefaultSuffix(".kel|.txt", 2), "kel");  // "All Files" keeps the first
-    EXPECT_EQ(app::DefaultSuffix(".kel", 0), "kel");
-    EXPECT_EQ(app::DefaultSuffix("", 0), "");
+    EXPECT_EQ(kelo::app::DefaultSuffix(".kel|.txt", 0), "kel");
+    EXPECT_EQ(kelo::app::DefaultSuffix(".kel|.txt", 1), "txt");
+    EXPECT_EQ(kelo::app::DefaultSuffix(".kel|.txt", 2), "kel");  // "All Files" keeps the first
+    EXPECT_EQ(kelo::app::DefaultSuffix(".kel", 0), "kel");
+    EXPECT_EQ(kelo::app::DefaultSuffix("", 0), "");
 }
 
 // The dialogs Qt shows, as the operations set them up.
@@ -560,7 +561,7 @@ TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
     EXPECT_TRUE(seen->confirmOverwrite);
 
     seen.reset();
-    app::ReportDialog viewer;
+    kelo::app::ReportDialog viewer;
     viewer.SaveButton()->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);

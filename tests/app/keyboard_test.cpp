@@ -100,18 +100,18 @@ void ExpectEscapeCloses(QDialog& dialog, QWidget* focus) {
 class KeyboardTest : public ::testing::Test {
   protected:
     TempDir folder_;
-    platform::MessageRecorder messages_;
+    kelo::platform::MessageRecorder messages_;
     app_testing::ScriptedFileDialogs fileDialogs_;  // every file dialog is cancelled
 };
 
 TEST_F(KeyboardTest, MainDialog) {
-    app::MainDialog dialog("", folder_ / "kelo.INI");
+    kelo::app::MainDialog dialog("", folder_ / "kelo.INI");
     dialog.SetRegistration(std::nullopt);
-    app::MainDialog::Operations& ops = dialog.MutableOperations();
+    kelo::app::MainDialog::Operations& ops = dialog.MutableOperations();
     ops.selectPort = [] {};
     ops.getReport = [] { return testing_support::ReportOf(false, ""); };
     ops.getParameters = [](int) { return testing_support::ParametersOf(false, {}); };
-    using Dlg = app::MainDialog;
+    using Dlg = kelo::app::MainDialog;
     EXPECT_EQ(TabOrder(dialog),
               (std::vector<QWidget*>{
                   dialog.Button(Dlg::kSelectPortButton), dialog.Button(Dlg::kGetReportButton),
@@ -128,19 +128,19 @@ TEST_F(KeyboardTest, MainDialog) {
     EXPECT_EQ(fileDialogs_.asked.size(), 3u);  // Open Report, Put Parameters, Firmware Upgrade
     for (const auto& [key, modifier] :
          {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Space, Qt::AltModifier}}) {
-        Focus(dialog, dialog.Button(app::MainDialog::kGetReportButton));
+        Focus(dialog, dialog.Button(kelo::app::MainDialog::kGetReportButton));
         QTest::keyClick(&dialog, key, modifier);
         EXPECT_TRUE(dialog.SystemMenu()->isVisible()) << key;
         dialog.SystemMenu()->hide();
     }
-    ExpectEscapeCloses(dialog, dialog.Button(app::MainDialog::kGetReportButton));
+    ExpectEscapeCloses(dialog, dialog.Button(kelo::app::MainDialog::kGetReportButton));
 }
 
 TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     // Open Browser finds no folder for its page, so no browser starts.
     setenv("TMPDIR", (folder_ / "missing").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
-    app::ReportDialog viewer;
+    kelo::app::ReportDialog viewer;
     viewer.SetReportText("REPORT");
     EXPECT_EQ(
         TabOrder(viewer),
@@ -155,7 +155,7 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     unsetenv("XDG_RUNTIME_DIR");
 
     viewer.show();
-    app::FindDialog* box = viewer.OnFind();
+    kelo::app::FindDialog* box = viewer.OnFind();
     box->FindWhatEdit()->setText("absent");
     EXPECT_EQ(TabOrder(*box),
               (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
@@ -170,9 +170,10 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
 }
 
 TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
-    app::SelectPortDialog ports;
+    kelo::app::SelectPortDialog ports;
     int restarts = 0;
-    ports.SetRestartExchange([&](const std::string&, platform::CancelDialog&) { ++restarts; });
+    ports.SetRestartExchange(
+        [&](const std::string&, kelo::platform::CancelDialog&) { ++restarts; });
     int finds = 0;
     ports.SetMachineFinder([&](QWidget*) {
         ++finds;
@@ -193,19 +194,19 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
     EXPECT_EQ(finds, 1);
     ExpectEscapeCloses(ports, ports.RestartButton());
 
-    app::FindMachinesDialog finder;
+    kelo::app::FindMachinesDialog finder;
     EXPECT_EQ(TabOrder(finder),
               (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
                                      finder.UseButton(), finder.CancelButton()}));
     ExpectCaptionsFit(finder);
-    app::ProgressDialog progress;
+    kelo::app::ProgressDialog progress;
     ExpectCaptionsFit(progress);
     ExpectEnterPressesTheFocusedButton(progress);
     EXPECT_TRUE(progress.IsCancelled());
     ExpectEscapeCloses(progress, progress.CancelButton());
     EXPECT_TRUE(progress.IsCancelled());
 
-    app::AboutDialog about;
+    kelo::app::AboutDialog about;
     ExpectCaptionsFit(about);
     ExpectEnterPressesTheFocusedButton(about);
     ExpectEscapeCloses(about, about.OkButton());

@@ -27,8 +27,8 @@
 
 namespace {
 
-using app::ProgressDialog;
-using app::SelectPortDialog;
+using kelo::app::ProgressDialog;
+using kelo::app::SelectPortDialog;
 using Hosts = std::vector<std::string>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -366,7 +366,7 @@ class RestartTest : public ::testing::Test {
   protected:
     void Record(SelectPortDialog& dialog) {
         dialog.SetRestartExchange(
-            [this, &dialog](const std::string& host, platform::CancelDialog& progress) {
+            [this, &dialog](const std::string& host, kelo::platform::CancelDialog& progress) {
                 auto* window = dynamic_cast<ProgressDialog*>(&progress);
                 restarts_.push_back({host, window != nullptr && window->parent() == &dialog});
                 if (onRestart)
@@ -413,7 +413,7 @@ TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
 // A host the system would read as another address is refused by Restart and by OK with the
 // reason, and the dialog stays open for the correction.
 TEST_F(RestartTest, HostsInAnotherNumericFormAreRefusedWithTheirReason) {
-    platform::MessageRecorder messages;
+    kelo::platform::MessageRecorder messages;
     SelectPortDialog dialog;
     Record(dialog);
     auto selection = Selection({"alpha"}, 0);
@@ -516,8 +516,8 @@ class RealRestartTest : public ::testing::Test {
     }
 
     std::optional<kelo::test::ScriptedAgent> agent_;
-    platform::FakeClock clock_;
-    platform::MessageRecorder messages_;
+    kelo::platform::FakeClock clock_;
+    kelo::platform::MessageRecorder messages_;
 };
 
 TEST_F(RealRestartTest, SilentInterfaceStillGetsTheSixSecondWait) {

@@ -24,7 +24,7 @@
 
 namespace {
 
-using app::MainDialog;
+using kelo::app::MainDialog;
 using kelo::records::Result;
 using kelo::records::StoredOperation;
 using testing_support::TempDir;
@@ -67,12 +67,12 @@ class RecordingTest : public ::testing::Test {
         ops.getParameters = [this](int) {
             ++reads_;
             if (refused_)
-                platform::ShowMessage(platform::MessageId::kFailedConnect);
+                kelo::platform::ShowMessage(kelo::platform::MessageId::kFailedConnect);
             return testing_support::ParametersOf(machineAnswers_, kMachineSet);
         };
         ops.putParameters = [this](const std::vector<uint8_t>& block) {
             written_.push_back(block);
-            platform::ShowMessage(platform::MessageId::kDone);
+            kelo::platform::ShowMessage(kelo::platform::MessageId::kDone);
             return testing_support::WriteOf(true);
         };
         EXPECT_TRUE(kelo::SaveParameterFile(kFileSet.data(), static_cast<int>(kFileSet.size()),
@@ -102,7 +102,7 @@ class RecordingTest : public ::testing::Test {
     }
 
     TempDir folder_;
-    platform::MessageRecorder messages_;
+    kelo::platform::MessageRecorder messages_;
     std::optional<MainDialog> dialog_;
     bool machineAnswers_ = true;
     bool refused_ = false;  // the read says why it failed

@@ -35,8 +35,8 @@ ino_t Inode(const std::string& path) {
 
 class RegistrationTest : public ::testing::Test {
   protected:
-    app::FileTypeRegistration Where(const std::string& programPath) {
-        app::FileTypeRegistration where;
+    kelo::app::FileTypeRegistration Where(const std::string& programPath) {
+        kelo::app::FileTypeRegistration where;
         where.programPath = programPath;
         where.dataHome = data_;
         where.iconPng = "\x89PNG icon";
@@ -53,8 +53,8 @@ class RegistrationTest : public ::testing::Test {
 };
 
 TEST_F(RegistrationTest, TheFirstStartWritesTheDesktopEntryAndTheMimePackage) {
-    EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
-              app::RegistrationResult::kWritten);
+    EXPECT_EQ(kelo::app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              kelo::app::RegistrationResult::kWritten);
 
     const std::string entry = ReadFileText(desktopFile_);
     EXPECT_THAT(entry, HasSubstr("[Desktop Entry]\n"));
@@ -69,15 +69,15 @@ TEST_F(RegistrationTest, TheFirstStartWritesTheDesktopEntryAndTheMimePackage) {
 }
 
 TEST_F(RegistrationTest, TheNextStartWritesNothing) {
-    ASSERT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
-              app::RegistrationResult::kWritten);
+    ASSERT_EQ(kelo::app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              kelo::app::RegistrationResult::kWritten);
     // Every file is replaced through a rename when written, so a write shows as a new inode.
     const ino_t desktop = Inode(desktopFile_);
     const ino_t mime = Inode(mimeFile_);
     tools_.clear();
 
-    EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
-              app::RegistrationResult::kCurrent);
+    EXPECT_EQ(kelo::app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              kelo::app::RegistrationResult::kCurrent);
     EXPECT_EQ(Inode(desktopFile_), desktop);
     EXPECT_EQ(Inode(mimeFile_), mime);
     EXPECT_TRUE(tools_.empty());
@@ -96,12 +96,13 @@ TEST_F(RegistrationTest, AMovedProgramOrAMissingPieceIsRegisteredAgain) {
         {"the MIME package removed", "/opt/kelo/bin/kelo", true},
     };
     for (const Case& c : cases) {
-        ASSERT_NE(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
-                  app::RegistrationResult::kFoldersFailed);
+        ASSERT_NE(kelo::app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+                  kelo::app::RegistrationResult::kFoldersFailed);
         if (c.removeMimePackage)
             std::filesystem::remove(mimeFile_);
         tools_.clear();
-        EXPECT_EQ(app::RegisterFileType(Where(c.programPath)), app::RegistrationResult::kWritten)
+        EXPECT_EQ(kelo::app::RegisterFileType(Where(c.programPath)),
+                  kelo::app::RegistrationResult::kWritten)
             << c.label;
         EXPECT_THAT(ReadFileText(desktopFile_), HasSubstr("\nExec=" + c.programPath + " %f\n"))
             << c.label;
@@ -114,21 +115,21 @@ TEST_F(RegistrationTest, AMovedProgramOrAMissingPieceIsRegisteredAgain) {
 // are not written, and those of an earlier run from a build folder go, even where the user's
 // data folder could not be written. Only a package with both files counts.
 TEST_F(RegistrationTest, APackagesDesktopFilesReplaceTheUsersOwn) {
-    ASSERT_EQ(app::RegisterFileType(Where("/home/a/kelo/build/app/kelo")),
-              app::RegistrationResult::kWritten);
+    ASSERT_EQ(kelo::app::RegisterFileType(Where("/home/a/kelo/build/app/kelo")),
+              kelo::app::RegistrationResult::kWritten);
     const std::string system = folder_ / "usr/share";
-    const std::string id = app::kInstalledDesktopId;
+    const std::string id = kelo::app::kInstalledDesktopId;
     std::filesystem::create_directories(system + "/applications");
     std::filesystem::create_directories(system + "/mime/packages");
     WriteFile(system + "/applications/" + id + ".desktop", "[Desktop Entry]\n");
-    EXPECT_FALSE(app::PackageDesktopFilesInstalled({system}));
+    EXPECT_FALSE(kelo::app::PackageDesktopFilesInstalled({system}));
     WriteFile(system + "/mime/packages/" + id + ".xml", "<mime-info/>\n");
-    EXPECT_TRUE(app::PackageDesktopFilesInstalled({folder_ / "nowhere", system}));
+    EXPECT_TRUE(kelo::app::PackageDesktopFilesInstalled({folder_ / "nowhere", system}));
 
-    app::FileTypeRegistration where = Where("/usr/bin/kelo");
+    kelo::app::FileTypeRegistration where = Where("/usr/bin/kelo");
     where.systemDataFolders = {system};
     tools_.clear();
-    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kCurrent);
+    EXPECT_EQ(kelo::app::RegisterFileType(where), kelo::app::RegistrationResult::kCurrent);
     for (const std::string& path : {desktopFile_, mimeFile_, iconFile_})
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     EXPECT_EQ(tools_.size(), 2u);  // the desktop's indexes forget the removed files
@@ -136,7 +137,7 @@ TEST_F(RegistrationTest, APackagesDesktopFilesReplaceTheUsersOwn) {
     WriteFile(folder_ / "plain-file", "x");
     where.dataHome = folder_ / "plain-file/data";
     tools_.clear();
-    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kCurrent);
+    EXPECT_EQ(kelo::app::RegisterFileType(where), kelo::app::RegistrationResult::kCurrent);
     EXPECT_TRUE(tools_.empty());
 }
 
@@ -144,13 +145,13 @@ TEST_F(RegistrationTest, APackagesDesktopFilesReplaceTheUsersOwn) {
 // be written (a folder stands in its place): a failure, and nothing else written or run.
 TEST_F(RegistrationTest, AUserDataFolderThatCannotBeWrittenFailsTheRegistration) {
     WriteFile(folder_ / "plain-file", "x");
-    app::FileTypeRegistration where = Where("/opt/kelo/bin/kelo");
+    kelo::app::FileTypeRegistration where = Where("/opt/kelo/bin/kelo");
     where.dataHome = folder_ / "plain-file/data";
-    EXPECT_EQ(app::RegisterFileType(where), app::RegistrationResult::kFoldersFailed);
+    EXPECT_EQ(kelo::app::RegisterFileType(where), kelo::app::RegistrationResult::kFoldersFailed);
 
     std::filesystem::create_directories(desktopFile_);
-    EXPECT_EQ(app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
-              app::RegistrationResult::kEntryFailed);
+    EXPECT_EQ(kelo::app::RegisterFileType(Where("/opt/kelo/bin/kelo")),
+              kelo::app::RegistrationResult::kEntryFailed);
     EXPECT_FALSE(std::filesystem::exists(mimeFile_));
     EXPECT_FALSE(std::filesystem::exists(iconFile_));
     EXPECT_TRUE(tools_.empty());
@@ -171,13 +172,14 @@ TEST(DesktopExecArgument, QuotesAndEscapesAsTheDesktopEntryRulesAsk) {
         {"/srv/it's/kelo", "\"/srv/it's/kelo\""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(app::DesktopExecArgument(c.path), c.written) << c.path;
+        EXPECT_EQ(kelo::app::DesktopExecArgument(c.path), c.written) << c.path;
 }
 
 // What the main window registers at its start: a program in /opt, the user's data folder at
 // FOLDER/data unless told otherwise.
-app::FileTypeRegistration StartRegistration(const TempDir& folder, const std::string& dataHome) {
-    app::FileTypeRegistration where;
+kelo::app::FileTypeRegistration StartRegistration(const TempDir& folder,
+                                                  const std::string& dataHome) {
+    kelo::app::FileTypeRegistration where;
     where.programPath = "/opt/kelo/bin/kelo";
     where.dataHome = folder / dataHome;
     return where;
@@ -202,11 +204,11 @@ TEST(RegistrationAtStart, AFailedRegistrationEndsTheProgramBeforeTheWindowShows)
         WriteFile(folder / "plain-file", "x");
         if (!c.inTheWay.empty())
             std::filesystem::create_directories(folder / c.inTheWay);
-        platform::MessageRecorder messages;
+        kelo::platform::MessageRecorder messages;
         std::optional<int> status;
         bool windowOnScreen = true;
         {
-            app::MainDialog dialog("", folder / "kelo.INI");
+            kelo::app::MainDialog dialog("", folder / "kelo.INI");
             dialog.SetRegistration(StartRegistration(folder, c.dataHome));
             dialog.SetProgramExit([&](int code) {
                 status = code;
@@ -226,10 +228,10 @@ TEST(RegistrationAtStart, AFailedRegistrationEndsTheProgramBeforeTheWindowShows)
 
 TEST(RegistrationAtStart, AWritableDataFolderLetsTheWindowOpenAndKeepsTheSettings) {
     TempDir folder;
-    platform::MessageRecorder messages;
+    kelo::platform::MessageRecorder messages;
     bool ended = false;
     {
-        app::MainDialog dialog("", folder / "kelo.INI");
+        kelo::app::MainDialog dialog("", folder / "kelo.INI");
         dialog.SetRegistration(StartRegistration(folder, "data"));
         dialog.SetProgramExit([&](int) { ended = true; });
         dialog.show();

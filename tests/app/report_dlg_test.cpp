@@ -34,9 +34,9 @@
 
 namespace {
 
-using app::ReportDialog;
-using app::TextRange;
 using app_testing::ScriptedFileDialogs;
+using kelo::app::ReportDialog;
+using kelo::app::TextRange;
 using ::testing::ElementsAre;
 using testing_support::ReadFileText;
 using testing_support::TempDir;
@@ -118,15 +118,15 @@ class FindBoxTest : public ::testing::Test {
         viewer_.show();
     }
 
-    app::FindDialog* OpenBox(const QString& needle, bool down) {
-        app::FindDialog* box = viewer_.OnFind();
+    kelo::app::FindDialog* OpenBox(const QString& needle, bool down) {
+        kelo::app::FindDialog* box = viewer_.OnFind();
         box->FindWhatEdit()->setText(needle);
         (down ? box->DownRadio() : box->UpRadio())->setChecked(true);
         return box;
     }
 
     // Presses Find Next and returns the selection, or nullopt after "Failed to find".
-    std::optional<TextRange> Next(app::FindDialog* box) {
+    std::optional<TextRange> Next(kelo::app::FindDialog* box) {
         messages_.Clear();
         box->FindNextButton()->click();
         if (!messages_.Messages().empty()) {
@@ -136,12 +136,12 @@ class FindBoxTest : public ::testing::Test {
         return viewer_.Selection();
     }
 
-    platform::MessageRecorder messages_;
+    kelo::platform::MessageRecorder messages_;
     ReportDialog viewer_;
 };
 
 TEST_F(FindBoxTest, ABoxStartsEmptyWithDownChosen) {
-    app::FindDialog* box = viewer_.OnFind();
+    kelo::app::FindDialog* box = viewer_.OnFind();
     EXPECT_TRUE(box->isVisible());
     EXPECT_FALSE(box->isModal());
     EXPECT_EQ(box->parentWidget(), &viewer_);
@@ -153,7 +153,7 @@ TEST_F(FindBoxTest, ABoxStartsEmptyWithDownChosen) {
 }
 
 TEST_F(FindBoxTest, DownWalksTheMatchesAfterTheCaretAndStopsAtTheEnd) {
-    app::FindDialog* box = OpenBox("abc", true);
+    kelo::app::FindDialog* box = OpenBox("abc", true);
     // The match at the very start is passed over: the search begins after the caret.
     EXPECT_EQ(Next(box), (TextRange{7, 10}));
     EXPECT_EQ(Next(box), (TextRange{14, 17}));
@@ -164,7 +164,7 @@ TEST_F(FindBoxTest, DownWalksTheMatchesAfterTheCaretAndStopsAtTheEnd) {
 }
 
 TEST_F(FindBoxTest, UpWalksBackToTheBeginning) {
-    app::FindDialog* box = OpenBox("ABC", false);
+    kelo::app::FindDialog* box = OpenBox("ABC", false);
     viewer_.SetSelection(17, 17);
     EXPECT_EQ(Next(box), (TextRange{14, 17}));
     EXPECT_EQ(Next(box), (TextRange{7, 10}));
@@ -174,15 +174,15 @@ TEST_F(FindBoxTest, UpWalksBackToTheBeginning) {
 }
 
 TEST_F(FindBoxTest, TwoBoxesSearchEachWithItsOwnTextAndDirection) {
-    app::FindDialog* first = OpenBox("ABC", true);
-    app::FindDialog* second = OpenBox("xx", false);
+    kelo::app::FindDialog* first = OpenBox("ABC", true);
+    kelo::app::FindDialog* second = OpenBox("xx", false);
     EXPECT_EQ(Next(first), (TextRange{7, 10}));
     EXPECT_EQ(Next(second), (TextRange{4, 6}));
     EXPECT_EQ(Next(first), (TextRange{7, 10}));
     EXPECT_EQ(Next(first), (TextRange{14, 17}));
     EXPECT_EQ(Next(second), (TextRange{4, 6}));
 
-    QPointer<app::FindDialog> closed(first);
+    QPointer<kelo::app::FindDialog> closed(first);
     first->CancelButton()->click();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(closed.isNull());
@@ -192,8 +192,8 @@ TEST_F(FindBoxTest, TwoBoxesSearchEachWithItsOwnTextAndDirection) {
 }
 
 TEST_F(FindBoxTest, FindBoxesCloseWithTheViewer) {
-    QPointer<app::FindDialog> box(viewer_.OnFind());
-    QPointer<app::FindDialog> own;
+    QPointer<kelo::app::FindDialog> box(viewer_.OnFind());
+    QPointer<kelo::app::FindDialog> own;
     {
         ReportDialog other;
         own = other.OnFind();
@@ -205,7 +205,7 @@ TEST_F(FindBoxTest, FindBoxesCloseWithTheViewer) {
 
 TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     TempDir folder;
-    platform::MessageRecorder messages;
+    kelo::platform::MessageRecorder messages;
     const std::string text("REPORT \xE3\x81\x82\r\n\x83\x41", 14);
     ReportDialog viewer;
     viewer.SetReportText(text);
@@ -220,8 +220,8 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     EXPECT_EQ(ReadFileText(folder / "saved.txt"), text);
     EXPECT_TRUE(messages.Messages().empty());
     ASSERT_EQ(dialogs.asked.size(), 3u);
-    const app::FileDialogRequest& request = dialogs.asked[0];
-    EXPECT_EQ(request.kind, app::FileDialogRequest::Kind::kSave);
+    const kelo::app::FileDialogRequest& request = dialogs.asked[0];
+    EXPECT_EQ(request.kind, kelo::app::FileDialogRequest::Kind::kSave);
     EXPECT_EQ(request.filter, kelo::kSaveFilter);
     EXPECT_EQ(request.defaultExtension, ".kel|.txt");
     EXPECT_FALSE(request.askBeforeReplace);
@@ -230,11 +230,11 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
 
 TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
     TempDir folder;
-    platform::MessageRecorder messages;
+    kelo::platform::MessageRecorder messages;
     // 25 degrees C, then katakana whose second bytes are 0x5C ("\\"), 't', 'g' and 'a'.
     const std::string text("25\x81\x8B\x43\r\n\x83\x5C\x83\x74\x83\x67\x83\x61 ok");
     ReportDialog viewer;
-    viewer.SetCodePage(platform::CodePage::Named("CP932"));
+    viewer.SetCodePage(kelo::platform::CodePage::Named("CP932"));
     viewer.SetReportText(text);
     viewer.show();
     EXPECT_EQ(viewer.TextControl()->toPlainText(),
@@ -252,7 +252,7 @@ TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
         {"\u00E9", std::nullopt},  // no form in CP932
     };
     for (const Case& c : cases) {
-        app::FindDialog* box = viewer.OnFind();
+        kelo::app::FindDialog* box = viewer.OnFind();
         box->FindWhatEdit()->setText(QString::fromUtf8(c.typed));
         messages.Clear();
         box->FindNextButton()->click();
@@ -316,8 +316,8 @@ class OpenBrowserTest : public ::testing::Test {
     const std::string page_ = temp_ + "/Kelo.html";
     const std::string bin_ = folder_ / "bin";
     const std::string seen_ = folder_ / "seen";
-    platform::MessageRecorder messages_;
-    platform::FakeClock clock_;
+    kelo::platform::MessageRecorder messages_;
+    kelo::platform::FakeClock clock_;
     ReportDialog viewer_;
     bool pageDuringWait_ = false;
     bool buttonsDuringWait_ = true;

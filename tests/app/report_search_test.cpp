@@ -9,9 +9,9 @@
 
 namespace {
 
-using app::FindInReport;
-using app::SearchDirection;
-using app::TextRange;
+using kelo::app::FindInReport;
+using kelo::app::SearchDirection;
+using kelo::app::TextRange;
 constexpr SearchDirection kDown = SearchDirection::kDown;
 constexpr SearchDirection kUp = SearchDirection::kUp;
 constexpr std::optional<TextRange> kNone = std::nullopt;
@@ -114,9 +114,10 @@ TEST(CharacterLength, MeasuresWellFormedSequencesAndTreatsOthersAsSingleBytes) {
         {"\xFF", 1},
     };
     for (const LengthCase& c : cases) {
-        EXPECT_EQ(app::CharacterLength(c.bytes, 0), c.expected) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(kelo::app::CharacterLength(c.bytes, 0), c.expected)
+            << testing::PrintToString(c.bytes);
     }
-    EXPECT_EQ(app::CharacterLength("ab", 2), 0u);
+    EXPECT_EQ(kelo::app::CharacterLength("ab", 2), 0u);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ bool SaveFromModalLoop(QDialog& dialog, const QString& path, const std::function
 }
 
 bool ProgressWindow(const QString& path) {
-    app::ProgressDialog dialog;
+    kelo::app::ProgressDialog dialog;
     dialog.SetRange(100);
     dialog.Show();
     dialog.SetPos(40);
@@ -62,7 +62,7 @@ bool ProgressWindow(const QString& path) {
 }
 
 bool PortSelection(const QString& path, int portKind) {
-    app::SelectPortDialog dialog;
+    kelo::app::SelectPortDialog dialog;
     kelo::PortSelection selection;
     selection.portKind = portKind;
     selection.typeValue = 2;
@@ -81,9 +81,9 @@ bool FindMachines(const QString& path) {
         {0xC0A8012F, {4}, "line-4-packer", std::nullopt, std::nullopt, 7},
         {0xC0A80166, {1, 2}, std::nullopt, std::nullopt, "MDL:Type 2;", 12},
     };
-    app::FindMachinesDialog dialog;
+    kelo::app::FindMachinesDialog dialog;
     dialog.SubnetEdit()->setText("192.168.1.0/24");
-    dialog.SetRunner([&found](const kelo::discover::DiscoveryPlan&, platform::CancelDialog&,
+    dialog.SetRunner([&found](const kelo::discover::DiscoveryPlan&, kelo::platform::CancelDialog&,
                               const std::function<void(const FoundMachine&)>& onMachine,
                               const auto& onProgress) {
         for (const FoundMachine& machine : found)
@@ -93,7 +93,7 @@ bool FindMachines(const QString& path) {
     });
     bool saved = false;
     QObject::connect(
-        &dialog, &app::FindMachinesDialog::findingEnded, &dialog,
+        &dialog, &kelo::app::FindMachinesDialog::findingEnded, &dialog,
         [&] {
             dialog.MachineList()->setCurrentItem(dialog.MachineList()->topLevelItem(1));
             saved = Save(dialog, path);
@@ -124,8 +124,8 @@ const char kSampleReport[] =
     "  003  J-004  exit jam\r\n";
 
 // The main window as it first appears, on a throwaway profile and without the registration.
-std::unique_ptr<app::MainDialog> MainWindow() {
-    auto dialog = std::make_unique<app::MainDialog>(
+std::unique_ptr<kelo::app::MainDialog> MainWindow() {
+    auto dialog = std::make_unique<kelo::app::MainDialog>(
         "", QDir::temp().filePath(".kelo-screenshot.INI").toStdString());
     dialog->SetRegistration(std::nullopt);
     dialog->show();
@@ -168,7 +168,7 @@ bool SystemMenuByKeys(const QString& path) {
 
 bool AboutBox(const QString& path) {
     const auto dialog = MainWindow();
-    app::AboutDialog about(dialog.get());
+    kelo::app::AboutDialog about(dialog.get());
     about.SetVersionText(dialog->VersionText());
     about.show();
     return Save(about, path);
@@ -176,10 +176,10 @@ bool AboutBox(const QString& path) {
 
 // The viewer with a report in which a find box has found the second match.
 bool ReportViewer(const QString& path, bool grabFindBox) {
-    app::ReportDialog viewer;
+    kelo::app::ReportDialog viewer;
     viewer.SetReportText(kSampleReport);
     viewer.show();
-    app::FindDialog* box = viewer.OnFind();
+    kelo::app::FindDialog* box = viewer.OnFind();
     box->FindWhatEdit()->setText("counter");
     box->FindNextButton()->click();
     box->FindNextButton()->click();
@@ -188,11 +188,11 @@ bool ReportViewer(const QString& path, bool grabFindBox) {
 
 // A report a machine wrote in CP932, shown in that code page, with a Japanese word selected.
 bool CodePageReport(const QString& path) {
-    const std::optional<platform::CodePage> cp932 = platform::CodePage::Named("CP932");
+    const std::optional<kelo::platform::CodePage> cp932 = kelo::platform::CodePage::Named("CP932");
     const std::optional<std::string> report = cp932->FromUtf8(
         "SERVICE REPORT\r\n\u5B9A\u7740\u6E29\u5EA6 (fixing temperature): 182 \u00B0C\r\n"
         "\u30E1\u30E2: \u30C8\u30CA\u30FC\u88DC\u7D66\u6E08\u307F <\u30C8\u30EC\u30A42>\r\n");
-    app::ReportDialog viewer;
+    kelo::app::ReportDialog viewer;
     viewer.SetCodePage(cp932);
     viewer.SetReportText(*report);
     viewer.show();
@@ -278,7 +278,7 @@ std::string SampleRecords() {
 
 // The newest report chosen; with discovered, discovery's findings shown as well.
 bool History(const QString& path, bool discovered) {
-    app::HistoryDialog history(SampleRecords(), "");
+    kelo::app::HistoryDialog history(SampleRecords(), "");
     history.SetWriteBackTarget({"printer-2.example.net", "", 3, "network", ""});
     history.ShowDiscoveredBox()->setChecked(discovered);
     history.OperationTable()->selectRow(discovered ? 6 : 5);
@@ -291,9 +291,9 @@ bool Compare(const QString& path, bool longHost) {
     const std::string host =
         longHost ? std::string(12, 'x') + ".line-" + std::string(180, 'y') + ".example.net  "
                  : "printer-2.example.net  ";
-    app::CompareDialog compare(kSampleReport, LaterReport(),
-                               host + kelo::records::LocalTimeText(kEarlierVisitMs),
-                               host + kelo::records::LocalTimeText(kVisitMs), nullptr);
+    kelo::app::CompareDialog compare(kSampleReport, LaterReport(),
+                                     host + kelo::records::LocalTimeText(kEarlierVisitMs),
+                                     host + kelo::records::LocalTimeText(kVisitMs), nullptr);
     compare.show();
     if (!longHost)
         compare.OnNextChange();
@@ -307,9 +307,9 @@ bool CompareParameterSets(const QString& path) {
     std::vector<uint8_t> after = before;
     after[20] = 0xFF;
     after.resize(96, 0x11);
-    app::CompareDialog compare(app::HexLines(before), app::HexLines(after),
-                               "printer-2.example.net (type 3)  get-params",
-                               "printer-2.example.net (type 3)  backup", nullptr);
+    kelo::app::CompareDialog compare(kelo::app::HexLines(before), kelo::app::HexLines(after),
+                                     "printer-2.example.net (type 3)  get-params",
+                                     "printer-2.example.net (type 3)  backup", nullptr);
     compare.setWindowTitle("Compare Parameter Sets");
     compare.show();
     return Save(compare, path);
@@ -317,8 +317,8 @@ bool CompareParameterSets(const QString& path) {
 
 // A message naming a file whose name looks like markup.
 bool MessageBox(const QString& path) {
-    app::MessageBoxSink boxes;
-    platform::MessageSink* previous = platform::SetMessageSink(&boxes);
+    kelo::app::MessageBoxSink boxes;
+    kelo::platform::MessageSink* previous = kelo::platform::SetMessageSink(&boxes);
     bool saved = false;
     QTimer::singleShot(0, [&] {
         if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
@@ -326,8 +326,8 @@ bool MessageBox(const QString& path) {
             box->reject();
         }
     });
-    platform::ShowText("<b>x.kel: Operation not permitted");
-    platform::SetMessageSink(previous);
+    kelo::platform::ShowText("<b>x.kel: Operation not permitted");
+    kelo::platform::SetMessageSink(previous);
     return saved;
 }
 
@@ -367,7 +367,7 @@ const std::vector<Shot>& Shots() {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QApplication::setWindowIcon(app::AppIcon());
+    QApplication::setWindowIcon(kelo::app::AppIcon());
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("screenshots"));
     if (!QDir().mkpath(folder.path())) {
         std::fprintf(stderr, "kelo-screenshots: cannot make %s\n", qPrintable(folder.path()));

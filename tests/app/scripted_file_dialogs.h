@@ -11,16 +11,17 @@
 
 namespace app_testing {
 
-class ScriptedFileDialogs : public app::FileDialogs {
+class ScriptedFileDialogs : public kelo::app::FileDialogs {
   public:
-    ScriptedFileDialogs() : previous_(app::SetFileDialogs(this)) {}
-    ~ScriptedFileDialogs() override { app::SetFileDialogs(previous_); }
+    ScriptedFileDialogs() : previous_(kelo::app::SetFileDialogs(this)) {}
+    ~ScriptedFileDialogs() override { kelo::app::SetFileDialogs(previous_); }
     ScriptedFileDialogs(const ScriptedFileDialogs&) = delete;
     ScriptedFileDialogs& operator=(const ScriptedFileDialogs&) = delete;
 
     // Records the request, then takes the next answer: a path, or nullopt for Cancel. A
     // dialog with no answer left is cancelled.
-    bool Choose(QWidget* owner, const app::FileDialogRequest& request, std::string& path) override {
+    bool Choose(QWidget* owner, const kelo::app::FileDialogRequest& request,
+                std::string& path) override {
         asked.push_back(request);
         owners.push_back(owner);
         if (onShow)
@@ -34,13 +35,13 @@ class ScriptedFileDialogs : public app::FileDialogs {
     }
 
     std::deque<std::optional<std::string>> answers;
-    std::vector<app::FileDialogRequest> asked;
+    std::vector<kelo::app::FileDialogRequest> asked;
     std::vector<QWidget*> owners;
     // Runs while each dialog is up, before it answers.
     std::function<void()> onShow;
 
   private:
-    app::FileDialogs* previous_;
+    kelo::app::FileDialogs* previous_;
 };
 
 }  // namespace app_testing

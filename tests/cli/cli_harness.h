@@ -66,13 +66,13 @@ class CliEnvironment {
     std::string Profile() const { return ReadFileText(ProfilePath()); }
     void SetProfile(const std::string& text) const { WriteFile(ProfilePath(), text); }
 
-    platform::FakeClock& Clock() { return clock_; }
+    kelo::platform::FakeClock& Clock() { return clock_; }
 
   private:
     static constexpr const char* kFolderVariables[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME"};
     testing_support::TempDir dir_;
     std::vector<std::pair<std::string, std::string>> previous_;
-    platform::FakeClock clock_;
+    kelo::platform::FakeClock clock_;
 };
 
 }  // namespace cli_testing

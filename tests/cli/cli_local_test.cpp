@@ -26,7 +26,7 @@ namespace cli_testing {
 namespace {
 
 kelo::ConnectionSettings StoredSettings(const CliEnvironment& env) {
-    return kelo::LoadSettings(platform::ProfileStore(env.ProfilePath()));
+    return kelo::LoadSettings(kelo::platform::ProfileStore(env.ProfilePath()));
 }
 
 // The first Ctrl-C is the Cancel; the second ends the program at once with 130.
@@ -108,7 +108,7 @@ TEST(CliConfig, MissingFoldersAreMadeAndAProfileThatCannotBeSavedFails) {
     const CliResult failed = RunCli({"config", "type", "1"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.err,
-              "kelo-cli: " + platform::FileErrorText(blocked + "/kelo.INI", ENOTDIR) + "\n");
+              "kelo-cli: " + kelo::platform::FileErrorText(blocked + "/kelo.INI", ENOTDIR) + "\n");
 }
 
 TEST(CliConfig, CommandsOtherThanAChangeCreateNoProfile) {
@@ -167,11 +167,11 @@ TEST(CliFiles, ChecksTheFileBeforeItLooksForTheMachine) {
     const std::vector<Case> cases = {
         {{"upgrade", env.File("fw.RFW")}, "kelo-cli: Illegal File\n"},
         {{"upgrade", env.File("none.rfw")},
-         "kelo-cli: " + platform::FileErrorText(env.File("none.rfw"), ENOENT) + "\n"},
+         "kelo-cli: " + kelo::platform::FileErrorText(env.File("none.rfw"), ENOENT) + "\n"},
         {{"put-params", env.File("bad.prm")}, "kelo-cli: Illegal Parameter File.\n"},
         // -o is checked before the machine is looked for, or a report file read.
         {{"open-report", env.File("none.kel"), "-o", env.File("none/r.txt")},
-         "kelo-cli: " + platform::FileErrorText(env.File("none/r.txt"), ENOENT) + "\n"},
+         "kelo-cli: " + kelo::platform::FileErrorText(env.File("none/r.txt"), ENOENT) + "\n"},
     };
     for (const Case& c : cases) {
         const CliResult result = RunCli(c.arguments);
@@ -218,7 +218,7 @@ TEST(CliOpenReport, RefusalsShowTheSystemsMessages) {
         {{"open-report", env.File("plain.txt")}, "kelo-cli: Illegal File\n"},
         {{"open-report", env.File("damaged.kel")}, "kelo-cli: Illegal Report File.\n"},
         {{"open-report", env.File("none.kel")},
-         "kelo-cli: " + platform::FileErrorText(env.File("none.kel"), ENOENT) + "\n"},
+         "kelo-cli: " + kelo::platform::FileErrorText(env.File("none.kel"), ENOENT) + "\n"},
         // The viewer saves only names ending in "kel" or "txt", case counting.
         {{"open-report", report, "-o", env.File("out.TXT")}, "kelo-cli: Illegal File\n"},
         {{"open-report", report, "-o", env.File("out.html")}, "kelo-cli: Illegal File\n"},
@@ -241,7 +241,7 @@ TEST(CliOpenReport, ShowsTheTextInTheProfilesCodePageUnlessTheRunNamesAnother) {
     env.SetProfile("[Report]\nEncoding=cp932\n");
     EXPECT_EQ(RunCli({"open-report", report}).out, "25\u00B0C \u30BD\r\n");
     EXPECT_EQ(RunCli({"open-report", report, "--encoding", "ISO-8859-1"}).out,
-              platform::Latin1CodePoints(bytes));
+              kelo::platform::Latin1CodePoints(bytes));
     const CliResult unknownOption = RunCli({"--encoding", "NOPE", "open-report", report});
     EXPECT_EQ(unknownOption.status, 2);
     EXPECT_EQ(unknownOption.err,
@@ -344,7 +344,7 @@ TEST(CliUsage, MistakesGiveStatusTwoAndOneLineOnStandardError) {
     const CliResult help = RunCli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: kelo-cli ", 0), 0u);
-    EXPECT_EQ(RunCli({"--version"}).out, "kelo-cli " + platform::ProgramVersion() + "\n");
+    EXPECT_EQ(RunCli({"--version"}).out, "kelo-cli " + kelo::platform::ProgramVersion() + "\n");
 }
 
 // A program that reads discover's JSON from a pipe gets no progress line on the terminal; a

@@ -33,8 +33,8 @@ size_t Count(const std::string& text, const std::string& part) {
 
 // True when some 32 characters in a row of either access code stand in the file.
 bool HoldsAnAccessCode(const std::string& file) {
-    for (const char* code : {platform::kAccessCodeA, platform::kAccessCodeB}) {
-        for (int at = 0; at + 32 <= platform::kAccessCodeLength; ++at) {
+    for (const char* code : {kelo::platform::kAccessCodeA, kelo::platform::kAccessCodeB}) {
+        for (int at = 0; at + 32 <= kelo::platform::kAccessCodeLength; ++at) {
             if (file.find(std::string(code + at, 32)) != std::string::npos)
                 return true;
         }
@@ -182,8 +182,8 @@ TEST(CliTrace, Type3PutParametersShowsTheSecondHalfShortenedAndTheRestart) {
     ASSERT_TRUE(machine.Listening());
     kelo::trace::TraceSession session([](const std::string& problem) { FAIL() << problem; });
     ASSERT_TRUE(session.StartText(env.File("t.txt")));
-    platform::MessageRecorder messages;
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::MessageRecorder messages;
+    kelo::platform::HeadlessCancelDialog dialog;
     kelo::DeviceLink link(dialog, {kelo::kPortNetwork, 0, 2, {"127.0.0.2"}});
     const std::vector<uint8_t> set(65537, 0x5A);
     kelo::ops::PutParameters(link.Port(), set.data(), static_cast<int>(set.size()));

@@ -119,7 +119,7 @@ TEST(Completion, CompletesKeloCliCommandsOperandsAndOptionValues) {
 }
 
 TEST(Completion, OffersKeloSimOptions) {
-    const std::vector<std::string> names = sim::OptionNames();
+    const std::vector<std::string> names = kelo::sim::OptionNames();
     EXPECT_EQ(ListOf(Script("kelo-sim"), "_kelo_sim_options"), Words(names.begin(), names.end()));
 }
 

@@ -49,8 +49,8 @@ class DeviceLinkNetTest : public ::testing::Test {
                       bool closeAfter = false) {
         constexpr long long kReadEnded = 1LL << 40;  // added once the read returned
         Latch received;
-        testing_support::TraceTap tap([&received](const platform::TraceBlock& block) {
-            if (block.direction == platform::TraceDirection::kFromMachine)
+        testing_support::TraceTap tap([&received](const kelo::platform::TraceBlock& block) {
+            if (block.direction == kelo::platform::TraceDirection::kFromMachine)
                 received.Add(static_cast<long long>(block.size));
         });
         LoopbackPeer peer(kType3Port, [&](PeerConnection& c) {
@@ -75,8 +75,8 @@ class DeviceLinkNetTest : public ::testing::Test {
     }
 
     testing_support::TempDir dir_;
-    platform::HeadlessCancelDialog dialog_;
-    platform::MessageRecorder messages_;
+    kelo::platform::HeadlessCancelDialog dialog_;
+    kelo::platform::MessageRecorder messages_;
 };
 
 TEST_F(DeviceLinkNetTest, ReplyFrameGivesItsDataEndedByAZero) {
@@ -141,7 +141,7 @@ TEST_F(DeviceLinkNetTest, ProgressFollowsTheBytesOfTheFrame) {
     std::vector<int> positions;
     Latch firstPartRead;
     Latch done;
-    dialog_.onProgress = [&](platform::HeadlessCancelDialog& d) {
+    dialog_.onProgress = [&](kelo::platform::HeadlessCancelDialog& d) {
         positions.push_back(d.Pos());
         if (d.Pos() > 0)
             firstPartRead.Open();
@@ -219,7 +219,7 @@ TEST_F(DeviceLinkNetTest, UnresolvableHostMakesNoSocket) {
 }
 
 TEST_F(DeviceLinkNetTest, WaitForRestartFindsAMachineThatComesBack) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     std::unique_ptr<LoopbackPeer> peer;
     int sleeps = 0;
     clock.onSleep = [&](int) {
@@ -235,7 +235,7 @@ TEST_F(DeviceLinkNetTest, WaitForRestartFindsAMachineThatComesBack) {
 }
 
 TEST_F(DeviceLinkNetTest, WaitForRestartGivesUpAfterTenQuietAttempts) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     auto link = MakeLink(3);
     EXPECT_FALSE(link->Port().WaitForRestart());
     std::vector<int> expected{3000};

@@ -92,7 +92,7 @@ TEST(ReplyFrame, IsReadExactlyAndWhatFollowsStaysUnread) {
         taken += n;
         return static_cast<int>(n);
     };
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::HeadlessCancelDialog dialog;
     Bytes buffer(kelo::Transport::kReplyBufferSize, 0xEE);
     EXPECT_EQ(kelo::ReadReplyFrame(receive, buffer.data(), dialog, true, -1), 2);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{0x48, 0x69, 0x00, 0xEE}));
@@ -106,9 +106,10 @@ TEST(AccessLine, UsesCodeAForType1AndCodeBForEveryOtherType) {
     const std::string a = kelo::Transport::AccessLine(1);
     ASSERT_EQ(a.size(), 510u);
     EXPECT_EQ(a.substr(0, 10), "OPEN CODE=");
-    EXPECT_EQ(a.substr(10), platform::kAccessCodeA);
+    EXPECT_EQ(a.substr(10), kelo::platform::kAccessCodeA);
     for (int type : {2, 3, 4, 0, 7}) {
-        EXPECT_EQ(kelo::Transport::AccessLine(type).substr(10), platform::kAccessCodeB) << type;
+        EXPECT_EQ(kelo::Transport::AccessLine(type).substr(10), kelo::platform::kAccessCodeB)
+            << type;
     }
 }
 

@@ -120,11 +120,11 @@ TEST(LprPut, ClosedConnectionIsAFailedAcknowledgement) {
 }
 
 TEST(LprPut, UsesPort515WhenTheServicesDatabaseLacksPrinter) {
-    platform::SetServicesDatabaseHiddenForTest(true);
+    kelo::platform::SetServicesDatabaseHiddenForTest(true);
     Daemon daemon;
     kelo::LpdSender put;
     EXPECT_EQ(put.Open("127.0.0.1", "lp1"), 0);
-    platform::SetServicesDatabaseHiddenForTest(false);
+    kelo::platform::SetServicesDatabaseHiddenForTest(false);
 }
 
 TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
@@ -143,7 +143,7 @@ TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
         c.Write(Bytes{0x00});
         done.WaitFor();
     });
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::HeadlessCancelDialog dialog;
     kelo::LpdSender put;
     ASSERT_TRUE(testing_support::OpenWithCancelAtSecondPump(put, dialog));
     Bytes block(32 << 20, 0x42);
@@ -153,8 +153,8 @@ TEST(LprPut, CancelWhileABlockIsSentFailsPutData) {
 
 TEST(LprPut, Type1CommandGoesAsAccessLineMonitorLineAndFrame) {
     Daemon daemon;
-    platform::FakeClock clock;
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::FakeClock clock;
+    kelo::platform::HeadlessCancelDialog dialog;
     testing_support::TempDir dir;
     {
         kelo::DeviceLink link(dialog);

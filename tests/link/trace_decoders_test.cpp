@@ -16,7 +16,7 @@
 
 namespace {
 
-using platform::TraceDirection;
+using kelo::platform::TraceDirection;
 constexpr TraceDirection kOut = TraceDirection::kToMachine;
 constexpr TraceDirection kIn = TraceDirection::kFromMachine;
 
@@ -28,7 +28,7 @@ struct Block {
     const char* decoding;
 };
 
-void ExpectDecodings(platform::TraceDecoder& decoder, const std::vector<Block>& blocks) {
+void ExpectDecodings(kelo::platform::TraceDecoder& decoder, const std::vector<Block>& blocks) {
     for (const Block& block : blocks) {
         EXPECT_EQ(
             decoder.Decode(block.direction, reinterpret_cast<const uint8_t*>(block.bytes.data()),
@@ -37,7 +37,7 @@ void ExpectDecodings(platform::TraceDecoder& decoder, const std::vector<Block>& 
     }
 }
 
-using Ranges = std::vector<platform::TraceHiddenRange>;
+using Ranges = std::vector<kelo::platform::TraceHiddenRange>;
 
 std::string Repeat(char c, size_t count) {
     return std::string(count, c);
@@ -71,7 +71,7 @@ TEST(AccessCodeMask, HidesTheCodeAfterEachMarkerWhereverTheBlocksSplitIt) {
             std::vector<uint8_t> masked;
             const Ranges ranges = mask.Apply(Data(c.blocks[i]), c.blocks[i].size(), masked);
             EXPECT_EQ(ranges, c.hidden[i]) << c.blocks[0] << " block " << i;
-            for (const platform::TraceHiddenRange& range : ranges) {
+            for (const kelo::platform::TraceHiddenRange& range : ranges) {
                 EXPECT_EQ(
                     std::string(masked.begin(), masked.end()).substr(range.offset, range.length),
                     Repeat('*', range.length));

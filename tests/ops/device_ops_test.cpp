@@ -22,15 +22,15 @@ class DeviceOpsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         link_ = testing_support::MakeScriptedParallelLink(dialog_, 1);
-        dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
+        dialog_.onProgress = [this](kelo::platform::HeadlessCancelDialog& d) {
             positions_.push_back(d.Pos());
         };
     }
 
     testing_support::TempDir dir_;
-    platform::HeadlessCancelDialog dialog_;
-    platform::MessageRecorder messages_;
-    platform::FakeClock clock_;
+    kelo::platform::HeadlessCancelDialog dialog_;
+    kelo::platform::MessageRecorder messages_;
+    kelo::platform::FakeClock clock_;
     std::unique_ptr<kelo::DeviceLink> link_;
     std::vector<int> positions_;
 };
@@ -54,7 +54,7 @@ TEST_F(DeviceOpsTest, PutParametersSendsTheSetThenRestartsTheMachineWithNoEndByt
     EXPECT_EQ(clock_.Waits(), (std::vector<int>{3000, 300, 3000, 300}));
     EXPECT_EQ(positions_, (std::vector<int>{0, 0, 50, 100}));
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
-    EXPECT_EQ(messages_.Messages()[0].icon, platform::Icon::Information);
+    EXPECT_EQ(messages_.Messages()[0].icon, kelo::platform::Icon::Information);
 }
 
 TEST_F(DeviceOpsTest, FirmwareGoesInChunksWithItsProgress) {
@@ -101,7 +101,7 @@ TEST_F(DeviceOpsTest, ChunkBoundaries) {
 
 TEST_F(DeviceOpsTest, CancelDuringTheUpgradeEndsWithoutDone) {
     Bytes image(300000, 0x22);
-    dialog_.onProgress = [](platform::HeadlessCancelDialog& d) {
+    dialog_.onProgress = [](kelo::platform::HeadlessCancelDialog& d) {
         if (d.Pos() == 40)
             d.Cancel();  // before the second chunk
     };

@@ -28,7 +28,7 @@ class LineProtocolTest : public ::testing::Test {
   protected:
     void SetUp() override {
         link_ = testing_support::MakeScriptedParallelLink(dialog_, 0);
-        dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
+        dialog_.onProgress = [this](kelo::platform::HeadlessCancelDialog& d) {
             progress_.push_back({d.Range(), d.Pos()});
         };
     }
@@ -48,9 +48,9 @@ class LineProtocolTest : public ::testing::Test {
     Bytes LastWrite() const { return CurrentMachine().writes.back(); }
 
     testing_support::TempDir dir_;
-    platform::HeadlessCancelDialog dialog_;
-    platform::MessageRecorder messages_;
-    platform::FakeClock clock_;
+    kelo::platform::HeadlessCancelDialog dialog_;
+    kelo::platform::MessageRecorder messages_;
+    kelo::platform::FakeClock clock_;
     std::unique_ptr<kelo::DeviceLink> link_;
     std::vector<std::pair<int, int>> progress_;
 };

@@ -73,7 +73,7 @@ class PacketOpsTest : public ::testing::Test {
     std::unique_ptr<kelo::DeviceLink> MakeLink(int machineType) {
         auto link = std::make_unique<kelo::DeviceLink>(dialog_);
         link->MutableSettings() = {kelo::kPortNetwork, 0, machineType - 1, {"127.0.0.1"}};
-        dialog_.onProgress = [this](platform::HeadlessCancelDialog& d) {
+        dialog_.onProgress = [this](kelo::platform::HeadlessCancelDialog& d) {
             progress_.push_back({d.Range(), d.Pos()});
         };
         return link;
@@ -86,8 +86,8 @@ class PacketOpsTest : public ::testing::Test {
     }
 
     testing_support::TempDir dir_;
-    platform::HeadlessCancelDialog dialog_;
-    platform::MessageRecorder messages_;
+    kelo::platform::HeadlessCancelDialog dialog_;
+    kelo::platform::MessageRecorder messages_;
     std::vector<std::pair<int, int>> progress_;
 };
 
@@ -191,7 +191,7 @@ Bytes Request(uint8_t code, const Bytes& data) {
 }
 
 TEST_F(PacketOpsTest, PutParametersSendsTheSecondHalfThenTheClosingCommand) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     PacketMachine machine(9500, [](const Bytes&) { return ReplyFrame({0x00}); });
     auto link = MakeLink(4);
     const Bytes set = ParameterSet();
@@ -211,7 +211,7 @@ TEST_F(PacketOpsTest, PutParametersSendsTheSecondHalfThenTheClosingCommand) {
 }
 
 TEST_F(PacketOpsTest, PutParametersLooksAtNoReplyAndSendsEachRequestOnItsOwnConnection) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     // A bad check byte on the replies changes nothing.
     PacketMachine machine(9101, [](const Bytes&) {
         Bytes f = ReplyFrame({0x00});
@@ -238,12 +238,12 @@ TEST_F(PacketOpsTest, ShortParameterSetIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(PacketOpsTest, FailedLaterConnectionEndsWithoutDone) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     auto machine =
         std::make_unique<PacketMachine>(9101, [&](const Bytes&) { return ReplyFrame({0x00}); });
     auto link = MakeLink(3);
     // The machine goes away once it has answered the first request.
-    dialog_.onProgress = [&](platform::HeadlessCancelDialog& d) {
+    dialog_.onProgress = [&](kelo::platform::HeadlessCancelDialog& d) {
         if (d.Pos() == 25 && machine)
             machine.reset();
     };
@@ -253,7 +253,7 @@ TEST_F(PacketOpsTest, FailedLaterConnectionEndsWithoutDone) {
 }
 
 TEST_F(PacketOpsTest, FirmwareGoesToTheRawPortAfterTheRestart) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     PacketMachine machine(9500, [](const Bytes&) { return Bytes{}; });
     Bytes image;
     LoopbackPeer raw(9100, [&](PeerConnection& c) { image = c.ReadUntilClosed(); });
@@ -279,7 +279,7 @@ TEST_F(PacketOpsTest, FirmwareGoesToTheRawPortAfterTheRestart) {
 }
 
 TEST_F(PacketOpsTest, NoRawPortGivesDataPortIsBusy) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     PacketMachine machine(9101, [](const Bytes&) { return Bytes{}; });
     auto link = MakeLink(3);
     const Bytes firmware(10, 1);
@@ -288,12 +288,12 @@ TEST_F(PacketOpsTest, NoRawPortGivesDataPortIsBusy) {
 }
 
 TEST_F(PacketOpsTest, CancelDuringAChunkEndsTheUpgradeWithoutDone) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     PacketMachine machine(9101, [](const Bytes&) { return Bytes{}; });
     testing_support::Latch done;
     LoopbackPeer raw(9100, [&](PeerConnection&) { done.WaitFor(); });
     auto link = MakeLink(3);
-    dialog_.onPump = [](platform::HeadlessCancelDialog& d) {
+    dialog_.onPump = [](kelo::platform::HeadlessCancelDialog& d) {
         if (d.Pos() >= 10 && d.PumpCount() > 40)
             d.Cancel();
     };
@@ -304,7 +304,7 @@ TEST_F(PacketOpsTest, CancelDuringAChunkEndsTheUpgradeWithoutDone) {
 }
 
 TEST_F(PacketOpsTest, Type3OnTheParallelPortStillSendsTheImageToTheRawPort) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     Bytes image;
     LoopbackPeer raw(9100, [&](PeerConnection& c) { image = c.ReadUntilClosed(); });
     auto link = MakeLink(3);

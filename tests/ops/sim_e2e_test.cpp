@@ -78,16 +78,16 @@ class SimEndToEnd : public ::testing::TestWithParam<int> {
     bool PacketMachine() const { return GetParam() >= 3; }
 
     testing_support::TempDir dir_;
-    platform::HeadlessCancelDialog dialog_;
-    platform::MessageRecorder messages_;
-    platform::FakeClock clock_;
+    kelo::platform::HeadlessCancelDialog dialog_;
+    kelo::platform::MessageRecorder messages_;
+    kelo::platform::FakeClock clock_;
     SimProcess* machine_ = nullptr;  // the machine StartMachine started last
     // The restart commands the client sent ("rs\n", "BOOT_UpdateMain 0\n"), as its trace reads
     // them.
     int restartsAsked_ = 0;
-    testing_support::TraceTap restartCommands_{[this](const platform::TraceBlock& block) {
+    testing_support::TraceTap restartCommands_{[this](const kelo::platform::TraceBlock& block) {
         const std::string& said = block.decoding;
-        if (block.direction == platform::TraceDirection::kToMachine &&
+        if (block.direction == kelo::platform::TraceDirection::kToMachine &&
             (said.find("\"rs\\n\"") != std::string::npos ||
              said.find("\"BOOT_UpdateMain 0\\n\"") != std::string::npos)) {
             ++restartsAsked_;
@@ -228,9 +228,9 @@ INSTANTIATE_TEST_SUITE_P(PacketMachines, SimPacketMachine, ::testing::Values(3, 
 // Restart in the port selection dialog is the SNMP restart exchange; a machine of type 3
 // restarts by it as one of types 1 and 2 does.
 TEST(SimRestartExchange, RestartsAMachineOfType3) {
-    platform::FakeClock clock;
-    platform::MessageRecorder messages;
-    platform::HeadlessCancelDialog dialog;
+    kelo::platform::FakeClock clock;
+    kelo::platform::MessageRecorder messages;
+    kelo::platform::HeadlessCancelDialog dialog;
     SimProcess machine({"--type", "3", "--bind", "127.0.0.2", "--restart-ms", "600000"});
     ASSERT_TRUE(machine.Listening()) << machine.StandardError();
     kelo::RestartInterface("127.0.0.2", dialog);

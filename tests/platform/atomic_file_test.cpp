@@ -53,7 +53,7 @@ class AtomicFileTest : public ::testing::Test {
     }
 
     static bool Save(const std::string& path, const std::string& text) {
-        return platform::WriteFileAtomically(path, text.data(), text.size()).ok;
+        return kelo::platform::WriteFileAtomically(path, text.data(), text.size()).ok;
     }
     static mode_t ModeOf(const std::string& path) {
         struct stat info {};
@@ -132,7 +132,8 @@ TEST_F(AtomicFileTest, SavingThroughASymbolicLinkWritesItsTargetAndKeepsTheLink)
     EXPECT_EQ(folder_.Entries().size(), 4u);
 
     std::filesystem::create_symlink("loop.kel", folder_ / "loop.kel");
-    const platform::FileResult looped = platform::WriteFileAtomically(folder_ / "loop.kel", "x", 1);
+    const kelo::platform::FileResult looped =
+        kelo::platform::WriteFileAtomically(folder_ / "loop.kel", "x", 1);
     EXPECT_EQ(looped.error, ELOOP);
     EXPECT_TRUE(std::filesystem::is_symlink(folder_ / "loop.kel"));
 }
@@ -148,7 +149,7 @@ TEST_F(AtomicFileTest, OnlyRegularFilesAreSavedOverOrRead) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(::symlink(fifo.c_str(), folder_.File("link").c_str()), 0);
     for (const std::string& path : {fifo, folder_.File("link")}) {
-        const platform::FileResult saved = platform::WriteFileAtomically(path, "x", 1);
+        const kelo::platform::FileResult saved = kelo::platform::WriteFileAtomically(path, "x", 1);
         EXPECT_FALSE(saved.ok);
         EXPECT_EQ(saved.ErrorText(path), path + ": a FIFO, not a regular file");
         struct stat info {};
@@ -156,12 +157,12 @@ TEST_F(AtomicFileTest, OnlyRegularFilesAreSavedOverOrRead) {
         EXPECT_TRUE(S_ISFIFO(info.st_mode)) << path;
     }
     std::vector<uint8_t> bytes;
-    EXPECT_EQ(platform::ReadFileBytes(fifo, 100, bytes).ErrorText(fifo),
+    EXPECT_EQ(kelo::platform::ReadFileBytes(fifo, 100, bytes).ErrorText(fifo),
               fifo + ": a FIFO, not a regular file");
-    EXPECT_FALSE(platform::ReadFileBytes("/dev/zero", 100, bytes).ok);
+    EXPECT_FALSE(kelo::platform::ReadFileBytes("/dev/zero", 100, bytes).ok);
     WriteFile(folder_.File("big"), std::string(101, 'b'));
     bool tooLarge = false;
-    EXPECT_TRUE(platform::ReadFileBytes(folder_.File("big"), 100, bytes, &tooLarge).ok);
+    EXPECT_TRUE(kelo::platform::ReadFileBytes(folder_.File("big"), 100, bytes, &tooLarge).ok);
     EXPECT_TRUE(tooLarge);
     EXPECT_TRUE(bytes.empty()) << "refused by its size before anything is read";
 }

@@ -5,15 +5,15 @@
 
 namespace {
 
-using platform::CodePage;
+using kelo::platform::CodePage;
 
 // Each character as its offset, its byte count and its text: "0+1A 1+2ソ ...".
 std::string Described(const char* codePage, std::string_view bytes) {
     std::string text;
-    for (const platform::DecodedCharacter& c : CodePage::Named(codePage)->Decode(bytes)) {
+    for (const kelo::platform::DecodedCharacter& c : CodePage::Named(codePage)->Decode(bytes)) {
         text += std::to_string(c.offset) + "+" + std::to_string(c.length);
         for (char32_t codePoint : c.codePoints)
-            platform::AppendUtf8(text, codePoint);
+            kelo::platform::AppendUtf8(text, codePoint);
         text += ' ';
     }
     return text;

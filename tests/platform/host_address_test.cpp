@@ -16,13 +16,13 @@ TEST(HostAddress, RefusesEveryOtherNumericFormAndSaysWhatItReaches) {
         {"10.0.0.1 x", "as four decimal numbers (this one reaches 10.0.0.1)"},
     };
     for (const auto& [host, reason] : refused) {
-        EXPECT_EQ(platform::RefusedHostForm(host).value_or("taken"),
+        EXPECT_EQ(kelo::platform::RefusedHostForm(host).value_or("taken"),
                   std::string(host) + ": write IPv4 addresses " + reason);
     }
     // Plain quads, names (a root dot too), and what the C library reads as no address at all.
     for (const char* host : {"10.0.0.10", "printer-3.example", "printer-3.example.", "1.2.3.4.5",
                              "10.0.0.256", "08.0.0.1", "0x", "4294967296", ""})
-        EXPECT_EQ(platform::RefusedHostForm(host), std::nullopt) << host;
+        EXPECT_EQ(kelo::platform::RefusedHostForm(host), std::nullopt) << host;
 }
 
 // A resolver takes a numeric form with a dot at its end for a name and may answer it with any
@@ -53,9 +53,9 @@ TEST(HostAddress, RefusesTrailingDotsIPv6AndAddressesOfNoOneMachine) {
         {"0.0.0.0.", "0.0.0.0.: 0.0.0.0 is the unspecified address, not a machine's"},
     };
     for (const auto& [host, reason] : refused)
-        EXPECT_EQ(platform::RefusedHostForm(host).value_or("taken"), reason) << host;
-    EXPECT_EQ(platform::RefusedHostForm("223.255.255.254"), std::nullopt);
-    EXPECT_EQ(platform::RefusedHostForm("240.0.0.1"), std::nullopt);
+        EXPECT_EQ(kelo::platform::RefusedHostForm(host).value_or("taken"), reason) << host;
+    EXPECT_EQ(kelo::platform::RefusedHostForm("223.255.255.254"), std::nullopt);
+    EXPECT_EQ(kelo::platform::RefusedHostForm("240.0.0.1"), std::nullopt);
 }
 
 }  // namespace

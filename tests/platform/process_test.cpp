@@ -25,7 +25,7 @@ TEST(ChildProcess, WaitPollsInFixedPausesUntilTheProgramEnds) {
     const std::string fifo = folder.File("gate");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     // The child waits at the gate until the second pause opens it, so one poll sees it running.
     clock.onSleep = [&](int) {
         if (clock.Waits().size() == 2) {
@@ -33,7 +33,7 @@ TEST(ChildProcess, WaitPollsInFixedPausesUntilTheProgramEnds) {
             WaitForAChildToEnd();
         }
     };
-    platform::ChildProcess child;
+    kelo::platform::ChildProcess child;
     ASSERT_TRUE(child.Start({"/bin/sh", "-c", "read line < '" + fifo + "'; exit 3"}));
     EXPECT_FALSE(child.HasEnded());
     child.WaitPolling(500);
@@ -43,19 +43,19 @@ TEST(ChildProcess, WaitPollsInFixedPausesUntilTheProgramEnds) {
 }
 
 TEST(ChildProcess, AProgramThatCannotStartIsReported) {
-    platform::ChildProcess child;
+    kelo::platform::ChildProcess child;
     EXPECT_FALSE(child.Start({"/nonexistent/browser", "/tmp/Kelo.html"}));
     EXPECT_NE(child.Error(), 0);
-    platform::ChildProcess empty;
+    kelo::platform::ChildProcess empty;
     EXPECT_FALSE(empty.Start({}));
 }
 
 TEST(ChildProcess, FindsProgramsInPathAndPassesNoDescriptorsOfOurs) {
-    platform::FakeClock clock;
+    kelo::platform::FakeClock clock;
     clock.onSleep = [](int) { WaitForAChildToEnd(); };
     const int fd = open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
     ASSERT_GE(fd, 3);
-    platform::ChildProcess child;
+    kelo::platform::ChildProcess child;
     ASSERT_TRUE(child.Start({"sh", "-c", "test ! -e /proc/self/fd/" + std::to_string(fd)}));
     child.WaitPolling(500);
     close(fd);

@@ -21,14 +21,14 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, MissingFileGivesDefaults) {
-    platform::ProfileStore profile(path_);
+    kelo::platform::ProfileStore profile(path_);
     EXPECT_EQ(profile.GetInt("Port", "Port", 1), 1);
     EXPECT_EQ(profile.GetString("Port", "Host0", "none"), "none");
 }
 
 TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase) {
     Write("[port]\nwin9x_extradelay=5000\n");
-    platform::ProfileStore profile(path_);
+    kelo::platform::ProfileStore profile(path_);
     EXPECT_EQ(profile.GetInt("Port", "Win9X_ExtraDelay", 22000), 5000);
     profile.WriteInt("Port", "Win9x_ExtraDelay", 7);
     ASSERT_TRUE(profile.Save().ok);
@@ -37,7 +37,7 @@ TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCase) {
 
 TEST_F(ProfileTest, IntegersComeFromLeadingDigits) {
     Write("[Port]\nA=12abc\nB= -3\nC=abc\nD=\n");
-    platform::ProfileStore profile(path_);
+    kelo::platform::ProfileStore profile(path_);
     EXPECT_EQ(profile.GetInt("Port", "A", 99), 12);
     EXPECT_EQ(profile.GetInt("Port", "B", 99), -3);
     EXPECT_EQ(profile.GetInt("Port", "C", 99), 0);
@@ -46,7 +46,7 @@ TEST_F(ProfileTest, IntegersComeFromLeadingDigits) {
 
 TEST_F(ProfileTest, OtherSectionsKeysAndLinesAreKept) {
     Write("; a comment\n[Other]\nx=1\n\n[Port]\nPort=0\nodd line\n\n[Last]\ny=2\n");
-    platform::ProfileStore profile(path_);
+    kelo::platform::ProfileStore profile(path_);
     profile.WriteInt("Port", "Port", 2);
     profile.WriteString("Port", "Host0", "alpha");
     profile.WriteString("New", "k", "v");
@@ -57,7 +57,7 @@ TEST_F(ProfileTest, OtherSectionsKeysAndLinesAreKept) {
 }
 
 TEST_F(ProfileTest, ValueWithALineBreakCannotAddKeys) {
-    platform::ProfileStore profile(path_);
+    kelo::platform::ProfileStore profile(path_);
     profile.WriteString("Port", "Host0", "alpha\nNumHost=99\r\n[Evil]");
     ASSERT_TRUE(profile.Save().ok);
     EXPECT_EQ(Read(), "[Port]\nHost0=alpha\n");
@@ -65,16 +65,16 @@ TEST_F(ProfileTest, ValueWithALineBreakCannotAddKeys) {
 
 TEST_F(ProfileTest, ReturnsAtLineEndsAreDroppedOnceNotAtEverySave) {
     Write("odd line\r\r\n[Port]\r\nPort=1\r\r\n\r");
-    ASSERT_TRUE(platform::ProfileStore(path_).Save().ok);
+    ASSERT_TRUE(kelo::platform::ProfileStore(path_).Save().ok);
     EXPECT_EQ(Read(), "odd line\n[Port]\nPort=1\n\n");
-    platform::ProfileStore again(path_);
+    kelo::platform::ProfileStore again(path_);
     EXPECT_EQ(again.GetInt("Port", "Port", 0), 1);
     ASSERT_TRUE(again.Save().ok);
     EXPECT_EQ(Read(), "odd line\n[Port]\nPort=1\n\n");
 }
 
 TEST_F(ProfileTest, SaveMakesTheMissingFoldersForThisUserOnly) {
-    platform::ProfileStore profile(dir_.File("home/.config/kelo.INI"));
+    kelo::platform::ProfileStore profile(dir_.File("home/.config/kelo.INI"));
     profile.WriteInt("Port", "Port", 1);
     EXPECT_TRUE(profile.Save().ok);
     struct stat info {};
@@ -85,7 +85,7 @@ TEST_F(ProfileTest, SaveMakesTheMissingFoldersForThisUserOnly) {
 TEST_F(ProfileTest, FailedSaveLeavesNoTemporaryFileBehind) {
     // A folder where the profile should be makes the final rename fail.
     mkdir(path_.c_str(), 0700);
-    platform::ProfileStore profile(path_);
+    kelo::platform::ProfileStore profile(path_);
     profile.WriteInt("Port", "Port", 1);
     EXPECT_FALSE(profile.Save().ok);
     struct stat info {};

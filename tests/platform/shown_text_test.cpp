@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform {
+namespace kelo::platform {
 namespace {
 
 TEST(ShownText, ReplacesControlsAndBrokenUtf8AndCutsWholeCharacters) {
@@ -37,4 +37,4 @@ TEST(ShownText, ReplacesControlsAndBrokenUtf8AndCutsWholeCharacters) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace kelo::platform

@@ -5,7 +5,7 @@
 
 #include "testsupport/sim_process.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 using sim_testing::EventField;
@@ -25,4 +25,4 @@ TEST(EventLine, EveryByteValueComesBackAndTheLineIsAscii) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelo::sim

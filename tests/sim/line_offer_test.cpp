@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 // 130 bytes: line 1 is 128 bytes, line 2 the two bytes 0x00 0x7F.
@@ -133,4 +133,4 @@ TEST(StatusTextTest, TheOfferedFieldComesLast) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelo::sim

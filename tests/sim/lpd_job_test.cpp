@@ -7,7 +7,7 @@
 
 #include "testsupport/test_bytes.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 using testing_support::HexText;
@@ -156,4 +156,4 @@ TEST(LpdJobTest, TellsHowMuchOfAFileIsMissing) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelo::sim

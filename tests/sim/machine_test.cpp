@@ -16,7 +16,7 @@
 #include "testsupport/temp_dir.h"
 #include "testsupport/test_bytes.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 using sim_testing::Bytes;
@@ -567,4 +567,4 @@ TEST(OptionsTest, TheHelpShowsEveryOptionAndFaultWithinEightyColumns) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelo::sim

@@ -6,7 +6,7 @@
 
 #include "testsupport/test_bytes.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 using sim_testing::Bytes;
@@ -158,4 +158,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelo::sim

@@ -149,7 +149,7 @@ std::vector<uint8_t> Tlv(uint8_t tag, const std::vector<uint8_t>& content) {
 // A version 1 request of one object, community "public", request-id 0x1A2B; value is the
 // whole value TLV ("05 00" for a Get).
 std::vector<uint8_t> SnmpRequest(uint8_t pdu, const char* oid, const std::string& value) {
-    std::vector<uint8_t> varbind = Tlv(0x06, sim::OidContent(oid));
+    std::vector<uint8_t> varbind = Tlv(0x06, kelo::sim::OidContent(oid));
     const std::vector<uint8_t> valueBytes = Bytes(value);
     varbind.insert(varbind.end(), valueBytes.begin(), valueBytes.end());
     std::vector<uint8_t> body = Bytes("02 04 00 00 1A 2B 02 01 00 02 01 00");
@@ -178,7 +178,8 @@ std::string ReceiveStatus(int fd, int limitMs) {
     const ssize_t got = recv(fd, answer.data(), answer.size(), 0);
     if (got <= 0)
         return "";
-    const sim::SnmpParse parse = sim::ParseSnmpRequest(answer.data(), static_cast<size_t>(got));
+    const kelo::sim::SnmpParse parse =
+        kelo::sim::ParseSnmpRequest(answer.data(), static_cast<size_t>(got));
     if (!parse.ok || parse.request.varbinds.size() != 1)
         return "";
     const std::vector<uint8_t>& value = parse.request.varbinds[0].value;
@@ -188,7 +189,7 @@ std::string ReceiveStatus(int fd, int limitMs) {
 // The text value of one object of the agent on that address, or "" without an answer.
 std::string GetText(const char* host, const char* oid) {
     const int fd = AgentSocket(host);
-    const std::vector<uint8_t> request = SnmpRequest(sim::kPduGetRequest, oid, "05 00");
+    const std::vector<uint8_t> request = SnmpRequest(kelo::sim::kPduGetRequest, oid, "05 00");
     send(fd, request.data(), request.size(), 0);
     const std::string text = ReceiveStatus(fd, kLimitMs);
     close(fd);
@@ -263,7 +264,7 @@ TEST_P(PacketMachineTest, AnswersGetReportWithOneReplyFrame) {
     ASSERT_TRUE(link.Connected());
     ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
     const std::vector<uint8_t> reply = link.ReadReplyFrame();
-    const std::vector<uint8_t> report = sim::BuiltInReport(type);
+    const std::vector<uint8_t> report = kelo::sim::BuiltInReport(type);
     ASSERT_EQ(reply.size(), report.size() + 4);
     EXPECT_EQ(reply[0], 0x80);
     EXPECT_EQ((reply[1] << 8) | reply[2], static_cast<int>(report.size()));
@@ -275,7 +276,7 @@ TEST_P(PacketMachineTest, AnswersGetReportWithOneReplyFrame) {
 TEST_P(PacketMachineTest, ServesBothHalvesOfTheParameterSet) {
     SimProcess machine({"--type", std::to_string(GetParam())});
     ASSERT_TRUE(machine.Listening());
-    const std::vector<uint8_t> set = sim::BuiltInParameters();
+    const std::vector<uint8_t> set = kelo::sim::BuiltInParameters();
     std::vector<uint8_t> received;
     for (const char* request : {"80 00 02 00 02 7B", "80 00 02 00 03 7A"}) {
         Tcp link(GetParam() == 3 ? 9101 : 9500);
@@ -298,11 +299,11 @@ TEST_P(StatusMachineTest, OffersTheReportLineByLineThroughTheStatusText) {
     ASSERT_TRUE(machine.Listening()) << machine.StandardError();
     Tcp job(515);
     ASSERT_TRUE(OpenJob(job));
-    const char* code = type == 1 ? platform::kAccessCodeA : platform::kAccessCodeB;
+    const char* code = type == 1 ? kelo::platform::kAccessCodeA : kelo::platform::kAccessCodeB;
     ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + code));
     ASSERT_TRUE(PutDataFile(job, "GET REPORT"));
 
-    const std::vector<uint8_t> report = sim::BuiltInReport(type);
+    const std::vector<uint8_t> report = kelo::sim::BuiltInReport(type);
     EXPECT_EQ(CollectLines("REPORT:", 200), report);
     ASSERT_TRUE(PutDataFile(job, std::string(1, '\0')));
     EXPECT_EQ(EventField(machine.WaitForEvent("access"), "ok"), "true");
@@ -316,10 +317,11 @@ TEST_P(StatusMachineTest, OffersTheParameterSetWithItsZeros) {
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
     ASSERT_TRUE(OpenJob(job));
-    ASSERT_TRUE(PutDataFile(job, std::string("OPEN CODE=") + (type == 1 ? platform::kAccessCodeA
-                                                                        : platform::kAccessCodeB)));
+    ASSERT_TRUE(PutDataFile(
+        job, std::string("OPEN CODE=") +
+                 (type == 1 ? kelo::platform::kAccessCodeA : kelo::platform::kAccessCodeB)));
     ASSERT_TRUE(PutDataFile(job, "GET PARAM"));
-    EXPECT_EQ(CollectLines("READ_PARAM:", 1000), sim::BuiltInParameters());
+    EXPECT_EQ(CollectLines("READ_PARAM:", 1000), kelo::sim::BuiltInParameters());
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, StatusMachineTest, ::testing::Values(1, 2));
@@ -371,7 +373,7 @@ TEST(LifecycleTest, BadArgumentsExitTwoWithAMessage) {
 TEST(LifecycleTest, HelpAndVersionGoToStandardOutputAndExitZero) {
     const sim_testing::SimRun help = sim_testing::RunSimToEnd({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.standardOutput, sim::UsageText());
+    EXPECT_EQ(help.standardOutput, kelo::sim::UsageText());
     EXPECT_TRUE(help.standardError.empty());
     const sim_testing::SimRun version = sim_testing::RunSimToEnd({"--version"});
     EXPECT_EQ(version.exitCode, 0);
@@ -400,7 +402,7 @@ TEST(RestartTest, ARestartingMachineRefusesConnections) {
         ASSERT_FALSE(machine.WaitForEvent("restart").empty());
         // The connection that carried the command is left alone.
         EXPECT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
-        EXPECT_EQ(link.ReadReplyFrame().size(), sim::BuiltInReport(3).size() + 4);
+        EXPECT_EQ(link.ReadReplyFrame().size(), kelo::sim::BuiltInReport(3).size() + 4);
     }
     for (uint16_t port : {9101, 9100}) {
         Tcp refused(port);
@@ -413,7 +415,7 @@ TEST(RestartTest, StatusReadsDuringARestartGoUnanswered) {
     SimProcess machine({"--type", "1", "--restart-ms", "600000"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeA));
+    ASSERT_TRUE(SendRestart(job, kelo::platform::kAccessCodeA));
     ASSERT_FALSE(machine.WaitForEvent("restart").empty());
     const int agent = AgentSocket();
     SendStatusRequest(agent);
@@ -427,7 +429,7 @@ TEST(RestartTest, TheMachineListensAgainWhenTheRestartIsOver) {
     SimProcess machine({"--type", "2", "--restart-ms", "20"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeB));
+    ASSERT_TRUE(SendRestart(job, kelo::platform::kAccessCodeB));
     EXPECT_EQ(EventField(machine.WaitForEvent("restart"), "cause"), "rs");
     ASSERT_FALSE(machine.WaitForEvent("ready").empty());
     Tcp again(515);
@@ -439,7 +441,7 @@ TEST(RestartTest, SilentAfterRestartNeverComesBack) {
     SimProcess machine({"--type", "1", "--restart-ms", "20", "--fault", "silent-after-restart"});
     ASSERT_TRUE(machine.Listening());
     Tcp job(515);
-    ASSERT_TRUE(SendRestart(job, platform::kAccessCodeA));
+    ASSERT_TRUE(SendRestart(job, kelo::platform::kAccessCodeA));
     ASSERT_FALSE(machine.WaitForEvent("restart").empty());
     EXPECT_EQ(machine.WaitForEvent("ready", 1, 500), "");
     EXPECT_EQ(Tcp(515).Error(), ECONNREFUSED);
@@ -456,7 +458,7 @@ TEST(RecordTest, FirmwareAndParametersArriveAsFiles) {
         ASSERT_TRUE(machine.Listening());
         Tcp job(515);
         ASSERT_TRUE(OpenJob(job));
-        const std::string access = std::string("OPEN CODE=") + platform::kAccessCodeA;
+        const std::string access = std::string("OPEN CODE=") + kelo::platform::kAccessCodeA;
         ASSERT_TRUE(PutDataFile(job, access));
         ASSERT_TRUE(PutDataFile(job, "PUT PARAM"));
         ASSERT_TRUE(PutDataFile(job, std::string("\x01\x00\x02", 3)));
@@ -540,7 +542,7 @@ TEST(FaultTest, CloseMidBodyCutsTheReplyAndCloses) {
     Tcp link(9500);
     ASSERT_TRUE(link.Send(Bytes("80 00 02 00 01 7C")));
     const std::vector<uint8_t> cut = link.Read(70000);
-    EXPECT_EQ(cut.size(), 3 + sim::BuiltInReport(4).size() / 2);
+    EXPECT_EQ(cut.size(), 3 + kelo::sim::BuiltInReport(4).size() / 2);
 }
 
 // --- Many machines in one process ---
@@ -553,11 +555,11 @@ TEST(ManyMachinesTest, EachOfAThousandMachinesHasItsOwnState) {
     const std::string last = machines.WaitForEvent("listening", 1024);
     EXPECT_EQ(EventField(last, "address"), "127.0.7.255");
     EXPECT_EQ(EventField(last, "udp"), "161");
-    EXPECT_EQ(GetText("127.0.5.17", sim::kSysNameOid), "kelo-sim-127.0.5.17");
+    EXPECT_EQ(GetText("127.0.5.17", kelo::sim::kSysNameOid), "kelo-sim-127.0.5.17");
 
     const int agent = AgentSocket("127.0.6.1");
     const std::vector<uint8_t> restart =
-        SnmpRequest(sim::kPduSetRequest, sim::kRestartOid, "02 01 0A");
+        SnmpRequest(kelo::sim::kPduSetRequest, kelo::sim::kRestartOid, "02 01 0A");
     send(agent, restart.data(), restart.size(), 0);
     close(agent);
     EXPECT_EQ(EventField(machines.WaitForEvent("restart"), "address"), "127.0.6.1");
@@ -582,7 +584,7 @@ TEST(ManyMachinesTest, EachAddressServesItsOwnReportAndRecordsInItsOwnFolder) {
         ASSERT_GT(reply.size(), 4u);
         EXPECT_EQ(std::string(reply.begin() + 3, reply.end() - 1), report);
     }
-    const std::vector<uint8_t> half(sim::kHalfSize, 0x5A);
+    const std::vector<uint8_t> half(kelo::sim::kHalfSize, 0x5A);
     Tcp link(9101, "127.0.4.1");
     ASSERT_TRUE(link.Send(sim_testing::RequestFrame(0x00, 0x04, half, true)));
     const std::string params = machines.WaitForEvent("params");

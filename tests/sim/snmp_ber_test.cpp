@@ -4,7 +4,7 @@
 
 #include "testsupport/test_bytes.h"
 
-namespace sim {
+namespace kelo::sim {
 namespace {
 
 using sim_testing::Bytes;
@@ -197,4 +197,4 @@ TEST(OidTest, MalformedContentHasNoText) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelo::sim

@@ -97,9 +97,9 @@ class PortConnectionTest : public ::testing::Test {
     ScriptedMachine machine;
     std::vector<std::string> log;
     UsbDeviceFactory usbFactory = &MakeTreeUsbDevice;
-    platform::HeadlessCancelDialog dialog;
-    platform::FakeClock clock;
-    platform::MessageRecorder messages;
+    kelo::platform::HeadlessCancelDialog dialog;
+    kelo::platform::FakeClock clock;
+    kelo::platform::MessageRecorder messages;
 };
 
 TEST_F(PortConnectionTest, UsbWithoutDeviceGivesUpAfter34AttemptsOf300Ms) {
