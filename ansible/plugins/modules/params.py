@@ -23,6 +23,10 @@ version_added: 1.0.0
 extends_documentation_fragment:
   - kelo.fleet.kelo_cli
   - kelo.fleet.kelo_cli.attributes
+# Unlike the others, this module shows what a write would change.
+attributes:
+  diff_mode:
+    support: full
 options:
   src:
     description:
@@ -35,9 +39,6 @@ options:
         passes C(--no-backup), and I(backup_record) is null.
     type: bool
     default: true
-attributes:
-  diff_mode:
-    support: full
 """
 
 EXAMPLES = r"""
