@@ -79,9 +79,8 @@ class HostListRun : public ::testing::Test {
         return lines;
     }
 
-    // Sends the signal once the running hosts of a list of eight are withheld their replies;
-    // the run ends with the status, and its lines (a host's under its address, the summary's
-    // under "") count the eight cancelled.
+    // Signals a list of eight once the running hosts wait for replies; it ends with status,
+    // and its lines count the eight cancelled.
     void StopEightHosts(CliProcess& run, int running, int signal, int status,
                         std::map<std::string, json>& lines) {
         ASSERT_NE(machines->WaitForEvent("reply-withheld", running), "");

@@ -84,7 +84,7 @@ class PacketOpsTest : public ::testing::Test {
             out.push_back(pos);
         return out;
     }
-    void PutParametersAndExpectTheSecondHalfThenTheClosingCommand(PacketMachine& machine, int type);
+    void PutParametersAndExpectTheSecondHalfThenClose(PacketMachine& machine, int type);
 
     testing_support::TempDir dir_;
     kelo::platform::HeadlessCancelDialog dialog_;
@@ -191,11 +191,8 @@ Bytes Request(uint8_t code, const Bytes& data) {
     return r;
 }
 
-// Puts the parameter set on the machine as one of the type and checks that only the second
-// half and then the closing command reached it, each on its own connection, and that it was
-// done.
-void PacketOpsTest::PutParametersAndExpectTheSecondHalfThenTheClosingCommand(PacketMachine& machine,
-                                                                             int type) {
+// Only the second half and then the closing command reach the machine, each on a connection.
+void PacketOpsTest::PutParametersAndExpectTheSecondHalfThenClose(PacketMachine& machine, int type) {
     auto link = MakeLink(type);
     const Bytes set = ParameterSet();
     kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
@@ -209,7 +206,7 @@ void PacketOpsTest::PutParametersAndExpectTheSecondHalfThenTheClosingCommand(Pac
 TEST_F(PacketOpsTest, PutParametersSendsTheSecondHalfThenTheClosingCommand) {
     kelo::platform::FakeClock clock;
     PacketMachine machine(9500, [](const Bytes&) { return ReplyFrame({0x00}); });
-    PutParametersAndExpectTheSecondHalfThenTheClosingCommand(machine, 4);
+    PutParametersAndExpectTheSecondHalfThenClose(machine, 4);
     const std::vector<int> positions = Positions();
     EXPECT_EQ(positions.front(), 0);
     EXPECT_NE(std::find(positions.begin(), positions.end(), 25), positions.end());
@@ -226,7 +223,7 @@ TEST_F(PacketOpsTest, PutParametersLooksAtNoReplyAndSendsEachRequestOnItsOwnConn
         f.back() ^= 0x10;
         return f;
     });
-    PutParametersAndExpectTheSecondHalfThenTheClosingCommand(machine, 3);
+    PutParametersAndExpectTheSecondHalfThenClose(machine, 3);
 }
 
 TEST_F(PacketOpsTest, ShortParameterSetIsRefusedBeforeAnythingIsSent) {
