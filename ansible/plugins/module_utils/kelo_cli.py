@@ -30,8 +30,7 @@ GOOD_RESULTS = ("ok", "unchanged", "skipped")
 def machine_module(**options):
     """The module of one machine: the common options and the module's own, check mode
     supported."""
-    return AnsibleModule(argument_spec=dict(COMMON_ARGUMENTS, **options),
-                         supports_check_mode=True)
+    return AnsibleModule(dict(COMMON_ARGUMENTS, **options), supports_check_mode=True)
 
 
 def existing_file(module, option):
