@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/app_icon.h"
+#include "app/dialog_parts.h"
 
 namespace kelo::app {
 
@@ -20,9 +21,8 @@ AboutDialog::AboutDialog(QWidget* owner)
     auto* title = new QLabel(tr("Kelo Version"), this);
     version_ = new QLabel(this);
     auto* notice = new QLabel(tr(kNotice), this);
-    ok_ = new QPushButton(tr("OK"), this);
+    ok_ = ConnectedButton(this, tr("OK"), &AboutDialog::accept);
     ok_->setDefault(true);
-    connect(ok_, &QPushButton::clicked, this, &AboutDialog::accept);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);

@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "app/dialog_parts.h"
 #include "app/stop_signals.h"
 #include "platform/trace.h"
 
@@ -55,8 +56,7 @@ ProgressDialog::ProgressDialog(QWidget* owner)
     progress_->setValue(0);
     progress_->setMinimumWidth(progress_->fontMetrics().averageCharWidth() * 36);
 
-    cancel_ = new QPushButton(tr("Cancel"), this);
-    connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::reject);
+    cancel_ = ConnectedButton(this, tr("Cancel"), &ProgressDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(progress_);

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "app/comm_cancel_dlg.h"
+#include "app/dialog_parts.h"
 #include "discover/broadcast_addresses.h"
 #include "platform/messages.h"
 #include "platform/shown_text.h"
@@ -65,9 +66,8 @@ void FindMachinesDialog::CreateControls() {
     subnet_->setMinimumWidth(subnet_->fontMetrics().horizontalAdvance(subnet_->placeholderText()) +
                              subnet_->fontMetrics().averageCharWidth() * 4);
 
-    find_ = new QPushButton(tr("Find"), this);
+    find_ = ConnectedButton(this, tr("Find"), &FindMachinesDialog::OnFind);
     find_->setDefault(true);
-    connect(find_, &QPushButton::clicked, this, &FindMachinesDialog::OnFind);
 
     list_ = new QTreeWidget(this);
     list_->setRootIsDecorated(false);
@@ -86,12 +86,9 @@ void FindMachinesDialog::CreateControls() {
 
     progressText_ = new QLabel(this);
 
-    use_ = new QPushButton(tr("Use"), this);
+    use_ = ConnectedButton(this, tr("Use"), &FindMachinesDialog::accept);
     use_->setEnabled(false);
-    connect(use_, &QPushButton::clicked, this, &FindMachinesDialog::accept);
-
-    cancel_ = new QPushButton(tr("Cancel"), this);
-    connect(cancel_, &QPushButton::clicked, this, &FindMachinesDialog::reject);
+    cancel_ = ConnectedButton(this, tr("Cancel"), &FindMachinesDialog::reject);
 
     auto* top = new QHBoxLayout;
     top->addWidget(subnetLabel);

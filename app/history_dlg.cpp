@@ -21,6 +21,7 @@
 #include <set>
 
 #include "app/compare_dlg.h"
+#include "app/dialog_parts.h"
 #include "app/report_dlg.h"
 #include "platform/ascii_case.h"
 #include "platform/messages.h"
@@ -154,10 +155,11 @@ void HistoryDialog::CreateControls() {
     machines_->installEventFilter(this);
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);
-    open_ = new QPushButton(tr("&Open Report"), this);
-    compare_ = new QPushButton(tr("Compare with &previous"), this);
-    writeBack_ = new QPushButton(tr("&Write this parameter set back..."), this);
-    close_ = new QPushButton(tr("&Close"), this);
+    open_ = ConnectedButton(this, tr("&Open Report"), &HistoryDialog::OnOpen);
+    compare_ = ConnectedButton(this, tr("Compare with &previous"), &HistoryDialog::OnCompare);
+    writeBack_ =
+        ConnectedButton(this, tr("&Write this parameter set back..."), &HistoryDialog::OnWriteBack);
+    close_ = ConnectedButton(this, tr("&Close"), &QDialog::reject);
     writeBack_->setAutoDefault(false);
 
     auto* left = new QWidget(this);
@@ -189,10 +191,6 @@ void HistoryDialog::CreateControls() {
     connect(showDiscovered_, &QCheckBox::toggled, this, &HistoryDialog::Refresh);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &HistoryDialog::OnOperationChosen);
     connect(table_, &QTableWidget::cellDoubleClicked, this, &HistoryDialog::OnDefaultAction);
-    connect(open_, &QPushButton::clicked, this, &HistoryDialog::OnOpen);
-    connect(compare_, &QPushButton::clicked, this, &HistoryDialog::OnCompare);
-    connect(writeBack_, &QPushButton::clicked, this, &HistoryDialog::OnWriteBack);
-    connect(close_, &QPushButton::clicked, this, &QDialog::reject);
     auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(refresh, &QShortcut::activated, this, &HistoryDialog::Refresh);
     connect(&watch_, &QTimer::timeout, this, &HistoryDialog::OnRecordsChanged);
@@ -452,32 +450,29 @@ void HistoryDialog::OnDefaultAction() {
     }
 }
 
-std::optional<std::string> HistoryDialog::ReportText(const StoredOperation& operation) {
+template <typename T>
+std::optional<T> HistoryDialog::KeptContent(
+    const StoredOperation& operation,
+    kelo::records::Outcome<T> (*decode)(const kelo::records::StoredContent&)) {
     const auto content = records_->Content(*operation.content);
     if (!content) {
         Fail(content.reason);
         return std::nullopt;
     }
-    auto text = kelo::records::DecodeReport(*content);
-    if (!text) {
-        Fail(text.reason);
+    auto decoded = decode(*content);
+    if (!decoded) {
+        Fail(decoded.reason);
         return std::nullopt;
     }
-    return *text.value;
+    return std::move(*decoded.value);
+}
+
+std::optional<std::string> HistoryDialog::ReportText(const StoredOperation& operation) {
+    return KeptContent(operation, kelo::records::DecodeReport);
 }
 
 std::optional<std::vector<uint8_t>> HistoryDialog::ParameterSet(const StoredOperation& operation) {
-    const auto content = records_->Content(*operation.content);
-    if (!content) {
-        Fail(content.reason);
-        return std::nullopt;
-    }
-    auto block = kelo::records::DecodeParameters(*content);
-    if (!block) {
-        Fail(block.reason);
-        return std::nullopt;
-    }
-    return std::move(*block.value);
+    return KeptContent(operation, kelo::records::DecodeParameters);
 }
 
 void HistoryDialog::OnOpen() {

@@ -91,6 +91,12 @@ class HistoryDialog : public QDialog {
     const kelo::records::StoredOperation* Chosen() const;
     // The row of the machine's report or parameter set kept before the one of row, if any.
     std::optional<size_t> PreviousKept(size_t row) const;
+    // The operation's kept content through decode; nothing when either step fails, which
+    // Fail says.
+    template <typename T>
+    std::optional<T> KeptContent(
+        const kelo::records::StoredOperation& operation,
+        kelo::records::Outcome<T> (*decode)(const kelo::records::StoredContent&));
     std::optional<std::string> ReportText(const kelo::records::StoredOperation& operation);
     std::optional<std::vector<uint8_t>> ParameterSet(
         const kelo::records::StoredOperation& operation);

@@ -23,6 +23,7 @@
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
+#include "app/dialog_parts.h"
 #include "app/file_dialogs.h"
 #include "app/history_dlg.h"
 #include "app/port_select_dlg.h"
@@ -174,37 +175,29 @@ void MainDialog::CreateControls() {
     setWindowTitle(tr("Kelo"));
 
     auto* layout = new QVBoxLayout(this);
-    auto button = [&](const QString& caption) {
-        auto* b = new QPushButton(caption, this);
+    auto button = [&](const QString& caption, void (MainDialog::*slot)()) {
+        auto* b = ConnectedButton(this, caption, slot);
         // Plain buttons, none the default; the one with the focus takes Enter.
         b->setAutoDefault(true);
         layout->addWidget(b);
         return b;
     };
     const int groupGap = fontMetrics().height() / 2;
-    selectPort_ = button(tr("Select Port"));
-    getReport_ = button(tr("Get Report"));
-    openReport_ = button(tr("Open Report"));
+    selectPort_ = button(tr("Select Port"), &MainDialog::OnSelectPort);
+    getReport_ = button(tr("Get Report"), &MainDialog::OnGetReport);
+    openReport_ = button(tr("Open Report"), &MainDialog::OnOpenReport);
     layout->addSpacing(groupGap);
-    getParameters_ = button(tr("Get Parameters"));
-    putParameters_ = button(tr("Put Parameters"));
+    getParameters_ = button(tr("Get Parameters"), &MainDialog::OnGetParameters);
+    putParameters_ = button(tr("Put Parameters"), &MainDialog::OnPutParameters);
     layout->addSpacing(groupGap * 2);
-    firmwareUpgrade_ = button(tr("Firmware Upgrade"));
-    exit_ = button(tr("Exit"));
+    firmwareUpgrade_ = button(tr("Firmware Upgrade"), &MainDialog::OnFirmwareUpgrade);
+    exit_ = button(tr("Exit"), &MainDialog::accept);
     layout->insertSpacing(1, groupGap / 2);
 
     development_ = new QLabel(QString::fromStdString(developmentText_), this);
     layout->insertWidget(0, development_);
     development_->hide();
     FitToCaption();
-
-    connect(selectPort_, &QPushButton::clicked, this, &MainDialog::OnSelectPort);
-    connect(getReport_, &QPushButton::clicked, this, &MainDialog::OnGetReport);
-    connect(openReport_, &QPushButton::clicked, this, &MainDialog::OnOpenReport);
-    connect(getParameters_, &QPushButton::clicked, this, &MainDialog::OnGetParameters);
-    connect(putParameters_, &QPushButton::clicked, this, &MainDialog::OnPutParameters);
-    connect(firmwareUpgrade_, &QPushButton::clicked, this, &MainDialog::OnFirmwareUpgrade);
-    connect(exit_, &QPushButton::clicked, this, &MainDialog::accept);
 
     // The menu's Close is there from the start; initialisation adds the About entry.
     systemMenu_ = new QMenu(this);

@@ -13,6 +13,7 @@
 #include <array>
 
 #include "app/comm_cancel_dlg.h"
+#include "app/dialog_parts.h"
 #include "app/find_machines_dlg.h"
 #include "platform/host_address.h"
 #include "platform/messages.h"
@@ -130,24 +131,16 @@ void SelectPortDialog::CreateControls() {
             &SelectPortDialog::OnHostTextEdited);
     connect(hostBox_, &QComboBox::activated, this, &SelectPortDialog::OnHostChosen);
 
-    deleteHost_ = new QPushButton(tr("Delete Host"), this);
+    deleteHost_ = ConnectedButton(this, tr("Delete Host"), &SelectPortDialog::OnDeleteHost);
     ports->addWidget(deleteHost_, 1, 2);
-    connect(deleteHost_, &QPushButton::clicked, this, &SelectPortDialog::OnDeleteHost);
-
-    restart_ = new QPushButton(tr("Restart"), this);
+    restart_ = ConnectedButton(this, tr("Restart"), &SelectPortDialog::OnRestart);
     ports->addWidget(restart_, 1, 3);
-    connect(restart_, &QPushButton::clicked, this, &SelectPortDialog::OnRestart);
-
-    find_ = new QPushButton(tr("Find..."), this);
+    find_ = ConnectedButton(this, tr("Find..."), &SelectPortDialog::OnFindMachines);
     ports->addWidget(find_, 0, 3);
-    connect(find_, &QPushButton::clicked, this, &SelectPortDialog::OnFindMachines);
 
-    ok_ = new QPushButton(tr("OK"), this);
+    ok_ = ConnectedButton(this, tr("OK"), &SelectPortDialog::accept);
     ok_->setDefault(true);
-    connect(ok_, &QPushButton::clicked, this, &SelectPortDialog::accept);
-
-    cancel_ = new QPushButton(tr("Cancel"), this);
-    connect(cancel_, &QPushButton::clicked, this, &SelectPortDialog::reject);
+    cancel_ = ConnectedButton(this, tr("Cancel"), &SelectPortDialog::reject);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

@@ -3,11 +3,9 @@
 #include <cstdio>
 
 #include "link/lpr_trace.h"
-#include "link/status_text.h"
 #include "link/wire_format.h"
 #include "platform/messages.h"
 #include "platform/system.h"
-#include "snmp/status_query.h"
 
 namespace kelo {
 
@@ -53,43 +51,16 @@ bool LpdSender::ReceiveAcknowledgement() {
     return received > 0 && line_[0] == '\0';
 }
 
-LpdTransport::LpdTransport(platform::CancelDialog& dialog, int machineType,
-                           std::optional<std::string> host)
-    : Transport(dialog, machineType, std::move(host)) {}
-
-LpdTransport::~LpdTransport() {
-    Close();
-}
-
 bool LpdTransport::OpenChannel(bool /*quiet*/) {
-    sender_ = std::make_unique<LpdSender>();
-    sender_->SetCancelDialog(&Dialog());
-    if (sender_->Open(*Host(), wire::kQueue) == 0)
-        return true;
-    sender_.reset();
-    platform::ShowMessage(platform::MessageId::kFailedConnect);
-    return false;
-}
-
-void LpdTransport::Close() {
-    // Releasing the sender closes its socket, which ends the job.
-    sender_.reset();
+    // The LPD job says when it cannot connect, quiet or not.
+    return Connect(std::make_unique<LpdSender>(), false);
 }
 
 bool LpdTransport::WriteBlock(const uint8_t* data, int length) {
-    if (sender_ && sender_->PutData(data, length) == 0)
+    if (Connected() && Connected()->PutData(data, length) == 0)
         return true;
     platform::ShowMessage(platform::MessageId::kFailedSend);
     return false;
-}
-
-bool LpdTransport::ReadStatusText(std::string& statusText) {
-    return QueryStatus(*Host(), Dialog(), statusText, DescribeStatusText);
-}
-
-bool LpdTransport::WaitForRestart() {
-    WaitUnlessCancelled(3000);  // the LPD job stays open
-    return true;
 }
 
 }  // namespace kelo

@@ -35,21 +35,14 @@ class LpdSender : public SenderSocket {
 
 // The LPD sender as the transport of machine types 1 and 2 on the network: a job per exchange,
 // the machine's status through SNMP.
-class LpdTransport : public Transport {
+// The job stays open while the machine restarts, so the fixed wait is all a restart takes.
+class LpdTransport : public NetworkTransport<LpdSender> {
   public:
-    LpdTransport(platform::CancelDialog& dialog, int machineType, std::optional<std::string> host);
-    ~LpdTransport() override;
-
-    void Close() override;
-    bool WaitForRestart() override;
+    using NetworkTransport::NetworkTransport;
 
   protected:
     bool OpenChannel(bool quiet) override;
     bool WriteBlock(const uint8_t* data, int length) override;
-    bool ReadStatusText(std::string& statusText) override;
-
-  private:
-    std::unique_ptr<LpdSender> sender_;
 };
 
 }  // namespace kelo

@@ -4,10 +4,8 @@
 #include <vector>
 
 #include "link/frame_trace.h"
-#include "link/status_text.h"
 #include "link/wire_format.h"
 #include "platform/messages.h"
-#include "snmp/status_query.h"
 
 namespace kelo {
 
@@ -127,49 +125,26 @@ int ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, platform::Cance
     return bodyLength;
 }
 
-PacketLinkTransport::PacketLinkTransport(platform::CancelDialog& dialog, int machineType,
-                                         std::optional<std::string> host)
-    : Transport(dialog, machineType, std::move(host)) {}
-
-PacketLinkTransport::~PacketLinkTransport() {
-    Close();
-}
-
 bool PacketLinkTransport::OpenChannel(bool quiet) {
-    sender_ =
-        std::make_unique<PacketLink>(MachineType() == 3 ? wire::kType3Port : wire::kType4Port);
-    sender_->SetCancelDialog(&Dialog());
-    if (sender_->Open(*Host(), wire::kQueue) == 0)
-        return true;
-    sender_.reset();
-    if (!quiet)
-        platform::ShowMessage(platform::MessageId::kFailedConnect);
-    return false;
-}
-
-void PacketLinkTransport::Close() {
-    // Releasing the sender closes its socket.
-    sender_.reset();
+    return Connect(
+        std::make_unique<PacketLink>(MachineType() == 3 ? wire::kType3Port : wire::kType4Port),
+        quiet);
 }
 
 bool PacketLinkTransport::WriteBlock(const uint8_t* data, int length) {
-    if (sender_ && sender_->PutPacket(data, length) == 0)
+    if (Connected() && Connected()->PutPacket(data, length) == 0)
         return true;
     platform::ShowMessage(platform::MessageId::kFailedSend);
     return false;
 }
 
 int PacketLinkTransport::ReadReply(uint8_t* buffer, bool showProgress, int progressBase) {
-    if (!sender_)
+    if (!Connected())
         return Transport::ReadReply(buffer, showProgress, progressBase);
-    PacketLink& sender = *sender_;
+    PacketLink& sender = *Connected();
     return ReadReplyFrame(
         [&sender](uint8_t* bytes, int length) { return sender.Receive(bytes, length); }, buffer,
         Dialog(), showProgress, progressBase);
-}
-
-bool PacketLinkTransport::ReadStatusText(std::string& statusText) {
-    return QueryStatus(*Host(), Dialog(), statusText, DescribeStatusText);
 }
 
 bool PacketLinkTransport::WaitForRestart() {

@@ -54,23 +54,16 @@ int ReadReplyFrame(const ReplyReceive& receive, uint8_t* buffer, platform::Cance
                    bool showProgress, int progressBase);
 
 // The packet link as a transport: a connection per exchange, status through SNMP.
-class PacketLinkTransport : public Transport {
+class PacketLinkTransport : public NetworkTransport<PacketLink> {
   public:
-    PacketLinkTransport(platform::CancelDialog& dialog, int machineType,
-                        std::optional<std::string> host);
-    ~PacketLinkTransport() override;
+    using NetworkTransport::NetworkTransport;
 
-    void Close() override;
     int ReadReply(uint8_t* buffer, bool showProgress, int progressBase) override;
     bool WaitForRestart() override;
 
   protected:
     bool OpenChannel(bool quiet) override;
     bool WriteBlock(const uint8_t* data, int length) override;
-    bool ReadStatusText(std::string& statusText) override;
-
-  private:
-    std::unique_ptr<PacketLink> sender_;
 };
 
 }  // namespace kelo

@@ -195,26 +195,20 @@ constexpr int kMaxZeroWrites = 16;
 
 }  // namespace
 
-ParallelTransport::ParallelTransport(platform::CancelDialog& dialog, int machineType,
-                                     std::optional<std::string> host, ParallelPortFactory factory)
-    : Transport(dialog, machineType, std::move(host)), factory_(factory) {}
-
 ParallelTransport::~ParallelTransport() {
     Close();
 }
 
 bool ParallelTransport::OpenChannel(bool /*quiet*/) {
-    if (!port_ && factory_ != nullptr)
-        port_ = factory_();
-    if (port_ && port_->Open())
+    if (OpenPort())
         return true;
     platform::ShowMessage(platform::MessageId::kFailedOpenPort);
     return false;
 }
 
 void ParallelTransport::Close() {
-    if (port_ && port_->IsOpen())
-        port_->Close();
+    if (LocalPort() && LocalPort()->IsOpen())
+        LocalPort()->Close();
 }
 
 bool ParallelTransport::WriteBlock(const uint8_t* data, int length) {
@@ -223,7 +217,7 @@ bool ParallelTransport::WriteBlock(const uint8_t* data, int length) {
     int written = 0;
     int zeroWrites = 0;
     while (written < length) {
-        const int n = port_ ? port_->Write(data + written, length - written) : -1;
+        const int n = LocalPort() ? LocalPort()->Write(data + written, length - written) : -1;
         if (n < 0 || (n == 0 && ++zeroWrites >= kMaxZeroWrites)) {
             platform::ShowMessage(platform::MessageId::kFailedWrite);
             return false;
@@ -237,17 +231,12 @@ bool ParallelTransport::WriteBlock(const uint8_t* data, int length) {
 
 bool ParallelTransport::ReadStatusText(std::string& statusText) {
     uint8_t buffer[kStatusBufferSize];
-    const int n = port_ ? port_->ReadDeviceId(buffer, kStatusBufferSize) : -1;
+    const int n = LocalPort() ? LocalPort()->ReadDeviceId(buffer, kStatusBufferSize) : -1;
     if (n < 0) {
         platform::ShowMessage(platform::MessageId::kFailedRead);
         return false;
     }
     statusText = TextUpToZero(buffer, std::min(n, kStatusBufferSize));
-    return true;
-}
-
-bool ParallelTransport::WaitForRestart() {
-    WaitUnlessCancelled(3000);
     return true;
 }
 

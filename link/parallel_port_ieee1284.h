@@ -66,23 +66,17 @@ class Ieee1284Port : public ParallelPort {
 
 // The parallel port as a transport: the port made once and kept, opened for each exchange;
 // the machine's status is its IEEE 1284 device ID.
-class ParallelTransport : public Transport {
+class ParallelTransport : public LocalPortTransport<ParallelPort> {
   public:
-    ParallelTransport(platform::CancelDialog& dialog, int machineType,
-                      std::optional<std::string> host, ParallelPortFactory factory);
+    using LocalPortTransport::LocalPortTransport;
     ~ParallelTransport() override;
 
     void Close() override;
-    bool WaitForRestart() override;
 
   protected:
     bool OpenChannel(bool quiet) override;
     bool WriteBlock(const uint8_t* data, int length) override;
     bool ReadStatusText(std::string& statusText) override;
-
-  private:
-    ParallelPortFactory factory_;
-    std::unique_ptr<ParallelPort> port_;
 };
 
 }  // namespace kelo

@@ -5,11 +5,13 @@
 #include "link/lpd_sender.h"
 #include "link/packet_link.h"
 #include "link/parallel_port_ieee1284.h"
+#include "link/status_text.h"
 #include "link/usb_printer.h"
 #include "link/wire_format.h"
 #include "platform/access_codes.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "snmp/status_query.h"
 
 namespace kelo {
 namespace {
@@ -86,6 +88,11 @@ bool Transport::ReadStatus(std::string& statusText) {
     return ReadStatusText(statusText);
 }
 
+bool Transport::WaitForRestart() {
+    WaitUnlessCancelled(3000);
+    return true;
+}
+
 void Transport::WaitUnlessCancelled(int milliseconds) {
     platform::Sleep(milliseconds, [this] { return dialog_.IsCancelled(); });
 }
@@ -109,6 +116,10 @@ std::vector<uint8_t> Transport::CommandFrame(const std::string& text) {
 std::string Transport::TextUpToZero(const uint8_t* bytes, int count) {
     const uint8_t* end = std::find(bytes, bytes + count, 0);
     return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(end - bytes));
+}
+
+bool Transport::ReadStatusThroughSnmp(std::string& statusText) {
+    return QueryStatus(*host_, dialog_, statusText, DescribeStatusText);
 }
 
 std::unique_ptr<Transport> MakeTransport(const ConnectionSettings& settings,

@@ -12,7 +12,9 @@
 
 #include "link/ports.h"
 #include "link/settings.h"
+#include "link/wire_format.h"
 #include "platform/cancel_dialog.h"
+#include "platform/messages.h"
 
 namespace kelo {
 
@@ -53,8 +55,9 @@ class Transport {
     virtual int ReadReply(uint8_t* buffer, bool showProgress, int progressBase);
     // The machine's status text; refused after a Cancel, a failed read shows its message.
     bool ReadStatus(std::string& statusText);
-    // Waits until a restarted machine can be reached again; false when it cannot.
-    virtual bool WaitForRestart() = 0;
+    // Waits until a restarted machine can be reached again; false when it cannot. By default a
+    // fixed wait, for the ports that stay usable while the machine restarts.
+    virtual bool WaitForRestart();
     // A fixed wait before a step that a Cancel refuses (a write, a status read, an opening):
     // a Cancel ends it, since the step after it would fail anyway.
     void WaitUnlessCancelled(int milliseconds);
@@ -69,11 +72,72 @@ class Transport {
     virtual bool ReadStatusText(std::string& statusText) = 0;
     // The text up to the first zero byte among the count received.
     static std::string TextUpToZero(const uint8_t* bytes, int count);
+    // The machine's status through SNMP, for the network transports.
+    bool ReadStatusThroughSnmp(std::string& statusText);
 
   private:
     platform::CancelDialog& dialog_;
     int machineType_;
     std::optional<std::string> host_;
+};
+
+// A network transport: a new connection of the sender for each exchange, released by Close,
+// which closes its socket; the machine's status through SNMP.
+template <class Sender>
+class NetworkTransport : public Transport {
+  public:
+    using Transport::Transport;
+    ~NetworkTransport() override { Close(); }
+
+    void Close() override { sender_.reset(); }
+
+  protected:
+    // Connects the sender to the host's queue and keeps it; when it cannot, releases it and
+    // says so unless quiet.
+    bool Connect(std::unique_ptr<Sender> sender, bool quiet) {
+        sender_ = std::move(sender);
+        sender_->SetCancelDialog(&Dialog());
+        if (sender_->Open(*Host(), wire::kQueue) == 0)
+            return true;
+        sender_.reset();
+        if (!quiet)
+            platform::ShowMessage(platform::MessageId::kFailedConnect);
+        return false;
+    }
+    // The connected sender, or null.
+    Sender* Connected() const { return sender_.get(); }
+    bool ReadStatusText(std::string& statusText) override {
+        return ReadStatusThroughSnmp(statusText);
+    }
+
+  private:
+    std::unique_ptr<Sender> sender_;
+};
+
+// A local port as a transport: the port made once by its maker and kept, opened for each
+// exchange.
+template <class Port>
+class LocalPortTransport : public Transport {
+  public:
+    using Maker = std::unique_ptr<Port> (*)();
+
+    LocalPortTransport(platform::CancelDialog& dialog, int machineType,
+                       std::optional<std::string> host, Maker maker)
+        : Transport(dialog, machineType, std::move(host)), maker_(maker) {}
+
+  protected:
+    // Makes the port on first need; whether it opened.
+    bool OpenPort() {
+        if (!port_ && maker_ != nullptr)
+            port_ = maker_();
+        return port_ && port_->Open();
+    }
+    // The port once made, or null.
+    Port* LocalPort() const { return port_.get(); }
+
+  private:
+    Maker maker_;
+    std::unique_ptr<Port> port_;
 };
 
 // The makers of the local ports a transport may need.

@@ -344,19 +344,13 @@ constexpr int kUsbOpenGiveUp = 10000;
 
 }  // namespace
 
-UsbTransport::UsbTransport(platform::CancelDialog& dialog, int machineType,
-                           std::optional<std::string> host, UsbDeviceFactory factory)
-    : Transport(dialog, machineType, std::move(host)), factory_(factory) {}
-
 UsbTransport::~UsbTransport() {
     Close();
 }
 
 bool UsbTransport::OpenChannel(bool /*quiet*/) {
     for (int elapsed = 0; elapsed < kUsbOpenGiveUp; elapsed += kUsbOpenInterval) {
-        if (!usb_ && factory_ != nullptr)
-            usb_ = factory_();
-        if (usb_ && usb_->Open())
+        if (OpenPort())
             return true;
         WaitUnlessCancelled(kUsbOpenInterval);
     }
@@ -365,15 +359,15 @@ bool UsbTransport::OpenChannel(bool /*quiet*/) {
 }
 
 void UsbTransport::Close() {
-    if (usb_)
-        usb_->Close();
+    if (LocalPort())
+        LocalPort()->Close();
 }
 
 bool UsbTransport::WriteBlock(const uint8_t* data, int length) {
     // An empty block is a write of nothing, which is no failure.
     if (length < 1)
         return true;
-    if (usb_ && usb_->Write(data, length) != 0)
+    if (LocalPort() && LocalPort()->Write(data, length) != 0)
         return true;
     platform::ShowMessage(platform::MessageId::kFailedWrite);
     return false;
@@ -381,7 +375,7 @@ bool UsbTransport::WriteBlock(const uint8_t* data, int length) {
 
 bool UsbTransport::ReadStatusText(std::string& statusText) {
     uint8_t buffer[kUsbStatusBufferSize];
-    const int n = usb_ ? usb_->Read(buffer, kUsbStatusBufferSize) : 0;
+    const int n = LocalPort() ? LocalPort()->Read(buffer, kUsbStatusBufferSize) : 0;
     if (n < 1) {
         platform::ShowMessage(platform::MessageId::kFailedRead);
         return false;

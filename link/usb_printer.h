@@ -93,23 +93,19 @@ class UsbPrinter : public UsbDevice {
 
 // The USB printer interface as a transport: the device made once and kept, opened for each
 // exchange; the machine's status is its device ID.
-class UsbTransport : public Transport {
+class UsbTransport : public LocalPortTransport<UsbDevice> {
   public:
-    UsbTransport(platform::CancelDialog& dialog, int machineType, std::optional<std::string> host,
-                 UsbDeviceFactory factory);
+    using LocalPortTransport::LocalPortTransport;
     ~UsbTransport() override;
 
     void Close() override;
+    // Closes the device and opens it again after the fixed wait.
     bool WaitForRestart() override;
 
   protected:
     bool OpenChannel(bool quiet) override;
     bool WriteBlock(const uint8_t* data, int length) override;
     bool ReadStatusText(std::string& statusText) override;
-
-  private:
-    UsbDeviceFactory factory_;
-    std::unique_ptr<UsbDevice> usb_;
 };
 
 }  // namespace kelo

@@ -1,68 +1,22 @@
 // Costs of the packet link over loopback: a blocked receive while the machine is silent, and
 // one request and one reply of the largest sizes the operations use.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "link/device_link.h"
 #include "link/packet_link.h"
 #include "platform/headless_cancel_dialog.h"
+#include "testsupport/loopback_peer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A loopback listener on a free port whose single connection is served by `serve`.
-class Peer {
-  public:
-    template <typename Serve>
-    explicit Peer(Serve serve, uint16_t port = 0) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(listener_);
-            listener_ = -1;
-            return;
-        }
-        ::listen(listener_, 1);
-        socklen_t size = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, serve] {
-            const int fd = ::accept(listener_, nullptr, nullptr);
-            serve(fd, stop_);
-            ::close(fd);
-        });
-    }
-    ~Peer() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        if (listener_ >= 0)
-            ::close(listener_);
-    }
-    bool Listening() const { return listener_ >= 0; }
-    uint16_t Port() const { return port_; }
-
-  private:
-    int listener_;
-    uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
+using testing_support::LoopbackPeer;
+using testing_support::PeerConnection;
 
 double CpuSeconds() {
     rusage usage{};
@@ -73,10 +27,8 @@ double CpuSeconds() {
 
 // While the machine stays silent for 5 s, the waiting receive should cost under 1% of a core.
 void BM_SilentMachineReceive(benchmark::State& state) {
-    Peer peer([](int, std::atomic<bool>& stop) {
-        while (!stop)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    });
+    // Silent until the link closes its end.
+    LoopbackPeer peer(0, [](PeerConnection& connection) { connection.ReadUntilClosed(60000); });
     for (auto _ : state) {
         kelo::platform::HeadlessCancelDialog dialog;
         const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -99,9 +51,9 @@ BENCHMARK(BM_SilentMachineReceive)->Iterations(1)->Unit(benchmark::kSecond);
 
 // One 32,770-byte request payload (a parameter half) framed and sent.
 void BM_PutPacket(benchmark::State& state) {
-    Peer peer([](int fd, std::atomic<bool>& stop) {
+    LoopbackPeer peer(0, [](PeerConnection& connection) {
         std::vector<uint8_t> sink(1 << 16);
-        while (!stop && ::recv(fd, sink.data(), sink.size(), 0) > 0) {
+        while (::recv(connection.Fd(), sink.data(), sink.size(), 0) > 0) {
         }
     });
     kelo::PacketLink put(peer.Port());
@@ -127,21 +79,11 @@ void BM_RequestAndLargestReply(benchmark::State& state) {
     for (uint8_t b : frame)
         sum += b;
     frame.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
-    Peer peer(
-        [&frame](int fd, std::atomic<bool>& stop) {
-            uint8_t request[6];
-            while (!stop) {
-                size_t got = 0;
-                while (got < sizeof request) {
-                    const ssize_t n = ::recv(fd, request + got, sizeof request - got, 0);
-                    if (n <= 0)
-                        return;
-                    got += static_cast<size_t>(n);
-                }
-                ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
-            }
-        },
-        9101);
+    LoopbackPeer peer(9101, [&frame](PeerConnection& connection) {
+        std::vector<uint8_t> request;
+        while (connection.ReadExactly(6, request))
+            connection.Write(frame);
+    });
     if (!peer.Listening()) {
         state.SkipWithError("port 9101 is taken: run in a network namespace (tests/netns-run)");
         return;

@@ -79,6 +79,18 @@ class HostListRun : public ::testing::Test {
         return lines;
     }
 
+    // Signals a list of eight once the running hosts wait for replies; it ends with status,
+    // and its lines count the eight cancelled.
+    void StopEightHosts(CliProcess& run, int running, int signal, int status,
+                        std::map<std::string, json>& lines) {
+        ASSERT_NE(machines->WaitForEvent("reply-withheld", running), "");
+        run.Signal(signal);
+        EXPECT_EQ(run.Wait(), status);
+        lines = Lines(run.Out());
+        ASSERT_EQ(lines.size(), 9u) << run.Out();
+        EXPECT_EQ(lines.at("")["summary"]["cancelled"], 8);
+    }
+
     CliEnvironment env;
     std::string hosts = env.File("hosts");
     std::string out = env.File("out");
@@ -183,13 +195,8 @@ TEST_F(HostListRun, CtrlCCancelsTheRunningHostsAndStartsNoOther) {
     StartMachines(8, {"--fault", "never-answer"});
     CliProcess run(
         {"--hosts", hosts, "--jobs", "4", "--json", "get-report", "-o", out + "/{host}.kel"});
-    ASSERT_NE(machines->WaitForEvent("reply-withheld", 4), "");
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Wait(), 130);
-
-    const std::map<std::string, json> lines = Lines(run.Out());
-    ASSERT_EQ(lines.size(), 9u) << run.Out();
-    EXPECT_EQ(lines.at("")["summary"]["cancelled"], 8);
+    std::map<std::string, json> lines;
+    ASSERT_NO_FATAL_FAILURE(StopEightHosts(run, 4, SIGINT, 130, lines));
     int ran = 0;
     for (int i = 0; i < 8; ++i) {
         const json& line = lines.at(Address(i));
@@ -222,12 +229,8 @@ TEST_F(HostListRun, SigtermStopsEveryHostAndLeavesNoProcessBehind) {
     StartMachines(8, {"--fault", "never-answer"});
     CliProcess run({"--hosts", hosts, "--jobs", "8", "--json", "--no-records", "--trace",
                     out + "/{host}.txt", "get-report", "-o", out + "/{host}.kel"});
-    ASSERT_NE(machines->WaitForEvent("reply-withheld", 8), "");
-    run.Signal(SIGTERM);
-    EXPECT_EQ(run.Wait(), 143);
-    const std::map<std::string, json> lines = Lines(run.Out());
-    ASSERT_EQ(lines.size(), 9u) << run.Out();
-    EXPECT_EQ(lines.at("")["summary"]["cancelled"], 8);
+    std::map<std::string, json> lines;
+    ASSERT_NO_FATAL_FAILURE(StopEightHosts(run, 8, SIGTERM, 143, lines));
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(lines.at(Address(i))["message"], "stopped by signal 15 (Terminated)");
         const std::string trace = ReadFileText(out + "/" + Address(i) + ".txt");

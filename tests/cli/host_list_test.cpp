@@ -212,21 +212,24 @@ TEST(HostPool, AHostKilledByASignalSaysWhatKilledIt) {
 // Which hosts a list starts under --canary and --max-fail, and what it says when it stops.
 TEST(RolloutGate, WaitsForTheCanariesAndStopsOnAFailureOrASpentBudget) {
     using Step = RolloutGate::Step;
+    // Ends the hosts with their results, then asks what the host next may do.
+    const auto after = [](RolloutGate& gate, std::initializer_list<std::pair<int, RunResult>> ended,
+                          int next) {
+        for (const auto& [host, result] : ended)
+            gate.Ended(host, result);
+        return gate.Next(next);
+    };
     RolloutGate canary({2, std::nullopt}, 5);
-    EXPECT_EQ(canary.Next(1), Step::kStart);
-    canary.Ended(0, RunResult::kOk);
-    EXPECT_EQ(canary.Next(2), Step::kWait);
-    canary.Ended(1, RunResult::kTimedOut);
-    EXPECT_EQ(canary.Next(2), Step::kStop);
+    EXPECT_EQ(after(canary, {}, 1), Step::kStart);
+    EXPECT_EQ(after(canary, {{0, RunResult::kOk}}, 2), Step::kWait);
+    EXPECT_EQ(after(canary, {{1, RunResult::kTimedOut}}, 2), Step::kStop);
     EXPECT_EQ(StoppedListLine(canary.StopReason(), 3, "r1"),
               "1 of 2 canary machines failed; 3 machines skipped (resume with --resume r1)");
 
     RolloutGate percent({std::nullopt, ParseFailBudget("40%")}, 5);  // two of five may fail
-    percent.Ended(0, RunResult::kFailed);
-    percent.Ended(1, RunResult::kCancelled);
-    EXPECT_EQ(percent.Next(2), Step::kStart);
-    percent.Ended(2, RunResult::kFailed);
-    EXPECT_EQ(percent.Next(3), Step::kStop);
+    EXPECT_EQ(after(percent, {{0, RunResult::kFailed}, {1, RunResult::kCancelled}}, 2),
+              Step::kStart);
+    EXPECT_EQ(after(percent, {{2, RunResult::kFailed}}, 3), Step::kStop);
     EXPECT_EQ(StoppedListLine(percent.StopReason(), 1, ""),
               "3 machines failed, more than --max-fail 40% allows; 1 machine skipped");
     EXPECT_FALSE(ParseFailBudget("%") || ParseFailBudget("+3") || ParseFailBudget("-1"));

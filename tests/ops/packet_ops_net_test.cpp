@@ -84,6 +84,7 @@ class PacketOpsTest : public ::testing::Test {
             out.push_back(pos);
         return out;
     }
+    void PutParametersAndExpectTheSecondHalfThenClose(PacketMachine& machine, int type);
 
     testing_support::TempDir dir_;
     kelo::platform::HeadlessCancelDialog dialog_;
@@ -190,24 +191,28 @@ Bytes Request(uint8_t code, const Bytes& data) {
     return r;
 }
 
-TEST_F(PacketOpsTest, PutParametersSendsTheSecondHalfThenTheClosingCommand) {
-    kelo::platform::FakeClock clock;
-    PacketMachine machine(9500, [](const Bytes&) { return ReplyFrame({0x00}); });
-    auto link = MakeLink(4);
+// Only the second half and then the closing command reach the machine, each on a connection.
+void PacketOpsTest::PutParametersAndExpectTheSecondHalfThenClose(PacketMachine& machine, int type) {
+    auto link = MakeLink(type);
     const Bytes set = ParameterSet();
     kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
     ASSERT_TRUE(machine.WaitForServed(2));
     EXPECT_EQ(machine.Requests(),
               (std::vector<Bytes>{Request(5, Half(5)), Request(6, {'r', 's', '\n'})}));
     EXPECT_EQ(machine.Connections(), 2);
-    std::vector<int> expected{0, 0};
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
+}
+
+TEST_F(PacketOpsTest, PutParametersSendsTheSecondHalfThenTheClosingCommand) {
+    kelo::platform::FakeClock clock;
+    PacketMachine machine(9500, [](const Bytes&) { return ReplyFrame({0x00}); });
+    PutParametersAndExpectTheSecondHalfThenClose(machine, 4);
     const std::vector<int> positions = Positions();
     EXPECT_EQ(positions.front(), 0);
     EXPECT_NE(std::find(positions.begin(), positions.end(), 25), positions.end());
     EXPECT_NE(std::find(positions.begin(), positions.end(), 50), positions.end());
     EXPECT_EQ(positions.back(), 100);
     EXPECT_EQ(clock.Waits(), (std::vector<int>{3000, 300}));
-    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
 }
 
 TEST_F(PacketOpsTest, PutParametersLooksAtNoReplyAndSendsEachRequestOnItsOwnConnection) {
@@ -218,14 +223,7 @@ TEST_F(PacketOpsTest, PutParametersLooksAtNoReplyAndSendsEachRequestOnItsOwnConn
         f.back() ^= 0x10;
         return f;
     });
-    auto link = MakeLink(3);
-    const Bytes set = ParameterSet();
-    kelo::ops::PutParameters(link->Port(), set.data(), static_cast<int>(set.size()));
-    ASSERT_TRUE(machine.WaitForServed(2));
-    EXPECT_EQ(machine.Requests(),
-              (std::vector<Bytes>{Request(5, Half(5)), Request(6, {'r', 's', '\n'})}));
-    EXPECT_EQ(machine.Connections(), 2);
-    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Done."});
+    PutParametersAndExpectTheSecondHalfThenClose(machine, 3);
 }
 
 TEST_F(PacketOpsTest, ShortParameterSetIsRefusedBeforeAnythingIsSent) {

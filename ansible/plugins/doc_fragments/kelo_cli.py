@@ -1,5 +1,7 @@
 # -*- coding: utf-8 -*-
-# The options every kelo.fleet module that services one machine shares.
+# The options every kelo.fleet module that services one machine shares (kelo.fleet.kelo_cli),
+# and the attributes and author of the modules that read in check mode as they would run and
+# show no diff (kelo.fleet.kelo_cli.attributes).
 
 from __future__ import absolute_import, division, print_function
 
@@ -52,4 +54,13 @@ notes:
     machines' protocols itself.
 requirements:
   - kelo-cli on the host the task runs on
+"""
+
+    ATTRIBUTES = r"""
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: none
+author: Kelo Maintainers (@kelo)
 """

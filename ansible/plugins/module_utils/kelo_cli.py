@@ -7,6 +7,9 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
+import os
+
+from ansible.module_utils.basic import AnsibleModule
 
 # The options every module that services one machine takes. DOCUMENTATION shares them
 # through the doc fragment kelo.fleet.kelo_cli.
@@ -22,6 +25,20 @@ COMMON_ARGUMENTS = dict(
 # The results a run may end with that are no failure: "unchanged" when a write found the
 # machine already holding what it would write, "skipped" when a host list left the host out.
 GOOD_RESULTS = ("ok", "unchanged", "skipped")
+
+
+def machine_module(**options):
+    """The module of one machine: the common options and the module's own, check mode
+    supported."""
+    return AnsibleModule(dict(COMMON_ARGUMENTS, **options), supports_check_mode=True)
+
+
+def existing_file(module, option):
+    """The file the option names, made absolute; fails the task when there is none."""
+    path = os.path.abspath(module.params[option])
+    if not os.path.isfile(path):
+        module.fail_json(msg="%s: No such file" % path)
+    return path
 
 
 def parse_result_line(stdout):

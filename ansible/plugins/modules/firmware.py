@@ -24,7 +24,9 @@ description:
   - Check mode runs C(upgrade --check) when the image would be sent; the image is checked
     and the machine reached, nothing is sent.
 version_added: 1.0.0
-extends_documentation_fragment: kelo.fleet.kelo_cli
+extends_documentation_fragment:
+  - kelo.fleet.kelo_cli
+  - kelo.fleet.kelo_cli.attributes
 options:
   src:
     description:
@@ -36,12 +38,6 @@ options:
       - Send the image whatever the records say.
     type: bool
     default: false
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
-author: Kelo Maintainers (@kelo)
 """
 
 EXAMPLES = r"""
@@ -79,12 +75,10 @@ kelo:
   type: dict
 """
 
-import os
 import time
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kelo.fleet.plugins.module_utils.kelo_cli import (
-    COMMON_ARGUMENTS, KeloCli)
+    KeloCli, existing_file, machine_module)
 
 
 def image_sent(record):
@@ -96,12 +90,9 @@ def image_sent(record):
 
 
 def main():
-    arguments = dict(COMMON_ARGUMENTS, src=dict(type="path", required=True),
-                     force=dict(type="bool", default=False))
-    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
-    src = os.path.abspath(module.params["src"])
-    if not os.path.isfile(src):
-        module.fail_json(msg="%s: No such file" % src)
+    module = machine_module(src=dict(type="path", required=True),
+                            force=dict(type="bool", default=False))
+    src = existing_file(module, "src")
     sha256 = module.sha256(src)
     cli = KeloCli(module)
 

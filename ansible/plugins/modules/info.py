@@ -15,7 +15,9 @@ description:
     C(kelo-cli history HOST --json).
   - Reads only and keeps no records of its own; never C(changed), and the same in check mode.
 version_added: 1.0.0
-extends_documentation_fragment: kelo.fleet.kelo_cli
+extends_documentation_fragment:
+  - kelo.fleet.kelo_cli
+  - kelo.fleet.kelo_cli.attributes
 options:
   count:
     description:
@@ -27,12 +29,6 @@ options:
       - How long discover awaits the machine's answers, in milliseconds.
     type: int
     default: 1500
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
-author: Kelo Maintainers (@kelo)
 """
 
 EXAMPLES = r"""
@@ -89,15 +85,13 @@ newest:
 
 import socket
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kelo.fleet.plugins.module_utils.kelo_cli import (
-    COMMON_ARGUMENTS, KeloCli)
+    KeloCli, machine_module)
 
 
 def main():
-    arguments = dict(COMMON_ARGUMENTS, count=dict(type="int", default=10),
-                     wait_ms=dict(type="int", default=1500))
-    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
+    module = machine_module(count=dict(type="int", default=10),
+                            wait_ms=dict(type="int", default=1500))
     cli = KeloCli(module)
     host = module.params["host"]
 

@@ -20,7 +20,13 @@ description:
   - Diff mode adds C(--diff) and shows the changed byte ranges, one line a range
     as kelo-cli compare writes them, the machine's bytes before and the file's after.
 version_added: 1.0.0
-extends_documentation_fragment: kelo.fleet.kelo_cli
+extends_documentation_fragment:
+  - kelo.fleet.kelo_cli
+  - kelo.fleet.kelo_cli.attributes
+# Unlike the others, this module shows what a write would change.
+attributes:
+  diff_mode:
+    support: full
 options:
   src:
     description:
@@ -33,12 +39,6 @@ options:
         passes C(--no-backup), and I(backup_record) is null.
     type: bool
     default: true
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: full
-author: Kelo Maintainers (@kelo)
 """
 
 EXAMPLES = r"""
@@ -101,9 +101,8 @@ kelo:
 import os
 import time
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kelo.fleet.plugins.module_utils.kelo_cli import (
-    COMMON_ARGUMENTS, KeloCli, diff_of_ranges)
+    KeloCli, diff_of_ranges, existing_file, machine_module)
 
 
 def backup_record(cli, result, started_ms):
@@ -119,12 +118,9 @@ def backup_record(cli, result, started_ms):
 
 
 def main():
-    arguments = dict(COMMON_ARGUMENTS, src=dict(type="path", required=True),
-                     backup=dict(type="bool", default=True))
-    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
-    src = os.path.abspath(module.params["src"])
-    if not os.path.isfile(src):
-        module.fail_json(msg="%s: No such file" % src)
+    module = machine_module(src=dict(type="path", required=True),
+                            backup=dict(type="bool", default=True))
+    src = existing_file(module, "src")
     cli = KeloCli(module)
 
     options = [src, "--if-changed"]

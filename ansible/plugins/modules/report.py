@@ -16,7 +16,9 @@ description:
     without touching I(dest).
   - kelo-cli keeps the read in the service records, as every run of it.
 version_added: 1.0.0
-extends_documentation_fragment: kelo.fleet.kelo_cli
+extends_documentation_fragment:
+  - kelo.fleet.kelo_cli
+  - kelo.fleet.kelo_cli.attributes
 options:
   dest:
     description:
@@ -25,12 +27,6 @@ options:
       - Its folder must exist.
     type: path
     required: true
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
-author: Kelo Maintainers (@kelo)
 """
 
 EXAMPLES = r"""
@@ -73,14 +69,12 @@ import os
 import shutil
 import tempfile
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kelo.fleet.plugins.module_utils.kelo_cli import (
-    COMMON_ARGUMENTS, KeloCli)
+    KeloCli, machine_module)
 
 
 def main():
-    arguments = dict(COMMON_ARGUMENTS, dest=dict(type="path", required=True))
-    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
+    module = machine_module(dest=dict(type="path", required=True))
     dest = os.path.abspath(module.params["dest"])
     folder = os.path.dirname(dest)
     if not os.path.isdir(folder):

@@ -13,13 +13,9 @@ description:
     machine is gone for a while after it.
   - Always C(changed). In check mode nothing is run.
 version_added: 1.0.0
-extends_documentation_fragment: kelo.fleet.kelo_cli
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
-author: Kelo Maintainers (@kelo)
+extends_documentation_fragment:
+  - kelo.fleet.kelo_cli
+  - kelo.fleet.kelo_cli.attributes
 """
 
 EXAMPLES = r"""
@@ -45,13 +41,12 @@ kelo:
   type: dict
 """
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kelo.fleet.plugins.module_utils.kelo_cli import (
-    COMMON_ARGUMENTS, KeloCli)
+    KeloCli, machine_module)
 
 
 def main():
-    module = AnsibleModule(argument_spec=dict(COMMON_ARGUMENTS), supports_check_mode=True)
+    module = machine_module()
     if module.check_mode:
         module.exit_json(changed=True, answered=None, ms=None, kelo=None)
     result = KeloCli(module).run("restart")

@@ -1,0 +1,17 @@
+// Builders the dialogs share, so that each constructor reads as the window it makes.
+#pragma once
+
+#include <QPushButton>
+#include <QString>
+
+namespace kelo::app {
+
+// A push button of the dialog whose click calls the slot; the dialog's layout places it.
+template <class Dialog, class Slot>
+QPushButton* ConnectedButton(Dialog* dialog, const QString& text, Slot slot) {
+    auto* button = new QPushButton(text, dialog);
+    QObject::connect(button, &QPushButton::clicked, dialog, slot);
+    return button;
+}
+
+}  // namespace kelo::app
