@@ -65,7 +65,8 @@ QString TypeText(int type) {
     return type == 0 ? QStringLiteral("?") : QString::number(type);
 }
 
-// What a row whose operation did not succeed says when it kept no message of its own.
+// What a row whose operation did not succeed, or wrote nothing, says when it kept no message of
+// its own.
 QString UnsaidReason(const StoredOperation& operation) {
     const bool backup = operation.operation == OperationWord(Operation::Backup);
     switch (operation.result) {
@@ -79,6 +80,8 @@ QString UnsaidReason(const StoredOperation& operation) {
             return HistoryDialog::tr("Timed out.");
         case Result::Skipped:
             return HistoryDialog::tr("Not started: the host list stopped before it.");
+        case Result::Unchanged:
+            return HistoryDialog::tr("The machine already held this set; nothing was written.");
         case Result::Ok:
             break;
     }

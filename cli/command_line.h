@@ -106,6 +106,16 @@ struct RestoreOptions {
     std::string record;  // a record number; empty: the newest backup
 };
 
+// How put-params, restore-params and upgrade write: only where the set differs, not at all
+// (saying what would change), with the changed bytes shown, and with the machine's return
+// checked afterwards.
+struct WriteOptions {
+    bool ifChanged = false;  // --if-changed: nothing is written when the machine holds the set
+    bool check = false;   // --check: read what the write needs, write nothing, say what it would do
+    bool diff = false;    // --diff: the changed byte ranges of the parameter set
+    bool verify = false;  // --verify: the machine answers again (and holds the set) after the write
+};
+
 // history [HOST] and the filters of its list.
 struct HistoryOptions {
     std::string host;       // empty: every host
@@ -143,6 +153,7 @@ struct Invocation : RunOptions {
     std::string host;
     ConfigChange config;
     RestoreOptions restore;
+    WriteOptions write;
     DiscoverOptions discover;
     HistoryOptions history;
     ShowOptions show;

@@ -35,11 +35,44 @@ void AddRestartHost(CLI::App& command, Invocation& invocation) {
     command.add_option("HOST", invocation.host);
 }
 
+// --check and --verify of every writing command; --check writes nothing to verify.
+void AddCheckAndVerify(CLI::App& command, Invocation& invocation) {
+    WriteOptions& write = invocation.write;
+    CLI::Option* check =
+        command.add_flag("--check", write.check,
+                         "read what the write needs and say what it would do; write nothing");
+    command
+        .add_flag("--verify", write.verify,
+                  "after the write, check that the machine answers again (and holds the set)")
+        ->excludes(check);
+}
+
+// --if-changed and --diff of the parameter writes.
+void AddParameterWriteOptions(CLI::App& command, Invocation& invocation) {
+    AddCheckAndVerify(command, invocation);
+    WriteOptions& write = invocation.write;
+    command.add_flag("--if-changed", write.ifChanged,
+                     "write nothing when the machine holds the set already (result unchanged)");
+    command.add_flag("--diff", write.diff,
+                     "show the byte ranges where the machine's set and the new one differ");
+}
+
+void AddPutParamsOptions(CLI::App& command, Invocation& invocation) {
+    AddFile(command, invocation);
+    AddParameterWriteOptions(command, invocation);
+}
+
+void AddUpgradeOptions(CLI::App& command, Invocation& invocation) {
+    AddFile(command, invocation);
+    AddCheckAndVerify(command, invocation);
+}
+
 // restore-params [HOST] [RECORD]: a lone word is told apart after the parse, since a RECORD
 // is a number and no host is written as digits alone.
 void AddRestoreWords(CLI::App& command, Invocation& invocation) {
     command.add_option("HOST", invocation.host);
     command.add_option("RECORD", invocation.restore.record);
+    AddParameterWriteOptions(command, invocation);
 }
 
 // The settings config changes, each a command of its own below config.
@@ -233,7 +266,7 @@ constexpr CommandDefinition kCommands[] = {
      .talksToMachine = true,
      .writesParameters = true,
      .progressLabel = "Put Parameters",
-     .addOptions = AddFile,
+     .addOptions = AddPutParamsOptions,
      .operation = RunPutParams},
     {.word = Recorded(records::Operation::RestoreParams),
      .command = Command::RestoreParams,
@@ -251,7 +284,7 @@ constexpr CommandDefinition kCommands[] = {
      .help = "upgrade the firmware from FILE (name ending in \"rfw\")",
      .talksToMachine = true,
      .progressLabel = "Firmware Upgrade",
-     .addOptions = AddFile,
+     .addOptions = AddUpgradeOptions,
      .operation = RunUpgrade},
     {.word = Recorded(records::Operation::Restart),
      .command = Command::Restart,

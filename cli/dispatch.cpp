@@ -51,7 +51,7 @@ int RunListedHosts(const Console& console, const Invocation& invocation,
     Invocation listRun = invocation;
     listRun.runId = StartRun(console, invocation, hosts, typeIndex);
     if (invocation.command == Command::PutParams && !invocation.noBackup &&
-        !RecordsPathOf(invocation)) {
+        !invocation.write.check && !RecordsPathOf(invocation)) {
         TellError(console, kRecordsOffNoBackup);
         listRun.recordsOffTold = true;
     }

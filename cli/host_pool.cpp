@@ -246,7 +246,7 @@ class HostPool {
             TellError(console_, StoppedListLine(*stopReason_, skipped, invocation_.runId));
         if (Interrupted())
             return platform::SignalExitStatus(StopSignal());
-        return summary_.ok == summary_.hosts ? kExitSuccess : kExitFailed;
+        return summary_.ok + summary_.unchanged == summary_.hosts ? kExitSuccess : kExitFailed;
     }
 
   private:

@@ -91,11 +91,13 @@ void HostTable::Summary(const HostListSummary& summary) {
         summary.timedOut > 0 ? ", " + std::to_string(summary.timedOut) + " timed out" : "";
     const std::string skipped =
         summary.skipped > 0 ? ", " + std::to_string(summary.skipped) + " skipped" : "";
+    const std::string unchanged =
+        summary.unchanged > 0 ? ", " + std::to_string(summary.unchanged) + " unchanged" : "";
     const std::string run = summary.runId.empty() ? "" : " (run " + summary.runId + ")";
     WriteAbove(std::to_string(summary.hosts) + (summary.hosts == 1 ? " host: " : " hosts: ") +
                std::to_string(summary.ok) + " done, " + std::to_string(summary.failed) +
                " failed, " + std::to_string(summary.cancelled) + " cancelled" + timedOut + skipped +
-               run + "\n");
+               unchanged + run + "\n");
 }
 
 std::optional<std::chrono::milliseconds> HostTable::UntilRedraw() const {

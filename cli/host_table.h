@@ -35,8 +35,8 @@ class HostTable {
     void Message(const std::string& host, const std::string& text);
     // The host's result; id need not have started (a host that did not run).
     void Ended(size_t id, const std::string& host, RunResult result);
-    // "N hosts: A done, B failed, C cancelled[, D timed out][, E skipped]"; the block is gone
-    // after it.
+    // "N hosts: A done, B failed, C cancelled[, D timed out][, E skipped][, F unchanged]"; the
+    // block is gone after it.
     void Summary(const HostListSummary& summary);
 
     // How long until a pending redraw of the block is due; nullopt when none is pending.

@@ -1,5 +1,6 @@
 #include "cli/json_result.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -27,6 +28,7 @@ constexpr ResultWords kResultWords[] = {
     {RunResult::kCancelled, records::Result::Cancelled, "cancelled"},
     {RunResult::kTimedOut, records::Result::TimedOut, "timed out"},
     {RunResult::kSkipped, records::Result::Skipped, "skipped"},
+    {RunResult::kUnchanged, records::Result::Unchanged, "unchanged"},
 };
 
 const ResultWords& WordsOf(RunResult result) {
@@ -84,6 +86,18 @@ std::string ReportText(const std::string& bytes,
     return codePage ? codePage->ToUtf8(bytes) : platform::Latin1CodePoints(bytes);
 }
 
+// Bytes as lowercase hex digits without spaces.
+std::string HexText(const std::vector<uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string JsonLine(const nlohmann::ordered_json& object) {
@@ -106,6 +120,9 @@ void HostListSummary::Count(RunResult result) {
             break;
         case RunResult::kSkipped:
             ++skipped;
+            break;
+        case RunResult::kUnchanged:
+            ++unchanged;
             break;
         default:
             ++failed;
@@ -132,6 +149,22 @@ std::string ResultLine(const HostResult& result) {
     if (result.carriesText)
         line["text"] =
             result.text ? Json(ReportText(*result.text, result.textCodePage)) : Json(nullptr);
+    if (result.check)
+        line["check"] = *result.check;
+    if (result.diff) {
+        Json ranges = Json::array();
+        for (const records::ChangedBytes& change : *result.diff) {
+            Json range;
+            range["offset"] = change.offset;
+            range["length"] = std::max(change.before.size(), change.after.size());
+            range["before"] = HexText(change.before);
+            range["after"] = HexText(change.after);
+            ranges.push_back(range);
+        }
+        line["diff"] = ranges;
+    }
+    if (result.backup)
+        line["backup"] = *result.backup;
     return Line(line);
 }
 
@@ -143,6 +176,10 @@ std::string SummaryLine(const HostListSummary& summary) {
     counts["cancelled"] = summary.cancelled;
     counts["timed_out"] = summary.timedOut;
     counts["skipped"] = summary.skipped;
+    // Only a list of parameter writes with --if-changed has unchanged hosts; any other keeps
+    // its summary as it was.
+    if (summary.unchanged > 0)
+        counts["unchanged"] = summary.unchanged;
     counts["ms"] = summary.ms;
     if (!summary.runId.empty())
         counts["run"] = summary.runId;

@@ -13,15 +13,23 @@
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/code_page.h"
+#include "records/compare.h"
 #include "records/words.h"
 
 namespace kelo::cli {
 
 // A timed-out run is one that --timeout cancelled; its exit status is that of a failure. A
-// skipped host is one a host list never started (--canary, --max-fail).
-enum class RunResult { kOk, kFailed, kCancelled, kTimedOut, kSkipped };
+// skipped host is one a host list never started (--canary, --max-fail). An unchanged run found
+// the machine holding the set it was to write and wrote nothing (--if-changed): it succeeded.
+enum class RunResult { kOk, kFailed, kCancelled, kTimedOut, kSkipped, kUnchanged };
+
+// Whether a run ended as it should: done, or found nothing to change.
+inline bool Succeeded(RunResult result) {
+    return result == RunResult::kOk || result == RunResult::kUnchanged;
+}
 
 // One run for one host, as its line tells it.
 struct HostResult {
@@ -42,6 +50,14 @@ struct HostResult {
     std::optional<std::string> text;
     // The code page the text is decoded from; nullopt: each byte as its code point.
     std::optional<platform::CodePage> textCodePage;
+    // --check: what the write would do ("would change 3 bytes in 2 ranges", "unchanged").
+    std::optional<std::string> check;
+    // --diff: the changed ranges of the parameter set, offsets within the set.
+    std::optional<std::vector<records::ChangedBytes>> diff;
+    // The record id of the backup kept before the write.
+    std::optional<int64_t> backup;
+    // --if-changed found the machine holding the set: the run ends unchanged.
+    bool unchanged = false;
 };
 
 // The closing line of a host list.
@@ -52,6 +68,7 @@ struct HostListSummary {
     int cancelled = 0;
     int timedOut = 0;
     int skipped = 0;
+    int unchanged = 0;
     long long ms = 0;
     std::string runId;  // the run's id in the records; "" when they are off
 
@@ -59,12 +76,14 @@ struct HostListSummary {
 };
 
 // {"host": ..., "address": ..., "type": ..., "command": ..., "result": ..., "message": ...,
-// "output": ..., "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...]} and a line end;
-// "result" is "ok", "failed", "cancelled", "timed-out" or "skipped".
+// "output": ..., "bytes": ..., "ms": ... [, "encoding": ...][, "text": ...][, "check": ...]
+// [, "diff": [{"offset", "length", "before", "after"}, ...]][, "backup": ID]} and a line end;
+// "result" is "ok", "failed", "cancelled", "timed-out", "skipped" or "unchanged". The diff's
+// bytes are lowercase hex, "before" the machine's, "after" the file's.
 std::string ResultLine(const HostResult& result);
 
 // {"summary": {"hosts": N, "ok": A, "failed": B, "cancelled": C, "timed_out": D,
-// "skipped": E, "ms": T}} and a line end.
+// "skipped": E, "unchanged": U, "ms": T}} and a line end.
 std::string SummaryLine(const HostListSummary& summary);
 
 // The result a result line tells; nullopt for a line that is not one.
@@ -75,7 +94,7 @@ std::optional<RunResult> ResultOfLine(const std::string& line);
 RunResult ResultOfStatus(int exitStatus);
 
 // A result as a host list's line shows it when a host ends: "done", "failed", "cancelled",
-// "timed out" or "skipped".
+// "timed out", "skipped" or "unchanged".
 const char* ResultShownWord(RunResult result);
 
 // A result as the records keep it.

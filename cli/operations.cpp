@@ -18,6 +18,7 @@
 #include "records/service_records.h"
 #include "records/sha256.h"
 #include "service/parameter_backup.h"
+#include "service/write_changes.h"
 #include "snmp/status_query.h"
 
 namespace kelo::cli {
@@ -25,6 +26,8 @@ namespace {
 
 // The buffer the main dialog gives Get Parameters, and its capacity.
 constexpr int kParameterBufferSize = kBlockCapacity;
+// The set types 3 and 4 are written from: its second half is what they are sent.
+constexpr size_t kPacketSetSize = 65536;
 // The longest report the main dialog hands to the viewer, and so the longest one saved.
 constexpr size_t kLargestViewedReport = kBlockCapacity;
 
@@ -37,6 +40,13 @@ constexpr char kWholeParameterSet[] = "received the whole parameter set and rest
 constexpr char kWholeImage[] = "received the whole firmware image";
 constexpr char kRestartUnanswered[] =
     "no answer to the restart request; the machine may not restart";
+// What the write options say.
+constexpr char kSetUnread[] = "could not read the machine's parameters; nothing was written";
+constexpr char kAlreadyHeld[] = "unchanged: the machine already holds this set";
+constexpr char kCheckPrefix[] = "check: ";
+constexpr char kSetNotReadBack[] = "written, but the machine's set could not be read back";
+constexpr char kAnsweredAgain[] = "verified: the machine answered again";
+constexpr char kVerified[] = "verified: the machine answered again and holds the set written";
 
 // Refuses, before the machine is read, an -o that the save would refuse only after it: a name
 // the report viewer's Save rules refuse (with reportRules), a folder that is missing or cannot
@@ -80,10 +90,11 @@ bool DeliverReport(CommandContext& context, const Invocation& invocation, const 
     return SaveReportText(invocation.output, text);
 }
 
-// Why no backup could be kept before a write, which then writes nothing: after the
-// damaged-reply line when the read failed without a message; nothing at all when no port is
-// set up (that message says why, and the write could not have run either).
-void TellBackupUnread(CommandContext& context, const service::BackupRead& backup) {
+// Why no backup could be kept before a write (or, without one, the set read for a comparison),
+// which then writes nothing: after the damaged-reply line when the read failed without a
+// message; nothing at all when no port is set up (that message says why, and the write could
+// not have run either).
+void TellBackupUnread(CommandContext& context, const service::BackupRead& backup, bool forBackup) {
     if (backup.end != service::BackupRead::End::kNotWhole) {
         if (backup.outcome.messageId == platform::MessageId::kSetUpPort)
             return;
@@ -91,7 +102,69 @@ void TellBackupUnread(CommandContext& context, const service::BackupRead& backup
         if (!stopped && backup.outcome.message.empty())
             context.sink.Tell(kDamagedReply);
     }
-    context.sink.Tell(kBackupUnread);
+    context.sink.Tell(forBackup ? kBackupUnread : kSetUnread);
+}
+
+// What --check and --diff say: on standard output, or in the JSON line when that is what
+// standard output carries. With the JSON line the check is told as a message too, so that a
+// host list, which runs each host so, shows it for each host.
+void SayCheck(CommandContext& context, const std::string& text) {
+    context.check = text;
+    if (context.json)
+        context.sink.Tell(kCheckPrefix + text);
+    else
+        PrintText(context.writeOut, text + "\n");
+}
+
+void SayChanges(CommandContext& context, const std::vector<records::ChangedBytes>& changes) {
+    if (context.write.diff) {
+        context.diff = changes;
+        if (!context.json && !changes.empty())
+            PrintText(context.writeOut,
+                      records::FormatChangedBytes(changes) + records::ChangedBytesTotal(changes));
+    }
+    if (context.write.check)
+        SayCheck(context, service::WouldChangeText(changes));
+}
+
+// --verify: the machine answers again after the write's own wait, or the write fails.
+bool MachineCameBack(CommandContext& context) {
+    const bool network = context.link.Settings().portKind == kPortNetwork;
+    if (ops::AnswersAgain(context.link.Port(), network))
+        return true;
+    if (!context.dialog.Stopped())
+        context.sink.Tell("written, but the machine did not answer within " +
+                          std::to_string(ops::kAnswerAgainSeconds) + " s");
+    return false;
+}
+
+// --verify of a parameter write: the set read back holds what was written.
+bool SetReadBack(CommandContext& context, const std::vector<uint8_t>& plainBlock) {
+    Transport& port = context.link.Port();
+    const ops::Parameters got = ops::GetParameters(port, kParameterBufferSize);
+    if (context.dialog.Stopped())
+        return false;
+    if (!got.outcome.ok() || got.bytes.empty()) {
+        context.sink.Tell(kSetNotReadBack);
+        return false;
+    }
+    const std::vector<records::ChangedBytes> changes =
+        service::WrittenChanges(got.bytes, plainBlock, port.SpeaksPackets());
+    if (!changes.empty()) {
+        std::string total = records::ChangedBytesTotal(changes);
+        total.pop_back();  // its line end
+        context.sink.Tell("written, but the set read back is not the one written: " + total);
+        return false;
+    }
+    context.sink.Tell(kVerified);
+    return true;
+}
+
+// The role of a writing command's FILE in its record: "input", what was written; a check's
+// "checked", since nothing of it went, so that no reader of the records (nor the Ansible
+// collection's look for the image a machine was sent) takes a check for a write.
+const char* InputRole(const CommandContext& context) {
+    return context.write.check ? "checked" : "input";
 }
 
 // What a write operation came to and left the machine with.
@@ -156,41 +229,77 @@ bool RunPutParams(CommandContext& context, const Invocation& invocation) {
     if (!LoadParameterFile(ChoosePath(invocation.file), plainBlock, &file))
         return false;
     if (context.keepsRecords)
-        context.inputFile = records::DescribeBytes("input", invocation.file, file);
+        context.inputFile = records::DescribeBytes(InputRole(context), invocation.file, file);
     if (context.dialog.Stopped())
         return false;
     return PutParameterSet(context, plainBlock);
 }
 
 bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock) {
+    const WriteOptions& options = context.write;
+    Transport& port = context.link.Port();
     const auto write = [&] {
         context.bytes = static_cast<long long>(plainBlock.size());
-        return ops::PutParameters(context.link.Port(), plainBlock.data(),
-                                  static_cast<int>(plainBlock.size()));
+        return ops::PutParameters(port, plainBlock.data(), static_cast<int>(plainBlock.size()));
     };
+    const bool comparing = options.ifChanged || options.check || options.diff;
     std::optional<ops::Write> written;
-    if (!context.keepBackup) {
+    if (!context.keepBackup && !comparing) {
         written = write();
     } else {
-        // The set is read as get-params reads it, and kept as the machine's backup.
+        // The set is read as get-params reads it, kept as the machine's backup, and compared
+        // with the one to write.
+        std::vector<uint8_t> held;
         service::BackupSteps steps;
         steps.read = [&] {
             return service::ReadBackup(
-                [&] { return ops::GetParameters(context.link.Port(), kParameterBufferSize); },
+                [&] { return ops::GetParameters(port, kParameterBufferSize); },
                 [&] { return context.dialog.Stopped(); });
         };
-        steps.keep = context.keepBackup;
+        steps.keep = [&](const service::BackupRead& backup) {
+            held = backup.set.plain;
+            // A check keeps the set it read with its own record, as no backup: nothing is
+            // written that it would stand before.
+            if (options.check)
+                context.readContent = backup.set;
+            else if (context.keepBackup)
+                context.keepBackup(backup);
+        };
         steps.writeWithout = [&](const service::BackupRead& backup) {
-            TellBackupUnread(context, backup);
+            TellBackupUnread(context, backup, !comparing || context.keepBackup);
             return false;
         };
-        steps.write = write;
+        steps.write = [&]() -> ops::Write {
+            // A set too short for the half types 3 and 4 are sent is refused by the write
+            // before anything goes; it refuses the same way here, before anything is said.
+            const bool refused = port.SpeaksPackets() && plainBlock.size() < kPacketSetSize;
+            if (!comparing || refused)
+                return write();
+            const std::vector<records::ChangedBytes> changes =
+                service::WrittenChanges(held, plainBlock, port.SpeaksPackets());
+            SayChanges(context, changes);
+            ops::Write nothing;
+            nothing.outcome.status = ops::Status::kOk;
+            if (options.check)
+                return nothing;
+            if (options.ifChanged && changes.empty()) {
+                context.unchanged = true;
+                context.sink.Tell(kAlreadyHeld);
+                return nothing;
+            }
+            return write();
+        };
         written = service::WriteWithBackup(steps);
     }
     if (!written)
         return false;
     NoteWrite(context, *written);
-    return written->outcome.ok();
+    if (!written->outcome.ok())
+        return false;
+    // A write that did not happen has no restart to come back from.
+    if (!options.verify || context.unchanged || context.dialog.Stopped())
+        return true;
+    return MachineCameBack(context) && SetReadBack(context, plainBlock);
 }
 
 bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
@@ -198,14 +307,31 @@ bool RunUpgrade(CommandContext& context, const Invocation& invocation) {
     if (!LoadFirmwareFile(ChoosePath(invocation.file), image))
         return false;
     if (context.keepsRecords)
-        context.inputFile = records::DescribeBytes("input", invocation.file, image);
+        context.inputFile = records::DescribeBytes(InputRole(context), invocation.file, image);
     if (context.dialog.Stopped())
         return false;
+    Transport& port = context.link.Port();
+    if (context.write.check) {
+        // The machine reached, and nothing sent: the opening alone.
+        const bool reached = port.Open(false);
+        port.Close();
+        if (!reached || context.dialog.Stopped())
+            return false;
+        SayCheck(context, service::WouldSendText(static_cast<long long>(image.size())));
+        return true;
+    }
     context.bytes = static_cast<long long>(image.size());
     const ops::Write written =
-        ops::UpgradeFirmware(context.link.Port(), image.data(), static_cast<int>(image.size()));
+        ops::UpgradeFirmware(port, image.data(), static_cast<int>(image.size()));
     NoteWrite(context, written);
-    return written.outcome.ok();
+    if (!written.outcome.ok())
+        return false;
+    if (!context.write.verify || context.dialog.Stopped())
+        return true;
+    if (!MachineCameBack(context))
+        return false;
+    context.sink.Tell(kAnsweredAgain);
+    return true;
 }
 
 bool RunRestart(CommandContext& context, const Invocation& invocation) {

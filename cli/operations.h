@@ -12,6 +12,7 @@
 #include "link/device_link.h"
 #include "ops/operations.h"
 #include "platform/code_page.h"
+#include "records/compare.h"
 #include "records/record.h"
 #include "service/parameter_backup.h"
 
@@ -54,6 +55,17 @@ struct CommandContext {
     // What the last write left the machine with (see ops::Write).
     bool firmwareAwaited = false;
     bool machineHasAll = false;
+    // How the write is made (--if-changed, --check, --diff, --verify), and whether standard
+    // output carries the JSON line, which then takes what the write says there.
+    WriteOptions write = {};
+    bool json = false;
+    // --check: what the write would have done; --diff: the changed ranges of the set.
+    std::optional<std::string> check = std::nullopt;
+    std::optional<std::vector<records::ChangedBytes>> diff = std::nullopt;
+    // --if-changed found the machine holding the set: nothing was written.
+    bool unchanged = false;
+    // The record id of the backup kept before the write.
+    std::optional<int64_t> backupRecord = std::nullopt;
 };
 
 // What kelo-cli says when the backup before a write could not be read.
@@ -72,8 +84,9 @@ bool RunUpgrade(CommandContext& context, const Invocation& invocation);
 bool RunRestart(CommandContext& context, const Invocation& invocation);
 
 // Writes a parameter block (the data and its check byte, as a parameter file loads) into the
-// machine; with keepBackup set, reads the machine's set for its backup first, and writes
-// nothing when that read fails.
+// machine; with keepBackup set, or when the write options need the machine's set, reads that
+// set first, and writes nothing when that read fails. --check then writes nothing at all, and
+// --if-changed nothing when the set is the machine's already.
 bool PutParameterSet(CommandContext& context, const std::vector<uint8_t>& plainBlock);
 
 // After a command failed: a line of kelo-cli's own when its machine operation failed without

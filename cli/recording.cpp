@@ -20,11 +20,6 @@ std::optional<std::string> RecordsPathOf(const Invocation& invocation) {
     return service::RecordsPath(platform::ProfileStore::DefaultPath(), chosen);
 }
 
-void KeepOperation(const Console& console, const Invocation& invocation,
-                   const records::OperationRecord& operation) {
-    KeepOperations(console, invocation, {operation});
-}
-
 namespace {
 
 // The records this process writes to, opened once: the backup before a parameter write and the
@@ -64,6 +59,25 @@ records::ServiceRecords* KeptRecords(const std::string& path, records::OpenedRec
 }
 
 }  // namespace
+
+std::optional<int64_t> KeepOperation(const Console& console, const Invocation& invocation,
+                                     const records::OperationRecord& operation) {
+    const std::optional<std::string> path = RecordsPathOf(invocation);
+    if (!path)
+        return std::nullopt;
+    records::OpenedRecords failed;
+    records::ServiceRecords* kept = KeptRecords(*path, failed);
+    if (kept == nullptr) {
+        KeepOperations(console, invocation, {operation});
+        return std::nullopt;
+    }
+    const auto recorded = kept->RecordOperation(operation);
+    if (!recorded.reason.empty()) {
+        TellError(console, records::NotRecordedText(recorded.reason));
+        return std::nullopt;
+    }
+    return recorded && *recorded > 0 ? std::optional<int64_t>(*recorded) : std::nullopt;
+}
 
 void KeepOperations(const Console& console, const Invocation& invocation,
                     const std::vector<records::OperationRecord>& operations) {

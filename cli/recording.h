@@ -18,9 +18,10 @@ namespace kelo::cli {
 // path; nullopt when --no-records or the profile's [Records] Enabled=0 turns recording off.
 std::optional<std::string> RecordsPathOf(const Invocation& invocation);
 
-// Writes the operation to the records the run names, or tells on standard error why not.
-void KeepOperation(const Console& console, const Invocation& invocation,
-                   const records::OperationRecord& operation);
+// Writes the operation to the records the run names, or tells on standard error why not; its
+// record id when it was kept (not when it was set aside for a busy database).
+std::optional<int64_t> KeepOperation(const Console& console, const Invocation& invocation,
+                                     const records::OperationRecord& operation);
 
 // Writes the operations to the records the run names in one opening of the database, or
 // tells once on standard error why not.

@@ -67,6 +67,14 @@ records::RunStart RunStartOf(const Invocation& invocation) {
         add({"--json"});
     if (invocation.noBackup)
         add({"--no-backup"});
+    const WriteOptions& write = invocation.write;
+    for (const auto& [given, word] : {std::pair{write.ifChanged, "--if-changed"},
+                                      {write.check, "--check"},
+                                      {write.diff, "--diff"},
+                                      {write.verify, "--verify"}}) {
+        if (given)
+            add({word});
+    }
     // restore-params' RECORD is a number; a FILE a path.
     if (!invocation.restore.record.empty())
         add({"--", invocation.restore.record});

@@ -59,12 +59,12 @@ RolloutGate::Step RolloutGate::Next(size_t index) const {
 }
 
 void RolloutGate::Ended(size_t index, RunResult result) {
-    const bool failed = result != RunResult::kOk && result != RunResult::kSkipped;
+    const bool failed = !Succeeded(result) && result != RunResult::kSkipped;
     if (failed)
         ++failed_;
     if (index < canaries_) {
         ++canariesEnded_;
-        if (result != RunResult::kOk)
+        if (!Succeeded(result))
             ++canariesFailed_;
     }
 }

@@ -18,11 +18,12 @@ namespace {
 // records list the two in the order they happened: the backup first, the write after it.
 std::function<void(const service::BackupRead&)> BackupKeeper(const Console& console,
                                                              const Invocation& invocation,
-                                                             records::OperationRecord& kept) {
-    return [&console, &invocation, &kept](const service::BackupRead& read) {
+                                                             records::OperationRecord& kept,
+                                                             CommandContext& context) {
+    return [&console, &invocation, &kept, &context](const service::BackupRead& read) {
         const records::OperationRecord backup =
             service::BackupRecord(kept.machine, read, records::Program::KeloCli, kept.runId);
-        KeepOperation(console, invocation, backup);
+        context.backupRecord = KeepOperation(console, invocation, backup);
         kept.startedMs = std::max(records::WallClockMs(), backup.startedMs);
     };
 }
@@ -63,10 +64,11 @@ std::optional<std::string> ResolveRunTarget(const std::string& host, const Invoc
 
 void ChooseBackup(const Console& console, const Invocation& invocation,
                   records::OperationRecord& kept, CommandContext& context) {
-    if (!WritesParameters(invocation.command) || invocation.noBackup)
+    // A check writes nothing, so it keeps no backup to stand before a write.
+    if (!WritesParameters(invocation.command) || invocation.noBackup || invocation.write.check)
         return;
     if (RecordsPathOf(invocation)) {
-        context.keepBackup = BackupKeeper(console, invocation, kept);
+        context.keepBackup = BackupKeeper(console, invocation, kept, context);
         return;
     }
     if (invocation.command == Command::PutParams && !invocation.recordsOffTold)

@@ -73,6 +73,8 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
         kept.runId = invocation.runId;
     context.recordedHost = kept.machine.host;
     context.keepsRecords = RecordsPathOf(invocation).has_value();
+    context.write = invocation.write;
+    context.json = invocation.json;
     ChooseBackup(console, invocation, kept, context);
     const bool succeeded = DefinitionOf(invocation.command)->operation(context, invocation);
     kept.content = std::move(context.readContent);
@@ -84,6 +86,13 @@ int RunWithConnection(const Console& console, const Invocation& invocation,
         TellAfterFailure(context, invocation.command);
     record.bytes = context.bytes;
     record.text = std::move(context.keptReport);
+    record.check = context.check;
+    record.diff = std::move(context.diff);
+    record.backup = context.backupRecord;
+    record.unchanged = succeeded && context.unchanged;
+    // A check's record says what it found, whatever it printed it to.
+    if (succeeded && context.check)
+        kept.message = "check: " + *context.check;
     if (invocation.command == Command::Restart)
         record.answered = context.restartAnswered;
     return succeeded ? kExitSuccess : context.failedStatus.value_or(kExitFailed);
@@ -112,11 +121,11 @@ int WriteResultLine(const Console& console, const Invocation& invocation, const 
 // the last write: a script that stops a run must learn so, and a shell loop must stop too. A
 // run whose command succeeded stays done however late the deadline came, since nothing was
 // left to wait for; otherwise the deadline is what ended it.
-RunResult Outcome(const TerminalCancelDialog& dialog, int status) {
+RunResult Outcome(const TerminalCancelDialog& dialog, int status, const HostResult& record) {
     if (Interrupted())
         return RunResult::kCancelled;
     if (status == kExitSuccess)
-        return RunResult::kOk;
+        return record.unchanged ? RunResult::kUnchanged : RunResult::kOk;
     if (dialog.PastDeadline())
         return RunResult::kTimedOut;
     return ResultOfStatus(status);
@@ -183,7 +192,7 @@ class RunSession {
         int status = RunCommand(record, kept);
         if (progress_)
             progress_->Clear();
-        const RunResult result = Outcome(dialog_, status);
+        const RunResult result = Outcome(dialog_, status, record);
         TraceCancelOfRun(dialog_, result);
         if (result == RunResult::kCancelled)
             status = platform::SignalExitStatus(StopSignal());
@@ -227,11 +236,12 @@ class RunSession {
             return;  // nothing to keep it in: not even its files are read again
         service::EndRecord(kept, started_);
         kept.result = RecordedResult(result);
-        kept.message = sink_.LastText().value_or("");
+        if (kept.message.empty())
+            kept.message = sink_.LastText().value_or("");
         kept.program = records::ProgramWord(records::Program::KeloCli);
         const std::optional<records::FileUse> input =
             kept.files.empty() ? std::nullopt : std::optional(kept.files.front());
-        kept.files = UsedFiles(invocation_, input, result == RunResult::kOk);
+        kept.files = UsedFiles(invocation_, input, Succeeded(result));
         KeepOperation(console_, invocation_, kept);
     }
 

@@ -58,4 +58,17 @@ Parameters GetParameters(Transport& transport, int capacity);
 Write PutParameters(Transport& transport, const uint8_t* data, int length);
 Write UpgradeFirmware(Transport& transport, const uint8_t* data, int size);
 
+// How long a machine may take to answer again after the write's own wait: a restart after a
+// parameter set or an image takes the machines well under half a minute (type 4, the slowest,
+// is given 10 s before its first look by the upgrade), so a minute leaves room for a slow
+// network without holding a host list long on a machine that is gone.
+constexpr int kAnswerAgainSeconds = 60;
+// The wait between two looks.
+constexpr int kAnswerRetryMs = 2000;
+
+// Whether the machine answers again within kAnswerAgainSeconds, looking every kAnswerRetryMs:
+// types 3 and 4 a connection to their packet port, types 1 and 2 a status read (network: the
+// port is the network, whose status read needs no opening). Says nothing either way.
+bool AnswersAgain(Transport& transport, bool network);
+
 }  // namespace kelo::ops

@@ -179,10 +179,15 @@ std::string FormatChangedBytes(const std::vector<ChangedBytes>& changes) {
     return text;
 }
 
-std::string ChangedBytesTotal(const std::vector<ChangedBytes>& changes) {
+size_t ChangedByteCount(const std::vector<ChangedBytes>& changes) {
     size_t bytes = 0;
     for (const ChangedBytes& change : changes)
         bytes += std::max(change.before.size(), change.after.size());
+    return bytes;
+}
+
+std::string ChangedBytesTotal(const std::vector<ChangedBytes>& changes) {
+    const size_t bytes = ChangedByteCount(changes);
     return std::to_string(bytes) + (bytes == 1 ? " byte differs in " : " bytes differ in ") +
            std::to_string(changes.size()) + (changes.size() == 1 ? " range\n" : " ranges\n");
 }

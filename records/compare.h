@@ -30,6 +30,9 @@ std::vector<ChangedBytes> ChangedByteRanges(const std::vector<uint8_t>& before,
 // One line a run: "0x0000a0: 01 02 -> 03 04", "-" for a side without bytes.
 std::string FormatChangedBytes(const std::vector<ChangedBytes>& changes);
 
+// How many bytes the runs cover: a byte past the end of the shorter set counts.
+size_t ChangedByteCount(const std::vector<ChangedBytes>& changes);
+
 // The line that ends a comparison of parameter sets: "12 bytes differ in 3 ranges" (a byte
 // past the end of the shorter set counts), with a line end.
 std::string ChangedBytesTotal(const std::vector<ChangedBytes>& changes);

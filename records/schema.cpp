@@ -117,7 +117,8 @@ DROP INDEX files_by_operation;
 constexpr const char* kMarked = "PRAGMA application_id = 1262832719;";
 static_assert(kApplicationId == 1262832719);
 
-// Migration 4: an operation may end "skipped", a host a list never started. SQLite cannot
+// Migration 4: an operation may end "skipped", a host a list never started, or "unchanged", a
+// write that found the machine holding its set already. SQLite cannot
 // change a CHECK in place, so the table is made anew with the operations as they are (their
 // ids too, which the files name) and its indexes again. Migrate runs it with the foreign keys
 // off, or dropping the old table would delete every file of every operation with it.
@@ -130,7 +131,7 @@ CREATE TABLE operations_new (
     duration_ms INTEGER NOT NULL,
     operation   TEXT NOT NULL,
     result      TEXT NOT NULL
-                CHECK (result IN ('ok', 'failed', 'cancelled', 'timed-out', 'skipped')),
+                CHECK (result IN ('ok', 'failed', 'cancelled', 'timed-out', 'skipped', 'unchanged')),
     message     TEXT NOT NULL DEFAULT '',
     program     TEXT NOT NULL CHECK (program IN ('kelo', 'kelo-cli')),
     run_id      TEXT,

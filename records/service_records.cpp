@@ -658,7 +658,7 @@ std::vector<Machine> MachinesThatDidNotSucceed(SQLite::Database& db, const std::
     SQLite::Statement select(db, R"sql(
         SELECT m.host, max(m.type) FROM operations o JOIN machines m ON m.id = o.machine_id
         WHERE o.run_id = ?
-        GROUP BY m.host HAVING sum(o.result <> 'ok') > 0
+        GROUP BY m.host HAVING sum(o.result NOT IN ('ok', 'unchanged')) > 0
         ORDER BY min(o.id))sql");
     select.bind(1, runId);
     std::vector<Machine> machines;
@@ -848,7 +848,7 @@ Outcome<std::vector<Machine>> ServiceRecords::MachinesToResume(const StoredRun& 
         // whose program was killed before it kept anything is run again too.
         SQLite::Statement select(*db_, R"sql(
             SELECT DISTINCT m.host FROM operations o JOIN machines m ON m.id = o.machine_id
-            WHERE o.run_id = ? AND o.operation = ? AND o.result = 'ok')sql");
+            WHERE o.run_id = ? AND o.operation = ? AND o.result IN ('ok', 'unchanged'))sql");
         SQLite::bind(select, run.id, run.start.command);
         std::set<std::string> succeeded;
         while (select.executeStep())

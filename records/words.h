@@ -10,14 +10,15 @@
 namespace kelo::records {
 
 // How an operation ended. A skipped one never started: a host list stopped before its host
-// (a canary failed, or more hosts failed than --max-fail allows).
-enum class Result { Ok, Failed, Cancelled, TimedOut, Skipped };
+// (a canary failed, or more hosts failed than --max-fail allows). An unchanged one found the
+// machine holding the set it was to write, and wrote nothing (--if-changed): it succeeded.
+enum class Result { Ok, Failed, Cancelled, TimedOut, Skipped, Unchanged };
 
 // In the order of the enum, and in the order the schema's CHECK lists them.
-inline constexpr std::array<std::string_view, 5> kResultWords = {"ok", "failed", "cancelled",
-                                                                 "timed-out", "skipped"};
+inline constexpr std::array<std::string_view, 6> kResultWords = {
+    "ok", "failed", "cancelled", "timed-out", "skipped", "unchanged"};
 
-// "ok", "failed", "cancelled", "timed-out", "skipped": the words stored and shown.
+// "ok", "failed", "cancelled", "timed-out", "skipped", "unchanged": the words stored and shown.
 constexpr std::string_view ResultWord(Result result) {
     return kResultWords[static_cast<size_t>(result)];
 }

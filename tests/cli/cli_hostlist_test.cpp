@@ -341,6 +341,27 @@ TEST_F(HostListRun, AFailedCanarySkipsTheRestWhichAResumeRuns) {
     EXPECT_EQ(machines->EventsNamed("connect").size(), 1u);
 }
 
+// A canary that holds the set already ends unchanged, which lets the rest start; the list
+// ends as succeeded, wrote to no machine, and leaves nothing to resume.
+TEST_F(HostListRun, AnUnchangedCanaryLetsTheRestStart) {
+    StartMachines(4);
+    CliProcess got({"--host", Address(0), "get-params", "-o", env.File("set.prm")});
+    ASSERT_EQ(got.Wait(), 0) << got.Err();
+    CliProcess run({"--hosts", hosts, "--canary", "1", "--json", "put-params", "--if-changed",
+                    env.File("set.prm")});
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
+    const std::map<std::string, json> lines = Lines(run.Out());
+    EXPECT_EQ(lines.at(Address(3))["result"], "unchanged");
+    EXPECT_EQ(lines.at("")["summary"]["unchanged"], 4);
+    EXPECT_NE(run.Err().find("4 hosts: 0 done, 0 failed, 0 cancelled, 4 unchanged"),
+              std::string::npos)
+        << run.Err();
+    EXPECT_TRUE(machines->EventsNamed("params").empty());
+    CliProcess again({"--resume", "last"});
+    EXPECT_EQ(again.Wait(), 0);
+    EXPECT_TRUE(again.Err().starts_with("kelo-cli: nothing to resume: ")) << again.Err();
+}
+
 // --max-fail 2 with five silent hosts first: no host starts after the third failure, so
 // the machines after them never see a connection.
 TEST_F(HostListRun, MaxFailStartsNoHostOnceTheBudgetIsSpent) {

@@ -15,6 +15,7 @@
 #include "cli/interrupt.h"
 #include "files/parameter_file.h"
 #include "net/target.h"
+#include "ops/operations.h"
 #include "records/service_records.h"
 #include "records/sha256.h"
 #include "tests/cli/cli_harness.h"
@@ -373,6 +374,78 @@ TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
     EXPECT_NE(machine->WaitForEvent("params", 4), "");
 }
 
+// --if-changed writes nothing to a machine that holds the set, --check and --diff say what a
+// write would change (for types 3 and 4 only the second half they are sent), and --verify
+// reads back what went.
+TEST_P(CliAgainstSim, WritesOnlyWhatChangesAndSaysWhatWouldChange) {
+    StartMachine();
+    std::string other = parameterSet;
+    other[16] = static_cast<char>(~other[16]);  // the first half, which types 3 and 4 keep
+    for (size_t at = 40000; at < 40003; ++at)
+        other[at] = static_cast<char>(~other[at]);
+    for (const auto& [name, set] : {std::pair{"same.prm", &parameterSet}, {"other.prm", &other}})
+        ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(set->data()),
+                                            static_cast<int>(set->size()), [&](std::string& path) {
+                                                path = env.File(name);
+                                                return true;
+                                            }));
+    const auto line = [](const CliResult& run) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        return nlohmann::json::parse(run.out);
+    };
+    const CliResult held = Run({"--json", "put-params", "--if-changed", env.File("same.prm")});
+    EXPECT_EQ(held.status, 0) << held.err;
+    EXPECT_EQ(held.err, "kelo-cli: unchanged: the machine already holds this set\n");
+    EXPECT_EQ(line(held)["result"], "unchanged");
+    EXPECT_TRUE(line(held)["backup"].is_number()) << held.out;
+
+    const CliResult checked = Run({"put-params", "--check", env.File("other.prm")});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    EXPECT_EQ(checked.out, LineProtocol() ? "would change 4 bytes in 2 ranges\n"
+                                          : "would change 3 bytes in 1 range\n");
+    const auto diffed =
+        line(RunCli({"--type", std::to_string(Type()), "--json", "restore-params", "--check",
+                     "--diff", kMachineHost, std::to_string(line(held)["backup"].get<int64_t>())}));
+    EXPECT_EQ(diffed["check"], "unchanged");
+    EXPECT_EQ(diffed["diff"], nlohmann::json::array());
+    const auto ranges =
+        line(Run({"--json", "put-params", "--diff", "--check", env.File("other.prm")}))["diff"];
+    ASSERT_EQ(ranges.size(), LineProtocol() ? 2u : 1u) << ranges;
+    const auto& last = ranges.back();
+    EXPECT_EQ(last["offset"], 40000);
+    EXPECT_EQ(last["length"], 3);
+    const auto hex = [](const std::string& bytes) {
+        std::string text;
+        for (const unsigned char byte : bytes)
+            text += "0123456789abcdef"[byte >> 4], text += "0123456789abcdef"[byte & 15];
+        return text;
+    };
+    EXPECT_EQ(last["before"], hex(parameterSet.substr(40000, 3)));
+    EXPECT_EQ(last["after"], hex(other.substr(40000, 3)));
+    WriteFile(env.File("main.rfw"), MakeBytes(250000, 11));
+    EXPECT_EQ(Run({"upgrade", "--check", env.File("main.rfw")}).out, "would send 250,000 bytes\n");
+    EXPECT_TRUE(machine->EventsNamed("params").empty());
+    EXPECT_TRUE(machine->EventsNamed("restart").empty());
+    EXPECT_TRUE(machine->EventsNamed("firmware").empty());
+
+    // The write's wait after its closing command lasts until the machine is back.
+    env.Clock().onSleep = [this](int milliseconds) {
+        if (milliseconds == 3000)
+            machine->WaitForEvent("ready");
+    };
+    const CliResult written =
+        Run({"put-params", "--if-changed", "--verify", env.File("other.prm")});
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.err,
+              "kelo-cli: Done.\nkelo-cli: verified: the machine answered again and "
+              "holds the set written\n");
+    EXPECT_NE(machine->WaitForEvent("params"), "");
+    auto opened = kelo::records::ServiceRecords::Open(env.RecordsPath());
+    kelo::records::HistoryQuery unchanged;
+    unchanged.result = kelo::records::Result::Unchanged;
+    EXPECT_EQ((*opened.value)->History(unchanged)->size(), 1u);
+}
+
 // A machine that does not give its parameter set for the backup gets nothing written.
 TEST_P(CliAgainstSim, ABackupThatCannotBeReadWritesNothing) {
     StartMachine({"--fault", "never-answer"});
@@ -657,6 +730,32 @@ TEST_P(CliAgainstPacketSim, ASignalDuringTheRecordsWaitEndsItAndTheRun) {
     EXPECT_EQ(got.status, 143) << got.err;
     EXPECT_EQ(env.Clock().Waits().size(), 1u) << "the first slice of the wait was its last";
     EXPECT_FALSE(std::filesystem::is_empty(env.RecordsPath() + "-pending"));
+}
+
+// --verify fails a write after which the machine does not come back, after the whole bound.
+TEST_P(CliAgainstPacketSim, VerifyFailsAWriteAfterWhichTheMachineStaysAway) {
+    StartMachine({"--fault", "silent-after-restart"});
+    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
+                                        static_cast<int>(kSetSize), [&](std::string& path) {
+                                            path = env.File("set.prm");
+                                            return true;
+                                        }));
+    // The write's wait after its closing command lasts until the machine has gone.
+    env.Clock().onSleep = [this](int milliseconds) {
+        if (milliseconds == 3000)
+            machine->WaitForEvent("restart");
+    };
+    env.Clock().Clear();
+    const CliResult put = Run({"--json", "put-params", "--verify", env.File("set.prm")});
+    EXPECT_EQ(put.status, 1);
+    EXPECT_TRUE(
+        put.err.ends_with("kelo-cli: Done.\nkelo-cli: written, but the machine did not "
+                          "answer within 60 s\n"))
+        << put.err;
+    EXPECT_EQ(nlohmann::json::parse(put.out)["result"], "failed");
+    const auto waits = env.Clock().Waits();
+    EXPECT_EQ(std::count(waits.begin(), waits.end(), kelo::ops::kAnswerRetryMs),
+              kelo::ops::kAnswerAgainSeconds * 1000 / kelo::ops::kAnswerRetryMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types3And4, CliAgainstPacketSim, ::testing::Values(3, 4),
