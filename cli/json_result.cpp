@@ -6,6 +6,7 @@
 
 #include "cli/console.h"
 #include "platform/code_points.h"
+#include "platform/hex.h"
 #include "platform/shown_text.h"
 #include "records/words.h"
 
@@ -86,18 +87,6 @@ std::string ReportText(const std::string& bytes,
     return codePage ? codePage->ToUtf8(bytes) : platform::Latin1CodePoints(bytes);
 }
 
-// Bytes as lowercase hex digits without spaces.
-std::string HexText(const std::vector<uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string JsonLine(const nlohmann::ordered_json& object) {
@@ -157,8 +146,8 @@ std::string ResultLine(const HostResult& result) {
             Json range;
             range["offset"] = change.offset;
             range["length"] = std::max(change.before.size(), change.after.size());
-            range["before"] = HexText(change.before);
-            range["after"] = HexText(change.after);
+            range["before"] = platform::LowerHex(change.before);
+            range["after"] = platform::LowerHex(change.after);
             ranges.push_back(range);
         }
         line["diff"] = ranges;

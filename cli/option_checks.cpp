@@ -17,33 +17,34 @@ CLI::Validator OneOf(const std::vector<std::string>& words) {
     return CLI::IsMember(words).description("");
 }
 
+namespace {
+
+// The check first, and the transform only on a value it let pass, so that a refusal names
+// the check's own words.
+CLI::Validator CheckThenTransform(const CLI::Validator& check, const CLI::Validator& transform) {
+    return CLI::Validator(
+        [check, transform](std::string& value) {
+            std::string refusal = check(value);
+            return refusal.empty() ? transform(value) : refusal;
+        },
+        "");
+}
+
+}  // namespace
+
 // Only the names themselves are taken (a CheckedTransformer alone would also take the values
 // they stand for), and a word that is none is refused as one outside the list.
 CLI::Validator PortKindByName() {
     std::map<std::string, int> kinds;
     for (size_t kind = 0; kind < PortKindNames().size(); ++kind)
         kinds.emplace(PortKindNames()[kind], static_cast<int>(kind));
-    const CLI::Validator named = OneOf(PortKindNames());
-    const CLI::CheckedTransformer toKind(kinds);
-    return CLI::Validator(
-        [named, toKind](std::string& word) {
-            std::string refusal = named(word);
-            return refusal.empty() ? toKind(word) : refusal;
-        },
-        "");
+    return CheckThenTransform(OneOf(PortKindNames()), CLI::CheckedTransformer(kinds));
 }
 
 // The range is checked first, so that a wrong type is told as one outside 1 to 4.
 CLI::Validator MachineTypeToIndex() {
-    const CLI::Validator range = Within(1, 4);
-    const CLI::CheckedTransformer toIndex(
-        std::map<std::string, int>{{"1", 0}, {"2", 1}, {"3", 2}, {"4", 3}});
-    return CLI::Validator(
-        [range, toIndex](std::string& number) {
-            std::string refusal = range(number);
-            return refusal.empty() ? toIndex(number) : refusal;
-        },
-        "");
+    return CheckThenTransform(Within(1, 4), CLI::CheckedTransformer(std::map<std::string, int>{
+                                                {"1", 0}, {"2", 1}, {"3", 2}, {"4", 3}}));
 }
 
 CLI::Validator FileName() {

@@ -27,14 +27,7 @@ constexpr char kSuffix[] = ".json";
 // Texts go as hex: host names, messages and file names are the machine's or the user's bytes,
 // not always UTF-8, which JSON text must be.
 std::string Hex(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0F];
-    }
-    return hex;
+    return platform::LowerHex(bytes);
 }
 
 std::string Unhex(const nlohmann::json& value) {

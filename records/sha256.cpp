@@ -1,11 +1,14 @@
 #include "records/sha256.h"
 
+#include "platform/hex.h"
+
 #include <nettle/sha2.h>
 
 #include <vector>
 
 #include "files/firmware_file.h"
 #include "platform/atomic_file.h"
+#include "platform/hex.h"
 
 namespace kelo::records {
 namespace {
@@ -21,14 +24,7 @@ std::string Sha256Hex(const uint8_t* data, size_t length) {
     sha256_update(&context, length, data);
     uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, sizeof digest, digest);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(2 * sizeof digest);
-    for (const uint8_t byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0F];
-    }
-    return hex;
+    return platform::LowerHex(digest);
 }
 
 std::optional<FileUse> DescribeFile(const std::string& role, const std::string& path) {
