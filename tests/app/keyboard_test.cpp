@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,11 +25,14 @@
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
 #include "platform/message_recorder.h"
+#include "tests/app/named_child.h"
 #include "tests/app/scripted_file_dialogs.h"
 #include "tests/app/stub_operations.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using testing_support::TempDir;
 
@@ -111,13 +115,13 @@ TEST_F(KeyboardTest, MainDialog) {
     ops.selectPort = [] {};
     ops.getReport = [] { return testing_support::ReportOf(false, ""); };
     ops.getParameters = [](int) { return testing_support::ParametersOf(false, {}); };
-    using Dlg = kelo::app::MainDialog;
-    EXPECT_EQ(TabOrder(dialog),
-              (std::vector<QWidget*>{
-                  dialog.Button(Dlg::kSelectPortButton), dialog.Button(Dlg::kGetReportButton),
-                  dialog.Button(Dlg::kOpenReportButton), dialog.Button(Dlg::kGetParametersButton),
-                  dialog.Button(Dlg::kPutParametersButton),
-                  dialog.Button(Dlg::kFirmwareUpgradeButton), dialog.Button(Dlg::kExitButton)}));
+    EXPECT_EQ(
+        TabOrder(dialog),
+        (std::vector<QWidget*>{
+            Child<QPushButton>(dialog, "selectPort"), Child<QPushButton>(dialog, "getReport"),
+            Child<QPushButton>(dialog, "openReport"), Child<QPushButton>(dialog, "getParameters"),
+            Child<QPushButton>(dialog, "putParameters"),
+            Child<QPushButton>(dialog, "firmwareUpgrade"), Child<QPushButton>(dialog, "exit")}));
     ExpectCaptionsFit(dialog);
     // The bold caption leaves room for the title bar's icon and three buttons.
     QFont bold = dialog.font();
@@ -128,12 +132,12 @@ TEST_F(KeyboardTest, MainDialog) {
     EXPECT_EQ(fileDialogs_.asked.size(), 3u);  // Open Report, Put Parameters, Firmware Upgrade
     for (const auto& [key, modifier] :
          {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Space, Qt::AltModifier}}) {
-        Focus(dialog, dialog.Button(kelo::app::MainDialog::kGetReportButton));
+        Focus(dialog, Child<QPushButton>(dialog, "getReport"));
         QTest::keyClick(&dialog, key, modifier);
-        EXPECT_TRUE(dialog.SystemMenu()->isVisible()) << key;
-        dialog.SystemMenu()->hide();
+        EXPECT_TRUE(Child<QMenu>(dialog, "systemMenu")->isVisible()) << key;
+        Child<QMenu>(dialog, "systemMenu")->hide();
     }
-    ExpectEscapeCloses(dialog, dialog.Button(kelo::app::MainDialog::kGetReportButton));
+    ExpectEscapeCloses(dialog, Child<QPushButton>(dialog, "getReport"));
 }
 
 TEST_F(KeyboardTest, ReportViewerAndFindBox) {
@@ -142,28 +146,31 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
     kelo::app::ReportDialog viewer;
     viewer.SetReportText("REPORT");
-    EXPECT_EQ(
-        TabOrder(viewer),
-        (std::vector<QWidget*>{viewer.SaveButton(), viewer.OpenBrowserButton(), viewer.FindButton(),
-                               viewer.CloseButton(), viewer.TextControl()}));
+    EXPECT_EQ(TabOrder(viewer),
+              (std::vector<QWidget*>{
+                  Child<QPushButton>(viewer, "save"), Child<QPushButton>(viewer, "openBrowser"),
+                  Child<QPushButton>(viewer, "find"), Child<QPushButton>(viewer, "close"),
+                  Child<QPlainTextEdit>(viewer, "text")}));
     ExpectCaptionsFit(viewer);
     ExpectEnterPressesTheFocusedButton(viewer);
     EXPECT_EQ(fileDialogs_.asked.size(), 1u);    // Save
     EXPECT_EQ(messages_.Messages().size(), 1u);  // Open Browser could not write its page
-    ExpectEscapeCloses(viewer, viewer.SaveButton());
+    ExpectEscapeCloses(viewer, Child<QPushButton>(viewer, "save"));
     unsetenv("TMPDIR");
     unsetenv("XDG_RUNTIME_DIR");
 
     viewer.show();
     kelo::app::FindDialog* box = viewer.OnFind();
-    box->FindWhatEdit()->setText("absent");
+    Child<QLineEdit>(*box, "findWhat")->setText("absent");
     EXPECT_EQ(TabOrder(*box),
-              (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
-                                     box->FindNextButton(), box->CancelButton()}));
+              (std::vector<QWidget*>{
+                  Child<QLineEdit>(*box, "findWhat"), Child<QRadioButton>(*box, "up"),
+                  Child<QRadioButton>(*box, "down"), Child<QPushButton>(*box, "findNext"),
+                  Child<QPushButton>(*box, "cancel")}));
     ExpectCaptionsFit(*box);
-    ExpectEscapeCloses(*box, box->CancelButton());
+    ExpectEscapeCloses(*box, Child<QPushButton>(*box, "cancel"));
     box = viewer.OnFind();
-    box->FindWhatEdit()->setText("absent");
+    Child<QLineEdit>(*box, "findWhat")->setText("absent");
     messages_.Clear();
     ExpectEnterPressesTheFocusedButton(*box);  // Find Next, then Cancel, which closes it
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to find"});
@@ -181,35 +188,38 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
     });
     std::vector<QWidget*> controls;
     for (int type = 0; type < 4; ++type)
-        controls.push_back(ports.TypeRadio(type));
+        controls.push_back(Child<QButtonGroup>(ports, "types")->button(type));
     for (int kind : {kelo::kPortParallel, kelo::kPortNetwork, kelo::kPortUsb})
-        controls.push_back(ports.PortRadio(kind));
+        controls.push_back(Child<QButtonGroup>(ports, "ports")->button(kind));
     controls.insert(controls.end(),
-                    {ports.HostBox(), ports.DeleteHostButton(), ports.RestartButton(),
-                     ports.FindButton(), ports.OkButton(), ports.CancelButton()});
+                    {Child<QComboBox>(ports, "hostBox"), Child<QPushButton>(ports, "deleteHost"),
+                     Child<QPushButton>(ports, "restart"), Child<QPushButton>(ports, "find"),
+                     Child<QPushButton>(ports, "ok"), Child<QPushButton>(ports, "cancel")});
     EXPECT_EQ(TabOrder(ports), controls);
     ExpectCaptionsFit(ports);
     ExpectEnterPressesTheFocusedButton(ports);
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(finds, 1);
-    ExpectEscapeCloses(ports, ports.RestartButton());
+    ExpectEscapeCloses(ports, Child<QPushButton>(ports, "restart"));
 
     kelo::app::FindMachinesDialog finder;
     EXPECT_EQ(TabOrder(finder),
-              (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
-                                     finder.UseButton(), finder.CancelButton()}));
+              (std::vector<QWidget*>{
+                  Child<QLineEdit>(finder, "subnet"), Child<QPushButton>(finder, "find"),
+                  Child<QTreeWidget>(finder, "machines"), Child<QPushButton>(finder, "use"),
+                  Child<QPushButton>(finder, "cancel")}));
     ExpectCaptionsFit(finder);
     kelo::app::ProgressDialog progress;
     ExpectCaptionsFit(progress);
     ExpectEnterPressesTheFocusedButton(progress);
     EXPECT_TRUE(progress.IsCancelled());
-    ExpectEscapeCloses(progress, progress.CancelButton());
+    ExpectEscapeCloses(progress, Child<QPushButton>(progress, "cancel"));
     EXPECT_TRUE(progress.IsCancelled());
 
     kelo::app::AboutDialog about;
     ExpectCaptionsFit(about);
     ExpectEnterPressesTheFocusedButton(about);
-    ExpectEscapeCloses(about, about.OkButton());
+    ExpectEscapeCloses(about, Child<QPushButton>(about, "ok"));
 }
 
 }  // namespace
