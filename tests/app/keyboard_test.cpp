@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +14,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <initializer_list>
 #include <vector>
 
 #include "app/about_dlg.h"
@@ -95,6 +95,14 @@ std::vector<QWidget*> TabOrder(QDialog& dialog) {
     return order;
 }
 
+// The dialog's widgets of those names, in that order.
+std::vector<QWidget*> Widgets(const QDialog& dialog, std::initializer_list<const char*> names) {
+    std::vector<QWidget*> widgets;
+    for (const char* name : names)
+        widgets.push_back(Child<QWidget>(dialog, name));
+    return widgets;
+}
+
 void ExpectEscapeCloses(QDialog& dialog, QWidget* focus) {
     Focus(dialog, focus);
     QTest::keyClick(focus, Qt::Key_Escape);
@@ -115,13 +123,9 @@ TEST_F(KeyboardTest, MainDialog) {
     ops.selectPort = [] {};
     ops.getReport = [] { return testing_support::ReportOf(false, ""); };
     ops.getParameters = [](int) { return testing_support::ParametersOf(false, {}); };
-    EXPECT_EQ(
-        TabOrder(dialog),
-        (std::vector<QWidget*>{
-            Child<QPushButton>(dialog, "selectPort"), Child<QPushButton>(dialog, "getReport"),
-            Child<QPushButton>(dialog, "openReport"), Child<QPushButton>(dialog, "getParameters"),
-            Child<QPushButton>(dialog, "putParameters"),
-            Child<QPushButton>(dialog, "firmwareUpgrade"), Child<QPushButton>(dialog, "exit")}));
+    EXPECT_EQ(TabOrder(dialog),
+              Widgets(dialog, {"selectPort", "getReport", "openReport", "getParameters",
+                               "putParameters", "firmwareUpgrade", "exit"}));
     ExpectCaptionsFit(dialog);
     // The bold caption leaves room for the title bar's icon and three buttons.
     QFont bold = dialog.font();
@@ -146,11 +150,7 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
     kelo::app::ReportDialog viewer;
     viewer.SetReportText("REPORT");
-    EXPECT_EQ(TabOrder(viewer),
-              (std::vector<QWidget*>{
-                  Child<QPushButton>(viewer, "save"), Child<QPushButton>(viewer, "openBrowser"),
-                  Child<QPushButton>(viewer, "find"), Child<QPushButton>(viewer, "close"),
-                  Child<QPlainTextEdit>(viewer, "text")}));
+    EXPECT_EQ(TabOrder(viewer), Widgets(viewer, {"save", "openBrowser", "find", "close", "text"}));
     ExpectCaptionsFit(viewer);
     ExpectEnterPressesTheFocusedButton(viewer);
     EXPECT_EQ(fileDialogs_.asked.size(), 1u);    // Save
@@ -162,11 +162,7 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     viewer.show();
     kelo::app::FindDialog* box = viewer.OnFind();
     Child<QLineEdit>(*box, "findWhat")->setText("absent");
-    EXPECT_EQ(TabOrder(*box),
-              (std::vector<QWidget*>{
-                  Child<QLineEdit>(*box, "findWhat"), Child<QRadioButton>(*box, "up"),
-                  Child<QRadioButton>(*box, "down"), Child<QPushButton>(*box, "findNext"),
-                  Child<QPushButton>(*box, "cancel")}));
+    EXPECT_EQ(TabOrder(*box), Widgets(*box, {"findWhat", "up", "down", "findNext", "cancel"}));
     ExpectCaptionsFit(*box);
     ExpectEscapeCloses(*box, Child<QPushButton>(*box, "cancel"));
     box = viewer.OnFind();
@@ -186,16 +182,9 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
         ++finds;
         return std::nullopt;
     });
-    std::vector<QWidget*> controls;
-    for (int type = 0; type < 4; ++type)
-        controls.push_back(Child<QButtonGroup>(ports, "types")->button(type));
-    for (int kind : {kelo::kPortParallel, kelo::kPortNetwork, kelo::kPortUsb})
-        controls.push_back(Child<QButtonGroup>(ports, "ports")->button(kind));
-    controls.insert(controls.end(),
-                    {Child<QComboBox>(ports, "hostBox"), Child<QPushButton>(ports, "deleteHost"),
-                     Child<QPushButton>(ports, "restart"), Child<QPushButton>(ports, "find"),
-                     Child<QPushButton>(ports, "ok"), Child<QPushButton>(ports, "cancel")});
-    EXPECT_EQ(TabOrder(ports), controls);
+    EXPECT_EQ(TabOrder(ports),
+              Widgets(ports, {"type1", "type2", "type3", "type4", "parallel", "network", "usb",
+                              "hostBox", "deleteHost", "restart", "find", "ok", "cancel"}));
     ExpectCaptionsFit(ports);
     ExpectEnterPressesTheFocusedButton(ports);
     EXPECT_EQ(restarts, 1);
@@ -203,11 +192,7 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
     ExpectEscapeCloses(ports, Child<QPushButton>(ports, "restart"));
 
     kelo::app::FindMachinesDialog finder;
-    EXPECT_EQ(TabOrder(finder),
-              (std::vector<QWidget*>{
-                  Child<QLineEdit>(finder, "subnet"), Child<QPushButton>(finder, "find"),
-                  Child<QTreeWidget>(finder, "machines"), Child<QPushButton>(finder, "use"),
-                  Child<QPushButton>(finder, "cancel")}));
+    EXPECT_EQ(TabOrder(finder), Widgets(finder, {"subnet", "find", "machines", "use", "cancel"}));
     ExpectCaptionsFit(finder);
     kelo::app::ProgressDialog progress;
     ExpectCaptionsFit(progress);

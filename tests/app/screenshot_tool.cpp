@@ -142,11 +142,12 @@ bool ShootMainDialog(const QString& path, bool busy) {
     return Save(*dialog, path);
 }
 
-// With tracing, the protocol trace runs (into /dev/null) and its item shows checked.
+// With tracing, the protocol trace runs (into a file in the temporary folder: the trace writes
+// regular files only) and its item shows checked.
 bool SystemMenu(const QString& path, bool tracing) {
     const auto dialog = MainWindow();
     if (tracing)
-        dialog->StartTrace("/dev/null");
+        dialog->StartTrace(QDir::temp().filePath(".kelo-screenshot-trace.txt").toStdString());
     QMenu* menu = Child<QMenu>(*dialog, "systemMenu");
     menu->popup(dialog->mapToGlobal(QPoint(20, 20)));
     const bool saved = Save(*menu, path);
