@@ -21,15 +21,15 @@ AboutDialog::AboutDialog(QWidget* owner)
     auto* title = new QLabel(tr("Kelo Version"), this);
     version_ = new QLabel(this);
     auto* notice = new QLabel(tr(kNotice), this);
-    ok_ = ConnectedButton(this, tr("OK"), &AboutDialog::accept);
-    ok_->setDefault(true);
+    auto* ok = Named(ConnectedButton(this, tr("OK"), &AboutDialog::accept), "ok");
+    ok->setDefault(true);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
     layout->addWidget(title, 0, 1);
     layout->addWidget(version_, 0, 2);
     layout->addWidget(notice, 1, 1, 1, 3);
-    layout->addWidget(ok_, 0, 4, Qt::AlignTop);
+    layout->addWidget(ok, 0, 4, Qt::AlignTop);
     layout->setColumnStretch(3, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }

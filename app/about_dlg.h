@@ -6,7 +6,6 @@
 #include <string>
 
 class QLabel;
-class QPushButton;
 
 namespace kelo::app {
 
@@ -19,13 +18,10 @@ class AboutDialog : public QDialog {
     void SetVersionText(const std::string& version);
     QString VersionText() const;
 
-    QPushButton* OkButton() const { return ok_; }
-
     static constexpr const char* kNotice = QT_TR_NOOP("Service utility. All rights reserved.");
 
   private:
     QLabel* version_ = nullptr;  // 1019
-    QPushButton* ok_ = nullptr;  // 1
 };
 
 }  // namespace kelo::app

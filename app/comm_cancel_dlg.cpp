@@ -50,17 +50,17 @@ ProgressDialog::ProgressDialog(QWidget* owner)
     setWindowTitle(tr("Communicating..."));
     setModal(false);
 
-    progress_ = new QProgressBar(this);
+    progress_ = Named(new QProgressBar(this), "progress");
     progress_->setTextVisible(false);
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setMinimumWidth(progress_->fontMetrics().averageCharWidth() * 36);
 
-    cancel_ = ConnectedButton(this, tr("Cancel"), &ProgressDialog::reject);
+    auto* cancel = Named(ConnectedButton(this, tr("Cancel"), &ProgressDialog::reject), "cancel");
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(progress_);
-    layout->addWidget(cancel_, 0, Qt::AlignHCenter);
+    layout->addWidget(cancel, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // The timer bounds an SNMP receive: it must not fire early, as a coarse timer may.

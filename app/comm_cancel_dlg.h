@@ -13,7 +13,6 @@
 
 class QHideEvent;
 class QProgressBar;
-class QPushButton;
 class QShowEvent;
 
 namespace kelo::app {
@@ -39,9 +38,6 @@ class ProgressDialog : public QDialog, public platform::CancelDialog {
     bool IsTimedOut() const override { return timedOut_; }
     void SetBusyCursor(bool busy) override;
 
-    QProgressBar* ProgressBar() const { return progress_; }
-    QPushButton* CancelButton() const { return cancel_; }
-
   public slots:
     // The cancel command: the Cancel button, Esc, or closing the window.
     void reject() override;
@@ -56,7 +52,6 @@ class ProgressDialog : public QDialog, public platform::CancelDialog {
     void Cancel(const std::string& cause);
 
     QProgressBar* progress_ = nullptr;  // control 1008
-    QPushButton* cancel_ = nullptr;     // control 2
     QTimer timer_;                      // timer 1
     bool cancelled_ = false;
     bool timedOut_ = false;

@@ -22,6 +22,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/dialog_parts.h"
 #include "records/compare.h"
 
 namespace kelo::app {
@@ -229,8 +230,8 @@ CompareDialog::CompareDialog(const std::string& before, const std::string& after
     QStringList afterRows = SideRows(afterLines, rows_.after);
     const QFont font("Monospace");
     MatchWidths(beforeRows, afterRows, QFontMetrics(font));
-    before_ = MakeView(beforeRows.join('\n'), font, this);
-    after_ = MakeView(afterRows.join('\n'), font, this);
+    before_ = Named(MakeView(beforeRows.join('\n'), font, this), "before");
+    after_ = Named(MakeView(afterRows.join('\n'), font, this), "after");
     MarkRows(before_, rows_.before, changes_.before, QColor(255, 215, 215));
     MarkRows(after_, rows_.after, changes_.after, QColor(210, 245, 210));
     // The two sides scroll together whichever way they are moved (wheel, keys, scroll bars), so
@@ -238,13 +239,15 @@ CompareDialog::CompareDialog(const std::string& before, const std::string& after
     Tie(before_->verticalScrollBar(), after_->verticalScrollBar());
     Tie(before_->horizontalScrollBar(), after_->horizontalScrollBar());
 
-    beforeLabel_ = new ElidedLabel(QString::fromStdString(beforeLabel), this);
-    afterLabel_ = new ElidedLabel(QString::fromStdString(afterLabel), this);
-    previous_ = new QPushButton(tr("&Previous change"), this);
-    next_ = new QPushButton(tr("&Next change"), this);
+    auto* beforeTitle =
+        Named(new ElidedLabel(QString::fromStdString(beforeLabel), this), "beforeLabel");
+    auto* afterTitle =
+        Named(new ElidedLabel(QString::fromStdString(afterLabel), this), "afterLabel");
+    previous_ = Named(new QPushButton(tr("&Previous change"), this), "previous");
+    next_ = Named(new QPushButton(tr("&Next change"), this), "next");
     previous_->setToolTip(tr("Previous change (Shift+F7)"));
     next_->setToolTip(tr("Next change (F7)"));
-    count_ = new QLabel(this);
+    count_ = Named(new QLabel(this), "changeCount");
     connect(previous_, &QPushButton::clicked, this, &CompareDialog::OnPreviousChange);
     connect(next_, &QPushButton::clicked, this, &CompareDialog::OnNextChange);
     connect(new QShortcut(QKeySequence(Qt::Key_F7), this), &QShortcut::activated, this,
@@ -261,8 +264,8 @@ CompareDialog::CompareDialog(const std::string& before, const std::string& after
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(beforeLabel_, 0, 0);
-    grid->addWidget(afterLabel_, 0, 1);
+    grid->addWidget(beforeTitle, 0, 0);
+    grid->addWidget(afterTitle, 0, 1);
     grid->addWidget(before_, 1, 0);
     grid->addWidget(after_, 1, 1);
     auto* bottom = new QHBoxLayout;

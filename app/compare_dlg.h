@@ -48,13 +48,6 @@ class CompareDialog : public QDialog {
                   const std::string& beforeLabel, const std::string& afterLabel,
                   const platform::CodePage* codePage, QWidget* owner = nullptr);
 
-    QPlainTextEdit* BeforeView() const { return before_; }
-    QPlainTextEdit* AfterView() const { return after_; }
-    QLabel* BeforeLabel() const { return beforeLabel_; }
-    QLabel* AfterLabel() const { return afterLabel_; }
-    QPushButton* NextButton() const { return next_; }
-    QPushButton* PreviousButton() const { return previous_; }
-    QLabel* ChangeCount() const { return count_; }
     const ChangedLines& Changes() const { return changes_; }
     const AlignedRows& Rows() const { return rows_; }
 
@@ -68,8 +61,6 @@ class CompareDialog : public QDialog {
 
     QPlainTextEdit* before_ = nullptr;
     QPlainTextEdit* after_ = nullptr;
-    QLabel* beforeLabel_ = nullptr;
-    QLabel* afterLabel_ = nullptr;
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;
     QLabel* count_ = nullptr;

@@ -14,4 +14,12 @@ QPushButton* ConnectedButton(Dialog* dialog, const QString& text, Slot slot) {
     return button;
 }
 
+// Gives the object its stable name, by which accessibility tools, style sheets and the
+// tests find it, and returns it.
+template <class Object>
+Object* Named(Object* object, const char* name) {
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
 }  // namespace kelo::app

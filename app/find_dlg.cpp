@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "app/dialog_parts.h"
+
 namespace kelo::app {
 
 // "Find what:" and its edit on the first line, the Direction group under the edit's right end;
@@ -19,36 +21,36 @@ FindDialog::FindDialog(QWidget* owner) : QDialog(owner) {
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* label = new QLabel(tr("Fi&nd what:"), this);
-    findWhat_ = new QLineEdit(this);
+    findWhat_ = Named(new QLineEdit(this), "findWhat");
     findWhat_->setMinimumWidth(findWhat_->fontMetrics().averageCharWidth() * 28);
     label->setBuddy(findWhat_);
 
     auto* direction = new QGroupBox(tr("Direction"), this);
-    up_ = new QRadioButton(tr("&Up"), direction);
-    down_ = new QRadioButton(tr("&Down"), direction);
+    auto* up = Named(new QRadioButton(tr("&Up"), direction), "up");
+    down_ = Named(new QRadioButton(tr("&Down"), direction), "down");
     down_->setChecked(true);
     auto* directions = new QHBoxLayout(direction);
-    directions->addWidget(up_);
+    directions->addWidget(up);
     directions->addWidget(down_);
 
-    findNext_ = new QPushButton(tr("&Find Next"), this);
+    findNext_ = Named(new QPushButton(tr("&Find Next"), this), "findNext");
     findNext_->setDefault(true);
     findNext_->setEnabled(false);
-    cancel_ = new QPushButton(tr("Cancel"), this);
-    cancel_->setAutoDefault(true);  // Enter on a focused Cancel cancels
+    auto* cancel = Named(new QPushButton(tr("Cancel"), this), "cancel");
+    cancel->setAutoDefault(true);  // Enter on a focused Cancel cancels
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(label, 0, 0);
     layout->addWidget(findWhat_, 0, 1);
     layout->addWidget(direction, 1, 1, 2, 1, Qt::AlignRight | Qt::AlignTop);
     layout->addWidget(findNext_, 0, 2);
-    layout->addWidget(cancel_, 1, 2, Qt::AlignTop);
+    layout->addWidget(cancel, 1, 2, Qt::AlignTop);
     layout->setRowStretch(2, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(findWhat_, &QLineEdit::textChanged, this, &FindDialog::OnTextEdited);
     connect(findNext_, &QPushButton::clicked, this, [this] { emit FindNextRequested(this); });
-    connect(cancel_, &QPushButton::clicked, this, &FindDialog::close);
+    connect(cancel, &QPushButton::clicked, this, &FindDialog::close);
     findWhat_->setFocus();
 }
 

@@ -22,12 +22,6 @@ class FindDialog : public QDialog {
     std::string Needle() const;
     bool SearchesDown() const;
 
-    QLineEdit* FindWhatEdit() const { return findWhat_; }
-    QRadioButton* UpRadio() const { return up_; }
-    QRadioButton* DownRadio() const { return down_; }
-    QPushButton* FindNextButton() const { return findNext_; }
-    QPushButton* CancelButton() const { return cancel_; }
-
   signals:
     // Find Next was pressed in this box.
     void FindNextRequested(FindDialog* box);
@@ -36,10 +30,8 @@ class FindDialog : public QDialog {
     void OnTextEdited();
 
     QLineEdit* findWhat_ = nullptr;
-    QRadioButton* up_ = nullptr;
     QRadioButton* down_ = nullptr;
     QPushButton* findNext_ = nullptr;
-    QPushButton* cancel_ = nullptr;
 };
 
 }  // namespace kelo::app

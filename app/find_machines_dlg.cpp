@@ -59,17 +59,17 @@ FindMachinesDialog::FindMachinesDialog(QWidget* owner)
 // with Use and Cancel at the bottom; the controls are made in tab order.
 void FindMachinesDialog::CreateControls() {
     auto* subnetLabel = new QLabel(tr("Subnet:"), this);
-    subnet_ = new QLineEdit(this);
+    subnet_ = Named(new QLineEdit(this), "subnet");
     subnet_->setPlaceholderText(tr("empty: every local network"));
     subnet_->setToolTip(tr("IPv4 blocks such as 192.168.1.0/24, at most %1 addresses")
                             .arg(kelo::discover::kMaxProbedAddresses));
     subnet_->setMinimumWidth(subnet_->fontMetrics().horizontalAdvance(subnet_->placeholderText()) +
                              subnet_->fontMetrics().averageCharWidth() * 4);
 
-    find_ = ConnectedButton(this, tr("Find"), &FindMachinesDialog::OnFind);
+    find_ = Named(ConnectedButton(this, tr("Find"), &FindMachinesDialog::OnFind), "find");
     find_->setDefault(true);
 
-    list_ = new QTreeWidget(this);
+    list_ = Named(new QTreeWidget(this), "machines");
     list_->setRootIsDecorated(false);
     list_->setHeaderLabels({tr("Address"), tr("Type"), tr("Name")});
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -84,11 +84,12 @@ void FindMachinesDialog::CreateControls() {
     list_->installEventFilter(this);
     subnet_->installEventFilter(this);
 
-    progressText_ = new QLabel(this);
+    progressText_ = Named(new QLabel(this), "progressText");
 
-    use_ = ConnectedButton(this, tr("Use"), &FindMachinesDialog::accept);
+    use_ = Named(ConnectedButton(this, tr("Use"), &FindMachinesDialog::accept), "use");
     use_->setEnabled(false);
-    cancel_ = ConnectedButton(this, tr("Cancel"), &FindMachinesDialog::reject);
+    auto* cancel =
+        Named(ConnectedButton(this, tr("Cancel"), &FindMachinesDialog::reject), "cancel");
 
     auto* top = new QHBoxLayout;
     top->addWidget(subnetLabel);
@@ -97,7 +98,7 @@ void FindMachinesDialog::CreateControls() {
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(progressText_, 1);
     bottom->addWidget(use_);
-    bottom->addWidget(cancel_);
+    bottom->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(list_);

@@ -44,13 +44,6 @@ class FindMachinesDialog : public QDialog {
     // The machine chosen with Use; nothing before.
     const std::optional<kelo::discover::FoundMachine>& Chosen() const { return chosen_; }
 
-    QLineEdit* SubnetEdit() const { return subnet_; }
-    QPushButton* FindButton() const { return find_; }
-    QTreeWidget* MachineList() const { return list_; }
-    QLabel* ProgressText() const { return progressText_; }
-    QPushButton* UseButton() const { return use_; }
-    QPushButton* CancelButton() const { return cancel_; }
-
   signals:
     // A discovery has ended (run to its end, cancelled, or refused).
     void findingEnded();
@@ -77,7 +70,6 @@ class FindMachinesDialog : public QDialog {
     QTreeWidget* list_ = nullptr;
     QLabel* progressText_ = nullptr;  // addresses probed and machines found
     QPushButton* use_ = nullptr;
-    QPushButton* cancel_ = nullptr;
 
     Runner runner_;
     FindingsKeeper keepFindings_;

@@ -137,11 +137,11 @@ HistoryDialog::~HistoryDialog() = default;
 
 void HistoryDialog::CreateControls() {
     setWindowTitle(tr("History"));
-    machines_ = new QListWidget(this);
-    showDiscovered_ = new QCheckBox(tr("Show &discovered machines"), this);
+    machines_ = Named(new QListWidget(this), "machines");
+    showDiscovered_ = Named(new QCheckBox(tr("Show &discovered machines"), this), "showDiscovered");
     showDiscovered_->setToolTip(
         tr("Also list the machines Find Machines and discover found, and their findings"));
-    table_ = new QTableWidget(0, kColumns, this);
+    table_ = Named(new QTableWidget(0, kColumns, this), "operations");
     table_->setHorizontalHeaderLabels(
         {tr("Time"), tr("Type"), tr("Operation"), tr("Result"), tr("Message")});
     table_->horizontalHeaderItem(kType)->setToolTip(tr("The machine type it ran as"));
@@ -156,13 +156,15 @@ void HistoryDialog::CreateControls() {
     machines_->setItemDelegate(new CutTextTips(machines_));
     table_->installEventFilter(this);
     machines_->installEventFilter(this);
-    status_ = new QLabel(this);
+    status_ = Named(new QLabel(this), "status");
     status_->setTextFormat(Qt::PlainText);
-    open_ = ConnectedButton(this, tr("&Open Report"), &HistoryDialog::OnOpen);
-    compare_ = ConnectedButton(this, tr("Compare with &previous"), &HistoryDialog::OnCompare);
-    writeBack_ =
-        ConnectedButton(this, tr("&Write this parameter set back..."), &HistoryDialog::OnWriteBack);
-    close_ = ConnectedButton(this, tr("&Close"), &QDialog::reject);
+    open_ = Named(ConnectedButton(this, tr("&Open Report"), &HistoryDialog::OnOpen), "open");
+    compare_ = Named(ConnectedButton(this, tr("Compare with &previous"), &HistoryDialog::OnCompare),
+                     "compare");
+    writeBack_ = Named(
+        ConnectedButton(this, tr("&Write this parameter set back..."), &HistoryDialog::OnWriteBack),
+        "writeBack");
+    auto* close = Named(ConnectedButton(this, tr("&Close"), &QDialog::reject), "close");
     writeBack_->setAutoDefault(false);
 
     auto* left = new QWidget(this);
@@ -179,14 +181,14 @@ void HistoryDialog::CreateControls() {
     for (QPushButton* button : {open_, compare_, writeBack_})
         buttons->addWidget(button);
     buttons->addStretch();
-    buttons->addWidget(close_);
+    buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
     layout->addWidget(status_);
     resize(860, 480);
     QWidget* const chain[] = {machines_, showDiscovered_, table_, open_,
-                              compare_,  writeBack_,      close_};
+                              compare_,  writeBack_,      close};
     for (size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 

@@ -49,14 +49,6 @@ class HistoryDialog : public QDialog {
     // first (Accepted), so that the write's progress window and messages are not blocked by it.
     const std::optional<std::vector<uint8_t>>& ChosenWrite() const { return chosenWrite_; }
 
-    QListWidget* MachineList() const { return machines_; }
-    QTableWidget* OperationTable() const { return table_; }
-    QLabel* StatusLine() const { return status_; }
-    QPushButton* OpenButton() const { return open_; }
-    QPushButton* CompareButton() const { return compare_; }
-    QPushButton* WriteBackButton() const { return writeBack_; }
-    QCheckBox* ShowDiscoveredBox() const { return showDiscovered_; }
-
     // The confirmation before a write back, naming the machines and the time.
     std::string WriteBackQuestion(const kelo::records::StoredOperation& operation) const;
 
@@ -120,7 +112,6 @@ class HistoryDialog : public QDialog {
     QPushButton* open_ = nullptr;
     QPushButton* compare_ = nullptr;
     QPushButton* writeBack_ = nullptr;
-    QPushButton* close_ = nullptr;
     QCheckBox* showDiscovered_ = nullptr;
 };
 

@@ -175,33 +175,34 @@ void MainDialog::CreateControls() {
     setWindowTitle(tr("Kelo"));
 
     auto* layout = new QVBoxLayout(this);
-    auto button = [&](const QString& caption, void (MainDialog::*slot)()) {
-        auto* b = ConnectedButton(this, caption, slot);
+    auto button = [&](const QString& caption, const char* name, void (MainDialog::*slot)()) {
+        auto* b = Named(ConnectedButton(this, caption, slot), name);
         // Plain buttons, none the default; the one with the focus takes Enter.
         b->setAutoDefault(true);
         layout->addWidget(b);
         return b;
     };
     const int groupGap = fontMetrics().height() / 2;
-    selectPort_ = button(tr("Select Port"), &MainDialog::OnSelectPort);
-    getReport_ = button(tr("Get Report"), &MainDialog::OnGetReport);
-    openReport_ = button(tr("Open Report"), &MainDialog::OnOpenReport);
+    selectPort_ = button(tr("Select Port"), "selectPort", &MainDialog::OnSelectPort);
+    getReport_ = button(tr("Get Report"), "getReport", &MainDialog::OnGetReport);
+    openReport_ = button(tr("Open Report"), "openReport", &MainDialog::OnOpenReport);
     layout->addSpacing(groupGap);
-    getParameters_ = button(tr("Get Parameters"), &MainDialog::OnGetParameters);
-    putParameters_ = button(tr("Put Parameters"), &MainDialog::OnPutParameters);
+    getParameters_ = button(tr("Get Parameters"), "getParameters", &MainDialog::OnGetParameters);
+    putParameters_ = button(tr("Put Parameters"), "putParameters", &MainDialog::OnPutParameters);
     layout->addSpacing(groupGap * 2);
-    firmwareUpgrade_ = button(tr("Firmware Upgrade"), &MainDialog::OnFirmwareUpgrade);
-    exit_ = button(tr("Exit"), &MainDialog::accept);
+    firmwareUpgrade_ =
+        button(tr("Firmware Upgrade"), "firmwareUpgrade", &MainDialog::OnFirmwareUpgrade);
+    exit_ = button(tr("Exit"), "exit", &MainDialog::accept);
     layout->insertSpacing(1, groupGap / 2);
 
-    development_ = new QLabel(QString::fromStdString(developmentText_), this);
+    development_ = Named(new QLabel(QString::fromStdString(developmentText_), this), "development");
     layout->insertWidget(0, development_);
     development_->hide();
     FitToCaption();
 
     // The menu's Close is there from the start; initialisation adds the About entry.
-    systemMenu_ = new QMenu(this);
-    closeAction_ = systemMenu_->addAction(tr("Close"), this, &MainDialog::close);
+    systemMenu_ = Named(new QMenu(this), "systemMenu");
+    closeAction_ = Named(systemMenu_->addAction(tr("Close"), this, &MainDialog::close), "close");
     // The keys that open a window's menu, besides the right click and the Menu key.
     for (const QKeySequence& keys :
          {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::ALT | Qt::Key_Space)}) {
@@ -229,27 +230,6 @@ void MainDialog::OpenSystemMenuByKey() {
         systemMenu_->setActiveAction(systemMenu_->actions().front());
 }
 
-QPushButton* MainDialog::Button(int id) const {
-    switch (id) {
-        case kSelectPortButton:
-            return selectPort_;
-        case kGetReportButton:
-            return getReport_;
-        case kOpenReportButton:
-            return openReport_;
-        case kGetParametersButton:
-            return getParameters_;
-        case kPutParametersButton:
-            return putParameters_;
-        case kFirmwareUpgradeButton:
-            return firmwareUpgrade_;
-        case kExitButton:
-            return exit_;
-        default:
-            return nullptr;
-    }
-}
-
 // The window initialises just before it first appears.
 void MainDialog::showEvent(QShowEvent* event) {
     if (!initialised_) {
@@ -264,14 +244,16 @@ void MainDialog::OnInitDialog() {
     const std::string about = platform::LoadString(platform::MessageId::kAboutBox);
     if (!about.empty()) {
         systemMenu_->addSeparator();
-        aboutAction_ =
-            systemMenu_->addAction(QString::fromStdString(about), this, &MainDialog::OnAbout);
+        Named(systemMenu_->addAction(QString::fromStdString(about), this, &MainDialog::OnAbout),
+              "about");
     }
     traceAction_ =
-        systemMenu_->addAction(tr("Protocol Trace..."), this, &MainDialog::OnProtocolTrace);
+        Named(systemMenu_->addAction(tr("Protocol Trace..."), this, &MainDialog::OnProtocolTrace),
+              "trace");
     traceAction_->setCheckable(true);
     traceAction_->setChecked(trace_.TextRunning());
-    historyAction_ = systemMenu_->addAction(tr("History..."), this, &MainDialog::OnHistory);
+    historyAction_ =
+        Named(systemMenu_->addAction(tr("History..."), this, &MainDialog::OnHistory), "history");
     // 2. The icons, and files dropped on the window.
     setWindowIcon(AppIcon());
     setAcceptDrops(true);

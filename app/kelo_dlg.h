@@ -42,18 +42,6 @@ class MainDialog : public QDialog {
     // and its minimise, maximise and close buttons, with a margin.
     static constexpr int kCaptionBarButtons = 5;
 
-    // Control ids of template 102.
-    enum ControlId : int {
-        kSelectPortButton = 1000,
-        kGetReportButton = 1001,
-        kOpenReportButton = 1027,
-        kGetParametersButton = 1002,
-        kPutParametersButton = 1003,
-        kFirmwareUpgradeButton = 1005,
-        kExitButton = 1,
-        kDevelopmentLabel = 1021,
-    };
-
     // A report from the machine longer than this is refused.
     static constexpr size_t kMaxMachineReport = kelo::kBlockCapacity;
     // Get Parameters reads into a buffer of this size.
@@ -96,16 +84,6 @@ class MainDialog : public QDialog {
     }
 
     const std::string& VersionText() const { return version_; }
-    QPushButton* Button(int id) const;
-    QLabel* DevelopmentLabel() const { return development_; }
-    // The right-click menu standing in for the system menu: Close, a separator, About.
-    QMenu* SystemMenu() const { return systemMenu_; }
-    QAction* CloseAction() const { return closeAction_; }
-    QAction* AboutAction() const { return aboutAction_; }
-    // "Protocol Trace...", checked while the text trace runs.
-    QAction* TraceAction() const { return traceAction_; }
-    // "History...", right after it.
-    QAction* HistoryAction() const { return historyAction_; }
 
     bool IsBusy() const { return busy_; }
 
@@ -217,7 +195,6 @@ class MainDialog : public QDialog {
     QLabel* development_ = nullptr;
     QMenu* systemMenu_ = nullptr;
     QAction* closeAction_ = nullptr;
-    QAction* aboutAction_ = nullptr;
     QAction* traceAction_ = nullptr;
     QAction* historyAction_ = nullptr;
     bool initialised_ = false;

@@ -91,9 +91,10 @@ void SelectPortDialog::CreateControls() {
     auto* types = new QGridLayout;
     types->setContentsMargins(indent, 0, 0, 0);
     types->setColumnStretch(1, 1);
-    typeGroup_ = new QButtonGroup(this);
+    typeGroup_ = Named(new QButtonGroup(this), "types");
     for (int i = 0; i < 4; ++i) {
         auto* radio = new QRadioButton(tr("Type%1").arg(i + 1), this);
+        radio->setObjectName(QStringLiteral("type%1").arg(i + 1));
         typeGroup_->addButton(radio, i);
         types->addWidget(radio, i, 0);
         types->addWidget(new QLabel(tr(kTypeCaptions[static_cast<size_t>(i)]), this), i, 1);
@@ -101,18 +102,18 @@ void SelectPortDialog::CreateControls() {
 
     auto* ports = new QGridLayout;
     ports->setContentsMargins(indent, 0, 0, 0);
-    portGroup_ = new QButtonGroup(this);
-    auto addPortRadio = [&](const QString& text, int portKind, int row) {
-        auto* radio = new QRadioButton(text, this);
+    portGroup_ = Named(new QButtonGroup(this), "ports");
+    auto addPortRadio = [&](const QString& text, const char* name, int portKind, int row) {
+        auto* radio = Named(new QRadioButton(text, this), name);
         portGroup_->addButton(radio, portKind);
         ports->addWidget(radio, row, 0);
     };
-    addPortRadio(tr("via Parallel Port"), kelo::kPortParallel, 0);
-    addPortRadio(tr("via Network"), kelo::kPortNetwork, 1);
-    addPortRadio(tr("via USB"), kelo::kPortUsb, 2);
+    addPortRadio(tr("via Parallel Port"), "parallel", kelo::kPortParallel, 0);
+    addPortRadio(tr("via Network"), "network", kelo::kPortNetwork, 1);
+    addPortRadio(tr("via USB"), "usb", kelo::kPortUsb, 2);
     connect(portGroup_, &QButtonGroup::idClicked, this, &SelectPortDialog::OnPortClicked);
 
-    hostBox_ = new QComboBox(this);
+    hostBox_ = Named(new QComboBox(this), "hostBox");
     hostBox_->setEditable(true);
     hostBox_->setInsertPolicy(QComboBox::NoInsert);
     hostBox_->setDuplicatesEnabled(true);
@@ -131,21 +132,22 @@ void SelectPortDialog::CreateControls() {
             &SelectPortDialog::OnHostTextEdited);
     connect(hostBox_, &QComboBox::activated, this, &SelectPortDialog::OnHostChosen);
 
-    deleteHost_ = ConnectedButton(this, tr("Delete Host"), &SelectPortDialog::OnDeleteHost);
+    deleteHost_ = Named(ConnectedButton(this, tr("Delete Host"), &SelectPortDialog::OnDeleteHost),
+                        "deleteHost");
     ports->addWidget(deleteHost_, 1, 2);
-    restart_ = ConnectedButton(this, tr("Restart"), &SelectPortDialog::OnRestart);
+    restart_ = Named(ConnectedButton(this, tr("Restart"), &SelectPortDialog::OnRestart), "restart");
     ports->addWidget(restart_, 1, 3);
-    find_ = ConnectedButton(this, tr("Find..."), &SelectPortDialog::OnFindMachines);
+    find_ = Named(ConnectedButton(this, tr("Find..."), &SelectPortDialog::OnFindMachines), "find");
     ports->addWidget(find_, 0, 3);
 
-    ok_ = ConnectedButton(this, tr("OK"), &SelectPortDialog::accept);
-    ok_->setDefault(true);
-    cancel_ = ConnectedButton(this, tr("Cancel"), &SelectPortDialog::reject);
+    auto* ok = Named(ConnectedButton(this, tr("OK"), &SelectPortDialog::accept), "ok");
+    ok->setDefault(true);
+    auto* cancel = Named(ConnectedButton(this, tr("Cancel"), &SelectPortDialog::reject), "cancel");
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(ok_);
-    buttons->addWidget(cancel_);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
     buttons->addStretch();
 
     auto* layout = new QVBoxLayout(this);
@@ -155,14 +157,6 @@ void SelectPortDialog::CreateControls() {
     layout->addLayout(ports);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-QAbstractButton* SelectPortDialog::PortRadio(int portKind) const {
-    return portGroup_->button(portKind);
-}
-
-QAbstractButton* SelectPortDialog::TypeRadio(int typeIndex) const {
-    return typeGroup_->button(typeIndex);
 }
 
 bool SelectPortDialog::Run(kelo::PortSelection& selection) {

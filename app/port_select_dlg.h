@@ -15,7 +15,6 @@
 #include "link/settings.h"
 #include "platform/cancel_dialog.h"
 
-class QAbstractButton;
 class QButtonGroup;
 class QComboBox;
 class QPushButton;
@@ -62,15 +61,6 @@ class SelectPortDialog : public QDialog, public kelo::PortSelectDialog {
         keepFindings_ = std::move(keeper);
     }
 
-    QComboBox* HostBox() const { return hostBox_; }
-    QAbstractButton* PortRadio(int portKind) const;
-    QAbstractButton* TypeRadio(int typeIndex) const;
-    QPushButton* DeleteHostButton() const { return deleteHost_; }
-    QPushButton* RestartButton() const { return restart_; }
-    QPushButton* FindButton() const { return find_; }
-    QPushButton* OkButton() const { return ok_; }
-    QPushButton* CancelButton() const { return cancel_; }
-
   public slots:
     // OK: reads the host box and the radios into the values and ends the dialog.
     void accept() override;
@@ -97,8 +87,6 @@ class SelectPortDialog : public QDialog, public kelo::PortSelectDialog {
     QPushButton* deleteHost_ = nullptr;  // 1007
     QPushButton* restart_ = nullptr;     // 1008
     QPushButton* find_ = nullptr;        // Find..., beside Restart
-    QPushButton* ok_ = nullptr;          // 1
-    QPushButton* cancel_ = nullptr;      // 2
 
     int portKind_ = -1;
     int typeValue_ = -1;

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/dialog_parts.h"
 #include "app/file_dialogs.h"
 #include "app/find_dlg.h"
 #include "files/report_file.h"
@@ -102,22 +103,22 @@ ReportDialog::~ReportDialog() = default;
 
 void ReportDialog::CreateControls() {
     auto* buttons = new QHBoxLayout;
-    auto button = [&](const QString& caption) {
-        auto* b = new QPushButton(caption, this);
+    auto button = [&](const QString& caption, const char* name) {
+        auto* b = Named(new QPushButton(caption, this), name);
         b->setAutoDefault(true);  // a focused button takes Enter; elsewhere Close does
         buttons->addWidget(b);
         return b;
     };
-    save_ = button(tr("Save"));
-    openBrowser_ = button(tr("Open Browser"));
-    find_ = button(tr("Find"));
-    close_ = button(tr("Close"));
+    save_ = button(tr("Save"), "save");
+    openBrowser_ = button(tr("Open Browser"), "openBrowser");
+    find_ = button(tr("Find"), "find");
+    close_ = button(tr("Close"), "close");
     close_->setDefault(true);
     buttons->addStretch();
 
     // A report lines its figures up in columns, so it is shown in a fixed-pitch face; room for
     // a hundred columns and forty lines.
-    textControl_ = new QPlainTextEdit(this);
+    textControl_ = Named(new QPlainTextEdit(this), "text");
     textControl_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const QFontMetrics metrics(textControl_->font());
     textControl_->setFixedSize(metrics.horizontalAdvance(QString(100, 'M')),

@@ -66,12 +66,6 @@ class ReportDialog : public QDialog {
     TextRange Selection() const;
     void SetSelection(size_t start, size_t end);
 
-    QPlainTextEdit* TextControl() const { return textControl_; }
-    QPushButton* SaveButton() const { return save_; }
-    QPushButton* OpenBrowserButton() const { return openBrowser_; }
-    QPushButton* FindButton() const { return find_; }
-    QPushButton* CloseButton() const { return close_; }
-
     // The pages of Open Browser: the desktop's launcher hands a page on and may return before
     // the browser has read it, so the pages are removed when the program ends. Removes the pages
     // left so far; false when one of them is still there.

@@ -17,8 +17,11 @@
 #include <functional>
 
 #include "app/stop_signals.h"
+#include "tests/app/named_child.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using kelo::app::ProgressDialog;
 using kelo::app::StopSignals;
@@ -47,7 +50,8 @@ TEST_P(QueuedCancelTest, IsSeenWhenTheSetterReturns) {
     ProgressDialog dialog;
     dialog.Show();
     if (cancel == QueuedCancel::Click) {
-        QMetaObject::invokeMethod(dialog.CancelButton(), "click", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(Child<QPushButton>(dialog, "cancel"), "click",
+                                  Qt::QueuedConnection);
     } else {
         QCoreApplication::postEvent(
             &dialog, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
@@ -74,7 +78,7 @@ TEST(CommCancelDlg, CancelStaysSetWhileHiddenAndClearsOnTheNextShow) {
     dialog.SetRange(100);
     dialog.Show();
     dialog.SetPos(60);
-    QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(dialog, "cancel"), Qt::LeftButton);
     EXPECT_TRUE(dialog.IsCancelled());
     EXPECT_FALSE(dialog.IsVisible());
 
@@ -86,8 +90,8 @@ TEST(CommCancelDlg, CancelStaysSetWhileHiddenAndClearsOnTheNextShow) {
     // The next operation shows the window: a fresh start with the bar at 0.
     dialog.Show();
     EXPECT_FALSE(dialog.IsCancelled());
-    EXPECT_EQ(dialog.ProgressBar()->value(), 0);
-    EXPECT_EQ(dialog.ProgressBar()->maximum(), 100);
+    EXPECT_EQ(Child<QProgressBar>(dialog, "progress")->value(), 0);
+    EXPECT_EQ(Child<QProgressBar>(dialog, "progress")->maximum(), 100);
 }
 
 TEST(CommCancelDlg, EscInTheWindowCancels) {
@@ -101,7 +105,7 @@ TEST(CommCancelDlg, EscInTheWindowCancels) {
 TEST(CommCancelDlg, ShowDoesNotRunPendingEvents) {
     // A Cancel left over from before the show must not end the operation that shows it.
     ProgressDialog dialog;
-    QMetaObject::invokeMethod(dialog.CancelButton(), "click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(Child<QPushButton>(dialog, "cancel"), "click", Qt::QueuedConnection);
     dialog.Show();
     EXPECT_FALSE(dialog.IsCancelled());
     EXPECT_TRUE(dialog.IsVisible());
@@ -142,9 +146,10 @@ TEST_P(BarTest, PositionStaysInsideTheRange) {
     ProgressDialog dialog;
     dialog.SetRange(c.upper);
     dialog.SetPos(c.position);
-    EXPECT_EQ(dialog.ProgressBar()->value(), c.expectedValue);
+    EXPECT_EQ(Child<QProgressBar>(dialog, "progress")->value(), c.expectedValue);
     // Never Qt's busy indicator, which an empty range would draw.
-    EXPECT_GT(dialog.ProgressBar()->maximum(), dialog.ProgressBar()->minimum());
+    EXPECT_GT(Child<QProgressBar>(dialog, "progress")->maximum(),
+              Child<QProgressBar>(dialog, "progress")->minimum());
 }
 
 INSTANTIATE_TEST_SUITE_P(CommCancelDlg, BarTest,

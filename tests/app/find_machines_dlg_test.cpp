@@ -16,9 +16,12 @@
 
 #include "app/port_select_dlg.h"
 #include "discover/address_block.h"
+#include "tests/app/named_child.h"
 #include "testsupport/sim_process.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using kelo::app::FindMachinesDialog;
 using kelo::app::SelectPortDialog;
@@ -35,9 +38,9 @@ std::vector<QStringList> FindAndChoose(SelectPortDialog& port, const QString& ad
         auto* finder = qobject_cast<FindMachinesDialog*>(QApplication::activeModalWidget());
         if (finder == nullptr)
             return port.reject();  // Find Machines did not open: the checks below fail
-        finder->SubnetEdit()->setText("127.0.9.0/29");
+        Child<QLineEdit>(*finder, "subnet")->setText("127.0.9.0/29");
         auto choose = [&rows, finder, address, doubleClick] {
-            QTreeWidget* list = finder->MachineList();
+            QTreeWidget* list = Child<QTreeWidget>(*finder, "machines");
             for (int i = 0; i < list->topLevelItemCount(); ++i) {
                 const QTreeWidgetItem* item = list->topLevelItem(i);
                 rows.push_back({item->text(0), item->text(1), item->text(2)});
@@ -52,13 +55,13 @@ std::vector<QStringList> FindAndChoose(SelectPortDialog& port, const QString& ad
                 QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
             } else {
                 list->setCurrentItem(found.front());
-                QTest::mouseClick(finder->UseButton(), Qt::LeftButton);
+                QTest::mouseClick(Child<QPushButton>(*finder, "use"), Qt::LeftButton);
             }
         };
         QObject::connect(finder, &FindMachinesDialog::findingEnded, finder, choose,
                          Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     });
-    QTest::mouseClick(port.FindButton(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(port, "find"), Qt::LeftButton);
     return rows;
 }
 
@@ -82,9 +85,9 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
         EXPECT_THAT(rows,
                     ElementsAre(QStringList{"127.0.9.1", "Type1, Type2", "kelo-sim-127.0.9.1"},
                                 QStringList{"127.0.9.2", "Type4", "kelo-sim-127.0.9.2"}));
-        EXPECT_EQ(first.HostBox()->currentText(), "127.0.9.1");
-        EXPECT_TRUE(first.TypeRadio(0)->isChecked());
-        QTest::mouseClick(first.OkButton(), Qt::LeftButton);
+        EXPECT_EQ(Child<QComboBox>(first, "hostBox")->currentText(), "127.0.9.1");
+        EXPECT_TRUE(Child<QRadioButton>(first, "type1")->isChecked());
+        QTest::mouseClick(Child<QPushButton>(first, "ok"), Qt::LeftButton);
     });
     ASSERT_TRUE(first.Run(selection));
     EXPECT_THAT(kept, ElementsAre("127.0.9.1", "127.0.9.2"));
@@ -96,10 +99,10 @@ TEST(FindMachines, ChosenMachineFillsHostBoxAndTypeUntilThePortDialogDecides) {
     SelectPortDialog second;
     QTimer::singleShot(0, &second, [&second] {
         FindAndChoose(second, "127.0.9.2", true);
-        EXPECT_EQ(second.HostBox()->currentIndex(), 1);
-        EXPECT_EQ(second.HostBox()->count(), 3);
-        EXPECT_TRUE(second.TypeRadio(3)->isChecked());
-        QTest::mouseClick(second.CancelButton(), Qt::LeftButton);
+        EXPECT_EQ(Child<QComboBox>(second, "hostBox")->currentIndex(), 1);
+        EXPECT_EQ(Child<QComboBox>(second, "hostBox")->count(), 3);
+        EXPECT_TRUE(Child<QRadioButton>(second, "type4")->isChecked());
+        QTest::mouseClick(Child<QPushButton>(second, "cancel"), Qt::LeftButton);
     });
     EXPECT_FALSE(second.Run(selection));
     EXPECT_THAT(selection.hosts, ElementsAre("alpha", "127.0.9.2", "127.0.9.1"));
@@ -127,10 +130,10 @@ TEST(FindMachines, FirstDownSelectsTheFirstRowAndEnterUsesIt) {
         [&dialog] {
             dialog.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-            QTreeWidget* list = dialog.MachineList();
+            QTreeWidget* list = Child<QTreeWidget>(dialog, "machines");
             list->setFocus(Qt::TabFocusReason);
             QTest::keyClick(list, Qt::Key_Down);
-            EXPECT_TRUE(dialog.UseButton()->isDefault());
+            EXPECT_TRUE(Child<QPushButton>(dialog, "use")->isDefault());
             QTest::keyClick(list, Qt::Key_Return);
             if (dialog.isVisible())
                 dialog.reject();

@@ -22,9 +22,12 @@
 #include "app/history_dlg.h"
 #include "platform/message_recorder.h"
 #include "records/service_records.h"
+#include "tests/app/named_child.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using kelo::records::ContentKind;
 using kelo::records::OperationRecord;
@@ -66,28 +69,30 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     }
     kelo::app::HistoryDialog history(path, "");
     history.SetWriteBackTarget({"10.0.0.9", "", 3, "network", ""});
+    auto* machines = Child<QListWidget>(history, "machines");
+    auto* writeBack = Child<QPushButton>(history, "writeBack");
 
-    ASSERT_EQ(history.MachineList()->count(), 2);
-    EXPECT_EQ(history.MachineList()->item(0)->text().toLower(), "alpha");
-    EXPECT_EQ(history.MachineList()->item(1)->text(), "beta");
-    QTableWidget* table = history.OperationTable();
+    ASSERT_EQ(machines->count(), 2);
+    EXPECT_EQ(machines->item(0)->text().toLower(), "alpha");
+    EXPECT_EQ(machines->item(1)->text(), "beta");
+    QTableWidget* table = Child<QTableWidget>(history, "operations");
     ASSERT_EQ(table->rowCount(), 3);
     EXPECT_EQ(table->item(0, 1)->text(), "3");  // the machine type
     EXPECT_EQ(table->item(0, 2)->text(), "get-report");
     EXPECT_EQ(table->item(1, 2)->text(), "get-params");
     EXPECT_EQ(table->item(2, 3)->text(), "ok");
-    EXPECT_TRUE(history.StatusLine()->text().startsWith("4 operations of"));
+    EXPECT_TRUE(Child<QLabel>(history, "status")->text().startsWith("4 operations of"));
 
     // The newest report has one before it; the oldest has none.
-    EXPECT_TRUE(history.CompareButton()->isEnabled());
-    EXPECT_FALSE(history.WriteBackButton()->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(history, "compare")->isEnabled());
+    EXPECT_FALSE(writeBack->isEnabled());
     table->selectRow(2);
-    EXPECT_TRUE(history.OpenButton()->isEnabled());
-    EXPECT_FALSE(history.CompareButton()->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(history, "open")->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(history, "compare")->isEnabled());
 
     // A kept parameter set goes back only after a Yes to a question naming both machines.
     table->selectRow(1);
-    ASSERT_TRUE(history.WriteBackButton()->isEnabled());
+    ASSERT_TRUE(writeBack->isEnabled());
     std::vector<std::string> asked;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -97,9 +102,9 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
         }
     });
     answer.start(1);
-    history.WriteBackButton()->click();
+    writeBack->click();
     EXPECT_FALSE(history.ChosenWrite());
-    history.WriteBackButton()->click();
+    writeBack->click();
     ASSERT_TRUE(history.ChosenWrite());
     EXPECT_EQ(history.ChosenWrite()->size(), 3u);  // the set and its check byte
     EXPECT_EQ(history.result(), QDialog::Accepted);
@@ -112,11 +117,11 @@ TEST(HistoryDlgTest, ListsMachinesAndTheirOperationsNewestFirst) {
     // asked: it is refused.
     history.SetWriteBackTarget({"ALPHA", "", 3, "network", ""});
     table->selectRow(1);
-    history.WriteBackButton()->click();
+    writeBack->click();
     EXPECT_EQ(asked.back().find("\n\n"), std::string::npos) << asked.back();
     history.SetWriteBackTarget({"alpha", "", 1, "network", ""});
     kelo::platform::MessageRecorder refusals;
-    history.WriteBackButton()->click();
+    writeBack->click();
     EXPECT_EQ(asked.size(), 3u);
     EXPECT_THAT(refusals.Texts(), ElementsAre(HasSubstr("is the parameter set of a type 3 machine, "
                                                         "and the machine at alpha is set up as "
@@ -130,8 +135,8 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
     (*kelo::records::ServiceRecords::Open(path).value)
         ->RecordOperation(Kept("a\xE2\x80\xAE!\xFF", 1000, "get-report", ContentKind::Report, "A"));
     kelo::app::HistoryDialog history(path, "");
-    EXPECT_EQ(history.MachineList()->item(0)->text(), "a\uFFFD!\uFFFD");
-    EXPECT_EQ(history.OperationTable()->rowCount(), 1);
+    EXPECT_EQ(Child<QListWidget>(history, "machines")->item(0)->text(), "a\uFFFD!\uFFFD");
+    EXPECT_EQ(Child<QTableWidget>(history, "operations")->rowCount(), 1);
     history.SetWriteBackTarget({"b", "", 3, "network", ""});
     kelo::records::StoredOperation read;
     read.machine = {"a\xE2\x80\xAE!", "", 3, "network", ""};
@@ -141,16 +146,16 @@ TEST(HistoryDlgTest, ListsAnOddHostAsShownTextAndFindsItsOperations) {
 TEST(HistoryDlgTest, TellsWhyARecordWasNotKept) {
     testing_support::TempDir folder;
     kelo::app::HistoryDialog history(folder / "records.sqlite3", "database is locked");
-    EXPECT_EQ(history.StatusLine()->text(), "Not recorded: database is locked");
+    EXPECT_EQ(Child<QLabel>(history, "status")->text(), "Not recorded: database is locked");
 
     // A database that cannot be read says so, in those words only, whether or not this
     // session's records failed for the same reason.
     const std::string damaged = folder / "damaged.sqlite3";
     std::ofstream(damaged) << std::string(4096, 'x');
-    const QString first = kelo::app::HistoryDialog(damaged, "").StatusLine()->text();
+    const QString first = Child<QLabel>(kelo::app::HistoryDialog(damaged, ""), "status")->text();
     EXPECT_TRUE(first.startsWith("Records cannot be read: ")) << first.toStdString();
     const std::string reason = first.mid(24).toStdString();
-    EXPECT_EQ(kelo::app::HistoryDialog(damaged, reason).StatusLine()->text(), first);
+    EXPECT_EQ(Child<QLabel>(kelo::app::HistoryDialog(damaged, reason), "status")->text(), first);
 }
 
 // Shows the dialog and runs its window's events until it is active, so keys reach it.
@@ -166,8 +171,10 @@ TEST(CompareDlgTest, RowsLineUpWithAMarkedFillerOppositeEachLineTheOtherSideLack
     const kelo::app::AlignedRows& rows = compare.Rows();
     EXPECT_THAT(rows.before, ElementsAre(0, 1, 2, 3, std::nullopt));
     EXPECT_THAT(rows.after, ElementsAre(0, std::nullopt, 1, 2, 3));
-    EXPECT_EQ(compare.BeforeView()->blockCount(), compare.AfterView()->blockCount());
-    EXPECT_EQ(compare.BeforeView()->extraSelections().size(), 2);  // B, and the filler
+    EXPECT_EQ(Child<QPlainTextEdit>(compare, "before")->blockCount(),
+              Child<QPlainTextEdit>(compare, "after")->blockCount());
+    EXPECT_EQ(Child<QPlainTextEdit>(compare, "before")->extraSelections().size(),
+              2);  // B, and the filler
     // A replaced line faces its replacement; the longer side's rest faces a filler.
     const kelo::app::AlignedRows replaced = kelo::app::AlignLines(3, 4, {{1}, {1, 2}});
     EXPECT_THAT(replaced.before, ElementsAre(0, 1, std::nullopt, 2));
@@ -175,14 +182,14 @@ TEST(CompareDlgTest, RowsLineUpWithAMarkedFillerOppositeEachLineTheOtherSideLack
     EXPECT_THAT(replaced.changeStarts, ElementsAre(1));
 
     // F7 and Shift+F7 step through the two changes.
-    EXPECT_EQ(compare.ChangeCount()->text(), "2 changes");
+    EXPECT_EQ(Child<QLabel>(compare, "changeCount")->text(), "2 changes");
     ShowActive(compare);
     QTest::keyClick(&compare, Qt::Key_F7);
     QTest::keyClick(&compare, Qt::Key_F7);
-    EXPECT_EQ(compare.ChangeCount()->text(), "Change 2 of 2");
-    EXPECT_FALSE(compare.NextButton()->isEnabled());
+    EXPECT_EQ(Child<QLabel>(compare, "changeCount")->text(), "Change 2 of 2");
+    EXPECT_FALSE(Child<QPushButton>(compare, "next")->isEnabled());
     QTest::keyClick(&compare, Qt::Key_F7, Qt::ShiftModifier);
-    EXPECT_EQ(compare.ChangeCount()->text(), "Change 1 of 2");
+    EXPECT_EQ(Child<QLabel>(compare, "changeCount")->text(), "Change 1 of 2");
 }
 
 TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
@@ -196,16 +203,16 @@ TEST(CompareDlgTest, BothSidesScrollTogetherByKeyboardAndSideways) {
     }
     kelo::app::CompareDialog compare(before, after, "before", "after", nullptr);
     ShowActive(compare);
-    QScrollBar* left = compare.BeforeView()->verticalScrollBar();
-    QScrollBar* right = compare.AfterView()->verticalScrollBar();
-    compare.AfterView()->setFocus();
+    QScrollBar* left = Child<QPlainTextEdit>(compare, "before")->verticalScrollBar();
+    QScrollBar* right = Child<QPlainTextEdit>(compare, "after")->verticalScrollBar();
+    Child<QPlainTextEdit>(compare, "after")->setFocus();
     for (int page = 0; page < 40; ++page)
-        QTest::keyClick(compare.AfterView(), Qt::Key_PageDown);
-    QTest::keyClick(compare.AfterView(), Qt::Key_Up);
+        QTest::keyClick(Child<QPlainTextEdit>(compare, "after"), Qt::Key_PageDown);
+    QTest::keyClick(Child<QPlainTextEdit>(compare, "after"), Qt::Key_Up);
     EXPECT_EQ(right->value(), right->maximum() - 1);
     EXPECT_EQ(left->value(), right->value());
-    compare.BeforeView()->horizontalScrollBar()->setValue(40);
-    EXPECT_EQ(compare.AfterView()->horizontalScrollBar()->value(), 40);
+    Child<QPlainTextEdit>(compare, "before")->horizontalScrollBar()->setValue(40);
+    EXPECT_EQ(Child<QPlainTextEdit>(compare, "after")->horizontalScrollBar()->value(), 40);
 }
 
 TEST(CompareDlgTest, ALongHostNameIsCutAndTheWindowFitsTheScreen) {
@@ -216,8 +223,9 @@ TEST(CompareDlgTest, ALongHostNameIsCutAndTheWindowFitsTheScreen) {
     QCoreApplication::processEvents();
     EXPECT_LE(compare.frameGeometry().width(), 1280);
     EXPECT_LE(compare.minimumSizeHint().width(), 1280);
-    EXPECT_TRUE(compare.AfterLabel()->text().endsWith("11:20:14"));
-    EXPECT_EQ(compare.AfterLabel()->toolTip().toStdString(), host + "  2026-12-09 11:20:14");
+    EXPECT_TRUE(Child<QLabel>(compare, "afterLabel")->text().endsWith("11:20:14"));
+    EXPECT_EQ(Child<QLabel>(compare, "afterLabel")->toolTip().toStdString(),
+              host + "  2026-12-09 11:20:14");
 }
 
 // A day's records of one machine behind discovery's findings of two, one of them the machine.
@@ -245,29 +253,31 @@ class HistoryDayTest : public ::testing::Test {
 
 TEST_F(HistoryDayTest, DiscoveryFindingsStayApartUntilAskedFor) {
     kelo::app::HistoryDialog history(path_, "");
-    ASSERT_EQ(history.MachineList()->count(), 1);
-    EXPECT_EQ(history.OperationTable()->rowCount(), 3);
-    EXPECT_EQ(history.StatusLine()->text().toStdString(),
+    auto* machines = Child<QListWidget>(history, "machines");
+    auto* table = Child<QTableWidget>(history, "operations");
+    ASSERT_EQ(machines->count(), 1);
+    EXPECT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(Child<QLabel>(history, "status")->text().toStdString(),
               "3 operations of 1 machine in " + path_ + "; 2 discovery findings not shown");
     // A failed read that kept no message still says why.
-    EXPECT_EQ(history.OperationTable()->item(1, 4)->text(),
-              "The machine's parameters could not be read.");
+    EXPECT_EQ(table->item(1, 4)->text(), "The machine's parameters could not be read.");
 
-    history.ShowDiscoveredBox()->setChecked(true);
-    ASSERT_EQ(history.MachineList()->count(), 2);
-    EXPECT_EQ(history.MachineList()->findItems("found-only", Qt::MatchExactly).size(), 1);
-    ASSERT_EQ(history.OperationTable()->rowCount(), 4);
-    EXPECT_EQ(history.OperationTable()->item(0, 2)->text(), "discover");
-    EXPECT_EQ(history.OperationTable()->item(0, 1)->text(), "?");
+    Child<QCheckBox>(history, "showDiscovered")->setChecked(true);
+    ASSERT_EQ(machines->count(), 2);
+    EXPECT_EQ(machines->findItems("found-only", Qt::MatchExactly).size(), 1);
+    ASSERT_EQ(table->rowCount(), 4);
+    EXPECT_EQ(table->item(0, 2)->text(), "discover");
+    EXPECT_EQ(table->item(0, 1)->text(), "?");
 }
 
 TEST_F(HistoryDayTest, KeyboardReachesTheButtonsAndEnterComparesAParameterSet) {
     kelo::app::HistoryDialog history(path_, "");
     ShowActive(history);
-    QTableWidget* table = history.OperationTable();
+    QTableWidget* table = Child<QTableWidget>(history, "operations");
     table->setFocus(Qt::TabFocusReason);
     QTest::keyClick(table, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), history.CompareButton());  // Open is off for a set
+    EXPECT_EQ(QApplication::focusWidget(),
+              Child<QPushButton>(history, "compare"));  // Open is off for a set
     EXPECT_EQ(table->currentRow(), 0);
 
     // Enter on a row: the window its kind opens, closed at once.

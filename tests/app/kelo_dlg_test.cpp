@@ -35,12 +35,15 @@
 #include "files/report_file.h"
 #include "platform/message_recorder.h"
 #include "platform/system.h"
+#include "tests/app/named_child.h"
 #include "tests/app/scripted_file_dialogs.h"
 #include "tests/app/stub_operations.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using app_testing::ScriptedFileDialogs;
 using kelo::app::MainDialog;
@@ -77,10 +80,8 @@ class ModalWatcher {
     int count_ = 0;
 };
 
-const int kButtons[] = {MainDialog::kSelectPortButton,    MainDialog::kGetReportButton,
-                        MainDialog::kOpenReportButton,    MainDialog::kGetParametersButton,
-                        MainDialog::kPutParametersButton, MainDialog::kFirmwareUpgradeButton,
-                        MainDialog::kExitButton};
+const char* const kButtons[] = {"selectPort",    "getReport",       "openReport", "getParameters",
+                                "putParameters", "firmwareUpgrade", "exit"};
 
 // What the window looks like from the user's side at one moment.
 struct ControlState {
@@ -95,9 +96,9 @@ const ControlState kIdle{7, true, false};
 // Reads the state; tries Close and Esc on a busy window (an idle one is left open).
 ControlState Observe(MainDialog& dialog) {
     ControlState state;
-    for (int id : kButtons)
-        state.enabledButtons += dialog.Button(id)->isEnabled() ? 1 : 0;
-    state.closeEnabled = dialog.CloseAction()->isEnabled();
+    for (const char* name : kButtons)
+        state.enabledButtons += Child<QPushButton>(dialog, name)->isEnabled() ? 1 : 0;
+    state.closeEnabled = Child<QAction>(dialog, "close")->isEnabled();
     if (dialog.IsBusy()) {
         dialog.close();
         QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -138,17 +139,17 @@ class KeloDlgTest : public ::testing::Test {
 TEST_F(KeloDlgTest, ShowsTheVersionInTheCaptionAndNeverTheDevelopmentControls) {
     EXPECT_EQ(dialog_.windowTitle().toStdString(), "Kelo " + kelo::platform::ProgramVersion());
     EXPECT_FALSE(kelo::platform::ProgramVersion().empty());
-    EXPECT_FALSE(dialog_.DevelopmentLabel()->isVisible());
-    EXPECT_TRUE(dialog_.DevelopmentLabel()->text().isEmpty());
+    EXPECT_FALSE(Child<QLabel>(dialog_, "development")->isVisible());
+    EXPECT_TRUE(Child<QLabel>(dialog_, "development")->text().isEmpty());
     EXPECT_TRUE(dialog_.acceptDrops());
     EXPECT_EQ(Observe(dialog_), kIdle);
-    EXPECT_EQ(dialog_.Button(MainDialog::kSelectPortButton)->text(), "Select Port");
-    EXPECT_EQ(dialog_.Button(MainDialog::kFirmwareUpgradeButton)->text(), "Firmware Upgrade");
-    EXPECT_EQ(dialog_.Button(MainDialog::kExitButton)->text(), "Exit");
+    EXPECT_EQ(Child<QPushButton>(dialog_, "selectPort")->text(), "Select Port");
+    EXPECT_EQ(Child<QPushButton>(dialog_, "firmwareUpgrade")->text(), "Firmware Upgrade");
+    EXPECT_EQ(Child<QPushButton>(dialog_, "exit")->text(), "Exit");
 }
 
 TEST_F(KeloDlgTest, SystemMenuHoldsTheAboutEntryThatShowsTheCaptionsVersion) {
-    const QList<QAction*> actions = dialog_.SystemMenu()->actions();
+    const QList<QAction*> actions = Child<QMenu>(dialog_, "systemMenu")->actions();
     ASSERT_EQ(actions.size(), 5);
     EXPECT_EQ(actions[0]->text(), "Close");
     EXPECT_TRUE(actions[1]->isSeparator());
@@ -172,7 +173,7 @@ TEST_F(KeloDlgTest, ProtocolTraceStartsInTheChosenFileAndStopsWhenChosenAgain) {
     ScriptedFileDialogs dialogs;
     const std::string path = folder_ / "trace.txt";
     dialogs.answers = {path};
-    QAction* trace = dialog_.TraceAction();
+    QAction* trace = Child<QAction>(dialog_, "trace");
     trace->trigger();
     ASSERT_EQ(dialogs.asked.size(), 1u);
     EXPECT_EQ(dialogs.asked[0].kind, kelo::app::FileDialogRequest::Kind::kSave);
@@ -211,11 +212,11 @@ TEST_F(KeloDlgTest, EveryOperationDisablesTheWindowWhileItRunsAndEnablesItAfter)
         return ParametersOf(true, {0x42});
     };
 
-    for (int id : kButtons) {
-        if (id == MainDialog::kExitButton)
+    for (const char* id : kButtons) {
+        if (std::string_view(id) == "exit")
             continue;
         during.clear();
-        dialog_.Button(id)->click();
+        Child<QPushButton>(dialog_, id)->click();
         ASSERT_FALSE(during.empty()) << id;
         for (const ControlState& state : during)
             EXPECT_EQ(state, kBusy) << id;
@@ -243,7 +244,7 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
     };
 
     struct Case {
-        int button;
+        const char* button;
         kelo::app::FileDialogRequest::Kind kind;
         std::string filter;
         std::string defaultExtension;
@@ -251,19 +252,17 @@ TEST_F(KeloDlgTest, CancelledFileDialogsEndTheOperationSilently) {
         bool askBeforeReplace;
     };
     const Case cases[] = {
-        {MainDialog::kOpenReportButton, kelo::app::FileDialogRequest::Kind::kOpen,
-         kelo::kReportFilter, ".kel", true, false},
-        {MainDialog::kGetParametersButton, kelo::app::FileDialogRequest::Kind::kSave, "", "", false,
-         true},
-        {MainDialog::kPutParametersButton, kelo::app::FileDialogRequest::Kind::kOpen, "", "", false,
+        {"openReport", kelo::app::FileDialogRequest::Kind::kOpen, kelo::kReportFilter, ".kel", true,
          false},
-        {MainDialog::kFirmwareUpgradeButton, kelo::app::FileDialogRequest::Kind::kOpen,
-         kelo::kFirmwareFilter, "", true, false},
+        {"getParameters", kelo::app::FileDialogRequest::Kind::kSave, "", "", false, true},
+        {"putParameters", kelo::app::FileDialogRequest::Kind::kOpen, "", "", false, false},
+        {"firmwareUpgrade", kelo::app::FileDialogRequest::Kind::kOpen, kelo::kFirmwareFilter, "",
+         true, false},
     };
     for (const Case& c : cases) {
         dialogs.asked.clear();
         dialogs.owners.clear();
-        dialog_.Button(c.button)->click();
+        Child<QPushButton>(dialog_, c.button)->click();
         ASSERT_EQ(dialogs.asked.size(), 1u) << c.button;
         const kelo::app::FileDialogRequest& request = dialogs.asked[0];
         EXPECT_EQ(request.kind, c.kind) << c.button;
@@ -294,7 +293,7 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
             whileShown = Observe(dialog_);
             EXPECT_EQ(v.parentWidget(), nullptr);
         });
-        dialog_.Button(MainDialog::kGetReportButton)->click();
+        Child<QPushButton>(dialog_, "getReport")->click();
         EXPECT_EQ(viewer.Count(), c.viewerOpens ? 1 : 0) << c.length;
         if (c.viewerOpens) {
             EXPECT_EQ(shownLength, c.length);
@@ -310,11 +309,12 @@ TEST_F(KeloDlgTest, RefusesAMachineReportOverTheLimitAndShowsOneAtTheLimit) {
 TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
     dialog_.MutableOperations().getReport = [] { return ReportOf(true, "25\x81\x8B\x43"); };
     QStringList shown;
-    ModalWatcher<kelo::app::ReportDialog> viewer(
-        [&](kelo::app::ReportDialog& v) { shown << v.TextControl()->toPlainText(); });
+    ModalWatcher<kelo::app::ReportDialog> viewer([&](kelo::app::ReportDialog& v) {
+        shown << Child<QPlainTextEdit>(v, "text")->toPlainText();
+    });
     for (const char* name : {"CP932", "NOPE", "NOPE"}) {
         WriteFile(folder_ / "kelo.INI", std::string("[Report]\nEncoding=") + name + "\n");
-        dialog_.Button(MainDialog::kGetReportButton)->click();
+        Child<QPushButton>(dialog_, "getReport")->click();
     }
     EXPECT_EQ(shown, QStringList({"25\u00B0C", "25\uFFFD\uFFFDC", "25\uFFFD\uFFFDC"}));
     EXPECT_THAT(messages_.Texts(),
@@ -325,7 +325,7 @@ TEST_F(KeloDlgTest, ReportsShowInTheProfilesCodePageAndAnUnknownOneIsToldOnce) {
 TEST_F(KeloDlgTest, AFailedGetReportOpensNothing) {
     dialog_.MutableOperations().getReport = [] { return ReportOf(false, "partial"); };
     ModalWatcher<kelo::app::ReportDialog> viewer;
-    dialog_.Button(MainDialog::kGetReportButton)->click();
+    Child<QPushButton>(dialog_, "getReport")->click();
     EXPECT_EQ(viewer.Count(), 0);
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_EQ(Observe(dialog_), kIdle);
@@ -338,7 +338,7 @@ TEST_F(KeloDlgTest, OpenReportShowsTheChosenFile) {
     std::string shown;
     ModalWatcher<kelo::app::ReportDialog> viewer(
         [&](kelo::app::ReportDialog& v) { shown = v.ReportText(); });
-    dialog_.Button(MainDialog::kOpenReportButton)->click();
+    Child<QPushButton>(dialog_, "openReport")->click();
     EXPECT_EQ(viewer.Count(), 1);
     EXPECT_EQ(shown, "LINE 1\r\nLINE 2\r\n");
     EXPECT_EQ(Observe(dialog_), kIdle);
@@ -361,11 +361,11 @@ TEST_F(KeloDlgTest, ParametersGoFromTheMachineToAFileAndBack) {
 
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "machine.par");
-    dialog_.Button(MainDialog::kGetParametersButton)->click();
+    Child<QPushButton>(dialog_, "getParameters")->click();
     ASSERT_TRUE(std::filesystem::exists(folder_ / "machine.par"));
 
     dialogs.answers.push_back(folder_ / "machine.par");
-    dialog_.Button(MainDialog::kPutParametersButton)->click();
+    Child<QPushButton>(dialog_, "putParameters")->click();
     ASSERT_EQ(putCalls, 1);
     std::vector<uint8_t> expected = parameters;
     expected.push_back(kelo::ParameterCheckByte(parameters.data(), 6));
@@ -384,7 +384,7 @@ TEST_F(KeloDlgTest, FirmwareUpgradeSendsTheFilesBytes) {
     };
     ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "update.rfw");
-    dialog_.Button(MainDialog::kFirmwareUpgradeButton)->click();
+    Child<QPushButton>(dialog_, "firmwareUpgrade")->click();
     EXPECT_EQ(sent, image);
     EXPECT_EQ(Observe(dialog_), kIdle);
 }
@@ -486,7 +486,7 @@ TEST(KeloDlgStart, TheProgramOpensItsFirstArgumentAndSavesTheSettingsAtTheEnd) {
     QObject::connect(&exitWhenDone, &QTimer::timeout, [&] {
         auto* main = qobject_cast<MainDialog*>(QApplication::activeModalWidget());
         if (main != nullptr && viewer.Count() > 0)
-            main->Button(MainDialog::kExitButton)->click();
+            Child<QPushButton>(*main, "exit")->click();
     });
     exitWhenDone.start();
 
@@ -546,7 +546,7 @@ TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
         }
     });
 
-    dialog_.Button(MainDialog::kOpenReportButton)->click();
+    Child<QPushButton>(dialog_, "openReport")->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptOpen);
     EXPECT_EQ(seen->fileMode, QFileDialog::ExistingFile);
@@ -555,14 +555,14 @@ TEST_F(KeloDlgTest, TheSystemsFileDialogsAreSetUpAsEachOperationAsks) {
 
     seen.reset();
     dialog_.MutableOperations().getParameters = [](int) { return ParametersOf(true, {7}); };
-    dialog_.Button(MainDialog::kGetParametersButton)->click();
+    Child<QPushButton>(dialog_, "getParameters")->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);
     EXPECT_TRUE(seen->confirmOverwrite);
 
     seen.reset();
     kelo::app::ReportDialog viewer;
-    viewer.SaveButton()->click();
+    Child<QPushButton>(viewer, "save")->click();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->mode, QFileDialog::AcceptSave);
     EXPECT_FALSE(seen->confirmOverwrite);

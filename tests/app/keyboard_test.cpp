@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <initializer_list>
 #include <vector>
 
 #include "app/about_dlg.h"
@@ -24,11 +25,14 @@
 #include "app/port_select_dlg.h"
 #include "app/report_dlg.h"
 #include "platform/message_recorder.h"
+#include "tests/app/named_child.h"
 #include "tests/app/scripted_file_dialogs.h"
 #include "tests/app/stub_operations.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using testing_support::TempDir;
 
@@ -91,6 +95,14 @@ std::vector<QWidget*> TabOrder(QDialog& dialog) {
     return order;
 }
 
+// The dialog's widgets of those names, in that order.
+std::vector<QWidget*> Widgets(const QDialog& dialog, std::initializer_list<const char*> names) {
+    std::vector<QWidget*> widgets;
+    for (const char* name : names)
+        widgets.push_back(Child<QWidget>(dialog, name));
+    return widgets;
+}
+
 void ExpectEscapeCloses(QDialog& dialog, QWidget* focus) {
     Focus(dialog, focus);
     QTest::keyClick(focus, Qt::Key_Escape);
@@ -111,13 +123,9 @@ TEST_F(KeyboardTest, MainDialog) {
     ops.selectPort = [] {};
     ops.getReport = [] { return testing_support::ReportOf(false, ""); };
     ops.getParameters = [](int) { return testing_support::ParametersOf(false, {}); };
-    using Dlg = kelo::app::MainDialog;
     EXPECT_EQ(TabOrder(dialog),
-              (std::vector<QWidget*>{
-                  dialog.Button(Dlg::kSelectPortButton), dialog.Button(Dlg::kGetReportButton),
-                  dialog.Button(Dlg::kOpenReportButton), dialog.Button(Dlg::kGetParametersButton),
-                  dialog.Button(Dlg::kPutParametersButton),
-                  dialog.Button(Dlg::kFirmwareUpgradeButton), dialog.Button(Dlg::kExitButton)}));
+              Widgets(dialog, {"selectPort", "getReport", "openReport", "getParameters",
+                               "putParameters", "firmwareUpgrade", "exit"}));
     ExpectCaptionsFit(dialog);
     // The bold caption leaves room for the title bar's icon and three buttons.
     QFont bold = dialog.font();
@@ -128,12 +136,12 @@ TEST_F(KeyboardTest, MainDialog) {
     EXPECT_EQ(fileDialogs_.asked.size(), 3u);  // Open Report, Put Parameters, Firmware Upgrade
     for (const auto& [key, modifier] :
          {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Space, Qt::AltModifier}}) {
-        Focus(dialog, dialog.Button(kelo::app::MainDialog::kGetReportButton));
+        Focus(dialog, Child<QPushButton>(dialog, "getReport"));
         QTest::keyClick(&dialog, key, modifier);
-        EXPECT_TRUE(dialog.SystemMenu()->isVisible()) << key;
-        dialog.SystemMenu()->hide();
+        EXPECT_TRUE(Child<QMenu>(dialog, "systemMenu")->isVisible()) << key;
+        Child<QMenu>(dialog, "systemMenu")->hide();
     }
-    ExpectEscapeCloses(dialog, dialog.Button(kelo::app::MainDialog::kGetReportButton));
+    ExpectEscapeCloses(dialog, Child<QPushButton>(dialog, "getReport"));
 }
 
 TEST_F(KeyboardTest, ReportViewerAndFindBox) {
@@ -142,28 +150,23 @@ TEST_F(KeyboardTest, ReportViewerAndFindBox) {
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
     kelo::app::ReportDialog viewer;
     viewer.SetReportText("REPORT");
-    EXPECT_EQ(
-        TabOrder(viewer),
-        (std::vector<QWidget*>{viewer.SaveButton(), viewer.OpenBrowserButton(), viewer.FindButton(),
-                               viewer.CloseButton(), viewer.TextControl()}));
+    EXPECT_EQ(TabOrder(viewer), Widgets(viewer, {"save", "openBrowser", "find", "close", "text"}));
     ExpectCaptionsFit(viewer);
     ExpectEnterPressesTheFocusedButton(viewer);
     EXPECT_EQ(fileDialogs_.asked.size(), 1u);    // Save
     EXPECT_EQ(messages_.Messages().size(), 1u);  // Open Browser could not write its page
-    ExpectEscapeCloses(viewer, viewer.SaveButton());
+    ExpectEscapeCloses(viewer, Child<QPushButton>(viewer, "save"));
     unsetenv("TMPDIR");
     unsetenv("XDG_RUNTIME_DIR");
 
     viewer.show();
     kelo::app::FindDialog* box = viewer.OnFind();
-    box->FindWhatEdit()->setText("absent");
-    EXPECT_EQ(TabOrder(*box),
-              (std::vector<QWidget*>{box->FindWhatEdit(), box->UpRadio(), box->DownRadio(),
-                                     box->FindNextButton(), box->CancelButton()}));
+    Child<QLineEdit>(*box, "findWhat")->setText("absent");
+    EXPECT_EQ(TabOrder(*box), Widgets(*box, {"findWhat", "up", "down", "findNext", "cancel"}));
     ExpectCaptionsFit(*box);
-    ExpectEscapeCloses(*box, box->CancelButton());
+    ExpectEscapeCloses(*box, Child<QPushButton>(*box, "cancel"));
     box = viewer.OnFind();
-    box->FindWhatEdit()->setText("absent");
+    Child<QLineEdit>(*box, "findWhat")->setText("absent");
     messages_.Clear();
     ExpectEnterPressesTheFocusedButton(*box);  // Find Next, then Cancel, which closes it
     EXPECT_EQ(messages_.Texts(), std::vector<std::string>{"Failed to find"});
@@ -179,37 +182,29 @@ TEST_F(KeyboardTest, PortSelectionProgressAndAbout) {
         ++finds;
         return std::nullopt;
     });
-    std::vector<QWidget*> controls;
-    for (int type = 0; type < 4; ++type)
-        controls.push_back(ports.TypeRadio(type));
-    for (int kind : {kelo::kPortParallel, kelo::kPortNetwork, kelo::kPortUsb})
-        controls.push_back(ports.PortRadio(kind));
-    controls.insert(controls.end(),
-                    {ports.HostBox(), ports.DeleteHostButton(), ports.RestartButton(),
-                     ports.FindButton(), ports.OkButton(), ports.CancelButton()});
-    EXPECT_EQ(TabOrder(ports), controls);
+    EXPECT_EQ(TabOrder(ports),
+              Widgets(ports, {"type1", "type2", "type3", "type4", "parallel", "network", "usb",
+                              "hostBox", "deleteHost", "restart", "find", "ok", "cancel"}));
     ExpectCaptionsFit(ports);
     ExpectEnterPressesTheFocusedButton(ports);
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(finds, 1);
-    ExpectEscapeCloses(ports, ports.RestartButton());
+    ExpectEscapeCloses(ports, Child<QPushButton>(ports, "restart"));
 
     kelo::app::FindMachinesDialog finder;
-    EXPECT_EQ(TabOrder(finder),
-              (std::vector<QWidget*>{finder.SubnetEdit(), finder.FindButton(), finder.MachineList(),
-                                     finder.UseButton(), finder.CancelButton()}));
+    EXPECT_EQ(TabOrder(finder), Widgets(finder, {"subnet", "find", "machines", "use", "cancel"}));
     ExpectCaptionsFit(finder);
     kelo::app::ProgressDialog progress;
     ExpectCaptionsFit(progress);
     ExpectEnterPressesTheFocusedButton(progress);
     EXPECT_TRUE(progress.IsCancelled());
-    ExpectEscapeCloses(progress, progress.CancelButton());
+    ExpectEscapeCloses(progress, Child<QPushButton>(progress, "cancel"));
     EXPECT_TRUE(progress.IsCancelled());
 
     kelo::app::AboutDialog about;
     ExpectCaptionsFit(about);
     ExpectEnterPressesTheFocusedButton(about);
-    ExpectEscapeCloses(about, about.OkButton());
+    ExpectEscapeCloses(about, Child<QPushButton>(about, "ok"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <net/if.h>
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,11 +22,14 @@
 #include "link/settings.h"
 #include "platform/clock.h"
 #include "platform/message_recorder.h"
+#include "tests/app/named_child.h"
 #include "tests/snmp/scripted_agent.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using kelo::app::ProgressDialog;
 using kelo::app::SelectPortDialog;
@@ -52,20 +56,20 @@ bool RunScripted(SelectPortDialog& dialog, kelo::PortSelection& selection, Scrip
 
 Hosts BoxEntries(const SelectPortDialog& dialog) {
     Hosts entries;
-    for (int i = 0; i < dialog.HostBox()->count(); ++i) {
-        entries.push_back(dialog.HostBox()->itemText(i).toStdString());
+    for (int i = 0; i < Child<QComboBox>(dialog, "hostBox")->count(); ++i) {
+        entries.push_back(Child<QComboBox>(dialog, "hostBox")->itemText(i).toStdString());
     }
     return entries;
 }
 
 std::string EditText(const SelectPortDialog& dialog) {
-    return dialog.HostBox()->lineEdit()->text().toStdString();
+    return Child<QComboBox>(dialog, "hostBox")->lineEdit()->text().toStdString();
 }
 
 // Types into the host box's edit field as the user does, over whatever it shows.
 void TypeHost(SelectPortDialog& dialog, const char* text) {
-    dialog.HostBox()->lineEdit()->selectAll();
-    QTest::keyClicks(dialog.HostBox()->lineEdit(), text);
+    Child<QComboBox>(dialog, "hostBox")->lineEdit()->selectAll();
+    QTest::keyClicks(Child<QComboBox>(dialog, "hostBox")->lineEdit(), text);
 }
 
 void Click(QAbstractButton* button) {
@@ -87,21 +91,21 @@ TEST(PortSelectDlg, DeleteHostSelectsTheEntryThatMovesUpOrTheNewLastOne) {
     auto selection = Selection({"alpha", "beta", "gamma"}, 1);
     RunScripted(dialog, selection, [](SelectPortDialog& d) {
         EXPECT_EQ(EditText(d), "beta");
-        Click(d.DeleteHostButton());
+        Click(Child<QPushButton>(d, "deleteHost"));
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "gamma"));
-        EXPECT_EQ(d.HostBox()->currentIndex(), 1);
+        EXPECT_EQ(Child<QComboBox>(d, "hostBox")->currentIndex(), 1);
         EXPECT_EQ(EditText(d), "gamma");
 
-        Click(d.DeleteHostButton());
+        Click(Child<QPushButton>(d, "deleteHost"));
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha"));
-        EXPECT_EQ(d.HostBox()->currentIndex(), 0);
+        EXPECT_EQ(Child<QComboBox>(d, "hostBox")->currentIndex(), 0);
         EXPECT_EQ(EditText(d), "alpha");
 
-        Click(d.DeleteHostButton());
+        Click(Child<QPushButton>(d, "deleteHost"));
         EXPECT_THAT(BoxEntries(d), IsEmpty());
-        EXPECT_EQ(d.HostBox()->currentIndex(), -1);
+        EXPECT_EQ(Child<QComboBox>(d, "hostBox")->currentIndex(), -1);
         EXPECT_EQ(EditText(d), "");
-        Click(d.CancelButton());
+        Click(Child<QPushButton>(d, "cancel"));
     });
 }
 
@@ -110,10 +114,10 @@ TEST(PortSelectDlg, DeleteHostWithATypedHostDeletesNothing) {
     auto selection = Selection({"alpha", "beta"}, 0);
     RunScripted(dialog, selection, [](SelectPortDialog& d) {
         TypeHost(d, "delta");
-        Click(d.DeleteHostButton());
+        Click(Child<QPushButton>(d, "deleteHost"));
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "beta"));
         EXPECT_EQ(EditText(d), "delta");
-        Click(d.CancelButton());
+        Click(Child<QPushButton>(d, "cancel"));
     });
 }
 
@@ -139,11 +143,11 @@ TEST_P(OkTest, HandsBackTheBoxWithATypedHostInFront) {
         if (c.typed != nullptr)
             TypeHost(d, c.typed);
         if (c.arrowDown)
-            QTest::keyClick(d.HostBox(), Qt::Key_Down);
+            QTest::keyClick(Child<QComboBox>(d, "hostBox"), Qt::Key_Down);
         if (c.enterKey) {
-            QTest::keyClick(d.HostBox()->lineEdit(), Qt::Key_Return);
+            QTest::keyClick(Child<QComboBox>(d, "hostBox")->lineEdit(), Qt::Key_Return);
         } else {
-            Click(d.OkButton());
+            Click(Child<QPushButton>(d, "ok"));
         }
     });
     ASSERT_TRUE(accepted);
@@ -218,11 +222,11 @@ TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
         kelo::ConnectionSettings loaded = Reload();
         SelectPortDialog dialog;
         Queue(dialog, [](SelectPortDialog& d) {
-            Click(d.DeleteHostButton());
-            Click(d.DeleteHostButton());
-            Click(d.PortRadio(kelo::kPortUsb));
-            Click(d.TypeRadio(0));
-            Click(d.CancelButton());
+            Click(Child<QPushButton>(d, "deleteHost"));
+            Click(Child<QPushButton>(d, "deleteHost"));
+            Click(Child<QRadioButton>(d, "usb"));
+            Click(Child<QRadioButton>(d, "type1"));
+            Click(Child<QPushButton>(d, "cancel"));
         });
         SelectAndSave(loaded, dialog);
     }
@@ -239,11 +243,11 @@ TEST_F(SelectPortTest, OkTakesThePortTheTypeAndTheHosts) {
         kelo::ConnectionSettings loaded = Reload();
         SelectPortDialog dialog;
         Queue(dialog, [](SelectPortDialog& d) {
-            EXPECT_TRUE(d.TypeRadio(2)->isChecked());
-            Click(d.DeleteHostButton());
-            Click(d.TypeRadio(0));
-            Click(d.PortRadio(kelo::kPortParallel));
-            Click(d.OkButton());
+            EXPECT_TRUE(Child<QRadioButton>(d, "type3")->isChecked());
+            Click(Child<QPushButton>(d, "deleteHost"));
+            Click(Child<QRadioButton>(d, "type1"));
+            Click(Child<QRadioButton>(d, "parallel"));
+            Click(Child<QPushButton>(d, "ok"));
         });
         SelectAndSave(loaded, dialog);
     }
@@ -273,16 +277,20 @@ TEST_P(UncheckedTest, OkWithoutAClickKeepsTheStoredValue) {
         SelectPortDialog dialog;
         Queue(dialog, [&c](SelectPortDialog& d) {
             for (int kind = 0; kind < 3; ++kind) {
-                EXPECT_EQ(d.PortRadio(kind)->isChecked(), kind == c.storedPort) << kind;
+                EXPECT_EQ(Child<QButtonGroup>(d, "ports")->button(kind)->isChecked(),
+                          kind == c.storedPort)
+                    << kind;
             }
             for (int index = 0; index < 4; ++index) {
-                EXPECT_EQ(d.TypeRadio(index)->isChecked(), index == c.storedType) << index;
+                EXPECT_EQ(Child<QButtonGroup>(d, "types")->button(index)->isChecked(),
+                          index == c.storedType)
+                    << index;
             }
             // No port chosen: the host controls stay as the template has them.
-            EXPECT_TRUE(d.HostBox()->isEnabled());
-            EXPECT_TRUE(d.DeleteHostButton()->isEnabled());
-            EXPECT_TRUE(d.RestartButton()->isEnabled());
-            Click(d.OkButton());
+            EXPECT_TRUE(Child<QComboBox>(d, "hostBox")->isEnabled());
+            EXPECT_TRUE(Child<QPushButton>(d, "deleteHost")->isEnabled());
+            EXPECT_TRUE(Child<QPushButton>(d, "restart")->isEnabled());
+            Click(Child<QPushButton>(d, "ok"));
         });
         SelectAndSave(loaded, dialog);
     }
@@ -303,7 +311,8 @@ INSTANTIATE_TEST_SUITE_P(PortSelectDlg, UncheckedTest,
 TEST(PortSelectDlg, OkWithoutATypeClickHandsBackTheIndexItWasGiven) {
     SelectPortDialog dialog;
     auto selection = Selection({"alpha"}, 0, -1, 7);
-    ASSERT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) { Click(d.OkButton()); }));
+    ASSERT_TRUE(RunScripted(dialog, selection,
+                            [](SelectPortDialog& d) { Click(Child<QPushButton>(d, "ok")); }));
     EXPECT_EQ(selection.typeValue, 7);
     EXPECT_EQ(selection.portKind, -1);
 }
@@ -318,10 +327,11 @@ TEST(PortSelectDlg, HostControlsServeOnlyTheNetwork) {
         auto selection = Selection({"alpha"}, 0, open.openedWith);
         RunScripted(dialog, selection, [&open](SelectPortDialog& d) {
             auto hostControlsEnabled = [&d, &open](bool enabled) {
-                EXPECT_EQ(d.HostBox()->isEnabled(), enabled) << "opened with " << open.openedWith;
-                EXPECT_EQ(d.DeleteHostButton()->isEnabled(), enabled);
-                EXPECT_EQ(d.RestartButton()->isEnabled(), enabled);
-                EXPECT_EQ(d.FindButton()->isEnabled(), enabled);
+                EXPECT_EQ(Child<QComboBox>(d, "hostBox")->isEnabled(), enabled)
+                    << "opened with " << open.openedWith;
+                EXPECT_EQ(Child<QPushButton>(d, "deleteHost")->isEnabled(), enabled);
+                EXPECT_EQ(Child<QPushButton>(d, "restart")->isEnabled(), enabled);
+                EXPECT_EQ(Child<QPushButton>(d, "find")->isEnabled(), enabled);
             };
             hostControlsEnabled(open.enabledAtOpen);
             const struct {
@@ -332,11 +342,11 @@ TEST(PortSelectDlg, HostControlsServeOnlyTheNetwork) {
                           {kelo::kPortUsb, false},
                           {kelo::kPortNetwork, true}};
             for (const auto& click : clicks) {
-                Click(d.PortRadio(click.port));
-                EXPECT_TRUE(d.PortRadio(click.port)->isChecked());
+                Click(Child<QButtonGroup>(d, "ports")->button(click.port));
+                EXPECT_TRUE(Child<QButtonGroup>(d, "ports")->button(click.port)->isChecked());
                 hostControlsEnabled(click.enabled);
             }
-            Click(d.CancelButton());
+            Click(Child<QPushButton>(d, "cancel"));
         });
     }
 }
@@ -345,11 +355,11 @@ TEST(PortSelectDlg, TypeRadiosAreOneExclusiveGroup) {
     SelectPortDialog dialog;
     auto selection = Selection({}, 0, kelo::kPortNetwork, 1);
     ASSERT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) {
-        Click(d.TypeRadio(3));
-        EXPECT_FALSE(d.TypeRadio(1)->isChecked());
+        Click(Child<QRadioButton>(d, "type4"));
+        EXPECT_FALSE(Child<QRadioButton>(d, "type2")->isChecked());
         // The port radios are a group of their own.
-        EXPECT_TRUE(d.PortRadio(kelo::kPortNetwork)->isChecked());
-        Click(d.OkButton());
+        EXPECT_TRUE(Child<QRadioButton>(d, "network")->isChecked());
+        Click(Child<QPushButton>(d, "ok"));
     }));
     EXPECT_EQ(selection.typeValue, 3);
     EXPECT_EQ(selection.portKind, kelo::kPortNetwork);
@@ -397,8 +407,8 @@ TEST_F(RestartTest, RestartsTheSelectedOrTypedHostExceptForType4) {
         RunScripted(dialog, selection, [&c](SelectPortDialog& d) {
             if (c.typed != nullptr)
                 TypeHost(d, c.typed);
-            Click(d.RestartButton());
-            Click(d.CancelButton());
+            Click(Child<QPushButton>(d, "restart"));
+            Click(Child<QPushButton>(d, "cancel"));
         });
         if (!c.expectedHost) {
             EXPECT_THAT(restarts_, IsEmpty()) << c.what;
@@ -420,11 +430,11 @@ TEST_F(RestartTest, HostsInAnotherNumericFormAreRefusedWithTheirReason) {
     bool openAfterOk = false;
     const bool accepted = RunScripted(dialog, selection, [&openAfterOk](SelectPortDialog& d) {
         TypeHost(d, "10.0.0.010");
-        Click(d.RestartButton());
-        Click(d.OkButton());
+        Click(Child<QPushButton>(d, "restart"));
+        Click(Child<QPushButton>(d, "ok"));
         openAfterOk = d.isVisible();
         TypeHost(d, "10.0.0.10");
-        Click(d.OkButton());
+        Click(Child<QPushButton>(d, "ok"));
     });
     ASSERT_TRUE(accepted);
     EXPECT_TRUE(openAfterOk);
@@ -440,11 +450,11 @@ TEST_F(RestartTest, TypeClickedBeforeRestartDecides) {
     Record(dialog);
     auto selection = Selection({"alpha"}, 0, kelo::kPortNetwork, 2);
     RunScripted(dialog, selection, [](SelectPortDialog& d) {
-        Click(d.TypeRadio(3));
-        Click(d.RestartButton());
-        Click(d.TypeRadio(2));
-        Click(d.RestartButton());
-        Click(d.CancelButton());
+        Click(Child<QRadioButton>(d, "type4"));
+        Click(Child<QPushButton>(d, "restart"));
+        Click(Child<QRadioButton>(d, "type3"));
+        Click(Child<QPushButton>(d, "restart"));
+        Click(Child<QPushButton>(d, "cancel"));
     });
     ASSERT_EQ(restarts_.size(), 1u);
 }
@@ -455,17 +465,17 @@ TEST_F(RestartTest, DialogStaysOpenWithItsValuesAndASecondClickWaits) {
     int nestedRestarts = 0;
     onRestart = [&nestedRestarts](SelectPortDialog& d) {
         // The progress window pumps events, so the user can click Restart again meanwhile.
-        Click(d.RestartButton());
+        Click(Child<QPushButton>(d, "restart"));
         nestedRestarts = static_cast<int>(d.findChildren<ProgressDialog*>().size());
     };
     auto selection = Selection({"alpha", "beta"}, 0, kelo::kPortNetwork, 1);
     ASSERT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) {
-        Click(d.RestartButton());
+        Click(Child<QPushButton>(d, "restart"));
         EXPECT_TRUE(d.isVisible());
         EXPECT_THAT(d.findChildren<ProgressDialog*>(), IsEmpty());
         EXPECT_THAT(BoxEntries(d), ElementsAre("alpha", "beta"));
-        EXPECT_EQ(d.HostBox()->currentIndex(), 0);
-        Click(d.OkButton());
+        EXPECT_EQ(Child<QComboBox>(d, "hostBox")->currentIndex(), 0);
+        Click(Child<QPushButton>(d, "ok"));
     }));
     EXPECT_EQ(restarts_.size(), 1u);
     EXPECT_EQ(nestedRestarts, 1);
@@ -507,10 +517,10 @@ class RealRestartTest : public ::testing::Test {
         SelectPortDialog dialog;
         auto selection = Selection({"127.0.0.1", "beta"}, 0, kelo::kPortNetwork, 0);
         EXPECT_TRUE(RunScripted(dialog, selection, [](SelectPortDialog& d) {
-            Click(d.RestartButton());
+            Click(Child<QPushButton>(d, "restart"));
             EXPECT_TRUE(d.isVisible());
             EXPECT_THAT(d.findChildren<ProgressDialog*>(), IsEmpty());
-            Click(d.OkButton());
+            Click(Child<QPushButton>(d, "ok"));
         }));
         return selection;
     }
@@ -540,7 +550,8 @@ TEST_F(RealRestartTest, CancelOnTheProgressWindowEndsTheWaitEarly) {
             if (progress == nullptr || !progress->isVisible())
                 continue;
             progressShown = true;
-            QMetaObject::invokeMethod(progress->CancelButton(), "click", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(Child<QPushButton>(*progress, "cancel"), "click",
+                                      Qt::QueuedConnection);
         }
     };
     RestartThenOk();

@@ -17,12 +17,15 @@
 #include "files/parameter_file.h"
 #include "platform/message_recorder.h"
 #include "records/service_records.h"
+#include "tests/app/named_child.h"
 #include "tests/app/scripted_file_dialogs.h"
 #include "tests/app/stub_operations.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using kelo::app::MainDialog;
 using kelo::records::Result;
@@ -98,7 +101,7 @@ class RecordingTest : public ::testing::Test {
     void PutParameters() {
         app_testing::ScriptedFileDialogs dialogs;
         dialogs.answers.push_back(folder_ / "new.par");
-        dialog_->Button(MainDialog::kPutParametersButton)->click();
+        Child<QPushButton>(*dialog_, "putParameters")->click();
     }
 
     TempDir folder_;
@@ -113,7 +116,7 @@ class RecordingTest : public ::testing::Test {
 TEST_F(RecordingTest, GetParametersIsKeptWithTheSetReadAndTheFileWritten) {
     app_testing::ScriptedFileDialogs dialogs;
     dialogs.answers.push_back(folder_ / "read.par");
-    dialog_->Button(MainDialog::kGetParametersButton)->click();
+    Child<QPushButton>(*dialog_, "getParameters")->click();
 
     const std::vector<StoredOperation> kept = Kept();
     ASSERT_EQ(kept.size(), 1u);

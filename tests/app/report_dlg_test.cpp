@@ -28,11 +28,14 @@
 #include "platform/clock.h"
 #include "platform/message_recorder.h"
 #include "platform/system.h"
+#include "tests/app/named_child.h"
 #include "tests/app/scripted_file_dialogs.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+using kelo::app::Child;
 
 using app_testing::ScriptedFileDialogs;
 using kelo::app::ReportDialog;
@@ -49,7 +52,7 @@ void WriteScript(const std::string& path, const std::string& body) {
 
 // What the control shows as selected, line breaks as "\n".
 std::string SelectedText(const ReportDialog& viewer) {
-    QString text = viewer.TextControl()->textCursor().selectedText();
+    QString text = Child<QPlainTextEdit>(viewer, "text")->textCursor().selectedText();
     text.replace(QChar::ParagraphSeparator, QChar(u'\n'));
     return text.toStdString();
 }
@@ -72,7 +75,7 @@ TEST(ReportViewer, SelectsByteRangesOfTheStoredText) {
     const std::string tail("\0I", 2);
     ReportDialog viewer;
     viewer.SetReportText(text + tail);
-    const QTextDocument* document = viewer.TextControl()->document();
+    const QTextDocument* document = Child<QPlainTextEdit>(viewer, "text")->document();
     EXPECT_EQ(document->characterCount() - 1, 18);  // 24 bytes, 18 positions
 
     const MappingCase cases[] = {
@@ -105,9 +108,9 @@ TEST(ReportViewer, SelectsByteRangesOfTheStoredText) {
     }
 
     // A caret put between the two halves of a 4-byte character reads as the character's start.
-    QTextCursor cursor = viewer.TextControl()->textCursor();
+    QTextCursor cursor = Child<QPlainTextEdit>(viewer, "text")->textCursor();
     cursor.setPosition(12);
-    viewer.TextControl()->setTextCursor(cursor);
+    Child<QPlainTextEdit>(viewer, "text")->setTextCursor(cursor);
     EXPECT_EQ(viewer.Selection(), (TextRange{15, 15}));
 }
 
@@ -120,15 +123,15 @@ class FindBoxTest : public ::testing::Test {
 
     kelo::app::FindDialog* OpenBox(const QString& needle, bool down) {
         kelo::app::FindDialog* box = viewer_.OnFind();
-        box->FindWhatEdit()->setText(needle);
-        (down ? box->DownRadio() : box->UpRadio())->setChecked(true);
+        Child<QLineEdit>(*box, "findWhat")->setText(needle);
+        Child<QRadioButton>(*box, down ? "down" : "up")->setChecked(true);
         return box;
     }
 
     // Presses Find Next and returns the selection, or nullopt after "Failed to find".
     std::optional<TextRange> Next(kelo::app::FindDialog* box) {
         messages_.Clear();
-        box->FindNextButton()->click();
+        Child<QPushButton>(*box, "findNext")->click();
         if (!messages_.Messages().empty()) {
             EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to find"));
             return std::nullopt;
@@ -145,11 +148,11 @@ TEST_F(FindBoxTest, ABoxStartsEmptyWithDownChosen) {
     EXPECT_TRUE(box->isVisible());
     EXPECT_FALSE(box->isModal());
     EXPECT_EQ(box->parentWidget(), &viewer_);
-    EXPECT_TRUE(box->FindWhatEdit()->text().isEmpty());
-    EXPECT_TRUE(box->DownRadio()->isChecked());
-    EXPECT_FALSE(box->FindNextButton()->isEnabled());
-    box->FindWhatEdit()->setText("a");
-    EXPECT_TRUE(box->FindNextButton()->isEnabled());
+    EXPECT_TRUE(Child<QLineEdit>(*box, "findWhat")->text().isEmpty());
+    EXPECT_TRUE(Child<QRadioButton>(*box, "down")->isChecked());
+    EXPECT_FALSE(Child<QPushButton>(*box, "findNext")->isEnabled());
+    Child<QLineEdit>(*box, "findWhat")->setText("a");
+    EXPECT_TRUE(Child<QPushButton>(*box, "findNext")->isEnabled());
 }
 
 TEST_F(FindBoxTest, DownWalksTheMatchesAfterTheCaretAndStopsAtTheEnd) {
@@ -183,7 +186,7 @@ TEST_F(FindBoxTest, TwoBoxesSearchEachWithItsOwnTextAndDirection) {
     EXPECT_EQ(Next(second), (TextRange{4, 6}));
 
     QPointer<kelo::app::FindDialog> closed(first);
-    first->CancelButton()->click();
+    Child<QPushButton>(*first, "cancel")->click();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(closed.isNull());
     EXPECT_EQ(Next(second), std::nullopt);  // nothing ends before "xx" at 4
@@ -212,7 +215,7 @@ TEST(ReportViewerSave, SavesTheStoredBytesAsReportOrTextFile) {
     ScriptedFileDialogs dialogs;
     dialogs.answers = {folder / "saved.kel", folder / "saved.txt", std::nullopt};
     for (int i = 0; i < 3; ++i)
-        viewer.SaveButton()->click();
+        Child<QPushButton>(viewer, "save")->click();
 
     std::string reread;
     ASSERT_TRUE(kelo::OpenReportFile(folder / "saved.kel", reread));
@@ -237,7 +240,7 @@ TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
     viewer.SetCodePage(kelo::platform::CodePage::Named("CP932"));
     viewer.SetReportText(text);
     viewer.show();
-    EXPECT_EQ(viewer.TextControl()->toPlainText(),
+    EXPECT_EQ(Child<QPlainTextEdit>(viewer, "text")->toPlainText(),
               QString::fromUtf8("25\u00B0C\n\u30BD\u30D5\u30C8\u30C2 ok"));
     struct Case {
         const char* typed;
@@ -253,17 +256,17 @@ TEST(ReportViewerCodePage, ShowsAndSearchesTheTextAndSavesTheMachinesBytes) {
     };
     for (const Case& c : cases) {
         kelo::app::FindDialog* box = viewer.OnFind();
-        box->FindWhatEdit()->setText(QString::fromUtf8(c.typed));
+        Child<QLineEdit>(*box, "findWhat")->setText(QString::fromUtf8(c.typed));
         messages.Clear();
-        box->FindNextButton()->click();
+        Child<QPushButton>(*box, "findNext")->click();
         const bool found = messages.Messages().empty();
         EXPECT_EQ(found ? std::optional(viewer.Selection()) : std::nullopt, c.found) << c.typed;
         EXPECT_EQ(found ? SelectedText(viewer) : "", c.selected) << c.typed;
     }
     ScriptedFileDialogs dialogs;
     dialogs.answers = {folder / "saved.kel", folder / "saved.txt"};
-    viewer.SaveButton()->click();
-    viewer.SaveButton()->click();
+    Child<QPushButton>(viewer, "save")->click();
+    Child<QPushButton>(viewer, "save")->click();
     std::string reread;
     EXPECT_TRUE(kelo::OpenReportFile(folder / "saved.kel", reread) && reread == text);
     EXPECT_EQ(ReadFileText(folder / "saved.txt"), text);
@@ -300,12 +303,16 @@ class OpenBrowserTest : public ::testing::Test {
     void WriteLauncher(const std::string& body) { WriteScript(bin_ + "/xdg-open", body); }
 
     bool AnyButtonEnabled() const {
-        return viewer_.SaveButton()->isEnabled() || viewer_.OpenBrowserButton()->isEnabled() ||
-               viewer_.FindButton()->isEnabled() || viewer_.CloseButton()->isEnabled();
+        return Child<QPushButton>(viewer_, "save")->isEnabled() ||
+               Child<QPushButton>(viewer_, "openBrowser")->isEnabled() ||
+               Child<QPushButton>(viewer_, "find")->isEnabled() ||
+               Child<QPushButton>(viewer_, "close")->isEnabled();
     }
     bool AllButtonsEnabled() const {
-        return viewer_.SaveButton()->isEnabled() && viewer_.OpenBrowserButton()->isEnabled() &&
-               viewer_.FindButton()->isEnabled() && viewer_.CloseButton()->isEnabled();
+        return Child<QPushButton>(viewer_, "save")->isEnabled() &&
+               Child<QPushButton>(viewer_, "openBrowser")->isEnabled() &&
+               Child<QPushButton>(viewer_, "find")->isEnabled() &&
+               Child<QPushButton>(viewer_, "close")->isEnabled();
     }
 
     const std::string kPage =
@@ -324,7 +331,7 @@ class OpenBrowserTest : public ::testing::Test {
 };
 
 TEST_F(OpenBrowserTest, TheLauncherGetsTheEscapedPageWhichStaysUntilTheProgramEnds) {
-    viewer_.OpenBrowserButton()->click();
+    Child<QPushButton>(viewer_, "openBrowser")->click();
     EXPECT_EQ(ReadFileText(seen_ + ".args"), page_ + "\n");
     EXPECT_EQ(ReadFileText(seen_ + ".page"), kPage);
     EXPECT_EQ(clock_.Waits(), std::vector<int>{500});
@@ -354,7 +361,7 @@ TEST_F(OpenBrowserTest, ALauncherThatStartsNoBrowserLeavesThePageAndTheButtons) 
             WriteLauncher("exit 3\n");
         else
             setenv("PATH", bin_.c_str(), 1);  // and no other xdg-open
-        viewer_.OpenBrowserButton()->click();
+        Child<QPushButton>(viewer_, "openBrowser")->click();
         setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
         EXPECT_THAT(messages_.Texts(), ElementsAre("Failed to Create Process")) << c.label;
         EXPECT_EQ(ReadFileText(page_), kPage) << c.label;
@@ -366,7 +373,7 @@ TEST_F(OpenBrowserTest, ALauncherThatStartsNoBrowserLeavesThePageAndTheButtons) 
 TEST_F(OpenBrowserTest, APageThatCannotBeRemovedAtTheEndIsReported) {
     // This launcher leaves a folder in the page's place, which a file removal cannot take away.
     WriteLauncher("rm \"$1\"; mkdir \"$1\"; touch \"$1/x\"\n");
-    viewer_.OpenBrowserButton()->click();
+    Child<QPushButton>(viewer_, "openBrowser")->click();
     EXPECT_TRUE(messages_.Messages().empty());
     EXPECT_FALSE(ReportDialog::RemovePagesLeftForExit());
 }
@@ -374,7 +381,7 @@ TEST_F(OpenBrowserTest, APageThatCannotBeRemovedAtTheEndIsReported) {
 // The user's runtime folder, when there is one, holds the page rather than the temporary folder.
 TEST_F(OpenBrowserTest, APageThatCannotBeWrittenStartsNoBrowser) {
     setenv("XDG_RUNTIME_DIR", (folder_ / "missing").c_str(), 1);
-    viewer_.OpenBrowserButton()->click();
+    Child<QPushButton>(viewer_, "openBrowser")->click();
     unsetenv("XDG_RUNTIME_DIR");
     ASSERT_EQ(messages_.Messages().size(), 1u);
     EXPECT_THAT(messages_.Texts()[0], ::testing::HasSubstr(folder_ / "missing/Kelo.html"));

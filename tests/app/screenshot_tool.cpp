@@ -33,8 +33,11 @@
 #include "app/report_dlg.h"
 #include "platform/code_page.h"
 #include "records/service_records.h"
+#include "tests/app/named_child.h"
 
 namespace {
+
+using kelo::app::Child;
 
 // Saves what the widget shows once pending painting has run.
 bool Save(QWidget& widget, const QString& path) {
@@ -82,7 +85,7 @@ bool FindMachines(const QString& path) {
         {0xC0A80166, {1, 2}, std::nullopt, std::nullopt, "MDL:Type 2;", 12},
     };
     kelo::app::FindMachinesDialog dialog;
-    dialog.SubnetEdit()->setText("192.168.1.0/24");
+    Child<QLineEdit>(dialog, "subnet")->setText("192.168.1.0/24");
     dialog.SetRunner([&found](const kelo::discover::DiscoveryPlan&, kelo::platform::CancelDialog&,
                               const std::function<void(const FoundMachine&)>& onMachine,
                               const auto& onProgress) {
@@ -95,7 +98,8 @@ bool FindMachines(const QString& path) {
     QObject::connect(
         &dialog, &kelo::app::FindMachinesDialog::findingEnded, &dialog,
         [&] {
-            dialog.MachineList()->setCurrentItem(dialog.MachineList()->topLevelItem(1));
+            auto* machines = Child<QTreeWidget>(dialog, "machines");
+            machines->setCurrentItem(machines->topLevelItem(1));
             saved = Save(dialog, path);
             dialog.reject();
         },
@@ -138,12 +142,13 @@ bool ShootMainDialog(const QString& path, bool busy) {
     return Save(*dialog, path);
 }
 
-// With tracing, the protocol trace runs (into /dev/null) and its item shows checked.
+// With tracing, the protocol trace runs (into a file in the temporary folder: the trace writes
+// regular files only) and its item shows checked.
 bool SystemMenu(const QString& path, bool tracing) {
     const auto dialog = MainWindow();
     if (tracing)
-        dialog->StartTrace("/dev/null");
-    QMenu* menu = dialog->SystemMenu();
+        dialog->StartTrace(QDir::temp().filePath(".kelo-screenshot-trace.txt").toStdString());
+    QMenu* menu = Child<QMenu>(*dialog, "systemMenu");
     menu->popup(dialog->mapToGlobal(QPoint(20, 20)));
     const bool saved = Save(*menu, path);
     menu->hide();
@@ -158,11 +163,12 @@ bool SystemMenuByKeys(const QString& path) {
     QCoreApplication::processEvents();
     dialog->OpenSystemMenuByKey();
     QCoreApplication::processEvents();
-    const QRect both = dialog->frameGeometry().united(dialog->SystemMenu()->geometry());
+    const QRect both =
+        dialog->frameGeometry().united(Child<QMenu>(*dialog, "systemMenu")->geometry());
     const bool saved = dialog->screen()
                            ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
                            .save(path, "PNG");
-    dialog->SystemMenu()->hide();
+    Child<QMenu>(*dialog, "systemMenu")->hide();
     return saved;
 }
 
@@ -180,9 +186,9 @@ bool ReportViewer(const QString& path, bool grabFindBox) {
     viewer.SetReportText(kSampleReport);
     viewer.show();
     kelo::app::FindDialog* box = viewer.OnFind();
-    box->FindWhatEdit()->setText("counter");
-    box->FindNextButton()->click();
-    box->FindNextButton()->click();
+    Child<QLineEdit>(*box, "findWhat")->setText("counter");
+    Child<QPushButton>(*box, "findNext")->click();
+    Child<QPushButton>(*box, "findNext")->click();
     return grabFindBox ? Save(*box, path) : Save(viewer, path);
 }
 
@@ -280,8 +286,8 @@ std::string SampleRecords() {
 bool History(const QString& path, bool discovered) {
     kelo::app::HistoryDialog history(SampleRecords(), "");
     history.SetWriteBackTarget({"printer-2.example.net", "", 3, "network", ""});
-    history.ShowDiscoveredBox()->setChecked(discovered);
-    history.OperationTable()->selectRow(discovered ? 6 : 5);
+    Child<QCheckBox>(history, "showDiscovered")->setChecked(discovered);
+    Child<QTableWidget>(history, "operations")->selectRow(discovered ? 6 : 5);
     history.show();
     return Save(history, path);
 }
