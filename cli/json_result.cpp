@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "cli/console.h"
@@ -97,26 +98,10 @@ std::string JsonLine(const nlohmann::ordered_json& object) {
 
 void HostListSummary::Count(RunResult result) {
     ++hosts;
-    switch (result) {
-        case RunResult::kOk:
-            ++ok;
-            break;
-        case RunResult::kCancelled:
-            ++cancelled;
-            break;
-        case RunResult::kTimedOut:
-            ++timedOut;
-            break;
-        case RunResult::kSkipped:
-            ++skipped;
-            break;
-        case RunResult::kUnchanged:
-            ++unchanged;
-            break;
-        default:
-            ++failed;
-            break;
-    }
+    // In the order of RunResult.
+    int* const counts[] = {&ok, &failed, &cancelled, &timedOut, &skipped, &unchanged};
+    const auto index = static_cast<size_t>(result);
+    ++*(index < std::size(counts) ? counts[index] : &failed);
 }
 
 std::string ResultLine(const HostResult& result) {

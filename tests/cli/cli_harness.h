@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/dispatch.h"
+#include "files/parameter_file.h"
 #include "platform/clock.h"
 #include "testsupport/file_bytes.h"
 #include "testsupport/temp_dir.h"
@@ -74,5 +75,14 @@ class CliEnvironment {
     std::vector<std::pair<std::string, std::string>> previous_;
     kelo::platform::FakeClock clock_;
 };
+
+// Saves the bytes as a parameter file at path, as get-params would; whether it was saved.
+inline bool SaveAsParameterFile(const std::string& set, const std::string& path) {
+    return kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(set.data()),
+                                   static_cast<int>(set.size()), [&path](std::string& chosen) {
+                                       chosen = path;
+                                       return true;
+                                   });
+}
 
 }  // namespace cli_testing

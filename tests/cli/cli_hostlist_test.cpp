@@ -159,11 +159,7 @@ TEST_F(HostListRun, ParametersAndFirmwareReachEveryMachine) {
     std::string set(65536, '\0');
     for (size_t i = 0; i < set.size(); ++i)
         set[i] = static_cast<char>(i * 7 + i / 256);
-    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(set.data()),
-                                        static_cast<int>(set.size()), [&](std::string& path) {
-                                            path = env.File("set.prm");
-                                            return true;
-                                        }));
+    ASSERT_TRUE(SaveAsParameterFile(set, env.File("set.prm")));
     std::string image(300000, '\0');
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<char>(i % 251);

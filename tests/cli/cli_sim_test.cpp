@@ -303,11 +303,7 @@ TEST_P(CliAgainstSim, RecordsKeepEachOperationAndNeverChangeIt) {
 TEST_P(CliAgainstSim, PutParamsKeepsTheOldSetThatRestoreParamsWritesBack) {
     StartMachine();
     const std::string other = MakeBytes(kSetSize, 9);
-    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(other.data()),
-                                        static_cast<int>(other.size()), [&](std::string& path) {
-                                            path = env.File("other.prm");
-                                            return true;
-                                        }));
+    ASSERT_TRUE(SaveAsParameterFile(other, env.File("other.prm")));
     const CliResult put = Run({"put-params", env.File("other.prm")});
     ASSERT_EQ(put.status, 0) << put.err;
     EXPECT_EQ(put.err, "kelo-cli: Done.\n");
@@ -384,11 +380,7 @@ TEST_P(CliAgainstSim, WritesOnlyWhatChangesAndSaysWhatWouldChange) {
     for (size_t at = 40000; at < 40003; ++at)
         other[at] = static_cast<char>(~other[at]);
     for (const auto& [name, set] : {std::pair{"same.prm", &parameterSet}, {"other.prm", &other}})
-        ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(set->data()),
-                                            static_cast<int>(set->size()), [&](std::string& path) {
-                                                path = env.File(name);
-                                                return true;
-                                            }));
+        ASSERT_TRUE(SaveAsParameterFile(*set, env.File(name)));
     const auto line = [](const CliResult& run) {
         EXPECT_EQ(run.status, 0) << run.err;
         return nlohmann::json::parse(run.out);
@@ -449,11 +441,7 @@ TEST_P(CliAgainstSim, WritesOnlyWhatChangesAndSaysWhatWouldChange) {
 // A machine that does not give its parameter set for the backup gets nothing written.
 TEST_P(CliAgainstSim, ABackupThatCannotBeReadWritesNothing) {
     StartMachine({"--fault", "never-answer"});
-    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
-                                        static_cast<int>(kSetSize), [&](std::string& path) {
-                                            path = env.File("set.prm");
-                                            return true;
-                                        }));
+    ASSERT_TRUE(SaveAsParameterFile(parameterSet, env.File("set.prm")));
     const CliResult put = Run({"--timeout", "1", "put-params", env.File("set.prm")});
     EXPECT_EQ(put.status, 1);
     EXPECT_NE(put.err.find("kelo-cli: could not read the machine's parameters for a backup; "
@@ -688,11 +676,7 @@ TEST_P(CliAgainstPacketSim, ReportInACodePageIsShownConvertedAndSavedAsTheMachin
 // the records once the lock is gone.
 TEST_P(CliAgainstPacketSim, ALockedDatabaseDelaysTheWriteOneSecondAtMostAndKeepsTheBackup) {
     StartMachine();
-    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
-                                        static_cast<int>(kSetSize), [&](std::string& path) {
-                                            path = env.File("set.prm");
-                                            return true;
-                                        }));
+    ASSERT_TRUE(SaveAsParameterFile(parameterSet, env.File("set.prm")));
     ASSERT_TRUE(kelo::records::ServiceRecords::Open(env.RecordsPath()));
     long long lockedWaits = 0;
     {
@@ -735,11 +719,7 @@ TEST_P(CliAgainstPacketSim, ASignalDuringTheRecordsWaitEndsItAndTheRun) {
 // --verify fails a write after which the machine does not come back, after the whole bound.
 TEST_P(CliAgainstPacketSim, VerifyFailsAWriteAfterWhichTheMachineStaysAway) {
     StartMachine({"--fault", "silent-after-restart"});
-    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
-                                        static_cast<int>(kSetSize), [&](std::string& path) {
-                                            path = env.File("set.prm");
-                                            return true;
-                                        }));
+    ASSERT_TRUE(SaveAsParameterFile(parameterSet, env.File("set.prm")));
     // The write's wait after its closing command lasts until the machine has gone.
     env.Clock().onSleep = [this](int milliseconds) {
         if (milliseconds == 3000)
@@ -822,11 +802,7 @@ TEST_P(CliAgainstLineSim, ProgressLineFollowsTheLinesOnATerminal) {
 // A backup the records cannot keep whole is no backup, and nothing is written: a set too large
 // for a parameter file, and a read that gives no bytes (one line offered, sent empty).
 TEST_P(CliAgainstLineSim, ABackupThatCannotBeKeptWholeWritesNothing) {
-    ASSERT_TRUE(kelo::SaveParameterFile(reinterpret_cast<const uint8_t*>(parameterSet.data()),
-                                        static_cast<int>(kSetSize), [&](std::string& path) {
-                                            path = env.File("set.prm");
-                                            return true;
-                                        }));
+    ASSERT_TRUE(SaveAsParameterFile(parameterSet, env.File("set.prm")));
     const std::string unread =
         "kelo-cli: could not read the machine's parameters for a backup; nothing was written "
         "(--no-backup writes without one)\n";
