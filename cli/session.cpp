@@ -18,6 +18,7 @@
 #include "cli/terminal.h"
 #include "link/device_link.h"
 #include "net/target.h"
+#include "platform/atomic_file.h"
 #include "platform/messages.h"
 #include "platform/process_life.h"
 #include "platform/profile.h"
@@ -267,7 +268,7 @@ class RunSession {
         if (fd < 0)
             return nullptr;
         return std::make_unique<PercentLine>([fd, this](const std::string& line) {
-            if (progressError_ == 0 && !WriteWhole(fd, line))
+            if (progressError_ == 0 && !platform::WriteWhole(fd, line))
                 progressError_ = errno;
         });
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/terminal.h"
+#include "platform/atomic_file.h"
 #include "platform/system.h"
 
 namespace kelo::cli {
@@ -15,7 +16,7 @@ Console StandardOutput::MakeConsole() {
     // One write() a call, so that a JSON line reaches a pipe whole. After a failure nothing more
     // is written, so that no result follows a gap; the failure is told at the end.
     console.writeOut = [this](const std::string& bytes) {
-        if (error_ == 0 && WriteWhole(STDOUT_FILENO, bytes))
+        if (error_ == 0 && platform::WriteWhole(STDOUT_FILENO, bytes))
             return true;
         if (error_ == 0)
             error_ = errno;

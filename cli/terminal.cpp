@@ -7,6 +7,7 @@
 
 #include "cli/console.h"
 #include "cli/interrupt.h"
+#include "platform/atomic_file.h"
 
 namespace kelo::cli {
 namespace {
@@ -15,25 +16,8 @@ constexpr int kBarWidth = 30;
 
 }  // namespace
 
-bool WriteWhole(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void WriteStandardError(const std::string& bytes) {
-    WriteWhole(STDERR_FILENO, bytes);  // a failure leaves nowhere to report it
+    platform::WriteWhole(STDERR_FILENO, bytes);  // a failure leaves nowhere to report it
 }
 
 ProgressLine::ProgressLine(TerminalWriter write, SteadyNow now)

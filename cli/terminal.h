@@ -17,11 +17,6 @@ namespace kelo::cli {
 using TerminalWriter = std::function<void(const std::string& bytes)>;
 using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 
-// Writes the bytes to the descriptor in one write(), continued only when a signal cut it
-// short, so that a line is never mixed with another writer's; false, with errno set, when
-// they could not be written.
-bool WriteWhole(int fd, const std::string& bytes);
-
 // Writes the bytes to descriptor 2, unbuffered, so lines and the progress line never mix.
 void WriteStandardError(const std::string& bytes);
 

@@ -40,20 +40,6 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A name in folder that no other save uses: the process id and a count keep this process's
 // saves apart, the random part those of processes that ended and left a file behind.
 std::string TemporaryName(const std::string& folder) {
@@ -82,8 +68,7 @@ int CreateTemporary(const std::string& folder, mode_t mode, std::string& temp) {
 // Writes the whole content to the file just created at path, puts it on the disk and closes
 // it; on any failure the file is removed.
 FileResult WriteAndClose(int fd, const std::string& path, const void* data, size_t length) {
-    const bool written =
-        WriteAll(fd, static_cast<const uint8_t*>(data), length) && ::fsync(fd) == 0;
+    const bool written = WriteWhole(fd, data, length) && ::fsync(fd) == 0;
     const int writeError = errno;
     const bool closed = ::close(fd) == 0;
     const int closeError = errno;
@@ -117,6 +102,24 @@ FileResult ReadAtMost(int fd, size_t maxBytes, std::vector<uint8_t>& out, bool* 
 }
 
 }  // namespace
+
+bool WriteWhole(int fd, const void* data, size_t length) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (length > 0) {
+        const ssize_t n = ::write(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 FileResult CheckCanCreateFileAt(const std::string& path) {
     std::string target;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelo::platform {
@@ -22,6 +23,13 @@ struct FileResult {
 // A symbolic link at path stays: the file at its end is written. A new file gets 0666 less the
 // umask, a replaced one the old file's permission bits (never setuid, setgid or sticky). Only a
 // regular file is replaced: a device, FIFO, socket or folder at the end of path is refused.
+// Writes all length bytes to fd, again after a signal; false (errno set) when a write fails or
+// takes nothing.
+bool WriteWhole(int fd, const void* data, size_t length);
+inline bool WriteWhole(int fd, std::string_view bytes) {
+    return WriteWhole(fd, bytes.data(), bytes.size());
+}
+
 FileResult WriteFileAtomically(const std::string& path, const void* data, size_t length);
 
 // Writes a file only this user can read (0600), created afresh where a shared folder may hold

@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/hex.h"
 #include "platform/system.h"
 #include "records/records_file.h"
@@ -60,19 +61,6 @@ std::string ReadWhole(int fd) {
             return text;
         text.append(buffer, static_cast<size_t>(got));
     }
-}
-
-bool WriteWhole(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
 }
 
 }  // namespace
@@ -214,7 +202,7 @@ Outcome<Done> SetAside(const std::string& databasePath, const std::string& text)
     const std::string final = std::string(name) + kSuffix;
     const int fd = ::openat(folder, temporary.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    bool written = fd >= 0 && WriteWhole(fd, text) && ::fsync(fd) == 0;
+    bool written = fd >= 0 && platform::WriteWhole(fd, text) && ::fsync(fd) == 0;
     const int error = errno;
     if (fd >= 0)
         ::close(fd);

@@ -339,16 +339,18 @@ class Server {
         }
     }
 
-    // The machines that decided to restart stop listening on TCP for the restart time.
+    // The machines that decided to restart stop listening on TCP for the restart time. The
+    // event goes out once the listeners are closed, so that whoever waits for it finds the
+    // machine already gone.
     void StartRestarts() {
         for (Station* station : restartsDue_) {
-            station->log.Emit(
-                Event("restart").Text("cause", station->pendingRestart).Number("ms", restartMs_));
-            station->pendingRestart.clear();
             for (Listener& listener : station->listeners) {
                 if (!listener.plan.udp)
                     CloseListener(listener);
             }
+            station->log.Emit(
+                Event("restart").Text("cause", station->pendingRestart).Number("ms", restartMs_));
+            station->pendingRestart.clear();
             station->machine.OnRestart();
             // silent-after-restart: the machine never comes back, as one that was switched off
             // instead of restarted; its restart has no end.
