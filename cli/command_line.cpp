@@ -15,6 +15,16 @@
 namespace kelo::cli {
 namespace {
 
+// An option whose text its own parser reads (CLI11's would take "010" as octal), the value kept
+// once the option's check let the text pass.
+template <class Value>
+CLI::Option* AddParsedOption(CLI::App& app, const std::string& name, std::optional<Value>& into,
+                             std::optional<Value> (*parse)(const std::string&),
+                             const std::string& help) {
+    return app.add_option_function<std::string>(
+        name, [&into, parse](const std::string& text) { into = parse(text); }, help);
+}
+
 // What was wrong with the command line. A value in a form that would reach another machine
 // names that form itself, so the pointer to --help stays off.
 struct Problem {
@@ -181,18 +191,14 @@ class CommandLineParser {
             ->check(Within(1, kMostJobs))
             ->type_name("N")
             ->needs(hostList);
-        app_.add_option_function<std::string>(
-                "--canary",
-                [&run](const std::string& text) { run.rollout.canary = ParseHostCount(text); },
-                "run the first N hosts alone, the rest only if all of them succeed (--hosts, "
-                "--resume)")
+        AddParsedOption(app_, "--canary", run.rollout.canary, ParseHostCount,
+                        "run the first N hosts alone, the rest only if all of them succeed "
+                        "(--hosts, --resume)")
             ->check(HostCount())
             ->type_name("N");
-        app_.add_option_function<std::string>(
-                "--max-fail",
-                [&run](const std::string& text) { run.rollout.maxFail = ParseFailBudget(text); },
-                "start no further host once more than N hosts (P% of them) failed (--hosts, "
-                "--resume)")
+        AddParsedOption(app_, "--max-fail", run.rollout.maxFail, ParseFailBudget,
+                        "start no further host once more than N hosts (P% of them) failed "
+                        "(--hosts, --resume)")
             ->check(FailBudgetText())
             ->type_name("N|P%");
         app_.add_flag("--json", run.json, "write each result to standard output as a JSON line");

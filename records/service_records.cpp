@@ -333,19 +333,19 @@ constexpr const char* kUsedFileByName = R"sql(
 
 // The WHERE clause of a history, built from fixed pieces only; every value is bound.
 std::string HistoryFilter(const HistoryQuery& query) {
+    const std::pair<bool, const char*> clauses[] = {
+        {query.host.has_value(), " AND m.host = :host"},
+        {query.sinceMs.has_value(), " AND o.started_ms >= :since"},
+        {query.beforeMs.has_value(), " AND o.started_ms < :before"},
+        {query.operation.has_value(), " AND o.operation = :operation"},
+        {query.result.has_value(), " AND o.result = :result"},
+        {query.runId.has_value(), " AND o.run_id = :run"},
+    };
     std::string filter = " WHERE 1";
-    if (query.host)
-        filter += " AND m.host = :host";
-    if (query.sinceMs)
-        filter += " AND o.started_ms >= :since";
-    if (query.beforeMs)
-        filter += " AND o.started_ms < :before";
-    if (query.operation)
-        filter += " AND o.operation = :operation";
-    if (query.result)
-        filter += " AND o.result = :result";
-    if (query.runId)
-        filter += " AND o.run_id = :run";
+    for (const auto& [given, clause] : clauses) {
+        if (given)
+            filter += clause;
+    }
     if (query.file)
         filter += IsSha256Word(*query.file) ? kUsedFileBySha : kUsedFileByName;
     return filter;

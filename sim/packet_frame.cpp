@@ -1,6 +1,7 @@
 #include "sim/packet_frame.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace kelo::sim {
 namespace {
@@ -43,25 +44,13 @@ FrameParse Refused(FrameStatus status) {
 }  // namespace
 
 const char* FrameStatusName(FrameStatus status) {
-    switch (status) {
-        case FrameStatus::kComplete:
-            return "complete";
-        case FrameStatus::kIncomplete:
-            return "incomplete";
-        case FrameStatus::kBadLead:
-            return "bad-lead";
-        case FrameStatus::kBadLength:
-            return "bad-length";
-        case FrameStatus::kBadChecksum:
-            return "bad-checksum";
-        case FrameStatus::kUnexpectedData:
-            return "unexpected-data";
-        case FrameStatus::kMissingDataSum:
-            return "missing-data-sum";
-        case FrameStatus::kBadDataSum:
-            return "bad-data-sum";
-    }
-    return "unknown";
+    // In the order of FrameStatus.
+    static constexpr const char* kNames[] = {
+        "complete",     "incomplete",      "bad-lead",         "bad-length",
+        "bad-checksum", "unexpected-data", "missing-data-sum", "bad-data-sum",
+    };
+    const auto index = static_cast<size_t>(status);
+    return index < std::size(kNames) ? kNames[index] : "unknown";
 }
 
 bool CarriesDataSum(uint8_t high, uint8_t low) {

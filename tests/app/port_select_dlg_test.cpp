@@ -212,25 +212,32 @@ class SelectPortTest : public ::testing::Test {
         kelo::SelectPort(dialog, settings);
         ASSERT_TRUE(kelo::SaveSettings(Profile(), settings));
     }
+    // Writes the profile, runs the dialog on it clicking the named buttons in turn (the radio
+    // checkedFirst must stand checked before them), saves, and gives what the profile holds.
+    kelo::ConnectionSettings AfterClicks(const std::string& profile,
+                                         const std::vector<const char*>& clicks,
+                                         const char* checkedFirst) {
+        WriteProfile(profile);
+        {
+            kelo::ConnectionSettings loaded = Reload();
+            SelectPortDialog dialog;
+            Queue(dialog, [&clicks, checkedFirst](SelectPortDialog& d) {
+                EXPECT_TRUE(Child<QRadioButton>(d, checkedFirst)->isChecked());
+                for (const char* name : clicks)
+                    Click(Child<QAbstractButton>(d, name));
+            });
+            SelectAndSave(loaded, dialog);
+        }
+        return Reload();
+    }
 
     testing_support::TempDir dir_;
 };
 
 TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
-    WriteProfile("[Port]\nPort=1\nHostSel=1\nNumHost=3\nHost0=alpha\nHost1=beta\nHost2=gamma\n");
-    {
-        kelo::ConnectionSettings loaded = Reload();
-        SelectPortDialog dialog;
-        Queue(dialog, [](SelectPortDialog& d) {
-            Click(Child<QPushButton>(d, "deleteHost"));
-            Click(Child<QPushButton>(d, "deleteHost"));
-            Click(Child<QRadioButton>(d, "usb"));
-            Click(Child<QRadioButton>(d, "type1"));
-            Click(Child<QPushButton>(d, "cancel"));
-        });
-        SelectAndSave(loaded, dialog);
-    }
-    const kelo::ConnectionSettings settings = Reload();
+    const kelo::ConnectionSettings settings =
+        AfterClicks("[Port]\nPort=1\nHostSel=1\nNumHost=3\nHost0=alpha\nHost1=beta\nHost2=gamma\n",
+                    {"deleteHost", "deleteHost", "usb", "type1", "cancel"}, "network");
     EXPECT_THAT(settings.hosts, ElementsAre("alpha", "beta", "gamma"));
     EXPECT_EQ(settings.selectedHost, 1);
     EXPECT_EQ(settings.portKind, kelo::kPortNetwork);
@@ -238,20 +245,9 @@ TEST_F(SelectPortTest, CancelAfterDeletionsKeepsTheHostList) {
 }
 
 TEST_F(SelectPortTest, OkTakesThePortTheTypeAndTheHosts) {
-    WriteProfile("[Port]\nPort=1\nHostSel=0\nNumHost=2\nHost0=alpha\nHost1=beta\n");
-    {
-        kelo::ConnectionSettings loaded = Reload();
-        SelectPortDialog dialog;
-        Queue(dialog, [](SelectPortDialog& d) {
-            EXPECT_TRUE(Child<QRadioButton>(d, "type3")->isChecked());
-            Click(Child<QPushButton>(d, "deleteHost"));
-            Click(Child<QRadioButton>(d, "type1"));
-            Click(Child<QRadioButton>(d, "parallel"));
-            Click(Child<QPushButton>(d, "ok"));
-        });
-        SelectAndSave(loaded, dialog);
-    }
-    const kelo::ConnectionSettings settings = Reload();
+    const kelo::ConnectionSettings settings =
+        AfterClicks("[Port]\nPort=1\nHostSel=0\nNumHost=2\nHost0=alpha\nHost1=beta\n",
+                    {"deleteHost", "type1", "parallel", "ok"}, "type3");
     EXPECT_THAT(settings.hosts, ElementsAre("beta"));
     EXPECT_EQ(settings.selectedHost, 0);
     EXPECT_EQ(settings.portKind, kelo::kPortParallel);
